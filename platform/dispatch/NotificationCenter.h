@@ -1,0 +1,71 @@
+// platform::NotificationCenter — named notifications with observers.
+//
+// An observer is registered for one name and, optionally, a queue on which it
+// is called (without a queue it runs on the posting thread). Registration
+// answers an ObserverToken; the observer is removed when the token is reset or
+// destroyed. Posting to a name with no observers does nothing.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/core/Object.h"
+
+namespace platform {
+
+class Queue;
+
+struct Notification {
+  std::string name;
+  Dictionary userInfo;
+};
+
+class NotificationCenter;
+
+class ObserverToken {
+ public:
+  ObserverToken() = default;
+  ObserverToken(std::weak_ptr<NotificationCenter> center, uint64_t id) : center_(std::move(center)), id_(id) {}
+  ObserverToken(ObserverToken&& other) noexcept;
+  ObserverToken& operator=(ObserverToken&& other) noexcept;
+  ObserverToken(const ObserverToken&) = delete;
+  ObserverToken& operator=(const ObserverToken&) = delete;
+  ~ObserverToken() { reset(); }
+  // Unregisters the observer; afterwards it is never called again.
+  void reset();
+  explicit operator bool() const { return id_ != 0; }
+
+ private:
+  std::weak_ptr<NotificationCenter> center_;
+  uint64_t id_ = 0;
+};
+
+class NotificationCenter : public std::enable_shared_from_this<NotificationCenter> {
+ public:
+  using Observer = std::function<void(const Notification&)>;
+
+  static std::shared_ptr<NotificationCenter> create();
+  // The process-wide center.
+  static std::shared_ptr<NotificationCenter> defaultCenter();
+
+  [[nodiscard]] ObserverToken addObserver(const std::string& name, std::shared_ptr<Queue> queue, Observer observer);
+  void post(const std::string& name, Dictionary userInfo = {});
+  void removeObserver(uint64_t id);
+
+  struct State;
+  NotificationCenter();
+
+ private:
+  std::shared_ptr<State> state_;
+};
+
+// Application life-cycle notification names posted by the host.
+inline constexpr const char* kApplicationDidBecomeActiveNotification = "ApplicationDidBecomeActive";
+inline constexpr const char* kApplicationWillResignActiveNotification = "ApplicationWillResignActive";
+inline constexpr const char* kApplicationDidEnterBackgroundNotification = "ApplicationDidEnterBackground";
+inline constexpr const char* kApplicationWillEnterForegroundNotification = "ApplicationWillEnterForeground";
+inline constexpr const char* kApplicationWillTerminateNotification = "ApplicationWillTerminate";
+
+}  // namespace platform

@@ -1,0 +1,87 @@
+// platform::Queue, SerialQueue and MainQueue — serial dispatch queues.
+//
+// A SerialQueue runs its blocks in FIFO order on one thread of its own.
+// `sync` from the queue's own thread runs the block inline and logs a line
+// instead of deadlocking. `after` runs a block on the queue once a delay has
+// passed on the given clock (see Timer.h).
+//
+// The MainQueue is the queue of the app's main loop: it has no thread; the
+// thread that calls `run()` (the host's loop) or `drain()` (tests) runs its
+// blocks and counts as the main thread.
+//
+// Blocks must not throw: an exception escaping a block is caught and logged.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace platform {
+
+class Clock;
+
+class Queue : public std::enable_shared_from_this<Queue> {
+ public:
+  using Block = std::function<void()>;
+  virtual ~Queue() = default;
+
+  virtual void async(Block block) = 0;
+  // Runs `block` on the queue and waits for it.
+  virtual void sync(Block block) = 0;
+  // Whether the calling thread is the one running this queue's blocks.
+  virtual bool isCurrent() const = 0;
+  virtual const std::string& label() const = 0;
+
+  // Runs `block` on this queue once `seconds` of `clock` uptime have passed.
+  void after(const std::shared_ptr<Clock>& clock, double seconds, Block block);
+};
+
+class SerialQueue : public Queue {
+ public:
+  static std::shared_ptr<SerialQueue> create(std::string label);
+  ~SerialQueue() override;  // runs the blocks already posted, then stops the thread
+
+  void async(Block block) override;
+  void sync(Block block) override;
+  bool isCurrent() const override;
+  const std::string& label() const override;
+
+  // Blocks until every block posted before this call has run (tests).
+  void flush();
+
+  struct State;
+
+ private:
+  explicit SerialQueue(std::string label);
+  std::shared_ptr<State> state_;
+};
+
+class MainQueue : public Queue {
+ public:
+  // The process-wide main queue.
+  static std::shared_ptr<MainQueue> shared();
+  // Whether the calling thread is the main thread (the one running run() or drain()).
+  static bool isMainThread();
+
+  void async(Block block) override;
+  // From another thread: waits until the main loop has run the block.
+  void sync(Block block) override;
+  bool isCurrent() const override;
+  const std::string& label() const override;
+
+  // Runs blocks as they arrive until stop() is called; the calling thread
+  // becomes the main thread.
+  void run();
+  void stop();
+  // Runs every block that is queued, including blocks those blocks post, and
+  // answers how many ran (tests). The calling thread becomes the main thread.
+  size_t drain();
+
+  struct State;
+
+ private:
+  MainQueue();
+  std::shared_ptr<State> state_;
+};
+
+}  // namespace platform
