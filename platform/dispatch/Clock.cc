@@ -133,8 +133,9 @@ class SystemClock final : public Clock {
 }  // namespace
 
 std::shared_ptr<Clock> Clock::system() {
-  static const std::shared_ptr<Clock> clock = std::make_shared<SystemClock>();
-  return clock;
+  // Never destroyed: threads may still read time while the process exits.
+  static const auto* clock = new std::shared_ptr<Clock>(std::make_shared<SystemClock>());
+  return *clock;
 }
 
 ManualClock::ManualClock(double now, double uptime) : now_(now), uptime_(uptime) {}
