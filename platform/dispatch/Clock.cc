@@ -65,8 +65,8 @@ class SystemClock final : public Clock {
     uint64_t token;
     {
       std::lock_guard lock(state_->mutex);
-      if (state_->stopping) return 0;
       token = state_->nextToken++;
+      if (state_->stopping) return token;  // the clock is going away: the call never runs
       auto it = state_->calls.emplace(uptimeDeadline, std::make_pair(token, std::move(fire)));
       state_->byToken.emplace(token, it);
       if (!state_->thread.joinable()) state_->thread = std::thread([state = state_] { State::run(*state); });
