@@ -6,6 +6,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <thread>
 
 #include "platform/TestTmp.h"
 #include "platform/crypto/Digest.h"
@@ -159,6 +160,20 @@ TEST_F(SecureStoreTest, AWriteCutOffBeforeItsRenameLeavesTheOldItems) {
   EXPECT_FALSE(fs::exists(leftover)) << "the next write clears what a crashed one left";
   EXPECT_EQ(store.get("s", "a"), bytesOf("old"));
   EXPECT_EQ(store.get("s", "b"), bytesOf("new"));
+}
+
+TEST_F(SecureStoreTest, ConcurrentWritersThroughSeparateInstancesLoseNothing) {
+  std::vector<std::thread> writers;
+  for (int w = 0; w < 4; ++w) {
+    writers.emplace_back([this, w] {
+      SecureStore store(dir);
+      for (int i = 0; i < 10; ++i) EXPECT_TRUE(store.set("w" + std::to_string(w), std::to_string(i), bytesOf("v")));
+    });
+  }
+  for (auto& t : writers) t.join();
+  auto items = SecureStore::decode(readFile(file));
+  ASSERT_TRUE(items);
+  EXPECT_EQ(items->size(), 40u);
 }
 
 // A body with a correct checksum, so that the structure checks are what fails.
