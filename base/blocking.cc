@@ -52,10 +52,15 @@ class BlockedCounterScope {
   std::atomic<int>* counter_;
 };
 
+// Sleeps until the whole duration has passed. A signal interrupts the sleep;
+// it then goes on for the time that is left, measured against a fixed
+// deadline so that a stream of signals cannot stretch or stall it.
 void SleepInKernel(absl::Duration duration) {
   if (duration <= absl::ZeroDuration()) return;
-  struct timespec remaining = absl::ToTimespec(duration);
-  while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  const struct timespec deadline = absl::ToTimespec(absl::DurationFromTimespec(now) + duration);
+  while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
   }
 }
 

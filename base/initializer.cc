@@ -82,6 +82,15 @@ bool InitializerRegistry::IsRegistered(const std::string& type, const std::strin
   return t != registry.types.end() && t->second.initializers.count(name) > 0;
 }
 
+const InitializerRegistration* InitializerRegistry::Find(const std::string& type, const std::string& name) {
+  Registry& registry = GetRegistry();
+  std::lock_guard<std::mutex> lock(registry.mutex);
+  auto t = registry.types.find(type);
+  if (t == registry.types.end()) return nullptr;
+  auto i = t->second.initializers.find(name);
+  return i == t->second.initializers.end() ? nullptr : i->second.initializer_obj;
+}
+
 void SetCommandLineFlagsPhase(CommandLineFlagsPhase phase) { flags_phase.store(phase); }
 
 CommandLineFlagsPhase GetCommandLineFlagsPhase() { return flags_phase.load(); }

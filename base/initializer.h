@@ -39,6 +39,8 @@ class InitializerRegistry {
  public:
   // Whether an initializer named `name` of type `type` is registered.
   static bool IsRegistered(const std::string& type, const std::string& name);
+  // The registration for `type` and `name`, or null.
+  static const InitializerRegistration* Find(const std::string& type, const std::string& name);
 };
 
 // The phases of command-line flag parsing that the "module" initializers

@@ -2,6 +2,7 @@
 
 #include <sys/syscall.h>
 #include <sys/time.h>
+#include <execinfo.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -10,7 +11,6 @@
 #include <mutex>
 
 #include "absl/base/internal/raw_logging.h"
-#include "absl/debugging/stacktrace.h"
 #include "absl/debugging/symbolize.h"
 
 namespace base {
@@ -72,9 +72,10 @@ void AbortWithStackTrace(const char*, int, const char*, const char*, const char*
   constexpr int kMaxFrames = 64;
   void* frames[kMaxFrames];
   const int wanted = current.max_stacktrace_depth < kMaxFrames ? current.max_stacktrace_depth : kMaxFrames;
-  const int depth = absl::GetStackTrace(frames, wanted > 0 ? wanted : 0, /*skip_count=*/1);
+  // One frame more than wanted, for this hook's own, which is skipped.
+  const int depth = backtrace(frames, wanted > 0 ? wanted + 1 : 1);
   std::fprintf(stderr, "*** Stack trace:\n");
-  for (int i = 0; i < depth; ++i) {
+  for (int i = 1; i < depth; ++i) {
     char symbol[512];
     if (current.symbolize_stacktrace) {
       const bool found = absl::Symbolize(frames[i], symbol, sizeof(symbol));
