@@ -76,6 +76,8 @@ class BigNum {
   BigNum Gcd(const BigNum& val) const;
 
  private:
+  friend class Context;
+
   bssl::UniquePtr<BIGNUM> bn_;
   BN_CTX* bn_ctx_;  // borrowed from the context
 };

@@ -14,9 +14,6 @@ namespace blinders {
 
 namespace {
 
-// Upper bound (exclusive) on the digest output HashToRange may use, in bits.
-constexpr int kMaxHashToRangeBits = 130048;
-
 BN_CTX* NewBnCtx() {
   BN_CTX* ctx = BN_CTX_new();
   BASE_CHECK(ctx != nullptr, LastCryptoErrorText());
@@ -76,7 +73,8 @@ BigNum Context::HashToRange(absl::string_view x, const BigNum& max, DigestKind k
   const int desired_bit_length = max.BitLength() + hash_output_length;
   const int32_t iter_count = static_cast<int32_t>(
       std::ceil(static_cast<float>(desired_bit_length) / static_cast<float>(hash_output_length)));
-  BASE_CHECK(iter_count * hash_output_length < kMaxHashToRangeBits,
+  // At most 507 SHA-256 digests per call.
+  BASE_CHECK(iter_count * hash_output_length < 130048,
              "The domain bit length must not be greater than 130048. Desired bit length: ", desired_bit_length);
   BigNum acc(bn_ctx_.get());
   for (int32_t i = 1; i <= iter_count; ++i) {
@@ -97,10 +95,9 @@ BigNum Context::HashToRange(absl::string_view x, const BigNum& max, DigestKind k
 }
 
 BigNum Context::RandomBelow(const BigNum& max_value) {
-  bssl::UniquePtr<BIGNUM> r(BN_new());
-  BASE_CHECK(r != nullptr, LastCryptoErrorText());
-  BASE_CHECK(1 == BN_rand_range(r.get(), max_value.GetConstBignumPtr()), LastCryptoErrorText());
-  return AdoptBignum(std::move(r));
+  BigNum r(bn_ctx_.get());
+  BASE_CHECK(1 == BN_rand_range(r.bn_.get(), max_value.bn_.get()), LastCryptoErrorText());
+  return r;
 }
 
 BigNum Context::RandomInRange(const BigNum& start, const BigNum& end) {
@@ -111,9 +108,9 @@ BigNum Context::RandomInRange(const BigNum& start, const BigNum& end) {
 
 std::string Context::RandomBytes(int num_bytes) {
   BASE_CHECK_GE(num_bytes, 0, "num_bytes must be nonnegative, provided value was ", num_bytes, ".");
-  std::string bytes(static_cast<size_t>(num_bytes), '\0');
-  BASE_CHECK(1 == RAND_bytes(reinterpret_cast<uint8_t*>(bytes.data()), bytes.size()), LastCryptoErrorText());
-  return bytes;
+  std::unique_ptr<uint8_t[]> bytes(new uint8_t[num_bytes]);
+  BASE_CHECK(1 == RAND_bytes(bytes.get(), num_bytes), LastCryptoErrorText());
+  return std::string(reinterpret_cast<const char*>(bytes.get()), num_bytes);
 }
 
 BigNum Context::RandomCoprimeBelow(const BigNum& n) {
