@@ -7,20 +7,20 @@ namespace blinders {
 
 namespace {
 
-absl::Status WithLocation(absl::StatusCode code, absl::string_view message, const std::source_location& where) {
+absl::Status WithLocation(absl::StatusCode code, absl::string_view message, const char* file, int line) {
   absl::Status status(code, message);
-  status.SetPayload(kSourceLocationPayloadUrl, absl::Cord(absl::StrCat(where.file_name(), ":", where.line())));
+  status.SetPayload(kSourceLocationPayloadUrl, absl::Cord(absl::StrCat(file, ":", line)));
   return status;
 }
 
 }  // namespace
 
-absl::Status InvalidArgumentError(absl::string_view message, std::source_location where) {
-  return WithLocation(absl::StatusCode::kInvalidArgument, message, where);
+absl::Status InvalidArgumentError(absl::string_view message, const char* file, int line) {
+  return WithLocation(absl::StatusCode::kInvalidArgument, message, file, line);
 }
 
-absl::Status InternalError(absl::string_view message, std::source_location where) {
-  return WithLocation(absl::StatusCode::kInternal, message, where);
+absl::Status InternalError(absl::string_view message, const char* file, int line) {
+  return WithLocation(absl::StatusCode::kInternal, message, file, line);
 }
 
 std::string SourceLocationOf(const absl::Status& status) {

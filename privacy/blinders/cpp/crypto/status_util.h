@@ -4,7 +4,6 @@
 // left exactly as given.
 #pragma once
 
-#include <source_location>
 #include <string>
 
 #include "absl/status/status.h"
@@ -14,9 +13,11 @@ namespace blinders {
 
 inline constexpr absl::string_view kSourceLocationPayloadUrl = "type.tabulo/blinders.SourceLocation";
 
-absl::Status InvalidArgumentError(absl::string_view message,
-                                  std::source_location where = std::source_location::current());
-absl::Status InternalError(absl::string_view message, std::source_location where = std::source_location::current());
+// `file` and `line` default to the caller's position.
+absl::Status InvalidArgumentError(absl::string_view message, const char* file = __builtin_FILE(),
+                                  int line = __builtin_LINE());
+absl::Status InternalError(absl::string_view message, const char* file = __builtin_FILE(),
+                           int line = __builtin_LINE());
 
 // The "path:line" recorded in `status`, or empty.
 std::string SourceLocationOf(const absl::Status& status);
