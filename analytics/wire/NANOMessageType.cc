@@ -30,15 +30,16 @@ const unsigned char* memberAt(const void* pbStruct, uint32_t offset) {
   return static_cast<const unsigned char*>(pbStruct) + offset;
 }
 
-// A zeroed nanopb struct of a message, on the heap so that nesting costs
-// little stack.
+// A zeroed nanopb struct of a message (every byte, padding included), on the
+// heap so that nesting costs little stack. nanopb's structs hold nothing
+// aligned beyond 8 bytes.
 class PBStruct {
  public:
-  explicit PBStruct(size_t size) : storage_((size + sizeof(std::max_align_t) - 1) / sizeof(std::max_align_t) + 1) {}
+  explicit PBStruct(size_t size) : storage_((size + sizeof(uint64_t) - 1) / sizeof(uint64_t) + 1, 0) {}
   void* get() { return storage_.data(); }
 
  private:
-  std::vector<std::max_align_t> storage_;
+  std::vector<uint64_t> storage_;
 };
 
 // Nesting depth of the decodes and encodes running on this thread.
