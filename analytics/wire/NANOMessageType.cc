@@ -153,8 +153,9 @@ bool copySlot(const NANOFieldType& field, const NANOSlot& from, NANOSlot* to) {
       } else if (const NANOBytes* bytes = item.bytes()) {
         items[i].value = *bytes;
       } else if (const uint64_t* cell = item.cell()) {
-        // 32-bit items keep their low 32 bits.
-        items[i].value = (field.flags & (Class32 | Bool)) ? static_cast<uint64_t>(static_cast<uint32_t>(*cell)) : *cell;
+        // Items are copied whole (a 32-bit item read from the wire may hold a
+        // wider varint), so that a copy encodes exactly as its original.
+        items[i].value = *cell;
       }
     }
     target->items = std::move(items);
