@@ -341,6 +341,10 @@ bool NANOMessageType::decode(const uint8_t* bytes, size_t length, NANOMessageInf
     print("<ERROR> %s decoder failed: message_info is NULL", name);
     return false;
   }
+  if (info->type != this) {
+    print("<ERROR> %s decoder failed: the record belongs to another message", name);
+    return false;
+  }
   DepthGuard guard(decodeDepth);
   if (guard.depth() > maxDepth) {
     print("<ERROR> %s decoder failed: nested deeper than %u messages", name, maxDepth);
@@ -452,7 +456,7 @@ bool setEncoders(const NANOMessageType& type, const NANOMessageInfo* info, void*
 int32_t NANOMessageType::encode(const NANOMessageInfo* info, std::vector<uint8_t>* output) const {
   if (!output) return -1;
   output->clear();
-  if (!info) return -1;
+  if (!info || info->type != this) return -1;
   DepthGuard guard(encodeDepth);
   if (guard.depth() > maxDepth) {
     print("<ERROR> %s Encoder: nested deeper than %u messages", name, maxDepth);
