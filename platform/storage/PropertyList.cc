@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <memory>
@@ -89,10 +90,71 @@ std::string replacingInvalidUTF8(std::string s) {
   return out;
 }
 
+// Text from a file: NUL characters and invalid UTF-8 become U+FFFD.
+std::string fromOutside(std::string s) {
+  std::string out;
+  if (s.find('\0') != std::string::npos) {
+    out.reserve(s.size());
+    for (char c : s) {
+      if (c == '\0') {
+        out += "\xEF\xBF\xBD";
+      } else {
+        out += c;
+      }
+    }
+    s.swap(out);
+  }
+  return replacingInvalidUTF8(std::move(s));
+}
+
 std::string takeString(char* raw) {
   std::string s = raw ? raw : "";
   free(raw);
-  return replacingInvalidUTF8(std::move(s));
+  return fromOutside(std::move(s));
+}
+
+uint64_t readBigEndian(const uint8_t* p, size_t size) {
+  uint64_t value = 0;
+  for (size_t i = 0; i < size; ++i) value = (value << 8) | p[i];
+  return value;
+}
+
+// Binary property lists may hold strings with NUL characters, on which the
+// library's key accessor asserts. This walks the object table and answers
+// false when a string holds a NUL or the table cannot be walked; such input
+// is refused before the library parses it.
+bool binaryStringsAreSafe(std::span<const uint8_t> bytes) {
+  constexpr size_t kHeader = 8, kTrailer = 32;
+  if (bytes.size() < kHeader + kTrailer) return false;
+  const uint8_t* trailer = bytes.data() + bytes.size() - kTrailer;
+  const size_t offsetSize = trailer[6];
+  const uint64_t count = readBigEndian(trailer + 8, 8);
+  const uint64_t tableOffset = readBigEndian(trailer + 24, 8);
+  const size_t end = bytes.size() - kTrailer;
+  if (offsetSize < 1 || offsetSize > 8 || tableOffset > end || count > (end - tableOffset) / offsetSize) return false;
+  for (uint64_t i = 0; i < count; ++i) {
+    uint64_t offset = readBigEndian(bytes.data() + tableOffset + i * offsetSize, offsetSize);
+    if (offset >= end) return false;
+    const uint8_t marker = bytes[offset];
+    const uint8_t kind = marker >> 4;
+    if (kind != 0x5 && kind != 0x6) continue;  // ASCII or UTF-16 string
+    uint64_t length = marker & 0x0F;
+    uint64_t position = offset + 1;
+    if (length == 0x0F) {
+      if (position >= end || (bytes[position] >> 4) != 0x1) return false;
+      const size_t intSize = size_t{1} << (bytes[position] & 0x0F);
+      if (intSize > 8 || position + 1 + intSize > end) return false;
+      length = readBigEndian(bytes.data() + position + 1, intSize);
+      position += 1 + intSize;
+    }
+    const uint64_t unit = kind == 0x6 ? 2 : 1;
+    if (length > (end - position) / unit) return false;
+    for (uint64_t k = 0; k < length; ++k) {
+      const uint8_t* c = bytes.data() + position + k * unit;
+      if (c[0] == 0 && (unit == 1 || c[1] == 0)) return false;
+    }
+  }
+  return true;
 }
 
 bool checkValue(const Object& object, int depth, Error* error) {
@@ -211,9 +273,11 @@ std::optional<Object> fromNode(plist_t node, int depth, Error* error) {
       return Object(value);
     }
     case PLIST_STRING: {
-      char* raw = nullptr;
-      plist_get_string_val(node, &raw);
-      return Object(takeString(raw));
+      // Read through the pointer: the copying accessor asserts on a string
+      // with an embedded NUL, which a hostile file can hold.
+      uint64_t length = 0;
+      const char* raw = plist_get_string_ptr(node, &length);
+      return Object(fromOutside(raw ? std::string(raw, length) : std::string()));
     }
     case PLIST_DATA: {
       char* raw = nullptr;
@@ -289,6 +353,13 @@ std::optional<Object> PropertyList::parse(std::span<const uint8_t> bytes, Error*
   }
   if (bytes.empty()) {
     setError(error, plistError(kUnreadable, "empty property list"));
+    return std::nullopt;
+  }
+  static constexpr char kBinaryMagic[] = {'b', 'p', 'l', 'i', 's', 't'};
+  const bool binary = bytes.size() >= sizeof kBinaryMagic && std::equal(kBinaryMagic, kBinaryMagic + sizeof kBinaryMagic,
+                                                                         bytes.begin());
+  if (binary && !binaryStringsAreSafe(bytes)) {
+    setError(error, plistError(kUnreadable, "not a property list, or one with a NUL character in a string"));
     return std::nullopt;
   }
   plist_t root = nullptr;

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
+#include <algorithm>
 
 #include "platform/TestSupport.h"
 
@@ -79,6 +79,14 @@ TEST(PropertyList, RefusesWhatAPropertyListCannotHold) {
   }
 }
 
+// A binary property list whose key or string holds a NUL character.
+Bytes withNul(const std::string& text) {
+  auto bytes = *PropertyList::serialize(Dictionary{{"key", "value"}}, PropertyListFormat::Binary);
+  auto at = std::search(bytes.begin(), bytes.end(), text.begin(), text.end());
+  at[1] = 0;
+  return bytes;
+}
+
 TEST(PropertyList, UnreadableInputGivesAnErrorNotACrash) {
   auto good = *PropertyList::serialize(everyKind(), PropertyListFormat::Binary);
   const Bytes inputs[] = {
@@ -87,6 +95,8 @@ TEST(PropertyList, UnreadableInputGivesAnErrorNotACrash) {
       bytesOf("bplist00"),
       Bytes(good.begin(), good.begin() + static_cast<long>(good.size() / 2)),  // truncated
       bytesOf("<?xml version=\"1.0\"?><plist><dict><key>a</key>"),            // unterminated
+      withNul("key"),
+      withNul("value"),
   };
   for (const auto& input : inputs) {
     Error error;
