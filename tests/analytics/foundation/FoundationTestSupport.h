@@ -1,0 +1,85 @@
+// Shared pieces of the foundation tests: a monitor whose surroundings the test
+// controls, and a data directory of its own for tests that keep files.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "analytics/foundation/GWLMeasurementRegistry.h"
+#include "analytics/foundation/GWLMonitor.h"
+#include "analytics/foundation/GWLUserDefaults.h"
+#include "platform/TestTmp.h"
+#include "platform/dispatch/Clock.h"
+#include "platform/storage/Paths.h"
+#include "platform/storage/PreferencesStore.h"
+
+namespace foundation_test {
+
+// A suite stored in `directory`, outside the shared registry of suites.
+inline std::shared_ptr<GWLUserDefaults> suiteIn(const std::filesystem::path& directory, const std::string& name) {
+  return std::make_shared<GWLUserDefaults>(
+      platform::PreferencesStore::create(name, (directory / (name + ".plist")).string(), nullptr, nullptr), name);
+}
+
+struct MonitorSetup {
+  tabulo_test::TestTmp tmp;
+  std::shared_ptr<GWLUserDefaults> monitorDefaults = suiteIn(tmp.path(), kGWLMonitorSuiteName);
+  std::shared_ptr<GWLUserDefaults> sharedDefaults = suiteIn(tmp.path(), "app");
+  std::shared_ptr<platform::ManualClock> clock = std::make_shared<platform::ManualClock>();
+  bool installedFromAppStore = false;
+  std::vector<std::string> launchArguments;
+  std::vector<std::string> classes;
+  // Answers of the reservoir's random draws; 1 (keep the old entry) when none is left.
+  std::vector<uint64_t> draws;
+  std::vector<uint64_t> drawBounds;
+
+  std::shared_ptr<GWLMonitor> make(int64_t version = kGWLLibraryVersion) {
+    GWLMonitor::Dependencies dependencies;
+    dependencies.monitorUserDefaults = monitorDefaults;
+    dependencies.sharedUserDefaults = sharedDefaults;
+    dependencies.clock = clock;
+    dependencies.installedFromAppStore = installedFromAppStore;
+    dependencies.launchArguments = launchArguments;
+    auto known = classes;
+    dependencies.hasClass = [known](const std::string& name) {
+      return std::find(known.begin(), known.end(), name) != known.end();
+    };
+    // The reservoir draws only on the monitor queue, one at a time.
+    dependencies.randomBelow = [this](uint64_t bound) {
+      drawBounds.push_back(bound);
+      if (draws.empty()) return uint64_t{1} % bound;
+      uint64_t draw = draws.front();
+      draws.erase(draws.begin());
+      return draw;
+    };
+    auto monitor = GWLMonitor::create(6, nullptr, version, dependencies);
+    monitor->flush();  // the start-up block has run
+    return monitor;
+  }
+};
+
+// A data directory for one test, current for the test's duration, with
+// preferences suites stored in it.
+class DataDirectory {
+ public:
+  DataDirectory() {
+    platform::PreferencesStore::resetForTesting();
+    paths_ = platform::Paths::open((tmp_.path() / "data").string());
+    platform::Paths::setCurrent(paths_);
+  }
+  ~DataDirectory() {
+    platform::PreferencesStore::resetForTesting();
+    platform::Paths::setCurrent(nullptr);
+  }
+  const std::shared_ptr<platform::Paths>& paths() const { return paths_; }
+  std::string root() const { return paths_->dataDirectory(); }
+
+ private:
+  tabulo_test::TestTmp tmp_;
+  std::shared_ptr<platform::Paths> paths_;
+};
+
+}  // namespace foundation_test
