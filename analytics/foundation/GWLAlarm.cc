@@ -79,11 +79,12 @@ void GWLAlarm::cancel() {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!scheduledTimestamp_) return;
     scheduledTimestamp_.reset();
-    timer = timer_;
+    timer = std::move(timer_);  // a cancelled or fired timer is dropped
     keptAlive = std::move(selfWhileArmed_);
   }
   monitor()->logWithLevel(7, kCanceledCode, name_ + kCanceledSuffix);
   if (timer && !timer->isCancelled()) {
+    // A timer that has just fired is past cancelling; cancel() leaves it be.
     timer->cancel();
   } else {
     monitor()->logWithLevel(4, kNotActiveCode, name_ + kNotActiveSuffix);
