@@ -4,6 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -11,12 +16,37 @@
 #include "analytics/foundation/GWLMeasurementRegistry.h"
 #include "analytics/foundation/GWLMonitor.h"
 #include "analytics/foundation/GWLUserDefaults.h"
-#include "platform/TestTmp.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/storage/Paths.h"
 #include "platform/storage/PreferencesStore.h"
 
 namespace foundation_test {
+
+// A fresh directory under TABULO_TEST_TMP (or the system's temporary
+// directory), removed when the object goes; several may exist in one test.
+class ScratchDirectory {
+ public:
+  ScratchDirectory() {
+    static std::atomic<int> counter{0};
+    const char* base = std::getenv("TABULO_TEST_TMP");
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = info ? std::string(info->test_suite_name()) + "." + info->name() : std::string("foundation");
+    path_ = std::filesystem::path(base && *base ? base : std::filesystem::temp_directory_path().string()) /
+            (name + "." + std::to_string(::getpid()) + "." + std::to_string(counter++));
+    std::filesystem::remove_all(path_);
+    std::filesystem::create_directories(path_);
+  }
+  ~ScratchDirectory() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  ScratchDirectory(const ScratchDirectory&) = delete;
+  ScratchDirectory& operator=(const ScratchDirectory&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
 
 // A suite stored in `directory`, outside the shared registry of suites.
 inline std::shared_ptr<GWLUserDefaults> suiteIn(const std::filesystem::path& directory, const std::string& name) {
@@ -25,7 +55,7 @@ inline std::shared_ptr<GWLUserDefaults> suiteIn(const std::filesystem::path& dir
 }
 
 struct MonitorSetup {
-  tabulo_test::TestTmp tmp;
+  ScratchDirectory tmp;
   std::shared_ptr<GWLUserDefaults> monitorDefaults = suiteIn(tmp.path(), kGWLMonitorSuiteName);
   std::shared_ptr<GWLUserDefaults> sharedDefaults = suiteIn(tmp.path(), "app");
   std::shared_ptr<platform::ManualClock> clock = std::make_shared<platform::ManualClock>();
@@ -78,7 +108,7 @@ class DataDirectory {
   std::string root() const { return paths_->dataDirectory(); }
 
  private:
-  tabulo_test::TestTmp tmp_;
+  ScratchDirectory tmp_;
   std::shared_ptr<platform::Paths> paths_;
 };
 

@@ -36,7 +36,7 @@ class PersistentDictionaryTest : public ::testing::Test {
   }
   std::optional<platform::Object> fileContent() { return platform::PropertyList::readFile(path_); }
 
-  tabulo_test::TestTmp tmp_;
+  foundation_test::ScratchDirectory tmp_;
   std::string path_ = (tmp_.path() / "Halcyra" / "Measurement" / "settings.plist").string();
   std::string prefix_ = fs::path(platform::atomicWriteTemporaryPrefix(path_)).filename().string();
   std::shared_ptr<platform::ManualClock> clock_ = std::make_shared<platform::ManualClock>();
