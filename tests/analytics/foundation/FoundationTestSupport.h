@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -54,6 +55,13 @@ inline std::shared_ptr<GWLUserDefaults> suiteIn(const std::filesystem::path& dir
       platform::PreferencesStore::create(name, (directory / (name + ".plist")).string(), nullptr, nullptr), name);
 }
 
+// The reservoir's random draws, scripted by the test.
+struct ScriptedDraws {
+  std::mutex mutex;
+  std::vector<uint64_t> answers;  // used in order; then 1 (keep the old entry)
+  std::vector<uint64_t> bounds;   // every bound asked for
+};
+
 struct MonitorSetup {
   ScratchDirectory tmp;
   std::shared_ptr<GWLUserDefaults> monitorDefaults = suiteIn(tmp.path(), kGWLMonitorSuiteName);
@@ -62,9 +70,21 @@ struct MonitorSetup {
   bool installedFromAppStore = false;
   std::vector<std::string> launchArguments;
   std::vector<std::string> classes;
-  // Answers of the reservoir's random draws; 1 (keep the old entry) when none is left.
-  std::vector<uint64_t> draws;
-  std::vector<uint64_t> drawBounds;
+  std::shared_ptr<ScriptedDraws> draws = std::make_shared<ScriptedDraws>();
+  std::vector<std::weak_ptr<GWLMonitor>> made;
+
+  // Monitors may outlive the setup (a registry holds them): let them finish
+  // what they were given while the setup still exists.
+  ~MonitorSetup() {
+    for (auto& weak : made) {
+      if (auto monitor = weak.lock()) monitor->flush();
+    }
+  }
+
+  std::vector<uint64_t> drawBounds() {
+    std::lock_guard<std::mutex> lock(draws->mutex);
+    return draws->bounds;
+  }
 
   std::shared_ptr<GWLMonitor> make(int64_t version = kGWLLibraryVersion) {
     GWLMonitor::Dependencies dependencies;
@@ -77,15 +97,16 @@ struct MonitorSetup {
     dependencies.hasClass = [known](const std::string& name) {
       return std::find(known.begin(), known.end(), name) != known.end();
     };
-    // The reservoir draws only on the monitor queue, one at a time.
-    dependencies.randomBelow = [this](uint64_t bound) {
-      drawBounds.push_back(bound);
-      if (draws.empty()) return uint64_t{1} % bound;
-      uint64_t draw = draws.front();
-      draws.erase(draws.begin());
-      return draw;
+    dependencies.randomBelow = [scripted = draws](uint64_t bound) {
+      std::lock_guard<std::mutex> lock(scripted->mutex);
+      scripted->bounds.push_back(bound);
+      if (scripted->answers.empty()) return uint64_t{1} % bound;
+      uint64_t answer = scripted->answers.front();
+      scripted->answers.erase(scripted->answers.begin());
+      return answer;
     };
     auto monitor = GWLMonitor::create(6, nullptr, version, dependencies);
+    made.push_back(monitor);
     monitor->flush();  // the start-up block has run
     return monitor;
   }
