@@ -22,6 +22,8 @@ struct SettingCase {
   std::function<double(const GWLRemoteConfig&)> read;
 };
 
+void PrintTo(const SettingCase& setting, std::ostream* os) { *os << setting.getter; }
+
 const SettingCase kSettings[] = {
 #include "RemoteConfigSettingsCases.inc"
 };
