@@ -1,15 +1,7 @@
 #include "analytics/foundation/GWLBackwardCompatibilityUtil.h"
 
-#include "analytics/foundation/GWLAEU.h"
-
-namespace {
-constexpr const char* kOlderLibraryClassName = "VQRMeasurement";
-}
-
 bool GWLBackwardCompatibilityUtil::disableVQRMeasurement() {
-  // The older library is only known here by its name: a process that has it
-  // registers the name, but no instance of it can be reached to be switched
-  // off, so nothing ever is.
-  (void)GWLAEU::classExists(kOlderLibraryClassName);
+  // The older library could only be found by its class name, and a name alone
+  // reaches no instance that could be switched off: nothing ever is.
   return false;
 }
