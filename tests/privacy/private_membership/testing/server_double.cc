@@ -1,5 +1,6 @@
 #include "privacy/private_membership/testing/server_double.h"
 
+#include <map>
 #include <memory>
 #include <utility>
 
@@ -89,11 +90,12 @@ absl::StatusOr<PrivateMembershipBlindersResponse> ServerDouble::Answer(
   const ServerFaults& faults = options_.faults;
   // One part per distinct bucket id, in the order the request first names it.
   std::vector<std::string> bucket_ids;
+  std::map<std::string, size_t> part_of_bucket;
   std::vector<EncryptedResponse> parts;
   for (const EncryptedRequest& record : request.encrypted_request) {
-    size_t index = 0;
-    while (index < bucket_ids.size() && bucket_ids[index] != record.hashed_bucket_id) ++index;
-    if (index == bucket_ids.size()) {
+    const auto [it, added] = part_of_bucket.try_emplace(record.hashed_bucket_id, parts.size());
+    const size_t index = it->second;
+    if (added) {
       bucket_ids.push_back(record.hashed_bucket_id);
       parts.emplace_back();
     }
@@ -105,15 +107,21 @@ absl::StatusOr<PrivateMembershipBlindersResponse> ServerDouble::Answer(
     }
     parts[index].doubly_encrypted_id.push_back({record.encrypted_id, std::move(doubly_encrypted)});
   }
+  // The bucket of every held identifier, computed once per answer.
+  std::vector<std::string> entry_buckets;
+  for (const ServerEntry& entry : entries_) {
+    absl::StatusOr<HashedBucketId> bucket_id = HashedBucketId::Create(
+        entry.non_sensitive_id, request.parameters.hashed_non_sensitive_id_prefix_bit_length,
+        request.parameters.hash_type, context_.get());
+    if (!bucket_id.ok()) return bucket_id.status();
+    entry_buckets.push_back(std::move(bucket_id->bytes));
+  }
   for (size_t p = 0; p < parts.size(); ++p) {
     EncryptedResponse& part = parts[p];
     EncryptedBucket& bucket = options_.num_bins >= 1 ? part.binned_encrypted_bucket : part.encrypted_bucket;
-    for (const ServerEntry& entry : entries_) {
-      absl::StatusOr<HashedBucketId> bucket_id = HashedBucketId::Create(
-          entry.non_sensitive_id, request.parameters.hashed_non_sensitive_id_prefix_bit_length,
-          request.parameters.hash_type, context_.get());
-      if (!bucket_id.ok()) return bucket_id.status();
-      if (bucket_id->bytes != bucket_ids[p]) continue;
+    for (size_t e = 0; e < entries_.size(); ++e) {
+      if (entry_buckets[e] != bucket_ids[p]) continue;
+      const ServerEntry& entry = entries_[e];
       absl::StatusOr<std::string> server_encrypted_id = ServerEncrypt(entry.non_sensitive_id + entry.sensitive_id);
       if (!server_encrypted_id.ok()) return server_encrypted_id.status();
       absl::StatusOr<std::string> key = EntryKey(*server_encrypted_id);
