@@ -6,6 +6,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "absl/strings/escaping.h"
 #include "privacy/private_membership/common/aes_ctr_256_no_auth.h"
@@ -163,6 +165,29 @@ TEST(ValueCiphersTest, KeysOfTheWrongSizeAreRefused) {
     EXPECT_EQ(s.code(), absl::StatusCode::kInvalidArgument);
     EXPECT_EQ(s.message(), "AesGcm256::Create : Key size must be 32 bytes.");
   }
+}
+
+// One cipher object serves several threads at once.
+TEST(ValueCiphersTest, OneObjectServesSeveralThreads) {
+  std::vector<std::unique_ptr<Cipher>> ciphers;
+  ciphers.push_back(Make<AesCtr256NoAuth>());
+  ciphers.push_back(Make<AesCtr256WithFixedIV>());
+  ciphers.push_back(Make<AesGcm256>());
+  std::vector<std::thread> threads;
+  std::vector<int> failures(4, 0);
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      const std::string plaintext(40 + t, static_cast<char>('a' + t));
+      for (int i = 0; i < 200; ++i) {
+        for (const auto& cipher : ciphers) {
+          absl::StatusOr<std::string> ciphertext = cipher->Encrypt(plaintext);
+          if (!ciphertext.ok() || cipher->Decrypt(*ciphertext).value_or("") != plaintext) ++failures[t];
+        }
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(failures, std::vector<int>(4, 0));
 }
 
 }  // namespace
