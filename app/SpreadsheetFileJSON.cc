@@ -188,7 +188,9 @@ double finiteNumber(const Json& value, const std::string& where, const char* wha
 
 float floatValue(const Json& value, const std::string& where, const char* what) {
   double number = finiteNumber(value, where, what);
-  if (std::fabs(number) > static_cast<double>(std::numeric_limits<float>::max())) {
+  // Values from here on round to infinity: halfway between the largest float and 2^128.
+  constexpr double kFloatOverflow = 0x1.ffffffp+127;
+  if (std::fabs(number) >= kFloatOverflow) {
     fail(where, std::string(what) + " does not fit a 32-bit float");
   }
   return static_cast<float>(number);
