@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string_view>
 
+#include "app/PreferencesUserDefaults.h"
 #include "app/SpreadsheetFileJSON.h"
 
 namespace tabulo {
@@ -10,6 +11,11 @@ namespace tabulo {
 SpreadsheetPersistance::SpreadsheetPersistance(std::shared_ptr<UserDefaults> userDefaults,
                                                std::shared_ptr<platform::Clock> clock)
     : userDefaults_(std::move(userDefaults)), clock_(std::move(clock)) {}
+
+SpreadsheetPersistance& SpreadsheetPersistance::shared() {
+  static SpreadsheetPersistance instance(PreferencesUserDefaults::standard(), platform::Clock::system());
+  return instance;
+}
 
 SpreadsheetPersistance::Stored SpreadsheetPersistance::read() const {
   Stored stored;
@@ -43,12 +49,13 @@ bool SpreadsheetPersistance::write(const std::vector<SpreadsheetFile>& files, co
     for (uint64_t n = 1;; ++n) {
       std::string backupKey = backupKeyPrefix + std::to_string(n);
       if (!userDefaults_->objectForKey(backupKey)) {
-        userDefaults_->setObject(*before.value, backupKey);
+        // Without its backup the unreadable value is not written over.
+        if (!userDefaults_->setObject(*before.value, backupKey)) return false;
         break;
       }
     }
   }
-  userDefaults_->setData(platform::Bytes(json->begin(), json->end()), storageKey);
+  if (!userDefaults_->setData(platform::Bytes(json->begin(), json->end()), storageKey)) return false;
   return userDefaults_->synchronize();
 }
 

@@ -32,6 +32,9 @@ class SpreadsheetPersistance {
 
   SpreadsheetPersistance(std::shared_ptr<UserDefaults> userDefaults, std::shared_ptr<platform::Clock> clock);
 
+  // The process-wide store over the standard user defaults and the system clock.
+  static SpreadsheetPersistance& shared();
+
   struct StoredFiles {
     std::vector<SpreadsheetFile> files;
     // A value is stored but is not a decodable array of documents; `files` is

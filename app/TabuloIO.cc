@@ -132,6 +132,11 @@ bool replaceFileAtomically(const std::filesystem::path& target, const std::strin
 
 }  // namespace
 
+TabuloIO& TabuloIO::shared() {
+  static TabuloIO instance(platform::FileSystem::shared(), platform::Clock::system());
+  return instance;
+}
+
 TabuloIO::TabuloIO(std::shared_ptr<platform::FileSystem> fileSystem, std::shared_ptr<platform::Clock> clock,
                    CSVImportLimits limits)
     : fileSystem_(std::move(fileSystem)), clock_(std::move(clock)), limits_(limits) {}

@@ -45,6 +45,9 @@ class TabuloIO {
   TabuloIO(std::shared_ptr<platform::FileSystem> fileSystem, std::shared_ptr<platform::Clock> clock,
            CSVImportLimits limits = {});
 
+  // The process-wide instance over FileSystem::shared() and the system clock.
+  static TabuloIO& shared();
+
   std::optional<SpreadsheetFile> importCSV(const std::filesystem::path& url, std::string* error = nullptr) const;
   std::optional<std::filesystem::path> exportCSV(const SpreadsheetFile& file, std::string* error = nullptr) const;
 

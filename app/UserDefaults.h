@@ -6,6 +6,9 @@
 // registered defaults live in memory only and are never written. Writes are
 // kept in memory at once and reach the disk later; `synchronize()` writes them
 // now and answers whether they are on disk.
+//
+// PreferencesUserDefaults puts the interface over a preferences suite;
+// `standard()` is the app's own suite, shared with the analytics library.
 #pragma once
 
 #include <cstdint>
@@ -21,7 +24,8 @@ class UserDefaults {
   virtual ~UserDefaults() = default;
 
   virtual std::optional<platform::Object> objectForKey(const std::string& key) const = 0;
-  virtual void setObject(platform::Object value, const std::string& key) = 0;
+  // Answers false, storing nothing, for a value or key the store cannot keep.
+  virtual bool setObject(platform::Object value, const std::string& key) = 0;
   virtual void registerDefaults(const platform::Dictionary& defaults) = 0;
   virtual bool synchronize() = 0;
 
@@ -33,9 +37,11 @@ class UserDefaults {
   // An integer, a boolean (0 or 1) or a double (truncated, saturating); else 0.
   int64_t integerForKey(const std::string& key) const;
 
-  void setBool(bool value, const std::string& key) { setObject(platform::Object(value), key); }
-  void setInteger(int64_t value, const std::string& key) { setObject(platform::Object(value), key); }
-  void setData(platform::Bytes value, const std::string& key) { setObject(platform::Object(std::move(value)), key); }
+  bool setBool(bool value, const std::string& key) { return setObject(platform::Object(value), key); }
+  bool setInteger(int64_t value, const std::string& key) { return setObject(platform::Object(value), key); }
+  bool setData(platform::Bytes value, const std::string& key) {
+    return setObject(platform::Object(std::move(value)), key);
+  }
 };
 
 }  // namespace tabulo

@@ -22,6 +22,9 @@ class UserSettings {
 
   explicit UserSettings(std::shared_ptr<UserDefaults> userDefaults);
 
+  // The process-wide settings over the standard user defaults.
+  static UserSettings& shared();
+
   const std::shared_ptr<UserDefaults> userDefaults;
 };
 

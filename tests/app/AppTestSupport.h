@@ -20,22 +20,9 @@
 
 namespace tabulo::testing {
 
-// A clock whose wall time the test sets; it schedules nothing.
-class FixedClock : public platform::Clock {
- public:
-  explicit FixedClock(double now = 1'700'000'000.0) : now_(now) {}
-  double now() const override { return now_; }
-  double uptime() const override { return 0; }
-  uint64_t callAt(double, std::function<void()>) override { return 1; }
-  void cancelCall(uint64_t) override {}
-  void setNow(double now) { now_ = now; }
-
- private:
-  double now_;
-};
-
 // User defaults in memory. `disk` holds what the last successful
-// synchronize() wrote; `failSynchronize` makes synchronize() fail.
+// synchronize() wrote; `failSynchronize` makes synchronize() fail and
+// `refuseWrites` makes setObject() refuse.
 class MemoryUserDefaults : public UserDefaults {
  public:
   std::optional<platform::Object> objectForKey(const std::string& key) const override {
@@ -43,7 +30,11 @@ class MemoryUserDefaults : public UserDefaults {
     if (auto found = registered.find(key); found != registered.end()) return found->second;
     return std::nullopt;
   }
-  void setObject(platform::Object value, const std::string& key) override { values[key] = std::move(value); }
+  bool setObject(platform::Object value, const std::string& key) override {
+    if (refuseWrites) return false;
+    values[key] = std::move(value);
+    return true;
+  }
   void registerDefaults(const platform::Dictionary& defaults) override {
     for (const auto& [key, value] : defaults) registered[key] = value;
   }
@@ -58,6 +49,7 @@ class MemoryUserDefaults : public UserDefaults {
   platform::Dictionary registered;
   platform::Dictionary disk;
   bool failSynchronize = false;
+  bool refuseWrites = false;
   int synchronizeCount = 0;
 };
 

@@ -15,11 +15,10 @@ namespace {
 
 using ::testing::ElementsAre;
 using testing::expectIdentical;
-using testing::FixedClock;
 using Json = nlohmann::json;
 
 SpreadsheetFile awkwardFile() {
-  FixedClock clock(kReferenceDateOffsetFrom1970 + 100);
+  platform::ManualClock clock(kReferenceDateOffsetFrom1970 + 100);
   SpreadsheetFile file("Quarterly \"numbers\", ünïcødé ✓", clock);
   file.creationDate = 786'000'123.456789;  // a fraction no decimal writes exactly
   auto& cell = file.contents[1][1];
@@ -46,7 +45,7 @@ TEST(SpreadsheetFileJSON, RoundTripIsExact) {
   ASSERT_TRUE(decoded) << error;
   expectIdentical(*decoded, file);
 
-  std::optional<std::string> array = SpreadsheetFileJSON::encodeArray({file, SpreadsheetFile("b", FixedClock())});
+  std::optional<std::string> array = SpreadsheetFileJSON::encodeArray({file, SpreadsheetFile("b", platform::ManualClock())});
   ASSERT_TRUE(array);
   auto files = SpreadsheetFileJSON::decodeArray(*array);
   ASSERT_TRUE(files);
@@ -56,7 +55,7 @@ TEST(SpreadsheetFileJSON, RoundTripIsExact) {
 }
 
 TEST(SpreadsheetFileJSON, WritesTheDocumentedKeysAndShortNumbers) {
-  SpreadsheetFile file("t", FixedClock(kReferenceDateOffsetFrom1970 + 100));
+  SpreadsheetFile file("t", platform::ManualClock(kReferenceDateOffsetFrom1970 + 100));
   file.contents[1][1].imagePath = "photo.jpg";
   file.contents[1][2].textColor = {0.1f, 0.5f, 1};
   std::string text = *SpreadsheetFileJSON::encode(file);
@@ -77,7 +76,7 @@ TEST(SpreadsheetFileJSON, WritesTheDocumentedKeysAndShortNumbers) {
 }
 
 TEST(SpreadsheetFileJSON, AcceptsAnyKeyOrderUnknownKeysAndNullImagePath) {
-  SpreadsheetFile file("t", FixedClock());
+  SpreadsheetFile file("t", platform::ManualClock());
   Json json = parse(*SpreadsheetFileJSON::encode(file));
   json["somethingNew"] = {1, 2};
   json["contents"][1][1]["imagePath"] = nullptr;
@@ -88,7 +87,7 @@ TEST(SpreadsheetFileJSON, AcceptsAnyKeyOrderUnknownKeysAndNullImagePath) {
 }
 
 TEST(SpreadsheetFileJSON, DecodeFailures) {
-  const std::string valid = *SpreadsheetFileJSON::encode(SpreadsheetFile("t", FixedClock()));
+  const std::string valid = *SpreadsheetFileJSON::encode(SpreadsheetFile("t", platform::ManualClock()));
   struct Case {
     const char* name;
     std::function<void(Json&)> change;
@@ -140,7 +139,7 @@ TEST(SpreadsheetFileJSON, DecodeFailures) {
 }
 
 TEST(SpreadsheetFileJSON, DecodingRepairsWhatItCanWithoutLosingText) {
-  SpreadsheetFile file("t", FixedClock());
+  SpreadsheetFile file("t", platform::ManualClock());
   file.contents[4][4].text = "kept";
   file.contents[1][1].imagePath = "../../secret";
   file.contents[1][2].imagePath = "photo.jpg";
@@ -189,12 +188,12 @@ TEST(SpreadsheetFileJSON, EncodingRefusesNonFiniteNumbersAndInvalidText) {
       [](SpreadsheetFile& f) { f.title = "\xFF"; },
   };
   for (size_t i = 0; i < std::size(changes); ++i) {
-    SpreadsheetFile file("t", FixedClock());
+    SpreadsheetFile file("t", platform::ManualClock());
     changes[i](file);
     std::string error;
     EXPECT_FALSE(SpreadsheetFileJSON::encode(file, &error)) << i;
     EXPECT_FALSE(error.empty()) << i;
-    EXPECT_FALSE(SpreadsheetFileJSON::encodeArray({SpreadsheetFile("ok", FixedClock()), file})) << i;
+    EXPECT_FALSE(SpreadsheetFileJSON::encodeArray({SpreadsheetFile("ok", platform::ManualClock()), file})) << i;
   }
 }
 

@@ -12,14 +12,13 @@ namespace tabulo {
 namespace {
 
 using ::testing::ElementsAre;
-using testing::FixedClock;
 using testing::gridTexts;
 using testing::rowTexts;
 
 using Grid = std::vector<std::vector<std::string>>;
 
 TEST(SpreadsheetFile, DefaultGridIsFiveByFiveWithLettersAndNumbers) {
-  FixedClock clock(kReferenceDateOffsetFrom1970 + 100);
+  platform::ManualClock clock(kReferenceDateOffsetFrom1970 + 100);
   SpreadsheetFile file("Budget", clock);
 
   EXPECT_EQ(file.title, "Budget");
@@ -44,7 +43,7 @@ TEST(SpreadsheetFile, DefaultGridIsFiveByFiveWithLettersAndNumbers) {
 }
 
 TEST(SpreadsheetFile, NewDocumentsGetDistinctCanonicalUUIDs) {
-  FixedClock clock;
+  platform::ManualClock clock;
   std::regex canonical("[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}");
   std::set<std::string> seen;
   for (int i = 0; i < 100; ++i) {
@@ -68,7 +67,7 @@ TEST(SpreadsheetFile, RepeatedSizes) {
 }
 
 TEST(SpreadsheetFile, GridFromRowsKeepsFieldsUnchanged) {
-  FixedClock clock;
+  platform::ManualClock clock;
   SpreadsheetFile file("data", Grid{{"a", " b ", "c"}, {"d", "e", "\"f\""}}, clock);
   EXPECT_EQ(gridTexts(file), (Grid{{"", "A", "B", "C"}, {"1", "a", " b ", "c"}, {"2", "d", "e", "\"f\""}}));
   EXPECT_THAT(file.rowHeights, ElementsAre(20, 30, 30));
@@ -76,7 +75,7 @@ TEST(SpreadsheetFile, GridFromRowsKeepsFieldsUnchanged) {
 }
 
 TEST(SpreadsheetFile, GridFromRowsPadsShortRowsAndHandlesNoRows) {
-  FixedClock clock;
+  platform::ManualClock clock;
   SpreadsheetFile ragged("r", Grid{{"a"}, {"b", "c", "d"}, {}}, clock);
   EXPECT_EQ(gridTexts(ragged), (Grid{{"", "A", "B", "C"}, {"1", "a", "", ""}, {"2", "b", "c", "d"}, {"3", "", "", ""}}));
   EXPECT_EQ(ragged.rowHeights.size(), 4u);
@@ -89,7 +88,7 @@ TEST(SpreadsheetFile, GridFromRowsPadsShortRowsAndHandlesNoRows) {
 }
 
 TEST(SpreadsheetFile, AppendRowAndColumnGrowTheGridOnly) {
-  FixedClock clock;
+  platform::ManualClock clock;
   SpreadsheetFile file("x", clock);
   file.appendRow();
   EXPECT_THAT(rowTexts(file.contents.back()), ElementsAre("5", "", "", "", ""));

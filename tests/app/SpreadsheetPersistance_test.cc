@@ -12,7 +12,6 @@ namespace tabulo {
 namespace {
 
 using ::testing::ElementsAre;
-using testing::FixedClock;
 using testing::MemoryUserDefaults;
 
 platform::Bytes bytes(const std::string& text) { return platform::Bytes(text.begin(), text.end()); }
@@ -27,7 +26,7 @@ class SpreadsheetPersistanceTest : public ::testing::Test {
   SpreadsheetFile document(const std::string& title) { return SpreadsheetFile(title, *clock); }
 
   std::shared_ptr<MemoryUserDefaults> defaults = std::make_shared<MemoryUserDefaults>();
-  std::shared_ptr<FixedClock> clock = std::make_shared<FixedClock>(kReferenceDateOffsetFrom1970 + 1000);
+  std::shared_ptr<platform::ManualClock> clock = std::make_shared<platform::ManualClock>(kReferenceDateOffsetFrom1970 + 1000);
   SpreadsheetPersistance store{defaults, clock};
 };
 
@@ -89,6 +88,11 @@ TEST_F(SpreadsheetPersistanceTest, FailuresAreReportedAndKeepTheStoredArray) {
   EXPECT_FALSE(store.saveFile(broken));
   EXPECT_FALSE(store.addFile(broken));
   EXPECT_EQ(defaults->values.at(SpreadsheetPersistance::storageKey), before);
+
+  defaults->refuseWrites = true;
+  EXPECT_FALSE(store.createFile("C"));
+  EXPECT_EQ(defaults->values.at(SpreadsheetPersistance::storageKey), before);
+  defaults->refuseWrites = false;
 
   defaults->failSynchronize = true;
   EXPECT_FALSE(store.createFile("C"));

@@ -15,7 +15,6 @@ namespace {
 
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
-using testing::FixedClock;
 using testing::gridTexts;
 using testing::readFile;
 using testing::writeFile;
@@ -44,7 +43,7 @@ class TabuloIOTest : public ::testing::Test {
   testing::TemporaryDirectory directory;
   std::shared_ptr<platform::FileSystem> fileSystem =
       std::make_shared<platform::FileSystem>(directory.path() / "Documents" / "Outputs");
-  std::shared_ptr<FixedClock> clock = std::make_shared<FixedClock>(kReferenceDateOffsetFrom1970 + 7);
+  std::shared_ptr<platform::ManualClock> clock = std::make_shared<platform::ManualClock>(kReferenceDateOffsetFrom1970 + 7);
   TabuloIO io{fileSystem, clock};
 };
 
