@@ -1,5 +1,6 @@
 #include "app/CSVReader.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "app/TextEncoding.h"
@@ -7,7 +8,9 @@
 namespace tabulo {
 
 CSVReader::CSVReader(std::string bytes, Settings settings)
-    : text_(decodeOutsideText(std::move(bytes))), settings_(settings) {}
+    : text_(decodeOutsideText(std::move(bytes))), settings_(settings) {
+  stops_[static_cast<uint8_t>(settings_.delimiter)] = stops_['\n'] = stops_['\r'] = true;
+}
 
 bool CSVReader::fail(std::string reason) {
   error_ = std::move(reason);
@@ -22,6 +25,7 @@ std::optional<std::vector<std::string>> CSVReader::next() {
   const char* data = text_.data();
   const char delimiter = settings_.delimiter;
   std::vector<std::string> record;
+  record.reserve(lastRecordSize_);
   size_t pos = position_;
 
   while (true) {
@@ -46,11 +50,7 @@ std::optional<std::vector<std::string>> CSVReader::next() {
       }
     }
     size_t start = pos;
-    while (pos < size) {
-      char c = data[pos];
-      if (c == delimiter || c == '\n' || c == '\r') break;
-      ++pos;
-    }
+    while (pos < size && !stops_[static_cast<uint8_t>(data[pos])]) ++pos;
     field.append(data + start, pos - start);
 
     if (record.size() >= settings_.maxFieldsPerRecord) {
@@ -66,6 +66,7 @@ std::optional<std::vector<std::string>> CSVReader::next() {
     break;
   }
   position_ = pos;
+  lastRecordSize_ = record.size();
   return record;
 }
 

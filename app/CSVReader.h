@@ -48,6 +48,8 @@ class CSVReader {
   std::string text_;
   Settings settings_;
   size_t position_ = 0;
+  size_t lastRecordSize_ = 0;
+  bool stops_[256] = {};  // bytes that end an unquoted field
   std::string error_;
 };
 
