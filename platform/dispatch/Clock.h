@@ -27,7 +27,8 @@ class Clock {
 
   // Runs `fire` once, as soon as uptime() >= `uptimeDeadline`: on the clock's
   // own timer thread (system clock) or inside advance() (manual clock).
-  // Answers a token for cancelCall; tokens are never 0.
+  // Answers a token for cancelCall; tokens are never 0. An exception escaping
+  // `fire` is logged.
   virtual uint64_t callAt(double uptimeDeadline, std::function<void()> fire) = 0;
   // Cancels a pending call; a call that already ran or is running is not affected.
   virtual void cancelCall(uint64_t token) = 0;

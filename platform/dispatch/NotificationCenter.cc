@@ -70,8 +70,9 @@ NotificationCenter::NotificationCenter() : state_(std::make_shared<State>()) {}
 std::shared_ptr<NotificationCenter> NotificationCenter::create() { return std::make_shared<NotificationCenter>(); }
 
 std::shared_ptr<NotificationCenter> NotificationCenter::defaultCenter() {
-  static const std::shared_ptr<NotificationCenter> center = create();
-  return center;
+  // Never destroyed: observers may still post while the process exits.
+  static const auto* center = new std::shared_ptr<NotificationCenter>(create());
+  return *center;
 }
 
 ObserverToken NotificationCenter::addObserver(const std::string& name, std::shared_ptr<Queue> queue,

@@ -61,7 +61,8 @@ class NotificationCenter : public std::enable_shared_from_this<NotificationCente
   // The process-wide center.
   static std::shared_ptr<NotificationCenter> defaultCenter();
 
-  // `queue` may be null: the observer then runs on the posting thread, inside post().
+  // `queue` may be null: the observer then runs on the posting thread, inside
+  // post(). The center keeps `queue` (and the observer) until the token is reset.
   [[nodiscard]] ObserverToken addObserver(const std::string& name, std::shared_ptr<Queue> queue, Observer observer);
   void post(const std::string& name, Dictionary userInfo = {});
   // Unregisters by token id; unknown ids are ignored.

@@ -185,8 +185,9 @@ struct MainQueue::State {
 };
 
 std::shared_ptr<MainQueue> MainQueue::shared() {
-  static const std::shared_ptr<MainQueue> queue = create();
-  return queue;
+  // Never destroyed: other threads may still post to it while the process exits.
+  static const auto* queue = new std::shared_ptr<MainQueue>(create());
+  return *queue;
 }
 
 std::shared_ptr<MainQueue> MainQueue::create() { return std::shared_ptr<MainQueue>(new MainQueue()); }

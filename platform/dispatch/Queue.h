@@ -73,8 +73,10 @@ class MainQueue : public Queue {
   static bool isMainThread();
 
   void async(Block block) override;
-  // From another thread: waits until the main loop has run the block.
+  // From another thread: waits until the main loop has run the block (so some
+  // thread must be running run() or drain()).
   void sync(Block block) override;
+  // Same answer as isMainThread().
   bool isCurrent() const override;
   const std::string& label() const override;
 

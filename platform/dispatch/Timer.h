@@ -21,7 +21,8 @@ class Timer : public std::enable_shared_from_this<Timer> {
  public:
   // Schedules `block` on `queue` after `delaySeconds` (negative or NaN counts
   // as 0) of `clock` uptime. The timer stays scheduled whether or not the
-  // caller keeps the returned pointer; keep it to cancel.
+  // caller keeps the returned pointer; keep it to cancel. `clock` must not be
+  // null; a null `queue` behaves like a queue that is gone.
   static std::shared_ptr<Timer> schedule(std::shared_ptr<Clock> clock, std::shared_ptr<Queue> queue,
                                          double delaySeconds, std::function<void()> block);
 

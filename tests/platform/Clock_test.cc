@@ -9,8 +9,11 @@
 #include <future>
 #include <limits>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "platform/core/Log.h"
 
 namespace platform {
 namespace {
@@ -81,6 +84,17 @@ TEST(ManualClock, APastDeadlineRunsAtTheNextAdvanceWithoutMovingTimeBack) {
   EXPECT_EQ(seenUptime, -1);  // never inside callAt
   clock.advance(0);
   EXPECT_EQ(seenUptime, 50);
+}
+
+TEST(ManualClock, AThrowingCallIsLoggedAndLaterCallsStillRun) {
+  log::ScopedCapture capture;
+  ManualClock clock(0, 0);
+  bool later = false;
+  clock.callAt(1, [] { throw std::runtime_error("bad call"); });
+  clock.callAt(2, [&] { later = true; });
+  clock.advance(2);
+  EXPECT_TRUE(later);
+  EXPECT_TRUE(capture.sink().contains("bad call"));
 }
 
 double readClock(clockid_t id) {
