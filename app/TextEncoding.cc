@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "platform/text/Utf8.h"
+
 namespace tabulo {
 namespace {
 
@@ -16,59 +18,27 @@ constexpr uint16_t kWindows1252High[32] = {
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
 };
 
-void appendUTF8(std::string& out, uint32_t codePoint) {
-  if (codePoint < 0x80) {
-    out.push_back(static_cast<char>(codePoint));
-  } else if (codePoint < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (codePoint >> 6)));
-    out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xE0 | (codePoint >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
-  }
-}
-
 }  // namespace
 
 bool isValidUTF8(std::string_view bytes) {
-  const auto* p = reinterpret_cast<const uint8_t*>(bytes.data());
-  const uint8_t* end = p + bytes.size();
-  while (p < end) {
-    // ASCII runs, eight bytes at a time.
-    while (end - p >= 8) {
+  size_t i = 0;
+  const size_t size = bytes.size();
+  while (i < size) {
+    // ASCII runs, eight bytes at a time; other sequences one by one.
+    while (size - i >= 8) {
       uint64_t word;
-      std::memcpy(&word, p, 8);
+      std::memcpy(&word, bytes.data() + i, 8);
       if (word & 0x8080808080808080ull) break;
-      p += 8;
+      i += 8;
     }
-    if (p == end) break;
-    uint8_t lead = *p;
-    if (lead < 0x80) {
-      ++p;
+    if (i == size) break;
+    if (static_cast<uint8_t>(bytes[i]) < 0x80) {
+      ++i;
       continue;
     }
-    size_t length;
-    uint8_t low = 0x80, high = 0xBF;  // allowed range of the second byte
-    if (lead >= 0xC2 && lead <= 0xDF) {
-      length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      length = 3;
-      if (lead == 0xE0) low = 0xA0;   // overlong
-      if (lead == 0xED) high = 0x9F;  // surrogates
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      length = 4;
-      if (lead == 0xF0) low = 0x90;   // overlong
-      if (lead == 0xF4) high = 0x8F;  // above U+10FFFF
-    } else {
-      return false;
-    }
-    if (static_cast<size_t>(end - p) < length) return false;
-    if (p[1] < low || p[1] > high) return false;
-    for (size_t i = 2; i < length; ++i) {
-      if ((p[i] & 0xC0) != 0x80) return false;
-    }
-    p += length;
+    platform::utf8::Decoded decoded = platform::utf8::decode(bytes, i);
+    if (!decoded.valid) return false;
+    i += decoded.length;
   }
   return true;
 }
@@ -81,9 +51,9 @@ std::string windows1252ToUTF8(std::string_view bytes) {
     if (byte < 0x80) {
       out.push_back(c);
     } else if (byte < 0xA0) {
-      appendUTF8(out, kWindows1252High[byte - 0x80]);
+      platform::utf8::append(out, kWindows1252High[byte - 0x80]);
     } else {
-      appendUTF8(out, byte);
+      platform::utf8::append(out, byte);
     }
   }
   return out;

@@ -11,7 +11,8 @@
 
 namespace tabulo {
 
-// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
+// platform::utf8::isValid with a fast path for ASCII runs (imports read
+// whole files through it).
 bool isValidUTF8(std::string_view bytes);
 
 // Every byte as its Windows-1252 character, in UTF-8. The five bytes that
