@@ -9,7 +9,7 @@ namespace tabulo {
 
 CSVReader::CSVReader(std::string bytes, Settings settings)
     : text_(decodeOutsideText(std::move(bytes))), settings_(settings) {
-  stops_[static_cast<uint8_t>(settings_.delimiter)] = stops_['\n'] = stops_['\r'] = true;
+  for (char stop : {settings_.delimiter, '\n', '\r'}) stops_[static_cast<uint8_t>(stop)] = true;
 }
 
 bool CSVReader::fail(std::string reason) {
