@@ -159,156 +159,460 @@ std::optional<std::string> encodeWith(Build build, std::string* error) {
 }
 
 // ---- Decoding --------------------------------------------------------------
+//
+// The stored array is read in one pass over nlohmann's event interface,
+// straight into documents, without building a tree of the whole text: the
+// document list reads the whole store on every appearance. A key that appears
+// more than once in an object counts with its last value; every one of its
+// values must be valid.
 
-struct DecodeFailure {
-  std::string reason;
+enum class Slot {
+  none,
+  // Document keys.
+  uuid, title, creationDate, contents, rowHeights, columnWidths, mergedRanges,
+  // Cell keys.
+  text, textAlignment, textColor, cellColor, imagePath,
+  // Colour keys.
+  red, green, blue,
+  unknown,
 };
 
-[[noreturn]] void fail(const std::string& where, const std::string& what) { throw DecodeFailure{where + what}; }
+struct KeySlot {
+  const char* key;
+  Slot slot;
+  uint32_t bit;  // in the frame's mask of required keys seen
+};
 
-const Json& required(const Json& object, const char* key, const std::string& where) {
-  auto found = object.find(key);
-  if (found == object.end()) fail(where, std::string("\"") + key + "\" is missing");
-  return *found;
+constexpr KeySlot kDocumentKeys[] = {
+    {kUUIDKey, Slot::uuid, 1},         {kTitleKey, Slot::title, 2},
+    {kCreationDateKey, Slot::creationDate, 4}, {kContentsKey, Slot::contents, 8},
+    {kRowHeightsKey, Slot::rowHeights, 16},    {kColumnWidthsKey, Slot::columnWidths, 32},
+    {kMergedRangesKey, Slot::mergedRanges, 64},
+};
+constexpr KeySlot kCellKeys[] = {
+    {kTextKey, Slot::text, 1},           {kTextAlignmentKey, Slot::textAlignment, 2},
+    {kTextColorKey, Slot::textColor, 4}, {kCellColorKey, Slot::cellColor, 8},
+    {kImagePathKey, Slot::imagePath, 0},
+};
+constexpr KeySlot kColorKeys[] = {{kRedKey, Slot::red, 1}, {kGreenKey, Slot::green, 2}, {kBlueKey, Slot::blue, 4}};
+
+const char* keyName(Slot slot) {
+  for (const KeySlot& entry : kDocumentKeys) {
+    if (entry.slot == slot) return entry.key;
+  }
+  for (const KeySlot& entry : kCellKeys) {
+    if (entry.slot == slot) return entry.key;
+  }
+  for (const KeySlot& entry : kColorKeys) {
+    if (entry.slot == slot) return entry.key;
+  }
+  return "value";
 }
 
-const Json& requiredOfType(const Json& object, const char* key, Json::value_t type, const std::string& where) {
-  const Json& value = required(object, key, where);
-  bool matches = type == Json::value_t::number_float ? value.is_number() : value.type() == type;
-  if (!matches) fail(where, std::string("\"") + key + "\" has the wrong type");
-  return value;
+template <size_t N>
+const KeySlot* findKey(const KeySlot (&keys)[N], const std::string& key) {
+  for (const KeySlot& entry : keys) {
+    if (key == entry.key) return &entry;
+  }
+  return nullptr;
 }
 
-double finiteNumber(const Json& value, const std::string& where, const char* what) {
-  if (!value.is_number()) fail(where, std::string(what) + " is not a number");
-  double number = value.get<double>();
-  if (!std::isfinite(number)) fail(where, std::string(what) + " is not finite");
-  return number;
+template <size_t N>
+uint32_t allRequired(const KeySlot (&keys)[N]) {
+  uint32_t mask = 0;
+  for (const KeySlot& entry : keys) mask |= entry.bit;
+  return mask;
 }
 
-float floatValue(const Json& value, const std::string& where, const char* what) {
-  double number = finiteNumber(value, where, what);
+template <size_t N>
+const char* firstMissing(const KeySlot (&keys)[N], uint32_t seen) {
+  for (const KeySlot& entry : keys) {
+    if (entry.bit && !(seen & entry.bit)) return entry.key;
+  }
+  return "";
+}
+
+class DocumentReader : public nlohmann::json_sax<Json> {
+ public:
+  // `single`: the text is one document object rather than an array of them.
+  explicit DocumentReader(bool single) : single_(single) {}
+
+  std::vector<SpreadsheetFile> files;
+  std::string error;
+
+  bool null() override { return scalar(Value{Kind::null}); }
+  bool boolean(bool value) override { return scalar(Value{Kind::boolean, 0, value}); }
+  bool number_integer(number_integer_t value) override {
+    return scalar(Value{Kind::number, static_cast<double>(value), false, value, true});
+  }
+  bool number_unsigned(number_unsigned_t value) override {
+    bool fits = value <= static_cast<uint64_t>(std::numeric_limits<int64_t>::max());
+    return scalar(Value{Kind::number, static_cast<double>(value), false, fits ? static_cast<int64_t>(value) : 0, fits});
+  }
+  bool number_float(number_float_t value, const string_t&) override {
+    return scalar(Value{Kind::number, value, false, 0, false, true});
+  }
+  bool string(string_t& value) override { return scalar(Value{Kind::string, 0, false, 0, false, false, &value}); }
+  bool binary(binary_t&) override { return fail("binary values are not JSON"); }
+
+  bool start_object(std::size_t) override { return start(true); }
+  bool start_array(std::size_t) override { return start(false); }
+  bool key(string_t& key) override;
+  bool end_object() override { return end(); }
+  bool end_array() override { return end(); }
+
+  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& exception) override {
+    if (error.empty()) error = exception.what();
+    return false;
+  }
+
+ private:
+  enum class Kind { null, boolean, number, string };
+  struct Value {
+    Kind kind;
+    double number = 0;
+    bool flag = false;
+    int64_t integer = 0;
+    bool isInteger = false;  // an integer within int64
+    bool isFloat = false;    // written with a fraction or an exponent
+    std::string* text = nullptr;
+  };
+
+  enum class Frame { documents, document, contents, row, cell, color, sizes, ranges, generic, skip };
+  struct State {
+    Frame frame;
+    uint32_t seen = 0;
+    Slot slot = Slot::none;  // the slot the next value fills (objects)
+    ColorRepresentation* color = nullptr;
+    std::vector<float>* sizes = nullptr;
+    const char* name = "";  // sizes and colours: the key, for messages
+    size_t depth = 0;                 // skip: open containers; generic: nesting
+    platform::Object object{};        // generic: the container being built
+    std::string pendingKey{};         // generic objects: the key of the next value
+  };
+
+  bool fail(std::string reason) {
+    if (error.empty()) error = std::move(reason);
+    return false;
+  }
+  bool failHere(const std::string& what) { return fail(where() + what); }
+  std::string where() const {
+    std::string text = single_ ? "" : "document " + std::to_string(documentIndex_) + ": ";
+    if (rowIndex_) text += "row " + std::to_string(*rowIndex_) + ": ";
+    return text;
+  }
+
+  SpreadsheetFile& file() { return current_; }
+  SpreadsheetCellContent& cell() { return current_.contents.back().back(); }
+
+  bool scalar(const Value& value);
+  bool start(bool isObject);
+  bool end();
+  bool finishDocument();
+  bool finishRange(platform::Object object);
+  bool addGeneric(platform::Object value);
+  bool floatInto(const Value& value, float& out, const char* what);
+
+  bool single_;
+  bool started_ = false;
+  std::vector<State> stack_;
+  SpreadsheetFile current_;
+  size_t documentIndex_ = 0;
+  std::optional<size_t> rowIndex_;
+};
+
+bool DocumentReader::floatInto(const Value& value, float& out, const char* what) {
+  if (value.kind != Kind::number) return failHere(std::string(what) + " is not a number");
+  if (!std::isfinite(value.number)) return failHere(std::string(what) + " is not finite");
   // Values from here on round to infinity: halfway between the largest float and 2^128.
   constexpr double kFloatOverflow = 0x1.ffffffp+127;
-  if (std::fabs(number) >= kFloatOverflow) {
-    fail(where, std::string(what) + " does not fit a 32-bit float");
+  if (std::fabs(value.number) >= kFloatOverflow) return failHere(std::string(what) + " does not fit a 32-bit float");
+  out = static_cast<float>(value.number);
+  return true;
+}
+
+bool DocumentReader::key(string_t& key) {
+  State& top = stack_.back();
+  const KeySlot* entry = nullptr;
+  switch (top.frame) {
+    case Frame::document: entry = findKey(kDocumentKeys, key); break;
+    case Frame::cell: entry = findKey(kCellKeys, key); break;
+    case Frame::color: entry = findKey(kColorKeys, key); break;
+    case Frame::generic: top.pendingKey = key; return true;
+    default: return true;  // skip
   }
-  return static_cast<float>(number);
+  top.slot = entry ? entry->slot : Slot::unknown;
+  if (entry) top.seen |= entry->bit;
+  return true;
 }
 
-ColorRepresentation decodeColor(const Json& object, const char* key, const std::string& where) {
-  const Json& json = requiredOfType(object, key, Json::value_t::object, where);
-  std::string inner = where + key + ": ";
-  return ColorRepresentation{floatValue(required(json, kRedKey, inner), inner, kRedKey),
-                             floatValue(required(json, kGreenKey, inner), inner, kGreenKey),
-                             floatValue(required(json, kBlueKey, inner), inner, kBlueKey)};
+bool DocumentReader::scalar(const Value& value) {
+  if (stack_.empty()) {
+    return fail(single_ ? "a document is not an object" : "the stored value is not an array");
+  }
+  State& top = stack_.back();
+  switch (top.frame) {
+    case Frame::documents: return fail("document " + std::to_string(documentIndex_) + ": a document is not an object");
+    case Frame::contents: return failHere("a row is not an array");
+    case Frame::row: return failHere("a cell is not an object");
+    case Frame::sizes: {
+      float size = 0;
+      if (!floatInto(value, size, top.name)) return false;
+      top.sizes->push_back(size);
+      return true;
+    }
+    case Frame::ranges: return finishRange(platform::Object());  // a scalar is no range
+    case Frame::generic: {
+      platform::Object object;
+      switch (value.kind) {
+        case Kind::null: break;
+        case Kind::boolean: object = value.flag; break;
+        case Kind::number:
+          if (value.isInteger) {
+            object = value.integer;
+          } else {
+            object = value.number;
+          }
+          break;
+        case Kind::string: object = *value.text; break;
+      }
+      return addGeneric(std::move(object));
+    }
+    case Frame::skip: return true;
+    case Frame::document:
+      switch (top.slot) {
+        case Slot::uuid:
+        case Slot::title:
+          if (value.kind != Kind::string) {
+            return failHere(std::string("\"") + (top.slot == Slot::uuid ? kUUIDKey : kTitleKey) +
+                            "\" has the wrong type");
+          }
+          (top.slot == Slot::uuid ? file().uuid : file().title) = std::move(*value.text);
+          return true;
+        case Slot::creationDate:
+          if (value.kind != Kind::number) return failHere("\"creationDate\" is not a number");
+          if (!std::isfinite(value.number)) return failHere("\"creationDate\" is not finite");
+          file().creationDate = value.number;
+          return true;
+        case Slot::unknown: return true;
+        default: return failHere(std::string("\"") + keyName(top.slot) + "\" has the wrong type");
+      }
+    case Frame::cell:
+      switch (top.slot) {
+        case Slot::text:
+          if (value.kind != Kind::string) return failHere("\"text\" has the wrong type");
+          cell().text = std::move(*value.text);
+          return true;
+        case Slot::textAlignment: {
+          std::optional<TextAlignment> alignment;
+          if (value.kind == Kind::number) {
+            if (value.isInteger) {
+              alignment = textAlignmentFromRawValue(value.integer);
+            } else if (value.isFloat && (value.number == 0 || value.number == 1 || value.number == 2)) {
+              alignment = textAlignmentFromRawValue(static_cast<int64_t>(value.number));
+            }
+          }
+          if (!alignment) return failHere("\"textAlignment\" is not 0, 1 or 2");
+          cell().textAlignment = *alignment;
+          return true;
+        }
+        case Slot::imagePath:
+          if (value.kind == Kind::null) {
+            cell().imagePath.reset();
+          } else if (value.kind == Kind::string) {
+            cell().imagePath = std::move(*value.text);
+          } else {
+            return failHere("\"imagePath\" has the wrong type");
+          }
+          return true;
+        case Slot::unknown: return true;
+        default: return failHere(std::string("\"") + keyName(top.slot) + "\" has the wrong type");
+      }
+    case Frame::color:
+      switch (top.slot) {
+        case Slot::red: return floatInto(value, top.color->red, kRedKey);
+        case Slot::green: return floatInto(value, top.color->green, kGreenKey);
+        case Slot::blue: return floatInto(value, top.color->blue, kBlueKey);
+        default: return true;
+      }
+  }
+  return true;
 }
 
-TextAlignment decodeAlignment(const Json& value, const std::string& where) {
-  std::optional<TextAlignment> alignment;
-  if (value.is_number_integer()) {
-    if (value.is_number_unsigned()) {
-      uint64_t raw = value.get<uint64_t>();
-      if (raw <= 2) alignment = textAlignmentFromRawValue(static_cast<int64_t>(raw));
+bool DocumentReader::start(bool isObject) {
+  if (stack_.empty()) {
+    if (started_) return fail("more than one value");
+    started_ = true;
+    if (single_) {
+      if (!isObject) return fail("a document is not an object");
+      current_ = SpreadsheetFile();
+      stack_.push_back(State{Frame::document});
     } else {
-      alignment = textAlignmentFromRawValue(value.get<int64_t>());
+      if (isObject) return fail("the stored value is not an array");
+      stack_.push_back(State{Frame::documents});
     }
-  } else if (value.is_number_float()) {
-    double raw = value.get<double>();
-    if (raw == 0 || raw == 1 || raw == 2) alignment = textAlignmentFromRawValue(static_cast<int64_t>(raw));
+    return true;
   }
-  if (!alignment) fail(where, "\"textAlignment\" is not 0, 1 or 2");
-  return *alignment;
-}
-
-SpreadsheetCellContent decodeCell(const Json& json, const std::string& where) {
-  if (!json.is_object()) fail(where, "a cell is not an object");
-  SpreadsheetCellContent cell;
-  cell.text = requiredOfType(json, kTextKey, Json::value_t::string, where).get<std::string>();
-  cell.textAlignment = decodeAlignment(required(json, kTextAlignmentKey, where), where);
-  cell.textColor = decodeColor(json, kTextColorKey, where);
-  cell.cellColor = decodeColor(json, kCellColorKey, where);
-  auto image = json.find(kImagePathKey);
-  if (image != json.end() && !image->is_null()) {
-    if (!image->is_string()) fail(where, "\"imagePath\" has the wrong type");
-    cell.imagePath = image->get<std::string>();
-  }
-  return cell;
-}
-
-std::vector<float> decodeSizes(const Json& object, const char* key, const std::string& where) {
-  const Json& json = requiredOfType(object, key, Json::value_t::array, where);
-  std::vector<float> sizes;
-  sizes.reserve(json.size());
-  for (const Json& value : json) sizes.push_back(floatValue(value, where, key));
-  return sizes;
-}
-
-platform::Object decodeObject(const Json& json, int depth) {
-  if (depth > kMaxCodedRangeDepth) throw DecodeFailure{"a merged range is nested too deeply"};
-  switch (json.type()) {
-    case Json::value_t::null: return nullptr;
-    case Json::value_t::boolean: return json.get<bool>();
-    case Json::value_t::number_integer: return json.get<int64_t>();
-    case Json::value_t::number_unsigned: {
-      uint64_t value = json.get<uint64_t>();
-      if (value <= static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) return static_cast<int64_t>(value);
-      return static_cast<double>(value);
+  State& top = stack_.back();
+  auto push = [&](State state) {
+    stack_.push_back(std::move(state));
+    return true;
+  };
+  switch (top.frame) {
+    case Frame::documents:
+      if (!isObject) return fail("document " + std::to_string(documentIndex_) + ": a document is not an object");
+      current_ = SpreadsheetFile();
+      rowIndex_.reset();
+      return push(State{Frame::document});
+    case Frame::document:
+      switch (top.slot) {
+        case Slot::contents:
+          if (isObject) return failHere("\"contents\" has the wrong type");
+          file().contents.clear();
+          return push(State{Frame::contents});
+        case Slot::rowHeights:
+        case Slot::columnWidths: {
+          bool heights = top.slot == Slot::rowHeights;
+          if (isObject) return failHere(std::string("\"") + keyName(top.slot) + "\" has the wrong type");
+          State state{Frame::sizes};
+          state.sizes = heights ? &file().rowHeights : &file().columnWidths;
+          state.sizes->clear();
+          state.name = heights ? kRowHeightsKey : kColumnWidthsKey;
+          return push(std::move(state));
+        }
+        case Slot::mergedRanges:
+          if (isObject) return failHere("\"mergedRanges\" has the wrong type");
+          file().mergedRanges.clear();
+          return push(State{Frame::ranges});
+        case Slot::unknown: {
+          State state{Frame::skip};
+          state.depth = 1;
+          return push(std::move(state));
+        }
+        default: return failHere(std::string("\"") + keyName(top.slot) + "\" has the wrong type");
+      }
+    case Frame::contents:
+      if (isObject) return failHere("a row is not an array");
+      rowIndex_ = file().contents.size();
+      file().contents.emplace_back();
+      return push(State{Frame::row});
+    case Frame::row:
+      if (!isObject) return failHere("a cell is not an object");
+      file().contents.back().emplace_back();
+      return push(State{Frame::cell});
+    case Frame::cell:
+      switch (top.slot) {
+        case Slot::textColor:
+        case Slot::cellColor: {
+          bool text = top.slot == Slot::textColor;
+          if (!isObject) return failHere(std::string("\"") + keyName(top.slot) + "\" has the wrong type");
+          State state{Frame::color};
+          state.color = text ? &cell().textColor : &cell().cellColor;
+          state.name = text ? kTextColorKey : kCellColorKey;
+          return push(std::move(state));
+        }
+        case Slot::unknown: {
+          State state{Frame::skip};
+          state.depth = 1;
+          return push(std::move(state));
+        }
+        default: return failHere(std::string("\"") + keyName(top.slot) + "\" has the wrong type");
+      }
+    case Frame::color:
+      if (top.slot == Slot::red || top.slot == Slot::green || top.slot == Slot::blue) {
+        return failHere(std::string(top.name) + ": " + keyName(top.slot) + " is not a number");
+      }
+      {
+        State state{Frame::skip};
+        state.depth = 1;
+        return push(std::move(state));
+      }
+    case Frame::sizes: return failHere(std::string(top.name) + " is not a number");
+    case Frame::ranges:
+    case Frame::generic: {
+      size_t depth = top.frame == Frame::generic ? top.depth + 1 : 0;
+      if (depth > kMaxCodedRangeDepth) return fail("a merged range is nested too deeply");
+      State state{Frame::generic};
+      state.depth = depth;
+      state.object = isObject ? platform::Object(platform::Dictionary{}) : platform::Object(platform::Array{});
+      return push(std::move(state));
     }
-    case Json::value_t::number_float: return json.get<double>();
-    case Json::value_t::string: return json.get<std::string>();
-    case Json::value_t::array: {
-      platform::Array array;
-      for (const Json& element : json) array.push_back(decodeObject(element, depth + 1));
-      return array;
-    }
-    case Json::value_t::object: {
-      platform::Dictionary dictionary;
-      for (const auto& [key, value] : json.items()) dictionary.emplace(key, decodeObject(value, depth + 1));
-      return dictionary;
-    }
-    default: return nullptr;
+    case Frame::skip:
+      ++top.depth;
+      return true;
   }
+  return true;
 }
 
-SpreadsheetFile decodeFile(const Json& json, const std::string& where) {
-  if (!json.is_object()) fail(where, "a document is not an object");
-  SpreadsheetFile file;
-  file.uuid = requiredOfType(json, kUUIDKey, Json::value_t::string, where).get<std::string>();
-  file.title = requiredOfType(json, kTitleKey, Json::value_t::string, where).get<std::string>();
-  file.creationDate = finiteNumber(required(json, kCreationDateKey, where), where, "\"creationDate\"");
-
-  const Json& contents = requiredOfType(json, kContentsKey, Json::value_t::array, where);
-  file.contents.reserve(contents.size());
-  for (size_t r = 0; r < contents.size(); ++r) {
-    const Json& row = contents[r];
-    std::string rowWhere = where + "row " + std::to_string(r) + ": ";
-    if (!row.is_array()) fail(rowWhere, "a row is not an array");
-    SpreadsheetFile::Row cells;
-    cells.reserve(row.size());
-    for (const Json& cell : row) cells.push_back(decodeCell(cell, rowWhere));
-    file.contents.push_back(std::move(cells));
+bool DocumentReader::end() {
+  State& top = stack_.back();
+  switch (top.frame) {
+    case Frame::skip:
+      if (--top.depth > 0) return true;
+      stack_.pop_back();
+      return true;
+    case Frame::generic: {
+      platform::Object object = std::move(top.object);
+      stack_.pop_back();
+      if (stack_.back().frame == Frame::ranges) return finishRange(std::move(object));
+      return addGeneric(std::move(object));
+    }
+    case Frame::cell:
+      if ((top.seen & allRequired(kCellKeys)) != allRequired(kCellKeys)) {
+        return failHere(std::string("\"") + firstMissing(kCellKeys, top.seen) + "\" is missing");
+      }
+      break;
+    case Frame::color:
+      if ((top.seen & allRequired(kColorKeys)) != allRequired(kColorKeys)) {
+        return failHere(std::string(top.name) + ": \"" + firstMissing(kColorKeys, top.seen) + "\" is missing");
+      }
+      break;
+    case Frame::contents: rowIndex_.reset(); break;
+    case Frame::document:
+      if ((top.seen & allRequired(kDocumentKeys)) != allRequired(kDocumentKeys)) {
+        return failHere(std::string("\"") + firstMissing(kDocumentKeys, top.seen) + "\" is missing");
+      }
+      stack_.pop_back();
+      return finishDocument();
+    default: break;
   }
-  file.rowHeights = decodeSizes(json, kRowHeightsKey, where);
-  file.columnWidths = decodeSizes(json, kColumnWidthsKey, where);
-
-  const Json& ranges = requiredOfType(json, kMergedRangesKey, Json::value_t::array, where);
-  for (const Json& coded : ranges) {
-    std::optional<platform::CellRange> range = platform::CellRange::decode(decodeObject(coded, 0));
-    if (!range) fail(where, "a merged range is not a cell range");
-    file.mergedRanges.push_back(*range);
-  }
-  SpreadsheetFileJSON::repair(file);
-  return file;
+  stack_.pop_back();
+  return true;
 }
 
-template <typename T, typename Build>
-std::optional<T> decodeWith(std::string_view text, Build build, std::string* error) {
+bool DocumentReader::finishDocument() {
+  SpreadsheetFileJSON::repair(current_);
+  files.push_back(std::move(current_));
+  current_ = SpreadsheetFile();
+  ++documentIndex_;
+  rowIndex_.reset();
+  return true;
+}
+
+bool DocumentReader::finishRange(platform::Object object) {
+  std::optional<platform::CellRange> range = platform::CellRange::decode(object);
+  if (!range) return failHere("a merged range is not a cell range");
+  file().mergedRanges.push_back(*range);
+  return true;
+}
+
+bool DocumentReader::addGeneric(platform::Object value) {
+  State& top = stack_.back();
+  if (platform::Array* array = top.object.mutableArray()) {
+    array->push_back(std::move(value));
+  } else if (platform::Dictionary* dictionary = top.object.mutableDictionary()) {
+    dictionary->insert_or_assign(top.pendingKey, std::move(value));
+  }
+  return true;
+}
+
+// Reads `text` into documents; none, with the reason, when it does not hold
+// exactly what is expected (one document, or an array of them).
+std::optional<std::vector<SpreadsheetFile>> readDocuments(std::string_view text, bool single, std::string* error) {
   try {
-    Json json = Json::parse(text.begin(), text.end());
-    return build(json);
-  } catch (const DecodeFailure& failure) {
-    if (error) *error = failure.reason;
+    DocumentReader reader(single);
+    if (Json::sax_parse(text.begin(), text.end(), &reader)) return std::move(reader.files);
+    if (error) *error = reader.error.empty() ? "the text cannot be read" : reader.error;
   } catch (const std::exception& exception) {
     if (error) *error = exception.what();
   }
@@ -345,7 +649,13 @@ std::optional<std::string> SpreadsheetFileJSON::encode(const SpreadsheetFile& fi
 }
 
 std::optional<SpreadsheetFile> SpreadsheetFileJSON::decode(std::string_view json, std::string* error) {
-  return decodeWith<SpreadsheetFile>(json, [](const Json& parsed) { return decodeFile(parsed, ""); }, error);
+  std::optional<std::vector<SpreadsheetFile>> files = readDocuments(json, true, error);
+  if (!files) return std::nullopt;
+  if (files->size() != 1) {
+    if (error) *error = "the text is not one document";
+    return std::nullopt;
+  }
+  return std::move(files->front());
 }
 
 std::optional<std::string> SpreadsheetFileJSON::encodeArray(const std::vector<SpreadsheetFile>& files,
@@ -361,18 +671,7 @@ std::optional<std::string> SpreadsheetFileJSON::encodeArray(const std::vector<Sp
 
 std::optional<std::vector<SpreadsheetFile>> SpreadsheetFileJSON::decodeArray(std::string_view json,
                                                                             std::string* error) {
-  return decodeWith<std::vector<SpreadsheetFile>>(
-      json,
-      [](const Json& parsed) {
-        if (!parsed.is_array()) throw DecodeFailure{"the stored value is not an array"};
-        std::vector<SpreadsheetFile> files;
-        files.reserve(parsed.size());
-        for (size_t i = 0; i < parsed.size(); ++i) {
-          files.push_back(decodeFile(parsed[i], "document " + std::to_string(i) + ": "));
-        }
-        return files;
-      },
-      error);
+  return readDocuments(json, false, error);
 }
 
 }  // namespace tabulo
