@@ -84,6 +84,13 @@ TEST(SpreadsheetFileJSON, AcceptsAnyKeyOrderUnknownKeysAndNullImagePath) {
   std::optional<SpreadsheetFile> decoded = SpreadsheetFileJSON::decode(json.dump());  // std::map: sorted keys
   ASSERT_TRUE(decoded);
   expectIdentical(*decoded, file);
+
+  // A repeated key counts with its last value.
+  std::string text = *SpreadsheetFileJSON::encode(file);
+  text.replace(text.find("\"title\":\"t\""), 11, "\"title\":\"first\",\"title\":\"t\"");
+  decoded = SpreadsheetFileJSON::decode(text);
+  ASSERT_TRUE(decoded) << text;
+  EXPECT_EQ(decoded->title, "t");
 }
 
 TEST(SpreadsheetFileJSON, DecodeFailures) {
