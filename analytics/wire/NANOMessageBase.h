@@ -1,0 +1,82 @@
+// NANOMessageBase — the wrapper object of one wire message, and NANOMessage,
+// the template every generated message class derives from.
+//
+// A message object owns one NANOMessageInfo record of its own message. Every
+// generated class (GWLPBMeasurementBundle, PSMEncryptedRequest, ...) is
+//
+//   class GWLPBFilter final : public NANOMessage<GWLPBFilter> { ... struct Field { string_filter = 0, ... } };
+//
+// and is made only through its static initialisers:
+//
+//   auto filter = GWLPBFilter::initWithMessageInfo();          // empty message
+//   auto copy = GWLPBFilter::initWithMessageInfo(record);      // deep copy of a Filter record, else null
+//   auto decoded = GWLPBFilter::initWithBuffer(bytes);         // decoded message, else null (logged)
+//   std::optional<std::vector<uint8_t>> wire = decoded->protoBuffer();  // nullopt when encoding fails
+//
+// Fields are read and written only through the accessors of NANO.h, by index
+// (GWLPBFilter::Field::complement). A message object is used by one thread at
+// a time; distinct objects may be used on distinct threads.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "analytics/wire/NANOMessageInfo.h"
+#include "analytics/wire/NANOMessageType.h"
+
+class NANOMessageBase {
+ public:
+  virtual ~NANOMessageBase();
+  NANOMessageBase(const NANOMessageBase&) = delete;
+  NANOMessageBase& operator=(const NANOMessageBase&) = delete;
+
+  // The message's name text, such as "AdCampaignInfo".
+  const char* messageID() const { return type_->name; }
+  // The object's own record.
+  NANOMessageInfo* messageInfo() { return info_.get(); }
+  const NANOMessageInfo* messageInfo() const { return info_.get(); }
+  // The message's tables and codec: its init, dealloc-field and copy
+  // functions are messageType().initMessageInfo and so on.
+  const NANOMessageType& messageType() const { return *type_; }
+
+  // The encoding of the message: empty for a message with every field absent,
+  // nullopt when encoding fails (logged).
+  std::optional<std::vector<uint8_t>> protoBuffer() const;
+
+  // Untyped initialisers, for code that holds a message type rather than a
+  // class. initWithMessageInfo: an empty message without a record, else a deep
+  // copy of `info`, which must be a record of `type` (null otherwise, silently).
+  static std::shared_ptr<NANOMessageBase> initWithMessageInfo(const NANOMessageType& type,
+                                                              const NANOMessageInfo* info = nullptr);
+  // Decodes `data` (nullopt or empty: an empty message); null when decoding fails.
+  static std::shared_ptr<NANOMessageBase> initWithBuffer(const NANOMessageType& type,
+                                                         std::optional<std::span<const uint8_t>> data = std::nullopt);
+
+ protected:
+  NANOMessageBase(const NANOMessageType& type, std::unique_ptr<NANOMessageInfo> info);
+
+ private:
+  const NANOMessageType* type_;
+  std::unique_ptr<NANOMessageInfo> info_;
+};
+
+template <class Derived>
+class NANOMessage : public NANOMessageBase {
+ public:
+  static std::shared_ptr<Derived> initWithMessageInfo(const NANOMessageInfo* info = nullptr) {
+    return std::static_pointer_cast<Derived>(NANOMessageBase::initWithMessageInfo(Derived::type(), info));
+  }
+  static std::shared_ptr<Derived> initWithBuffer(std::optional<std::span<const uint8_t>> data = std::nullopt) {
+    return std::static_pointer_cast<Derived>(NANOMessageBase::initWithBuffer(Derived::type(), data));
+  }
+  // Used by the message's NANOMessageType to wrap a record it made.
+  static std::shared_ptr<NANOMessageBase> wrap(std::unique_ptr<NANOMessageInfo> info) {
+    return std::shared_ptr<Derived>(new Derived(std::move(info)));
+  }
+
+ protected:
+  explicit NANOMessage(std::unique_ptr<NANOMessageInfo> info) : NANOMessageBase(Derived::type(), std::move(info)) {}
+};

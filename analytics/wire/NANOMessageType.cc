@@ -1,0 +1,464 @@
+#include "analytics/wire/NANOMessageType.h"
+
+#include <pb.h>
+#include <pb_decode.h>
+#include <pb_encode.h>
+
+#include <bit>
+#include <cstring>
+#include <deque>
+#include <limits>
+
+#include "analytics/wire/NANO.h"
+#include "analytics/wire/NANOLog.h"
+
+using nano_log::print;
+
+namespace {
+
+using namespace NANOFieldFlag;
+
+bool isRepeated(const NANOFieldType& field) { return field.flags & Repeated; }
+bool isStringLike(const NANOFieldType& field) { return field.flags & (String | Bytes); }
+bool isMessage(const NANOFieldType& field) { return field.flags & Message; }
+
+pb_callback_t* callbackAt(void* pbStruct, const NANOFieldType& field) {
+  return reinterpret_cast<pb_callback_t*>(static_cast<unsigned char*>(pbStruct) + field.dataOffset);
+}
+unsigned char* memberAt(void* pbStruct, uint32_t offset) { return static_cast<unsigned char*>(pbStruct) + offset; }
+const unsigned char* memberAt(const void* pbStruct, uint32_t offset) {
+  return static_cast<const unsigned char*>(pbStruct) + offset;
+}
+
+// A zeroed nanopb struct of a message (every byte, padding included), on the
+// heap so that nesting costs little stack. nanopb's structs hold nothing
+// aligned beyond 8 bytes.
+class PBStruct {
+ public:
+  explicit PBStruct(size_t size) : storage_((size + sizeof(uint64_t) - 1) / sizeof(uint64_t) + 1, 0) {}
+  void* get() { return storage_.data(); }
+
+ private:
+  std::vector<uint64_t> storage_;
+};
+
+// Nesting depth of the decodes and encodes running on this thread.
+thread_local uint32_t decodeDepth = 0;
+thread_local uint32_t encodeDepth = 0;
+
+class DepthGuard {
+ public:
+  explicit DepthGuard(uint32_t& depth) : depth_(depth) { ++depth_; }
+  ~DepthGuard() { --depth_; }
+  uint32_t depth() const { return depth_; }
+
+ private:
+  uint32_t& depth_;
+};
+
+const char* streamError(const pb_istream_t& stream) {
+  const char* message = PB_GET_ERROR(&stream);
+  return message && std::strcmp(message, "(none)") != 0 ? message : "(none)";
+}
+
+// Whether `stream` reads straight from memory, so that `state` is the
+// position of its next byte (nanopb's buffer streams).
+bool isBufferStream(const pb_istream_t* stream) {
+  static const auto bufferCallback = pb_istream_from_buffer(nullptr, 0).callback;
+  return stream->callback == bufferCallback && stream->state != nullptr;
+}
+
+// The element callback of a repeated message field. The first pass counts
+// the elements; the second decodes each into a record of its own, in the
+// element message's own passes.
+bool decodeRepeated(pb_istream_t* stream, const pb_field_t*, void** arg) {
+  auto* header = arg ? static_cast<NANOArray*>(*arg) : nullptr;
+  if (!header || !header->element) {
+    print("<ERROR> %s decoder failed: Invalid arg parameter", "(unknown)");
+    return false;
+  }
+  const NANOMessageType* element = header->element;
+  if (!header->allocated) {
+    if (!pb_read(stream, nullptr, stream->bytes_left)) {
+      print("<ERROR> %s decoder failed: %s", element->name, streamError(*stream));
+      return false;
+    }
+    if (header->count == std::numeric_limits<uint32_t>::max()) return false;
+    ++header->count;
+    return true;
+  }
+  if (header->filled >= header->count || header->filled >= header->items.size()) {
+    print("<ERROR> %s decoder failed: more elements than the %u counted", element->name, header->count);
+    return false;
+  }
+  size_t length = stream->bytes_left;
+  std::vector<uint8_t> copy;
+  const uint8_t* bytes = nullptr;
+  bool direct = isBufferStream(stream);
+  if (direct) {
+    bytes = static_cast<const uint8_t*>(stream->state);
+  } else {
+    copy.resize(length);
+    if (!pb_read(stream, copy.data(), length)) {
+      print("<ERROR> %s decoder failed: Unable to extract buffer from stream", element->name);
+      return false;
+    }
+    bytes = copy.data();
+  }
+  std::unique_ptr<NANOMessageInfo> record = element->newMessageInfo();
+  if (!record) {
+    print("<ERROR> %s decoder failed: Unable to initialize MessageInfo", element->name);
+    return false;
+  }
+  if (!element->decode(bytes, length, record.get())) {
+    print("<ERROR> %s decoder failed: Unable to decode repeated %s", element->name, element->name);
+    return false;
+  }
+  if (direct && !pb_read(stream, nullptr, length)) return false;
+  header->items[header->filled++].value = std::move(record);
+  return true;
+}
+
+// The pre-encoded elements of one repeated message field.
+using EncodedElements = std::vector<std::vector<uint8_t>>;
+using EncodeScratch = std::deque<EncodedElements>;
+
+bool encodeElements(pb_ostream_t* stream, const pb_field_t* field, void* const* arg) {
+  if (!arg || !*arg) return false;
+  for (const auto& element : *static_cast<const EncodedElements*>(*arg)) {
+    if (!pb_encode_tag_for_field(stream, field) || !pb_encode_string(stream, element.data(), element.size())) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool setEncoders(const NANOMessageType& type, const NANOMessageInfo* info, void* pbStruct, EncodeScratch* scratch);
+
+// Copies one present cell, string, sub-message or list from `from` to `to`.
+bool copySlot(const NANOFieldType& field, const NANOSlot& from, NANOSlot* to) {
+  if (isRepeated(field)) {
+    const NANOArray* source = from.array();
+    NANOArray* target = to->array();
+    if (!source || !target) return false;
+    size_t count = std::min<size_t>(source->count, source->items.size());
+    std::vector<NANOSlot> items(count);
+    for (size_t i = 0; i < count; ++i) {
+      const NANOSlot& item = source->items[i];
+      if (item.empty()) continue;
+      if (isMessage(field)) {
+        std::unique_ptr<NANOMessageInfo> copy;
+        if (!field.message || !field.message->copyMessageInfo(&copy, item.message())) return false;
+        items[i].value = std::move(copy);
+      } else if (const NANOBytes* bytes = item.bytes()) {
+        items[i].value = *bytes;
+      } else if (const uint64_t* cell = item.cell()) {
+        // 32-bit items keep their low 32 bits.
+        items[i].value = (field.flags & (Class32 | Bool)) ? static_cast<uint64_t>(static_cast<uint32_t>(*cell)) : *cell;
+      }
+    }
+    target->items = std::move(items);
+    target->count = static_cast<uint32_t>(count);
+    target->filled = 0;
+    target->allocated = count > 0;
+    return true;
+  }
+  if (const NANOMessageInfo* record = from.message()) {
+    std::unique_ptr<NANOMessageInfo> copy;
+    if (!field.message || !field.message->copyMessageInfo(&copy, record)) return false;
+    to->value = std::move(copy);
+  } else if (const NANOBytes* bytes = from.bytes()) {
+    to->value = *bytes;
+  } else if (const uint64_t* cell = from.cell()) {
+    to->value = *cell;
+  }
+  return true;
+}
+
+}  // namespace
+
+const NANOFieldType* NANOMessageType::field(int32_t index) const {
+  if (index < 0 || static_cast<uint32_t>(index) >= fieldCount) return nullptr;
+  return &fields[index];
+}
+
+bool NANOMessageType::initMessageInfo(NANOMessageInfo* info) const {
+  if (!info) return false;
+  info->name = name;
+  info->flags = flags;
+  info->type = this;
+  info->fields.clear();
+  info->fields.resize(fieldCount);
+  for (uint32_t i = 0; i < fieldCount; ++i) {
+    if (isRepeated(fields[i])) {
+      NANOArray header;
+      header.element = fields[i].message;
+      info->fields[i].value = std::move(header);
+    }
+  }
+  return true;
+}
+
+std::unique_ptr<NANOMessageInfo> NANOMessageType::newMessageInfo() const {
+  auto info = std::make_unique<NANOMessageInfo>();
+  if (!initMessageInfo(info.get())) return nullptr;
+  return info;
+}
+
+bool NANOMessageType::allocateArrays(NANOMessageInfo* info) const {
+  if (!info || info->fields.size() != fieldCount) return false;
+  for (uint32_t i = 0; i < fieldCount; ++i) {
+    const NANOFieldType& f = fields[i];
+    NANOSlot& slot = info->fields[i];
+    if (isRepeated(f)) {
+      NANOArray* header = slot.array();
+      if (!header) {
+        print("<ERROR> Cannot allocate %s arrays. Missing params field (%s)", name, f.name);
+        return false;
+      }
+      header->items.clear();
+      header->items.resize(header->count);
+      header->filled = 0;
+      header->allocated = true;
+    } else if (isMessage(f) && f.message && f.message->hasArrays) {
+      if (NANOMessageInfo* record = slot.message()) f.message->allocateArrays(record);
+    }
+  }
+  return true;
+}
+
+bool NANOMessageType::storeDecodedValues(const void* pbStruct, NANOMessageInfo* info) const {
+  if (!pbStruct || !info || info->fields.size() != fieldCount) return false;
+  for (uint32_t i = 0; i < fieldCount; ++i) {
+    const NANOFieldType& f = fields[i];
+    if (isRepeated(f) || isStringLike(f) || f.hasOffset < 0) continue;
+    NANOSlot* slot = &info->fields[i];
+    bool present = *reinterpret_cast<const bool*>(memberAt(pbStruct, static_cast<uint32_t>(f.hasOffset)));
+    const unsigned char* member = memberAt(pbStruct, f.dataOffset);
+    if (isMessage(f)) {
+      if (!present || !f.message) {
+        slot->reset();
+        continue;
+      }
+      if (!slot->message()) slot->value = f.message->newMessageInfo();
+      if (!slot->message() || !f.message->storeDecodedValues(member, slot->message())) return false;
+    } else if (!present) {
+      slot->reset();
+    } else if (f.flags & Bool) {
+      NANOSetBoolField(slot, *reinterpret_cast<const bool*>(member));
+    } else if (f.flags & Class32) {
+      uint32_t value;
+      std::memcpy(&value, member, sizeof value);
+      NANOSetUInt32Field(slot, value);
+    } else if (f.flags & Class64) {
+      uint64_t value;
+      std::memcpy(&value, member, sizeof value);
+      NANOSetUInt64Field(slot, value);
+    } else if (f.flags & Float) {
+      float value;
+      std::memcpy(&value, member, sizeof value);
+      NANOSetFloatField(slot, value);
+    } else if (f.flags & Double) {
+      double value;
+      std::memcpy(&value, member, sizeof value);
+      NANOSetDoubleField(slot, value);
+    }
+  }
+  return true;
+}
+
+bool NANOMessageType::deallocMessageField(NANOMessageInfo* info, int32_t index) const {
+  if (!info) return false;
+  if (index < 0 || static_cast<uint32_t>(index) >= fieldCount || static_cast<size_t>(index) >= info->fields.size()) {
+    print("<ERROR> %s: Cannot deallocate field %d: Unknown field", name, index);
+    return false;
+  }
+  NANOSlot& slot = info->fields[static_cast<size_t>(index)];
+  if (NANOArray* header = slot.array()) {
+    NANOInitArray(header);
+  } else {
+    slot.reset();
+  }
+  return true;
+}
+
+bool NANOMessageType::freeMessageInfo(std::unique_ptr<NANOMessageInfo>* info) const {
+  if (!info || !*info) return false;
+  info->reset();
+  return true;
+}
+
+bool NANOMessageType::copyMessageInfo(std::unique_ptr<NANOMessageInfo>* destination,
+                                      const NANOMessageInfo* source) const {
+  if (!destination || !source || source->type != this || source->fields.size() != fieldCount) return false;
+  std::unique_ptr<NANOMessageInfo> copy = newMessageInfo();
+  if (!copy) return false;
+  for (uint32_t i = 0; i < fieldCount; ++i) {
+    if (!copySlot(fields[i], source->fields[i], &copy->fields[i])) return false;
+  }
+  // The destination is replaced only by a finished copy.
+  *destination = std::move(copy);
+  return true;
+}
+
+bool NANOMessageType::setDecoders(NANOMessageInfo* info, void* pbStruct) const {
+  if (!info || !pbStruct || info->fields.size() != fieldCount) return false;
+  for (uint32_t i = 0; i < fieldCount; ++i) {
+    const NANOFieldType& f = fields[i];
+    NANOSlot& slot = info->fields[i];
+    if (isRepeated(f)) {
+      NANOArray* header = slot.array();
+      if (!header) return false;
+      NANOInitArray(header);
+      pb_callback_t* callback = callbackAt(pbStruct, f);
+      if (isMessage(f)) {
+        callback->funcs.decode = decodeRepeated;
+      } else if (isStringLike(f)) {
+        callback->funcs.decode = NANODecodeRepeatedString;
+      } else if (f.flags & (Bool | Class32 | Class64)) {
+        callback->funcs.decode = NANODecodeRepeatedVarint;
+      } else {
+        return false;
+      }
+      callback->arg = header;
+    } else if (isStringLike(f)) {
+      pb_callback_t* callback = callbackAt(pbStruct, f);
+      callback->funcs.decode = NANODecodeString;
+      callback->arg = &slot;
+    } else if (isMessage(f)) {
+      if (!f.message) return false;
+      slot.value = f.message->newMessageInfo();
+      if (!slot.message()) return false;
+      if (!f.message->setDecoders(slot.message(), memberAt(pbStruct, f.dataOffset))) return false;
+    }
+  }
+  return true;
+}
+
+bool NANOMessageType::decode(const uint8_t* bytes, size_t length, NANOMessageInfo* info) const {
+  if (!info) {
+    print("<ERROR> %s decoder failed: message_info is NULL", name);
+    return false;
+  }
+  DepthGuard guard(decodeDepth);
+  if (guard.depth() > maxDepth) {
+    print("<ERROR> %s decoder failed: nested deeper than %u messages", name, maxDepth);
+    return false;
+  }
+  if (!bytes) length = 0;
+  PBStruct pbStruct(structSize);
+  if (!setDecoders(info, pbStruct.get())) {
+    print("<ERROR> %s decoder failed: Unable to set decoders", name);
+    return false;
+  }
+  pb_istream_t first = pb_istream_from_buffer(bytes, length);
+  if (!pb_decode(&first, descriptor, pbStruct.get())) {
+    print("<ERROR> %s decoder failed: %s", name, streamError(first));
+    return false;
+  }
+  if (hasArrays) {
+    if (!allocateArrays(info)) {
+      print("<ERROR> %s decoder failed: Unable to allocate arrays", name);
+      return false;
+    }
+    pb_istream_t second = pb_istream_from_buffer(bytes, length);
+    if (!pb_decode(&second, descriptor, pbStruct.get())) {
+      print("<ERROR> %s decoder failed: %s", name, streamError(second));
+      return false;
+    }
+  }
+  return storeDecodedValues(pbStruct.get(), info);
+}
+
+namespace {
+bool setEncoders(const NANOMessageType& type, const NANOMessageInfo* info, void* pbStruct, EncodeScratch* scratch) {
+  if (!info || !pbStruct || info->fields.size() != type.fieldCount) return false;
+  for (uint32_t i = 0; i < type.fieldCount; ++i) {
+    const NANOFieldType& f = type.fields[i];
+    const NANOSlot& slot = info->fields[i];
+    if (isRepeated(f)) {
+      const NANOArray* header = slot.array();
+      if (!header) {
+        print("<ERROR> %s Encoder: '%s' should have been allocated", type.name, f.name);
+        return false;
+      }
+      if (header->count == 0) continue;
+      if (header->count > header->items.size()) return false;
+      pb_callback_t* callback = callbackAt(pbStruct, f);
+      if (isMessage(f)) {
+        // Each element is encoded once, here; the sizing and writing passes
+        // of nanopb then only copy its bytes.
+        if (!f.message) return false;
+        EncodedElements& elements = scratch->emplace_back();
+        elements.reserve(header->count);
+        for (uint32_t item = 0; item < header->count; ++item) {
+          const NANOMessageInfo* record = header->items[item].message();
+          if (!record) return false;
+          std::vector<uint8_t> bytes;
+          if (f.message->encode(record, &bytes) < 0) return false;
+          elements.push_back(std::move(bytes));
+        }
+        callback->funcs.encode = encodeElements;
+        callback->arg = &elements;
+      } else if (isStringLike(f)) {
+        callback->funcs.encode = NANOEncodeRepeatedString;
+        callback->arg = const_cast<NANOArray*>(header);
+      } else if (f.flags & (Bool | Class32 | Class64)) {
+        callback->funcs.encode = NANOEncodeRepeatedVarint;
+        callback->arg = const_cast<NANOArray*>(header);
+      } else {
+        return false;
+      }
+    } else if (isStringLike(f)) {
+      if (const NANOBytes* bytes = slot.bytes()) {
+        pb_callback_t* callback = callbackAt(pbStruct, f);
+        callback->funcs.encode = NANOEncodeString;
+        callback->arg = const_cast<NANOBytes*>(bytes);
+      }
+    } else if (f.hasOffset >= 0) {
+      unsigned char* member = memberAt(pbStruct, f.dataOffset);
+      bool* has = reinterpret_cast<bool*>(memberAt(pbStruct, static_cast<uint32_t>(f.hasOffset)));
+      if (isMessage(f)) {
+        const NANOMessageInfo* record = slot.message();
+        if (!record) continue;
+        *has = true;
+        if (!f.message || !setEncoders(*f.message, record, member, scratch)) return false;
+        continue;
+      }
+      const uint64_t* cell = slot.cell();
+      if (!cell) continue;
+      *has = true;
+      if (f.flags & Bool) {
+        *reinterpret_cast<bool*>(member) = (*cell & 0xFF) != 0;
+      } else if (f.flags & Class32) {
+        uint32_t value = static_cast<uint32_t>(*cell);
+        std::memcpy(member, &value, sizeof value);
+      } else if (f.flags & Class64) {
+        std::memcpy(member, cell, sizeof *cell);
+      } else if (f.flags & Float) {
+        float value = std::bit_cast<float>(static_cast<uint32_t>(*cell));
+        std::memcpy(member, &value, sizeof value);
+      } else if (f.flags & Double) {
+        double value = std::bit_cast<double>(*cell);
+        std::memcpy(member, &value, sizeof value);
+      }
+    }
+  }
+  return true;
+}
+}  // namespace
+
+int32_t NANOMessageType::encode(const NANOMessageInfo* info, std::vector<uint8_t>* output) const {
+  if (!output) return -1;
+  output->clear();
+  if (!info) return -1;
+  DepthGuard guard(encodeDepth);
+  if (guard.depth() > maxDepth) {
+    print("<ERROR> %s Encoder: nested deeper than %u messages", name, maxDepth);
+    return -1;
+  }
+  PBStruct pbStruct(structSize);
+  EncodeScratch scratch;
+  if (!setEncoders(*this, info, pbStruct.get(), &scratch)) return -1;
+  return NANOEncodeToBuffer(descriptor, pbStruct.get(), output);
+}
