@@ -203,7 +203,9 @@ int GWLPCompareValues(const GWLPRuntimeValue& x, const GWLPRuntimeValue& y, plat
 }
 
 int GWLPCompareStrings(std::string_view x, std::string_view y) {
-  if (isAscii(x) && isAscii(y)) return threeWay(x, y);
+  // Texts too long for ICU's 32-bit lengths compare by their bytes.
+  constexpr size_t kLongest = 1u << 28;
+  if ((isAscii(x) && isAscii(y)) || x.size() > kLongest || y.size() > kLongest) return threeWay(x, y);
   return threeWay(decomposed(x), decomposed(y));
 }
 

@@ -109,6 +109,9 @@ class FuzzCommands : public GWLPHandlerCommandEvaluator {
     handlers_["fz.loop"] = [](const GWLPValueList& arguments, const GWLPScopeRef& scope, platform::Error* error) {
       GWLPErrorOut out(error);
       while (!out.failed()) {
+        // Each turn costs an instruction, even with an empty body.
+        GWLPCountInstruction(scope, out);
+        if (out.failed()) break;
         GWLPValueRef result = GWLPEvaluator::executeStatements(arguments, scope->createChildScope(), out);
         if (result->isControl()) return result;
       }

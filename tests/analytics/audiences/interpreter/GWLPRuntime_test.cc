@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <thread>
 
 #include "InterpreterTestSupport.h"
 #include "analytics/audiences/interpreter/GWLPArrayValue.h"
@@ -321,6 +322,28 @@ TEST(GWLPRuntimeEntityConverterTest, CyclicValuesFailTheirNativeConversion) {
   EXPECT_EQ(GWLPRuntimeEntityConverter::objectFromRuntimeValue(*pair, &none),
             platform::Object(platform::Array{platform::Dictionary{}, platform::Dictionary{}}));
   EXPECT_FALSE(GWLPFailed(none));
+}
+
+TEST(GWLPRuntimeTest, RuntimesOnSeparateThreadsShareOnlyTheReadOnlyTables) {
+  RegisterTestCommands();
+  auto work = [] {
+    for (int round = 0; round < 20; ++round) {
+      GWLPRuntime runtime;
+      auto scope = runtime.getRunScope();
+      auto array = GWLPObjectManager::arrayValueWithArray({Num(3), Str("b"), Undef(), Bool(true)}, scope);
+      array->appendElements({array});
+      platform::Error error;
+      array->applyWithName("sort", {}, scope, &error);
+      array->applyWithName("join", {Str("-")}, scope, &error);
+      GWLPEvaluator::evaluateStatement(Stmt("require", {Str("internal.platform")}), scope, &error);
+      runtime.collectGarbage();
+      EXPECT_FALSE(GWLPFailed(error));
+    }
+  };
+  std::thread first(work);
+  std::thread second(work);
+  first.join();
+  second.join();
 }
 
 }  // namespace
