@@ -1,5 +1,7 @@
 #include "InterpreterTestSupport.h"
 
+#include <gtest/gtest.h>
+
 #include <mutex>
 #include <sstream>
 
@@ -179,6 +181,16 @@ void RegisterTestCommands() {
     GWLPCommandRegistrar::sharedInstance().registerEvaluator(std::make_shared<TestCommandEvaluator>());
   });
 }
+
+namespace {
+// Every test of the binary, run alone or together, sees the test commands.
+class TestCommandsEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override { RegisterTestCommands(); }
+};
+[[maybe_unused]] ::testing::Environment* const kEnvironment =
+    ::testing::AddGlobalTestEnvironment(new TestCommandsEnvironment);
+}  // namespace
 
 std::string Describe(const GWLPValueRef& value) {
   if (!value) return "<none>";

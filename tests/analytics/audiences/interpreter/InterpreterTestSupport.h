@@ -46,7 +46,8 @@ GWLPValueRef Stmt(const std::string& name, std::initializer_list<GWLPValueRef> a
 using NativeBody = std::function<GWLPValueRef(const GWLPValueList& values, platform::Error* error)>;
 std::shared_ptr<GWLPFunctionValue> MakeFunction(NativeBody body, const std::string& name = "");
 
-// Registers the test commands with the shared registrar (once).
+// Registers the test commands with the shared registrar (once; a global
+// test environment does it before the first test).
 void RegisterTestCommands();
 
 // Readable text of a value for expectations: texts quoted, holes as "<hole>".
