@@ -220,84 +220,109 @@ void GWLPArrayValue::sortUsingFunctionValue(const std::shared_ptr<GWLPFunctionVa
                                             const GWLPScopeRef& scope, platform::Error* error) {
   GWLPErrorOut out(error);
   auto self = shared_from_this();
-  struct Entry {
-    GWLPValueRef value;
-    std::optional<std::string> text;  // computed on first use when sorting by text
-  };
-  std::vector<Entry> entries;
-  entries.reserve(elements_.size());
-  for (const auto& element : elements_) entries.push_back({element, std::nullopt});
-  const size_t count = entries.size();
+  const size_t count = elements_.size();
+
+  // Holes go last and undefined just before them, whatever the comparator
+  // says; only the other values are compared.
+  GWLPValueList defined;
+  size_t undefinedCount = 0;
+  defined.reserve(count);
+  for (const auto& element : elements_) {
+    if (isHole(element)) continue;
+    if (element->isUndefined()) {
+      ++undefinedCount;
+    } else {
+      defined.push_back(element);
+    }
+  }
+  const size_t n = defined.size();
+  size_t levels = 1;
+  while ((size_t{1} << levels) < n) ++levels;
+  // A comparator's calls are counted as instructions; sorting by text is
+  // native work for every comparison.
+  auto manager = objectManager_.lock();
+  if (manager && !manager->chargeWork(function ? count : count + n * levels, out)) return;
 
   bool failed = false;
   platform::Error firstError;
-  auto record = [&](const platform::Error& e) {
-    failed = true;
-    firstError = e;
-  };
-  // Three-way order; once a comparison has failed, every later one is equal.
-  auto compare = [&](Entry& a, Entry& b) -> int {
-    if (failed) return 0;
-    bool aHole = isHole(a.value), bHole = isHole(b.value);
-    if (aHole || bHole) return aHole == bHole ? 0 : (aHole ? 1 : -1);
-    bool aUndefined = a.value->isUndefined(), bUndefined = b.value->isUndefined();
-    if (aUndefined || bUndefined) return aUndefined == bUndefined ? 0 : (aUndefined ? 1 : -1);
-    platform::Error e;
-    if (function) {
-      GWLPValueRef result = function->invokeWithArguments({a.value, b.value}, scope, &e);
+  if (function) {
+    // Three-way order from the comparator's sign; once a call has failed,
+    // every later comparison is equal.
+    auto compare = [&](const GWLPValueRef& a, const GWLPValueRef& b) -> int {
+      if (failed) return 0;
+      platform::Error e;
+      GWLPValueRef result = function->invokeWithArguments({a, b}, scope, &e);
       double sign = GWLPFailed(e) ? 0 : result->doubleValueOrError(&e);
       if (GWLPFailed(e)) {
-        record(e);
+        failed = true;
+        firstError = e;
         return 0;
       }
       return sign < 0 ? -1 : (sign > 0 ? 1 : 0);
-    }
-    for (Entry* entry : {&a, &b}) {
-      if (!entry->text) {
-        std::string text = entry->value->stringValueOrError(&e);
-        if (GWLPFailed(e)) {
-          record(e);
-          return 0;
+    };
+    // Bottom-up merge sort between two buffers: stable, and every index it
+    // touches lies within the copy whatever the comparator answers or does
+    // to the array meanwhile.
+    GWLPValueList buffer(n);
+    for (size_t width = 1; width < n; width *= 2) {
+      for (size_t left = 0; left < n; left += 2 * width) {
+        size_t middle = std::min(left + width, n);
+        size_t right = std::min(left + 2 * width, n);
+        size_t i = left, j = middle, k = left;
+        while (i < middle && j < right) {
+          if (compare(defined[j], defined[i]) < 0) {
+            buffer[k++] = std::move(defined[j++]);
+          } else {
+            buffer[k++] = std::move(defined[i++]);
+          }
         }
-        entry->text = std::move(text);
+        while (i < middle) buffer[k++] = std::move(defined[i++]);
+        while (j < right) buffer[k++] = std::move(defined[j++]);
       }
+      defined.swap(buffer);
     }
-    return GWLPCompareStrings(*a.text, *b.text);
-  };
-
-  if (auto manager = objectManager_.lock()) {
-    size_t levels = 1;
-    while ((size_t{1} << levels) < count) ++levels;
-    if (!manager->chargeWork(count * levels, out)) return;
-  }
-
-  // Bottom-up merge sort between two buffers: stable, and every index it
-  // touches lies within the copy whatever the comparator answers.
-  std::vector<Entry> buffer(count);
-  for (size_t width = 1; width < count; width *= 2) {
-    for (size_t left = 0; left < count; left += 2 * width) {
-      size_t middle = std::min(left + width, count);
-      size_t right = std::min(left + 2 * width, count);
-      size_t i = left, j = middle, k = left;
-      while (i < middle && j < right) {
-        if (compare(entries[j], entries[i]) < 0) {
-          buffer[k++] = std::move(entries[j++]);
-        } else {
-          buffer[k++] = std::move(entries[i++]);
-        }
+  } else {
+    // By text: each value's text once, then a stable sort of the positions
+    // by those keys. A value without text leaves the order as it was.
+    std::vector<std::string> texts;
+    texts.reserve(n);
+    bool ascii = true;
+    for (const auto& value : defined) {
+      platform::Error e;
+      texts.push_back(value->stringValueOrError(&e));
+      if (GWLPFailed(e)) {
+        failed = true;
+        firstError = e;
+        break;
       }
-      while (i < middle) buffer[k++] = std::move(entries[i++]);
-      while (j < right) buffer[k++] = std::move(entries[j++]);
+      for (unsigned char c : texts.back()) ascii = ascii && c < 0x80;
     }
-    entries.swap(buffer);
+    if (!failed) {
+      std::vector<size_t> order(n);
+      for (size_t i = 0; i < n; ++i) order[i] = i;
+      if (ascii) {
+        std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return texts[a] < texts[b]; });
+      } else {
+        std::vector<std::u16string> keys;
+        keys.reserve(n);
+        for (const auto& text : texts) keys.push_back(GWLPComparisonKey(text));
+        std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return keys[a] < keys[b]; });
+      }
+      GWLPValueList sorted;
+      sorted.reserve(n);
+      for (size_t index : order) sorted.push_back(std::move(defined[index]));
+      defined.swap(sorted);
+    }
   }
 
   // Write the order back over the first `count` slots; a comparator that
   // shortened the array gets them back.
+  defined.resize(n + undefinedCount, GWLPUndefinedValue::sharedInstance());
+  defined.resize(count, emptyValue());
   if (elements_.size() < count) elements_.resize(count, emptyValue());
   for (size_t i = 0; i < count; ++i) {
     GWLPValueRef old = std::move(elements_[i]);
-    elements_[i] = std::move(entries[i].value);
+    elements_[i] = std::move(defined[i]);
     GWLPDeferRelease(std::move(old));
   }
   if (failed) out.fail(firstError);

@@ -31,7 +31,7 @@ inline constexpr size_t kGWLPHeapBudgetBytes = size_t{64} << 20;
 // Element steps of native work (searches, sorts, joins, copies) that one run
 // may spend; reset with the instruction counter. Instructions alone do not
 // bound these, since one call can walk a whole array.
-inline constexpr size_t kGWLPWorkBudgetSteps = size_t{50} * 1000 * 1000;
+inline constexpr size_t kGWLPWorkBudgetSteps = size_t{20} * 1000 * 1000;
 
 // What the heap budget charges per allocation.
 inline constexpr size_t kGWLPSlotCost = 16;

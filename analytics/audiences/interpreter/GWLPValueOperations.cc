@@ -209,6 +209,8 @@ int GWLPCompareStrings(std::string_view x, std::string_view y) {
   return threeWay(decomposed(x), decomposed(y));
 }
 
+std::u16string GWLPComparisonKey(std::string_view text) { return decomposed(text); }
+
 std::string_view GWLPTrimWhitespace(std::string_view text) {
   while (size_t n = leadingSpace(text)) text.remove_prefix(n);
   while (size_t n = trailingSpace(text)) text.remove_suffix(n);

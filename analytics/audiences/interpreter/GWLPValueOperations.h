@@ -41,6 +41,9 @@ int GWLPCompareValues(const GWLPRuntimeValue& x, const GWLPRuntimeValue& y, plat
 // Ordinary text comparison: by UTF-16 code units after canonical
 // decomposition (canonically equivalent texts are equal), without locale.
 int GWLPCompareStrings(std::string_view x, std::string_view y);
+// The form that GWLPCompareStrings orders: the canonical decomposition as
+// UTF-16 code units (for texts that are not all ASCII).
+std::u16string GWLPComparisonKey(std::string_view text);
 
 // `text` without white space and line breaks at both ends.
 std::string_view GWLPTrimWhitespace(std::string_view text);

@@ -139,6 +139,26 @@ TEST_F(GWLPArrayValueTest, HugeIndexesAndBudgetsFailCleanly) {
   EXPECT_EQ(call(big, "slice", {Num(0), Num(2)}), "[<hole>, <hole>]");
 }
 
+TEST_F(GWLPArrayValueTest, NativeWorkIsBoundedPerRun) {
+  runtime_.resetInstructionCount();
+  GWLPValueList numbers;
+  for (int i = 0; i < 1000; ++i) numbers.push_back(Num(i));
+  GWLPValueList values;
+  for (size_t i = 0; i < kGWLPMaxArraySlots; ++i) values.push_back(numbers[i % 1000]);
+  auto big = array(std::move(values));
+  // Sorting the largest array by text costs more than a run may spend.
+  EXPECT_EQ(call(big, "sort"), "error 19");
+  EXPECT_EQ(Describe(big->valueForProperty(*Num(1))), "1");
+
+  // Searches add up within one run, and the next run starts afresh.
+  runtime_.resetInstructionCount();
+  std::string result;
+  for (int i = 0; i < 100 && result.rfind("error", 0) != 0; ++i) result = call(big, "indexOf", {Str("none")});
+  EXPECT_EQ(result, "error 19");
+  runtime_.resetInstructionCount();
+  EXPECT_EQ(call(big, "indexOf", {Num(999)}), "999");
+}
+
 TEST_F(GWLPArrayValueTest, Join) {
   auto a = array({Num(1), Null(), Undef(), kHole, Str("x")});
   struct Case {
