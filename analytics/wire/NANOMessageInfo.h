@@ -96,6 +96,12 @@ struct NANOSlot {
 // The value record of one message. Made by NANOMessageType::initMessageInfo,
 // owned by exactly one message object or by the record that holds it.
 struct NANOMessageInfo {
+  NANOMessageInfo() = default;
+  // Frees the sub-records of any depth without recursion.
+  ~NANOMessageInfo();
+  NANOMessageInfo(const NANOMessageInfo&) = delete;
+  NANOMessageInfo& operator=(const NANOMessageInfo&) = delete;
+
   std::vector<NANOSlot> fields;           // slot i holds the field with index i
   const NANOFieldFlags* flags = nullptr;  // the message's flags table, one word per index
   const char* name = nullptr;             // the message's name, such as "AdCampaignInfo"

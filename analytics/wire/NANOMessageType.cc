@@ -153,8 +153,9 @@ bool copySlot(const NANOFieldType& field, const NANOSlot& from, NANOSlot* to) {
       } else if (const NANOBytes* bytes = item.bytes()) {
         items[i].value = *bytes;
       } else if (const uint64_t* cell = item.cell()) {
-        // 32-bit items keep their low 32 bits.
-        items[i].value = (field.flags & (Class32 | Bool)) ? static_cast<uint64_t>(static_cast<uint32_t>(*cell)) : *cell;
+        // Items are copied whole (a 32-bit item read from the wire may hold a
+        // wider varint), so that a copy encodes exactly as its original.
+        items[i].value = *cell;
       }
     }
     target->items = std::move(items);
@@ -340,6 +341,10 @@ bool NANOMessageType::decode(const uint8_t* bytes, size_t length, NANOMessageInf
     print("<ERROR> %s decoder failed: message_info is NULL", name);
     return false;
   }
+  if (info->type != this) {
+    print("<ERROR> %s decoder failed: the record belongs to another message", name);
+    return false;
+  }
   DepthGuard guard(decodeDepth);
   if (guard.depth() > maxDepth) {
     print("<ERROR> %s decoder failed: nested deeper than %u messages", name, maxDepth);
@@ -451,7 +456,7 @@ bool setEncoders(const NANOMessageType& type, const NANOMessageInfo* info, void*
 int32_t NANOMessageType::encode(const NANOMessageInfo* info, std::vector<uint8_t>* output) const {
   if (!output) return -1;
   output->clear();
-  if (!info) return -1;
+  if (!info || info->type != this) return -1;
   DepthGuard guard(encodeDepth);
   if (guard.depth() > maxDepth) {
     print("<ERROR> %s Encoder: nested deeper than %u messages", name, maxDepth);

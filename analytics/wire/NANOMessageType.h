@@ -14,9 +14,10 @@
 //   freeMessageInfo       frees a whole record
 //   copyMessageInfo       replaces a record with a deep copy of another (copy first, then swap)
 //   setDecoders           installs the nanopb callbacks and prepares sub-message records
-//   decode                decodes bytes into a record: one pass, or two for messages with lists in their tree
-//   setEncoders           fills a nanopb struct from a record
-//   encode                encodes a record into a buffer of exact size
+//   decode                decodes bytes into a fresh record of this message: one pass, or two for
+//                         messages with lists in their tree; undeclared tags are skipped
+//   encode                fills a nanopb struct from a record (present fields only) and encodes it
+//                         into a buffer of exact size, fields in ascending tag order
 //
 // Lists of messages are decoded element by element, each element in its own
 // passes, and encoded element by element, each element once. Nesting is

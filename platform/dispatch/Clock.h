@@ -7,7 +7,8 @@
 //
 // ManualClock is the test double: time moves only when a test calls
 // `advance`, which runs every call whose deadline has been reached, in
-// deadline order, on the calling thread. Tests never sleep to wait for a timer.
+// deadline order (calls with the same deadline in the order they were
+// scheduled), on the calling thread. Tests never sleep to wait for a timer.
 #pragma once
 
 #include <cstdint>
@@ -26,7 +27,8 @@ class Clock {
 
   // Runs `fire` once, as soon as uptime() >= `uptimeDeadline`: on the clock's
   // own timer thread (system clock) or inside advance() (manual clock).
-  // Answers a token for cancelCall; tokens are never 0.
+  // Answers a token for cancelCall; tokens are never 0. An exception escaping
+  // `fire` is logged.
   virtual uint64_t callAt(double uptimeDeadline, std::function<void()> fire) = 0;
   // Cancels a pending call; a call that already ran or is running is not affected.
   virtual void cancelCall(uint64_t token) = 0;
@@ -44,9 +46,12 @@ class ManualClock : public Clock {
   uint64_t callAt(double uptimeDeadline, std::function<void()> fire) override;
   void cancelCall(uint64_t token) override;
 
-  // Moves wall time and uptime forward by `seconds` (negative values are
-  // ignored) and runs the calls that became due, earliest first. A call
-  // scheduled by a running call runs too when it is already due.
+  // Moves wall time and uptime forward by `seconds` (negative and NaN values
+  // are ignored) and runs the calls that became due, earliest first. While a
+  // call runs, the clock reads that call's deadline, so a call scheduled by a
+  // running call is measured from there and runs too when it falls due within
+  // the advance. A call whose deadline had already passed when it was
+  // scheduled runs at the next advance (advance(0) runs just those).
   void advance(double seconds);
   // Sets wall time only (a user changing the device's date); runs nothing.
   void setNow(double now);

@@ -4,8 +4,15 @@
 // is called (without a queue it runs on the posting thread). Registration
 // answers an ObserverToken; the observer is removed when the token is reset or
 // destroyed. Posting to a name with no observers does nothing.
+//
+// Observers of one name are called in the order they were added. Once a
+// token's reset() has returned, its observer is never started again, even for
+// a post whose call already waits on a queue, and even when the center itself
+// is gone by then; a call already running on another thread finishes. Tokens
+// may outlive their center. An exception escaping an observer is logged.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -28,6 +35,9 @@ class ObserverToken {
  public:
   ObserverToken() = default;
   ObserverToken(std::weak_ptr<NotificationCenter> center, uint64_t id) : center_(std::move(center)), id_(id) {}
+  // `active` is shared with the registration; reset() clears it.
+  ObserverToken(std::weak_ptr<NotificationCenter> center, uint64_t id, std::shared_ptr<std::atomic<bool>> active)
+      : center_(std::move(center)), id_(id), active_(std::move(active)) {}
   ObserverToken(ObserverToken&& other) noexcept;
   ObserverToken& operator=(ObserverToken&& other) noexcept;
   ObserverToken(const ObserverToken&) = delete;
@@ -40,6 +50,7 @@ class ObserverToken {
  private:
   std::weak_ptr<NotificationCenter> center_;
   uint64_t id_ = 0;
+  std::shared_ptr<std::atomic<bool>> active_;
 };
 
 class NotificationCenter : public std::enable_shared_from_this<NotificationCenter> {
@@ -50,8 +61,11 @@ class NotificationCenter : public std::enable_shared_from_this<NotificationCente
   // The process-wide center.
   static std::shared_ptr<NotificationCenter> defaultCenter();
 
+  // `queue` may be null: the observer then runs on the posting thread, inside
+  // post(). The center keeps `queue` (and the observer) until the token is reset.
   [[nodiscard]] ObserverToken addObserver(const std::string& name, std::shared_ptr<Queue> queue, Observer observer);
   void post(const std::string& name, Dictionary userInfo = {});
+  // Unregisters by token id; unknown ids are ignored.
   void removeObserver(uint64_t id);
 
   struct State;

@@ -10,6 +10,11 @@
 // blocks and counts as the main thread.
 //
 // Blocks must not throw: an exception escaping a block is caught and logged.
+//
+// Queues are owned by std::shared_ptr. Destroying a SerialQueue runs the
+// blocks already posted and then ends its thread; when the last owner goes
+// away on the queue's own thread (inside one of its blocks), the thread
+// finishes the remaining blocks on its own instead of waiting for itself.
 #pragma once
 
 #include <functional>
@@ -26,7 +31,8 @@ class Queue : public std::enable_shared_from_this<Queue> {
   virtual ~Queue() = default;
 
   virtual void async(Block block) = 0;
-  // Runs `block` on the queue and waits for it.
+  // Runs `block` on the queue and waits for it. Called on the queue's own
+  // thread, runs the block at once and logs a warning instead of deadlocking.
   virtual void sync(Block block) = 0;
   // Whether the calling thread is the one running this queue's blocks.
   virtual bool isCurrent() const = 0;
@@ -46,7 +52,8 @@ class SerialQueue : public Queue {
   bool isCurrent() const override;
   const std::string& label() const override;
 
-  // Blocks until every block posted before this call has run (tests).
+  // Blocks until every block posted before this call has run (tests). On the
+  // queue's own thread it returns at once.
   void flush();
 
   struct State;
@@ -60,18 +67,24 @@ class MainQueue : public Queue {
  public:
   // The process-wide main queue.
   static std::shared_ptr<MainQueue> shared();
+  // A separate main queue, for tests that want one of their own.
+  static std::shared_ptr<MainQueue> create();
   // Whether the calling thread is the main thread (the one running run() or drain()).
   static bool isMainThread();
 
   void async(Block block) override;
-  // From another thread: waits until the main loop has run the block.
+  // From another thread: waits until the main loop has run the block (so some
+  // thread must be running run() or drain()).
   void sync(Block block) override;
+  // Same answer as isMainThread().
   bool isCurrent() const override;
   const std::string& label() const override;
 
   // Runs blocks as they arrive until stop() is called; the calling thread
-  // becomes the main thread.
+  // becomes the main thread. A stop() that comes before run() makes the next
+  // run() return at once; blocks still queued stay for the next run or drain.
   void run();
+  // Ends run() after the block it is running; safe from any thread.
   void stop();
   // Runs every block that is queued, including blocks those blocks post, and
   // answers how many ran (tests). The calling thread becomes the main thread.

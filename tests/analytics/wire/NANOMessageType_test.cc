@@ -348,3 +348,17 @@ TEST(NANOMessageType, SecondPassStaysWithinTheCountedItems) {
 }
 
 }  // namespace
+
+namespace {
+// A 32-bit list item that arrives as a wider varint is carried whole, so the
+// message, its copy and its encoding agree.
+TEST(NANOMessageType, CopiesEncodeExactlyAsTheirOriginal) {
+  std::vector<uint8_t> wire = WireBytes().varintField(20, (uint64_t{1} << 40) | 7).bytes();
+  auto config = GWLPBMeasurementConfig::initWithBuffer(wire);
+  ASSERT_TRUE(config);
+  EXPECT_EQ(NANOGetArray(config, GWLPBMeasurementConfig::Field::experiment_ids),
+            std::vector<NANOValue>{uint32_t{7}});
+  EXPECT_EQ(config->protoBuffer(), wire);
+  EXPECT_EQ(GWLPBMeasurementConfig::initWithMessageInfo(config->messageInfo())->protoBuffer(), wire);
+}
+}  // namespace

@@ -1,6 +1,7 @@
 // Encoded messages of every family: decoded, read by index, encoded back byte
 // for byte, and compared with what protoc reads from the same bytes through
-// the generated proto2 file.
+// the generated proto2 file. Each fixtures/<Message>.hex holds the bytes that
+// `protoc --encode=tabulo.wire.<Message>` makes of fixtures/<Message>.txtpb.
 #include <gtest/gtest.h>
 
 #include "WireTestSupport.h"

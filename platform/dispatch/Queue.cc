@@ -1,0 +1,252 @@
+#include "platform/dispatch/Queue.h"
+
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <thread>
+#include <utility>
+
+#include "platform/core/Log.h"
+#include "platform/dispatch/Timer.h"
+
+namespace platform {
+namespace {
+
+constexpr const char* kSubsystem = "platform";
+constexpr const char* kCategory = "dispatch";
+
+// The queue state whose blocks the calling thread is running, if any.
+thread_local const void* tCurrentQueue = nullptr;
+// Set on the thread that runs the main queue (run() or drain()).
+thread_local bool tIsMainThread = false;
+
+// Runs one block; an exception escaping it is logged, never rethrown.
+void runGuarded(const std::string& label, const Queue::Block& block) {
+  try {
+    block();
+  } catch (const std::exception& e) {
+    log::write(LogLevel::Error, kSubsystem, kCategory, "",
+               "Exception escaped a block on queue " + label + ": " + e.what());
+  } catch (...) {
+    log::write(LogLevel::Error, kSubsystem, kCategory, "", "Exception escaped a block on queue " + label);
+  }
+}
+
+void logInlineSync(const std::string& label) {
+  log::write(LogLevel::Warning, kSubsystem, kCategory, "",
+             "sync called on queue " + label + " from its own thread; running the block inline");
+}
+
+// Marks the calling thread as running `queue` for the lifetime of the object.
+class CurrentQueueScope {
+ public:
+  explicit CurrentQueueScope(const void* queue) : previous_(tCurrentQueue) { tCurrentQueue = queue; }
+  ~CurrentQueueScope() { tCurrentQueue = previous_; }
+  CurrentQueueScope(const CurrentQueueScope&) = delete;
+  CurrentQueueScope& operator=(const CurrentQueueScope&) = delete;
+
+ private:
+  const void* previous_;
+};
+
+// Posts `block` through `post` and waits until it has run (or thrown).
+template <typename Post>
+void postAndWait(const std::string& label, Queue::Block block, Post post) {
+  struct Done {
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool done = false;
+  };
+  auto done = std::make_shared<Done>();
+  post([done, &label, block = std::move(block)] {
+    runGuarded(label, block);
+    std::lock_guard lock(done->mutex);
+    done->done = true;
+    done->cv.notify_all();
+  });
+  std::unique_lock lock(done->mutex);
+  done->cv.wait(lock, [&] { return done->done; });
+}
+
+}  // namespace
+
+void Queue::after(const std::shared_ptr<Clock>& clock, double seconds, Block block) {
+  Timer::schedule(clock, shared_from_this(), seconds, std::move(block));
+}
+
+// ---------------------------------------------------------------------------
+// SerialQueue
+
+struct SerialQueue::State {
+  explicit State(std::string label) : label(std::move(label)) {}
+
+  const std::string label;
+  std::mutex mutex;
+  std::condition_variable cv;
+  std::deque<Block> blocks;
+  bool stopping = false;
+  std::thread thread;
+
+  void enqueue(Block block) {
+    {
+      std::lock_guard lock(mutex);
+      blocks.push_back(std::move(block));
+    }
+    cv.notify_one();
+  }
+
+  // The thread's loop; `self` keeps the state alive when the thread is detached.
+  static void loop(const std::shared_ptr<State>& self) {
+    CurrentQueueScope scope(self.get());
+    std::unique_lock lock(self->mutex);
+    for (;;) {
+      self->cv.wait(lock, [&] { return self->stopping || !self->blocks.empty(); });
+      if (self->blocks.empty()) return;  // stopping, and nothing left to run
+      Block block = std::move(self->blocks.front());
+      self->blocks.pop_front();
+      lock.unlock();
+      runGuarded(self->label, block);
+      block = nullptr;  // release what the block captured before taking the lock
+      lock.lock();
+    }
+  }
+};
+
+std::shared_ptr<SerialQueue> SerialQueue::create(std::string label) {
+  return std::shared_ptr<SerialQueue>(new SerialQueue(std::move(label)));
+}
+
+SerialQueue::SerialQueue(std::string label) : state_(std::make_shared<State>(std::move(label))) {
+  state_->thread = std::thread([state = state_] { State::loop(state); });
+}
+
+SerialQueue::~SerialQueue() {
+  {
+    std::lock_guard lock(state_->mutex);
+    state_->stopping = true;
+  }
+  state_->cv.notify_all();
+  if (isCurrent()) {
+    // The last owner let go inside one of our own blocks: the thread cannot
+    // join itself. It runs what is left and ends; the state lives until then.
+    state_->thread.detach();
+  } else {
+    state_->thread.join();
+  }
+}
+
+void SerialQueue::async(Block block) { state_->enqueue(std::move(block)); }
+
+void SerialQueue::sync(Block block) {
+  if (isCurrent()) {
+    logInlineSync(state_->label);
+    runGuarded(state_->label, block);
+    return;
+  }
+  postAndWait(state_->label, std::move(block), [this](Block b) { state_->enqueue(std::move(b)); });
+}
+
+bool SerialQueue::isCurrent() const { return tCurrentQueue == state_.get(); }
+
+const std::string& SerialQueue::label() const { return state_->label; }
+
+void SerialQueue::flush() {
+  if (isCurrent()) return;
+  postAndWait(state_->label, [] {}, [this](Block b) { state_->enqueue(std::move(b)); });
+}
+
+// ---------------------------------------------------------------------------
+// MainQueue
+
+struct MainQueue::State {
+  const std::string label = "main";
+  std::mutex mutex;
+  std::condition_variable cv;
+  std::deque<Block> blocks;
+  bool stopRequested = false;
+
+  void enqueue(Block block) {
+    {
+      std::lock_guard lock(mutex);
+      blocks.push_back(std::move(block));
+    }
+    cv.notify_all();
+  }
+
+  // Takes the next block, or an empty one when none is queued.
+  Block take() {
+    std::lock_guard lock(mutex);
+    if (blocks.empty()) return nullptr;
+    Block block = std::move(blocks.front());
+    blocks.pop_front();
+    return block;
+  }
+};
+
+std::shared_ptr<MainQueue> MainQueue::shared() {
+  // Never destroyed: other threads may still post to it while the process exits.
+  static const auto* queue = new std::shared_ptr<MainQueue>(create());
+  return *queue;
+}
+
+std::shared_ptr<MainQueue> MainQueue::create() { return std::shared_ptr<MainQueue>(new MainQueue()); }
+
+MainQueue::MainQueue() : state_(std::make_shared<State>()) {}
+
+bool MainQueue::isMainThread() { return tIsMainThread; }
+
+void MainQueue::async(Block block) { state_->enqueue(std::move(block)); }
+
+void MainQueue::sync(Block block) {
+  if (isCurrent()) {
+    logInlineSync(state_->label);
+    runGuarded(state_->label, block);
+    return;
+  }
+  postAndWait(state_->label, std::move(block), [this](Block b) { state_->enqueue(std::move(b)); });
+}
+
+bool MainQueue::isCurrent() const { return tIsMainThread; }
+
+const std::string& MainQueue::label() const { return state_->label; }
+
+void MainQueue::run() {
+  tIsMainThread = true;
+  CurrentQueueScope scope(state_.get());
+  std::unique_lock lock(state_->mutex);
+  for (;;) {
+    state_->cv.wait(lock, [&] { return state_->stopRequested || !state_->blocks.empty(); });
+    if (state_->stopRequested) {
+      state_->stopRequested = false;
+      return;
+    }
+    Block block = std::move(state_->blocks.front());
+    state_->blocks.pop_front();
+    lock.unlock();
+    runGuarded(state_->label, block);
+    block = nullptr;
+    lock.lock();
+  }
+}
+
+void MainQueue::stop() {
+  {
+    std::lock_guard lock(state_->mutex);
+    state_->stopRequested = true;
+  }
+  state_->cv.notify_all();
+}
+
+size_t MainQueue::drain() {
+  tIsMainThread = true;
+  CurrentQueueScope scope(state_.get());
+  size_t ran = 0;
+  while (Block block = state_->take()) {
+    runGuarded(state_->label, block);
+    ++ran;
+  }
+  return ran;
+}
+
+}  // namespace platform

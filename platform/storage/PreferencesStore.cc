@@ -1,0 +1,418 @@
+#include "platform/storage/PreferencesStore.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <limits>
+#include <map>
+
+#include "platform/core/Log.h"
+#include "platform/dispatch/Clock.h"
+#include "platform/dispatch/Queue.h"
+#include "platform/dispatch/Timer.h"
+#include "platform/env/AppEnvironment.h"
+#include "platform/storage/AtomicFile.h"
+#include "platform/storage/Paths.h"
+#include "platform/storage/PropertyList.h"
+
+namespace platform {
+namespace {
+
+constexpr const char* kSubsystem = "platform";
+constexpr const char* kCategory = "preferences";
+
+Error preferencesError(int64_t code, std::string description) {
+  return Error(kPreferencesErrorDomain, code, std::move(description));
+}
+
+struct Registry {
+  std::mutex mutex;
+  PreferencesStore::Configuration configuration;
+  std::map<std::string, std::shared_ptr<PreferencesStore>> suites;
+  std::shared_ptr<Queue> defaultQueue;
+};
+
+Registry& registry() {
+  static Registry* r = new Registry();  // never destroyed: suites may be used during exit
+  return *r;
+}
+
+bool isValidSuiteName(const std::string& name) {
+  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
+         name.find('\0') == std::string::npos;
+}
+
+bool isValidKey(const std::string& key, Error* error) {
+  if (key.empty()) {
+    setError(error, preferencesError(PreferencesStore::kInvalidKey, "empty preferences key"));
+    return false;
+  }
+  Error local;
+  if (!PropertyList::isValid(Object(Dictionary{{key, true}}), &local)) {
+    setError(error, preferencesError(PreferencesStore::kInvalidKey, "invalid preferences key: " + local.description));
+    return false;
+  }
+  return true;
+}
+
+int64_t saturatingInt(double value) {
+  if (std::isnan(value)) return 0;
+  if (value >= 9223372036854775807.0) return std::numeric_limits<int64_t>::max();
+  if (value <= -9223372036854775808.0) return std::numeric_limits<int64_t>::min();
+  return static_cast<int64_t>(value);
+}
+
+// Removes temporary files that an interrupted write left next to `path`.
+void removeLeftoverTemporaryFiles(const std::string& path) {
+  std::string prefix = atomicWriteTemporaryPrefix(path);
+  auto slash = prefix.rfind('/');
+  std::string dir = slash == std::string::npos ? "." : prefix.substr(0, slash);
+  std::string namePrefix = slash == std::string::npos ? prefix : prefix.substr(slash + 1);
+  DIR* d = ::opendir(dir.c_str());
+  if (!d) return;
+  while (struct dirent* entry = ::readdir(d)) {
+    std::string name = entry->d_name;
+    if (name.rfind(namePrefix, 0) == 0) ::unlink((dir + "/" + name).c_str());
+  }
+  ::closedir(d);
+}
+
+}  // namespace
+
+// --- The shared registry ---------------------------------------------------
+
+void PreferencesStore::configure(Configuration configuration) {
+  auto& r = registry();
+  std::lock_guard lock(r.mutex);
+  r.configuration = std::move(configuration);
+}
+
+std::shared_ptr<PreferencesStore> PreferencesStore::standard() { return suite(""); }
+
+std::shared_ptr<PreferencesStore> PreferencesStore::suite(const std::string& name, Error* error) {
+  auto& r = registry();
+  std::unique_lock lock(r.mutex);
+  Configuration config = r.configuration;
+  lock.unlock();
+
+  // Resolved outside the registry's lock: these take locks of their own.
+  std::string domain = config.applicationDomain;
+  if (domain.empty()) domain = AppEnvironment::shared()->bundleIdentifier();
+  std::string directory = config.directory;
+  if (directory.empty()) {
+    if (auto paths = Paths::current()) directory = paths->preferencesDirectory();
+  }
+  std::shared_ptr<Clock> clock = config.clock ? config.clock : Clock::system();
+
+  const std::string suiteName = name.empty() ? domain : name;
+  if (!isValidSuiteName(suiteName)) {
+    setError(error, preferencesError(kInvalidSuiteName, "invalid preferences suite name \"" + suiteName + "\""));
+    return nullptr;
+  }
+
+  lock.lock();
+  auto it = r.suites.find(suiteName);
+  if (it != r.suites.end()) return it->second;
+  std::shared_ptr<Queue> queue = config.queue;
+  if (!queue) {
+    if (!r.defaultQueue) r.defaultQueue = SerialQueue::create("platform.preferences");
+    queue = r.defaultQueue;
+  }
+  std::string path = directory.empty() ? std::string() : directory + "/" + suiteName + ".plist";
+  auto store = create(suiteName, path, clock, queue, config.writeDelay);
+  r.suites.emplace(suiteName, store);
+  return store;
+}
+
+bool PreferencesStore::synchronizeAll() {
+  std::vector<std::shared_ptr<PreferencesStore>> suites;
+  {
+    auto& r = registry();
+    std::lock_guard lock(r.mutex);
+    for (auto& [name, store] : r.suites) suites.push_back(store);
+  }
+  bool ok = true;
+  for (auto& store : suites) ok = store->synchronize() && ok;
+  return ok;
+}
+
+void PreferencesStore::resetForTesting() {
+  std::map<std::string, std::shared_ptr<PreferencesStore>> suites;
+  std::shared_ptr<Queue> queue;
+  {
+    auto& r = registry();
+    std::lock_guard lock(r.mutex);
+    suites.swap(r.suites);
+    queue.swap(r.defaultQueue);
+    r.configuration = Configuration{};
+  }
+  // Dropped outside the lock; pending writes of dropped suites do nothing.
+}
+
+// --- One suite ---------------------------------------------------------------
+
+std::shared_ptr<PreferencesStore> PreferencesStore::create(std::string suiteName, std::string filePath,
+                                                           std::shared_ptr<Clock> clock, std::shared_ptr<Queue> queue,
+                                                           double writeDelay) {
+  auto store = std::make_shared<PreferencesStore>(std::move(suiteName), std::move(filePath), std::move(clock),
+                                                  std::move(queue), writeDelay);
+  store->load();
+  return store;
+}
+
+PreferencesStore::PreferencesStore(std::string suiteName, std::string filePath, std::shared_ptr<Clock> clock,
+                                   std::shared_ptr<Queue> queue, double writeDelay)
+    : suiteName_(std::move(suiteName)),
+      filePath_(std::move(filePath)),
+      clock_(std::move(clock)),
+      queue_(std::move(queue)),
+      writeDelay_(writeDelay) {}
+
+PreferencesStore::~PreferencesStore() {
+  if (pendingWrite_) pendingWrite_->cancel();
+}
+
+void PreferencesStore::load() {
+  if (filePath_.empty()) return;
+  removeLeftoverTemporaryFiles(filePath_);
+  Error error;
+  auto object = PropertyList::readFile(filePath_, &error);
+  std::lock_guard lock(mutex_);
+  if (!object) {
+    if (error.domain == kPOSIXErrorDomain && error.code == ENOENT) return;
+    loadError_ = error;
+  } else if (!object->isDictionary()) {
+    loadError_ = preferencesError(kInvalidValue, filePath_ + " holds no dictionary");
+  } else {
+    values_ = std::move(*object->mutableDictionary());
+    return;
+  }
+  log::write(LogLevel::Error, kSubsystem, kCategory, "",
+             "Cannot read preferences file " + filePath_ + " (" + loadError_->toString() +
+                 "); its contents are kept aside before the suite is next written");
+}
+
+std::optional<Object> PreferencesStore::objectForKey(const std::string& key) const {
+  std::lock_guard lock(mutex_);
+  auto it = values_.find(key);
+  if (it != values_.end()) return it->second;
+  auto reg = registered_.find(key);
+  if (reg != registered_.end()) return reg->second;
+  return std::nullopt;
+}
+
+bool PreferencesStore::storeValue(const std::string& key, std::optional<Object> value, Error* error) {
+  Error local;
+  if (!isValidKey(key, &local)) {
+    setError(error, local);
+    return false;
+  }
+  if (value && !PropertyList::isValid(*value, &local)) {
+    setError(error, preferencesError(kInvalidValue, "invalid preferences value for \"" + key + "\": " +
+                                                        local.description));
+    return false;
+  }
+  std::lock_guard lock(mutex_);
+  auto it = values_.find(key);
+  if (!value) {
+    if (it == values_.end()) return true;
+    values_.erase(it);
+  } else {
+    if (it != values_.end() && it->second == *value) return true;
+    values_.insert_or_assign(key, std::move(*value));
+  }
+  changed();
+  return true;
+}
+
+bool PreferencesStore::setObject(Object value, const std::string& key, Error* error) {
+  if (value.isNull()) return storeValue(key, std::nullopt, error);
+  return storeValue(key, std::move(value), error);
+}
+
+void PreferencesStore::removeObjectForKey(const std::string& key) { storeValue(key, std::nullopt, nullptr); }
+
+void PreferencesStore::removeObjectsForKeys(const std::vector<std::string>& keys) {
+  std::lock_guard lock(mutex_);
+  bool any = false;
+  for (const auto& key : keys) any = values_.erase(key) > 0 || any;
+  if (any) changed();
+}
+
+std::vector<std::string> PreferencesStore::keys() const {
+  std::lock_guard lock(mutex_);
+  std::vector<std::string> out;
+  out.reserve(values_.size());
+  for (const auto& [key, value] : values_) out.push_back(key);
+  return out;
+}
+
+int64_t PreferencesStore::integerForKey(const std::string& key) const {
+  auto value = objectForKey(key);
+  if (!value) return 0;
+  if (auto b = value->boolValue()) return *b ? 1 : 0;
+  if (auto i = value->intValue()) return *i;
+  if (auto d = value->doubleValue()) return saturatingInt(*d);
+  return 0;
+}
+
+double PreferencesStore::doubleForKey(const std::string& key) const {
+  auto value = objectForKey(key);
+  if (!value) return 0;
+  if (auto b = value->boolValue()) return *b ? 1.0 : 0.0;
+  return value->numberValue().value_or(0.0);
+}
+
+bool PreferencesStore::boolForKey(const std::string& key) const {
+  auto value = objectForKey(key);
+  if (!value) return false;
+  if (auto b = value->boolValue()) return *b;
+  if (auto n = value->numberValue()) return *n != 0;
+  return false;
+}
+
+std::optional<std::string> PreferencesStore::stringForKey(const std::string& key) const {
+  auto value = objectForKey(key);
+  if (!value || !value->stringValue()) return std::nullopt;
+  return *value->stringValue();
+}
+
+std::optional<Bytes> PreferencesStore::dataForKey(const std::string& key) const {
+  auto value = objectForKey(key);
+  if (!value || !value->bytesValue()) return std::nullopt;
+  return *value->bytesValue();
+}
+
+std::optional<Array> PreferencesStore::arrayForKey(const std::string& key) const {
+  auto value = objectForKey(key);
+  if (!value || !value->arrayValue()) return std::nullopt;
+  return *value->arrayValue();
+}
+
+std::optional<Dictionary> PreferencesStore::dictionaryForKey(const std::string& key) const {
+  auto value = objectForKey(key);
+  if (!value || !value->dictionaryValue()) return std::nullopt;
+  return *value->dictionaryValue();
+}
+
+void PreferencesStore::setInteger(int64_t value, const std::string& key) { storeValue(key, Object(value), nullptr); }
+void PreferencesStore::setDouble(double value, const std::string& key) { storeValue(key, Object(value), nullptr); }
+void PreferencesStore::setBool(bool value, const std::string& key) { storeValue(key, Object(value), nullptr); }
+bool PreferencesStore::setString(std::string value, const std::string& key, Error* error) {
+  return storeValue(key, Object(std::move(value)), error);
+}
+bool PreferencesStore::setData(Bytes value, const std::string& key, Error* error) {
+  return storeValue(key, Object(std::move(value)), error);
+}
+bool PreferencesStore::setArray(Array value, const std::string& key, Error* error) {
+  return storeValue(key, Object(std::move(value)), error);
+}
+bool PreferencesStore::setDictionary(Dictionary value, const std::string& key, Error* error) {
+  return storeValue(key, Object(std::move(value)), error);
+}
+
+void PreferencesStore::registerDefaults(const Dictionary& defaults) {
+  std::lock_guard lock(mutex_);
+  for (const auto& [key, value] : defaults) registered_.insert_or_assign(key, value);
+}
+
+void PreferencesStore::changed() {
+  ++version_;
+  if (pendingWrite_ || filePath_.empty() || !clock_ || !queue_) return;
+  // The write is due a fixed delay after the first unsaved change; later
+  // changes ride along instead of pushing it back.
+  std::weak_ptr<PreferencesStore> weak = weak_from_this();
+  pendingWrite_ = Timer::schedule(clock_, queue_, writeDelay_, [weak] {
+    if (auto self = weak.lock()) self->writeFromTimer();
+  });
+}
+
+void PreferencesStore::writeFromTimer() {
+  Error error;
+  if (!synchronize(&error)) {
+    log::write(LogLevel::Error, kSubsystem, kCategory, "",
+               "Cannot write preferences suite " + suiteName_ + ": " + error.toString());
+  }
+}
+
+bool PreferencesStore::moveCorruptFileAside(Error* error) {
+  for (int n = 1; n < 10000; ++n) {
+    std::string target = filePath_ + ".corrupt-" + std::to_string(n);
+    struct stat st {};
+    if (::lstat(target.c_str(), &st) == 0) continue;
+    if (::rename(filePath_.c_str(), target.c_str()) != 0) {
+      if (errno == ENOENT) return true;  // nothing left to keep
+      setError(error, preferencesError(kCorruptFileKept, posixError(errno, "cannot move the unreadable " + filePath_ +
+                                                                               " aside; not overwriting it")
+                                                             .description));
+      return false;
+    }
+    corruptCopy_ = target;
+    log::write(LogLevel::Warning, kSubsystem, kCategory, "",
+               "Kept the unreadable preferences file " + filePath_ + " as " + target);
+    return true;
+  }
+  setError(error, preferencesError(kCorruptFileKept, "too many kept copies of " + filePath_ + "; not overwriting it"));
+  return false;
+}
+
+bool PreferencesStore::synchronize(Error* error) {
+  std::lock_guard writeLock(writeMutex_);
+  Dictionary snapshot;
+  uint64_t snapshotVersion;
+  std::shared_ptr<Timer> pending;
+  bool mustMoveAside;
+  {
+    std::lock_guard lock(mutex_);
+    pending.swap(pendingWrite_);
+    if (filePath_.empty()) {
+      setError(error, preferencesError(kNoStorage, "preferences suite " + suiteName_ + " has no file"));
+      return false;
+    }
+    if (version_ == writtenVersion_) return true;
+    snapshot = values_;
+    snapshotVersion = version_;
+    mustMoveAside = loadError_.has_value() && !corruptCopy_.has_value();
+  }
+  if (pending) pending->cancel();
+
+  Error local;
+  bool ok = true;
+  if (mustMoveAside) {
+    std::lock_guard lock(mutex_);
+    ok = moveCorruptFileAside(&local);
+  }
+  std::optional<Bytes> bytes;
+  if (ok) {
+    bytes = PropertyList::serialize(Object(std::move(snapshot)), PropertyListFormat::Binary, &local);
+    ok = bytes.has_value();
+  }
+  if (ok) ok = writeFileAtomically(filePath_, *bytes, &local, 0600);
+  if (!ok) {
+    setError(error, local);
+    return false;
+  }
+  std::lock_guard lock(mutex_);
+  writtenVersion_ = snapshotVersion;
+  return true;
+}
+
+bool PreferencesStore::loadFailed() const {
+  std::lock_guard lock(mutex_);
+  return loadError_.has_value();
+}
+
+std::optional<Error> PreferencesStore::loadError() const {
+  std::lock_guard lock(mutex_);
+  return loadError_;
+}
+
+std::optional<std::string> PreferencesStore::corruptFileCopyPath() const {
+  std::lock_guard lock(mutex_);
+  return corruptCopy_;
+}
+
+}  // namespace platform

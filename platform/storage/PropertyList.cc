@@ -1,0 +1,461 @@
+#include "platform/storage/PropertyList.h"
+
+#include <fcntl.h>
+#include <plist/plist.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <memory>
+
+#include "platform/storage/AtomicFile.h"
+
+namespace platform {
+namespace {
+
+// Property-list dates count seconds from 2001-01-01 00:00:00 UTC.
+constexpr double kSecondsFrom1970To2001 = 978307200.0;
+
+struct PlistDeleter {
+  void operator()(plist_t node) const { plist_free(node); }
+};
+using PlistPtr = std::unique_ptr<void, PlistDeleter>;
+
+Error plistError(int64_t code, std::string description) {
+  return Error(kPropertyListErrorDomain, code, std::move(description));
+}
+
+// Length of the valid UTF-8 sequence at s[i], or 0 when it is invalid.
+size_t utf8SequenceLength(const std::string& s, size_t i) {
+  auto byte = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
+  unsigned char c = byte(i);
+  if (c < 0x80) return 1;
+  size_t len;
+  uint32_t cp;
+  if ((c & 0xE0) == 0xC0) {
+    len = 2;
+    cp = c & 0x1F;
+  } else if ((c & 0xF0) == 0xE0) {
+    len = 3;
+    cp = c & 0x0F;
+  } else if ((c & 0xF8) == 0xF0) {
+    len = 4;
+    cp = c & 0x07;
+  } else {
+    return 0;
+  }
+  if (i + len > s.size()) return 0;
+  for (size_t k = 1; k < len; ++k) {
+    if ((byte(i + k) & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (byte(i + k) & 0x3F);
+  }
+  static constexpr uint32_t kMinimum[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (cp < kMinimum[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+  return len;
+}
+
+bool isValidText(const std::string& s) {
+  for (size_t i = 0; i < s.size();) {
+    if (s[i] == '\0') return false;
+    size_t len = utf8SequenceLength(s, i);
+    if (len == 0) return false;
+    i += len;
+  }
+  return true;
+}
+
+std::string replacingInvalidUTF8(std::string s) {
+  bool valid = true;
+  for (size_t i = 0; i < s.size() && valid;) {
+    size_t len = utf8SequenceLength(s, i);
+    if (len == 0) valid = false;
+    i += len;
+  }
+  if (valid) return s;
+  std::string out;
+  out.reserve(s.size() + 8);
+  for (size_t i = 0; i < s.size();) {
+    size_t len = utf8SequenceLength(s, i);
+    if (len == 0) {
+      out += "\xEF\xBF\xBD";
+      ++i;
+    } else {
+      out.append(s, i, len);
+      i += len;
+    }
+  }
+  return out;
+}
+
+// Text from a file: NUL characters and invalid UTF-8 become U+FFFD.
+std::string fromOutside(std::string s) {
+  std::string out;
+  if (s.find('\0') != std::string::npos) {
+    out.reserve(s.size());
+    for (char c : s) {
+      if (c == '\0') {
+        out += "\xEF\xBF\xBD";
+      } else {
+        out += c;
+      }
+    }
+    s.swap(out);
+  }
+  return replacingInvalidUTF8(std::move(s));
+}
+
+std::string takeString(char* raw) {
+  std::string s = raw ? raw : "";
+  free(raw);
+  return fromOutside(std::move(s));
+}
+
+uint64_t readBigEndian(const uint8_t* p, size_t size) {
+  uint64_t value = 0;
+  for (size_t i = 0; i < size; ++i) value = (value << 8) | p[i];
+  return value;
+}
+
+// Binary property lists may hold strings with NUL characters, on which the
+// library's key accessor asserts. This walks the object table and answers
+// false when a string holds a NUL or the table cannot be walked; such input
+// is refused before the library parses it.
+bool binaryStringsAreSafe(std::span<const uint8_t> bytes) {
+  constexpr size_t kHeader = 8, kTrailer = 32;
+  if (bytes.size() < kHeader + kTrailer) return false;
+  const uint8_t* trailer = bytes.data() + bytes.size() - kTrailer;
+  const size_t offsetSize = trailer[6];
+  const uint64_t count = readBigEndian(trailer + 8, 8);
+  const uint64_t tableOffset = readBigEndian(trailer + 24, 8);
+  const size_t end = bytes.size() - kTrailer;
+  if (offsetSize < 1 || offsetSize > 8 || tableOffset > end || count > (end - tableOffset) / offsetSize) return false;
+  for (uint64_t i = 0; i < count; ++i) {
+    uint64_t offset = readBigEndian(bytes.data() + tableOffset + i * offsetSize, offsetSize);
+    if (offset >= end) return false;
+    const uint8_t marker = bytes[offset];
+    const uint8_t kind = marker >> 4;
+    if (kind != 0x5 && kind != 0x6) continue;  // ASCII or UTF-16 string
+    uint64_t length = marker & 0x0F;
+    uint64_t position = offset + 1;
+    if (length == 0x0F) {
+      if (position >= end || (bytes[position] >> 4) != 0x1) return false;
+      const size_t intSize = size_t{1} << (bytes[position] & 0x0F);
+      if (intSize > 8 || position + 1 + intSize > end) return false;
+      length = readBigEndian(bytes.data() + position + 1, intSize);
+      position += 1 + intSize;
+    }
+    const uint64_t unit = kind == 0x6 ? 2 : 1;
+    if (length > (end - position) / unit) return false;
+    for (uint64_t k = 0; k < length; ++k) {
+      const uint8_t* c = bytes.data() + position + k * unit;
+      if (c[0] == 0 && (unit == 1 || c[1] == 0)) return false;
+    }
+  }
+  return true;
+}
+
+bool checkValue(const Object& object, int depth, Error* error) {
+  if (depth > PropertyList::kMaximumDepth) {
+    setError(error, plistError(PropertyList::kTooLarge, "property list nests too deep"));
+    return false;
+  }
+  switch (object.type()) {
+    case Object::Type::Null:
+      setError(error, plistError(PropertyList::kUnsupportedValue, "a property list cannot hold null"));
+      return false;
+    case Object::Type::Bool:
+    case Object::Type::Int:
+    case Object::Type::Bytes:
+      return true;
+    case Object::Type::Double:
+      return true;
+    case Object::Type::String:
+      if (!isValidText(*object.stringValue())) {
+        setError(error, plistError(PropertyList::kUnsupportedValue,
+                                   "a property-list string must be UTF-8 without NUL characters"));
+        return false;
+      }
+      return true;
+    case Object::Type::Date: {
+      double since2001 = object.dateValue()->secondsSince1970 - kSecondsFrom1970To2001;
+      if (!std::isfinite(since2001) || std::trunc(since2001) > std::numeric_limits<int32_t>::max() ||
+          std::trunc(since2001) < std::numeric_limits<int32_t>::min()) {
+        setError(error, plistError(PropertyList::kUnsupportedValue, "date out of the property-list range"));
+        return false;
+      }
+      return true;
+    }
+    case Object::Type::Array:
+      for (const auto& item : *object.arrayValue()) {
+        if (!checkValue(item, depth + 1, error)) return false;
+      }
+      return true;
+    case Object::Type::Dictionary:
+      for (const auto& [key, value] : *object.dictionaryValue()) {
+        if (!isValidText(key)) {
+          setError(error, plistError(PropertyList::kUnsupportedValue,
+                                     "a property-list key must be UTF-8 without NUL characters"));
+          return false;
+        }
+        if (!checkValue(value, depth + 1, error)) return false;
+      }
+      return true;
+  }
+  return false;
+}
+
+// Builds the node of an object already checked by checkValue.
+plist_t toNode(const Object& object) {
+  switch (object.type()) {
+    case Object::Type::Null:
+      return nullptr;
+    case Object::Type::Bool:
+      return plist_new_bool(*object.boolValue() ? 1 : 0);
+    case Object::Type::Int:
+      // The library keeps every integer as 64 bits; negative values round-trip.
+      return plist_new_uint(static_cast<uint64_t>(*object.intValue()));
+    case Object::Type::Double:
+      return plist_new_real(*object.doubleValue());
+    case Object::Type::String:
+      return plist_new_string(object.stringValue()->c_str());
+    case Object::Type::Bytes: {
+      const Bytes& bytes = *object.bytesValue();
+      return plist_new_data(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    }
+    case Object::Type::Date: {
+      double since2001 = object.dateValue()->secondsSince1970 - kSecondsFrom1970To2001;
+      double whole = std::trunc(since2001);
+      auto usec = static_cast<int32_t>(std::lround((since2001 - whole) * 1e6));
+      auto sec = static_cast<int32_t>(whole);
+      if (usec >= 1000000 || usec <= -1000000) {
+        // Rounding reached the next whole second.
+        sec += usec > 0 ? 1 : -1;
+        usec = 0;
+      }
+      return plist_new_date(sec, usec);
+    }
+    case Object::Type::Array: {
+      plist_t array = plist_new_array();
+      for (const auto& item : *object.arrayValue()) plist_array_append_item(array, toNode(item));
+      return array;
+    }
+    case Object::Type::Dictionary: {
+      plist_t dict = plist_new_dict();
+      for (const auto& [key, value] : *object.dictionaryValue()) plist_dict_set_item(dict, key.c_str(), toNode(value));
+      return dict;
+    }
+  }
+  return nullptr;
+}
+
+std::optional<Object> fromNode(plist_t node, int depth, Error* error) {
+  if (depth > PropertyList::kMaximumDepth) {
+    setError(error, plistError(PropertyList::kTooLarge, "property list nests too deep"));
+    return std::nullopt;
+  }
+  switch (plist_get_node_type(node)) {
+    case PLIST_BOOLEAN: {
+      uint8_t value = 0;
+      plist_get_bool_val(node, &value);
+      return Object(value != 0);
+    }
+    case PLIST_UINT: {
+      uint64_t value = 0;
+      plist_get_uint_val(node, &value);
+      return Object(static_cast<int64_t>(value));
+    }
+    case PLIST_REAL: {
+      double value = 0;
+      plist_get_real_val(node, &value);
+      return Object(value);
+    }
+    case PLIST_STRING: {
+      // Read through the pointer: the copying accessor asserts on a string
+      // with an embedded NUL, which a hostile file can hold.
+      uint64_t length = 0;
+      const char* raw = plist_get_string_ptr(node, &length);
+      return Object(fromOutside(raw ? std::string(raw, length) : std::string()));
+    }
+    case PLIST_DATA: {
+      char* raw = nullptr;
+      uint64_t length = 0;
+      plist_get_data_val(node, &raw, &length);
+      Bytes bytes(reinterpret_cast<uint8_t*>(raw), reinterpret_cast<uint8_t*>(raw) + (raw ? length : 0));
+      free(raw);
+      return Object(std::move(bytes));
+    }
+    case PLIST_DATE: {
+      int32_t sec = 0, usec = 0;
+      plist_get_date_val(node, &sec, &usec);
+      // The library hands out the fraction of a date before 2001 as a
+      // positive count of microseconds further into the past.
+      double fraction = std::abs(usec) / 1e6;
+      double since2001 = sec < 0 ? sec - fraction : sec + (usec < 0 ? -fraction : fraction);
+      return Object(Date{since2001 + kSecondsFrom1970To2001});
+    }
+    case PLIST_ARRAY: {
+      Array array;
+      uint32_t size = plist_array_get_size(node);
+      array.reserve(size);
+      for (uint32_t i = 0; i < size; ++i) {
+        auto item = fromNode(plist_array_get_item(node, i), depth + 1, error);
+        if (!item) return std::nullopt;
+        array.push_back(std::move(*item));
+      }
+      return Object(std::move(array));
+    }
+    case PLIST_DICT: {
+      Dictionary dict;
+      plist_dict_iter it = nullptr;
+      plist_dict_new_iter(node, &it);
+      bool ok = true;
+      for (;;) {
+        char* rawKey = nullptr;
+        plist_t value = nullptr;
+        plist_dict_next_item(node, it, &rawKey, &value);
+        if (!value) {
+          free(rawKey);
+          break;
+        }
+        std::string key = takeString(rawKey);
+        auto item = fromNode(value, depth + 1, error);
+        if (!item) {
+          ok = false;
+          break;
+        }
+        dict.insert_or_assign(std::move(key), std::move(*item));
+      }
+      free(it);
+      if (!ok) return std::nullopt;
+      return Object(std::move(dict));
+    }
+    case PLIST_UID: {
+      // Keyed-archive references have no counterpart; keep the number.
+      uint64_t value = 0;
+      plist_get_uid_val(node, &value);
+      return Object(static_cast<int64_t>(value));
+    }
+    default:
+      setError(error, plistError(PropertyList::kUnreadable, "property list holds a value of unknown kind"));
+      return std::nullopt;
+  }
+}
+
+}  // namespace
+
+std::optional<Object> PropertyList::parse(std::span<const uint8_t> bytes, Error* error) {
+  if (bytes.size() > kMaximumSize) {
+    setError(error, plistError(kTooLarge, "property list larger than " + std::to_string(kMaximumSize) + " bytes"));
+    return std::nullopt;
+  }
+  if (bytes.empty()) {
+    setError(error, plistError(kUnreadable, "empty property list"));
+    return std::nullopt;
+  }
+  static constexpr char kBinaryMagic[] = {'b', 'p', 'l', 'i', 's', 't'};
+  const bool binary = bytes.size() >= sizeof kBinaryMagic && std::equal(kBinaryMagic, kBinaryMagic + sizeof kBinaryMagic,
+                                                                         bytes.begin());
+  if (binary && !binaryStringsAreSafe(bytes)) {
+    setError(error, plistError(kUnreadable, "not a property list, or one with a NUL character in a string"));
+    return std::nullopt;
+  }
+  plist_t root = nullptr;
+  plist_from_memory(reinterpret_cast<const char*>(bytes.data()), static_cast<uint32_t>(bytes.size()), &root);
+  if (!root) {
+    setError(error, plistError(kUnreadable, "not a property list"));
+    return std::nullopt;
+  }
+  PlistPtr owned(root);
+  Error local;
+  auto object = fromNode(root, 0, &local);
+  if (!object) setError(error, local);
+  return object;
+}
+
+bool PropertyList::isValid(const Object& object, Error* error) {
+  Error local;
+  bool ok = checkValue(object, 0, &local);
+  if (!ok) setError(error, local);
+  return ok;
+}
+
+std::optional<Bytes> PropertyList::serialize(const Object& object, PropertyListFormat format, Error* error) {
+  if (!isValid(object, error)) return std::nullopt;
+  PlistPtr root(toNode(object));
+  char* raw = nullptr;
+  uint32_t length = 0;
+  if (format == PropertyListFormat::Binary) {
+    plist_to_bin(root.get(), &raw, &length);
+  } else {
+    plist_to_xml(root.get(), &raw, &length);
+  }
+  if (!raw) {
+    setError(error, plistError(kUnsupportedValue, "the property list could not be serialised"));
+    return std::nullopt;
+  }
+  Bytes bytes(reinterpret_cast<uint8_t*>(raw), reinterpret_cast<uint8_t*>(raw) + length);
+  if (format == PropertyListFormat::Binary) {
+    plist_to_bin_free(raw);
+  } else {
+    plist_to_xml_free(raw);
+  }
+  return bytes;
+}
+
+std::optional<Object> PropertyList::readFile(const std::string& path, Error* error) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    setError(error, posixError(errno, "cannot open " + path));
+    return std::nullopt;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    int err = S_ISREG(st.st_mode) ? errno : EISDIR;
+    ::close(fd);
+    setError(error, posixError(err, "cannot read " + path));
+    return std::nullopt;
+  }
+  if (static_cast<uint64_t>(st.st_size) > kMaximumSize) {
+    ::close(fd);
+    setError(error, plistError(kTooLarge, path + " is larger than " + std::to_string(kMaximumSize) + " bytes"));
+    return std::nullopt;
+  }
+  Bytes bytes;
+  uint8_t buffer[65536];
+  for (;;) {
+    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      int err = errno;
+      ::close(fd);
+      setError(error, posixError(err, "cannot read " + path));
+      return std::nullopt;
+    }
+    if (n == 0) break;
+    bytes.insert(bytes.end(), buffer, buffer + n);
+    if (bytes.size() > kMaximumSize) {
+      ::close(fd);
+      setError(error, plistError(kTooLarge, path + " is larger than " + std::to_string(kMaximumSize) + " bytes"));
+      return std::nullopt;
+    }
+  }
+  ::close(fd);
+  Error local;
+  auto object = parse(bytes, &local);
+  if (!object) {
+    local.description = path + ": " + local.description;
+    setError(error, local);
+  }
+  return object;
+}
+
+bool PropertyList::writeFile(const std::string& path, const Object& object, PropertyListFormat format, Error* error) {
+  auto bytes = serialize(object, format, error);
+  if (!bytes) return false;
+  return writeFileAtomically(path, *bytes, error);
+}
+
+}  // namespace platform

@@ -1,0 +1,59 @@
+// platform::PropertyList — reading and writing property lists.
+//
+// Converts between property-list bytes (XML or binary, both readable) and
+// platform::Object: booleans, integers and reals stay distinct, dates become
+// platform::Date and data becomes bytes. Files are written atomically
+// (temporary file, fsync, rename, fsync of the directory).
+//
+// Files are written in the binary format by default: it keeps doubles
+// bit-exact and dates to the microsecond (the XML form drops a date's
+// fractional seconds), and it is smaller and faster to read back. XML stays
+// available for files that people read, such as an Info dictionary.
+//
+// What a property list cannot hold is refused with an error, never dropped
+// silently: null, strings or keys with a NUL character or invalid UTF-8, and
+// dates outside about 1933-2069. Strings read from outside that are not valid
+// UTF-8 have the bad sequences replaced by U+FFFD. Nothing here throws.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "platform/core/Error.h"
+#include "platform/core/Object.h"
+
+namespace platform {
+
+enum class PropertyListFormat { Binary, XML };
+
+class PropertyList {
+ public:
+  // Error codes in kPropertyListErrorDomain.
+  enum Code : int64_t {
+    kUnreadable = 1,       // the bytes are no property list
+    kUnsupportedValue = 2, // the value cannot be written as a property list
+    kTooLarge = 3,         // the input exceeds kMaximumSize or nests too deep
+  };
+  static constexpr size_t kMaximumSize = 64u << 20;
+  static constexpr int kMaximumDepth = 256;
+
+  // Parses XML or binary property-list bytes.
+  static std::optional<Object> parse(std::span<const uint8_t> bytes, Error* error = nullptr);
+  // Serialises `object` in `format`.
+  static std::optional<Bytes> serialize(const Object& object, PropertyListFormat format, Error* error = nullptr);
+  // Whether `object` can be written as a property list; the error says why not.
+  static bool isValid(const Object& object, Error* error = nullptr);
+
+  // Reads and parses the file at `path`. A missing file is an error in the
+  // POSIX domain with code ENOENT.
+  static std::optional<Object> readFile(const std::string& path, Error* error = nullptr);
+  // Serialises `object` and writes it to `path` atomically.
+  static bool writeFile(const std::string& path, const Object& object,
+                        PropertyListFormat format = PropertyListFormat::Binary, Error* error = nullptr);
+};
+
+inline constexpr const char* kPropertyListErrorDomain = "platform.PropertyList";
+
+}  // namespace platform

@@ -1,0 +1,201 @@
+#include "privacy/blinders/cpp/crypto/ec_group.h"
+
+#include <cstdint>
+#include <utility>
+
+#include <openssl/nid.h>
+
+#include "absl/strings/str_cat.h"
+#include "privacy/blinders/cpp/crypto/hash_to_curve.h"
+#include "privacy/blinders/cpp/crypto/status_util.h"
+
+namespace blinders {
+
+namespace {
+
+// Error probability accepted when checking that the field prime is prime.
+constexpr double kPrimeErrorProbability = 1e-40;
+
+}  // namespace
+
+ECGroup::ECGroup(Context* context, bssl::UniquePtr<EC_GROUP> group, BigNum order, BigNum cofactor,
+                 CurveParams curve_params, BigNum euler_exponent)
+    : context_(context),
+      group_(std::move(group)),
+      order_(std::move(order)),
+      cofactor_(std::move(cofactor)),
+      curve_params_(std::move(curve_params)),
+      euler_exponent_(std::move(euler_exponent)) {}
+
+absl::StatusOr<ECGroup> ECGroup::Create(int curve_id, Context* context) {
+  bssl::UniquePtr<EC_GROUP> group(EC_GROUP_new_by_curve_name(curve_id));
+  if (group == nullptr) {
+    return InvalidArgumentError(
+        absl::StrCat("ECGroup::CreateGroup() - Could not create group. ", LastCryptoErrorText()));
+  }
+  BN_CTX* bn_ctx = context->GetBnCtx();
+
+  bssl::UniquePtr<BIGNUM> order(BN_new());
+  if (order == nullptr) {
+    return InternalError(absl::StrCat("ECGroup::CreateOrder - Could not create BIGNUM. ", LastCryptoErrorText()));
+  }
+  if (1 != EC_GROUP_get_order(group.get(), order.get(), bn_ctx)) {
+    return InternalError(absl::StrCat("ECGroup::CreateOrder - Could not get order. ", LastCryptoErrorText()));
+  }
+
+  bssl::UniquePtr<BIGNUM> cofactor(BN_new());
+  if (cofactor == nullptr) {
+    return InternalError(
+        absl::StrCat("ECGroup::CreateCofactor - Could not create BIGNUM. ", LastCryptoErrorText()));
+  }
+  if (1 != EC_GROUP_get_cofactor(group.get(), cofactor.get(), bn_ctx)) {
+    return InternalError(
+        absl::StrCat("ECGroup::CreateCofactor - Could not get cofactor. ", LastCryptoErrorText()));
+  }
+
+  bssl::UniquePtr<BIGNUM> p(BN_new()), a(BN_new()), b(BN_new());
+  if (p == nullptr || a == nullptr || b == nullptr) {
+    return InternalError(
+        absl::StrCat("ECGroup::CreateCurveParams - Could not create BIGNUM. ", LastCryptoErrorText()));
+  }
+  if (1 != EC_GROUP_get_curve_GFp(group.get(), p.get(), a.get(), b.get(), bn_ctx)) {
+    return InternalError(
+        absl::StrCat("ECGroup::CreateCurveParams - Could not get params. ", LastCryptoErrorText()));
+  }
+  CurveParams params{context->AdoptBignum(std::move(p)), context->AdoptBignum(std::move(a)),
+                     context->AdoptBignum(std::move(b))};
+  if (!params.p.IsPrime(kPrimeErrorProbability)) {
+    return InternalError(
+        absl::StrCat("ECGroup::CreateCurveParams - p is not prime. ", LastCryptoErrorText()));
+  }
+  BigNum euler_exponent = params.p.Sub(context->One()).Div(context->Two());
+  return ECGroup(context, std::move(group), context->AdoptBignum(std::move(order)),
+                 context->AdoptBignum(std::move(cofactor)), std::move(params), std::move(euler_exponent));
+}
+
+BigNum ECGroup::DrawPrivateKey() const { return context_->RandomInRange(context_->One(), order_); }
+
+bool ECGroup::IsValid(const EC_POINT* point) const {
+  return EC_POINT_is_on_curve(group_.get(), point, context_->GetBnCtx()) == 1 &&
+         EC_POINT_is_at_infinity(group_.get(), point) != 1;
+}
+
+absl::StatusOr<ECPoint> ECGroup::CreateECPoint(const BigNum& x, const BigNum& y) const {
+  // Coordinates are checked before the point is built, so that a pair that is
+  // not on the curve is reported rather than stopping the process in the
+  // coordinate constructor.
+  const BigNum& p = curve_params_.p;
+  const bool in_range = x.IsNonNegative() && y.IsNonNegative() && x.CompareTo(p) < 0 && y.CompareTo(p) < 0;
+  if (!in_range || y.Mul(y).Mod(p).CompareTo(CurveRightSide(x)) != 0) {
+    return InvalidArgumentError("ECGroup::CreateECPoint(x,y) - The point is not valid.");
+  }
+  ECPoint point(group_.get(), context_->GetBnCtx(), x, y);
+  if (!IsValid(point.GetConstPointPtr())) {
+    return InvalidArgumentError("ECGroup::CreateECPoint(x,y) - The point is not valid.");
+  }
+  return point;
+}
+
+absl::StatusOr<ECPoint> ECGroup::CreateECPoint(absl::string_view bytes) const {
+  bssl::UniquePtr<EC_POINT> point(EC_POINT_new(group_.get()));
+  if (point == nullptr) {
+    return InternalError("ECGroup::CreateECPoint: Failed to create point.");
+  }
+  if (1 != EC_POINT_oct2point(group_.get(), point.get(), reinterpret_cast<const uint8_t*>(bytes.data()),
+                              bytes.size(), context_->GetBnCtx())) {
+    return InvalidArgumentError(
+        absl::StrCat("ECGroup::CreateECPoint(string) - Could not decode point.\n", LastCryptoErrorText()));
+  }
+  ECPoint ec_point(group_.get(), context_->GetBnCtx(), std::move(point));
+  if (!IsValid(ec_point.GetConstPointPtr())) {
+    return InvalidArgumentError("ECGroup::CreateECPoint(string) - Decoded point is not valid.");
+  }
+  return ec_point;
+}
+
+absl::StatusOr<ECPoint> ECGroup::GetPointAtInfinity() const {
+  bssl::UniquePtr<EC_POINT> point(EC_POINT_new(group_.get()));
+  if (point == nullptr) {
+    return InternalError("ECGroup::GetPointAtInfinity() - Could not create new point.");
+  }
+  if (1 != EC_POINT_set_to_infinity(group_.get(), point.get())) {
+    return InternalError("ECGroup::GetPointAtInfinity() - Could not get point at infinity.");
+  }
+  return ECPoint(group_.get(), context_->GetBnCtx(), std::move(point));
+}
+
+BigNum ECGroup::CurveRightSide(const BigNum& x) const {
+  const BigNum& p = curve_params_.p;
+  return x.Exp(context_->Three()).Add(curve_params_.a.Mul(x)).Add(curve_params_.b).Mod(p);
+}
+
+absl::StatusOr<ECPoint> ECGroup::MapXToCurve(const BigNum& x) const {
+  const BigNum& p = curve_params_.p;
+  BigNum x_mod = x.Mod(p);
+  BigNum s = CurveRightSide(x_mod);
+  // Euler's criterion: s is a non-zero square exactly when s^((p-1)/2) is 1.
+  if (!s.ModExp(euler_exponent_, p).IsOne()) {
+    return InternalError("Could not hash x to the curve.");
+  }
+  BigNum y = s.ModSqrt(p);
+  if (y.IsBitSet(0)) {
+    y = y.ModNegate(p);
+  }
+  return CreateECPoint(x_mod, y);
+}
+
+absl::StatusOr<ECPoint> ECGroup::HashToCurve(absl::string_view m, TryAndIncrementDigest digest) const {
+  const BigNum& p = curve_params_.p;
+  auto hash = [&](absl::string_view bytes) {
+    switch (digest) {
+      case TryAndIncrementDigest::kSha384:
+        return context_->HashToRangeSha384(bytes, p);
+      case TryAndIncrementDigest::kSha512:
+        return context_->HashToRangeSha512(bytes, p);
+      case TryAndIncrementDigest::kSha256:
+        break;
+    }
+    return context_->HashToRangeSha256(bytes, p);
+  };
+  BigNum x = hash(m);
+  while (true) {
+    absl::StatusOr<ECPoint> point = MapXToCurve(x);
+    if (point.ok()) return point;
+    x = hash(x.ToBytes());
+  }
+}
+
+absl::StatusOr<ECPoint> ECGroup::HashToCurveSha256(absl::string_view m) const {
+  return HashToCurve(m, TryAndIncrementDigest::kSha256);
+}
+
+absl::StatusOr<ECPoint> ECGroup::HashToCurveSha384(absl::string_view m) const {
+  return HashToCurve(m, TryAndIncrementDigest::kSha384);
+}
+
+absl::StatusOr<ECPoint> ECGroup::HashToCurveSha512(absl::string_view m) const {
+  return HashToCurve(m, TryAndIncrementDigest::kSha512);
+}
+
+absl::StatusOr<ECPoint> ECGroup::HashToCurveSswuRo(absl::string_view m, absl::string_view dst) const {
+  absl::StatusOr<ECPoint> point = GetPointAtInfinity();
+  if (!point.ok()) return point.status();
+  EC_POINT* out = point->GetMutablePointPtr();
+  int result;
+  switch (GetCurveId()) {
+    case NID_X9_62_prime256v1:
+      result = hash_to_curve::P256XmdSha256SswuRo(group_.get(), out, dst, m);
+      break;
+    case NID_secp384r1:
+      result = hash_to_curve::P384XmdSha384SswuRo(group_.get(), out, dst, m);
+      break;
+    default:
+      return InvalidArgumentError("Curve does not support HashToCurveSswuRo.");
+  }
+  if (result != 1) {
+    return InternalError(LastCryptoErrorText());
+  }
+  return point;
+}
+
+}  // namespace blinders

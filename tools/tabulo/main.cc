@@ -1,0 +1,75 @@
+// tabulo — the app's entry point.
+//
+// Opens the data directory (refusing one that another Tabulo process holds),
+// loads the app's preferences, says where the data lives and runs the main
+// loop until SIGINT or SIGTERM. `--once` shuts down right after start-up.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "platform/dispatch/NotificationCenter.h"
+#include "platform/dispatch/Queue.h"
+#include "platform/env/AppEnvironment.h"
+#include "platform/env/Shutdown.h"
+#include "platform/storage/Paths.h"
+#include "platform/storage/PreferencesStore.h"
+
+using namespace platform;
+
+int main(int argc, char** argv) {
+  auto arguments = AppEnvironment::processArguments(argc, argv);
+  auto environment = AppEnvironment::processEnvironment();
+  std::vector<std::string> options(arguments.begin() + (arguments.empty() ? 0 : 1), arguments.end());
+  bool once = false;
+  for (const auto& option : options) once = once || option == "--once";
+
+  Error error;
+  auto dataDirectory = Paths::dataDirectoryFrom(options, environment, &error);
+  if (!dataDirectory) {
+    std::fprintf(stderr, "tabulo: %s\n", error.description.c_str());
+    return 2;
+  }
+  auto paths = Paths::open(*dataDirectory, &error);
+  if (!paths) {
+    std::fprintf(stderr, "tabulo: %s\n", error.description.c_str());
+    return 1;
+  }
+  Paths::setCurrent(paths);
+
+  AppEnvironment::Configuration config;
+  config.infoDictionaryPath = TABULO_INFO_PLIST_PATH;
+  config.arguments = arguments;
+  config.environment = environment;
+  auto app = AppEnvironment::create(config, &error);
+  if (!app) {
+    std::fprintf(stderr, "tabulo: cannot read the Info dictionary: %s\n", error.toString().c_str());
+    return 1;
+  }
+  AppEnvironment::setShared(app);
+
+  PreferencesStore::Configuration preferences;
+  preferences.directory = paths->preferencesDirectory();
+  preferences.applicationDomain = app->bundleIdentifier();
+  PreferencesStore::configure(preferences);
+  auto defaults = PreferencesStore::standard();
+
+  auto mainQueue = MainQueue::shared();
+  auto shutdown = Shutdown::install(mainQueue, NotificationCenter::defaultCenter(), &error);
+  if (!shutdown) {
+    std::fprintf(stderr, "tabulo: %s\n", error.toString().c_str());
+    return 1;
+  }
+
+  std::printf("Tabulo %s (%s)\n", app->version().c_str(), app->bundleIdentifier().c_str());
+  std::printf("Data directory: %s\n", paths->dataDirectory().c_str());
+  std::printf("Preferences: %s\n", defaults->filePath().c_str());
+  std::printf("Documents: %s\n", paths->documentsDirectory().c_str());
+  if (defaults->loadFailed()) {
+    std::printf("The preferences file could not be read; it will be kept aside before it is next written.\n");
+  }
+  std::fflush(stdout);
+
+  if (once) shutdown->terminate();
+  mainQueue->run();
+  return shutdown->preferencesWritten() ? 0 : 1;
+}
