@@ -164,6 +164,16 @@ TEST(GWLPObjectManagerTest, DeeplyNestedValuesMarkAndReleaseWithoutRecursion) {
   }
   runtime.collectGarbage();
   ASSERT_FALSE(outermost.expired());
+  // Walks that recurse stop at the value-depth bound instead.
+  auto deep = outermost.lock();
+  platform::Error joinError;
+  EXPECT_EQ(deep->stringValueOrError(&joinError), "");
+  EXPECT_EQ(joinError, GWLPRuntimeError(kGWLPErrorResourceLimit));
+  platform::Error nativeError;
+  GWLPRuntimeEntityConverter::objectFromRuntimeValue(*deep, &nativeError);
+  EXPECT_EQ(nativeError, GWLPRuntimeError(kGWLPErrorResourceLimit));
+  EXPECT_FALSE(deep->isEqualToRuntimeValue(*static_cast<GWLPArrayValue&>(*deep).elements()[0]));
+  deep.reset();
   runtime.globalScope()->addValue(Undef(), "deep");
   EXPECT_TRUE(outermost.expired());
 }
