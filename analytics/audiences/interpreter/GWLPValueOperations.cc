@@ -33,22 +33,21 @@ std::u16string decomposed(std::string_view text) {
   UErrorCode status = U_ZERO_ERROR;
   int32_t length = 0;
   std::u16string utf16(text.size() + 1, u'\0');
-  u_strFromUTF8WithSub(reinterpret_cast<UChar*>(utf16.data()), static_cast<int32_t>(utf16.size()), &length,
-                       text.data(), static_cast<int32_t>(text.size()), 0xFFFD, nullptr, &status);
+  u_strFromUTF8WithSub(reinterpret_cast<UChar*>(utf16.data()), static_cast<int32_t>(utf16.size()), &length, text.data(),
+                       static_cast<int32_t>(text.size()), 0xFFFD, nullptr, &status);
   if (U_FAILURE(status)) return {};
   utf16.resize(static_cast<size_t>(length));
   const UNormalizer2* nfd = unorm2_getNFDInstance(&status);
   if (U_FAILURE(status)) return utf16;
   std::u16string out(utf16.size() * 4 + 8, u'\0');
-  int32_t outLength = unorm2_normalize(nfd, reinterpret_cast<const UChar*>(utf16.data()),
-                                       static_cast<int32_t>(utf16.size()), reinterpret_cast<UChar*>(out.data()),
-                                       static_cast<int32_t>(out.size()), &status);
+  int32_t outLength =
+      unorm2_normalize(nfd, reinterpret_cast<const UChar*>(utf16.data()), static_cast<int32_t>(utf16.size()),
+                       reinterpret_cast<UChar*>(out.data()), static_cast<int32_t>(out.size()), &status);
   if (status == U_BUFFER_OVERFLOW_ERROR) {
     status = U_ZERO_ERROR;
     out.assign(static_cast<size_t>(outLength), u'\0');
-    outLength = unorm2_normalize(nfd, reinterpret_cast<const UChar*>(utf16.data()),
-                                 static_cast<int32_t>(utf16.size()), reinterpret_cast<UChar*>(out.data()),
-                                 static_cast<int32_t>(out.size()), &status);
+    outLength = unorm2_normalize(nfd, reinterpret_cast<const UChar*>(utf16.data()), static_cast<int32_t>(utf16.size()),
+                                 reinterpret_cast<UChar*>(out.data()), static_cast<int32_t>(out.size()), &status);
   }
   if (U_FAILURE(status)) return utf16;
   out.resize(static_cast<size_t>(outLength));
@@ -67,14 +66,15 @@ size_t leadingSpace(std::string_view t) {
   if (t.empty()) return 0;
   unsigned char c = static_cast<unsigned char>(t[0]);
   if (c == ' ' || (c >= 0x09 && c <= 0x0D)) return 1;
-  if (t.size() >= 2 && c == 0xC2 && (static_cast<unsigned char>(t[1]) == 0x85 || static_cast<unsigned char>(t[1]) == 0xA0))
+  if (t.size() >= 2 && c == 0xC2 &&
+      (static_cast<unsigned char>(t[1]) == 0x85 || static_cast<unsigned char>(t[1]) == 0xA0))
     return 2;
   if (t.size() >= 3) {
     unsigned char c1 = static_cast<unsigned char>(t[1]), c2 = static_cast<unsigned char>(t[2]);
-    if (c == 0xE1 && c1 == 0x9A && c2 == 0x80) return 3;                              // U+1680
-    if (c == 0xE2 && c1 == 0x80 && (c2 <= 0x8A || c2 == 0xA8 || c2 == 0xA9 || c2 == 0xAF)) return 3;
-    if (c == 0xE2 && c1 == 0x81 && c2 == 0x9F) return 3;                              // U+205F
-    if (c == 0xE3 && c1 == 0x80 && c2 == 0x80) return 3;                              // U+3000
+    if (c == 0xE1 && c1 == 0x9A && c2 == 0x80) return 3;  // U+1680
+    if (c == 0xE2 && c1 == 0x80 && ((c2 >= 0x80 && c2 <= 0x8A) || c2 == 0xA8 || c2 == 0xA9 || c2 == 0xAF)) return 3;
+    if (c == 0xE2 && c1 == 0x81 && c2 == 0x9F) return 3;  // U+205F
+    if (c == 0xE3 && c1 == 0x80 && c2 == 0x80) return 3;  // U+3000
   }
   return 0;
 }

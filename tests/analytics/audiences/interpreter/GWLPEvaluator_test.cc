@@ -1,5 +1,7 @@
 // Program conversion, command routing, statement execution and the limits
 // that keep a run from hanging or overflowing the stack.
+#include "analytics/audiences/interpreter/GWLPEvaluator.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -12,7 +14,6 @@
 #include "analytics/audiences/interpreter/GWLPControlCommandEvaluator.h"
 #include "analytics/audiences/interpreter/GWLPControlValue.h"
 #include "analytics/audiences/interpreter/GWLPErrors.h"
-#include "analytics/audiences/interpreter/GWLPEvaluator.h"
 #include "analytics/audiences/interpreter/GWLPLimits.h"
 #include "analytics/audiences/interpreter/GWLPLogicalCommandEvaluator.h"
 #include "analytics/audiences/interpreter/GWLPLoopCommandEvaluator.h"
@@ -98,13 +99,19 @@ TEST(GWLPCommandRegistrarTest, RoutesEveryCommandNumberToItsEvaluator) {
     std::vector<int> numbers;
     bool (*is)(GWLPCommandEvaluator*);
   } routes[] = {
-      {{56, 57, 58, 59, 60, 61, 62}, [](GWLPCommandEvaluator* e) { return !!dynamic_cast<GWLPBitwiseCommandEvaluator*>(e); }},
-      {{12, 18, 19, 20, 21, 23, 24, 29}, [](GWLPCommandEvaluator* e) { return !!dynamic_cast<GWLPComparisonCommandEvaluator*>(e); }},
-      {{2, 4, 5, 6, 9, 13, 22, 36, 38, 39, 46, 50, 51, 53}, [](GWLPCommandEvaluator* e) { return !!dynamic_cast<GWLPControlCommandEvaluator*>(e); }},
+      {{56, 57, 58, 59, 60, 61, 62},
+       [](GWLPCommandEvaluator* e) { return !!dynamic_cast<GWLPBitwiseCommandEvaluator*>(e); }},
+      {{12, 18, 19, 20, 21, 23, 24, 29},
+       [](GWLPCommandEvaluator* e) { return !!dynamic_cast<GWLPComparisonCommandEvaluator*>(e); }},
+      {{2, 4, 5, 6, 9, 13, 22, 36, 38, 39, 46, 50, 51, 53},
+       [](GWLPCommandEvaluator* e) { return !!dynamic_cast<GWLPControlCommandEvaluator*>(e); }},
       {{1, 28, 30}, [](GWLPCommandEvaluator* e) { return !!dynamic_cast<GWLPLogicalCommandEvaluator*>(e); }},
-      {{42, 47, 54, 55, 63, 64, 65, 66}, [](GWLPCommandEvaluator* e) { return !!dynamic_cast<GWLPLoopCommandEvaluator*>(e); }},
-      {{0, 10, 25, 26, 27, 32, 33, 34, 35, 37}, [](GWLPCommandEvaluator* e) { return !!dynamic_cast<GWLPMathCommandEvaluator*>(e); }},
-      {{3, 7, 8, 15, 16, 17, 40, 41, 43, 44, 45, 52}, [](GWLPCommandEvaluator* e) { return !!dynamic_cast<GWLPVariableCommandEvaluator*>(e); }},
+      {{42, 47, 54, 55, 63, 64, 65, 66},
+       [](GWLPCommandEvaluator* e) { return !!dynamic_cast<GWLPLoopCommandEvaluator*>(e); }},
+      {{0, 10, 25, 26, 27, 32, 33, 34, 35, 37},
+       [](GWLPCommandEvaluator* e) { return !!dynamic_cast<GWLPMathCommandEvaluator*>(e); }},
+      {{3, 7, 8, 15, 16, 17, 40, 41, 43, 44, 45, 52},
+       [](GWLPCommandEvaluator* e) { return !!dynamic_cast<GWLPVariableCommandEvaluator*>(e); }},
   };
   int routed = 0;
   for (const auto& route : routes) {
@@ -186,8 +193,8 @@ TEST(GWLPArgumentsTest, CountChecksAndEvaluationStopAtTheFirstFailure) {
 
   GWLPRuntime runtime;
   platform::Error error;
-  GWLPValueList values = GWLPEvaluateArguments(
-      {Num(1), Stmt("test.call", {Undef(), Str("x")}), Num(3)}, runtime.getRunScope(), &error);
+  GWLPValueList values =
+      GWLPEvaluateArguments({Num(1), Stmt("test.call", {Undef(), Str("x")}), Num(3)}, runtime.getRunScope(), &error);
   EXPECT_EQ(values.size(), 2u);
   EXPECT_EQ(error, GWLPRuntimeError(kGWLPErrorMethodOfNullOrUndefined));
 }
@@ -213,8 +220,7 @@ TEST(GWLPRuntimeTest, ForeverLoopStopsAfterExactlyOneMillionEvaluationsAndTheNex
   GWLPRuntime runtime;
   runtime.resetInstructionCount();
   platform::Error error;
-  GWLPValueRef result =
-      GWLPEvaluator::evaluateStatement(Stmt("test.loop", {Num(1)}), runtime.getRunScope(), &error);
+  GWLPValueRef result = GWLPEvaluator::evaluateStatement(Stmt("test.loop", {Num(1)}), runtime.getRunScope(), &error);
   EXPECT_TRUE(result->isUndefined());
   EXPECT_EQ(error, GWLPRuntimeError(kGWLPErrorInstructionLimit));
   EXPECT_EQ(runtime.getInstructionCount(), 1000000);
@@ -235,9 +241,8 @@ TEST(GWLPRuntimeTest, DeepRecursionFailsCleanlyAndTheRuntimeStaysUsable) {
   GWLPRuntime runtime;
   platform::Error error;
   // function f() { f(); } f();
-  runtime.executeStatements({StmtEntity("test.function", {StrEntity("f"), StrEntity(""), StmtEntity("f")}),
-                             StmtEntity("f")},
-                            &error);
+  runtime.executeStatements(
+      {StmtEntity("test.function", {StrEntity("f"), StrEntity(""), StmtEntity("f")}), StmtEntity("f")}, &error);
   EXPECT_EQ(error, GWLPRuntimeError(kGWLPErrorResourceLimit));
 
   // Deeply nested statements built in memory hit the evaluation bound too.
@@ -251,7 +256,8 @@ TEST(GWLPRuntimeTest, DeepRecursionFailsCleanlyAndTheRuntimeStaysUsable) {
   platform::Error next;
   // function g(n) { return n; } g(3);
   GWLPValueRef result = runtime.executeStatements(
-      {StmtEntity("test.function", {StrEntity("g"), StrEntity("n"), StmtEntity("test.return", {StmtEntity("test.get", {StrEntity("n")})})}),
+      {StmtEntity("test.function", {StrEntity("g"), StrEntity("n"),
+                                    StmtEntity("test.return", {StmtEntity("test.get", {StrEntity("n")})})}),
        StmtEntity("g", {NumEntity(3)})},
       &next);
   EXPECT_FALSE(GWLPFailed(next)) << next.toString();
@@ -262,10 +268,10 @@ TEST(GWLPRuntimeTest, TopLevelStatementsRunInTheGlobalScopeAndStopAtTheFirstFail
   RegisterTestCommands();
   GWLPRuntime runtime;
   platform::Error error;
-  GWLPValueRef result = runtime.executeStatements(
-      {StmtEntity("test.declare", {StrEntity("a"), NumEntity(1)}), StmtEntity("test.break"),
-       StmtEntity("test.declare", {StrEntity("b"), NumEntity(2)})},
-      &error);
+  GWLPValueRef result =
+      runtime.executeStatements({StmtEntity("test.declare", {StrEntity("a"), NumEntity(1)}), StmtEntity("test.break"),
+                                 StmtEntity("test.declare", {StrEntity("b"), NumEntity(2)})},
+                                &error);
   // A control value does not stop the top-level list.
   EXPECT_TRUE(runtime.globalScope()->hasName("b"));
   EXPECT_EQ(Describe(result), "2");

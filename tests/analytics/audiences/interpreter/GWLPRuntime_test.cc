@@ -1,5 +1,7 @@
 // Scopes, the collector, require and the platform module, native value
 // conversions.
+#include "analytics/audiences/interpreter/GWLPRuntime.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -12,7 +14,6 @@
 #include "analytics/audiences/interpreter/GWLPFunctionValue.h"
 #include "analytics/audiences/interpreter/GWLPMapValue.h"
 #include "analytics/audiences/interpreter/GWLPObjectManager.h"
-#include "analytics/audiences/interpreter/GWLPRuntime.h"
 #include "analytics/audiences/interpreter/GWLPRuntimeEntityConverter.h"
 
 using namespace interpreter_test;
@@ -25,18 +26,17 @@ TEST(GWLPScopeTest, AssignmentFindsTheDeclaringScope) {
   platform::Error error;
   runtime.globalScope()->addValue(Num(1), "g");
   // function set() { g = 2; } set();
-  runtime.executeStatements(
-      {StmtEntity("test.function",
-                  {StrEntity("set"), StrEntity(""), StmtEntity("test.assign", {StrEntity("g"), NumEntity(2)})}),
-       StmtEntity("set")},
-      &error);
+  runtime.executeStatements({StmtEntity("test.function", {StrEntity("set"), StrEntity(""),
+                                                          StmtEntity("test.assign", {StrEntity("g"), NumEntity(2)})}),
+                             StmtEntity("set")},
+                            &error);
   EXPECT_EQ(Describe(runtime.globalScope()->valueForName("g")), "2");
 
   // Assigning an undeclared name inside a block declares it in the block only.
   auto run = runtime.getRunScope();
   GWLPEvaluator::evaluateStatement(
-      Stmt("test.block", {Stmt("test.assign", {Str("fresh"), Num(3)}), Stmt("test.declare", {Str("seen"),
-                                                                                             Stmt("test.get", {Str("fresh")})})}),
+      Stmt("test.block", {Stmt("test.assign", {Str("fresh"), Num(3)}),
+                          Stmt("test.declare", {Str("seen"), Stmt("test.get", {Str("fresh")})})}),
       run, &error);
   EXPECT_FALSE(run->hasName("fresh"));
   EXPECT_FALSE(runtime.globalScope()->hasName("fresh"));
@@ -103,16 +103,16 @@ TEST(GWLPObjectManagerTest, ClosuresTwoLevelsDeepKeepWhatTheyReach) {
   //                    return middle(); }
   // var keep = outer();
   runtime.executeStatements(
-      {StmtEntity("test.function",
-                  {StrEntity("outer"), StrEntity(""),
-                   StmtEntity("test.declare", {StrEntity("o"), StmtEntity("test.object")}),
-                   StmtEntity("test.function",
-                              {StrEntity("middle"), StrEntity(""),
-                               StmtEntity("test.function",
-                                          {StrEntity("inner"), StrEntity(""),
-                                           StmtEntity("test.return", {StmtEntity("test.get", {StrEntity("o")})})}),
-                               StmtEntity("test.return", {StmtEntity("test.get", {StrEntity("inner")})})}),
-                   StmtEntity("test.return", {StmtEntity("middle")})}),
+      {StmtEntity(
+           "test.function",
+           {StrEntity("outer"), StrEntity(""), StmtEntity("test.declare", {StrEntity("o"), StmtEntity("test.object")}),
+            StmtEntity(
+                "test.function",
+                {StrEntity("middle"), StrEntity(""),
+                 StmtEntity("test.function", {StrEntity("inner"), StrEntity(""),
+                                              StmtEntity("test.return", {StmtEntity("test.get", {StrEntity("o")})})}),
+                 StmtEntity("test.return", {StmtEntity("test.get", {StrEntity("inner")})})}),
+            StmtEntity("test.return", {StmtEntity("middle")})}),
        StmtEntity("test.declare", {StrEntity("keep"), StmtEntity("outer")})},
       &error);
   ASSERT_FALSE(GWLPFailed(error)) << error.toString();
@@ -286,7 +286,8 @@ TEST(GWLPRuntimeEntityConverterTest, ScriptToNativeValues) {
   map->setValue(Undef(), "a");
   map->setValue(Null(), "b");
   map->setValue(Str("12"), "c");
-  auto array = GWLPObjectManager::arrayValueWithArray({Num(1), GWLPArrayValue::emptyValue(), Null(), Bool(true)}, scope);
+  auto array =
+      GWLPObjectManager::arrayValueWithArray({Num(1), GWLPArrayValue::emptyValue(), Null(), Bool(true)}, scope);
   map->setValue(array, "d");
   platform::Error error;
   platform::Dictionary dictionary = GWLPRuntimeEntityConverter::dictionaryFromMapValue(*map, &error);
@@ -297,11 +298,15 @@ TEST(GWLPRuntimeEntityConverterTest, ScriptToNativeValues) {
     GWLPValueRef value;
     platform::Object expected;
   } cases[] = {
-      {Str("12"), 12.0},        {Str(" 1e3 "), 1000.0},   {Str("-4.5"), -4.5},     {Str("0"), 0.0},
-      {Str("0.5"), 0.5},        {Str("007"), "007"},      {Str("-01"), "-01"},     {Str(""), ""},
-      {Str("   "), "   "},      {Str("Infinity"), "Infinity"}, {Str("1e400"), "1e400"}, {Str("NaN"), "NaN"},
-      {Str("abc"), "abc"},      {Num(3), 3.0},            {Bool(false), 0.0},      {Undef(), ""},
-      {Null(), nullptr},        {GWLPObjectManager::functionValueWithFunctionName("f", {}, {}, scope), "f"},
+      {Str("12"), 12.0},       {Str(" 1e3 "), 1000.0},
+      {Str("-4.5"), -4.5},     {Str("0"), 0.0},
+      {Str("0.5"), 0.5},       {Str("007"), "007"},
+      {Str("-01"), "-01"},     {Str(""), ""},
+      {Str("   "), "   "},     {Str("Infinity"), "Infinity"},
+      {Str("1e400"), "1e400"}, {Str("NaN"), "NaN"},
+      {Str("abc"), "abc"},     {Num(3), 3.0},
+      {Bool(false), 0.0},      {Undef(), ""},
+      {Null(), nullptr},       {GWLPObjectManager::functionValueWithFunctionName("f", {}, {}, scope), "f"},
   };
   for (const auto& c : cases) {
     platform::Error e;
