@@ -1,13 +1,13 @@
 #include "analytics/audiences/interpreter/GWLPValueOperations.h"
 
 #include <unicode/unorm2.h>
-#include <unicode/ustring.h>
 
 #include <cmath>
 #include <limits>
 #include <typeinfo>
 
 #include "analytics/audiences/interpreter/GWLPErrors.h"
+#include "platform/text/Utf8.h"
 
 namespace {
 
@@ -30,13 +30,8 @@ bool isAscii(std::string_view text) {
 // The canonical decomposition of `text` as UTF-16 code units; invalid UTF-8
 // reads as U+FFFD.
 std::u16string decomposed(std::string_view text) {
+  std::u16string utf16 = platform::utf8::toUtf16(text);
   UErrorCode status = U_ZERO_ERROR;
-  int32_t length = 0;
-  std::u16string utf16(text.size() + 1, u'\0');
-  u_strFromUTF8WithSub(reinterpret_cast<UChar*>(utf16.data()), static_cast<int32_t>(utf16.size()), &length, text.data(),
-                       static_cast<int32_t>(text.size()), 0xFFFD, nullptr, &status);
-  if (U_FAILURE(status)) return {};
-  utf16.resize(static_cast<size_t>(length));
   const UNormalizer2* nfd = unorm2_getNFDInstance(&status);
   if (U_FAILURE(status)) return utf16;
   std::u16string out(utf16.size() * 4 + 8, u'\0');
