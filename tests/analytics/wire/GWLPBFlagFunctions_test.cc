@@ -2,7 +2,9 @@
 // the refusals are reported through.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <mutex>
+#include <thread>
 
 #include "WireTestSupport.h"
 #include "analytics/wire/GWLPBFlagFunctions.h"
@@ -154,6 +156,26 @@ TEST(GWLPBFlagLogSink, DefaultSinkWritesTheSystemLog) {
   EXPECT_EQ(records[0].message, "Flag name must not be nil");
   EXPECT_EQ(records[1].code, "I-ACS850001");
   EXPECT_EQ(records[1].message, "Flag name must be a string: int");
+}
+
+// The experiments client may install its sink while flags are being made on
+// another thread.
+TEST(GWLPBFlagLogSink, InstallingWhileReportingIsSafe) {
+  struct CountingSink : GWLPBFlagLogSink {
+    void logWithLevel(int64_t, int64_t, const std::string&) override { ++count; }
+    void logWithLevel(int64_t, int64_t, const std::string&, const std::optional<std::string>&) override { ++count; }
+    std::atomic<int> count{0};
+  };
+  auto first = std::make_shared<CountingSink>();
+  auto second = std::make_shared<CountingSink>();
+  GWLPBFlagLogSink::install(first);
+  std::thread installer([&] {
+    for (int i = 0; i < 200; ++i) GWLPBFlagLogSink::install(i % 2 ? first : second);
+  });
+  for (int i = 0; i < 200; ++i) EXPECT_FALSE(GWLPBFlagCreate("f", platform::Date{}));
+  installer.join();
+  EXPECT_EQ(first->count + second->count, 200);
+  GWLPBFlagLogSink::install(nullptr);
 }
 
 }  // namespace
