@@ -30,7 +30,7 @@ platform::Label::Alignment labelAlignment(TextAlignment alignment) {
 std::shared_ptr<SpreadsheetDataSource> SpreadsheetDataSource::make(
     std::shared_ptr<platform::SpreadsheetView> spreadsheetView, SpreadsheetFile file,
     std::shared_ptr<platform::FileSystem> fileSystem, std::shared_ptr<ImageFetcher> imageFetcher) {
-  auto dataSource = std::make_shared<SpreadsheetDataSource>(std::move(spreadsheetView), std::move(file),
+  auto dataSource = std::make_shared<SpreadsheetDataSource>(MakeKey(), std::move(spreadsheetView), std::move(file),
                                                             std::move(fileSystem), std::move(imageFetcher));
   platform::SpreadsheetView& grid = *dataSource->spreadsheetView_;
   grid.registerCellClass<TextCell>(kTextCellIdentifier);
@@ -40,7 +40,7 @@ std::shared_ptr<SpreadsheetDataSource> SpreadsheetDataSource::make(
   return dataSource;
 }
 
-SpreadsheetDataSource::SpreadsheetDataSource(std::shared_ptr<platform::SpreadsheetView> spreadsheetView,
+SpreadsheetDataSource::SpreadsheetDataSource(MakeKey, std::shared_ptr<platform::SpreadsheetView> spreadsheetView,
                                              SpreadsheetFile file, std::shared_ptr<platform::FileSystem> fileSystem,
                                              std::shared_ptr<ImageFetcher> imageFetcher)
     : spreadsheetView_(std::move(spreadsheetView)),
@@ -58,7 +58,8 @@ const SpreadsheetCellContent* SpreadsheetDataSource::contentAt(const platform::I
 
 void SpreadsheetDataSource::updateContent(const SpreadsheetCellContent& content, const platform::IndexPath& indexPath) {
   if (!contentAt(indexPath)) return;
-  SpreadsheetCellContent& cell = file_.contents[static_cast<size_t>(indexPath.row)][static_cast<size_t>(indexPath.section)];
+  SpreadsheetCellContent& cell =
+      file_.contents[static_cast<size_t>(indexPath.row)][static_cast<size_t>(indexPath.section)];
   cell.text = content.text;
   cell.textAlignment = content.textAlignment;
   cell.textColor = content.textColor;
@@ -99,7 +100,8 @@ std::shared_ptr<platform::Cell> SpreadsheetDataSource::cellForItem(platform::Spr
   if (!content) return nullptr;
 
   if (content->imagePath) {
-    auto cell = std::dynamic_pointer_cast<ImageCell>(spreadsheetView.dequeueReusableCell(kImageCellIdentifier, indexPath));
+    auto cell =
+        std::dynamic_pointer_cast<ImageCell>(spreadsheetView.dequeueReusableCell(kImageCellIdentifier, indexPath));
     if (!cell) return nullptr;
     if (std::shared_ptr<const platform::Image> image = photo(*content->imagePath)) cell->imageView()->setImage(image);
     return cell;
@@ -143,7 +145,8 @@ void SpreadsheetDataSource::clearSelection() {
 
 bool SpreadsheetDataSource::mergeSelectedCells() {
   std::vector<platform::IndexPath> selected = spreadsheetView_->indexPathsForSelectedItems();
-  std::erase_if(selected, [](const platform::IndexPath& indexPath) { return indexPath.row == 0 || indexPath.section == 0; });
+  std::erase_if(selected,
+                [](const platform::IndexPath& indexPath) { return indexPath.row == 0 || indexPath.section == 0; });
   if (selected.empty()) return false;
   platform::Location from{selected.front().row, selected.front().section};
   platform::Location to = from;

@@ -116,8 +116,12 @@ class SpreadsheetDataSource : public platform::SpreadsheetViewDataSource,
   bool shouldDeselectItemAt(platform::SpreadsheetView&, const platform::IndexPath&) override { return true; }
   void didSelectItemAt(platform::SpreadsheetView&, const platform::IndexPath& indexPath) override;
 
-  // Made through make(), which wires the grid to the new object.
-  SpreadsheetDataSource(std::shared_ptr<platform::SpreadsheetView> spreadsheetView, SpreadsheetFile file,
+  // Only make() can name this key, so every data source is wired to its grid.
+  class MakeKey {
+    friend class SpreadsheetDataSource;
+    MakeKey() = default;
+  };
+  SpreadsheetDataSource(MakeKey, std::shared_ptr<platform::SpreadsheetView> spreadsheetView, SpreadsheetFile file,
                         std::shared_ptr<platform::FileSystem> fileSystem, std::shared_ptr<ImageFetcher> imageFetcher);
 
  private:

@@ -29,7 +29,8 @@ std::shared_ptr<const Image> Image::fromJPEGData(std::vector<uint8_t> data, Erro
   size_t pos = 2;
   while (true) {
     // A marker is 0xFF (any number of fill bytes) followed by its code.
-    if (pos >= size || data[pos] != 0xFF) return fail(kImageErrorNotJPEG, "a JPEG segment does not start with a marker");
+    if (pos >= size || data[pos] != 0xFF)
+      return fail(kImageErrorNotJPEG, "a JPEG segment does not start with a marker");
     while (pos < size && data[pos] == 0xFF) ++pos;
     if (pos >= size) return fail(kImageErrorNotJPEG, "the JPEG header is cut short");
     uint8_t marker = data[pos++];
@@ -52,7 +53,8 @@ std::shared_ptr<const Image> Image::fromJPEGData(std::vector<uint8_t> data, Erro
     int height = (segment[1] << 8) | segment[2];
     int width = (segment[3] << 8) | segment[4];
     int components = segment[5];
-    if (segmentLength < 6 + 3 * size_t(components)) return fail(kImageErrorNotJPEG, "the JPEG frame header is cut short");
+    if (segmentLength < 6 + 3 * size_t(components))
+      return fail(kImageErrorNotJPEG, "the JPEG frame header is cut short");
     if (width == 0 || height == 0) return fail(kImageErrorNotJPEG, "the JPEG picture has no size");
     if (precision != 8 || (components != 1 && components != 3)) {
       return fail(kImageErrorUnsupported, "only 8-bit gray or colour JPEG pictures are supported");

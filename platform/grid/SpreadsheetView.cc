@@ -107,7 +107,8 @@ void SpreadsheetView::layOutMergedCells() {
         }
       }
     } else {
-      taken = std::any_of(blocks_.begin(), blocks_.end(), [&](const CellRange& laid) { return laid.intersects(block); });
+      taken =
+          std::any_of(blocks_.begin(), blocks_.end(), [&](const CellRange& laid) { return laid.intersects(block); });
     }
     if (taken) continue;
     if (dense) {

@@ -158,9 +158,8 @@ class Renderer {
       return nullptr;
     }
     auto* keep = new std::shared_ptr<const Image>(image);
-    cairo_status_t status =
-        cairo_surface_set_mime_data(surface, CAIRO_MIME_TYPE_JPEG, image->jpegData().data(),
-                                    image->jpegData().size(), releaseImage, keep);
+    cairo_status_t status = cairo_surface_set_mime_data(surface, CAIRO_MIME_TYPE_JPEG, image->jpegData().data(),
+                                                        image->jpegData().size(), releaseImage, keep);
     if (status != CAIRO_STATUS_SUCCESS) {
       delete keep;
       cairo_surface_destroy(surface);
@@ -192,7 +191,9 @@ std::optional<std::vector<uint8_t>> SpreadsheetView::pdfData(Error* error) {
   const double height = std::max(1.0, contentHeight());
   const int64_t across = static_cast<int64_t>(std::ceil(width / kMaxPDFPageSide));
   const int64_t down = static_cast<int64_t>(std::ceil(height / kMaxPDFPageSide));
-  auto pageSize = [](double total, int64_t index) { return std::min(kMaxPDFPageSide, total - index * kMaxPDFPageSide); };
+  auto pageSize = [](double total, int64_t index) {
+    return std::min(kMaxPDFPageSide, total - index * kMaxPDFPageSide);
+  };
 
   std::vector<uint8_t> pdf;
   cairo_surface_t* surface =

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
+#include "GridTestSupport.h"
 #include "app/ImageCache.h"
 #include "app/ImageCell.h"
 #include "app/TextCell.h"
-#include "GridTestSupport.h"
 
 namespace tabulo {
 namespace {

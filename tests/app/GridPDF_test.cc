@@ -1,14 +1,14 @@
 // The grid rendered as PDF, read back with poppler-utils (pdfinfo, pdftotext,
 // pdftoppm).
-#include <algorithm>
-#include <sstream>
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "app/SpreadsheetDataSource.h"
+#include <algorithm>
+#include <sstream>
+
 #include "AppTestSupport.h"
 #include "GridTestSupport.h"
+#include "app/SpreadsheetDataSource.h"
 
 namespace tabulo {
 namespace {
@@ -94,8 +94,7 @@ TEST_F(GridPDFTest, MergedBlockIsDrawnOnceAndPhotosAreEmbeddedAsTheirJPEGBytes) 
 
   // The photo shown twice is embedded once, byte for byte.
   EXPECT_EQ(occurrences(pdf, red), 1u);
-  EXPECT_THAT(words(testing::run("pdftotext " + quoted(path) + " -")),
-              ::testing::Contains("Merged"));
+  EXPECT_THAT(words(testing::run("pdftotext " + quoted(path) + " -")), ::testing::Contains("Merged"));
 
   // Rasterised at 144 dpi: 2 pixels per point.
   testing::run("pdftoppm -r 144 -png " + quoted(path) + " " + quoted(directory.path() / "png"));

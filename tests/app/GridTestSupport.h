@@ -2,8 +2,6 @@
 // records deselections, PDF tools from poppler-utils, and PPM pixels.
 #pragma once
 
-#include <jpeglib.h>
-
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -15,7 +13,9 @@
 #include <utility>
 #include <vector>
 
+// jpeglib.h needs <cstdio> before it.
 #include <gtest/gtest.h>
+#include <jpeglib.h>
 
 #include "platform/grid/SpreadsheetView.h"
 

@@ -3,10 +3,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "app/ImageCell.h"
-#include "app/TextCell.h"
 #include "AppTestSupport.h"
 #include "GridTestSupport.h"
+#include "app/ImageCell.h"
+#include "app/TextCell.h"
 
 namespace tabulo {
 namespace {
@@ -23,9 +23,7 @@ class SpreadsheetDataSourceTest : public ::testing::Test {
  protected:
   SpreadsheetDataSourceTest() : file("Sheet", clock) {}
 
-  std::shared_ptr<SpreadsheetDataSource> make() {
-    return SpreadsheetDataSource::make(grid, file, fileSystem, fetcher);
-  }
+  std::shared_ptr<SpreadsheetDataSource> make() { return SpreadsheetDataSource::make(grid, file, fileSystem, fetcher); }
   std::filesystem::path photoPath(const std::string& name) const { return outputs.path() / name; }
 
   platform::ManualClock clock;

@@ -1,8 +1,7 @@
 #include "platform/grid/Image.h"
 
-#include <sys/stat.h>
-
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "platform/TestTmp.h"
 
@@ -19,8 +18,8 @@ Bytes segment(uint8_t marker, const Bytes& body) {
 }
 
 Bytes frame(int precision, int width, int height, int components) {
-  Bytes body{static_cast<uint8_t>(precision), static_cast<uint8_t>(height >> 8), static_cast<uint8_t>(height),
-             static_cast<uint8_t>(width >> 8), static_cast<uint8_t>(width), static_cast<uint8_t>(components)};
+  Bytes body{static_cast<uint8_t>(precision),  static_cast<uint8_t>(height >> 8), static_cast<uint8_t>(height),
+             static_cast<uint8_t>(width >> 8), static_cast<uint8_t>(width),       static_cast<uint8_t>(components)};
   for (int i = 0; i < components; ++i) body.insert(body.end(), {static_cast<uint8_t>(i + 1), 0x11, 0});
   return body;
 }
@@ -51,7 +50,8 @@ TEST(Image, ChecksTheJPEGHeader) {
   const Case cases[] = {
       {"baseline colour", baseline, 0, 640, 480, 3},
       {"progressive gray", jpeg(segment(0xC2, frame(8, 7, 9, 1))), 0, 7, 9, 1},
-      {"fill bytes and a restart marker", jpeg(Bytes{0xFF, 0xFF, 0xFF, 0xD0, 0xFF, 0xC1, 0, 11, 8, 0, 2, 0, 3, 1, 1, 0x11, 0}), 0, 3, 2, 1},
+      {"fill bytes and a restart marker",
+       jpeg(Bytes{0xFF, 0xFF, 0xFF, 0xD0, 0xFF, 0xC1, 0, 11, 8, 0, 2, 0, 3, 1, 1, 0x11, 0}), 0, 3, 2, 1},
       {"empty", {}, kImageErrorNotJPEG},
       {"PNG signature", {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A}, kImageErrorNotJPEG},
       {"cut inside the header", cut, kImageErrorNotJPEG},

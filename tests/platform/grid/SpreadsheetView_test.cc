@@ -1,9 +1,9 @@
 #include "platform/grid/SpreadsheetView.h"
 
-#include <cmath>
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <cmath>
 
 #include "platform/grid/Label.h"
 
