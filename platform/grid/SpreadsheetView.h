@@ -56,12 +56,15 @@ namespace platform {
 inline constexpr const char* kSpreadsheetViewErrorDomain = "platform.spreadsheetview";
 enum SpreadsheetViewErrorCode : int64_t {
   kSpreadsheetViewErrorRendering = 1,  // the PDF could not be made
+  kSpreadsheetViewErrorTooLarge = 2,   // the content would need more than kMaxPDFPages pages
 };
 
 class SpreadsheetView {
  public:
   // The largest page side, in points, that PDF readers accept.
   static constexpr double kMaxPDFPageSide = 14400;
+  // The most pages one rendering makes; larger content is refused.
+  static constexpr double kMaxPDFPages = 10000;
 
   using CellFactory = std::function<std::shared_ptr<Cell>(const Rect& frame)>;
 
@@ -129,7 +132,8 @@ class SpreadsheetView {
   std::vector<IndexPath> indexPathsForSelectedItems() const;
   virtual void deselectItem(const IndexPath& indexPath, bool animated);
 
-  // The content rendered as one PDF document; none (and why) when cairo fails.
+  // The content rendered as one PDF document; none (and why) when the content
+  // needs more than kMaxPDFPages pages or cairo fails.
   std::optional<std::vector<uint8_t>> pdfData(Error* error = nullptr);
 
  private:

@@ -189,8 +189,15 @@ Error renderingError(const std::string& what, cairo_status_t status) {
 std::optional<std::vector<uint8_t>> SpreadsheetView::pdfData(Error* error) {
   const double width = std::max(1.0, contentWidth());
   const double height = std::max(1.0, contentHeight());
-  const int64_t across = static_cast<int64_t>(std::ceil(width / kMaxPDFPageSide));
-  const int64_t down = static_cast<int64_t>(std::ceil(height / kMaxPDFPageSide));
+  const double pagesAcross = std::ceil(width / kMaxPDFPageSide);
+  const double pagesDown = std::ceil(height / kMaxPDFPageSide);
+  if (pagesAcross * pagesDown > kMaxPDFPages) {
+    setError(error, Error(kSpreadsheetViewErrorDomain, kSpreadsheetViewErrorTooLarge,
+                          "the grid is too large to render as PDF"));
+    return std::nullopt;
+  }
+  const auto across = static_cast<int64_t>(pagesAcross);
+  const auto down = static_cast<int64_t>(pagesDown);
   auto pageSize = [](double total, int64_t index) {
     return std::min(kMaxPDFPageSide, total - index * kMaxPDFPageSide);
   };

@@ -172,7 +172,7 @@ TEST_F(SpreadsheetViewTest, TapsSelectOneOrSeveralCells) {
   EXPECT_THAT(view.indexPathsForSelectedItems(), ElementsAre(IndexPath{0, 3}));
 }
 
-TEST_F(SpreadsheetViewTest, RendersAnEmptyGridAsOneSmallPage) {
+TEST_F(SpreadsheetViewTest, RendersAnEmptyGridAsOneSmallPageAndRefusesAHugeOne) {
   source->widths.clear();
   source->heights.clear();
   load();
@@ -183,6 +183,13 @@ TEST_F(SpreadsheetViewTest, RendersAnEmptyGridAsOneSmallPage) {
   EXPECT_EQ(text.rfind("%PDF-", 0), 0u);
   EXPECT_NE(text.find("/MediaBox [ 0 0 1 1 ]"), std::string::npos);
   EXPECT_THAT(source->requested, IsEmpty());
+
+  // Sizes too large for any reader are refused, not rendered page after page.
+  source->widths = {1e12};
+  source->heights = {1e12};
+  view.reloadData();
+  EXPECT_FALSE(view.pdfData(&error));
+  EXPECT_EQ(error.code, kSpreadsheetViewErrorTooLarge);
 }
 
 }  // namespace
