@@ -1,0 +1,30 @@
+// The library's monitor for fuzz targets: stores nothing and prints nothing.
+#pragma once
+
+#include <memory>
+
+#include "analytics/foundation/GWLASLLogger.h"
+#include "analytics/foundation/GWLMeasurementRegistry.h"
+#include "analytics/foundation/GWLMonitor.h"
+#include "platform/dispatch/Clock.h"
+
+namespace fuzz_support {
+
+class SilentLogger : public GWLASLLogger {
+ public:
+  void logMessage(const std::string&, const std::string&, int64_t, int64_t) override {}
+};
+
+// Installs the quiet monitor as the library's monitor once.
+inline void installQuietLibraryMonitor() {
+  static const bool installed = [] {
+    GWLMonitor::Dependencies dependencies;  // no preferences: nothing is stored
+    dependencies.clock = std::make_shared<platform::ManualClock>();
+    GWLMeasurementRegistry::resetForTesting(
+        GWLMonitor::create(6, std::make_shared<SilentLogger>(), kGWLLibraryVersion, dependencies));
+    return true;
+  }();
+  (void)installed;
+}
+
+}  // namespace fuzz_support

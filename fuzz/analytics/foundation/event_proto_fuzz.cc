@@ -1,0 +1,29 @@
+// Stored raw events: any bytes decode to an event or to nothing, and an event
+// read from the wire encodes again and reads back the same.
+#include <cstdint>
+#include <cstdlib>
+#include <span>
+
+#include "QuietLibraryMonitor.h"
+#include "analytics/foundation/GWLEvent.h"
+#include "analytics/wire/GWLPBEvent.h"
+
+namespace {
+void check(bool condition) {
+  if (!condition) std::abort();
+}
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  fuzz_support::installQuietLibraryMonitor();
+  auto proto = GWLPBEvent::initWithBuffer(std::span<const uint8_t>(data, size));
+  if (!proto) return 0;
+  auto event = GWLEvent::initWithEventProto(*proto);
+  if (!event) return 0;
+  auto bytes = event->protoEvent()->protoBuffer();
+  check(bytes.has_value());
+  auto again = GWLEvent::initWithEventProto(*GWLPBEvent::initWithBuffer(*bytes));
+  check(again && again->name() == event->name() && again->origin() == event->origin() &&
+        again->parameters() == event->parameters());
+  return 0;
+}
