@@ -4,6 +4,8 @@
 
 #include "ValuesTestSupport.h"
 #include "analytics/foundation/GWLDecimalNumber.h"
+#include "analytics/foundation/GWLEvent.h"
+#include "analytics/foundation/GWLRawEventData.h"
 #include "analytics/foundation/GWLSequenceTimestampsCache.h"
 #include "analytics/foundation/GWLUserAttribute.h"
 #include "analytics/foundation/GWLValue.h"
@@ -191,6 +193,25 @@ TEST_F(ValueTest, SequenceTimestampsKeepOrderAndWholeSeconds) {
   ASSERT_TRUE(sorted);
   EXPECT_EQ(*sorted, (std::vector<NANOValue>{int64_t{999}, int64_t{1000}}));
   EXPECT_TRUE(reports().empty());
+}
+
+}  // namespace
+
+namespace {
+
+class RawEventDataTest : public foundation_test::LibraryMonitorTest {};
+
+TEST_F(RawEventDataTest, RefusesMissingEventsAndNegativeRows) {
+  auto event = GWLEvent::initWithOrigin("app", false, "tap", 1, 0, platform::Dictionary{});
+  auto row = GWLRawEventData::initWithRawEvent(event, 0, -9);
+  ASSERT_TRUE(row);
+  EXPECT_EQ(row->rawEvent(), event);
+  EXPECT_EQ(row->metadataFingerprint(), -9);
+  EXPECT_FALSE(GWLRawEventData::initWithRawEvent(nullptr, 1, 1));
+  EXPECT_FALSE(GWLRawEventData::initWithRawEvent(event, -1, 1));
+  EXPECT_EQ(reports(), (std::vector<foundation_test::Report>{
+                           {4, 28000, "Failed to create raw event data. Received invalid raw event."},
+                           {4, 28001, "Failed to create raw event data. Received invalid row ID. Row ID: -1"}}));
 }
 
 }  // namespace
