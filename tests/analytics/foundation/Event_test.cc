@@ -4,6 +4,7 @@
 #include <string>
 
 #include "ValuesTestSupport.h"
+#include "analytics/foundation/GWLErrorEvents.h"
 #include "analytics/foundation/GWLEvent.h"
 #include "analytics/foundation/GWLEventParameters.h"
 #include "analytics/foundation/GWLRemoteConfig.h"
@@ -362,6 +363,49 @@ TEST_F(EventTest, NameAndParameterHelpers) {
   EXPECT_EQ(GWLArrayParameterElementCount(nullptr), 0u);
   auto purchase = GWLEvent::initWithOrigin("app", true, "purchase", 1, 0, Dictionary{{"items", Object(itemsOf(3))}});
   EXPECT_EQ(GWLArrayParameterElementCount(purchase.get()), 3u);
+}
+
+}  // namespace
+
+namespace {
+
+class ErrorEventTest : public foundation_test::LibraryMonitorTest {
+ protected:
+  void SetUp() override {
+    LibraryMonitorTest::SetUp();
+    GWLSetInternalEventLogger([this](const std::string& origin, const std::string& name, const GWLParameters& p) {
+      logged.push_back({origin, name, p});
+    });
+  }
+  void TearDown() override {
+    GWLSetInternalEventLogger(nullptr);
+    LibraryMonitorTest::TearDown();
+  }
+  struct Logged {
+    std::string origin;
+    std::string name;
+    GWLParameters parameters;
+  };
+  std::vector<Logged> logged;
+};
+
+TEST_F(ErrorEventTest, ErrorEventsCarryCodeNameAndLength) {
+  GWLLogErrorEvent(0);
+  GWLLogErrorEventWithName(0, "x", 40, std::nullopt);
+  EXPECT_TRUE(logged.empty());
+  GWLLogErrorEvent(13);
+  GWLLogErrorEventWithName(2, std::string(45, 'n'), 40, std::nullopt);
+  GWLLogErrorEventWithName(7, "prop", 24, "short");
+  GWLLogErrorEventWithName(6, "prop", 3, "long value");
+  GWLLogErrorEventWithName(6, "prop", 24, "short");
+  ASSERT_EQ(logged.size(), 5u);
+  EXPECT_EQ(logged[0].origin, "auto");
+  EXPECT_EQ(logged[0].name, "_err");
+  EXPECT_EQ(errorsOf(logged[0].parameters), errors(13));
+  EXPECT_EQ(errorsOf(logged[1].parameters), errors(2, std::string(40, 'n') + "..."));
+  EXPECT_EQ(errorsOf(logged[2].parameters), errors(7, "prop", 5));
+  EXPECT_EQ(errorsOf(logged[3].parameters), errors(6, "pro...", 10));
+  EXPECT_EQ(errorsOf(logged[4].parameters), errors(6, "prop"));
 }
 
 }  // namespace
