@@ -13,8 +13,19 @@ void check(bool condition) {
 }
 }  // namespace
 
+namespace {
+int testOneInput(const uint8_t* data, size_t size);
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz_support::installQuietLibraryMonitor();
+  int result = testOneInput(data, size);
+  fuzz_support::flushQuietLibraryMonitor();
+  return result;
+}
+
+namespace {
+int testOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
   auto number = GWLDecimalNumberFromString(text);
   if (!number) return 0;
@@ -28,3 +39,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   check(number->isNegative() ? *number < number->magnitude() : *number == number->magnitude());
   return 0;
 }
+}  // namespace

@@ -14,8 +14,19 @@ void check(bool condition) {
 }
 }  // namespace
 
+namespace {
+int testOneInput(const uint8_t* data, size_t size);
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz_support::installQuietLibraryMonitor();
+  int result = testOneInput(data, size);
+  fuzz_support::flushQuietLibraryMonitor();
+  return result;
+}
+
+namespace {
+int testOneInput(const uint8_t* data, size_t size) {
   auto proto = GWLPBEvent::initWithBuffer(std::span<const uint8_t>(data, size));
   if (!proto) return 0;
   auto event = GWLEvent::initWithEventProto(*proto);
@@ -27,3 +38,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         again->parameters() == event->parameters());
   return 0;
 }
+}  // namespace

@@ -24,8 +24,19 @@ void checkText(bool valid, const std::string& text) { check(!valid || platform::
 
 }  // namespace
 
+namespace {
+int testOneInput(const uint8_t* data, size_t size);
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz_support::installQuietLibraryMonitor();
+  int result = testOneInput(data, size);
+  fuzz_support::flushQuietLibraryMonitor();
+  return result;
+}
+
+namespace {
+int testOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   const uint8_t selector = data[0];
   const std::string input(reinterpret_cast<const char*>(data + 1), size - 1);
@@ -74,3 +85,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   check(GWLEvent::initWithEventProto(*decoded) != nullptr);
   return 0;
 }
+}  // namespace
