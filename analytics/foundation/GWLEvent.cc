@@ -5,6 +5,7 @@
 #include "analytics/foundation/GWLMeasurementRegistry.h"
 #include "analytics/foundation/GWLMilliseconds.h"
 #include "analytics/foundation/GWLMonitor.h"
+#include "analytics/foundation/GWLNameTables.h"
 #include "analytics/wire/GWLPBEvent.h"
 #include "analytics/wire/GWLPBEventParam.h"
 #include "analytics/wire/NANO.h"
@@ -254,6 +255,44 @@ bool GWLEvent::addScreenParameters(const GWLRawParameters& screenParameters) {
   if (screenClass) parameters_.insert_or_assign(kGWLScreenClassParameter, *GWLValue::initWithString(*screenClass));
   if (screenName) parameters_.insert_or_assign(kGWLScreenNameParameter, *GWLValue::initWithString(*screenName));
   return true;
+}
+
+GWLEditableEvent GWLEvent::editEvent() const {
+  GWLEditableEvent edited;
+  const auto& publicNames = GWLInternalToPublicEventNameMap();
+  auto publicName = publicNames.find(name_);
+  edited.name = publicName == publicNames.end() ? name_ : publicName->second;
+  edited.timestamp = timestamp_;
+  for (const auto& [name, value] : parameters_) {
+    const platform::Array* items = value.arrayValue();
+    if (!items) {
+      edited.parameters.emplace(name, value.objectValue());
+      continue;
+    }
+    platform::Array editedItems;
+    for (const platform::Object& element : *items) {
+      const platform::Dictionary* item = element.dictionaryValue();
+      if (!item) continue;
+      platform::Dictionary editedItem;
+      for (const auto& [itemName, itemValue] : *item) {
+        if (itemValue.isInt() || itemValue.isDouble() || itemValue.isString()) editedItem.emplace(itemName, itemValue);
+      }
+      editedItems.emplace_back(std::move(editedItem));
+    }
+    edited.parameters.emplace(name, std::move(editedItems));
+  }
+  return edited;
+}
+
+std::shared_ptr<GWLEvent> GWLEvent::eventFromEditEvent(const GWLEditableEvent& edited) {
+  const auto& internalNames = GWLPublicToInternalEventNameMap();
+  auto internalName = internalNames.find(edited.name);
+  const std::string name = internalName == internalNames.end() ? edited.name : internalName->second;
+  std::string origin = "app";
+  if (auto given = edited.parameters.find(kGWLEventOriginParameter); given != edited.parameters.end()) {
+    if (const std::string* text = given->second.stringValue()) origin = *text;
+  }
+  return initWithOrigin(origin, false, name, edited.timestamp, 0, edited.parameters);
 }
 
 std::shared_ptr<GWLPBEvent> GWLEvent::protoEvent() const {

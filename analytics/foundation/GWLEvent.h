@@ -21,6 +21,15 @@
 
 class GWLPBEvent;
 
+// An event as the event-editing interpreter sees it: the public name, the
+// time in seconds and the parameters as plain numbers, strings and item
+// arrays. The audiences layer wraps it in the interpreter's own event.
+struct GWLEditableEvent {
+  std::string name;
+  double timestamp = 0;
+  platform::Dictionary parameters;
+};
+
 class GWLEvent {
  public:
   // Null for an invalid origin (an internal name of at most 32 characters,
@@ -69,6 +78,13 @@ class GWLEvent {
   // Adds the current screen's "_si" (required, a number) and its "_sc" and
   // "_sn" (strings, checked) unless the event has screen parameters already.
   bool addScreenParameters(const GWLRawParameters& screenParameters);
+
+  // The event for the interpreter: internal names become public ones, and
+  // only numbers, strings and item arrays (their items one level deep) are kept.
+  GWLEditableEvent editEvent() const;
+  // The event back from the interpreter: public names become internal ones,
+  // the origin is its "_o" (else "app"), no previous time; null when refused.
+  static std::shared_ptr<GWLEvent> eventFromEditEvent(const GWLEditableEvent& edited);
 
   // The wire form: name, timestamps in milliseconds (the previous one only
   // when set) and one wire parameter per parameter, items nested one level.

@@ -409,3 +409,36 @@ TEST_F(ErrorEventTest, ErrorEventsCarryCodeNameAndLength) {
 }
 
 }  // namespace
+
+namespace {
+
+class EditableEventTest : public foundation_test::LibraryMonitorTest {};
+
+TEST_F(EditableEventTest, InterpreterSeesPublicNamesAndPlainValues) {
+  Dictionary item{{"item_id", Object("a")}, {"price", Object(2.5)}};
+  auto event = GWLEvent::initWithOrigin("auto", false, "_s", 7, 3,
+                                        GWLRawParameters{{"n", Object(1)},
+                                                         {"items", *GWLValue::initWithArray(Array{
+                                                                       Dictionary{{"item_id", Object("a")},
+                                                                                  {"price", Object(2.5)},
+                                                                                  {"deep", Object(itemsOf(1))}},
+                                                                       Object("stray")})}});
+  GWLEditableEvent edited = event->editEvent();
+  EXPECT_EQ(edited.name, "session_start");
+  EXPECT_EQ(edited.timestamp, 7);
+  EXPECT_EQ(edited.parameters, (Dictionary{{"_o", Object("auto")}, {"items", Object(Array{item})}, {"n", Object(1)}}));
+
+  auto back = GWLEvent::eventFromEditEvent(edited);
+  ASSERT_TRUE(back);
+  EXPECT_EQ(back->name(), "_s");
+  EXPECT_EQ(back->origin(), "auto");
+  EXPECT_EQ(back->previousTimestamp(), 0);
+  edited.parameters.erase("_o");
+  edited.name = "custom";
+  auto custom = GWLEvent::eventFromEditEvent(edited);
+  ASSERT_TRUE(custom);
+  EXPECT_EQ(custom->origin(), "app");
+  EXPECT_EQ(custom->name(), "custom");
+}
+
+}  // namespace
