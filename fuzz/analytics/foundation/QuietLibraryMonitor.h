@@ -1,4 +1,5 @@
-// The library's monitor for fuzz targets: stores nothing and prints nothing.
+// The library's monitor for fuzz targets: stores nothing and prints nothing;
+// other log lines (the wire codec's) are dropped too.
 #pragma once
 
 #include <memory>
@@ -6,6 +7,7 @@
 #include "analytics/foundation/GWLASLLogger.h"
 #include "analytics/foundation/GWLMeasurementRegistry.h"
 #include "analytics/foundation/GWLMonitor.h"
+#include "platform/core/Log.h"
 #include "platform/dispatch/Clock.h"
 
 namespace fuzz_support {
@@ -15,9 +17,15 @@ class SilentLogger : public GWLASLLogger {
   void logMessage(const std::string&, const std::string&, int64_t, int64_t) override {}
 };
 
+class NullLogSink : public platform::LogSink {
+ public:
+  void write(const platform::LogRecord&) override {}
+};
+
 // Installs the quiet monitor as the library's monitor once.
 inline void installQuietLibraryMonitor() {
   static const bool installed = [] {
+    platform::log::setSink(std::make_shared<NullLogSink>());
     GWLMonitor::Dependencies dependencies;  // no preferences: nothing is stored
     dependencies.clock = std::make_shared<platform::ManualClock>();
     GWLMeasurementRegistry::resetForTesting(

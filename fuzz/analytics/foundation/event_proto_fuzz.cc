@@ -1,5 +1,6 @@
 // Stored raw events: any bytes decode to an event or to nothing, and an event
-// read from the wire encodes again and reads back the same.
+// read from the wire encodes again and reads back to the same encoding (bytes
+// compare where values may not: a stored double may be NaN).
 #include <cstdint>
 #include <cstdlib>
 #include <span>
@@ -35,7 +36,7 @@ int testOneInput(const uint8_t* data, size_t size) {
   check(bytes.has_value());
   auto again = GWLEvent::initWithEventProto(*GWLPBEvent::initWithBuffer(*bytes));
   check(again && again->name() == event->name() && again->origin() == event->origin() &&
-        again->parameters() == event->parameters());
+        again->protoEvent()->protoBuffer() == bytes);
   return 0;
 }
 }  // namespace
