@@ -14,5 +14,18 @@ inline int64_t GWLInt64FromDouble(double value) {
   return static_cast<int64_t>(value);
 }
 
-// Seconds × 1000, truncated.
-inline int64_t GWLMillisecondsFromSeconds(double seconds) { return GWLInt64FromDouble(seconds * 1000); }
+// Seconds × 1000, truncated. A time that was made from whole milliseconds
+// (milliseconds ÷ 1000) gives those milliseconds back: the product may fall a
+// hair short of the whole number, which truncation alone would lose.
+inline int64_t GWLMillisecondsFromSeconds(double seconds) {
+  const int64_t milliseconds = GWLInt64FromDouble(seconds * 1000);
+  if (seconds > 0 && milliseconds < std::numeric_limits<int64_t>::max() &&
+      static_cast<double>(milliseconds + 1) / 1000 == seconds) {
+    return milliseconds + 1;
+  }
+  if (seconds < 0 && milliseconds > std::numeric_limits<int64_t>::min() &&
+      static_cast<double>(milliseconds - 1) / 1000 == seconds) {
+    return milliseconds - 1;
+  }
+  return milliseconds;
+}

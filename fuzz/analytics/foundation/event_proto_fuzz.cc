@@ -8,6 +8,7 @@
 #include "QuietLibraryMonitor.h"
 #include "analytics/foundation/GWLEvent.h"
 #include "analytics/wire/GWLPBEvent.h"
+#include "analytics/wire/NANO.h"
 
 namespace {
 void check(bool condition) {
@@ -35,8 +36,16 @@ int testOneInput(const uint8_t* data, size_t size) {
   auto bytes = event->protoEvent()->protoBuffer();
   check(bytes.has_value());
   auto again = GWLEvent::initWithEventProto(*GWLPBEvent::initWithBuffer(*bytes));
-  check(again && again->name() == event->name() && again->origin() == event->origin() &&
-        again->protoEvent()->protoBuffer() == bytes);
+  check(again && again->name() == event->name() && again->origin() == event->origin());
+  // Milliseconds survive the trip through seconds wherever a double holds them exactly.
+  constexpr int64_t kExact = int64_t{1} << 53;
+  auto exact = [&](int32_t field) {
+    int64_t value = NANOGetInt64(proto, field);
+    return value > -kExact && value < kExact;
+  };
+  if (exact(GWLPBEvent::Field::timestamp) && exact(GWLPBEvent::Field::previous_timestamp)) {
+    check(again->protoEvent()->protoBuffer() == bytes);
+  }
   return 0;
 }
 }  // namespace

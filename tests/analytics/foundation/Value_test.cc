@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 
 #include "ValuesTestSupport.h"
 #include "analytics/foundation/GWLDecimalNumber.h"
 #include "analytics/foundation/GWLEvent.h"
+#include "analytics/foundation/GWLMilliseconds.h"
 #include "analytics/foundation/GWLRawEventData.h"
 #include "analytics/foundation/GWLSequenceTimestampsCache.h"
 #include "analytics/foundation/GWLUserAttribute.h"
@@ -212,6 +214,23 @@ TEST_F(RawEventDataTest, RefusesMissingEventsAndNegativeRows) {
   EXPECT_EQ(reports(), (std::vector<foundation_test::Report>{
                            {4, 28000, "Failed to create raw event data. Received invalid raw event."},
                            {4, 28001, "Failed to create raw event data. Received invalid row ID. Row ID: -1"}}));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Milliseconds, TruncatedButExactForTimesMadeFromMilliseconds) {
+  EXPECT_EQ(GWLMillisecondsFromSeconds(1.5), 1500);
+  EXPECT_EQ(GWLMillisecondsFromSeconds(1.5009), 1500);
+  EXPECT_EQ(GWLMillisecondsFromSeconds(-1.0009), -1000);
+  // 1001 ms is 1.001 s, which multiplied back is 1000.9999999999999: truncation alone gives 1000.
+  for (int64_t milliseconds : {int64_t{1001}, int64_t{68719475711}, int64_t{1733836800123}, int64_t{-1001}}) {
+    EXPECT_EQ(GWLMillisecondsFromSeconds(static_cast<double>(milliseconds) / 1000), milliseconds) << milliseconds;
+  }
+  EXPECT_EQ(GWLMillisecondsFromSeconds(1e300), INT64_MAX);
+  EXPECT_EQ(GWLMillisecondsFromSeconds(-1e300), INT64_MIN);
+  EXPECT_EQ(GWLMillisecondsFromSeconds(std::nan("")), 0);
 }
 
 }  // namespace
