@@ -161,11 +161,12 @@ TEST_F(EventTest, OriginsAndNamesDecideWhetherAnEventIsBuilt) {
     GWLOptionalText name;
     bool built;
   };
+  const std::string longOrigin(33, 'o');
   const Row rows[] = {
       {"app", true, "tap", true},          {"auto", false, "_f", true},
       {"gtm+kxw", true, "tap", true},      {std::nullopt, false, "tap", false},
       {"", false, "tap", false},           {"+kxw", false, "tap", false},
-      {"a-b", false, "tap", false},        {std::string(33, 'o'), false, "tap", false},
+      {"a-b", false, "tap", false},        {longOrigin, false, "tap", false},
       {"app", true, "first_open", false},  {"app", false, "first_open", true},
       {"app", true, "_tap", false},        {"app", false, "_tap", true},
       {"app", false, std::nullopt, false}, {"app", true, "screen_view", true},
