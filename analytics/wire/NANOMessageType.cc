@@ -28,20 +28,41 @@ const unsigned char* memberAt(const void* pbStruct, uint32_t offset) {
   return static_cast<const unsigned char*>(pbStruct) + offset;
 }
 
-// A zeroed nanopb struct of a message (every byte, padding included), on the
-// heap so that nesting costs little stack. nanopb's structs hold nothing
-// aligned beyond 8 bytes.
-class PBStruct {
- public:
-  explicit PBStruct(size_t size) : storage_((size + sizeof(uint64_t) - 1) / sizeof(uint64_t) + 1, 0) {}
-  void* get() { return storage_.data(); }
-
- private:
-  std::vector<uint64_t> storage_;
-};
-
 // Nesting depth of the decodes running on this thread.
 thread_local uint32_t decodeDepth = 0;
+
+// The nanopb structs of the decodes running on this thread, one per nesting
+// level, kept from one decode to the next: the elements of a list are decoded
+// one after the other at the same level, into the same storage.
+thread_local std::vector<std::vector<uint64_t>> decodeStructs;
+
+// A zeroed nanopb struct of a message (every byte, padding included) for the
+// decode at `depth`, on the heap so that nesting costs little stack. nanopb's
+// structs hold nothing aligned beyond 8 bytes.
+void* zeroedStruct(uint32_t depth, size_t size) {
+  if (decodeStructs.size() < depth) decodeStructs.resize(depth);
+  std::vector<uint64_t>& storage = decodeStructs[depth - 1];
+  storage.assign((size + sizeof(uint64_t) - 1) / sizeof(uint64_t) + 1, 0);
+  return storage.data();
+}
+
+// Whether the first pass counted any list item in the record or in the
+// sub-records of its singular sub-messages: only then has the second pass
+// anything to fill.
+bool countedItems(const NANOMessageType& type, const NANOMessageInfo& info) {
+  for (uint32_t i = 0; i < type.fieldCount && i < info.fields.size(); ++i) {
+    const NANOFieldType& f = type.fields[i];
+    const NANOSlot& slot = info.fields[i];
+    if (isRepeated(f)) {
+      const NANOArray* header = slot.array();
+      if (header && header->count > 0) return true;
+    } else if (isMessage(f) && f.message && f.message->hasArrays) {
+      const NANOMessageInfo* record = slot.message();
+      if (record && countedItems(*f.message, *record)) return true;
+    }
+  }
+  return false;
+}
 
 class DepthGuard {
  public:
@@ -332,13 +353,13 @@ bool NANOMessageType::decode(const uint8_t* bytes, size_t length, NANOMessageInf
     return false;
   }
   if (!bytes) length = 0;
-  PBStruct pbStruct(structSize);
-  if (!setDecoders(info, pbStruct.get())) {
+  void* pbStruct = zeroedStruct(guard.depth(), structSize);
+  if (!setDecoders(info, pbStruct)) {
     print("<ERROR> %s decoder failed: Unable to set decoders", name);
     return false;
   }
   pb_istream_t first = pb_istream_from_buffer(bytes, length);
-  if (!pb_decode(&first, descriptor, pbStruct.get())) {
+  if (!pb_decode(&first, descriptor, pbStruct)) {
     print("<ERROR> %s decoder failed: %s", name, streamError(first));
     return false;
   }
@@ -347,13 +368,17 @@ bool NANOMessageType::decode(const uint8_t* bytes, size_t length, NANOMessageInf
       print("<ERROR> %s decoder failed: Unable to allocate arrays", name);
       return false;
     }
-    pb_istream_t second = pb_istream_from_buffer(bytes, length);
-    if (!pb_decode(&second, descriptor, pbStruct.get())) {
-      print("<ERROR> %s decoder failed: %s", name, streamError(second));
-      return false;
+    // With no item counted, a second pass would only read again what the
+    // first one stored.
+    if (countedItems(*this, *info)) {
+      pb_istream_t second = pb_istream_from_buffer(bytes, length);
+      if (!pb_decode(&second, descriptor, pbStruct)) {
+        print("<ERROR> %s decoder failed: %s", name, streamError(second));
+        return false;
+      }
     }
   }
-  return storeDecodedValues(pbStruct.get(), info);
+  return storeDecodedValues(pbStruct, info);
 }
 
 namespace {
