@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "analytics/wire/NANO.h"
+#include "analytics/wire/NANODirectDecoder.h"
 #include "analytics/wire/NANOLog.h"
 
 using nano_log::print;
@@ -339,46 +340,57 @@ bool NANOMessageType::setDecoders(NANOMessageInfo* info, void* pbStruct) const {
 }
 
 bool NANOMessageType::decode(const uint8_t* bytes, size_t length, NANOMessageInfo* info) const {
+  // The outermost decode of a fresh record reads well-formed input directly;
+  // whatever the direct decoder declines, nanopb decodes (and reports) anew.
+  if (info && info->type == this && decodeDepth == 0 && NANOIsFreshRecord(*this, *info)) {
+    if (NANODecodeDirect(*this, bytes, length, info)) return true;
+    NANOResetRecord(*this, info);
+  }
+  return NANODecodeNanopb(*this, bytes, length, info);
+}
+
+bool NANODecodeNanopb(const NANOMessageType& type, const uint8_t* bytes, size_t length, NANOMessageInfo* info) {
+  const char* name = type.name;
   if (!info) {
     print("<ERROR> %s decoder failed: message_info is NULL", name);
     return false;
   }
-  if (info->type != this) {
+  if (info->type != &type) {
     print("<ERROR> %s decoder failed: the record belongs to another message", name);
     return false;
   }
   DepthGuard guard(decodeDepth);
-  if (guard.depth() > maxDepth) {
-    print("<ERROR> %s decoder failed: nested deeper than %u messages", name, maxDepth);
+  if (guard.depth() > type.maxDepth) {
+    print("<ERROR> %s decoder failed: nested deeper than %u messages", name, type.maxDepth);
     return false;
   }
   if (!bytes) length = 0;
-  void* pbStruct = zeroedStruct(guard.depth(), structSize);
-  if (!setDecoders(info, pbStruct)) {
+  void* pbStruct = zeroedStruct(guard.depth(), type.structSize);
+  if (!type.setDecoders(info, pbStruct)) {
     print("<ERROR> %s decoder failed: Unable to set decoders", name);
     return false;
   }
   pb_istream_t first = pb_istream_from_buffer(bytes, length);
-  if (!pb_decode(&first, descriptor, pbStruct)) {
+  if (!pb_decode(&first, type.descriptor, pbStruct)) {
     print("<ERROR> %s decoder failed: %s", name, streamError(first));
     return false;
   }
-  if (hasArrays) {
-    if (!allocateArrays(info)) {
+  if (type.hasArrays) {
+    if (!type.allocateArrays(info)) {
       print("<ERROR> %s decoder failed: Unable to allocate arrays", name);
       return false;
     }
     // With no item counted, a second pass would only read again what the
     // first one stored.
-    if (countedItems(*this, *info)) {
+    if (countedItems(type, *info)) {
       pb_istream_t second = pb_istream_from_buffer(bytes, length);
-      if (!pb_decode(&second, descriptor, pbStruct)) {
+      if (!pb_decode(&second, type.descriptor, pbStruct)) {
         print("<ERROR> %s decoder failed: %s", name, streamError(second));
         return false;
       }
     }
   }
-  return storeDecodedValues(pbStruct, info);
+  return type.storeDecodedValues(pbStruct, info);
 }
 
 namespace {
