@@ -15,16 +15,17 @@
 //   copyMessageInfo       replaces a record with a deep copy of another (copy first, then swap)
 //   setDecoders           installs the nanopb callbacks and prepares sub-message records
 //   decode                decodes bytes into a fresh record of this message: one pass, or two for
-//                         messages with lists in their tree; undeclared tags are skipped
+//                         messages with lists in their tree; undeclared tags are skipped. Well-formed
+//                         input goes straight into the record (NANODirectDecoder.h); nanopb decodes,
+//                         and reports on, whatever that declines
 //   encode                encodes a record (present fields only) into a buffer of exact size, fields
 //                         in ascending tag order, in nanopb's wire form: one walk sizes the whole
 //                         tree, a second writes every byte straight into its place
 //
 // Lists of messages are decoded element by element, each element in its own
-// passes. Nesting is
-// bounded: a message nested deeper than its family's `maxDepth` (counted from
-// the outermost message being decoded or encoded) fails to decode or encode,
-// so outside input never exhausts the stack.
+// passes. Nesting is bounded: a message nested deeper than its family's
+// `maxDepth` (counted from the outermost message being decoded or encoded)
+// fails to decode or encode, so outside input never exhausts the stack.
 //
 // Failures print a diagnostic (see the texts in NANOMessageType.cc) and answer
 // false or -1; a failed decode leaves the record to be freed by the caller.
