@@ -143,6 +143,21 @@ bool readScalar(const uint8_t*& p, const uint8_t* end, const NANOFieldType& fiel
   return true;
 }
 
+// Whether `key` carries a packed run of integers for the list `field`.
+bool isPackedRun(const NANOFieldType& field, const NANOWireField& wire, uint32_t key) {
+  return (field.flags & Repeated) && (field.flags & (Bool | Class32 | Class64)) && wire.key + kWireLengthDelimited == key;
+}
+
+// Counts the varints of a packed run; an empty run is left to nanopb.
+bool countPackedRun(const uint8_t* p, const uint8_t* end, uint64_t* count) {
+  if (p == end) return false;
+  uint64_t value = 0;
+  for (*count = 0; p != end; ++*count) {
+    if (!readVarint(p, end, &value)) return false;
+  }
+  return true;
+}
+
 class DirectDecoder {
  public:
   // Decodes [p, end) into the fresh record `info` at nesting `depth`.
@@ -161,10 +176,22 @@ bool DirectDecoder::countItems(const NANOMessageType& type, const uint8_t* p, co
     uint32_t key = 0;
     if (!readKey(p, end, &key)) return false;
     const NANOWireField* wire = findField(type, key >> 3, &hint);
-    if (wire && wire->key == key && (type.fields[wire->index].flags & Repeated)) {
+    if (wire && (type.fields[wire->index].flags & Repeated)) {
       NANOArray* header = info.fields[wire->index].array();
-      if (!header || header->count == std::numeric_limits<uint32_t>::max()) return false;
-      ++header->count;
+      if (!header) return false;
+      uint64_t items = 0;
+      if (wire->key == key) {
+        items = 1;
+      } else if (isPackedRun(type.fields[wire->index], *wire, key)) {
+        const uint8_t* run = nullptr;
+        size_t length = 0;
+        if (!readLengthDelimited(p, end, &run, &length) || !countPackedRun(run, run + length, &items)) return false;
+        if (items > std::numeric_limits<uint32_t>::max() - header->count) return false;
+        header->count += static_cast<uint32_t>(items);
+        continue;
+      }
+      if (items > std::numeric_limits<uint32_t>::max() - header->count) return false;
+      header->count += static_cast<uint32_t>(items);
     }
     if (!skipValue(p, end, key & 7)) return false;
   }
@@ -192,9 +219,25 @@ bool DirectDecoder::decode(const NANOMessageType& type, const uint8_t* p, const 
       if (!skipValue(p, end, key & 7)) return false;
       continue;
     }
-    if (wire->key != key) return false;
     const NANOFieldType& f = type.fields[wire->index];
     NANOSlot& slot = info.fields[wire->index];
+    if (wire->key != key) {
+      // Integer lists also come packed: each value of the run is an item.
+      if (!isPackedRun(f, *wire, key)) return false;
+      NANOArray* header = slot.array();
+      const uint8_t* run = nullptr;
+      size_t length = 0;
+      if (!header || !readLengthDelimited(p, end, &run, &length)) return false;
+      for (const uint8_t* q = run; q != run + length;) {
+        uint64_t value = 0;
+        if (header->filled >= header->count || header->filled >= header->items.size() ||
+            !readVarint(q, run + length, &value)) {
+          return false;
+        }
+        header->items[header->filled++].value = value;
+      }
+      continue;
+    }
     if (f.flags & Repeated) {
       NANOArray* header = slot.array();
       if (!header || header->filled >= header->count || header->filled >= header->items.size()) return false;

@@ -12,8 +12,9 @@
 //                      filled) at anything it leaves to nanopb: malformed or
 //                      truncated input, values out of their field's range,
 //                      varints in longer than their shortest form, a wire type
-//                      other than the field's own (packed lists included), a
-//                      singular sub-message that occurs twice, a string or bytes
+//                      other than the field's own (packed integer lists
+//                      aside, empty runs excepted), a singular sub-message
+//                      that occurs twice, a string or bytes
 //                      value over NANOMaxDecodedBytes, nesting beyond the cap.
 //   NANODecodeNanopb   the nanopb decoder: one pass, or two for messages with
 //                      lists in their tree (the first counts, the second fills),

@@ -96,7 +96,15 @@ TEST(NANODirectDecoder, DecodesAsNanopbDoesAndLeavesTheRestToIt) {
        WireBytes().messageField(1, WireBytes().varintField(1, uint64_t{1} << 32)).bytes(), false},
       {"a varint longer than its shortest form", flag, WireBytes().tag(2, 0).raw({0x81, 0x00}).bytes(), false},
       {"a key longer than its shortest form", flag, WireBytes().raw({0x90, 0x00, 0x05}).bytes(), false},
-      {"a packed list", config, WireBytes().bytesField(20, WireBytes().varint(1).varint(2).bytes()).bytes(), false},
+      {"packed and unpacked list items", config,
+       WireBytes()
+           .varintField(20, 1)
+           .bytesField(20, WireBytes().varint(2).varint(uint64_t{1} << 63).varint(3).bytes())
+           .varintField(20, 4)
+           .bytes(),
+       true},
+      {"an empty packed run", config, WireBytes().bytesField(20, {}).bytes(), false},
+      {"a packed run that ends inside a value", config, WireBytes().bytesField(20, {0x01, 0x80}).bytes(), false},
       {"a sub-message that occurs twice", filter,
        WireBytes().messageField(1, WireBytes().stringField(2, "a")).messageField(1, WireBytes().varintField(3, 1))
            .bytes(),
