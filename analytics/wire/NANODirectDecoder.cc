@@ -176,24 +176,20 @@ bool DirectDecoder::countItems(const NANOMessageType& type, const uint8_t* p, co
     uint32_t key = 0;
     if (!readKey(p, end, &key)) return false;
     const NANOWireField* wire = findField(type, key >> 3, &hint);
-    if (wire && (type.fields[wire->index].flags & Repeated)) {
-      NANOArray* header = info.fields[wire->index].array();
-      if (!header) return false;
-      uint64_t items = 0;
-      if (wire->key == key) {
-        items = 1;
-      } else if (isPackedRun(type.fields[wire->index], *wire, key)) {
-        const uint8_t* run = nullptr;
-        size_t length = 0;
-        if (!readLengthDelimited(p, end, &run, &length) || !countPackedRun(run, run + length, &items)) return false;
-        if (items > std::numeric_limits<uint32_t>::max() - header->count) return false;
-        header->count += static_cast<uint32_t>(items);
-        continue;
-      }
+    NANOArray* header = wire ? info.fields[wire->index].array() : nullptr;
+    uint64_t items = 0;
+    if (header && isPackedRun(type.fields[wire->index], *wire, key)) {
+      const uint8_t* run = nullptr;
+      size_t length = 0;
+      if (!readLengthDelimited(p, end, &run, &length) || !countPackedRun(run, run + length, &items)) return false;
+    } else {
+      if (header && wire->key == key) items = 1;
+      if (!skipValue(p, end, key & 7)) return false;
+    }
+    if (items > 0) {
       if (items > std::numeric_limits<uint32_t>::max() - header->count) return false;
       header->count += static_cast<uint32_t>(items);
     }
-    if (!skipValue(p, end, key & 7)) return false;
   }
   for (uint32_t i = 0; i < type.fieldCount; ++i) {
     if (!(type.fields[i].flags & Repeated)) continue;

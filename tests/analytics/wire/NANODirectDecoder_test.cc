@@ -101,6 +101,7 @@ TEST(NANODirectDecoder, DecodesAsNanopbDoesAndLeavesTheRestToIt) {
            .varintField(20, 1)
            .bytesField(20, WireBytes().varint(2).varint(uint64_t{1} << 63).varint(3).bytes())
            .varintField(20, 4)
+           .bytesField(20, WireBytes().varint(5).bytes())
            .bytes(),
        true},
       {"an empty packed run", config, WireBytes().bytesField(20, {}).bytes(), false},
