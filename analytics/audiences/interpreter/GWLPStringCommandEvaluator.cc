@@ -263,17 +263,26 @@ GWLPValueRef mapCase(const std::string& text, CaseMapping mapping, const char* l
                      GWLPErrorOut& out) {
   std::u16string units = platform::utf8::toUtf16(text);
   if (units.empty()) return GWLPStringValue::make("");
-  const auto length = static_cast<int32_t>(units.size());
-  // Full case mapping grows a text at most threefold.
-  if (units.size() > static_cast<size_t>(INT32_MAX / 3) ||
-      !GWLPChargeWork(scope, units.size(), out)) {
+  if (units.size() > static_cast<size_t>(INT32_MAX / 4)) {
     out.fail(kGWLPErrorResourceLimit);
     return undefined();
   }
+  if (!GWLPChargeWork(scope, units.size(), out)) return undefined();
+  const auto length = static_cast<int32_t>(units.size());
+  auto run = [&](std::u16string& mapped, UErrorCode& status) {
+    return mapping(reinterpret_cast<UChar*>(mapped.data()), static_cast<int32_t>(mapped.size()),
+                   reinterpret_cast<const UChar*>(units.data()), length, locale, &status);
+  };
+  // Full case mapping rarely grows a text; when it does, map again into a
+  // buffer of the size the first pass asked for.
   UErrorCode status = U_ZERO_ERROR;
-  std::u16string mapped(units.size() * 3, u'\0');
-  int32_t mappedLength = mapping(reinterpret_cast<UChar*>(mapped.data()), static_cast<int32_t>(mapped.size()),
-                                 reinterpret_cast<const UChar*>(units.data()), length, locale, &status);
+  std::u16string mapped(units.size() + 16, u'\0');
+  int32_t mappedLength = run(mapped, status);
+  if (status == U_BUFFER_OVERFLOW_ERROR) {
+    status = U_ZERO_ERROR;
+    mapped.assign(static_cast<size_t>(mappedLength), u'\0');
+    mappedLength = run(mapped, status);
+  }
   if (U_FAILURE(status)) {
     out.fail(kGWLPErrorResourceLimit);
     return undefined();

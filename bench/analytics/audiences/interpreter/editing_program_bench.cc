@@ -138,6 +138,27 @@ void BM_EditingProgramPerEvent(benchmark::State& state) {
     rules.push_back(std::static_pointer_cast<GWLPFunctionValue>(runtime.globalScope()->valueForName(name)));
   }
   const platform::Object event = nativeEvent();
+  {
+    // The rules must really edit the event before their time means anything.
+    auto scope = runtime.getRunScope();
+    GWLPValueRef value = GWLPRuntimeEntityConverter::runtimeValueFromNSObject(event, scope, &error);
+    for (const auto& rule : rules) rule->invokeWithEvaluatedArguments({value}, &error);
+    platform::Object edited = GWLPRuntimeEntityConverter::objectFromRuntimeValue(*value, &error);
+    const platform::Object* paramsObject = edited.find("params");
+    const platform::Dictionary* params = paramsObject ? paramsObject->dictionaryValue() : nullptr;
+    auto text = [&](const char* key) {
+      const platform::Object* value = params ? paramsObject->find(key) : nullptr;
+      const std::string* string = value ? value->stringValue() : nullptr;
+      return string ? *string : std::string();
+    };
+    const platform::Object* count = params ? paramsObject->find("count") : nullptr;
+    if (GWLPFailed(error) || !params || params->count("debug_trace") || !params->count("value_usd") ||
+        text("screen") != "checkout screen" || text("category") != "commerce" || !count ||
+        count->numberValue() != 4.0) {
+      state.SkipWithError("the editing program did not edit the event as expected");
+      return;
+    }
+  }
   int64_t events = 0;
   auto start = std::chrono::steady_clock::now();
   for (auto _ : state) {

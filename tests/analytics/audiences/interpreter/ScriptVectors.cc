@@ -444,6 +444,11 @@ std::vector<ScriptVector> build() {
   js("[\"\", \"a\", \"\"]", on(",a,", "split", {S(",")}), "',a,'.split(',')");
   js("[\"a\", \"b\", \"c\"]", on("a,b,c", "split", {S(","), N(-1)}), "'a,b,c'.split(',', -1)");
   js("\"SS\"", on("\u00df", "toUpperCase"), "'\\u00df'.toUpperCase()");
+  {
+    std::string sharpS;
+    for (int i = 0; i < 20; ++i) sharpS += "\u00df";
+    js("\"" + std::string(40, 'S') + "\"", on(sharpS, "toUpperCase"), "'\\u00df'.repeat(20).toUpperCase()");
+  }
   js("\"ABC\"", on("abc", "toUpperCase"), "'abc'.toUpperCase()");
   js("\"abc\"", on("ABC", "toLowerCase"), "'ABC'.toLowerCase()");
   js("\"\u03bf\u03b4\u03bf\u03c2\"", on("\u039f\u0394\u039f\u03a3", "toLowerCase"),
