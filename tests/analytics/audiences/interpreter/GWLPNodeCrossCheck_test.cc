@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -82,9 +83,14 @@ TEST(GWLPNodeCrossCheckTest, PlainJavaScriptRowsAgreeAndListedDifferencesDiffer)
     if (!row.js.empty()) rows.push_back(&row);
   }
   const char* tmp = std::getenv("TABULO_TEST_TMP");
-  std::string file = std::string(tmp && *tmp ? tmp : "/tmp") + "/interpreter_cross_check_" +
-                     std::to_string(getpid()) + ".js";
-  std::ofstream(file) << nodeProgram(rows);
+  std::string directory = tmp && *tmp ? tmp : "/tmp";
+  std::filesystem::create_directories(directory);
+  std::string file = directory + "/interpreter_cross_check_" + std::to_string(getpid()) + ".js";
+  {
+    std::ofstream stream(file);
+    stream << nodeProgram(rows);
+    ASSERT_TRUE(stream.good()) << file;
+  }
   FILE* pipe = popen(("'" + node + "' '" + file + "'").c_str(), "r");
   ASSERT_NE(pipe, nullptr);
   std::string output;
