@@ -144,6 +144,10 @@ GWLPCommandHandler forEachItem(BindingForm form, bool ofItems) {
     std::string name = values[0]->stringValueOrError(out);
     if (out.failed()) return undefined();
     const GWLPValueRef& object = values[1];
+    if (object->isString() &&
+        !GWLPChargeWork(scope, static_cast<const GWLPStringValue&>(*object).value().size() + 1, out)) {
+      return undefined();
+    }
     Items items;
     if (!ofItems) {
       items = keysOf(object);

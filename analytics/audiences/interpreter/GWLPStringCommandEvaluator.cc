@@ -635,6 +635,9 @@ GWLPValueRef GWLPStringCommandEvaluator::evaluateCommand(const std::string& name
   }
   GWLPValueList values = GWLPEvaluateArguments(arguments, scope, out);
   if (out.failed()) return undefined();
+  // Every method reads its whole receiver at least once: a script that calls
+  // methods of a long text again and again spends the run's work budget.
+  if (!GWLPChargeWork(scope, text.size() + 1, out)) return undefined();
   GWLPValueRef result = it->second(text, values, scope, out);
   return out.failed() ? undefined() : result;
 }

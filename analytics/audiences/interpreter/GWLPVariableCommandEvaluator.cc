@@ -83,7 +83,7 @@ GWLPValueRef stringProperty(const std::string& text, const GWLPValueRef& key, GW
   return GWLPStringValue::make(platform::utf8::fromUtf16(std::u16string_view(units).substr(*index, 1)));
 }
 
-GWLPValueRef getProperty(const GWLPValueList& values, const GWLPScopeRef&, platform::Error* error) {
+GWLPValueRef getProperty(const GWLPValueList& values, const GWLPScopeRef& scope, platform::Error* error) {
   GWLPErrorOut out(error);
   if (!GWLPCheckArgumentCount(values, 2, out)) return undefined();
   const GWLPValueRef& object = values[0];
@@ -98,8 +98,12 @@ GWLPValueRef getProperty(const GWLPValueList& values, const GWLPScopeRef&, platf
       return object->isMap() ? static_cast<const GWLPMapValue&>(*object).valueForProperty(name)
                              : static_cast<const GWLPFunctionValue&>(*object).valueForProperty(name);
     }
-    case GWLPValueKind::String:
-      return stringProperty(static_cast<const GWLPStringValue&>(*object).value(), key, out);
+    case GWLPValueKind::String: {
+      // Counting units reads the whole text: charged to the run's work budget.
+      const std::string& text = static_cast<const GWLPStringValue&>(*object).value();
+      if (!GWLPChargeWork(scope, text.size() + 1, out)) return undefined();
+      return stringProperty(text, key, out);
+    }
     default:
       return undefined();
   }

@@ -37,6 +37,20 @@ TEST(GWLPStringMethodsTest, TextsBeyondTheCapFailInsteadOfGrowing) {
   EXPECT_EQ(script::Run(runtime, {Get(Call(S(longText), "split", {S(""), N(3)}), S("length"))}), "3");
 }
 
+TEST(GWLPStringMethodsTest, ReadingALongTextOverAndOverSpendsTheRunsWorkBudget) {
+  GWLPRuntime runtime;
+  // A megabyte of text that is not all ASCII, read in a loop that never ends
+  // by itself: each read walks the whole text, so the run's work budget ends
+  // the loop long before its instruction limit would.
+  std::string text;
+  for (int i = 0; i < (1 << 19); ++i) text += "\u00e9";
+  for (GWLPValueRef read : {Get(Var("s"), S("length")), Get(Var("s"), N(5)), Call(Var("s"), "charAt", {N(5)}),
+                            C(66, {S("c"), C(0, {S("\u00e9"), Var("s")}), List({C(4)})})}) {
+    GWLPValueRef loop = C(42, {B(true), Undefined(), B(false), List({read})});
+    EXPECT_EQ(script::Run(runtime, {Let("s", S(text)), loop}), "error 19");
+  }
+}
+
 TEST(GWLPStringMethodsTest, LocaleCaseMappingFollowsTheCurrentLocale) {
   std::string saved = uloc_getDefault();
   UErrorCode status = U_ZERO_ERROR;
