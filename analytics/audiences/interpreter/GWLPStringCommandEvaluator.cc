@@ -387,10 +387,12 @@ GWLPValueRef lastIndexOf(const std::string& text, const GWLPValueList& values, c
   size_t end = std::min(clampToLength(std::max(from, 0.0), length) + searchLength, length);
   if (!GWLPChargeWork(scope, length + search->size(), out)) return undefined();
   double last = -1;
+  // Occurrences come in ascending order of their start; one under canonical
+  // equivalence may span fewer units than an earlier one, so the walk goes on
+  // until the starts pass the end of the range.
   forEachOccurrence(units, *search, [&](size_t start, size_t stop) {
-    if (stop > end) return false;
-    last = static_cast<double>(start);
-    return true;
+    if (stop <= end) last = static_cast<double>(start);
+    return start < end;
   });
   return GWLPNumberValue::make(last);
 }
