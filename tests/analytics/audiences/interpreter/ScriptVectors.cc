@@ -410,6 +410,7 @@ std::vector<ScriptVector> build() {
   js("-1", on("abcabc", "lastIndexOf", {S("b"), N(-5)}), "'abcabc'.lastIndexOf('b', -5)");
   js("0", on("abc", "lastIndexOf", {S("a"), N(-1)}), "'abc'.lastIndexOf('a', -1)");
   js("3", on("abcabc", "lastIndexOf", {S("abc"), N(3)}), "'abcabc'.lastIndexOf('abc', 3)");
+  js("2", on("e\u0301\u00e9", "lastIndexOf", {S("\u00e9")}), "'e\\u0301\\u00e9'.lastIndexOf('\\u00e9')");
   js("null", on("abc", "match", {S("x")}), "'abc'.match('x')");
   js("[\"b\"]", on("abc", "match", {S("b")}), "'abc'.match('b')");
   js("[\"bc\"]", on("abcd", "match", {S("b.")}), "'abcd'.match('b.')");
@@ -480,6 +481,7 @@ std::vector<ScriptVector> build() {
   differs("[\"abc\"]", on("abc", "match", {S("a(b)c")}), "'abc'.match('a(b)c')");
   differs("3", on("caf\u00e9", "indexOf", {S("e\u0301")}), "'caf\\u00e9'.indexOf('e\\u0301')");
   differs("-1", on("e\u0301", "indexOf", {S("e")}), "'e\\u0301'.indexOf('e')");
+  differs("0", on("e\u0301\u00e9", "indexOf", {S("\u00e9")}), "'e\\u0301\\u00e9'.indexOf('\\u00e9')");
   differs("\"cafe!\"", on("caf\u00e9", "replace", {S("e\u0301"), S("e!")}),
           "'caf\\u00e9'.replace('e\\u0301', 'e!')");
   differs("\"\ufeffa\"", on("\ufeffa", "trim"), "'\\ufeffa'.trim()");
