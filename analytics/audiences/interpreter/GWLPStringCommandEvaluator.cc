@@ -307,7 +307,6 @@ GWLPValueRef charAt(const std::string& text, const GWLPValueList& values, const 
   }
   Units units(text);
   if (position < 0 || position >= static_cast<double>(units.length())) return GWLPStringValue::make("");
-  if (!units.ascii()) units.utf16();
   size_t at = static_cast<size_t>(position);
   return makeText(units.sub(at, at + 1), scope, out);
 }
@@ -413,7 +412,6 @@ GWLPValueRef match(const std::string& text, const GWLPValueList& values, const G
     auto found = firstMatch(units, pattern, scope, out);
     if (out.failed()) return undefined();
     if (!found) return GWLPNullValue::sharedInstance();
-    units.utf16();
     matched = units.sub(found->first, found->second);
   }
   GWLPValueRef piece = makeText(std::move(matched), scope, out);
@@ -466,7 +464,6 @@ GWLPValueRef replace(const std::string& text, const GWLPValueList& values, const
     if (!replacementText) return undefined();
     replacement = std::move(*replacementText);
   }
-  if (!units.ascii()) units.utf16();
   std::string result = units.sub(0, found->first);
   std::string rest = units.sub(found->second, units.length());
   if (result.size() + replacement.size() + rest.size() > kGWLPMaxTextBytes) {
@@ -491,7 +488,6 @@ GWLPValueRef slice(const std::string& text, const GWLPValueList& values, const G
     bounds[i] = *integer < 0 ? std::max(*integer + length, 0.0) : std::min(*integer, length);
   }
   if (bounds[1] <= bounds[0]) return GWLPStringValue::make("");
-  if (!units.ascii()) units.utf16();
   return makeText(units.sub(static_cast<size_t>(bounds[0]), static_cast<size_t>(bounds[1])), scope, out);
 }
 
@@ -507,7 +503,6 @@ GWLPValueRef substring(const std::string& text, const GWLPValueList& values, con
     if (!integer) return undefined();
     bounds[i] = clampToLength(*integer, length);
   }
-  if (!units.ascii()) units.utf16();
   return makeText(units.sub(std::min(bounds[0], bounds[1]), std::max(bounds[0], bounds[1])), scope, out);
 }
 
@@ -534,7 +529,6 @@ GWLPValueRef split(const std::string& text, const GWLPValueList& values, const G
   if (limit == 0) return arrayOf({});
 
   Units units(text);
-  units.utf16();
   const size_t length = units.length();
   const size_t most = std::min(limit, kGWLPMaxArraySlots);
   if (!GWLPChargeWork(scope, length + separator->size(), out) || !GWLPReserveText(scope, text.size(), out)) {
