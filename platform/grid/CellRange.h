@@ -38,6 +38,12 @@ class CellRange {
   int64_t leftColumn() const { return from_.column < to_.column ? from_.column : to_.column; }
   int64_t rightColumn() const { return from_.column < to_.column ? to_.column : from_.column; }
 
+  // Whether the two blocks share at least one cell.
+  bool intersects(const CellRange& other) const {
+    return topRow() <= other.bottomRow() && other.topRow() <= bottomRow() && leftColumn() <= other.rightColumn() &&
+           other.leftColumn() <= rightColumn();
+  }
+
   Object encode() const;
   // Empty when `coded` is not a range's coded form.
   static std::optional<CellRange> decode(const Object& coded);
