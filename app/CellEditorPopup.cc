@@ -49,7 +49,7 @@ void CellEditorPopup::presentPhotoPicker() {
   auto picker = std::make_shared<platform::ImagePickerController>(environment());
   picker->sourceType = platform::ImagePickerController::SourceType::photoLibrary;
   picker->mediaTypes = {platform::kUTTypeImage};
-  picker->delegate = std::dynamic_pointer_cast<platform::ImagePickerControllerDelegate>(shared_from_this());
+  picker->delegate = std::dynamic_pointer_cast<platform::ImagePickerControllerDelegate>(weak_from_this().lock());
   present(picker, true);
 }
 

@@ -35,7 +35,7 @@ void CellFormatPopup::viewWillAppear(bool animated) {
 void CellFormatPopup::configureTextField(const std::string& text) {
   cardTextField.text = text;
   cardTextField.placeholder = kCellContentPlaceholder;
-  cardTextField.delegate = std::dynamic_pointer_cast<platform::TextFieldDelegate>(shared_from_this());
+  cardTextField.delegate = std::dynamic_pointer_cast<platform::TextFieldDelegate>(weak_from_this().lock());
 }
 
 void CellFormatPopup::chooseAlignment(TextAlignment alignment) {
@@ -80,7 +80,7 @@ void CellFormatPopup::presentColorPicker() {
   auto picker = std::make_shared<platform::ColorPickerViewController>(environment());
   picker->supportsAlpha = false;
   picker->selectedColor = viewColor(colorTarget == ColorTarget::text ? textColor : cellColor);
-  picker->delegate = std::dynamic_pointer_cast<platform::ColorPickerViewControllerDelegate>(shared_from_this());
+  picker->delegate = std::dynamic_pointer_cast<platform::ColorPickerViewControllerDelegate>(weak_from_this().lock());
   present(picker, true);
 }
 

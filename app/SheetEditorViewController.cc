@@ -55,7 +55,7 @@ SheetEditorViewController::SheetEditorViewController(std::shared_ptr<platform::U
 }
 
 std::shared_ptr<SheetEditorViewController> SheetEditorViewController::self() {
-  return std::static_pointer_cast<SheetEditorViewController>(shared_from_this());
+  return std::static_pointer_cast<SheetEditorViewController>(weak_from_this().lock());
 }
 
 void SheetEditorViewController::viewDidLoad() {

@@ -13,7 +13,7 @@ ActivityViewController::ActivityViewController(std::shared_ptr<UIEnvironment> en
 
 void ActivityViewController::finish(std::optional<std::string> activityType, bool completed,
                                     std::optional<Error> error) {
-  auto self = shared_from_this();
+  auto self = weak_from_this().lock();
   dismiss(true);
   if (completionWithItemsHandler) {
     CompletionWithItemsHandler handler = std::move(completionWithItemsHandler);

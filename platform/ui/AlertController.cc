@@ -22,7 +22,7 @@ AlertController::AlertController(std::shared_ptr<UIEnvironment> environment, std
 
 bool AlertController::tapAction(size_t index) {
   if (index >= actions_.size() || !actions_[index].enabled) return false;
-  auto self = shared_from_this();
+  auto self = weak_from_this().lock();
   AlertAction action = actions_[index];
   dismiss(true);
   if (action.handler) action.handler(action);

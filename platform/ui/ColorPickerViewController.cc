@@ -21,14 +21,14 @@ ColorPickerViewController::ColorPickerViewController(std::shared_ptr<UIEnvironme
 }
 
 void ColorPickerViewController::pick(const ViewColor& color, bool continuously) {
-  auto self = shared_from_this();
+  auto self = weak_from_this().lock();
   selectedColor = color;
   setNeedsSnapshot();
   if (auto receiver = delegate.lock()) receiver->colorPickerViewControllerDidSelectColor(*this, color, continuously);
 }
 
 void ColorPickerViewController::finish() {
-  auto self = shared_from_this();
+  auto self = weak_from_this().lock();
   dismiss(true);
   if (auto receiver = delegate.lock()) receiver->colorPickerViewControllerDidFinish(*this);
 }

@@ -16,7 +16,7 @@ ImagePickerController::ImagePickerController(std::shared_ptr<UIEnvironment> envi
 }
 
 void ImagePickerController::pick(const PickedMediaInfo& info) {
-  auto self = shared_from_this();
+  auto self = weak_from_this().lock();
   if (auto receiver = delegate.lock()) receiver->imagePickerControllerDidFinishPickingMedia(*this, info);
 }
 
@@ -26,7 +26,7 @@ void ImagePickerController::pickImage(std::vector<uint8_t> bytes) {
 }
 
 void ImagePickerController::cancel() {
-  auto self = shared_from_this();
+  auto self = weak_from_this().lock();
   if (auto receiver = delegate.lock()) receiver->imagePickerControllerDidCancel(*this);
 }
 

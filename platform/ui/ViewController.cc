@@ -22,7 +22,7 @@ Signal<const ViewController&, AppearanceEvent>& ViewController::appearanceEvents
 void ViewController::beginAppearanceTransition(bool appearing, bool animated) {
   if (appearing) loadViewIfNeeded();
   // Keep this controller alive while its callbacks run.
-  auto self = shared_from_this();
+  auto self = weak_from_this().lock();
   inTransition_ = true;
   appearing_ = appearing;
   if (appearing) {
@@ -37,7 +37,7 @@ void ViewController::beginAppearanceTransition(bool appearing, bool animated) {
 
 void ViewController::endAppearanceTransition() {
   if (!inTransition_) return;
-  auto self = shared_from_this();
+  auto self = weak_from_this().lock();
   inTransition_ = false;
   visible_ = appearing_;
   if (appearing_) {
@@ -65,7 +65,7 @@ void ViewController::registerAction(const std::string& name, ActionHandler handl
 bool ViewController::performAction(const std::string& name, const Object& value) {
   auto it = actions_.find(name);
   if (it == actions_.end()) return navigationItem_.perform(name);
-  auto self = shared_from_this();
+  auto self = weak_from_this().lock();
   ActionHandler handler = it->second;
   handler(value);
   return true;
@@ -78,9 +78,10 @@ std::vector<std::string> ViewController::actionNames() const {
 }
 
 void ViewController::addChild(const std::shared_ptr<ViewController>& child) {
-  if (!child || child.get() == this) return;
+  auto self = weak_from_this().lock();
+  if (!child || child.get() == this || !self) return;
   child->removeFromParent();
-  child->setParent(shared_from_this());
+  child->setParent(self);
   children_.push_back(child);
   if (viewLoaded_) child->loadViewIfNeeded();
 }
@@ -93,7 +94,7 @@ void ViewController::removeFromParent() {
 }
 
 std::shared_ptr<NavigationController> ViewController::navigationController() {
-  for (std::shared_ptr<ViewController> controller = shared_from_this(); controller; controller = controller->parent()) {
+  for (std::shared_ptr<ViewController> controller = weak_from_this().lock(); controller; controller = controller->parent()) {
     if (auto navigation = std::dynamic_pointer_cast<NavigationController>(controller)) return navigation;
   }
   return nullptr;
@@ -125,7 +126,7 @@ void ViewController::present(const std::shared_ptr<ViewController>& controller, 
 }
 
 void ViewController::dismiss(bool animated, std::function<void()> completion) {
-  std::shared_ptr<ViewController> presenting = presented_ ? shared_from_this() : presentingViewController();
+  std::shared_ptr<ViewController> presenting = presented_ ? weak_from_this().lock() : presentingViewController();
   if (!presenting || !presenting->presented_) return;
   std::vector<std::shared_ptr<ViewController>> chain;
   for (auto controller = presenting->presented_; controller; controller = controller->presented_) {
@@ -150,8 +151,8 @@ void ViewController::dismiss(bool animated, std::function<void()> completion) {
 }
 
 std::shared_ptr<ViewController> ViewController::topPresentedViewController() {
-  std::shared_ptr<ViewController> top = shared_from_this();
-  while (top->presented_) top = top->presented_;
+  std::shared_ptr<ViewController> top = weak_from_this().lock();
+  while (top && top->presented_) top = top->presented_;
   return top;
 }
 

@@ -24,7 +24,8 @@
 // everything above); on a presented one it asks its presenter to remove it.
 //
 // Main thread only. Controllers are owned by std::shared_ptr; create them
-// with std::make_shared.
+// with std::make_shared (a controller that is not owned so cannot be a
+// parent, and presents nothing).
 #pragma once
 
 #include <functional>
