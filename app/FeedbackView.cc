@@ -13,12 +13,13 @@ platform::ViewNode whiteText(const std::string& id, const std::string& text, con
 }
 }  // namespace
 
-FeedbackView::FeedbackView(std::shared_ptr<platform::UIEnvironment> environment, std::function<void()> dismissPopup,
+FeedbackView::FeedbackView(std::shared_ptr<platform::UIEnvironment> environment,
+                           std::weak_ptr<PopupCoordinator> popupCoordinator,
                            platform::ViewColor disabledColor, platform::ViewColor enabledColor,
                            FeedbackViewModel::RequestStoreReview requestStoreReview,
                            std::shared_ptr<UserDefaults> userDefaults)
     : ViewController(std::move(environment)),
-      dismissPopup_(std::move(dismissPopup)),
+      popupCoordinator_(std::move(popupCoordinator)),
       disabledColor_(disabledColor),
       enabledColor_(enabledColor),
       viewModel_(std::move(requestStoreReview), std::move(userDefaults)),
@@ -38,7 +39,7 @@ void FeedbackView::starTapped(int64_t star) {
 void FeedbackView::sendTapped() {
   if (viewModel_.evaluation() == 0) return;
   viewModel_.submitEvaluation();
-  if (dismissPopup_) dismissPopup_();
+  if (auto coordinator = popupCoordinator_.lock()) coordinator->present(Popup::dismiss());
 }
 
 platform::ViewNode FeedbackView::snapshot() const {

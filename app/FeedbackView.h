@@ -12,6 +12,7 @@
 #include "app/FeedbackViewModel.h"
 #include "app/StarEvaluationView.h"
 #include "app/VisualEffectView.h"
+#include "app/PopupCoordinator.h"
 #include "platform/ui/ViewController.h"
 
 namespace tabulo {
@@ -28,12 +29,13 @@ class FeedbackView : public platform::ViewController {
  public:
   static constexpr const char* sendAction = "feedback.send";
 
-  // `dismissPopup` asks the popup coordinator to close the popup that is
-  // shown (its `dismiss` kind, no style, no completion). The view makes its
-  // own FeedbackViewModel with `requestStoreReview` and `userDefaults`.
-  FeedbackView(std::shared_ptr<platform::UIEnvironment> environment, std::function<void()> dismissPopup,
-               platform::ViewColor disabledColor, platform::ViewColor enabledColor,
-               FeedbackViewModel::RequestStoreReview requestStoreReview,
+  // `popupCoordinator` is the process's coordinator (held weakly), which
+  // closes the popup after sending. The view makes its own FeedbackViewModel
+  // (no star chosen) with `requestStoreReview` (empty: the platform's request)
+  // and `userDefaults`.
+  FeedbackView(std::shared_ptr<platform::UIEnvironment> environment, std::weak_ptr<PopupCoordinator> popupCoordinator,
+               platform::ViewColor disabledColor = kSystemGray, platform::ViewColor enabledColor = kSystemBlue,
+               FeedbackViewModel::RequestStoreReview requestStoreReview = {},
                std::shared_ptr<UserDefaults> userDefaults = UserSettings::shared().userDefaults);
   std::string className() const override { return "FeedbackView"; }
 
@@ -49,7 +51,7 @@ class FeedbackView : public platform::ViewController {
   platform::ViewNode snapshot() const override;
 
  private:
-  std::function<void()> dismissPopup_;
+  std::weak_ptr<PopupCoordinator> popupCoordinator_;
   platform::ViewColor disabledColor_;
   platform::ViewColor enabledColor_;
   FeedbackViewModel viewModel_;

@@ -1,18 +1,8 @@
 #include "app/FeedbackViewModel.h"
 
-#include "app/AppAnalytics.h"
+#include "app/BoxwellAnalytics.h"
 
 namespace tabulo {
-
-namespace {
-// Logs "evaluated_app" with {"rating": rating} while usage data is allowed.
-void logEvaluation(int64_t rating, UserDefaults& userDefaults) {
-  platform::Dictionary parameters{{kRatingParameter, platform::Object(rating)}};
-  if (userDefaults.boolForKey(UserSettings::sendUsageDataKey)) {
-    AppAnalytics::shared()->logEvent(kEvaluatedAppEvent, parameters);
-  }
-}
-}  // namespace
 
 FeedbackViewModel::FeedbackViewModel(RequestStoreReview requestStoreReview, std::shared_ptr<UserDefaults> userDefaults)
     : requestStoreReview_(std::move(requestStoreReview)), userDefaults_(std::move(userDefaults)) {}
@@ -24,14 +14,18 @@ void FeedbackViewModel::setEvaluation(int64_t stars) {
 }
 
 void FeedbackViewModel::submitEvaluation() {
-  logEvaluation(evaluation_, *userDefaults_);
+  BoxwellAnalytics::logEvaluation(evaluation_, *userDefaults_);
   if (evaluation_ < 4) return;
   userDefaults_->setBool(true, UserSettings::achievedSuccessKey);
   requestStoreReview();
 }
 
 void FeedbackViewModel::requestStoreReview() {
-  if (requestStoreReview_) requestStoreReview_();
+  if (requestStoreReview_) {
+    requestStoreReview_();
+  } else {
+    CanAskStoreFeedback::requestStoreReview();
+  }
 }
 
 }  // namespace tabulo

@@ -11,22 +11,20 @@
 #include <functional>
 #include <memory>
 
+#include "app/FeedbackRequests.h"
 #include "app/UserDefaults.h"
 #include "app/UserSettings.h"
 #include "platform/ui/Signal.h"
 
 namespace tabulo {
 
-inline constexpr const char* kEvaluatedAppEvent = "evaluated_app";
-inline constexpr const char* kRatingParameter = "rating";
-
-class FeedbackViewModel {
+class FeedbackViewModel : public CanAskStoreFeedback {
  public:
-  // The platform's store-review request in the first window's scene; it
-  // does nothing when there is no window or scene.
+  // Stands in for the platform's store-review request in the first window's
+  // scene; when empty, the platform's own request is made.
   using RequestStoreReview = std::function<void()>;
 
-  explicit FeedbackViewModel(RequestStoreReview requestStoreReview,
+  explicit FeedbackViewModel(RequestStoreReview requestStoreReview = {},
                              std::shared_ptr<UserDefaults> userDefaults = UserSettings::shared().userDefaults);
 
   int64_t evaluation() const { return evaluation_; }
@@ -36,7 +34,7 @@ class FeedbackViewModel {
 
   // Sends the rating and, for 4 stars or more, asks for a store review.
   void submitEvaluation();
-  void requestStoreReview();
+  void requestStoreReview() override;
 
  private:
   platform::Signal<> changed_;

@@ -7,9 +7,10 @@ std::vector<platform::ViewColor> IntroView::pageColors() {
           platform::ViewColor{74.0 / 255.0, 91.0 / 255.0, 240.0 / 255.0, 1}};
 }
 
-IntroView::IntroView(std::shared_ptr<platform::UIEnvironment> environment, std::function<void()> dismissPopup)
+IntroView::IntroView(std::shared_ptr<platform::UIEnvironment> environment,
+                     std::weak_ptr<PopupCoordinator> popupCoordinator)
     : ViewController(environment),
-      dismissPopup_(std::move(dismissPopup)),
+      popupCoordinator_(std::move(popupCoordinator)),
       feedbackGenerator_(environment ? environment->haptics : nullptr, platform::ImpactStyle::heavy),
       page1_([this] { advancePage(); }, pageColors()),
       page2_([this] { advancePage(); }, pageColors()),
@@ -31,7 +32,7 @@ void IntroView::advancePage() {
   feedbackGenerator_.impactOccurred();
   setNeedsSnapshot();
   if (currentPage_ < pageCount) return;
-  if (dismissPopup_) dismissPopup_();
+  if (auto coordinator = popupCoordinator_.lock()) coordinator->present(Popup::dismiss());
 }
 
 platform::ViewNode IntroView::snapshot() const {

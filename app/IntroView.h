@@ -16,6 +16,7 @@
 
 #include "app/IntroPage.h"
 #include "platform/ui/HapticEngine.h"
+#include "app/PopupCoordinator.h"
 #include "platform/ui/ViewController.h"
 
 namespace tabulo {
@@ -29,10 +30,10 @@ class IntroView : public platform::ViewController {
   // The two colours every page is given: 18A4FB and 4A5BF0.
   static std::vector<platform::ViewColor> pageColors();
 
-  // `dismissPopup` asks the popup coordinator to close the popup that is
-  // shown (its `dismiss` kind, no style, no completion). The heavy feedback
+  // `popupCoordinator` is the process's coordinator (held weakly), which
+  // closes the introduction after its last page. The heavy feedback
   // generator plays on the environment's haptic engine.
-  IntroView(std::shared_ptr<platform::UIEnvironment> environment, std::function<void()> dismissPopup);
+  IntroView(std::shared_ptr<platform::UIEnvironment> environment, std::weak_ptr<PopupCoordinator> popupCoordinator);
   std::string className() const override { return "IntroView"; }
 
   int64_t currentPage() const { return currentPage_; }
@@ -46,7 +47,7 @@ class IntroView : public platform::ViewController {
   void viewDidAppear(bool animated) override;
 
  private:
-  std::function<void()> dismissPopup_;
+  std::weak_ptr<PopupCoordinator> popupCoordinator_;
   int64_t currentPage_ = 0;
   platform::ImpactFeedbackGenerator feedbackGenerator_;
   bool prepared_ = false;

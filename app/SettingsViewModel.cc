@@ -1,8 +1,7 @@
 #include "app/SettingsViewModel.h"
 
-#include <iostream>
-
-#include "app/AppAnalytics.h"
+#include "app/AppConsole.h"
+#include "app/BoxwellAnalytics.h"
 
 namespace tabulo {
 
@@ -21,14 +20,12 @@ void SettingsViewModel::setUsageDataEnabled(bool enabled) {
 void SettingsViewModel::refresh() { setUsageDataEnabled(userDefaults_->boolForKey(UserSettings::sendUsageDataKey)); }
 
 void SettingsViewModel::usageDataToggled(bool isOn) {
-  std::cout << kToggledMessage << (isOn ? "true" : "false") << std::endl;
+  printLine(std::string(kToggledMessage) + (isOn ? "true" : "false"));
   userDefaults_->setBool(isOn, UserSettings::sendUsageDataKey);
 }
 
 void SettingsViewModel::openMoreApps() {
-  if (userDefaults_->boolForKey(UserSettings::sendUsageDataKey)) {
-    AppAnalytics::shared()->logEvent(kDeveloperTappedEvent, {});
-  }
+  BoxwellAnalytics::logEvent(*userDefaults_, kDeveloperTappedEvent);
   if (urlOpener_) urlOpener_->openURL(kMoreAppsURL, nullptr);
 }
 

@@ -21,8 +21,6 @@ namespace tabulo {
 
 // The line printed when the switch changes, followed by "true" or "false".
 inline constexpr const char* kToggledMessage = "Toggled: ";
-// The event sent when "More apps" is tapped.
-inline constexpr const char* kDeveloperTappedEvent = "developer_tapped";
 // The maker's developer page in the app store, and the privacy policy page.
 inline constexpr const char* kMoreAppsURL = "itms-apps://apps.apple.com/developer/id1593284617";
 inline constexpr const char* kPrivacyPolicyURL = "https://tabulo.halcyra.com/privacy.html";
