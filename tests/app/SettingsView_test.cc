@@ -27,7 +27,8 @@ class SettingsViewTest : public ::testing::Test {
     return screen;
   }
   static double switchValue(const SettingsView& screen) {
-    const platform::ViewNode* toggle = screen.snapshot().find("usageDataSwitch");
+    platform::ViewNode tree = screen.snapshot();
+    const platform::ViewNode* toggle = tree.find("usageDataSwitch");
     return toggle && toggle->value ? *toggle->value : -1;
   }
   bool storedFlag() const { return defaults_->boolForKey(UserSettings::sendUsageDataKey); }
