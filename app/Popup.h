@@ -6,13 +6,32 @@
 //   feedback     the star-rating popup
 //   progressHUD  a card with a spinning indicator, a text and an optional second text
 //   dismiss      closes the popup that is shown
+//
+// `popupView` builds the view of a kind. The feedbacks prompt is built here;
+// the introduction, the star-rating popup and the progress HUD are built by
+// the builders their screens install with `setViewBuilder` (until then a
+// placeholder screen names the kind).
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
+#include "platform/ui/ViewController.h"
+
 namespace tabulo {
+
+class PopupCoordinator;
+
+// What a popup's view receives from the coordinator: the coordinator itself
+// (its environment object), the host it is shown in (its `viewController`)
+// and the UI services.
+struct PopupViewContext {
+  std::shared_ptr<PopupCoordinator> popupCoordinator;
+  std::weak_ptr<platform::ViewController> viewController;
+  std::shared_ptr<platform::UIEnvironment> environment;
+};
 
 struct Popup {
   enum class Kind { intro, feedbacks, feedback, progressHUD, dismiss };
@@ -48,6 +67,13 @@ struct Popup {
     return popup;
   }
   static Popup dismiss() { return of(Kind::dismiss); }
+
+  // The view of this popup's kind.
+  std::shared_ptr<platform::ViewController> popupView(const PopupViewContext& context) const;
+
+  using ViewBuilder = std::function<std::shared_ptr<platform::ViewController>(const Popup&, const PopupViewContext&)>;
+  // Installs the view of `kind` (an empty builder restores the default).
+  static void setViewBuilder(Kind kind, ViewBuilder builder);
 };
 
 }  // namespace tabulo
