@@ -200,6 +200,38 @@ TEST_F(SheetEditorTest, CancellingAPopupChangesNothing) {
   EXPECT_EQ(working(), before);
 }
 
+TEST_F(SheetEditorTest, ApplyKeepsTheCellsPhotoUntilANewPickAndTakesAnAbsentTextAsEmpty) {
+  document.contents[1][2].text = "x";
+  document.contents[1][2].imagePath = "KEEP.jpg";
+  open(document);
+  tap(1, 2);
+  auto popup = presented<CellEditorPopup>();
+  ASSERT_TRUE(popup);
+  EXPECT_EQ(popup->cardTextField.text, "x");
+  ASSERT_TRUE(popup->performAction("textFieldShouldReturn"));
+  EXPECT_FALSE(popup->cardTextField.isFirstResponder());
+  popup->cardTextField.text = std::nullopt;
+  popup->applyTapped();
+  EXPECT_EQ(working().contents[1][2].text, "");
+  EXPECT_EQ(working().contents[1][2].imagePath, "KEEP.jpg");
+
+  // Two picks in a row leave two files; the cell takes the second.
+  tap(1, 2);
+  popup = presented<CellEditorPopup>();
+  std::vector<std::string> names;
+  for (int i = 0; i < 2; ++i) {
+    popup->addPhotoTapped();
+    std::dynamic_pointer_cast<platform::ImagePickerController>(popup->presentedViewController())
+        ->pickImage(testing::makePNG(2, 2, 1, 0, 1));
+    names.push_back(popup->imagePath.value_or(""));
+  }
+  popup->applyTapped();
+  EXPECT_NE(names[0], names[1]);
+  EXPECT_TRUE(std::filesystem::exists(outputs() / names[0]));
+  EXPECT_TRUE(std::filesystem::exists(outputs() / names[1]));
+  EXPECT_EQ(working().contents[1][2].imagePath, names[1]);
+}
+
 TEST_F(SheetEditorTest, PhotosThatCannotBeKeptLeaveThePreviousPhotoAndSaySo) {
   document.contents[1][1].imagePath = "OLD.jpg";
   const struct {
