@@ -2,24 +2,13 @@
 
 #include "app/FileCell.h"
 #include "app/LazyNavigationView.h"
+#include "app/SettingsView.h"
+#include "app/SheetEditorView.h"
 #include "app/UserSettings.h"
 #include "platform/ui/NavigationController.h"
 
 namespace tabulo {
 namespace {
-
-// Stands for a destination whose screen is not installed.
-class PlaceholderScreen : public platform::ViewController {
- public:
-  PlaceholderScreen(std::shared_ptr<platform::UIEnvironment> environment, std::string name, std::string title)
-      : ViewController(std::move(environment)), name_(std::move(name)) {
-    navigationItem().title = std::move(title);
-  }
-  std::string className() const override { return name_; }
-
- private:
-  std::string name_;
-};
 
 const platform::ViewColor kGroupedBackground{242.0 / 255.0, 242.0 / 255.0, 247.0 / 255.0, 1};
 const platform::ViewColor kGrey{0.5, 0.5, 0.5, 1};
@@ -33,15 +22,16 @@ platform::ViewNode label(std::string id, std::string text, std::string font) {
 
 }  // namespace
 
-MenuView::Destinations& MenuView::Destinations::standard() {
-  static Destinations destinations{
+MenuView::Destinations MenuView::Destinations::standard() {
+  return Destinations{
       [](const SpreadsheetFile& file, std::shared_ptr<platform::UIEnvironment> environment) {
-        return std::make_shared<PlaceholderScreen>(std::move(environment), "SheetEditorPlaceholder", file.title);
+        return std::static_pointer_cast<platform::ViewController>(SheetEditorView{file}.makeHost(environment));
       },
-      [](bool, std::shared_ptr<platform::UIEnvironment> environment) {
-        return std::make_shared<PlaceholderScreen>(std::move(environment), "SettingsPlaceholder", "Settings");
+      [](std::shared_ptr<UserDefaults> userDefaults, std::shared_ptr<platform::UIEnvironment> environment) {
+        auto viewModel = std::make_shared<SettingsViewModel>(environment->urlOpener, std::move(userDefaults));
+        return std::static_pointer_cast<platform::ViewController>(
+            std::make_shared<SettingsView>(environment, std::move(viewModel)));
       }};
-  return destinations;
 }
 
 MenuView::MenuView(std::shared_ptr<platform::UIEnvironment> environment,
@@ -67,7 +57,7 @@ void MenuView::viewDidLoad() {
         auto environment = self->environment();
         auto userDefaults = self->viewModel_->services().userDefaults;
         LazyNavigationView<platform::ViewController> destination([destinations, environment, userDefaults] {
-          return destinations.settings(userDefaults->boolForKey(UserSettings::sendUsageDataKey), environment);
+          return destinations.settings(userDefaults, environment);
         });
         self->pushDestination(destination.body());
       })};

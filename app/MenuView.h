@@ -33,13 +33,13 @@ class MenuView : public platform::ViewController {
     std::function<std::shared_ptr<platform::ViewController>(const SpreadsheetFile&,
                                                             std::shared_ptr<platform::UIEnvironment>)>
         editor;
-    // The settings screen, given SEND_USAGE_DATA as it reads when it is opened.
-    std::function<std::shared_ptr<platform::ViewController>(bool isUsageDataEnabled,
+    // The settings screen over the app's flags (it reads SEND_USAGE_DATA when made).
+    std::function<std::shared_ptr<platform::ViewController>(std::shared_ptr<UserDefaults>,
                                                             std::shared_ptr<platform::UIEnvironment>)>
         settings;
 
-    // Installed by the editor and settings screens; until then placeholders.
-    static Destinations& standard();
+    // SheetEditorView over the shared store and outputs, and SettingsView.
+    static Destinations standard();
   };
 
   MenuView(std::shared_ptr<platform::UIEnvironment> environment, std::shared_ptr<PopupCoordinator> popupCoordinator,

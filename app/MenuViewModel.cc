@@ -133,7 +133,7 @@ void MenuViewModel::askAppFeedback() {
   }
   if (!popupCoordinator) return;
   popupCoordinator->present(
-      Popup::feedbacks(kAppName, answer(&handlePositiveFeedback), answer(&handleNegativeFeedback)),
+      Popup::feedbacks(kReviewPromptTitle, answer(&handlePositiveFeedback), answer(&handleNegativeFeedback)),
       kLightContentStatusBarStyle);
 }
 

@@ -34,7 +34,7 @@ namespace tabulo {
 
 class PopupCoordinator;
 
-inline constexpr const char* kAppName = "Tabulo";
+inline constexpr const char* kReviewPromptTitle = "Tabulo";
 inline constexpr const char* kSupportEmailAddress = "support@halcyra.com";
 inline constexpr const char* kSupportMailSubject = "Support Request for Tabulo";
 inline constexpr const char* kFailedToOpenMailLine = "Failed to open mail";

@@ -2,7 +2,10 @@
 
 #include <map>
 
+#include "app/FeedbackView.h"
 #include "app/FeedbacksView.h"
+#include "app/IntroView.h"
+#include "app/ProgressHUDView.h"
 
 namespace tabulo {
 namespace {
@@ -12,46 +15,24 @@ std::map<Popup::Kind, Popup::ViewBuilder>& builders() {
   return instance;
 }
 
-const char* kindName(Popup::Kind kind) {
-  switch (kind) {
-    case Popup::Kind::intro: return "intro";
-    case Popup::Kind::feedbacks: return "feedbacks";
-    case Popup::Kind::feedback: return "feedback";
-    case Popup::Kind::progressHUD: return "progressHUD";
-    case Popup::Kind::dismiss: return "dismiss";
-  }
-  return "";
-}
-
-// Stands for a kind whose screen has not installed its view.
-class PlaceholderPopupView : public platform::ViewController {
- public:
-  PlaceholderPopupView(std::shared_ptr<platform::UIEnvironment> environment, Popup::Kind kind)
-      : ViewController(std::move(environment)), kind_(kind) {}
-  std::string className() const override { return "PlaceholderPopupView"; }
-  platform::ViewNode snapshot() const override {
-    platform::ViewNode node = screenNode("popup");
-    node.properties["kind"] = kindName(kind_);
-    return node;
-  }
-
- private:
-  Popup::Kind kind_;
-};
-
 }  // namespace
 
 std::shared_ptr<platform::ViewController> Popup::popupView(const PopupViewContext& context) const {
   if (auto found = builders().find(kind); found != builders().end()) return found->second(*this, context);
   switch (kind) {
+    case Kind::intro:
+      return std::make_shared<IntroView>(context.environment, context.popupCoordinator);
     case Kind::feedbacks:
       return std::make_shared<FeedbacksView>(context.environment,
                                              FeedbacksDependencies{title, positiveAction, negativeAction});
+    case Kind::feedback:
+      return std::make_shared<FeedbackView>(context.environment, context.popupCoordinator);
+    case Kind::progressHUD:
+      return std::make_shared<ProgressHUDView>(context.environment, text, secondaryText);
     case Kind::dismiss:
-      return std::make_shared<platform::ViewController>(context.environment);
-    default:
-      return std::make_shared<PlaceholderPopupView>(context.environment, kind);
+      break;
   }
+  return std::make_shared<platform::ViewController>(context.environment);
 }
 
 void Popup::setViewBuilder(Kind kind, ViewBuilder builder) {

@@ -7,10 +7,9 @@
 //   progressHUD  a card with a spinning indicator, a text and an optional second text
 //   dismiss      closes the popup that is shown
 //
-// `popupView` builds the view of a kind. The feedbacks prompt is built here;
-// the introduction, the star-rating popup and the progress HUD are built by
-// the builders their screens install with `setViewBuilder` (until then a
-// placeholder screen names the kind).
+// `popupView` builds the view of a kind: IntroView, FeedbacksView,
+// FeedbackView, ProgressHUDView, or an empty view for `dismiss`. A builder
+// installed with `setViewBuilder` takes the place of a kind's view.
 #pragma once
 
 #include <functional>

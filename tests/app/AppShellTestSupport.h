@@ -54,8 +54,9 @@ class AppShellTest : public ::testing::Test {
       openedInEditor.push_back(file);
       return std::make_shared<platform::ViewController>(std::move(environment));
     };
-    configuration.destinations.settings = [this](bool usageData, std::shared_ptr<platform::UIEnvironment> environment) {
-      settingsOpenedWith.push_back(usageData);
+    configuration.destinations.settings = [this](std::shared_ptr<UserDefaults> flags,
+                                                 std::shared_ptr<platform::UIEnvironment> environment) {
+      settingsOpenedWith.push_back(flags->boolForKey(UserSettings::sendUsageDataKey));
       return std::make_shared<platform::ViewController>(std::move(environment));
     };
     app = std::make_unique<TabuloApp>(std::move(configuration));
