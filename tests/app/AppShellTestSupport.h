@@ -12,6 +12,7 @@
 #include "app/AppConsole.h"
 #include "app/AppFileOpener.h"
 #include "app/CustomHost.h"
+#include "app/SheetEditorView.h"
 #include "app/TabuloApp.h"
 #include "app/UserSettings.h"
 #include "platform/ui/StoreReviewController.h"
@@ -52,6 +53,12 @@ class AppShellTest : public ::testing::Test {
     configuration.destinations.editor = [this](const SpreadsheetFile& file,
                                                std::shared_ptr<platform::UIEnvironment> environment) {
       openedInEditor.push_back(file);
+      if (realEditor) {
+        SheetEditorViewController::Collaborators collaborators{store, std::make_shared<TabuloIO>(fileSystem, clock),
+                                                               fileSystem, std::make_shared<ImageFetcher>()};
+        return std::static_pointer_cast<platform::ViewController>(
+            SheetEditorView{file}.makeHost(environment, collaborators));
+      }
       return std::make_shared<platform::ViewController>(std::move(environment));
     };
     configuration.destinations.settings = [this](std::shared_ptr<UserDefaults> flags,
@@ -111,6 +118,8 @@ class AppShellTest : public ::testing::Test {
   ScopedRecordingAnalytics analytics;
   ScopedConsoleCapture console;
   int storeReviewRequests = 0;
+  // Whether rows open the real sheet editor (else a bare screen).
+  bool realEditor = false;
   std::vector<SpreadsheetFile> openedInEditor;
   std::vector<bool> settingsOpenedWith;
   std::unique_ptr<TabuloApp> app;

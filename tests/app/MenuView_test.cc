@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "app/FileCell.h"
+#include "platform/ui/AlertController.h"
 
 #include "tests/app/AppShellTestSupport.h"
 
@@ -137,6 +138,7 @@ TEST_F(MenuViewTest, DeletingSeveralRowsRemovesExactlyThoseDocumentsInOneWrite) 
 
 TEST_F(MenuViewTest, OpeningADocumentAndReturningAfterASaveShowsItLast) {
   for (const char* title : {"A", "B", "C"}) ASSERT_TRUE(store->createFile(title));
+  realEditor = true;
   launch();
   ASSERT_TRUE(menu().performAction("row.1"));
 
@@ -144,20 +146,32 @@ TEST_F(MenuViewTest, OpeningADocumentAndReturningAfterASaveShowsItLast) {
   EXPECT_EQ(openedInEditor[0].title, "B");
   EXPECT_EQ(model().selectedFile->uuid, model().tabulo[1].uuid);
   EXPECT_TRUE(model().shouldShowCurrentFile);
-  EXPECT_EQ(app->navigation()->viewControllers().size(), 2u);
+  auto host = std::dynamic_pointer_cast<platform::HostingController>(app->navigation()->topViewController());
+  ASSERT_NE(host, nullptr);
+  auto editor = std::dynamic_pointer_cast<SheetEditorViewController>(host->hosted());
+  ASSERT_NE(editor, nullptr);
   EXPECT_FALSE(menu().isVisible());
 
-  SpreadsheetFile edited = openedInEditor[0];
-  edited.title = "B, edited";
+  // Edit a cell, then leave through the back item and save on the way.
+  SpreadsheetCellContent content = editor->spreadsheetDataSource()->file().contents[1][1];
+  content.text = "edited";
+  ::testing::internal::CaptureStdout();
+  editor->spreadsheetDataSource()->updateContent(content, {1, 1});
+  ::testing::internal::GetCapturedStdout();
   clock->advance(60);
-  ASSERT_TRUE(store->saveFile(edited));  // the editor's save
-  goBack();
+  ASSERT_TRUE(app->navigation()->performAction("bar.left.0"));
+  auto question = std::dynamic_pointer_cast<platform::AlertController>(editor->presentedViewController());
+  ASSERT_NE(question, nullptr);
+  ASSERT_TRUE(question->tapAction("Save"));
 
+  EXPECT_EQ(app->navigation()->topViewController(), app->menuView());
   EXPECT_FALSE(model().shouldShowCurrentFile);
-  EXPECT_EQ(titles(), (std::vector<std::string>{"A", "C", "B, edited"}));
+  EXPECT_EQ(titles(), (std::vector<std::string>{"A", "C", "B"}));
+  EXPECT_EQ(model().tabulo.back().contents[1][1].text, "edited");
   EXPECT_GT(model().tabulo.back().creationDate, openedInEditor[0].creationDate);
   // The row shows the time of the save.
-  EXPECT_EQ(screen().find(edited.uuid)->find("date")->text, FileCell::formattedDate(model().tabulo.back().creationDate));
+  EXPECT_EQ(screen().find(model().tabulo.back().uuid)->find("date")->text,
+            FileCell::formattedDate(model().tabulo.back().creationDate));
   EXPECT_FALSE(menu().performAction("row.3"));
 }
 
