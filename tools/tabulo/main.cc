@@ -2,7 +2,8 @@
 //
 // Opens the data directory (refusing one that another Tabulo process holds),
 // loads the app's preferences, says where the data lives, builds and launches
-// the app (TabuloApp) and runs the main loop until SIGINT or SIGTERM; the
+// the app (TabuloApp), serves its screens to a browser on 127.0.0.1 (the
+// address to open is printed) and runs the main loop until SIGINT or SIGTERM; the
 // shutdown writes the preferences, the document store among them. A file
 // named among the arguments is handed to the app as a "file:" URL, as another
 // app would hand it over. `--once` shuts down right after start-up.
@@ -19,8 +20,11 @@
 #include "platform/dispatch/Queue.h"
 #include "platform/env/AppEnvironment.h"
 #include "platform/env/Shutdown.h"
+#include "platform/filesystem/FileSystem.h"
 #include "platform/storage/Paths.h"
 #include "platform/storage/PreferencesStore.h"
+#include "platform/ui/web/WebHost.h"
+#include "platform/ui/web/WebPresenter.h"
 
 using namespace platform;
 
@@ -87,10 +91,11 @@ int main(int argc, char** argv) {
   }
   std::fflush(stdout);
 
-  // The app, headless: screens keep their state and nothing is drawn.
+  // The app, drawn by the browser page: presentations go to the page.
   auto ui = UIEnvironment::makeHeadless();
+  ui.environment->presenter = std::make_shared<WebPresenter>();
   tabulo::TabuloApp tabuloApp(tabulo::TabuloApp::Configuration::standard(ui.environment));
-  tabuloApp.launch();
+  auto window = tabuloApp.launch();
   if (fileArgument) {
     std::error_code failed;
     std::filesystem::path file = std::filesystem::absolute(*fileArgument, failed);
@@ -102,7 +107,23 @@ int main(int argc, char** argv) {
   if (model->alert) std::fprintf(stderr, "tabulo: %s: %s\n", model->alert->title.c_str(), model->alert->message.c_str());
   std::fflush(stdout);
 
+  WebHost::Configuration web;
+  web.mainQueue = mainQueue;
+  web.notificationCenter = NotificationCenter::defaultCenter();
+  web.rootController = [window] { return window ? window->rootViewController() : nullptr; };
+  web.pageDirectory = TABULO_WEB_PAGE_DIRECTORY;
+  web.photosDirectory = FileSystem::shared()->outputsURL();
+  web.inboxDirectory = std::filesystem::path(paths->temporaryDirectory()) / "Inbox";
+  WebHost host(web);
+  if (!host.start(&error)) {
+    std::fprintf(stderr, "tabulo: %s\n", error.description.c_str());
+    return 1;
+  }
+  std::printf("Open Tabulo at %s\n", host.address().c_str());
+  std::fflush(stdout);
+
   if (once) shutdown->terminate();
   mainQueue->run();
+  host.stop();
   return shutdown->preferencesWritten() ? 0 : 1;
 }

@@ -1,0 +1,132 @@
+// platform::WebHost — shows the app's screens in a browser on this machine.
+//
+// An HTTP server (libmicrohttpd) bound to 127.0.0.1 serves one page and a JSON
+// interface over the window's root controller and its chain of presented
+// controllers:
+//   GET  /                      the page (index.html from the page directory)
+//   GET  /api/tree              {"screens":[snapshot, ...]}: the root first,
+//                               then each presented controller, with its
+//                               presentation style
+//   POST /api/action            {"screen":i,"action":name,"value":v}: a tap or
+//                               change, answered with the new tree
+//   POST /api/upload?screen=i&name=f   the body is a picked file: copied into
+//                               the inbox for a document picker, handed over
+//                               as JPEG or PNG bytes to an image picker
+//   GET  /api/download?screen=i&item=j  a file of a share sheet
+//   GET  /api/photo?name=f      a cell photo from the photos directory
+//   POST /api/lifecycle         {"state":"active"|"inactive"}: the page was
+//                               shown or hidden
+// Every request presents the per-run token (query `token` or header
+// X-Tabulo-Token); the Host header must name 127.0.0.1 and the server's port;
+// a POST that carries an Origin must come from the page's own origin. No CORS
+// headers are sent. An action is accepted only when the screen's current
+// snapshot shows a node with that action, and its value is checked against
+// that node (grid positions in range, slider values within bounds, colour
+// components from 0 to 1, texts of bounded length).
+//
+// Requests are handled on the server's thread; everything that touches a
+// controller runs on the main queue, in the order the requests arrive, while
+// the server's thread waits. stop() (or the destructor) ends the waits and the
+// server; call it from the main thread once the main loop has ended.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "platform/core/Error.h"
+#include "platform/dispatch/NotificationCenter.h"
+#include "platform/dispatch/Queue.h"
+#include "platform/ui/ViewController.h"
+
+struct MHD_Daemon;
+
+namespace platform {
+
+class WebHost {
+ public:
+  struct Configuration {
+    std::shared_ptr<MainQueue> mainQueue;
+    std::shared_ptr<NotificationCenter> notificationCenter;
+    // The window's root controller, asked on the main queue at every request.
+    std::function<std::shared_ptr<ViewController>()> rootController;
+    std::filesystem::path pageDirectory;    // holds index.html
+    std::filesystem::path photosDirectory;  // cell photos, served by name
+    std::filesystem::path inboxDirectory;   // where uploaded documents are copied
+    uint16_t port = 0;                      // 0: any free port
+    std::string token;                      // empty: a random one
+  };
+
+  struct Request {
+    std::string method;
+    std::string path;
+    std::map<std::string, std::string> query;
+    std::map<std::string, std::string> headers;  // names in lower case
+    std::string body;
+    bool bodyTooLarge = false;
+  };
+
+  struct Response {
+    int status = 200;
+    std::string contentType = "application/json";
+    std::string body;
+    std::map<std::string, std::string> headers;
+  };
+
+  // The largest request body taken (an uploaded file); larger ones are refused.
+  static constexpr size_t kMaximumBodySize = 20 * 1024 * 1024;
+
+  // Checks the configuration; the server is not started yet.
+  explicit WebHost(Configuration configuration);
+  ~WebHost();
+  WebHost(const WebHost&) = delete;
+  WebHost& operator=(const WebHost&) = delete;
+
+  // Starts listening on 127.0.0.1; false with `error` when it cannot.
+  bool start(Error* error = nullptr);
+  void stop();
+
+  uint16_t port() const { return port_; }
+  const std::string& token() const { return token_; }
+  // The address to open: http://127.0.0.1:PORT/?token=TOKEN
+  std::string address() const;
+
+  // Answers one request (any thread; the server calls it). Exposed for tests.
+  Response handle(const Request& request);
+
+ private:
+  Response handleOnMain(const Request& request);
+  Response tree();
+  Response action(const Request& request);
+  Response upload(const Request& request);
+  Response download(const Request& request);
+  Response photo(const Request& request);
+  Response lifecycle(const Request& request);
+  Response page();
+  std::vector<std::shared_ptr<ViewController>> chain();
+  std::shared_ptr<ViewController> screenAt(const Request& request, Response* failure);
+  // Runs `block` on the main queue and waits; false once the host is stopping.
+  bool runOnMain(const std::function<void()>& block);
+
+  Configuration configuration_;
+  std::string token_;
+  std::atomic<uint16_t> port_{0};
+  MHD_Daemon* daemon_ = nullptr;
+  std::optional<bool> active_;
+
+  struct Waits {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool stopping = false;
+  };
+  std::shared_ptr<Waits> waits_ = std::make_shared<Waits>();
+};
+
+}  // namespace platform
