@@ -1,0 +1,353 @@
+#include "platform/ui/web/WebHost.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "platform/ui/ActivityViewController.h"
+#include "platform/ui/DocumentPickerViewController.h"
+#include "platform/ui/ImagePickerController.h"
+#include "platform/ui/web/WebPresenter.h"
+#include "tests/platform/TestTmp.h"
+
+namespace platform {
+namespace {
+
+using Json = nlohmann::json;
+
+// A screen with one control of each kind the host checks values for.
+class ControlsScreen : public ViewController {
+ public:
+  explicit ControlsScreen(std::shared_ptr<UIEnvironment> environment) : ViewController(std::move(environment)) {
+    for (const char* name : {"grid.tap", "slider", "field", "tap", "off", "hiddenTap"}) {
+      registerAction(name, [this, name](const Object& value) { received.emplace_back(name, value); });
+    }
+  }
+  ViewNode snapshot() const override {
+    ViewNode node = screenNode("controls");
+    ViewNode& grid = node.add(ViewNode("grid", "grid"));
+    grid.action = "grid.tap";
+    grid.properties = {{"rows", "3"}, {"columns", "2"}};
+    ViewNode& slider = node.add(ViewNode("slider", "slider"));
+    slider.action = "slider";
+    slider.minimum = 10;
+    slider.maximum = 20;
+    node.add(ViewNode("textField", "field")).action = "field";
+    node.add(ViewNode("button", "tap")).action = "tap";
+    ViewNode& off = node.add(ViewNode("button", "off"));
+    off.action = "off";
+    off.enabled = false;
+    ViewNode& hidden = node.add(ViewNode("button", "hidden"));
+    hidden.action = "hiddenTap";
+    hidden.hidden = true;
+    return node;
+  }
+  std::vector<std::pair<std::string, Object>> received;
+};
+
+class RecordingImageDelegate : public ImagePickerControllerDelegate {
+ public:
+  void imagePickerControllerDidFinishPickingMedia(ImagePickerController&, const PickedMediaInfo& info) override {
+    picked.push_back(info);
+  }
+  void imagePickerControllerDidCancel(ImagePickerController&) override {}
+  std::vector<PickedMediaInfo> picked;
+};
+
+class RecordingDocumentDelegate : public DocumentPickerDelegate {
+ public:
+  void documentPicker(DocumentPickerViewController&, const std::vector<std::filesystem::path>& urls) override {
+    picked.push_back(urls);
+  }
+  void documentPickerWasCancelled(DocumentPickerViewController&) override { ++cancelled; }
+  std::vector<std::vector<std::filesystem::path>> picked;
+  int cancelled = 0;
+};
+
+class WebHostTest : public ::testing::Test {
+ protected:
+  WebHostTest() {
+    environment = std::make_shared<UIEnvironment>();
+    environment->presenter = std::make_shared<WebPresenter>();
+    root = std::make_shared<ControlsScreen>(environment);
+    root->loadViewIfNeeded();
+    mainQueue->drain();  // this thread runs the main queue
+    std::filesystem::create_directories(tmp.path() / "photos");
+    WebHost::Configuration configuration;
+    configuration.mainQueue = mainQueue;
+    configuration.notificationCenter = notifications;
+    configuration.rootController = [this] { return root; };
+    configuration.pageDirectory = tmp.path();
+    configuration.photosDirectory = tmp.path() / "photos";
+    configuration.inboxDirectory = tmp.path() / "Inbox";
+    configuration.token = "secret";
+    host = std::make_unique<WebHost>(configuration);
+  }
+
+  WebHost::Request request(std::string method, std::string path, std::string body = {}) {
+    WebHost::Request request;
+    request.method = std::move(method);
+    request.path = std::move(path);
+    request.body = std::move(body);
+    request.headers = {{"host", "127.0.0.1:0"}, {"x-tabulo-token", "secret"}};
+    return request;
+  }
+  WebHost::Response act(const Json& body) { return host->handle(request("POST", "/api/action", body.dump())); }
+
+  tabulo_test::TestTmp tmp;
+  std::shared_ptr<MainQueue> mainQueue = MainQueue::create();
+  std::shared_ptr<NotificationCenter> notifications = NotificationCenter::create();
+  std::shared_ptr<UIEnvironment> environment;
+  std::shared_ptr<ControlsScreen> root;
+  std::unique_ptr<WebHost> host;
+};
+
+TEST_F(WebHostTest, RefusesForeignHostsOriginsAndMissingTokens) {
+  struct Case {
+    const char* what;
+    std::string method;
+    std::map<std::string, std::string> headers;
+    std::map<std::string, std::string> query;
+    int status;
+  } cases[] = {
+      {"token in the header", "GET", {{"host", "127.0.0.1:0"}, {"x-tabulo-token", "secret"}}, {}, 200},
+      {"token in the query", "GET", {{"host", "127.0.0.1:0"}}, {{"token", "secret"}}, 200},
+      {"no token", "GET", {{"host", "127.0.0.1:0"}}, {}, 403},
+      {"wrong token", "GET", {{"host", "127.0.0.1:0"}}, {{"token", "secreT"}}, 403},
+      {"longer token", "GET", {{"host", "127.0.0.1:0"}}, {{"token", "secret2"}}, 403},
+      {"other host name", "GET", {{"host", "attacker.example:0"}, {"x-tabulo-token", "secret"}}, {}, 421},
+      {"localhost", "GET", {{"host", "localhost:0"}, {"x-tabulo-token", "secret"}}, {}, 421},
+      {"no host", "GET", {{"x-tabulo-token", "secret"}}, {}, 421},
+      {"foreign origin", "POST",
+       {{"host", "127.0.0.1:0"}, {"x-tabulo-token", "secret"}, {"origin", "http://attacker.example"}}, {}, 403},
+      {"own origin", "POST", {{"host", "127.0.0.1:0"}, {"x-tabulo-token", "secret"}, {"origin", "http://127.0.0.1:0"}},
+       {}, 200},
+  };
+  for (const Case& c : cases) {
+    WebHost::Request r = request(c.method, c.method == "GET" ? "/api/tree" : "/api/action",
+                                 R"({"screen":0,"action":"tap"})");
+    r.headers = c.headers;
+    r.query = c.query;
+    WebHost::Response response = host->handle(r);
+    EXPECT_EQ(response.status, c.status) << c.what << ": " << response.body;
+    EXPECT_EQ(response.headers.count("Access-Control-Allow-Origin"), 0u) << c.what;
+  }
+  EXPECT_EQ(root->received.size(), 1u) << "only the own origin's tap arrives";
+}
+
+TEST_F(WebHostTest, TreeHoldsTheRootAndThePresentedChain) {
+  auto sheet = std::make_shared<ActivityViewController>(environment, std::vector<std::filesystem::path>{"/x/a.csv"});
+  root->present(sheet, true);
+  Json tree = Json::parse(host->handle(request("GET", "/api/tree")).body);
+  ASSERT_EQ(tree["screens"].size(), 2u);
+  EXPECT_EQ(tree["screens"][0]["node"]["id"], "controls");
+  EXPECT_EQ(tree["screens"][1]["class"], "UIActivityViewController");
+  EXPECT_EQ(tree["screens"][1]["node"]["kind"], "shareSheet");
+  // The screen behind the sheet takes no taps while the sheet is up.
+  EXPECT_EQ(act({{"screen", 0}, {"action", "tap"}}).status, 409);
+  EXPECT_TRUE(root->received.empty());
+}
+
+TEST_F(WebHostTest, ActionsAreCheckedAgainstTheNodeThatShowsThem) {
+  struct Case {
+    const char* what;
+    Json body;
+    int status;
+  } cases[] = {
+      {"grid cell", {{"screen", 0}, {"action", "grid.tap"}, {"value", {{"row", 2}, {"section", 1}}}}, 200},
+      {"grid row past the end", {{"screen", 0}, {"action", "grid.tap"}, {"value", {{"row", 3}, {"section", 0}}}}, 400},
+      {"grid negative", {{"screen", 0}, {"action", "grid.tap"}, {"value", {{"row", -1}, {"section", 0}}}}, 400},
+      {"grid fractional", {{"screen", 0}, {"action", "grid.tap"}, {"value", {{"row", 1.5}, {"section", 0}}}}, 400},
+      {"grid without value", {{"screen", 0}, {"action", "grid.tap"}}, 400},
+      {"slider in range", {{"screen", 0}, {"action", "slider"}, {"value", 15}}, 200},
+      {"slider below", {{"screen", 0}, {"action", "slider"}, {"value", 9.5}}, 400},
+      {"slider text", {{"screen", 0}, {"action", "slider"}, {"value", "15"}}, 400},
+      {"text field", {{"screen", 0}, {"action", "field"}, {"value", "Hello"}}, 200},
+      {"text field number", {{"screen", 0}, {"action", "field"}, {"value", 3}}, 400},
+      {"text too long", {{"screen", 0}, {"action", "field"}, {"value", std::string(70000, 'x')}}, 400},
+      {"disabled button", {{"screen", 0}, {"action", "off"}}, 409},
+      {"hidden button", {{"screen", 0}, {"action", "hiddenTap"}}, 404},
+      {"unknown action", {{"screen", 0}, {"action", "selfDestruct"}}, 404},
+      {"no such screen", {{"screen", 1}, {"action", "tap"}}, 404},
+      {"negative screen", {{"screen", -1}, {"action", "tap"}}, 400},
+      {"action not a text", {{"screen", 0}, {"action", 5}}, 400},
+      {"too deep", {{"screen", 0}, {"action", "tap"}, {"value", Json::parse("[[[[[[[[[[1]]]]]]]]]]")}}, 400},
+  };
+  for (const Case& c : cases) {
+    root->received.clear();
+    WebHost::Response response = act(c.body);
+    EXPECT_EQ(response.status, c.status) << c.what << ": " << response.body;
+    EXPECT_EQ(root->received.size(), c.status == 200 ? 1u : 0u) << c.what;
+  }
+  EXPECT_EQ(host->handle(request("POST", "/api/action", "{\"screen\":0,")).status, 400);
+  EXPECT_EQ(host->handle(request("POST", "/api/action", "{\"screen\":0,\"action\":\"\xff\"}")).status, 400);
+  WebHost::Request tooLarge = request("POST", "/api/action");
+  tooLarge.bodyTooLarge = true;
+  EXPECT_EQ(host->handle(tooLarge).status, 413);
+}
+
+TEST_F(WebHostTest, PhotosAreServedByPlainNameOnly) {
+  std::ofstream(tmp.path() / "photos" / "cell 1.jpg") << "\xff\xd8\xff photo";
+  std::ofstream(tmp.path() / "secret.jpg") << "outside";
+  std::filesystem::create_symlink(tmp.path() / "secret.jpg", tmp.path() / "photos" / "link.jpg");
+  struct Case {
+    std::string name;
+    int status;
+  } cases[] = {{"cell 1.jpg", 200}, {"../secret.jpg", 400}, {"..", 400}, {".hidden.jpg", 400},
+               {"photos/cell 1.jpg", 400}, {"cell 1.txt", 400}, {"missing.jpg", 404}, {"link.jpg", 404}, {"", 400}};
+  for (const Case& c : cases) {
+    WebHost::Request r = request("GET", "/api/photo");
+    r.query["name"] = c.name;
+    WebHost::Response response = host->handle(r);
+    EXPECT_EQ(response.status, c.status) << c.name;
+    if (c.status == 200) {
+      EXPECT_EQ(response.contentType, "image/jpeg");
+      EXPECT_EQ(response.body, "\xff\xd8\xff photo");
+    }
+  }
+}
+
+TEST_F(WebHostTest, ImagePickerTakesJPEGAndPNGBytesOnly) {
+  auto delegate = std::make_shared<RecordingImageDelegate>();
+  auto picker = std::make_shared<ImagePickerController>(environment);
+  picker->delegate = delegate;
+  root->present(picker, true);
+  WebHost::Request upload = request("POST", "/api/upload", "GIF89a....");
+  upload.query = {{"screen", "1"}, {"name", "x.gif"}};
+  EXPECT_EQ(host->handle(upload).status, 415);
+  EXPECT_TRUE(delegate->picked.empty());
+  upload.body = std::string("\x89PNG\r\n\x1a\n rest", 13);
+  EXPECT_EQ(host->handle(upload).status, 200);
+  ASSERT_EQ(delegate->picked.size(), 1u);
+  const auto& image = std::get<EncodedImage>(delegate->picked[0].at(kImagePickerControllerOriginalImage));
+  EXPECT_EQ(std::string(image.bytes.begin(), image.bytes.end()), upload.body);
+  upload.query["screen"] = "0";
+  EXPECT_EQ(host->handle(upload).status, 409) << "the root screen takes no file";
+}
+
+TEST_F(WebHostTest, DocumentPickerGetsACopyInTheInboxUnderAPlainFreeName) {
+  auto delegate = std::make_shared<RecordingDocumentDelegate>();
+  auto picker = std::make_shared<DocumentPickerViewController>(
+      environment, std::vector<std::string>{"public.comma-separated-values-text"},
+      DocumentPickerViewController::Mode::import);
+  picker->setDelegate(delegate);
+  root->present(picker, true);
+  WebHost::Request upload = request("POST", "/api/upload", "a,b\n1,2\n");
+  upload.query = {{"screen", "1"}, {"name", "../../.bashrc/Data;rm.csv"}};
+  ASSERT_EQ(host->handle(upload).status, 200);
+  ASSERT_EQ(host->handle(upload).status, 200);
+  ASSERT_EQ(delegate->picked.size(), 2u);
+  const auto first = delegate->picked[0].at(0);
+  const auto second = delegate->picked[1].at(0);
+  EXPECT_EQ(first, tmp.path() / "Inbox" / "Data_rm.csv");
+  EXPECT_EQ(second, tmp.path() / "Inbox" / "Data_rm-2.csv") << "a second copy does not overwrite the first";
+  std::ifstream in(second);
+  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()), "a,b\n1,2\n");
+  EXPECT_EQ(act({{"screen", 1}, {"action", "documentPicker.cancel"}}).status, 200);
+  EXPECT_EQ(delegate->cancelled, 1);
+}
+
+TEST_F(WebHostTest, ShareSheetFilesDownloadByIndex) {
+  std::ofstream(tmp.path() / "Résumé.csv") << "a,b\n";
+  auto sheet = std::make_shared<ActivityViewController>(
+      environment, std::vector<std::filesystem::path>{tmp.path() / "Résumé.csv", tmp.path() / "gone.pdf"});
+  bool completed = false;
+  sheet->completionWithItemsHandler = [&](const std::optional<std::string>&, bool done, const std::vector<Object>&,
+                                          const std::optional<Error>&) { completed = done; };
+  root->present(sheet, true);
+  WebHost::Request download = request("GET", "/api/download");
+  download.query = {{"screen", "1"}, {"item", "0"}};
+  WebHost::Response response = host->handle(download);
+  EXPECT_EQ(response.status, 200);
+  EXPECT_EQ(response.body, "a,b\n");
+  EXPECT_EQ(response.contentType, "text/csv");
+  EXPECT_EQ(response.headers["Content-Disposition"],
+            "attachment; filename=\"R__sum__.csv\"; filename*=UTF-8''R%C3%A9sum%C3%A9.csv");
+  for (const char* item : {"1", "2", "-1", "0x0", ""}) {
+    download.query["item"] = item;
+    EXPECT_EQ(host->handle(download).status, 404) << item;
+  }
+  EXPECT_EQ(act({{"screen", 1}, {"action", "share.complete"}, {"value", "download"}}).status, 200);
+  EXPECT_TRUE(completed);
+  EXPECT_EQ(root->presentedViewController(), nullptr);
+}
+
+TEST_F(WebHostTest, VisibilityChangesPostTheLifeCycleNotificationsOncePerChange) {
+  std::vector<std::string> posted;
+  auto active = notifications->addObserver(kApplicationDidBecomeActiveNotification, nullptr,
+                                           [&](const Notification&) { posted.push_back("active"); });
+  auto resign = notifications->addObserver(kApplicationWillResignActiveNotification, nullptr,
+                                           [&](const Notification&) { posted.push_back("inactive"); });
+  for (const char* state : {"active", "active", "inactive", "active"}) {
+    EXPECT_EQ(host->handle(request("POST", "/api/lifecycle", Json{{"state", state}}.dump())).status, 200);
+  }
+  EXPECT_EQ(posted, (std::vector<std::string>{"active", "inactive", "active"}));
+  EXPECT_EQ(host->handle(request("POST", "/api/lifecycle", R"({"state":"asleep"})")).status, 400);
+  EXPECT_EQ(host->handle(request("POST", "/api/lifecycle", "[]")).status, 400);
+}
+
+// The real server on a loopback port: a request waits for the main loop, and
+// stopping the host ends the wait instead of hanging.
+TEST_F(WebHostTest, ServesOverLoopbackAndStopsWhileARequestWaits) {
+  auto other = MainQueue::create();  // a main loop nobody runs
+  WebHost::Configuration configuration;
+  configuration.mainQueue = other;
+  configuration.rootController = [this] { return root; };
+  configuration.token = "secret";
+  WebHost server(configuration);
+  ASSERT_TRUE(server.start());
+  ASSERT_NE(server.port(), 0);
+  EXPECT_EQ(server.address(), "http://127.0.0.1:" + std::to_string(server.port()) + "/?token=secret");
+
+  std::string reply;
+  std::thread client([&] {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(server.port());
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+      std::string text = "GET /api/tree?token=secret HTTP/1.1\r\nHost: 127.0.0.1:" +
+                         std::to_string(server.port()) + "\r\nConnection: close\r\n\r\n";
+      (void)::write(fd, text.data(), text.size());
+      char buffer[4096];
+      for (ssize_t got; (got = ::read(fd, buffer, sizeof buffer)) > 0;) reply.append(buffer, static_cast<size_t>(got));
+    }
+    ::close(fd);
+  });
+  while (other->drain() == 0) std::this_thread::yield();  // the request's block arrived: run it
+  client.join();
+  EXPECT_NE(reply.find("200 OK"), std::string::npos) << reply;
+  EXPECT_NE(reply.find("\"controls\""), std::string::npos);
+
+  // Nobody runs the main loop now: stopping ends the request's wait (or the
+  // connection, when it comes before the request is read).
+  reply.clear();
+  std::thread waiting([&] {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(server.port());
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+      std::string text = "GET /api/tree?token=secret HTTP/1.1\r\nHost: 127.0.0.1:" +
+                         std::to_string(server.port()) + "\r\nConnection: close\r\n\r\n";
+      (void)::write(fd, text.data(), text.size());
+      char buffer[4096];
+      for (ssize_t got; (got = ::read(fd, buffer, sizeof buffer)) > 0;) reply.append(buffer, static_cast<size_t>(got));
+    }
+    ::close(fd);
+  });
+  server.stop();
+  waiting.join();
+  EXPECT_TRUE(reply.empty() || reply.find("503") != std::string::npos) << reply;
+}
+
+}  // namespace
+}  // namespace platform
