@@ -16,6 +16,7 @@
 #include "platform/ui/ActivityViewController.h"
 #include "platform/ui/DocumentPickerViewController.h"
 #include "platform/ui/ImagePickerController.h"
+#include "platform/ui/NavigationController.h"
 
 namespace platform {
 namespace {
@@ -493,6 +494,11 @@ std::shared_ptr<ViewController> presentedWithin(const std::shared_ptr<ViewContro
   }
   return nullptr;
 }
+
+bool canGoBack(NavigationController& navigation) {
+  const auto& stack = navigation.viewControllers();
+  return stack.size() > 1 && !stack.back()->navigationItem().hidesBackButton;
+}
 }  // namespace
 
 std::vector<std::shared_ptr<ViewController>> WebHost::chain() {
@@ -522,7 +528,14 @@ WebHost::Response WebHost::tree() {
     if (!first) body += ',';
     first = false;
     body += "{\"class\":" + Json(screen->className()).dump() + ",\"style\":" +
-            Json(toString(screen->modalPresentationStyle())).dump() + ",\"node\":" + screen->snapshot().toJSON() + "}";
+            Json(toString(screen->modalPresentationStyle())).dump();
+    // The platform's back button of a navigation stack, with the title of the
+    // screen it returns to.
+    if (auto navigation = std::dynamic_pointer_cast<NavigationController>(screen); navigation && canGoBack(*navigation)) {
+      const auto& stack = navigation->viewControllers();
+      body += ",\"back\":" + Json(stack[stack.size() - 2]->navigationItem().title.value_or("")).dump();
+    }
+    body += ",\"node\":" + screen->snapshot().toJSON() + "}";
   }
   body += "]}";
   Response response;
@@ -558,6 +571,13 @@ WebHost::Response WebHost::action(const Request& request) {
   if (auto picker = std::dynamic_pointer_cast<DocumentPickerViewController>(screen)) {
     if (name != "documentPicker.cancel") return failure(404, "no such action on this screen");
     picker->cancel();
+    return tree();
+  }
+  // The back button of a navigation stack belongs to the platform.
+  if (name == "navigation.back") {
+    auto navigation = std::dynamic_pointer_cast<NavigationController>(screen);
+    if (!navigation || !canGoBack(*navigation)) return failure(404, "there is no way back from this screen");
+    navigation->popViewController(true);
     return tree();
   }
   // The share sheet is finished by the page once the file is downloaded.
