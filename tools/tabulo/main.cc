@@ -25,6 +25,7 @@
 #include "platform/storage/PreferencesStore.h"
 #include "platform/ui/web/WebHost.h"
 #include "platform/ui/web/WebPresenter.h"
+#include "platform/ui/web/WebURLOpener.h"
 
 using namespace platform;
 
@@ -94,6 +95,8 @@ int main(int argc, char** argv) {
   // The app, drawn by the browser page: presentations go to the page.
   auto ui = UIEnvironment::makeHeadless();
   ui.environment->presenter = std::make_shared<WebPresenter>();
+  auto urlOpener = std::make_shared<WebURLOpener>();
+  ui.environment->urlOpener = urlOpener;
   tabulo::TabuloApp tabuloApp(tabulo::TabuloApp::Configuration::standard(ui.environment));
   auto window = tabuloApp.launch();
   if (fileArgument) {
@@ -110,6 +113,7 @@ int main(int argc, char** argv) {
   WebHost::Configuration web;
   web.mainQueue = mainQueue;
   web.notificationCenter = NotificationCenter::defaultCenter();
+  web.urlOpener = urlOpener;
   web.rootController = [window] { return window ? window->rootViewController() : nullptr; };
   web.pageDirectory = TABULO_WEB_PAGE_DIRECTORY;
   web.photosDirectory = FileSystem::shared()->outputsURL();

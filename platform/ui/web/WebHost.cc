@@ -537,7 +537,12 @@ WebHost::Response WebHost::tree() {
     }
     body += ",\"node\":" + screen->snapshot().toJSON() + "}";
   }
-  body += "]}";
+  body += "]";
+  if (configuration_.urlOpener) {
+    auto opened = configuration_.urlOpener->takePending();
+    if (!opened.empty()) body += ",\"open\":" + Json(opened).dump();
+  }
+  body += "}";
   Response response;
   response.body = std::move(body);
   return response;

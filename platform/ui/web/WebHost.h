@@ -4,9 +4,11 @@
 // interface over the window's root controller and its chain of presented
 // controllers:
 //   GET  /                      the page (index.html from the page directory)
-//   GET  /api/tree              {"screens":[snapshot, ...]}: the root first,
-//                               then each presented controller, with its
-//                               presentation style
+//   GET  /api/tree              {"screens":[snapshot, ...],"open":[url, ...]}:
+//                               the root first, then each presented
+//                               controller, with its presentation style (and
+//                               a navigation stack's way back); the URLs the
+//                               app has opened since, for the page to open
 //   POST /api/action            {"screen":i,"action":name,"value":v}: a tap or
 //                               change, answered with the new tree
 //   POST /api/upload?screen=i&name=f   the body is a picked file: copied into
@@ -45,6 +47,7 @@
 #include "platform/dispatch/NotificationCenter.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/ui/ViewController.h"
+#include "platform/ui/web/WebURLOpener.h"
 
 struct MHD_Daemon;
 
@@ -60,6 +63,8 @@ class WebHost {
     std::filesystem::path pageDirectory;    // holds index.html
     std::filesystem::path photosDirectory;  // cell photos, served by name
     std::filesystem::path inboxDirectory;   // where uploaded documents are copied
+    // URLs the app opens go to the page with the next tree (may be null).
+    std::shared_ptr<WebURLOpener> urlOpener;
     uint16_t port = 0;                      // 0: any free port
     std::string token;                      // empty: a random one
   };

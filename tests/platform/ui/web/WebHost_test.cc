@@ -292,6 +292,25 @@ TEST_F(WebHostTest, VisibilityChangesPostTheLifeCycleNotificationsOncePerChange)
   EXPECT_EQ(host->handle(request("POST", "/api/lifecycle", "[]")).status, 400);
 }
 
+TEST_F(WebHostTest, OpenedWebAndMailLinksReachThePageOnce) {
+  auto opener = std::make_shared<WebURLOpener>();
+  WebHost::Configuration configuration;
+  configuration.mainQueue = mainQueue;
+  configuration.rootController = [this] { return root; };
+  configuration.urlOpener = opener;
+  configuration.token = "secret";
+  WebHost withOpener(configuration);
+  std::vector<bool> answers;
+  for (const char* url : {"https://example.com/a", "mailto:x@example.com", "javascript:alert(1)", "file:///etc/passwd",
+                          "https://example.com/a b"}) {
+    opener->openURL(url, [&](bool opened) { answers.push_back(opened); });
+  }
+  EXPECT_EQ(answers, (std::vector<bool>{true, true, false, false, false}));
+  Json tree = Json::parse(withOpener.handle(request("GET", "/api/tree")).body);
+  EXPECT_EQ(tree["open"], Json::parse(R"(["https://example.com/a","mailto:x@example.com"])"));
+  EXPECT_FALSE(Json::parse(withOpener.handle(request("GET", "/api/tree")).body).contains("open"));
+}
+
 // The real server on a loopback port: a request waits for the main loop, and
 // stopping the host ends the wait instead of hanging.
 TEST_F(WebHostTest, ServesOverLoopbackAndStopsWhileARequestWaits) {
