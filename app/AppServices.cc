@@ -15,8 +15,10 @@ AppServices AppServices::make(std::shared_ptr<SpreadsheetPersistance> store, std
   services.io = std::move(io);
   services.counter = std::move(counter);
   services.isPad = [environment] { return environment && environment->idiom == platform::UserInterfaceIdiom::pad; };
-  services.requestStoreReview = [application] {
-    if (application) requestStoreReviewInFirstWindowScene(*application);
+  // Weakly: the application's windows hold the screens that hold these services.
+  std::weak_ptr<platform::Application> weakApplication = application;
+  services.requestStoreReview = [weakApplication] {
+    if (auto application = weakApplication.lock()) requestStoreReviewInFirstWindowScene(*application);
   };
   services.canOpenURL = [environment](const std::string& url) {
     return environment && environment->urlOpener && environment->urlOpener->canOpenURL(url);

@@ -8,7 +8,9 @@ PopupCoordinator::PopupCoordinator(std::shared_ptr<platform::Application> applic
     : application_(application ? std::move(application) : platform::Application::shared()) {}
 
 std::shared_ptr<platform::ViewController> PopupCoordinator::presentingController() const {
-  return ViewControllerHolder::rootOfFirstWindow(*application_).value.lock();
+  std::shared_ptr<platform::Application> application = application_.lock();
+  if (!application) return nullptr;
+  return ViewControllerHolder::rootOfFirstWindow(*application).value.lock();
 }
 
 void PopupCoordinator::present(const Popup& popup, std::optional<int> statusBarStyle,

@@ -25,7 +25,9 @@ namespace tabulo {
 
 class PopupCoordinator : public std::enable_shared_from_this<PopupCoordinator> {
  public:
-  // Over the application's windows (Application::shared() when null).
+  // Over the application's windows (Application::shared() when null); the
+  // application is held weakly, since its windows hold the screens that hold
+  // the coordinator.
   explicit PopupCoordinator(std::shared_ptr<platform::Application> application = nullptr);
   virtual ~PopupCoordinator() = default;
 
@@ -37,7 +39,7 @@ class PopupCoordinator : public std::enable_shared_from_this<PopupCoordinator> {
   std::shared_ptr<platform::ViewController> presentingController() const;
 
  private:
-  std::shared_ptr<platform::Application> application_;
+  std::weak_ptr<platform::Application> application_;
 };
 
 }  // namespace tabulo
