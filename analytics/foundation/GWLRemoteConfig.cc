@@ -1092,7 +1092,7 @@ std::optional<std::string> GWLRemoteConfig::remoteConfigURLWithPlatform(const st
     return std::nullopt;
   }
   std::string url = hosts_.config.origin() + "/config/app/" +
-                    platform::percent::encode(appID_, platform::percent::AllowedSet::path().removing("/?#")) + "?";
+                    platform::percent::encode(appID_, platform::percent::AllowedSet::path()) + "?";
   if (!platform) {
     monitor()->logWithLevel(2, kURLWithoutPlatformCode, kURLWithoutPlatformMessage);
     return std::nullopt;

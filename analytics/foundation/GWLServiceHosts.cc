@@ -1,5 +1,7 @@
 #include "analytics/foundation/GWLServiceHosts.h"
 
+#include <arpa/inet.h>
+
 namespace {
 constexpr const char* kUploadHost = "app-measurement.halcyra.com";
 constexpr const char* kAuthorizedUploadHost = "app-analytics-services.halcyra.com";
@@ -7,7 +9,11 @@ constexpr const char* kAuthorizedUploadHost = "app-analytics-services.halcyra.co
 
 std::string GWLServiceEndpoint::origin(const std::optional<std::string>& subdomain) const {
   std::string text = scheme + "://";
-  if (subdomain && !subdomain->empty()) text += *subdomain + ".";
+  // A subdomain goes in front of a host name, never of an address.
+  in_addr address4{};
+  in6_addr address6{};
+  const bool isAddress = inet_pton(AF_INET, host.c_str(), &address4) == 1 || inet_pton(AF_INET6, host.c_str(), &address6) == 1;
+  if (subdomain && !subdomain->empty() && !isAddress) text += *subdomain + ".";
   text += host;
   if (port) text += ":" + std::to_string(*port);
   return text;

@@ -14,7 +14,7 @@ struct GWLServiceEndpoint {
   std::string host;
   std::optional<uint16_t> port;
 
-  // scheme://[subdomain.]host[:port]
+  // scheme://[subdomain.]host[:port]; no subdomain in front of an IP address.
   std::string origin(const std::optional<std::string>& subdomain = std::nullopt) const;
 };
 
