@@ -712,12 +712,12 @@ std::shared_ptr<GWLRemoteConfig> GWLRemoteConfig::initWithAppID(
 }
 
 std::shared_ptr<GWLPBMeasurementConfig> GWLRemoteConfig::measurementConfigFromData(std::span<const uint8_t> data,
-                                                                                   platform::Error* error) {
+                                                                                   platform::Error* error) const {
   auto config = GWLPBMeasurementConfig::initWithBuffer(data);
   std::optional<std::vector<uint8_t>> encoded = config ? config->protoBuffer() : std::nullopt;
   if (!config || !encoded || encoded->empty()) {
     platform::setError(error, gwl_errorWithCode(kGWLErrorCodeInvalidArgument, "Configuration data is invalid."));
-    GWLMeasurementRegistry::monitor()->logWithLevel(2, kUndecodableConfigCode, kUndecodableConfigMessage);
+    monitor()->logWithLevel(2, kUndecodableConfigCode, kUndecodableConfigMessage);
     return nullptr;
   }
   return config;

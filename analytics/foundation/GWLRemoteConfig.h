@@ -203,8 +203,8 @@ class GWLRemoteConfig : public std::enable_shared_from_this<GWLRemoteConfig> {
   // ---- the measurement configuration (worker queue) ----
   // A downloaded configuration body decoded; null, with a report and an
   // error, for a body that does not decode or decodes to nothing.
-  static std::shared_ptr<GWLPBMeasurementConfig> measurementConfigFromData(std::span<const uint8_t> data,
-                                                                           platform::Error* error = nullptr);
+  std::shared_ptr<GWLPBMeasurementConfig> measurementConfigFromData(std::span<const uint8_t> data,
+                                                                    platform::Error* error = nullptr) const;
   // Stores and applies a downloaded configuration; answers whether it was applied.
   bool updateMeasurementConfig(const std::shared_ptr<GWLPBMeasurementConfig>& config);
   // The stored configuration, or null.

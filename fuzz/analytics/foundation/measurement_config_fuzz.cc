@@ -7,7 +7,6 @@
 #include <span>
 #include <string>
 
-#include "analytics/foundation/GWLMeasurementRegistry.h"
 #include "analytics/foundation/GWLMonitor.h"
 #include "analytics/foundation/GWLRemoteConfig.h"
 #include "analytics/foundation/GWLRemoteConfigStore.h"
@@ -24,9 +23,7 @@ std::shared_ptr<GWLMonitor> quietMonitor() {
   static std::shared_ptr<GWLMonitor> monitor = [] {
     GWLMonitor::Dependencies dependencies;  // no preferences: nothing is stored
     dependencies.clock = std::make_shared<platform::ManualClock>();
-    auto made = GWLMonitor::create(6, nullptr, 1, dependencies);
-    GWLMeasurementRegistry::resetForTesting(made);
-    return made;
+    return GWLMonitor::create(6, nullptr, 1, dependencies);
   }();
   return monitor;
 }
@@ -84,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   dependencies.infoDictionaryValue = [](const std::string&) { return std::optional<platform::Object>(true); };
   auto store = std::make_shared<Store>();
   auto config = GWLRemoteConfig::initWithAppID(kAppID, store, nullptr, dependencies);
-  auto downloaded = GWLRemoteConfig::measurementConfigFromData(std::span<const uint8_t>(data, size));
+  auto downloaded = config->measurementConfigFromData(std::span<const uint8_t>(data, size));
   if (!downloaded) return 0;
   // Parsed only for this app: take the body's fields under our identifier.
   NANOSetString(downloaded, GWLPBMeasurementConfig::Field::app_id, kAppID);

@@ -519,7 +519,7 @@ TEST_F(RemoteConfigMeasurementTest, ConfigurationFetchedFromTheLocalCollectionSe
   ASSERT_TRUE(url);
   auto [status, body] = fetch(*url);
   ASSERT_EQ(status, platform::kHVUNetworkHTTPStatusOK);
-  auto downloaded = GWLRemoteConfig::measurementConfigFromData(body);
+  auto downloaded = config->measurementConfigFromData(body);
   ASSERT_TRUE(downloaded);
   ASSERT_TRUE(config->updateMeasurementConfig(downloaded));
   EXPECT_EQ(config->version(), 21);
@@ -539,9 +539,9 @@ TEST_F(RemoteConfigMeasurementTest, ConfigurationFetchedFromTheLocalCollectionSe
   auto [brokenStatus, brokenBody] = fetch(*broken->remoteConfigURLWithPlatform("ios", 1, 1));
   ASSERT_EQ(brokenStatus, platform::kHVUNetworkHTTPStatusOK);
   platform::Error error;
-  EXPECT_FALSE(GWLRemoteConfig::measurementConfigFromData(brokenBody, &error));
+  EXPECT_FALSE(broken->measurementConfigFromData(brokenBody, &error));
   EXPECT_EQ(error.domain, kGWLErrorDomain);
-  EXPECT_FALSE(GWLRemoteConfig::measurementConfigFromData({}));
+  EXPECT_FALSE(broken->measurementConfigFromData({}));
   EXPECT_EQ(create()->version(), 21);
 
   auto [missingStatus, missingBody] = fetch(
