@@ -1,0 +1,34 @@
+#include "analytics/audiences/interpreter/GWLPArguments.h"
+
+#include "analytics/audiences/interpreter/GWLPErrors.h"
+#include "analytics/audiences/interpreter/GWLPEvaluator.h"
+
+GWLPValueList GWLPEvaluateArguments(const GWLPValueList& arguments, const GWLPScopeRef& scope,
+                                    platform::Error* error) {
+  GWLPErrorOut out(error);
+  GWLPValueList values;
+  values.reserve(arguments.size());
+  for (const auto& argument : arguments) {
+    values.push_back(GWLPEvaluator::evaluateStatement(argument, scope, out));
+    if (out.failed()) break;
+  }
+  return values;
+}
+
+bool GWLPCheckArgumentCount(const GWLPValueList& arguments, size_t count, platform::Error* error) {
+  if (arguments.size() == count) return true;
+  platform::setError(error, GWLPRuntimeError(kGWLPErrorArgumentCount));
+  return false;
+}
+
+bool GWLPCheckMinimumArgumentCount(const GWLPValueList& arguments, size_t count, platform::Error* error) {
+  if (arguments.size() >= count) return true;
+  platform::setError(error, GWLPRuntimeError(kGWLPErrorArgumentCount));
+  return false;
+}
+
+bool GWLPCheckMaximumArgumentCount(const GWLPValueList& arguments, size_t count, platform::Error* error) {
+  if (arguments.size() <= count) return true;
+  platform::setError(error, GWLPRuntimeError(kGWLPErrorArgumentCount));
+  return false;
+}

@@ -1,0 +1,33 @@
+// GWLPControlValue: the result of break, continue and return, which ends the
+// statement list that meets it. Break and continue are shared instances.
+#pragma once
+
+#include <string>
+
+#include "analytics/audiences/interpreter/GWLPRuntimeValue.h"
+
+inline constexpr const char* kGWLPControlTypeBreak = "break";
+inline constexpr const char* kGWLPControlTypeContinue = "continue";
+inline constexpr const char* kGWLPControlTypeReturn = "return";
+
+class GWLPControlValue final : public GWLPRuntimeValue {
+ public:
+  // `data` none means undefined.
+  GWLPControlValue(std::string type, GWLPValueRef data);
+  ~GWLPControlValue() override;
+
+  static GWLPValueRef breakValue();
+  static GWLPValueRef continueValue();
+  static GWLPValueRef returnValueWithData(GWLPValueRef data);
+
+  const std::string& type() const { return type_; }
+  const GWLPValueRef& data() const { return data_; }
+
+  GWLPValueKind valueKind() const override { return GWLPValueKind::Control; }
+  using GWLPRuntimeValue::isEqualToRuntimeValue;
+  bool isEqualToRuntimeValue(const GWLPRuntimeValue& other, GWLPEqualityContext& context) const override;
+
+ private:
+  std::string type_;
+  GWLPValueRef data_;
+};

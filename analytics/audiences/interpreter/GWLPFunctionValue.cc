@@ -1,0 +1,101 @@
+#include "analytics/audiences/interpreter/GWLPFunctionValue.h"
+
+#include <cmath>
+
+#include "analytics/audiences/interpreter/GWLPArguments.h"
+#include "analytics/audiences/interpreter/GWLPControlValue.h"
+#include "analytics/audiences/interpreter/GWLPErrors.h"
+#include "analytics/audiences/interpreter/GWLPEvaluator.h"
+#include "analytics/audiences/interpreter/GWLPMapValue.h"
+#include "analytics/audiences/interpreter/GWLPObjectManager.h"
+#include "analytics/audiences/interpreter/GWLPScope.h"
+#include "analytics/audiences/interpreter/GWLPUndefinedValue.h"
+
+GWLPFunctionValue::GWLPFunctionValue(std::string functionName, std::vector<std::string> parameterNames,
+                                     GWLPValueList statements, GWLPScopeRef definingScope)
+    : functionName_(std::move(functionName)),
+      parameterNames_(std::move(parameterNames)),
+      statements_(std::move(statements)),
+      definingScope_(definingScope ? std::move(definingScope) : std::make_shared<GWLPScope>()) {}
+
+GWLPFunctionValue::GWLPFunctionValue(std::string functionName)
+    : GWLPFunctionValue(std::move(functionName), {}, {}, std::make_shared<GWLPScope>()) {}
+
+GWLPFunctionValue::~GWLPFunctionValue() { releaseContents(); }
+
+GWLPValueRef GWLPFunctionValue::invokeWithArguments(const GWLPValueList& arguments, const GWLPScopeRef& scope,
+                                                    platform::Error* error) {
+  GWLPErrorOut out(error);
+  GWLPValueList values = GWLPEvaluateArguments(arguments, scope, out);
+  if (out.failed()) return GWLPUndefinedValue::sharedInstance();
+  return invokeWithEvaluatedArguments(values, out);
+}
+
+GWLPValueRef GWLPFunctionValue::invokeWithEvaluatedArguments(const GWLPValueList& arguments,
+                                                             platform::Error* error) {
+  GWLPErrorOut out(error);
+  // A swept function has lost its defining scope: it runs as an empty body.
+  if (!definingScope_) return GWLPUndefinedValue::sharedInstance();
+  auto self = shared_from_this();
+  GWLPScopeRef definingScope = definingScope_;
+  GWLPValueList statements = statements_;
+  std::shared_ptr<GWLPObjectManager> manager = definingScope->objectManager();
+  GWLPObjectManager::CallGuard guard(manager.get(), out);
+  if (out.failed()) return GWLPUndefinedValue::sharedInstance();
+
+  GWLPScopeRef invocationScope = definingScope->createChildScope();
+  for (size_t i = 0; i < parameterNames_.size(); ++i) {
+    invocationScope->addValue(i < arguments.size() ? arguments[i] : GWLPUndefinedValue::sharedInstance(),
+                              parameterNames_[i]);
+  }
+  GWLPValueRef result = GWLPEvaluator::executeStatements(statements, invocationScope, out);
+  if (out.failed()) return result;
+  if (result->isControl()) {
+    const auto& control = static_cast<const GWLPControlValue&>(*result);
+    if (control.type() == kGWLPControlTypeReturn) return control.data();
+  }
+  return result;
+}
+
+std::string GWLPFunctionValue::stringValueOrError(platform::Error*) const { return functionName_; }
+
+double GWLPFunctionValue::doubleValueOrError(platform::Error*) const { return std::nan(""); }
+
+bool GWLPFunctionValue::booleanValueOrError(platform::Error*) const { return true; }
+
+GWLPValueRef GWLPFunctionValue::applyWithName(const std::string& name, const GWLPValueList& arguments,
+                                              const GWLPScopeRef& scope, platform::Error* error) {
+  auto self = shared_from_this();
+  return GWLPApplyPropertyMethod(*this, propertyMap_, name, arguments, scope, error);
+}
+
+bool GWLPFunctionValue::isEqualToRuntimeValue(const GWLPRuntimeValue& other, GWLPEqualityContext&) const {
+  if (this == &other) return true;
+  if (other.valueKind() != GWLPValueKind::Function) return false;
+  return !functionName_.empty() && static_cast<const GWLPFunctionValue&>(other).functionName_ == functionName_;
+}
+
+void GWLPFunctionValue::markInto(GWLPMarkStack& stack) {
+  if (mark_) return;
+  mark_ = true;
+  propertyMap_.markValuesInto(stack);
+  // Body statements hold only literals and statements: nothing to mark.
+  stack.push(definingScope_.get());
+}
+
+void GWLPFunctionValue::sweep() {
+  if (mark_) {
+    mark_ = false;
+  } else {
+    releaseContents();
+  }
+}
+
+void GWLPFunctionValue::releaseContents() {
+  GWLPValueList statements;
+  statements.swap(statements_);
+  for (auto& statement : statements) GWLPDeferRelease(std::move(statement));
+  GWLPDeferRelease(std::move(definingScope_));
+  definingScope_.reset();
+  propertyMap_.clear();
+}

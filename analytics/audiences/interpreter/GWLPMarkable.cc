@@ -1,0 +1,33 @@
+#include "analytics/audiences/interpreter/GWLPMarkable.h"
+
+#include <utility>
+
+void GWLPMarkStack::drain() {
+  while (!pending_.empty()) {
+    GWLPMarkable* next = pending_.back();
+    pending_.pop_back();
+    next->markInto(*this);
+  }
+}
+
+void GWLPMarkable::mark() {
+  GWLPMarkStack stack;
+  markInto(stack);
+  stack.drain();
+}
+
+void GWLPDeferRelease(std::shared_ptr<void> reference) {
+  // Only the last reference runs a destructor; others just drop their count.
+  if (!reference || reference.use_count() > 1) return;
+  thread_local std::vector<std::shared_ptr<void>> pending;
+  thread_local bool draining = false;
+  pending.push_back(std::move(reference));
+  if (draining) return;
+  draining = true;
+  while (!pending.empty()) {
+    std::shared_ptr<void> next = std::move(pending.back());
+    pending.pop_back();
+    next.reset();
+  }
+  draining = false;
+}

@@ -1,0 +1,41 @@
+// GWLPMarkable: what the collector can mark (values and scopes), and the
+// work list that makes marking iterative, so that a deeply nested structure
+// never overflows the native stack. Also home of GWLPDeferRelease, which
+// makes releasing deeply nested values iterative for the same reason.
+#pragma once
+
+#include <memory>
+#include <unordered_set>
+#include <vector>
+
+class GWLPMarkable;
+
+// The pending work of one marking pass.
+class GWLPMarkStack {
+ public:
+  void push(GWLPMarkable* markable) {
+    if (markable) pending_.push_back(markable);
+  }
+  // Marks everything pushed so far and everything it reaches.
+  void drain();
+  // Scopes carry no mark flag: a pass visits each scope once.
+  bool visitOnce(const void* scope) { return visited_.insert(scope).second; }
+
+ private:
+  std::vector<GWLPMarkable*> pending_;
+  std::unordered_set<const void*> visited_;
+};
+
+class GWLPMarkable {
+ public:
+  virtual ~GWLPMarkable() = default;
+  // Marks this object and everything it reaches.
+  void mark();
+  // Marks this object (when not yet marked) and pushes what it reaches.
+  virtual void markInto(GWLPMarkStack& stack) = 0;
+};
+
+// Releases `reference` without recursing into the destructors of what it
+// holds: nested releases queue up and are run one after another by the
+// outermost call on this thread.
+void GWLPDeferRelease(std::shared_ptr<void> reference);

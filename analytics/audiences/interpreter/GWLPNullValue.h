@@ -1,0 +1,18 @@
+// GWLPNullValue: the script's null, one shared instance.
+#pragma once
+
+#include "analytics/audiences/interpreter/GWLPRuntimeValue.h"
+
+class GWLPNullValue final : public GWLPRuntimeValue {
+ public:
+  static GWLPValueRef sharedInstance();
+
+  GWLPValueKind valueKind() const override { return GWLPValueKind::Null; }
+  std::string stringValueOrError(platform::Error* error = nullptr) const override;
+  double doubleValueOrError(platform::Error* error = nullptr) const override;
+  bool booleanValueOrError(platform::Error* error = nullptr) const override;
+  GWLPValueRef applyWithName(const std::string& name, const GWLPValueList& arguments, const GWLPScopeRef& scope,
+                             platform::Error* error = nullptr) override;
+  using GWLPRuntimeValue::isEqualToRuntimeValue;
+  bool isEqualToRuntimeValue(const GWLPRuntimeValue& other, GWLPEqualityContext& context) const override;
+};

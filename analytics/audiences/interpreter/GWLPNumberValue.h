@@ -1,0 +1,29 @@
+// GWLPNumberValue: an IEEE double, with the script's number-to-text rule.
+#pragma once
+
+#include <string>
+
+#include "analytics/audiences/interpreter/GWLPRuntimeValue.h"
+
+class GWLPNumberValue final : public GWLPRuntimeValue {
+ public:
+  explicit GWLPNumberValue(double value) : value_(value) {}
+  static std::shared_ptr<GWLPNumberValue> make(double value) { return std::make_shared<GWLPNumberValue>(value); }
+
+  double value() const { return value_; }
+
+  // "NaN", "Infinity", "-Infinity", "0" for both zeros; plain decimals for
+  // 1e-6 <= |x| < 1e21, else scientific ("1e+21", "1.5e-7"); the shortest
+  // digits that read back as the same double (at most 17).
+  static std::string stringFromDouble(double value);
+
+  GWLPValueKind valueKind() const override { return GWLPValueKind::Number; }
+  std::string stringValueOrError(platform::Error* error = nullptr) const override;
+  double doubleValueOrError(platform::Error* error = nullptr) const override;
+  bool booleanValueOrError(platform::Error* error = nullptr) const override;
+  using GWLPRuntimeValue::isEqualToRuntimeValue;
+  bool isEqualToRuntimeValue(const GWLPRuntimeValue& other, GWLPEqualityContext& context) const override;
+
+ private:
+  double value_;
+};

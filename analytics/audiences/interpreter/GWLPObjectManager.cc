@@ -1,0 +1,189 @@
+#include "analytics/audiences/interpreter/GWLPObjectManager.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "analytics/audiences/interpreter/GWLPArrayValue.h"
+#include "analytics/audiences/interpreter/GWLPErrors.h"
+#include "analytics/audiences/interpreter/GWLPFunctionValue.h"
+#include "analytics/audiences/interpreter/GWLPLimits.h"
+#include "analytics/audiences/interpreter/GWLPMapValue.h"
+#include "analytics/audiences/interpreter/GWLPScope.h"
+
+void GWLPObjectManager::addRoot(const std::shared_ptr<GWLPMarkable>& root) {
+  if (root) roots_.push_back(root);
+}
+
+void GWLPObjectManager::addObject(const GWLPValueRef& value) {
+  if (!value) return;
+  objects_.push_back(value);
+  // Weak references to freed values still hold their memory blocks: drop
+  // them whenever the list has doubled since the last compaction.
+  if (objects_.size() >= 2 * compactedSize_ + 1024) compact();
+}
+
+void GWLPObjectManager::compact() {
+  std::erase_if(objects_, [](const std::weak_ptr<GWLPRuntimeValue>& object) { return object.expired(); });
+  compactedSize_ = objects_.size();
+}
+
+void GWLPObjectManager::collectGarbage() {
+  mark();
+  sweep();
+}
+
+void GWLPObjectManager::mark() {
+  GWLPMarkStack stack;
+  std::vector<std::shared_ptr<GWLPMarkable>> alive = roots();
+  for (const auto& root : alive) stack.push(root.get());
+  stack.drain();
+}
+
+void GWLPObjectManager::sweep() {
+  std::vector<GWLPValueRef> alive = trackedObjects();
+  for (const auto& object : alive) object->sweep();
+  alive.clear();
+  compact();
+  std::erase_if(roots_, [](const std::weak_ptr<GWLPMarkable>& root) { return root.expired(); });
+}
+
+void GWLPObjectManager::releaseAll() {
+  std::vector<GWLPValueRef> alive = trackedObjects();
+  for (const auto& object : alive) object->releaseContents();
+  for (auto& object : alive) GWLPDeferRelease(std::move(object));
+  objects_.clear();
+  compactedSize_ = 0;
+}
+
+std::vector<GWLPValueRef> GWLPObjectManager::trackedObjects() const {
+  std::vector<GWLPValueRef> alive;
+  alive.reserve(objects_.size());
+  for (const auto& weak : objects_) {
+    if (auto object = weak.lock()) alive.push_back(std::move(object));
+  }
+  return alive;
+}
+
+std::vector<std::shared_ptr<GWLPMarkable>> GWLPObjectManager::roots() const {
+  std::vector<std::shared_ptr<GWLPMarkable>> alive;
+  for (const auto& weak : roots_) {
+    if (auto root = weak.lock()) alive.push_back(std::move(root));
+  }
+  return alive;
+}
+
+std::shared_ptr<GWLPFunctionValue> GWLPObjectManager::functionValueWithFunctionName(
+    std::string functionName, std::vector<std::string> parameterNames, GWLPValueList statements,
+    const GWLPScopeRef& definingScope) {
+  auto function = std::make_shared<GWLPFunctionValue>(std::move(functionName), std::move(parameterNames),
+                                                      std::move(statements), definingScope);
+  if (auto manager = definingScope ? definingScope->objectManager() : nullptr) {
+    manager->noteAllocation(kGWLPContainerCost);
+    manager->addObject(function);
+  }
+  return function;
+}
+
+std::shared_ptr<GWLPMapValue> GWLPObjectManager::mapValueWithScope(const GWLPScopeRef& scope) {
+  auto map = std::make_shared<GWLPMapValue>();
+  if (auto manager = scope ? scope->objectManager() : nullptr) {
+    manager->noteAllocation(kGWLPContainerCost);
+    manager->addObject(map);
+  }
+  return map;
+}
+
+std::shared_ptr<GWLPArrayValue> GWLPObjectManager::arrayValueWithScope(const GWLPScopeRef& scope) {
+  auto array = std::make_shared<GWLPArrayValue>();
+  if (auto manager = scope ? scope->objectManager() : nullptr) {
+    manager->noteAllocation(kGWLPContainerCost);
+    array->setObjectManager(manager);
+    manager->addObject(array);
+  }
+  return array;
+}
+
+std::shared_ptr<GWLPArrayValue> GWLPObjectManager::arrayValueWithArray(GWLPValueList values,
+                                                                       const GWLPScopeRef& scope,
+                                                                       platform::Error* error) {
+  if (values.size() > kGWLPMaxArraySlots) {
+    platform::setError(error, GWLPRuntimeError(kGWLPErrorResourceLimit));
+    return nullptr;
+  }
+  auto manager = scope ? scope->objectManager() : nullptr;
+  if (manager && !manager->reserveHeap(kGWLPContainerCost + values.size() * kGWLPSlotCost, error)) return nullptr;
+  auto array = std::make_shared<GWLPArrayValue>(std::move(values));
+  if (manager) {
+    array->setObjectManager(manager);
+    manager->addObject(array);
+  }
+  return array;
+}
+
+std::shared_ptr<GWLPArrayValue> GWLPObjectManager::subarrayWithArray(const GWLPArrayValue& array, size_t location,
+                                                                     size_t length, const GWLPScopeRef& scope,
+                                                                     platform::Error* error) {
+  auto sub = array.subarrayWithRange(location, length);
+  return arrayValueWithArray(sub->takeElements(), scope, error);
+}
+
+int64_t GWLPObjectManager::countInstruction(platform::Error* error) {
+  if (instructionCount_ >= kGWLPInstructionLimit) {
+    platform::setError(error, GWLPRuntimeError(kGWLPErrorInstructionLimit));
+    return instructionCount_ + 1;
+  }
+  if (heapUsed_ > kGWLPHeapBudgetBytes) {
+    platform::setError(error, GWLPRuntimeError(kGWLPErrorResourceLimit));
+    return instructionCount_ + 1;
+  }
+  return ++instructionCount_;
+}
+
+void GWLPObjectManager::resetRunBudget() {
+  instructionCount_ = 0;
+  heapUsed_ = 0;
+  workUsed_ = 0;
+}
+
+bool GWLPObjectManager::chargeWork(size_t steps, platform::Error* error) {
+  if (steps > kGWLPWorkBudgetSteps || workUsed_ > kGWLPWorkBudgetSteps - steps) {
+    platform::setError(error, GWLPRuntimeError(kGWLPErrorResourceLimit));
+    return false;
+  }
+  workUsed_ += steps;
+  return true;
+}
+
+bool GWLPObjectManager::reserveHeap(size_t bytes, platform::Error* error) {
+  if (bytes > kGWLPHeapBudgetBytes || heapUsed_ > kGWLPHeapBudgetBytes - bytes) {
+    platform::setError(error, GWLPRuntimeError(kGWLPErrorResourceLimit));
+    return false;
+  }
+  heapUsed_ += bytes;
+  return true;
+}
+
+void GWLPObjectManager::noteAllocation(size_t bytes) {
+  heapUsed_ = bytes > SIZE_MAX - heapUsed_ ? SIZE_MAX : heapUsed_ + bytes;
+}
+
+GWLPObjectManager::DepthGuard::DepthGuard(int* depth, int limit, platform::Error* error) : depth_(depth) {
+  if (!depth_) return;
+  if (*depth_ >= limit) {
+    platform::setError(error, GWLPRuntimeError(kGWLPErrorResourceLimit));
+    return;
+  }
+  ++*depth_;
+  entered_ = true;
+}
+
+GWLPObjectManager::EvaluationGuard::EvaluationGuard(GWLPObjectManager* manager, platform::Error* error)
+    : DepthGuard(manager ? &manager->evaluationDepth_ : nullptr, kGWLPMaxEvaluationDepth, error) {}
+
+GWLPObjectManager::CallGuard::CallGuard(GWLPObjectManager* manager, platform::Error* error)
+    : DepthGuard(manager ? &manager->callDepth_ : nullptr, kGWLPMaxCallDepth, error) {}
+
+int64_t GWLPCountInstruction(const GWLPScopeRef& scope, platform::Error* error) {
+  auto manager = scope ? scope->objectManager() : nullptr;
+  return manager ? manager->countInstruction(error) : 0;
+}

@@ -1,0 +1,115 @@
+// GWLPObjectManager: the collector of one runtime, and the keeper of that
+// runtime's per-run limits.
+//
+// It observes every map, array and function a run creates through weak
+// references, never owning them; collectGarbage marks what its roots reach
+// and sweeps the rest, whose dropped contents free unreachable cycles. It
+// also holds the run's private counters: instructions (error 18 beyond the
+// limit), nested evaluations and script calls, and the heap budget (error 19).
+// No script can reach these counters.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "analytics/audiences/interpreter/GWLPRuntimeValue.h"
+
+class GWLPArrayValue;
+class GWLPFunctionValue;
+class GWLPMapValue;
+
+class GWLPObjectManager : public std::enable_shared_from_this<GWLPObjectManager> {
+ public:
+  GWLPObjectManager() = default;
+  GWLPObjectManager(const GWLPObjectManager&) = delete;
+  GWLPObjectManager& operator=(const GWLPObjectManager&) = delete;
+
+  void addRoot(const std::shared_ptr<GWLPMarkable>& root);
+  void addObject(const GWLPValueRef& value);
+  // Marks from the roots, then sweeps every tracked value.
+  void collectGarbage();
+  void mark();
+  void sweep();
+  // Drops the contents of every tracked value, reachable or not (teardown).
+  void releaseAll();
+  std::vector<GWLPValueRef> trackedObjects() const;
+  std::vector<std::shared_ptr<GWLPMarkable>> roots() const;
+
+  // Factories: each registers the new value with the manager of the given
+  // scope (for functions, of the defining scope); without a manager the value
+  // stays untracked.
+  static std::shared_ptr<GWLPFunctionValue> functionValueWithFunctionName(std::string functionName,
+                                                                          std::vector<std::string> parameterNames,
+                                                                          GWLPValueList statements,
+                                                                          const GWLPScopeRef& definingScope);
+  static std::shared_ptr<GWLPMapValue> mapValueWithScope(const GWLPScopeRef& scope);
+  static std::shared_ptr<GWLPArrayValue> arrayValueWithScope(const GWLPScopeRef& scope);
+  // None, with error 19, beyond the slot cap or the heap budget.
+  static std::shared_ptr<GWLPArrayValue> arrayValueWithArray(GWLPValueList values, const GWLPScopeRef& scope,
+                                                             platform::Error* error = nullptr);
+  static std::shared_ptr<GWLPArrayValue> subarrayWithArray(const GWLPArrayValue& array, size_t location,
+                                                           size_t length, const GWLPScopeRef& scope,
+                                                           platform::Error* error = nullptr);
+
+  // Per-run limits.
+  // Counts one evaluation: the new count, or error 18 beyond the limit (the
+  // count then stays put) and error 19 once the heap budget is spent.
+  int64_t countInstruction(platform::Error* error = nullptr);
+  int64_t instructionCount() const { return instructionCount_; }
+  // Starts a new run: instructions and heap budget from zero.
+  void resetRunBudget();
+  // Takes `bytes` from the heap budget, or error 19 when it does not suffice.
+  bool reserveHeap(size_t bytes, platform::Error* error = nullptr);
+  // Records an allocation too small to fail on its own; a spent budget fails
+  // the next counted instruction.
+  void noteAllocation(size_t bytes);
+  size_t heapUsed() const { return heapUsed_; }
+  // Takes `steps` element steps of native work (searches, sorts, joins,
+  // copies) from the run's work budget, or error 19 when it is spent.
+  bool chargeWork(size_t steps, platform::Error* error = nullptr);
+
+  // Scoped depth counters: error 19 when entering would pass the bound. A
+  // guard without a manager does nothing.
+  class DepthGuard {
+   public:
+    DepthGuard(int* depth, int limit, platform::Error* error);
+    ~DepthGuard() {
+      if (entered_) --*depth_;
+    }
+    DepthGuard(const DepthGuard&) = delete;
+    DepthGuard& operator=(const DepthGuard&) = delete;
+
+   private:
+    int* depth_;
+    bool entered_ = false;
+  };
+  class EvaluationGuard : public DepthGuard {
+   public:
+    EvaluationGuard(GWLPObjectManager* manager, platform::Error* error);
+  };
+  class CallGuard : public DepthGuard {
+   public:
+    CallGuard(GWLPObjectManager* manager, platform::Error* error);
+  };
+
+ private:
+  void compact();
+
+  std::vector<std::weak_ptr<GWLPMarkable>> roots_;
+  std::vector<std::weak_ptr<GWLPRuntimeValue>> objects_;
+  size_t compactedSize_ = 0;
+
+  int64_t instructionCount_ = 0;
+  int evaluationDepth_ = 0;
+  int callDepth_ = 0;
+  size_t heapUsed_ = 0;
+  size_t workUsed_ = 0;
+};
+
+// Counts one instruction in the run that `scope` belongs to (through its
+// object manager): the new count, or error 18 past the limit. A scope outside
+// any runtime counts nothing and answers 0.
+int64_t GWLPCountInstruction(const GWLPScopeRef& scope, platform::Error* error = nullptr);

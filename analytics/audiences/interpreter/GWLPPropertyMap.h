@@ -1,0 +1,43 @@
+// GWLPPropertyMap: the name-to-value store of objects, functions, arrays and
+// scopes. Single names can be made immutable and the whole map can be
+// frozen; writes to either are ignored without an error.
+#pragma once
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "analytics/audiences/interpreter/GWLPRuntimeValue.h"
+
+class GWLPPropertyMap {
+ public:
+  GWLPPropertyMap() = default;
+  ~GWLPPropertyMap();
+  GWLPPropertyMap(const GWLPPropertyMap&) = delete;
+  GWLPPropertyMap& operator=(const GWLPPropertyMap&) = delete;
+
+  bool hasName(const std::string& name) const { return contents_.count(name) != 0; }
+  void setValue(GWLPValueRef value, const std::string& name);
+  void setImmutableValue(GWLPValueRef value, const std::string& name);
+  // The stored value, or the shared undefined value.
+  GWLPValueRef valueForName(const std::string& name) const;
+  void removeValueForName(const std::string& name);
+  void makeImmutable() { immutable_ = true; }
+  bool isImmutable() const { return immutable_; }
+  std::vector<std::string> allNames() const;
+
+  size_t count() const { return contents_.size(); }
+  const std::map<std::string, GWLPValueRef>& contents() const { return contents_; }
+  // Pushes every value for marking.
+  void markValuesInto(GWLPMarkStack& stack) const;
+  // Drops every value, whatever is immutable (the collector's release).
+  void clear();
+
+ private:
+  bool isWritable(const std::string& name) const { return !immutable_ && immutableNames_.count(name) == 0; }
+
+  std::map<std::string, GWLPValueRef> contents_;
+  std::set<std::string> immutableNames_;
+  bool immutable_ = false;
+};

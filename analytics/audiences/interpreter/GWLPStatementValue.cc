@@ -1,0 +1,16 @@
+#include "analytics/audiences/interpreter/GWLPStatementValue.h"
+
+GWLPStatementValue::~GWLPStatementValue() {
+  for (auto& argument : arguments_) GWLPDeferRelease(std::move(argument));
+}
+
+bool GWLPStatementValue::isEqualToRuntimeValue(const GWLPRuntimeValue& other, GWLPEqualityContext& context) const {
+  if (this == &other) return true;
+  if (other.valueKind() != GWLPValueKind::Statement) return false;
+  const auto& statement = static_cast<const GWLPStatementValue&>(other);
+  if (statement.functionName_ != functionName_ || statement.arguments_.size() != arguments_.size()) return false;
+  for (size_t i = 0; i < arguments_.size(); ++i) {
+    if (!arguments_[i]->isEqualToRuntimeValue(*statement.arguments_[i], context)) return false;
+  }
+  return true;
+}

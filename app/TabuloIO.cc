@@ -1,0 +1,204 @@
+#include "app/TabuloIO.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "app/CSVReader.h"
+#include "app/CSVWriter.h"
+#include "app/FileNames.h"
+#include "app/TextEncoding.h"
+
+namespace tabulo {
+namespace {
+
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+void setReason(std::string* error, std::string reason) {
+  if (error) *error = std::move(reason);
+}
+
+std::string describeErrno(const std::string& what, int errnum) { return what + ": " + std::strerror(errnum); }
+
+// Closes a descriptor when it goes out of scope.
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() { close(); }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int get() const { return fd_; }
+  bool close() {
+    if (fd_ < 0) return true;
+    int result = ::close(fd_);
+    fd_ = -1;
+    return result == 0;
+  }
+
+ private:
+  int fd_;
+};
+
+// Reads a whole regular file of at most `maxBytes` bytes.
+std::optional<std::string> readRegularFile(const std::filesystem::path& path, size_t maxBytes, std::string* error) {
+  // Non-blocking, so that a FIFO handed over in place of a file cannot hang the open.
+  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+  if (fd.get() < 0) {
+    setReason(error, describeErrno("cannot open the file", errno));
+    return std::nullopt;
+  }
+  struct stat info {};
+  if (::fstat(fd.get(), &info) != 0) {
+    setReason(error, describeErrno("cannot read the file", errno));
+    return std::nullopt;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    setReason(error, "not a regular file");
+    return std::nullopt;
+  }
+  if (static_cast<uint64_t>(info.st_size) > maxBytes) {
+    setReason(error, "the file is larger than " + std::to_string(maxBytes) + " bytes");
+    return std::nullopt;
+  }
+  std::string bytes;
+  bytes.resize(static_cast<size_t>(info.st_size));
+  size_t filled = 0;
+  while (true) {
+    // One byte more than the limit tells a file that grew while being read.
+    if (filled == bytes.size()) bytes.resize(std::min(maxBytes + 1, std::max<size_t>(bytes.size() * 2, 4096)));
+    if (filled == bytes.size()) break;
+    ssize_t count = ::read(fd.get(), bytes.data() + filled, bytes.size() - filled);
+    if (count < 0) {
+      if (errno == EINTR) continue;
+      setReason(error, describeErrno("cannot read the file", errno));
+      return std::nullopt;
+    }
+    if (count == 0) break;
+    filled += static_cast<size_t>(count);
+  }
+  if (filled > maxBytes) {
+    setReason(error, "the file is larger than " + std::to_string(maxBytes) + " bytes");
+    return std::nullopt;
+  }
+  bytes.resize(filled);
+  return bytes;
+}
+
+bool writeAll(int fd, const std::string& bytes) {
+  size_t written = 0;
+  while (written < bytes.size()) {
+    ssize_t count = ::write(fd, bytes.data() + written, bytes.size() - written);
+    if (count < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    written += static_cast<size_t>(count);
+  }
+  return true;
+}
+
+// Writes `bytes` to a temporary file beside `target`, syncs it and renames it
+// over `target`.
+bool replaceFileAtomically(const std::filesystem::path& target, const std::string& bytes, std::string* error) {
+  std::filesystem::path directory = target.parent_path();
+  std::string pattern = (directory / ("." + target.filename().string() + ".XXXXXX")).string();
+  std::vector<char> temporaryPath(pattern.begin(), pattern.end());
+  temporaryPath.push_back('\0');
+  FileDescriptor fd(::mkostemp(temporaryPath.data(), O_CLOEXEC));
+  if (fd.get() < 0) {
+    setReason(error, describeErrno("cannot create a file in the outputs directory", errno));
+    return false;
+  }
+  auto abandon = [&](const std::string& what) {
+    int errnum = errno;
+    fd.close();
+    ::unlink(temporaryPath.data());
+    setReason(error, describeErrno(what, errnum));
+    return false;
+  };
+  if (::fchmod(fd.get(), 0644) != 0) return abandon("cannot set the export's permissions");
+  if (!writeAll(fd.get(), bytes)) return abandon("cannot write the export");
+  if (::fsync(fd.get()) != 0) return abandon("cannot write the export to disk");
+  if (!fd.close()) return abandon("cannot write the export to disk");
+  if (::rename(temporaryPath.data(), target.c_str()) != 0) return abandon("cannot move the export in place");
+  FileDescriptor directoryFd(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (directoryFd.get() >= 0) ::fsync(directoryFd.get());
+  return true;
+}
+
+}  // namespace
+
+TabuloIO& TabuloIO::shared() {
+  static TabuloIO instance(platform::FileSystem::shared(), platform::Clock::system());
+  return instance;
+}
+
+TabuloIO::TabuloIO(std::shared_ptr<platform::FileSystem> fileSystem, std::shared_ptr<platform::Clock> clock,
+                   CSVImportLimits limits)
+    : fileSystem_(std::move(fileSystem)), clock_(std::move(clock)), limits_(limits) {}
+
+std::optional<SpreadsheetFile> TabuloIO::importCSV(const std::filesystem::path& url, std::string* error) const {
+  std::optional<std::string> bytes = readRegularFile(url, limits_.maxBytes, error);
+  if (!bytes) return std::nullopt;
+
+  CSVReader::Settings settings;
+  settings.maxFieldsPerRecord = limits_.maxColumns;
+  CSVReader reader(std::move(*bytes), settings);
+  std::vector<std::vector<std::string>> records;
+  size_t width = 0;
+  while (auto record = reader.next()) {
+    width = std::max(width, record->size());
+    if (records.size() >= limits_.maxRows) {
+      setReason(error, "the file has more than " + std::to_string(limits_.maxRows) + " records");
+      return std::nullopt;
+    }
+    if ((records.size() + 1) > limits_.maxCells / width) {
+      setReason(error, "the file has more than " + std::to_string(limits_.maxCells) + " cells");
+      return std::nullopt;
+    }
+    records.push_back(std::move(*record));
+  }
+  if (reader.failed()) {
+    setReason(error, reader.error());
+    return std::nullopt;
+  }
+  if (records.empty()) {
+    setReason(error, "the file holds no record");
+    return std::nullopt;
+  }
+
+  std::string name = url.stem().string();
+  std::string title = isValidUTF8(name) ? name : windows1252ToUTF8(name);
+  return SpreadsheetFile(std::move(title), records, *clock_);
+}
+
+std::string TabuloIO::csvText(const SpreadsheetFile& file) {
+  CSVWriter writer(',', "\n");
+  std::vector<std::string> texts;
+  bool first = true;
+  for (const SpreadsheetFile::Row& row : file.contents) {
+    texts.clear();
+    for (const SpreadsheetCellContent& cell : row) texts.push_back(cell.text);
+    bool atStart = first;
+    writer.write(texts, [&](size_t index) {
+      const std::string& text = texts[index];
+      // A byte-order mark at the very start would be dropped on reading.
+      if (atStart && index == 0 && text.starts_with(kByteOrderMark)) return true;
+      return CSVWriter::needsQuotes(text, ',');
+    });
+    first = false;
+  }
+  return writer.takeText();
+}
+
+std::optional<std::filesystem::path> TabuloIO::exportCSV(const SpreadsheetFile& file, std::string* error) const {
+  std::filesystem::path location = fileSystem_->outputsURL() / safeFileName(file.title, ".csv");
+  if (!replaceFileAtomically(location, csvText(file), error)) return std::nullopt;
+  return location;
+}
+
+}  // namespace tabulo

@@ -1,0 +1,24 @@
+// Text decoding for files that come from outside the app.
+//
+// Comma-separated files arrive in whatever encoding the other app wrote.
+// `decodeOutsideText` drops a leading UTF-8 byte-order mark and answers the
+// rest unchanged when it is valid UTF-8; otherwise the bytes are read as
+// Windows-1252, so every byte becomes a character and nothing is lost.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace tabulo {
+
+// platform::utf8::isValid with a fast path for ASCII runs (imports read
+// whole files through it).
+bool isValidUTF8(std::string_view bytes);
+
+// Every byte as its Windows-1252 character, in UTF-8. The five bytes that
+// Windows-1252 leaves undefined become the C1 controls of the same value.
+std::string windows1252ToUTF8(std::string_view bytes);
+
+std::string decodeOutsideText(std::string bytes);
+
+}  // namespace tabulo

@@ -1,0 +1,101 @@
+#include "app/PreferencesUserDefaults.h"
+
+#include <csignal>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "AppTestSupport.h"
+#include "app/RelevantActionCounter.h"
+#include "app/SpreadsheetPersistance.h"
+#include "app/UserSettings.h"
+
+namespace tabulo {
+namespace {
+
+using ::testing::ElementsAre;
+
+// One "launch": the app's suite opened afresh from its file. No delayed writes
+// are scheduled (no queue), so only synchronize() puts bytes on disk.
+std::shared_ptr<PreferencesUserDefaults> launch(const std::filesystem::path& plist) {
+  return std::make_shared<PreferencesUserDefaults>(
+      platform::PreferencesStore::create("app", plist.string(), platform::Clock::system(), nullptr));
+}
+
+std::filesystem::path freshPlist(const std::string& name) {
+  const char* base = std::getenv("TABULO_TEST_TMP");
+  std::filesystem::path directory = std::filesystem::path(base ? base : "/tmp") / ("defaults-" + name);
+  std::filesystem::remove_all(directory);
+  std::filesystem::create_directories(directory);
+  return directory / "app.plist";
+}
+
+TEST(PreferencesUserDefaultsDeathTest, AReportedSaveSurvivesTheProcessBeingKilled) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  std::filesystem::path plist = freshPlist("killed");
+  auto clock = std::make_shared<platform::ManualClock>(kReferenceDateOffsetFrom1970 + 60);
+  SpreadsheetFile file("Kept", *clock);
+  file.uuid = "6B1D6A4E-2F7C-4E55-9C0B-1D2E3F405162";  // the child re-runs this test: same document there
+  file.contents[2][2].text = "typed just before the crash";
+
+  EXPECT_EXIT(
+      {
+        SpreadsheetPersistance store(launch(plist), clock);
+        if (!store.saveFile(file)) std::_Exit(1);
+        std::raise(SIGKILL);  // nothing is flushed or destroyed after the save answered
+      },
+      ::testing::KilledBySignal(SIGKILL), "");
+
+  SpreadsheetPersistance reopened(launch(plist), clock);
+  auto files = reopened.loadFiles();
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(files[0].uuid, file.uuid);
+  EXPECT_EQ(files[0].contents[2][2].text, "typed just before the crash");
+  EXPECT_EQ(files[0].creationDate, 60);
+}
+
+TEST(PreferencesUserDefaults, FlagsAndCounterAcrossLaunches) {
+  std::filesystem::path plist = freshPlist("launches");
+  const std::string key = kRelevantActionCountKey;
+  std::vector<bool> answers;
+  for (int run = 0; run < 3; ++run) {
+    auto defaults = launch(plist);
+    UserSettings settings(defaults);
+    if (run == 0) {
+      EXPECT_TRUE(defaults->boolForKey(settings.sendUsageDataKey));
+      EXPECT_FALSE(defaults->boolForKey(settings.didShowIntroKey));
+      defaults->setBool(true, settings.didShowIntroKey);
+      defaults->setBool(false, settings.sendUsageDataKey);
+    } else {
+      EXPECT_TRUE(defaults->boolForKey(settings.didShowIntroKey));
+      EXPECT_FALSE(defaults->boolForKey(settings.sendUsageDataKey));
+    }
+    RelevantActionCounter counter;
+    answers.push_back(counter.reached(*defaults, key));
+    answers.push_back(counter.reached(*defaults, key));
+    ASSERT_TRUE(defaults->synchronize());
+  }
+  EXPECT_THAT(answers, ElementsAre(false, false, true, false, false, false));
+  EXPECT_EQ(launch(plist)->integerForKey(key), 3);
+}
+
+TEST(PreferencesUserDefaults, UnreadableDocumentsAreKeptOnDisk) {
+  std::filesystem::path plist = freshPlist("unreadable");
+  auto clock = std::make_shared<platform::ManualClock>();
+  {
+    auto defaults = launch(plist);
+    ASSERT_TRUE(defaults->setData({'[', '{'}, SpreadsheetPersistance::storageKey));
+    ASSERT_TRUE(defaults->synchronize());
+  }
+  {
+    SpreadsheetPersistance store(launch(plist), clock);
+    EXPECT_TRUE(store.readFiles().unreadable);
+    ASSERT_TRUE(store.createFile("New"));
+  }
+  auto defaults = launch(plist);
+  EXPECT_EQ(defaults->dataForKey("Persisted_Files.unreadable.1"), (platform::Bytes{'[', '{'}));
+  EXPECT_EQ(SpreadsheetPersistance(defaults, clock).loadFiles().size(), 1u);
+}
+
+}  // namespace
+}  // namespace tabulo
