@@ -8,8 +8,10 @@
 
 #include "analytics/foundation/GWLDictionaryQuery.h"
 #include "analytics/foundation/GWLError.h"
+#include "analytics/foundation/GWLEventParameters.h"
 #include "analytics/foundation/GWLMeasurementRegistry.h"
 #include "analytics/foundation/GWLMonitor.h"
+#include "analytics/foundation/GWLNameTables.h"
 #include "analytics/foundation/GWLPersistedConfig.h"
 #include "analytics/foundation/GWLPlatformIdentitySupport.h"
 #include "analytics/foundation/GWLRemoteConfigStore.h"
@@ -859,6 +861,9 @@ void GWLRemoteConfig::parseRemoteConfigFromMeasurementConfig(const std::shared_p
     }
     if (dependencies_.internalEventName) {
       if (auto internal = dependencies_.internalEventName(name)) name = *internal;
+    } else {
+      const GWLNameMap& internalNames = GWLPublicToInternalEventNameMap();
+      if (auto it = internalNames.find(name); it != internalNames.end()) name = it->second;
     }
     eventConfigs[name] = eventConfig;
   }
@@ -1008,8 +1013,7 @@ bool GWLRemoteConfig::isEventBlocklisted(const std::string& name) const {
       NANOGetBool(config, GWLPBEventConfig::Field::blocklisted)) {
     return true;
   }
-  const bool isPublic = !name.empty() && name[0] != '_';
-  return isPublic ? blocklistPublic() : blocklistInternal();
+  return GWLIsPublicName(name) ? blocklistPublic() : blocklistInternal();
 }
 
 bool GWLRemoteConfig::isEventCustomConversion(const std::string& name) const {

@@ -162,7 +162,8 @@ class GWLRemoteConfig : public std::enable_shared_from_this<GWLRemoteConfig> {
     GWLEventEditingFactory eventEditingFactory;
     // The service hosts; the built-in ones when unset.
     std::optional<GWLServiceHosts> hosts;
-    // The public event names the library stores under internal names ("screen_view" to "_vs").
+    // The public event names the library stores under internal names ("screen_view" to "_vs");
+    // GWLPublicToInternalEventNameMap when unset.
     std::function<std::optional<std::string>(const std::string&)> internalEventName;
     // The app's Info dictionary value for a key; the app environment's when unset.
     std::function<std::optional<platform::Object>(const std::string&)> infoDictionaryValue;

@@ -203,10 +203,6 @@ class RemoteConfigMeasurementTest : public ::testing::Test {
       runtimes_.push_back(runtime);
       return runtime;
     };
-    d.internalEventName = [](const std::string& name) -> std::optional<std::string> {
-      if (name == "screen_view") return "_vs";
-      return std::nullopt;
-    };
     d.infoDictionaryValue = [this](const std::string& key) -> std::optional<platform::Object> {
       auto it = info_.find(key);
       if (it == info_.end()) return std::nullopt;
