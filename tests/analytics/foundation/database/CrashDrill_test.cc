@@ -18,7 +18,9 @@ class CrashDrillTest : public database_test::DatabaseTest {};
 TEST_F(CrashDrillTest, KilledWriterLeavesEveryCommittedEventReadable) {
   int pipeFds[2];
   ASSERT_EQ(::pipe(pipeFds), 0);
-  const std::string dataDirectory = data_.root();
+  // The writer locks a data directory of its own.
+  foundation_test::ScratchDirectory writerData;
+  const std::string dataDirectory = writerData.path().string();
   const pid_t child = ::fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
@@ -51,6 +53,15 @@ TEST_F(CrashDrillTest, KilledWriterLeavesEveryCommittedEventReadable) {
   ASSERT_TRUE(WIFSIGNALED(status)) << "writer ended by itself with status " << status;
   ASSERT_GE(lastCommitted, 300);
 
+  // The files as the killed writer left them (database, log and index) move
+  // into this test's data directory.
+  const std::filesystem::path left =
+      writerData.path() / "Library" / "Application Support" / kGWLMeasurementDirectoryName / kGWLDatabaseFileName;
+  std::filesystem::create_directories(std::filesystem::path(path()).parent_path());
+  for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
+    const std::string from = left.string() + suffix;
+    if (std::filesystem::exists(from)) std::filesystem::copy_file(from, path() + suffix);
+  }
   platform::Error error;
   ASSERT_TRUE(open(&error)) << error.toString();
   setSettings({{kGWLSettingMaxEventsStored, "1000000"}});
