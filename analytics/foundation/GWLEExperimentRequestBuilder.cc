@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <string_view>
 
 #include "analytics/foundation/GWLEIdentity.h"
 #include "analytics/foundation/GWLEManager.h"
@@ -18,12 +19,12 @@ constexpr int64_t kEmptySDKPropertyCode = 880000;
 constexpr const char* kEmptySDKPropertyMessage = "Cannot add an empty SDK property.";
 constexpr const char* kPlatformName = "ios";
 
-// "en_US.UTF-8" -> "en-US"; "C" and "POSIX" name no language.
-std::string languageTag(std::string locale) {
+// Adds "en_US.UTF-8" as "en-US"; "C" and "POSIX" name no language.
+void addLanguageTag(std::string_view locale, std::vector<std::string>& tags) {
   locale = locale.substr(0, locale.find_first_of(".@"));
-  std::replace(locale.begin(), locale.end(), '_', '-');
-  if (locale == "C" || locale == "POSIX") return {};
-  return locale;
+  if (locale.empty() || locale == "C" || locale == "POSIX") return;
+  std::string& tag = tags.emplace_back(locale);
+  std::replace(tag.begin(), tag.end(), '_', '-');
 }
 
 std::string lowercased(std::string text) {
@@ -45,8 +46,7 @@ GWLEExperimentRequestBuilder::AppFacts GWLEExperimentRequestBuilder::AppFacts::s
   while (start <= list.size()) {
     size_t end = list.find(':', start);
     if (end == std::string::npos) end = list.size();
-    std::string tag = languageTag(list.substr(start, end - start));
-    if (!tag.empty()) facts.preferredLanguages.push_back(tag);
+    addLanguageTag(std::string_view(list).substr(start, end - start), facts.preferredLanguages);
     start = end + 1;
   }
   return facts;
