@@ -277,7 +277,7 @@ void GWLETaskManager::handleFetchingExperimentsCompletion(
   std::optional<std::vector<uint8_t>> data;
   if (!body.empty()) {
     platform::Error inflateError;
-    data = platform::gunzip(body, kGWLEMaxExperimentAnswerBytes, &inflateError);
+    data = inflateAnswer(body, &inflateError);
     if (!data) {
       monitor()->logWithLevel(2, kInflateFailedCode, kInflateFailedMessage, GWLLogContext(inflateError));
       // A body that arrived but cannot be read is no successful answer.
@@ -343,6 +343,11 @@ void GWLETaskManager::recordFailedFetch(int status, const std::optional<platform
 }
 
 // ---- reading the answer ----
+
+std::optional<std::vector<uint8_t>> GWLETaskManager::inflateAnswer(std::span<const uint8_t> body,
+                                                                   platform::Error* error) {
+  return platform::gunzip(body, kGWLEMaxExperimentAnswerBytes, error);
+}
 
 std::optional<std::vector<GWLESnapshot>> GWLETaskManager::experimentSnapshotsFromExperimentResponse(
     const GWLPBExperimentResponse* response) const {

@@ -112,6 +112,9 @@ class GWLETaskManager : public std::enable_shared_from_this<GWLETaskManager> {
   std::optional<std::map<std::string, platform::Error>> errorsFromExperimentResponse(
       const GWLPBExperimentResponse* response) const;
   std::optional<std::vector<GWLESnapshot>> experimentSnapshotsFromData(std::span<const uint8_t> data) const;
+  // The inflated body of an answer, at most kGWLEMaxExperimentAnswerBytes; nullopt and an error otherwise.
+  static std::optional<std::vector<uint8_t>> inflateAnswer(std::span<const uint8_t> body,
+                                                           platform::Error* error = nullptr);
 
   void dispatchAsyncOnWorkerQueue(Block block);
   void dispatchSyncOnWorkerQueue(Block block);
