@@ -118,6 +118,7 @@ std::shared_ptr<GWLEManager> GWLEManager::sharedInstance() {
 std::shared_ptr<GWLEManager> GWLEManager::initWithTaskManager(
     std::shared_ptr<GWLETaskManager> taskManager, std::shared_ptr<platform::Clock> clock,
     std::shared_ptr<platform::Queue> mainQueue, std::shared_ptr<GWLEExperimentRequestBuilder> requestBuilder) {
+  monitor();  // the flag functions report through it from now on
   std::shared_ptr<GWLEManager> manager(new GWLEManager());
   manager->taskManager_ = std::move(taskManager);
   manager->queue_ = platform::SerialQueue::create(kGWLEManagerQueueLabel);

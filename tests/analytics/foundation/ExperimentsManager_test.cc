@@ -170,6 +170,46 @@ TEST_F(ExperimentsManagerTest, ExperimentIDsLeaveOutSDKsWithTheirOwnDiversionKey
   EXPECT_EQ(manager_->experimentIDs(), (std::vector<int32_t>{4, 12, 30}));
 }
 
+TEST_F(ExperimentsManagerTest, ExperimentsAndSnapshotsRefuseWhatTheyCannotKeep) {
+  struct Case {
+    const char* what;
+    Object id;
+    std::optional<GWLEExperiment::Flags> flags;
+    bool made;
+  } cases[] = {
+      {"no ID", Object(), GWLEExperiment::Flags{}, false},
+      {"a text ID", Object("7"), GWLEExperiment::Flags{}, false},
+      {"an ID beyond 32 bits", Object(int64_t{1} << 40), GWLEExperiment::Flags{}, false},
+      {"no flag list", Object(7), std::nullopt, false},
+      {"a missing flag", Object(7), GWLEExperiment::Flags{nullptr}, false},
+      {"an integral double ID", Object(7.0), GWLEExperiment::Flags{}, true},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(GWLEExperiment::initWithExperimentID(c.id, c.flags).has_value(), c.made) << c.what;
+  }
+  // A flag without a name has no key and is left out; a later flag replaces one of the same name.
+  auto made = experiment(7, {flag("a", Object(1)), flag("a", Object(2))});
+  auto unnamed = GWLPBFlag::initWithMessageInfo();
+  made.addFlag(unnamed);
+  ASSERT_EQ(made.flags().size(), 1u);
+  EXPECT_EQ(GWLPBFlagGetValue(made.flagWithName("a").get()), Object(2));
+
+  EXPECT_FALSE(GWLESnapshot::initWithSDKName("", std::vector<GWLEExperiment>{}, 0));
+  EXPECT_FALSE(GWLESnapshot::initWithSDKName("gauge_well", std::nullopt, 0));
+  // The first flag of a name, in experiment order; flags go into experiments made on demand.
+  auto shot = snapshot("gauge_well", {experiment(9, {flag("a", Object(9))}), experiment(3, {flag("a", Object(3))})}, 0);
+  EXPECT_EQ(GWLPBFlagGetValue(shot.flagByName("a").get()), Object(3));
+  shot.addFlags({flag("b", Object(5))}, 11);
+  shot.addFlag(flag("c", Object(6)), std::nullopt);
+  EXPECT_EQ(shot.experiments().size(), 3u);
+  EXPECT_EQ(GWLPBFlagGetValue(shot.flagByName("b").get()), Object(5));
+  EXPECT_FALSE(shot.flagByName("c"));
+  // The wire form reads back to the same snapshot.
+  auto back = GWLESnapshot::initWithProtobuf(*shot.proto(), 0);
+  ASSERT_TRUE(back);
+  EXPECT_EQ(back->proto()->protoBuffer(), shot.proto()->protoBuffer());
+}
+
 class RecordingObserver : public GWLEExperimentObserverDelegate {
  public:
   RecordingObserver(bool takesSnapshots, std::optional<bool> shouldFetch)
