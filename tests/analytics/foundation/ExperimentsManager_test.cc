@@ -252,7 +252,7 @@ TEST_F(ExperimentsManagerTest, ObserversHearOfSnapshotsAndErrorsAndDecideOnFetch
 
   fetched({snapshot("gauge_well", {experiment(9, {})}, clock_->now()), snapshot("plain", {experiment(8, {})}, 0)},
           {{"gauge_well", platform::Error(kGWLExperimentErrorDomain, -3)}});
-  mainQueue_->drain();
+  std::thread([this] { mainQueue_->drain(); }).join();  // a main thread of its own, not the test's
   EXPECT_EQ(observer->notices, std::vector<std::string>{"gauge_well"});
   EXPECT_EQ(observer->errors, std::vector<int64_t>{-3});
 
