@@ -384,10 +384,22 @@ TEST_F(ExperimentsServiceTest, FetchesFromTheLocalCollectionService) {
   EXPECT_EQ(key(kGWLExperimentFetchBackoffTimestampKey), N);
   EXPECT_EQ(alarmTime(), N + 43200);
 
-  writeAnswer({0xff, 0xff, 0xff});  // arrives gzipped, does not decode
-  fetch();
-  EXPECT_EQ(key(kGWLExperimentFetchFailureTimestampKey), N) << "undecodable";
-  EXPECT_EQ(key(kGWLExperimentFetchBackoffTimestampKey), 0);
+  // Answers that arrive but cannot be read are failed fetches, without the 12-hour hold.
+  struct Unreadable {
+    const char* what;
+    std::vector<uint8_t> content;
+  } unreadable[] = {
+      {"does not decode", {0xff, 0xff, 0xff}},
+      {"inflates beyond the cap", std::vector<uint8_t>(kGWLEMaxExperimentAnswerBytes + 1, 0)},
+  };
+  for (const auto& u : unreadable) {
+    writeAnswer(u.content);
+    fetch();
+    EXPECT_EQ(key(kGWLExperimentFetchFailureTimestampKey), N) << u.what;
+    EXPECT_EQ(key(kGWLExperimentFetchSuccessTimestampKey), 0) << u.what;
+    EXPECT_EQ(key(kGWLExperimentFetchBackoffTimestampKey), 0) << u.what;
+    EXPECT_EQ(alarmTime(), N + 1800) << u.what;
+  }
   EXPECT_EQ(delegate_->fetchCount(), 2u);
 }
 
