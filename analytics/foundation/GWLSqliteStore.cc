@@ -484,6 +484,17 @@ std::optional<std::map<std::string, std::string>> GWLSqliteStore::columnInfoForT
 // ---- records ----
 
 namespace {
+// Steps a statement that must finish in one step.
+bool stepToDone(GWLSqliteStore& store, sqlite3_stmt* statement, const std::string& query, const char* operation,
+                platform::Error* error) {
+  const int result = sqlite3_step(statement);
+  if (result != SQLITE_DONE) store.setDatabaseError(error, operation);
+  store.cleanUpStatement(statement, query);
+  return result == SQLITE_DONE;
+}
+}  // namespace
+
+namespace {
 bool isStorable(const platform::Object& value) {
   return value.isString() || value.isInt() || value.isBool() || value.isDouble() || value.isBytes() ||
          value.isNull();
@@ -528,8 +539,24 @@ bool GWLSqliteStore::upsertRecord(const platform::Dictionary& record, const std:
   if (record.empty()) return GWLSetErrorUnlessSuccess(false, error, kArg, "Received empty record for upsert");
   if (table.empty()) return GWLSetErrorUnlessSuccess(false, error, kArg, "Received empty table name for upsert");
   if (!isOpen(error, "Upsert record failed. Database not open.")) return false;
-  sqlite3_stmt* statement = upsertStatementForRecord(record, table, error);
-  return statement && executeSQLStatement(statement, error);
+  // The text depends only on the table and the record's columns, so its
+  // statement is prepared once per connection and reused.
+  std::string columns;
+  std::string placeholders;
+  platform::Array values;
+  for (const auto& [key, value] : record) {
+    if (!isStorable(value)) {
+      report(4, 34020, "Record has value of unexpected type");
+      return GWLSetErrorUnlessSuccess(false, error, kArg,
+                                      "Failed to bind parameter of unexpected type to upsert statement");
+    }
+    columns += (columns.empty() ? "" : ", ") + key;
+    placeholders += placeholders.empty() ? "?" : ", ?";
+    values.push_back(value);
+  }
+  const std::string query = "INSERT OR REPLACE INTO " + table + " (" + columns + ") VALUES (" + placeholders + ");";
+  sqlite3_stmt* statement = statementForQuery(query, values, error);
+  return statement && stepToDone(*this, statement, query, "execute statement", error);
 }
 
 sqlite3_stmt* GWLSqliteStore::updateStatementForRecord(const platform::Dictionary& record, const std::string& table,
@@ -586,16 +613,6 @@ bool GWLSqliteStore::updateRecord(const platform::Dictionary& record, const std:
   return statement && executeSQLStatement(statement, error);
 }
 
-namespace {
-// Steps a statement that must finish in one step.
-bool stepToDone(GWLSqliteStore& store, sqlite3_stmt* statement, const std::string& query, const char* operation,
-                platform::Error* error) {
-  const int result = sqlite3_step(statement);
-  if (result != SQLITE_DONE) store.setDatabaseError(error, operation);
-  store.cleanUpStatement(statement, query);
-  return result == SQLITE_DONE;
-}
-}  // namespace
 
 bool GWLSqliteStore::updateAllRecordsInTableWithName(const std::string& table, const std::string& columnName,
                                                      const std::optional<platform::Object>& columnValue,

@@ -14,6 +14,11 @@
 inline constexpr const char* kGWLPRuntimeErrorDomain = "com.halcyra.qrx.measurement.brindle.ErrorDomain";
 inline constexpr const char* kGWLPEditingErrorDomain = "com.halcyra.qrx.measurement.brindle.editing.ErrorDomain";
 
+// The domain of the regular-expression engine's own errors (a pattern that
+// does not compile); the code is the engine's status code and the
+// description its name.
+inline constexpr const char* kGWLPRegularExpressionErrorDomain = "GWLPRegularExpressionErrorDomain";
+
 // Runtime domain.
 enum GWLPRuntimeErrorCode : int64_t {
   kGWLPErrorUndeclaredAssignment = 2,      // assignment to a name no scope declares

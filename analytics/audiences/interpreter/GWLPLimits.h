@@ -33,6 +33,17 @@ inline constexpr size_t kGWLPHeapBudgetBytes = size_t{64} << 20;
 // bound these, since one call can walk a whole array.
 inline constexpr size_t kGWLPWorkBudgetSteps = size_t{20} * 1000 * 1000;
 
+// Regular expressions of the string methods: the longest pattern (UTF-16
+// units) that is compiled, the engine's time limit per match (in its own
+// steps, each some ten thousand backtracking operations) and the memory its
+// backtracking stack may take. A pattern beyond them ends the method with
+// error 19 instead of running without end.
+inline constexpr size_t kGWLPMaxPatternLength = 1000;
+inline constexpr int32_t kGWLPRegexTimeLimit = 300;
+inline constexpr int32_t kGWLPRegexStackLimitBytes = 1 << 20;
+// Work-budget steps charged per engine step of a match.
+inline constexpr size_t kGWLPRegexWorkPerStep = 10000;
+
 // What the heap budget charges per allocation.
 inline constexpr size_t kGWLPSlotCost = 16;
 inline constexpr size_t kGWLPContainerCost = 160;

@@ -187,3 +187,22 @@ int64_t GWLPCountInstruction(const GWLPScopeRef& scope, platform::Error* error) 
   auto manager = scope ? scope->objectManager() : nullptr;
   return manager ? manager->countInstruction(error) : 0;
 }
+
+bool GWLPChargeWork(const GWLPScopeRef& scope, size_t steps, platform::Error* error) {
+  auto manager = scope ? scope->objectManager() : nullptr;
+  return !manager || manager->chargeWork(steps, error);
+}
+
+bool GWLPReserveText(const GWLPScopeRef& scope, size_t bytes, platform::Error* error) {
+  if (bytes > kGWLPMaxTextBytes) {
+    platform::setError(error, GWLPRuntimeError(kGWLPErrorResourceLimit));
+    return false;
+  }
+  auto manager = scope ? scope->objectManager() : nullptr;
+  return !manager || manager->reserveHeap(bytes, error);
+}
+
+bool GWLPReserveProperty(const GWLPScopeRef& scope, size_t keyBytes, platform::Error* error) {
+  auto manager = scope ? scope->objectManager() : nullptr;
+  return !manager || manager->reserveHeap(kGWLPSlotCost + std::min(keyBytes, kGWLPMaxTextBytes), error);
+}

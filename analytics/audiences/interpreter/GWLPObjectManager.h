@@ -113,3 +113,13 @@ class GWLPObjectManager : public std::enable_shared_from_this<GWLPObjectManager>
 // object manager): the new count, or error 18 past the limit. A scope outside
 // any runtime counts nothing and answers 0.
 int64_t GWLPCountInstruction(const GWLPScopeRef& scope, platform::Error* error = nullptr);
+// Takes `steps` of native work from the run of `scope` (error 19 when spent).
+// A scope outside any runtime is not charged.
+bool GWLPChargeWork(const GWLPScopeRef& scope, size_t steps, platform::Error* error = nullptr);
+// Admits a text of `bytes` that a command or method is about to build: at
+// most kGWLPMaxTextBytes, charged to the heap budget of the run of `scope`;
+// else error 19.
+bool GWLPReserveText(const GWLPScopeRef& scope, size_t bytes, platform::Error* error = nullptr);
+// Charges one new property or name (and its key's bytes) to the heap budget
+// of the run of `scope`; else error 19.
+bool GWLPReserveProperty(const GWLPScopeRef& scope, size_t keyBytes, platform::Error* error = nullptr);

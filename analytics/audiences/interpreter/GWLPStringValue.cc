@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "analytics/audiences/interpreter/GWLPErrors.h"
+#include "analytics/audiences/interpreter/GWLPStringCommandEvaluator.h"
 #include "analytics/audiences/interpreter/GWLPUndefinedValue.h"
 #include "analytics/audiences/interpreter/GWLPValueOperations.h"
 
@@ -59,8 +60,10 @@ bool GWLPStringValue::booleanValueOrError(platform::Error*) const { return !valu
 
 GWLPValueRef GWLPStringValue::applyWithName(const std::string& name, const GWLPValueList& arguments,
                                             const GWLPScopeRef& scope, platform::Error* error) {
-  // The string method table answers the other names.
-  return GWLPRuntimeValue::applyWithName(name, arguments, scope, error);
+  // The text stays alive while the method runs, even if the receiver's last
+  // holder lets go of it.
+  auto self = shared_from_this();
+  return GWLPStringCommandEvaluator::sharedInstance().evaluateCommand(name, value_, arguments, scope, error);
 }
 
 bool GWLPStringValue::isEqualToRuntimeValue(const GWLPRuntimeValue& other, GWLPEqualityContext&) const {

@@ -4,9 +4,12 @@
 // conversion of the results, and collection. Nothing may crash, hang or
 // exhaust memory; every failure must be a clean error.
 //
-// Besides the registered commands, programs may use a few fuzz-only commands
-// ("fz.*", below) so that arrays, functions, callbacks, scopes and the
-// collector are reachable from the bytes.
+// Every registered command (operators, control flow, loops, variables) and
+// every string and array method is reachable by its name; the seed corpus
+// holds programs that use each group, regular expressions included. Besides
+// them, programs may use a few fuzz-only commands ("fz.*", below) so that
+// arrays, functions, callbacks, scopes and the collector are reachable
+// from the bytes.
 #include <cstddef>
 #include <cstdint>
 #include <mutex>

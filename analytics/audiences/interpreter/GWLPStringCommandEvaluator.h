@@ -1,0 +1,32 @@
+// GWLPStringCommandEvaluator: the shared table of the 17 string methods
+// ("charAt", "concat", "hasOwnProperty", "indexOf", "lastIndexOf", "match",
+// "replace", "search", "slice", "split", "substring", "toLowerCase",
+// "toLocaleLowerCase", "toUpperCase", "toLocaleUpperCase", "toString",
+// "trim"). Lengths and positions count UTF-16 code units. Made once,
+// read-only afterwards.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <string>
+
+#include "analytics/audiences/interpreter/GWLPRuntimeValue.h"
+
+// (receiver text, evaluated arguments, scope, error).
+using GWLPStringMethodHandler = std::function<GWLPValueRef(const std::string& text, const GWLPValueList& values,
+                                                           const GWLPScopeRef& scope, platform::Error* error)>;
+
+class GWLPStringCommandEvaluator {
+ public:
+  GWLPStringCommandEvaluator();
+  static GWLPStringCommandEvaluator& sharedInstance();
+
+  // Error 17 for a name the table lacks; else evaluates the arguments in
+  // `scope` and runs the method on `text`.
+  GWLPValueRef evaluateCommand(const std::string& name, const std::string& text, const GWLPValueList& arguments,
+                               const GWLPScopeRef& scope, platform::Error* error = nullptr);
+  bool hasMethod(const std::string& name) const { return handlers_.count(name) != 0; }
+
+ private:
+  std::map<std::string, GWLPStringMethodHandler> handlers_;
+};
