@@ -313,6 +313,31 @@ TEST_F(ExperimentsTaskManagerTest, UnopenableDatabaseLeavesTheClientIdle) {
   EXPECT_FALSE(alarmTime()) << "no storage, no fetches";
 }
 
+TEST_F(ExperimentsTaskManagerTest, ResetEmptiesStorageAndClearLeavesNoFile) {
+  auto manager = makeManager();
+  registerSDK("gauge_well");
+  taskManager_->startTaskManager();
+  settle();
+  manager->taskManager(*taskManager_, {snapshot("gauge_well", {experiment(4, {})}, clock_->now())}, {});
+  settle();
+  ASSERT_TRUE(manager->activateSnapshotOfSDK("gauge_well"));
+  suite_->setDouble(clock_->now(), kGWLExperimentFetchFailureTimestampKey);
+  settle();
+  EXPECT_EQ(GWLEDatabase::initWithPath(databasePath(), clock_)->fetchAllActivatedSnapshots()->size(), 1u);
+
+  manager->reset();
+  settle();
+  EXPECT_EQ(manager->activatedSnapshotStatusOfSDKName("gauge_well"), -2) << "snapshots forgotten";
+  EXPECT_TRUE(GWLEDatabase::initWithPath(databasePath(), clock_)->fetchAllActivatedSnapshots()->empty());
+  EXPECT_FALSE(suite_->objectForKey(kGWLExperimentFetchFailureTimestampKey));
+  EXPECT_TRUE(alarmTime()) << "a fetch is scheduled again";
+  EXPECT_TRUE(manager->clientForSDKName(Object("gauge_well"))) << "registrations stay";
+
+  manager->clearAndDelete();
+  settle();
+  EXPECT_FALSE(std::filesystem::exists(databasePath()));
+}
+
 // ---- the whole road, against the local collection service ----
 
 class ExperimentsServiceTest : public ExperimentsTaskManagerTest {
