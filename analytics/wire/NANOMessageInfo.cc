@@ -1,9 +1,16 @@
 #include "analytics/wire/NANOMessageInfo.h"
 
+#include "analytics/wire/NANOMessageType.h"
+
 namespace {
 // Moves the records that `info` holds, directly or in its lists, to `pending`.
+// Only message fields hold records; in a record that does not match its
+// message's tables every slot is looked at.
 void takeSubRecords(NANOMessageInfo& info, std::vector<std::unique_ptr<NANOMessageInfo>>* pending) {
-  for (NANOSlot& slot : info.fields) {
+  bool typed = info.type && info.flags == info.type->flags && info.fields.size() == info.type->fieldCount;
+  for (size_t i = 0; i < info.fields.size(); ++i) {
+    if (typed && !(info.flags[i] & NANOFieldFlag::Message)) continue;
+    NANOSlot& slot = info.fields[i];
     if (auto* record = std::get_if<std::unique_ptr<NANOMessageInfo>>(&slot.value)) {
       if (*record) pending->push_back(std::move(*record));
     } else if (NANOArray* header = slot.array()) {

@@ -2,14 +2,13 @@
 
 #include <pb.h>
 #include <pb_decode.h>
-#include <pb_encode.h>
 
 #include <bit>
 #include <cstring>
-#include <deque>
 #include <limits>
 
 #include "analytics/wire/NANO.h"
+#include "analytics/wire/NANODirectDecoder.h"
 #include "analytics/wire/NANOLog.h"
 
 using nano_log::print;
@@ -30,21 +29,41 @@ const unsigned char* memberAt(const void* pbStruct, uint32_t offset) {
   return static_cast<const unsigned char*>(pbStruct) + offset;
 }
 
-// A zeroed nanopb struct of a message (every byte, padding included), on the
-// heap so that nesting costs little stack. nanopb's structs hold nothing
-// aligned beyond 8 bytes.
-class PBStruct {
- public:
-  explicit PBStruct(size_t size) : storage_((size + sizeof(uint64_t) - 1) / sizeof(uint64_t) + 1, 0) {}
-  void* get() { return storage_.data(); }
-
- private:
-  std::vector<uint64_t> storage_;
-};
-
-// Nesting depth of the decodes and encodes running on this thread.
+// Nesting depth of the decodes running on this thread.
 thread_local uint32_t decodeDepth = 0;
-thread_local uint32_t encodeDepth = 0;
+
+// The nanopb structs of the decodes running on this thread, one per nesting
+// level, kept from one decode to the next: the elements of a list are decoded
+// one after the other at the same level, into the same storage.
+thread_local std::vector<std::vector<uint64_t>> decodeStructs;
+
+// A zeroed nanopb struct of a message (every byte, padding included) for the
+// decode at `depth`, on the heap so that nesting costs little stack. nanopb's
+// structs hold nothing aligned beyond 8 bytes.
+void* zeroedStruct(uint32_t depth, size_t size) {
+  if (decodeStructs.size() < depth) decodeStructs.resize(depth);
+  std::vector<uint64_t>& storage = decodeStructs[depth - 1];
+  storage.assign((size + sizeof(uint64_t) - 1) / sizeof(uint64_t) + 1, 0);
+  return storage.data();
+}
+
+// Whether the first pass counted any list item in the record or in the
+// sub-records of its singular sub-messages: only then has the second pass
+// anything to fill.
+bool countedItems(const NANOMessageType& type, const NANOMessageInfo& info) {
+  for (uint32_t i = 0; i < type.fieldCount && i < info.fields.size(); ++i) {
+    const NANOFieldType& f = type.fields[i];
+    const NANOSlot& slot = info.fields[i];
+    if (isRepeated(f)) {
+      const NANOArray* header = slot.array();
+      if (header && header->count > 0) return true;
+    } else if (isMessage(f) && f.message && f.message->hasArrays) {
+      const NANOMessageInfo* record = slot.message();
+      if (record && countedItems(*f.message, *record)) return true;
+    }
+  }
+  return false;
+}
 
 class DepthGuard {
  public:
@@ -118,22 +137,6 @@ bool decodeRepeated(pb_istream_t* stream, const pb_field_t*, void** arg) {
   header->items[header->filled++].value = std::move(record);
   return true;
 }
-
-// The pre-encoded elements of one repeated message field.
-using EncodedElements = std::vector<std::vector<uint8_t>>;
-using EncodeScratch = std::deque<EncodedElements>;
-
-bool encodeElements(pb_ostream_t* stream, const pb_field_t* field, void* const* arg) {
-  if (!arg || !*arg) return false;
-  for (const auto& element : *static_cast<const EncodedElements*>(*arg)) {
-    if (!pb_encode_tag_for_field(stream, field) || !pb_encode_string(stream, element.data(), element.size())) {
-      return false;
-    }
-  }
-  return true;
-}
-
-bool setEncoders(const NANOMessageType& type, const NANOMessageInfo* info, void* pbStruct, EncodeScratch* scratch);
 
 // Copies one present cell, string, sub-message or list from `from` to `to`.
 bool copySlot(const NANOFieldType& field, const NANOSlot& from, NANOSlot* to) {
@@ -337,50 +340,138 @@ bool NANOMessageType::setDecoders(NANOMessageInfo* info, void* pbStruct) const {
 }
 
 bool NANOMessageType::decode(const uint8_t* bytes, size_t length, NANOMessageInfo* info) const {
+  // The outermost decode of a fresh record reads well-formed input directly;
+  // whatever the direct decoder declines, nanopb decodes (and reports) anew.
+  if (info && info->type == this && decodeDepth == 0 && NANOIsFreshRecord(*this, *info)) {
+    if (NANODecodeDirect(*this, bytes, length, info)) return true;
+    NANOResetRecord(*this, info);
+  }
+  return NANODecodeNanopb(*this, bytes, length, info);
+}
+
+bool NANODecodeNanopb(const NANOMessageType& type, const uint8_t* bytes, size_t length, NANOMessageInfo* info) {
+  const char* name = type.name;
   if (!info) {
     print("<ERROR> %s decoder failed: message_info is NULL", name);
     return false;
   }
-  if (info->type != this) {
+  if (info->type != &type) {
     print("<ERROR> %s decoder failed: the record belongs to another message", name);
     return false;
   }
   DepthGuard guard(decodeDepth);
-  if (guard.depth() > maxDepth) {
-    print("<ERROR> %s decoder failed: nested deeper than %u messages", name, maxDepth);
+  if (guard.depth() > type.maxDepth) {
+    print("<ERROR> %s decoder failed: nested deeper than %u messages", name, type.maxDepth);
     return false;
   }
   if (!bytes) length = 0;
-  PBStruct pbStruct(structSize);
-  if (!setDecoders(info, pbStruct.get())) {
+  void* pbStruct = zeroedStruct(guard.depth(), type.structSize);
+  if (!type.setDecoders(info, pbStruct)) {
     print("<ERROR> %s decoder failed: Unable to set decoders", name);
     return false;
   }
   pb_istream_t first = pb_istream_from_buffer(bytes, length);
-  if (!pb_decode(&first, descriptor, pbStruct.get())) {
+  if (!pb_decode(&first, type.descriptor, pbStruct)) {
     print("<ERROR> %s decoder failed: %s", name, streamError(first));
     return false;
   }
-  if (hasArrays) {
-    if (!allocateArrays(info)) {
+  if (type.hasArrays) {
+    if (!type.allocateArrays(info)) {
       print("<ERROR> %s decoder failed: Unable to allocate arrays", name);
       return false;
     }
-    pb_istream_t second = pb_istream_from_buffer(bytes, length);
-    if (!pb_decode(&second, descriptor, pbStruct.get())) {
-      print("<ERROR> %s decoder failed: %s", name, streamError(second));
-      return false;
+    // With no item counted, a second pass would only read again what the
+    // first one stored.
+    if (countedItems(type, *info)) {
+      pb_istream_t second = pb_istream_from_buffer(bytes, length);
+      if (!pb_decode(&second, type.descriptor, pbStruct)) {
+        print("<ERROR> %s decoder failed: %s", name, streamError(second));
+        return false;
+      }
     }
   }
-  return storeDecodedValues(pbStruct.get(), info);
+  return type.storeDecodedValues(pbStruct, info);
 }
 
 namespace {
-bool setEncoders(const NANOMessageType& type, const NANOMessageInfo* info, void* pbStruct, EncodeScratch* scratch) {
-  if (!info || !pbStruct || info->fields.size() != type.fieldCount) return false;
-  for (uint32_t i = 0; i < type.fieldCount; ++i) {
-    const NANOFieldType& f = type.fields[i];
-    const NANOSlot& slot = info->fields[i];
+
+// The encoder: a sizing walk over the record tree that notes the size of every
+// sub-message it meets, then one writing walk into a buffer of exact size. The
+// writing walk meets the sub-messages in the same order and takes their sizes
+// from the notes, so every byte is produced once, straight into its place.
+// Fields go out in ascending tag order; integers of lists are written
+// unpacked, one key per value; a negative 32-bit value of a signed field goes
+// out sign-extended to ten bytes.
+class Encoder {
+ public:
+  // Sizes `info` as the body of one encoded message at `depth` (the
+  // outermost message is at depth 1). A failure that the caller should know
+  // about is printed; the others fail silently.
+  bool measure(const NANOMessageType& type, const NANOMessageInfo& info, uint32_t depth, size_t* size) {
+    if (depth > type.maxDepth) {
+      print("<ERROR> %s Encoder: nested deeper than %u messages", type.name, type.maxDepth);
+      return false;
+    }
+    // A list item without its value fails the message only once the walk of
+    // its fields is over, so that a failure met later in that walk is still
+    // the one reported.
+    bool itemMissing = false;
+    return measureFields(type, info, depth, size, &itemMissing) && !itemMissing;
+  }
+
+  // Writes what measure sized; gives the end of the written bytes.
+  uint8_t* write(const NANOMessageType& type, const NANOMessageInfo& info, uint8_t* out);
+
+ private:
+  bool measureFields(const NANOMessageType& type, const NANOMessageInfo& info, uint32_t depth, size_t* size,
+                     bool* itemMissing);
+
+  std::vector<size_t> sizes_;  // of the sub-messages, in the order both walks meet them
+  size_t next_ = 0;            // the writing walk's position in sizes_
+};
+
+size_t varintSize(uint64_t value) { return static_cast<size_t>(std::bit_width(value | 1) + 6) / 7; }
+
+uint8_t* putVarint(uint8_t* out, uint64_t value) {
+  while (value >= 0x80) {
+    *out++ = static_cast<uint8_t>(value | 0x80);
+    value >>= 7;
+  }
+  *out++ = static_cast<uint8_t>(value);
+  return out;
+}
+
+uint8_t* putFixed(uint8_t* out, uint64_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) out[i] = static_cast<uint8_t>(value >> (8 * i));
+  return out + bytes;
+}
+
+uint8_t* putBytes(uint8_t* out, uint32_t key, const std::vector<uint8_t>& bytes) {
+  out = putVarint(out, key);
+  out = putVarint(out, bytes.size());
+  if (!bytes.empty()) std::memcpy(out, bytes.data(), bytes.size());
+  return out + bytes.size();
+}
+
+// The varint a singular or listed integer cell goes out as.
+uint64_t varintOf(NANOFieldFlags flags, bool signedVarint, uint64_t cell) {
+  if (flags & Bool) return (cell & 0xFF) != 0;
+  if (flags & Class32) {
+    auto value = static_cast<uint32_t>(cell);
+    return signedVarint ? static_cast<uint64_t>(static_cast<int64_t>(static_cast<int32_t>(value))) : value;
+  }
+  return cell;
+}
+
+bool Encoder::measureFields(const NANOMessageType& type, const NANOMessageInfo& info, uint32_t depth, size_t* size,
+                            bool* itemMissing) {
+  if (info.fields.size() != type.fieldCount) return false;
+  size_t total = 0;
+  for (uint32_t k = 0; k < type.fieldCount; ++k) {
+    const NANOWireField& wire = type.wireOrder[k];
+    const NANOFieldType& f = type.fields[wire.index];
+    const NANOSlot& slot = info.fields[wire.index];
+    size_t keySize = varintSize(wire.key);
     if (isRepeated(f)) {
       const NANOArray* header = slot.array();
       if (!header) {
@@ -389,81 +480,126 @@ bool setEncoders(const NANOMessageType& type, const NANOMessageInfo* info, void*
       }
       if (header->count == 0) continue;
       if (header->count > header->items.size()) return false;
-      pb_callback_t* callback = callbackAt(pbStruct, f);
       if (isMessage(f)) {
-        // Each element is encoded once, here; the sizing and writing passes
-        // of nanopb then only copy its bytes.
         if (!f.message) return false;
-        EncodedElements& elements = scratch->emplace_back();
-        elements.reserve(header->count);
-        for (uint32_t item = 0; item < header->count; ++item) {
-          const NANOMessageInfo* record = header->items[item].message();
-          if (!record) return false;
-          std::vector<uint8_t> bytes;
-          if (f.message->encode(record, &bytes) < 0) return false;
-          elements.push_back(std::move(bytes));
+        for (uint32_t i = 0; i < header->count; ++i) {
+          const NANOMessageInfo* record = header->items[i].message();
+          if (!record || record->type != f.message) return false;
+          size_t at = sizes_.size();
+          sizes_.push_back(0);
+          size_t itemSize = 0;
+          if (!measure(*f.message, *record, depth + 1, &itemSize)) return false;
+          sizes_[at] = itemSize;
+          total += keySize + varintSize(itemSize) + itemSize;
         }
-        callback->funcs.encode = encodeElements;
-        callback->arg = &elements;
       } else if (isStringLike(f)) {
-        callback->funcs.encode = NANOEncodeRepeatedString;
-        callback->arg = const_cast<NANOArray*>(header);
+        for (uint32_t i = 0; i < header->count; ++i) {
+          const NANOBytes* bytes = header->items[i].bytes();
+          if (!bytes) {
+            *itemMissing = true;
+            continue;
+          }
+          total += keySize + varintSize(bytes->bytes.size()) + bytes->bytes.size();
+        }
       } else if (f.flags & (Bool | Class32 | Class64)) {
-        callback->funcs.encode = NANOEncodeRepeatedVarint;
-        callback->arg = const_cast<NANOArray*>(header);
+        // List items are written whole, as they were read.
+        for (uint32_t i = 0; i < header->count; ++i) {
+          const uint64_t* cell = header->items[i].cell();
+          if (!cell) {
+            *itemMissing = true;
+            continue;
+          }
+          total += keySize + varintSize(*cell);
+        }
       } else {
         return false;
       }
     } else if (isStringLike(f)) {
-      if (const NANOBytes* bytes = slot.bytes()) {
-        pb_callback_t* callback = callbackAt(pbStruct, f);
-        callback->funcs.encode = NANOEncodeString;
-        callback->arg = const_cast<NANOBytes*>(bytes);
-      }
-    } else if (f.hasOffset >= 0) {
-      unsigned char* member = memberAt(pbStruct, f.dataOffset);
-      bool* has = reinterpret_cast<bool*>(memberAt(pbStruct, static_cast<uint32_t>(f.hasOffset)));
-      if (isMessage(f)) {
-        const NANOMessageInfo* record = slot.message();
-        if (!record) continue;
-        *has = true;
-        if (!f.message || !setEncoders(*f.message, record, member, scratch)) return false;
-        continue;
-      }
-      const uint64_t* cell = slot.cell();
-      if (!cell) continue;
-      *has = true;
-      if (f.flags & Bool) {
-        *reinterpret_cast<bool*>(member) = (*cell & 0xFF) != 0;
-      } else if (f.flags & Class32) {
-        uint32_t value = static_cast<uint32_t>(*cell);
-        std::memcpy(member, &value, sizeof value);
-      } else if (f.flags & Class64) {
-        std::memcpy(member, cell, sizeof *cell);
-      } else if (f.flags & Float) {
-        float value = std::bit_cast<float>(static_cast<uint32_t>(*cell));
-        std::memcpy(member, &value, sizeof value);
+      if (const NANOBytes* bytes = slot.bytes()) total += keySize + varintSize(bytes->bytes.size()) + bytes->bytes.size();
+    } else if (f.hasOffset < 0) {
+      continue;
+    } else if (isMessage(f)) {
+      const NANOMessageInfo* record = slot.message();
+      if (!record) continue;
+      if (!f.message) return false;
+      size_t at = sizes_.size();
+      sizes_.push_back(0);
+      size_t subSize = 0;
+      if (!measureFields(*f.message, *record, depth, &subSize, itemMissing)) return false;
+      sizes_[at] = subSize;
+      total += keySize + varintSize(subSize) + subSize;
+    } else if (const uint64_t* cell = slot.cell()) {
+      if (f.flags & Float) {
+        total += keySize + 4;
       } else if (f.flags & Double) {
-        double value = std::bit_cast<double>(*cell);
-        std::memcpy(member, &value, sizeof value);
+        total += keySize + 8;
+      } else if (f.flags & (Bool | Class32 | Class64)) {
+        total += keySize + varintSize(varintOf(f.flags, wire.signedVarint, *cell));
       }
     }
   }
+  *size = total;
   return true;
 }
+
+uint8_t* Encoder::write(const NANOMessageType& type, const NANOMessageInfo& info, uint8_t* out) {
+  for (uint32_t k = 0; k < type.fieldCount; ++k) {
+    const NANOWireField& wire = type.wireOrder[k];
+    const NANOFieldType& f = type.fields[wire.index];
+    const NANOSlot& slot = info.fields[wire.index];
+    if (isRepeated(f)) {
+      const NANOArray* header = slot.array();
+      for (uint32_t i = 0; i < header->count; ++i) {
+        const NANOSlot& item = header->items[i];
+        if (isMessage(f)) {
+          out = putVarint(out, wire.key);
+          out = putVarint(out, sizes_[next_++]);
+          out = write(*f.message, *item.message(), out);
+        } else if (isStringLike(f)) {
+          out = putBytes(out, wire.key, item.bytes()->bytes);
+        } else {
+          out = putVarint(out, wire.key);
+          out = putVarint(out, *item.cell());
+        }
+      }
+    } else if (isStringLike(f)) {
+      if (const NANOBytes* bytes = slot.bytes()) out = putBytes(out, wire.key, bytes->bytes);
+    } else if (f.hasOffset < 0) {
+      continue;
+    } else if (isMessage(f)) {
+      if (const NANOMessageInfo* record = slot.message()) {
+        out = putVarint(out, wire.key);
+        out = putVarint(out, sizes_[next_++]);
+        out = write(*f.message, *record, out);
+      }
+    } else if (const uint64_t* cell = slot.cell()) {
+      if (f.flags & Float) {
+        out = putFixed(putVarint(out, wire.key), *cell & 0xFFFFFFFFu, 4);
+      } else if (f.flags & Double) {
+        out = putFixed(putVarint(out, wire.key), *cell, 8);
+      } else if (f.flags & (Bool | Class32 | Class64)) {
+        out = putVarint(putVarint(out, wire.key), varintOf(f.flags, wire.signedVarint, *cell));
+      }
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 int32_t NANOMessageType::encode(const NANOMessageInfo* info, std::vector<uint8_t>* output) const {
   if (!output) return -1;
   output->clear();
   if (!info || info->type != this) return -1;
-  DepthGuard guard(encodeDepth);
-  if (guard.depth() > maxDepth) {
-    print("<ERROR> %s Encoder: nested deeper than %u messages", name, maxDepth);
+  Encoder encoder;
+  size_t size = 0;
+  if (!encoder.measure(*this, *info, 1, &size)) return -1;
+  if (size > static_cast<size_t>(std::numeric_limits<int32_t>::max())) return -1;
+  output->resize(size);
+  uint8_t* end = encoder.write(*this, *info, output->data());
+  if (end != output->data() + size) {
+    output->clear();
     return -1;
   }
-  PBStruct pbStruct(structSize);
-  EncodeScratch scratch;
-  if (!setEncoders(*this, info, pbStruct.get(), &scratch)) return -1;
-  return NANOEncodeToBuffer(descriptor, pbStruct.get(), output);
+  return static_cast<int32_t>(size);
 }

@@ -15,15 +15,17 @@
 //   copyMessageInfo       replaces a record with a deep copy of another (copy first, then swap)
 //   setDecoders           installs the nanopb callbacks and prepares sub-message records
 //   decode                decodes bytes into a fresh record of this message: one pass, or two for
-//                         messages with lists in their tree; undeclared tags are skipped
-//   encode                fills a nanopb struct from a record (present fields only) and encodes it
-//                         into a buffer of exact size, fields in ascending tag order
+//                         messages with lists in their tree; undeclared tags are skipped. Well-formed
+//                         input goes straight into the record (NANODirectDecoder.h); nanopb decodes,
+//                         and reports on, whatever that declines
+//   encode                encodes a record (present fields only) into a buffer of exact size, fields
+//                         in ascending tag order, in nanopb's wire form: one walk sizes the whole
+//                         tree, a second writes every byte straight into its place
 //
 // Lists of messages are decoded element by element, each element in its own
-// passes, and encoded element by element, each element once. Nesting is
-// bounded: a message nested deeper than its family's `maxDepth` (counted from
-// the outermost message being decoded or encoded) fails to decode or encode,
-// so outside input never exhausts the stack.
+// passes. Nesting is bounded: a message nested deeper than its family's
+// `maxDepth` (counted from the outermost message being decoded or encoded)
+// fails to decode or encode, so outside input never exhausts the stack.
 //
 // Failures print a diagnostic (see the texts in NANOMessageType.cc) and answer
 // false or -1; a failed decode leaves the record to be freed by the caller.
@@ -50,6 +52,14 @@ struct NANOFieldType {
   int32_t hasOffset;               // offset of its has flag, or -1 when it has none
 };
 
+// One field as the codec meets it on the wire: the message's fields in
+// ascending tag order, each with its key (tag << 3 | wire type).
+struct NANOWireField {
+  uint32_t key;
+  uint32_t index;     // the field's index
+  bool signedVarint;  // a 32-bit value that goes out sign-extended (int32, enums declared signed)
+};
+
 class NANOMessageType {
  public:
   const char* name;                 // message name: the record's `name` and the class's messageID
@@ -64,6 +74,7 @@ class NANOMessageType {
   uint32_t maxDepth;                // deepest nesting accepted when decoding or encoding
   // Makes the message's wrapper object around a record (taking ownership).
   std::shared_ptr<NANOMessageBase> (*wrap)(std::unique_ptr<NANOMessageInfo> info);
+  const NANOWireField* wireOrder;   // fieldCount rows, in ascending tag order
 
   bool initMessageInfo(NANOMessageInfo* info) const;
   bool allocateArrays(NANOMessageInfo* info) const;

@@ -32,11 +32,7 @@ class ActivityViewController : public ViewController {
   // Where a popover points: its source view and a rectangle in that view.
   struct PopoverPresentation {
     std::weak_ptr<ViewController> sourceView;
-    struct Rect {
-      double x = 0, y = 0, width = 0, height = 0;
-      friend bool operator==(const Rect&, const Rect&) = default;
-    };
-    std::optional<Rect> sourceRect;
+    std::optional<ViewRect> sourceRect;
   };
 
   ActivityViewController(std::shared_ptr<UIEnvironment> environment, std::vector<std::filesystem::path> activityItems);

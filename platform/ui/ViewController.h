@@ -68,6 +68,10 @@ class ViewController : public std::enable_shared_from_this<ViewController> {
   bool isVisible() const { return visible_; }
   static Signal<const ViewController&, AppearanceEvent>& appearanceEvents();
 
+  // The bounds of the controller's view; the host sets them on layout.
+  const ViewRect& viewBounds() const { return viewBounds_; }
+  void setViewBounds(const ViewRect& bounds) { viewBounds_ = bounds; }
+
   // What the screen shows; the default is an empty "screen" node.
   virtual ViewNode snapshot() const;
   Signal<>& changed() { return changed_; }
@@ -117,6 +121,7 @@ class ViewController : public std::enable_shared_from_this<ViewController> {
   void setParent(const std::shared_ptr<ViewController>& parent) { parent_ = parent; }
 
   std::shared_ptr<UIEnvironment> environment_;
+  ViewRect viewBounds_;
   bool viewLoaded_ = false;
   bool visible_ = false;
   bool appearing_ = false;

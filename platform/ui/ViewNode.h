@@ -39,6 +39,18 @@ struct ViewColor {
   friend bool operator==(const ViewColor&, const ViewColor&) = default;
 };
 
+// A rectangle in points.
+struct ViewRect {
+  double x = 0;
+  double y = 0;
+  double width = 0;
+  double height = 0;
+
+  double midX() const { return x + width / 2; }
+  double midY() const { return y + height / 2; }
+  friend bool operator==(const ViewRect&, const ViewRect&) = default;
+};
+
 struct ViewNode {
   std::string kind;
   std::string id;

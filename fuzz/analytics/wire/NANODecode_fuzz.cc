@@ -3,6 +3,8 @@
 // must encode, decode again and encode to the same bytes, also through a copy.
 // Every field of what decoded is then read back through the accessors, the way
 // the library's readers do, down a few levels of sub-messages and lists.
+// Whatever the direct decoder takes, nanopb's decoder takes too, into an equal
+// record, and a message decodes exactly when nanopb's decoder succeeds.
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
@@ -11,6 +13,7 @@
 #include "analytics/wire/GWLPBFlag.h"
 #include "analytics/wire/GWLPBFlagFunctions.h"
 #include "analytics/wire/NANO.h"
+#include "analytics/wire/NANODirectDecoder.h"
 #include "analytics/wire/WireMessages.h"
 #include "platform/core/Log.h"
 
@@ -19,6 +22,35 @@ namespace {
 // How many levels of sub-messages the walk reads: each level hands out deep
 // copies, so a deeply nested input would otherwise cost depth squared.
 constexpr int kWalkDepth = 6;
+
+bool sameRecord(const NANOMessageInfo& a, const NANOMessageInfo& b);
+
+bool sameSlot(const NANOSlot& a, const NANOSlot& b) {
+  if (a.value.index() != b.value.index()) return false;
+  if (const uint64_t* cell = a.cell()) return *cell == *b.cell();
+  if (const NANOBytes* bytes = a.bytes()) return bytes->bytes == b.bytes()->bytes;
+  if (const NANOArray* x = a.array()) {
+    const NANOArray* y = b.array();
+    if (x->count != y->count || x->filled != y->filled || x->allocated != y->allocated ||
+        x->element != y->element || x->items.size() != y->items.size()) {
+      return false;
+    }
+    for (size_t i = 0; i < x->items.size(); ++i) {
+      if (!sameSlot(x->items[i], y->items[i])) return false;
+    }
+    return true;
+  }
+  if (a.message() || b.message()) return a.message() && b.message() && sameRecord(*a.message(), *b.message());
+  return true;
+}
+
+bool sameRecord(const NANOMessageInfo& a, const NANOMessageInfo& b) {
+  if (a.type != b.type || a.name != b.name || a.flags != b.flags || a.fields.size() != b.fields.size()) return false;
+  for (size_t i = 0; i < a.fields.size(); ++i) {
+    if (!sameSlot(a.fields[i], b.fields[i])) return false;
+  }
+  return true;
+}
 
 void walk(const NANOMessageBase& message, int depth) {
   const NANOMessageType& type = message.messageType();
@@ -74,8 +106,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   auto types = WireMessageTypes();
   const NANOMessageType& type = *types[data[0] % types.size()];
+  auto direct = type.newMessageInfo();
+  auto nanopb = type.newMessageInfo();
+  bool directOK = NANODecodeDirect(type, data + 1, size - 1, direct.get());
+  bool nanopbOK = NANODecodeNanopb(type, data + 1, size - 1, nanopb.get());
+  if (directOK && (!nanopbOK || !sameRecord(*direct, *nanopb))) std::abort();
   auto message = NANOMessageBase::initWithBuffer(type, std::span<const uint8_t>(data + 1, size - 1));
+  if ((message != nullptr) != nanopbOK) std::abort();
   if (!message) return 0;
+  if (!sameRecord(*message->messageInfo(), *nanopb)) std::abort();
   auto encoded = message->protoBuffer();
   if (!encoded) std::abort();
   auto again = NANOMessageBase::initWithBuffer(type, *encoded);

@@ -1,0 +1,42 @@
+// The library's monitor for fuzz targets: stores nothing and prints nothing;
+// other log lines (the wire codec's) are dropped too.
+#pragma once
+
+#include <memory>
+
+#include "analytics/foundation/GWLASLLogger.h"
+#include "analytics/foundation/GWLMeasurementRegistry.h"
+#include "analytics/foundation/GWLMonitor.h"
+#include "platform/core/Log.h"
+#include "platform/dispatch/Clock.h"
+
+namespace fuzz_support {
+
+class SilentLogger : public GWLASLLogger {
+ public:
+  void logMessage(const std::string&, const std::string&, int64_t, int64_t) override {}
+};
+
+class NullLogSink : public platform::LogSink {
+ public:
+  void write(const platform::LogRecord&) override {}
+};
+
+// Installs the quiet monitor as the library's monitor once.
+inline void installQuietLibraryMonitor() {
+  static const bool installed = [] {
+    platform::log::setSink(std::make_shared<NullLogSink>());
+    GWLMonitor::Dependencies dependencies;  // no preferences: nothing is stored
+    dependencies.clock = std::make_shared<platform::ManualClock>();
+    GWLMeasurementRegistry::resetForTesting(
+        GWLMonitor::create(6, std::make_shared<SilentLogger>(), kGWLLibraryVersion, dependencies));
+    return true;
+  }();
+  (void)installed;
+}
+
+// Lets the monitor finish the reports of one input, so that every input ends
+// with the memory it began with (libFuzzer's leak check looks for the difference).
+inline void flushQuietLibraryMonitor() { GWLMeasurementRegistry::monitor()->flush(); }
+
+}  // namespace fuzz_support
