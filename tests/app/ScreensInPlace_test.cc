@@ -10,7 +10,6 @@
 #include "app/IntroView.h"
 #include "app/PopupCoordinator.h"
 #include "app/ProgressHUDView.h"
-#include "app/SettingsAndPopupScreens.h"
 #include "app/SettingsView.h"
 #include "app/MenuView.h"
 #include "tests/app/AppTestSupport.h"
@@ -19,17 +18,15 @@
 namespace tabulo {
 namespace {
 
-class SettingsAndPopupScreensTest : public ::testing::Test {
+class ScreensInPlaceTest : public ::testing::Test {
  protected:
-  SettingsAndPopupScreensTest() : settings_(defaults_) {
-    SettingsAndPopupScreens::install(defaults_);
+  ScreensInPlaceTest() : settings_(defaults_) {
     root_ = std::make_shared<platform::ViewController>(ui_.environment);
     auto window = std::make_shared<platform::Window>(std::make_shared<platform::WindowScene>("main"));
     window->setRootViewController(root_);
     application_->addWindow(window);
     window->makeKeyAndVisible();
   }
-  ~SettingsAndPopupScreensTest() override { SettingsAndPopupScreens::uninstall(); }
 
   // The view hosted by the popup that the root presents, if any.
   template <typename View>
@@ -47,7 +44,7 @@ class SettingsAndPopupScreensTest : public ::testing::Test {
   ScopedRecordingAnalytics analytics_;
 };
 
-TEST_F(SettingsAndPopupScreensTest, IntroductionRunsToItsEndAndALatePressClosesNothingElse) {
+TEST_F(ScreensInPlaceTest, IntroductionRunsToItsEndAndALatePressClosesNothingElse) {
   coordinator_->present(Popup::intro(), kStatusBarStyleLightContent);
   auto intro = shownPopup<IntroView>();
   ASSERT_NE(intro, nullptr);
@@ -65,7 +62,7 @@ TEST_F(SettingsAndPopupScreensTest, IntroductionRunsToItsEndAndALatePressClosesN
   EXPECT_EQ(shownPopup<ProgressHUDView>()->snapshot().find("text")->text, "Exporting");
 }
 
-TEST_F(SettingsAndPopupScreensTest, RatingPopupSendsAndCloses) {
+TEST_F(ScreensInPlaceTest, RatingPopupSendsAndCloses) {
   coordinator_->present(Popup::feedback(), kStatusBarStyleLightContent);
   auto popup = shownPopup<FeedbackView>();
   ASSERT_NE(popup, nullptr);
@@ -79,10 +76,10 @@ TEST_F(SettingsAndPopupScreensTest, RatingPopupSendsAndCloses) {
   EXPECT_EQ(analytics_->events()[0].parameters.at("rating").intValue(), 3);
 }
 
-TEST_F(SettingsAndPopupScreensTest, ListPushesTheSettingsScreenWithTheFlagItWasGiven) {
+TEST_F(ScreensInPlaceTest, ListPushesTheSettingsScreenWithTheFlagItWasGiven) {
   defaults_->setBool(false, UserSettings::sendUsageDataKey);
   auto screen = std::dynamic_pointer_cast<SettingsView>(
-      MenuView::Destinations::standard().settings(false, ui_.environment));
+      MenuView::Destinations::standard().settings(defaults_, ui_.environment));
   ASSERT_NE(screen, nullptr);
   EXPECT_FALSE(screen->viewModel()->isUsageDataEnabled());
   screen->performAction(SettingsView::seeMoreAction);
