@@ -82,6 +82,15 @@ bool SpreadsheetPersistance::removeFile(const SpreadsheetFile& file) {
   return write(files, stored);
 }
 
+bool SpreadsheetPersistance::removeFiles(const std::vector<std::string>& uuids) {
+  Stored stored = read();
+  std::vector<SpreadsheetFile> files = std::move(stored.contents.files);
+  std::erase_if(files, [&](const SpreadsheetFile& kept) {
+    return std::find(uuids.begin(), uuids.end(), kept.uuid) != uuids.end();
+  });
+  return write(files, stored);
+}
+
 bool SpreadsheetPersistance::saveFile(const SpreadsheetFile& file) {
   Stored stored = read();
   SpreadsheetFile copy = file;

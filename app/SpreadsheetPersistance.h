@@ -56,6 +56,8 @@ class SpreadsheetPersistance {
   [[nodiscard]] bool createFile(const std::string& title);
   // Removes every stored document with the uuid of `file`.
   [[nodiscard]] bool removeFile(const SpreadsheetFile& file);
+  // Removes every stored document whose uuid is one of `uuids`, in one write.
+  [[nodiscard]] bool removeFiles(const std::vector<std::string>& uuids);
   // Stores a copy of `file` stamped with the current time at the end of the
   // store order, in place of every stored document with its uuid.
   [[nodiscard]] bool saveFile(const SpreadsheetFile& file);

@@ -3,8 +3,8 @@
 #include <arpa/inet.h>
 
 namespace {
-constexpr const char* kUploadHost = "app-measurement.halcyra.com";
-constexpr const char* kAuthorizedUploadHost = "app-analytics-services.halcyra.com";
+constexpr const char* kUploadHost = "gauge.halcyra.com";
+constexpr const char* kAuthorizedUploadHost = "gauge-services.halcyra.com";
 }  // namespace
 
 std::string GWLServiceEndpoint::origin(const std::optional<std::string>& subdomain) const {

@@ -133,7 +133,7 @@ namespace {
 // ends it at once.
 class Connection {
  public:
-  Connection(const RequestSpec& spec, int wakeFd) : spec_(spec), wakeFd_(wakeFd) {}
+  Connection(const RequestSpec& request, int wakeFd) : request_(request), wakeFd_(wakeFd) {}
   ~Connection() {
     if (ssl_) SSL_free(ssl_);
     if (ctx_) SSL_CTX_free(ctx_);
@@ -146,12 +146,12 @@ class Connection {
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_flags = AI_NUMERICSERV;
     addrinfo* addresses = nullptr;
-    const std::string port = std::to_string(spec_.url.port);
-    int status = getaddrinfo(spec_.url.host.c_str(), port.c_str(), &hints, &addresses);
+    const std::string port = std::to_string(request_.url.port);
+    int status = getaddrinfo(request_.url.host.c_str(), port.c_str(), &hints, &addresses);
     if (status != 0) {
       *unreachable = status == EAI_AGAIN;
       return networkError(kHVUNetworkErrorCannotConnect,
-                          "cannot resolve " + spec_.url.host + ": " + gai_strerror(status));
+                          "cannot resolve " + request_.url.host + ": " + gai_strerror(status));
     }
     std::optional<Error> failure;
     for (addrinfo* a = addresses; a; a = a->ai_next) {
@@ -161,7 +161,7 @@ class Connection {
     }
     freeaddrinfo(addresses);
     if (failure) return failure;
-    if (spec_.url.isTLS()) return startTLS();
+    if (request_.url.isTLS()) return startTLS();
     return std::nullopt;
   }
 
@@ -242,26 +242,26 @@ class Connection {
   std::optional<Error> connectFailure(int errnum, bool* unreachable) {
     *unreachable = errnum == ENETUNREACH || errnum == EHOSTUNREACH;
     return networkError(kHVUNetworkErrorCannotConnect,
-                        "cannot connect to " + spec_.url.hostHeader() + ": " + strerror(errnum));
+                        "cannot connect to " + request_.url.hostHeader() + ": " + strerror(errnum));
   }
 
   std::optional<Error> startTLS() {
     ctx_ = SSL_CTX_new(TLS_method());
     if (!ctx_) return tlsError("cannot create a TLS context");
     SSL_CTX_set_min_proto_version(ctx_, TLS1_2_VERSION);
-    if (SSL_CTX_load_verify_locations(ctx_, spec_.trustFile.c_str(), nullptr) != 1) {
-      return tlsError("cannot load the trust file " + spec_.trustFile);
+    if (SSL_CTX_load_verify_locations(ctx_, request_.trustFile.c_str(), nullptr) != 1) {
+      return tlsError("cannot load the trust file " + request_.trustFile);
     }
     SSL_CTX_set_verify(ctx_, SSL_VERIFY_PEER, nullptr);
     ssl_ = SSL_new(ctx_);
     if (!ssl_ || SSL_set_fd(ssl_, fd_) != 1) return tlsError("cannot create a TLS connection");
-    if (spec_.url.isIPAddress()) {
-      if (X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl_), spec_.url.host.c_str()) != 1) {
-        return tlsError("cannot verify the address " + spec_.url.host);
+    if (request_.url.isIPAddress()) {
+      if (X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl_), request_.url.host.c_str()) != 1) {
+        return tlsError("cannot verify the address " + request_.url.host);
       }
     } else {
-      if (SSL_set_tlsext_host_name(ssl_, spec_.url.host.c_str()) != 1 || SSL_set1_host(ssl_, spec_.url.host.c_str()) != 1) {
-        return tlsError("cannot verify the host " + spec_.url.host);
+      if (SSL_set_tlsext_host_name(ssl_, request_.url.host.c_str()) != 1 || SSL_set1_host(ssl_, request_.url.host.c_str()) != 1) {
+        return tlsError("cannot verify the host " + request_.url.host);
       }
     }
     for (;;) {
@@ -299,7 +299,7 @@ class Connection {
 
   std::optional<Error> wait(short events, const char* what) {
     pollfd fds[2] = {{fd_, events, 0}, {wakeFd_, POLLIN, 0}};
-    const double ms = std::ceil(spec_.timeout * 1000.0);
+    const double ms = std::ceil(request_.timeout * 1000.0);
     const int timeoutMs = ms > 2e9 ? 2000000000 : static_cast<int>(ms);
     for (;;) {
       int ready = poll(fds, 2, timeoutMs);
@@ -311,36 +311,36 @@ class Connection {
     }
   }
 
-  const RequestSpec& spec_;
+  const RequestSpec& request_;
   const int wakeFd_;
   int fd_ = -1;
   SSL_CTX* ctx_ = nullptr;
   SSL* ssl_ = nullptr;
 };
 
-std::string requestBytes(const RequestSpec& spec) {
-  std::string bytes = spec.method + " " + spec.url.target + " HTTP/1.1\r\n";
-  bytes += "Host: " + spec.url.hostHeader() + "\r\n";
+std::string requestBytes(const RequestSpec& request) {
+  std::string bytes = request.method + " " + request.url.target + " HTTP/1.1\r\n";
+  bytes += "Host: " + request.url.hostHeader() + "\r\n";
   bytes += "Connection: close\r\n";
-  for (const auto& [name, value] : spec.headers) bytes += name + ": " + value + "\r\n";
-  if (spec.method == "POST") bytes += "Content-Length: " + std::to_string(spec.payload.size()) + "\r\n";
+  for (const auto& [name, value] : request.headers) bytes += name + ": " + value + "\r\n";
+  if (request.method == "POST") bytes += "Content-Length: " + std::to_string(request.payload.size()) + "\r\n";
   bytes += "\r\n";
-  bytes.append(reinterpret_cast<const char*>(spec.payload.data()), spec.payload.size());
+  bytes.append(reinterpret_cast<const char*>(request.payload.data()), request.payload.size());
   return bytes;
 }
 
-Outcome perform(const RequestSpec& spec, int wakeFd) {
+Outcome perform(const RequestSpec& request, int wakeFd) {
   Outcome outcome;
-  Connection connection(spec, wakeFd);
+  Connection connection(request, wakeFd);
   if (auto error = connection.open(&outcome.unreachable)) {
     outcome.error = error;
     return outcome;
   }
-  if (auto error = connection.sendAll(requestBytes(spec))) {
+  if (auto error = connection.sendAll(requestBytes(request))) {
     outcome.error = error;
     return outcome;
   }
-  HTTPResponseParser parser(spec.maxBodyBytes);
+  HTTPResponseParser parser(request.maxBodyBytes);
   std::vector<uint8_t> buffer(16 * 1024);
   while (parser.state() == HTTPResponseParser::State::Reading) {
     size_t count = 0;
@@ -363,7 +363,7 @@ Outcome perform(const RequestSpec& spec, int wakeFd) {
     return outcome;
   }
   auto response = std::make_shared<HTTPURLResponse>(parser.response());
-  response->url = spec.url.absoluteString();
+  response->url = request.url.absoluteString();
   outcome.response = std::move(response);
   outcome.body = std::move(parser.body());
   return outcome;
@@ -507,9 +507,9 @@ std::string HVUNetwork::startRequest(const char* method, const std::string& url,
   std::optional<URL> parsed = URL::parse(url);
   if (!parsed) return refuse(kHVUNetworkErrorInvalidURL, "not an http or https URL: " + url);
 
-  RequestSpec spec;
-  spec.method = method;
-  spec.url = *parsed;
+  RequestSpec request;
+  request.method = method;
+  request.url = *parsed;
   for (const auto& [name, value] : headers) {
     if (!isValidHeaderName(name) || !isValidHeaderValue(value)) {
       return refuse(kHVUNetworkErrorInvalidRequest, "invalid header field " + name);
@@ -518,17 +518,17 @@ std::string HVUNetwork::startRequest(const char* method, const std::string& url,
       shared_->log(4, kHeaderSkippedCode, "Header field set by the client itself is skipped", {name});
       continue;
     }
-    spec.headers.emplace_back(name, value);
+    request.headers.emplace_back(name, value);
   }
-  spec.payload.assign(payload.begin(), payload.end());
+  request.payload.assign(payload.begin(), payload.end());
 
   std::shared_ptr<Shared::Worker> worker = std::make_shared<Shared::Worker>();
   const std::string identifier = std::to_string(gNextRequestID.fetch_add(1));
   {
     std::lock_guard<std::mutex> lock(shared_->mutex);
-    spec.timeout = shared_->timeout;
-    spec.maxBodyBytes = shared_->maxBodyBytes;
-    spec.trustFile = shared_->trustFile;
+    request.timeout = shared_->timeout;
+    request.maxBodyBytes = shared_->maxBodyBytes;
+    request.trustFile = shared_->trustFile;
     // Reap the threads of finished requests.
     std::erase_if(shared_->workers, [](const std::shared_ptr<Shared::Worker>& w) {
       if (!w->done.load()) return false;
@@ -538,11 +538,11 @@ std::string HVUNetwork::startRequest(const char* method, const std::string& url,
     shared_->workers.push_back(worker);
     shared_->inFlight.fetch_add(1);
   }
-  shared_->log(7, kRequestStartedCode, "Request started", {identifier, spec.method, spec.url.absoluteString()});
+  shared_->log(7, kRequestStartedCode, "Request started", {identifier, request.method, request.url.absoluteString()});
 
   HVUNetwork* self = this;
   Shared* shared = shared_.get();
-  worker->thread = std::thread([spec = std::move(spec), queue = std::move(queue),
+  worker->thread = std::thread([request = std::move(request), queue = std::move(queue),
                                 completionHandler = std::move(completionHandler), identifier, shared, worker,
                                 self]() mutable {
     // A peer that closes early must not end the process with SIGPIPE; the
@@ -552,7 +552,7 @@ std::string HVUNetwork::startRequest(const char* method, const std::string& url,
     sigaddset(&pipe, SIGPIPE);
     pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
 
-    Outcome outcome = perform(spec, shared->wakeFd);
+    Outcome outcome = perform(request, shared->wakeFd);
     if (outcome.error) {
       shared->log(4, kRequestFailedCode, "Request failed", {identifier, outcome.error->toString()});
     } else {

@@ -22,6 +22,11 @@ inline constexpr const char* kImagePickerControllerOriginalImage = "UIImagePicke
 inline constexpr const char* kImagePickerControllerMediaType = "UIImagePickerControllerMediaType";
 // The uniform type of images.
 inline constexpr const char* kUTTypeImage = "public.image";
+// The uniform type of movies, and the result keys of a picked file's address
+// (an image file, or a recorded or chosen movie) as URL text.
+inline constexpr const char* kUTTypeMovie = "public.movie";
+inline constexpr const char* kImagePickerControllerImageURL = "UIImagePickerControllerImageURL";
+inline constexpr const char* kImagePickerControllerMediaURL = "UIImagePickerControllerMediaURL";
 
 // An image as the bytes of its file (JPEG, PNG, ...), not yet decoded.
 struct EncodedImage {
@@ -46,6 +51,8 @@ class ImagePickerControllerDelegate {
 class ImagePickerController : public ViewController {
  public:
   enum class SourceType : int { photoLibrary = 0, camera = 1, savedPhotosAlbum = 2 };
+  enum class CameraCaptureMode : int { photo = 0, video = 1 };
+  enum class QualityType : int { high = 0, medium = 1, low = 2 };
 
   explicit ImagePickerController(std::shared_ptr<UIEnvironment> environment);
   std::string className() const override { return "UIImagePickerController"; }
@@ -53,6 +60,10 @@ class ImagePickerController : public ViewController {
   SourceType sourceType = SourceType::photoLibrary;
   std::vector<std::string> mediaTypes{kUTTypeImage};
   std::weak_ptr<ImagePickerControllerDelegate> delegate;
+  // Camera settings (used with the camera source).
+  CameraCaptureMode cameraCaptureMode = CameraCaptureMode::photo;
+  double videoMaximumDuration = 600;  // seconds
+  QualityType videoQuality = QualityType::medium;
 
   void pick(const PickedMediaInfo& info);
   // Picks one encoded image (the usual result of a photo-library pick).

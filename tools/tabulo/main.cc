@@ -1,11 +1,19 @@
 // tabulo — the app's entry point.
 //
 // Opens the data directory (refusing one that another Tabulo process holds),
-// loads the app's preferences, says where the data lives and runs the main
-// loop until SIGINT or SIGTERM. `--once` shuts down right after start-up.
+// loads the app's preferences, says where the data lives, builds and launches
+// the app (TabuloApp) and runs the main loop until SIGINT or SIGTERM; the
+// shutdown writes the preferences, the document store among them. A file
+// named among the arguments is handed to the app as a "file:" URL, as another
+// app would hand it over. `--once` shuts down right after start-up.
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <optional>
 #include <string>
+
+#include "app/AppFileOpener.h"
+#include "app/TabuloApp.h"
 
 #include "platform/dispatch/NotificationCenter.h"
 #include "platform/dispatch/Queue.h"
@@ -21,7 +29,17 @@ int main(int argc, char** argv) {
   auto environment = AppEnvironment::processEnvironment();
   std::vector<std::string> options(arguments.begin() + (arguments.empty() ? 0 : 1), arguments.end());
   bool once = false;
-  for (const auto& option : options) once = once || option == "--once";
+  std::optional<std::string> fileArgument;
+  for (size_t i = 0; i < options.size(); ++i) {
+    const std::string& option = options[i];
+    if (option == "--once") {
+      once = true;
+    } else if (option == kDataDirectoryArgument) {
+      ++i;  // its value
+    } else if (!option.starts_with("-") && !fileArgument) {
+      fileArgument = option;
+    }
+  }
 
   Error error;
   auto dataDirectory = Paths::dataDirectoryFrom(options, environment, &error);
@@ -67,6 +85,21 @@ int main(int argc, char** argv) {
   if (defaults->loadFailed()) {
     std::printf("The preferences file could not be read; it will be kept aside before it is next written.\n");
   }
+  std::fflush(stdout);
+
+  // The app, headless: screens keep their state and nothing is drawn.
+  auto ui = UIEnvironment::makeHeadless();
+  tabulo::TabuloApp tabuloApp(tabulo::TabuloApp::Configuration::standard(ui.environment));
+  tabuloApp.launch();
+  if (fileArgument) {
+    std::error_code failed;
+    std::filesystem::path file = std::filesystem::absolute(*fileArgument, failed);
+    if (failed) file = *fileArgument;
+    tabuloApp.openURL(tabulo::AppFileOpener::fileURLFromPath(file));
+  }
+  const auto& model = tabuloApp.menuView()->viewModel();
+  std::printf("Documents in the list: %zu\n", model->tabulo.size());
+  if (model->alert) std::fprintf(stderr, "tabulo: %s: %s\n", model->alert->title.c_str(), model->alert->message.c_str());
   std::fflush(stdout);
 
   if (once) shutdown->terminate();

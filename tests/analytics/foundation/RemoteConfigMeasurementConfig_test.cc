@@ -369,12 +369,12 @@ TEST_F(RemoteConfigMeasurementTest, URLTable) {
     std::string uploadURL;
   };
   const Case cases[] = {
-      {"plain", std::nullopt, 0, std::nullopt, "https://app-measurement.halcyra.com/a"},
-      {"subdomain", "eu", 0, std::nullopt, "https://eu.app-measurement.halcyra.com/a"},
-      {"empty subdomain", "", 2, std::nullopt, "https://app-measurement.halcyra.com/a"},
-      {"authorised", std::nullopt, 3, std::nullopt, "https://app-analytics-services.halcyra.com/a"},
-      {"authorised subdomain", "eu-2", 3, std::nullopt, "https://eu-2.app-analytics-services.halcyra.com/a"},
-      {"bad subdomain", "evil.com/x?", 0, std::nullopt, "https://app-measurement.halcyra.com/a"},
+      {"plain", std::nullopt, 0, std::nullopt, "https://gauge.halcyra.com/a"},
+      {"subdomain", "eu", 0, std::nullopt, "https://eu.gauge.halcyra.com/a"},
+      {"empty subdomain", "", 2, std::nullopt, "https://gauge.halcyra.com/a"},
+      {"authorised", std::nullopt, 3, std::nullopt, "https://gauge-services.halcyra.com/a"},
+      {"authorised subdomain", "eu-2", 3, std::nullopt, "https://eu-2.gauge-services.halcyra.com/a"},
+      {"bad subdomain", "evil.com/x?", 0, std::nullopt, "https://gauge.halcyra.com/a"},
       {"local", std::nullopt, 0, GWLServiceHosts::local("http", "127.0.0.1", 8080), "http://127.0.0.1:8080/a"},
   };
   for (const Case& c : cases) {
@@ -391,11 +391,11 @@ TEST_F(RemoteConfigMeasurementTest, URLTable) {
   hosts_.reset();
   auto config = create();
   EXPECT_EQ(config->remoteConfigURLWithPlatform("ios", 120500, 3),
-            "https://app-measurement.halcyra.com/config/app/1:1234:ios:abcd?platform=ios&qrx_version=120500&runtime_version=3");
+            "https://gauge.halcyra.com/config/app/1:1234:ios:abcd?platform=ios&qrx_version=120500&runtime_version=3");
   EXPECT_EQ(config->remoteConfigURLWithPlatform(std::nullopt, 1, 1), std::nullopt);
   auto spaced = GWLRemoteConfig::initWithAppID("1:2 3", store_, nullptr, dependencies());
   EXPECT_EQ(spaced->remoteConfigURLWithPlatform("ios", 1, 2),
-            "https://app-measurement.halcyra.com/config/app/1:2%203?platform=ios&qrx_version=1&runtime_version=2");
+            "https://gauge.halcyra.com/config/app/1:2%203?platform=ios&qrx_version=1&runtime_version=2");
 }
 
 TEST_F(RemoteConfigMeasurementTest, BadServerStringTable) {

@@ -110,7 +110,7 @@ TEST(URL, AcceptsOnlyPlainHttpAndHttpsURLs) {
     const char* target;
   };
   const Case cases[] = {
-      {"https://app-measurement.example/a", true, "app-measurement.example", 443, "/a"},
+      {"https://collector.example/a", true, "collector.example", 443, "/a"},
       {"HTTP://Example.COM:8080", true, "example.com", 8080, "/"},
       {"http://127.0.0.1:5/config/app/1:2?platform=ios", true, "127.0.0.1", 5, "/config/app/1:2?platform=ios"},
       {"https://[::1]:8443/x", true, "::1", 8443, "/x"},

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "analytics/foundation/GWLDatabaseRemoteConfigStore.h"
 #include "DatabaseTestSupport.h"
 #include "analytics/foundation/GWLEvent.h"
 #include "analytics/foundation/GWLRawEventData.h"
@@ -485,6 +486,23 @@ TEST_F(MeasurementDatabaseTest, FailedLookUpIsNotAbsent) {
   EXPECT_EQ(db().insertIfNotDuplicatePurchaseFingerprint("p1"), std::nullopt);
   EXPECT_EQ(db().insertIfNotDuplicateSubscriptionID("s1"), true);
   EXPECT_EQ(db().sqliteStore()->rowCountForTableWithName("elsewhere"), 0);
+}
+
+TEST_F(MeasurementDatabaseTest, DatabaseServesAsTheRemoteConfigurationStore) {
+  ASSERT_TRUE(open());
+  GWLDatabaseRemoteConfigStore store(database_);
+  platform::Error error;
+  EXPECT_FALSE(store.queryMeasurementConfig(&error));
+  EXPECT_TRUE(error.domain.empty());
+  EXPECT_EQ(store.lastRemoteConfigUpdateTimestamp(&error), 0.0);
+  auto config = GWLPBMeasurementConfig::initWithMessageInfo();
+  NANOSetInt64(config, GWLPBMeasurementConfig::Field::version, 7);
+  NANOSetString(config, GWLPBMeasurementConfig::Field::app_id, "1:123:ios:abc");
+  ASSERT_TRUE(store.updateRemoteConfig(*config));
+  EXPECT_EQ(store.lastRemoteConfigUpdateTimestamp(), kNow);
+  auto stored = store.queryMeasurementConfig();
+  ASSERT_TRUE(stored);
+  EXPECT_EQ(NANOGetInt64(stored, GWLPBMeasurementConfig::Field::version), 7);
 }
 
 TEST_F(MeasurementDatabaseTest, ConfigurationBlobIsStoredWithItsTime) {

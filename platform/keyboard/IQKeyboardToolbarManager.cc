@@ -1,0 +1,10 @@
+#include "platform/keyboard/IQKeyboardToolbarManager.h"
+
+namespace platform {
+
+IQKeyboardToolbarManager& IQKeyboardToolbarManager::shared() {
+  static IQKeyboardToolbarManager instance;
+  return instance;
+}
+
+}  // namespace platform
