@@ -3,6 +3,9 @@
 namespace tabulo {
 
 namespace {
+// The app name the usage-data row speaks of.
+constexpr const char* kPrivacyCellAppName = "Tabulo";
+
 // The cells reach the model weakly: they never keep it alive on their own.
 PrivacyCell makePrivacyCell(const std::shared_ptr<SettingsViewModel>& viewModel) {
   std::weak_ptr<SettingsViewModel> weak = viewModel;
@@ -22,7 +25,7 @@ PrivacyCell makePrivacyCell(const std::shared_ptr<SettingsViewModel>& viewModel)
       [weak] {
         if (auto model = weak.lock()) model->openPrivacyPolicy();
       },
-      kAppName);
+      kPrivacyCellAppName);
 }
 
 SettingsLinkCell makeMoreAppsCell(const std::shared_ptr<SettingsViewModel>& viewModel) {

@@ -16,7 +16,6 @@ namespace tabulo {
 
 inline constexpr const char* kSettingsTitle = "Settings";
 inline constexpr const char* kMoreAppsTitle = "More apps";
-inline constexpr const char* kAppName = "Tabulo";
 
 class SettingsView : public platform::ViewController {
  public:

@@ -11,8 +11,19 @@
 // answered in seconds; switches are 0 or 1.
 //
 // The default instance never receives a configuration: every getter answers
-// its default. Loading and parsing the configuration fill the cache through
-// `replaceCachedValues`.
+// its default.
+//
+// An app instance (made with `initWithAppID`) keeps the downloaded
+// measurement configuration: `updateMeasurementConfig` stores it and puts it
+// in force, and parsing fills, in this order, the settings cache, the event
+// configurations (under internal event names), the event-editing runtime
+// (its first program), the data controls, the consent caches and the
+// private-set-membership settings. A program that fails to load switches
+// event editing off and leaves the rest of the configuration parsed. The
+// configuration in force also gives the upload URL, the configuration-fetch
+// URL and the server-side tagging endpoint. Server strings that would end up
+// in a host name or a header are checked first and ignored with a report
+// when they do not fit.
 #pragma once
 
 #include <cstdint>
@@ -21,11 +32,35 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
+#include <span>
 #include <string>
+#include <vector>
 
+#include "analytics/foundation/GWLEventEditingRuntime.h"
+#include "analytics/foundation/GWLServiceHosts.h"
+#include "platform/core/Error.h"
 #include "platform/core/Object.h"
 
+namespace platform {
+class Clock;
+}
+class GWLIdentitySupport;
 class GWLMonitor;
+class GWLPBEventConfig;
+class GWLPBMeasurementConfig;
+class GWLPersistedConfig;
+class GWLRemoteConfigStore;
+
+// Key of the app's Info dictionary that lets uploads go to a server-side tagging endpoint.
+inline constexpr const char* kGWLSVTPUploadEnabledInfoKey = "HALCYRA_ANALYTICS_SVTP_UPLOAD_ENABLED";
+inline constexpr const char* kGWLSettingSVTPUploadEnabled = "measurement.svtp_upload_enabled";
+// Header of uploads to the server-side tagging endpoint.
+inline constexpr const char* kGWLSVTPServerInfoHeader = "x-svtp-server-info";
+// Names of the event-editing runtime's native modules.
+inline constexpr const char* kGWLEventEditingRemoteConfigModule = "internal.remoteConfig";
+inline constexpr const char* kGWLEventEditingAppMetadataModule = "internal.appMetadata";
+inline constexpr const char* kGWLEventEditingLoggerModule = "internal.logger";
 
 // Keys of the configuration's settings.
 inline constexpr const char* kGWLSettingUploadingBackoffInterval = "measurement.upload.backoff_period";
@@ -114,8 +149,29 @@ class GWLExperimentFlagSource {
   virtual std::optional<platform::Object> experimentFlag(const std::string& name) const = 0;
 };
 
-class GWLRemoteConfig {
+class GWLRemoteConfig : public std::enable_shared_from_this<GWLRemoteConfig> {
  public:
+  // What an app instance reads of its surroundings besides its database.
+  struct Dependencies {
+    std::shared_ptr<GWLMonitor> monitor;  // the library's monitor when null
+    std::shared_ptr<GWLExperimentFlagSource> experimentFlags;
+    std::shared_ptr<platform::Clock> clock;  // the system clock when null
+    // The tracking-authorisation status (3: authorised); the platform's when null.
+    std::shared_ptr<GWLIdentitySupport> identitySupport;
+    // Makes a new event-editing runtime; none: configurations' programs are not loaded.
+    GWLEventEditingFactory eventEditingFactory;
+    // The service hosts; the built-in ones when unset.
+    std::optional<GWLServiceHosts> hosts;
+    // The public event names the library stores under internal names ("screen_view" to "_vs");
+    // GWLPublicToInternalEventNameMap when unset.
+    std::function<std::optional<std::string>(const std::string&)> internalEventName;
+    // The app's Info dictionary value for a key; the app environment's when unset.
+    std::function<std::optional<platform::Object>(const std::string&)> infoDictionaryValue;
+    // Whether server-side tagging preview headers are set.
+    std::function<bool()> hasSVTPPreviewHeaders;
+    // The app's version, when known.
+    std::function<std::optional<std::string>()> appVersion;
+  };
   // Applied to a parsed number before it is checked (the time reader turns milliseconds into seconds).
   using Transform = std::function<std::optional<platform::Object>(const std::optional<platform::Object>&)>;
 
@@ -127,7 +183,65 @@ class GWLRemoteConfig {
   explicit GWLRemoteConfig(std::shared_ptr<GWLMonitor> monitor = nullptr,
                            std::shared_ptr<GWLExperimentFlagSource> experimentFlags = nullptr);
 
+  // An app instance: an empty app identifier (29000) or a missing database
+  // (29001) is refused with a report and answers null. It loads the stored
+  // configuration.
+  static std::shared_ptr<GWLRemoteConfig> initWithAppID(const std::string& appID,
+                                                        const std::shared_ptr<GWLRemoteConfigStore>& database,
+                                                        std::shared_ptr<GWLPersistedConfig> persistedConfig,
+                                                        Dependencies dependencies);
+  // Designated initialiser: `measurementConfig` goes through
+  // updateMeasurementConfig; without one the stored configuration is loaded.
+  static std::shared_ptr<GWLRemoteConfig> initWithAppID(const std::string& appID,
+                                                        const std::shared_ptr<GWLRemoteConfigStore>& database,
+                                                        std::shared_ptr<GWLPBMeasurementConfig> measurementConfig,
+                                                        std::shared_ptr<GWLPersistedConfig> persistedConfig,
+                                                        Dependencies dependencies);
+
   bool isDefaultInstance() const { return isDefaultInstance_; }
+  const std::string& appID() const { return appID_; }
+
+  // ---- the measurement configuration (worker queue) ----
+  // A downloaded configuration body decoded; null, with a report and an
+  // error, for a body that does not decode or decodes to nothing.
+  std::shared_ptr<GWLPBMeasurementConfig> measurementConfigFromData(std::span<const uint8_t> data,
+                                                                    platform::Error* error = nullptr) const;
+  // Stores and applies a downloaded configuration; answers whether it was applied.
+  bool updateMeasurementConfig(const std::shared_ptr<GWLPBMeasurementConfig>& config);
+  // The stored configuration, or null.
+  std::shared_ptr<GWLPBMeasurementConfig> measurementConfigFromDatabase();
+  // Fills the caches from a configuration of this app.
+  void parseRemoteConfigFromMeasurementConfig(const std::shared_ptr<GWLPBMeasurementConfig>& config);
+  // Empties every cache; drops the configuration in force (not on the default instance).
+  void reset();
+
+  // ---- what the configuration in force says ----
+  // A copy of the event's configuration, or null (an empty name reports 29006).
+  std::shared_ptr<GWLPBEventConfig> eventConfigWithName(const std::string& name) const;
+  bool isEventBlocklisted(const std::string& name) const;
+  bool isEventCustomConversion(const std::string& name) const;
+  bool eventHasSamplingRate(const std::string& name) const;
+  // The configured rate when it lies in 2 to 65535, else 1.
+  int32_t samplingRateForEvent(const std::string& name) const;
+  bool isExpired() const;
+  double lastRemoteConfigUpdateTimestamp() const;
+  int64_t version() const;
+  // The configuration's upload subdomain when it is a valid one, else nullopt.
+  std::optional<std::string> uploadSubdomain() const;
+  std::string uploadURL() const;
+  // Null for an empty app identifier or a missing platform.
+  std::optional<std::string> remoteConfigURLWithPlatform(const std::optional<std::string>& platform,
+                                                         int64_t SDKVersion, int64_t runtimeVersion) const;
+  bool SVTPUploadEnabled() const;
+  std::optional<std::string> SVTPUploadURL() const;
+  std::optional<std::map<std::string, std::string>> SVTPUploadHTTPHeaders() const;
+  std::vector<std::string> dataControls() const;
+  std::shared_ptr<GWLEventEditingRuntime> eventEditing() const;
+  std::map<std::string, std::string> consentDefaults() const;
+  std::map<std::string, std::string> consentDelegations() const;
+  std::map<std::string, std::string> regionalDefaults() const;
+  std::set<std::string> corePlatformServices() const;
+  bool isDMARegion() const;
 
   // ---- generic readers ----
   // The core read: the cached number as it is; else the parsed, transformed
@@ -239,6 +353,11 @@ class GWLRemoteConfig {
  private:
   GWLRemoteConfig(bool isDefaultInstance, std::shared_ptr<GWLMonitor> monitor,
                   std::shared_ptr<GWLExperimentFlagSource> experimentFlags);
+  GWLRemoteConfig(std::string appID, std::weak_ptr<GWLRemoteConfigStore> database,
+                  std::shared_ptr<GWLPersistedConfig> persistedConfig, Dependencies dependencies);
+  std::shared_ptr<GWLPBMeasurementConfig> configInForce() const;
+  bool isTrackingAuthorized() const;
+  void registerEventEditingModules(GWLEventEditingRuntime& runtime);
   std::shared_ptr<GWLMonitor> monitor() const;
   std::optional<bool> cachedExperimentFlag(const char* name) const;
 
@@ -249,4 +368,22 @@ class GWLRemoteConfig {
   mutable std::map<std::string, platform::Object> cachedValueByRemoteConfigKeys_;
   mutable std::mutex flagsMutex_;
   std::map<std::string, platform::Object> cachedExperimentFlags_;
+
+  const std::string appID_;
+  const std::weak_ptr<GWLRemoteConfigStore> database_;
+  const std::shared_ptr<GWLPersistedConfig> persistedConfig_;
+  Dependencies dependencies_;
+  GWLServiceHosts hosts_;
+
+  // Guards the configuration in force and every cache below.
+  mutable std::mutex configMutex_;
+  std::shared_ptr<GWLPBMeasurementConfig> remoteConfigProto_;
+  std::map<std::string, std::shared_ptr<GWLPBEventConfig>> cachedEventConfigByEventName_;
+  std::vector<std::string> cachedDataControls_;
+  std::map<std::string, std::string> cachedConsentDefaults_;
+  std::map<std::string, std::string> cachedConsentDelegations_;
+  std::set<std::string> cachedCorePlatformServices_;
+  std::map<std::string, std::string> cachedRegionalDefaults_;
+  bool isDMARegion_ = true;
+  std::shared_ptr<GWLEventEditingRuntime> eventEditing_;
 };

@@ -1,0 +1,204 @@
+// GWLSqliteStore — the library's only access to SQLite: one connection to one
+// database file.
+//
+// The store opens the file (creating its directory), checks its integrity and,
+// when the file is not a database or is damaged, deletes it (with its journal,
+// write-ahead log and shared-memory files) and creates it anew, once. A busy or
+// locked file, a full disk or any other failure that says nothing about the
+// file's contents fails the opening and leaves the file alone.
+//
+// It creates, validates and migrates tables from column descriptions, turns
+// records (column name to value) into INSERT OR REPLACE and UPDATE statements
+// and rows into records, keeps prepared statements in a cache keyed by their
+// SQL text, and runs blocks inside exclusive transactions.
+//
+// Values passed in and read back are platform::Object: a string (UTF-8 text),
+// an integer or boolean (64-bit integer), a double, bytes (a blob) or null.
+// Any other kind cannot be bound. A zero-length blob reads back as no value.
+//
+// The connection runs in write-ahead-log mode with synchronous=NORMAL: a
+// committed transaction survives the process being killed at any moment, and
+// a power loss can at worst lose the last transactions, never corrupt the file.
+//
+// The store takes no lock: its owner calls it from one serial queue.
+// Operations with an `error` argument fill it (when given) with an error of the
+// library's domain: code 1 for a bad argument or query, 2 for a connection that
+// is not open or a table or value not in the needed state, 3 for a failure
+// SQLite reported or a transaction that could not begin, end or complete.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/core/Error.h"
+#include "platform/core/Object.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+// One column description: a name and its definition ("TEXT NOT NULL PRIMARY
+// KEY"). The name "PRIMARY KEY" makes the pair a table constraint whose
+// definition is the parenthesised list of key columns.
+using GWLColumnInfo = std::vector<std::pair<std::string, std::string>>;
+// Column name to new definition, for columns whose definition changed.
+using GWLModifyColumnInfo = std::map<std::string, std::string>;
+// A row filter: the number of rows taken so far and the row; false ends the reading.
+using GWLRowFilter = std::function<bool(size_t index, const platform::Dictionary& row)>;
+
+inline constexpr const char* kGWLSqliteStoreJournalMode = "WAL";
+inline constexpr const char* kGWLSqliteStoreSynchronous = "NORMAL";
+
+class GWLSqliteStore {
+ public:
+  // Opens (or creates) the database at `path`; null when the path is empty or
+  // the opening failed (after one delete-and-reopen when the file was damaged).
+  static std::unique_ptr<GWLSqliteStore> initWithDatabasePath(const std::string& path,
+                                                              platform::Error* error = nullptr);
+  ~GWLSqliteStore();
+  GWLSqliteStore(const GWLSqliteStore&) = delete;
+  GWLSqliteStore& operator=(const GWLSqliteStore&) = delete;
+
+  sqlite3* sqliteHandle() const { return handle_; }
+  const std::string& databasePath() const { return databasePath_; }
+
+  // ---- connection ----
+  // Closes the connection and removes the file with its -journal, -wal and
+  // -shm companions. False (report 34019) when one could not be removed.
+  bool closeAndDeleteDatabase();
+  bool openAndValidateDatabase(platform::Error* error = nullptr);
+  bool validateDatabaseWithError(platform::Error* error = nullptr);
+  void closeDatabase();
+  void finalizeAndClearStatements();
+  // Whether the last failed opening found the file not a database or damaged
+  // (the only failures that justify deleting it).
+  bool lastOpenFailureWasDamage() const { return lastOpenFailureWasDamage_; }
+
+  // ---- tables ----
+  bool ensureTableWithName(const std::string& table, const GWLColumnInfo& elementaryColumnInfo,
+                           const GWLColumnInfo& addOnColumnInfo, platform::Error* error = nullptr);
+  bool ensureTableWithName(const std::string& table, const std::string& createSQL,
+                           const std::vector<std::string>& requiredColumnNames,
+                           const std::vector<std::pair<std::string, std::string>>& addOnColumns,
+                           platform::Error* error = nullptr);
+  // Creates, validates and, when `modifyColumnInfo` changes a declared type,
+  // rebuilds the table keeping its rows, row ids and constraints.
+  bool ensureTableWithName(const std::string& table, const GWLColumnInfo& elementaryColumnInfo,
+                           const GWLColumnInfo& addOnColumnInfo, const GWLModifyColumnInfo& modifyColumnInfo,
+                           platform::Error* error = nullptr);
+  std::optional<bool> validateTableWithName(const std::string& table,
+                                            const std::vector<std::string>& requiredColumnNames,
+                                            const std::vector<std::pair<std::string, std::string>>& addOnColumns,
+                                            platform::Error* error = nullptr);
+  bool ensureSchemaOfTableWithName(const std::string& table, const GWLColumnInfo& elementaryColumnInfo,
+                                   const GWLColumnInfo& addOnColumnInfo, platform::Error* error = nullptr);
+  bool dropTableWithName(const std::string& table, platform::Error* error = nullptr);
+  bool renameTable(const std::string& oldName, const std::string& newName, platform::Error* error = nullptr);
+  // Copies every row; the columns are matched by name, row ids included.
+  bool copyContentsFromTable(const std::string& source, const std::string& destination,
+                             platform::Error* error = nullptr);
+  bool createEmptyTable(const std::string& table, const std::string& source, platform::Error* error = nullptr);
+  std::optional<bool> tableExists(const std::string& table, platform::Error* error = nullptr);
+  std::optional<int64_t> rowCountForTableWithName(const std::string& table, platform::Error* error = nullptr);
+  std::optional<int64_t> rowCountForTableWithName(const std::string& table, const std::string& columnName,
+                                                  const std::optional<platform::Object>& columnValue,
+                                                  platform::Error* error = nullptr);
+  // Column names in table order; nullopt when the table could not be read.
+  std::optional<std::vector<std::string>> columnsForTableWithName(const std::string& table,
+                                                                  platform::Error* error = nullptr);
+  std::optional<std::map<std::string, std::string>> columnInfoForTableWithName(const std::string& table,
+                                                                               platform::Error* error = nullptr);
+
+  // ---- records ----
+  bool upsertRecord(const platform::Dictionary& record, const std::string& table, platform::Error* error = nullptr);
+  bool updateRecord(const platform::Dictionary& record, const std::string& table, const std::string& columnName,
+                    const std::optional<platform::Object>& columnValue, platform::Error* error = nullptr);
+  bool updateAllRecordsInTableWithName(const std::string& table, const std::string& columnName,
+                                       const std::optional<platform::Object>& columnValue,
+                                       platform::Error* error = nullptr);
+  bool increaseColumn(const std::string& column, int64_t amount, const std::string& table,
+                      const std::string& condition, const platform::Array& parameterValues,
+                      platform::Error* error = nullptr);
+  bool deleteRecordFromTableWithName(const std::string& table, const std::string& columnName,
+                                     const std::optional<platform::Object>& columnValue,
+                                     platform::Error* error = nullptr);
+  // The number of deleted rows.
+  std::optional<int64_t> deleteRecordsFromTableWithName(const std::string& table, const std::string& condition,
+                                                        const platform::Array& parameterValues,
+                                                        platform::Error* error = nullptr);
+  bool deleteAllRecordsFromTableWithName(const std::string& table, platform::Error* error = nullptr);
+
+  // ---- queries ----
+  // The rows of a SELECT; nullopt when it could not run or failed part way.
+  std::optional<std::vector<platform::Dictionary>> recordsForQuery(const std::string& query,
+                                                                   const platform::Array& parameterValues,
+                                                                   platform::Error* error = nullptr);
+  std::optional<std::vector<platform::Dictionary>> recordsForQuery(const std::string& query,
+                                                                   const platform::Array& parameterValues,
+                                                                   platform::Error* error,
+                                                                   const GWLRowFilter& filter);
+  // The number in the first column of the first row; nullopt without error
+  // when that value is NULL.
+  std::optional<platform::Object> numberForQuery(const std::string& query, const platform::Array& parameterValues,
+                                                 platform::Error* error = nullptr);
+
+  // ---- transactions and statements ----
+  // Runs `block` inside BEGIN EXCLUSIVE ... END; rolls back when the block
+  // answers false or throws (the exception is thrown on) and when the commit
+  // fails. Transactions do not nest.
+  bool performTransactionWithError(platform::Error* error, const std::function<bool()>& block);
+  bool beginTransaction();
+  bool endTransaction();
+  bool rollbackTransaction();
+
+  sqlite3_stmt* statementForQuery(const std::string& query, platform::Error* error = nullptr);
+  sqlite3_stmt* statementForQuery(const std::string& query, const platform::Array& parameterValues,
+                                  platform::Error* error = nullptr);
+  // Hands back a statement from statementForQuery: a cached one is reset and
+  // its bindings cleared, any other finalized.
+  void cleanUpStatement(sqlite3_stmt* statement, const std::string& query);
+  sqlite3_stmt* prepareSQL(const std::string& sql, platform::Error* error = nullptr);
+  bool executeSQL(const std::string& sql, platform::Error* error = nullptr);
+  // Steps once and finalizes the statement.
+  bool executeSQLStatement(sqlite3_stmt* statement, platform::Error* error = nullptr);
+  sqlite3_stmt* upsertStatementForRecord(const platform::Dictionary& record, const std::string& table,
+                                         platform::Error* error = nullptr);
+  sqlite3_stmt* updateStatementForRecord(const platform::Dictionary& record, const std::string& table,
+                                         const std::string& columnName,
+                                         const std::optional<platform::Object>& columnValue,
+                                         platform::Error* error = nullptr);
+  // Values are copied into the statement, so they may go before it runs.
+  bool bindValues(const platform::Array& values, sqlite3_stmt* statement, platform::Error* error = nullptr);
+  static std::optional<platform::Object> valueAtColumn(int column, sqlite3_stmt* statement);
+  std::optional<std::string> lastErrorMessage() const;
+  std::optional<std::string> errorDescriptionForDatabaseOperation(const std::string& operation) const;
+  std::string monitorContextForDatabaseOperation(const std::string& operation) const;
+  void setDatabaseError(platform::Error* error, const std::string& operation) const;
+
+  // Number of statements in the cache (tests).
+  size_t cachedStatementCount() const { return statementCache_.size(); }
+
+ private:
+  explicit GWLSqliteStore(std::string path) : databasePath_(std::move(path)) {}
+  bool isOpen(platform::Error* error, const std::string& message) const;
+  // Walks the rows of a statement; false when a step failed.
+  bool readRows(sqlite3_stmt* statement, const GWLRowFilter& filter, std::vector<platform::Dictionary>& rows);
+  bool migrateTable(const std::string& table, const GWLColumnInfo& elementary, const GWLColumnInfo& addOn,
+                    platform::Error* error);
+
+  struct CachedStatement {
+    sqlite3_stmt* statement = nullptr;
+    bool inUse = false;
+  };
+
+  sqlite3* handle_ = nullptr;
+  std::map<std::string, CachedStatement> statementCache_;
+  std::string databasePath_;
+  bool inTransaction_ = false;
+  bool lastOpenFailureWasDamage_ = false;
+};

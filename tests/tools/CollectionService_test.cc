@@ -1,0 +1,121 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+
+#include "CollectionServiceProcess.h"
+#include "analytics/wire/GWLPBMeasurementBatch.h"
+#include "analytics/wire/GWLPBMeasurementBundle.h"
+#include "analytics/wire/NANO.h"
+#include "platform/compression/Gzip.h"
+#include "platform/dispatch/Queue.h"
+#include "platform/net/HVUNetwork.h"
+
+namespace {
+
+using tabulo::test::CollectionServiceProcess;
+
+struct Answer {
+  int status = -1;
+  std::vector<uint8_t> body;
+  std::shared_ptr<const platform::HTTPURLResponse> response;
+};
+
+Answer exchange(const std::string& method, const std::string& url, const std::vector<uint8_t>& payload = {},
+                const platform::HVUNetwork::Headers& headers = {}) {
+  auto queue = platform::SerialQueue::create("test.service");
+  platform::HVUNetwork network;
+  std::mutex mutex;
+  std::condition_variable done;
+  std::optional<Answer> answer;
+  auto handler = [&](std::shared_ptr<const platform::HTTPURLResponse> response, std::vector<uint8_t> body,
+                     std::optional<platform::Error>) {
+    std::lock_guard<std::mutex> lock(mutex);
+    answer = Answer{response ? response->statusCode : -1, std::move(body), response};
+    done.notify_all();
+  };
+  if (method == "POST") {
+    network.postURL(url, headers, payload, queue, false, handler);
+  } else {
+    network.getURL(url, headers, queue, false, handler);
+  }
+  std::unique_lock<std::mutex> lock(mutex);
+  done.wait_for(lock, std::chrono::seconds(30), [&] { return answer.has_value(); });
+  return answer.value_or(Answer{});
+}
+
+class CollectionServiceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* base = std::getenv("TABULO_TEST_TMP");
+    root_ = std::filesystem::path(base ? base : "/tmp") /
+            ("service-" + std::to_string(getpid()) + "-" +
+             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::remove_all(root_);
+    std::filesystem::create_directories(root_ / "record");
+  }
+  void TearDown() override { std::filesystem::remove_all(root_); }
+  std::filesystem::path root_;
+};
+
+TEST_F(CollectionServiceTest, RecordsDecodedUploadBatchesAndRefusesOthers) {
+  CollectionServiceProcess service({"--record", (root_ / "record").string()});
+  ASSERT_GT(service.port(), 0);
+
+  auto batch = GWLPBMeasurementBatch::initWithMessageInfo();
+  auto bundle = GWLPBMeasurementBundle::initWithMessageInfo();
+  NANOSetInt32(bundle, GWLPBMeasurementBundle::Field::protocol_version, 1);
+  NANOSetArray(batch, GWLPBMeasurementBatch::Field::bundles,
+               std::vector<NANOValue>(1, std::shared_ptr<NANOMessageBase>(bundle)));
+  auto bytes = batch->protoBuffer();
+  ASSERT_TRUE(bytes && !bytes->empty());
+
+  EXPECT_EQ(exchange("POST", service.url("/a"), *bytes).status, 204);
+  auto compressed = platform::gzip(*bytes);
+  ASSERT_TRUE(compressed);
+  EXPECT_EQ(exchange("POST", service.url("/a"), *compressed, {{"Content-Encoding", "gzip"}}).status, 204);
+  EXPECT_EQ(exchange("POST", service.url("/a"), {0xff, 0xff, 0xff}).status, 400);
+
+  std::vector<std::filesystem::path> files;
+  for (const auto& entry : std::filesystem::directory_iterator(root_ / "record")) files.push_back(entry.path());
+  std::sort(files.begin(), files.end());
+  ASSERT_EQ(files.size(), 2u);
+  EXPECT_EQ(files[0].filename(), "batch-000001.pb");
+  for (const auto& file : files) {
+    std::ifstream in(file, std::ios::binary);
+    std::vector<uint8_t> recorded((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(recorded, *bytes) << file;
+  }
+}
+
+TEST_F(CollectionServiceTest, ServesExperimentsCompressedAndFailsOnRequest) {
+  std::ofstream(root_ / "experiments.pb", std::ios::binary) << "snapshot";
+  CollectionServiceProcess service({"--experiments", (root_ / "experiments.pb").string()});
+  ASSERT_GT(service.port(), 0);
+  Answer answer = exchange("POST", service.url("/sdk-exp"));
+  ASSERT_EQ(answer.status, 200);
+  auto inflated = platform::gunzip(answer.body);
+  ASSERT_TRUE(inflated);
+  EXPECT_EQ(std::string(inflated->begin(), inflated->end()), "snapshot");
+
+  // Failures apply to the next answers only, then the service is itself again.
+  EXPECT_EQ(exchange("POST", service.url("/control/fail?status=429&count=2")).status, 204);
+  EXPECT_EQ(exchange("POST", service.url("/sdk-exp")).status, 429);
+  EXPECT_EQ(exchange("GET", service.url("/config/app/x")).status, 429);
+  EXPECT_EQ(exchange("GET", service.url("/config/app/x")).status, 404);
+  EXPECT_EQ(exchange("POST", service.url("/control/fail?status=42")).status, 400);
+}
+
+TEST_F(CollectionServiceTest, StopsAtItsRequestBound) {
+  CollectionServiceProcess service({"--max-requests", "2"});
+  ASSERT_GT(service.port(), 0);
+  EXPECT_EQ(exchange("GET", service.url("/config/app/x")).status, 404);
+  EXPECT_EQ(exchange("GET", service.url("/config/app/x")).status, 404);
+  EXPECT_NE(exchange("GET", service.url("/config/app/x")).status, 404);
+}
+
+}  // namespace

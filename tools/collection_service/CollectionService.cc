@@ -1,0 +1,329 @@
+#include "tools/collection_service/CollectionService.h"
+
+#include <httplib.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+#include <thread>
+
+#include "analytics/wire/GWLPBMeasurementBatch.h"
+#include "platform/compression/Gzip.h"
+
+namespace {
+
+constexpr double kMaxSlowSeconds = 30;
+constexpr size_t kMaxUploadBytes = 16 * 1024 * 1024;
+
+std::optional<std::vector<uint8_t>> readFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string entityTag(const std::vector<uint8_t>& bytes) {
+  uint64_t hash = 1469598103934665603ull;  // FNV-1a
+  for (uint8_t b : bytes) {
+    hash ^= b;
+    hash *= 1099511628211ull;
+  }
+  char text[24];
+  std::snprintf(text, sizeof text, "\"%016llx\"", static_cast<unsigned long long>(hash));
+  return text;
+}
+
+std::string httpDate(std::filesystem::file_time_type time) {
+  auto system = std::chrono::time_point_cast<std::chrono::seconds>(
+      time - std::filesystem::file_time_type::clock::now() + std::chrono::system_clock::now());
+  std::time_t seconds = std::chrono::system_clock::to_time_t(system);
+  std::tm tm{};
+  gmtime_r(&seconds, &tm);
+  char text[64];
+  std::strftime(text, sizeof text, "%a, %d %b %Y %H:%M:%S GMT", &tm);
+  return text;
+}
+
+// An app identifier usable as a file name: no path separators, not hidden.
+bool isSafeFileName(const std::string& name) {
+  return !name.empty() && name[0] != '.' && name.find('/') == std::string::npos &&
+         name.find('\0') == std::string::npos && name.size() < 200;
+}
+
+}  // namespace
+
+struct CollectionService::State {
+  CollectionServiceOptions options;
+  std::unique_ptr<httplib::Server> server;
+  std::mutex mutex;  // guards the failure switches and the batch counter
+  int failStatus = 0;
+  int failCount = 0;
+  double slowSeconds = 0;
+  int slowCount = 0;
+  int dropCount = 0;
+  uint64_t batches = 0;
+  std::atomic<uint64_t> requests{0};
+  std::mutex stopMutex;
+  std::condition_variable stopped;
+  bool stopRequested = false;
+};
+
+std::optional<CollectionServiceOptions> CollectionServiceOptions::parse(int argc, char** argv, std::string* message) {
+  CollectionServiceOptions options;
+  auto need = [&](int i, int count) {
+    if (i + count < argc) return true;
+    *message = std::string("missing value after ") + argv[i];
+    return false;
+  };
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    try {
+      if (arg == "--port" && need(i, 1)) {
+        options.port = std::stoi(argv[++i]);
+        if (options.port < 0 || options.port > 65535) throw std::out_of_range("port");
+      } else if (arg == "--record" && need(i, 1)) {
+        options.recordDirectory = argv[++i];
+      } else if (arg == "--config-dir" && need(i, 1)) {
+        options.configDirectory = argv[++i];
+      } else if (arg == "--experiments" && need(i, 1)) {
+        options.experimentsFile = argv[++i];
+      } else if (arg == "--tls" && need(i, 2)) {
+        options.certificateFile = argv[++i];
+        options.keyFile = argv[++i];
+      } else if (arg == "--max-seconds" && need(i, 1)) {
+        options.maxSeconds = std::stod(argv[++i]);
+        if (!(options.maxSeconds > 0)) throw std::out_of_range("seconds");
+      } else if (arg == "--max-requests" && need(i, 1)) {
+        options.maxRequests = std::stoull(argv[++i]);
+      } else {
+        if (message->empty()) {
+          *message = "usage: collection_service [--port N] [--record DIR] [--config-dir DIR] [--experiments FILE]"
+                     " [--tls CERT KEY] [--max-seconds S] [--max-requests N]";
+        }
+        return std::nullopt;
+      }
+    } catch (const std::exception&) {
+      *message = "bad value for " + arg;
+      return std::nullopt;
+    }
+  }
+  return options;
+}
+
+CollectionService::CollectionService(CollectionServiceOptions options) : state_(std::make_unique<State>()) {
+  state_->options = std::move(options);
+}
+
+CollectionService::~CollectionService() { stop(); }
+
+int CollectionService::bind(std::string* message) {
+  State& s = *state_;
+  if (s.options.certificateFile) {
+    auto server = std::make_unique<httplib::SSLServer>(s.options.certificateFile->c_str(), s.options.keyFile->c_str());
+    if (!server->is_valid()) {
+      *message = "cannot load the certificate or key";
+      return -1;
+    }
+    s.server = std::move(server);
+  } else {
+    s.server = std::make_unique<httplib::Server>();
+  }
+  httplib::Server& server = *s.server;
+  server.set_payload_max_length(kMaxUploadBytes);
+  server.set_read_timeout(10, 0);
+  server.set_write_timeout(10, 0);
+  server.set_keep_alive_max_count(100);
+
+  // Failure switches apply before routing, to every path but the control ones.
+  server.set_pre_routing_handler([&s, this](const httplib::Request& request, httplib::Response& response) {
+    if (s.requests.fetch_add(1) + 1 > s.options.maxRequests) {
+      response.status = 503;
+      std::thread([this] { stop(); }).detach();
+      return httplib::Server::HandlerResponse::Handled;
+    }
+    if (request.path.rfind("/control/", 0) == 0) return httplib::Server::HandlerResponse::Unhandled;
+    double slow = 0;
+    int status = 0;
+    bool drop = false;
+    {
+      std::lock_guard<std::mutex> lock(s.mutex);
+      if (s.slowCount > 0) {
+        --s.slowCount;
+        slow = s.slowSeconds;
+      }
+      if (s.dropCount > 0) {
+        --s.dropCount;
+        drop = true;
+      } else if (s.failCount > 0) {
+        --s.failCount;
+        status = s.failStatus;
+      }
+    }
+    if (slow > 0) std::this_thread::sleep_for(std::chrono::duration<double>(slow));
+    if (drop) {
+      response.status = 200;
+      // The header promises a body that never comes: the connection closes.
+      response.set_content_provider(
+          64, "application/octet-stream", [](size_t, size_t, httplib::DataSink&) { return false; });
+      return httplib::Server::HandlerResponse::Handled;
+    }
+    if (status) {
+      response.status = status;
+      return httplib::Server::HandlerResponse::Handled;
+    }
+    return httplib::Server::HandlerResponse::Unhandled;
+  });
+
+  auto count = [](const httplib::Request& request) {
+    int n = request.has_param("count") ? std::atoi(request.get_param_value("count").c_str()) : 1;
+    return std::clamp(n, 0, 1000);
+  };
+  server.Post("/control/fail", [&s, count](const httplib::Request& request, httplib::Response& response) {
+    int status = std::atoi(request.get_param_value("status").c_str());
+    if (status < 100 || status > 599) {
+      response.status = 400;
+      return;
+    }
+    std::lock_guard<std::mutex> lock(s.mutex);
+    s.failStatus = status;
+    s.failCount = count(request);
+    response.status = 204;
+  });
+  server.Post("/control/slow", [&s, count](const httplib::Request& request, httplib::Response& response) {
+    double seconds = std::atof(request.get_param_value("seconds").c_str());
+    std::lock_guard<std::mutex> lock(s.mutex);
+    s.slowSeconds = std::clamp(seconds, 0.0, kMaxSlowSeconds);
+    s.slowCount = count(request);
+    response.status = 204;
+  });
+  server.Post("/control/drop", [&s, count](const httplib::Request& request, httplib::Response& response) {
+    std::lock_guard<std::mutex> lock(s.mutex);
+    s.dropCount = count(request);
+    response.status = 204;
+  });
+  server.Post("/control/reset", [&s](const httplib::Request&, httplib::Response& response) {
+    std::lock_guard<std::mutex> lock(s.mutex);
+    s.failCount = s.slowCount = s.dropCount = 0;
+    response.status = 204;
+  });
+
+  server.Post("/a", [&s](const httplib::Request& request, httplib::Response& response) {
+    // A gzip content coding has been undone by the server already.
+    std::span<const uint8_t> body(reinterpret_cast<const uint8_t*>(request.body.data()), request.body.size());
+    auto batch = GWLPBMeasurementBatch::initWithBuffer(body);
+    std::optional<std::vector<uint8_t>> encoded = batch ? batch->protoBuffer() : std::nullopt;
+    if (!batch || !encoded) {
+      response.status = 400;
+      response.set_content("undecodable batch\n", "text/plain");
+      return;
+    }
+    if (s.options.recordDirectory) {
+      uint64_t number;
+      {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        number = ++s.batches;
+      }
+      char name[32];
+      std::snprintf(name, sizeof name, "batch-%06llu.pb", static_cast<unsigned long long>(number));
+      std::filesystem::path path = *s.options.recordDirectory / name;
+      std::filesystem::path temporary = path;
+      temporary += ".tmp";
+      {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(encoded->data()), static_cast<std::streamsize>(encoded->size()));
+        if (!out) {
+          response.status = 500;
+          return;
+        }
+      }
+      std::error_code error;
+      std::filesystem::rename(temporary, path, error);
+      if (error) {
+        response.status = 500;
+        return;
+      }
+    }
+    response.status = 204;
+  });
+
+  server.Get(R"(/config/app/([^/?]+))", [&s](const httplib::Request& request, httplib::Response& response) {
+    const std::string appID = request.matches[1];
+    if (!s.options.configDirectory || !isSafeFileName(appID)) {
+      response.status = 404;
+      return;
+    }
+    std::filesystem::path path = *s.options.configDirectory / (appID + ".pb");
+    std::error_code error;
+    auto modified = std::filesystem::last_write_time(path, error);
+    auto bytes = error ? std::nullopt : readFile(path);
+    if (!bytes) {
+      response.status = 404;
+      return;
+    }
+    const std::string tag = entityTag(*bytes);
+    const std::string date = httpDate(modified);
+    response.set_header("ETag", tag);
+    response.set_header("Last-Modified", date);
+    const bool tagMatches = request.has_header("If-None-Match") && request.get_header_value("If-None-Match") == tag;
+    const bool dateMatches = !request.has_header("If-None-Match") && request.has_header("If-Modified-Since") &&
+                             request.get_header_value("If-Modified-Since") == date;
+    if (tagMatches || dateMatches) {
+      response.status = 304;
+      return;
+    }
+    response.status = 200;
+    response.set_content(std::string(bytes->begin(), bytes->end()), "application/x-protobuf");
+  });
+
+  server.Post("/sdk-exp", [&s](const httplib::Request&, httplib::Response& response) {
+    auto bytes = s.options.experimentsFile ? readFile(*s.options.experimentsFile) : std::nullopt;
+    auto compressed = bytes ? platform::gzip(*bytes) : std::nullopt;
+    if (!compressed) {
+      response.status = 404;
+      return;
+    }
+    response.status = 200;
+    response.set_header("Content-Encoding", "gzip");
+    response.set_content(std::string(compressed->begin(), compressed->end()), "application/x-protobuf");
+  });
+
+  if (s.options.port == 0) {
+    int port = server.bind_to_any_port("127.0.0.1");
+    if (port <= 0) {
+      *message = "cannot bind to 127.0.0.1";
+      return -1;
+    }
+    return port;
+  }
+  if (!server.bind_to_port("127.0.0.1", s.options.port)) {
+    *message = "cannot bind to 127.0.0.1:" + std::to_string(s.options.port);
+    return -1;
+  }
+  return s.options.port;
+}
+
+void CollectionService::run() {
+  State& s = *state_;
+  if (!s.server) return;
+  std::thread watchdog([&s] {
+    std::unique_lock<std::mutex> lock(s.stopMutex);
+    s.stopped.wait_for(lock, std::chrono::duration<double>(s.options.maxSeconds), [&s] { return s.stopRequested; });
+    s.server->stop();
+  });
+  s.server->listen_after_bind();
+  stop();
+  watchdog.join();
+}
+
+void CollectionService::stop() {
+  State& s = *state_;
+  {
+    std::lock_guard<std::mutex> lock(s.stopMutex);
+    s.stopRequested = true;
+  }
+  s.stopped.notify_all();
+}
