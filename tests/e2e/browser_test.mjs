@@ -284,6 +284,18 @@ async function run() {
     await answerReviewPromptIfShown(page);
     await page.waitForFunction(() => document.querySelector("[data-testid=cell-1-1]").textContent === "Hello");
     assert.ok(await page.getByTestId("cell-3-1").evaluate((e) => e.offsetWidth > 150), "the merged block is kept");
+
+    // Import a CSV file through the document picker (a file upload).
+    log("import");
+    await screenOf(page, 0).getByTestId("navigation.back").or(screenOf(page, 0).getByTestId("left.0")).click();
+    while (await page.getByRole("alertdialog").count()) {
+      await page.getByRole("alertdialog").getByRole("button").last().click();
+      await page.waitForTimeout(100);
+    }
+    await page.getByTestId("import").click();
+    await page.getByTestId("fileInput").setInputFiles({ name: "People.csv", mimeType: "text/csv",
+                                                        buffer: Buffer.from("Name,Age\nAda,36\n") });
+    await page.getByText("People").waitFor();
     assert.deepEqual(pageErrors, [], "the page ran without script errors");
     failurePage = null;
     log("passed in", ((Date.now() - started) / 1000).toFixed(1), "s");
