@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <thread>
@@ -325,6 +326,7 @@ TEST_F(WebHostTest, ServesOverLoopbackAndStopsWhileARequestWaits) {
   EXPECT_EQ(server.address(), "http://127.0.0.1:" + std::to_string(server.port()) + "/?token=secret");
 
   std::string reply;
+  std::atomic<bool> finished{false};
   std::thread client([&] {
     int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
@@ -339,8 +341,10 @@ TEST_F(WebHostTest, ServesOverLoopbackAndStopsWhileARequestWaits) {
       for (ssize_t got; (got = ::read(fd, buffer, sizeof buffer)) > 0;) reply.append(buffer, static_cast<size_t>(got));
     }
     ::close(fd);
+    finished = true;
   });
-  while (other->drain() == 0) std::this_thread::yield();  // the request's block arrived: run it
+  // Run the main loop's side until the request's block has arrived and run.
+  while (!finished && other->drain() == 0) std::this_thread::yield();
   client.join();
   EXPECT_NE(reply.find("200 OK"), std::string::npos) << reply;
   EXPECT_NE(reply.find("\"controls\""), std::string::npos);
