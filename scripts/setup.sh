@@ -9,6 +9,11 @@ while read -r pkg; do
   status=$(dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null || true)
   [[ "$status" == "install ok installed" ]] || missing+=("$pkg")
 done < "$here/packages.txt"
+# The browser test installs playwright-core with npm. Some machines bring npm
+# with their own Node.js package; only where no npm is on PATH is Debian's added.
+if ! command -v npm >/dev/null 2>&1; then
+  missing+=(npm)
+fi
 if ((${#missing[@]})); then
   echo "installing: ${missing[*]}"
   SUDO=""
