@@ -1,36 +1,22 @@
 // GWLPropertyFilter — one audience filter on a user property as the
 // measurement database keeps it: its audience and filter identifiers, the
-// property it tests, its flags and the encoded wire filter message.
+// property it tests, its flags and the encoded wire filter message (a
+// GWLPBPropertyFilter).
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "analytics/foundation/GWLAudienceFilter.h"
+#include "analytics/foundation/GWLAudienceFilterRecord.h"
 
-class GWLPropertyFilter : public GWLAudienceFilter {
+class GWLPropertyFilter : public GWLAudienceFilterRecord {
  public:
   GWLPropertyFilter(int32_t audienceID, int32_t filterID, std::string propertyName, std::vector<uint8_t> data,
                     bool sessionScoped, bool dynamic, bool sequence)
-      : sessionScoped_(sessionScoped), dynamic_(dynamic), sequence_(sequence), audienceID_(audienceID),
-        filterID_(filterID), propertyName_(std::move(propertyName)), data_(std::move(data)) {}
+      : GWLAudienceFilterRecord(audienceID, filterID, std::move(propertyName), std::move(data), sessionScoped,
+                                dynamic, sequence) {}
 
-  int32_t audienceID() const override { return audienceID_; }
-  int32_t filterID() const override { return filterID_; }
-  bool isSessionScoped() const override { return sessionScoped_; }
-  bool isDynamic() const override { return dynamic_; }
-  bool isSequence() const override { return sequence_; }
-  const std::string& propertyName() const { return propertyName_; }
-  // The encoded GWLPBPropertyFilter.
-  const std::vector<uint8_t>& data() const { return data_; }
-
- private:
-  bool sessionScoped_;
-  bool dynamic_;
-  bool sequence_;
-  int32_t audienceID_;
-  int32_t filterID_;
-  std::string propertyName_;
-  std::vector<uint8_t> data_;
+  const std::string& propertyName() const { return testedName(); }
 };

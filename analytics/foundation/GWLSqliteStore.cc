@@ -499,6 +499,33 @@ bool isStorable(const platform::Object& value) {
   return value.isString() || value.isInt() || value.isBool() || value.isDouble() || value.isBytes() ||
          value.isNull();
 }
+
+// The INSERT OR REPLACE text for the record's columns, with the record's
+// values in column order put in `values`; nullopt when a value cannot be stored.
+std::optional<std::string> upsertQuery(const platform::Dictionary& record, const std::string& table,
+                                       platform::Array& values) {
+  std::string columns;
+  std::string placeholders;
+  for (const auto& [key, value] : record) {
+    if (!isStorable(value)) return std::nullopt;
+    columns += (columns.empty() ? "" : ", ") + key;
+    placeholders += placeholders.empty() ? "?" : ", ?";
+    values.push_back(value);
+  }
+  return "INSERT OR REPLACE INTO " + table + " (" + columns + ") VALUES (" + placeholders + ");";
+}
+
+// A new statement for `sql` with `values` bound; the caller finalizes it.
+sqlite3_stmt* preparedStatementWithValues(GWLSqliteStore& store, const std::string& sql,
+                                          const platform::Array& values, platform::Error* error) {
+  sqlite3_stmt* statement = store.prepareSQL(sql, error);
+  if (!statement) return nullptr;
+  if (!store.bindValues(values, statement, error)) {
+    sqlite3_finalize(statement);
+    return nullptr;
+  }
+  return statement;
+}
 }  // namespace
 
 sqlite3_stmt* GWLSqliteStore::upsertStatementForRecord(const platform::Dictionary& record, const std::string& table,
@@ -511,27 +538,14 @@ sqlite3_stmt* GWLSqliteStore::upsertStatementForRecord(const platform::Dictionar
     GWLSetError(error, kArg, "Received empty record for upsert");
     return nullptr;
   }
-  std::string columns;
-  std::string placeholders;
   platform::Array values;
-  for (const auto& [key, value] : record) {
-    if (!isStorable(value)) {
-      report(4, 34020, "Record has value of unexpected type");
-      GWLSetError(error, kArg, "Failed to bind parameter of unexpected type to upsert statement");
-      return nullptr;
-    }
-    columns += (columns.empty() ? "" : ", ") + key;
-    placeholders += placeholders.empty() ? "?" : ", ?";
-    values.push_back(value);
-  }
-  sqlite3_stmt* statement =
-      prepareSQL("INSERT OR REPLACE INTO " + table + " (" + columns + ") VALUES (" + placeholders + ");", error);
-  if (!statement) return nullptr;
-  if (!bindValues(values, statement, error)) {
-    sqlite3_finalize(statement);
+  const auto query = upsertQuery(record, table, values);
+  if (!query) {
+    report(4, 34020, "Record has value of unexpected type");
+    GWLSetError(error, kArg, "Failed to bind parameter of unexpected type to upsert statement");
     return nullptr;
   }
-  return statement;
+  return preparedStatementWithValues(*this, *query, values, error);
 }
 
 bool GWLSqliteStore::upsertRecord(const platform::Dictionary& record, const std::string& table,
@@ -541,22 +555,15 @@ bool GWLSqliteStore::upsertRecord(const platform::Dictionary& record, const std:
   if (!isOpen(error, "Upsert record failed. Database not open.")) return false;
   // The text depends only on the table and the record's columns, so its
   // statement is prepared once per connection and reused.
-  std::string columns;
-  std::string placeholders;
   platform::Array values;
-  for (const auto& [key, value] : record) {
-    if (!isStorable(value)) {
-      report(4, 34020, "Record has value of unexpected type");
-      return GWLSetErrorUnlessSuccess(false, error, kArg,
-                                      "Failed to bind parameter of unexpected type to upsert statement");
-    }
-    columns += (columns.empty() ? "" : ", ") + key;
-    placeholders += placeholders.empty() ? "?" : ", ?";
-    values.push_back(value);
+  const auto query = upsertQuery(record, table, values);
+  if (!query) {
+    report(4, 34020, "Record has value of unexpected type");
+    return GWLSetErrorUnlessSuccess(false, error, kArg,
+                                    "Failed to bind parameter of unexpected type to upsert statement");
   }
-  const std::string query = "INSERT OR REPLACE INTO " + table + " (" + columns + ") VALUES (" + placeholders + ");";
-  sqlite3_stmt* statement = statementForQuery(query, values, error);
-  return statement && stepToDone(*this, statement, query, "execute statement", error);
+  sqlite3_stmt* statement = statementForQuery(*query, values, error);
+  return statement && stepToDone(*this, statement, *query, "execute statement", error);
 }
 
 sqlite3_stmt* GWLSqliteStore::updateStatementForRecord(const platform::Dictionary& record, const std::string& table,
@@ -591,14 +598,8 @@ sqlite3_stmt* GWLSqliteStore::updateStatementForRecord(const platform::Dictionar
     values.push_back(value);
   }
   values.push_back(*columnValue);
-  sqlite3_stmt* statement =
-      prepareSQL("UPDATE " + table + " SET " + assignments + " WHERE " + columnName + "=?", error);
-  if (!statement) return nullptr;
-  if (!bindValues(values, statement, error)) {
-    sqlite3_finalize(statement);
-    return nullptr;
-  }
-  return statement;
+  return preparedStatementWithValues(*this, "UPDATE " + table + " SET " + assignments + " WHERE " + columnName + "=?",
+                                     values, error);
 }
 
 bool GWLSqliteStore::updateRecord(const platform::Dictionary& record, const std::string& table,

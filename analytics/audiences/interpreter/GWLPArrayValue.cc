@@ -414,18 +414,12 @@ bool GWLPArrayValue::isEqualToRuntimeValue(const GWLPRuntimeValue& other, GWLPEq
   if (other.valueKind() != GWLPValueKind::Array) return false;
   const auto& array = static_cast<const GWLPArrayValue&>(other);
   if (array.elements_.size() != elements_.size()) return false;
-  auto pair = std::make_pair(static_cast<const void*>(this), static_cast<const void*>(&other));
-  if (context.inProgress.count(pair)) return true;
-  if (context.depth >= kGWLPMaxValueDepth) return false;
-  context.inProgress.insert(pair);
-  ++context.depth;
-  bool equal = true;
-  for (size_t i = 0; i < elements_.size() && equal; ++i) {
-    equal = elements_[i]->isEqualToRuntimeValue(*array.elements_[i], context);
-  }
-  --context.depth;
-  context.inProgress.erase(pair);
-  return equal;
+  return context.compareNested(this, &other, [&] {
+    for (size_t i = 0; i < elements_.size(); ++i) {
+      if (!elements_[i]->isEqualToRuntimeValue(*array.elements_[i], context)) return false;
+    }
+    return true;
+  });
 }
 
 void GWLPArrayValue::markInto(GWLPMarkStack& stack) {

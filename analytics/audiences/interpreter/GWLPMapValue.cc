@@ -6,7 +6,6 @@
 #include "analytics/audiences/interpreter/GWLPBooleanValue.h"
 #include "analytics/audiences/interpreter/GWLPErrors.h"
 #include "analytics/audiences/interpreter/GWLPFunctionValue.h"
-#include "analytics/audiences/interpreter/GWLPLimits.h"
 #include "analytics/audiences/interpreter/GWLPUndefinedValue.h"
 
 GWLPValueRef GWLPApplyPropertyMethod(GWLPRuntimeValue& receiver, const GWLPPropertyMap& properties,
@@ -50,22 +49,15 @@ bool GWLPMapValue::isEqualToRuntimeValue(const GWLPRuntimeValue& other, GWLPEqua
   if (other.valueKind() != GWLPValueKind::Map) return false;
   const auto& map = static_cast<const GWLPMapValue&>(other);
   if (map.propertyMap_.count() != propertyMap_.count()) return false;
-  auto pair = std::make_pair(static_cast<const void*>(this), static_cast<const void*>(&other));
-  if (context.inProgress.count(pair)) return true;
-  if (context.depth >= kGWLPMaxValueDepth) return false;
-  context.inProgress.insert(pair);
-  ++context.depth;
-  bool equal = true;
-  for (const auto& [name, value] : propertyMap_.contents()) {
-    auto it = map.propertyMap_.contents().find(name);
-    if (it == map.propertyMap_.contents().end() || !value->isEqualToRuntimeValue(*it->second, context)) {
-      equal = false;
-      break;
+  return context.compareNested(this, &other, [&] {
+    for (const auto& [name, value] : propertyMap_.contents()) {
+      auto it = map.propertyMap_.contents().find(name);
+      if (it == map.propertyMap_.contents().end() || !value->isEqualToRuntimeValue(*it->second, context)) {
+        return false;
+      }
     }
-  }
-  --context.depth;
-  context.inProgress.erase(pair);
-  return equal;
+    return true;
+  });
 }
 
 void GWLPMapValue::markInto(GWLPMarkStack& stack) {

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "analytics/audiences/interpreter/GWLPLimits.h"
 #include "analytics/audiences/interpreter/GWLPMarkable.h"
 #include "platform/core/Error.h"
 
@@ -28,6 +29,21 @@ enum class GWLPValueKind { Base, Undefined, Null, Boolean, Number, String, Map, 
 struct GWLPEqualityContext {
   std::set<std::pair<const void*, const void*>> inProgress;
   int depth = 0;
+
+  // Compares the contents of the containers `left` and `right` with
+  // `compareContents`, one level deeper and with the pair marked in progress.
+  template <typename CompareContents>
+  bool compareNested(const void* left, const void* right, CompareContents compareContents) {
+    const auto pair = std::make_pair(left, right);
+    if (inProgress.count(pair)) return true;
+    if (depth >= kGWLPMaxValueDepth) return false;
+    inProgress.insert(pair);
+    ++depth;
+    const bool equal = compareContents();
+    --depth;
+    inProgress.erase(pair);
+    return equal;
+  }
 };
 
 class GWLPRuntimeValue : public GWLPMarkable, public std::enable_shared_from_this<GWLPRuntimeValue> {

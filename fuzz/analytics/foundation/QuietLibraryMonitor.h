@@ -2,6 +2,9 @@
 // other log lines (the wire codec's) are dropped too.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
 #include <memory>
 
 #include "analytics/foundation/GWLASLLogger.h"
@@ -38,5 +41,18 @@ inline void installQuietLibraryMonitor() {
 // Lets the monitor finish the reports of one input, so that every input ends
 // with the memory it began with (libFuzzer's leak check looks for the difference).
 inline void flushQuietLibraryMonitor() { GWLMeasurementRegistry::monitor()->flush(); }
+
+// Runs one fuzz input under the quiet monitor and lets its reports finish.
+inline int runWithQuietLibraryMonitor(int (*testOneInput)(const uint8_t*, size_t), const uint8_t* data, size_t size) {
+  installQuietLibraryMonitor();
+  const int result = testOneInput(data, size);
+  flushQuietLibraryMonitor();
+  return result;
+}
+
+// Stops the run on a broken property, so that libFuzzer keeps the input.
+inline void check(bool condition) {
+  if (!condition) std::abort();
+}
 
 }  // namespace fuzz_support

@@ -25,9 +25,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-void check(bool condition) {
-  if (!condition) std::abort();
-}
+using fuzz_support::check;
 
 const std::string& databasePath() {
   static const std::string path = [] {
@@ -95,8 +93,5 @@ int testOneInput(const uint8_t* data, size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  fuzz_support::installQuietLibraryMonitor();
-  int result = testOneInput(data, size);
-  fuzz_support::flushQuietLibraryMonitor();
-  return result;
+  return fuzz_support::runWithQuietLibraryMonitor(testOneInput, data, size);
 }

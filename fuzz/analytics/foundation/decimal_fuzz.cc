@@ -1,30 +1,15 @@
 // Decimal text from configurations and parameters: the reader answers a number
 // or nothing, and a number it answers reads back from its canonical text.
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 
 #include "QuietLibraryMonitor.h"
 #include "analytics/foundation/GWLDecimalNumber.h"
 
 namespace {
-void check(bool condition) {
-  if (!condition) std::abort();
-}
-}  // namespace
 
-namespace {
-int testOneInput(const uint8_t* data, size_t size);
-}  // namespace
+using fuzz_support::check;
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  fuzz_support::installQuietLibraryMonitor();
-  int result = testOneInput(data, size);
-  fuzz_support::flushQuietLibraryMonitor();
-  return result;
-}
-
-namespace {
 int testOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
   auto number = GWLDecimalNumberFromString(text);
@@ -40,3 +25,7 @@ int testOneInput(const uint8_t* data, size_t size) {
   return 0;
 }
 }  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  return fuzz_support::runWithQuietLibraryMonitor(testOneInput, data, size);
+}

@@ -2,7 +2,6 @@
 // read from the wire encodes again and reads back to the same encoding (bytes
 // compare where values may not: a stored double may be NaN).
 #include <cstdint>
-#include <cstdlib>
 #include <span>
 
 #include "QuietLibraryMonitor.h"
@@ -11,23 +10,9 @@
 #include "analytics/wire/NANO.h"
 
 namespace {
-void check(bool condition) {
-  if (!condition) std::abort();
-}
-}  // namespace
 
-namespace {
-int testOneInput(const uint8_t* data, size_t size);
-}  // namespace
+using fuzz_support::check;
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  fuzz_support::installQuietLibraryMonitor();
-  int result = testOneInput(data, size);
-  fuzz_support::flushQuietLibraryMonitor();
-  return result;
-}
-
-namespace {
 int testOneInput(const uint8_t* data, size_t size) {
   auto proto = GWLPBEvent::initWithBuffer(std::span<const uint8_t>(data, size));
   if (!proto) return 0;
@@ -49,3 +34,7 @@ int testOneInput(const uint8_t* data, size_t size) {
   return 0;
 }
 }  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  return fuzz_support::runWithQuietLibraryMonitor(testOneInput, data, size);
+}

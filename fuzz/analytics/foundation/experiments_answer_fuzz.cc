@@ -13,9 +13,7 @@
 
 namespace {
 
-void check(bool condition) {
-  if (!condition) std::abort();
-}
+using fuzz_support::check;
 
 const std::shared_ptr<GWLETaskManager>& taskManager() {
   static const auto instance = GWLETaskManager::initWithQueue(
@@ -53,8 +51,5 @@ int testOneInput(const uint8_t* data, size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  fuzz_support::installQuietLibraryMonitor();
-  int result = testOneInput(data, size);
-  fuzz_support::flushQuietLibraryMonitor();
-  return result;
+  return fuzz_support::runWithQuietLibraryMonitor(testOneInput, data, size);
 }

@@ -15,25 +15,12 @@
 
 namespace {
 
-void check(bool condition) {
-  if (!condition) std::abort();
-}
+using fuzz_support::check;
 
 // Valid only if the text is valid UTF-8.
 void checkText(bool valid, const std::string& text) { check(!valid || platform::utf8::isValid(text)); }
 
 }  // namespace
-
-namespace {
-int testOneInput(const uint8_t* data, size_t size);
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  fuzz_support::installQuietLibraryMonitor();
-  int result = testOneInput(data, size);
-  fuzz_support::flushQuietLibraryMonitor();
-  return result;
-}
 
 namespace {
 int testOneInput(const uint8_t* data, size_t size) {
@@ -86,3 +73,7 @@ int testOneInput(const uint8_t* data, size_t size) {
   return 0;
 }
 }  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  return fuzz_support::runWithQuietLibraryMonitor(testOneInput, data, size);
+}

@@ -5,43 +5,16 @@
 
 #include <gtest/gtest.h>
 
+#include "NANORecordComparison.h"
 #include "WireTestSupport.h"
 #include "analytics/wire/NANO.h"
 #include "analytics/wire/WireMessages.h"
 #include "platform/core/Log.h"
 
+using wire_test::sameRecord;
 using wire_test::WireBytes;
 
 namespace {
-
-bool sameRecord(const NANOMessageInfo& a, const NANOMessageInfo& b);
-
-bool sameSlot(const NANOSlot& a, const NANOSlot& b) {
-  if (a.value.index() != b.value.index()) return false;
-  if (const uint64_t* cell = a.cell()) return *cell == *b.cell();
-  if (const NANOBytes* bytes = a.bytes()) return bytes->bytes == b.bytes()->bytes;
-  if (const NANOArray* x = a.array()) {
-    const NANOArray* y = b.array();
-    if (x->count != y->count || x->filled != y->filled || x->allocated != y->allocated ||
-        x->element != y->element || x->items.size() != y->items.size()) {
-      return false;
-    }
-    for (size_t i = 0; i < x->items.size(); ++i) {
-      if (!sameSlot(x->items[i], y->items[i])) return false;
-    }
-    return true;
-  }
-  if (a.message() || b.message()) return a.message() && b.message() && sameRecord(*a.message(), *b.message());
-  return true;
-}
-
-bool sameRecord(const NANOMessageInfo& a, const NANOMessageInfo& b) {
-  if (a.type != b.type || a.name != b.name || a.flags != b.flags || a.fields.size() != b.fields.size()) return false;
-  for (size_t i = 0; i < a.fields.size(); ++i) {
-    if (!sameSlot(a.fields[i], b.fields[i])) return false;
-  }
-  return true;
-}
 
 std::vector<uint8_t> nestedParam(int levels) {
   WireBytes inner = WireBytes().stringField(1, "p").varintField(3, 1);
