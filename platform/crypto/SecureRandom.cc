@@ -17,8 +17,9 @@ void SecureRandom::fill(std::span<uint8_t> out) {
 }
 
 SecureRandom& SecureRandom::sharedInstance() {
-  static SecureRandom instance;
-  return instance;
+  // Never destroyed: queue threads that outlive main() may still draw from it.
+  static SecureRandom* instance = new SecureRandom();
+  return *instance;
 }
 
 }  // namespace platform
