@@ -28,7 +28,10 @@ class ScratchDirectory {
     path_ = ::mkdtemp(templ.data());
   }
   ~ScratchDirectory() {
+    // A test may have taken the owner's permissions away (to provoke a
+    // failure); give them back so the directory can be removed.
     std::error_code ec;
+    std::filesystem::permissions(path_, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ec);
     std::filesystem::remove_all(path_, ec);
   }
   const std::string& path() const { return path_; }
