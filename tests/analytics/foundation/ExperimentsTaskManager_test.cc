@@ -373,6 +373,9 @@ class ExperimentsServiceTest : public ExperimentsTaskManagerTest {
       taskManager_->workerQueue()->flush();
       return key(kGWLExperimentFetchSuccessTimestampKey) != 0 || key(kGWLExperimentFetchFailureTimestampKey) != 0;
     }));
+    // The keys are written part way through the answer's handling on the
+    // worker queue; let that block finish (delegate notice included).
+    taskManager_->workerQueue()->flush();
   }
 
   std::string answerFile_ = (tmp_.path() / "answer.pb").string();
