@@ -22,6 +22,10 @@ std::optional<platform::Object> PreferencesUserDefaults::objectForKey(const std:
   return store_->objectForKey(key);
 }
 
+std::shared_ptr<const platform::Object> PreferencesUserDefaults::sharedObjectForKey(const std::string& key) const {
+  return store_->sharedObjectForKey(key);
+}
+
 bool PreferencesUserDefaults::setObject(platform::Object value, const std::string& key) {
   return store_->setObject(std::move(value), key);
 }

@@ -18,6 +18,7 @@ class PreferencesUserDefaults : public UserDefaults {
   static std::shared_ptr<PreferencesUserDefaults> standard();
 
   std::optional<platform::Object> objectForKey(const std::string& key) const override;
+  std::shared_ptr<const platform::Object> sharedObjectForKey(const std::string& key) const override;
   bool setObject(platform::Object value, const std::string& key) override;
   void registerDefaults(const platform::Dictionary& defaults) override;
   bool synchronize() override;

@@ -5,8 +5,10 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <exception>
 #include <limits>
+#include <type_traits>
 
 #include <nlohmann/json.hpp>
 
@@ -16,8 +18,7 @@
 namespace tabulo {
 namespace {
 
-using Json = nlohmann::json;             // decoding: keys in any order
-using OrderedJson = nlohmann::ordered_json;  // encoding: keys in field order
+using Json = nlohmann::json;
 
 constexpr const char* kUUIDKey = "uuid";
 constexpr const char* kTitleKey = "title";
@@ -44,112 +45,251 @@ constexpr float kColumnWidth = 100;
 constexpr int kMaxCodedRangeDepth = 8;
 
 // ---- Encoding --------------------------------------------------------------
+//
+// Written straight into one reserved buffer, without a JSON tree, in the
+// form the platform's JSON encoder gives: compact, keys in field order, a
+// merged range's dictionary in ascending key order, strings with only '"',
+// '\', and control characters escaped, doubles in their shortest form
+// (nlohmann's own formatting, so that stored bytes stay exactly as before).
 
 struct EncodeFailure {
   std::string reason;
 };
 
-// Integral values without a fraction (except -0, whose sign needs one).
-OrderedJson number(double value) {
-  if (!std::isfinite(value)) throw EncodeFailure{"a number is not finite"};
-  if (value == std::trunc(value) && std::fabs(value) < 9007199254740992.0 && !(value == 0 && std::signbit(value))) {
-    return OrderedJson(static_cast<int64_t>(value));
+// Appends to a std::string or to bytes (the store's data value, built in
+// place so that it can be moved on).
+template <typename Buffer>
+class Writer {
+ public:
+  explicit Writer(Buffer& out) : out_(out) {}
+
+  size_t size() const { return out_.size(); }
+  void raw(std::string_view text) { append(text.data(), text.size()); }
+  void raw(char c) { out_.push_back(static_cast<typename Buffer::value_type>(c)); }
+  void key(std::string_view name) {
+    raw('"');
+    raw(name);
+    raw("\":");
   }
-  return OrderedJson(value);
-}
 
-// The shortest decimal that reads back as `value`: the float's own shortest
-// form when it survives the trip through a double, else the exact value.
-OrderedJson floatNumber(float value) {
-  if (!std::isfinite(value)) throw EncodeFailure{"a size or colour component is not finite"};
-  char buffer[64];
-  auto written = std::to_chars(buffer, buffer + sizeof buffer, value);
-  double candidate = value;
-  double parsed = 0;
-  if (written.ec == std::errc() && std::from_chars(buffer, written.ptr, parsed).ec == std::errc() &&
-      std::bit_cast<uint32_t>(static_cast<float>(parsed)) == std::bit_cast<uint32_t>(value)) {
-    candidate = parsed;
+  void integer(int64_t value) {
+    char buffer[24];
+    auto written = std::to_chars(buffer, buffer + sizeof buffer, value);
+    append(buffer, static_cast<size_t>(written.ptr - buffer));
   }
-  return number(candidate);
-}
 
-OrderedJson text(const std::string& value) {
-  if (!isValidUTF8(value)) throw EncodeFailure{"a text is not valid UTF-8"};
-  return OrderedJson(value);
-}
-
-OrderedJson encodeObject(const platform::Object& object) {
-  switch (object.type()) {
-    case platform::Object::Type::Null: return nullptr;
-    case platform::Object::Type::Bool: return *object.boolValue();
-    case platform::Object::Type::Int: return *object.intValue();
-    case platform::Object::Type::Double: return number(*object.doubleValue());
-    case platform::Object::Type::String: return text(*object.stringValue());
-    case platform::Object::Type::Array: {
-      OrderedJson array = OrderedJson::array();
-      for (const platform::Object& element : *object.arrayValue()) array.push_back(encodeObject(element));
-      return array;
+  // Integral values without a fraction (except -0, whose sign needs one).
+  void number(double value) {
+    if (!std::isfinite(value)) throw EncodeFailure{"a number is not finite"};
+    if (value == std::trunc(value) && std::fabs(value) < 9007199254740992.0 && !(value == 0 && std::signbit(value))) {
+      integer(static_cast<int64_t>(value));
+      return;
     }
-    case platform::Object::Type::Dictionary: {
-      OrderedJson dictionary = OrderedJson::object();
-      for (const auto& [key, value] : *object.dictionaryValue()) {
-        if (!isValidUTF8(key)) throw EncodeFailure{"a text is not valid UTF-8"};
-        dictionary[key] = encodeObject(value);
+    char buffer[64];
+    char* end = nlohmann::detail::to_chars(buffer, buffer + sizeof buffer, value);
+    append(buffer, static_cast<size_t>(end - buffer));
+  }
+
+  // The shortest decimal that reads back as `value`: the float's own shortest
+  // form when it survives the trip through a double, else the exact value.
+  void floatNumber(float value) {
+    if (!std::isfinite(value)) throw EncodeFailure{"a size or colour component is not finite"};
+    // Small whole numbers (sizes, colour components 0 and 1) need no search.
+    if (value == std::trunc(value) && std::fabs(value) < 16777216.0f && !(value == 0 && std::signbit(value))) {
+      integer(static_cast<int64_t>(value));
+      return;
+    }
+    char buffer[64];
+    auto written = std::to_chars(buffer, buffer + sizeof buffer, value);
+    double candidate = value;
+    double parsed = 0;
+    if (written.ec == std::errc() && std::from_chars(buffer, written.ptr, parsed).ec == std::errc() &&
+        std::bit_cast<uint32_t>(static_cast<float>(parsed)) == std::bit_cast<uint32_t>(value)) {
+      candidate = parsed;
+    }
+    number(candidate);
+  }
+
+  void text(std::string_view value) {
+    if (!isValidUTF8(value)) throw EncodeFailure{"a text is not valid UTF-8"};
+    static constexpr char kHex[] = "0123456789abcdef";
+    raw('"');
+    size_t run = 0;  // start of the bytes not yet copied
+    for (size_t i = 0; i < value.size(); ++i) {
+      const auto c = static_cast<unsigned char>(value[i]);
+      if (c >= 0x20 && c != '"' && c != '\\') continue;
+      append(value.data() + run, i - run);
+      run = i + 1;
+      switch (c) {
+        case '"': raw("\\\""); break;
+        case '\\': raw("\\\\"); break;
+        case '\b': raw("\\b"); break;
+        case '\f': raw("\\f"); break;
+        case '\n': raw("\\n"); break;
+        case '\r': raw("\\r"); break;
+        case '\t': raw("\\t"); break;
+        default: {
+          const char escape[] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 15]};
+          append(escape, sizeof escape);
+        }
       }
-      return dictionary;
     }
-    default: throw EncodeFailure{"a merged range holds a value JSON cannot carry"};
+    append(value.data() + run, value.size() - run);
+    raw('"');
   }
-}
 
-OrderedJson encodeColor(const ColorRepresentation& color) {
-  OrderedJson json = OrderedJson::object();
-  json[kRedKey] = floatNumber(color.red);
-  json[kGreenKey] = floatNumber(color.green);
-  json[kBlueKey] = floatNumber(color.blue);
-  return json;
-}
+  void object(const platform::Object& object) {
+    switch (object.type()) {
+      case platform::Object::Type::Null: raw("null"); return;
+      case platform::Object::Type::Bool: raw(*object.boolValue() ? "true" : "false"); return;
+      case platform::Object::Type::Int: integer(*object.intValue()); return;
+      case platform::Object::Type::Double: number(*object.doubleValue()); return;
+      case platform::Object::Type::String: text(*object.stringValue()); return;
+      case platform::Object::Type::Array: {
+        raw('[');
+        bool first = true;
+        for (const platform::Object& element : *object.arrayValue()) {
+          if (!first) raw(',');
+          first = false;
+          this->object(element);
+        }
+        raw(']');
+        return;
+      }
+      case platform::Object::Type::Dictionary: {
+        raw('{');
+        bool first = true;
+        for (const auto& [name, value] : *object.dictionaryValue()) {
+          if (!first) raw(',');
+          first = false;
+          text(name);
+          raw(':');
+          this->object(value);
+        }
+        raw('}');
+        return;
+      }
+      default: throw EncodeFailure{"a merged range holds a value JSON cannot carry"};
+    }
+  }
 
-OrderedJson encodeCell(const SpreadsheetCellContent& cell) {
-  OrderedJson json = OrderedJson::object();
-  json[kTextKey] = text(cell.text);
-  json[kTextAlignmentKey] = rawValue(cell.textAlignment);
-  json[kTextColorKey] = encodeColor(cell.textColor);
-  json[kCellColorKey] = encodeColor(cell.cellColor);
-  if (cell.imagePath) json[kImagePathKey] = text(*cell.imagePath);
-  return json;
-}
+  void color(const ColorRepresentation& color) {
+    raw('{');
+    key(kRedKey);
+    floatNumber(color.red);
+    raw(',');
+    key(kGreenKey);
+    floatNumber(color.green);
+    raw(',');
+    key(kBlueKey);
+    floatNumber(color.blue);
+    raw('}');
+  }
 
-OrderedJson encodeSizes(const std::vector<float>& sizes) {
-  OrderedJson json = OrderedJson::array();
-  for (float size : sizes) json.push_back(floatNumber(size));
-  return json;
-}
+  void cell(const SpreadsheetCellContent& cell) {
+    raw('{');
+    key(kTextKey);
+    text(cell.text);
+    raw(',');
+    key(kTextAlignmentKey);
+    integer(rawValue(cell.textAlignment));
+    raw(',');
+    key(kTextColorKey);
+    color(cell.textColor);
+    raw(',');
+    key(kCellColorKey);
+    color(cell.cellColor);
+    if (cell.imagePath) {
+      raw(',');
+      key(kImagePathKey);
+      text(*cell.imagePath);
+    }
+    raw('}');
+  }
 
-OrderedJson encodeFile(const SpreadsheetFile& file) {
-  OrderedJson json = OrderedJson::object();
-  json[kUUIDKey] = text(file.uuid);
-  json[kTitleKey] = text(file.title);
-  json[kCreationDateKey] = number(file.creationDate);
-  OrderedJson contents = OrderedJson::array();
+  void sizes(const std::vector<float>& sizes) {
+    raw('[');
+    for (size_t i = 0; i < sizes.size(); ++i) {
+      if (i) raw(',');
+      floatNumber(sizes[i]);
+    }
+    raw(']');
+  }
+
+  void file(const SpreadsheetFile& file) {
+    raw('{');
+    key(kUUIDKey);
+    text(file.uuid);
+    raw(',');
+    key(kTitleKey);
+    text(file.title);
+    raw(',');
+    key(kCreationDateKey);
+    number(file.creationDate);
+    raw(',');
+    key(kContentsKey);
+    raw('[');
+    for (size_t r = 0; r < file.contents.size(); ++r) {
+      if (r) raw(',');
+      raw('[');
+      const SpreadsheetFile::Row& row = file.contents[r];
+      for (size_t c = 0; c < row.size(); ++c) {
+        if (c) raw(',');
+        cell(row[c]);
+      }
+      raw(']');
+    }
+    raw(']');
+    raw(',');
+    key(kRowHeightsKey);
+    sizes(file.rowHeights);
+    raw(',');
+    key(kColumnWidthsKey);
+    sizes(file.columnWidths);
+    raw(',');
+    key(kMergedRangesKey);
+    raw('[');
+    for (size_t i = 0; i < file.mergedRanges.size(); ++i) {
+      if (i) raw(',');
+      object(file.mergedRanges[i].encode());
+    }
+    raw(']');
+    raw('}');
+  }
+
+ private:
+  void append(const char* text, size_t size) {
+    if constexpr (std::is_same_v<Buffer, std::string>) {
+      out_.append(text, size);
+    } else {
+      const auto* bytes = reinterpret_cast<const uint8_t*>(text);
+      out_.insert(out_.end(), bytes, bytes + size);
+    }
+  }
+
+  Buffer& out_;
+};
+
+// A first guess of a document's encoded size, for reserving the buffer.
+size_t sizeHint(const SpreadsheetFile& file) {
+  size_t cells = 0;
+  size_t texts = 0;
   for (const SpreadsheetFile::Row& row : file.contents) {
-    OrderedJson cells = OrderedJson::array();
-    for (const SpreadsheetCellContent& cell : row) cells.push_back(encodeCell(cell));
-    contents.push_back(std::move(cells));
+    cells += row.size();
+    for (const SpreadsheetCellContent& cell : row) texts += cell.text.size();
   }
-  json[kContentsKey] = std::move(contents);
-  json[kRowHeightsKey] = encodeSizes(file.rowHeights);
-  json[kColumnWidthsKey] = encodeSizes(file.columnWidths);
-  OrderedJson ranges = OrderedJson::array();
-  for (const platform::CellRange& range : file.mergedRanges) ranges.push_back(encodeObject(range.encode()));
-  json[kMergedRangesKey] = std::move(ranges);
-  return json;
+  return 256 + cells * 112 + texts + (file.rowHeights.size() + file.columnWidths.size()) * 4 +
+         file.mergedRanges.size() * 56 + file.title.size();
 }
 
-template <typename Build>
-std::optional<std::string> encodeWith(Build build, std::string* error) {
+template <typename Buffer, typename Build>
+std::optional<Buffer> encodeWith(size_t hint, Build build, std::string* error) {
   try {
-    return build().dump();
+    Buffer out;
+    out.reserve(hint);
+    Writer<Buffer> writer(out);
+    build(writer);
+    return out;
   } catch (const EncodeFailure& failure) {
     if (error) *error = failure.reason;
   } catch (const std::exception& exception) {
@@ -621,6 +761,106 @@ std::optional<std::vector<SpreadsheetFile>> readDocuments(std::string_view text,
 
 }  // namespace
 
+std::optional<std::vector<SpreadsheetFileJSON::ArrayElement>> SpreadsheetFileJSON::scanArray(std::string_view json) {
+  const char* const data = json.data();
+  const size_t size = json.size();
+  size_t i = 0;
+  auto skipSpace = [&] {
+    while (i < size && (data[i] == ' ' || data[i] == '\t' || data[i] == '\n' || data[i] == '\r')) ++i;
+  };
+  // Moves past the string whose opening quote is at i; false when it never
+  // closes. `escaped` tells whether it holds a backslash.
+  auto skipString = [&](bool& escaped) {
+    const size_t start = ++i;
+    while (true) {
+      const void* found = std::memchr(data + i, '"', size - i);
+      if (!found) return false;
+      const size_t quote = static_cast<size_t>(static_cast<const char*>(found) - data);
+      size_t backslashes = 0;
+      while (quote - backslashes > start && data[quote - backslashes - 1] == '\\') ++backslashes;
+      i = quote + 1;
+      if (backslashes % 2 == 0) break;  // else the quote is text
+    }
+    escaped = std::memchr(data + start, '\\', i - 1 - start) != nullptr;
+    return true;
+  };
+
+  std::vector<ArrayElement> elements;
+  char open[kMaxScanDepth];  // the opening bracket of each container within an element
+  skipSpace();
+  if (i >= size || data[i] != '[') return std::nullopt;
+  ++i;
+  skipSpace();
+  if (i < size && data[i] == ']') {
+    ++i;
+  } else {
+    while (true) {
+      skipSpace();
+      if (i >= size || data[i] != '{') return std::nullopt;
+      ArrayElement element;
+      element.span.begin = i;
+      bool haveUUID = false;
+      size_t depth = 0;
+      bool expectKey = false;  // the next string of the element's own object is a key
+      while (true) {
+        if (i >= size) return std::nullopt;
+        const char c = data[i];
+        if (c == '"') {
+          const size_t start = i;
+          bool escaped = false;
+          if (!skipString(escaped)) return std::nullopt;
+          if (depth == 1 && expectKey) {
+            expectKey = false;
+            if (escaped) return std::nullopt;  // a key the scanner would have to unescape
+            if (json.substr(start + 1, i - start - 2) == kUUIDKey) {
+              skipSpace();
+              if (i >= size || data[i] != ':') return std::nullopt;
+              ++i;
+              skipSpace();
+              if (i >= size || data[i] != '"' || haveUUID) return std::nullopt;
+              const size_t valueStart = i;
+              if (!skipString(escaped) || escaped) return std::nullopt;
+              element.uuid = json.substr(valueStart + 1, i - valueStart - 2);
+              haveUUID = true;
+            }
+          }
+          continue;
+        }
+        if (c == '{' || c == '[') {
+          if (depth == kMaxScanDepth) return std::nullopt;
+          open[depth++] = c;
+          expectKey = depth == 1;
+        } else if (c == '}' || c == ']') {
+          if (depth == 0 || open[depth - 1] != (c == '}' ? '{' : '[')) return std::nullopt;
+          if (--depth == 0) {
+            ++i;
+            break;
+          }
+        } else if (c == ',' && depth == 1) {
+          expectKey = true;
+        }
+        ++i;
+      }
+      if (!haveUUID) return std::nullopt;
+      element.span.end = i;
+      elements.push_back(element);
+      skipSpace();
+      if (i < size && data[i] == ',') {
+        ++i;
+        continue;
+      }
+      if (i < size && data[i] == ']') {
+        ++i;
+        break;
+      }
+      return std::nullopt;
+    }
+  }
+  skipSpace();
+  if (i != size) return std::nullopt;
+  return elements;
+}
+
 void SpreadsheetFileJSON::repair(SpreadsheetFile& file) {
   if (file.contents.empty()) file.contents.emplace_back();
   size_t width = std::max<size_t>(file.columnCount(), 1);
@@ -645,7 +885,7 @@ void SpreadsheetFileJSON::repair(SpreadsheetFile& file) {
 }
 
 std::optional<std::string> SpreadsheetFileJSON::encode(const SpreadsheetFile& file, std::string* error) {
-  return encodeWith([&] { return encodeFile(file); }, error);
+  return encodeWith<std::string>(sizeHint(file), [&](auto& writer) { writer.file(file); }, error);
 }
 
 std::optional<SpreadsheetFile> SpreadsheetFileJSON::decode(std::string_view json, std::string* error) {
@@ -658,15 +898,42 @@ std::optional<SpreadsheetFile> SpreadsheetFileJSON::decode(std::string_view json
   return std::move(files->front());
 }
 
-std::optional<std::string> SpreadsheetFileJSON::encodeArray(const std::vector<SpreadsheetFile>& files,
-                                                           std::string* error) {
-  return encodeWith(
-      [&] {
-        OrderedJson array = OrderedJson::array();
-        for (const SpreadsheetFile& file : files) array.push_back(encodeFile(file));
-        return array;
+namespace {
+
+template <typename Buffer>
+std::optional<Buffer> encodeArrayInto(const std::vector<SpreadsheetFile>& files, std::string* error,
+                                      std::vector<SpreadsheetFileJSON::Span>* spans) {
+  size_t hint = 2;
+  for (const SpreadsheetFile& file : files) hint += sizeHint(file) + 1;
+  std::vector<SpreadsheetFileJSON::Span> found;
+  std::optional<Buffer> encoded = encodeWith<Buffer>(
+      hint,
+      [&](auto& writer) {
+        writer.raw('[');
+        for (size_t i = 0; i < files.size(); ++i) {
+          if (i) writer.raw(',');
+          SpreadsheetFileJSON::Span span{writer.size(), 0};
+          writer.file(files[i]);
+          span.end = writer.size();
+          found.push_back(span);
+        }
+        writer.raw(']');
       },
       error);
+  if (encoded && spans) *spans = std::move(found);
+  return encoded;
+}
+
+}  // namespace
+
+std::optional<std::string> SpreadsheetFileJSON::encodeArray(const std::vector<SpreadsheetFile>& files,
+                                                           std::string* error) {
+  return encodeArrayInto<std::string>(files, error, nullptr);
+}
+
+std::optional<platform::Bytes> SpreadsheetFileJSON::encodeArrayData(const std::vector<SpreadsheetFile>& files,
+                                                                   std::string* error, std::vector<Span>* spans) {
+  return encodeArrayInto<platform::Bytes>(files, error, spans);
 }
 
 std::optional<std::vector<SpreadsheetFile>> SpreadsheetFileJSON::decodeArray(std::string_view json,

@@ -42,6 +42,32 @@ class SpreadsheetFileJSON {
                                                 std::string* error = nullptr);
   static std::optional<std::vector<SpreadsheetFile>> decodeArray(std::string_view json,
                                                                  std::string* error = nullptr);
+  // Where one document's object lies in an array's text: [begin, end).
+  struct Span {
+    size_t begin = 0;
+    size_t end = 0;
+    friend bool operator==(const Span&, const Span&) = default;
+  };
+  // encodeArray's text as bytes, built in place (the store's data value);
+  // `spans`, when given, receives where each document's object lies in it.
+  static std::optional<platform::Bytes> encodeArrayData(const std::vector<SpreadsheetFile>& files,
+                                                        std::string* error = nullptr,
+                                                        std::vector<Span>* spans = nullptr);
+
+  // Where one document lies in a stored array's text, and its uuid.
+  struct ArrayElement {
+    Span span;  // from its '{' to just past its '}'
+    std::string_view uuid;
+  };
+  // Containers deeper than this stop the scan.
+  static constexpr size_t kMaxScanDepth = 64;
+  // Splits a stored array at its top level without decoding the documents:
+  // one pass that follows strings and brackets. None when the text is not one
+  // array of objects with balanced brackets and closed strings, when an
+  // element has no "uuid" string or more than one, a uuid or a key of its own
+  // with an escape in it, or when it nests deeper than kMaxScanDepth. A document found here is
+  // not checked further: callers use it only on text they know decodes.
+  static std::optional<std::vector<ArrayElement>> scanArray(std::string_view json);
 
   // Brings a document's grid, sizes, merged ranges and photo names within the
   // invariants without losing text (see above).

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -24,6 +25,10 @@ class UserDefaults {
   virtual ~UserDefaults() = default;
 
   virtual std::optional<platform::Object> objectForKey(const std::string& key) const = 0;
+  // The value under `key` without a copy where the store keeps it shared (a
+  // large data value); null when there is none. The value never changes: a
+  // later write stores a new one.
+  virtual std::shared_ptr<const platform::Object> sharedObjectForKey(const std::string& key) const;
   // Answers false, storing nothing, for a value or key the store cannot keep.
   virtual bool setObject(platform::Object value, const std::string& key) = 0;
   virtual void registerDefaults(const platform::Dictionary& defaults) = 0;

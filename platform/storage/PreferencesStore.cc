@@ -187,7 +187,9 @@ void PreferencesStore::load() {
   } else if (!object->isDictionary()) {
     loadError_ = preferencesError(kInvalidValue, filePath_ + " holds no dictionary");
   } else {
-    values_ = std::move(*object->mutableDictionary());
+    for (auto& [key, value] : *object->mutableDictionary()) {
+      values_.emplace_hint(values_.end(), key, std::make_shared<const Object>(std::move(value)));
+    }
     return;
   }
   log::write(LogLevel::Error, kSubsystem, kCategory, "",
@@ -196,12 +198,18 @@ void PreferencesStore::load() {
 }
 
 std::optional<Object> PreferencesStore::objectForKey(const std::string& key) const {
+  std::shared_ptr<const Object> value = sharedObjectForKey(key);
+  if (!value) return std::nullopt;
+  return *value;
+}
+
+std::shared_ptr<const Object> PreferencesStore::sharedObjectForKey(const std::string& key) const {
   std::lock_guard lock(mutex_);
   auto it = values_.find(key);
   if (it != values_.end()) return it->second;
   auto reg = registered_.find(key);
-  if (reg != registered_.end()) return reg->second;
-  return std::nullopt;
+  if (reg != registered_.end()) return std::make_shared<const Object>(reg->second);
+  return nullptr;
 }
 
 bool PreferencesStore::storeValue(const std::string& key, std::optional<Object> value, Error* error) {
@@ -221,8 +229,8 @@ bool PreferencesStore::storeValue(const std::string& key, std::optional<Object> 
     if (it == values_.end()) return true;
     values_.erase(it);
   } else {
-    if (it != values_.end() && it->second == *value) return true;
-    values_.insert_or_assign(key, std::move(*value));
+    if (it != values_.end() && *it->second == *value) return true;
+    values_.insert_or_assign(key, std::make_shared<const Object>(std::move(*value)));
   }
   changed();
   return true;
@@ -361,7 +369,7 @@ bool PreferencesStore::moveCorruptFileAside(Error* error) {
 
 bool PreferencesStore::synchronize(Error* error) {
   std::lock_guard writeLock(writeMutex_);
-  Dictionary snapshot;
+  SharedDictionary snapshot;
   uint64_t snapshotVersion;
   std::shared_ptr<Timer> pending;
   bool mustMoveAside;
@@ -385,12 +393,7 @@ bool PreferencesStore::synchronize(Error* error) {
     std::lock_guard lock(mutex_);
     ok = moveCorruptFileAside(&local);
   }
-  std::optional<Bytes> bytes;
-  if (ok) {
-    bytes = PropertyList::serialize(Object(std::move(snapshot)), PropertyListFormat::Binary, &local);
-    ok = bytes.has_value();
-  }
-  if (ok) ok = writeFileAtomically(filePath_, *bytes, &local, 0600);
+  if (ok) ok = PropertyList::writeFile(filePath_, snapshot, PropertyListFormat::Binary, 0600, &local);
   if (!ok) {
     setError(error, local);
     return false;

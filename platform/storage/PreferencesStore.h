@@ -7,7 +7,11 @@
 // domain (`standard()`, the empty name, or the bundle identifier) is one suite
 // that the app and the library share.
 //
-// Values live in memory; changes are written to disk together a short while
+// Values live in memory, each one shared and never changed once stored: a
+// value is moved in by setObject, handed out without a copy by
+// sharedObjectForKey, and the write takes a snapshot of pointers, so a large
+// data value (the app's documents) is not copied on its way to the disk.
+// Changes are written to disk together a short while
 // after the first unsaved change (`Configuration::writeDelay`, 0.1 s by
 // default, on the configured queue and clock), so a burst of changes makes one
 // write. `synchronize()` writes at once and answers whether the bytes reached
@@ -32,6 +36,7 @@
 
 #include "platform/core/Error.h"
 #include "platform/core/Object.h"
+#include "platform/storage/PropertyList.h"
 
 namespace platform {
 
@@ -91,6 +96,8 @@ class PreferencesStore : public std::enable_shared_from_this<PreferencesStore> {
 
   // The stored value, else the registered default, else nullopt.
   std::optional<Object> objectForKey(const std::string& key) const;
+  // The same value without copying it; null when there is none.
+  std::shared_ptr<const Object> sharedObjectForKey(const std::string& key) const;
   // Stores `value` under `key`; a null value removes the key. An invalid key
   // or a value a property list cannot hold stores nothing and answers false.
   bool setObject(Object value, const std::string& key, Error* error = nullptr);
@@ -151,7 +158,7 @@ class PreferencesStore : public std::enable_shared_from_this<PreferencesStore> {
   const double writeDelay_;
 
   mutable std::mutex mutex_;  // guards everything below
-  Dictionary values_;
+  SharedDictionary values_;
   Dictionary registered_;
   uint64_t version_ = 0;         // counts changes
   uint64_t writtenVersion_ = 0;  // the version last on disk

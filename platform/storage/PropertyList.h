@@ -17,6 +17,8 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -27,6 +29,10 @@
 namespace platform {
 
 enum class PropertyListFormat { Binary, XML };
+
+// A dictionary whose values are shared and never changed: copying it copies
+// pointers, not values (a preferences suite's snapshot of large data values).
+using SharedDictionary = std::map<std::string, std::shared_ptr<const Object>>;
 
 class PropertyList {
  public:
@@ -46,12 +52,17 @@ class PropertyList {
   // Whether `object` can be written as a property list; the error says why not.
   static bool isValid(const Object& object, Error* error = nullptr);
 
-  // Reads and parses the file at `path`. A missing file is an error in the
-  // POSIX domain with code ENOENT.
+  // Reads and parses the file at `path` (one read of the file's size). A
+  // missing file is an error in the POSIX domain with code ENOENT.
   static std::optional<Object> readFile(const std::string& path, Error* error = nullptr);
   // Serialises `object` and writes it to `path` atomically.
   static bool writeFile(const std::string& path, const Object& object,
                         PropertyListFormat format = PropertyListFormat::Binary, Error* error = nullptr);
+  // Serialises `dictionary` and writes it to `path` atomically with
+  // permissions `mode`. Each value is handed to libplist once and the
+  // serialised bytes go to the file as libplist made them (no further copy).
+  static bool writeFile(const std::string& path, const SharedDictionary& dictionary, PropertyListFormat format,
+                        unsigned mode, Error* error = nullptr);
 };
 
 inline constexpr const char* kPropertyListErrorDomain = "platform.PropertyList";

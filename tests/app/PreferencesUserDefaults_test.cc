@@ -1,6 +1,12 @@
 #include "app/PreferencesUserDefaults.h"
 
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <csignal>
+#include <random>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -52,6 +58,73 @@ TEST(PreferencesUserDefaultsDeathTest, AReportedSaveSurvivesTheProcessBeingKille
   EXPECT_EQ(files[0].uuid, file.uuid);
   EXPECT_EQ(files[0].contents[2][2].text, "typed just before the crash");
   EXPECT_EQ(files[0].creationDate, 60);
+}
+
+// Starts the store helper on `plist`, lets it answer `saves` saves, then
+// kills it, wherever it is in the next save.
+void killDuringRepeatedSaves(const std::filesystem::path& plist, int saves) {
+  int output[2];
+  ASSERT_EQ(::pipe(output), 0);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
+  posix_spawn_file_actions_addclose(&actions, output[0]);
+  std::string helper = STORE_HELPER_PATH;
+  std::string path = plist.string();
+  char* argv[] = {helper.data(), path.data(), nullptr};
+  pid_t child = 0;
+  ASSERT_EQ(posix_spawn(&child, helper.c_str(), &actions, nullptr, argv, environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(output[1]);
+  int lines = 0;
+  char c;
+  while (lines < saves && ::read(output[0], &c, 1) == 1) {
+    if (c == '\n') ++lines;
+  }
+  ::kill(child, SIGKILL);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ::close(output[0]);
+  ASSERT_EQ(lines, saves) << "the helper stopped on its own";
+  ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+}
+
+TEST(PreferencesUserDefaults, KillingTheAppDuringRepeatedSavesLeavesAReadableStore) {
+  std::filesystem::path plist = freshPlist("drill");
+  auto clock = std::make_shared<platform::ManualClock>();
+  std::mt19937 random(11);
+  for (int round = 0; round < 12; ++round) {
+    const int saves = 1 + static_cast<int>(random() % 6);
+    killDuringRepeatedSaves(plist, saves);
+    auto defaults = launch(plist);
+    SpreadsheetPersistance store(defaults, clock);
+    auto read = store.readFiles();
+    ASSERT_FALSE(read.unreadable) << read.reason;
+    ASSERT_EQ(read.files.size(), 2u) << "round " << round;
+    EXPECT_EQ(read.files[0].title, "Kept");
+    EXPECT_EQ(read.files[1].title, "Edited");
+    const std::string& text = read.files[1].contents[1][1].text;
+    ASSERT_TRUE(text.starts_with("save ")) << text;
+    EXPECT_GE(std::stoi(text.substr(5)), saves) << "a save that answered true was lost";
+    for (const auto& entry : std::filesystem::directory_iterator(plist.parent_path())) {
+      EXPECT_EQ(entry.path(), plist) << "left behind: " << entry.path();
+    }
+  }
+}
+
+TEST(PreferencesUserDefaults, DataIsMovedThroughTheSuiteNotCopied) {
+  std::filesystem::path plist = freshPlist("moved");
+  auto defaults = launch(plist);
+  platform::Bytes data(1 << 20, '7');
+  const uint8_t* where = data.data();
+  ASSERT_TRUE(defaults->setData(std::move(data), SpreadsheetPersistance::storageKey));
+  std::shared_ptr<const platform::Object> stored = defaults->sharedObjectForKey(SpreadsheetPersistance::storageKey);
+  ASSERT_TRUE(stored && stored->bytesValue());
+  EXPECT_EQ(stored->bytesValue()->data(), where);
+  EXPECT_EQ(defaults->sharedObjectForKey(SpreadsheetPersistance::storageKey), stored);
+  ASSERT_TRUE(defaults->synchronize());
+  EXPECT_EQ(defaults->sharedObjectForKey(SpreadsheetPersistance::storageKey), stored);
+  EXPECT_EQ(launch(plist)->dataForKey(SpreadsheetPersistance::storageKey), *stored->bytesValue());
 }
 
 TEST(PreferencesUserDefaults, FlagsAndCounterAcrossLaunches) {

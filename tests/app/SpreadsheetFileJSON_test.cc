@@ -1,14 +1,20 @@
 #include "app/SpreadsheetFileJSON.h"
 
+#include <bit>
+#include <charconv>
 #include <cmath>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <limits>
+#include <random>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include "AppTestSupport.h"
+#include "StoreFixture.h"
 
 namespace tabulo {
 namespace {
@@ -201,6 +207,169 @@ TEST(SpreadsheetFileJSON, EncodingRefusesNonFiniteNumbersAndInvalidText) {
     EXPECT_FALSE(SpreadsheetFileJSON::encode(file, &error)) << i;
     EXPECT_FALSE(error.empty()) << i;
     EXPECT_FALSE(SpreadsheetFileJSON::encodeArray({SpreadsheetFile("ok", platform::ManualClock()), file})) << i;
+  }
+}
+
+}  // namespace
+}  // namespace tabulo
+
+namespace tabulo {
+namespace {
+
+std::string fixtureBytes() {
+  std::ifstream in(std::string(TABULO_SOURCE_DIR) + "/tests/app/fixtures/store_fixture.json", std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+TEST(SpreadsheetFileJSON, StoredBytesOfTheEarlierEncoderReadBackAndAreWrittenAgainExactly) {
+  const std::string stored = fixtureBytes();
+  ASSERT_FALSE(stored.empty());
+  const std::vector<SpreadsheetFile> expected = testing::storeFixtureDocuments();
+  std::string error;
+  auto decoded = SpreadsheetFileJSON::decodeArray(stored, &error);
+  ASSERT_TRUE(decoded) << error;
+  ASSERT_EQ(decoded->size(), expected.size());
+  for (size_t i = 0; i < expected.size(); ++i) expectIdentical((*decoded)[i], expected[i]);
+  EXPECT_EQ(SpreadsheetFileJSON::encodeArray(expected), stored);
+  std::vector<SpreadsheetFileJSON::Span> spans;
+  auto data = SpreadsheetFileJSON::encodeArrayData(expected, nullptr, &spans);
+  ASSERT_TRUE(data);
+  EXPECT_EQ(std::string(data->begin(), data->end()), stored);
+  // The encoder's spans are where the scanner finds the documents.
+  auto elements = SpreadsheetFileJSON::scanArray(stored);
+  ASSERT_TRUE(elements);
+  ASSERT_EQ(elements->size(), spans.size());
+  for (size_t i = 0; i < spans.size(); ++i) {
+    EXPECT_EQ((*elements)[i].span, spans[i]);
+    EXPECT_EQ((*elements)[i].uuid, expected[i].uuid);
+  }
+}
+
+// The earlier encoder, kept as the reference: a JSON tree of the document
+// dumped by nlohmann. The streaming encoder must give the same bytes.
+nlohmann::ordered_json referenceNumber(double value) {
+  if (value == std::trunc(value) && std::fabs(value) < 9007199254740992.0 && !(value == 0 && std::signbit(value))) {
+    return nlohmann::ordered_json(static_cast<int64_t>(value));
+  }
+  return nlohmann::ordered_json(value);
+}
+nlohmann::ordered_json referenceFloat(float value) {
+  char buffer[64];
+  auto written = std::to_chars(buffer, buffer + sizeof buffer, value);
+  double candidate = value;
+  double parsed = 0;
+  if (std::from_chars(buffer, written.ptr, parsed).ec == std::errc() &&
+      std::bit_cast<uint32_t>(static_cast<float>(parsed)) == std::bit_cast<uint32_t>(value)) {
+    candidate = parsed;
+  }
+  return referenceNumber(candidate);
+}
+nlohmann::ordered_json referenceColor(const ColorRepresentation& color) {
+  nlohmann::ordered_json json;
+  json["red"] = referenceFloat(color.red);
+  json["green"] = referenceFloat(color.green);
+  json["blue"] = referenceFloat(color.blue);
+  return json;
+}
+std::string referenceEncode(const SpreadsheetFile& file) {
+  nlohmann::ordered_json json;
+  json["uuid"] = file.uuid;
+  json["title"] = file.title;
+  json["creationDate"] = referenceNumber(file.creationDate);
+  json["contents"] = nlohmann::ordered_json::array();
+  for (const auto& row : file.contents) {
+    nlohmann::ordered_json cells = nlohmann::ordered_json::array();
+    for (const auto& cell : row) {
+      nlohmann::ordered_json c;
+      c["text"] = cell.text;
+      c["textAlignment"] = rawValue(cell.textAlignment);
+      c["textColor"] = referenceColor(cell.textColor);
+      c["cellColor"] = referenceColor(cell.cellColor);
+      if (cell.imagePath) c["imagePath"] = *cell.imagePath;
+      cells.push_back(c);
+    }
+    json["contents"].push_back(cells);
+  }
+  for (const char* key : {"rowHeights", "columnWidths"}) {
+    const auto& sizes = std::string(key) == "rowHeights" ? file.rowHeights : file.columnWidths;
+    json[key] = nlohmann::ordered_json::array();
+    for (float size : sizes) json[key].push_back(referenceFloat(size));
+  }
+  json["mergedRanges"] = nlohmann::ordered_json::array();
+  for (const auto& range : file.mergedRanges) {
+    json["mergedRanges"].push_back({{"from", {{"column", range.from().column}, {"row", range.from().row}}},
+                                    {"to", {{"column", range.to().column}, {"row", range.to().row}}}});
+  }
+  return json.dump();
+}
+
+TEST(SpreadsheetFileJSON, EncodesRandomDocumentsAsTheTreeEncoderDid) {
+  std::mt19937_64 random(20240601);
+  auto anyFloat = [&] {
+    switch (random() % 4) {
+      case 0: return static_cast<float>(random() % 1000) / 8.0f;
+      case 1: return static_cast<float>(static_cast<double>(random() % 1000000) / 997.0);
+      default: {
+        float value;
+        do {
+          value = std::bit_cast<float>(static_cast<uint32_t>(random()));
+        } while (!std::isfinite(value));
+        return value;
+      }
+    }
+  };
+  auto anyText = [&] {
+    static const char* pieces[] = {"a", "Zürich", "\"", "\\", "\n", "\t", "\x01", "\x1f", "\x7f", "😀", " ", "/", ","};
+    std::string text;
+    for (size_t n = random() % 6; n > 0; --n) text += pieces[random() % std::size(pieces)];
+    return text;
+  };
+  for (int round = 0; round < 40; ++round) {
+    SpreadsheetFile file(anyText(), platform::ManualClock(kReferenceDateOffsetFrom1970 + 1));
+    file.creationDate = std::bit_cast<double>(random());
+    if (!std::isfinite(file.creationDate)) file.creationDate = static_cast<double>(random() % 100000) / 7.0;
+    for (auto& row : file.contents) {
+      for (auto& cell : row) {
+        cell.text = anyText();
+        cell.textAlignment = static_cast<TextAlignment>(random() % 3);
+        cell.textColor = {anyFloat(), anyFloat(), anyFloat()};
+        cell.cellColor = {anyFloat(), anyFloat(), anyFloat()};
+        if (random() % 5 == 0) cell.imagePath = "photo" + std::to_string(random() % 100) + ".jpg";
+      }
+    }
+    for (float& height : file.rowHeights) height = anyFloat();
+    for (float& width : file.columnWidths) width = anyFloat();
+    file.mergedRanges.emplace_back(platform::Location{1, 2}, platform::Location{3, 1});
+    std::optional<std::string> encoded = SpreadsheetFileJSON::encode(file);
+    ASSERT_TRUE(encoded);
+    ASSERT_EQ(*encoded, referenceEncode(file)) << "round " << round;
+  }
+}
+
+TEST(SpreadsheetFileJSON, ScanArraySplitsTheTopLevelOrRefuses) {
+  const std::string a = R"({"uuid":"A","contents":[[{"text":"}]\"\\"}]],"x":{"uuid":"inner"}})";
+  const std::string b = R"({ "title" : "t" , "uuid" : "B" })";
+  const std::string text = " [" + a + " ,\n" + b + "] ";
+  auto elements = SpreadsheetFileJSON::scanArray(text);
+  ASSERT_TRUE(elements);
+  ASSERT_EQ(elements->size(), 2u);
+  EXPECT_EQ((*elements)[0].uuid, "A");
+  auto textOf = [&](const SpreadsheetFileJSON::Span& span) { return text.substr(span.begin, span.end - span.begin); };
+  EXPECT_EQ(textOf((*elements)[0].span), a);
+  EXPECT_EQ((*elements)[1].uuid, "B");
+  EXPECT_EQ(textOf((*elements)[1].span), b);
+  EXPECT_THAT(*SpreadsheetFileJSON::scanArray(" [ ] "), ElementsAre());
+
+  const std::string deep = "[{\"uuid\":\"A\",\"x\":" + std::string(SpreadsheetFileJSON::kMaxScanDepth, '[') +
+                           std::string(SpreadsheetFileJSON::kMaxScanDepth, ']') + "}]";
+  for (const std::string& refused : {
+           std::string(""), std::string("{}"), std::string("[1]"), std::string("[{\"uuid\":\"A\"}"),
+           std::string("[{\"uuid\":\"A\"}]x"), std::string("[{\"uuid\":\"A\"},]"), std::string("[{\"uuid\":\"A\"]]"),
+           std::string("[{\"uuid\":\"A\",\"t\":\"open]"), std::string("[{\"title\":\"no uuid\"}]"),
+           std::string("[{\"uuid\":\"A\",\"uuid\":\"B\"}]"), std::string("[{\"uuid\":\"\\u0041\"}]"),
+           std::string("[{\"uu\\u0069d\":\"A\"}]"), std::string("[{\"uuid\":7}]"), std::string("[{\"uuid\":\"A\"}{}]"),
+           deep}) {
+    EXPECT_FALSE(SpreadsheetFileJSON::scanArray(refused)) << refused;
   }
 }
 

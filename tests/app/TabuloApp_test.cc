@@ -177,6 +177,27 @@ TEST_F(TabuloAppTest, AFileHandedOverWhileTheListIsShownIsImportedAtOnceAndOnlyO
   EXPECT_EQ(titles(), std::vector<std::string>{"Budget 100%"});
 }
 
+TEST_F(TabuloAppTest, PushedScreensShowTheBackChevronWithoutATitle) {
+  setIntroShown();
+  launch();
+  ASSERT_TRUE(menu().performAction("bar.left.0"));  // settings
+  auto navigation = app->navigation();
+  ASSERT_EQ(navigation->viewControllers().size(), 2u);
+  const platform::NavigationItem& below = navigation->viewControllers()[0]->navigationItem();
+  EXPECT_EQ(below.title, "Tabulo");
+  ASSERT_NE(below.backBarButtonItem, nullptr);
+  EXPECT_EQ(below.backButtonLabel(), "");
+  EXPECT_EQ(below.backBarButtonItem->style(), platform::BarButtonItem::Style::plain);
+  EXPECT_FALSE(below.backBarButtonItem->tap());  // no target, no action
+
+  // Every layout gives the top item a fresh back item, also after one was replaced.
+  navigation->viewControllers()[1]->navigationItem().backBarButtonItem = nullptr;
+  navigation->viewWillLayoutSubviews();
+  ASSERT_NE(navigation->viewControllers()[1]->navigationItem().backBarButtonItem, nullptr);
+  EXPECT_EQ(navigation->viewControllers()[1]->navigationItem().backButtonLabel(), "");
+  goBack();
+}
+
 TEST_F(TabuloAppTest, OnlyFileURLsAreImported) {
   setIntroShown();
   launch();

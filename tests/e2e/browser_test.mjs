@@ -175,6 +175,15 @@ async function run() {
     await waitScreens(page, 1);
     await assert.doesNotReject(page.getByText("No Tabulo").waitFor());
 
+    // A pushed screen's way back is the chevron alone, without the list's title.
+    log("settings");
+    await screenOf(page, 0).getByTestId("left.0").click();
+    const back = screenOf(page, 0).getByTestId("navigation.back");
+    await back.waitFor();
+    assert.equal((await back.textContent()).trim(), "\u2039", "the back button has no title");
+    await back.click();
+    await page.getByText("No Tabulo").waitFor();
+
     // Create a document.
     log("create");
     await screenOf(page, 0).getByTestId("right.0").click();

@@ -529,11 +529,15 @@ WebHost::Response WebHost::tree() {
     first = false;
     body += "{\"class\":" + Json(screen->className()).dump() + ",\"style\":" +
             Json(toString(screen->modalPresentationStyle())).dump();
-    // The platform's back button of a navigation stack, with the title of the
-    // screen it returns to.
-    if (auto navigation = std::dynamic_pointer_cast<NavigationController>(screen); navigation && canGoBack(*navigation)) {
-      const auto& stack = navigation->viewControllers();
-      body += ",\"back\":" + Json(stack[stack.size() - 2]->navigationItem().title.value_or("")).dump();
+    // The platform's back button of a navigation stack, with the label the
+    // screen it returns to gives it (empty: the chevron alone). The stack is
+    // laid out first, as before every drawing.
+    if (auto navigation = std::dynamic_pointer_cast<NavigationController>(screen)) {
+      navigation->viewWillLayoutSubviews();
+      if (canGoBack(*navigation)) {
+        const auto& stack = navigation->viewControllers();
+        body += ",\"back\":" + Json(stack[stack.size() - 2]->navigationItem().backButtonLabel()).dump();
+      }
     }
     body += ",\"node\":" + screen->snapshot().toJSON() + "}";
   }

@@ -7,7 +7,8 @@
 //   GET  /api/tree              {"screens":[snapshot, ...],"open":[url, ...]}:
 //                               the root first, then each presented
 //                               controller, with its presentation style (and
-//                               a navigation stack's way back); the URLs the
+//                               the label of a navigation stack's way back,
+//                               empty for the chevron alone); the URLs the
 //                               app has opened since, for the page to open
 //   POST /api/action            {"screen":i,"action":name,"value":v}: a tap or
 //                               change, answered with the new tree

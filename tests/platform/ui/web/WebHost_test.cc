@@ -14,6 +14,7 @@
 #include "platform/ui/ActivityViewController.h"
 #include "platform/ui/DocumentPickerViewController.h"
 #include "platform/ui/ImagePickerController.h"
+#include "platform/ui/NavigationController.h"
 #include "platform/ui/web/WebPresenter.h"
 #include "tests/platform/TestTmp.h"
 
@@ -83,7 +84,10 @@ class WebHostTest : public ::testing::Test {
     WebHost::Configuration configuration;
     configuration.mainQueue = mainQueue;
     configuration.notificationCenter = notifications;
-    configuration.rootController = [this] { return root; };
+    configuration.rootController = [this]() -> std::shared_ptr<ViewController> {
+      if (shown) return shown;
+      return root;
+    };
     configuration.pageDirectory = tmp.path();
     configuration.photosDirectory = tmp.path() / "photos";
     configuration.inboxDirectory = tmp.path() / "Inbox";
@@ -106,6 +110,7 @@ class WebHostTest : public ::testing::Test {
   std::shared_ptr<NotificationCenter> notifications = NotificationCenter::create();
   std::shared_ptr<UIEnvironment> environment;
   std::shared_ptr<ControlsScreen> root;
+  std::shared_ptr<ViewController> shown;  // replaces `root` as the window's root when set
   std::unique_ptr<WebHost> host;
 };
 
@@ -153,6 +158,39 @@ TEST_F(WebHostTest, TreeHoldsTheRootAndThePresentedChain) {
   // The screen behind the sheet takes no taps while the sheet is up.
   EXPECT_EQ(act({{"screen", 0}, {"action", "tap"}}).status, 409);
   EXPECT_TRUE(root->received.empty());
+}
+
+TEST_F(WebHostTest, TheWayBackIsLabelledByTheScreenBelowAfterALayout) {
+  auto navigation = std::make_shared<NavigationController>(environment);
+  auto below = std::make_shared<ControlsScreen>(environment);
+  navigation->setRoot(below);
+  navigation->pushViewController(std::make_shared<ControlsScreen>(environment), false);
+  shown = navigation;
+  const auto plain = BarButtonItem::Style::plain;
+  struct Case {
+    const char* what;
+    std::shared_ptr<BarButtonItem> backItem;
+    std::optional<std::string> title;
+    std::string label;
+  } cases[] = {
+      {"the title below", nullptr, "List", "List"},
+      {"no title below", nullptr, std::nullopt, "Back"},
+      {"a back item without a title: the chevron alone", BarButtonItem::withTitle("", plain, nullptr), "List", ""},
+      {"a back item's own title", BarButtonItem::withTitle("Done", plain, nullptr), "List", "Done"},
+  };
+  int layouts = 0;
+  NavigationController::setViewWillLayoutSubviewsMethod([&](NavigationController&) { ++layouts; });
+  for (const Case& c : cases) {
+    below->navigationItem().title = c.title;
+    below->navigationItem().backBarButtonItem = c.backItem;
+    Json tree = Json::parse(host->handle(request("GET", "/api/tree")).body);
+    EXPECT_EQ(tree["screens"][0]["back"], c.label) << c.what;
+  }
+  NavigationController::setViewWillLayoutSubviewsMethod(nullptr);
+  EXPECT_EQ(layouts, 4) << "the host lays the stack out before each drawing";
+  EXPECT_EQ(act({{"screen", 0}, {"action", "navigation.back"}}).status, 200);
+  EXPECT_EQ(navigation->viewControllers().size(), 1u);
+  EXPECT_FALSE(Json::parse(host->handle(request("GET", "/api/tree")).body)["screens"][0].contains("back"));
 }
 
 TEST_F(WebHostTest, ActionsAreCheckedAgainstTheNodeThatShowsThem) {
