@@ -12,6 +12,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "app/DocumentLimits.h"
 #include "app/FileNames.h"
 #include "app/TextEncoding.h"
 
@@ -41,8 +42,10 @@ constexpr float kRowHeight = 30;
 constexpr float kNumberColumnWidth = 50;
 constexpr float kColumnWidth = 100;
 
-// Deepest nesting accepted inside a merged range's coded form.
+// Deepest nesting, and most members of one container, accepted inside a
+// merged range's coded form.
 constexpr int kMaxCodedRangeDepth = 8;
+constexpr size_t kMaxCodedRangeMembers = 64;
 
 // ---- Encoding --------------------------------------------------------------
 //
@@ -56,8 +59,17 @@ struct EncodeFailure {
   std::string reason;
 };
 
-// Appends to a std::string or to bytes (the store's data value, built in
-// place so that it can be moved on).
+// Counts what would be written (the encoded size, without the bytes).
+struct ByteCounter {
+  using value_type = char;
+  size_t count = 0;
+  void push_back(char) { ++count; }
+  size_t size() const { return count; }
+  void reserve(size_t) {}
+};
+
+// Appends to a std::string, to bytes (the store's data value, built in place
+// so that it can be moved on), or to a counter.
 template <typename Buffer>
 class Writer {
  public:
@@ -261,6 +273,9 @@ class Writer {
   void append(const char* text, size_t size) {
     if constexpr (std::is_same_v<Buffer, std::string>) {
       out_.append(text, size);
+    } else if constexpr (std::is_same_v<Buffer, ByteCounter>) {
+      (void)text;
+      out_.count += size;
     } else {
       const auto* bytes = reinterpret_cast<const uint8_t*>(text);
       out_.insert(out_.end(), bytes, bytes + size);
@@ -429,6 +444,7 @@ class DocumentReader : public nlohmann::json_sax<Json> {
     size_t depth = 0;                 // skip: open containers; generic: nesting
     platform::Object object{};        // generic: the container being built
     std::string pendingKey{};         // generic objects: the key of the next value
+    size_t members = 0;               // generic: values added
   };
 
   bool fail(std::string reason) {
@@ -457,6 +473,7 @@ class DocumentReader : public nlohmann::json_sax<Json> {
   bool started_ = false;
   std::vector<State> stack_;
   SpreadsheetFile current_;
+  size_t cells_ = 0;  // cells of the current document so far
   size_t documentIndex_ = 0;
   std::optional<size_t> rowIndex_;
 };
@@ -541,6 +558,9 @@ bool DocumentReader::scalar(const Value& value) {
       switch (top.slot) {
         case Slot::text:
           if (value.kind != Kind::string) return failHere("\"text\" has the wrong type");
+          if (value.text->size() > DocumentLimits::kMaxTextBytes) {
+            return failHere("a text is longer than " + std::to_string(DocumentLimits::kMaxTextBytes) + " bytes");
+          }
           cell().text = std::move(*value.text);
           return true;
         case Slot::textAlignment: {
@@ -602,6 +622,7 @@ bool DocumentReader::start(bool isObject) {
     case Frame::documents:
       if (!isObject) return fail("document " + std::to_string(documentIndex_) + ": a document is not an object");
       current_ = SpreadsheetFile();
+      cells_ = 0;
       rowIndex_.reset();
       return push(State{Frame::document});
     case Frame::document:
@@ -609,6 +630,7 @@ bool DocumentReader::start(bool isObject) {
         case Slot::contents:
           if (isObject) return failHere("\"contents\" has the wrong type");
           file().contents.clear();
+          cells_ = 0;
           return push(State{Frame::contents});
         case Slot::rowHeights:
         case Slot::columnWidths: {
@@ -633,11 +655,18 @@ bool DocumentReader::start(bool isObject) {
       }
     case Frame::contents:
       if (isObject) return failHere("a row is not an array");
+      // Every row holds at least one cell once padded.
+      if (file().contents.size() >= DocumentLimits::kMaxCells) {
+        return failHere("the grid has more than " + std::to_string(DocumentLimits::kMaxCells) + " cells");
+      }
       rowIndex_ = file().contents.size();
       file().contents.emplace_back();
       return push(State{Frame::row});
     case Frame::row:
       if (!isObject) return failHere("a cell is not an object");
+      if (++cells_ > DocumentLimits::kMaxCells) {
+        return failHere("the grid has more than " + std::to_string(DocumentLimits::kMaxCells) + " cells");
+      }
       file().contents.back().emplace_back();
       return push(State{Frame::cell});
     case Frame::cell:
@@ -721,9 +750,18 @@ bool DocumentReader::end() {
 }
 
 bool DocumentReader::finishDocument() {
+  // Padding makes every row as wide as the widest: the grid it would make is
+  // checked before anything is allocated for it.
+  size_t widest = 0;
+  for (const SpreadsheetFile::Row& row : current_.contents) widest = std::max(widest, row.size());
+  const size_t rows = std::max<size_t>(current_.contents.size(), 1);
+  if (std::max<size_t>(widest, 1) > DocumentLimits::kMaxCells / rows) {
+    return fail(where() + "the grid has more than " + std::to_string(DocumentLimits::kMaxCells) + " cells");
+  }
   SpreadsheetFileJSON::repair(current_);
   files.push_back(std::move(current_));
   current_ = SpreadsheetFile();
+  cells_ = 0;
   ++documentIndex_;
   rowIndex_.reset();
   return true;
@@ -738,6 +776,9 @@ bool DocumentReader::finishRange(platform::Object object) {
 
 bool DocumentReader::addGeneric(platform::Object value) {
   State& top = stack_.back();
+  // A range's coded form is a few small dictionaries; anything bigger is
+  // refused before it is built up in memory.
+  if (++top.members > kMaxCodedRangeMembers) return fail("a merged range is not a cell range");
   if (platform::Array* array = top.object.mutableArray()) {
     array->push_back(std::move(value));
   } else if (platform::Dictionary* dictionary = top.object.mutableDictionary()) {
@@ -886,6 +927,12 @@ void SpreadsheetFileJSON::repair(SpreadsheetFile& file) {
 
 std::optional<std::string> SpreadsheetFileJSON::encode(const SpreadsheetFile& file, std::string* error) {
   return encodeWith<std::string>(sizeHint(file), [&](auto& writer) { writer.file(file); }, error);
+}
+
+std::optional<size_t> SpreadsheetFileJSON::encodedSize(const SpreadsheetFile& file, std::string* error) {
+  std::optional<ByteCounter> counted = encodeWith<ByteCounter>(0, [&](auto& writer) { writer.file(file); }, error);
+  if (!counted) return std::nullopt;
+  return counted->count;
 }
 
 std::optional<SpreadsheetFile> SpreadsheetFileJSON::decode(std::string_view json, std::string* error) {

@@ -9,7 +9,10 @@
 // back bit for bit; integral values are written without a fraction.
 //
 // Encoding fails for a number that is not finite or text that is not valid
-// UTF-8. Decoding accepts keys in any order, ignores unknown keys and a null
+// UTF-8. Decoding refuses, before building or padding anything beyond them, a
+// grid of more than DocumentLimits::kMaxCells cells (rows times the widest
+// row) and a text longer than DocumentLimits::kMaxTextBytes. It accepts keys
+// in any order, ignores unknown keys and a null
 // "imagePath", and fails for invalid JSON, a missing key, a value of the wrong
 // type, an alignment outside 0 to 2, a size or colour component that does not
 // fit a 32-bit float, or a creation date that is not a finite number. A
@@ -35,6 +38,8 @@ namespace tabulo {
 class SpreadsheetFileJSON {
  public:
   static std::optional<std::string> encode(const SpreadsheetFile& file, std::string* error = nullptr);
+  // The size of encode's text, without making it; none when encode fails.
+  static std::optional<size_t> encodedSize(const SpreadsheetFile& file, std::string* error = nullptr);
   static std::optional<SpreadsheetFile> decode(std::string_view json, std::string* error = nullptr);
 
   // The document store's form: one JSON array of documents, in order.

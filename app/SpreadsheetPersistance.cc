@@ -13,6 +13,10 @@ bool contains(const std::vector<std::string>& uuids, std::string_view uuid) {
   return std::find(uuids.begin(), uuids.end(), uuid) != uuids.end();
 }
 
+void setReason(std::string* error, std::string reason) {
+  if (error) *error = std::move(reason);
+}
+
 }  // namespace
 
 SpreadsheetPersistance::SpreadsheetPersistance(std::shared_ptr<UserDefaults> userDefaults,
@@ -31,6 +35,12 @@ bool SpreadsheetPersistance::isKnown(const std::shared_ptr<const platform::Objec
 
 SpreadsheetPersistance::Stored SpreadsheetPersistance::read() const {
   Stored stored;
+  if (std::optional<std::string> kept = userDefaults_->unreadableStorage()) {
+    stored.contents.unreadable = true;
+    stored.contents.storageKept = true;
+    stored.contents.reason = *kept;
+    return stored;
+  }
   stored.value = userDefaults_->sharedObjectForKey(storageKey);
   if (!stored.value) return stored;
   if (isKnown(stored.value)) {
@@ -66,35 +76,56 @@ SpreadsheetPersistance::StoredFiles SpreadsheetPersistance::readFiles() const { 
 
 std::vector<SpreadsheetFile> SpreadsheetPersistance::loadFiles() const { return read().contents.files; }
 
+bool SpreadsheetPersistance::storageWritable(std::string* error) const {
+  if (!userDefaults_->unreadableStorage()) return true;
+  setReason(error, "the stored documents could not be read; they are kept as they are and nothing is stored "
+                   "until they are set aside");
+  return false;
+}
+
 bool SpreadsheetPersistance::store(platform::Bytes json, std::vector<SpreadsheetFile> files,
-                                   std::optional<std::vector<SpreadsheetFileJSON::Span>> spans) {
-  if (!userDefaults_->setData(std::move(json), storageKey)) return false;
+                                   std::optional<std::vector<SpreadsheetFileJSON::Span>> spans, std::string* error) {
+  std::string reason;
+  if (!userDefaults_->setData(std::move(json), storageKey, &reason)) {
+    setReason(error, reason.empty() ? "the documents could not be stored" : reason);
+    return false;
+  }
   known_ = Known{userDefaults_->sharedObjectForKey(storageKey), std::move(files), std::move(spans)};
   if (!known_->value) known_.reset();
+  if (!userDefaults_->synchronize()) {
+    setReason(error, "the documents could not be written to disk");
+    return false;
+  }
   return true;
 }
 
-bool SpreadsheetPersistance::write(std::vector<SpreadsheetFile> files, const Stored& before) {
+bool SpreadsheetPersistance::write(std::vector<SpreadsheetFile> files, const Stored& before, std::string* error) {
   lastWritePath_ = WritePath::full;
   std::vector<SpreadsheetFileJSON::Span> spans;
-  std::optional<platform::Bytes> json = SpreadsheetFileJSON::encodeArrayData(files, nullptr, &spans);
-  if (!json) return false;
+  std::string reason;
+  std::optional<platform::Bytes> json = SpreadsheetFileJSON::encodeArrayData(files, &reason, &spans);
+  if (!json) {
+    setReason(error, "the documents cannot be encoded: " + reason);
+    return false;
+  }
   if (before.contents.unreadable) {
     for (uint64_t n = 1;; ++n) {
       std::string backupKey = backupKeyPrefix + std::to_string(n);
       if (!userDefaults_->sharedObjectForKey(backupKey)) {
         // Without its backup the unreadable value is not written over.
-        if (!userDefaults_->setObject(*before.value, backupKey)) return false;
+        if (!userDefaults_->setObject(*before.value, backupKey, &reason)) {
+          setReason(error, "the unreadable documents could not be kept: " + reason);
+          return false;
+        }
         break;
       }
     }
   }
-  if (!store(std::move(*json), std::move(files), std::move(spans))) return false;
-  return userDefaults_->synchronize();
+  return store(std::move(*json), std::move(files), std::move(spans), error);
 }
 
 std::optional<bool> SpreadsheetPersistance::splice(const std::vector<std::string>& uuids,
-                                                   std::optional<SpreadsheetFile>& added) {
+                                                   std::optional<SpreadsheetFile>& added, std::string* error) {
   std::shared_ptr<const platform::Object> value = userDefaults_->sharedObjectForKey(storageKey);
   if (!value || !isKnown(value) || !value->bytesValue() || !known_->spans) return std::nullopt;
   const platform::Bytes& bytes = *value->bytesValue();
@@ -103,8 +134,12 @@ std::optional<bool> SpreadsheetPersistance::splice(const std::vector<std::string
   lastWritePath_ = WritePath::splice;
   std::optional<std::string> piece;
   if (added) {
-    piece = SpreadsheetFileJSON::encode(*added);
-    if (!piece) return false;
+    std::string reason;
+    piece = SpreadsheetFileJSON::encode(*added, &reason);
+    if (!piece) {
+      setReason(error, "the document cannot be encoded: " + reason);
+      return false;
+    }
   }
   platform::Bytes spliced;
   spliced.reserve(bytes.size() + (piece ? piece->size() + 1 : 0));
@@ -127,35 +162,50 @@ std::optional<bool> SpreadsheetPersistance::splice(const std::vector<std::string
   known_.reset();
   std::erase_if(files, [&](const SpreadsheetFile& kept) { return contains(uuids, kept.uuid); });
   if (added) files.push_back(std::move(*added));
-  if (!store(std::move(spliced), std::move(files), std::move(splicedSpans))) return false;
-  return userDefaults_->synchronize();
+  return store(std::move(spliced), std::move(files), std::move(splicedSpans), error);
 }
 
-bool SpreadsheetPersistance::change(const std::vector<std::string>& uuids, std::optional<SpreadsheetFile> added) {
-  if (std::optional<bool> spliced = splice(uuids, added)) return *spliced;
+bool SpreadsheetPersistance::change(const std::vector<std::string>& uuids, std::optional<SpreadsheetFile> added,
+                                    std::string* error) {
+  if (!storageWritable(error)) return false;
+  if (std::optional<bool> spliced = splice(uuids, added, error)) return *spliced;
   Stored stored = read();
   std::vector<SpreadsheetFile> files = std::move(stored.contents.files);
   std::erase_if(files, [&](const SpreadsheetFile& kept) { return contains(uuids, kept.uuid); });
   if (added) files.push_back(std::move(*added));
-  return write(std::move(files), stored);
+  return write(std::move(files), stored, error);
 }
 
-bool SpreadsheetPersistance::saveFiles(const std::vector<SpreadsheetFile>& files) { return write(files, read()); }
-
-bool SpreadsheetPersistance::addFile(const SpreadsheetFile& file) { return change({}, file); }
-
-bool SpreadsheetPersistance::createFile(const std::string& title) {
-  return change({}, SpreadsheetFile(title, *clock_));
+bool SpreadsheetPersistance::saveFiles(const std::vector<SpreadsheetFile>& files, std::string* error) {
+  if (!storageWritable(error)) return false;
+  return write(files, read(), error);
 }
 
-bool SpreadsheetPersistance::removeFile(const SpreadsheetFile& file) { return change({file.uuid}, std::nullopt); }
+bool SpreadsheetPersistance::addFile(const SpreadsheetFile& file, std::string* error) {
+  return change({}, file, error);
+}
 
-bool SpreadsheetPersistance::removeFiles(const std::vector<std::string>& uuids) { return change(uuids, std::nullopt); }
+bool SpreadsheetPersistance::createFile(const std::string& title, std::string* error) {
+  return change({}, SpreadsheetFile(title, *clock_), error);
+}
 
-bool SpreadsheetPersistance::saveFile(const SpreadsheetFile& file) {
+bool SpreadsheetPersistance::removeFile(const SpreadsheetFile& file, std::string* error) {
+  return change({file.uuid}, std::nullopt, error);
+}
+
+bool SpreadsheetPersistance::removeFiles(const std::vector<std::string>& uuids, std::string* error) {
+  return change(uuids, std::nullopt, error);
+}
+
+bool SpreadsheetPersistance::saveFile(const SpreadsheetFile& file, std::string* error) {
   SpreadsheetFile copy = file;
   copy.creationDate = referenceDateNow(*clock_);
-  return change({file.uuid}, std::move(copy));
+  return change({file.uuid}, std::move(copy), error);
+}
+
+bool SpreadsheetPersistance::setAsideUnreadableStorage() {
+  known_.reset();
+  return userDefaults_->setAsideUnreadableStorage();
 }
 
 }  // namespace tabulo

@@ -14,6 +14,13 @@
 // "Persisted_Files.unreadable.1", ".2", ... (an older backup is never
 // overwritten).
 //
+// User defaults whose storage could not be read at all (a preferences file
+// that is damaged or over the size budget) read as unreadable too, with
+// `storageKept`: that storage is kept as it is and every change is refused
+// until `setAsideUnreadableStorage()`, the person's choice, moves it aside.
+// A change whose stored array would not fit the user defaults' budget does
+// not happen; the change answers false and says why.
+//
 // What it costs: the store remembers the stored value it last decoded or
 // wrote, with its documents and where each one's object lies in the text
 // (found by SpreadsheetFileJSON::scanArray once, after decoding, or noted
@@ -56,6 +63,8 @@ class SpreadsheetPersistance {
     // empty and `reason` says what is wrong with it.
     bool unreadable = false;
     std::string reason;
+    // The user defaults' whole storage could not be read and is kept.
+    bool storageKept = false;
   };
 
   // The stored documents in store order, and whether the stored value was unreadable.
@@ -63,19 +72,24 @@ class SpreadsheetPersistance {
   // The stored documents in store order; none when nothing readable is stored.
   std::vector<SpreadsheetFile> loadFiles() const;
 
+  // The changes; each answers whether the new array is on disk, and says why
+  // not in `error`.
   // Replaces the stored array.
-  [[nodiscard]] bool saveFiles(const std::vector<SpreadsheetFile>& files);
+  [[nodiscard]] bool saveFiles(const std::vector<SpreadsheetFile>& files, std::string* error = nullptr);
   // Appends `file` as it is (its uuid and creationDate unchanged).
-  [[nodiscard]] bool addFile(const SpreadsheetFile& file);
+  [[nodiscard]] bool addFile(const SpreadsheetFile& file, std::string* error = nullptr);
   // Appends a new document with the default grid.
-  [[nodiscard]] bool createFile(const std::string& title);
+  [[nodiscard]] bool createFile(const std::string& title, std::string* error = nullptr);
   // Removes every stored document with the uuid of `file`.
-  [[nodiscard]] bool removeFile(const SpreadsheetFile& file);
+  [[nodiscard]] bool removeFile(const SpreadsheetFile& file, std::string* error = nullptr);
   // Removes every stored document whose uuid is one of `uuids`, in one write.
-  [[nodiscard]] bool removeFiles(const std::vector<std::string>& uuids);
+  [[nodiscard]] bool removeFiles(const std::vector<std::string>& uuids, std::string* error = nullptr);
   // Stores a copy of `file` stamped with the current time at the end of the
   // store order, in place of every stored document with its uuid.
-  [[nodiscard]] bool saveFile(const SpreadsheetFile& file);
+  [[nodiscard]] bool saveFile(const SpreadsheetFile& file, std::string* error = nullptr);
+
+  // Moves unreadable, kept storage aside (see above); false when it could not be.
+  [[nodiscard]] bool setAsideUnreadableStorage();
 
   const std::shared_ptr<UserDefaults>& userDefaults() const { return userDefaults_; }
 
@@ -100,13 +114,17 @@ class SpreadsheetPersistance {
   bool isKnown(const std::shared_ptr<const platform::Object>& value) const;
   // Removes the documents with one of `uuids` and appends `added`, by splice
   // where the stored value allows it, else by the full path.
-  bool change(const std::vector<std::string>& uuids, std::optional<SpreadsheetFile> added);
+  bool change(const std::vector<std::string>& uuids, std::optional<SpreadsheetFile> added, std::string* error);
   // nullopt: the stored value cannot be spliced (the caller takes the full path).
-  std::optional<bool> splice(const std::vector<std::string>& uuids, std::optional<SpreadsheetFile>& added);
-  bool write(std::vector<SpreadsheetFile> files, const Stored& before);
-  // Stores `json` under the storage key and remembers it with `files`.
+  std::optional<bool> splice(const std::vector<std::string>& uuids, std::optional<SpreadsheetFile>& added,
+                             std::string* error);
+  bool write(std::vector<SpreadsheetFile> files, const Stored& before, std::string* error);
+  // Stores `json` under the storage key, remembers it with `files`, and
+  // synchronizes.
   bool store(platform::Bytes json, std::vector<SpreadsheetFile> files,
-             std::optional<std::vector<SpreadsheetFileJSON::Span>> spans);
+             std::optional<std::vector<SpreadsheetFileJSON::Span>> spans, std::string* error);
+  // False, with the reason, while the storage is kept unread.
+  bool storageWritable(std::string* error) const;
 
   std::shared_ptr<UserDefaults> userDefaults_;
   std::shared_ptr<platform::Clock> clock_;

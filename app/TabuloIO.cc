@@ -11,6 +11,7 @@
 #include "app/CSVReader.h"
 #include "app/CSVWriter.h"
 #include "app/FileNames.h"
+#include "app/SpreadsheetFileJSON.h"
 #include "app/TextEncoding.h"
 #include "platform/storage/FileBuffer.h"
 
@@ -123,8 +124,9 @@ std::optional<SpreadsheetFile> TabuloIO::importCSV(const std::filesystem::path& 
       setReason(error, "the file has more than " + std::to_string(limits_.maxRows) + " records");
       return std::nullopt;
     }
-    if ((records.size() + 1) > limits_.maxCells / width) {
-      setReason(error, "the file has more than " + std::to_string(limits_.maxCells) + " cells");
+    // The grid: a header row above the records, a number column left of them.
+    if ((records.size() + 2) > limits_.maxCells / (width + 1)) {
+      setReason(error, "the file makes a grid of more than " + std::to_string(limits_.maxCells) + " cells");
       return std::nullopt;
     }
     records.push_back(std::move(*record));
@@ -140,7 +142,20 @@ std::optional<SpreadsheetFile> TabuloIO::importCSV(const std::filesystem::path& 
 
   std::string name = url.stem().string();
   std::string title = isValidUTF8(name) ? name : windows1252ToUTF8(name);
-  return SpreadsheetFile(std::move(title), records, *clock_);
+  SpreadsheetFile file(std::move(title), records, *clock_);
+  records = {};
+  std::string reason;
+  std::optional<size_t> size = SpreadsheetFileJSON::encodedSize(file, &reason);
+  if (!size) {
+    setReason(error, "the document cannot be stored: " + reason);
+    return std::nullopt;
+  }
+  if (*size > limits_.maxEncodedBytes) {
+    setReason(error, "the document would take " + std::to_string(*size) + " bytes in the store, more than the " +
+                         std::to_string(limits_.maxEncodedBytes) + " it can hold");
+    return std::nullopt;
+  }
+  return file;
 }
 
 std::string TabuloIO::csvText(const SpreadsheetFile& file) {

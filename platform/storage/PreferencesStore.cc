@@ -194,7 +194,7 @@ void PreferencesStore::load() {
   }
   log::write(LogLevel::Error, kSubsystem, kCategory, "",
              "Cannot read preferences file " + filePath_ + " (" + loadError_->toString() +
-                 "); its contents are kept aside before the suite is next written");
+                 "); it is kept as it is, and the suite is not written until it is set aside");
 }
 
 std::optional<Object> PreferencesStore::objectForKey(const std::string& key) const {
@@ -230,10 +230,26 @@ bool PreferencesStore::storeValue(const std::string& key, std::optional<Object> 
     values_.erase(it);
   } else {
     if (it != values_.end() && *it->second == *value) return true;
+    if (!filePath_.empty() && boundWith(key, &*value) > PropertyList::kMaximumSize) {
+      setError(error, preferencesError(kTooLarge, "the value for \"" + key + "\" would make preferences suite " +
+                                                      suiteName_ + " larger than " +
+                                                      std::to_string(PropertyList::kMaximumSize) + " bytes"));
+      return false;
+    }
     values_.insert_or_assign(key, std::make_shared<const Object>(std::move(*value)));
   }
   changed();
   return true;
+}
+
+size_t PreferencesStore::boundWith(const std::string& key, const Object* value) const {
+  size_t total = PropertyList::kBinaryFileOverhead + PropertyList::binarySizeBound(Object(Dictionary{}));
+  for (const auto& [name, stored] : values_) {
+    if (name == key) continue;
+    total += PropertyList::binarySizeBound(name) + PropertyList::binarySizeBound(*stored);
+  }
+  if (value) total += PropertyList::binarySizeBound(key) + PropertyList::binarySizeBound(*value);
+  return total;
 }
 
 bool PreferencesStore::setObject(Object value, const std::string& key, Error* error) {
@@ -372,7 +388,6 @@ bool PreferencesStore::synchronize(Error* error) {
   SharedDictionary snapshot;
   uint64_t snapshotVersion;
   std::shared_ptr<Timer> pending;
-  bool mustMoveAside;
   {
     std::lock_guard lock(mutex_);
     pending.swap(pendingWrite_);
@@ -381,19 +396,18 @@ bool PreferencesStore::synchronize(Error* error) {
       return false;
     }
     if (version_ == writtenVersion_) return true;
+    if (loadError_ && !setAside_) {
+      setError(error, preferencesError(kUnreadableFileKept, "preferences file " + filePath_ +
+                                                                " could not be read and is kept; it is not written over"));
+      return false;
+    }
     snapshot = values_;
     snapshotVersion = version_;
-    mustMoveAside = loadError_.has_value() && !corruptCopy_.has_value();
   }
   if (pending) pending->cancel();
 
   Error local;
-  bool ok = true;
-  if (mustMoveAside) {
-    std::lock_guard lock(mutex_);
-    ok = moveCorruptFileAside(&local);
-  }
-  if (ok) ok = PropertyList::writeFile(filePath_, snapshot, PropertyListFormat::Binary, 0600, &local);
+  bool ok = PropertyList::writeFile(filePath_, snapshot, PropertyListFormat::Binary, 0600, &local);
   if (!ok) {
     setError(error, local);
     return false;
@@ -401,6 +415,24 @@ bool PreferencesStore::synchronize(Error* error) {
   std::lock_guard lock(mutex_);
   writtenVersion_ = snapshotVersion;
   return true;
+}
+
+bool PreferencesStore::setAsideUnreadableFile(Error* error) {
+  std::lock_guard lock(mutex_);
+  if (!loadError_ || setAside_) return true;
+  Error local;
+  if (!moveCorruptFileAside(&local)) {
+    setError(error, local);
+    return false;
+  }
+  setAside_ = true;
+  changed();
+  return true;
+}
+
+bool PreferencesStore::isKeepingUnreadableFile() const {
+  std::lock_guard lock(mutex_);
+  return loadError_.has_value() && !setAside_;
 }
 
 bool PreferencesStore::loadFailed() const {

@@ -20,9 +20,16 @@
 // Registered defaults (`registerDefaults`) are answers for keys with nothing
 // stored; they stay in memory and are never written.
 //
-// A file that exists but cannot be read as a dictionary is never overwritten:
-// `loadFailed()` answers true, and before the first write its bytes are moved
-// aside to `<suite>.plist.corrupt-<n>` (logged), so they can still be recovered.
+// A file that exists but cannot be read as a dictionary (damaged, or larger
+// than PropertyList::kMaximumSize) is kept where it is and never written over:
+// `loadFailed()` answers true, the suite starts empty in memory, and every
+// write is refused (kUnreadableFileKept) until `setAsideUnreadableFile()`
+// moves the file to `<suite>.plist.corrupt-<n>` (logged), after which the
+// suite is written as usual.
+//
+// Size budget: the suite's file must stay readable, so a value that would
+// make it larger than PropertyList::kMaximumSize (by PropertyList's bound of
+// the encoded size) is refused with kTooLarge and stores nothing.
 //
 // All members are safe to call from any thread.
 #pragma once
@@ -53,6 +60,8 @@ class PreferencesStore : public std::enable_shared_from_this<PreferencesStore> {
     kInvalidSuiteName = 3,    // name that cannot be a file name
     kNoStorage = 4,           // the suite has no file (no directory configured)
     kCorruptFileKept = 5,     // the unreadable file could not be moved aside
+    kUnreadableFileKept = 6,  // the file could not be read when opened and is not written over
+    kTooLarge = 7,            // the suite's file would exceed PropertyList::kMaximumSize
   };
 
   struct Configuration {
@@ -138,6 +147,11 @@ class PreferencesStore : public std::enable_shared_from_this<PreferencesStore> {
   bool loadFailed() const;
   std::optional<Error> loadError() const;
 
+  // Whether the file could not be read and is kept, refusing writes.
+  bool isKeepingUnreadableFile() const;
+  // Moves the unreadable file aside (see above) so that the suite may be
+  // written again; true when there is nothing (left) to keep or it was moved.
+  bool setAsideUnreadableFile(Error* error = nullptr);
   // Where the unreadable file was moved, once it has been.
   std::optional<std::string> corruptFileCopyPath() const;
 
@@ -148,7 +162,9 @@ class PreferencesStore : public std::enable_shared_from_this<PreferencesStore> {
   void load();
   void changed();  // with mutex_ held
   bool storeValue(const std::string& key, std::optional<Object> value, Error* error);
-  bool moveCorruptFileAside(Error* error);
+  bool moveCorruptFileAside(Error* error);  // with mutex_ held
+  // PropertyList's bound of the suite's file with `key` holding `value` (none: removed).
+  size_t boundWith(const std::string& key, const Object* value) const;  // with mutex_ held
   void writeFromTimer();
 
   const std::string suiteName_;
@@ -165,6 +181,7 @@ class PreferencesStore : public std::enable_shared_from_this<PreferencesStore> {
   std::shared_ptr<Timer> pendingWrite_;
   std::optional<Error> loadError_;
   std::optional<std::string> corruptCopy_;
+  bool setAside_ = false;  // the unreadable file was moved aside (or was gone): writes may go on
 
   std::mutex writeMutex_;  // one file write at a time, in snapshot order
 };

@@ -372,6 +372,44 @@ std::optional<Object> PropertyList::parse(std::span<const uint8_t> bytes, Error*
   return object;
 }
 
+namespace {
+
+// Each object: marker, length (up to 9 bytes), an offset-table entry and a
+// reference from its container (up to 8 bytes each).
+constexpr size_t kPerObject = 1 + 9 + 8 + 8;
+
+}  // namespace
+
+size_t PropertyList::binarySizeBound(const std::string& string) { return kPerObject + 2 * string.size(); }
+
+size_t PropertyList::binarySizeBound(const Object& object) {
+  switch (object.type()) {
+    case Object::Type::Null:
+    case Object::Type::Bool:
+      return kPerObject;
+    case Object::Type::Int:  // an unsigned value past int64 takes 16 bytes
+      return kPerObject + 16;
+    case Object::Type::Double:
+    case Object::Type::Date:
+      return kPerObject + 8;
+    case Object::Type::String:
+      return binarySizeBound(*object.stringValue());
+    case Object::Type::Bytes:
+      return kPerObject + object.bytesValue()->size();
+    case Object::Type::Array: {
+      size_t total = kPerObject;
+      for (const Object& item : *object.arrayValue()) total += binarySizeBound(item);
+      return total;
+    }
+    case Object::Type::Dictionary: {
+      size_t total = kPerObject;
+      for (const auto& [key, value] : *object.dictionaryValue()) total += binarySizeBound(key) + binarySizeBound(value);
+      return total;
+    }
+  }
+  return kPerObject;
+}
+
 bool PropertyList::isValid(const Object& object, Error* error) {
   Error local;
   bool ok = checkValue(object, 0, &local);
@@ -414,6 +452,12 @@ class Serialised {
 bool checkSerialised(const Serialised& serialised, Error* error) {
   if (!serialised.ok()) {
     setError(error, plistError(PropertyList::kUnsupportedValue, "the property list could not be serialised"));
+    return false;
+  }
+  // What could not be read back is not written.
+  if (serialised.bytes().size() > PropertyList::kMaximumSize) {
+    setError(error, plistError(PropertyList::kTooLarge, "the property list would be larger than " +
+                                                            std::to_string(PropertyList::kMaximumSize) + " bytes"));
     return false;
   }
   return true;

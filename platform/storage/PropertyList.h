@@ -40,8 +40,12 @@ class PropertyList {
   enum Code : int64_t {
     kUnreadable = 1,       // the bytes are no property list
     kUnsupportedValue = 2, // the value cannot be written as a property list
-    kTooLarge = 3,         // the input exceeds kMaximumSize or nests too deep
+    kTooLarge = 3,         // the input or output exceeds kMaximumSize, or nests too deep
   };
+  // The largest property list read or written: the one size budget of
+  // everything kept in property-list files (a preferences suite is refused a
+  // value that would make its file larger, so that what is written can always
+  // be read back).
   static constexpr size_t kMaximumSize = 64u << 20;
   static constexpr int kMaximumDepth = 256;
 
@@ -51,6 +55,13 @@ class PropertyList {
   static std::optional<Bytes> serialize(const Object& object, PropertyListFormat format, Error* error = nullptr);
   // Whether `object` can be written as a property list; the error says why not.
   static bool isValid(const Object& object, Error* error = nullptr);
+  // An upper bound of the bytes `object` takes in a binary property list,
+  // its share of the object table and of its container's references included
+  // (a whole file adds kBinaryFileOverhead). Data and strings count their
+  // length (strings as UTF-16 at worst), containers their members.
+  static size_t binarySizeBound(const Object& object);
+  static size_t binarySizeBound(const std::string& string);
+  static constexpr size_t kBinaryFileOverhead = 8 + 32 + 32;
 
   // Reads and parses the file at `path` (one read of the file's size). A
   // missing file is an error in the POSIX domain with code ENOENT.

@@ -1,5 +1,8 @@
 #include "app/SpreadsheetFileJSON.h"
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <bit>
 #include <charconv>
 #include <cmath>
@@ -15,6 +18,7 @@
 
 #include "AppTestSupport.h"
 #include "StoreFixture.h"
+#include "app/DocumentLimits.h"
 
 namespace tabulo {
 namespace {
@@ -372,6 +376,63 @@ TEST(SpreadsheetFileJSON, ScanArraySplitsTheTopLevelOrRefuses) {
     EXPECT_FALSE(SpreadsheetFileJSON::scanArray(refused)) << refused;
   }
 }
+
+// A small stored document whose padding would make a huge grid: one row of
+// `width` cells and `rows` empty rows.
+std::string amplifyingStore(size_t width, size_t rows) {
+  const std::string cell = R"({"text":"","textAlignment":0,"textColor":{"red":0,"green":0,"blue":0},)"
+                           R"("cellColor":{"red":1,"green":1,"blue":1}})";
+  std::string json = R"([{"uuid":"A","title":"t","creationDate":1,"rowHeights":[],"columnWidths":[],)"
+                     R"("mergedRanges":[],"contents":[[)";
+  for (size_t c = 0; c < width; ++c) json += (c ? "," : "") + cell;
+  json += "]";
+  for (size_t r = 0; r < rows; ++r) json += ",[]";
+  return json + "]}]";
+}
+
+TEST(SpreadsheetFileJSON, AGridBeyondTheCellBoundIsRefusedBeforeItIsPadded) {
+  // 2,000 x 100,001 cells from half a megabyte.
+  const std::string json = amplifyingStore(2000, 100'000);
+  EXPECT_LT(json.size(), 600'000u);
+  std::string error;
+  EXPECT_FALSE(SpreadsheetFileJSON::decodeArray(json, &error));
+  EXPECT_THAT(error, ::testing::HasSubstr("more than " + std::to_string(DocumentLimits::kMaxCells) + " cells"));
+
+  // Within the bound it decodes and is padded as before.
+  auto files = SpreadsheetFileJSON::decodeArray(amplifyingStore(100, 50));
+  ASSERT_TRUE(files);
+  EXPECT_EQ((*files)[0].contents.size(), 51u);
+  EXPECT_EQ((*files)[0].contents[50].size(), 100u);
+
+  // Rows alone count: each holds a cell once padded.
+  EXPECT_FALSE(SpreadsheetFileJSON::decodeArray(amplifyingStore(1, DocumentLimits::kMaxCells), &error));
+  // A merged range's coded form cannot grow without bound either.
+  std::string ranges = *SpreadsheetFileJSON::encodeArray({SpreadsheetFile("t", platform::ManualClock())});
+  std::string big = R"({"from":{"row":1,"column":1},"to":{"row":1,"column":1},"x":[)";
+  for (int i = 0; i < 1000; ++i) big += i ? ",0" : "0";
+  ranges.replace(ranges.find(R"("mergedRanges":[])"), 17, R"("mergedRanges":[)" + big + "]}]");
+  EXPECT_FALSE(SpreadsheetFileJSON::decodeArray(ranges, &error));
+  EXPECT_THAT(error, ::testing::HasSubstr("merged range"));
+}
+
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+// In a child process capped far below the 2 x 10^8 cells the padding would
+// ask for: 0 when the store is refused for its cells, 1 otherwise.
+int decodeUnderAMemoryCap(const std::string& json) {
+  rlimit cap{};
+  cap.rlim_cur = cap.rlim_max = 512u << 20;
+  if (::setrlimit(RLIMIT_AS, &cap) != 0) return 2;
+  std::string reason;
+  const bool refused = !SpreadsheetFileJSON::decodeArray(json, &reason) && reason.find("cells") != std::string::npos;
+  return refused ? 0 : 1;
+}
+
+TEST(SpreadsheetFileJSONDeathTest, TheAmplifyingStoreIsRefusedWithinAMemoryCap) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const std::string json = amplifyingStore(2000, 100'000);
+  EXPECT_EXIT(::_exit(decodeUnderAMemoryCap(json)), ::testing::ExitedWithCode(0), "");
+}
+#endif
 
 }  // namespace
 }  // namespace tabulo
