@@ -201,7 +201,7 @@ platform::ViewNode MenuView::snapshot() const {
     platform::ViewNode& list = content.add(platform::ViewNode("list", "files"));
     list.action = "delete";
     for (size_t i = 0; i < viewModel_->tabulo.size(); ++i) {
-      platform::ViewNode row = FileCell{viewModel_->tabulo[i]}.body();
+      platform::ViewNode row = FileCell::body(viewModel_->tabulo[i]);
       row.action = "row." + std::to_string(i);
       list.add(std::move(row));
     }

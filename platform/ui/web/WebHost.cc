@@ -168,6 +168,20 @@ bool valueFits(const ViewNode& node, const Object& value, std::string& message) 
     }
     return true;
   }
+  if (node.kind == "viewport") {
+    // The part of a grid a page shows: an origin in the content, a size on screen.
+    constexpr double kLargest = 1e9;
+    for (const char* key : {"x", "y", "width", "height"}) {
+      const Object* part = value.find(key);
+      std::optional<double> number = part ? part->numberValue() : std::nullopt;
+      const bool isSize = key[0] == 'w' || key[0] == 'h';
+      if (!number || !std::isfinite(*number) || *number < (isSize ? 1 : 0) || *number > kLargest) {
+        message = "a grid's view needs x and y from 0 and a width and height from 1";
+        return false;
+      }
+    }
+    return true;
+  }
   if (node.kind == "slider") {
     auto number = value.numberValue();
     if (!number || (node.minimum && *number < *node.minimum) || (node.maximum && *number > *node.maximum)) {

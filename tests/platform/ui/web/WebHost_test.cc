@@ -27,7 +27,7 @@ using Json = nlohmann::json;
 class ControlsScreen : public ViewController {
  public:
   explicit ControlsScreen(std::shared_ptr<UIEnvironment> environment) : ViewController(std::move(environment)) {
-    for (const char* name : {"grid.tap", "slider", "field", "tap", "off", "hiddenTap"}) {
+    for (const char* name : {"grid.tap", "grid.scroll", "slider", "field", "tap", "off", "hiddenTap"}) {
       registerAction(name, [this, name](const Object& value) { received.emplace_back(name, value); });
     }
   }
@@ -36,6 +36,7 @@ class ControlsScreen : public ViewController {
     ViewNode& grid = node.add(ViewNode("grid", "grid"));
     grid.action = "grid.tap";
     grid.properties = {{"rows", "3"}, {"columns", "2"}};
+    grid.add(ViewNode("viewport", "viewport")).action = "grid.scroll";
     ViewNode& slider = node.add(ViewNode("slider", "slider"));
     slider.action = "slider";
     slider.minimum = 10;
@@ -204,6 +205,13 @@ TEST_F(WebHostTest, ActionsAreCheckedAgainstTheNodeThatShowsThem) {
       {"grid negative", {{"screen", 0}, {"action", "grid.tap"}, {"value", {{"row", -1}, {"section", 0}}}}, 400},
       {"grid fractional", {{"screen", 0}, {"action", "grid.tap"}, {"value", {{"row", 1.5}, {"section", 0}}}}, 400},
       {"grid without value", {{"screen", 0}, {"action", "grid.tap"}}, 400},
+      {"grid view", {{"screen", 0}, {"action", "grid.scroll"},
+                     {"value", {{"x", 0}, {"y", 120.5}, {"width", 800}, {"height", 600}}}}, 200},
+      {"grid view without a size", {{"screen", 0}, {"action", "grid.scroll"}, {"value", {{"x", 0}, {"y", 0}}}}, 400},
+      {"grid view left of the grid", {{"screen", 0}, {"action", "grid.scroll"},
+                                     {"value", {{"x", -1}, {"y", 0}, {"width", 800}, {"height", 600}}}}, 400},
+      {"grid view of no height", {{"screen", 0}, {"action", "grid.scroll"},
+                                 {"value", {{"x", 0}, {"y", 0}, {"width", 800}, {"height", 0}}}}, 400},
       {"slider in range", {{"screen", 0}, {"action", "slider"}, {"value", 15}}, 200},
       {"slider below", {{"screen", 0}, {"action", "slider"}, {"value", 9.5}}, 400},
       {"slider text", {{"screen", 0}, {"action", "slider"}, {"value", "15"}}, 400},
