@@ -9,6 +9,7 @@
 #include <atomic>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <chrono>
 #include <thread>
 
 #include "platform/ui/ActivityViewController.h"
@@ -67,7 +68,14 @@ class RecordingDocumentDelegate : public DocumentPickerDelegate {
  public:
   void documentPicker(DocumentPickerViewController&, const std::vector<std::filesystem::path>& urls) override {
     picked.push_back(urls);
+    for (const auto& url : urls) {
+      std::ifstream in(url);
+      contents.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+      stillThere.push_back(std::filesystem::exists(url));
+    }
   }
+  std::vector<std::string> contents;  // read when handed over
+  std::vector<bool> stillThere;
   void documentPickerWasCancelled(DocumentPickerViewController&) override { ++cancelled; }
   std::vector<std::vector<std::filesystem::path>> picked;
   int cancelled = 0;
@@ -137,8 +145,8 @@ TEST_F(WebHostTest, RefusesForeignHostsOriginsAndMissingTokens) {
        {}, 200},
   };
   for (const Case& c : cases) {
-    WebHost::Request r = request(c.method, c.method == "GET" ? "/api/tree" : "/api/action",
-                                 R"({"screen":0,"action":"tap"})");
+    WebHost::Request r = c.method == "GET" ? request("GET", "/api/tree")
+                                           : request("POST", "/api/action", R"({"screen":0,"action":"tap"})");
     r.headers = c.headers;
     r.query = c.query;
     WebHost::Response response = host->handle(r);
@@ -278,7 +286,7 @@ TEST_F(WebHostTest, ImagePickerTakesJPEGAndPNGBytesOnly) {
   EXPECT_EQ(host->handle(upload).status, 409) << "the root screen takes no file";
 }
 
-TEST_F(WebHostTest, DocumentPickerGetsACopyInTheInboxUnderAPlainFreeName) {
+TEST_F(WebHostTest, DocumentPickerGetsACopyInTheInboxUnderAPlainNameRemovedOnceTaken) {
   auto delegate = std::make_shared<RecordingDocumentDelegate>();
   auto picker = std::make_shared<DocumentPickerViewController>(
       environment, std::vector<std::string>{"public.comma-separated-values-text"},
@@ -288,16 +296,19 @@ TEST_F(WebHostTest, DocumentPickerGetsACopyInTheInboxUnderAPlainFreeName) {
   WebHost::Request upload = request("POST", "/api/upload", "a,b\n1,2\n");
   upload.query = {{"screen", "1"}, {"name", "../../.bashrc/Data;rm.csv"}};
   ASSERT_EQ(host->handle(upload).status, 200);
-  ASSERT_EQ(host->handle(upload).status, 200);
-  ASSERT_EQ(delegate->picked.size(), 2u);
-  const auto first = delegate->picked[0].at(0);
-  const auto second = delegate->picked[1].at(0);
-  EXPECT_EQ(first, tmp.path() / "Inbox" / "Data_rm.csv");
-  EXPECT_EQ(second, tmp.path() / "Inbox" / "Data_rm-2.csv") << "a second copy does not overwrite the first";
-  std::ifstream in(second);
-  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()), "a,b\n1,2\n");
+  ASSERT_EQ(delegate->picked.size(), 1u);
+  EXPECT_EQ(delegate->picked[0].at(0), tmp.path() / "Inbox" / "Data_rm.csv");
+  EXPECT_EQ(delegate->contents, std::vector<std::string>{"a,b\n1,2\n"});
+  EXPECT_EQ(delegate->stillThere, std::vector<bool>{true});
+  EXPECT_FALSE(std::filesystem::exists(delegate->picked[0].at(0))) << "removed once the picker has it";
   EXPECT_EQ(act({{"screen", 1}, {"action", "documentPicker.cancel"}}).status, 200);
   EXPECT_EQ(delegate->cancelled, 1);
+
+  // Copies an earlier run left behind go when the host starts.
+  std::ofstream(tmp.path() / "Inbox" / "left over.csv") << "from an earlier run";
+  ASSERT_TRUE(host->start());
+  EXPECT_TRUE(std::filesystem::is_empty(tmp.path() / "Inbox"));
+  host->stop();
 }
 
 TEST_F(WebHostTest, ShareSheetFilesDownloadByIndex) {
@@ -416,6 +427,146 @@ TEST_F(WebHostTest, ServesOverLoopbackAndStopsWhileARequestWaits) {
   server.stop();
   waiting.join();
   EXPECT_TRUE(reply.empty() || reply.find("503") != std::string::npos) << reply;
+}
+
+// A client socket on the loopback port, with a receive time-out so that no
+// read waits for ever.
+int connectTo(uint16_t port) {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  timeval timeout{10, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+void sendAll(int fd, const std::string& text) {
+  for (size_t sent = 0; sent < text.size();) {
+    ssize_t n = ::send(fd, text.data() + sent, text.size() - sent, MSG_NOSIGNAL);
+    if (n <= 0) return;  // the server has answered and closed
+    sent += static_cast<size_t>(n);
+  }
+}
+
+// Everything the server sends until it closes the connection.
+std::string readAll(int fd) {
+  std::string reply;
+  char buffer[4096];
+  for (ssize_t got; (got = ::read(fd, buffer, sizeof buffer)) > 0;) reply.append(buffer, static_cast<size_t>(got));
+  return reply;
+}
+
+long residentKilobytes() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+  }
+  return 0;
+}
+
+class WebHostServerTest : public WebHostTest {
+ protected:
+  void startServer(double headerDeadline) {
+    WebHost::Configuration configuration;
+    configuration.mainQueue = mainQueue;
+    configuration.rootController = [this]() -> std::shared_ptr<ViewController> { return root; };
+    configuration.pageDirectory = tmp.path();
+    configuration.inboxDirectory = tmp.path() / "Inbox";
+    configuration.token = "secret";
+    configuration.headerDeadline = headerDeadline;
+    server = std::make_unique<WebHost>(configuration);
+    ASSERT_TRUE(server->start());
+    // The main loop's side runs on a thread of its own while the test talks to the server.
+    mainLoop = std::thread([this] {
+      while (!stopLoop) {
+        if (mainQueue->drain() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+    });
+  }
+  void TearDown() override {
+    if (server) server->stop();
+    stopLoop = true;
+    if (mainLoop.joinable()) mainLoop.join();
+  }
+  std::string hostHeader() const { return "Host: 127.0.0.1:" + std::to_string(server->port()) + "\r\n"; }
+
+  std::unique_ptr<WebHost> server;
+  std::thread mainLoop;
+  std::atomic<bool> stopLoop{false};
+};
+
+TEST_F(WebHostServerTest, RequestsRefusedByTheirHeadersAreAnsweredBeforeTheirBodies) {
+  startServer(5);
+  constexpr size_t kAnnounced = 20u << 20;
+  const std::string body(1u << 20, 'x');  // what each client tries to send before reading the answer
+  const long before = residentKilobytes();
+  struct Kind {
+    std::string headers;
+    const char* status;
+  };
+  const Kind kinds[] = {
+      {"POST /api/upload?screen=0 HTTP/1.1\r\n" + hostHeader(), " 403 "},  // no token
+      {"POST /api/upload?screen=0&token=secret HTTP/1.1\r\nHost: attacker.example\r\n", " 421 "},
+      {"POST /api/action?token=secret HTTP/1.1\r\n" + hostHeader(), " 413 "},  // over the route's limit
+  };
+  std::vector<int> sockets;
+  for (int i = 0; i < 60; ++i) {
+    int fd = connectTo(server->port());
+    ASSERT_GE(fd, 0);
+    const Kind& kind = kinds[i % 3];
+    sendAll(fd, kind.headers + "Content-Length: " + std::to_string(kAnnounced) + "\r\n\r\n");
+    sockets.push_back(fd);
+  }
+  // The answers come though no body has been sent; what a client sends then is not read.
+  for (size_t i = 0; i < sockets.size(); ++i) {
+    const std::string reply = readAll(sockets[i]);
+    EXPECT_NE(reply.find(kinds[i % 3].status), std::string::npos) << i << ": " << reply.substr(0, 80);
+    sendAll(sockets[i], body);
+    ::close(sockets[i]);
+  }
+  // Nothing of the 60 announced bodies was kept: the host's memory stays flat.
+  EXPECT_LT(residentKilobytes() - before, 16 * 1024);
+
+  // A request within its limits still goes through.
+  int fd = connectTo(server->port());
+  sendAll(fd, "GET /api/tree?token=secret HTTP/1.1\r\n" + hostHeader() + "Connection: close\r\n\r\n");
+  EXPECT_NE(readAll(fd).find(" 200 "), std::string::npos);
+  ::close(fd);
+}
+
+TEST_F(WebHostServerTest, AConnectionThatTricklesItsHeadersIsClosedAtTheDeadline) {
+  startServer(0.5);
+  int slow = connectTo(server->port());
+  ASSERT_GE(slow, 0);
+  sendAll(slow, "GET /api/tree?token=secret HTTP/1.1\r\n");
+  const auto start = std::chrono::steady_clock::now();
+  // One header line every 100 ms keeps it busy, but not past the deadline.
+  std::thread trickle([&] {
+    for (int line = 0; line < 40; ++line) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      if (::send(slow, "X-Slow: 1\r\n", 11, MSG_NOSIGNAL) <= 0) return;
+    }
+  });
+  // Meanwhile an ordinary request is answered.
+  int fd = connectTo(server->port());
+  sendAll(fd, "GET /api/tree?token=secret HTTP/1.1\r\n" + hostHeader() + "Connection: close\r\n\r\n");
+  EXPECT_NE(readAll(fd).find(" 200 "), std::string::npos);
+  ::close(fd);
+
+  const std::string reply = readAll(slow);  // ends when the server closes it
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  trickle.join();
+  ::close(slow);
+  EXPECT_EQ(reply.find(" 200 "), std::string::npos);
+  EXPECT_GE(seconds, 0.4);
+  EXPECT_LT(seconds, 3.5) << "closed at its deadline, not after the trickle";
 }
 
 }  // namespace
