@@ -1,0 +1,111 @@
+#include "analytics/attribution/testing/PSMDouble.h"
+
+#include <utility>
+
+#include <nlohmann/json.hpp>
+
+#include "absl/strings/escaping.h"
+#include "analytics/attribution/testing/PSMDoubleFrames.h"
+#include "analytics/attribution/testing/PSMWireTestCodecs.h"
+#include "security/util/sha256.h"
+
+namespace tabulo::psm_double {
+
+namespace {
+
+using private_membership::blinders::testing::ServerEntry;
+using private_membership::blinders::testing::ServerOptions;
+
+std::string SHA256Of(std::string_view bytes) {
+  security::SHA256 hash;
+  hash.Update(bytes.data(), bytes.size());
+  return hash.Digest();
+}
+
+std::vector<ServerEntry> Entries(const std::vector<ScenarioMember>& members, const std::optional<std::string>& salt) {
+  std::vector<ServerEntry> entries;
+  for (const ScenarioMember& member : members) {
+    std::string id = SHA256Of(member.identifier);
+    if (salt) id = SHA256Of(id + *salt);
+    entries.push_back({id, id, member.value, std::nullopt});
+  }
+  return entries;
+}
+
+bool ReadMembers(const nlohmann::json& root, const char* service, std::vector<ScenarioMember>& out,
+                 std::string* message) {
+  const auto section = root.find(service);
+  if (section == root.end()) return true;
+  const auto members = section->is_object() ? section->find("members") : section->end();
+  if (!section->is_object() || (members != section->end() && !members->is_array())) {
+    *message = std::string("\"") + service + "\" must be an object with a \"members\" list";
+    return false;
+  }
+  if (members == section->end()) return true;
+  for (const auto& member : *members) {
+    const auto identifier = member.is_object() ? member.find("identifier") : member.end();
+    const auto value = member.is_object() ? member.find("value") : member.end();
+    if (identifier == member.end() || value == member.end() || !identifier->is_string() || !value->is_string()) {
+      *message = std::string("each member of \"") + service + "\" needs the strings \"identifier\" and \"value\"";
+      return false;
+    }
+    out.push_back({identifier->get<std::string>(), value->get<std::string>()});
+  }
+  return true;
+}
+
+std::string Answer(AnswerStatus status, std::string_view text) {
+  std::string frame(1, static_cast<char>(status));
+  frame.append(text);
+  return frame;
+}
+
+}  // namespace
+
+std::optional<AttributionScenario> AttributionScenario::parse(std::string_view json, std::string* message) {
+  const nlohmann::json root = nlohmann::json::parse(json.begin(), json.end(), nullptr, /*allow_exceptions=*/false);
+  if (root.is_discarded() || !root.is_object()) {
+    *message = "the attribution scenario is not a JSON object";
+    return std::nullopt;
+  }
+  AttributionScenario scenario;
+  for (auto [key, out] : {std::pair{"app_id", &scenario.appID}, std::pair{"bundle_id", &scenario.bundleID}}) {
+    const auto found = root.find(key);
+    if (found == root.end()) continue;
+    if (!found->is_string()) {
+      *message = std::string("\"") + key + "\" must be a string";
+      return std::nullopt;
+    }
+    *out = found->get<std::string>();
+  }
+  if (!ReadMembers(root, "psm", scenario.psmMembers, message) ||
+      !ReadMembers(root, "group_ids", scenario.groupMembers, message)) {
+    return std::nullopt;
+  }
+  return scenario;
+}
+
+PSMDouble::PSMDouble(const AttributionScenario& scenario)
+    : psm_(Entries(scenario.psmMembers, scenario.appID), ServerOptions{}),
+      groups_(Entries(scenario.groupMembers, std::nullopt), ServerOptions{}) {}
+
+std::string PSMDouble::answer(std::string_view query) {
+  if (query.empty() || (query[0] != kQueryPSM && query[0] != kQueryGroupID)) {
+    return Answer(AnswerStatus::kBadRequest, "unknown query kind");
+  }
+  std::string bytes;
+  const std::string_view text = query.substr(1);
+  if (!absl::WebSafeBase64Unescape(absl::string_view(text.data(), text.size()), &bytes)) {
+    return Answer(AnswerStatus::kBadRequest, "the request is not web-safe base64");
+  }
+  auto request = DeserializeBlindersRequest(bytes);
+  if (!request.ok()) return Answer(AnswerStatus::kBadRequest, std::string(request.status().message()));
+  if (request->encrypted_request.size() > kMaxRequestRecords) {
+    return Answer(AnswerStatus::kBadRequest, "too many records");
+  }
+  auto response = (query[0] == kQueryPSM ? psm_ : groups_).Answer(*request);
+  if (!response.ok()) return Answer(AnswerStatus::kBadRequest, std::string(response.status().message()));
+  return Answer(AnswerStatus::kAnswered, absl::WebSafeBase64Escape(SerializeBlindersResponse(*response)));
+}
+
+}  // namespace tabulo::psm_double
