@@ -2,8 +2,6 @@
 
 #include <utility>
 
-#include <nlohmann/json.hpp>
-
 #include "absl/strings/escaping.h"
 #include "analytics/attribution/testing/PSMDoubleFrames.h"
 #include "analytics/attribution/testing/PSMWireTestCodecs.h"
@@ -32,28 +30,6 @@ std::vector<ServerEntry> Entries(const std::vector<ScenarioMember>& members, con
   return entries;
 }
 
-bool ReadMembers(const nlohmann::json& root, const char* service, std::vector<ScenarioMember>& out,
-                 std::string* message) {
-  const auto section = root.find(service);
-  if (section == root.end()) return true;
-  const auto members = section->is_object() ? section->find("members") : section->end();
-  if (!section->is_object() || (members != section->end() && !members->is_array())) {
-    *message = std::string("\"") + service + "\" must be an object with a \"members\" list";
-    return false;
-  }
-  if (members == section->end()) return true;
-  for (const auto& member : *members) {
-    const auto identifier = member.is_object() ? member.find("identifier") : member.end();
-    const auto value = member.is_object() ? member.find("value") : member.end();
-    if (identifier == member.end() || value == member.end() || !identifier->is_string() || !value->is_string()) {
-      *message = std::string("each member of \"") + service + "\" needs the strings \"identifier\" and \"value\"";
-      return false;
-    }
-    out.push_back({identifier->get<std::string>(), value->get<std::string>()});
-  }
-  return true;
-}
-
 std::string Answer(AnswerStatus status, std::string_view text) {
   std::string frame(1, static_cast<char>(status));
   frame.append(text);
@@ -61,29 +37,6 @@ std::string Answer(AnswerStatus status, std::string_view text) {
 }
 
 }  // namespace
-
-std::optional<AttributionScenario> AttributionScenario::parse(std::string_view json, std::string* message) {
-  const nlohmann::json root = nlohmann::json::parse(json.begin(), json.end(), nullptr, /*allow_exceptions=*/false);
-  if (root.is_discarded() || !root.is_object()) {
-    *message = "the attribution scenario is not a JSON object";
-    return std::nullopt;
-  }
-  AttributionScenario scenario;
-  for (auto [key, out] : {std::pair{"app_id", &scenario.appID}, std::pair{"bundle_id", &scenario.bundleID}}) {
-    const auto found = root.find(key);
-    if (found == root.end()) continue;
-    if (!found->is_string()) {
-      *message = std::string("\"") + key + "\" must be a string";
-      return std::nullopt;
-    }
-    *out = found->get<std::string>();
-  }
-  if (!ReadMembers(root, "psm", scenario.psmMembers, message) ||
-      !ReadMembers(root, "group_ids", scenario.groupMembers, message)) {
-    return std::nullopt;
-  }
-  return scenario;
-}
 
 PSMDouble::PSMDouble(const AttributionScenario& scenario)
     : psm_(Entries(scenario.psmMembers, scenario.appID), ServerOptions{}),

@@ -3,20 +3,11 @@
 // may not load the crypto library itself and hands each query over a pipe
 // (tools/psm_double is the thin main around this class).
 //
-// Its members come from the attribution scenario, a JSON file shared with the
-// collection service:
-//
-//   {
-//     "app_id": "tabulo-app-1",
-//     "bundle_id": "com.halcyra.tabulo",
-//     "psm": {"members": [{"identifier": "user@example.com", "value": "v-1"}]},
-//     "group_ids": {"members": [{"identifier": "user@example.com", "value": "group-7"}]}
-//   }
-//
-// Identifiers are given normalised; the double hashes them as the service
-// would: a PSM member is queried by SHA-256(SHA-256(identifier) + app ID), a
-// group member by SHA-256(identifier). Values are answered as their UTF-8
-// bytes. Other top-level members belong to other services and are ignored.
+// Its members come from the attribution scenario (AttributionScenario.h).
+// Identifiers are given normalised there; the double hashes them as the ad
+// service would: a PSM member is queried by SHA-256(SHA-256(identifier) + app
+// ID), a group member by SHA-256(identifier). Values are answered as their
+// UTF-8 bytes.
 #pragma once
 
 #include <cstddef>
@@ -26,27 +17,13 @@
 #include <string_view>
 #include <vector>
 
+#include "analytics/attribution/testing/AttributionScenario.h"
 #include "privacy/private_membership/testing/server_double.h"
 
 namespace tabulo::psm_double {
 
 // Records one request may hold; more are refused as a bad request.
 inline constexpr size_t kMaxRequestRecords = 64;
-
-struct ScenarioMember {
-  std::string identifier;
-  std::string value;
-};
-
-struct AttributionScenario {
-  std::string appID;
-  std::string bundleID;
-  std::vector<ScenarioMember> psmMembers;
-  std::vector<ScenarioMember> groupMembers;
-
-  // Nullopt with a message for text that is not such a JSON object.
-  static std::optional<AttributionScenario> parse(std::string_view json, std::string* message);
-};
 
 class PSMDouble {
  public:
