@@ -40,6 +40,22 @@ std::shared_ptr<ODCPrivateSetMembershipClient> ODCPrivateSetMembershipClient::ma
                                         std::move(PSMInput), appID, inputType, prefixBitLength, host));
 }
 
+std::shared_ptr<ODCPrivateSetMembershipClient> ODCPrivateSetMembershipClient::makeFromNormalized(
+    const std::optional<std::string>& normalized, const std::string& appID, int64_t inputType,
+    int32_t prefixBitLength, int32_t useCase, const GWLServiceEndpoint& host) {
+  if (!normalized || normalized->empty()) return nullptr;
+  return make(ODCSHA256OfString(*normalized), ODCPSMInputFromString(*normalized, appID), appID, inputType,
+              prefixBitLength, useCase, host);
+}
+
+std::shared_ptr<ODCPrivateSetMembershipClient> ODCPrivateSetMembershipClient::makeFromHashed(
+    std::span<const uint8_t> hashedInput, const std::string& appID, int64_t inputType, int32_t prefixBitLength,
+    int32_t useCase, const GWLServiceEndpoint& host) {
+  std::optional<std::vector<uint8_t>> psmInput = ODCPSMInputFromHashedInput(hashedInput, appID);
+  if (!psmInput) return nullptr;
+  return make(Copy(hashedInput), std::move(*psmInput), appID, inputType, prefixBitLength, useCase, host);
+}
+
 std::shared_ptr<ODCPrivateSetMembershipClient> ODCPrivateSetMembershipClient::initWithEmailAddress(
     const std::string& emailAddress, const std::string& appID, const GWLServiceEndpoint& host) {
   return initWithEmailAddress(emailAddress, appID, kODCPSMEmailPrefixBitLength, host);
@@ -54,49 +70,38 @@ std::shared_ptr<ODCPrivateSetMembershipClient> ODCPrivateSetMembershipClient::in
     const std::string& emailAddress, const std::string& appID, int32_t prefixBitLength,
     const GWLServiceEndpoint& host) {
   if (appID.empty()) return nullptr;
-  std::optional<std::string> normalized = ODCNormalizeEmailAddress(emailAddress);
-  if (!normalized || normalized->empty()) return nullptr;
-  return make(ODCSHA256OfString(*normalized), ODCPSMInputFromString(*normalized, appID), appID,
-              kGWLPSMInputTypeEmailAddress, prefixBitLength, kODCPSMUseCaseEmail, host);
+  return makeFromNormalized(ODCNormalizeEmailAddress(emailAddress), appID, kGWLPSMInputTypeEmailAddress,
+                            prefixBitLength, kODCPSMUseCaseEmail, host);
 }
 
 std::shared_ptr<ODCPrivateSetMembershipClient> ODCPrivateSetMembershipClient::initWithPhoneNumber(
     const std::string& phoneNumber, const std::string& appID, int32_t prefixBitLength,
     const GWLServiceEndpoint& host) {
   if (appID.empty()) return nullptr;
-  std::optional<std::string> normalized = ODCNormalizePhoneNumber(phoneNumber);
-  if (!normalized || normalized->empty()) return nullptr;
-  return make(ODCSHA256OfString(*normalized), ODCPSMInputFromString(*normalized, appID), appID,
-              kGWLPSMInputTypePhoneNumber, prefixBitLength, kODCPSMUseCasePhone, host);
+  return makeFromNormalized(ODCNormalizePhoneNumber(phoneNumber), appID, kGWLPSMInputTypePhoneNumber,
+                            prefixBitLength, kODCPSMUseCasePhone, host);
 }
 
 std::shared_ptr<ODCPrivateSetMembershipClient> ODCPrivateSetMembershipClient::initWithHashedEmailAddress(
     std::span<const uint8_t> hashedEmailAddress, const std::string& appID, int32_t prefixBitLength,
     const GWLServiceEndpoint& host) {
   if (appID.empty()) return nullptr;
-  std::optional<std::vector<uint8_t>> psmInput = ODCPSMInputFromHashedInput(hashedEmailAddress, appID);
-  if (!psmInput) return nullptr;
-  return make(Copy(hashedEmailAddress), std::move(*psmInput), appID, kGWLPSMInputTypeHashedEmailAddress,
-              prefixBitLength, kODCPSMUseCaseEmail, host);
+  return makeFromHashed(hashedEmailAddress, appID, kGWLPSMInputTypeHashedEmailAddress, prefixBitLength,
+                        kODCPSMUseCaseEmail, host);
 }
 
 std::shared_ptr<ODCPrivateSetMembershipClient> ODCPrivateSetMembershipClient::initWithHashedPhoneNumber(
     std::span<const uint8_t> hashedPhoneNumber, const std::string& appID, int32_t prefixBitLength,
     const GWLServiceEndpoint& host) {
   if (appID.empty()) return nullptr;
-  std::optional<std::vector<uint8_t>> psmInput = ODCPSMInputFromHashedInput(hashedPhoneNumber, appID);
-  if (!psmInput) return nullptr;
-  return make(Copy(hashedPhoneNumber), std::move(*psmInput), appID, kGWLPSMInputTypeHashedPhoneNumber,
-              prefixBitLength, kODCPSMUseCasePhone, host);
+  return makeFromHashed(hashedPhoneNumber, appID, kGWLPSMInputTypeHashedPhoneNumber, prefixBitLength,
+                        kODCPSMUseCasePhone, host);
 }
 
 std::shared_ptr<ODCPrivateSetMembershipClient> ODCPrivateSetMembershipClient::initWithHashedInput(
     std::span<const uint8_t> hashedInput, int64_t inputType, const std::string& appID, int32_t prefixBitLength,
     const GWLServiceEndpoint& host) {
-  std::optional<std::vector<uint8_t>> psmInput = ODCPSMInputFromHashedInput(hashedInput, appID);
-  if (!psmInput) return nullptr;
-  return make(Copy(hashedInput), std::move(*psmInput), appID, inputType, prefixBitLength,
-              UseCaseForHashedInputType(inputType), host);
+  return makeFromHashed(hashedInput, appID, inputType, prefixBitLength, UseCaseForHashedInputType(inputType), host);
 }
 
 std::optional<std::string> ODCPrivateSetMembershipClient::serializedRequestAsWebsafeBase64() {

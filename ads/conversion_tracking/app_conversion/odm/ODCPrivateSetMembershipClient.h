@@ -129,6 +129,15 @@ class ODCPrivateSetMembershipClient final : public GWLPrivateSetMembershipClient
                                                              std::vector<uint8_t> PSMInput, const std::string& appID,
                                                              int64_t inputType, int32_t prefixBitLength,
                                                              int32_t useCase, const GWLServiceEndpoint& host);
+  // The client of a normalised input; null when normalisation failed.
+  static std::shared_ptr<ODCPrivateSetMembershipClient> makeFromNormalized(
+      const std::optional<std::string>& normalized, const std::string& appID, int64_t inputType,
+      int32_t prefixBitLength, int32_t useCase, const GWLServiceEndpoint& host);
+  // The client of a hashed input; null for one shorter than 32 bytes.
+  static std::shared_ptr<ODCPrivateSetMembershipClient> makeFromHashed(std::span<const uint8_t> hashedInput,
+                                                                       const std::string& appID, int64_t inputType,
+                                                                       int32_t prefixBitLength, int32_t useCase,
+                                                                       const GWLServiceEndpoint& host);
 
   std::unique_ptr<private_membership::blinders::PrivateMembershipBlindersMiniClient> blindersClient_;
   int32_t blindersUseCase_;

@@ -104,6 +104,13 @@ class PSMLoopbackTest : public ::testing::Test {
     return client.parsedPSMValueFromResponse(answer.body);
   }
 
+  // A group client for the normalised address's hash, querying the service.
+  std::shared_ptr<ODCPrivateSetMembershipGroupClient> GroupClient(const std::string& normalized,
+                                                                  const std::string& bundleID = kBundleID) {
+    return ODCPrivateSetMembershipGroupClient::initWithHashedInput(ODCSHA256OfString(normalized), 3, bundleID, 22,
+                                                                   hosts_.groupIdentifier);
+  }
+
   std::vector<std::string> Captured() const {
     std::vector<std::filesystem::path> files;
     for (const auto& entry : std::filesystem::directory_iterator(directory_ / "capture")) files.push_back(entry.path());
@@ -134,10 +141,8 @@ TEST_F(PSMLoopbackTest, EachClientKindFindsAMembersValueAndNothingForOthers) {
   EXPECT_EQ(Query(*stranger), std::nullopt);
 
   auto network = std::make_shared<platform::HVUNetwork>();
-  auto group = ODCPrivateSetMembershipGroupClient::initWithHashedInput(hashedMail, 3, kBundleID, 22,
-                                                                       hosts_.groupIdentifier);
-  auto noGroup = ODCPrivateSetMembershipGroupClient::initWithHashedInput(ODCSHA256OfString("nobody@example.com"), 3,
-                                                                         kBundleID, 22, hosts_.groupIdentifier);
+  auto group = GroupClient("jollso@webmail.example");
+  auto noGroup = GroupClient("nobody@example.com");
   ASSERT_TRUE(group && noGroup);
   auto found = Fetch(*group, network);
   ASSERT_TRUE(found);
@@ -152,8 +157,7 @@ TEST_F(PSMLoopbackTest, EachClientKindFindsAMembersValueAndNothingForOthers) {
 
 TEST_F(PSMLoopbackTest, AGroupFetchAnsweredWithAServerFailureIsAnErrorNotNoMatch) {
   auto network = std::make_shared<platform::HVUNetwork>();
-  auto group = ODCPrivateSetMembershipGroupClient::initWithHashedInput(ODCSHA256OfString("jollso@webmail.example"),
-                                                                       3, kBundleID, 22, hosts_.groupIdentifier);
+  auto group = GroupClient("jollso@webmail.example");
   ASSERT_TRUE(group);
   ASSERT_EQ(Post(*network, service_->url("/control/fail?status=500&count=1")).status, 204);
   auto failed = Fetch(*group, network);
@@ -174,9 +178,7 @@ TEST_F(PSMLoopbackTest, AGroupFetchAnsweredWithAServerFailureIsAnErrorNotNoMatch
   EXPECT_NE(captured.back().find("retry_count=1"), std::string::npos);
 
   // A bundle the service does not know is a failure too.
-  auto other = ODCPrivateSetMembershipGroupClient::initWithHashedInput(ODCSHA256OfString("jollso@webmail.example"),
-                                                                       3, "com.example.other", 22,
-                                                                       hosts_.groupIdentifier);
+  auto other = GroupClient("jollso@webmail.example", "com.example.other");
   auto unknown = Fetch(*other, network);
   ASSERT_TRUE(unknown && unknown->error);
   EXPECT_EQ(unknown->error->code, 404);
@@ -184,8 +186,7 @@ TEST_F(PSMLoopbackTest, AGroupFetchAnsweredWithAServerFailureIsAnErrorNotNoMatch
 
 TEST_F(PSMLoopbackTest, AGroupClientReleasedBeforeItsAnswerDoesNothing) {
   auto network = std::make_shared<platform::HVUNetwork>();
-  auto group = ODCPrivateSetMembershipGroupClient::initWithHashedInput(ODCSHA256OfString("jollso@webmail.example"),
-                                                                       3, kBundleID, 22, hosts_.groupIdentifier);
+  auto group = GroupClient("jollso@webmail.example");
   ASSERT_TRUE(group);
   ASSERT_EQ(Post(*network, service_->url("/control/slow?seconds=0.5&count=1")).status, 204);
   std::atomic<bool> called{false};
@@ -238,8 +239,7 @@ TEST_F(PSMLoopbackTest, CapturedTrafficHoldsNoIdentifierInAUsableForm) {
     EXPECT_TRUE(Query(*clear));
     EXPECT_TRUE(Query(*hashed));
     if (isMail) {
-      auto group = ODCPrivateSetMembershipGroupClient::initWithHashedInput(hash, 3, kBundleID, 22,
-                                                                           hosts_.groupIdentifier);
+      auto group = GroupClient(input.normalized);
       ASSERT_TRUE(group && Fetch(*group, network));
     }
     const std::string psmInput(clear->PSMInput().begin(), clear->PSMInput().end());
