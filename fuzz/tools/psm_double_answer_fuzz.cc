@@ -6,8 +6,10 @@
 #include <string_view>
 
 #include "analytics/attribution/testing/PSMDouble.h"
+#include "fuzz/QuietLog.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  QuietPlatformLog();
   static auto* server = [] {
     tabulo::psm_double::AttributionScenario scenario;
     scenario.appID = "tabulo-app-1";

@@ -5,8 +5,10 @@
 #include <cstdlib>
 
 #include "analytics/attribution/GWLSerializationUtil.h"
+#include "fuzz/QuietLog.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  QuietPlatformLog();
   auto response = DeserializeBlindersResponse(data, size);
   if (!response.ok()) {
     if (response.status().code() != absl::StatusCode::kInvalidArgument ||

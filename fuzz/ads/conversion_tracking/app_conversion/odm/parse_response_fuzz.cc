@@ -15,6 +15,7 @@
 #include "ads/conversion_tracking/app_conversion/odm/ODCPrivateSetMembershipClient.h"
 #include "analytics/attribution/testing/PSMDouble.h"
 #include "analytics/attribution/testing/PSMDoubleFrames.h"
+#include "fuzz/QuietLog.h"
 
 namespace {
 
@@ -49,6 +50,7 @@ std::vector<uint8_t> Body(const std::string& responseText) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  QuietPlatformLog();
   const Material& material = Shared();
   if (size == 0) return 0;
   const std::string rest(reinterpret_cast<const char*>(data + 1), size - 1);
