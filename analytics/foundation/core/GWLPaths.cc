@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <mutex>
 #include <system_error>
+#include <utility>
 
 #include "analytics/foundation/core/GWLError.h"
 #include "platform/storage/Paths.h"
@@ -43,9 +44,9 @@ std::string withPlistExtension(const std::string& name) {
 }
 }  // namespace
 
-void GWLSetPathsReporter(GWLPathsReporter reporter) {
+GWLPathsReporter GWLSetPathsReporter(GWLPathsReporter reporter) {
   std::lock_guard<std::mutex> lock(reporterState().mutex);
-  reporterState().reporter = std::move(reporter);
+  return std::exchange(reporterState().reporter, std::move(reporter));
 }
 
 bool GWLExcludePathFromBackup(const std::string& path, platform::Error* error) {

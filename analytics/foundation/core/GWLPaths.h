@@ -18,10 +18,10 @@ inline constexpr const char* kGWLMeasurementDirectoryName = "Halcyra/Measurement
 
 // Receives the path functions' reports: monitor level, message code, message.
 using GWLPathsReporter = std::function<void(int64_t level, int64_t code, const std::string& message)>;
-// Installs the reporter (thread-safe). The library's monitor accessor
-// (GWLLibraryMonitor) installs one that logs to the monitor; with none
-// installed, reports are dropped.
-void GWLSetPathsReporter(GWLPathsReporter reporter);
+// Installs the reporter and answers the one it replaces (thread-safe). The
+// library's monitor accessor (GWLLibraryMonitor) installs one that logs to the
+// monitor; with none installed, reports are dropped.
+GWLPathsReporter GWLSetPathsReporter(GWLPathsReporter reporter);
 
 // Marks the file or directory at `path` as excluded from backup. This
 // platform backs nothing up, so it only checks that the path exists.

@@ -128,6 +128,20 @@ TEST_F(RemoteConfigTest, InternalParameterValueLengthIsAtLeast256) {
   EXPECT_EQ(GWLRemoteConfig(monitor_).maxInternalEventParameterValueLength(), 500);
 }
 
+TEST_F(RemoteConfigTest, ValueLimitsAreTheSettingsInForce) {
+  EXPECT_EQ(GWLRemoteConfig(monitor_).valueLimits(), GWLValueLimits{}) << "the defaults of the settings";
+  EXPECT_EQ(GWLRemoteConfig::defaultInstance()->valueLimits(), GWLValueLimits{});
+  auto config = std::make_shared<GWLRemoteConfig>(monitor_);
+  config->replaceCachedValues({{kGWLSettingMaxPublicEventParameterValueLength, "120"},
+                               {kGWLSettingMaxPublicEventParams, "30"},
+                               {kGWLSettingMaxItemScopedCustomParameters, "12"}});
+  const GWLValueLimits limits = config->valueLimits();
+  EXPECT_EQ(limits.maxPublicEventParameterValueLength, 120);
+  EXPECT_EQ(limits.maxInternalEventParameterValueLength, 256);
+  EXPECT_EQ(limits.maxPublicEventParams, 30);
+  EXPECT_EQ(limits.maxItemScopedCustomParameters, 12);
+}
+
 TEST_F(RemoteConfigTest, ValueIsConvertedOnceAndReplacedWithTheNextConfiguration) {
   auto config = configured(kGWLSettingUploadingInterval, "60000");
   EXPECT_EQ(config->uploadingInterval(), 60);

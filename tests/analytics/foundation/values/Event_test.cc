@@ -250,6 +250,31 @@ TEST_F(EventTest, FlagsAndExtraParameters) {
   EXPECT_EQ(errorsOf(event->parameters()), errors(21, "(nil)"));
 }
 
+TEST_F(EventTest, LimitsGivenAtBuildingStayWithTheEvent) {
+  GWLValueLimits limits;
+  limits.maxPublicEventParameterValueLength = 100;
+  limits.maxPublicEventParams = 2;
+  const std::string long101(101, 'x');
+  auto event = GWLEvent::initWithOrigin("app", true, "tap", 1, 0,
+                                        Dictionary{{"a", Object(1)}, {"b", Object(2)}, {"c", Object(3)}}, limits);
+  ASSERT_TRUE(event);
+  EXPECT_EQ(event->limits(), limits);
+  EXPECT_FALSE(event->parameters().count("c")) << "two public parameters kept";
+  // Later changes apply the same limits: a public value of 101 characters is refused.
+  event->applyParameters({{"long", Object(long101)}}, true);
+  EXPECT_FALSE(event->parameters().count("long"));
+  EXPECT_FALSE(event->addScreenParameters({{"_si", Object(7)}, {"_sc", Object(long101)}}));
+  // Copies keep them: still two public parameters at most.
+  auto copy = event->copyWithParameters({{"a", Object(1)}, {"b", Object(2)}, {"d", Object(4)}});
+  EXPECT_EQ(copy->limits(), limits);
+  EXPECT_EQ(GWLCountPublicParameters(copy->parameters()), 2u);
+  // The default limits accept what these refuse.
+  auto wider = GWLEvent::initWithOrigin("app", true, "tap", 1, 0,
+                                        Dictionary{{"long", Object(long101)}, {"c", Object(3)}}, kDefaultLimits);
+  EXPECT_TRUE(wider->parameters().count("long") && wider->parameters().count("c"));
+  reports();
+}
+
 TEST_F(EventTest, ScreenParameters) {
   struct Row {
     const char* what;
