@@ -1,6 +1,6 @@
 // The PSM double: answers the local collection service's private-set-membership
 // queries, one frame in on standard input, one frame out on standard output,
-// until standard input ends. See tests/analytics/attribution/testing/PSMDouble.h.
+// until standard input ends. See analytics/attribution/testing/PSMDouble.h.
 //
 //   psm_double [--scenario FILE]
 #include <unistd.h>

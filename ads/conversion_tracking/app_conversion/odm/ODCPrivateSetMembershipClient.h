@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "analytics/attribution/GWLPrivateSetMembershipClient.h"
-#include "analytics/foundation/GWLServiceHosts.h"
+#include "analytics/foundation/config/GWLServiceHosts.h"
 #include "privacy/private_membership/blinders/client/private_membership_blinders_mini_client.h"
 
 inline constexpr const char* kODCPrivateSetMembershipClientClassName = "ODCPrivateSetMembershipClient";

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "absl/status/statusor.h"
-#include "analytics/foundation/GWLServiceHosts.h"
+#include "analytics/foundation/config/GWLServiceHosts.h"
 #include "privacy/private_membership/blinders/client/private_membership_blinders_mini_client.h"
 
 // The webmail service whose local parts ignore dots and whose look-alike

@@ -30,7 +30,7 @@
 
 #include "absl/base/thread_annotations.h"
 #include "analytics/attribution/ODCPrivateSetMembershipGroupClientProtocol.h"
-#include "analytics/foundation/GWLServiceHosts.h"
+#include "analytics/foundation/config/GWLServiceHosts.h"
 #include "platform/dispatch/Queue.h"
 #include "privacy/private_membership/blinders/client/private_membership_blinders_mini_client.h"
 

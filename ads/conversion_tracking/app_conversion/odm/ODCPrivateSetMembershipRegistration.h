@@ -4,7 +4,7 @@
 // this has no such classes, and the engine leaves the feature off.
 #pragma once
 
-#include "analytics/foundation/GWLServiceHosts.h"
+#include "analytics/foundation/config/GWLServiceHosts.h"
 
 // Registers ODCPrivateSetMembershipClient (querying hosts.adConversion) and
 // ODCPrivateSetMembershipGroupClient (querying hosts.groupIdentifier); a later
