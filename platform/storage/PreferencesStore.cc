@@ -230,7 +230,12 @@ bool PreferencesStore::storeValue(const std::string& key, std::optional<Object> 
     values_.erase(it);
   } else {
     if (it != values_.end() && *it->second == *value) return true;
-    if (!filePath_.empty() && boundWith(key, &*value) > PropertyList::kMaximumSize) {
+    // A value that takes no more room than the one it replaces is always let
+    // in (a suite read from disk may be near the limit by the bound's measure);
+    // the writer still never writes what could not be read back.
+    const bool grows = it == values_.end() ||
+                       PropertyList::binarySizeBound(*value) > PropertyList::binarySizeBound(*it->second);
+    if (!filePath_.empty() && grows && boundWith(key, &*value) > PropertyList::kMaximumSize) {
       setError(error, preferencesError(kTooLarge, "the value for \"" + key + "\" would make preferences suite " +
                                                       suiteName_ + " larger than " +
                                                       std::to_string(PropertyList::kMaximumSize) + " bytes"));

@@ -10,6 +10,7 @@
 
 #include "platform/storage/AtomicFile.h"
 #include "platform/storage/FileBuffer.h"
+#include "platform/text/Utf8.h"
 
 namespace platform {
 namespace {
@@ -380,7 +381,11 @@ constexpr size_t kPerObject = 1 + 9 + 8 + 8;
 
 }  // namespace
 
-size_t PropertyList::binarySizeBound(const std::string& string) { return kPerObject + 2 * string.size(); }
+size_t PropertyList::binarySizeBound(const std::string& string) {
+  // ASCII is written a byte a character, anything else as UTF-16.
+  const bool ascii = std::all_of(string.begin(), string.end(), [](char c) { return (c & 0x80) == 0; });
+  return kPerObject + (ascii ? string.size() : 2 * utf8::utf16Length(string));
+}
 
 size_t PropertyList::binarySizeBound(const Object& object) {
   switch (object.type()) {

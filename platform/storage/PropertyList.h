@@ -57,8 +57,9 @@ class PropertyList {
   static bool isValid(const Object& object, Error* error = nullptr);
   // An upper bound of the bytes `object` takes in a binary property list,
   // its share of the object table and of its container's references included
-  // (a whole file adds kBinaryFileOverhead). Data and strings count their
-  // length (strings as UTF-16 at worst), containers their members.
+  // (a whole file adds kBinaryFileOverhead). Data counts its length, a string
+  // its bytes when ASCII and its UTF-16 units twice otherwise, containers
+  // their members.
   static size_t binarySizeBound(const Object& object);
   static size_t binarySizeBound(const std::string& string);
   static constexpr size_t kBinaryFileOverhead = 8 + 32 + 32;
