@@ -308,6 +308,7 @@ async function run() {
     // A large sheet (50,000 rows of 5 fields): it opens and scrolls, and no
     // answer the page receives carries more than the part of the grid in view.
     log("large sheet");
+    page.setDefaultTimeout(30000);  // importing 50,000 rows takes a while under the sanitizers
     const answers = [];
     const measure = async (response) => {
       if (!response.url().includes("/api/") || response.request().method() === "HEAD") return;
