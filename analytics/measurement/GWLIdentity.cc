@@ -220,7 +220,8 @@ void GWLIdentity::updateIdentifiersAndWait() {
 // The refresh, on the identity queue:
 // 1. Due when there is no persisted app instance ID, no refresh ran yet, the
 //    last one lies in the future, or adIDCacheTime seconds have passed.
-// 2-4. Read the stored hash, limited ad tracking and the status code.
+// 2-4. Read the stored hash, limited ad tracking (not asked of the platform
+//    while ad storage is denied) and the status code.
 // 5. Ad storage denied: the advertising identifier is dropped and nothing is
 //    fetched. Otherwise it is fetched when tracking is authorised or the
 //    configuration does not gate it on the authorisation.
@@ -241,7 +242,10 @@ void GWLIdentity::refreshOnQueue() {
 
   std::optional<std::string> hash = persistedConfig_->hashedResettableDeviceID();
   std::optional<std::string> identifier = resettableDeviceID_;
-  const bool limited = identitySupport_->limitedAdTracking();
+  // While ad storage is denied the platform is not asked for the identifier
+  // at all, not even to learn whether tracking is limited: it counts as limited.
+  const bool adStorageDenied = GWLConsentSettingsUtil::isAdStorageDenied();
+  const bool limited = adStorageDenied || identitySupport_->limitedAdTracking();
   uint64_t status = kGWLAppleConsentStatusUnavailable;
   bool authorized = false;
   if (!identitySupport_->hasLimitedAdTracking()) {
@@ -253,7 +257,6 @@ void GWLIdentity::refreshOnQueue() {
   }
 
   bool store = !appInstanceID;
-  const bool adStorageDenied = GWLConsentSettingsUtil::isAdStorageDenied();
   std::optional<std::string> fetched;
   if (adStorageDenied) {
     identifier.reset();
