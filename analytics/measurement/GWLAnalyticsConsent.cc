@@ -47,31 +47,32 @@ void GWLAnalyticsConsent::setConsent(const platform::Dictionary& settings) {
 }
 
 void GWLAnalyticsConsent::setConsent(const platform::Dictionary& settings, const std::string& key) {
-  platform::Dictionary kept = GWLConsentSettingsUtil::consentSettingsFromDictionary(settings);
-  for (auto it = kept.begin(); it != kept.end();) {
-    const std::string* value = it->second.stringValue();
-    if (value && (*value == kGWLConsentStatusGranted || *value == kGWLConsentStatusDenied)) {
-      ++it;
-      continue;
-    }
-    monitor()->logWithLevel(3, kGWLInvalidConsentValueCode, kGWLInvalidConsentValueMessage, it->second);
-    it = kept.erase(it);
-  }
-  if (kept.empty()) {
-    monitor()->logWithLevel(3, kGWLEmptyConsentCode, kGWLEmptyConsentMessage);
-    return;
-  }
   int64_t source = kGWLConsentSource1P;
   if (key == kGWLConsentSettingsTCFKey) source = kGWLConsentSourceTCF;
   if (key == kGWLConsentSettings3PKey) source = kGWLConsentSource3P;
 
+  platform::Dictionary kept;
   bool adUserDataWasDenied = false;
   {
-    // Restore, priority check, merge and persist as one step, so that two
-    // calls on different threads cannot persist each other's settings out of
-    // order or both pass the check against the same old source.
+    // Restore, check, merge and persist as one step, so that two calls on
+    // different threads cannot both pass the check against the same old
+    // source or persist each other's settings out of order.
     absl::MutexLock lock(&lock_);
     if (GWLConsentSettingsUtil::consentSource() == kGWLConsentSourceNone) loadPersistedConsentSettingsLocked();
+    kept = GWLConsentSettingsUtil::consentSettingsFromDictionary(settings);
+    for (auto it = kept.begin(); it != kept.end();) {
+      const std::string* value = it->second.stringValue();
+      if (value && (*value == kGWLConsentStatusGranted || *value == kGWLConsentStatusDenied)) {
+        ++it;
+        continue;
+      }
+      monitor()->logWithLevel(3, kGWLInvalidConsentValueCode, kGWLInvalidConsentValueMessage, it->second);
+      it = kept.erase(it);
+    }
+    if (kept.empty()) {
+      monitor()->logWithLevel(3, kGWLEmptyConsentCode, kGWLEmptyConsentMessage);
+      return;
+    }
     if (!GWLConsentSettingsUtil::isConsentSourceHigherPriority(source)) {
       monitor()->logWithLevel(3, kGWLLowerPriorityConsentCode, kGWLLowerPriorityConsentMessage);
       return;
