@@ -1,9 +1,8 @@
 #include "platform/env/VendorIdentifier.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <mutex>
 
@@ -27,30 +26,25 @@ Remembered& remembered() {
   return *state;
 }
 
-// The file's bytes (at most kMaximumFileSize + 1 of them); nullopt with the
-// error when it cannot be read, an empty string when there is no file.
-std::optional<std::string> readSmallFile(const std::string& path, Error* error) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    if (errno == ENOENT) return std::string();
-    setError(error, posixError(errno, "cannot open " + path));
+// The file's first bytes (one more than an identifier may have); an empty
+// string when there is no file; nullopt with the error when it cannot be read.
+std::optional<std::string> readStart(const std::string& path, Error* error) {
+  std::error_code code;
+  const auto status = std::filesystem::status(path, code);
+  if (status.type() == std::filesystem::file_type::not_found) return std::string();
+  std::ifstream in;
+  if (!code && std::filesystem::is_regular_file(status)) in.open(path, std::ios::binary);
+  if (!in) {
+    setError(error, posixError(code ? code.value() : EISDIR, "cannot read " + path));
     return std::nullopt;
   }
-  std::string text;
-  char buffer[kMaximumFileSize + 1];
-  while (text.size() <= kMaximumFileSize) {
-    ssize_t n = ::read(fd, buffer, sizeof buffer - text.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      int err = errno;
-      ::close(fd);
-      setError(error, posixError(err, "cannot read " + path));
-      return std::nullopt;
-    }
-    if (n == 0) break;
-    text.append(buffer, static_cast<size_t>(n));
+  std::string text(kMaximumFileSize + 1, '\0');
+  in.read(text.data(), static_cast<std::streamsize>(text.size()));
+  if (in.bad()) {
+    setError(error, posixError(EIO, "cannot read " + path));
+    return std::nullopt;
   }
-  ::close(fd);
+  text.resize(static_cast<size_t>(in.gcount()));
   return text;
 }
 
@@ -67,7 +61,7 @@ std::optional<std::string> VendorIdentifier::identifierForVendor(const Paths& pa
   if (auto it = state.byFile.find(path); it != state.byFile.end()) return it->second;
 
   Error local;
-  auto stored = readSmallFile(path, &local);
+  auto stored = readStart(path, &local);
   if (!stored) {
     setError(error, local);
     return std::nullopt;
