@@ -84,6 +84,16 @@ struct GWLConsentSettingsUtil::State {
   int64_t source ABSL_GUARDED_BY(mutex) = kGWLConsentSourceNone;
   std::optional<std::map<std::string, int64_t>> diagnostics ABSL_GUARDED_BY(mutex);
 
+  // A copy of one of the dictionaries, and its replacement, each under the mutex.
+  std::optional<Settings> copyOf(std::optional<Settings> State::*dictionary) {
+    absl::ReaderMutexLock lock(&mutex);
+    return this->*dictionary;
+  }
+  void replace(std::optional<Settings> State::*dictionary, const std::optional<Settings>& settings) {
+    absl::MutexLock lock(&mutex);
+    this->*dictionary = settings;
+  }
+
   // ---- the steps that work on the state with the mutex held ----
 
   // A value of "eu_consent_policy" read through the regional default of
@@ -152,6 +162,15 @@ struct GWLConsentSettingsUtil::State {
     for (const auto& [key, value] : settings) (*current)[key] = value;
   }
 
+  // Source 100 and no settings, defaults, delegations or regional defaults.
+  void clear() ABSL_EXCLUSIVE_LOCKS_REQUIRED(mutex) {
+    source = kGWLConsentSourceNone;
+    current.reset();
+    defaults.reset();
+    delegated.reset();
+    regional.reset();
+  }
+
   bool isHigherPriority(int64_t candidate) const ABSL_SHARED_LOCKS_REQUIRED(mutex) {
     return candidate <= source || isEqualPriority(candidate);
   }
@@ -181,29 +200,13 @@ const std::vector<std::string>& GWLConsentSettingsUtil::consentTypes() {
   return *types;
 }
 
-std::optional<Settings> GWLConsentSettingsUtil::consentSettings() {
-  State& s = state();
-  absl::ReaderMutexLock lock(&s.mutex);
-  return s.current;
-}
+std::optional<Settings> GWLConsentSettingsUtil::consentSettings() { return state().copyOf(&State::current); }
 
-std::optional<Settings> GWLConsentSettingsUtil::defaultSettings() {
-  State& s = state();
-  absl::ReaderMutexLock lock(&s.mutex);
-  return s.defaults;
-}
+std::optional<Settings> GWLConsentSettingsUtil::defaultSettings() { return state().copyOf(&State::defaults); }
 
-std::optional<Settings> GWLConsentSettingsUtil::delegatedSettings() {
-  State& s = state();
-  absl::ReaderMutexLock lock(&s.mutex);
-  return s.delegated;
-}
+std::optional<Settings> GWLConsentSettingsUtil::delegatedSettings() { return state().copyOf(&State::delegated); }
 
-std::optional<Settings> GWLConsentSettingsUtil::regionalDefaults() {
-  State& s = state();
-  absl::ReaderMutexLock lock(&s.mutex);
-  return s.regional;
-}
+std::optional<Settings> GWLConsentSettingsUtil::regionalDefaults() { return state().copyOf(&State::regional); }
 
 int64_t GWLConsentSettingsUtil::consentSource() {
   State& s = state();
@@ -229,21 +232,15 @@ void GWLConsentSettingsUtil::setConsentSettings(const std::optional<Settings>& s
 }
 
 void GWLConsentSettingsUtil::setDefaultSettings(const std::optional<Settings>& settings) {
-  State& s = state();
-  absl::MutexLock lock(&s.mutex);
-  s.defaults = settings;
+  state().replace(&State::defaults, settings);
 }
 
 void GWLConsentSettingsUtil::setDelegatedSettings(const std::optional<Settings>& settings) {
-  State& s = state();
-  absl::MutexLock lock(&s.mutex);
-  s.delegated = settings;
+  state().replace(&State::delegated, settings);
 }
 
 void GWLConsentSettingsUtil::setRegionalDefaults(const std::optional<Settings>& settings) {
-  State& s = state();
-  absl::MutexLock lock(&s.mutex);
-  s.regional = settings;
+  state().replace(&State::regional, settings);
 }
 
 void GWLConsentSettingsUtil::updateSettings(const Settings& settings) {
@@ -399,21 +396,13 @@ std::string GWLConsentSettingsUtil::description() {
 void GWLConsentSettingsUtil::clearAllSettings() {
   State& s = state();
   absl::MutexLock lock(&s.mutex);
-  s.source = kGWLConsentSourceNone;
-  s.current.reset();
-  s.defaults.reset();
-  s.delegated.reset();
-  s.regional.reset();
+  s.clear();
   s.resetDiagnosticSources();
 }
 
 void GWLConsentSettingsUtil::resetForTesting() {
   State& s = state();
   absl::MutexLock lock(&s.mutex);
-  s.source = kGWLConsentSourceNone;
-  s.current.reset();
-  s.defaults.reset();
-  s.delegated.reset();
-  s.regional.reset();
+  s.clear();
   s.diagnostics.reset();
 }
