@@ -103,6 +103,24 @@ struct GWLConsentSettingsUtil::State {
     return platform::Object(kGWLConsentStatusDenied);
   }
 
+  char signal(const std::string& consentType) const ABSL_SHARED_LOCKS_REQUIRED(mutex) {
+    const platform::Object* value = find(current, consentType);
+    return GWLConsentSignalCharacter(value ? std::optional<platform::Object>(*value) : std::nullopt);
+  }
+
+  // A type's value as the description shows it; an unset type (only the
+  // storage types are shown unset) shows as granted.
+  std::string shown(const std::string& consentType) const ABSL_SHARED_LOCKS_REQUIRED(mutex) {
+    const platform::Object* value = find(current, consentType);
+    if (!value) return kGWLConsentStatusGranted;
+    const bool mayTakePolicy =
+        consentType == kGWLConsentTypeAdUserData || consentType == kGWLConsentTypeAdPersonalization;
+    if (mayTakePolicy && isEUConsentPolicy(value)) {
+      return shownText(resolvedEUConsentPolicy(consentType)) + " (" + kGWLConsentValueEUConsentPolicy + ")";
+    }
+    return shownText(*value);
+  }
+
   bool isAdUserDataDenied() const ABSL_SHARED_LOCKS_REQUIRED(mutex) {
     const platform::Object* value = find(current, kGWLConsentTypeAdUserData);
     platform::Object resolved;
@@ -338,13 +356,9 @@ Settings GWLConsentSettingsUtil::consentSettingsFromPlist(const platform::Dictio
 std::string GWLConsentSettingsUtil::consentSignals() {
   State& s = state();
   absl::ReaderMutexLock lock(&s.mutex);
-  auto signal = [&](const char* type) {
-    const platform::Object* value = find(s.current, type);
-    return GWLConsentSignalCharacter(value ? std::optional<platform::Object>(*value) : std::nullopt);
-  };
   std::string signals = "G1";
-  signals += signal(kGWLConsentTypeAdStorage);
-  signals += signal(kGWLConsentTypeAnalyticsStorage);
+  signals += s.signal(kGWLConsentTypeAdStorage);
+  signals += s.signal(kGWLConsentTypeAnalyticsStorage);
   return signals;
 }
 
@@ -376,19 +390,10 @@ void GWLConsentSettingsUtil::unsetAdPersonalization() {
 std::string GWLConsentSettingsUtil::description() {
   State& s = state();
   absl::ReaderMutexLock lock(&s.mutex);
-  auto shown = [&](const std::string& type) -> std::string {
-    const platform::Object* value = find(s.current, type);
-    if (!value) return kGWLConsentStatusGranted;  // only asked for the storage types when unset
-    const bool mayTakePolicy = type == kGWLConsentTypeAdUserData || type == kGWLConsentTypeAdPersonalization;
-    if (mayTakePolicy && isEUConsentPolicy(value)) {
-      return shownText(s.resolvedEUConsentPolicy(type)) + " (" + kGWLConsentValueEUConsentPolicy + ")";
-    }
-    return shownText(*value);
-  };
-  std::string text = std::string(kGWLConsentTypeAdStorage) + " is " + shown(kGWLConsentTypeAdStorage) + ". " +
-                     kGWLConsentTypeAnalyticsStorage + " is " + shown(kGWLConsentTypeAnalyticsStorage) + ".";
+  std::string text = std::string(kGWLConsentTypeAdStorage) + " is " + s.shown(kGWLConsentTypeAdStorage) + ". " +
+                     kGWLConsentTypeAnalyticsStorage + " is " + s.shown(kGWLConsentTypeAnalyticsStorage) + ".";
   for (const char* type : {kGWLConsentTypeAdUserData, kGWLConsentTypeAdPersonalization}) {
-    if (find(s.current, type)) text += std::string(" ") + type + " is " + shown(type) + ".";
+    if (find(s.current, type)) text += std::string(" ") + type + " is " + s.shown(type) + ".";
   }
   return text;
 }
