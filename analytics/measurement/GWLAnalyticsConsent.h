@@ -26,7 +26,6 @@
 #pragma once
 
 #include <absl/base/thread_annotations.h>
-#include <absl/synchronization/mutex.h>
 
 #include <cstdint>
 #include <functional>
@@ -35,6 +34,7 @@
 #include <string>
 
 #include "platform/core/Object.h"
+#include "platform/util/Mutex.h"
 
 class GWLMonitor;
 class GWLRemoteConfig;
@@ -128,7 +128,7 @@ class GWLAnalyticsConsent {
   std::shared_ptr<GWLUserDefaults> defaults_;
   // Serialises the consent calls (restore, check, merge, persist); never held
   // while the sink is called.
-  absl::Mutex lock_;
-  mutable absl::Mutex sinkLock_;
+  platform::Mutex lock_;
+  mutable platform::Mutex sinkLock_;
   std::weak_ptr<GWLAnalyticsConsentSink> sink_ ABSL_GUARDED_BY(sinkLock_);
 };

@@ -1,7 +1,5 @@
 #include "analytics/measurement/GWLDefaultIdentitySupport.h"
 
-#include <absl/time/time.h>
-
 #include "analytics/foundation/GWLMeasurementRegistry.h"
 #include "analytics/foundation/GWLMonitor.h"
 #include "analytics/foundation/GWLPlatformIdentitySupport.h"
@@ -62,7 +60,7 @@ bool GWLDefaultIdentitySupport::limitedAdTracking() const {
 
 std::optional<std::string> GWLDefaultIdentitySupport::resettableDeviceID() const {
   if (!platformSupport_) return std::nullopt;
-  absl::MutexLock lock(&mutex_);
+  platform::MutexLock lock(&mutex_);
   if (!fetchRunning_) {
     fetchRunning_ = true;
     std::weak_ptr<const GWLDefaultIdentitySupport> weakSelf = weak_from_this();
@@ -71,15 +69,16 @@ std::optional<std::string> GWLDefaultIdentitySupport::resettableDeviceID() const
       std::optional<std::string> identifier = support->resettableDeviceID();
       auto self = weakSelf.lock();
       if (!self) return;
-      absl::MutexLock lock(&self->mutex_);
+      platform::MutexLock lock(&self->mutex_);
       self->resettableDeviceID_ = std::move(identifier);
       self->fetchRunning_ = false;
       ++self->fetchesFinished_;
+      self->fetchFinished_.notify_all();
     });
   }
   // Wait for the call now running (this request's or an earlier one's).
   const uint64_t awaited = fetchesFinished_ + 1;
-  auto answered = [this, awaited]() ABSL_EXCLUSIVE_LOCKS_REQUIRED(mutex_) { return fetchesFinished_ >= awaited; };
-  mutex_.AwaitWithTimeout(absl::Condition(&answered), absl::FromChrono(dependencies_.resettableDeviceIDWait));
+  fetchFinished_.wait_for(mutex_, dependencies_.resettableDeviceIDWait,
+                          [&]() ABSL_NO_THREAD_SAFETY_ANALYSIS { return fetchesFinished_ >= awaited; });
   return resettableDeviceID_;
 }

@@ -19,13 +19,15 @@
 #pragma once
 
 #include <absl/base/thread_annotations.h>
-#include <absl/synchronization/mutex.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
+
+#include "platform/util/Mutex.h"
 
 namespace platform {
 class SerialQueue;
@@ -83,8 +85,9 @@ class GWLDefaultIdentitySupport : public std::enable_shared_from_this<GWLDefault
   const Dependencies dependencies_;
   std::shared_ptr<platform::SerialQueue> queue_;
 
-  mutable absl::Mutex mutex_;
+  mutable platform::Mutex mutex_;
   mutable std::optional<std::string> resettableDeviceID_ ABSL_GUARDED_BY(mutex_);
   mutable bool fetchRunning_ ABSL_GUARDED_BY(mutex_) = false;
   mutable uint64_t fetchesFinished_ ABSL_GUARDED_BY(mutex_) = 0;
+  mutable std::condition_variable_any fetchFinished_;
 };

@@ -11,7 +11,6 @@
 #pragma once
 
 #include <absl/base/thread_annotations.h>
-#include <absl/synchronization/mutex.h>
 
 #include <atomic>
 #include <cstdint>
@@ -19,6 +18,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+
+#include "platform/util/Mutex.h"
 
 class GWLIdentity;
 class GWLMonitor;
@@ -73,6 +74,6 @@ class GWLIdentifiers {
 
   Dependencies dependencies_;
   std::atomic<int64_t> adEventCounter_;
-  mutable absl::Mutex originMutex_;
+  mutable platform::Mutex originMutex_;
   std::optional<std::string> origin_ ABSL_GUARDED_BY(originMutex_);
 };

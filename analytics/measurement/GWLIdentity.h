@@ -29,7 +29,6 @@
 #pragma once
 
 #include <absl/base/thread_annotations.h>
-#include <absl/synchronization/mutex.h>
 
 #include <atomic>
 #include <cstdint>
@@ -41,6 +40,7 @@
 
 #include "analytics/foundation/GWLEIdentity.h"
 #include "platform/core/Object.h"
+#include "platform/util/Mutex.h"
 
 namespace platform {
 class AppEnvironment;
@@ -211,6 +211,6 @@ class GWLIdentity : public GWLEIdentity, public std::enable_shared_from_this<GWL
 
   std::atomic<bool> appIDFromQRXWasSet_{false};
 
-  mutable absl::Mutex installationIDMutex_;
+  mutable platform::Mutex installationIDMutex_;
   std::optional<std::string> corvaneInstallationID_ ABSL_GUARDED_BY(installationIDMutex_);
 };
