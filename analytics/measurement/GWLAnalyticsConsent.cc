@@ -33,12 +33,12 @@ std::shared_ptr<GWLRemoteConfig> GWLAnalyticsConsent::remoteConfig() const {
 }
 
 void GWLAnalyticsConsent::setSink(std::weak_ptr<GWLAnalyticsConsentSink> sink) {
-  platform::MutexLock lock(&sinkLock_);
+  platform::MutexLock lock(sinkLock_);
   sink_ = std::move(sink);
 }
 
 std::shared_ptr<GWLAnalyticsConsentSink> GWLAnalyticsConsent::sink() const {
-  platform::MutexLock lock(&sinkLock_);
+  platform::MutexLock lock(sinkLock_);
   return sink_.lock();
 }
 
@@ -57,7 +57,7 @@ void GWLAnalyticsConsent::setConsent(const platform::Dictionary& settings, const
     // Restore, check, merge and persist as one step, so that two calls on
     // different threads cannot both pass the check against the same old
     // source or persist each other's settings out of order.
-    platform::MutexLock lock(&lock_);
+    platform::MutexLock lock(lock_);
     if (GWLConsentSettingsUtil::consentSource() == kGWLConsentSourceNone) loadPersistedConsentSettingsLocked();
     kept = GWLConsentSettingsUtil::consentSettingsFromDictionary(settings);
     for (auto it = kept.begin(); it != kept.end();) {
@@ -100,7 +100,7 @@ void GWLAnalyticsConsent::setConsent(const platform::Dictionary& settings, const
 }
 
 void GWLAnalyticsConsent::loadPersistedConsentSettings() {
-  platform::MutexLock lock(&lock_);
+  platform::MutexLock lock(lock_);
   loadPersistedConsentSettingsLocked();
 }
 
@@ -172,7 +172,7 @@ void GWLAnalyticsConsent::removeDeferredResetOnDeniedConsent() {
 }
 
 void GWLAnalyticsConsent::clearConsent() {
-  platform::MutexLock lock(&lock_);
+  platform::MutexLock lock(lock_);
   for (const char* key : {kGWLConsentSourceKey, kGWLConsentSettings3PKey, kGWLConsentSettingsKey,
                           kGWLConsentSettingsOnStartKey, kGWLDeferredConsentResetKey, kGWLConsentSettingsTCFKey}) {
     defaults_->removeObjectForKey(key);

@@ -86,11 +86,11 @@ struct GWLConsentSettingsUtil::State {
 
   // A copy of one of the dictionaries, and its replacement, each under the mutex.
   std::optional<Settings> copyOf(std::optional<Settings> State::*dictionary) {
-    platform::MutexLock lock(&mutex);
+    platform::MutexLock lock(mutex);
     return this->*dictionary;
   }
   void replace(std::optional<Settings> State::*dictionary, const std::optional<Settings>& settings) {
-    platform::MutexLock lock(&mutex);
+    platform::MutexLock lock(mutex);
     this->*dictionary = settings;
   }
 
@@ -228,20 +228,20 @@ std::optional<Settings> GWLConsentSettingsUtil::regionalDefaults() { return stat
 
 int64_t GWLConsentSettingsUtil::consentSource() {
   State& s = state();
-  platform::MutexLock lock(&s.mutex);
+  platform::MutexLock lock(s.mutex);
   return s.source;
 }
 
 void GWLConsentSettingsUtil::setConsentSource(int64_t source) {
   State& s = state();
-  platform::MutexLock lock(&s.mutex);
+  platform::MutexLock lock(s.mutex);
   s.source = source;
   s.refreshDiagnosticSources(true);
 }
 
 void GWLConsentSettingsUtil::setConsentSettings(const std::optional<Settings>& settings) {
   State& s = state();
-  platform::MutexLock lock(&s.mutex);
+  platform::MutexLock lock(s.mutex);
   s.current = settings;
   if (!settings) {
     s.source = kGWLConsentSourceNone;
@@ -263,13 +263,13 @@ void GWLConsentSettingsUtil::setRegionalDefaults(const std::optional<Settings>& 
 
 void GWLConsentSettingsUtil::updateSettings(const Settings& settings) {
   State& s = state();
-  platform::MutexLock lock(&s.mutex);
+  platform::MutexLock lock(s.mutex);
   s.merge(settings);
 }
 
 void GWLConsentSettingsUtil::updateSettings(const Settings& settings, int64_t source) {
   State& s = state();
-  platform::MutexLock lock(&s.mutex);
+  platform::MutexLock lock(s.mutex);
   s.merge(settings);
   s.source = source;
   if (!s.diagnostics) return;
@@ -281,25 +281,25 @@ void GWLConsentSettingsUtil::updateSettings(const Settings& settings, int64_t so
 
 bool GWLConsentSettingsUtil::isAdStorageDenied() {
   State& s = state();
-  platform::MutexLock lock(&s.mutex);
+  platform::MutexLock lock(s.mutex);
   return isDenied(find(s.current, kGWLConsentTypeAdStorage));
 }
 
 bool GWLConsentSettingsUtil::isAnalyticsStorageDenied() {
   State& s = state();
-  platform::MutexLock lock(&s.mutex);
+  platform::MutexLock lock(s.mutex);
   return isDenied(find(s.current, kGWLConsentTypeAnalyticsStorage));
 }
 
 bool GWLConsentSettingsUtil::isAdUserDataDenied() {
   State& s = state();
-  platform::MutexLock lock(&s.mutex);
+  platform::MutexLock lock(s.mutex);
   return s.isAdUserDataDenied();
 }
 
 std::optional<bool> GWLConsentSettingsUtil::adPersonalization() {
   State& s = state();
-  platform::MutexLock lock(&s.mutex);
+  platform::MutexLock lock(s.mutex);
   return s.adPersonalization();
 }
 
@@ -307,13 +307,13 @@ bool GWLConsentSettingsUtil::didAdUserDataConsentChange(bool before) { return be
 
 bool GWLConsentSettingsUtil::isConsentSourceHigherPriority(int64_t source) {
   State& s = state();
-  platform::MutexLock lock(&s.mutex);
+  platform::MutexLock lock(s.mutex);
   return s.isHigherPriority(source);
 }
 
 bool GWLConsentSettingsUtil::isConsentSourceEqualPriority(int64_t source) {
   State& s = state();
-  platform::MutexLock lock(&s.mutex);
+  platform::MutexLock lock(s.mutex);
   return s.isEqualPriority(source);
 }
 
@@ -355,7 +355,7 @@ Settings GWLConsentSettingsUtil::consentSettingsFromPlist(const platform::Dictio
 
 std::string GWLConsentSettingsUtil::consentSignals() {
   State& s = state();
-  platform::MutexLock lock(&s.mutex);
+  platform::MutexLock lock(s.mutex);
   std::string signals = "G1";
   signals += s.signal(kGWLConsentTypeAdStorage);
   signals += s.signal(kGWLConsentTypeAnalyticsStorage);
@@ -364,7 +364,7 @@ std::string GWLConsentSettingsUtil::consentSignals() {
 
 std::string GWLConsentSettingsUtil::consentDiagnostics() {
   State& s = state();
-  platform::MutexLock lock(&s.mutex);
+  platform::MutexLock lock(s.mutex);
   s.refreshDiagnosticSources(false);
   std::string text = "1";
   for (const auto& type : consentTypes()) text += std::to_string((*s.diagnostics)[type]);
@@ -373,14 +373,14 @@ std::string GWLConsentSettingsUtil::consentDiagnostics() {
 
 void GWLConsentSettingsUtil::setDiagnosticSource(int64_t digit, const std::string& consentType) {
   State& s = state();
-  platform::MutexLock lock(&s.mutex);
+  platform::MutexLock lock(s.mutex);
   if (!s.diagnostics) s.resetDiagnosticSources();
   (*s.diagnostics)[consentType] = digit;
 }
 
 void GWLConsentSettingsUtil::unsetAdPersonalization() {
   State& s = state();
-  platform::MutexLock lock(&s.mutex);
+  platform::MutexLock lock(s.mutex);
   if (!find(s.current, kGWLConsentTypeAdPersonalization)) return;
   s.current->erase(kGWLConsentTypeAdPersonalization);
   if (!s.diagnostics) s.resetDiagnosticSources();
@@ -389,7 +389,7 @@ void GWLConsentSettingsUtil::unsetAdPersonalization() {
 
 std::string GWLConsentSettingsUtil::description() {
   State& s = state();
-  platform::MutexLock lock(&s.mutex);
+  platform::MutexLock lock(s.mutex);
   std::string text = std::string(kGWLConsentTypeAdStorage) + " is " + s.shown(kGWLConsentTypeAdStorage) + ". " +
                      kGWLConsentTypeAnalyticsStorage + " is " + s.shown(kGWLConsentTypeAnalyticsStorage) + ".";
   for (const char* type : {kGWLConsentTypeAdUserData, kGWLConsentTypeAdPersonalization}) {
@@ -400,14 +400,14 @@ std::string GWLConsentSettingsUtil::description() {
 
 void GWLConsentSettingsUtil::clearAllSettings() {
   State& s = state();
-  platform::MutexLock lock(&s.mutex);
+  platform::MutexLock lock(s.mutex);
   s.clear();
   s.resetDiagnosticSources();
 }
 
 void GWLConsentSettingsUtil::resetForTesting() {
   State& s = state();
-  platform::MutexLock lock(&s.mutex);
+  platform::MutexLock lock(s.mutex);
   s.clear();
   s.diagnostics.reset();
 }

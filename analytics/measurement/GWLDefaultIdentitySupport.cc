@@ -60,7 +60,7 @@ bool GWLDefaultIdentitySupport::limitedAdTracking() const {
 
 std::optional<std::string> GWLDefaultIdentitySupport::resettableDeviceID() const {
   if (!platformSupport_) return std::nullopt;
-  platform::MutexLock lock(&mutex_);
+  platform::MutexLock lock(mutex_);
   if (!fetchRunning_) {
     fetchRunning_ = true;
     std::weak_ptr<const GWLDefaultIdentitySupport> weakSelf = weak_from_this();
@@ -69,14 +69,15 @@ std::optional<std::string> GWLDefaultIdentitySupport::resettableDeviceID() const
       std::optional<std::string> identifier = support->resettableDeviceID();
       auto self = weakSelf.lock();
       if (!self) return;
-      platform::MutexLock lock(&self->mutex_);
+      platform::MutexLock lock(self->mutex_);
       self->resettableDeviceID_ = std::move(identifier);
       self->fetchRunning_ = false;
       ++self->fetchesFinished_;
       self->fetchFinished_.notify_all();
     });
   }
-  // Wait for the call now running (this request's or an earlier one's).
+  // Wait for the call now running (this request's or an earlier one's). The
+  // predicate runs with mutex_ held (the analysis does not follow it into the wait).
   const uint64_t awaited = fetchesFinished_ + 1;
   fetchFinished_.wait_for(mutex_, dependencies_.resettableDeviceIDWait,
                           [&]() ABSL_NO_THREAD_SAFETY_ANALYSIS { return fetchesFinished_ >= awaited; });

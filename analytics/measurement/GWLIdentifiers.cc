@@ -67,7 +67,7 @@ std::string GWLIdentifiers::adEventID() { return std::to_string(adEventCounter_.
 std::string GWLIdentifiers::libraryVersion() const { return std::to_string(GWLIdentity::gaugewellLibraryVersion()); }
 
 std::optional<std::string> GWLIdentifiers::origin() const {
-  platform::MutexLock lock(&originMutex_);
+  platform::MutexLock lock(originMutex_);
   return origin_;
 }
 
@@ -76,6 +76,6 @@ void GWLIdentifiers::setOrigin(const std::optional<std::string>& origin) {
     monitor()->logWithLevel(2, kGWLEmptyOriginCode, kGWLEmptyOriginMessage);
     return;
   }
-  platform::MutexLock lock(&originMutex_);
+  platform::MutexLock lock(originMutex_);
   origin_ = origin;
 }

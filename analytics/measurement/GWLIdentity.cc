@@ -468,11 +468,11 @@ std::optional<std::string> GWLIdentity::diversionKey() const {
 // ---- installation ID ----
 
 std::optional<std::string> GWLIdentity::corvaneInstallationID() const {
-  platform::MutexLock lock(&installationIDMutex_);
+  platform::MutexLock lock(installationIDMutex_);
   return corvaneInstallationID_;
 }
 
 void GWLIdentity::setCorvaneInstallationID(const std::optional<std::string>& installationID) {
-  platform::MutexLock lock(&installationIDMutex_);
+  platform::MutexLock lock(installationIDMutex_);
   corvaneInstallationID_ = installationID;
 }

@@ -18,6 +18,10 @@ namespace platform {
 
 class ABSL_LOCKABLE Mutex {
  public:
+  Mutex() = default;
+  Mutex(const Mutex&) = delete;
+  Mutex& operator=(const Mutex&) = delete;
+
   void lock() ABSL_EXCLUSIVE_LOCK_FUNCTION() { mutex_.lock(); }
   void unlock() ABSL_UNLOCK_FUNCTION() { mutex_.unlock(); }
   bool try_lock() ABSL_EXCLUSIVE_TRYLOCK_FUNCTION(true) { return mutex_.try_lock(); }
@@ -29,13 +33,13 @@ class ABSL_LOCKABLE Mutex {
 // Holds `mutex` for the life of the object.
 class ABSL_SCOPED_LOCKABLE MutexLock {
  public:
-  explicit MutexLock(Mutex* mutex) ABSL_EXCLUSIVE_LOCK_FUNCTION(mutex) : mutex_(mutex) { mutex_->lock(); }
-  ~MutexLock() ABSL_UNLOCK_FUNCTION() { mutex_->unlock(); }
+  explicit MutexLock(Mutex& mutex) ABSL_EXCLUSIVE_LOCK_FUNCTION(mutex) : mutex_(mutex) { mutex_.lock(); }
+  ~MutexLock() ABSL_UNLOCK_FUNCTION() { mutex_.unlock(); }
   MutexLock(const MutexLock&) = delete;
   MutexLock& operator=(const MutexLock&) = delete;
 
  private:
-  Mutex* const mutex_;
+  Mutex& mutex_;
 };
 
 }  // namespace platform
