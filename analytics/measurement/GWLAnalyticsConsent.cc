@@ -2,11 +2,11 @@
 
 #include <algorithm>
 
-#include "analytics/foundation/GWLMeasurementRegistry.h"
-#include "analytics/foundation/GWLMilliseconds.h"
-#include "analytics/foundation/GWLMonitor.h"
-#include "analytics/foundation/GWLRemoteConfig.h"
-#include "analytics/foundation/GWLUserDefaults.h"
+#include "analytics/foundation/config/GWLMeasurementRegistry.h"
+#include "analytics/foundation/config/GWLRemoteConfig.h"
+#include "analytics/foundation/core/GWLMilliseconds.h"
+#include "analytics/foundation/core/GWLMonitor.h"
+#include "analytics/foundation/core/GWLUserDefaults.h"
 #include "analytics/measurement/GWLConsentSettingsUtil.h"
 
 namespace {

@@ -38,7 +38,7 @@
 #include <string>
 #include <vector>
 
-#include "analytics/foundation/GWLConsentNames.h"
+#include "analytics/foundation/config/GWLConsentNames.h"
 #include "platform/core/Object.h"
 
 inline constexpr const char* kGWLConsentValueEUConsentPolicy = "eu_consent_policy";

@@ -1,8 +1,8 @@
 #include "analytics/measurement/GWLDefaultIdentitySupport.h"
 
-#include "analytics/foundation/GWLMeasurementRegistry.h"
-#include "analytics/foundation/GWLMonitor.h"
-#include "analytics/foundation/GWLPlatformIdentitySupport.h"
+#include "analytics/foundation/config/GWLMeasurementRegistry.h"
+#include "analytics/foundation/core/GWLMonitor.h"
+#include "analytics/foundation/core/GWLPlatformIdentitySupport.h"
 #include "platform/dispatch/Queue.h"
 
 std::shared_ptr<GWLDefaultIdentitySupport> GWLDefaultIdentitySupport::sharedInstance() {

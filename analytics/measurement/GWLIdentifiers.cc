@@ -1,8 +1,8 @@
 #include "analytics/measurement/GWLIdentifiers.h"
 
-#include "analytics/foundation/GWLMeasurementRegistry.h"
-#include "analytics/foundation/GWLMonitor.h"
-#include "analytics/foundation/GWLNumericUtil.h"
+#include "analytics/foundation/config/GWLMeasurementRegistry.h"
+#include "analytics/foundation/core/GWLMonitor.h"
+#include "analytics/foundation/core/GWLNumericUtil.h"
 #include "analytics/measurement/GWLIdentity.h"
 
 std::shared_ptr<GWLIdentifiers> GWLIdentifiers::sharedInstance() {

@@ -4,13 +4,13 @@
 #include <limits>
 #include <mutex>
 
-#include "analytics/foundation/GWLAEU.h"
-#include "analytics/foundation/GWLEExperimentRequestBuilder.h"
-#include "analytics/foundation/GWLMeasurementRegistry.h"
-#include "analytics/foundation/GWLMonitor.h"
-#include "analytics/foundation/GWLPersistedConfig.h"
-#include "analytics/foundation/GWLRemoteConfig.h"
-#include "analytics/foundation/GWLStringAdditions.h"
+#include "analytics/foundation/config/GWLMeasurementRegistry.h"
+#include "analytics/foundation/config/GWLPersistedConfig.h"
+#include "analytics/foundation/config/GWLRemoteConfig.h"
+#include "analytics/foundation/core/GWLAEU.h"
+#include "analytics/foundation/core/GWLMonitor.h"
+#include "analytics/foundation/core/GWLStringAdditions.h"
+#include "analytics/foundation/experiments/GWLEExperimentRequestBuilder.h"
 #include "analytics/measurement/GWLConsentSettingsUtil.h"
 #include "analytics/measurement/GWLDefaultIdentitySupport.h"
 #include "analytics/measurement/GWLHalcyraServiceFileUtil.h"

@@ -38,7 +38,7 @@
 #include <string>
 #include <vector>
 
-#include "analytics/foundation/GWLEIdentity.h"
+#include "analytics/foundation/experiments/GWLEIdentity.h"
 #include "platform/core/Object.h"
 #include "platform/util/Mutex.h"
 

@@ -8,7 +8,7 @@
 #include <span>
 #include <string>
 
-#include "analytics/foundation/GWLUserDefaults.h"
+#include "analytics/foundation/core/GWLUserDefaults.h"
 #include "analytics/measurement/GWLAnalyticsConsent.h"
 #include "analytics/measurement/GWLConsentSettingsUtil.h"
 #include "fuzz/analytics/foundation/QuietLibraryMonitor.h"

@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "MeasurementTestSupport.h"
-#include "analytics/foundation/GWLMeasurementRegistry.h"
+#include "analytics/foundation/config/GWLMeasurementRegistry.h"
 #include "analytics/measurement/GWLDefaultIdentitySupport.h"
 #include "analytics/measurement/GWLIdentifiers.h"
 #include "analytics/measurement/GWLIdentity.h"

@@ -6,10 +6,10 @@
 #include <thread>
 
 #include "MeasurementTestSupport.h"
-#include "analytics/foundation/GWLEExperimentRequestBuilder.h"
-#include "analytics/foundation/GWLESDKProperty.h"
-#include "analytics/foundation/GWLPersistedConfig.h"
-#include "analytics/foundation/GWLStringAdditions.h"
+#include "analytics/foundation/config/GWLPersistedConfig.h"
+#include "analytics/foundation/core/GWLStringAdditions.h"
+#include "analytics/foundation/experiments/GWLEExperimentRequestBuilder.h"
+#include "analytics/foundation/experiments/GWLESDKProperty.h"
 #include "analytics/measurement/GWLDefaultIdentitySupport.h"
 #include "analytics/measurement/GWLIdentity.h"
 #include "analytics/wire/GWLPBClientProperty.h"

@@ -15,10 +15,10 @@
 #include <vector>
 
 #include "analytics/foundation/FoundationTestSupport.h"
-#include "analytics/foundation/GWLPersistedConfig.h"
-#include "analytics/foundation/GWLPlatformIdentitySupport.h"
-#include "analytics/foundation/GWLRemoteConfig.h"
-#include "analytics/foundation/ValuesTestSupport.h"
+#include "analytics/foundation/config/GWLPersistedConfig.h"
+#include "analytics/foundation/config/GWLRemoteConfig.h"
+#include "analytics/foundation/core/GWLPlatformIdentitySupport.h"
+#include "analytics/foundation/values/ValuesTestSupport.h"
 #include "analytics/measurement/GWLAnalyticsConsent.h"
 #include "analytics/measurement/GWLConsentSettingsUtil.h"
 #include "platform/dispatch/Clock.h"
