@@ -26,7 +26,7 @@ using fuzz_support::check;
 int testOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
 
-  auto fields = GWLIdentity::numericFieldsFromAppVersionNumeric(text, *GWLMeasurementRegistry::monitor());
+  auto fields = GWLIdentity::numericFieldsFromAppVersionNumeric(text, *GWLLibraryMonitor::monitor());
   check(fields.size() <= static_cast<size_t>(std::count(text.begin(), text.end(), '.')) + 1);
   for (int32_t field : fields) check(field >= 0);
   check(GWLIdentity::libraryVersionFromVersionText(text) >= 0 || text.size() >= 4);
