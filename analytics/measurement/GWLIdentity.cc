@@ -2,7 +2,6 @@
 
 #include <charconv>
 #include <limits>
-#include <mutex>
 
 #include "analytics/foundation/config/GWLMeasurementRegistry.h"
 #include "analytics/foundation/config/GWLPersistedConfig.h"
@@ -31,9 +30,9 @@ constexpr int64_t kPlatformStatusDenied = 2;
 constexpr int64_t kPlatformStatusAuthorized = 3;
 
 struct SharedIdentity {
-  std::mutex mutex;
-  bool made = false;
-  std::shared_ptr<GWLIdentity> identity;
+  platform::Mutex mutex;
+  bool made ABSL_GUARDED_BY(mutex) = false;
+  std::shared_ptr<GWLIdentity> identity ABSL_GUARDED_BY(mutex);
 };
 
 SharedIdentity& sharedIdentity() {
@@ -78,7 +77,7 @@ std::shared_ptr<GWLIdentity> GWLIdentity::sharedInstance() {
   auto& shared = sharedIdentity();
   std::shared_ptr<GWLIdentity> identity;
   {
-    std::lock_guard<std::mutex> lock(shared.mutex);
+    platform::MutexLock lock(shared.mutex);
     if (!shared.made) {
       shared.made = true;
       shared.identity = initWithPersistedConfig(GWLPersistedConfig::sharedInstance());
@@ -95,7 +94,7 @@ std::shared_ptr<GWLIdentity> GWLIdentity::sharedInstance() {
 
 void GWLIdentity::resetSharedInstanceForTesting() {
   auto& shared = sharedIdentity();
-  std::lock_guard<std::mutex> lock(shared.mutex);
+  platform::MutexLock lock(shared.mutex);
   shared.made = false;
   shared.identity.reset();
 }

@@ -4,10 +4,10 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <mutex>
 
 #include "platform/storage/AtomicFile.h"
 #include "platform/storage/Paths.h"
+#include "platform/util/Mutex.h"
 #include "platform/util/UUID.h"
 
 namespace platform {
@@ -17,8 +17,8 @@ namespace {
 constexpr size_t kMaximumFileSize = 64;
 
 struct Remembered {
-  std::mutex mutex;
-  std::map<std::string, std::string> byFile;  // file path -> identifier
+  Mutex mutex;
+  std::map<std::string, std::string> byFile ABSL_GUARDED_BY(mutex);  // file path -> identifier
 };
 
 Remembered& remembered() {
@@ -57,7 +57,7 @@ std::string VendorIdentifier::filePath(const Paths& paths) {
 std::optional<std::string> VendorIdentifier::identifierForVendor(const Paths& paths, Random& random, Error* error) {
   const std::string path = filePath(paths);
   auto& state = remembered();
-  std::lock_guard<std::mutex> lock(state.mutex);
+  MutexLock lock(state.mutex);
   if (auto it = state.byFile.find(path); it != state.byFile.end()) return it->second;
 
   Error local;
@@ -81,7 +81,7 @@ std::optional<std::string> VendorIdentifier::identifierForVendor(const Paths& pa
 
 void VendorIdentifier::resetForTesting() {
   auto& state = remembered();
-  std::lock_guard<std::mutex> lock(state.mutex);
+  MutexLock lock(state.mutex);
   state.byFile.clear();
 }
 
