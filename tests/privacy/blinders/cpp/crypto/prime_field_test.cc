@@ -1,0 +1,144 @@
+#include "privacy/blinders/cpp/crypto/prime_field.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <openssl/bn.h>
+
+#include "privacy/blinders/cpp/crypto/context.h"
+#include "privacy/blinders/cpp/crypto/test_util.h"
+
+namespace blinders {
+namespace {
+
+using testing::FromHex;
+
+struct Prime {
+  std::string name;
+  std::string hex;
+};
+
+// Primes of one to nine limbs, both = 1 and = 3 mod 4.
+const Prime kPrimes[] = {
+    {"13", "d"},
+    {"1009", "3f1"},
+    {"1019", "3fb"},
+    {"2^61-1", "1fffffffffffffff"},
+    {"2^89-1", "1ffffffffffffffffffffff"},
+    {"2^127-1", "7fffffffffffffffffffffffffffffff"},
+    {"2^130-5", "3fffffffffffffffffffffffffffffffb"},
+    {"P-224", "ffffffffffffffffffffffffffffffff000000000000000000000001"},
+    {"2^255-19", "7fffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffed"},
+    {"P-256", "ffffffff00000001000000000000000000000000ffffffffffffffffffffffff"},
+    {"P-384",
+     "fffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffeffffffff0000000000000000ffffffff"},
+    {"P-521", "1" + std::string(130, 'f')},
+};
+
+class PrimeFieldTest : public ::testing::Test {
+ protected:
+  // 0, 1, 2, 3, p - 2, p - 1, hashed values and their squares; every value below p when p is small.
+  std::vector<BigNum> Operands(const BigNum& p) {
+    std::vector<BigNum> values;
+    if (p.BitLength() <= 10) {
+      for (BigNum v(ctx_.GetBnCtx()); v.CompareTo(p) < 0; v = v.Add(ctx_.One())) values.push_back(v.Add(Zero()));
+      return values;
+    }
+    for (uint64_t small : {0, 1, 2, 3}) values.emplace_back(ctx_.GetBnCtx(), small);
+    values.push_back(p.Sub(ctx_.Two()));
+    values.push_back(p.Sub(ctx_.One()));
+    for (int i = 0; i < 40; ++i) {
+      BigNum v = ctx_.HashToRangeSha256("value " + std::to_string(i), p);
+      values.push_back(v.Mul(v).Mod(p));
+      values.push_back(std::move(v));
+    }
+    return values;
+  }
+  BigNum Zero() { return BigNum(ctx_.GetBnCtx()); }
+
+  Context ctx_;
+};
+
+// The answer of Euler's criterion, computed by BoringSSL alone: a is a square
+// when it is 0 or a^((p-1)/2) = 1.
+bool EulerSaysSquare(const BigNum& a, const BigNum& p, BN_CTX* ctx) {
+  if (a.IsZero()) return true;
+  bssl::UniquePtr<BIGNUM> exponent(BN_dup(p.GetConstBignumPtr()));
+  BN_sub_word(exponent.get(), 1);
+  BN_rshift1(exponent.get(), exponent.get());
+  bssl::UniquePtr<BIGNUM> r(BN_new());
+  EXPECT_EQ(BN_mod_exp(r.get(), a.GetConstBignumPtr(), exponent.get(), p.GetConstBignumPtr(), ctx), 1);
+  return BN_is_one(r.get());
+}
+
+TEST_F(PrimeFieldTest, SquareRootAnswersEulersCriterion) {
+  for (const Prime& prime : kPrimes) {
+    SCOPED_TRACE(prime.name);
+    BigNum p = FromHex(ctx_, prime.hex);
+    std::unique_ptr<PrimeField> field = PrimeField::Create(p.GetConstBignumPtr(), ctx_.GetBnCtx());
+    ASSERT_NE(field, nullptr);
+    int squares = 0;
+    int non_squares = 0;
+    for (const BigNum& a : Operands(p)) {
+      const bool expected = EulerSaysSquare(a, p, ctx_.GetBnCtx());
+      (expected ? squares : non_squares)++;
+      for (PrimeField::Operand operand : {PrimeField::Operand::kAny, PrimeField::Operand::kExpectedSquare}) {
+        bssl::UniquePtr<BIGNUM> root(BN_new());
+        bool is_square = !expected;
+        ASSERT_TRUE(field->Sqrt(root.get(), &is_square, a.GetConstBignumPtr(), ctx_.GetBnCtx(), operand));
+        ASSERT_EQ(is_square, expected) << BN_bn2hex(a.GetConstBignumPtr());
+        if (!is_square) continue;
+        BigNum y = ctx_.AdoptBignum(std::move(root));
+        EXPECT_TRUE(y.IsNonNegative() && y.CompareTo(p) < 0);
+        EXPECT_EQ(y.Mul(y).Mod(p).CompareTo(a), 0) << BN_bn2hex(a.GetConstBignumPtr());
+      }
+    }
+    // The table holds both kinds on every field.
+    EXPECT_GT(squares, 2);
+    EXPECT_GT(non_squares, 2);
+  }
+}
+
+TEST_F(PrimeFieldTest, ExponentiationAndInverse) {
+  for (const Prime& prime : kPrimes) {
+    SCOPED_TRACE(prime.name);
+    BigNum p = FromHex(ctx_, prime.hex);
+    std::unique_ptr<PrimeField> field = PrimeField::Create(p.GetConstBignumPtr(), ctx_.GetBnCtx());
+    ASSERT_NE(field, nullptr);
+    const BigNum exponent(ctx_.GetBnCtx(), uint64_t{65537});
+    for (const BigNum& a : Operands(p)) {
+      bssl::UniquePtr<BIGNUM> r(BN_new());
+      ASSERT_TRUE(field->Exp(r.get(), a.GetConstBignumPtr(), exponent.GetConstBignumPtr(), ctx_.GetBnCtx()));
+      EXPECT_EQ(BN_cmp(r.get(), a.ModExp(exponent, p).GetConstBignumPtr()), 0);
+      ASSERT_TRUE(field->Inverse(r.get(), a.GetConstBignumPtr(), ctx_.GetBnCtx()));
+      BigNum inverse = ctx_.AdoptBignum(std::move(r));
+      // inv0: zero has the inverse zero.
+      EXPECT_TRUE(a.IsZero() ? inverse.IsZero() : inverse.Mul(a).Mod(p).IsOne());
+    }
+  }
+}
+
+TEST_F(PrimeFieldTest, RefusesModuliItCannotServe) {
+  const struct {
+    std::string name;
+    std::string hex;
+  } cases[] = {
+      {"even", "10"},
+      {"three", "3"},
+      {"one", "1"},
+      {"negative", "-d"},
+      {"ten limbs (2^607-1)", "7f" + std::string(150, 'f')},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    BigNum p = FromHex(ctx_, c.hex);
+    EXPECT_EQ(PrimeField::Create(p.GetConstBignumPtr(), ctx_.GetBnCtx()), nullptr);
+  }
+  EXPECT_EQ(PrimeField::Create(nullptr, ctx_.GetBnCtx()), nullptr);
+}
+
+}  // namespace
+}  // namespace blinders
