@@ -199,7 +199,7 @@ TEST(MapXToCurveTest, AgreesWithEulersCriterionOnEveryCurve) {
     candidates.push_back(p.Sub(ctx.One()));
     int mapped = 0;
     for (const BigNum& x : candidates) {
-      SCOPED_TRACE(BN_bn2hex(x.GetConstBignumPtr()));
+      SCOPED_TRACE(Hex(x));
       bssl::UniquePtr<BIGNUM> s = RightSide(group, x.GetConstBignumPtr(), ctx.GetBnCtx());
       absl::StatusOr<ECPoint> point = group.MapXToCurve(x);
       if (!IsNonZeroSquare(group, s.get(), ctx.GetBnCtx())) {

@@ -89,11 +89,11 @@ TEST_F(PrimeFieldTest, SquareRootAnswersEulersCriterion) {
         bssl::UniquePtr<BIGNUM> root(BN_new());
         bool is_square = !expected;
         ASSERT_TRUE(field->Sqrt(root.get(), &is_square, a.GetConstBignumPtr(), ctx_.GetBnCtx(), operand));
-        ASSERT_EQ(is_square, expected) << BN_bn2hex(a.GetConstBignumPtr());
+        ASSERT_EQ(is_square, expected) << testing::Hex(a);
         if (!is_square) continue;
         BigNum y = ctx_.AdoptBignum(std::move(root));
         EXPECT_TRUE(y.IsNonNegative() && y.CompareTo(p) < 0);
-        EXPECT_EQ(y.Mul(y).Mod(p).CompareTo(a), 0) << BN_bn2hex(a.GetConstBignumPtr());
+        EXPECT_EQ(y.Mul(y).Mod(p).CompareTo(a), 0) << testing::Hex(a);
       }
     }
     // The table holds both kinds on every field.
