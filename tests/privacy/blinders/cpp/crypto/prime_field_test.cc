@@ -58,6 +58,9 @@ class PrimeFieldTest : public ::testing::Test {
     return values;
   }
   BigNum Zero() { return BigNum(ctx_.GetBnCtx()); }
+  std::unique_ptr<PrimeField> FieldOf(const BigNum& p) {
+    return PrimeField::Create(p.GetConstBignumPtr(), ctx_.GetBnCtx());
+  }
 
   Context ctx_;
 };
@@ -77,8 +80,8 @@ bool EulerSaysSquare(const BigNum& a, const BigNum& p, BN_CTX* ctx) {
 TEST_F(PrimeFieldTest, SquareRootAnswersEulersCriterion) {
   for (const Prime& prime : kPrimes) {
     SCOPED_TRACE(prime.name);
-    BigNum p = FromHex(ctx_, prime.hex);
-    std::unique_ptr<PrimeField> field = PrimeField::Create(p.GetConstBignumPtr(), ctx_.GetBnCtx());
+    const BigNum p = FromHex(ctx_, prime.hex);
+    const std::unique_ptr<PrimeField> field = FieldOf(p);
     ASSERT_NE(field, nullptr);
     int squares = 0;
     int non_squares = 0;
@@ -105,8 +108,8 @@ TEST_F(PrimeFieldTest, SquareRootAnswersEulersCriterion) {
 TEST_F(PrimeFieldTest, ExponentiationAndInverse) {
   for (const Prime& prime : kPrimes) {
     SCOPED_TRACE(prime.name);
-    BigNum p = FromHex(ctx_, prime.hex);
-    std::unique_ptr<PrimeField> field = PrimeField::Create(p.GetConstBignumPtr(), ctx_.GetBnCtx());
+    const BigNum p = FromHex(ctx_, prime.hex);
+    const std::unique_ptr<PrimeField> field = FieldOf(p);
     ASSERT_NE(field, nullptr);
     const BigNum exponent(ctx_.GetBnCtx(), uint64_t{65537});
     for (const BigNum& a : Operands(p)) {
@@ -134,8 +137,7 @@ TEST_F(PrimeFieldTest, RefusesModuliItCannotServe) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    BigNum p = FromHex(ctx_, c.hex);
-    EXPECT_EQ(PrimeField::Create(p.GetConstBignumPtr(), ctx_.GetBnCtx()), nullptr);
+    EXPECT_EQ(FieldOf(FromHex(ctx_, c.hex)), nullptr);
   }
   EXPECT_EQ(PrimeField::Create(nullptr, ctx_.GetBnCtx()), nullptr);
 }
