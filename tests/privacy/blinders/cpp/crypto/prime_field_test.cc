@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <memory>
 #include <string>
 #include <vector>
@@ -77,52 +78,60 @@ bool EulerSaysSquare(const BigNum& a, const BigNum& p, BN_CTX* ctx) {
   return BN_is_one(r.get());
 }
 
-TEST_F(PrimeFieldTest, SquareRootAnswersEulersCriterion) {
-  for (const Prime& prime : kPrimes) {
-    SCOPED_TRACE(prime.name);
-    const BigNum p = FromHex(ctx_, prime.hex);
-    const std::unique_ptr<PrimeField> field = FieldOf(p);
-    ASSERT_NE(field, nullptr);
-    int squares = 0;
-    int non_squares = 0;
-    for (const BigNum& a : Operands(p)) {
-      const bool expected = EulerSaysSquare(a, p, ctx_.GetBnCtx());
-      (expected ? squares : non_squares)++;
-      for (PrimeField::Operand operand : {PrimeField::Operand::kAny, PrimeField::Operand::kExpectedSquare}) {
-        bssl::UniquePtr<BIGNUM> root(BN_new());
-        bool is_square = !expected;
-        ASSERT_TRUE(field->Sqrt(root.get(), &is_square, a.GetConstBignumPtr(), ctx_.GetBnCtx(), operand));
-        ASSERT_EQ(is_square, expected) << testing::Hex(a);
-        if (!is_square) continue;
-        BigNum y = ctx_.AdoptBignum(std::move(root));
-        EXPECT_TRUE(y.IsNonNegative() && y.CompareTo(p) < 0);
-        EXPECT_EQ(y.Mul(y).Mod(p).CompareTo(a), 0) << testing::Hex(a);
-      }
+// Each operation on each field of the table.
+class PrimeFieldOperationTest : public PrimeFieldTest, public ::testing::WithParamInterface<Prime> {
+ protected:
+  void SetUp() override {
+    field_ = FieldOf(p_);
+    ASSERT_NE(field_, nullptr);
+  }
+  const BigNum p_ = FromHex(ctx_, GetParam().hex);
+  std::unique_ptr<PrimeField> field_;
+};
+
+TEST_P(PrimeFieldOperationTest, SquareRootAnswersEulersCriterion) {
+  int squares = 0;
+  int non_squares = 0;
+  for (const BigNum& a : Operands(p_)) {
+    const bool expected = EulerSaysSquare(a, p_, ctx_.GetBnCtx());
+    (expected ? squares : non_squares)++;
+    for (PrimeField::Operand operand : {PrimeField::Operand::kAny, PrimeField::Operand::kExpectedSquare}) {
+      bssl::UniquePtr<BIGNUM> root(BN_new());
+      bool is_square = !expected;
+      ASSERT_TRUE(field_->Sqrt(root.get(), &is_square, a.GetConstBignumPtr(), ctx_.GetBnCtx(), operand));
+      ASSERT_EQ(is_square, expected) << testing::Hex(a);
+      if (!is_square) continue;
+      BigNum y = ctx_.AdoptBignum(std::move(root));
+      EXPECT_TRUE(y.IsNonNegative() && y.CompareTo(p_) < 0);
+      EXPECT_EQ(y.Mul(y).Mod(p_).CompareTo(a), 0) << testing::Hex(a);
     }
-    // The table holds both kinds on every field.
-    EXPECT_GT(squares, 2);
-    EXPECT_GT(non_squares, 2);
+  }
+  // The table holds both kinds on every field.
+  EXPECT_GT(squares, 2);
+  EXPECT_GT(non_squares, 2);
+}
+
+TEST_P(PrimeFieldOperationTest, ExponentiationAndInverse) {
+  const BigNum exponent(ctx_.GetBnCtx(), uint64_t{65537});
+  for (const BigNum& a : Operands(p_)) {
+    bssl::UniquePtr<BIGNUM> r(BN_new());
+    ASSERT_TRUE(field_->Exp(r.get(), a.GetConstBignumPtr(), exponent.GetConstBignumPtr(), ctx_.GetBnCtx()));
+    EXPECT_EQ(BN_cmp(r.get(), a.ModExp(exponent, p_).GetConstBignumPtr()), 0);
+    ASSERT_TRUE(field_->Inverse(r.get(), a.GetConstBignumPtr(), ctx_.GetBnCtx()));
+    BigNum inverse = ctx_.AdoptBignum(std::move(r));
+    // inv0: zero has the inverse zero.
+    EXPECT_TRUE(a.IsZero() ? inverse.IsZero() : inverse.Mul(a).Mod(p_).IsOne());
   }
 }
 
-TEST_F(PrimeFieldTest, ExponentiationAndInverse) {
-  for (const Prime& prime : kPrimes) {
-    SCOPED_TRACE(prime.name);
-    const BigNum p = FromHex(ctx_, prime.hex);
-    const std::unique_ptr<PrimeField> field = FieldOf(p);
-    ASSERT_NE(field, nullptr);
-    const BigNum exponent(ctx_.GetBnCtx(), uint64_t{65537});
-    for (const BigNum& a : Operands(p)) {
-      bssl::UniquePtr<BIGNUM> r(BN_new());
-      ASSERT_TRUE(field->Exp(r.get(), a.GetConstBignumPtr(), exponent.GetConstBignumPtr(), ctx_.GetBnCtx()));
-      EXPECT_EQ(BN_cmp(r.get(), a.ModExp(exponent, p).GetConstBignumPtr()), 0);
-      ASSERT_TRUE(field->Inverse(r.get(), a.GetConstBignumPtr(), ctx_.GetBnCtx()));
-      BigNum inverse = ctx_.AdoptBignum(std::move(r));
-      // inv0: zero has the inverse zero.
-      EXPECT_TRUE(a.IsZero() ? inverse.IsZero() : inverse.Mul(a).Mod(p).IsOne());
-    }
-  }
-}
+INSTANTIATE_TEST_SUITE_P(Primes, PrimeFieldOperationTest, ::testing::ValuesIn(kPrimes),
+                         [](const ::testing::TestParamInfo<Prime>& info) {
+                           std::string name;
+                           for (char ch : info.param.name) {
+                             name += std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
+                           }
+                           return name;
+                         });
 
 TEST_F(PrimeFieldTest, RefusesModuliItCannotServe) {
   const struct {
