@@ -321,8 +321,8 @@ TEST(SswuRoTest, PublishedVectors) {
     // Called without the group's field arithmetic, the hashing makes its own.
     bssl::UniquePtr<EC_GROUP> raw(EC_GROUP_new_by_curve_name(v.curve_id));
     bssl::UniquePtr<EC_POINT> out(EC_POINT_new(raw.get()));
-    const auto* hash = v.curve_id == NID_secp384r1 ? &hash_to_curve::P384XmdSha384SswuRo
-                                                    : &hash_to_curve::P256XmdSha256SswuRo;
+    auto* const hash =
+        v.curve_id == NID_secp384r1 ? &hash_to_curve::P384XmdSha384SswuRo : &hash_to_curve::P256XmdSha256SswuRo;
     const int ok = hash(raw.get(), out.get(), v.dst, v.msg, nullptr, nullptr);
     ASSERT_EQ(ok, 1);
     EXPECT_EQ(EC_POINT_cmp(raw.get(), out.get(), point->GetConstPointPtr(), nullptr), 0);
