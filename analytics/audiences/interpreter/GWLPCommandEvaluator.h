@@ -6,7 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "analytics/audiences/interpreter/GWLPCommandTable.h"
 #include "analytics/audiences/interpreter/GWLPRuntimeValue.h"
+
+class GWLPStatementValue;
 
 class GWLPCommandEvaluator {
  public:
@@ -14,5 +17,13 @@ class GWLPCommandEvaluator {
   // Runs `command` with the statement's argument statements in `scope`.
   virtual GWLPValueRef evaluateCommand(const std::string& command, const GWLPValueList& arguments,
                                        const GWLPScopeRef& scope, platform::Error* error = nullptr);
+  // Runs `statement`, whose name was resolved to this evaluator when the
+  // statement was made; by default through evaluateCommand with its name.
+  virtual GWLPValueRef evaluateStatement(const GWLPStatementValue& statement, const GWLPScopeRef& scope,
+                                         platform::Error* error);
   virtual std::vector<std::string> allSupportedCommands() const { return {}; }
+  // Whether running `command` here does nothing but gather its argument
+  // statements into a new statement list (GWLPStatementList then reads them
+  // without building the list).
+  virtual bool buildsStatementList(GWLPCommand) const { return false; }
 };

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "platform/core/Error.h"
 
@@ -60,31 +61,40 @@ platform::Error GWLPEditingError(int64_t code);
 // Whether `error` holds a failure (an interpreter error always has a domain).
 inline bool GWLPFailed(const platform::Error& error) { return !error.domain.empty(); }
 
-// Collects the first failure of an operation in a local error and hands it to
-// the caller's out-parameter when the operation ends, so behaviour never
-// depends on whether the caller passed one.
+// The error an operation writes its first failure into, so that behaviour
+// never depends on whether the caller passed one. A caller's error that is
+// still clean is written directly (nothing is built or copied on the way
+// back up); only a missing or already failed one gets a local error, handed
+// out when the operation ends.
 class GWLPErrorOut {
  public:
-  explicit GWLPErrorOut(platform::Error* out) : out_(out) {}
+  explicit GWLPErrorOut(platform::Error* out) {
+    if (out && !GWLPFailed(*out)) {
+      target_ = out;
+    } else {
+      out_ = out;
+      target_ = &local_.emplace();
+    }
+  }
   ~GWLPErrorOut() {
-    if (out_ && GWLPFailed(local_)) *out_ = local_;
+    if (out_ && GWLPFailed(*target_)) *out_ = std::move(*target_);
   }
   GWLPErrorOut(const GWLPErrorOut&) = delete;
   GWLPErrorOut& operator=(const GWLPErrorOut&) = delete;
 
-  platform::Error* get() { return &local_; }
-  operator platform::Error*() { return &local_; }
-  bool failed() const { return GWLPFailed(local_); }
+  platform::Error* get() { return target_; }
+  operator platform::Error*() { return target_; }
+  bool failed() const { return GWLPFailed(*target_); }
   // Records `code` of the runtime domain unless a failure is already held.
   void fail(int64_t code) {
-    if (!failed()) local_ = GWLPRuntimeError(code);
+    if (!failed()) *target_ = GWLPRuntimeError(code);
   }
   void fail(const platform::Error& error) {
-    if (!failed()) local_ = error;
+    if (!failed()) *target_ = error;
   }
 
  private:
-  platform::Error* out_;
-  platform::Error local_;
+  platform::Error* target_ = nullptr;
+  platform::Error* out_ = nullptr;
+  std::optional<platform::Error> local_;
 };
-

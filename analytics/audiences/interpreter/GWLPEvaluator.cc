@@ -1,7 +1,11 @@
 #include "analytics/audiences/interpreter/GWLPEvaluator.h"
 
+#include "analytics/audiences/interpreter/GWLPArrayValue.h"
 #include "analytics/audiences/interpreter/GWLPCommandRegistrar.h"
 #include "analytics/audiences/interpreter/GWLPErrors.h"
+#include "analytics/audiences/interpreter/GWLPObjectManager.h"
+#include "analytics/audiences/interpreter/GWLPScope.h"
+#include "analytics/audiences/interpreter/GWLPStatementValue.h"
 #include "analytics/audiences/interpreter/GWLPUndefinedValue.h"
 
 GWLPValueRef GWLPEvaluator::evaluateStatement(const GWLPValueRef& value, const GWLPScopeRef& scope,
@@ -11,12 +15,43 @@ GWLPValueRef GWLPEvaluator::evaluateStatement(const GWLPValueRef& value, const G
 
 GWLPValueRef GWLPEvaluator::executeStatements(const GWLPValueList& statements, const GWLPScopeRef& scope,
                                               platform::Error* error) {
+  return GWLPExecuteStatements(statements, scope, error);
+}
+
+GWLPValueRef GWLPExecuteStatements(GWLPValueSpan statements, const GWLPScopeRef& scope, platform::Error* error) {
   GWLPErrorOut out(error);
   GWLPValueRef result = GWLPUndefinedValue::sharedInstance();
   for (const auto& statement : statements) {
-    result = evaluateStatement(statement, scope, out);
+    result = GWLPEvaluator::evaluateStatement(statement, scope, out);
     if (out.failed()) return GWLPUndefinedValue::sharedInstance();
     if (result->isControl()) return result;
   }
   return result;
+}
+
+bool GWLPStatementList::evaluate(const GWLPValueRef& statement, const GWLPScopeRef& scope, platform::Error* error) {
+  GWLPErrorOut out(error);
+  value_.reset();
+  copy_.clear();
+  statements_ = nullptr;
+  if (statement && statement->isStatement()) {
+    const auto& list = static_cast<const GWLPStatementValue&>(*statement);
+    if (list.isCommand(GWLPCommand::StatementList) && list.evaluator().buildsStatementList(GWLPCommand::StatementList)) {
+      // What evaluating it would charge, in the same order.
+      GWLPObjectManager* manager = scope ? scope->objectManager() : nullptr;
+      if (manager) manager->countInstruction(out);
+      if (out.failed()) return false;
+      GWLPObjectManager::EvaluationGuard guard(manager, out);
+      if (out.failed() || !GWLPObjectManager::reserveArray(list.arguments().size(), scope, out)) return false;
+      statements_ = &list.arguments();
+      return true;
+    }
+  }
+  value_ = GWLPEvaluator::evaluateStatement(statement, scope, out);
+  if (out.failed()) return false;
+  if (value_->isArray()) {
+    copy_ = static_cast<const GWLPArrayValue&>(*value_).allElements();
+    statements_ = &copy_;
+  }
+  return true;
 }

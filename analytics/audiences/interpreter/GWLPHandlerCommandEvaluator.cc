@@ -1,11 +1,57 @@
 #include "analytics/audiences/interpreter/GWLPHandlerCommandEvaluator.h"
 
-#include "analytics/audiences/interpreter/GWLPArguments.h"
 #include "analytics/audiences/interpreter/GWLPErrors.h"
+#include "analytics/audiences/interpreter/GWLPStatementValue.h"
 #include "analytics/audiences/interpreter/GWLPUndefinedValue.h"
+
+GWLPHandlerCommandEvaluator::GWLPHandlerCommandEvaluator(GWLPCommandEvaluatorKind kind, GWLPArgumentStyle style)
+    : style_(style), kind_(kind) {
+  for (const auto& entry : kGWLPCommandTable) {
+    if (entry.evaluator == kind) commands_.push_back(std::to_string(entry.number));
+  }
+}
+
+void GWLPHandlerCommandEvaluator::setHandler(GWLPCommand command, GWLPCommandFunction handler) {
+  ++handlerInstallations_;
+  auto& slot = commandHandlers_[static_cast<size_t>(command)];
+  if (slot || !kind_ || GWLPCommandEntryFor(command).evaluator != *kind_) return;
+  slot = handler;
+}
+
+bool GWLPHandlerCommandEvaluator::hasHandler(const std::string& command) const {
+  if (handlers_.count(command)) return true;
+  const GWLPCommandEntry* entry = GWLPCommandEntryForName(command);
+  return entry && hasHandler(entry->command);
+}
+
+GWLPValueRef GWLPHandlerCommandEvaluator::run(GWLPCommandFunction handler, GWLPValueSpan arguments,
+                                              const GWLPScopeRef& scope, platform::Error* error) const {
+  if (style_ == GWLPArgumentStyle::TwoValues && !GWLPCheckArgumentCount(arguments, 2, error)) {
+    return GWLPUndefinedValue::sharedInstance();
+  }
+  if (style_ == GWLPArgumentStyle::Statements) return handler(arguments, scope, error);
+  GWLPValueBuffer values;
+  if (!GWLPEvaluateArgumentsInto(arguments, scope, values, error)) return GWLPUndefinedValue::sharedInstance();
+  return handler(values.span(), scope, error);
+}
+
+GWLPValueRef GWLPHandlerCommandEvaluator::evaluateStatement(const GWLPStatementValue& statement,
+                                                            const GWLPScopeRef& scope, platform::Error* error) {
+  if (std::optional<GWLPCommand> command = statement.command()) {
+    if (GWLPCommandFunction handler = commandHandlers_[static_cast<size_t>(*command)]) {
+      return run(handler, statement.arguments(), scope, error);
+    }
+  }
+  return evaluateCommand(statement.functionName(), statement.arguments(), scope, error);
+}
 
 GWLPValueRef GWLPHandlerCommandEvaluator::evaluateCommand(const std::string& command, const GWLPValueList& arguments,
                                                           const GWLPScopeRef& scope, platform::Error* error) {
+  if (const GWLPCommandEntry* entry = GWLPCommandEntryForName(command)) {
+    if (GWLPCommandFunction handler = commandHandlers_[static_cast<size_t>(entry->command)]) {
+      return run(handler, arguments, scope, error);
+    }
+  }
   GWLPErrorOut out(error);
   if (style_ == GWLPArgumentStyle::TwoValues && !GWLPCheckArgumentCount(arguments, 2, out)) {
     return GWLPUndefinedValue::sharedInstance();

@@ -7,7 +7,7 @@
 
 class GWLPNumberValue final : public GWLPRuntimeValue {
  public:
-  explicit GWLPNumberValue(double value) : value_(value) {}
+  explicit GWLPNumberValue(double value) : GWLPRuntimeValue(GWLPValueKind::Number), value_(value) {}
   static std::shared_ptr<GWLPNumberValue> make(double value) { return std::make_shared<GWLPNumberValue>(value); }
 
   double value() const { return value_; }
@@ -17,7 +17,6 @@ class GWLPNumberValue final : public GWLPRuntimeValue {
   // digits that read back as the same double (at most 17).
   static std::string stringFromDouble(double value);
 
-  GWLPValueKind valueKind() const override { return GWLPValueKind::Number; }
   std::string stringValueOrError(platform::Error* error = nullptr) const override;
   double doubleValueOrError(platform::Error* error = nullptr) const override;
   bool booleanValueOrError(platform::Error* error = nullptr) const override;

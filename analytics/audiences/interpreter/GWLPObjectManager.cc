@@ -103,15 +103,20 @@ std::shared_ptr<GWLPArrayValue> GWLPObjectManager::arrayValueWithScope(const GWL
   return array;
 }
 
+bool GWLPObjectManager::reserveArray(size_t count, const GWLPScopeRef& scope, platform::Error* error) {
+  if (count > kGWLPMaxArraySlots) {
+    platform::setError(error, GWLPRuntimeError(kGWLPErrorResourceLimit));
+    return false;
+  }
+  GWLPObjectManager* manager = scope ? scope->objectManager() : nullptr;
+  return !manager || manager->reserveHeap(kGWLPContainerCost + count * kGWLPSlotCost, error);
+}
+
 std::shared_ptr<GWLPArrayValue> GWLPObjectManager::arrayValueWithArray(GWLPValueList values,
                                                                        const GWLPScopeRef& scope,
                                                                        platform::Error* error) {
-  if (values.size() > kGWLPMaxArraySlots) {
-    platform::setError(error, GWLPRuntimeError(kGWLPErrorResourceLimit));
-    return nullptr;
-  }
-  auto manager = scope ? scope->objectManager() : nullptr;
-  if (manager && !manager->reserveHeap(kGWLPContainerCost + values.size() * kGWLPSlotCost, error)) return nullptr;
+  if (!reserveArray(values.size(), scope, error)) return nullptr;
+  GWLPObjectManager* manager = scope ? scope->objectManager() : nullptr;
   auto array = std::make_shared<GWLPArrayValue>(std::move(values));
   if (manager) {
     array->setObjectManager(manager);

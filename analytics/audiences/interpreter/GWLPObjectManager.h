@@ -48,6 +48,9 @@ class GWLPObjectManager : public std::enable_shared_from_this<GWLPObjectManager>
   static std::shared_ptr<GWLPMapValue> mapValueWithScope(const GWLPScopeRef& scope);
   static std::shared_ptr<GWLPArrayValue> arrayValueWithScope(const GWLPScopeRef& scope);
   // None, with error 19, beyond the slot cap or the heap budget.
+  // Admits a new array of `count` slots made in the run of `scope`: at most
+  // the slot cap, its slots charged to the heap budget; else error 19.
+  static bool reserveArray(size_t count, const GWLPScopeRef& scope, platform::Error* error = nullptr);
   static std::shared_ptr<GWLPArrayValue> arrayValueWithArray(GWLPValueList values, const GWLPScopeRef& scope,
                                                              platform::Error* error = nullptr);
   static std::shared_ptr<GWLPArrayValue> subarrayWithArray(const GWLPArrayValue& array, size_t location,

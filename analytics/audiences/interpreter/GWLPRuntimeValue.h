@@ -48,12 +48,14 @@ struct GWLPEqualityContext {
 
 class GWLPRuntimeValue : public GWLPMarkable, public std::enable_shared_from_this<GWLPRuntimeValue> {
  public:
-  GWLPRuntimeValue() = default;
+  // `kind` is fixed for the value's life: a value never changes class.
+  explicit GWLPRuntimeValue(GWLPValueKind kind = GWLPValueKind::Base) : kind_(kind) {}
   GWLPRuntimeValue(const GWLPRuntimeValue&) = delete;
   GWLPRuntimeValue& operator=(const GWLPRuntimeValue&) = delete;
   ~GWLPRuntimeValue() override = default;
 
-  virtual GWLPValueKind valueKind() const { return GWLPValueKind::Base; }
+  // Held in the value itself: the kind tests of every evaluation cost no call.
+  GWLPValueKind valueKind() const { return kind_; }
 
   // Conversions. On failure: the empty text, NaN or false, and the error.
   virtual std::string stringValueOrError(platform::Error* error = nullptr) const;
@@ -89,4 +91,7 @@ class GWLPRuntimeValue : public GWLPMarkable, public std::enable_shared_from_thi
 
   // "toString": a new text value of this value's text, or the conversion's error.
   GWLPValueRef toStringMethod(const GWLPValueList& arguments, const GWLPScopeRef& scope, platform::Error* error) const;
+
+ private:
+  const GWLPValueKind kind_;
 };

@@ -3,7 +3,8 @@
 #include "analytics/audiences/interpreter/GWLPObjectManager.h"
 #include "analytics/audiences/interpreter/GWLPUndefinedValue.h"
 
-GWLPScope::GWLPScope(GWLPScopeRef parentScope) : parentScope_(std::move(parentScope)) {}
+GWLPScope::GWLPScope(GWLPScopeRef parentScope)
+    : parentScope_(std::move(parentScope)), objectManager_(parentScope_ ? parentScope_->objectManager_ : nullptr) {}
 
 GWLPScope::~GWLPScope() { GWLPDeferRelease(std::move(parentScope_)); }
 
@@ -49,15 +50,13 @@ GWLPValueRef GWLPScope::valueForName(const std::string& name) const {
 }
 
 void GWLPScope::setObjectManager(std::shared_ptr<GWLPObjectManager> objectManager) {
-  objectManager_ = std::move(objectManager);
+  ownedObjectManager_ = std::move(objectManager);
+  objectManager_ = ownedObjectManager_.get();
 }
 
-std::shared_ptr<GWLPObjectManager> GWLPScope::objectManager() const {
-  if (objectManager_) return objectManager_;
+GWLPObjectManager* GWLPScope::findObjectManager() const {
   for (const GWLPScope* scope = parentScope_.get(); scope; scope = scope->parentScope_.get()) {
     if (scope->objectManager_) {
-      // Remember the answer: managers are installed before a run starts and
-      // never removed, so walking the chain once per scope is enough.
       objectManager_ = scope->objectManager_;
       return objectManager_;
     }

@@ -27,7 +27,7 @@ const std::string* nameOf(const GWLPValueRef& value, GWLPErrorOut& out) {
   return &static_cast<const GWLPStringValue&>(*value).value();
 }
 
-GWLPValueRef assign(const GWLPValueList& values, const GWLPScopeRef& scope, platform::Error* error) {
+GWLPValueRef assign(GWLPValueSpan values, const GWLPScopeRef& scope, platform::Error* error) {
   GWLPErrorOut out(error);
   if (!GWLPCheckArgumentCount(values, 2, out)) return undefined();
   const std::string* name = nameOf(values[0], out);
@@ -40,7 +40,7 @@ GWLPValueRef assign(const GWLPValueList& values, const GWLPScopeRef& scope, plat
   return values[1];
 }
 
-GWLPValueRef declareVariables(const GWLPValueList& values, const GWLPScopeRef& scope, platform::Error* error) {
+GWLPValueRef declareVariables(GWLPValueSpan values, const GWLPScopeRef& scope, platform::Error* error) {
   GWLPErrorOut out(error);
   for (const auto& value : values) {
     const std::string* name = nameOf(value, out);
@@ -50,7 +50,7 @@ GWLPValueRef declareVariables(const GWLPValueList& values, const GWLPScopeRef& s
   return undefined();
 }
 
-GWLPValueRef declareConstants(const GWLPValueList& values, const GWLPScopeRef& scope, platform::Error* error) {
+GWLPValueRef declareConstants(GWLPValueSpan values, const GWLPScopeRef& scope, platform::Error* error) {
   GWLPErrorOut out(error);
   if (values.size() % 2 != 0) {
     out.fail(kGWLPErrorArgumentCount);
@@ -64,7 +64,7 @@ GWLPValueRef declareConstants(const GWLPValueList& values, const GWLPScopeRef& s
   return undefined();
 }
 
-GWLPValueRef getVariable(const GWLPValueList& values, const GWLPScopeRef& scope, platform::Error* error) {
+GWLPValueRef getVariable(GWLPValueSpan values, const GWLPScopeRef& scope, platform::Error* error) {
   GWLPErrorOut out(error);
   if (!GWLPCheckArgumentCount(values, 1, out)) return undefined();
   const std::string* name = nameOf(values[0], out);
@@ -83,7 +83,7 @@ GWLPValueRef stringProperty(const std::string& text, const GWLPValueRef& key, GW
   return GWLPStringValue::make(platform::utf8::fromUtf16(std::u16string_view(units).substr(*index, 1)));
 }
 
-GWLPValueRef getProperty(const GWLPValueList& values, const GWLPScopeRef& scope, platform::Error* error) {
+GWLPValueRef getProperty(GWLPValueSpan values, const GWLPScopeRef& scope, platform::Error* error) {
   GWLPErrorOut out(error);
   if (!GWLPCheckArgumentCount(values, 2, out)) return undefined();
   const GWLPValueRef& object = values[0];
@@ -109,7 +109,7 @@ GWLPValueRef getProperty(const GWLPValueList& values, const GWLPScopeRef& scope,
   }
 }
 
-GWLPValueRef setProperty(const GWLPValueList& values, const GWLPScopeRef& scope, platform::Error* error) {
+GWLPValueRef setProperty(GWLPValueSpan values, const GWLPScopeRef& scope, platform::Error* error) {
   GWLPErrorOut out(error);
   if (!GWLPCheckArgumentCount(values, 3, out)) return undefined();
   const GWLPValueRef& object = values[0];
@@ -135,12 +135,12 @@ GWLPValueRef setProperty(const GWLPValueList& values, const GWLPScopeRef& scope,
   return value;
 }
 
-GWLPValueRef createArray(const GWLPValueList& values, const GWLPScopeRef& scope, platform::Error* error) {
-  auto array = GWLPObjectManager::arrayValueWithArray(values, scope, error);
+GWLPValueRef createArray(GWLPValueSpan values, const GWLPScopeRef& scope, platform::Error* error) {
+  auto array = GWLPObjectManager::arrayValueWithArray(GWLPValueList(values.begin(), values.end()), scope, error);
   return array ? GWLPValueRef(array) : undefined();
 }
 
-GWLPValueRef createObject(const GWLPValueList& values, const GWLPScopeRef& scope, platform::Error* error) {
+GWLPValueRef createObject(GWLPValueSpan values, const GWLPScopeRef& scope, platform::Error* error) {
   GWLPErrorOut out(error);
   if (values.size() % 2 != 0) {
     out.fail(kGWLPErrorArgumentCount);
@@ -155,7 +155,7 @@ GWLPValueRef createObject(const GWLPValueList& values, const GWLPScopeRef& scope
   return map;
 }
 
-GWLPValueRef typeOf(const GWLPValueList& values, const GWLPScopeRef&, platform::Error* error) {
+GWLPValueRef typeOf(GWLPValueSpan values, const GWLPScopeRef&, platform::Error* error) {
   if (!GWLPCheckArgumentCount(values, 1, error)) return undefined();
   const char* type = "object";
   switch (values[0]->valueKind()) {
@@ -180,23 +180,25 @@ GWLPValueRef typeOf(const GWLPValueList& values, const GWLPScopeRef&, platform::
   return GWLPStringValue::make(type);
 }
 
+GWLPValueRef undefinedLiteral(GWLPValueSpan, const GWLPScopeRef&, platform::Error*) { return undefined(); }
+
+GWLPValueRef nullLiteral(GWLPValueSpan, const GWLPScopeRef&, platform::Error*) {
+  return GWLPNullValue::sharedInstance();
+}
+
 }  // namespace
 
 GWLPVariableCommandEvaluator::GWLPVariableCommandEvaluator()
-    : GWLPHandlerCommandEvaluator({"3", "7", "8", "15", "16", "17", "40", "41", "43", "44", "45", "52"},
-                                  GWLPArgumentStyle::Values) {
-  handlers_["3"] = assign;
-  handlers_["7"] = createArray;
-  handlers_["8"] = createObject;
-  handlers_["15"] = getVariable;
-  handlers_["16"] = getProperty;
-  handlers_["17"] = getProperty;
-  handlers_["40"] = typeOf;
-  handlers_["41"] = declareVariables;
-  handlers_["43"] = setProperty;
-  handlers_["44"] = [](const GWLPValueList&, const GWLPScopeRef&, platform::Error*) { return undefined(); };
-  handlers_["45"] = [](const GWLPValueList&, const GWLPScopeRef&, platform::Error*) {
-    return GWLPNullValue::sharedInstance();
-  };
-  handlers_["52"] = declareConstants;
+    : GWLPHandlerCommandEvaluator(GWLPCommandEvaluatorKind::Variable, GWLPArgumentStyle::Values) {
+  setHandler(GWLPCommand::Assign, assign);
+  setHandler(GWLPCommand::CreateArray, createArray);
+  setHandler(GWLPCommand::CreateObject, createObject);
+  setHandler(GWLPCommand::GetVariable, getVariable);
+  setHandler(GWLPCommand::GetProperty, getProperty);
+  setHandler(GWLPCommand::Typeof, typeOf);
+  setHandler(GWLPCommand::DeclareVariables, declareVariables);
+  setHandler(GWLPCommand::SetProperty, setProperty);
+  setHandler(GWLPCommand::UndefinedLiteral, undefinedLiteral);
+  setHandler(GWLPCommand::NullLiteral, nullLiteral);
+  setHandler(GWLPCommand::DeclareConstants, declareConstants);
 }
