@@ -43,8 +43,7 @@ void GWLPScope::setValue(GWLPValueRef value, const std::string& name) {
 
 GWLPValueRef GWLPScope::valueForName(const std::string& name) const {
   for (const GWLPScope* scope = this; scope; scope = scope->parentScope_.get()) {
-    auto it = scope->contents_.contents().find(name);
-    if (it != scope->contents_.contents().end()) return it->second;
+    if (const GWLPValueRef* value = scope->contents_.find(name)) return *value;
   }
   return GWLPUndefinedValue::sharedInstance();
 }

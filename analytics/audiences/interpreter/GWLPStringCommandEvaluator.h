@@ -10,10 +10,11 @@
 #include <map>
 #include <string>
 
+#include "analytics/audiences/interpreter/GWLPArguments.h"
 #include "analytics/audiences/interpreter/GWLPRuntimeValue.h"
 
 // (receiver text, evaluated arguments, scope, error).
-using GWLPStringMethodHandler = std::function<GWLPValueRef(const std::string& text, const GWLPValueList& values,
+using GWLPStringMethodHandler = std::function<GWLPValueRef(const std::string& text, GWLPValueSpan values,
                                                            const GWLPScopeRef& scope, platform::Error* error)>;
 
 class GWLPStringCommandEvaluator {
