@@ -2,6 +2,9 @@
 
 #include "analytics/audiences/interpreter/GWLPErrors.h"
 #include "analytics/audiences/interpreter/GWLPEvaluator.h"
+#include "analytics/audiences/interpreter/GWLPObjectManager.h"
+#include "analytics/audiences/interpreter/GWLPScope.h"
+#include "analytics/audiences/interpreter/GWLPUndefinedValue.h"
 
 GWLPValueList GWLPEvaluateArguments(const GWLPValueList& arguments, const GWLPScopeRef& scope, platform::Error* error) {
   GWLPErrorOut out(error);
@@ -18,7 +21,18 @@ bool GWLPEvaluateArgumentsInto(GWLPValueSpan arguments, const GWLPScopeRef& scop
                                platform::Error* error) {
   GWLPErrorOut out(error);
   values.reserve(arguments.size());
+  GWLPObjectManager* manager = scope ? scope->objectManager() : nullptr;
   for (const auto& argument : arguments) {
+    if (argument && !argument->isStatement()) {
+      // A literal evaluates to itself: only its instruction is counted.
+      if (manager) manager->countInstruction(out);
+      if (out.failed()) {
+        values.push_back(GWLPUndefinedValue::sharedInstance());
+        return false;
+      }
+      values.push_back(argument);
+      continue;
+    }
     values.push_back(GWLPEvaluator::evaluateStatement(argument, scope, out));
     if (out.failed()) return false;
   }

@@ -4,6 +4,7 @@
 #include "analytics/audiences/interpreter/GWLPComparisonCommandEvaluator.h"
 #include "analytics/audiences/interpreter/GWLPControlCommandEvaluator.h"
 #include "analytics/audiences/interpreter/GWLPErrors.h"
+#include "analytics/audiences/interpreter/GWLPEvaluator.h"
 #include "analytics/audiences/interpreter/GWLPLogicalCommandEvaluator.h"
 #include "analytics/audiences/interpreter/GWLPLoopCommandEvaluator.h"
 #include "analytics/audiences/interpreter/GWLPMathCommandEvaluator.h"
@@ -46,19 +47,5 @@ GWLPCommandEvaluator& GWLPCommandRegistrar::evaluatorForStatementName(const std:
 
 GWLPValueRef GWLPCommandRegistrar::evaluateStatement(const GWLPValueRef& value, const GWLPScopeRef& scope,
                                                      platform::Error* error) {
-  GWLPErrorOut out(error);
-  GWLPObjectManager* manager = scope ? scope->objectManager() : nullptr;
-  if (manager) manager->countInstruction(out);
-  if (out.failed()) return GWLPUndefinedValue::sharedInstance();
-  if (!value) return GWLPUndefinedValue::sharedInstance();
-  if (!value->isStatement()) return value;
-
-  GWLPObjectManager::EvaluationGuard guard(manager, out);
-  if (out.failed()) return GWLPUndefinedValue::sharedInstance();
-
-  // Whoever handed the statement in holds it while it runs.
-  const auto& statement = static_cast<const GWLPStatementValue&>(*value);
-  GWLPValueRef result = statement.evaluator().evaluateStatement(statement, scope, out);
-  if (out.failed() || !result) return GWLPUndefinedValue::sharedInstance();
-  return result;
+  return GWLPEvaluator::evaluateStatement(value, scope, error);
 }

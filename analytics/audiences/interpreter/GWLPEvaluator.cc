@@ -1,7 +1,7 @@
 #include "analytics/audiences/interpreter/GWLPEvaluator.h"
 
 #include "analytics/audiences/interpreter/GWLPArrayValue.h"
-#include "analytics/audiences/interpreter/GWLPCommandRegistrar.h"
+#include "analytics/audiences/interpreter/GWLPCommandEvaluator.h"
 #include "analytics/audiences/interpreter/GWLPErrors.h"
 #include "analytics/audiences/interpreter/GWLPObjectManager.h"
 #include "analytics/audiences/interpreter/GWLPScope.h"
@@ -10,7 +10,21 @@
 
 GWLPValueRef GWLPEvaluator::evaluateStatement(const GWLPValueRef& value, const GWLPScopeRef& scope,
                                               platform::Error* error) {
-  return GWLPCommandRegistrar::sharedInstance().evaluateStatement(value, scope, error);
+  GWLPErrorOut out(error);
+  GWLPObjectManager* manager = scope ? scope->objectManager() : nullptr;
+  if (manager) manager->countInstruction(out);
+  if (out.failed() || !value) return GWLPUndefinedValue::sharedInstance();
+  if (!value->isStatement()) return value;
+
+  GWLPObjectManager::EvaluationGuard guard(manager, out);
+  if (out.failed()) return GWLPUndefinedValue::sharedInstance();
+
+  // Whoever handed the statement in holds it while it runs. The statement
+  // found its evaluator (through the shared registrar) when it was made.
+  const auto& statement = static_cast<const GWLPStatementValue&>(*value);
+  GWLPValueRef result = statement.evaluator().evaluateStatement(statement, scope, out);
+  if (out.failed() || !result) return GWLPUndefinedValue::sharedInstance();
+  return result;
 }
 
 GWLPValueRef GWLPEvaluator::executeStatements(const GWLPValueList& statements, const GWLPScopeRef& scope,

@@ -132,7 +132,7 @@ std::shared_ptr<GWLPArrayValue> GWLPObjectManager::subarrayWithArray(const GWLPA
   return arrayValueWithArray(sub->takeElements(), scope, error);
 }
 
-int64_t GWLPObjectManager::countInstruction(platform::Error* error) {
+int64_t GWLPObjectManager::refuseInstruction(platform::Error* error) {
   if (instructionCount_ >= kGWLPInstructionLimit) {
     platform::setError(error, GWLPRuntimeError(kGWLPErrorInstructionLimit));
     return instructionCount_ + 1;

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "analytics/audiences/interpreter/GWLPLimits.h"
 #include "analytics/audiences/interpreter/GWLPRuntimeValue.h"
 
 class GWLPArrayValue;
@@ -60,7 +61,10 @@ class GWLPObjectManager : public std::enable_shared_from_this<GWLPObjectManager>
   // Per-run limits.
   // Counts one evaluation: the new count, or error 18 beyond the limit (the
   // count then stays put) and error 19 once the heap budget is spent.
-  int64_t countInstruction(platform::Error* error = nullptr);
+  int64_t countInstruction(platform::Error* error = nullptr) {
+    if (instructionCount_ < kGWLPInstructionLimit && heapUsed_ <= kGWLPHeapBudgetBytes) return ++instructionCount_;
+    return refuseInstruction(error);
+  }
   int64_t instructionCount() const { return instructionCount_; }
   // Starts a new run: instructions and heap budget from zero.
   void resetRunBudget();
@@ -100,6 +104,9 @@ class GWLPObjectManager : public std::enable_shared_from_this<GWLPObjectManager>
 
  private:
   void compact();
+  // countInstruction past a limit: error 18, or 19 once the heap budget is
+  // spent; the count stays put.
+  int64_t refuseInstruction(platform::Error* error);
 
   std::vector<std::weak_ptr<GWLPMarkable>> roots_;
   std::vector<std::weak_ptr<GWLPRuntimeValue>> objects_;
