@@ -19,14 +19,18 @@ GWLPValueList GWLPEvaluateArguments(const GWLPValueList& arguments, const GWLPSc
 
 bool GWLPEvaluateArgumentsInto(GWLPValueSpan arguments, const GWLPScopeRef& scope, GWLPValueBuffer& values,
                                platform::Error* error) {
-  GWLPErrorOut out(error);
+  if (!GWLPIsCleanError(error)) {
+    GWLPErrorOut local(error);
+    return GWLPEvaluateArgumentsInto(arguments, scope, values, local.get());
+  }
+  platform::Error* out = error;
   values.reserve(arguments.size());
   GWLPObjectManager* manager = scope ? scope->objectManager() : nullptr;
   for (const auto& argument : arguments) {
     if (argument && !argument->isStatement()) {
       // A literal evaluates to itself: only its instruction is counted.
       if (manager) manager->countInstruction(out);
-      if (out.failed()) {
+      if (GWLPFailed(*out)) {
         values.push_back(GWLPUndefinedValue::sharedInstance());
         return false;
       }
@@ -34,7 +38,7 @@ bool GWLPEvaluateArgumentsInto(GWLPValueSpan arguments, const GWLPScopeRef& scop
       continue;
     }
     values.push_back(GWLPEvaluator::evaluateStatement(argument, scope, out));
-    if (out.failed()) return false;
+    if (GWLPFailed(*out)) return false;
   }
   return true;
 }

@@ -60,6 +60,10 @@ platform::Error GWLPEditingError(int64_t code);
 
 // Whether `error` holds a failure (an interpreter error always has a domain).
 inline bool GWLPFailed(const platform::Error& error) { return !error.domain.empty(); }
+// Whether `error` can take an operation's first failure as it is: given, and
+// holding none yet. The evaluation loop writes into such an error directly;
+// any other goes through a GWLPErrorOut.
+inline bool GWLPIsCleanError(const platform::Error* error) { return error && !GWLPFailed(*error); }
 
 // The error an operation writes its first failure into, so that behaviour
 // never depends on whether the caller passed one. A caller's error that is

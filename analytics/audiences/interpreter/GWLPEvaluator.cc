@@ -10,20 +10,25 @@
 
 GWLPValueRef GWLPEvaluator::evaluateStatement(const GWLPValueRef& value, const GWLPScopeRef& scope,
                                               platform::Error* error) {
-  GWLPErrorOut out(error);
+  if (!GWLPIsCleanError(error)) {
+    GWLPErrorOut local(error);
+    return evaluateStatement(value, scope, local.get());
+  }
+  // From here on failures go straight into the caller's clean error.
+  platform::Error* out = error;
   GWLPObjectManager* manager = scope ? scope->objectManager() : nullptr;
   if (manager) manager->countInstruction(out);
-  if (out.failed() || !value) return GWLPUndefinedValue::sharedInstance();
+  if (GWLPFailed(*out) || !value) return GWLPUndefinedValue::sharedInstance();
   if (!value->isStatement()) return value;
 
   GWLPObjectManager::EvaluationGuard guard(manager, out);
-  if (out.failed()) return GWLPUndefinedValue::sharedInstance();
+  if (GWLPFailed(*out)) return GWLPUndefinedValue::sharedInstance();
 
   // Whoever handed the statement in holds it while it runs. The statement
   // found its evaluator (through the shared registrar) when it was made.
   const auto& statement = static_cast<const GWLPStatementValue&>(*value);
   GWLPValueRef result = statement.evaluator().evaluateStatement(statement, scope, out);
-  if (out.failed() || !result) return GWLPUndefinedValue::sharedInstance();
+  if (GWLPFailed(*out) || !result) return GWLPUndefinedValue::sharedInstance();
   return result;
 }
 
@@ -33,11 +38,14 @@ GWLPValueRef GWLPEvaluator::executeStatements(const GWLPValueList& statements, c
 }
 
 GWLPValueRef GWLPExecuteStatements(GWLPValueSpan statements, const GWLPScopeRef& scope, platform::Error* error) {
-  GWLPErrorOut out(error);
+  if (!GWLPIsCleanError(error)) {
+    GWLPErrorOut local(error);
+    return GWLPExecuteStatements(statements, scope, local.get());
+  }
   GWLPValueRef result = GWLPUndefinedValue::sharedInstance();
   for (const auto& statement : statements) {
-    result = GWLPEvaluator::evaluateStatement(statement, scope, out);
-    if (out.failed()) return GWLPUndefinedValue::sharedInstance();
+    result = GWLPEvaluator::evaluateStatement(statement, scope, error);
+    if (GWLPFailed(*error)) return GWLPUndefinedValue::sharedInstance();
     if (result->isControl()) return result;
   }
   return result;

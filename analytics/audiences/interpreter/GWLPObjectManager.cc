@@ -172,21 +172,9 @@ void GWLPObjectManager::noteAllocation(size_t bytes) {
   heapUsed_ = bytes > SIZE_MAX - heapUsed_ ? SIZE_MAX : heapUsed_ + bytes;
 }
 
-GWLPObjectManager::DepthGuard::DepthGuard(int* depth, int limit, platform::Error* error) : depth_(depth) {
-  if (!depth_) return;
-  if (*depth_ >= limit) {
-    platform::setError(error, GWLPRuntimeError(kGWLPErrorResourceLimit));
-    return;
-  }
-  ++*depth_;
-  entered_ = true;
+void GWLPObjectManager::DepthGuard::refuse(platform::Error* error) {
+  platform::setError(error, GWLPRuntimeError(kGWLPErrorResourceLimit));
 }
-
-GWLPObjectManager::EvaluationGuard::EvaluationGuard(GWLPObjectManager* manager, platform::Error* error)
-    : DepthGuard(manager ? &manager->evaluationDepth_ : nullptr, kGWLPMaxEvaluationDepth, error) {}
-
-GWLPObjectManager::CallGuard::CallGuard(GWLPObjectManager* manager, platform::Error* error)
-    : DepthGuard(manager ? &manager->callDepth_ : nullptr, kGWLPMaxCallDepth, error) {}
 
 int64_t GWLPCountInstruction(const GWLPScopeRef& scope, platform::Error* error) {
   auto manager = scope ? scope->objectManager() : nullptr;

@@ -82,7 +82,15 @@ class GWLPObjectManager : public std::enable_shared_from_this<GWLPObjectManager>
   // guard without a manager does nothing.
   class DepthGuard {
    public:
-    DepthGuard(int* depth, int limit, platform::Error* error);
+    DepthGuard(int* depth, int limit, platform::Error* error) : depth_(depth) {
+      if (!depth_) return;
+      if (*depth_ >= limit) {
+        refuse(error);
+        return;
+      }
+      ++*depth_;
+      entered_ = true;
+    }
     ~DepthGuard() {
       if (entered_) --*depth_;
     }
@@ -90,16 +98,20 @@ class GWLPObjectManager : public std::enable_shared_from_this<GWLPObjectManager>
     DepthGuard& operator=(const DepthGuard&) = delete;
 
    private:
+    static void refuse(platform::Error* error);
+
     int* depth_;
     bool entered_ = false;
   };
   class EvaluationGuard : public DepthGuard {
    public:
-    EvaluationGuard(GWLPObjectManager* manager, platform::Error* error);
+    EvaluationGuard(GWLPObjectManager* manager, platform::Error* error)
+        : DepthGuard(manager ? &manager->evaluationDepth_ : nullptr, kGWLPMaxEvaluationDepth, error) {}
   };
   class CallGuard : public DepthGuard {
    public:
-    CallGuard(GWLPObjectManager* manager, platform::Error* error);
+    CallGuard(GWLPObjectManager* manager, platform::Error* error)
+        : DepthGuard(manager ? &manager->callDepth_ : nullptr, kGWLPMaxCallDepth, error) {}
   };
 
  private:

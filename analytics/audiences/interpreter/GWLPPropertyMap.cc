@@ -13,7 +13,7 @@ void GWLPPropertyMap::setValue(GWLPValueRef value, const std::string& name) {
   } else if (!it->second.immutable) {
     GWLPValueRef old = std::move(it->second.value);
     it->second.value = std::move(value);
-    GWLPDeferRelease(std::move(old));
+    GWLPReleaseValue(std::move(old));
   }
 }
 
@@ -25,7 +25,7 @@ void GWLPPropertyMap::setImmutableValue(GWLPValueRef value, const std::string& n
   GWLPValueRef old = std::move(it->second.value);
   it->second.value = std::move(value);
   it->second.immutable = true;
-  GWLPDeferRelease(std::move(old));
+  GWLPReleaseValue(std::move(old));
 }
 
 GWLPValueRef GWLPPropertyMap::valueForName(const std::string& name) const {
@@ -39,7 +39,7 @@ void GWLPPropertyMap::removeValueForName(const std::string& name) {
   if (it == contents_.end() || it->second.immutable) return;
   GWLPValueRef old = std::move(it->second.value);
   contents_.erase(it);
-  GWLPDeferRelease(std::move(old));
+  GWLPReleaseValue(std::move(old));
 }
 
 std::vector<std::string> GWLPPropertyMap::allNames() const {
@@ -56,5 +56,5 @@ void GWLPPropertyMap::markValuesInto(GWLPMarkStack& stack) const {
 void GWLPPropertyMap::clear() {
   std::map<std::string, Entry> contents;
   contents.swap(contents_);
-  for (auto& [name, entry] : contents) GWLPDeferRelease(std::move(entry.value));
+  for (auto& [name, entry] : contents) GWLPReleaseValue(std::move(entry.value));
 }

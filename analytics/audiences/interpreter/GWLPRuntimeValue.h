@@ -46,6 +46,13 @@ struct GWLPEqualityContext {
   }
 };
 
+class GWLPRuntimeValue;
+// Drops a reference to `value`. The last reference to a value that holds
+// others (maps, arrays, functions, statements, control values) is released
+// through GWLPDeferRelease, so that freeing a deeply nested value never
+// recurses; any other reference is simply dropped.
+inline void GWLPReleaseValue(GWLPValueRef value);
+
 class GWLPRuntimeValue : public GWLPMarkable, public std::enable_shared_from_this<GWLPRuntimeValue> {
  public:
   // `kind` is fixed for the value's life: a value never changes class.
@@ -95,3 +102,18 @@ class GWLPRuntimeValue : public GWLPMarkable, public std::enable_shared_from_thi
  private:
   const GWLPValueKind kind_;
 };
+
+inline void GWLPReleaseValue(GWLPValueRef value) {
+  if (!value || value.use_count() > 1) return;
+  switch (value->valueKind()) {
+    case GWLPValueKind::Map:
+    case GWLPValueKind::Array:
+    case GWLPValueKind::Function:
+    case GWLPValueKind::Statement:
+    case GWLPValueKind::Control:
+      GWLPDeferRelease(std::move(value));
+      return;
+    default:
+      return;
+  }
+}

@@ -43,6 +43,7 @@ class Units {
   }
   size_t length() const { return ascii_ ? text_.size() : units_.size(); }
   bool ascii() const { return ascii_; }
+  const std::string& text() const { return text_; }
   const std::u16string& utf16() {
     if (ascii_ && units_.empty() && !text_.empty()) units_.assign(text_.begin(), text_.end());
     return units_;
@@ -156,10 +157,10 @@ Segmented segment(std::u16string_view text) {
 template <typename Visit>
 void forEachOccurrence(Units& text, const std::string& pattern, Visit visit) {
   if (text.ascii() && isAscii(pattern)) {
-    const std::u16string& units = text.utf16();
-    std::u16string needle(pattern.begin(), pattern.end());
-    for (size_t at = units.find(needle); at != std::u16string::npos; at = units.find(needle, at + 1)) {
-      if (!visit(at, at + needle.size())) return;
+    // One byte is one unit: search the text as it is.
+    const std::string& bytes = text.text();
+    for (size_t at = bytes.find(pattern); at != std::string::npos; at = bytes.find(pattern, at + 1)) {
+      if (!visit(at, at + pattern.size())) return;
     }
     return;
   }
