@@ -25,6 +25,7 @@
 #endif
 
 #include "analytics/audiences/interpreter/GWLPBooleanValue.h"
+#include "analytics/audiences/interpreter/GWLPCommandTable.h"
 #include "analytics/audiences/interpreter/GWLPErrors.h"
 #include "analytics/audiences/interpreter/GWLPEvaluator.h"
 #include "analytics/audiences/interpreter/GWLPFunctionValue.h"
@@ -37,25 +38,35 @@
 namespace {
 
 using Values = std::initializer_list<GWLPValueRef>;
+using Command = GWLPCommand;
 
-GWLPValueRef C(int number, Values arguments = {}) {
-  return std::make_shared<GWLPStatementValue>(std::to_string(number), GWLPValueList(arguments));
+// A statement of `command`, named by its number as a program names it.
+GWLPValueRef C(Command command, Values arguments = {}) {
+  return std::make_shared<GWLPStatementValue>(std::to_string(GWLPCommandEntryFor(command).number),
+                                              GWLPValueList(arguments));
 }
 GWLPValueRef S(const std::string& text) { return GWLPStringValue::make(text); }
 GWLPValueRef N(double number) { return GWLPNumberValue::make(number); }
-GWLPValueRef Var(const std::string& name) { return C(15, {S(name)}); }
-GWLPValueRef Get(GWLPValueRef object, const std::string& key) { return C(16, {object, S(key)}); }
-GWLPValueRef Put(GWLPValueRef object, GWLPValueRef key, GWLPValueRef value) { return C(43, {object, key, value}); }
-GWLPValueRef List(Values statements) { return C(46, statements); }
-GWLPValueRef Call(GWLPValueRef receiver, const std::string& method, Values arguments = {}) {
-  return C(2, {receiver, S(method), List(arguments)});
+GWLPValueRef Var(const std::string& name) { return C(Command::GetVariable, {S(name)}); }
+GWLPValueRef Get(GWLPValueRef object, const std::string& key) { return C(Command::GetProperty, {object, S(key)}); }
+GWLPValueRef Put(GWLPValueRef object, GWLPValueRef key, GWLPValueRef value) {
+  return C(Command::SetProperty, {object, key, value});
 }
-GWLPValueRef Const(const std::string& name, GWLPValueRef value) { return C(52, {S(name), value}); }
+GWLPValueRef List(Values statements) { return C(Command::StatementList, statements); }
+GWLPValueRef Call(GWLPValueRef receiver, const std::string& method, Values arguments = {}) {
+  return C(Command::CallMethod, {receiver, S(method), List(arguments)});
+}
+GWLPValueRef Const(const std::string& name, GWLPValueRef value) {
+  return C(Command::DeclareConstants, {S(name), value});
+}
+GWLPValueRef If(GWLPValueRef condition, GWLPValueRef then) { return C(Command::If, {condition, then}); }
+GWLPValueRef Is(GWLPValueRef left, GWLPValueRef right) { return C(Command::StrictEquals, {left, right}); }
 GWLPValueRef Params() { return Get(Var("e"), "params"); }
 GWLPValueRef Rule(const std::string& name, Values body) {
-  GWLPValueList arguments = {S(name), C(7, {S("e")})};
+  GWLPValueList arguments = {S(name), C(Command::CreateArray, {S("e")})};
   arguments.insert(arguments.end(), body.begin(), body.end());
-  return std::make_shared<GWLPStatementValue>("50", arguments);
+  return std::make_shared<GWLPStatementValue>(std::to_string(GWLPCommandEntryFor(Command::FunctionDeclaration).number),
+                                              arguments);
 }
 
 const char* kRuleNames[] = {"r1", "r2", "r3", "r4"};
@@ -68,23 +79,27 @@ const char* kRuleNames[] = {"r1", "r2", "r3", "r4"};
 // function r4(e) { switch (e.name) { case "open": e.name = "app_open"; break;
 //   case "purchase": e.params.category = "commerce"; break; } }
 GWLPValueList program() {
-  GWLPValueRef r1 = Rule(
-      "r1", {C(22, {C(20, {Get(Var("e"), "name"), S("purchase")}),
-                    List({Const("v", Get(Params(), "value")),
-                          C(22, {C(20, {C(40, {Var("v")}), S("number")}),
-                                 List({Put(Params(), S("value_usd"), C(26, {Var("v"), N(1.1)}))})})})})});
+  GWLPValueRef r1 =
+      Rule("r1", {If(Is(Get(Var("e"), "name"), S("purchase")),
+                     List({Const("v", Get(Params(), "value")),
+                           If(Is(C(Command::Typeof, {Var("v")}), S("number")),
+                              List({Put(Params(), S("value_usd"), C(Command::Multiply, {Var("v"), N(1.1)}))}))}))});
   GWLPValueRef r2 = Rule("r2", {Const("s", Get(Params(), "screen")),
-                                C(22, {Var("s"), List({Put(Params(), S("screen"),
-                                                           Call(Call(Var("s"), "toLowerCase"), "trim"))})})});
+                                If(Var("s"), List({Put(Params(), S("screen"),
+                                                       Call(Call(Var("s"), "toLowerCase"), "trim"))}))});
   GWLPValueRef r3 = Rule(
-      "r3", {C(54, {S("k"), Params(),
-                    List({C(22, {C(20, {Call(Var("k"), "indexOf", {S("debug_")}), N(0)}),
-                                 List({Put(Params(), Var("k"), C(45))})})})}),
-             Put(Params(), S("count"), C(0, {C(30, {Get(Params(), "count"), N(0)}), N(1)}))});
+      "r3", {C(Command::ForInConst,
+               {S("k"), Params(),
+                List({If(Is(Call(Var("k"), "indexOf", {S("debug_")}), N(0)),
+                         List({Put(Params(), Var("k"), C(Command::NullLiteral))}))})}),
+             Put(Params(), S("count"),
+                 C(Command::Add, {C(Command::LogicalOr, {Get(Params(), "count"), N(0)}), N(1)}))});
   GWLPValueRef r4 = Rule(
-      "r4", {C(38, {Get(Var("e"), "name"), List({S("open"), S("purchase")}),
-                    List({C(5, {List({Put(Var("e"), S("name"), S("app_open")), C(4)})}),
-                          C(5, {List({Put(Params(), S("category"), S("commerce")), C(4)})})})})});
+      "r4", {C(Command::Switch,
+               {Get(Var("e"), "name"), List({S("open"), S("purchase")}),
+                List({C(Command::RunStatements, {List({Put(Var("e"), S("name"), S("app_open")), C(Command::Break)})}),
+                      C(Command::RunStatements,
+                        {List({Put(Params(), S("category"), S("commerce")), C(Command::Break)})})})})});
   return {r1, r2, r3, r4};
 }
 
