@@ -5,20 +5,27 @@
 namespace {
 
 constexpr int kHighestNumber = 66;
+constexpr int kNone = -1;
 
-// Table rows by command number; none where a number stands for no command.
-constexpr std::array<const GWLPCommandEntry*, kHighestNumber + 1> byNumber() {
-  std::array<const GWLPCommandEntry*, kHighestNumber + 1> rows{};
-  for (const auto& entry : kGWLPCommandTable) rows[static_cast<size_t>(entry.number)] = &entry;
+// Rows of the table by command number; none where a number stands for no
+// command.
+constexpr std::array<int, kHighestNumber + 1> byNumber() {
+  std::array<int, kHighestNumber + 1> rows{};
+  rows.fill(kNone);
+  for (size_t i = 0; i < std::size(kGWLPCommandTable); ++i) {
+    rows[static_cast<size_t>(kGWLPCommandTable[i].number)] = static_cast<int>(i);
+  }
   return rows;
 }
 constexpr auto kRowsByNumber = byNumber();
 
-constexpr std::array<const GWLPCommandEntry*, kGWLPCommandCount> byCommand() {
-  std::array<const GWLPCommandEntry*, kGWLPCommandCount> rows{};
-  for (const auto& entry : kGWLPCommandTable) {
-    auto& row = rows[static_cast<size_t>(entry.command)];
-    if (!row) row = &entry;
+// The first row of each command.
+constexpr std::array<int, kGWLPCommandCount> byCommand() {
+  std::array<int, kGWLPCommandCount> rows{};
+  rows.fill(kNone);
+  for (size_t i = 0; i < std::size(kGWLPCommandTable); ++i) {
+    int& row = rows[static_cast<size_t>(kGWLPCommandTable[i].command)];
+    if (row == kNone) row = static_cast<int>(i);
   }
   return rows;
 }
@@ -34,9 +41,11 @@ const GWLPCommandEntry* GWLPCommandEntryForName(std::string_view name) {
     if (c < '0' || c > '9') return nullptr;
     number = number * 10 + (c - '0');
   }
-  return number <= kHighestNumber ? kRowsByNumber[static_cast<size_t>(number)] : nullptr;
+  if (number > kHighestNumber) return nullptr;
+  int row = kRowsByNumber[static_cast<size_t>(number)];
+  return row == kNone ? nullptr : &kGWLPCommandTable[row];
 }
 
 const GWLPCommandEntry& GWLPCommandEntryFor(GWLPCommand command) {
-  return *kRowsByCommand[static_cast<size_t>(command)];
+  return kGWLPCommandTable[kRowsByCommand[static_cast<size_t>(command)]];
 }
