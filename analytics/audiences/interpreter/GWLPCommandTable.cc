@@ -31,6 +31,14 @@ constexpr std::array<int, kGWLPCommandCount> byCommand() {
 }
 constexpr auto kRowsByCommand = byCommand();
 
+constexpr bool everyCommandHasARow() {
+  for (int row : kRowsByCommand) {
+    if (row == kNone) return false;
+  }
+  return true;
+}
+static_assert(everyCommandHasARow(), "a command that no row of the table names");
+
 }  // namespace
 
 const GWLPCommandEntry* GWLPCommandEntryForName(std::string_view name) {
