@@ -3,7 +3,9 @@
 #include "analytics/audiences/interpreter/GWLPUndefinedValue.h"
 
 GWLPControlValue::GWLPControlValue(std::string type, GWLPValueRef data)
-    : GWLPRuntimeValue(GWLPValueKind::Control), type_(std::move(type)), data_(data ? std::move(data) : GWLPUndefinedValue::sharedInstance()) {}
+    : GWLPRuntimeValue(GWLPValueKind::Control),
+      type_(std::move(type)),
+      data_(data ? std::move(data) : GWLPUndefinedValue::sharedInstance()) {}
 
 GWLPControlValue::~GWLPControlValue() { GWLPDeferRelease(std::move(data_)); }
 

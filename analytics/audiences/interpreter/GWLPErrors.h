@@ -7,7 +7,7 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
+#include <memory>
 
 #include "platform/core/Error.h"
 
@@ -77,7 +77,8 @@ class GWLPErrorOut {
       target_ = out;
     } else {
       out_ = out;
-      target_ = &local_.emplace();
+      local_ = std::make_unique<platform::Error>();
+      target_ = local_.get();
     }
   }
   ~GWLPErrorOut() {
@@ -100,5 +101,6 @@ class GWLPErrorOut {
  private:
   platform::Error* target_ = nullptr;
   platform::Error* out_ = nullptr;
-  std::optional<platform::Error> local_;
+  // Only for a caller without a clean error: the common case builds none.
+  std::unique_ptr<platform::Error> local_;
 };

@@ -58,7 +58,8 @@ bool GWLPStatementList::evaluate(const GWLPValueRef& statement, const GWLPScopeR
   statements_ = nullptr;
   if (statement && statement->isStatement()) {
     const auto& list = static_cast<const GWLPStatementValue&>(*statement);
-    if (list.isCommand(GWLPCommand::StatementList) && list.evaluator().buildsStatementList(GWLPCommand::StatementList)) {
+    if (list.isCommand(GWLPCommand::StatementList) &&
+        list.evaluator().buildsStatementList(GWLPCommand::StatementList)) {
       // What evaluating it would charge, in the same order.
       GWLPObjectManager* manager = scope ? scope->objectManager() : nullptr;
       if (manager) manager->countInstruction(out);

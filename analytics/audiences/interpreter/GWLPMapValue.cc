@@ -11,8 +11,8 @@
 GWLPValueRef GWLPApplyPropertyMethod(GWLPRuntimeValue& receiver, const GWLPPropertyMap& properties,
                                      const std::string& name, const GWLPValueList& arguments,
                                      const GWLPScopeRef& scope, platform::Error* error) {
-  if (properties.hasName(name)) {
-    GWLPValueRef property = properties.valueForName(name);
+  if (const GWLPValueRef* found = properties.find(name)) {
+    GWLPValueRef property = *found;
     if (property->isFunction()) {
       // Keep the function alive while it runs, whatever the call does to the receiver.
       auto function = std::static_pointer_cast<GWLPFunctionValue>(property);

@@ -1,6 +1,8 @@
 // GWLPNumberValue: an IEEE double, with the script's number-to-text rule.
 #pragma once
 
+#include <cmath>
+#include <memory>
 #include <string>
 
 #include "analytics/audiences/interpreter/GWLPRuntimeValue.h"
@@ -8,7 +10,13 @@
 class GWLPNumberValue final : public GWLPRuntimeValue {
  public:
   explicit GWLPNumberValue(double value) : GWLPRuntimeValue(GWLPValueKind::Number), value_(value) {}
-  static std::shared_ptr<GWLPNumberValue> make(double value) { return std::make_shared<GWLPNumberValue>(value); }
+  // Small whole numbers (-1 to 255, not -0) come from one shared set, as
+  // numbers are never changed and compare by their value, not their identity.
+  static std::shared_ptr<GWLPNumberValue> make(double value) {
+    const bool small = value >= -1 && value <= kLargestShared && value == static_cast<int>(value);
+    if (small && !(value == 0 && std::signbit(value))) return shared(static_cast<int>(value));
+    return std::make_shared<GWLPNumberValue>(value);
+  }
 
   double value() const { return value_; }
 
@@ -24,5 +32,8 @@ class GWLPNumberValue final : public GWLPRuntimeValue {
   bool isEqualToRuntimeValue(const GWLPRuntimeValue& other, GWLPEqualityContext& context) const override;
 
  private:
+  static constexpr int kLargestShared = 255;
+  static const std::shared_ptr<GWLPNumberValue>& shared(int value);
+
   double value_;
 };

@@ -27,6 +27,14 @@ const std::string* nameOf(const GWLPValueRef& value, GWLPErrorOut& out) {
   return &static_cast<const GWLPStringValue&>(*value).value();
 }
 
+// The property name of a key: a text key's own text (not copied), else its
+// text value in `storage`; none on a conversion failure.
+const std::string* propertyName(const GWLPValueRef& key, std::string& storage, GWLPErrorOut& out) {
+  if (key->isString()) return &static_cast<const GWLPStringValue&>(*key).value();
+  storage = key->stringValueOrError(out);
+  return out.failed() ? nullptr : &storage;
+}
+
 GWLPValueRef assign(GWLPValueSpan values, const GWLPScopeRef& scope, platform::Error* error) {
   GWLPErrorOut out(error);
   if (!GWLPCheckArgumentCount(values, 2, out)) return undefined();
@@ -93,10 +101,11 @@ GWLPValueRef getProperty(GWLPValueSpan values, const GWLPScopeRef& scope, platfo
       return static_cast<const GWLPArrayValue&>(*object).valueForProperty(*key, out);
     case GWLPValueKind::Map:
     case GWLPValueKind::Function: {
-      std::string name = key->stringValueOrError(out);
-      if (out.failed()) return undefined();
-      return object->isMap() ? static_cast<const GWLPMapValue&>(*object).valueForProperty(name)
-                             : static_cast<const GWLPFunctionValue&>(*object).valueForProperty(name);
+      std::string storage;
+      const std::string* name = propertyName(key, storage, out);
+      if (!name) return undefined();
+      return object->isMap() ? static_cast<const GWLPMapValue&>(*object).valueForProperty(*name)
+                             : static_cast<const GWLPFunctionValue&>(*object).valueForProperty(*name);
     }
     case GWLPValueKind::String: {
       // Counting units reads the whole text: charged to the run's work budget.
@@ -124,12 +133,13 @@ GWLPValueRef setProperty(GWLPValueSpan values, const GWLPScopeRef& scope, platfo
     return value;
   }
   if (object->isMap() || object->isFunction()) {
-    std::string name = values[1]->stringValueOrError(out);
-    if (out.failed() || !GWLPReserveProperty(scope, name.size(), out)) return undefined();
+    std::string storage;
+    const std::string* name = propertyName(values[1], storage, out);
+    if (!name || !GWLPReserveProperty(scope, name->size(), out)) return undefined();
     if (object->isMap()) {
-      static_cast<GWLPMapValue&>(*object).setValue(value, name);
+      static_cast<GWLPMapValue&>(*object).setValue(value, *name);
     } else {
-      static_cast<GWLPFunctionValue&>(*object).setValue(value, name);
+      static_cast<GWLPFunctionValue&>(*object).setValue(value, *name);
     }
   }
   return value;
