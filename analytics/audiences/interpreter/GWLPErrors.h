@@ -7,7 +7,6 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 
 #include "platform/core/Error.h"
 
@@ -72,17 +71,11 @@ inline bool GWLPIsCleanError(const platform::Error* error) { return error && !GW
 // out when the operation ends.
 class GWLPErrorOut {
  public:
-  explicit GWLPErrorOut(platform::Error* out) {
-    if (out && !GWLPFailed(*out)) {
-      target_ = out;
-    } else {
-      out_ = out;
-      local_ = std::make_unique<platform::Error>();
-      target_ = local_.get();
-    }
+  explicit GWLPErrorOut(platform::Error* out) : target_(out) {
+    if (!target_ || GWLPFailed(*target_)) useLocal(out);
   }
   ~GWLPErrorOut() {
-    if (out_ && GWLPFailed(*target_)) *out_ = std::move(*target_);
+    if (local_) handOut();
   }
   GWLPErrorOut(const GWLPErrorOut&) = delete;
   GWLPErrorOut& operator=(const GWLPErrorOut&) = delete;
@@ -99,8 +92,12 @@ class GWLPErrorOut {
   }
 
  private:
-  platform::Error* target_ = nullptr;
+  // The rare paths, kept out of line so that the common one stays small.
+  void useLocal(platform::Error* out);
+  void handOut();
+
+  platform::Error* target_;
   platform::Error* out_ = nullptr;
   // Only for a caller without a clean error: the common case builds none.
-  std::unique_ptr<platform::Error> local_;
+  platform::Error* local_ = nullptr;
 };
