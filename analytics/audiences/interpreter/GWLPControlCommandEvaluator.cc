@@ -47,20 +47,11 @@ GWLPValueRef statementList(GWLPValueSpan statements, const GWLPScopeRef& scope, 
   return array ? GWLPValueRef(array) : undefined();
 }
 
-// The statements of a list that `statement` evaluates to; error 10 when it
-// is no statement list.
-bool listOf(const GWLPValueRef& statement, const GWLPScopeRef& scope, GWLPStatementList& list, GWLPErrorOut& out) {
-  if (!list.evaluate(statement, scope, out)) return false;
-  if (list.isList()) return true;
-  out.fail(kGWLPErrorArgumentType);
-  return false;
-}
-
 GWLPValueRef runStatements(GWLPValueSpan statements, const GWLPScopeRef& scope, platform::Error* error) {
   GWLPErrorOut out(error);
   if (!GWLPCheckArgumentCount(statements, 1, out)) return undefined();
   GWLPStatementList list;
-  if (!listOf(statements[0], scope, list, out)) return undefined();
+  if (!list.evaluateList(statements[0], scope, out)) return undefined();
   return GWLPEvaluator::executeStatements(list.statements(), scope, out);
 }
 
@@ -101,7 +92,7 @@ std::shared_ptr<GWLPFunctionValue> makeFunction(GWLPValueSpan statements, const 
   std::string name = statements[0]->stringValueOrError(out);
   if (out.failed()) return nullptr;
   GWLPStatementList parameters;
-  if (!listOf(statements[1], scope, parameters, out)) return nullptr;
+  if (!parameters.evaluateList(statements[1], scope, out)) return nullptr;
   std::vector<std::string> names;
   for (const auto& parameter : parameters.statements()) {
     names.push_back(parameter->stringValueOrError(out));

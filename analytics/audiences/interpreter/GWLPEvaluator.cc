@@ -51,6 +51,15 @@ GWLPValueRef GWLPExecuteStatements(GWLPValueSpan statements, const GWLPScopeRef&
   return result;
 }
 
+bool GWLPStatementList::evaluateList(const GWLPValueRef& statement, const GWLPScopeRef& scope,
+                                     platform::Error* error) {
+  GWLPErrorOut out(error);
+  if (!evaluate(statement, scope, out)) return false;
+  if (isList()) return true;
+  out.fail(kGWLPErrorArgumentType);
+  return false;
+}
+
 bool GWLPStatementList::evaluate(const GWLPValueRef& statement, const GWLPScopeRef& scope, platform::Error* error) {
   GWLPErrorOut out(error);
   value_.reset();

@@ -32,6 +32,8 @@ class GWLPStatementList {
  public:
   // Evaluates `statement` in `scope`; false (with the error) on failure.
   bool evaluate(const GWLPValueRef& statement, const GWLPScopeRef& scope, platform::Error* error);
+  // The same, failing with error 10 when the value is no statement list.
+  bool evaluateList(const GWLPValueRef& statement, const GWLPScopeRef& scope, platform::Error* error);
   // Whether the value was an array value (else statements() is empty).
   bool isList() const { return statements_ != nullptr; }
   const GWLPValueList& statements() const { return statements_ ? *statements_ : copy_; }

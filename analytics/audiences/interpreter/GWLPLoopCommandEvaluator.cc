@@ -1,6 +1,5 @@
 #include "analytics/audiences/interpreter/GWLPLoopCommandEvaluator.h"
 
-#include <functional>
 
 #include "analytics/audiences/interpreter/GWLPArguments.h"
 #include "analytics/audiences/interpreter/GWLPArrayValue.h"
@@ -63,14 +62,6 @@ GWLPValueRef runLoopBody(const GWLPValueList& body, const GWLPScopeRef& scope, G
     return result;
   }
   return nullptr;
-}
-
-// The statements of a statement list value (error 10 for anything else).
-bool bodyOf(const GWLPValueRef& statement, const GWLPScopeRef& scope, GWLPStatementList& body, GWLPErrorOut& out) {
-  if (!body.evaluate(statement, scope, out)) return false;
-  if (body.isList()) return true;
-  out.fail(kGWLPErrorArgumentType);
-  return false;
 }
 
 // The items of a for-in or for-of, made one at a time so that a long text
@@ -202,9 +193,9 @@ GWLPValueRef forLet(GWLPValueSpan statements, const GWLPScopeRef& scope, platfor
   GWLPErrorOut out(error);
   if (!GWLPCheckArgumentCount(statements, 4, out)) return undefined();
   GWLPStatementList nameList;
-  if (!bodyOf(statements[0], scope, nameList, out)) return undefined();
+  if (!nameList.evaluateList(statements[0], scope, out)) return undefined();
   GWLPStatementList body;
-  if (!bodyOf(statements[3], scope, body, out)) return undefined();
+  if (!body.evaluateList(statements[3], scope, out)) return undefined();
   std::vector<std::string> names;
   for (const auto& value : nameList.statements()) {
     names.push_back(value->stringValueOrError(out));
@@ -235,7 +226,7 @@ GWLPValueRef loop(GWLPValueSpan statements, const GWLPScopeRef& scope, platform:
   bool runFirst = evaluateCondition(statements[2], scope, out);
   if (out.failed()) return undefined();
   GWLPStatementList body;
-  if (!bodyOf(statements[3], scope, body, out)) return undefined();
+  if (!body.evaluateList(statements[3], scope, out)) return undefined();
   if (runFirst) {
     GWLPValueRef result = runLoopBody(body.statements(), scope, out);
     if (result || out.failed()) return out.failed() ? undefined() : result;
