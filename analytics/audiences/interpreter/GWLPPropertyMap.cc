@@ -54,7 +54,7 @@ void GWLPPropertyMap::markValuesInto(GWLPMarkStack& stack) const {
 }
 
 void GWLPPropertyMap::clear() {
-  std::map<std::string, Entry> contents;
+  std::map<std::string, Entry, GWLPNameLess> contents;
   contents.swap(contents_);
   for (auto& [name, entry] : contents) GWLPReleaseValue(std::move(entry.value));
 }

@@ -9,6 +9,18 @@
 
 #include "analytics/audiences/interpreter/GWLPRuntimeValue.h"
 
+// The order of names: that of std::string (bytes compared as unsigned), with
+// the first bytes compared in place, which decides most comparisons of the
+// short names scripts use without a call to compare the rest.
+struct GWLPNameLess {
+  bool operator()(const std::string& a, const std::string& b) const {
+    if (!a.empty() && !b.empty() && a[0] != b[0]) {
+      return static_cast<unsigned char>(a[0]) < static_cast<unsigned char>(b[0]);
+    }
+    return a < b;
+  }
+};
+
 class GWLPPropertyMap {
  public:
   // One name's value, and whether it can no longer change.
@@ -38,13 +50,13 @@ class GWLPPropertyMap {
   std::vector<std::string> allNames() const;
 
   size_t count() const { return contents_.size(); }
-  const std::map<std::string, Entry>& contents() const { return contents_; }
+  const std::map<std::string, Entry, GWLPNameLess>& contents() const { return contents_; }
   // Pushes every value for marking.
   void markValuesInto(GWLPMarkStack& stack) const;
   // Drops every value, whatever is immutable (the collector's release).
   void clear();
 
  private:
-  std::map<std::string, Entry> contents_;
+  std::map<std::string, Entry, GWLPNameLess> contents_;
   bool immutable_ = false;
 };

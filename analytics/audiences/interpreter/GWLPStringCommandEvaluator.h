@@ -11,6 +11,7 @@
 #include <string>
 
 #include "analytics/audiences/interpreter/GWLPArguments.h"
+#include "analytics/audiences/interpreter/GWLPPropertyMap.h"
 #include "analytics/audiences/interpreter/GWLPRuntimeValue.h"
 
 // (receiver text, evaluated arguments, scope, error).
@@ -29,5 +30,5 @@ class GWLPStringCommandEvaluator {
   bool hasMethod(const std::string& name) const { return handlers_.count(name) != 0; }
 
  private:
-  std::map<std::string, GWLPStringMethodHandler> handlers_;
+  std::map<std::string, GWLPStringMethodHandler, GWLPNameLess> handlers_;
 };
