@@ -65,7 +65,7 @@ GWLPObjectManager* GWLPScope::findObjectManager() const {
 
 void GWLPScope::markInto(GWLPMarkStack& stack) {
   for (GWLPScope* scope = this; scope; scope = scope->parentScope_.get()) {
-    if (!stack.visitOnce(scope)) return;
+    if (!stack.visitOnce(scope->lastMarkPass_)) return;
     scope->contents_.markValuesInto(stack);
   }
 }

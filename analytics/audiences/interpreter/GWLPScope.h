@@ -3,6 +3,7 @@
 // initial scope carries the object manager that every descendant answers.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -61,4 +62,6 @@ class GWLPScope : public GWLPMarkable, public std::enable_shared_from_this<GWLPS
   // The answer of objectManager(), remembered once found: managers are
   // installed before a run starts and never removed.
   mutable GWLPObjectManager* objectManager_ = nullptr;
+  // The last marking pass that visited this scope.
+  uint64_t lastMarkPass_ = 0;
 };

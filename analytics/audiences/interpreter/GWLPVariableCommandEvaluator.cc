@@ -1,5 +1,7 @@
 #include "analytics/audiences/interpreter/GWLPVariableCommandEvaluator.h"
 
+#include <map>
+
 #include "analytics/audiences/interpreter/GWLPArguments.h"
 #include "analytics/audiences/interpreter/GWLPArrayValue.h"
 #include "analytics/audiences/interpreter/GWLPErrors.h"
@@ -167,27 +169,17 @@ GWLPValueRef createObject(GWLPValueSpan values, const GWLPScopeRef& scope, platf
 
 GWLPValueRef typeOf(GWLPValueSpan values, const GWLPScopeRef&, platform::Error* error) {
   if (!GWLPCheckArgumentCount(values, 1, error)) return undefined();
-  const char* type = "object";
-  switch (values[0]->valueKind()) {
-    case GWLPValueKind::Boolean:
-      type = "boolean";
-      break;
-    case GWLPValueKind::Function:
-      type = "function";
-      break;
-    case GWLPValueKind::Number:
-      type = "number";
-      break;
-    case GWLPValueKind::String:
-      type = "string";
-      break;
-    case GWLPValueKind::Undefined:
-      type = "undefined";
-      break;
-    default:
-      break;
-  }
-  return GWLPStringValue::make(type);
+  // Texts never change and compare by their text: each answer is made once.
+  static const auto* const answers = new std::map<GWLPValueKind, GWLPValueRef>{
+      {GWLPValueKind::Boolean, GWLPStringValue::make("boolean")},
+      {GWLPValueKind::Function, GWLPStringValue::make("function")},
+      {GWLPValueKind::Number, GWLPStringValue::make("number")},
+      {GWLPValueKind::String, GWLPStringValue::make("string")},
+      {GWLPValueKind::Undefined, GWLPStringValue::make("undefined")},
+  };
+  static const auto* const object = new GWLPValueRef(GWLPStringValue::make("object"));
+  auto it = answers->find(values[0]->valueKind());
+  return it == answers->end() ? *object : it->second;
 }
 
 GWLPValueRef undefinedLiteral(GWLPValueSpan, const GWLPScopeRef&, platform::Error*) { return undefined(); }
