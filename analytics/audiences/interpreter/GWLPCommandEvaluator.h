@@ -3,6 +3,7 @@
 // supports no command.
 #pragma once
 
+#include <span>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,17 @@
 #include "analytics/audiences/interpreter/GWLPRuntimeValue.h"
 
 class GWLPStatementValue;
+
+// How a statement of a table command runs when its evaluator serves it
+// through a plain handler: the handler and whether it takes the values of
+// its arguments (of exactly two statements, for `twoValues`) or the
+// statements themselves.
+struct GWLPCommandRoute {
+  GWLPValueRef (*handler)(std::span<const GWLPValueRef> arguments, const GWLPScopeRef& scope,
+                          platform::Error* error) = nullptr;
+  bool takesValues = false;
+  bool twoValues = false;
+};
 
 class GWLPCommandEvaluator {
  public:
@@ -26,4 +38,7 @@ class GWLPCommandEvaluator {
   // statements into a new statement list (GWLPStatementList then reads them
   // without building the list).
   virtual bool buildsStatementList(GWLPCommand) const { return false; }
+  // The plain handler that runs `command` here, if any: a statement of it
+  // then runs without going through evaluateStatement.
+  virtual GWLPCommandRoute routeFor(GWLPCommand) const { return {}; }
 };

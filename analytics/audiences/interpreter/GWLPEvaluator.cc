@@ -3,6 +3,7 @@
 #include "analytics/audiences/interpreter/GWLPArrayValue.h"
 #include "analytics/audiences/interpreter/GWLPCommandEvaluator.h"
 #include "analytics/audiences/interpreter/GWLPErrors.h"
+#include "analytics/audiences/interpreter/GWLPHandlerCommandEvaluator.h"
 #include "analytics/audiences/interpreter/GWLPObjectManager.h"
 #include "analytics/audiences/interpreter/GWLPScope.h"
 #include "analytics/audiences/interpreter/GWLPStatementValue.h"
@@ -27,7 +28,9 @@ GWLPValueRef GWLPEvaluator::evaluateStatement(const GWLPValueRef& value, const G
   // Whoever handed the statement in holds it while it runs. The statement
   // found its evaluator (through the shared registrar) when it was made.
   const auto& statement = static_cast<const GWLPStatementValue&>(*value);
-  GWLPValueRef result = statement.evaluator().evaluateStatement(statement, scope, out);
+  const GWLPCommandRoute& route = statement.route();
+  GWLPValueRef result = route.handler ? GWLPHandlerCommandEvaluator::run(route, statement.arguments(), scope, out)
+                                      : statement.evaluator().evaluateStatement(statement, scope, out);
   if (GWLPFailed(*out) || !result) return GWLPUndefinedValue::sharedInstance();
   return result;
 }

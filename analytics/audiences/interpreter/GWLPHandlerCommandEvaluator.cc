@@ -24,22 +24,25 @@ bool GWLPHandlerCommandEvaluator::hasHandler(const std::string& command) const {
   return entry && hasHandler(entry->command);
 }
 
-GWLPValueRef GWLPHandlerCommandEvaluator::run(GWLPCommandFunction handler, GWLPValueSpan arguments,
-                                              const GWLPScopeRef& scope, platform::Error* error) const {
-  if (style_ == GWLPArgumentStyle::TwoValues && !GWLPCheckArgumentCount(arguments, 2, error)) {
-    return GWLPUndefinedValue::sharedInstance();
-  }
-  if (style_ == GWLPArgumentStyle::Statements) return handler(arguments, scope, error);
+GWLPCommandRoute GWLPHandlerCommandEvaluator::routeFor(GWLPCommand command) const {
+  GWLPCommandFunction handler = commandHandlers_[static_cast<size_t>(command)];
+  return handler ? route(handler) : GWLPCommandRoute{};
+}
+
+GWLPValueRef GWLPHandlerCommandEvaluator::run(const GWLPCommandRoute& route, GWLPValueSpan arguments,
+                                              const GWLPScopeRef& scope, platform::Error* error) {
+  if (!route.takesValues) return route.handler(arguments, scope, error);
+  if (route.twoValues && !GWLPCheckArgumentCount(arguments, 2, error)) return GWLPUndefinedValue::sharedInstance();
   GWLPValueBuffer values;
   if (!GWLPEvaluateArgumentsInto(arguments, scope, values, error)) return GWLPUndefinedValue::sharedInstance();
-  return handler(values.span(), scope, error);
+  return route.handler(values.span(), scope, error);
 }
 
 GWLPValueRef GWLPHandlerCommandEvaluator::evaluateStatement(const GWLPStatementValue& statement,
                                                             const GWLPScopeRef& scope, platform::Error* error) {
   if (std::optional<GWLPCommand> command = statement.command()) {
     if (GWLPCommandFunction handler = commandHandlers_[static_cast<size_t>(*command)]) {
-      return run(handler, statement.arguments(), scope, error);
+      return run(route(handler), statement.arguments(), scope, error);
     }
   }
   return evaluateCommand(statement.functionName(), statement.arguments(), scope, error);
@@ -49,7 +52,7 @@ GWLPValueRef GWLPHandlerCommandEvaluator::evaluateCommand(const std::string& com
                                                           const GWLPScopeRef& scope, platform::Error* error) {
   if (const GWLPCommandEntry* entry = GWLPCommandEntryForName(command)) {
     if (GWLPCommandFunction handler = commandHandlers_[static_cast<size_t>(entry->command)]) {
-      return run(handler, arguments, scope, error);
+      return run(route(handler), arguments, scope, error);
     }
   }
   GWLPErrorOut out(error);

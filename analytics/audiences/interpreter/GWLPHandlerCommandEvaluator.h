@@ -38,6 +38,10 @@ class GWLPHandlerCommandEvaluator : public GWLPCommandEvaluator {
   GWLPValueRef evaluateStatement(const GWLPStatementValue& statement, const GWLPScopeRef& scope,
                                  platform::Error* error) override;
   std::vector<std::string> allSupportedCommands() const override { return commands_; }
+  GWLPCommandRoute routeFor(GWLPCommand command) const override;
+  // Runs a statement of a table command along its route.
+  static GWLPValueRef run(const GWLPCommandRoute& route, GWLPValueSpan arguments, const GWLPScopeRef& scope,
+                          platform::Error* error);
   GWLPArgumentStyle argumentStyle() const { return style_; }
   bool hasHandler(const std::string& command) const;
 
@@ -64,8 +68,9 @@ class GWLPHandlerCommandEvaluator : public GWLPCommandEvaluator {
   std::map<std::string, GWLPCommandHandler> handlers_;
 
  private:
-  GWLPValueRef run(GWLPCommandFunction handler, GWLPValueSpan arguments, const GWLPScopeRef& scope,
-                   platform::Error* error) const;
+  GWLPCommandRoute route(GWLPCommandFunction handler) const {
+    return {handler, style_ != GWLPArgumentStyle::Statements, style_ == GWLPArgumentStyle::TwoValues};
+  }
 
   std::vector<std::string> commands_;
   GWLPArgumentStyle style_;

@@ -10,6 +10,7 @@ GWLPStatementValue::GWLPStatementValue(std::string functionName, GWLPValueList a
   if (const GWLPCommandEntry* entry = GWLPCommandEntryForName(functionName_)) {
     command_ = entry->command;
     hasCommand_ = true;
+    route_ = evaluator_->routeFor(command_);
   }
 }
 

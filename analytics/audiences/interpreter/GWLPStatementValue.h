@@ -12,10 +12,10 @@
 #include <optional>
 #include <string>
 
+#include "analytics/audiences/interpreter/GWLPCommandEvaluator.h"
 #include "analytics/audiences/interpreter/GWLPCommandTable.h"
 #include "analytics/audiences/interpreter/GWLPRuntimeValue.h"
 
-class GWLPCommandEvaluator;
 
 class GWLPStatementValue final : public GWLPRuntimeValue {
  public:
@@ -27,6 +27,8 @@ class GWLPStatementValue final : public GWLPRuntimeValue {
   // The evaluator this statement runs in (never none; the registrar and its
   // evaluators live as long as the process).
   GWLPCommandEvaluator& evaluator() const { return *evaluator_; }
+  // The evaluator's plain handler of this statement's command, if any.
+  const GWLPCommandRoute& route() const { return route_; }
   // The command of the table that the name stands for, if any.
   std::optional<GWLPCommand> command() const {
     return hasCommand_ ? std::optional<GWLPCommand>(command_) : std::nullopt;
@@ -41,6 +43,7 @@ class GWLPStatementValue final : public GWLPRuntimeValue {
   std::string functionName_;
   GWLPValueList arguments_;
   GWLPCommandEvaluator* evaluator_;
+  GWLPCommandRoute route_;
   GWLPCommand command_ = GWLPCommand::Add;
   bool hasCommand_ = false;
 };
