@@ -18,5 +18,6 @@ GWLAudienceFilterEnvironment GWLAudienceFilterEnvironment::current() {
 
 void GWLAudienceFilterEnvironment::log(const GWLAudienceLogLine& line,
                                        std::initializer_list<GWLLogContext> contexts) const {
+  if (!monitor) return;
   monitor->logWithLevel(line.level, line.code, line.message, std::vector<GWLLogContext>(contexts));
 }

@@ -28,7 +28,7 @@ inline constexpr int32_t kGWLAudienceDefaultMaxFiltersPerAudience = 10;
 inline constexpr int32_t kGWLAudienceDefaultMaxParametersPerFilter = 25;
 
 struct GWLAudienceFilterEnvironment {
-  // Never null.
+  // Where the lines go; without one nothing is logged.
   std::shared_ptr<GWLMonitor> monitor;
   // Event and property filters of one audience, together; filter IDs stay below it.
   int32_t maxFiltersPerAudience = kGWLAudienceDefaultMaxFiltersPerAudience;

@@ -54,6 +54,7 @@ TEST_F(AudienceDefinitionTest, EveryTextWithItsCodeInFirstFailureOrder) {
       // The audience itself.
       {audience(std::nullopt, {}), "9 Missing audience ID"},
       {audience(-1, {purchases(0)}), "9 Audience ID is negative"},
+      // Repeated fields always read as present, so an audience without filters is a count out of range.
       {audience(1, {}), "9 Audience filter count out of range"},
       {audience(1, times(10, purchases)), "valid"},
       {audience(1, times(6, purchases), times(5, [](int i) { return goldPlan(6 + i); })),
