@@ -11,7 +11,7 @@
 #include <optional>
 
 #include "analytics/audiences/GWLAudienceFilterEnvironment.h"
-#include "analytics/foundation/GWLDecimalNumber.h"
+#include "analytics/foundation/values/GWLDecimalNumber.h"
 
 class GWLPBNumberFilter;
 

@@ -5,7 +5,7 @@
 
 #include "analytics/audiences/GWLAudienceNumberFilter.h"
 #include "analytics/audiences/GWLAudienceStringFilter.h"
-#include "analytics/foundation/GWLError.h"
+#include "analytics/foundation/core/GWLError.h"
 #include "analytics/wire/GWLPBAudience.h"
 #include "analytics/wire/GWLPBEventFilter.h"
 #include "analytics/wire/GWLPBFilter.h"

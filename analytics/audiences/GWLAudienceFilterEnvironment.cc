@@ -1,18 +1,28 @@
 #include "analytics/audiences/GWLAudienceFilterEnvironment.h"
 
+#include <utility>
 #include <vector>
 
-#include "analytics/foundation/GWLMeasurementRegistry.h"
-#include "analytics/foundation/GWLMonitor.h"
-#include "analytics/foundation/GWLRemoteConfig.h"
+#include "analytics/foundation/config/GWLMeasurementRegistry.h"
+#include "analytics/foundation/core/GWLLibraryMonitor.h"
+#include "analytics/foundation/core/GWLMonitor.h"
+#include "analytics/foundation/config/GWLRemoteConfig.h"
+
+GWLAudienceFilterEnvironment GWLAudienceFilterEnvironment::withRemoteConfig(const GWLRemoteConfig& config,
+                                                                           std::shared_ptr<GWLMonitor> monitor) {
+  GWLAudienceFilterEnvironment environment;
+  environment.monitor = std::move(monitor);
+  environment.maxFiltersPerAudience = config.maxFiltersPerAudience();
+  environment.maxParametersPerFilter = config.maxParametersPerFilter();
+  return environment;
+}
 
 GWLAudienceFilterEnvironment GWLAudienceFilterEnvironment::current() {
-  GWLAudienceFilterEnvironment environment;
-  environment.monitor = GWLMeasurementRegistry::monitor();
   if (auto config = GWLMeasurementRegistry::remoteConfig()) {
-    environment.maxFiltersPerAudience = config->maxFiltersPerAudience();
-    environment.maxParametersPerFilter = config->maxParametersPerFilter();
+    return withRemoteConfig(*config, GWLLibraryMonitor::monitor());
   }
+  GWLAudienceFilterEnvironment environment;
+  environment.monitor = GWLLibraryMonitor::monitor();
   return environment;
 }
 

@@ -12,10 +12,11 @@
 #include <memory>
 
 #include "analytics/audiences/GWLAudienceFilterLog.h"
-#include "analytics/foundation/GWLLogContext.h"
+#include "analytics/foundation/core/GWLLogContext.h"
 #include "platform/text/BoundedRegex.h"
 
 class GWLMonitor;
+class GWLRemoteConfig;
 
 // A filter's regular expression: at most 1000 UTF-16 units, and a match ends
 // after about a hundred engine steps (some million backtracking operations,
@@ -36,7 +37,11 @@ struct GWLAudienceFilterEnvironment {
   int32_t maxParametersPerFilter = kGWLAudienceDefaultMaxParametersPerFilter;
   platform::RegexLimits regexLimits = kGWLAudienceRegexLimits;
 
-  // The library's monitor and the limits of the configuration in force.
+  // `monitor` and the definition limits of `config`.
+  static GWLAudienceFilterEnvironment withRemoteConfig(const GWLRemoteConfig& config,
+                                                       std::shared_ptr<GWLMonitor> monitor);
+  // The library's monitor and the limits of the configuration in force (the
+  // engine's, else the default one).
   static GWLAudienceFilterEnvironment current();
 
   // Logs one line of the filters' table with its contexts.

@@ -13,7 +13,7 @@
 #include <string>
 
 #include "analytics/audiences/GWLAudienceFilterEnvironment.h"
-#include "analytics/foundation/GWLValue.h"
+#include "analytics/foundation/values/GWLValue.h"
 
 class GWLEventAggregates;
 class GWLPBEventFilter;

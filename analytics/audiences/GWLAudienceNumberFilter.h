@@ -20,7 +20,7 @@
 #include <string_view>
 
 #include "analytics/audiences/GWLAudienceFilterEnvironment.h"
-#include "analytics/foundation/GWLDecimalNumber.h"
+#include "analytics/foundation/values/GWLDecimalNumber.h"
 
 class GWLPBNumberFilter;
 

@@ -18,9 +18,9 @@
 #include "analytics/audiences/GWLAudienceFilterEvaluation.h"
 #include "analytics/audiences/GWLAudienceNumberFilter.h"
 #include "analytics/audiences/GWLAudienceStringFilter.h"
-#include "analytics/foundation/GWLError.h"
-#include "analytics/foundation/GWLEventAggregates.h"
-#include "analytics/foundation/GWLUserAttribute.h"
+#include "analytics/foundation/core/GWLError.h"
+#include "analytics/foundation/storage/GWLEventAggregates.h"
+#include "analytics/foundation/values/GWLUserAttribute.h"
 #include "analytics/wire/GWLPBAudience.h"
 #include "analytics/wire/GWLPBEventFilter.h"
 #include "analytics/wire/GWLPBFilter.h"
@@ -159,7 +159,7 @@ int testOneInput(const uint8_t* data, size_t size) {
   inputs.sessionCount = reader.number<int32_t>() & 0x7FFFFFFF;
 
   GWLAudienceFilterEnvironment environment;
-  environment.monitor = GWLMeasurementRegistry::monitor();
+  environment.monitor = GWLLibraryMonitor::monitor();
   environment.maxFiltersPerAudience = inputs.flags & 0x40 ? 100 : kGWLAudienceDefaultMaxFiltersPerAudience;
   environment.maxParametersPerFilter = inputs.flags & 0x80 ? 250 : kGWLAudienceDefaultMaxParametersPerFilter;
 

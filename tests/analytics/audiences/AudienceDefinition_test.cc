@@ -4,7 +4,9 @@
 
 #include "AudienceFiltersTestSupport.h"
 #include "analytics/audiences/GWLAudienceMessageDescription.h"
-#include "analytics/foundation/GWLError.h"
+#include "analytics/foundation/config/GWLMeasurementRegistry.h"
+#include "analytics/foundation/config/GWLRemoteConfig.h"
+#include "analytics/foundation/core/GWLError.h"
 
 namespace audience_test {
 namespace {
@@ -126,9 +128,23 @@ TEST_F(AudienceDefinitionTest, ConditionChecksLogTheirOwnLines) {
   EXPECT_EQ(lines(), (Lines{{1, 8007}, {1, 9003}}));
 }
 
+// An engine whose configuration holds the given settings.
+class SettingsEngine : public GWLMeasurementEngine {
+ public:
+  explicit SettingsEngine(std::shared_ptr<GWLRemoteConfig> config) : config_(std::move(config)) {}
+  std::shared_ptr<GWLRemoteConfig> remoteConfig() const override { return config_; }
+
+ private:
+  std::shared_ptr<GWLRemoteConfig> config_;
+};
+
 TEST_F(AudienceDefinitionTest, LimitsComeFromTheConfigurationInForce) {
-  useSettings({{"measurement.audience.filter_max_count_per_audience", "2"},
-               {"measurement.audience.parameter_max_count_filter", "1"}});
+  auto config = std::make_shared<GWLRemoteConfig>(monitor_);
+  config->replaceCachedValues({{"measurement.audience.filter_max_count_per_audience", "2"},
+                               {"measurement.audience.parameter_max_count_filter", "1"}});
+  GWLMeasurementRegistry::resetForTesting(monitor_);
+  GWLMeasurementRegistry::initializeSharedInstance([config] { return std::make_shared<SettingsEngine>(config); });
+
   platform::Error error;
   EXPECT_TRUE(GWLAudienceValidateDefinition(audience(1, {purchases(0)}, {goldPlan(1)}), {}, &error));
   EXPECT_FALSE(GWLAudienceValidateDefinition(audience(1, {purchases(0)}, {goldPlan(2)}), {}, &error));
@@ -139,6 +155,10 @@ TEST_F(AudienceDefinitionTest, LimitsComeFromTheConfigurationInForce) {
                                                    numberCondition(numberFilter(3, "1"), "b")});
   EXPECT_FALSE(GWLAudienceValidateDefinition(audience(1, {twoConditions}), {}, &error));
   EXPECT_EQ(error.description, "Event filter parameters filters count out of range");
+  GWLMeasurementRegistry::resetForTesting(monitor_);
+
+  // Without an engine the default configuration's limits hold.
+  EXPECT_TRUE(GWLAudienceValidateDefinition(audience(1, times(3, purchases)), {}, &error));
 }
 
 }  // namespace

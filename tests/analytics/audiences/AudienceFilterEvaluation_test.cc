@@ -5,8 +5,8 @@
 #include <string>
 
 #include "AudienceFiltersTestSupport.h"
-#include "analytics/foundation/GWLEventAggregates.h"
-#include "analytics/foundation/GWLUserAttribute.h"
+#include "analytics/foundation/storage/GWLEventAggregates.h"
+#include "analytics/foundation/values/GWLUserAttribute.h"
 
 namespace audience_test {
 namespace {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "analytics/audiences/GWLAudienceFilterEnvironment.h"
-#include "analytics/foundation/ValuesTestSupport.h"
+#include "analytics/foundation/values/ValuesTestSupport.h"
 #include "analytics/wire/GWLPBAudience.h"
 #include "analytics/wire/GWLPBEventFilter.h"
 #include "analytics/wire/GWLPBFilter.h"
