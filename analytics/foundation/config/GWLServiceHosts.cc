@@ -5,6 +5,10 @@
 namespace {
 constexpr const char* kUploadHost = "gauge.halcyra.com";
 constexpr const char* kAuthorizedUploadHost = "gauge-services.halcyra.com";
+constexpr const char* kAdConversionHost = "adconversion.halcyra.com";
+constexpr const char* kGroupIdentifierHost = "adgroups.halcyra.com";
+constexpr const char* kOnDeviceMeasurementHost = "odm.halcyra.com";
+constexpr const char* kSearchAdsHost = "api-adservices.platform.example";
 }  // namespace
 
 std::string GWLServiceEndpoint::origin(const std::optional<std::string>& subdomain) const {
@@ -22,10 +26,14 @@ std::string GWLServiceEndpoint::origin(const std::optional<std::string>& subdoma
 GWLServiceHosts GWLServiceHosts::builtIn() {
   return {{"https", kUploadHost, std::nullopt},
           {"https", kAuthorizedUploadHost, std::nullopt},
-          {"https", kUploadHost, std::nullopt}};
+          {"https", kUploadHost, std::nullopt},
+          {"https", kAdConversionHost, std::nullopt},
+          {"https", kGroupIdentifierHost, std::nullopt},
+          {"https", kOnDeviceMeasurementHost, std::nullopt},
+          {"https", kSearchAdsHost, std::nullopt}};
 }
 
 GWLServiceHosts GWLServiceHosts::local(const std::string& scheme, const std::string& host, uint16_t port) {
   GWLServiceEndpoint endpoint{scheme, host, port};
-  return {endpoint, endpoint, endpoint};
+  return {endpoint, endpoint, endpoint, endpoint, endpoint, endpoint, endpoint};
 }

@@ -1,8 +1,11 @@
 // GWLServiceHosts — where the library's requests go: the collection
 // service's upload host, the second upload host used while tracking is
-// authorised, and the configuration host, each with a scheme and an optional
-// port, so that tests and a person trying the library can point it at a
-// local collection service. The built-in hosts are https on the default port.
+// authorised, the configuration host, and the attribution services (the ad
+// conversion host of private-set-membership queries and deferred deep links,
+// the group-identifier host, the on-device measurement endpoint and the
+// search-ads attribution API), each with a scheme and an optional port, so
+// that tests and a person trying the library can point them at a local
+// collection service. The built-in hosts are https on the default port.
 #pragma once
 
 #include <cstdint>
@@ -22,6 +25,10 @@ struct GWLServiceHosts {
   GWLServiceEndpoint upload;
   GWLServiceEndpoint authorizedUpload;
   GWLServiceEndpoint config;
+  GWLServiceEndpoint adConversion;
+  GWLServiceEndpoint groupIdentifier;
+  GWLServiceEndpoint onDeviceMeasurement;
+  GWLServiceEndpoint searchAds;
 
   // The collection service's own hosts.
   static GWLServiceHosts builtIn();
