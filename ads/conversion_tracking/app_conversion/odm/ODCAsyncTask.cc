@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "ads/conversion_tracking/app_conversion/odm/ODCError.h"
+#include "ads/conversion_tracking/app_conversion/odm/ODCSerializationUtil.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/text/PercentEncoding.h"
 
@@ -70,6 +71,22 @@ bool ODCAsyncTask::checkHTTPResponse(const platform::HTTPURLResponse* response, 
   if (status == platform::kHVUNetworkHTTPStatusOK || status == platform::kHVUNetworkHTTPStatusNoContent) return true;
   platform::setError(error, ODCMakeError(ODCErrorCodeHTTPStatusNotOK, kODCMessageHTTPStatusNotOK));
   return false;
+}
+
+std::optional<platform::Error> ODCAsyncTask::errorOfAnswer(const platform::HTTPURLResponse* response,
+                                                          std::optional<platform::Error> networkError) {
+  if (networkError) return networkError;
+  platform::Error error;
+  if (!checkHTTPResponse(response, &error)) return error;
+  return std::nullopt;
+}
+
+std::optional<std::vector<uint8_t>> ODCAsyncTask::bodyWithExtensionData(const char* key,
+                                                                        const std::string& value) const {
+  ODCJSONDictionary body = ODCJSONDictionary::object();
+  body[key] = value;
+  body[kODCExtensionDataBodyKey] = context_->extensionData().value_or("");
+  return ODCJSONDataFromDictionary(body);
 }
 
 std::string ODCAsyncTask::requestURL(const std::string& path, const std::string& query) const {

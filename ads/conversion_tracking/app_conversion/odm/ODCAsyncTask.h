@@ -81,8 +81,26 @@ class ODCAsyncTask : public std::enable_shared_from_this<ODCAsyncTask> {
 
   // The endpoint's origin, `path`, "?" and `query`.
   std::string requestURL(const std::string& path, const std::string& query) const;
-  // A GET of `url` (no payload) or a POST of `payload`; the answer goes to
-  // `handle` on the serial queue while this task exists.
+  // The attempt's error so far: the network's, else 4000 (made here) for a
+  // status other than 200 or 204; nullopt when the answer may be read.
+  static std::optional<platform::Error> errorOfAnswer(const platform::HTTPURLResponse* response,
+                                                      std::optional<platform::Error> networkError);
+  // The JSON body {`key`: `value`, "odmed": the context's extension data or
+  // ""}, or nullopt when it cannot be written.
+  std::optional<std::vector<uint8_t>> bodyWithExtensionData(const char* key, const std::string& value) const;
+
+  // A GET of `url`; the answer goes to `handle` on the serial queue while this task exists.
+  template <class Task>
+  void get(const std::string& url, AnswerHandler<Task> handle) {
+    send<Task>(url, std::nullopt, handle);
+  }
+  // A POST of `payload` (no body when absent), answered as above.
+  template <class Task>
+  void post(const std::string& url, const std::optional<std::vector<uint8_t>>& payload, AnswerHandler<Task> handle) {
+    send<Task>(url, payload ? std::span<const uint8_t>(*payload) : std::span<const uint8_t>(), handle);
+  }
+
+ private:
   template <class Task>
   void send(const std::string& url, std::optional<std::span<const uint8_t>> payload, AnswerHandler<Task> handle) {
     std::weak_ptr<ODCAsyncTask> weakSelf = weak_from_this();
@@ -96,7 +114,6 @@ class ODCAsyncTask : public std::enable_shared_from_this<ODCAsyncTask> {
     sendRequest(url, payload, std::move(completion));
   }
 
- private:
   void sendRequest(const std::string& url, std::optional<std::span<const uint8_t>> payload,
                    platform::HVUNetwork::CompletionHandler completion);
 

@@ -36,16 +36,14 @@ std::string ODCCandidateFetcher::PSMRequestURL() const {
 
 void ODCCandidateFetcher::executeTask() {
   ODCLogDebug(ODCErrorCodeFetchingCandidates, "%s", kODCMessageFetchingCandidates);
-  const std::optional<std::vector<uint8_t>>& payload = context()->candidateRequestPayload();
-  send<ODCCandidateFetcher>(PSMRequestURL(),
-                            payload ? std::span<const uint8_t>(*payload) : std::span<const uint8_t>(),
+  post<ODCCandidateFetcher>(PSMRequestURL(), context()->candidateRequestPayload(),
                             &ODCCandidateFetcher::handlePSMResponse);
 }
 
 void ODCCandidateFetcher::handlePSMResponse(const platform::HTTPURLResponse* response, std::span<const uint8_t> data,
                                             std::optional<platform::Error> error) {
+  error = errorOfAnswer(response, std::move(error));
   platform::Error failure;
-  if (!error && !checkHTTPResponse(response, &failure)) error = failure;
   if (!error && !findPSMMatchesWithData(data, &failure)) error = failure;
   finishTaskWithError(std::move(error));
 }
@@ -74,10 +72,7 @@ bool ODCCandidateFetcher::findPSMMatchesWithData(std::span<const uint8_t> data, 
     platform::setError(error, ODCMakeError(ODCErrorCodeEmptyMVs, kODCMessageEmptyMVs));
     return false;
   }
-  ODCJSONDictionary body = ODCJSONDictionary::object();
-  body[kODCMVsBodyKey] = mvs;
-  body[kODCExtensionDataBodyKey] = context.extensionData().value_or("");
-  std::optional<std::vector<uint8_t>> payload = ODCJSONDataFromDictionary(body);
+  std::optional<std::vector<uint8_t>> payload = bodyWithExtensionData(kODCMVsBodyKey, mvs);
   if (!payload) {
     platform::setError(error, ODCMakeError(ODCErrorCodeValidationPayloadFailed, kODCMessageValidationPayloadFailed));
     return false;

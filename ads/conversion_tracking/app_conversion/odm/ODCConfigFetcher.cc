@@ -55,18 +55,18 @@ std::string ODCConfigFetcher::configRequestURL() const {
 
 void ODCConfigFetcher::executeTask() {
   ODCLogDebug(ODCErrorCodeFetchingConfig, "%s", kODCMessageFetchingConfig);
-  send<ODCConfigFetcher>(configRequestURL(), std::nullopt, &ODCConfigFetcher::handlePSMConfigResponse);
+  get<ODCConfigFetcher>(configRequestURL(), &ODCConfigFetcher::handlePSMConfigResponse);
 }
 
 void ODCConfigFetcher::handlePSMConfigResponse(const platform::HTTPURLResponse* response,
                                                std::span<const uint8_t> data, std::optional<platform::Error> error) {
-  platform::Error failure;
-  if (!error && !checkHTTPResponse(response, &failure)) error = failure;
+  error = errorOfAnswer(response, std::move(error));
   if (!error && data.empty()) {
     ODCLogDebug(ODCErrorCodeEmptyConfig, "%s", kODCMessageEmptyConfig);
     finishWithoutConversionInfoAndMeasurementInfo();
     return;
   }
+  platform::Error failure;
   if (!error && !createPSMRequestWithData(data, &failure)) error = failure;
   finishTaskWithError(std::move(error));
 }
@@ -100,10 +100,7 @@ bool ODCConfigFetcher::createPSMRequestWithData(std::span<const uint8_t> data, p
     platform::setError(error, ODCMakeError(ODCErrorCodeEmptyPSMRequest, kODCMessageEmptyPSMRequest));
     return false;
   }
-  ODCJSONDictionary body = ODCJSONDictionary::object();
-  body[kODCPSMRequestKey] = *context.PSMRequest();
-  body[kODCExtensionDataBodyKey] = extensionData_.value_or("");
-  std::optional<std::vector<uint8_t>> payload = ODCJSONDataFromDictionary(body);
+  std::optional<std::vector<uint8_t>> payload = bodyWithExtensionData(kODCPSMRequestKey, *context.PSMRequest());
   if (!payload) {
     platform::setError(error, ODCMakeError(ODCErrorCodeCandidatePayloadFailed, kODCMessageCandidatePayloadFailed));
     return false;

@@ -14,16 +14,14 @@ std::string ODCMatchValidator::validationRequestURL() const {
 
 void ODCMatchValidator::executeTask() {
   ODCLogDebug(ODCErrorCodeValidatingMatches, "%s", kODCMessageValidatingMatches);
-  const std::optional<std::vector<uint8_t>>& payload = context()->matchRequestPayload();
-  send<ODCMatchValidator>(validationRequestURL(),
-                          payload ? std::span<const uint8_t>(*payload) : std::span<const uint8_t>(),
+  post<ODCMatchValidator>(validationRequestURL(), context()->matchRequestPayload(),
                           &ODCMatchValidator::handleValidateResponse);
 }
 
 void ODCMatchValidator::handleValidateResponse(const platform::HTTPURLResponse* response,
                                                std::span<const uint8_t> data, std::optional<platform::Error> error) {
+  error = errorOfAnswer(response, std::move(error));
   platform::Error failure;
-  if (!error && !checkHTTPResponse(response, &failure)) error = failure;
   if (!error && !storeValidatedPSMValue(data, &failure)) error = failure;
   finishTaskWithError(std::move(error));
 }

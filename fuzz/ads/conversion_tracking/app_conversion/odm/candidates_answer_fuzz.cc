@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "ODCFuzzContext.h"
+#include "PSMAnswerEdits.h"
 #include "absl/strings/escaping.h"
 #include "ads/conversion_tracking/app_conversion/odm/ODCCandidateFetcher.h"
 #include "ads/conversion_tracking/app_conversion/odm/ODCConfigFetcher.h"
@@ -63,8 +64,6 @@ const Material& Shared() {
   return *material;
 }
 
-std::string Body(const std::string& responseText) { return "{\"psm_response\":\"" + responseText + "\"}"; }
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -78,18 +77,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       body = rest;
       break;
     case 1:
-      body = Body(absl::WebSafeBase64Escape(rest));
+      body = PSMResponseBody(absl::WebSafeBase64Escape(rest));
       break;
-    default: {
-      // Pairs of (position, byte) overwrite the real response's bytes.
-      std::string wire;
-      absl::WebSafeBase64Unescape(material.answer, &wire);
-      for (size_t i = 0; i + 1 < rest.size() && !wire.empty(); i += 2) {
-        wire[static_cast<uint8_t>(rest[i]) * 7 % wire.size()] = rest[i + 1];
-      }
-      body = Body(absl::WebSafeBase64Escape(wire));
+    default:
+      body = PSMResponseBody(EditedAnswer(material.answer, rest));
       break;
-    }
   }
   material.context->setMatchRequestPayload(std::nullopt);
   platform::Error error;
