@@ -248,6 +248,7 @@ TEST_F(ODCChainLoopbackTest, AnEmptyConfigurationEndsTheRunAtOnceWithNothing) {
     EXPECT_TRUE(log_.sink().contains("Skipping PSM. Received empty config.")) << config;
     TearDown();
     std::filesystem::remove_all(directory_ / "capture");
+    std::lock_guard<std::mutex> lock(mutex_);
     endings_ = 0;
   }
 }
