@@ -77,7 +77,7 @@ std::optional<ODCJSONDictionary> ODCJSONDictionaryFromData(std::optional<std::sp
     platform::setError(error, ODCMakeError(ODCErrorCodeJSONRootNotDictionary, kODCMessageJSONRootNotDictionary));
     return std::nullopt;
   }
-  return root;
+  return root;  // moved, not copied: a copy would recurse through the document
 }
 
 const std::string* ODCJSONStringMember(const ODCJSONDictionary& dictionary, const char* key) {
