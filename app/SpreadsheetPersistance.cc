@@ -55,15 +55,9 @@ SpreadsheetPersistance::Stored SpreadsheetPersistance::read() const {
   }
   std::string_view json(reinterpret_cast<const char*>(bytes->data()), bytes->size());
   std::string reason;
-  if (auto files = SpreadsheetFileJSON::decodeArray(json, &reason)) {
-    known_ = Known{stored.value, *files, std::nullopt};
-    if (auto elements = SpreadsheetFileJSON::scanArray(json); elements && elements->size() == files->size()) {
-      std::vector<SpreadsheetFileJSON::Span> spans;
-      for (size_t i = 0; i < elements->size() && (*elements)[i].uuid == (*files)[i].uuid; ++i) {
-        spans.push_back((*elements)[i].span);
-      }
-      if (spans.size() == files->size()) known_->spans = std::move(spans);
-    }
+  std::vector<SpreadsheetFileJSON::Span> spans;
+  if (auto files = SpreadsheetFileJSON::decodeArray(json, &reason, &spans)) {
+    known_ = Known{stored.value, *files, std::move(spans)};
     stored.contents.files = std::move(*files);
   } else {
     stored.contents.unreadable = true;
@@ -84,7 +78,7 @@ bool SpreadsheetPersistance::storageWritable(std::string* error) const {
 }
 
 bool SpreadsheetPersistance::store(platform::Bytes json, std::vector<SpreadsheetFile> files,
-                                   std::optional<std::vector<SpreadsheetFileJSON::Span>> spans, std::string* error) {
+                                   std::vector<SpreadsheetFileJSON::Span> spans, std::string* error) {
   std::string reason;
   if (!userDefaults_->setData(std::move(json), storageKey, &reason)) {
     setReason(error, reason.empty() ? "the documents could not be stored" : reason);
@@ -127,9 +121,9 @@ bool SpreadsheetPersistance::write(std::vector<SpreadsheetFile> files, const Sto
 std::optional<bool> SpreadsheetPersistance::splice(const std::vector<std::string>& uuids,
                                                    std::optional<SpreadsheetFile>& added, std::string* error) {
   std::shared_ptr<const platform::Object> value = userDefaults_->sharedObjectForKey(storageKey);
-  if (!value || !isKnown(value) || !value->bytesValue() || !known_->spans) return std::nullopt;
+  if (!value || !isKnown(value) || !value->bytesValue()) return std::nullopt;
   const platform::Bytes& bytes = *value->bytesValue();
-  const std::vector<SpreadsheetFileJSON::Span>& spans = *known_->spans;
+  const std::vector<SpreadsheetFileJSON::Span>& spans = known_->spans;
 
   lastWritePath_ = WritePath::splice;
   std::optional<std::string> piece;

@@ -23,14 +23,15 @@
 //
 // What it costs: the store remembers the stored value it last decoded or
 // wrote, with its documents and where each one's object lies in the text
-// (found by SpreadsheetFileJSON::scanArray once, after decoding, or noted
-// while encoding). While the stored value is still that one (the same shared
-// value, or equal bytes), reads answer the remembered documents without
-// decoding, and a change splices: only the changed document is encoded, and
-// the new array is the kept documents' text with it put in, which is byte for
-// byte what encoding the whole array gives. Any other stored value (written
-// by someone else), or one the scanner cannot split, takes the full path:
-// decode everything, change, encode everything.
+// (noted while decoding or while encoding). While the stored value is still
+// that one (the same shared value, or equal bytes), reads answer the
+// remembered documents without decoding, and a change splices: only the
+// changed document is encoded, and the new array is the kept documents' text
+// with it put in. For an array this store encoded that is byte for byte what
+// encoding the whole array gives; for one read from disk the kept documents
+// keep the text they were read from, which decodes to them. Any other stored
+// value (changed behind the store's back) takes the full path: decode
+// everything, change, encode everything.
 //
 // Main thread only.
 #pragma once
@@ -102,12 +103,12 @@ class SpreadsheetPersistance {
     std::shared_ptr<const platform::Object> value;
     StoredFiles contents;
   };
-  // A stored value, the documents it decodes to and, when the text could be
-  // split, where each one lies in it (in the same order).
+  // A stored value, the documents it decodes to and where each one lies in
+  // it (in the same order).
   struct Known {
     std::shared_ptr<const platform::Object> value;
     std::vector<SpreadsheetFile> files;
-    std::optional<std::vector<SpreadsheetFileJSON::Span>> spans;
+    std::vector<SpreadsheetFileJSON::Span> spans;
   };
 
   Stored read() const;
@@ -122,7 +123,7 @@ class SpreadsheetPersistance {
   // Stores `json` under the storage key, remembers it with `files`, and
   // synchronizes.
   bool store(platform::Bytes json, std::vector<SpreadsheetFile> files,
-             std::optional<std::vector<SpreadsheetFileJSON::Span>> spans, std::string* error);
+             std::vector<SpreadsheetFileJSON::Span> spans, std::string* error);
   // False, with the reason, while the storage is kept unread.
   bool storageWritable(std::string* error) const;
 
