@@ -367,13 +367,29 @@ constexpr KeySlot kCellKeys[] = {
 };
 constexpr KeySlot kColorKeys[] = {{kRedKey, Slot::red, 1}, {kGreenKey, Slot::green, 2}, {kBlueKey, Slot::blue, 4}};
 
-// Finds `key` and marks it seen.
+// Whether n bytes are equal, compared in place in at most two overlapping
+// loads each for the few bytes of a key (no call out).
+[[gnu::always_inline]] inline bool sameBytes(const char* a, const char* b, size_t n) {
+  auto equalAt = [&]<typename Word>(Word, size_t at) {
+    Word x, y;
+    std::memcpy(&x, a + at, sizeof x);
+    std::memcpy(&y, b + at, sizeof y);
+    return x == y;
+  };
+  if (n >= 8 && n <= 16) return equalAt(uint64_t{}, 0) && equalAt(uint64_t{}, n - 8);
+  if (n >= 4 && n < 8) return equalAt(uint32_t{}, 0) && equalAt(uint32_t{}, n - 4);
+  if (n >= 2 && n < 4) return equalAt(uint16_t{}, 0) && equalAt(uint16_t{}, n - 2);
+  return std::memcmp(a, b, n) == 0;
+}
+
+// Finds `key` and marks it seen; `next` becomes the index after it.
 template <size_t N>
-Slot findKey(const KeySlot (&keys)[N], std::string_view key, uint32_t& seen) {
-  for (const KeySlot& entry : keys) {
-    if (key == entry.key) {
-      seen |= entry.bit;
-      return entry.slot;
+Slot findKey(const KeySlot (&keys)[N], std::string_view key, uint32_t& seen, size_t& next) {
+  for (size_t i = 0; i < N; ++i) {
+    if (key.size() == keys[i].key.size() && sameBytes(key.data(), keys[i].key.data(), key.size())) {
+      seen |= keys[i].bit;
+      next = i + 1;
+      return keys[i].slot;
     }
   }
   return Slot::unknown;
@@ -399,6 +415,24 @@ constexpr std::array<bool, 256> kPlainStringBytes = [] {
   std::array<bool, 256> plain{};
   for (int c = 0x20; c < 0x80; ++c) plain[static_cast<size_t>(c)] = c != '"' && c != '\\';
   return plain;
+}();
+
+// Flags (in its high bit) each of eight bytes that is '"', '\\', a control
+// character or beyond ASCII. A flag may be wrong only above a right one, so
+// the lowest flag is the first such byte.
+constexpr uint64_t specialBytes(uint64_t word) {
+  constexpr uint64_t kOnes = 0x0101010101010101ull;
+  constexpr uint64_t kHigh = 0x8080808080808080ull;
+  auto zeroBytes = [](uint64_t x) { return (x - kOnes) & ~x & kHigh; };
+  return zeroBytes(word ^ (kOnes * '"')) | zeroBytes(word ^ (kOnes * '\\')) | ((word - kOnes * 0x20) & ~word & kHigh) |
+         (word & kHigh);
+}
+
+// Bytes that may open a value.
+constexpr std::array<bool, 256> kValueStartBytes = [] {
+  std::array<bool, 256> start{};
+  for (char c : std::string_view("{[\"-tfn0123456789")) start[static_cast<unsigned char>(c)] = true;
+  return start;
 }();
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
@@ -453,20 +487,19 @@ class DocumentParser {
 
   // Skips white space; the next byte, or kEnd at the end of the text or at a
   // NUL byte.
-  int peek() {
+  [[gnu::always_inline]] int peek() {
     while (p_ < end_ && (*p_ == ' ' || *p_ == '\n' || *p_ == '\r' || *p_ == '\t')) ++p_;
     if (p_ == end_ || *p_ == '\0') return kEnd;
     return static_cast<unsigned char>(*p_);
   }
   // The first byte of the value that comes next.
-  int valueStart() {
+  [[gnu::always_inline]] int valueStart() {
     const int c = peek();
-    switch (c) {
-      case '{': case '[': case '"': case '-': case 't': case 'f': case 'n': return c;
-      default:
-        if (c >= '0' && c <= '9') return c;
-        syntax(c == kEnd ? "the text ends where a value is expected" : "a value is expected");
-    }
+    if (c == kEnd || !kValueStartBytes[static_cast<size_t>(c)]) noValue(c);
+    return c;
+  }
+  [[noreturn, gnu::noinline]] void noValue(int c) const {
+    syntax(c == kEnd ? "the text ends where a value is expected" : "a value is expected");
   }
   static bool isContainer(int c) { return c == '{' || c == '['; }
 
@@ -477,7 +510,27 @@ class DocumentParser {
     decodeString(token, keyBuffer_);
     return keyBuffer_;
   }
-  Number number();
+  // A number at p_. Most numbers are small integers: up to 18 digits need no
+  // checks.
+  [[gnu::always_inline]] Number number() {
+    const char* q = p_;
+    if (isDigit(*q)) {
+      uint64_t value = static_cast<uint64_t>(*q++ - '0');
+      if (value != 0) {
+        while (q < end_ && isDigit(*q) && q - p_ < 18) value = value * 10 + static_cast<uint64_t>(*q++ - '0');
+      }
+      if (q == end_ || (!isDigit(*q) && *q != '.' && *q != 'e' && *q != 'E')) {
+        p_ = q;
+        Number result;
+        result.value = static_cast<double>(value);
+        result.integer = static_cast<int64_t>(value);
+        result.isInteger = true;
+        return result;
+      }
+    }
+    return anyNumber();
+  }
+  Number anyNumber();
   bool outOfRangeIsOverflow(const char* digits, const char* end) const;
   // true, false or null: the literal's first byte.
   char literal();
@@ -526,6 +579,44 @@ class DocumentParser {
     }
   }
 
+  // An object whose keys are in `keys`, at p_: `member` reads each member's
+  // value, given its key's slot. Answers the mask of keys seen. Keys mostly
+  // come in the table's order (the order they are written in): the one
+  // expected next is matched in place, quotes included, which also shows it
+  // is a plain string; any other key is read and looked up.
+  template <size_t N, typename Member>
+  uint32_t knownObject(const KeySlot (&keys)[N], Member member) {
+    uint32_t seen = 0;
+    size_t next = 0;
+    ++p_;
+    int c = peek();
+    if (c == '}') {
+      ++p_;
+      return seen;
+    }
+    while (true) {
+      if (c != '"') syntax("a key is expected");
+      Slot slot = Slot::unknown;
+      if (const std::string_view expected = next < N ? keys[next].key : std::string_view();
+          !expected.empty() && static_cast<size_t>(end_ - p_) >= expected.size() + 2 &&
+          sameBytes(p_ + 1, expected.data(), expected.size()) && p_[expected.size() + 1] == '"') {
+        p_ += expected.size() + 2;
+        seen |= keys[next].bit;
+        slot = keys[next++].slot;
+      } else {
+        slot = findKey(keys, key(scanString()), seen, next);
+      }
+      if (peek() != ':') syntax("':' is expected");
+      ++p_;
+      member(slot);
+      c = peek();
+      if (c != ',' && c != '}') syntax("',' or '}' is expected");
+      ++p_;
+      if (c == '}') return seen;
+      c = peek();
+    }
+  }
+
   // ---- The documents.
 
   [[noreturn]] void fail(std::string reason) const { throw DecodeFailure{std::move(reason)}; }
@@ -548,12 +639,24 @@ class DocumentParser {
   void row(SpreadsheetFile::Row& row);
   void cell(SpreadsheetCellContent& cell);
   void color(ColorRepresentation& color, std::string_view name);
-  void sizes(std::vector<float>& sizes, std::string_view name);
+  void sizes(std::vector<float>& sizes, const char* name);
   void ranges();
   // A string value for `out`; anything else fails as the wrong type of `key`.
   void stringInto(std::string& out, std::string_view key);
   // A number for a size or a colour component; anything else fails.
-  float floatValue(std::string_view what);
+  [[gnu::always_inline]] float floatValue(int start, const char* what) {
+    if (start != '-' && !isDigit(static_cast<char>(start))) notANumber(what);
+    const double value = number().value;
+    // Values from here on round to infinity: halfway between the largest float and 2^128.
+    constexpr double kFloatOverflow = 0x1.ffffffp+127;
+    if (std::fabs(value) >= kFloatOverflow) failHere(std::string(what) + " does not fit a 32-bit float");
+    return static_cast<float>(value);
+  }
+  // Reads the scalar value at p_ (a container fails earlier) and fails.
+  [[noreturn]] void notANumber(const char* what) {
+    skipScalar();
+    failHere(std::string(what) + " is not a number");
+  }
   // A merged range's coded form: the container at p_ at `depth`, and a value in it.
   platform::Object generic(size_t depth);
   platform::Object genericValue(size_t depth);
@@ -575,6 +678,17 @@ StringToken DocumentParser::scanString() {
   size_t saved = 0;  // bytes that escapes take beyond what they stand for
   bool escaped = false;
   while (true) {
+    // Eight bytes at a time up to the first one that is not plain; byte by
+    // byte near the end.
+    while (end_ - q >= 8) {
+      uint64_t word;
+      std::memcpy(&word, q, 8);
+      if (const uint64_t special = specialBytes(word)) {
+        q += std::countr_zero(special) / 8;
+        break;
+      }
+      q += 8;
+    }
     while (q < end_ && kPlainStringBytes[static_cast<unsigned char>(*q)]) ++q;
     if (q == end_) {
       p_ = q;
@@ -678,7 +792,7 @@ void DocumentParser::decodeString(const StringToken& token, std::string& out) co
   }
 }
 
-Number DocumentParser::number() {
+Number DocumentParser::anyNumber() {
   const char* const start = p_;
   const char* q = p_;
   const bool negative = *q == '-';
@@ -893,9 +1007,7 @@ void DocumentParser::document() {
   current_ = SpreadsheetFile();
   cells_ = 0;
   rowIndex_.reset();
-  uint32_t seen = 0;
-  object([&](std::string_view name) {
-    const Slot slot = findKey(kDocumentKeys, name, seen);
+  const uint32_t seen = knownObject(kDocumentKeys, [&](Slot slot) {
     switch (slot) {
       case Slot::uuid: stringInto(current_.uuid, kUUIDKey); return;
       case Slot::title: stringInto(current_.title, kTitleKey); return;
@@ -919,7 +1031,7 @@ void DocumentParser::document() {
       case Slot::rowHeights:
       case Slot::columnWidths: {
         const bool heights = slot == Slot::rowHeights;
-        const std::string_view key = heights ? kRowHeightsKey : kColumnWidthsKey;
+        const char* key = heights ? kRowHeightsKey : kColumnWidthsKey;
         if (valueStart() != '[') {
           if (*p_ != '{') skipScalar();
           failWrongType(key);
@@ -1000,9 +1112,7 @@ void DocumentParser::row(SpreadsheetFile::Row& row) {
 }
 
 void DocumentParser::cell(SpreadsheetCellContent& cell) {
-  uint32_t seen = 0;
-  object([&](std::string_view name) {
-    const Slot slot = findKey(kCellKeys, name, seen);
+  const uint32_t seen = knownObject(kCellKeys, [&](Slot slot) {
     switch (slot) {
       case Slot::text: {
         if (valueStart() != '"') {
@@ -1067,42 +1177,30 @@ void DocumentParser::cell(SpreadsheetCellContent& cell) {
 }
 
 void DocumentParser::color(ColorRepresentation& color, std::string_view name) {
-  uint32_t seen = 0;
-  object([&](std::string_view key) {
+  const uint32_t seen = knownObject(kColorKeys, [&](Slot slot) {
     float* component = nullptr;
     const char* componentKey = nullptr;
-    switch (findKey(kColorKeys, key, seen)) {
+    switch (slot) {
       case Slot::red: component = &color.red, componentKey = kRedKey; break;
       case Slot::green: component = &color.green, componentKey = kGreenKey; break;
       case Slot::blue: component = &color.blue, componentKey = kBlueKey; break;
       default: skipValue(); return;
     }
-    if (isContainer(valueStart())) failHere(std::string(name) + ": " + componentKey + " is not a number");
-    *component = floatValue(componentKey);
+    const int c = valueStart();
+    if (isContainer(c)) failHere(std::string(name) + ": " + componentKey + " is not a number");
+    *component = floatValue(c, componentKey);
   });
   if ((seen & allRequired(kColorKeys)) != allRequired(kColorKeys)) {
     failHere(std::string(name) + ": \"" + std::string(firstMissing(kColorKeys, seen)) + "\" is missing");
   }
 }
 
-float DocumentParser::floatValue(std::string_view what) {
-  const int c = valueStart();
-  if (c != '-' && !isDigit(static_cast<char>(c))) {
-    skipScalar();
-    failHere(std::string(what) + " is not a number");
-  }
-  const double value = number().value;
-  // Values from here on round to infinity: halfway between the largest float and 2^128.
-  constexpr double kFloatOverflow = 0x1.ffffffp+127;
-  if (std::fabs(value) >= kFloatOverflow) failHere(std::string(what) + " does not fit a 32-bit float");
-  return static_cast<float>(value);
-}
-
-void DocumentParser::sizes(std::vector<float>& sizes, std::string_view name) {
+void DocumentParser::sizes(std::vector<float>& sizes, const char* name) {
   sizes.clear();
   array([&] {
-    if (isContainer(valueStart())) failHere(std::string(name) + " is not a number");
-    sizes.push_back(floatValue(name));
+    const int c = valueStart();
+    if (isContainer(c)) failHere(std::string(name) + " is not a number");
+    sizes.push_back(floatValue(c, name));
   });
 }
 
