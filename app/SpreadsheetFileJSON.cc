@@ -502,6 +502,16 @@ class DocumentParser {
     syntax(c == kEnd ? "the text ends where a value is expected" : "a value is expected");
   }
   static bool isContainer(int c) { return c == '{' || c == '['; }
+  // The value that comes next must open with `open`; any other calls
+  // `refuse` (which throws): at once for a container, once the whole of a
+  // scalar has been read.
+  template <typename Refuse>
+  [[gnu::always_inline]] void expect(char open, Refuse refuse) {
+    const int c = valueStart();
+    if (c == open) return;
+    if (!isContainer(c)) skipScalar();
+    refuse();
+  }
 
   StringToken scanString();
   void decodeString(const StringToken& token, std::string& out) const;
@@ -555,10 +565,10 @@ class DocumentParser {
       if (c == ']') return;
     }
   }
-  // An object at p_: `member` reads each member's value, given its key (the
-  // key's bytes are valid until the next key).
-  template <typename Member>
-  void object(Member member) {
+  // An object at p_: for each member, `readKey` reads its key (at its opening
+  // quote) and `member` reads its value, given what readKey answered.
+  template <typename ReadKey, typename Member>
+  void members(ReadKey readKey, Member member) {
     ++p_;
     int c = peek();
     if (c == '}') {
@@ -567,10 +577,10 @@ class DocumentParser {
     }
     while (true) {
       if (c != '"') syntax("a key is expected");
-      const std::string_view name = key(scanString());
+      const auto key = readKey();
       if (peek() != ':') syntax("':' is expected");
       ++p_;
-      member(name);
+      member(key);
       c = peek();
       if (c != ',' && c != '}') syntax("',' or '}' is expected");
       ++p_;
@@ -578,7 +588,12 @@ class DocumentParser {
       c = peek();
     }
   }
-
+  // An object at p_: `member` reads each member's value, given its key (the
+  // key's bytes are valid until the next key).
+  template <typename Member>
+  void object(Member member) {
+    members([&] { return key(scanString()); }, member);
+  }
   // An object whose keys are in `keys`, at p_: `member` reads each member's
   // value, given its key's slot. Answers the mask of keys seen. Keys mostly
   // come in the table's order (the order they are written in): the one
@@ -588,33 +603,20 @@ class DocumentParser {
   uint32_t knownObject(const KeySlot (&keys)[N], Member member) {
     uint32_t seen = 0;
     size_t next = 0;
-    ++p_;
-    int c = peek();
-    if (c == '}') {
-      ++p_;
-      return seen;
-    }
-    while (true) {
-      if (c != '"') syntax("a key is expected");
-      Slot slot = Slot::unknown;
-      if (const std::string_view expected = next < N ? keys[next].key : std::string_view();
-          !expected.empty() && static_cast<size_t>(end_ - p_) >= expected.size() + 2 &&
-          sameBytes(p_ + 1, expected.data(), expected.size()) && p_[expected.size() + 1] == '"') {
-        p_ += expected.size() + 2;
-        seen |= keys[next].bit;
-        slot = keys[next++].slot;
-      } else {
-        slot = findKey(keys, key(scanString()), seen, next);
+    auto readKey = [&] {
+      if (next < N) {
+        const std::string_view expected = keys[next].key;
+        if (static_cast<size_t>(end_ - p_) >= expected.size() + 2 &&
+            sameBytes(p_ + 1, expected.data(), expected.size()) && p_[expected.size() + 1] == '"') {
+          p_ += expected.size() + 2;
+          seen |= keys[next].bit;
+          return keys[next++].slot;
+        }
       }
-      if (peek() != ':') syntax("':' is expected");
-      ++p_;
-      member(slot);
-      c = peek();
-      if (c != ',' && c != '}') syntax("',' or '}' is expected");
-      ++p_;
-      if (c == '}') return seen;
-      c = peek();
-    }
+      return findKey(keys, key(scanString()), seen, next);
+    };
+    members(readKey, member);
+    return seen;
   }
 
   // ---- The documents.
@@ -977,24 +979,13 @@ void DocumentParser::run() {
     }
     p_ += 3;
   }
-  const int c = valueStart();
   if (single_) {
-    if (c != '{') {
-      if (c != '[') skipScalar();
-      fail("a document is not an object");
-    }
+    expect('{', [&] { fail("a document is not an object"); });
     document();
   } else {
-    if (c != '[') {
-      if (c != '{') skipScalar();
-      fail("the stored value is not an array");
-    }
+    expect('[', [&] { fail("the stored value is not an array"); });
     array([&] {
-      const int start = valueStart();
-      if (start != '{') {
-        if (start != '[') skipScalar();
-        fail("document " + std::to_string(files.size()) + ": a document is not an object");
-      }
+      expect('{', [&] { fail("document " + std::to_string(files.size()) + ": a document is not an object"); });
       const size_t begin = offset();
       document();
       spans.push_back({begin, offset()});
@@ -1022,28 +1013,19 @@ void DocumentParser::document() {
         return;
       }
       case Slot::contents:
-        if (valueStart() != '[') {
-          if (*p_ != '{') skipScalar();
-          failWrongType(kContentsKey);
-        }
+        expect('[', [&] { failWrongType(kContentsKey); });
         contents();
         return;
       case Slot::rowHeights:
       case Slot::columnWidths: {
         const bool heights = slot == Slot::rowHeights;
         const char* key = heights ? kRowHeightsKey : kColumnWidthsKey;
-        if (valueStart() != '[') {
-          if (*p_ != '{') skipScalar();
-          failWrongType(key);
-        }
+        expect('[', [&] { failWrongType(key); });
         sizes(heights ? current_.rowHeights : current_.columnWidths, key);
         return;
       }
       case Slot::mergedRanges:
-        if (valueStart() != '[') {
-          if (*p_ != '{') skipScalar();
-          failWrongType(kMergedRangesKey);
-        }
+        expect('[', [&] { failWrongType(kMergedRangesKey); });
         ranges();
         return;
       default: skipValue(); return;
@@ -1070,10 +1052,7 @@ void DocumentParser::finishDocument() {
 }
 
 void DocumentParser::stringInto(std::string& out, std::string_view key) {
-  if (valueStart() != '"') {
-    if (!isContainer(*p_)) skipScalar();
-    failWrongType(key);
-  }
+  expect('"', [&] { failWrongType(key); });
   decodeString(scanString(), out);
 }
 
@@ -1082,11 +1061,7 @@ void DocumentParser::contents() {
   rows.clear();
   cells_ = 0;
   array([&] {
-    const int c = valueStart();
-    if (c != '[') {
-      if (c != '{') skipScalar();
-      failHere("a row is not an array");
-    }
+    expect('[', [&] { failHere("a row is not an array"); });
     // Every row holds at least one cell once padded.
     if (rows.size() >= DocumentLimits::kMaxCells) failTooManyCells();
     rowIndex_ = rows.size();
@@ -1101,11 +1076,7 @@ void DocumentParser::contents() {
 
 void DocumentParser::row(SpreadsheetFile::Row& row) {
   array([&] {
-    const int c = valueStart();
-    if (c != '{') {
-      if (c != '[') skipScalar();
-      failHere("a cell is not an object");
-    }
+    expect('{', [&] { failHere("a cell is not an object"); });
     if (++cells_ > DocumentLimits::kMaxCells) failTooManyCells();
     cell(row.emplace_back());
   });
@@ -1115,10 +1086,7 @@ void DocumentParser::cell(SpreadsheetCellContent& cell) {
   const uint32_t seen = knownObject(kCellKeys, [&](Slot slot) {
     switch (slot) {
       case Slot::text: {
-        if (valueStart() != '"') {
-          if (!isContainer(*p_)) skipScalar();
-          failWrongType(kTextKey);
-        }
+        expect('"', [&] { failWrongType(kTextKey); });
         const StringToken token = scanString();
         if (token.length > DocumentLimits::kMaxTextBytes) {
           failHere("a text is longer than " + std::to_string(DocumentLimits::kMaxTextBytes) + " bytes");
@@ -1148,10 +1116,7 @@ void DocumentParser::cell(SpreadsheetCellContent& cell) {
       case Slot::cellColor: {
         const bool text = slot == Slot::textColor;
         const std::string_view key = text ? kTextColorKey : kCellColorKey;
-        if (valueStart() != '{') {
-          if (*p_ != '[') skipScalar();
-          failWrongType(key);
-        }
+        expect('{', [&] { failWrongType(key); });
         color(text ? cell.textColor : cell.cellColor, key);
         return;
       }
