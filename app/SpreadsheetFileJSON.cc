@@ -464,6 +464,8 @@ struct StringToken {
   bool escaped;
 };
 
+// Reads one text into documents (run), throwing DecodeFailure at the first
+// problem; p_ walks the text once.
 class DocumentParser {
  public:
   // `single`: the text is one document object rather than an array of them.
@@ -520,8 +522,8 @@ class DocumentParser {
     decodeString(token, keyBuffer_);
     return keyBuffer_;
   }
-  // A number at p_. Most numbers are small integers: up to 18 digits need no
-  // checks.
+  // The number at p_ (at its '-' or first digit). Most numbers are small
+  // integers: up to 18 digits need no further checks.
   [[gnu::always_inline]] Number number() {
     const char* q = p_;
     if (isDigit(*q)) {
