@@ -139,7 +139,8 @@ TEST(SpreadsheetFileJSONReference, EveryEditOfAStoreAgrees) {
       R"("columnWidths":[1e2],"mergedRanges":[]}])";
   ASSERT_EQ(differenceFromReference(store, false), "");
   ASSERT_TRUE(SpreadsheetFileJSON::decodeArray(store));
-  const std::string bytes = std::string("0-.eE+\"\\{}[],: u\xff\x80", 20) + std::string(1, '\0');
+  static constexpr char kBytes[] = "0-.eE+\"\\{}[],: u\xff\x80";
+  const std::string bytes = std::string(kBytes, sizeof kBytes - 1) + std::string(1, '\0');
   for (size_t i = 0; i <= store.size(); ++i) {
     EXPECT_EQ(differenceFromReference(store.substr(0, i), false), "") << "cut at " << i;
     if (i == store.size()) break;
