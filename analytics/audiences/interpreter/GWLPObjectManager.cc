@@ -148,6 +148,13 @@ void GWLPObjectManager::resetRunBudget() {
   instructionCount_ = 0;
   heapUsed_ = 0;
   workUsed_ = 0;
+  logLines_ = 0;
+}
+
+bool GWLPObjectManager::takeLogLine() {
+  if (logLines_ >= kGWLPMaxLogLinesPerRun) return false;
+  ++logLines_;
+  return true;
 }
 
 bool GWLPObjectManager::chargeWork(size_t steps, platform::Error* error) {
@@ -193,6 +200,16 @@ bool GWLPReserveText(const GWLPScopeRef& scope, size_t bytes, platform::Error* e
   }
   auto manager = scope ? scope->objectManager() : nullptr;
   return !manager || manager->reserveHeap(bytes, error);
+}
+
+bool GWLPReserveHeap(const GWLPScopeRef& scope, size_t bytes, platform::Error* error) {
+  auto manager = scope ? scope->objectManager() : nullptr;
+  return !manager || manager->reserveHeap(bytes, error);
+}
+
+bool GWLPTakeLogLine(const GWLPScopeRef& scope) {
+  auto manager = scope ? scope->objectManager() : nullptr;
+  return !manager || manager->takeLogLine();
 }
 
 bool GWLPReserveProperty(const GWLPScopeRef& scope, size_t keyBytes, platform::Error* error) {
