@@ -55,14 +55,16 @@ bool GWLPEditingCallbackHandler::triggerCallbacksWithScope(const GWLPScopeRef& s
   GWLPEventContext& eventContext = *context;
   std::shared_ptr<const RuleList> editRules = editRules_;
   for (const Rule& rule : *editRules) {
-    GWLPEvent before = eventContext.outputEvent();
+    eventContext.outputEvent().beginChanges();
     int32_t result = invokeCallbackWithScope(scope, *rule.callback, eventHandler, out);
     if (out.failed()) {
-      eventContext.setOutputEvent(std::move(before));
+      eventContext.outputEvent().discardChanges();
       return false;
     }
     if (result == kGWLPRuleResultDiscard || result == kGWLPRuleResultNotANumber) {
-      eventContext.setOutputEvent(std::move(before));
+      eventContext.outputEvent().discardChanges();
+    } else {
+      eventContext.outputEvent().keepChanges();
     }
   }
   std::shared_ptr<const RuleList> createRules = createRules_;

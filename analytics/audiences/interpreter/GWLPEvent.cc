@@ -107,6 +107,48 @@ GWLPEvent::GWLPEvent(std::string name, double timestamp, platform::Dictionary pa
       parameters_(parameters.empty() ? emptyParameters()
                                      : std::make_shared<platform::Dictionary>(std::move(parameters))) {}
 
+GWLPEvent::GWLPEvent(const GWLPEvent& other)
+    : name_(other.name_), timestamp_(other.timestamp_), parameters_(other.parameters_) {}
+
+GWLPEvent& GWLPEvent::operator=(const GWLPEvent& other) {
+  if (this == &other) return *this;
+  name_ = other.name_;
+  timestamp_ = other.timestamp_;
+  parameters_ = other.parameters_;
+  journal_.reset();
+  return *this;
+}
+
+GWLPEvent::~GWLPEvent() = default;
+
+void GWLPEvent::beginChanges() {
+  if (journal_) return;
+  journal_.emplace(Journal{name_, timestamp_, {}});
+}
+
+void GWLPEvent::keepChanges() { journal_.reset(); }
+
+void GWLPEvent::discardChanges() {
+  if (!journal_) return;
+  Journal journal = std::move(*journal_);
+  journal_.reset();
+  name_ = std::move(journal.name);
+  timestamp_ = journal.timestamp;
+  if (journal.parameters.empty()) return;
+  platform::Dictionary& parameters = mutableParameters();
+  for (auto& [name, replaced] : journal.parameters) {
+    if (replaced) {
+      parameters.insert_or_assign(name, std::move(*replaced));
+    } else {
+      parameters.erase(name);
+    }
+  }
+}
+
+void GWLPEvent::record(const std::string& name, std::optional<platform::Object> replaced) {
+  if (journal_) journal_->parameters.try_emplace(name, std::move(replaced));
+}
+
 const platform::Object* GWLPEvent::parameterForName(const std::string& name) const {
   auto found = parameters_->find(name);
   return found == parameters_->end() ? nullptr : &found->second;
@@ -119,11 +161,17 @@ platform::Dictionary& GWLPEvent::mutableParameters() {
 
 void GWLPEvent::setParameter(platform::Object value, const std::string& name) {
   if (value.isNull()) {
-    if (hasParameterName(name)) mutableParameters().erase(name);
+    if (!hasParameterName(name)) return;
+    platform::Dictionary& parameters = mutableParameters();
+    auto found = parameters.find(name);
+    record(name, std::move(found->second));
+    parameters.erase(found);
     return;
   }
   platform::Object normalized = GWLPNormalizedParameterValue(name, parameterForName(name), std::move(value));
-  mutableParameters().insert_or_assign(name, std::move(normalized));
+  auto [slot, inserted] = mutableParameters().try_emplace(name);
+  record(name, inserted ? std::nullopt : std::optional<platform::Object>(std::move(slot->second)));
+  slot->second = std::move(normalized);
 }
 
 bool GWLPEvent::isEqualToEvent(const GWLPEvent& other) const {

@@ -3,12 +3,16 @@
 // floating-point numbers, arrays of item dictionaries).
 //
 // Copies are cheap: the parameter map is shared between copies and copied
-// only when one of them changes it, so the rules' before-and-after copies
-// cost nothing for a rule that leaves the parameters alone. Values are never
-// changed in place; setting a parameter replaces its value.
+// only when one of them changes it. Values are never changed in place;
+// setting a parameter replaces its value. Between beginChanges and
+// keepChanges or discardChanges the event records what each change replaced
+// (once per name), so that one rule's changes can be undone without copying
+// the event for every rule.
 #pragma once
 
+#include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/core/Object.h"
@@ -42,11 +46,24 @@ class GWLPEvent {
   // An event with an empty name, time 0 and no parameters.
   GWLPEvent();
   GWLPEvent(std::string name, double timestamp, platform::Dictionary parameters = {});
+  // Copies carry no recorded changes.
+  GWLPEvent(const GWLPEvent& other);
+  GWLPEvent& operator=(const GWLPEvent& other);
+  GWLPEvent(GWLPEvent&&) noexcept = default;
+  GWLPEvent& operator=(GWLPEvent&&) noexcept = default;
+  ~GWLPEvent();
 
   const std::string& name() const { return name_; }
   void setName(std::string name) { name_ = std::move(name); }
   double timestamp() const { return timestamp_; }
   void setTimestamp(double timestamp) { timestamp_ = timestamp; }
+
+  // Starts recording changes (a recording already under way is kept).
+  void beginChanges();
+  // Stops recording; the changes stay.
+  void keepChanges();
+  // Undoes every change since beginChanges and stops recording.
+  void discardChanges();
 
   const platform::Dictionary& parameters() const { return *parameters_; }
   // The parameter's value, or none.
@@ -64,8 +81,19 @@ class GWLPEvent {
  private:
   platform::Dictionary& mutableParameters();
 
+  // What the recorded changes replaced: the name and time, and each changed
+  // parameter's first value (none when it was absent).
+  struct Journal {
+    std::string name;
+    double timestamp;
+    std::map<std::string, std::optional<platform::Object>> parameters;
+  };
+  // Records the value `name` had before its first change since beginChanges.
+  void record(const std::string& name, std::optional<platform::Object> replaced);
+
   std::string name_;
   double timestamp_ = 0;
   // Shared with copies until one of them changes it.
   std::shared_ptr<platform::Dictionary> parameters_;
+  std::optional<Journal> journal_;
 };

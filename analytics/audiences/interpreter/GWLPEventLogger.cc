@@ -3,38 +3,11 @@
 #include "analytics/audiences/interpreter/GWLPArguments.h"
 #include "analytics/audiences/interpreter/GWLPErrors.h"
 #include "analytics/audiences/interpreter/GWLPEventContext.h"
-#include "analytics/audiences/interpreter/GWLPLimits.h"
 #include "analytics/audiences/interpreter/GWLPMapValue.h"
 #include "analytics/audiences/interpreter/GWLPObjectManager.h"
 #include "analytics/audiences/interpreter/GWLPRuntimeEntityConverter.h"
 #include "analytics/audiences/interpreter/GWLPUndefinedValue.h"
 #include "analytics/audiences/interpreter/GWLPValueOperations.h"
-
-namespace {
-
-// What a native value costs against the heap budget: its texts' bytes and a
-// slot per value.
-size_t nativeCost(const platform::Object& value);
-
-size_t nativeCost(const platform::Dictionary& dictionary) {
-  size_t cost = kGWLPContainerCost;
-  for (const auto& [key, element] : dictionary) cost += key.size() + nativeCost(element);
-  return cost;
-}
-
-size_t nativeCost(const platform::Object& value) {
-  size_t cost = kGWLPSlotCost;
-  if (const std::string* text = value.stringValue()) {
-    cost += text->size();
-  } else if (const platform::Array* array = value.arrayValue()) {
-    for (const auto& element : *array) cost += nativeCost(element);
-  } else if (const platform::Dictionary* dictionary = value.dictionaryValue()) {
-    cost += nativeCost(*dictionary);
-  }
-  return cost;
-}
-
-}  // namespace
 
 GWLPEventLogger::GWLPEventLogger(std::shared_ptr<GWLPEventContext> eventContext)
     : GWLPFunctionValue(kGWLPEventLoggerModuleName), eventContext_(std::move(eventContext)) {}
@@ -58,8 +31,7 @@ GWLPValueRef GWLPEventLogger::invokeWithArguments(const GWLPValueList& arguments
   platform::Dictionary parameters =
       GWLPRuntimeEntityConverter::dictionaryFromMapValue(static_cast<const GWLPMapValue&>(*values[2]), out);
   if (out.failed()) return undefined;
-  size_t cost = name.size() + nativeCost(parameters);
-  if (!GWLPReserveHeap(scope, cost, out)) return undefined;
+  if (!GWLPReserveHeap(scope, name.size(), out) || !GWLPReserveNativeValue(scope, parameters, out)) return undefined;
   if (eventContext_) eventContext_->logEventWithName(std::move(name), timestamp, parameters, out);
   return undefined;
 }

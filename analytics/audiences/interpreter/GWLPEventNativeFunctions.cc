@@ -2,7 +2,6 @@
 
 #include <string_view>
 
-#include "analytics/audiences/interpreter/GWLPArguments.h"
 #include "analytics/audiences/interpreter/GWLPErrors.h"
 #include "analytics/audiences/interpreter/GWLPEventContext.h"
 #include "analytics/audiences/interpreter/GWLPNullValue.h"
@@ -18,11 +17,11 @@ using Handler = GWLPEventNativeFunctions::Handler;
 
 GWLPValueRef undefined() { return GWLPUndefinedValue::sharedInstance(); }
 
-GWLPValueRef getEventName(GWLPEventContext& context, const GWLPValueList&, const GWLPScopeRef&, platform::Error*) {
+GWLPValueRef getEventName(GWLPEventContext& context, GWLPValueSpan, const GWLPScopeRef&, platform::Error*) {
   return GWLPStringValue::make(context.outputEvent().name());
 }
 
-GWLPValueRef getParamValue(GWLPEventContext& context, const GWLPValueList& values, const GWLPScopeRef& scope,
+GWLPValueRef getParamValue(GWLPEventContext& context, GWLPValueSpan values, const GWLPScopeRef& scope,
                            platform::Error* error) {
   GWLPErrorOut out(error);
   std::string name = values[0]->stringValueOrError(out);
@@ -32,7 +31,7 @@ GWLPValueRef getParamValue(GWLPEventContext& context, const GWLPValueList& value
   return GWLPRuntimeEntityConverter::runtimeValueFromNSObject(*value, scope, out);
 }
 
-GWLPValueRef getParams(GWLPEventContext& context, const GWLPValueList&, const GWLPScopeRef& scope,
+GWLPValueRef getParams(GWLPEventContext& context, GWLPValueSpan, const GWLPScopeRef& scope,
                        platform::Error* error) {
   GWLPErrorOut out(error);
   auto map = GWLPObjectManager::mapValueWithScope(scope);
@@ -44,11 +43,11 @@ GWLPValueRef getParams(GWLPEventContext& context, const GWLPValueList&, const GW
   return map;
 }
 
-GWLPValueRef getTimestamp(GWLPEventContext& context, const GWLPValueList&, const GWLPScopeRef&, platform::Error*) {
+GWLPValueRef getTimestamp(GWLPEventContext& context, GWLPValueSpan, const GWLPScopeRef&, platform::Error*) {
   return GWLPNumberValue::make(context.outputEvent().timestamp());
 }
 
-GWLPValueRef setEventName(GWLPEventContext& context, const GWLPValueList& values, const GWLPScopeRef&,
+GWLPValueRef setEventName(GWLPEventContext& context, GWLPValueSpan values, const GWLPScopeRef&,
                           platform::Error* error) {
   GWLPErrorOut out(error);
   if (values[0]->isUndefined() || values[0]->isNull()) {
@@ -61,13 +60,16 @@ GWLPValueRef setEventName(GWLPEventContext& context, const GWLPValueList& values
   return GWLPStringValue::make(std::move(name));
 }
 
-GWLPValueRef setParamValue(GWLPEventContext& context, const GWLPValueList& values, const GWLPScopeRef&,
+GWLPValueRef setParamValue(GWLPEventContext& context, GWLPValueSpan values, const GWLPScopeRef& scope,
                            platform::Error* error) {
   GWLPErrorOut out(error);
   std::string name = values[0]->stringValueOrError(out);
   if (out.failed()) return undefined();
   platform::Object value = GWLPRuntimeEntityConverter::objectFromRuntimeValue(*values[1], out);
   if (out.failed()) return undefined();
+  if (!value.isNull() && (!GWLPReserveHeap(scope, name.size(), out) || !GWLPReserveNativeValue(scope, value, out))) {
+    return undefined();
+  }
   context.outputEvent().setParameter(std::move(value), name);
   return values[1];
 }
@@ -98,7 +100,10 @@ GWLPValueRef GWLPEventNativeFunctions::applyWithName(const std::string& name, co
   if (!method) return GWLPMapValue::applyWithName(name, arguments, scope, error);
   auto self = shared_from_this();  // a method may drop the last other reference
   GWLPErrorOut out(error);
-  GWLPValueList values = GWLPEvaluateArguments(arguments, scope, out);
-  if (out.failed() || !GWLPCheckArgumentCount(values, method->argumentCount, out)) return undefined();
-  return method->handler(*eventContext_, values, scope, out);
+  GWLPValueBuffer values;
+  if (!GWLPEvaluateArgumentsInto(arguments, scope, values, out) ||
+      !GWLPCheckArgumentCount(values.span(), method->argumentCount, out)) {
+    return undefined();
+  }
+  return method->handler(*eventContext_, values.span(), scope, out);
 }

@@ -8,6 +8,9 @@
 //   setEventName(name)           renames (undefined and null: error 10)
 //   setParamValue(name, value)   sets, or removes for null; answers the value
 //
+// What setParamValue stores is charged to the run's heap budget (error 19
+// when spent), so that a rule cannot grow the event without bound.
+//
 // Each evaluates its arguments and requires exactly its count (error 9). Any
 // other method name behaves as for a plain object. A script may keep the
 // object beyond its run: it then acts on the output event of the current run.
@@ -15,6 +18,7 @@
 
 #include <memory>
 
+#include "analytics/audiences/interpreter/GWLPArguments.h"
 #include "analytics/audiences/interpreter/GWLPMapValue.h"
 
 class GWLPEventContext;
@@ -28,8 +32,8 @@ class GWLPEventNativeFunctions : public GWLPMapValue {
                              platform::Error* error = nullptr) override;
 
   // One method over the evaluated arguments.
-  using Handler = GWLPValueRef (*)(GWLPEventContext& eventContext, const GWLPValueList& values,
-                                   const GWLPScopeRef& scope, platform::Error* error);
+  using Handler = GWLPValueRef (*)(GWLPEventContext& eventContext, GWLPValueSpan values, const GWLPScopeRef& scope,
+                                   platform::Error* error);
 
  private:
   std::shared_ptr<GWLPEventContext> eventContext_;

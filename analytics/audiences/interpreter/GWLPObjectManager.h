@@ -149,6 +149,14 @@ bool GWLPReserveText(const GWLPScopeRef& scope, size_t bytes, platform::Error* e
 // Takes `bytes` from the heap budget of the run of `scope` (error 19 when it
 // does not suffice). A scope outside any runtime is not charged.
 bool GWLPReserveHeap(const GWLPScopeRef& scope, size_t bytes, platform::Error* error = nullptr);
+// Charges a native value the run hands to its host (an event parameter, a
+// created event's parameters): a slot per value and its texts' bytes, taken
+// from the heap budget of the run of `scope` (error 19 when it does not
+// suffice).
+bool GWLPReserveNativeValue(const GWLPScopeRef& scope, const platform::Object& value,
+                            platform::Error* error = nullptr);
+bool GWLPReserveNativeValue(const GWLPScopeRef& scope, const platform::Dictionary& value,
+                            platform::Error* error = nullptr);
 // Takes one log line from the run of `scope`; false once the run has logged
 // kGWLPMaxLogLinesPerRun lines. A scope outside any runtime always may log.
 bool GWLPTakeLogLine(const GWLPScopeRef& scope);

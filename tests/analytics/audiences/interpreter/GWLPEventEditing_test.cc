@@ -85,6 +85,25 @@ TEST(GWLPEventEditingTest, ARulesResultDecidesWhetherItsChangesStay) {
   }
 }
 
+TEST(GWLPEventEditingTest, ADiscardedRuleLeavesTheEventAsTheRuleFoundIt) {
+  // The first rule's change stays; the second renames, changes, removes and
+  // adds parameters (one of them twice) and answers 2: all of it is undone.
+  GWLPEventEditing editing;
+  ASSERT_EQ(Load(editing, Program({Entry("edit", 1, SetAndKeep("kept", S("yes"))),
+                                   Entry("edit", 2,
+                                         {E("setEventName", {S("renamed")}), E("setParamValue", {S("label"), S("a")}),
+                                          E("setParamValue", {S("label"), S("b")}),
+                                          E("setParamValue", {S("count"), Null()}),
+                                          E("setParamValue", {S("kept"), S("no")}),
+                                          E("setParamValue", {S("added"), N(1)}), Ret(N(2))})})),
+            "");
+  ASSERT_TRUE(editing.handleEvent(Purchase()));
+  GWLPEvent expected = Purchase();
+  expected.setParameter(platform::Object("yes"), "kept");
+  EXPECT_TRUE(editing.eventContext()->outputEvent().isEqualToEvent(expected));
+  EXPECT_EQ(editing.eventContext()->outputEvent().parameters(), expected.parameters());
+}
+
 TEST(GWLPEventEditingTest, SettingAParameterToNullRemovesItAndIsAnEdit) {
   GWLPEventEditing editing;
   ASSERT_EQ(Load(editing, Program({Entry("edit", std::nullopt, {E("setParamValue", {S("label"), Null()}), Ret(N(0))})})),
@@ -332,19 +351,27 @@ TEST(GWLPEventEditingTest, ARunCreatesAtMostAThousandEvents) {
   }
 }
 
-TEST(GWLPEventEditingTest, CreatedEventsCountAgainstTheRunsHeapBudget) {
-  // 2^17 characters, then as many events carrying that text as the run allows.
-  GWLPEventEditing editing;
-  ASSERT_EQ(Load(editing, Program({Entry("create", std::nullopt,
-                                         {Let("log", Require("internal.eventLogger")), Let("text", S("x")),
-                                          ForCount("i", 0, 17, {Set("text", C(0, {Var("text"), Var("text")}))}),
-                                          ForCount("i", 0, 1000,
-                                                   {Invoke("log", {S("made"), N(1), Obj({S("text"), Var("text")})})})})})),
-            "");
-  platform::Error error;
-  EXPECT_FALSE(editing.handleEvent(Purchase(), &error));
-  EXPECT_EQ(ErrorText(error), "runtime 19");
-  EXPECT_LT(editing.eventContext()->eventsToLog().size(), kGWLPHeapBudgetBytes / (size_t{1} << 17));
+TEST(GWLPEventEditingTest, WhatRulesHandOverCountsAgainstTheRunsHeapBudget) {
+  // A text of 2^17 characters, then as many events or parameters carrying it
+  // as the run allows.
+  const std::vector<GWLPValueRef> bigText = {Let("text", S("x")),
+                                             ForCount("i", 0, 17, {Set("text", C(0, {Var("text"), Var("text")}))})};
+  const GWLPValueRef createOne = Invoke("log", {S("made"), N(1), Obj({S("text"), Var("text")})});
+  const GWLPValueRef setOne = E("setParamValue", {C(0, {S("p"), Var("i")}), Var("text")});
+  for (const auto& [type, body] : std::vector<std::pair<std::string, GWLPValueRef>>{
+           {"create", C(53, {Let("log", Require("internal.eventLogger")), ForCount("i", 0, 1000, {createOne})})},
+           {"edit", ForCount("i", 0, 1000, {setOne})}}) {
+    SCOPED_TRACE(type);
+    std::vector<GWLPValueRef> rule = bigText;
+    rule.push_back(body);
+    GWLPEventEditing editing;
+    ASSERT_EQ(Load(editing, Program({Entry(type, std::nullopt, rule)})), "");
+    platform::Error error;
+    EXPECT_FALSE(editing.handleEvent(Purchase(), &error));
+    EXPECT_EQ(ErrorText(error), "runtime 19");
+    const size_t kept = editing.eventContext()->eventsToLog().size() + editing.eventContext()->outputEvent().parameters().size();
+    EXPECT_LT(kept, kGWLPHeapBudgetBytes / (size_t{1} << 17) + Purchase().parameters().size());
+  }
 }
 
 TEST(GWLPEventEditingTest, ARuleRegisteredDuringARunJoinsFromTheNextEvent) {
