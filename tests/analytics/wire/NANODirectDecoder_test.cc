@@ -129,7 +129,7 @@ TEST(NANODirectDecoder, OnlyFreshRecordsAreDecodedDirectly) {
   ASSERT_TRUE(GWLPBFlag::type().decode(wire.data(), wire.size(), record.get()));
   const NANOBytes* name = record->fields[GWLPBFlag::Field::name].bytes();
   ASSERT_TRUE(name);
-  EXPECT_EQ(std::string(name->bytes.begin(), name->bytes.end()), "old");
+  EXPECT_EQ(name->view(), "old");
   EXPECT_EQ(*record->fields[GWLPBFlag::Field::int_value].cell(), 4u);
 
   NANOResetRecord(GWLPBFlag::type(), record.get());
