@@ -27,7 +27,14 @@
 // integer lists (uint64 lists give uint64_t values), std::string for strings,
 // NANOData for bytes, and message objects of the element class for message
 // lists. NANOSetArray refuses an element of the wrong kind: it logs, and the
-// field is left empty.
+// field is left empty. Strings and data reach a record through
+// NANOStringToBytes and NANODataToBytes; a message reaches the functions of
+// its own message (clearing a field, copying a value in) through its
+// initMessageInfoFn, deallocMessageFieldFn and copyMessageInfoFn.
+//
+// The generated classes also have typed accessors per field (NANOTyped.h),
+// which run these functions with the field's index and type fixed at compile
+// time.
 //
 // The runtime and the codec log through platform::log (subsystem "NANO") with
 // the texts given next to each function; nothing throws or stops the process.

@@ -221,8 +221,11 @@ void NANOEmptyArray(NANOArray* header) {
 void NANOFreeRecord(NANOMessageInfo* record) {
   if (!record || record->arena) return;
   // Each record is emptied of its sub-records before it is freed, so a deeply
-  // nested tree is freed level by level instead of by recursion.
-  std::vector<NANOMessageInfo*> pending{record};
+  // nested tree is freed level by level instead of by recursion (a record
+  // without sub-records needs no list).
+  std::vector<NANOMessageInfo*> pending;
+  releaseSlots(record, &pending);
+  ::operator delete(record);
   while (!pending.empty()) {
     NANOMessageInfo* next = pending.back();
     pending.pop_back();
