@@ -6,7 +6,7 @@ namespace {
 // The first arena block of a decoded message: its records take a few times
 // the room of their encoding.
 size_t arenaBlockForDecoding(size_t length) { return length * 6 + 512; }
-constexpr size_t kArenaBlockForCopies = 1024;
+constexpr size_t kArenaBlockForCopies = 256;
 }  // namespace
 
 NANOMessageBase::NANOMessageBase(const NANOMessageType& type, size_t arenaBlock) : type_(&type) {
