@@ -14,6 +14,8 @@
 
 #include "analytics/wire/GWLPBMeasurementBatch.h"
 #include "platform/compression/Gzip.h"
+#include "tools/collection_service/AttributionRoutes.h"
+#include "tools/collection_service/RequestCapture.h"
 
 namespace {
 
@@ -59,6 +61,8 @@ bool isSafeFileName(const std::string& name) {
 struct CollectionService::State {
   CollectionServiceOptions options;
   std::unique_ptr<httplib::Server> server;
+  std::unique_ptr<AttributionRoutes> attribution;
+  std::unique_ptr<RequestCapture> capture;
   std::mutex mutex;  // guards the failure switches and the batch counter
   int failStatus = 0;
   int failCount = 0;
@@ -94,6 +98,12 @@ std::optional<CollectionServiceOptions> CollectionServiceOptions::parse(int argc
       } else if (arg == "--tls" && need(i, 2)) {
         options.certificateFile = argv[++i];
         options.keyFile = argv[++i];
+      } else if (arg == "--psm-double" && need(i, 1)) {
+        options.psmDoubleProgram = argv[++i];
+      } else if (arg == "--attribution" && need(i, 1)) {
+        options.attributionFile = argv[++i];
+      } else if (arg == "--capture" && need(i, 1)) {
+        options.captureDirectory = argv[++i];
       } else if (arg == "--max-seconds" && need(i, 1)) {
         options.maxSeconds = std::stod(argv[++i]);
         if (!(options.maxSeconds > 0)) throw std::out_of_range("seconds");
@@ -102,7 +112,8 @@ std::optional<CollectionServiceOptions> CollectionServiceOptions::parse(int argc
       } else {
         if (message->empty()) {
           *message = "usage: collection_service [--port N] [--record DIR] [--config-dir DIR] [--experiments FILE]"
-                     " [--tls CERT KEY] [--max-seconds S] [--max-requests N]";
+                     " [--tls CERT KEY] [--psm-double PROGRAM] [--attribution FILE] [--capture DIR]"
+                     " [--max-seconds S] [--max-requests N]";
         }
         return std::nullopt;
       }
@@ -122,6 +133,13 @@ CollectionService::~CollectionService() { stop(); }
 
 int CollectionService::bind(std::string* message) {
   State& s = *state_;
+  // The PSM double starts first, so that it inherits no socket of the server.
+  auto path = [](const std::optional<std::filesystem::path>& p) {
+    return p ? std::optional<std::string>(p->string()) : std::nullopt;
+  };
+  s.attribution =
+      AttributionRoutes::create(path(s.options.psmDoubleProgram), path(s.options.attributionFile), message);
+  if (!s.attribution) return -1;
   if (s.options.certificateFile) {
     auto server = std::make_unique<httplib::SSLServer>(s.options.certificateFile->c_str(), s.options.keyFile->c_str());
     if (!server->is_valid()) {
@@ -290,6 +308,12 @@ int CollectionService::bind(std::string* message) {
     response.set_header("Content-Encoding", "gzip");
     response.set_content(std::string(compressed->begin(), compressed->end()), "application/x-protobuf");
   });
+
+  s.attribution->install(server);
+  if (s.options.captureDirectory) {
+    s.capture = std::make_unique<RequestCapture>(*s.options.captureDirectory);
+    s.capture->install(server);
+  }
 
   if (s.options.port == 0) {
     int port = server.bind_to_any_port("127.0.0.1");

@@ -7,6 +7,12 @@
 //                               modification date; 304 when If-None-Match or
 //                               If-Modified-Since says the caller has it; 404 when absent
 //   POST /sdk-exp               the experiments answer file, gzip-compressed; 404 when none
+//   POST /adconv/app/psm, POST /muf/psm/groupids
+//                               private-set-membership queries, answered by the PSM
+//                               double (--psm-double PROGRAM) with the members of the
+//                               attribution scenario (--attribution FILE); see AttributionRoutes.h
+//
+// With --capture DIR every request is also written to DIR (see RequestCapture.h).
 //
 // Failures on request, for the next `count` answers of the paths above:
 //   POST /control/fail?status=503&count=1   answer with that status
@@ -30,6 +36,9 @@ struct CollectionServiceOptions {
   std::optional<std::filesystem::path> experimentsFile;
   std::optional<std::filesystem::path> certificateFile;
   std::optional<std::filesystem::path> keyFile;
+  std::optional<std::filesystem::path> psmDoubleProgram;
+  std::optional<std::filesystem::path> attributionFile;
+  std::optional<std::filesystem::path> captureDirectory;
   double maxSeconds = 600;
   uint64_t maxRequests = 100000;
 

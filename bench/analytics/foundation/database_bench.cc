@@ -9,11 +9,11 @@
 
 #include <filesystem>
 
-#include "analytics/foundation/GWLDatabase.h"
-#include "analytics/foundation/GWLEvent.h"
-#include "analytics/foundation/GWLMeasurementRegistry.h"
-#include "analytics/foundation/GWLMonitor.h"
-#include "analytics/foundation/GWLPaths.h"
+#include "analytics/foundation/config/GWLMeasurementRegistry.h"
+#include "analytics/foundation/core/GWLMonitor.h"
+#include "analytics/foundation/core/GWLPaths.h"
+#include "analytics/foundation/storage/GWLDatabase.h"
+#include "analytics/foundation/values/GWLEvent.h"
 #include "analytics/wire/GWLPBEvent.h"
 #include "analytics/wire/NANO.h"
 #include "platform/dispatch/Clock.h"
@@ -42,7 +42,7 @@ std::shared_ptr<GWLEvent> sampleEvent(int64_t n) {
                                   platform::Dictionary{{"content_type", "sheet"},
                                                        {"item_id", "doc-" + std::to_string(n % 50)},
                                                        {"cells", int64_t{25}},
-                                                       {"screen", "SheetEditor"}});
+                                                       {"screen", "SheetEditor"}}, GWLValueLimits{});
 }
 
 void BM_RawEventWritesThroughDatabase(benchmark::State& state) {

@@ -3,10 +3,10 @@
 // read behind its queue hop.
 #include <benchmark/benchmark.h>
 
-#include "analytics/foundation/GWLMeasurementRegistry.h"
-#include "analytics/foundation/GWLMonitor.h"
-#include "analytics/foundation/GWLPersistedConfig.h"
-#include "analytics/foundation/GWLRemoteConfig.h"
+#include "analytics/foundation/config/GWLMeasurementRegistry.h"
+#include "analytics/foundation/config/GWLPersistedConfig.h"
+#include "analytics/foundation/config/GWLRemoteConfig.h"
+#include "analytics/foundation/core/GWLMonitor.h"
 #include "platform/core/Log.h"
 #include "platform/dispatch/Clock.h"
 

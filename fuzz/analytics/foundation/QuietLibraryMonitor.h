@@ -7,9 +7,9 @@
 #include <cstdlib>
 #include <memory>
 
-#include "analytics/foundation/GWLASLLogger.h"
-#include "analytics/foundation/GWLMeasurementRegistry.h"
-#include "analytics/foundation/GWLMonitor.h"
+#include "analytics/foundation/core/GWLLibraryMonitor.h"
+#include "analytics/foundation/core/GWLASLLogger.h"
+#include "analytics/foundation/core/GWLMonitor.h"
 #include "platform/core/Log.h"
 #include "platform/dispatch/Clock.h"
 
@@ -31,7 +31,7 @@ inline void installQuietLibraryMonitor() {
     platform::log::setSink(std::make_shared<NullLogSink>());
     GWLMonitor::Dependencies dependencies;  // no preferences: nothing is stored
     dependencies.clock = std::make_shared<platform::ManualClock>();
-    GWLMeasurementRegistry::resetForTesting(
+    GWLLibraryMonitor::resetForTesting(
         GWLMonitor::create(6, std::make_shared<SilentLogger>(), kGWLLibraryVersion, dependencies));
     return true;
   }();
@@ -40,7 +40,7 @@ inline void installQuietLibraryMonitor() {
 
 // Lets the monitor finish the reports of one input, so that every input ends
 // with the memory it began with (libFuzzer's leak check looks for the difference).
-inline void flushQuietLibraryMonitor() { GWLMeasurementRegistry::monitor()->flush(); }
+inline void flushQuietLibraryMonitor() { GWLLibraryMonitor::monitor()->flush(); }
 
 // Runs one fuzz input under the quiet monitor and lets its reports finish.
 inline int runWithQuietLibraryMonitor(int (*testOneInput)(const uint8_t*, size_t), const uint8_t* data, size_t size) {

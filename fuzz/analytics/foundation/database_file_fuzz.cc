@@ -15,10 +15,10 @@
 #include <span>
 
 #include "QuietLibraryMonitor.h"
-#include "analytics/foundation/GWLDatabase.h"
-#include "analytics/foundation/GWLEvent.h"
-#include "analytics/foundation/GWLPaths.h"
-#include "analytics/foundation/GWLRawEventData.h"
+#include "analytics/foundation/core/GWLPaths.h"
+#include "analytics/foundation/storage/GWLDatabase.h"
+#include "analytics/foundation/storage/GWLRawEventData.h"
+#include "analytics/foundation/values/GWLEvent.h"
 #include "platform/storage/Paths.h"
 
 namespace {
@@ -77,7 +77,7 @@ int testOneInput(const uint8_t* data, size_t size) {
   if (mode == 0) {
     readEverything(*db);
     // Whatever was stored, the database still takes new events.
-    auto event = GWLEvent::initWithOrigin("app", false, "level_up", 1.0, 0, platform::Dictionary{});
+    auto event = GWLEvent::initWithOrigin("app", false, "level_up", 1.0, 0, platform::Dictionary{}, GWLValueLimits{});
     check(db->performTransaction([&] { return db->insertRawEvent(event, 1, false); }));
   } else if (mode == 1) {
     auto record = db->rawEventDataFromDictionary(

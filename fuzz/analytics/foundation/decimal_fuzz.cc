@@ -4,7 +4,7 @@
 #include <string>
 
 #include "QuietLibraryMonitor.h"
-#include "analytics/foundation/GWLDecimalNumber.h"
+#include "analytics/foundation/values/GWLDecimalNumber.h"
 
 namespace {
 

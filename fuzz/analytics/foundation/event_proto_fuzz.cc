@@ -5,7 +5,7 @@
 #include <span>
 
 #include "QuietLibraryMonitor.h"
-#include "analytics/foundation/GWLEvent.h"
+#include "analytics/foundation/values/GWLEvent.h"
 #include "analytics/wire/GWLPBEvent.h"
 #include "analytics/wire/NANO.h"
 
@@ -16,11 +16,11 @@ using fuzz_support::check;
 int testOneInput(const uint8_t* data, size_t size) {
   auto proto = GWLPBEvent::initWithBuffer(std::span<const uint8_t>(data, size));
   if (!proto) return 0;
-  auto event = GWLEvent::initWithEventProto(*proto);
+  auto event = GWLEvent::initWithEventProto(*proto, GWLValueLimits{});
   if (!event) return 0;
   auto bytes = event->protoEvent()->protoBuffer();
   check(bytes.has_value());
-  auto again = GWLEvent::initWithEventProto(*GWLPBEvent::initWithBuffer(*bytes));
+  auto again = GWLEvent::initWithEventProto(*GWLPBEvent::initWithBuffer(*bytes), GWLValueLimits{});
   check(again && again->name() == event->name() && again->origin() == event->origin());
   // Milliseconds survive the trip through seconds wherever a double holds them exactly.
   constexpr int64_t kExact = int64_t{1} << 53;

@@ -6,7 +6,7 @@
 #include <span>
 
 #include "QuietLibraryMonitor.h"
-#include "analytics/foundation/GWLETaskManager.h"
+#include "analytics/foundation/experiments/GWLETaskManager.h"
 #include "analytics/wire/GWLPBExperimentResponse.h"
 #include "analytics/wire/GWLPBSnapshot.h"
 #include "platform/dispatch/Clock.h"

@@ -7,10 +7,10 @@
 #include <span>
 #include <string>
 
-#include "analytics/foundation/GWLMonitor.h"
-#include "analytics/foundation/GWLRemoteConfig.h"
-#include "analytics/foundation/GWLRemoteConfigStore.h"
-#include "analytics/foundation/GWLServerStrings.h"
+#include "analytics/foundation/config/GWLRemoteConfig.h"
+#include "analytics/foundation/config/GWLRemoteConfigStore.h"
+#include "analytics/foundation/config/GWLServerStrings.h"
+#include "analytics/foundation/core/GWLMonitor.h"
 #include "analytics/wire/GWLPBMeasurementConfig.h"
 #include "analytics/wire/NANO.h"
 #include "platform/dispatch/Clock.h"

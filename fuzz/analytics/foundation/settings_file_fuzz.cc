@@ -9,7 +9,7 @@
 #include <iterator>
 #include <string>
 
-#include "analytics/foundation/GWLPersistentDictionary.h"
+#include "analytics/foundation/config/GWLPersistentDictionary.h"
 #include "platform/core/Log.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/NotificationCenter.h"

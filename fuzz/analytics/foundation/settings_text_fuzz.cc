@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "analytics/foundation/GWLMonitor.h"
-#include "analytics/foundation/GWLRemoteConfig.h"
+#include "analytics/foundation/config/GWLRemoteConfig.h"
+#include "analytics/foundation/core/GWLMonitor.h"
 #include "platform/dispatch/Clock.h"
 
 namespace {

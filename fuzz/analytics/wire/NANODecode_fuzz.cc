@@ -15,7 +15,7 @@
 #include "analytics/wire/NANO.h"
 #include "analytics/wire/NANODirectDecoder.h"
 #include "analytics/wire/WireMessages.h"
-#include "platform/core/Log.h"
+#include "fuzz/QuietLog.h"
 #include "tests/analytics/wire/NANORecordComparison.h"
 
 namespace {
@@ -69,14 +69,7 @@ void walk(const NANOMessageBase& message, int depth) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The decoders' error lines are expected here; keep them out of the output.
-  static const bool quiet = [] {
-    struct Discard : platform::LogSink {
-      void write(const platform::LogRecord&) override {}
-    };
-    platform::log::setSink(std::make_shared<Discard>());
-    return true;
-  }();
-  (void)quiet;
+  QuietPlatformLog();
   if (size == 0) return 0;
   auto types = WireMessageTypes();
   const NANOMessageType& type = *types[data[0] % types.size()];

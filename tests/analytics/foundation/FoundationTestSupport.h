@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "analytics/foundation/GWLMeasurementRegistry.h"
-#include "analytics/foundation/GWLMonitor.h"
-#include "analytics/foundation/GWLUserDefaults.h"
+#include "analytics/foundation/core/GWLLibraryMonitor.h"
+#include "analytics/foundation/core/GWLMonitor.h"
+#include "analytics/foundation/core/GWLUserDefaults.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/storage/Paths.h"
 #include "platform/storage/PreferencesStore.h"

@@ -1,0 +1,16 @@
+#include "ads/conversion_tracking/app_conversion/odm/ODCPrivateSetMembershipRegistration.h"
+
+#include <memory>
+
+#include "ads/conversion_tracking/app_conversion/odm/ODCPrivateSetMembershipClient.h"
+#include "ads/conversion_tracking/app_conversion/odm/ODCPrivateSetMembershipGroupClient.h"
+#include "analytics/attribution/GWLClassRegistry.h"
+
+void ODCRegisterPrivateSetMembershipClients(const GWLServiceHosts& hosts) {
+  GWLClassRegistry<GWLPrivateSetMembershipClientClass>::registerClass(
+      kODCPrivateSetMembershipClientClassName,
+      std::make_shared<const ODCPrivateSetMembershipClient::Class>(hosts.adConversion));
+  GWLClassRegistry<ODCPrivateSetMembershipGroupClientClass>::registerClass(
+      kODCPrivateSetMembershipGroupClientClassName,
+      std::make_shared<const ODCPrivateSetMembershipGroupClient::Class>(hosts.groupIdentifier));
+}

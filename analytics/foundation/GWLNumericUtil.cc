@@ -1,7 +1,0 @@
-#include "analytics/foundation/GWLNumericUtil.h"
-
-#include "platform/crypto/SecureRandom.h"
-
-int64_t GWLNumericUtil::randomInt64() {
-  return static_cast<int64_t>(platform::SecureRandom::sharedInstance().nextUInt64());
-}

@@ -1,0 +1,102 @@
+#include "analytics/foundation/config/GWLMeasurementRegistry.h"
+
+#include <mutex>
+
+#include "analytics/foundation/config/GWLRemoteConfig.h"
+#include "analytics/foundation/core/GWLAEU.h"
+#include "analytics/foundation/core/GWLASLLogger.h"
+#include "platform/core/Log.h"
+
+namespace {
+
+constexpr int64_t kNotCreatedCode = 23147;
+constexpr const char* kNotCreatedMessage =
+    "Halcyra Analytics for Corvane has not been created. Please, configure Corvane by calling [CVNApp configure]";
+constexpr const char* kPublicClassName = "CVNAnalytics";
+
+struct EngineState {
+  // Recursive: the engine's initialisers run under it and may use the accessors.
+  std::recursive_mutex mutex;
+  bool creationAttempted = false;
+  std::shared_ptr<GWLMeasurementEngine> instance;
+};
+
+struct LookupState {
+  std::mutex mutex;
+  GWLMeasurementRegistry::ClassLookup lookup;
+};
+
+// Never destroyed: components may report during exit.
+EngineState& engineState() {
+  static EngineState* state = new EngineState();
+  return *state;
+}
+
+LookupState& lookupState() {
+  static LookupState* state = new LookupState();
+  return *state;
+}
+
+bool classExists(const std::string& name) {
+  GWLMeasurementRegistry::ClassLookup lookup;
+  {
+    std::lock_guard<std::mutex> lock(lookupState().mutex);
+    lookup = lookupState().lookup;
+  }
+  return lookup ? lookup(name) : GWLAEU::classExists(name);
+}
+
+}  // namespace
+
+bool GWLMeasurementRegistry::hasSharedInstance() {
+  auto& state = engineState();
+  std::lock_guard<std::recursive_mutex> lock(state.mutex);
+  return state.creationAttempted && state.instance != nullptr;
+}
+
+std::shared_ptr<GWLMeasurementEngine> GWLMeasurementRegistry::sharedInstance() {
+  auto& state = engineState();
+  std::lock_guard<std::recursive_mutex> lock(state.mutex);
+  if (!state.creationAttempted && classExists(kPublicClassName)) {
+    platform::HVUOSLogWarning(kGWLLogSubsystem, kGWLDefaultLogTag, false, GWLMessageCodeString(kNotCreatedCode), "%s",
+                              kNotCreatedMessage);
+  }
+  return state.instance;
+}
+
+std::shared_ptr<GWLMonitor> GWLMeasurementRegistry::monitor() { return GWLLibraryMonitor::monitor(); }
+
+std::shared_ptr<GWLRemoteConfig> GWLMeasurementRegistry::remoteConfig() {
+  std::shared_ptr<GWLRemoteConfig> config;
+  {
+    auto& state = engineState();
+    std::lock_guard<std::recursive_mutex> lock(state.mutex);
+    if (state.instance) config = state.instance->remoteConfig();
+  }
+  return config ? config : GWLRemoteConfig::defaultInstance();
+}
+
+std::shared_ptr<GWLMeasurementEngine> GWLMeasurementRegistry::initializeSharedInstance(
+    const std::function<std::shared_ptr<GWLMeasurementEngine>()>& create) {
+  auto& state = engineState();
+  std::lock_guard<std::recursive_mutex> lock(state.mutex);
+  if (state.creationAttempted) return state.instance;
+  state.creationAttempted = true;
+  if (create) state.instance = create();
+  return state.instance;
+}
+
+void GWLMeasurementRegistry::setClassLookup(ClassLookup lookup) {
+  std::lock_guard<std::mutex> lock(lookupState().mutex);
+  lookupState().lookup = std::move(lookup);
+}
+
+void GWLMeasurementRegistry::resetForTesting(std::shared_ptr<GWLMonitor> monitor) {
+  {
+    auto& state = engineState();
+    std::lock_guard<std::recursive_mutex> lock(state.mutex);
+    state.creationAttempted = false;
+    state.instance.reset();
+  }
+  GWLLibraryMonitor::resetForTesting(std::move(monitor));
+}

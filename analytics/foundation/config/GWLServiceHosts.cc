@@ -1,0 +1,39 @@
+#include "analytics/foundation/config/GWLServiceHosts.h"
+
+#include <arpa/inet.h>
+
+namespace {
+constexpr const char* kUploadHost = "gauge.halcyra.com";
+constexpr const char* kAuthorizedUploadHost = "gauge-services.halcyra.com";
+constexpr const char* kAdConversionHost = "adconversion.halcyra.com";
+constexpr const char* kGroupIdentifierHost = "adgroups.halcyra.com";
+constexpr const char* kOnDeviceMeasurementHost = "odm.halcyra.com";
+constexpr const char* kSearchAdsHost = "api-adservices.platform.example";
+}  // namespace
+
+std::string GWLServiceEndpoint::origin(const std::optional<std::string>& subdomain) const {
+  std::string text = scheme + "://";
+  // A subdomain goes in front of a host name, never of an address.
+  in_addr address4{};
+  in6_addr address6{};
+  const bool isAddress = inet_pton(AF_INET, host.c_str(), &address4) == 1 || inet_pton(AF_INET6, host.c_str(), &address6) == 1;
+  if (subdomain && !subdomain->empty() && !isAddress) text += *subdomain + ".";
+  text += host;
+  if (port) text += ":" + std::to_string(*port);
+  return text;
+}
+
+GWLServiceHosts GWLServiceHosts::builtIn() {
+  return {{"https", kUploadHost, std::nullopt},
+          {"https", kAuthorizedUploadHost, std::nullopt},
+          {"https", kUploadHost, std::nullopt},
+          {"https", kAdConversionHost, std::nullopt},
+          {"https", kGroupIdentifierHost, std::nullopt},
+          {"https", kOnDeviceMeasurementHost, std::nullopt},
+          {"https", kSearchAdsHost, std::nullopt}};
+}
+
+GWLServiceHosts GWLServiceHosts::local(const std::string& scheme, const std::string& host, uint16_t port) {
+  GWLServiceEndpoint endpoint{scheme, host, port};
+  return {endpoint, endpoint, endpoint, endpoint, endpoint, endpoint, endpoint};
+}

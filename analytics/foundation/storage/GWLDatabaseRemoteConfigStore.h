@@ -1,0 +1,22 @@
+// GWLDatabaseRemoteConfigStore — the measurement database as the place where
+// the remote configuration keeps its downloaded configuration. It forwards to
+// the database's configuration-blob operations and answers 0 for "never
+// stored", as the remote configuration expects.
+#pragma once
+
+#include <memory>
+
+#include "analytics/foundation/config/GWLRemoteConfigStore.h"
+#include "analytics/foundation/storage/GWLDatabase.h"
+
+class GWLDatabaseRemoteConfigStore : public GWLRemoteConfigStore {
+ public:
+  explicit GWLDatabaseRemoteConfigStore(std::shared_ptr<GWLDatabase> database) : database_(std::move(database)) {}
+
+  bool updateRemoteConfig(const GWLPBMeasurementConfig& config, platform::Error* error = nullptr) override;
+  std::shared_ptr<GWLPBMeasurementConfig> queryMeasurementConfig(platform::Error* error = nullptr) override;
+  std::optional<double> lastRemoteConfigUpdateTimestamp(platform::Error* error = nullptr) override;
+
+ private:
+  std::shared_ptr<GWLDatabase> database_;
+};

@@ -1,0 +1,3 @@
+#pragma once
+#include "analytics/foundation/core/Probe.h"
+#include "analytics/wire/GWLPBEvent.h"

@@ -1,0 +1,3 @@
+#pragma once
+// The platform includes nothing of the project.
+#include "analytics/foundation/core/GWLMonitor.h"

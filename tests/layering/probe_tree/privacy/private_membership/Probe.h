@@ -1,0 +1,3 @@
+#pragma once
+// The cryptographic layers include nothing of analytics.
+#include "analytics/wire/NANO.h"

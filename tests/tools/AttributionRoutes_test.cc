@@ -1,0 +1,99 @@
+// The collection service's attribution routes and request capture, spoken to
+// with plain HTTP; the clients' own exchanges are tested with the clients.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <mutex>
+
+#include "CollectionServiceProcess.h"
+#include "platform/dispatch/Queue.h"
+#include "platform/net/HVUNetwork.h"
+#include "tests/platform/TestSupport.h"
+
+namespace {
+
+using tabulo::test::CollectionServiceProcess;
+
+std::string psmDoublePath() { return std::string(TABULO_BINARY_DIR) + "/tools/psm_double"; }
+
+int post(const std::string& url, const std::string& body) {
+  auto queue = platform::SerialQueue::create("test.attribution");
+  platform::HVUNetwork network;
+  std::mutex mutex;
+  std::condition_variable done;
+  std::optional<int> status;
+  const std::vector<uint8_t> payload(body.begin(), body.end());
+  network.postURL(url, payload, queue, false,
+                  [&](std::shared_ptr<const platform::HTTPURLResponse> response, std::vector<uint8_t>,
+                      std::optional<platform::Error>) {
+                    std::lock_guard<std::mutex> lock(mutex);
+                    status = response ? response->statusCode : -1;
+                    done.notify_all();
+                  });
+  std::unique_lock<std::mutex> lock(mutex);
+  done.wait_for(lock, std::chrono::seconds(30), [&] { return status.has_value(); });
+  return status.value_or(-1);
+}
+
+TEST(AttributionRoutes, RefuseWhatTheyCannotAnswer) {
+  platform::testing::ScratchDirectory directory;
+  {
+    CollectionServiceProcess withoutDouble;
+    ASSERT_GT(withoutDouble.port(), 0);
+    EXPECT_EQ(post(withoutDouble.url("/adconv/app/psm"), R"({"psm_request":""})"), 503);
+  }
+  CollectionServiceProcess service({"--psm-double", psmDoublePath()});
+  ASSERT_GT(service.port(), 0);
+  const struct {
+    const char* path;
+    const char* body;
+    int status;
+  } cases[] = {
+      {"/adconv/app/psm", R"({"psm_request":""})", 200},  // an empty request has an empty answer
+      {"/adconv/app/psm", "[1]", 400},
+      {"/adconv/app/psm", R"({"psm_request":7})", 400},
+      {"/adconv/app/psm", R"({"psm_request":"!!"})", 400},
+      {"/muf/psm/groupids?bundle_id=any", R"({"psm_request":"CgM"})", 400},  // bytes that do not decode
+  };
+  for (const auto& c : cases) EXPECT_EQ(post(service.url(c.path), c.body), c.status) << c.path << " " << c.body;
+}
+
+TEST(AttributionRoutes, ServiceDoesNotStartWithABadScenarioOrDouble) {
+  platform::testing::ScratchDirectory directory;
+  platform::testing::writeFile(directory / "bad.json", R"({"psm": {"members": [{"identifier": 1}]}})");
+  CollectionServiceProcess badScenario({"--attribution", directory / "bad.json"});
+  EXPECT_EQ(badScenario.port(), 0);
+  CollectionServiceProcess missingScenario({"--attribution", directory / "missing.json"});
+  EXPECT_EQ(missingScenario.port(), 0);
+  CollectionServiceProcess missingDouble({"--psm-double", directory / "no-such-program"});
+  EXPECT_EQ(missingDouble.port(), 0);
+}
+
+TEST(RequestCapture, WritesEachRequestBeforeItIsAnswered) {
+  platform::testing::ScratchDirectory directory;
+  std::filesystem::create_directories(directory / "capture");
+  CollectionServiceProcess service({"--capture", directory / "capture"});
+  ASSERT_GT(service.port(), 0);
+  EXPECT_EQ(post(service.url("/control/fail?status=500&count=1"), ""), 204);
+  EXPECT_EQ(post(service.url("/sdk-exp?x=1"), "first"), 500);
+  EXPECT_EQ(post(service.url("/adconv/app/psm?version=1.1"), "second"), 503);
+
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(directory / "capture")) {
+    names.push_back(entry.path().filename());
+  }
+  std::sort(names.begin(), names.end());
+  ASSERT_EQ(names, (std::vector<std::string>{"request-000001.http", "request-000002.http"}));
+  const std::string first = platform::testing::readFile(directory / "capture/request-000001.http");
+  EXPECT_EQ(first.rfind("POST /sdk-exp?x=1 HTTP/1.1\r\n", 0), 0u) << first;
+  const std::string second = platform::testing::readFile(directory / "capture/request-000002.http");
+  EXPECT_EQ(second.rfind("POST /adconv/app/psm?version=1.1 HTTP/1.1\r\n", 0), 0u) << second;
+  EXPECT_NE(second.find("\r\nContent-Length: 6\r\n"), std::string::npos) << second;
+  EXPECT_EQ(second.substr(second.size() - 10), "\r\n\r\nsecond");
+  EXPECT_EQ(second.find("REMOTE_ADDR"), std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,44 @@
+// The collection service's attribution services: the ad service's
+// private-set-membership queries, answered by the PSM double with the members
+// of the attribution scenario.
+//
+//   POST /adconv/app/psm      {"psm_request": <web-safe base64>} -> 200 {"psm_response": <web-safe base64>}
+//   POST /muf/psm/groupids    the same for group identifiers; when the scenario
+//                             names a bundle, another bundle_id gets 404
+//
+// A body that is not such a JSON object, or a request the double cannot
+// decode, gets 400; no double (--psm-double not given) 503; a double that
+// failed 502. The failure switches of /control/ apply as to every path.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "analytics/attribution/testing/AttributionScenario.h"
+#include "tools/collection_service/PSMDoubleProcess.h"
+
+namespace httplib {
+class Server;
+}
+
+inline constexpr const char* kPSMQueryPath = "/adconv/app/psm";
+inline constexpr const char* kGroupIDQueryPath = "/muf/psm/groupids";
+
+class AttributionRoutes {
+ public:
+  // Reads the scenario and starts the double, each when given; null with a
+  // message when either fails.
+  static std::unique_ptr<AttributionRoutes> create(const std::optional<std::string>& psmDoubleProgram,
+                                                   const std::optional<std::string>& scenarioPath,
+                                                   std::string* message);
+
+  void install(httplib::Server& server);
+
+ private:
+  AttributionRoutes(tabulo::psm_double::AttributionScenario scenario, std::unique_ptr<PSMDoubleProcess> psmDouble)
+      : scenario_(std::move(scenario)), psmDouble_(std::move(psmDouble)) {}
+
+  tabulo::psm_double::AttributionScenario scenario_;
+  std::unique_ptr<PSMDoubleProcess> psmDouble_;
+};
