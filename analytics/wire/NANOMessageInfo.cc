@@ -118,25 +118,15 @@ void NANOSlot::setBytes(const uint8_t* bytes, size_t length, NANOArena* itemAren
   notePresence(true);
 }
 
-void NANOSlot::setMessage(NANOMessageInfo* record) {
+void NANOSlot::setPointer(NANOSlotKind kind, const void* pointer) {
   freeHeldValue();
-  if (!record) {
-    notePresence(false);
-    return;
-  }
-  putPointer(NANOSlotKind::Message, record);
-  notePresence(true);
+  if (pointer) putPointer(kind, pointer);
+  notePresence(pointer != nullptr);
 }
 
-void NANOSlot::setArray(NANOArray* header) {
-  freeHeldValue();
-  if (!header) {
-    notePresence(false);
-    return;
-  }
-  putPointer(NANOSlotKind::Array, header);
-  notePresence(true);
-}
+void NANOSlot::setMessage(NANOMessageInfo* record) { setPointer(NANOSlotKind::Message, record); }
+
+void NANOSlot::setArray(NANOArray* header) { setPointer(NANOSlotKind::Array, header); }
 
 NANOMessageInfo* NANOAllocateRecord(const NANOMessageType& type, NANOArena* arena) {
   uint32_t slots = type.fieldCount;

@@ -230,6 +230,7 @@ class NANOSlot : public NANOBytes {
   friend struct NANOMessageInfo;
   void notePresence(bool present) const;
   void freeHeldValue();
+  void setPointer(NANOSlotKind kind, const void* pointer);
 };
 
 static_assert(sizeof(NANOSlot) == 16);
