@@ -30,7 +30,8 @@ bool isLengthKey(const GWLPRuntimeValue& key) {
 
 }  // namespace
 
-GWLPArrayValue::GWLPArrayValue(GWLPValueList elements) : elements_(std::move(elements)) {
+GWLPArrayValue::GWLPArrayValue(GWLPValueList elements)
+    : GWLPRuntimeValue(GWLPValueKind::Array), elements_(std::move(elements)) {
   for (auto& element : elements_) {
     if (!element) element = GWLPUndefinedValue::sharedInstance();
   }
@@ -447,4 +448,9 @@ GWLPValueList GWLPArrayValue::takeElements() {
   GWLPValueList elements;
   elements.swap(elements_);
   return elements;
+}
+
+void GWLPArrayValue::setObjectManager(GWLPObjectManager* objectManager) {
+  // Weak: an array may outlive the runtime whose run made it.
+  objectManager_ = objectManager ? objectManager->weak_from_this() : std::weak_ptr<GWLPObjectManager>();
 }

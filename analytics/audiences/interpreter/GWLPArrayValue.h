@@ -20,7 +20,7 @@ class GWLPObjectManager;
 
 class GWLPArrayValue : public GWLPRuntimeValue {
  public:
-  GWLPArrayValue() = default;
+  GWLPArrayValue() : GWLPRuntimeValue(GWLPValueKind::Array) {}
   // Slots are a copy of `elements`; holes stay holes.
   explicit GWLPArrayValue(GWLPValueList elements);
   ~GWLPArrayValue() override;
@@ -30,13 +30,12 @@ class GWLPArrayValue : public GWLPRuntimeValue {
   static bool isHole(const GWLPValueRef& value) { return value.get() == emptyValue().get(); }
 
   // The run whose heap budget this array's growth is charged to.
-  void setObjectManager(const std::shared_ptr<GWLPObjectManager>& objectManager) { objectManager_ = objectManager; }
+  void setObjectManager(GWLPObjectManager* objectManager);
 
   // The elements' texts joined by `separator`: holes, undefined and null add
   // nothing. An array met again inside itself adds nothing either.
   std::string stringValueWithSeparator(const std::string& separator, platform::Error* error = nullptr) const;
 
-  GWLPValueKind valueKind() const override { return GWLPValueKind::Array; }
   std::string stringValueOrError(platform::Error* error = nullptr) const override;
   double doubleValueOrError(platform::Error* error = nullptr) const override;
   bool booleanValueOrError(platform::Error* error = nullptr) const override;

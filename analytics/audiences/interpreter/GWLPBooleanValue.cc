@@ -1,6 +1,6 @@
 #include "analytics/audiences/interpreter/GWLPBooleanValue.h"
 
-GWLPValueRef GWLPBooleanValue::booleanValueWithBool(bool value) {
+const GWLPValueRef& GWLPBooleanValue::booleanValueWithBool(bool value) {
   static const GWLPValueRef trueValue = std::make_shared<GWLPBooleanValue>(true);
   static const GWLPValueRef falseValue = std::make_shared<GWLPBooleanValue>(false);
   return value ? trueValue : falseValue;

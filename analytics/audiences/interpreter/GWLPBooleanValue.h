@@ -6,12 +6,11 @@
 
 class GWLPBooleanValue final : public GWLPRuntimeValue {
  public:
-  explicit GWLPBooleanValue(bool value) : value_(value) {}
-  static GWLPValueRef booleanValueWithBool(bool value);
+  explicit GWLPBooleanValue(bool value) : GWLPRuntimeValue(GWLPValueKind::Boolean), value_(value) {}
+  static const GWLPValueRef& booleanValueWithBool(bool value);
 
   bool value() const { return value_; }
 
-  GWLPValueKind valueKind() const override { return GWLPValueKind::Boolean; }
   std::string stringValueOrError(platform::Error* error = nullptr) const override;
   double doubleValueOrError(platform::Error* error = nullptr) const override;
   bool booleanValueOrError(platform::Error* error = nullptr) const override;

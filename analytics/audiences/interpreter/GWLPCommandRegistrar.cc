@@ -4,6 +4,7 @@
 #include "analytics/audiences/interpreter/GWLPComparisonCommandEvaluator.h"
 #include "analytics/audiences/interpreter/GWLPControlCommandEvaluator.h"
 #include "analytics/audiences/interpreter/GWLPErrors.h"
+#include "analytics/audiences/interpreter/GWLPEvaluator.h"
 #include "analytics/audiences/interpreter/GWLPLogicalCommandEvaluator.h"
 #include "analytics/audiences/interpreter/GWLPLoopCommandEvaluator.h"
 #include "analytics/audiences/interpreter/GWLPMathCommandEvaluator.h"
@@ -30,6 +31,7 @@ GWLPCommandRegistrar& GWLPCommandRegistrar::sharedInstance() {
 
 void GWLPCommandRegistrar::registerEvaluator(std::shared_ptr<GWLPCommandEvaluator> evaluator) {
   if (!evaluator) return;
+  registered_.push_back(evaluator);
   for (const auto& command : evaluator->allSupportedCommands()) commandEvaluators_[command] = evaluator;
 }
 
@@ -38,23 +40,12 @@ std::shared_ptr<GWLPCommandEvaluator> GWLPCommandRegistrar::evaluatorForCommand(
   return it == commandEvaluators_.end() ? nullptr : it->second;
 }
 
+GWLPCommandEvaluator& GWLPCommandRegistrar::evaluatorForStatementName(const std::string& name) const {
+  auto it = commandEvaluators_.find(name);
+  return it == commandEvaluators_.end() ? *functionEvaluator_ : *it->second;
+}
+
 GWLPValueRef GWLPCommandRegistrar::evaluateStatement(const GWLPValueRef& value, const GWLPScopeRef& scope,
                                                      platform::Error* error) {
-  GWLPErrorOut out(error);
-  auto manager = scope ? scope->objectManager() : nullptr;
-  if (manager) manager->countInstruction(out);
-  if (out.failed()) return GWLPUndefinedValue::sharedInstance();
-  if (!value) return GWLPUndefinedValue::sharedInstance();
-  if (!value->isStatement()) return value;
-
-  GWLPObjectManager::EvaluationGuard guard(manager.get(), out);
-  if (out.failed()) return GWLPUndefinedValue::sharedInstance();
-
-  // Hold the statement while it runs.
-  auto statement = std::static_pointer_cast<GWLPStatementValue>(value);
-  auto it = commandEvaluators_.find(statement->functionName());
-  GWLPCommandEvaluator& evaluator = it == commandEvaluators_.end() ? *functionEvaluator_ : *it->second;
-  GWLPValueRef result = evaluator.evaluateCommand(statement->functionName(), statement->arguments(), scope, out);
-  if (out.failed()) return GWLPUndefinedValue::sharedInstance();
-  return result ? result : GWLPUndefinedValue::sharedInstance();
+  return GWLPEvaluator::evaluateStatement(value, scope, error);
 }

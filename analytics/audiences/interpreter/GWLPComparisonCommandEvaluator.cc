@@ -28,27 +28,33 @@ bool looseEquals(const GWLPRuntimeValue& x, const GWLPRuntimeValue& y, platform:
 }
 
 // A command that answers a boolean computed from the two values.
-template <typename Test>
-GWLPCommandHandler comparison(Test test) {
-  return [test](const GWLPValueList& values, const GWLPScopeRef&, platform::Error* error) -> GWLPValueRef {
-    GWLPErrorOut out(error);
-    bool result = test(*values[0], *values[1], out.get());
-    if (out.failed()) return GWLPUndefinedValue::sharedInstance();
-    return GWLPBooleanValue::booleanValueWithBool(result);
-  };
+template <bool (*Test)(const GWLPRuntimeValue&, const GWLPRuntimeValue&, platform::Error*)>
+GWLPValueRef comparison(GWLPValueSpan values, const GWLPScopeRef&, platform::Error* error) {
+  GWLPErrorOut out(error);
+  bool result = Test(*values[0], *values[1], out.get());
+  if (out.failed()) return GWLPUndefinedValue::sharedInstance();
+  return GWLPBooleanValue::booleanValueWithBool(result);
 }
+
+using Value = const GWLPRuntimeValue&;
+bool looseNotEquals(Value a, Value b, platform::Error* e) { return !looseEquals(a, b, e); }
+bool strictEquals(Value a, Value b, platform::Error* e) { return GWLPStrictEquals(a, b, e); }
+bool strictNotEquals(Value a, Value b, platform::Error* e) { return !GWLPStrictEquals(a, b, e); }
+bool lessThan(Value a, Value b, platform::Error* e) { return GWLPCompareValues(a, b, e) == -1; }
+bool lessOrEqual(Value a, Value b, platform::Error* e) { return GWLPCompareValues(a, b, e) <= 0; }
+bool greaterThan(Value a, Value b, platform::Error* e) { return GWLPCompareValues(b, a, e) == -1; }
+bool greaterOrEqual(Value a, Value b, platform::Error* e) { return GWLPCompareValues(b, a, e) <= 0; }
 
 }  // namespace
 
 GWLPComparisonCommandEvaluator::GWLPComparisonCommandEvaluator()
-    : GWLPHandlerCommandEvaluator({"12", "18", "19", "20", "21", "23", "24", "29"}, GWLPArgumentStyle::TwoValues) {
-  using Value = const GWLPRuntimeValue&;
-  handlers_["12"] = comparison([](Value a, Value b, platform::Error* e) { return looseEquals(a, b, e); });
-  handlers_["29"] = comparison([](Value a, Value b, platform::Error* e) { return !looseEquals(a, b, e); });
-  handlers_["20"] = comparison([](Value a, Value b, platform::Error* e) { return GWLPStrictEquals(a, b, e); });
-  handlers_["21"] = comparison([](Value a, Value b, platform::Error* e) { return !GWLPStrictEquals(a, b, e); });
-  handlers_["23"] = comparison([](Value a, Value b, platform::Error* e) { return GWLPCompareValues(a, b, e) == -1; });
-  handlers_["24"] = comparison([](Value a, Value b, platform::Error* e) { return GWLPCompareValues(a, b, e) <= 0; });
-  handlers_["18"] = comparison([](Value a, Value b, platform::Error* e) { return GWLPCompareValues(b, a, e) == -1; });
-  handlers_["19"] = comparison([](Value a, Value b, platform::Error* e) { return GWLPCompareValues(b, a, e) <= 0; });
+    : GWLPHandlerCommandEvaluator(GWLPCommandEvaluatorKind::Comparison, GWLPArgumentStyle::TwoValues) {
+  setHandler(GWLPCommand::LooseEquals, comparison<looseEquals>);
+  setHandler(GWLPCommand::LooseNotEquals, comparison<looseNotEquals>);
+  setHandler(GWLPCommand::StrictEquals, comparison<strictEquals>);
+  setHandler(GWLPCommand::StrictNotEquals, comparison<strictNotEquals>);
+  setHandler(GWLPCommand::LessThan, comparison<lessThan>);
+  setHandler(GWLPCommand::LessOrEqual, comparison<lessOrEqual>);
+  setHandler(GWLPCommand::GreaterThan, comparison<greaterThan>);
+  setHandler(GWLPCommand::GreaterOrEqual, comparison<greaterOrEqual>);
 }

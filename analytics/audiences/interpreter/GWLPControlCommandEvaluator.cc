@@ -16,66 +16,59 @@ namespace {
 
 GWLPValueRef undefined() { return GWLPUndefinedValue::sharedInstance(); }
 
-const GWLPArrayValue* asArray(const GWLPValueRef& value) {
-  return value->isArray() ? static_cast<const GWLPArrayValue*>(value.get()) : nullptr;
-}
-
 GWLPValueRef evaluate(const GWLPValueRef& statement, const GWLPScopeRef& scope, GWLPErrorOut& out) {
   return GWLPEvaluator::evaluateStatement(statement, scope, out);
 }
 
-GWLPValueRef callMethod(const GWLPValueList& statements, const GWLPScopeRef& scope, platform::Error* error) {
+GWLPValueRef callMethod(GWLPValueSpan statements, const GWLPScopeRef& scope, platform::Error* error) {
   GWLPErrorOut out(error);
   if (!GWLPCheckArgumentCount(statements, 3, out)) return undefined();
-  GWLPValueList values = GWLPEvaluateArguments(statements, scope, out);
+  GWLPValueRef receiver = evaluate(statements[0], scope, out);
   if (out.failed()) return undefined();
-  const GWLPArrayValue* arguments = asArray(values[2]);
-  if (!values[1]->isString() || !arguments) {
+  GWLPValueRef method = evaluate(statements[1], scope, out);
+  if (out.failed()) return undefined();
+  GWLPStatementList arguments;
+  if (!arguments.evaluate(statements[2], scope, out)) return undefined();
+  if (!method->isString() || !arguments.isList()) {
     out.fail(kGWLPErrorArgumentType);
     return undefined();
   }
-  const std::string name = static_cast<const GWLPStringValue&>(*values[1]).value();
-  GWLPValueRef receiver = values[0];
-  return receiver->applyWithName(name, arguments->allElements(), scope, out);
+  const std::string& name = static_cast<const GWLPStringValue&>(*method).value();
+  return receiver->applyWithName(name, arguments.statements(), scope, out);
 }
 
-GWLPValueRef block(const GWLPValueList& statements, const GWLPScopeRef& scope, platform::Error* error) {
-  return GWLPEvaluator::executeStatements(statements, scope->createChildScope(), error);
+GWLPValueRef block(GWLPValueSpan statements, const GWLPScopeRef& scope, platform::Error* error) {
+  return GWLPExecuteStatements(statements, scope->createChildScope(), error);
 }
 
-GWLPValueRef statementList(const GWLPValueList& statements, const GWLPScopeRef& scope, platform::Error* error) {
-  auto array = GWLPObjectManager::arrayValueWithArray(statements, scope, error);
+GWLPValueRef statementList(GWLPValueSpan statements, const GWLPScopeRef& scope, platform::Error* error) {
+  auto array = GWLPObjectManager::arrayValueWithArray(GWLPValueList(statements.begin(), statements.end()), scope,
+                                                      error);
   return array ? GWLPValueRef(array) : undefined();
 }
 
-GWLPValueRef runStatements(const GWLPValueList& statements, const GWLPScopeRef& scope, platform::Error* error) {
+GWLPValueRef runStatements(GWLPValueSpan statements, const GWLPScopeRef& scope, platform::Error* error) {
   GWLPErrorOut out(error);
   if (!GWLPCheckArgumentCount(statements, 1, out)) return undefined();
-  GWLPValueRef list = evaluate(statements[0], scope, out);
-  if (out.failed()) return undefined();
-  const GWLPArrayValue* array = asArray(list);
-  if (!array) {
-    out.fail(kGWLPErrorArgumentType);
-    return undefined();
-  }
-  return GWLPEvaluator::executeStatements(array->allElements(), scope, out);
+  GWLPStatementList list;
+  if (!list.evaluateList(statements[0], scope, out)) return undefined();
+  return GWLPEvaluator::executeStatements(list.statements(), scope, out);
 }
 
-GWLPCommandHandler control(GWLPValueRef (*value)()) {
-  return [value](const GWLPValueList& statements, const GWLPScopeRef&, platform::Error* error) -> GWLPValueRef {
-    if (!GWLPCheckArgumentCount(statements, 0, error)) return undefined();
-    return value();
-  };
+template <const GWLPValueRef& (*Value)()>
+GWLPValueRef control(GWLPValueSpan statements, const GWLPScopeRef&, platform::Error* error) {
+  if (!GWLPCheckArgumentCount(statements, 0, error)) return undefined();
+  return Value();
 }
 
-GWLPValueRef returnCommand(const GWLPValueList& statements, const GWLPScopeRef& scope, platform::Error* error) {
+GWLPValueRef returnCommand(GWLPValueSpan statements, const GWLPScopeRef& scope, platform::Error* error) {
   GWLPErrorOut out(error);
   if (!GWLPCheckMaximumArgumentCount(statements, 1, out)) return undefined();
   GWLPValueRef data = statements.empty() ? undefined() : evaluate(statements[0], scope, out);
   return GWLPControlValue::returnValueWithData(out.failed() ? undefined() : data);
 }
 
-GWLPValueRef expressionList(const GWLPValueList& statements, const GWLPScopeRef& scope, platform::Error* error) {
+GWLPValueRef expressionList(GWLPValueSpan statements, const GWLPScopeRef& scope, platform::Error* error) {
   GWLPErrorOut out(error);
   if (!GWLPCheckMinimumArgumentCount(statements, 1, out)) return undefined();
   GWLPValueRef result;
@@ -92,21 +85,16 @@ GWLPValueRef expressionList(const GWLPValueList& statements, const GWLPScopeRef&
 
 // The function of a declaration or expression: (name statement, parameter
 // list, body statements...), closing over `scope`.
-std::shared_ptr<GWLPFunctionValue> makeFunction(const GWLPValueList& statements, const GWLPScopeRef& scope,
+std::shared_ptr<GWLPFunctionValue> makeFunction(GWLPValueSpan statements, const GWLPScopeRef& scope,
                                                 GWLPErrorOut& out) {
   if (!GWLPCheckMinimumArgumentCount(statements, 2, out)) return nullptr;
   // The name is the first argument itself, never evaluated.
   std::string name = statements[0]->stringValueOrError(out);
   if (out.failed()) return nullptr;
-  GWLPValueRef parameterList = evaluate(statements[1], scope, out);
-  if (out.failed()) return nullptr;
-  const GWLPArrayValue* parameters = asArray(parameterList);
-  if (!parameters) {
-    out.fail(kGWLPErrorArgumentType);
-    return nullptr;
-  }
+  GWLPStatementList parameters;
+  if (!parameters.evaluateList(statements[1], scope, out)) return nullptr;
   std::vector<std::string> names;
-  for (const auto& parameter : parameters->allElements()) {
+  for (const auto& parameter : parameters.statements()) {
     names.push_back(parameter->stringValueOrError(out));
     if (out.failed()) return nullptr;
   }
@@ -114,14 +102,13 @@ std::shared_ptr<GWLPFunctionValue> makeFunction(const GWLPValueList& statements,
   return GWLPObjectManager::functionValueWithFunctionName(std::move(name), std::move(names), std::move(body), scope);
 }
 
-GWLPValueRef functionExpression(const GWLPValueList& statements, const GWLPScopeRef& scope, platform::Error* error) {
+GWLPValueRef functionExpression(GWLPValueSpan statements, const GWLPScopeRef& scope, platform::Error* error) {
   GWLPErrorOut out(error);
   auto function = makeFunction(statements, scope, out);
   return function ? GWLPValueRef(function) : undefined();
 }
 
-GWLPValueRef functionDeclaration(const GWLPValueList& statements, const GWLPScopeRef& scope,
-                                 platform::Error* error) {
+GWLPValueRef functionDeclaration(GWLPValueSpan statements, const GWLPScopeRef& scope, platform::Error* error) {
   GWLPErrorOut out(error);
   auto function = makeFunction(statements, scope, out);
   if (!function) return undefined();
@@ -132,10 +119,10 @@ GWLPValueRef functionDeclaration(const GWLPValueList& statements, const GWLPScop
 // A branch of `if`: a statement list runs in the current scope (so control
 // values pass through); any other value is the result itself.
 GWLPValueRef runBranch(const GWLPValueRef& statement, const GWLPScopeRef& scope, GWLPErrorOut& out) {
-  GWLPValueRef value = evaluate(statement, scope, out);
-  if (out.failed()) return undefined();
-  if (const GWLPArrayValue* list = asArray(value)) return GWLPEvaluator::executeStatements(list->allElements(), scope, out);
-  return value;
+  GWLPStatementList list;
+  if (!list.evaluate(statement, scope, out)) return undefined();
+  if (list.isList()) return GWLPEvaluator::executeStatements(list.statements(), scope, out);
+  return list.value();
 }
 
 bool conditionOf(const GWLPValueRef& statement, const GWLPScopeRef& scope, GWLPErrorOut& out) {
@@ -144,7 +131,7 @@ bool conditionOf(const GWLPValueRef& statement, const GWLPScopeRef& scope, GWLPE
   return value->booleanValueOrError(out);
 }
 
-GWLPValueRef ifCommand(const GWLPValueList& statements, const GWLPScopeRef& scope, platform::Error* error) {
+GWLPValueRef ifCommand(GWLPValueSpan statements, const GWLPScopeRef& scope, platform::Error* error) {
   GWLPErrorOut out(error);
   if (!GWLPCheckMinimumArgumentCount(statements, 1, out) || !GWLPCheckMaximumArgumentCount(statements, 3, out)) {
     return undefined();
@@ -156,7 +143,7 @@ GWLPValueRef ifCommand(const GWLPValueList& statements, const GWLPScopeRef& scop
   return runBranch(statements[branch], scope, out);
 }
 
-GWLPValueRef conditional(const GWLPValueList& statements, const GWLPScopeRef& scope, platform::Error* error) {
+GWLPValueRef conditional(GWLPValueSpan statements, const GWLPScopeRef& scope, platform::Error* error) {
   GWLPErrorOut out(error);
   if (!GWLPCheckArgumentCount(statements, 3, out)) return undefined();
   bool condition = conditionOf(statements[0], scope, out);
@@ -165,20 +152,21 @@ GWLPValueRef conditional(const GWLPValueList& statements, const GWLPScopeRef& sc
   return out.failed() ? undefined() : value;
 }
 
-GWLPValueRef switchCommand(const GWLPValueList& statements, const GWLPScopeRef& scope, platform::Error* error) {
+GWLPValueRef switchCommand(GWLPValueSpan statements, const GWLPScopeRef& scope, platform::Error* error) {
   GWLPErrorOut out(error);
   if (!GWLPCheckArgumentCount(statements, 3, out)) return undefined();
-  GWLPValueList values = GWLPEvaluateArguments(statements, scope, out);
+  GWLPValueRef discriminant = evaluate(statements[0], scope, out);
   if (out.failed()) return undefined();
-  const GWLPArrayValue* caseList = asArray(values[1]);
-  const GWLPArrayValue* bodyList = asArray(values[2]);
-  if (!caseList || !bodyList) {
+  GWLPStatementList caseList, bodyList;
+  if (!caseList.evaluate(statements[1], scope, out) || !bodyList.evaluate(statements[2], scope, out)) {
+    return undefined();
+  }
+  if (!caseList.isList() || !bodyList.isList()) {
     out.fail(kGWLPErrorArgumentCount);
     return undefined();
   }
-  const GWLPValueRef& discriminant = values[0];
-  const GWLPValueList cases = caseList->allElements();
-  const GWLPValueList bodies = bodyList->allElements();
+  const GWLPValueList& cases = caseList.statements();
+  const GWLPValueList& bodies = bodyList.statements();
   const bool hasDefault = bodies.size() == cases.size() + 1;
 
   // Runs one body: answers whether the switch goes on, leaving its result in
@@ -216,20 +204,22 @@ GWLPValueRef switchCommand(const GWLPValueList& statements, const GWLPScopeRef& 
 }  // namespace
 
 GWLPControlCommandEvaluator::GWLPControlCommandEvaluator()
-    : GWLPHandlerCommandEvaluator({"2", "4", "5", "6", "9", "13", "22", "36", "38", "39", "46", "50", "51", "53"},
-                                  GWLPArgumentStyle::Statements) {
-  handlers_["2"] = callMethod;
-  handlers_["4"] = control(&GWLPControlValue::breakValue);
-  handlers_["5"] = runStatements;
-  handlers_["6"] = control(&GWLPControlValue::continueValue);
-  handlers_["9"] = runStatements;
-  handlers_["13"] = expressionList;
-  handlers_["22"] = ifCommand;
-  handlers_["36"] = returnCommand;
-  handlers_["38"] = switchCommand;
-  handlers_["39"] = conditional;
-  handlers_["46"] = statementList;
-  handlers_["50"] = functionDeclaration;
-  handlers_["51"] = functionExpression;
-  handlers_["53"] = block;
+    : GWLPHandlerCommandEvaluator(GWLPCommandEvaluatorKind::Control, GWLPArgumentStyle::Statements) {
+  setHandler(GWLPCommand::CallMethod, callMethod);
+  setHandler(GWLPCommand::Break, control<GWLPControlValue::breakValue>);
+  setHandler(GWLPCommand::RunStatements, runStatements);
+  setHandler(GWLPCommand::Continue, control<GWLPControlValue::continueValue>);
+  setHandler(GWLPCommand::ExpressionList, expressionList);
+  setHandler(GWLPCommand::If, ifCommand);
+  setHandler(GWLPCommand::Return, returnCommand);
+  setHandler(GWLPCommand::Switch, switchCommand);
+  setHandler(GWLPCommand::Conditional, conditional);
+  setHandler(GWLPCommand::StatementList, statementList);
+  setHandler(GWLPCommand::FunctionDeclaration, functionDeclaration);
+  setHandler(GWLPCommand::FunctionExpression, functionExpression);
+  setHandler(GWLPCommand::Block, block);
+}
+
+bool GWLPControlCommandEvaluator::buildsStatementList(GWLPCommand command) const {
+  return command == GWLPCommand::StatementList && hasHandler(GWLPCommand::StatementList);
 }

@@ -8,4 +8,5 @@
 class GWLPControlCommandEvaluator : public GWLPHandlerCommandEvaluator {
  public:
   GWLPControlCommandEvaluator();
+  bool buildsStatementList(GWLPCommand command) const override;
 };

@@ -3,16 +3,18 @@
 #include "analytics/audiences/interpreter/GWLPUndefinedValue.h"
 
 GWLPControlValue::GWLPControlValue(std::string type, GWLPValueRef data)
-    : type_(std::move(type)), data_(data ? std::move(data) : GWLPUndefinedValue::sharedInstance()) {}
+    : GWLPRuntimeValue(GWLPValueKind::Control),
+      type_(std::move(type)),
+      data_(data ? std::move(data) : GWLPUndefinedValue::sharedInstance()) {}
 
 GWLPControlValue::~GWLPControlValue() { GWLPDeferRelease(std::move(data_)); }
 
-GWLPValueRef GWLPControlValue::breakValue() {
+const GWLPValueRef& GWLPControlValue::breakValue() {
   static const GWLPValueRef instance = std::make_shared<GWLPControlValue>(kGWLPControlTypeBreak, nullptr);
   return instance;
 }
 
-GWLPValueRef GWLPControlValue::continueValue() {
+const GWLPValueRef& GWLPControlValue::continueValue() {
   static const GWLPValueRef instance = std::make_shared<GWLPControlValue>(kGWLPControlTypeContinue, nullptr);
   return instance;
 }

@@ -16,14 +16,13 @@ class GWLPControlValue final : public GWLPRuntimeValue {
   GWLPControlValue(std::string type, GWLPValueRef data);
   ~GWLPControlValue() override;
 
-  static GWLPValueRef breakValue();
-  static GWLPValueRef continueValue();
+  static const GWLPValueRef& breakValue();
+  static const GWLPValueRef& continueValue();
   static GWLPValueRef returnValueWithData(GWLPValueRef data);
 
   const std::string& type() const { return type_; }
   const GWLPValueRef& data() const { return data_; }
 
-  GWLPValueKind valueKind() const override { return GWLPValueKind::Control; }
   using GWLPRuntimeValue::isEqualToRuntimeValue;
   bool isEqualToRuntimeValue(const GWLPRuntimeValue& other, GWLPEqualityContext& context) const override;
 

@@ -59,32 +59,45 @@ platform::Error GWLPEditingError(int64_t code);
 
 // Whether `error` holds a failure (an interpreter error always has a domain).
 inline bool GWLPFailed(const platform::Error& error) { return !error.domain.empty(); }
+// Whether `error` can take an operation's first failure as it is: given, and
+// holding none yet. The evaluation loop writes into such an error directly;
+// any other goes through a GWLPErrorOut.
+inline bool GWLPIsCleanError(const platform::Error* error) { return error && !GWLPFailed(*error); }
 
-// Collects the first failure of an operation in a local error and hands it to
-// the caller's out-parameter when the operation ends, so behaviour never
-// depends on whether the caller passed one.
+// The error an operation writes its first failure into, so that behaviour
+// never depends on whether the caller passed one. A caller's error that is
+// still clean is written directly (nothing is built or copied on the way
+// back up); only a missing or already failed one gets a local error, handed
+// out when the operation ends.
 class GWLPErrorOut {
  public:
-  explicit GWLPErrorOut(platform::Error* out) : out_(out) {}
+  explicit GWLPErrorOut(platform::Error* out) : target_(out) {
+    if (!target_ || GWLPFailed(*target_)) useLocal(out);
+  }
   ~GWLPErrorOut() {
-    if (out_ && GWLPFailed(local_)) *out_ = local_;
+    if (local_) handOut();
   }
   GWLPErrorOut(const GWLPErrorOut&) = delete;
   GWLPErrorOut& operator=(const GWLPErrorOut&) = delete;
 
-  platform::Error* get() { return &local_; }
-  operator platform::Error*() { return &local_; }
-  bool failed() const { return GWLPFailed(local_); }
+  platform::Error* get() { return target_; }
+  operator platform::Error*() { return target_; }
+  bool failed() const { return GWLPFailed(*target_); }
   // Records `code` of the runtime domain unless a failure is already held.
   void fail(int64_t code) {
-    if (!failed()) local_ = GWLPRuntimeError(code);
+    if (!failed()) *target_ = GWLPRuntimeError(code);
   }
   void fail(const platform::Error& error) {
-    if (!failed()) local_ = error;
+    if (!failed()) *target_ = error;
   }
 
  private:
-  platform::Error* out_;
-  platform::Error local_;
-};
+  // The rare paths, kept out of line so that the common one stays small.
+  void useLocal(platform::Error* out);
+  void handOut();
 
+  platform::Error* target_;
+  platform::Error* out_ = nullptr;
+  // Only for a caller without a clean error: the common case builds none.
+  platform::Error* local_ = nullptr;
+};

@@ -2,6 +2,7 @@
 // ends early at the first failure or control value.
 #pragma once
 
+#include "analytics/audiences/interpreter/GWLPArguments.h"
 #include "analytics/audiences/interpreter/GWLPRuntimeValue.h"
 
 class GWLPEvaluator {
@@ -13,4 +14,34 @@ class GWLPEvaluator {
   // last one, the first control value met, or undefined on error.
   static GWLPValueRef executeStatements(const GWLPValueList& statements, const GWLPScopeRef& scope,
                                         platform::Error* error = nullptr);
+};
+
+// executeStatements over any run of statements.
+GWLPValueRef GWLPExecuteStatements(GWLPValueSpan statements, const GWLPScopeRef& scope,
+                                   platform::Error* error = nullptr);
+
+// The statements of a statement list that a command evaluates from one of its
+// argument statements (a body, a branch, the arguments of a method call):
+// the elements of the array value it gives, holes read as undefined.
+//
+// Most such arguments are statementList commands, whose array would only be
+// read and dropped: those are charged exactly as evaluating them charges (one
+// instruction, one nesting level, the array's slots against the heap budget),
+// and their own argument statements are used without building the array.
+class GWLPStatementList {
+ public:
+  // Evaluates `statement` in `scope`; false (with the error) on failure.
+  bool evaluate(const GWLPValueRef& statement, const GWLPScopeRef& scope, platform::Error* error);
+  // The same, failing with error 10 when the value is no statement list.
+  bool evaluateList(const GWLPValueRef& statement, const GWLPScopeRef& scope, platform::Error* error);
+  // Whether the value was an array value (else statements() is empty).
+  bool isList() const { return statements_ != nullptr; }
+  const GWLPValueList& statements() const { return statements_ ? *statements_ : copy_; }
+  // The evaluated value (none when the array was not built).
+  const GWLPValueRef& value() const { return value_; }
+
+ private:
+  GWLPValueRef value_;
+  GWLPValueList copy_;
+  const GWLPValueList* statements_ = nullptr;
 };

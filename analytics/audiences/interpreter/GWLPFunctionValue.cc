@@ -13,15 +13,21 @@
 
 GWLPFunctionValue::GWLPFunctionValue(std::string functionName, std::vector<std::string> parameterNames,
                                      GWLPValueList statements, GWLPScopeRef definingScope)
-    : functionName_(std::move(functionName)),
+    : GWLPRuntimeValue(GWLPValueKind::Function),
+      functionName_(std::move(functionName)),
       parameterNames_(std::move(parameterNames)),
-      statements_(std::move(statements)),
+      statements_(statements.empty() ? nullptr : std::make_shared<const GWLPValueList>(std::move(statements))),
       definingScope_(definingScope ? std::move(definingScope) : std::make_shared<GWLPScope>()) {}
 
 GWLPFunctionValue::GWLPFunctionValue(std::string functionName)
     : GWLPFunctionValue(std::move(functionName), {}, {}, std::make_shared<GWLPScope>()) {}
 
 GWLPFunctionValue::~GWLPFunctionValue() { releaseContents(); }
+
+const GWLPValueList& GWLPFunctionValue::statements() const {
+  static const GWLPValueList kNone;
+  return statements_ ? *statements_ : kNone;
+}
 
 GWLPValueRef GWLPFunctionValue::invokeWithArguments(const GWLPValueList& arguments, const GWLPScopeRef& scope,
                                                     platform::Error* error) {
@@ -38,9 +44,8 @@ GWLPValueRef GWLPFunctionValue::invokeWithEvaluatedArguments(const GWLPValueList
   if (!definingScope_) return GWLPUndefinedValue::sharedInstance();
   auto self = shared_from_this();
   GWLPScopeRef definingScope = definingScope_;
-  GWLPValueList statements = statements_;
-  std::shared_ptr<GWLPObjectManager> manager = definingScope->objectManager();
-  GWLPObjectManager::CallGuard guard(manager.get(), out);
+  std::shared_ptr<const GWLPValueList> statements = statements_;
+  GWLPObjectManager::CallGuard guard(definingScope->objectManager(), out);
   if (out.failed()) return GWLPUndefinedValue::sharedInstance();
 
   GWLPScopeRef invocationScope = definingScope->createChildScope();
@@ -48,7 +53,8 @@ GWLPValueRef GWLPFunctionValue::invokeWithEvaluatedArguments(const GWLPValueList
     invocationScope->addValue(i < arguments.size() ? arguments[i] : GWLPUndefinedValue::sharedInstance(),
                               parameterNames_[i]);
   }
-  GWLPValueRef result = GWLPEvaluator::executeStatements(statements, invocationScope, out);
+  if (!statements) return GWLPUndefinedValue::sharedInstance();
+  GWLPValueRef result = GWLPEvaluator::executeStatements(*statements, invocationScope, out);
   if (out.failed()) return result;
   if (result->isControl()) {
     const auto& control = static_cast<const GWLPControlValue&>(*result);
@@ -92,9 +98,8 @@ void GWLPFunctionValue::sweep() {
 }
 
 void GWLPFunctionValue::releaseContents() {
-  GWLPValueList statements;
-  statements.swap(statements_);
-  for (auto& statement : statements) GWLPDeferRelease(std::move(statement));
+  GWLPDeferRelease(std::const_pointer_cast<GWLPValueList>(std::move(statements_)));
+  statements_.reset();
   GWLPDeferRelease(std::move(definingScope_));
   definingScope_.reset();
   propertyMap_.clear();

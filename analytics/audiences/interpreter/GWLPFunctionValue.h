@@ -20,7 +20,7 @@ class GWLPFunctionValue : public GWLPRuntimeValue {
 
   const std::string& functionName() const { return functionName_; }
   const std::vector<std::string>& parameterNames() const { return parameterNames_; }
-  const GWLPValueList& statements() const { return statements_; }
+  const GWLPValueList& statements() const;
   const GWLPScopeRef& definingScope() const { return definingScope_; }
 
   bool hasProperty(const std::string& name) const { return propertyMap_.hasName(name); }
@@ -37,7 +37,6 @@ class GWLPFunctionValue : public GWLPRuntimeValue {
   // bound; answers the data of a return, else the last statement's value.
   virtual GWLPValueRef invokeWithEvaluatedArguments(const GWLPValueList& arguments, platform::Error* error = nullptr);
 
-  GWLPValueKind valueKind() const override { return GWLPValueKind::Function; }
   std::string stringValueOrError(platform::Error* error = nullptr) const override;
   double doubleValueOrError(platform::Error* error = nullptr) const override;
   bool booleanValueOrError(platform::Error* error = nullptr) const override;
@@ -54,7 +53,9 @@ class GWLPFunctionValue : public GWLPRuntimeValue {
  private:
   std::string functionName_;
   std::vector<std::string> parameterNames_;
-  GWLPValueList statements_;
+  // The body, shared with the invocations running it, so that a function
+  // released while it runs still finishes its body.
+  std::shared_ptr<const GWLPValueList> statements_;
   GWLPScopeRef definingScope_;
   GWLPPropertyMap propertyMap_;
   bool mark_ = false;

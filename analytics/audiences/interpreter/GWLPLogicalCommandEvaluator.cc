@@ -9,36 +9,35 @@
 namespace {
 
 // Short-circuit: the first value itself when its boolean value is
-// `stopWhen`, else the value of the second statement.
-GWLPCommandHandler shortCircuit(bool stopWhen) {
-  return [stopWhen](const GWLPValueList& statements, const GWLPScopeRef& scope,
-                    platform::Error* error) -> GWLPValueRef {
-    GWLPErrorOut out(error);
-    if (!GWLPCheckArgumentCount(statements, 2, out)) return GWLPUndefinedValue::sharedInstance();
-    GWLPValueRef first = GWLPEvaluator::evaluateStatement(statements[0], scope, out);
-    if (out.failed()) return GWLPUndefinedValue::sharedInstance();
-    bool truth = first->booleanValueOrError(out);
-    if (out.failed()) return GWLPUndefinedValue::sharedInstance();
-    if (truth == stopWhen) return first;
-    GWLPValueRef second = GWLPEvaluator::evaluateStatement(statements[1], scope, out);
-    return out.failed() ? GWLPUndefinedValue::sharedInstance() : second;
-  };
+// `StopWhen`, else the value of the second statement.
+template <bool StopWhen>
+GWLPValueRef shortCircuit(GWLPValueSpan statements, const GWLPScopeRef& scope, platform::Error* error) {
+  GWLPErrorOut out(error);
+  if (!GWLPCheckArgumentCount(statements, 2, out)) return GWLPUndefinedValue::sharedInstance();
+  GWLPValueRef first = GWLPEvaluator::evaluateStatement(statements[0], scope, out);
+  if (out.failed()) return GWLPUndefinedValue::sharedInstance();
+  bool truth = first->booleanValueOrError(out);
+  if (out.failed()) return GWLPUndefinedValue::sharedInstance();
+  if (truth == StopWhen) return first;
+  GWLPValueRef second = GWLPEvaluator::evaluateStatement(statements[1], scope, out);
+  return out.failed() ? GWLPUndefinedValue::sharedInstance() : second;
+}
+
+GWLPValueRef logicalNot(GWLPValueSpan statements, const GWLPScopeRef& scope, platform::Error* error) {
+  GWLPErrorOut out(error);
+  if (!GWLPCheckArgumentCount(statements, 1, out)) return GWLPUndefinedValue::sharedInstance();
+  GWLPValueRef value = GWLPEvaluator::evaluateStatement(statements[0], scope, out);
+  if (out.failed()) return GWLPUndefinedValue::sharedInstance();
+  bool truth = value->booleanValueOrError(out);
+  if (out.failed()) return GWLPUndefinedValue::sharedInstance();
+  return GWLPBooleanValue::booleanValueWithBool(!truth);
 }
 
 }  // namespace
 
 GWLPLogicalCommandEvaluator::GWLPLogicalCommandEvaluator()
-    : GWLPHandlerCommandEvaluator({"1", "28", "30"}, GWLPArgumentStyle::Statements) {
-  handlers_["1"] = shortCircuit(false);
-  handlers_["30"] = shortCircuit(true);
-  handlers_["28"] = [](const GWLPValueList& statements, const GWLPScopeRef& scope,
-                       platform::Error* error) -> GWLPValueRef {
-    GWLPErrorOut out(error);
-    if (!GWLPCheckArgumentCount(statements, 1, out)) return GWLPUndefinedValue::sharedInstance();
-    GWLPValueRef value = GWLPEvaluator::evaluateStatement(statements[0], scope, out);
-    if (out.failed()) return GWLPUndefinedValue::sharedInstance();
-    bool truth = value->booleanValueOrError(out);
-    if (out.failed()) return GWLPUndefinedValue::sharedInstance();
-    return GWLPBooleanValue::booleanValueWithBool(!truth);
-  };
+    : GWLPHandlerCommandEvaluator(GWLPCommandEvaluatorKind::Logical, GWLPArgumentStyle::Statements) {
+  setHandler(GWLPCommand::LogicalAnd, shortCircuit<false>);
+  setHandler(GWLPCommand::LogicalOr, shortCircuit<true>);
+  setHandler(GWLPCommand::LogicalNot, logicalNot);
 }

@@ -1,6 +1,5 @@
 #include "analytics/audiences/interpreter/GWLPLoopCommandEvaluator.h"
 
-#include <functional>
 
 #include "analytics/audiences/interpreter/GWLPArguments.h"
 #include "analytics/audiences/interpreter/GWLPArrayValue.h"
@@ -19,36 +18,32 @@ namespace {
 
 GWLPValueRef undefined() { return GWLPUndefinedValue::sharedInstance(); }
 
-// The scope one iteration of a for-in or for-of runs in, with the item bound.
-using Binding = std::function<GWLPScopeRef(const GWLPValueRef& item)>;
+GWLPValueRef evaluate(const GWLPValueRef& statement, const GWLPScopeRef& scope, GWLPErrorOut& out) {
+  return GWLPEvaluator::evaluateStatement(statement, scope, out);
+}
+
 enum class BindingForm { Assign, Const, Let };
 
-Binding bindingFor(BindingForm form, const GWLPScopeRef& scope, const std::string& name) {
-  switch (form) {
-    case BindingForm::Assign:
-      return [scope, name](const GWLPValueRef& item) {
-        scope->setValue(item, name);
-        return scope;
-      };
-    case BindingForm::Const:
-      return [scope, name](const GWLPValueRef& item) {
-        GWLPScopeRef child = scope->createChildScope();
-        child->addImmutableValue(item, name);
-        return child;
-      };
-    case BindingForm::Let:
-    default:
-      return [scope, name](const GWLPValueRef& item) {
-        GWLPScopeRef child = scope->createChildScope();
-        child->addValue(item, name);
-        return child;
-      };
+// The scope one iteration of a for-in or for-of runs in, with the item bound.
+template <BindingForm Form>
+GWLPScopeRef bind(const GWLPScopeRef& scope, const std::string& name, const GWLPValueRef& item) {
+  if constexpr (Form == BindingForm::Assign) {
+    scope->setValue(item, name);
+    return scope;
+  } else {
+    GWLPScopeRef child = scope->createChildScope();
+    if constexpr (Form == BindingForm::Const) {
+      child->addImmutableValue(item, name);
+    } else {
+      child->addValue(item, name);
+    }
+    return child;
   }
 }
 
 // The boolean value of a condition; false when either step fails.
 bool evaluateCondition(const GWLPValueRef& statement, const GWLPScopeRef& scope, GWLPErrorOut& out) {
-  GWLPValueRef value = GWLPEvaluator::evaluateStatement(statement, scope, out);
+  GWLPValueRef value = evaluate(statement, scope, out);
   if (out.failed()) return false;
   return value->booleanValueOrError(out);
 }
@@ -69,64 +64,84 @@ GWLPValueRef runLoopBody(const GWLPValueList& body, const GWLPScopeRef& scope, G
   return nullptr;
 }
 
-// The elements of a statement list value (error 10 for anything else).
-bool bodyOf(const GWLPValueRef& value, GWLPValueList& body, GWLPErrorOut& out) {
-  if (!value->isArray()) {
-    out.fail(kGWLPErrorArgumentType);
-    return false;
-  }
-  body = static_cast<const GWLPArrayValue&>(*value).allElements();
-  return true;
-}
-
 // The items of a for-in or for-of, made one at a time so that a long text
 // never turns into a list of texts all at once.
-struct Items {
-  size_t count = 0;
-  std::function<GWLPValueRef(size_t)> item;
+class Items {
+ public:
+  // The values of `list`.
+  static Items of(GWLPValueList list) {
+    Items items;
+    items.count_ = list.size();
+    items.list_ = std::move(list);
+    return items;
+  }
+  // The positions 0 to count - 1 as decimal texts.
+  static Items positions(size_t count) {
+    Items items;
+    items.kind_ = Kind::Positions;
+    items.count_ = count;
+    return items;
+  }
+  // One text per UTF-16 unit of `text` (a character beyond the basic plane
+  // gives its two halves, each read back as U+FFFD since texts are UTF-8).
+  static Items units(const std::string& text) {
+    Items items;
+    items.kind_ = Kind::Units;
+    items.units_ = platform::utf8::toUtf16(text);
+    items.count_ = items.units_.size();
+    return items;
+  }
+
+  size_t count() const { return count_; }
+  GWLPValueRef operator[](size_t i) const {
+    switch (kind_) {
+      case Kind::Positions:
+        return GWLPStringValue::make(std::to_string(i));
+      case Kind::Units:
+        return GWLPStringValue::make(platform::utf8::fromUtf16(std::u16string_view(units_).substr(i, 1)));
+      case Kind::List:
+      default:
+        return list_[i];
+    }
+  }
+
+ private:
+  enum class Kind { List, Positions, Units };
+  Kind kind_ = Kind::List;
+  size_t count_ = 0;
+  GWLPValueList list_;
+  std::u16string units_;
 };
 
-GWLPValueRef runLoopOverItems(const Binding& binding, const Items& items, const GWLPValueRef& bodyValue,
-                              GWLPErrorOut& out) {
-  GWLPValueList body;
-  if (!bodyOf(bodyValue, body, out)) return undefined();
-  for (size_t i = 0; i < items.count; ++i) {
-    GWLPValueRef result = runLoopBody(body, binding(items.item(i)), out);
+template <BindingForm Form>
+GWLPValueRef runLoopOverItems(const GWLPScopeRef& scope, const std::string& name, const Items& items,
+                              const GWLPStatementList& body, GWLPErrorOut& out) {
+  if (!body.isList()) {
+    out.fail(kGWLPErrorArgumentType);
+    return undefined();
+  }
+  for (size_t i = 0; i < items.count(); ++i) {
+    GWLPValueRef result = runLoopBody(body.statements(), bind<Form>(scope, name, items[i]), out);
     if (result || out.failed()) return out.failed() ? undefined() : result;
   }
   return undefined();
 }
 
-Items listItems(GWLPValueList list) {
-  auto shared = std::make_shared<GWLPValueList>(std::move(list));
-  return {shared->size(), [shared](size_t i) { return (*shared)[i]; }};
-}
-
-// One text per UTF-16 unit of `text` (a character beyond the basic plane
-// gives its two halves, each read back as U+FFFD since texts are UTF-8).
-Items unitsOf(const std::string& text) {
-  auto units = std::make_shared<std::u16string>(platform::utf8::toUtf16(text));
-  return {units->size(), [units](size_t i) {
-            return GWLPStringValue::make(platform::utf8::fromUtf16(std::u16string_view(*units).substr(i, 1)));
-          }};
-}
-
 Items keysOf(const GWLPValueRef& object) {
   switch (object->valueKind()) {
-    case GWLPValueKind::String: {
-      size_t length = platform::utf8::utf16Length(static_cast<const GWLPStringValue&>(*object).value());
-      return {length, [](size_t i) { return GWLPStringValue::make(std::to_string(i)); }};
-    }
+    case GWLPValueKind::String:
+      return Items::positions(platform::utf8::utf16Length(static_cast<const GWLPStringValue&>(*object).value()));
     case GWLPValueKind::Array:
-      return listItems(static_cast<const GWLPArrayValue&>(*object).allPropertyNames());
+      return Items::of(static_cast<const GWLPArrayValue&>(*object).allPropertyNames());
     case GWLPValueKind::Map:
     case GWLPValueKind::Function: {
-      std::vector<std::string> names = object->isMap()
-                                           ? static_cast<const GWLPMapValue&>(*object).allPropertyNames()
-                                           : static_cast<const GWLPFunctionValue&>(*object).allPropertyNames();
+      const GWLPPropertyMap& properties = object->isMap()
+                                              ? static_cast<const GWLPMapValue&>(*object).propertyMap()
+                                              : static_cast<GWLPFunctionValue&>(*object).propertyMap();
       GWLPValueList keys;
-      for (auto& name : names) keys.push_back(GWLPStringValue::make(std::move(name)));
-      return listItems(std::move(keys));
+      keys.reserve(properties.count());
+      for (const auto& [name, value] : properties.contents()) keys.push_back(GWLPStringValue::make(name));
+      return Items::of(std::move(keys));
     }
     default:
       return {};
@@ -134,33 +149,34 @@ Items keysOf(const GWLPValueRef& object) {
 }
 
 // For-in (keys) and for-of (items): (name, object, body), all evaluated.
-GWLPCommandHandler forEachItem(BindingForm form, bool ofItems) {
-  return [form, ofItems](const GWLPValueList& statements, const GWLPScopeRef& scope,
-                         platform::Error* error) -> GWLPValueRef {
-    GWLPErrorOut out(error);
-    if (!GWLPCheckArgumentCount(statements, 3, out)) return undefined();
-    GWLPValueList values = GWLPEvaluateArguments(statements, scope, out);
-    if (out.failed()) return undefined();
-    std::string name = values[0]->stringValueOrError(out);
-    if (out.failed()) return undefined();
-    const GWLPValueRef& object = values[1];
-    if (object->isString() &&
-        !GWLPChargeWork(scope, static_cast<const GWLPStringValue&>(*object).value().size() + 1, out)) {
-      return undefined();
-    }
-    Items items;
-    if (!ofItems) {
-      items = keysOf(object);
-    } else if (object->isString()) {
-      items = unitsOf(static_cast<const GWLPStringValue&>(*object).value());
-    } else if (object->isArray()) {
-      items = listItems(static_cast<const GWLPArrayValue&>(*object).allElements());
-    } else {
-      out.fail(kGWLPErrorNotIterable);
-      return undefined();
-    }
-    return runLoopOverItems(bindingFor(form, scope, name), items, values[2], out);
-  };
+template <BindingForm Form, bool OfItems>
+GWLPValueRef forEachItem(GWLPValueSpan statements, const GWLPScopeRef& scope, platform::Error* error) {
+  GWLPErrorOut out(error);
+  if (!GWLPCheckArgumentCount(statements, 3, out)) return undefined();
+  GWLPValueRef nameValue = evaluate(statements[0], scope, out);
+  if (out.failed()) return undefined();
+  GWLPValueRef object = evaluate(statements[1], scope, out);
+  if (out.failed()) return undefined();
+  GWLPStatementList body;
+  if (!body.evaluate(statements[2], scope, out)) return undefined();
+  std::string name = nameValue->stringValueOrError(out);
+  if (out.failed()) return undefined();
+  if (object->isString() &&
+      !GWLPChargeWork(scope, static_cast<const GWLPStringValue&>(*object).value().size() + 1, out)) {
+    return undefined();
+  }
+  Items items;
+  if (!OfItems) {
+    items = keysOf(object);
+  } else if (object->isString()) {
+    items = Items::units(static_cast<const GWLPStringValue&>(*object).value());
+  } else if (object->isArray()) {
+    items = Items::of(static_cast<const GWLPArrayValue&>(*object).allElements());
+  } else {
+    out.fail(kGWLPErrorNotIterable);
+    return undefined();
+  }
+  return runLoopOverItems<Form>(scope, name, items, body, out);
 }
 
 // A new child of `scope` holding a copy of each loop variable as `from` sees it.
@@ -173,19 +189,15 @@ GWLPScopeRef copyLoopVariables(const GWLPScopeRef& scope, const GWLPScopeRef& fr
 
 // for (let names...; condition; update) body: every iteration has its own
 // scope with its own copies of the loop variables.
-GWLPValueRef forLet(const GWLPValueList& statements, const GWLPScopeRef& scope, platform::Error* error) {
+GWLPValueRef forLet(GWLPValueSpan statements, const GWLPScopeRef& scope, platform::Error* error) {
   GWLPErrorOut out(error);
   if (!GWLPCheckArgumentCount(statements, 4, out)) return undefined();
-  GWLPValueRef nameList = GWLPEvaluator::evaluateStatement(statements[0], scope, out);
-  if (out.failed()) return undefined();
-  GWLPValueList nameValues;
-  if (!bodyOf(nameList, nameValues, out)) return undefined();
-  GWLPValueRef bodyValue = GWLPEvaluator::evaluateStatement(statements[3], scope, out);
-  if (out.failed()) return undefined();
-  GWLPValueList body;
-  if (!bodyOf(bodyValue, body, out)) return undefined();
+  GWLPStatementList nameList;
+  if (!nameList.evaluateList(statements[0], scope, out)) return undefined();
+  GWLPStatementList body;
+  if (!body.evaluateList(statements[3], scope, out)) return undefined();
   std::vector<std::string> names;
-  for (const auto& value : nameValues) {
+  for (const auto& value : nameList.statements()) {
     names.push_back(value->stringValueOrError(out));
     if (out.failed()) return undefined();
   }
@@ -195,10 +207,10 @@ GWLPValueRef forLet(const GWLPValueList& statements, const GWLPScopeRef& scope, 
   GWLPScopeRef iteration = copyLoopVariables(scope, scope, names);
   if (!evaluateCondition(condition, iteration, out)) return undefined();
   while (true) {
-    GWLPValueRef result = runLoopBody(body, iteration, out);
+    GWLPValueRef result = runLoopBody(body.statements(), iteration, out);
     if (result || out.failed()) return out.failed() ? undefined() : result;
     GWLPScopeRef next = copyLoopVariables(scope, iteration, names);
-    GWLPEvaluator::evaluateStatement(update, next, out);
+    evaluate(update, next, out);
     if (out.failed()) return undefined();
     iteration = std::move(next);
     if (!evaluateCondition(condition, iteration, out)) return undefined();
@@ -208,23 +220,21 @@ GWLPValueRef forLet(const GWLPValueList& statements, const GWLPScopeRef& scope, 
 // (condition, update, run-first, body) in the current scope: a pre-tested
 // loop with an update after every tested body, or with one untested body
 // first when run-first is true.
-GWLPValueRef loop(const GWLPValueList& statements, const GWLPScopeRef& scope, platform::Error* error) {
+GWLPValueRef loop(GWLPValueSpan statements, const GWLPScopeRef& scope, platform::Error* error) {
   GWLPErrorOut out(error);
   if (!GWLPCheckArgumentCount(statements, 4, out)) return undefined();
   bool runFirst = evaluateCondition(statements[2], scope, out);
   if (out.failed()) return undefined();
-  GWLPValueRef bodyValue = GWLPEvaluator::evaluateStatement(statements[3], scope, out);
-  if (out.failed()) return undefined();
-  GWLPValueList body;
-  if (!bodyOf(bodyValue, body, out)) return undefined();
+  GWLPStatementList body;
+  if (!body.evaluateList(statements[3], scope, out)) return undefined();
   if (runFirst) {
-    GWLPValueRef result = runLoopBody(body, scope, out);
+    GWLPValueRef result = runLoopBody(body.statements(), scope, out);
     if (result || out.failed()) return out.failed() ? undefined() : result;
   }
   while (evaluateCondition(statements[0], scope, out)) {
-    GWLPValueRef result = runLoopBody(body, scope, out);
+    GWLPValueRef result = runLoopBody(body.statements(), scope, out);
     if (result || out.failed()) return out.failed() ? undefined() : result;
-    GWLPEvaluator::evaluateStatement(statements[1], scope, out);
+    evaluate(statements[1], scope, out);
     if (out.failed()) return undefined();
   }
   return undefined();
@@ -233,13 +243,13 @@ GWLPValueRef loop(const GWLPValueList& statements, const GWLPScopeRef& scope, pl
 }  // namespace
 
 GWLPLoopCommandEvaluator::GWLPLoopCommandEvaluator()
-    : GWLPHandlerCommandEvaluator({"42", "47", "54", "55", "63", "64", "65", "66"}, GWLPArgumentStyle::Statements) {
-  handlers_["42"] = loop;
-  handlers_["47"] = forEachItem(BindingForm::Assign, false);
-  handlers_["54"] = forEachItem(BindingForm::Const, false);
-  handlers_["55"] = forEachItem(BindingForm::Let, false);
-  handlers_["63"] = forLet;
-  handlers_["64"] = forEachItem(BindingForm::Assign, true);
-  handlers_["65"] = forEachItem(BindingForm::Const, true);
-  handlers_["66"] = forEachItem(BindingForm::Let, true);
+    : GWLPHandlerCommandEvaluator(GWLPCommandEvaluatorKind::Loop, GWLPArgumentStyle::Statements) {
+  setHandler(GWLPCommand::Loop, loop);
+  setHandler(GWLPCommand::ForInAssign, forEachItem<BindingForm::Assign, false>);
+  setHandler(GWLPCommand::ForInConst, forEachItem<BindingForm::Const, false>);
+  setHandler(GWLPCommand::ForInLet, forEachItem<BindingForm::Let, false>);
+  setHandler(GWLPCommand::ForLet, forLet);
+  setHandler(GWLPCommand::ForOfAssign, forEachItem<BindingForm::Assign, true>);
+  setHandler(GWLPCommand::ForOfConst, forEachItem<BindingForm::Const, true>);
+  setHandler(GWLPCommand::ForOfLet, forEachItem<BindingForm::Let, true>);
 }

@@ -11,8 +11,8 @@
 GWLPValueRef GWLPApplyPropertyMethod(GWLPRuntimeValue& receiver, const GWLPPropertyMap& properties,
                                      const std::string& name, const GWLPValueList& arguments,
                                      const GWLPScopeRef& scope, platform::Error* error) {
-  if (properties.hasName(name)) {
-    GWLPValueRef property = properties.valueForName(name);
+  if (const GWLPValueRef* found = properties.find(name)) {
+    GWLPValueRef property = *found;
     if (property->isFunction()) {
       // Keep the function alive while it runs, whatever the call does to the receiver.
       auto function = std::static_pointer_cast<GWLPFunctionValue>(property);
@@ -50,9 +50,9 @@ bool GWLPMapValue::isEqualToRuntimeValue(const GWLPRuntimeValue& other, GWLPEqua
   const auto& map = static_cast<const GWLPMapValue&>(other);
   if (map.propertyMap_.count() != propertyMap_.count()) return false;
   return context.compareNested(this, &other, [&] {
-    for (const auto& [name, value] : propertyMap_.contents()) {
-      auto it = map.propertyMap_.contents().find(name);
-      if (it == map.propertyMap_.contents().end() || !value->isEqualToRuntimeValue(*it->second, context)) {
+    for (const auto& [name, entry] : propertyMap_.contents()) {
+      const GWLPValueRef* value = map.propertyMap_.find(name);
+      if (!value || !entry.value->isEqualToRuntimeValue(**value, context)) {
         return false;
       }
     }

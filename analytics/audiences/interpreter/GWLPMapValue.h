@@ -11,7 +11,7 @@
 
 class GWLPMapValue : public GWLPRuntimeValue {
  public:
-  GWLPMapValue() = default;
+  GWLPMapValue() : GWLPRuntimeValue(GWLPValueKind::Map) {}
 
   bool hasProperty(const std::string& name) const { return propertyMap_.hasName(name); }
   void setValue(GWLPValueRef value, const std::string& property) { propertyMap_.setValue(std::move(value), property); }
@@ -21,7 +21,6 @@ class GWLPMapValue : public GWLPRuntimeValue {
   GWLPPropertyMap& propertyMap() { return propertyMap_; }
   const GWLPPropertyMap& propertyMap() const { return propertyMap_; }
 
-  GWLPValueKind valueKind() const override { return GWLPValueKind::Map; }
   std::string stringValueOrError(platform::Error* error = nullptr) const override;
   double doubleValueOrError(platform::Error* error = nullptr) const override;
   bool booleanValueOrError(platform::Error* error = nullptr) const override;

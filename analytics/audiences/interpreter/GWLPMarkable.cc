@@ -1,6 +1,15 @@
 #include "analytics/audiences/interpreter/GWLPMarkable.h"
 
+#include <atomic>
 #include <utility>
+
+GWLPMarkStack::GWLPMarkStack() {
+  // Pass numbers are unique in the process (starting at 1: a scope that was
+  // never visited holds 0), whichever thread marks.
+  static std::atomic<uint64_t> lastPass{0};
+  pass_ = lastPass.fetch_add(1, std::memory_order_relaxed) + 1;
+  pending_.reserve(32);
+}
 
 void GWLPMarkStack::drain() {
   while (!pending_.empty()) {

@@ -4,8 +4,8 @@
 // makes releasing deeply nested values iterative for the same reason.
 #pragma once
 
+#include <cstdint>
 #include <memory>
-#include <unordered_set>
 #include <vector>
 
 class GWLPMarkable;
@@ -13,17 +13,25 @@ class GWLPMarkable;
 // The pending work of one marking pass.
 class GWLPMarkStack {
  public:
+  // Each pass has a number of its own.
+  GWLPMarkStack();
+
   void push(GWLPMarkable* markable) {
     if (markable) pending_.push_back(markable);
   }
   // Marks everything pushed so far and everything it reaches.
   void drain();
-  // Scopes carry no mark flag: a pass visits each scope once.
-  bool visitOnce(const void* scope) { return visited_.insert(scope).second; }
+  // Scopes carry no mark flag that a sweep clears: each remembers the last
+  // pass that visited it, so that a pass visits each scope once.
+  bool visitOnce(uint64_t& lastPass) {
+    if (lastPass == pass_) return false;
+    lastPass = pass_;
+    return true;
+  }
 
  private:
+  uint64_t pass_;
   std::vector<GWLPMarkable*> pending_;
-  std::unordered_set<const void*> visited_;
 };
 
 class GWLPMarkable {

@@ -15,21 +15,45 @@ namespace {
 GWLPValueRef undefined() { return GWLPUndefinedValue::sharedInstance(); }
 
 // A command over the number values of two operands, read in order.
-template <typename Operation>
-GWLPCommandHandler arithmetic(Operation operation) {
-  return [operation](const GWLPValueList& values, const GWLPScopeRef&, platform::Error* error) -> GWLPValueRef {
-    GWLPErrorOut out(error);
-    if (!GWLPCheckArgumentCount(values, 2, out)) return undefined();
-    double left = values[0]->doubleValueOrError(out);
-    if (out.failed()) return undefined();
-    double right = values[1]->doubleValueOrError(out);
-    if (out.failed()) return undefined();
-    return GWLPNumberValue::make(operation(left, right));
-  };
+template <double (*Operation)(double, double)>
+GWLPValueRef arithmetic(GWLPValueSpan values, const GWLPScopeRef&, platform::Error* error) {
+  GWLPErrorOut out(error);
+  if (!GWLPCheckArgumentCount(values, 2, out)) return undefined();
+  double left = values[0]->doubleValueOrError(out);
+  if (out.failed()) return undefined();
+  double right = values[1]->doubleValueOrError(out);
+  if (out.failed()) return undefined();
+  return GWLPNumberValue::make(Operation(left, right));
+}
+
+double subtract(double a, double b) { return a - b; }
+double multiply(double a, double b) { return a * b; }
+double divide(double a, double b) { return a / b; }
+// fmod is the remainder of the truncated quotient: the dividend's sign, NaN
+// for a zero divisor or an infinite dividend, the dividend itself for an
+// infinite divisor.
+double modulo(double a, double b) { return std::fmod(a, b); }
+
+GWLPValueRef negate(GWLPValueSpan values, const GWLPScopeRef&, platform::Error* error) {
+  GWLPErrorOut out(error);
+  if (!GWLPCheckArgumentCount(values, 1, out)) return undefined();
+  double value = values[0]->doubleValueOrError(out);
+  if (out.failed()) return undefined();
+  return GWLPNumberValue::make(-value);
+}
+
+GWLPValueRef firstOfTwo(GWLPValueSpan values, const GWLPScopeRef&, platform::Error* error) {
+  if (!GWLPCheckArgumentCount(values, 2, error)) return undefined();
+  return values[0];
+}
+
+GWLPValueRef identity(GWLPValueSpan values, const GWLPScopeRef&, platform::Error* error) {
+  if (!GWLPCheckArgumentCount(values, 1, error)) return undefined();
+  return values[0];
 }
 
 // Texts when either operand is string-like, else the IEEE sum.
-GWLPValueRef add(const GWLPValueList& values, const GWLPScopeRef& scope, platform::Error* error) {
+GWLPValueRef add(GWLPValueSpan values, const GWLPScopeRef& scope, platform::Error* error) {
   GWLPErrorOut out(error);
   if (!GWLPCheckArgumentCount(values, 2, out)) return undefined();
   if (GWLPIsStringLike(*values[0]) || GWLPIsStringLike(*values[1])) {
@@ -51,33 +75,13 @@ GWLPValueRef add(const GWLPValueList& values, const GWLPScopeRef& scope, platfor
 }  // namespace
 
 GWLPMathCommandEvaluator::GWLPMathCommandEvaluator()
-    : GWLPHandlerCommandEvaluator({"0", "10", "25", "26", "27", "32", "33", "34", "35", "37"},
-                                  GWLPArgumentStyle::Values) {
-  handlers_["0"] = add;
-  handlers_["37"] = arithmetic([](double a, double b) { return a - b; });
-  handlers_["26"] = arithmetic([](double a, double b) { return a * b; });
-  handlers_["10"] = arithmetic([](double a, double b) { return a / b; });
-  // fmod is the remainder of the truncated quotient: the dividend's sign, NaN
-  // for a zero divisor or an infinite dividend, the dividend itself for an
-  // infinite divisor.
-  handlers_["25"] = arithmetic([](double a, double b) { return std::fmod(a, b); });
-  handlers_["27"] = [](const GWLPValueList& values, const GWLPScopeRef&, platform::Error* error) -> GWLPValueRef {
-    GWLPErrorOut out(error);
-    if (!GWLPCheckArgumentCount(values, 1, out)) return undefined();
-    double value = values[0]->doubleValueOrError(out);
-    if (out.failed()) return undefined();
-    return GWLPNumberValue::make(-value);
-  };
-  auto firstOfTwo = [](const GWLPValueList& values, const GWLPScopeRef&, platform::Error* error) -> GWLPValueRef {
-    if (!GWLPCheckArgumentCount(values, 2, error)) return undefined();
-    return values[0];
-  };
-  handlers_["32"] = firstOfTwo;
-  handlers_["33"] = firstOfTwo;
-  auto identity = [](const GWLPValueList& values, const GWLPScopeRef&, platform::Error* error) -> GWLPValueRef {
-    if (!GWLPCheckArgumentCount(values, 1, error)) return undefined();
-    return values[0];
-  };
-  handlers_["34"] = identity;
-  handlers_["35"] = identity;
+    : GWLPHandlerCommandEvaluator(GWLPCommandEvaluatorKind::Math, GWLPArgumentStyle::Values) {
+  setHandler(GWLPCommand::Add, add);
+  setHandler(GWLPCommand::Subtract, arithmetic<subtract>);
+  setHandler(GWLPCommand::Multiply, arithmetic<multiply>);
+  setHandler(GWLPCommand::Divide, arithmetic<divide>);
+  setHandler(GWLPCommand::Modulo, arithmetic<modulo>);
+  setHandler(GWLPCommand::Negate, negate);
+  setHandler(GWLPCommand::FirstOfTwo, firstOfTwo);
+  setHandler(GWLPCommand::Identity, identity);
 }

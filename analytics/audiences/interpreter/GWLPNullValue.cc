@@ -3,7 +3,7 @@
 #include "analytics/audiences/interpreter/GWLPErrors.h"
 #include "analytics/audiences/interpreter/GWLPUndefinedValue.h"
 
-GWLPValueRef GWLPNullValue::sharedInstance() {
+const GWLPValueRef& GWLPNullValue::sharedInstance() {
   static const GWLPValueRef instance = std::make_shared<GWLPNullValue>();
   return instance;
 }

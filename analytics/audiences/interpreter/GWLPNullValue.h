@@ -5,9 +5,9 @@
 
 class GWLPNullValue final : public GWLPRuntimeValue {
  public:
-  static GWLPValueRef sharedInstance();
+  GWLPNullValue() : GWLPRuntimeValue(GWLPValueKind::Null) {}
+  static const GWLPValueRef& sharedInstance();
 
-  GWLPValueKind valueKind() const override { return GWLPValueKind::Null; }
   std::string stringValueOrError(platform::Error* error = nullptr) const override;
   double doubleValueOrError(platform::Error* error = nullptr) const override;
   bool booleanValueOrError(platform::Error* error = nullptr) const override;

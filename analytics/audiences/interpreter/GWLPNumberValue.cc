@@ -3,6 +3,17 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <vector>
+
+const std::shared_ptr<GWLPNumberValue>& GWLPNumberValue::shared(int value) {
+  // Made once, under the guard of the local static, and kept until exit.
+  static const auto* numbers = [] {
+    auto* made = new std::vector<std::shared_ptr<GWLPNumberValue>>();
+    for (int i = -1; i <= kLargestShared; ++i) made->push_back(std::make_shared<GWLPNumberValue>(i));
+    return made;
+  }();
+  return (*numbers)[static_cast<size_t>(value + 1)];
+}
 
 std::string GWLPNumberValue::stringFromDouble(double value) {
   if (std::isnan(value)) return "NaN";

@@ -103,15 +103,20 @@ std::shared_ptr<GWLPArrayValue> GWLPObjectManager::arrayValueWithScope(const GWL
   return array;
 }
 
+bool GWLPObjectManager::reserveArray(size_t count, const GWLPScopeRef& scope, platform::Error* error) {
+  if (count > kGWLPMaxArraySlots) {
+    platform::setError(error, GWLPRuntimeError(kGWLPErrorResourceLimit));
+    return false;
+  }
+  GWLPObjectManager* manager = scope ? scope->objectManager() : nullptr;
+  return !manager || manager->reserveHeap(kGWLPContainerCost + count * kGWLPSlotCost, error);
+}
+
 std::shared_ptr<GWLPArrayValue> GWLPObjectManager::arrayValueWithArray(GWLPValueList values,
                                                                        const GWLPScopeRef& scope,
                                                                        platform::Error* error) {
-  if (values.size() > kGWLPMaxArraySlots) {
-    platform::setError(error, GWLPRuntimeError(kGWLPErrorResourceLimit));
-    return nullptr;
-  }
-  auto manager = scope ? scope->objectManager() : nullptr;
-  if (manager && !manager->reserveHeap(kGWLPContainerCost + values.size() * kGWLPSlotCost, error)) return nullptr;
+  if (!reserveArray(values.size(), scope, error)) return nullptr;
+  GWLPObjectManager* manager = scope ? scope->objectManager() : nullptr;
   auto array = std::make_shared<GWLPArrayValue>(std::move(values));
   if (manager) {
     array->setObjectManager(manager);
@@ -127,7 +132,7 @@ std::shared_ptr<GWLPArrayValue> GWLPObjectManager::subarrayWithArray(const GWLPA
   return arrayValueWithArray(sub->takeElements(), scope, error);
 }
 
-int64_t GWLPObjectManager::countInstruction(platform::Error* error) {
+int64_t GWLPObjectManager::refuseInstruction(platform::Error* error) {
   if (instructionCount_ >= kGWLPInstructionLimit) {
     platform::setError(error, GWLPRuntimeError(kGWLPErrorInstructionLimit));
     return instructionCount_ + 1;
@@ -167,21 +172,9 @@ void GWLPObjectManager::noteAllocation(size_t bytes) {
   heapUsed_ = bytes > SIZE_MAX - heapUsed_ ? SIZE_MAX : heapUsed_ + bytes;
 }
 
-GWLPObjectManager::DepthGuard::DepthGuard(int* depth, int limit, platform::Error* error) : depth_(depth) {
-  if (!depth_) return;
-  if (*depth_ >= limit) {
-    platform::setError(error, GWLPRuntimeError(kGWLPErrorResourceLimit));
-    return;
-  }
-  ++*depth_;
-  entered_ = true;
+void GWLPObjectManager::DepthGuard::refuse(platform::Error* error) {
+  platform::setError(error, GWLPRuntimeError(kGWLPErrorResourceLimit));
 }
-
-GWLPObjectManager::EvaluationGuard::EvaluationGuard(GWLPObjectManager* manager, platform::Error* error)
-    : DepthGuard(manager ? &manager->evaluationDepth_ : nullptr, kGWLPMaxEvaluationDepth, error) {}
-
-GWLPObjectManager::CallGuard::CallGuard(GWLPObjectManager* manager, platform::Error* error)
-    : DepthGuard(manager ? &manager->callDepth_ : nullptr, kGWLPMaxCallDepth, error) {}
 
 int64_t GWLPCountInstruction(const GWLPScopeRef& scope, platform::Error* error) {
   auto manager = scope ? scope->objectManager() : nullptr;

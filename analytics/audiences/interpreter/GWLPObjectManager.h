@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "analytics/audiences/interpreter/GWLPLimits.h"
 #include "analytics/audiences/interpreter/GWLPRuntimeValue.h"
 
 class GWLPArrayValue;
@@ -48,6 +49,9 @@ class GWLPObjectManager : public std::enable_shared_from_this<GWLPObjectManager>
   static std::shared_ptr<GWLPMapValue> mapValueWithScope(const GWLPScopeRef& scope);
   static std::shared_ptr<GWLPArrayValue> arrayValueWithScope(const GWLPScopeRef& scope);
   // None, with error 19, beyond the slot cap or the heap budget.
+  // Admits a new array of `count` slots made in the run of `scope`: at most
+  // the slot cap, its slots charged to the heap budget; else error 19.
+  static bool reserveArray(size_t count, const GWLPScopeRef& scope, platform::Error* error = nullptr);
   static std::shared_ptr<GWLPArrayValue> arrayValueWithArray(GWLPValueList values, const GWLPScopeRef& scope,
                                                              platform::Error* error = nullptr);
   static std::shared_ptr<GWLPArrayValue> subarrayWithArray(const GWLPArrayValue& array, size_t location,
@@ -57,7 +61,10 @@ class GWLPObjectManager : public std::enable_shared_from_this<GWLPObjectManager>
   // Per-run limits.
   // Counts one evaluation: the new count, or error 18 beyond the limit (the
   // count then stays put) and error 19 once the heap budget is spent.
-  int64_t countInstruction(platform::Error* error = nullptr);
+  int64_t countInstruction(platform::Error* error = nullptr) {
+    if (instructionCount_ < kGWLPInstructionLimit && heapUsed_ <= kGWLPHeapBudgetBytes) return ++instructionCount_;
+    return refuseInstruction(error);
+  }
   int64_t instructionCount() const { return instructionCount_; }
   // Starts a new run: instructions and heap budget from zero.
   void resetRunBudget();
@@ -75,7 +82,15 @@ class GWLPObjectManager : public std::enable_shared_from_this<GWLPObjectManager>
   // guard without a manager does nothing.
   class DepthGuard {
    public:
-    DepthGuard(int* depth, int limit, platform::Error* error);
+    DepthGuard(int* depth, int limit, platform::Error* error) : depth_(depth) {
+      if (!depth_) return;
+      if (*depth_ >= limit) {
+        refuse(error);
+        return;
+      }
+      ++*depth_;
+      entered_ = true;
+    }
     ~DepthGuard() {
       if (entered_) --*depth_;
     }
@@ -83,20 +98,27 @@ class GWLPObjectManager : public std::enable_shared_from_this<GWLPObjectManager>
     DepthGuard& operator=(const DepthGuard&) = delete;
 
    private:
+    static void refuse(platform::Error* error);
+
     int* depth_;
     bool entered_ = false;
   };
   class EvaluationGuard : public DepthGuard {
    public:
-    EvaluationGuard(GWLPObjectManager* manager, platform::Error* error);
+    EvaluationGuard(GWLPObjectManager* manager, platform::Error* error)
+        : DepthGuard(manager ? &manager->evaluationDepth_ : nullptr, kGWLPMaxEvaluationDepth, error) {}
   };
   class CallGuard : public DepthGuard {
    public:
-    CallGuard(GWLPObjectManager* manager, platform::Error* error);
+    CallGuard(GWLPObjectManager* manager, platform::Error* error)
+        : DepthGuard(manager ? &manager->callDepth_ : nullptr, kGWLPMaxCallDepth, error) {}
   };
 
  private:
   void compact();
+  // countInstruction past a limit: error 18, or 19 once the heap budget is
+  // spent; the count stays put.
+  int64_t refuseInstruction(platform::Error* error);
 
   std::vector<std::weak_ptr<GWLPMarkable>> roots_;
   std::vector<std::weak_ptr<GWLPRuntimeValue>> objects_;

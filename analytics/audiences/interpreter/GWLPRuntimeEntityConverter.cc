@@ -137,7 +137,7 @@ platform::Dictionary toDictionary(const GWLPMapValue& map, NativeState& state, p
   }
   state.path.insert(&map);
   for (const auto& [name, entry] : map.propertyMap().contents()) {
-    platform::Object object = toObject(*entry, state, out);
+    platform::Object object = toObject(*entry.value, state, out);
     if (out.failed()) break;
     if (!object.isNull()) dictionary.emplace(name, std::move(object));
   }

@@ -46,14 +46,23 @@ struct GWLPEqualityContext {
   }
 };
 
+class GWLPRuntimeValue;
+// Drops a reference to `value`. The last reference to a value that holds
+// others (maps, arrays, functions, statements, control values) is released
+// through GWLPDeferRelease, so that freeing a deeply nested value never
+// recurses; any other reference is simply dropped.
+inline void GWLPReleaseValue(GWLPValueRef value);
+
 class GWLPRuntimeValue : public GWLPMarkable, public std::enable_shared_from_this<GWLPRuntimeValue> {
  public:
-  GWLPRuntimeValue() = default;
+  // `kind` is fixed for the value's life: a value never changes class.
+  explicit GWLPRuntimeValue(GWLPValueKind kind = GWLPValueKind::Base) : kind_(kind) {}
   GWLPRuntimeValue(const GWLPRuntimeValue&) = delete;
   GWLPRuntimeValue& operator=(const GWLPRuntimeValue&) = delete;
   ~GWLPRuntimeValue() override = default;
 
-  virtual GWLPValueKind valueKind() const { return GWLPValueKind::Base; }
+  // Held in the value itself: the kind tests of every evaluation cost no call.
+  GWLPValueKind valueKind() const { return kind_; }
 
   // Conversions. On failure: the empty text, NaN or false, and the error.
   virtual std::string stringValueOrError(platform::Error* error = nullptr) const;
@@ -89,4 +98,22 @@ class GWLPRuntimeValue : public GWLPMarkable, public std::enable_shared_from_thi
 
   // "toString": a new text value of this value's text, or the conversion's error.
   GWLPValueRef toStringMethod(const GWLPValueList& arguments, const GWLPScopeRef& scope, platform::Error* error) const;
+
+ private:
+  const GWLPValueKind kind_;
 };
+
+inline void GWLPReleaseValue(GWLPValueRef value) {
+  if (!value || value.use_count() > 1) return;
+  switch (value->valueKind()) {
+    case GWLPValueKind::Map:
+    case GWLPValueKind::Array:
+    case GWLPValueKind::Function:
+    case GWLPValueKind::Statement:
+    case GWLPValueKind::Control:
+      GWLPDeferRelease(std::move(value));
+      return;
+    default:
+      return;
+  }
+}

@@ -3,7 +3,8 @@
 #include "analytics/audiences/interpreter/GWLPObjectManager.h"
 #include "analytics/audiences/interpreter/GWLPUndefinedValue.h"
 
-GWLPScope::GWLPScope(GWLPScopeRef parentScope) : parentScope_(std::move(parentScope)) {}
+GWLPScope::GWLPScope(GWLPScopeRef parentScope)
+    : parentScope_(std::move(parentScope)), objectManager_(parentScope_ ? parentScope_->objectManager_ : nullptr) {}
 
 GWLPScope::~GWLPScope() { GWLPDeferRelease(std::move(parentScope_)); }
 
@@ -42,22 +43,19 @@ void GWLPScope::setValue(GWLPValueRef value, const std::string& name) {
 
 GWLPValueRef GWLPScope::valueForName(const std::string& name) const {
   for (const GWLPScope* scope = this; scope; scope = scope->parentScope_.get()) {
-    auto it = scope->contents_.contents().find(name);
-    if (it != scope->contents_.contents().end()) return it->second;
+    if (const GWLPValueRef* value = scope->contents_.find(name)) return *value;
   }
   return GWLPUndefinedValue::sharedInstance();
 }
 
 void GWLPScope::setObjectManager(std::shared_ptr<GWLPObjectManager> objectManager) {
-  objectManager_ = std::move(objectManager);
+  ownedObjectManager_ = std::move(objectManager);
+  objectManager_ = ownedObjectManager_.get();
 }
 
-std::shared_ptr<GWLPObjectManager> GWLPScope::objectManager() const {
-  if (objectManager_) return objectManager_;
+GWLPObjectManager* GWLPScope::findObjectManager() const {
   for (const GWLPScope* scope = parentScope_.get(); scope; scope = scope->parentScope_.get()) {
     if (scope->objectManager_) {
-      // Remember the answer: managers are installed before a run starts and
-      // never removed, so walking the chain once per scope is enough.
       objectManager_ = scope->objectManager_;
       return objectManager_;
     }
@@ -67,7 +65,7 @@ std::shared_ptr<GWLPObjectManager> GWLPScope::objectManager() const {
 
 void GWLPScope::markInto(GWLPMarkStack& stack) {
   for (GWLPScope* scope = this; scope; scope = scope->parentScope_.get()) {
-    if (!stack.visitOnce(scope)) return;
+    if (!stack.visitOnce(scope->lastMarkPass_)) return;
     scope->contents_.markValuesInto(stack);
   }
 }

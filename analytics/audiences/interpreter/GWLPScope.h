@@ -3,6 +3,7 @@
 // initial scope carries the object manager that every descendant answers.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -36,9 +37,14 @@ class GWLPScope : public GWLPMarkable, public std::enable_shared_from_this<GWLPS
   GWLPValueRef valueForName(const std::string& name) const;
   void makeImmutable() { contents_.makeImmutable(); }
 
+  // Installs the manager that this scope owns and its descendants answer.
   void setObjectManager(std::shared_ptr<GWLPObjectManager> objectManager);
-  // This scope's manager, else that of its nearest ancestor with one, or none.
-  std::shared_ptr<GWLPObjectManager> objectManager() const;
+  // This scope's manager, else that of its nearest ancestor with one, or
+  // none. A plain pointer: the scope that owns the manager is this one or an
+  // ancestor, which this scope keeps alive through its parent chain.
+  GWLPObjectManager* objectManager() const {
+    return objectManager_ ? objectManager_ : findObjectManager();
+  }
 
   const GWLPPropertyMap& contents() const { return contents_; }
   // Drops every declaration (the runtime's teardown).
@@ -48,7 +54,14 @@ class GWLPScope : public GWLPMarkable, public std::enable_shared_from_this<GWLPS
   void markInto(GWLPMarkStack& stack) override;
 
  private:
+  GWLPObjectManager* findObjectManager() const;
+
   GWLPScopeRef parentScope_;
   GWLPPropertyMap contents_;
-  mutable std::shared_ptr<GWLPObjectManager> objectManager_;
+  std::shared_ptr<GWLPObjectManager> ownedObjectManager_;
+  // The answer of objectManager(), remembered once found: managers are
+  // installed before a run starts and never removed.
+  mutable GWLPObjectManager* objectManager_ = nullptr;
+  // The last marking pass that visited this scope.
+  uint64_t lastMarkPass_ = 0;
 };

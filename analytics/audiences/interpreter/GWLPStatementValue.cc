@@ -1,5 +1,19 @@
 #include "analytics/audiences/interpreter/GWLPStatementValue.h"
 
+#include "analytics/audiences/interpreter/GWLPCommandRegistrar.h"
+
+GWLPStatementValue::GWLPStatementValue(std::string functionName, GWLPValueList arguments)
+    : GWLPRuntimeValue(GWLPValueKind::Statement),
+      functionName_(std::move(functionName)),
+      arguments_(std::move(arguments)),
+      evaluator_(&GWLPCommandRegistrar::sharedInstance().evaluatorForStatementName(functionName_)) {
+  if (const GWLPCommandEntry* entry = GWLPCommandEntryForName(functionName_)) {
+    command_ = entry->command;
+    hasCommand_ = true;
+    route_ = evaluator_->routeFor(command_);
+  }
+}
+
 GWLPStatementValue::~GWLPStatementValue() {
   for (auto& argument : arguments_) GWLPDeferRelease(std::move(argument));
 }

@@ -1,26 +1,49 @@
 // GWLPStatementValue: one program statement, a command or function name and
 // its argument values (literals and nested statements, evaluated only when the
 // statement runs). Immutable after conversion and shared by every run.
+//
+// A statement resolves its name once, when it is made: the evaluator that the
+// shared command registrar routes the name to (the function evaluator for a
+// name no evaluator holds) and, for a command number, the command of the
+// command table. Evaluators are registered before programs are read.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
+#include "analytics/audiences/interpreter/GWLPCommandEvaluator.h"
+#include "analytics/audiences/interpreter/GWLPCommandTable.h"
 #include "analytics/audiences/interpreter/GWLPRuntimeValue.h"
+
 
 class GWLPStatementValue final : public GWLPRuntimeValue {
  public:
-  GWLPStatementValue(std::string functionName, GWLPValueList arguments)
-      : functionName_(std::move(functionName)), arguments_(std::move(arguments)) {}
+  GWLPStatementValue(std::string functionName, GWLPValueList arguments);
   ~GWLPStatementValue() override;
 
   const std::string& functionName() const { return functionName_; }
   const GWLPValueList& arguments() const { return arguments_; }
+  // The evaluator this statement runs in (never none; the registrar and its
+  // evaluators live as long as the process).
+  GWLPCommandEvaluator& evaluator() const { return *evaluator_; }
+  // The evaluator's plain handler of this statement's command, if any.
+  const GWLPCommandRoute& route() const { return route_; }
+  // The command of the table that the name stands for, if any.
+  std::optional<GWLPCommand> command() const {
+    return hasCommand_ ? std::optional<GWLPCommand>(command_) : std::nullopt;
+  }
+  // Whether this is a statement of `command`.
+  bool isCommand(GWLPCommand command) const { return hasCommand_ && command_ == command; }
 
-  GWLPValueKind valueKind() const override { return GWLPValueKind::Statement; }
   using GWLPRuntimeValue::isEqualToRuntimeValue;
   bool isEqualToRuntimeValue(const GWLPRuntimeValue& other, GWLPEqualityContext& context) const override;
 
  private:
   std::string functionName_;
   GWLPValueList arguments_;
+  GWLPCommandEvaluator* evaluator_;
+  GWLPCommandRoute route_;
+  GWLPCommand command_ = GWLPCommand::Add;
+  bool hasCommand_ = false;
 };

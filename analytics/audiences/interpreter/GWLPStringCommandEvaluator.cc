@@ -43,6 +43,7 @@ class Units {
   }
   size_t length() const { return ascii_ ? text_.size() : units_.size(); }
   bool ascii() const { return ascii_; }
+  const std::string& text() const { return text_; }
   const std::u16string& utf16() {
     if (ascii_ && units_.empty() && !text_.empty()) units_.assign(text_.begin(), text_.end());
     return units_;
@@ -156,10 +157,10 @@ Segmented segment(std::u16string_view text) {
 template <typename Visit>
 void forEachOccurrence(Units& text, const std::string& pattern, Visit visit) {
   if (text.ascii() && isAscii(pattern)) {
-    const std::u16string& units = text.utf16();
-    std::u16string needle(pattern.begin(), pattern.end());
-    for (size_t at = units.find(needle); at != std::u16string::npos; at = units.find(needle, at + 1)) {
-      if (!visit(at, at + needle.size())) return;
+    // One byte is one unit: search the text as it is.
+    const std::string& bytes = text.text();
+    for (size_t at = bytes.find(pattern); at != std::string::npos; at = bytes.find(pattern, at + 1)) {
+      if (!visit(at, at + pattern.size())) return;
     }
     return;
   }
@@ -261,6 +262,19 @@ using CaseMapping = int32_t (*)(UChar*, int32_t, const UChar*, int32_t, const ch
 // locale-independent mapping).
 GWLPValueRef mapCase(const std::string& text, CaseMapping mapping, const char* locale, const GWLPScopeRef& scope,
                      GWLPErrorOut& out) {
+  if (!*locale && isAscii(text)) {
+    // Outside any locale's rules the mapping of ASCII letters is ASCII,
+    // one unit for one: charged as the full mapping is.
+    if (text.empty()) return GWLPStringValue::make("");
+    if (!GWLPChargeWork(scope, text.size(), out)) return undefined();
+    std::string mapped = text;
+    const bool lower = mapping == CaseMapping(u_strToLower);
+    for (char& c : mapped) {
+      if (lower && c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+      if (!lower && c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+    return makeText(std::move(mapped), scope, out);
+  }
   std::u16string units = platform::utf8::toUtf16(text);
   if (units.empty()) return GWLPStringValue::make("");
   if (units.size() > static_cast<size_t>(INT32_MAX / 4)) {
@@ -295,7 +309,7 @@ GWLPValueRef mapCase(const std::string& text, CaseMapping mapping, const char* l
 
 using Handler = GWLPStringMethodHandler;
 
-GWLPValueRef charAt(const std::string& text, const GWLPValueList& values, const GWLPScopeRef& scope,
+GWLPValueRef charAt(const std::string& text, GWLPValueSpan values, const GWLPScopeRef& scope,
                     platform::Error* error) {
   GWLPErrorOut out(error);
   if (!GWLPCheckMaximumArgumentCount(values, 1, out)) return undefined();
@@ -311,7 +325,7 @@ GWLPValueRef charAt(const std::string& text, const GWLPValueList& values, const 
   return makeText(units.sub(at, at + 1), scope, out);
 }
 
-GWLPValueRef concat(const std::string& text, const GWLPValueList& values, const GWLPScopeRef& scope,
+GWLPValueRef concat(const std::string& text, GWLPValueSpan values, const GWLPScopeRef& scope,
                     platform::Error* error) {
   GWLPErrorOut out(error);
   std::string result = text;
@@ -327,7 +341,7 @@ GWLPValueRef concat(const std::string& text, const GWLPValueList& values, const 
   return makeText(std::move(result), scope, out);
 }
 
-GWLPValueRef hasOwnProperty(const std::string& text, const GWLPValueList& values, const GWLPScopeRef&,
+GWLPValueRef hasOwnProperty(const std::string& text, GWLPValueSpan values, const GWLPScopeRef&,
                             platform::Error* error) {
   GWLPErrorOut out(error);
   if (!GWLPCheckArgumentCount(values, 1, out)) return undefined();
@@ -343,12 +357,12 @@ GWLPValueRef hasOwnProperty(const std::string& text, const GWLPValueList& values
 
 // The search text of indexOf and lastIndexOf: the first value's text, or
 // "undefined" when there is none.
-std::optional<std::string> searchTextOf(const GWLPValueList& values, GWLPErrorOut& out) {
+std::optional<std::string> searchTextOf(GWLPValueSpan values, GWLPErrorOut& out) {
   if (values.empty()) return std::string("undefined");
   return textOf(values[0], out);
 }
 
-GWLPValueRef indexOf(const std::string& text, const GWLPValueList& values, const GWLPScopeRef& scope,
+GWLPValueRef indexOf(const std::string& text, GWLPValueSpan values, const GWLPScopeRef& scope,
                      platform::Error* error) {
   GWLPErrorOut out(error);
   if (!GWLPCheckMaximumArgumentCount(values, 2, out)) return undefined();
@@ -367,7 +381,7 @@ GWLPValueRef indexOf(const std::string& text, const GWLPValueList& values, const
   return GWLPNumberValue::make(found ? static_cast<double>(found->first) : -1);
 }
 
-GWLPValueRef lastIndexOf(const std::string& text, const GWLPValueList& values, const GWLPScopeRef& scope,
+GWLPValueRef lastIndexOf(const std::string& text, GWLPValueSpan values, const GWLPScopeRef& scope,
                          platform::Error* error) {
   GWLPErrorOut out(error);
   if (!GWLPCheckMaximumArgumentCount(values, 2, out)) return undefined();
@@ -396,7 +410,7 @@ GWLPValueRef lastIndexOf(const std::string& text, const GWLPValueList& values, c
   return GWLPNumberValue::make(last);
 }
 
-GWLPValueRef match(const std::string& text, const GWLPValueList& values, const GWLPScopeRef& scope,
+GWLPValueRef match(const std::string& text, GWLPValueSpan values, const GWLPScopeRef& scope,
                    platform::Error* error) {
   GWLPErrorOut out(error);
   if (!GWLPCheckMaximumArgumentCount(values, 1, out)) return undefined();
@@ -420,7 +434,7 @@ GWLPValueRef match(const std::string& text, const GWLPValueList& values, const G
   return array ? GWLPValueRef(array) : undefined();
 }
 
-GWLPValueRef search(const std::string& text, const GWLPValueList& values, const GWLPScopeRef& scope,
+GWLPValueRef search(const std::string& text, GWLPValueSpan values, const GWLPScopeRef& scope,
                     platform::Error* error) {
   GWLPErrorOut out(error);
   if (!GWLPCheckMaximumArgumentCount(values, 1, out)) return undefined();
@@ -433,7 +447,7 @@ GWLPValueRef search(const std::string& text, const GWLPValueList& values, const 
   return GWLPNumberValue::make(found ? static_cast<double>(found->first) : -1);
 }
 
-GWLPValueRef replace(const std::string& text, const GWLPValueList& values, const GWLPScopeRef& scope,
+GWLPValueRef replace(const std::string& text, GWLPValueSpan values, const GWLPScopeRef& scope,
                      platform::Error* error) {
   GWLPErrorOut out(error);
   if (!GWLPCheckMaximumArgumentCount(values, 2, out)) return undefined();
@@ -475,7 +489,7 @@ GWLPValueRef replace(const std::string& text, const GWLPValueList& values, const
   return makeText(std::move(result), scope, out);
 }
 
-GWLPValueRef slice(const std::string& text, const GWLPValueList& values, const GWLPScopeRef& scope,
+GWLPValueRef slice(const std::string& text, GWLPValueSpan values, const GWLPScopeRef& scope,
                    platform::Error* error) {
   GWLPErrorOut out(error);
   if (!GWLPCheckMaximumArgumentCount(values, 2, out)) return undefined();
@@ -491,7 +505,7 @@ GWLPValueRef slice(const std::string& text, const GWLPValueList& values, const G
   return makeText(units.sub(static_cast<size_t>(bounds[0]), static_cast<size_t>(bounds[1])), scope, out);
 }
 
-GWLPValueRef substring(const std::string& text, const GWLPValueList& values, const GWLPScopeRef& scope,
+GWLPValueRef substring(const std::string& text, GWLPValueSpan values, const GWLPScopeRef& scope,
                        platform::Error* error) {
   GWLPErrorOut out(error);
   if (!GWLPCheckMaximumArgumentCount(values, 2, out)) return undefined();
@@ -506,7 +520,7 @@ GWLPValueRef substring(const std::string& text, const GWLPValueList& values, con
   return makeText(units.sub(std::min(bounds[0], bounds[1]), std::max(bounds[0], bounds[1])), scope, out);
 }
 
-GWLPValueRef split(const std::string& text, const GWLPValueList& values, const GWLPScopeRef& scope,
+GWLPValueRef split(const std::string& text, GWLPValueSpan values, const GWLPScopeRef& scope,
                    platform::Error* error) {
   GWLPErrorOut out(error);
   if (!GWLPCheckMaximumArgumentCount(values, 2, out)) return undefined();
@@ -571,7 +585,7 @@ GWLPValueRef split(const std::string& text, const GWLPValueList& values, const G
 // A method of no values: `make(text)`.
 template <typename Make>
 Handler withoutValues(Make make) {
-  return [make](const std::string& text, const GWLPValueList& values, const GWLPScopeRef& scope,
+  return [make](const std::string& text, GWLPValueSpan values, const GWLPScopeRef& scope,
                 platform::Error* error) -> GWLPValueRef {
     GWLPErrorOut out(error);
     if (!GWLPCheckArgumentCount(values, 0, out)) return undefined();
@@ -629,11 +643,11 @@ GWLPValueRef GWLPStringCommandEvaluator::evaluateCommand(const std::string& name
     out.fail(kGWLPErrorNoSuchMethod);
     return undefined();
   }
-  GWLPValueList values = GWLPEvaluateArguments(arguments, scope, out);
-  if (out.failed()) return undefined();
+  GWLPValueBuffer values;
+  if (!GWLPEvaluateArgumentsInto(arguments, scope, values, out)) return undefined();
   // Every method reads its whole receiver at least once: a script that calls
   // methods of a long text again and again spends the run's work budget.
   if (!GWLPChargeWork(scope, text.size() + 1, out)) return undefined();
-  GWLPValueRef result = it->second(text, values, scope, out);
+  GWLPValueRef result = it->second(text, values.span(), scope, out);
   return out.failed() ? undefined() : result;
 }

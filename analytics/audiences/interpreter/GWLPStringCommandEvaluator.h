@@ -10,10 +10,12 @@
 #include <map>
 #include <string>
 
+#include "analytics/audiences/interpreter/GWLPArguments.h"
+#include "analytics/audiences/interpreter/GWLPPropertyMap.h"
 #include "analytics/audiences/interpreter/GWLPRuntimeValue.h"
 
 // (receiver text, evaluated arguments, scope, error).
-using GWLPStringMethodHandler = std::function<GWLPValueRef(const std::string& text, const GWLPValueList& values,
+using GWLPStringMethodHandler = std::function<GWLPValueRef(const std::string& text, GWLPValueSpan values,
                                                            const GWLPScopeRef& scope, platform::Error* error)>;
 
 class GWLPStringCommandEvaluator {
@@ -28,5 +30,5 @@ class GWLPStringCommandEvaluator {
   bool hasMethod(const std::string& name) const { return handlers_.count(name) != 0; }
 
  private:
-  std::map<std::string, GWLPStringMethodHandler> handlers_;
+  std::map<std::string, GWLPStringMethodHandler, GWLPNameLess> handlers_;
 };

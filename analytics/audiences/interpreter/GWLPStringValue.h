@@ -9,7 +9,8 @@
 
 class GWLPStringValue final : public GWLPRuntimeValue {
  public:
-  explicit GWLPStringValue(std::string value) : value_(std::move(value)) {}
+  explicit GWLPStringValue(std::string value)
+      : GWLPRuntimeValue(GWLPValueKind::String), value_(std::move(value)) {}
   static std::shared_ptr<GWLPStringValue> make(std::string value) {
     return std::make_shared<GWLPStringValue>(std::move(value));
   }
@@ -22,7 +23,6 @@ class GWLPStringValue final : public GWLPRuntimeValue {
   // whole text, or NaN.
   static double doubleFromString(std::string_view text);
 
-  GWLPValueKind valueKind() const override { return GWLPValueKind::String; }
   std::string stringValueOrError(platform::Error* error = nullptr) const override;
   double doubleValueOrError(platform::Error* error = nullptr) const override;
   bool booleanValueOrError(platform::Error* error = nullptr) const override;

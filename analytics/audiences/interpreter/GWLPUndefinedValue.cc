@@ -4,7 +4,7 @@
 
 #include "analytics/audiences/interpreter/GWLPErrors.h"
 
-GWLPValueRef GWLPUndefinedValue::sharedInstance() {
+const GWLPValueRef& GWLPUndefinedValue::sharedInstance() {
   static const GWLPValueRef instance = std::make_shared<GWLPUndefinedValue>();
   return instance;
 }

@@ -5,9 +5,9 @@
 
 class GWLPUndefinedValue final : public GWLPRuntimeValue {
  public:
-  static GWLPValueRef sharedInstance();
+  GWLPUndefinedValue() : GWLPRuntimeValue(GWLPValueKind::Undefined) {}
+  static const GWLPValueRef& sharedInstance();
 
-  GWLPValueKind valueKind() const override { return GWLPValueKind::Undefined; }
   std::string stringValueOrError(platform::Error* error = nullptr) const override;
   double doubleValueOrError(platform::Error* error = nullptr) const override;
   bool booleanValueOrError(platform::Error* error = nullptr) const override;

@@ -1,5 +1,7 @@
 #include "analytics/audiences/interpreter/GWLPVariableCommandEvaluator.h"
 
+#include <map>
+
 #include "analytics/audiences/interpreter/GWLPArguments.h"
 #include "analytics/audiences/interpreter/GWLPArrayValue.h"
 #include "analytics/audiences/interpreter/GWLPErrors.h"
@@ -27,7 +29,15 @@ const std::string* nameOf(const GWLPValueRef& value, GWLPErrorOut& out) {
   return &static_cast<const GWLPStringValue&>(*value).value();
 }
 
-GWLPValueRef assign(const GWLPValueList& values, const GWLPScopeRef& scope, platform::Error* error) {
+// The property name of a key: a text key's own text (not copied), else its
+// text value in `storage`; none on a conversion failure.
+const std::string* propertyName(const GWLPValueRef& key, std::string& storage, GWLPErrorOut& out) {
+  if (key->isString()) return &static_cast<const GWLPStringValue&>(*key).value();
+  storage = key->stringValueOrError(out);
+  return out.failed() ? nullptr : &storage;
+}
+
+GWLPValueRef assign(GWLPValueSpan values, const GWLPScopeRef& scope, platform::Error* error) {
   GWLPErrorOut out(error);
   if (!GWLPCheckArgumentCount(values, 2, out)) return undefined();
   const std::string* name = nameOf(values[0], out);
@@ -40,7 +50,7 @@ GWLPValueRef assign(const GWLPValueList& values, const GWLPScopeRef& scope, plat
   return values[1];
 }
 
-GWLPValueRef declareVariables(const GWLPValueList& values, const GWLPScopeRef& scope, platform::Error* error) {
+GWLPValueRef declareVariables(GWLPValueSpan values, const GWLPScopeRef& scope, platform::Error* error) {
   GWLPErrorOut out(error);
   for (const auto& value : values) {
     const std::string* name = nameOf(value, out);
@@ -50,7 +60,7 @@ GWLPValueRef declareVariables(const GWLPValueList& values, const GWLPScopeRef& s
   return undefined();
 }
 
-GWLPValueRef declareConstants(const GWLPValueList& values, const GWLPScopeRef& scope, platform::Error* error) {
+GWLPValueRef declareConstants(GWLPValueSpan values, const GWLPScopeRef& scope, platform::Error* error) {
   GWLPErrorOut out(error);
   if (values.size() % 2 != 0) {
     out.fail(kGWLPErrorArgumentCount);
@@ -64,7 +74,7 @@ GWLPValueRef declareConstants(const GWLPValueList& values, const GWLPScopeRef& s
   return undefined();
 }
 
-GWLPValueRef getVariable(const GWLPValueList& values, const GWLPScopeRef& scope, platform::Error* error) {
+GWLPValueRef getVariable(GWLPValueSpan values, const GWLPScopeRef& scope, platform::Error* error) {
   GWLPErrorOut out(error);
   if (!GWLPCheckArgumentCount(values, 1, out)) return undefined();
   const std::string* name = nameOf(values[0], out);
@@ -83,7 +93,7 @@ GWLPValueRef stringProperty(const std::string& text, const GWLPValueRef& key, GW
   return GWLPStringValue::make(platform::utf8::fromUtf16(std::u16string_view(units).substr(*index, 1)));
 }
 
-GWLPValueRef getProperty(const GWLPValueList& values, const GWLPScopeRef& scope, platform::Error* error) {
+GWLPValueRef getProperty(GWLPValueSpan values, const GWLPScopeRef& scope, platform::Error* error) {
   GWLPErrorOut out(error);
   if (!GWLPCheckArgumentCount(values, 2, out)) return undefined();
   const GWLPValueRef& object = values[0];
@@ -93,10 +103,11 @@ GWLPValueRef getProperty(const GWLPValueList& values, const GWLPScopeRef& scope,
       return static_cast<const GWLPArrayValue&>(*object).valueForProperty(*key, out);
     case GWLPValueKind::Map:
     case GWLPValueKind::Function: {
-      std::string name = key->stringValueOrError(out);
-      if (out.failed()) return undefined();
-      return object->isMap() ? static_cast<const GWLPMapValue&>(*object).valueForProperty(name)
-                             : static_cast<const GWLPFunctionValue&>(*object).valueForProperty(name);
+      std::string storage;
+      const std::string* name = propertyName(key, storage, out);
+      if (!name) return undefined();
+      return object->isMap() ? static_cast<const GWLPMapValue&>(*object).valueForProperty(*name)
+                             : static_cast<const GWLPFunctionValue&>(*object).valueForProperty(*name);
     }
     case GWLPValueKind::String: {
       // Counting units reads the whole text: charged to the run's work budget.
@@ -109,7 +120,7 @@ GWLPValueRef getProperty(const GWLPValueList& values, const GWLPScopeRef& scope,
   }
 }
 
-GWLPValueRef setProperty(const GWLPValueList& values, const GWLPScopeRef& scope, platform::Error* error) {
+GWLPValueRef setProperty(GWLPValueSpan values, const GWLPScopeRef& scope, platform::Error* error) {
   GWLPErrorOut out(error);
   if (!GWLPCheckArgumentCount(values, 3, out)) return undefined();
   const GWLPValueRef& object = values[0];
@@ -124,23 +135,24 @@ GWLPValueRef setProperty(const GWLPValueList& values, const GWLPScopeRef& scope,
     return value;
   }
   if (object->isMap() || object->isFunction()) {
-    std::string name = values[1]->stringValueOrError(out);
-    if (out.failed() || !GWLPReserveProperty(scope, name.size(), out)) return undefined();
+    std::string storage;
+    const std::string* name = propertyName(values[1], storage, out);
+    if (!name || !GWLPReserveProperty(scope, name->size(), out)) return undefined();
     if (object->isMap()) {
-      static_cast<GWLPMapValue&>(*object).setValue(value, name);
+      static_cast<GWLPMapValue&>(*object).setValue(value, *name);
     } else {
-      static_cast<GWLPFunctionValue&>(*object).setValue(value, name);
+      static_cast<GWLPFunctionValue&>(*object).setValue(value, *name);
     }
   }
   return value;
 }
 
-GWLPValueRef createArray(const GWLPValueList& values, const GWLPScopeRef& scope, platform::Error* error) {
-  auto array = GWLPObjectManager::arrayValueWithArray(values, scope, error);
+GWLPValueRef createArray(GWLPValueSpan values, const GWLPScopeRef& scope, platform::Error* error) {
+  auto array = GWLPObjectManager::arrayValueWithArray(GWLPValueList(values.begin(), values.end()), scope, error);
   return array ? GWLPValueRef(array) : undefined();
 }
 
-GWLPValueRef createObject(const GWLPValueList& values, const GWLPScopeRef& scope, platform::Error* error) {
+GWLPValueRef createObject(GWLPValueSpan values, const GWLPScopeRef& scope, platform::Error* error) {
   GWLPErrorOut out(error);
   if (values.size() % 2 != 0) {
     out.fail(kGWLPErrorArgumentCount);
@@ -155,48 +167,40 @@ GWLPValueRef createObject(const GWLPValueList& values, const GWLPScopeRef& scope
   return map;
 }
 
-GWLPValueRef typeOf(const GWLPValueList& values, const GWLPScopeRef&, platform::Error* error) {
+GWLPValueRef typeOf(GWLPValueSpan values, const GWLPScopeRef&, platform::Error* error) {
   if (!GWLPCheckArgumentCount(values, 1, error)) return undefined();
-  const char* type = "object";
-  switch (values[0]->valueKind()) {
-    case GWLPValueKind::Boolean:
-      type = "boolean";
-      break;
-    case GWLPValueKind::Function:
-      type = "function";
-      break;
-    case GWLPValueKind::Number:
-      type = "number";
-      break;
-    case GWLPValueKind::String:
-      type = "string";
-      break;
-    case GWLPValueKind::Undefined:
-      type = "undefined";
-      break;
-    default:
-      break;
-  }
-  return GWLPStringValue::make(type);
+  // Texts never change and compare by their text: each answer is made once.
+  static const auto* const answers = new std::map<GWLPValueKind, GWLPValueRef>{
+      {GWLPValueKind::Boolean, GWLPStringValue::make("boolean")},
+      {GWLPValueKind::Function, GWLPStringValue::make("function")},
+      {GWLPValueKind::Number, GWLPStringValue::make("number")},
+      {GWLPValueKind::String, GWLPStringValue::make("string")},
+      {GWLPValueKind::Undefined, GWLPStringValue::make("undefined")},
+  };
+  static const auto* const object = new GWLPValueRef(GWLPStringValue::make("object"));
+  auto it = answers->find(values[0]->valueKind());
+  return it == answers->end() ? *object : it->second;
+}
+
+GWLPValueRef undefinedLiteral(GWLPValueSpan, const GWLPScopeRef&, platform::Error*) { return undefined(); }
+
+GWLPValueRef nullLiteral(GWLPValueSpan, const GWLPScopeRef&, platform::Error*) {
+  return GWLPNullValue::sharedInstance();
 }
 
 }  // namespace
 
 GWLPVariableCommandEvaluator::GWLPVariableCommandEvaluator()
-    : GWLPHandlerCommandEvaluator({"3", "7", "8", "15", "16", "17", "40", "41", "43", "44", "45", "52"},
-                                  GWLPArgumentStyle::Values) {
-  handlers_["3"] = assign;
-  handlers_["7"] = createArray;
-  handlers_["8"] = createObject;
-  handlers_["15"] = getVariable;
-  handlers_["16"] = getProperty;
-  handlers_["17"] = getProperty;
-  handlers_["40"] = typeOf;
-  handlers_["41"] = declareVariables;
-  handlers_["43"] = setProperty;
-  handlers_["44"] = [](const GWLPValueList&, const GWLPScopeRef&, platform::Error*) { return undefined(); };
-  handlers_["45"] = [](const GWLPValueList&, const GWLPScopeRef&, platform::Error*) {
-    return GWLPNullValue::sharedInstance();
-  };
-  handlers_["52"] = declareConstants;
+    : GWLPHandlerCommandEvaluator(GWLPCommandEvaluatorKind::Variable, GWLPArgumentStyle::Values) {
+  setHandler(GWLPCommand::Assign, assign);
+  setHandler(GWLPCommand::CreateArray, createArray);
+  setHandler(GWLPCommand::CreateObject, createObject);
+  setHandler(GWLPCommand::GetVariable, getVariable);
+  setHandler(GWLPCommand::GetProperty, getProperty);
+  setHandler(GWLPCommand::Typeof, typeOf);
+  setHandler(GWLPCommand::DeclareVariables, declareVariables);
+  setHandler(GWLPCommand::SetProperty, setProperty);
+  setHandler(GWLPCommand::UndefinedLiteral, undefinedLiteral);
+  setHandler(GWLPCommand::NullLiteral, nullLiteral);
+  setHandler(GWLPCommand::DeclareConstants, declareConstants);
 }
