@@ -11,6 +11,9 @@
 //                               private-set-membership queries, answered by the PSM
 //                               double (--psm-double PROGRAM) with the members of the
 //                               attribution scenario (--attribution FILE); see AttributionRoutes.h
+//   GET /odm/config, POST /odm/psm, POST /odm/validate
+//                               the on-device measurement endpoint, from the same
+//                               scenario and double; see OdmRoutes.h
 //
 // With --capture DIR every request is also written to DIR (see RequestCapture.h).
 //
