@@ -18,6 +18,7 @@
 
 #include "analytics/foundation/core/GWLLibraryMonitor.h"
 
+class GWLIdentity;
 class GWLMonitor;
 class GWLRemoteConfig;
 
@@ -27,6 +28,9 @@ class GWLMeasurementEngine {
   virtual ~GWLMeasurementEngine() = default;
   // The engine's configuration; null while it has none.
   virtual std::shared_ptr<GWLRemoteConfig> remoteConfig() const = 0;
+  // The identity the engine took at start (the measurement layer's class,
+  // known here by name only); null while it has none.
+  virtual std::shared_ptr<GWLIdentity> identity() const { return nullptr; }
 };
 
 class GWLMeasurementRegistry {

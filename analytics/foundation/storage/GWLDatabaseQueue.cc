@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <limits>
+#include <span>
 
 #include "analytics/foundation/config/GWLPersistedConfig.h"
 #include "analytics/foundation/config/GWLRemoteConfig.h"
@@ -17,6 +18,10 @@ using namespace gwl_database;
 namespace {
 
 constexpr int32_t kMaxRetryCount = std::numeric_limits<int32_t>::max();
+
+// The queue row as the dictionary form writes it (columns in name order).
+const GWLStatementID kInsertBundle(
+    "INSERT OR REPLACE INTO queue (bundle_end_timestamp, data, is_realtime, retry_count) VALUES (?, ?, ?, ?);");
 
 platform::Array rowIDValues(const std::vector<int64_t>& rowIDs) {
   platform::Array values;
@@ -51,13 +56,12 @@ bool GWLDatabase::insertBundle(const GWLPBMeasurementBundle& bundle, bool isReal
   auto compressed = platform::hvu_dataByGzippingData(*bytes);
   if (!compressed || compressed->empty()) return fail(error, kState, "Failed to compress bundle");
   monitor()->logWithLevel(7, 12018, std::string("Saving bundle. size (bytes)"), std::to_string(compressed->size()));
-  platform::Dictionary row = {
-      {"bundle_end_timestamp", endTimestamp},
-      {"data", std::move(*compressed)},
-      {"is_realtime", int64_t{isRealtime ? 1 : 0}},
-      {"retry_count", int64_t{NANOGetInt32(message, GWLPBMeasurementBundle::Field::retry_count)}}};
+  // The row's values go straight to the prepared insert, in its column order.
   if (storeFailed(error, "Database not open")) return false;
-  return store_->upsertRecord(row, kQueue, error);
+  return store_->upsertRecord(kInsertBundle,
+                              {endTimestamp, std::span<const uint8_t>(*compressed), int64_t{isRealtime ? 1 : 0},
+                               int64_t{NANOGetInt32(message, GWLPBMeasurementBundle::Field::retry_count)}},
+                              error);
 }
 
 std::optional<GWLQueuedBundle> GWLDatabase::queuedBundleFromRow(const platform::Dictionary& row,

@@ -1,5 +1,8 @@
 #include "analytics/foundation/storage/GWLDatabase.h"
 
+#include <span>
+#include <string_view>
+
 #include "analytics/foundation/config/GWLRemoteConfig.h"
 #include "analytics/foundation/core/GWLDataAdditions.h"
 #include "analytics/foundation/core/GWLError.h"
@@ -17,6 +20,11 @@ namespace {
 
 constexpr int64_t kMetadataLimit = 100000;
 constexpr int64_t kRawEventsPerRead = 1000;
+
+// The raw-event row as the dictionary form writes it (columns in name order).
+const GWLStatementID kInsertRawEvent(
+    "INSERT OR REPLACE INTO raw_events (data, is_realtime, metadata_fingerprint, name, timestamp) "
+    "VALUES (?, ?, ?, ?, ?);");
 
 // The scalar value of a wire parameter (string, integer or double), if any.
 std::optional<platform::Object> scalarOf(const std::shared_ptr<GWLPBEventParam>& param) {
@@ -140,12 +148,12 @@ bool GWLDatabase::insertRawEvent(const std::shared_ptr<GWLEvent>& event, int64_t
   if (!event) return fail(error, kArg, "Received empty event for inserting in the database");
   auto data = eventBlob(*event, true);
   if (!data) return fail(error, kData, "Received empty raw event data for getting dictionary representation");
-  platform::Dictionary row = {{"name", event->name()},
-                              {"timestamp", event->timestamp()},
-                              {"metadata_fingerprint", metadataFingerprint},
-                              {"data", std::move(*data)},
-                              {"is_realtime", int64_t{isRealtime ? 1 : 0}}};
-  return insertDataType(row, kRawEvents, error);
+  // The row's values go straight to the prepared insert, in its column order.
+  if (storeFailed(error, "Database not open")) return false;
+  return store_->upsertRecord(kInsertRawEvent,
+                              {std::span<const uint8_t>(*data), int64_t{isRealtime ? 1 : 0}, metadataFingerprint,
+                               std::string_view(event->name()), event->timestamp()},
+                              error);
 }
 
 bool GWLDatabase::updateRawEvent(const std::shared_ptr<GWLRawEventData>& rawEvent, platform::Error* error) {

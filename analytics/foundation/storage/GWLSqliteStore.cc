@@ -4,10 +4,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <filesystem>
 #include <set>
 #include <system_error>
+#include <type_traits>
 
 #include "analytics/foundation/core/GWLError.h"
 #include "analytics/foundation/core/GWLLibraryMonitor.h"
@@ -48,6 +50,23 @@ struct Finalizer {
   sqlite3_stmt* statement;
   ~Finalizer() { sqlite3_finalize(statement); }
 };
+
+std::atomic<size_t>& statementIDCount() {
+  static std::atomic<size_t> count{0};
+  return count;
+}
+
+}  // namespace
+
+GWLStatementID::GWLStatementID(std::string sql) : sql_(std::move(sql)), index_(statementIDCount().fetch_add(1)) {}
+
+namespace {
+
+// Every transaction runs these; they are prepared once per connection instead
+// of being parsed by sqlite3_exec each time.
+const GWLStatementID kBeginExclusiveTransaction("BEGIN EXCLUSIVE TRANSACTION");
+const GWLStatementID kEndTransaction("END TRANSACTION");
+const GWLStatementID kRollbackTransaction("ROLLBACK");
 
 }  // namespace
 
@@ -179,6 +198,8 @@ void GWLSqliteStore::closeDatabase() {
 void GWLSqliteStore::finalizeAndClearStatements() {
   for (auto& [sql, cached] : statementCache_) sqlite3_finalize(cached.statement);
   statementCache_.clear();
+  for (sqlite3_stmt* statement : statementsByID_) sqlite3_finalize(statement);
+  statementsByID_.clear();
 }
 
 // ---- tables ----
@@ -566,6 +587,48 @@ bool GWLSqliteStore::upsertRecord(const platform::Dictionary& record, const std:
   return statement && stepToDone(*this, statement, *query, "execute statement", error);
 }
 
+bool GWLSqliteStore::upsertRecord(const GWLStatementID& id, std::initializer_list<GWLBindValue> values,
+                                  platform::Error* error) {
+  if (values.size() == 0) return GWLSetErrorUnlessSuccess(false, error, kArg, "Received empty record for upsert");
+  if (!isOpen(error, "Upsert record failed. Database not open.")) return false;
+  sqlite3_stmt* statement = statementForID(id, error);
+  if (!statement) return false;
+  int index = 0;
+  for (const GWLBindValue& value : values) {
+    ++index;
+    const int result = std::visit(
+        [&](const auto& v) -> int {
+          using T = std::decay_t<decltype(v)>;
+          if constexpr (std::is_same_v<T, std::monostate>) {
+            return sqlite3_bind_null(statement, index);
+          } else if constexpr (std::is_same_v<T, int64_t>) {
+            return sqlite3_bind_int64(statement, index, v);
+          } else if constexpr (std::is_same_v<T, double>) {
+            return sqlite3_bind_double(statement, index, v);
+          } else if constexpr (std::is_same_v<T, std::string_view>) {
+            // Empty text is text, not NULL.
+            return sqlite3_bind_text64(statement, index, v.data() ? v.data() : "", v.size(), SQLITE_STATIC,
+                                       SQLITE_UTF8);
+          } else {
+            return sqlite3_bind_blob64(statement, index, v.data(), v.size(), SQLITE_STATIC);
+          }
+        },
+        value);
+    if (result != SQLITE_OK) {
+      setDatabaseError(error, "bind values");
+      sqlite3_clear_bindings(statement);
+      return false;
+    }
+  }
+  const int result = sqlite3_step(statement);
+  if (result != SQLITE_DONE) setDatabaseError(error, "execute statement");
+  // The bound text and blobs are the caller's: nothing may point at them once
+  // this returns.
+  sqlite3_reset(statement);
+  sqlite3_clear_bindings(statement);
+  return result == SQLITE_DONE;
+}
+
 sqlite3_stmt* GWLSqliteStore::updateStatementForRecord(const platform::Dictionary& record, const std::string& table,
                                                        const std::string& columnName,
                                                        const std::optional<platform::Object>& columnValue,
@@ -818,21 +881,32 @@ bool GWLSqliteStore::performTransactionWithError(platform::Error* error, const s
   return true;
 }
 
-bool GWLSqliteStore::beginTransaction() {
-  return handle_ && sqlite3_exec(handle_, "BEGIN EXCLUSIVE TRANSACTION", nullptr, nullptr, nullptr) == SQLITE_OK;
-}
+bool GWLSqliteStore::beginTransaction() { return handle_ && runStatementForID(kBeginExclusiveTransaction); }
 
-bool GWLSqliteStore::endTransaction() {
-  return handle_ && sqlite3_exec(handle_, "END TRANSACTION", nullptr, nullptr, nullptr) == SQLITE_OK;
-}
+bool GWLSqliteStore::endTransaction() { return handle_ && runStatementForID(kEndTransaction); }
 
 bool GWLSqliteStore::rollbackTransaction() {
   if (!handle_) return false;
   if (sqlite3_get_autocommit(handle_)) return true;  // SQLite already rolled it back
-  return sqlite3_exec(handle_, "ROLLBACK", nullptr, nullptr, nullptr) == SQLITE_OK;
+  return runStatementForID(kRollbackTransaction);
 }
 
 // ---- statements ----
+
+sqlite3_stmt* GWLSqliteStore::statementForID(const GWLStatementID& id, platform::Error* error) {
+  if (id.index() >= statementsByID_.size()) statementsByID_.resize(id.index() + 1, nullptr);
+  sqlite3_stmt*& statement = statementsByID_[id.index()];
+  if (!statement) statement = prepareSQL(id.sql(), error);
+  return statement;
+}
+
+bool GWLSqliteStore::runStatementForID(const GWLStatementID& id) {
+  sqlite3_stmt* statement = statementForID(id, nullptr);
+  if (!statement) return false;
+  const int result = sqlite3_step(statement);
+  sqlite3_reset(statement);
+  return result == SQLITE_DONE;
+}
 
 sqlite3_stmt* GWLSqliteStore::statementForQuery(const std::string& query, platform::Error* error) {
   return statementForQuery(query, platform::Array{}, error);

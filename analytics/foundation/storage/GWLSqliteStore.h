@@ -10,7 +10,9 @@
 // It creates, validates and migrates tables from column descriptions, turns
 // records (column name to value) into INSERT OR REPLACE and UPDATE statements
 // and rows into records, keeps prepared statements in a cache keyed by their
-// SQL text, and runs blocks inside exclusive transactions.
+// SQL text, and runs blocks inside exclusive transactions. The texts run most
+// often (the transaction statements, and the inserts of the write paths through
+// GWLStatementID) are prepared once per connection and found by a number.
 //
 // Values passed in and read back are platform::Object: a string (UTF-8 text),
 // an integer or boolean (64-bit integer), a double, bytes (a blob) or null.
@@ -29,11 +31,15 @@
 
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "platform/core/Error.h"
@@ -50,6 +56,29 @@ using GWLColumnInfo = std::vector<std::pair<std::string, std::string>>;
 using GWLModifyColumnInfo = std::map<std::string, std::string>;
 // A row filter: the number of rows taken so far and the row; false ends the reading.
 using GWLRowFilter = std::function<bool(size_t index, const platform::Dictionary& row)>;
+
+// A fixed SQL text run often, which every store prepares once per connection
+// and finds by the number the text was given when it was declared, rather than
+// by comparing texts. Declare one per text, at namespace scope:
+//   const GWLStatementID kInsertItem("INSERT OR REPLACE INTO items (label, n) VALUES (?, ?);");
+class GWLStatementID {
+ public:
+  explicit GWLStatementID(std::string sql);
+  GWLStatementID(const GWLStatementID&) = delete;
+  GWLStatementID& operator=(const GWLStatementID&) = delete;
+  const std::string& sql() const { return sql_; }
+  // Dense from 0 in the order of declaration, process-wide.
+  size_t index() const { return index_; }
+
+ private:
+  std::string sql_;
+  size_t index_;
+};
+
+// A value for one placeholder: NULL, a 64-bit integer, a double, UTF-8 text or
+// a blob. Text and blob are the caller's, bound without a copy: they must stay
+// alive until the call that binds them returns.
+using GWLBindValue = std::variant<std::monostate, int64_t, double, std::string_view, std::span<const uint8_t>>;
 
 inline constexpr const char* kGWLSqliteStoreJournalMode = "WAL";
 inline constexpr const char* kGWLSqliteStoreSynchronous = "NORMAL";
@@ -116,6 +145,14 @@ class GWLSqliteStore {
 
   // ---- records ----
   bool upsertRecord(const platform::Dictionary& record, const std::string& table, platform::Error* error = nullptr);
+  // The same write for a record whose columns are fixed: `statement` is its
+  // INSERT OR REPLACE text and `values` the record's values in the text's
+  // column order; no dictionary and no text is built. The statement is
+  // reset and its bindings cleared before the call returns. Failures as for
+  // the dictionary form (a statement that does not prepare or bind gives code
+  // 3 under "prepare statement" or "bind values").
+  bool upsertRecord(const GWLStatementID& statement, std::initializer_list<GWLBindValue> values,
+                    platform::Error* error = nullptr);
   bool updateRecord(const platform::Dictionary& record, const std::string& table, const std::string& columnName,
                     const std::optional<platform::Object>& columnValue, platform::Error* error = nullptr);
   bool updateAllRecordsInTableWithName(const std::string& table, const std::string& columnName,
@@ -150,7 +187,8 @@ class GWLSqliteStore {
   // ---- transactions and statements ----
   // Runs `block` inside BEGIN EXCLUSIVE ... END; rolls back when the block
   // answers false or throws (the exception is thrown on) and when the commit
-  // fails. Transactions do not nest.
+  // fails. Transactions do not nest. The three statements are prepared once
+  // per connection.
   bool performTransactionWithError(platform::Error* error, const std::function<bool()>& block);
   bool beginTransaction();
   bool endTransaction();
@@ -196,8 +234,15 @@ class GWLSqliteStore {
     bool inUse = false;
   };
 
+  // The prepared statement of `id` on this connection, prepared on first use.
+  sqlite3_stmt* statementForID(const GWLStatementID& id, platform::Error* error);
+  // Steps the statement of `id` once and resets it; true when it finished (SQLITE_DONE).
+  bool runStatementForID(const GWLStatementID& id);
+
   sqlite3* handle_ = nullptr;
   std::map<std::string, CachedStatement> statementCache_;
+  // Indexed by GWLStatementID::index(); null until first used on this connection.
+  std::vector<sqlite3_stmt*> statementsByID_;
   std::string databasePath_;
   bool inTransaction_ = false;
   bool lastOpenFailureWasDamage_ = false;

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <utility>
+#include <vector>
 
 #include <openssl/err.h>
 #include <openssl/rand.h>
@@ -76,10 +77,21 @@ BigNum Context::HashToRange(absl::string_view x, const BigNum& max, DigestKind k
   // At most 507 SHA-256 digests per call.
   BASE_CHECK(iter_count * hash_output_length < 130048,
              "The domain bit length must not be greater than 130048. Desired bit length: ", desired_bit_length);
-  BigNum acc(bn_ctx_.get());
+  // A digest of L bits at most, shifted left by L before the next is added, is
+  // the same as writing the digests one after the other, each padded to L/8
+  // bytes: they are concatenated and read as one number in a single step. Only
+  // a replaced digest operation could answer more bytes; then the digests are
+  // shifted and added one by one.
+  const size_t digest_bytes = static_cast<size_t>(hash_output_length / 8);
+  std::string concatenated;
+  concatenated.reserve(static_cast<size_t>(iter_count) * digest_bytes);
+  std::vector<std::string> oversized;
+  std::string input;
   for (int32_t i = 1; i <= iter_count; ++i) {
-    acc = acc.LShift(hash_output_length);
-    std::string input = BigNum(bn_ctx_.get(), static_cast<uint64_t>(i)).ToBytes();
+    // The counter's minimal big-endian bytes (there are at most 507 counters).
+    input.clear();
+    if (i > 0xff) input.push_back(static_cast<char>(i >> 8));
+    input.push_back(static_cast<char>(i & 0xff));
     input.append(x.data(), x.size());
     std::string digest;
     if (kind == kSha512) {
@@ -89,7 +101,16 @@ BigNum Context::HashToRange(absl::string_view x, const BigNum& max, DigestKind k
     } else {
       digest = DigestSha256(input);
     }
-    acc = acc.Add(BigNum(bn_ctx_.get(), absl::string_view(digest)));
+    if (digest.size() <= digest_bytes && oversized.empty()) {
+      concatenated.append(digest_bytes - digest.size(), '\0');
+      concatenated += digest;
+    } else {
+      oversized.push_back(std::move(digest));
+    }
+  }
+  BigNum acc(bn_ctx_.get(), absl::string_view(concatenated));
+  for (const std::string& digest : oversized) {
+    acc = acc.LShift(hash_output_length).Add(BigNum(bn_ctx_.get(), absl::string_view(digest)));
   }
   return acc.RShift(iter_count * hash_output_length - desired_bit_length).Mod(max);
 }

@@ -1,11 +1,13 @@
 #include "privacy/blinders/cpp/crypto/ec_group.h"
 
 #include <cstdint>
+#include <optional>
 #include <utility>
 
 #include <openssl/nid.h>
 
 #include "absl/strings/str_cat.h"
+#include "base/check.h"
 #include "privacy/blinders/cpp/crypto/hash_to_curve.h"
 #include "privacy/blinders/cpp/crypto/status_util.h"
 
@@ -16,16 +18,21 @@ namespace {
 // Error probability accepted when checking that the field prime is prime.
 constexpr double kPrimeErrorProbability = 1e-40;
 
+// The first byte of a compressed SEC 1 encoding: the parity of y.
+constexpr char kCompressedEvenY = 0x02;
+constexpr char kCompressedOddY = 0x03;
+
 }  // namespace
 
 ECGroup::ECGroup(Context* context, bssl::UniquePtr<EC_GROUP> group, BigNum order, BigNum cofactor,
-                 CurveParams curve_params, BigNum euler_exponent)
+                 CurveParams curve_params, BigNum euler_exponent, std::unique_ptr<PrimeField> field)
     : context_(context),
       group_(std::move(group)),
       order_(std::move(order)),
       cofactor_(std::move(cofactor)),
       curve_params_(std::move(curve_params)),
-      euler_exponent_(std::move(euler_exponent)) {}
+      euler_exponent_(std::move(euler_exponent)),
+      field_(std::move(field)) {}
 
 absl::StatusOr<ECGroup> ECGroup::Create(int curve_id, Context* context) {
   bssl::UniquePtr<EC_GROUP> group(EC_GROUP_new_by_curve_name(curve_id));
@@ -69,8 +76,14 @@ absl::StatusOr<ECGroup> ECGroup::Create(int curve_id, Context* context) {
         absl::StrCat("ECGroup::CreateCurveParams - p is not prime. ", LastCryptoErrorText()));
   }
   BigNum euler_exponent = params.p.Sub(context->One()).Div(context->Two());
+  std::unique_ptr<PrimeField> field = PrimeField::Create(params.p.GetConstBignumPtr(), bn_ctx);
+  if (field == nullptr) {
+    return InternalError(
+        absl::StrCat("ECGroup::CreateCurveParams - Could not set up arithmetic mod p. ", LastCryptoErrorText()));
+  }
   return ECGroup(context, std::move(group), context->AdoptBignum(std::move(order)),
-                 context->AdoptBignum(std::move(cofactor)), std::move(params), std::move(euler_exponent));
+                 context->AdoptBignum(std::move(cofactor)), std::move(params), std::move(euler_exponent),
+                 std::move(field));
 }
 
 BigNum ECGroup::DrawPrivateKey() const { return context_->RandomInRange(context_->One(), order_); }
@@ -96,7 +109,37 @@ absl::StatusOr<ECPoint> ECGroup::CreateECPoint(const BigNum& x, const BigNum& y)
   return point;
 }
 
+std::optional<ECPoint> ECGroup::DecodeCompressed(absl::string_view bytes) const {
+  const BigNum& p = curve_params_.p;
+  const size_t field_length = static_cast<size_t>(BN_num_bytes(p.GetConstBignumPtr()));
+  if (bytes.size() != 1 + field_length || (bytes[0] != kCompressedEvenY && bytes[0] != kCompressedOddY)) {
+    return std::nullopt;
+  }
+  BigNum x(context_->GetBnCtx(), bytes.substr(1));
+  if (x.CompareTo(p) >= 0) return std::nullopt;
+  BigNum s = CurveRightSide(x);
+  if (s.IsZero()) return std::nullopt;
+  bssl::UniquePtr<BIGNUM> root(BN_new());
+  BASE_CHECK(root != nullptr, LastCryptoErrorText());
+  bool is_square = false;
+  BASE_CHECK(field_->Sqrt(root.get(), &is_square, s.GetConstBignumPtr(), context_->GetBnCtx(),
+                          PrimeField::Operand::kExpectedSquare),
+             LastCryptoErrorText());
+  if (!is_square) return std::nullopt;
+  BigNum y = context_->AdoptBignum(std::move(root));
+  if (y.IsBitSet(0) != (bytes[0] == kCompressedOddY)) {
+    y = y.ModNegate(p);
+  }
+  // On the curve (y^2 = s) and not the point at infinity, so already valid.
+  return ECPoint(group_.get(), context_->GetBnCtx(), x, y);
+}
+
 absl::StatusOr<ECPoint> ECGroup::CreateECPoint(absl::string_view bytes) const {
+  // Ciphertexts come compressed; their square root is taken with the group's
+  // own field arithmetic. Anything else, and every encoding that does not name
+  // a point, goes through BoringSSL's decoder, which also gives the error text.
+  std::optional<ECPoint> compressed = DecodeCompressed(bytes);
+  if (compressed.has_value()) return std::move(*compressed);
   bssl::UniquePtr<EC_POINT> point(EC_POINT_new(group_.get()));
   if (point == nullptr) {
     return InternalError("ECGroup::CreateECPoint: Failed to create point.");
@@ -130,18 +173,35 @@ BigNum ECGroup::CurveRightSide(const BigNum& x) const {
 }
 
 absl::StatusOr<ECPoint> ECGroup::MapXToCurve(const BigNum& x) const {
+  std::optional<ECPoint> point = PointWithX(x);
+  if (!point.has_value()) {
+    return InternalError("Could not hash x to the curve.");
+  }
+  return std::move(*point);
+}
+
+std::optional<ECPoint> ECGroup::PointWithX(const BigNum& x) const {
   const BigNum& p = curve_params_.p;
   BigNum x_mod = x.Mod(p);
   BigNum s = CurveRightSide(x_mod);
-  // Euler's criterion: s is a non-zero square exactly when s^((p-1)/2) is 1.
-  if (!s.ModExp(euler_exponent_, p).IsOne()) {
-    return InternalError("Could not hash x to the curve.");
-  }
-  BigNum y = s.ModSqrt(p);
+  // s must be a non-zero square (Euler's criterion s^((p-1)/2) = 1). The square
+  // root tells squares from non-squares itself, so no exponentiation is spent on
+  // the criterion; zero, which has a root, is refused first.
+  if (s.IsZero()) return std::nullopt;
+  bssl::UniquePtr<BIGNUM> root(BN_new());
+  BASE_CHECK(root != nullptr, LastCryptoErrorText());
+  bool is_square = false;
+  BASE_CHECK(field_->Sqrt(root.get(), &is_square, s.GetConstBignumPtr(), context_->GetBnCtx()),
+             LastCryptoErrorText());
+  if (!is_square) return std::nullopt;
+  BigNum y = context_->AdoptBignum(std::move(root));
   if (y.IsBitSet(0)) {
     y = y.ModNegate(p);
   }
-  return CreateECPoint(x_mod, y);
+  // y^2 = s has just been checked and both coordinates are below p, so the pair
+  // is a point of the curve other than infinity: the tests of CreateECPoint
+  // would only repeat that work.
+  return ECPoint(group_.get(), context_->GetBnCtx(), x_mod, y);
 }
 
 absl::StatusOr<ECPoint> ECGroup::HashToCurve(absl::string_view m, TryAndIncrementDigest digest) const {
@@ -159,8 +219,10 @@ absl::StatusOr<ECPoint> ECGroup::HashToCurve(absl::string_view m, TryAndIncremen
   };
   BigNum x = hash(m);
   while (true) {
-    absl::StatusOr<ECPoint> point = MapXToCurve(x);
-    if (point.ok()) return point;
+    // The candidates that miss the curve are common (about half), so the loop
+    // asks without building the error status MapXToCurve reports.
+    std::optional<ECPoint> point = PointWithX(x);
+    if (point.has_value()) return std::move(*point);
     x = hash(x.ToBytes());
   }
 }
@@ -184,10 +246,10 @@ absl::StatusOr<ECPoint> ECGroup::HashToCurveSswuRo(absl::string_view m, absl::st
   int result;
   switch (GetCurveId()) {
     case NID_X9_62_prime256v1:
-      result = hash_to_curve::P256XmdSha256SswuRo(group_.get(), out, dst, m);
+      result = hash_to_curve::P256XmdSha256SswuRo(group_.get(), out, dst, m, field_.get(), context_->GetBnCtx());
       break;
     case NID_secp384r1:
-      result = hash_to_curve::P384XmdSha384SswuRo(group_.get(), out, dst, m);
+      result = hash_to_curve::P384XmdSha384SswuRo(group_.get(), out, dst, m, field_.get(), context_->GetBnCtx());
       break;
     default:
       return InvalidArgumentError("Curve does not support HashToCurveSswuRo.");

@@ -10,6 +10,8 @@
 // constructor.
 #pragma once
 
+#include <memory>
+#include <optional>
 #include <string>
 
 #include <openssl/base.h>
@@ -20,6 +22,7 @@
 #include "privacy/blinders/cpp/crypto/big_num.h"
 #include "privacy/blinders/cpp/crypto/context.h"
 #include "privacy/blinders/cpp/crypto/ec_point.h"
+#include "privacy/blinders/cpp/crypto/prime_field.h"
 
 namespace blinders {
 
@@ -85,9 +88,14 @@ class ECGroup {
   enum class TryAndIncrementDigest { kSha256, kSha384, kSha512 };
 
   ECGroup(Context* context, bssl::UniquePtr<EC_GROUP> group, BigNum order, BigNum cofactor,
-          CurveParams curve_params, BigNum euler_exponent);
+          CurveParams curve_params, BigNum euler_exponent, std::unique_ptr<PrimeField> field);
 
   absl::StatusOr<ECPoint> HashToCurve(absl::string_view m, TryAndIncrementDigest digest) const;
+  // MapXToCurve without its error status: nothing when x misses the curve.
+  std::optional<ECPoint> PointWithX(const BigNum& x) const;
+  // The point a well-formed compressed encoding names; nothing for any other
+  // bytes (which CreateECPoint hands to BoringSSL's decoder).
+  std::optional<ECPoint> DecodeCompressed(absl::string_view bytes) const;
   bool IsValid(const EC_POINT* point) const;
 
   Context* context_;  // borrowed
@@ -96,6 +104,9 @@ class ECGroup {
   BigNum cofactor_;
   CurveParams curve_params_;
   BigNum euler_exponent_;
+  // Arithmetic mod p with its Montgomery context, made once for the hashing to
+  // the curve and the decoding of compressed points.
+  std::unique_ptr<PrimeField> field_;
 };
 
 }  // namespace blinders

@@ -10,6 +10,13 @@
 
 namespace blinders {
 
+namespace {
+
+// The tag byte and x on the largest field BoringSSL offers (P-521, 66 bytes).
+constexpr size_t kMaxCompressedPointLength = 1 + 66;
+
+}  // namespace
+
 ECPoint::ECPoint(const EC_GROUP* group, BN_CTX* bn_ctx, const BigNum& x, const BigNum& y)
     : bn_ctx_(bn_ctx), group_(group), point_(EC_POINT_new(group)) {
   BASE_CHECK(point_ != nullptr, LastCryptoErrorText());
@@ -22,14 +29,15 @@ ECPoint::ECPoint(const EC_GROUP* group, BN_CTX* bn_ctx, bssl::UniquePtr<EC_POINT
     : bn_ctx_(bn_ctx), group_(group), point_(std::move(point)) {}
 
 absl::StatusOr<std::string> ECPoint::ToBytesCompressed() const {
+  // One call, into a buffer large enough for every curve: asking for the
+  // length first would convert the point to affine coordinates twice.
+  uint8_t buffer[kMaxCompressedPointLength];
   const size_t length =
-      EC_POINT_point2oct(group_, point_.get(), POINT_CONVERSION_COMPRESSED, nullptr, 0, bn_ctx_);
-  std::string bytes(length, '\0');
-  if (length == 0 || EC_POINT_point2oct(group_, point_.get(), POINT_CONVERSION_COMPRESSED,
-                                        reinterpret_cast<uint8_t*>(bytes.data()), length, bn_ctx_) == 0) {
+      EC_POINT_point2oct(group_, point_.get(), POINT_CONVERSION_COMPRESSED, buffer, sizeof(buffer), bn_ctx_);
+  if (length == 0) {
     return InternalError(absl::StrCat("EC_POINT_point2oct failed:", LastCryptoErrorText()));
   }
-  return bytes;
+  return std::string(reinterpret_cast<const char*>(buffer), length);
 }
 
 absl::StatusOr<ECPoint> ECPoint::Mul(const BigNum& scalar) const {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <memory>
 
 #include <openssl/bn.h>
 #include <openssl/digest.h>
@@ -28,16 +29,20 @@ struct Suite {
   uint64_t z_magnitude;         // Z = -z_magnitude
 };
 
-// Field arithmetic mod p on BoringSSL's BIGNUMs, for the simplified SWU map.
+// Field arithmetic mod p on BoringSSL's BIGNUMs, for the simplified SWU map;
+// exponentiations go through the prime field's shared Montgomery context.
 class Field {
  public:
-  Field(const BIGNUM* p, BN_CTX* ctx) : p_(p), ctx_(ctx) {}
+  Field(const PrimeField& prime, BN_CTX* ctx) : prime_(prime), p_(prime.p()), ctx_(ctx) {}
 
   bssl::UniquePtr<BIGNUM> New() const { return bssl::UniquePtr<BIGNUM>(BN_new()); }
 
+  const BIGNUM* p() const { return p_; }
+  BN_CTX* ctx() const { return ctx_; }
   bool Mul(BIGNUM* r, const BIGNUM* a, const BIGNUM* b) const { return BN_mod_mul(r, a, b, p_, ctx_); }
   bool Add(BIGNUM* r, const BIGNUM* a, const BIGNUM* b) const { return BN_mod_add(r, a, b, p_, ctx_); }
-  bool Exp(BIGNUM* r, const BIGNUM* a, const BIGNUM* e) const { return BN_mod_exp(r, a, e, p_, ctx_); }
+  bool Inverse(BIGNUM* r, const BIGNUM* a) const { return prime_.Inverse(r, a, ctx_); }
+  bool Sqrt(BIGNUM* root, bool* is_square, const BIGNUM* a) const { return prime_.Sqrt(root, is_square, a, ctx_); }
   // r = x^3 + a*x + b.
   bool CurveRightSide(BIGNUM* r, const BIGNUM* x, const BIGNUM* a, const BIGNUM* b) const {
     bssl::UniquePtr<BIGNUM> t = New();
@@ -46,45 +51,38 @@ class Field {
   }
 
  private:
+  const PrimeField& prime_;
   const BIGNUM* p_;
   BN_CTX* ctx_;
 };
 
 // The simplified SWU map of one field element u to a point (x, y) on
 // y^2 = x^3 + a*x + b, for a prime p = 3 mod 4.
-bool MapToCurveSimpleSwu(const Field& f, const BIGNUM* p, const BIGNUM* a, const BIGNUM* b, const BIGNUM* z,
-                         const BIGNUM* u, BIGNUM* x_out, BIGNUM* y_out, BN_CTX* ctx) {
-  bssl::UniquePtr<BIGNUM> p_minus_2 = f.New(), sqrt_exp = f.New(), euler_exp = f.New();
+bool MapToCurveSimpleSwu(const Field& f, const BIGNUM* a, const BIGNUM* b, const BIGNUM* z, const BIGNUM* u,
+                         BIGNUM* x_out, BIGNUM* y_out) {
+  const BIGNUM* p = f.p();
+  BN_CTX* ctx = f.ctx();
   bssl::UniquePtr<BIGNUM> u2 = f.New(), tv1 = f.New(), t = f.New(), x1 = f.New(), gx1 = f.New();
-  bssl::UniquePtr<BIGNUM> x2 = f.New(), gx2 = f.New(), y = f.New(), check = f.New();
-  if (!p_minus_2 || !sqrt_exp || !euler_exp || !u2 || !tv1 || !t || !x1 || !gx1 || !x2 || !gx2 || !y || !check) {
-    return false;
-  }
-  // Exponents: p - 2 (inverse), (p + 1) / 4 (square root), (p - 1) / 2 (Euler's criterion).
-  if (!BN_copy(p_minus_2.get(), p) || !BN_sub_word(p_minus_2.get(), 2) || !BN_copy(sqrt_exp.get(), p) ||
-      !BN_add_word(sqrt_exp.get(), 1) || !BN_rshift(sqrt_exp.get(), sqrt_exp.get(), 2) ||
-      !BN_copy(euler_exp.get(), p) || !BN_sub_word(euler_exp.get(), 1) ||
-      !BN_rshift1(euler_exp.get(), euler_exp.get())) {
+  bssl::UniquePtr<BIGNUM> x2 = f.New(), gx2 = f.New(), y = f.New();
+  if (!u2 || !tv1 || !t || !x1 || !gx1 || !x2 || !gx2 || !y) {
     return false;
   }
   // tv1 = inv0(Z^2 * u^4 + Z * u^2) = inv0(Z*u^2 * (Z*u^2 + 1))
   if (!f.Mul(u2.get(), u, u) || !f.Mul(t.get(), z, u2.get()) || !BN_copy(tv1.get(), t.get()) ||
       !BN_add_word(tv1.get(), 1) || !BN_nnmod(tv1.get(), tv1.get(), p, ctx) || !f.Mul(tv1.get(), tv1.get(), t.get()) ||
-      !f.Exp(tv1.get(), tv1.get(), p_minus_2.get())) {
+      !f.Inverse(tv1.get(), tv1.get())) {
     return false;
   }
   // x1 = (-B / A) * (1 + tv1), or B / (Z * A) when tv1 is 0.
   bssl::UniquePtr<BIGNUM> inv = f.New();
   if (!inv) return false;
   if (BN_is_zero(tv1.get())) {
-    if (!f.Mul(inv.get(), z, a) || !f.Exp(inv.get(), inv.get(), p_minus_2.get()) ||
-        !f.Mul(x1.get(), b, inv.get())) {
+    if (!f.Mul(inv.get(), z, a) || !f.Inverse(inv.get(), inv.get()) || !f.Mul(x1.get(), b, inv.get())) {
       return false;
     }
   } else {
-    if (!f.Exp(inv.get(), a, p_minus_2.get()) || !f.Mul(x1.get(), b, inv.get()) ||
-        !BN_mod_sub(x1.get(), p, x1.get(), p, ctx) || !BN_add_word(tv1.get(), 1) ||
-        !f.Mul(x1.get(), x1.get(), tv1.get())) {
+    if (!f.Inverse(inv.get(), a) || !f.Mul(x1.get(), b, inv.get()) || !BN_mod_sub(x1.get(), p, x1.get(), p, ctx) ||
+        !BN_add_word(tv1.get(), 1) || !f.Mul(x1.get(), x1.get(), tv1.get())) {
       return false;
     }
   }
@@ -92,10 +90,16 @@ bool MapToCurveSimpleSwu(const Field& f, const BIGNUM* p, const BIGNUM* a, const
   // x2 = Z * u^2 * x1 (t still holds Z * u^2).
   if (!f.Mul(x2.get(), t.get(), x1.get()) || !f.CurveRightSide(gx2.get(), x2.get(), a, b)) return false;
 
-  if (!f.Exp(check.get(), gx1.get(), euler_exp.get())) return false;
-  const bool gx1_square = BN_is_zero(check.get()) || BN_is_one(check.get());
-  const BIGNUM* x = gx1_square ? x1.get() : x2.get();
-  if (!f.Exp(y.get(), gx1_square ? gx1.get() : gx2.get(), sqrt_exp.get())) return false;
+  // Exactly one of gx1 and gx2 is a square (zero counts as one): the square
+  // root of gx1 says which, so Euler's criterion is not computed on its own.
+  bool gx1_square = false;
+  if (!f.Sqrt(y.get(), &gx1_square, gx1.get())) return false;
+  const BIGNUM* x = x1.get();
+  if (!gx1_square) {
+    bool gx2_square = false;
+    if (!f.Sqrt(y.get(), &gx2_square, gx2.get()) || !gx2_square) return false;
+    x = x2.get();
+  }
   // sgn0 is the parity for these prime fields.
   if (BN_is_odd(u) != BN_is_odd(y.get()) && !BN_is_zero(y.get())) {
     if (!BN_sub(y.get(), p, y.get())) return false;
@@ -104,7 +108,7 @@ bool MapToCurveSimpleSwu(const Field& f, const BIGNUM* p, const BIGNUM* a, const
 }
 
 int HashToCurve(const Suite& suite, const EC_GROUP* group, EC_POINT* out, absl::string_view dst,
-                absl::string_view msg) {
+                absl::string_view msg, const PrimeField* field, BN_CTX* bn_ctx) {
   if (group == nullptr || out == nullptr) {
     OPENSSL_PUT_ERROR(EC, ERR_R_PASSED_NULL_PARAMETER);
     return 0;
@@ -113,10 +117,23 @@ int HashToCurve(const Suite& suite, const EC_GROUP* group, EC_POINT* out, absl::
     OPENSSL_PUT_ERROR(EC, EC_R_GROUP_MISMATCH);
     return 0;
   }
-  bssl::UniquePtr<BN_CTX> ctx(BN_CTX_new());
+  bssl::UniquePtr<BN_CTX> own_ctx;
+  if (bn_ctx == nullptr) {
+    own_ctx.reset(BN_CTX_new());
+    bn_ctx = own_ctx.get();
+  }
   bssl::UniquePtr<BIGNUM> p(BN_new()), a(BN_new()), b(BN_new()), z(BN_new());
-  if (!ctx || !p || !a || !b || !z || !EC_GROUP_get_curve_GFp(group, p.get(), a.get(), b.get(), ctx.get()) ||
+  if (!bn_ctx || !p || !a || !b || !z || !EC_GROUP_get_curve_GFp(group, p.get(), a.get(), b.get(), bn_ctx) ||
       !BN_copy(z.get(), p.get()) || !BN_sub_word(z.get(), suite.z_magnitude)) {
+    OPENSSL_PUT_ERROR(EC, ERR_R_INTERNAL_ERROR);
+    return 0;
+  }
+  std::unique_ptr<PrimeField> own_field;
+  if (field == nullptr) {
+    own_field = PrimeField::Create(p.get(), bn_ctx);
+    field = own_field.get();
+  }
+  if (field == nullptr || BN_cmp(field->p(), p.get()) != 0) {
     OPENSSL_PUT_ERROR(EC, ERR_R_INTERNAL_ERROR);
     return 0;
   }
@@ -126,22 +143,22 @@ int HashToCurve(const Suite& suite, const EC_GROUP* group, EC_POINT* out, absl::
     OPENSSL_PUT_ERROR(EC, ERR_R_INTERNAL_ERROR);
     return 0;
   }
-  Field f(p.get(), ctx.get());
+  Field f(*field, bn_ctx);
   bssl::UniquePtr<EC_POINT> q[2] = {bssl::UniquePtr<EC_POINT>(EC_POINT_new(group)),
                                     bssl::UniquePtr<EC_POINT>(EC_POINT_new(group))};
   for (int i = 0; i < 2; ++i) {
     bssl::UniquePtr<BIGNUM> u(BN_new()), x(BN_new()), y(BN_new());
     const auto* bytes = reinterpret_cast<const uint8_t*>(uniform->data()) + i * suite.field_element_length;
     if (!q[i] || !u || !x || !y || !BN_bin2bn(bytes, suite.field_element_length, u.get()) ||
-        !BN_nnmod(u.get(), u.get(), p.get(), ctx.get()) ||
-        !MapToCurveSimpleSwu(f, p.get(), a.get(), b.get(), z.get(), u.get(), x.get(), y.get(), ctx.get()) ||
-        !EC_POINT_set_affine_coordinates_GFp(group, q[i].get(), x.get(), y.get(), ctx.get())) {
+        !BN_nnmod(u.get(), u.get(), p.get(), bn_ctx) ||
+        !MapToCurveSimpleSwu(f, a.get(), b.get(), z.get(), u.get(), x.get(), y.get()) ||
+        !EC_POINT_set_affine_coordinates_GFp(group, q[i].get(), x.get(), y.get(), bn_ctx)) {
       OPENSSL_PUT_ERROR(EC, ERR_R_INTERNAL_ERROR);
       return 0;
     }
   }
   // Both curves have cofactor 1, so clearing the cofactor leaves the sum as it is.
-  if (!EC_POINT_add(group, out, q[0].get(), q[1].get(), ctx.get())) return 0;
+  if (!EC_POINT_add(group, out, q[0].get(), q[1].get(), bn_ctx)) return 0;
   return 1;
 }
 
@@ -185,14 +202,16 @@ std::optional<std::string> ExpandMessageXmd(const EVP_MD* md, absl::string_view 
   return uniform;
 }
 
-int P256XmdSha256SswuRo(const EC_GROUP* group, EC_POINT* out, absl::string_view dst, absl::string_view msg) {
+int P256XmdSha256SswuRo(const EC_GROUP* group, EC_POINT* out, absl::string_view dst, absl::string_view msg,
+                        const PrimeField* field, BN_CTX* bn_ctx) {
   static const Suite kSuite{NID_X9_62_prime256v1, EVP_sha256(), 48, 10};
-  return HashToCurve(kSuite, group, out, dst, msg);
+  return HashToCurve(kSuite, group, out, dst, msg, field, bn_ctx);
 }
 
-int P384XmdSha384SswuRo(const EC_GROUP* group, EC_POINT* out, absl::string_view dst, absl::string_view msg) {
+int P384XmdSha384SswuRo(const EC_GROUP* group, EC_POINT* out, absl::string_view dst, absl::string_view msg,
+                        const PrimeField* field, BN_CTX* bn_ctx) {
   static const Suite kSuite{NID_secp384r1, EVP_sha384(), 72, 12};
-  return HashToCurve(kSuite, group, out, dst, msg);
+  return HashToCurve(kSuite, group, out, dst, msg, field, bn_ctx);
 }
 
 }  // namespace blinders::hash_to_curve

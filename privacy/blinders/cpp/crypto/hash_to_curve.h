@@ -16,6 +16,7 @@
 #include <openssl/ec.h>
 
 #include "absl/strings/string_view.h"
+#include "privacy/blinders/cpp/crypto/prime_field.h"
 
 namespace blinders::hash_to_curve {
 
@@ -29,7 +30,12 @@ std::optional<std::string> ExpandMessageXmd(const EVP_MD* md, absl::string_view 
 // Sets `out` to the hash of `msg` with tag `dst` on `group`, which must be
 // P-256 (NID_X9_62_prime256v1), respectively P-384 (NID_secp384r1). Returns 1
 // on success; otherwise 0, with an error queued on BoringSSL's error queue.
-int P256XmdSha256SswuRo(const EC_GROUP* group, EC_POINT* out, absl::string_view dst, absl::string_view msg);
-int P384XmdSha384SswuRo(const EC_GROUP* group, EC_POINT* out, absl::string_view dst, absl::string_view msg);
+// A caller that hashes often passes the group's field (`field`, whose prime
+// must be the curve's) and its scratch `bn_ctx`; without them each call makes
+// its own.
+int P256XmdSha256SswuRo(const EC_GROUP* group, EC_POINT* out, absl::string_view dst, absl::string_view msg,
+                        const PrimeField* field = nullptr, BN_CTX* bn_ctx = nullptr);
+int P384XmdSha384SswuRo(const EC_GROUP* group, EC_POINT* out, absl::string_view dst, absl::string_view msg,
+                        const PrimeField* field = nullptr, BN_CTX* bn_ctx = nullptr);
 
 }  // namespace blinders::hash_to_curve

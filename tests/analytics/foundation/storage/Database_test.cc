@@ -281,6 +281,43 @@ TEST_F(MeasurementDatabaseTest, RawEventsRoundTrip) {
   EXPECT_EQ(count("raw_events"), 1);
 }
 
+// The write paths bind their rows directly; what they store is the row of the
+// record (dictionary) form, column for column.
+TEST_F(MeasurementDatabaseTest, WritePathsStoreTheRowsOfTheRecordForm) {
+  ASSERT_TRUE(open());
+  auto written = event("select_content", kNow + 0.5, Dictionary{{"item_id", Object("doc-1")}, {"cells", Object(25)}});
+  auto proto = written->protoEvent();
+  NANOClearField(proto, GWLPBEvent::Field::name);
+  ASSERT_TRUE(db().insertRawEvent(written, 77, true));
+  ASSERT_TRUE(db().insertDataType({{"name", "select_content"},
+                                   {"timestamp", kNow + 0.5},
+                                   {"metadata_fingerprint", 77},
+                                   {"data", *proto->protoBuffer()},
+                                   {"is_realtime", 1}},
+                                  "raw_events"));
+  auto events = db().sqliteStore()->recordsForQuery(
+      "SELECT name, timestamp, typeof(timestamp) AS t, metadata_fingerprint, data, is_realtime FROM raw_events "
+      "ORDER BY rowid",
+      {});
+  ASSERT_TRUE(events && events->size() == 2);
+  EXPECT_EQ((*events)[0], (*events)[1]);
+
+  auto queued = bundle("1:app", static_cast<int64_t>(kNow) * 1000 + 250);
+  NANOSetInt32(queued, GWLPBMeasurementBundle::Field::retry_count, 5);
+  ASSERT_TRUE(db().insertBundle(*queued, true));
+  auto row = db().sqliteStore()->recordsForQuery(
+      "SELECT data, bundle_end_timestamp, typeof(bundle_end_timestamp) AS t, is_realtime, retry_count FROM queue", {});
+  ASSERT_TRUE(row && row->size() == 1);
+  const Dictionary& stored = row->front();
+  auto inflated = platform::hvu_dataByInflatingGzippedData(*stored.at("data").bytesValue());
+  ASSERT_TRUE(inflated);
+  EXPECT_EQ(*inflated, *queued->protoBuffer());
+  EXPECT_EQ(stored.at("bundle_end_timestamp"), Object(kNow + 0.25));
+  EXPECT_EQ(stored.at("t"), Object("real"));
+  EXPECT_EQ(stored.at("is_realtime"), Object(1));
+  EXPECT_EQ(stored.at("retry_count"), Object(5));
+}
+
 TEST_F(MeasurementDatabaseTest, StoredEventWithoutOriginReadsAsNoRecord) {
   ASSERT_TRUE(open());
   auto proto = GWLPBEvent::initWithMessageInfo();

@@ -3,6 +3,9 @@
 
 #include <fstream>
 #include <random>
+#include <span>
+#include <string_view>
+#include <variant>
 
 #include "DatabaseTestSupport.h"
 #include "analytics/foundation/storage/GWLSqliteStore.h"
@@ -30,7 +33,10 @@ class SqliteStoreTest : public database_test::DatabaseTest {
       return true;
     }));
   }
-  int64_t itemCount(GWLSqliteStore& store) { return store.rowCountForTableWithName("items").value_or(-1); }
+  int64_t itemCount(GWLSqliteStore& store) { return itemCountOf(store, "items"); }
+  int64_t itemCountOf(GWLSqliteStore& store, const std::string& table) {
+    return store.rowCountForTableWithName(table).value_or(-1);
+  }
 
   foundation_test::ScratchDirectory dir_;
 };
@@ -246,6 +252,95 @@ TEST_F(SqliteStoreTest, CachedStatementIsNotResetUnderARunningIteration) {
   const size_t cached = store->cachedStatementCount();
   store->recordsForQuery(query, {2});
   EXPECT_EQ(store->cachedStatementCount(), cached);
+}
+
+// Texts of the write paths are found by their number; the row is the one the
+// dictionary form writes, whatever kind each value has.
+const GWLStatementID kInsertRow("INSERT OR REPLACE INTO rows (data, label, n, note, weight) VALUES (?, ?, ?, ?, ?);");
+
+// Statements the connection holds prepared.
+int preparedStatements(sqlite3* handle) {
+  int count = 0;
+  for (sqlite3_stmt* s = sqlite3_next_stmt(handle, nullptr); s; s = sqlite3_next_stmt(handle, s)) ++count;
+  return count;
+}
+
+TEST_F(SqliteStoreTest, UpsertByStatementIDWritesTheDictionaryFormsRow) {
+  auto store = openStore();
+  ASSERT_TRUE(store && store->executeSQL("CREATE TABLE rows (data BLOB, label TEXT, n INTEGER NOT NULL, note TEXT, "
+                                         "weight REAL)"));
+  const platform::Bytes data = {1, 2, 3};
+  ASSERT_TRUE(store->upsertRecord(
+      {{"data", data}, {"label", ""}, {"n", 7}, {"note", platform::Object()}, {"weight", 2.5}}, "rows"));
+  {
+    const std::string label;  // empty text stays text, not NULL
+    ASSERT_TRUE(store->upsertRecord(kInsertRow, {std::span<const uint8_t>(data), std::string_view(label), int64_t{7},
+                                                 std::monostate{}, 2.5}));
+  }
+  const std::string columns =
+      "SELECT data, label, typeof(label) AS label_type, n, note, weight, typeof(weight) AS weight_type FROM rows";
+  auto rows = store->recordsForQuery(columns + " ORDER BY rowid", {});
+  ASSERT_TRUE(rows && rows->size() == 2);
+  EXPECT_EQ((*rows)[0], (*rows)[1]);
+  EXPECT_EQ((*rows)[1].at("label_type"), platform::Object("text"));
+
+  // Prepared once per connection: later writes add no statement.
+  const int prepared = preparedStatements(store->sqliteHandle());
+  ASSERT_TRUE(store->upsertRecord(kInsertRow, {std::monostate{}, std::string_view("x"), int64_t{8},
+                                               std::string_view("note"), 1.0}));
+  EXPECT_EQ(preparedStatements(store->sqliteHandle()), prepared);
+
+  // Nothing of a call stays bound for the next: a shorter list leaves the
+  // remaining placeholders NULL.
+  {
+    platform::Bytes transient = {9, 9};
+    ASSERT_TRUE(store->upsertRecord(kInsertRow, {std::span<const uint8_t>(transient), std::string_view("y"),
+                                                 int64_t{9}, std::string_view("kept?"), 4.0}));
+  }
+  ASSERT_TRUE(store->upsertRecord(kInsertRow, {std::monostate{}, std::string_view("z"), int64_t{10}}));
+  auto last = store->recordsForQuery("SELECT note, weight FROM rows WHERE n = ?", {10});
+  ASSERT_TRUE(last && last->size() == 1);
+  EXPECT_EQ(last->front().at("note"), platform::Object());
+  EXPECT_EQ(last->front().at("weight"), platform::Object());
+}
+
+TEST_F(SqliteStoreTest, UpsertByStatementIDFailuresLeaveTheStatementUsable) {
+  auto store = openStore();
+  ASSERT_TRUE(store && store->executeSQL("CREATE TABLE rows (data BLOB, label TEXT, n INTEGER NOT NULL, note TEXT, "
+                                         "weight REAL)"));
+  // A NULL where the column refuses it fails the step; a sixth value has no placeholder.
+  const auto expectFailure = [&](const std::string& operation, std::initializer_list<GWLBindValue> values) {
+    SCOPED_TRACE(operation);
+    platform::Error error;
+    EXPECT_FALSE(store->upsertRecord(kInsertRow, values, &error));
+    EXPECT_EQ(error.code, 3);
+    EXPECT_NE(error.description.find("\"" + operation + "\""), std::string::npos) << error.description;
+    EXPECT_TRUE(store->upsertRecord(kInsertRow, {std::monostate{}, std::monostate{}, int64_t{1}}));
+  };
+  expectFailure("execute statement",
+                {std::monostate{}, std::monostate{}, std::monostate{}, std::monostate{}, std::monostate{}});
+  expectFailure("bind values", {std::monostate{}, std::monostate{}, int64_t{1}, std::monostate{}, 1.0, int64_t{6}});
+  EXPECT_EQ(itemCountOf(*store, "rows"), 2);
+  platform::Error error;
+  EXPECT_FALSE(store->upsertRecord(kInsertRow, {}, &error));
+  EXPECT_EQ(error.code, 1);
+  EXPECT_EQ(error.description, "Received empty record for upsert");
+
+  // Closed, the store says so; reopened, the statements (and the transaction
+  // statements) are prepared anew on the new connection.
+  ASSERT_TRUE(store->performTransactionWithError(nullptr, [&] {
+    return store->upsertRecord(kInsertRow, {std::monostate{}, std::monostate{}, int64_t{2}});
+  }));
+  store->closeDatabase();
+  error = {};
+  EXPECT_FALSE(store->upsertRecord(kInsertRow, {std::monostate{}, std::monostate{}, int64_t{3}}, &error));
+  EXPECT_EQ(error.code, 2);
+  EXPECT_EQ(error.description, "Upsert record failed. Database not open.");
+  ASSERT_TRUE(store->openAndValidateDatabase());
+  EXPECT_TRUE(store->performTransactionWithError(nullptr, [&] {
+    return store->upsertRecord(kInsertRow, {std::monostate{}, std::monostate{}, int64_t{3}});
+  }));
+  EXPECT_EQ(itemCountOf(*store, "rows"), 4);
 }
 
 TEST_F(SqliteStoreTest, BoundValuesOutliveTheirSourceBuffers) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "privacy/blinders/cpp/crypto/test_util.h"
@@ -105,6 +106,37 @@ TEST(ContextTest, HashToRangeMatchesIndependentComputation) {
   EXPECT_EQ(ctx.HashToRangeSha256("abc", p256).CompareTo(ctx.HashToRange("abc", p256, Context::kSha256)), 0);
   EXPECT_EQ(ctx.HashToRangeSha384("abc", p256).CompareTo(ctx.HashToRange("abc", p256, Context::kSha384)), 0);
   EXPECT_EQ(ctx.HashToRangeSha512("abc", p256).CompareTo(ctx.HashToRange("abc", p256, Context::kSha512)), 0);
+  // More than 255 digests: the counter takes two bytes.
+  for (const LongHashToRangeVector& v : kLongHashToRangeVectors) {
+    SCOPED_TRACE("2^" + std::to_string(v.max_bit) + " + 1, kind " + std::to_string(v.kind));
+    BigNum max = ctx.One().LShift(v.max_bit).Add(ctx.One());
+    BigNum result = ctx.HashToRange(v.x, max, static_cast<Context::DigestKind>(v.kind));
+    EXPECT_EQ(Hex(ctx.DigestSha256(result.ToBytes())), v.result_sha256_hex);
+  }
+}
+
+// A replaced digest may answer other lengths than the digest it replaces; each
+// answer is still shifted in by the digest's width L and added.
+class OddDigestContext : public Context {
+ public:
+  explicit OddDigestContext(std::string digest) : digest_(std::move(digest)) {}
+  std::string DigestSha256(absl::string_view) override { return digest_; }
+
+ private:
+  std::string digest_;
+};
+
+TEST(ContextTest, HashToRangeAddsReplacedDigestsOfAnyLength) {
+  Context ctx;
+  // A 300-bit max wants 556 bits: three digests, shifted right by 768 - 556 = 212 bits.
+  const BigNum max = ctx.One().LShift(299).Add(ctx.Three());
+  for (const std::string& digest : {"\x07"s, std::string(31, '\x5a'), std::string(33, '\xc3'), ""s}) {
+    SCOPED_TRACE(Hex(digest));
+    OddDigestContext odd(digest);
+    const BigNum d(ctx.GetBnCtx(), absl::string_view(digest));
+    const BigNum expected = d.LShift(512).Add(d.LShift(256)).Add(d).RShift(212).Mod(max);
+    EXPECT_EQ(odd.HashToRange("m", max, Context::kSha256).CompareTo(expected), 0);
+  }
 }
 
 TEST(ContextTest, HashToRangeBitBound) {

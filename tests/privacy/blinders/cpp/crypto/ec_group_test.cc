@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "privacy/blinders/cpp/crypto/context.h"
 #include "privacy/blinders/cpp/crypto/ec_point.h"
 #include "privacy/blinders/cpp/crypto/hash_to_curve.h"
+#include "privacy/blinders/cpp/crypto/prime_field.h"
 #include "privacy/blinders/cpp/crypto/status_util.h"
 
 namespace blinders {
@@ -158,6 +160,115 @@ TEST_F(ECGroupTest, MapXToCurve) {
             group.MapXToCurve(gx).value().ToBytesCompressed().value());
 }
 
+// BoringSSL's curves: P-224 (p = 1 mod 4), P-256, P-384, P-521.
+constexpr int kCurves[] = {NID_secp224r1, NID_X9_62_prime256v1, NID_secp384r1, NID_secp521r1};
+
+// x^3 + a*x + b mod p, by BoringSSL alone.
+bssl::UniquePtr<BIGNUM> RightSide(const ECGroup& group, const BIGNUM* x, BN_CTX* ctx) {
+  const BIGNUM* p = group.GetCurveParams().p.GetConstBignumPtr();
+  bssl::UniquePtr<BIGNUM> s(BN_new()), t(BN_new());
+  BN_mod_sqr(t.get(), x, p, ctx);
+  BN_mod_mul(s.get(), t.get(), x, p, ctx);
+  BN_mod_mul(t.get(), group.GetCurveParams().a.GetConstBignumPtr(), x, p, ctx);
+  BN_mod_add(s.get(), s.get(), t.get(), p, ctx);
+  BN_mod_add(s.get(), s.get(), group.GetCurveParams().b.GetConstBignumPtr(), p, ctx);
+  return s;
+}
+
+// Whether s is a non-zero square, by Euler's criterion.
+bool IsNonZeroSquare(const ECGroup& group, const BIGNUM* s, BN_CTX* ctx) {
+  bssl::UniquePtr<BIGNUM> e(BN_new());
+  BN_mod_exp(e.get(), s, group.GetEulerExponent().GetConstBignumPtr(), group.GetCurveParams().p.GetConstBignumPtr(),
+             ctx);
+  return BN_is_one(e.get());
+}
+
+// The candidates cover squares and non-squares on every curve (s = 0 has no x on
+// these prime-order curves). The answer must be Euler's criterion's, and the
+// point the one with BoringSSL's square root made even.
+TEST(MapXToCurveTest, AgreesWithEulersCriterionOnEveryCurve) {
+  for (int curve : kCurves) {
+    SCOPED_TRACE("curve " + std::to_string(curve));
+    Context ctx;
+    ECGroup group = std::move(ECGroup::Create(curve, &ctx)).value();
+    const BigNum& p = group.GetCurveParams().p;
+    bssl::UniquePtr<EC_GROUP> raw(EC_GROUP_new_by_curve_name(curve));
+    std::vector<BigNum> candidates;
+    for (uint64_t small = 0; small < 24; ++small) candidates.emplace_back(ctx.GetBnCtx(), small);
+    for (int i = 0; i < 24; ++i) candidates.push_back(ctx.HashToRangeSha256("x " + std::to_string(i), p));
+    candidates.push_back(p.Sub(ctx.One()));
+    int mapped = 0;
+    for (const BigNum& x : candidates) {
+      SCOPED_TRACE(Hex(x));
+      bssl::UniquePtr<BIGNUM> s = RightSide(group, x.GetConstBignumPtr(), ctx.GetBnCtx());
+      absl::StatusOr<ECPoint> point = group.MapXToCurve(x);
+      if (!IsNonZeroSquare(group, s.get(), ctx.GetBnCtx())) {
+        EXPECT_EQ(point.status().code(), absl::StatusCode::kInternal);
+        EXPECT_EQ(point.status().message(), "Could not hash x to the curve.");
+        continue;
+      }
+      ++mapped;
+      ASSERT_TRUE(point.ok()) << point.status();
+      bssl::UniquePtr<BIGNUM> y(BN_mod_sqrt(nullptr, s.get(), p.GetConstBignumPtr(), ctx.GetBnCtx()));
+      if (BN_is_odd(y.get())) BN_sub(y.get(), p.GetConstBignumPtr(), y.get());
+      bssl::UniquePtr<EC_POINT> expected(EC_POINT_new(raw.get()));
+      ASSERT_EQ(EC_POINT_set_affine_coordinates_GFp(raw.get(), expected.get(), x.GetConstBignumPtr(), y.get(),
+                                                    ctx.GetBnCtx()),
+                1);
+      EXPECT_EQ(EC_POINT_cmp(raw.get(), expected.get(), point->GetConstPointPtr(), ctx.GetBnCtx()), 0);
+    }
+    EXPECT_GT(mapped, 8);
+    EXPECT_LT(mapped, static_cast<int>(candidates.size()) - 8);
+  }
+}
+
+// Compressed encodings are decoded with the group's own square root; the point
+// must be BoringSSL's, for both parities, and the encoding fills the largest
+// field (67 bytes on P-521).
+TEST(PointEncodingTest, DecodingAgreesWithBoringSslOnEveryCurve) {
+  for (int curve : kCurves) {
+    SCOPED_TRACE("curve " + std::to_string(curve));
+    Context ctx;
+    ECGroup group = std::move(ECGroup::Create(curve, &ctx)).value();
+    bssl::UniquePtr<EC_GROUP> raw(EC_GROUP_new_by_curve_name(curve));
+    const size_t field_bytes = static_cast<size_t>(BN_num_bytes(group.GetCurveParams().p.GetConstBignumPtr()));
+    for (int i = 0; i < 6; ++i) {
+      ECPoint point = group.HashToCurveSha256("point " + std::to_string(i)).value().Mul(group.DrawPrivateKey()).value();
+      const std::string compressed = point.ToBytesCompressed().value();
+      ASSERT_EQ(compressed.size(), 1 + field_bytes);
+      std::string flipped = compressed;
+      flipped[0] = static_cast<char>(flipped[0] ^ 1);  // the negated point
+      for (const std::string& bytes : {compressed, flipped, Bytes(Uncompressed(group, point))}) {
+        SCOPED_TRACE(Hex(bytes));
+        bssl::UniquePtr<EC_POINT> expected(EC_POINT_new(raw.get()));
+        ASSERT_EQ(EC_POINT_oct2point(raw.get(), expected.get(), reinterpret_cast<const uint8_t*>(bytes.data()),
+                                     bytes.size(), ctx.GetBnCtx()),
+                  1);
+        absl::StatusOr<ECPoint> decoded = group.CreateECPoint(bytes);
+        ASSERT_TRUE(decoded.ok()) << decoded.status();
+        EXPECT_EQ(EC_POINT_cmp(raw.get(), expected.get(), decoded->GetConstPointPtr(), ctx.GetBnCtx()), 0);
+      }
+    }
+    // An x whose right side is no square, and x = p, name no point: BoringSSL's
+    // decoder refuses them with its own text after the line feed.
+    const BigNum& p = group.GetCurveParams().p;
+    BigNum x(ctx.GetBnCtx(), uint64_t{1});
+    while (IsNonZeroSquare(group, RightSide(group, x.GetConstBignumPtr(), ctx.GetBnCtx()).get(), ctx.GetBnCtx())) {
+      x = x.Add(ctx.One());
+    }
+    for (const BigNum* bad_x : std::vector<const BigNum*>{&x, &p}) {
+      std::string padded = bad_x->ToBytes();
+      padded.insert(0, field_bytes - padded.size(), '\0');
+      absl::StatusOr<ECPoint> decoded = group.CreateECPoint("\x02" + padded);
+      ASSERT_FALSE(decoded.ok());
+      EXPECT_EQ(decoded.status().code(), absl::StatusCode::kInvalidArgument);
+      const std::string prefix = "ECGroup::CreateECPoint(string) - Could not decode point.\n";
+      EXPECT_THAT(std::string(decoded.status().message()), StartsWith(prefix));
+      EXPECT_GT(decoded.status().message().size(), prefix.size());
+    }
+  }
+}
+
 TEST(TryAndIncrementTest, MatchesIndependentComputation) {
   for (const TryAndIncrementVector& v : kTryAndIncrementVectors) {
     SCOPED_TRACE("curve " + std::to_string(v.curve_id) + " kind " + std::to_string(v.kind) + " m " + Hex(v.m) +
@@ -207,6 +318,14 @@ TEST(SswuRoTest, PublishedVectors) {
     absl::StatusOr<ECPoint> point = group.HashToCurveSswuRo(v.msg, v.dst);
     ASSERT_TRUE(point.ok()) << point.status();
     EXPECT_EQ(Uncompressed(group, *point), "04" + v.x + v.y);
+    // Called without the group's field arithmetic, the hashing makes its own.
+    bssl::UniquePtr<EC_GROUP> raw(EC_GROUP_new_by_curve_name(v.curve_id));
+    bssl::UniquePtr<EC_POINT> out(EC_POINT_new(raw.get()));
+    auto* const hash =
+        v.curve_id == NID_secp384r1 ? &hash_to_curve::P384XmdSha384SswuRo : &hash_to_curve::P256XmdSha256SswuRo;
+    const int ok = hash(raw.get(), out.get(), v.dst, v.msg, nullptr, nullptr);
+    ASSERT_EQ(ok, 1);
+    EXPECT_EQ(EC_POINT_cmp(raw.get(), out.get(), point->GetConstPointPtr(), nullptr), 0);
   }
 }
 
@@ -231,6 +350,16 @@ TEST(SswuRoTest, OtherCurvesAreRefused) {
   bssl::UniquePtr<EC_GROUP> p384(EC_GROUP_new_by_curve_name(NID_secp384r1));
   bssl::UniquePtr<EC_POINT> out(EC_POINT_new(p384.get()));
   EXPECT_EQ(hash_to_curve::P256XmdSha256SswuRo(p384.get(), out.get(), "dst", "m"), 0);
+  EXPECT_FALSE(LastCryptoErrorText().empty());
+  // So is field arithmetic for another prime than the curve's.
+  bssl::UniquePtr<EC_GROUP> p256(EC_GROUP_new_by_curve_name(NID_X9_62_prime256v1));
+  bssl::UniquePtr<EC_POINT> p256_out(EC_POINT_new(p256.get()));
+  const ECGroup p384_group = std::move(ECGroup::Create(NID_secp384r1, &ctx)).value();
+  std::unique_ptr<PrimeField> p384_field =
+      PrimeField::Create(p384_group.GetCurveParams().p.GetConstBignumPtr(), ctx.GetBnCtx());
+  EXPECT_EQ(hash_to_curve::P256XmdSha256SswuRo(p256.get(), p256_out.get(), "dst", "m", p384_field.get(),
+                                               ctx.GetBnCtx()),
+            0);
   EXPECT_FALSE(LastCryptoErrorText().empty());
 }
 

@@ -79,6 +79,16 @@ def main():
                 print("  {%s, \"%x\", %d, \"%x\"}," % (cxx_bytes(x), max_value, kind, value))
     print("};")
 
+    # Ranges wide enough for more than 255 digests, so the counter takes two
+    # bytes; the expected number is given by the SHA-256 of its minimal bytes.
+    print("struct LongHashToRangeVector { std::string x; int max_bit; int kind; std::string result_sha256_hex; };")
+    print("inline const std::vector<LongHashToRangeVector> kLongHashToRangeVectors = {")
+    for max_bit, kind in ((76799, 0), (99999, 1)):
+        value = hash_to_range(b"abc", 2**max_bit + 1, kind)
+        print("  {%s, %d, %d, \"%s\"}," % (cxx_bytes(b"abc"), max_bit, kind,
+                                          hashlib.sha256(minimal_bytes(value)).hexdigest()))
+    print("};")
+
     print("struct TryAndIncrementVector { int curve_id; int kind; std::string m; std::string x_hex; std::string y_hex; int tries; };")
     print("inline const std::vector<TryAndIncrementVector> kTryAndIncrementVectors = {")
     for curve in (P256, P384):

@@ -4,6 +4,7 @@
 #include <string>
 
 #include <openssl/bn.h>
+#include <openssl/mem.h>
 
 #include "absl/strings/escaping.h"
 #include "privacy/blinders/cpp/crypto/big_num.h"
@@ -19,6 +20,13 @@ inline BigNum FromHex(Context& context, const std::string& hex) {
 }
 
 inline std::string Hex(const std::string& bytes) { return absl::BytesToHexString(bytes); }
+// The number in hexadecimal (upper case), for messages.
+inline std::string Hex(const BigNum& n) {
+  char* text = BN_bn2hex(n.GetConstBignumPtr());
+  std::string hex(text);
+  OPENSSL_free(text);
+  return hex;
+}
 inline std::string Bytes(const std::string& hex) { return absl::HexStringToBytes(hex); }
 
 }  // namespace blinders::testing

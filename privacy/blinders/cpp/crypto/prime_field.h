@@ -1,0 +1,81 @@
+// blinders::PrimeField: exponentiation, inversion and square roots modulo a
+// fixed odd prime p, on BoringSSL's BIGNUMs.
+//
+// The Montgomery context for p and the exponents the operations need are made
+// once, when the field is made, and reused by every call: an exponentiation
+// through BN_mod_exp builds a fresh Montgomery context each time, which costs
+// a large share of one exponentiation when the modulus never changes (the
+// hashing to the curve reduces modulo the curve's field prime on every try).
+//
+// Operands must already be reduced: 0 <= a < p. A field is immutable once
+// made; the BN_CTX passed to each call is the caller's scratch space, so one
+// field may serve several contexts as long as each call is on one thread.
+// Operations return false only when a library call fails (out of memory).
+//
+// Not constant-time: the Legendre symbol's running time depends on its
+// operand, as the number of tries of try-and-increment hashing depends on the
+// message.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include <openssl/base.h>
+#include <openssl/bn.h>
+
+namespace blinders {
+
+// A non-negative number in 64-bit limbs, least significant first; `size`
+// counts the limbs up to the highest non-zero one (0 for zero). Nine limbs
+// hold the largest field prime BoringSSL offers (P-521).
+struct LimbNumber {
+  static constexpr int kMaxLimbs = 9;
+  uint64_t limb[kMaxLimbs];
+  int size;
+};
+
+class PrimeField {
+ public:
+  // The field of `p`, which must be an odd prime above 3. Nothing when p is
+  // even or too small, or when a library call fails.
+  static std::unique_ptr<PrimeField> Create(const BIGNUM* p, BN_CTX* ctx);
+
+  PrimeField(const PrimeField&) = delete;
+  PrimeField& operator=(const PrimeField&) = delete;
+  ~PrimeField() = default;
+
+  const BIGNUM* p() const { return p_.get(); }
+
+  // r = a^e mod p. `r` may be `a`.
+  bool Exp(BIGNUM* r, const BIGNUM* a, const BIGNUM* e, BN_CTX* ctx) const;
+
+  // r = a^-1 mod p, and 0 for a = 0 (inv0 of RFC 9380). `r` may be `a`.
+  bool Inverse(BIGNUM* r, const BIGNUM* a, BN_CTX* ctx) const;
+
+  // How likely the operand of Sqrt is to be a square.
+  enum class Operand {
+    kAny,             // about half of all values are: test first (hashing to the curve)
+    kExpectedSquare,  // a square unless the input was malformed (decoding a point)
+  };
+
+  // Sets `*is_square` to whether a is a square mod p (zero is: its root is
+  // zero) and, when it is, `root` to a square root of a. Which of the two
+  // roots is unspecified; for p = 3 mod 4 it is a^((p+1)/4). The answer is the
+  // one Euler's criterion gives, found without its exponentiation: for kAny the
+  // Legendre symbol (binary Jacobi algorithm, a fraction of the cost) turns
+  // non-squares away before any root is computed; for p = 3 mod 4 the root is
+  // squared and compared with a, so kExpectedSquare skips the symbol.
+  // `root` may not be `a`.
+  bool Sqrt(BIGNUM* root, bool* is_square, const BIGNUM* a, BN_CTX* ctx, Operand operand = Operand::kAny) const;
+
+ private:
+  PrimeField() = default;
+
+  bssl::UniquePtr<BIGNUM> p_;
+  bssl::UniquePtr<BN_MONT_CTX> mont_;
+  bssl::UniquePtr<BIGNUM> p_minus_2_;        // the inverse's exponent
+  bssl::UniquePtr<BIGNUM> sqrt_exponent_;    // (p + 1) / 4; only when p = 3 mod 4
+  LimbNumber p_limbs_;                       // p in machine words, for the Legendre symbol
+};
+
+}  // namespace blinders

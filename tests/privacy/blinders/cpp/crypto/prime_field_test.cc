@@ -1,0 +1,155 @@
+#include "privacy/blinders/cpp/crypto/prime_field.h"
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <openssl/bn.h>
+
+#include "privacy/blinders/cpp/crypto/context.h"
+#include "privacy/blinders/cpp/crypto/test_util.h"
+
+namespace blinders {
+namespace {
+
+using testing::FromHex;
+
+struct Prime {
+  std::string name;
+  std::string hex;
+};
+
+// Primes of one to nine limbs, both = 1 and = 3 mod 4.
+const Prime kPrimes[] = {
+    {"13", "d"},
+    {"1009", "3f1"},
+    {"1019", "3fb"},
+    {"2^61-1", "1fffffffffffffff"},
+    {"2^89-1", "1ffffffffffffffffffffff"},
+    {"2^127-1", "7fffffffffffffffffffffffffffffff"},
+    {"2^130-5", "3fffffffffffffffffffffffffffffffb"},
+    {"P-224", "ffffffffffffffffffffffffffffffff000000000000000000000001"},
+    {"2^255-19", "7fffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffed"},
+    {"P-256", "ffffffff00000001000000000000000000000000ffffffffffffffffffffffff"},
+    {"P-384",
+     "fffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffeffffffff0000000000000000ffffffff"},
+    {"P-521", "1" + std::string(130, 'f')},
+};
+
+class PrimeFieldTest : public ::testing::Test {
+ protected:
+  // 0, 1, 2, 3, p - 2, p - 1, hashed values and their squares; every value below p when p is small.
+  std::vector<BigNum> Operands(const BigNum& p) {
+    std::vector<BigNum> values;
+    if (p.BitLength() <= 10) {
+      for (BigNum v(ctx_.GetBnCtx()); v.CompareTo(p) < 0; v = v.Add(ctx_.One())) values.push_back(v.Add(Zero()));
+      return values;
+    }
+    for (uint64_t small : {0, 1, 2, 3}) values.emplace_back(ctx_.GetBnCtx(), small);
+    values.push_back(p.Sub(ctx_.Two()));
+    values.push_back(p.Sub(ctx_.One()));
+    for (int i = 0; i < 40; ++i) {
+      BigNum v = ctx_.HashToRangeSha256("value " + std::to_string(i), p);
+      values.push_back(v.Mul(v).Mod(p));
+      values.push_back(std::move(v));
+    }
+    return values;
+  }
+  BigNum Zero() { return BigNum(ctx_.GetBnCtx()); }
+  std::unique_ptr<PrimeField> FieldOf(const BigNum& p) {
+    return PrimeField::Create(p.GetConstBignumPtr(), ctx_.GetBnCtx());
+  }
+
+  Context ctx_;
+};
+
+// The answer of Euler's criterion, computed by BoringSSL alone: a is a square
+// when it is 0 or a^((p-1)/2) = 1.
+bool EulerSaysSquare(const BigNum& a, const BigNum& p, BN_CTX* ctx) {
+  if (a.IsZero()) return true;
+  bssl::UniquePtr<BIGNUM> exponent(BN_dup(p.GetConstBignumPtr()));
+  BN_sub_word(exponent.get(), 1);
+  BN_rshift1(exponent.get(), exponent.get());
+  bssl::UniquePtr<BIGNUM> r(BN_new());
+  EXPECT_EQ(BN_mod_exp(r.get(), a.GetConstBignumPtr(), exponent.get(), p.GetConstBignumPtr(), ctx), 1);
+  return BN_is_one(r.get());
+}
+
+// Each operation on each field of the table.
+class PrimeFieldOperationTest : public PrimeFieldTest, public ::testing::WithParamInterface<Prime> {
+ protected:
+  void SetUp() override {
+    field_ = FieldOf(p_);
+    ASSERT_NE(field_, nullptr);
+  }
+  const BigNum p_ = FromHex(ctx_, GetParam().hex);
+  std::unique_ptr<PrimeField> field_;
+};
+
+TEST_P(PrimeFieldOperationTest, SquareRootAnswersEulersCriterion) {
+  int squares = 0;
+  int non_squares = 0;
+  for (const BigNum& a : Operands(p_)) {
+    const bool expected = EulerSaysSquare(a, p_, ctx_.GetBnCtx());
+    (expected ? squares : non_squares)++;
+    for (PrimeField::Operand operand : {PrimeField::Operand::kAny, PrimeField::Operand::kExpectedSquare}) {
+      bssl::UniquePtr<BIGNUM> root(BN_new());
+      bool is_square = !expected;
+      ASSERT_TRUE(field_->Sqrt(root.get(), &is_square, a.GetConstBignumPtr(), ctx_.GetBnCtx(), operand));
+      ASSERT_EQ(is_square, expected) << testing::Hex(a);
+      if (!is_square) continue;
+      BigNum y = ctx_.AdoptBignum(std::move(root));
+      EXPECT_TRUE(y.IsNonNegative() && y.CompareTo(p_) < 0);
+      EXPECT_EQ(y.Mul(y).Mod(p_).CompareTo(a), 0) << testing::Hex(a);
+    }
+  }
+  // The table holds both kinds on every field.
+  EXPECT_GT(squares, 2);
+  EXPECT_GT(non_squares, 2);
+}
+
+TEST_P(PrimeFieldOperationTest, ExponentiationAndInverse) {
+  const BigNum exponent(ctx_.GetBnCtx(), uint64_t{65537});
+  for (const BigNum& a : Operands(p_)) {
+    bssl::UniquePtr<BIGNUM> r(BN_new());
+    ASSERT_TRUE(field_->Exp(r.get(), a.GetConstBignumPtr(), exponent.GetConstBignumPtr(), ctx_.GetBnCtx()));
+    EXPECT_EQ(BN_cmp(r.get(), a.ModExp(exponent, p_).GetConstBignumPtr()), 0);
+    ASSERT_TRUE(field_->Inverse(r.get(), a.GetConstBignumPtr(), ctx_.GetBnCtx()));
+    BigNum inverse = ctx_.AdoptBignum(std::move(r));
+    // inv0: zero has the inverse zero.
+    EXPECT_TRUE(a.IsZero() ? inverse.IsZero() : inverse.Mul(a).Mod(p_).IsOne());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Primes, PrimeFieldOperationTest, ::testing::ValuesIn(kPrimes),
+                         [](const ::testing::TestParamInfo<Prime>& info) {
+                           std::string name;
+                           for (char ch : info.param.name) {
+                             name += std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
+                           }
+                           return name;
+                         });
+
+TEST_F(PrimeFieldTest, RefusesModuliItCannotServe) {
+  const struct {
+    std::string name;
+    std::string hex;
+  } cases[] = {
+      {"even", "10"},
+      {"three", "3"},
+      {"one", "1"},
+      {"negative", "-d"},
+      {"ten limbs (2^607-1)", "7f" + std::string(150, 'f')},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(FieldOf(FromHex(ctx_, c.hex)), nullptr);
+  }
+  EXPECT_EQ(PrimeField::Create(nullptr, ctx_.GetBnCtx()), nullptr);
+}
+
+}  // namespace
+}  // namespace blinders
