@@ -169,7 +169,10 @@ int testOneInput(const uint8_t* data, size_t size) {
   static const std::string infoPath =
       (std::filesystem::temp_directory_path() / ("tcf_fuzz." + std::to_string(::getpid()) + ".plist")).string();
   platform::Dictionary info;
-  if (auto value = anyValue(in)) info[kGWLTCFDataEnabledInfoKey] = *value;
+  // A value no property list can hold (text with NUL) leaves the switch out.
+  if (auto value = anyValue(in); value && platform::PropertyList::isValid(*value)) {
+    info[kGWLTCFDataEnabledInfoKey] = *value;
+  }
   check(platform::PropertyList::writeFile(infoPath, Object(info), platform::PropertyListFormat::Binary));
   platform::AppEnvironment::Configuration configuration;
   configuration.infoDictionaryPath = infoPath;
