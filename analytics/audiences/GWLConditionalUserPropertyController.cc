@@ -145,6 +145,8 @@ bool GWLConditionalUserPropertyIsValid(const GWLConditionalUserProperty& propert
     // SQLite stores NaN as NULL: the property would come back without a value.
     if (property.value->isDouble() && std::isnan(property.value->doubleValue())) return false;
   }
+  // Nor could an active property's triggered time be kept: as NULL it never expires.
+  if (property.active && std::isnan(property.triggeredTimestamp)) return false;
   if (!isWithinIntervalLimits(property.triggerTimeout)) {
     report(monitor, kInvalidTriggerTimeout, property.triggerTimeout);
     return false;

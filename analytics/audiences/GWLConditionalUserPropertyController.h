@@ -59,8 +59,9 @@ inline constexpr double kGWLConditionalUserPropertyMaximumInterval = 15552000;
 // Whether the property may be stored: origin, name and value (when present)
 // pass the validator's conditional user property checks (which report
 // themselves), and the trigger timeout (11000) and time to live (11001) are
-// numbers within the limits. A double value must be a number: the database
-// cannot keep NaN.
+// numbers within the limits. A double value, and the triggered time of a
+// property its sender marked active, must not be NaN, which the database
+// cannot keep.
 bool GWLConditionalUserPropertyIsValid(const GWLConditionalUserProperty& property, GWLMonitor& monitor);
 
 class GWLConditionalUserPropertyController

@@ -149,6 +149,10 @@ TEST_F(ConditionalUserPropertyTest, InvalidOriginNameOrValueIsRefusedWithoutALin
       [](auto& p) { p.value = text(""); },
       // The database would keep NaN as NULL, a property without a value.
       [](auto& p) { p.value = GWLValue::initWithDouble(std::nan("")); },
+      [](auto& p) {
+        p.active = true;
+        p.triggeredTimestamp = std::nan("");
+      },
   };
   for (const auto& breakIt : breakers) {
     monitor_->clearMonitoringData();

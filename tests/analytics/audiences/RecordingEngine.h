@@ -75,13 +75,13 @@ class RecordingEngine : public GWLMeasurementEngine {
   }
 
   // Logs an event as the engine's write pipeline would, on the worker queue,
-  // and waits for it.
-  void logEvent(const std::string& name, const std::string& origin = "app") {
+  // and waits for it; false when no event of that name can be made.
+  bool logEvent(const std::string& name, const std::string& origin = "app") {
     auto event = GWLEvent::initWithOrigin(origin, false, name, clock_->now(), 0, platform::Dictionary{},
                                           GWLValueLimits{});
-    scheduler_->dispatchSyncOnWorkerQueueBlockID("RecordingEngine", [this, event] {
-      if (event) writeEventOnWorkerQueue(event);
-    });
+    if (!event) return false;
+    scheduler_->dispatchSyncOnWorkerQueueBlockID("RecordingEngine", [this, event] { writeEventOnWorkerQueue(event); });
+    return true;
   }
 
   // Runs `block` on the worker queue and waits for it.
