@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <random>
 
+#include "platform/util/UUID.h"
+
 namespace tabulo {
 namespace {
 
@@ -33,27 +35,20 @@ std::vector<float> repeatedSizes(size_t count, float first, float rest) {
 }
 
 std::string makeUUIDString() {
-  static thread_local std::mt19937_64 generator{[] {
-    std::random_device device;
-    std::seed_seq seed{device(), device(), device(), device(), device(), device(), device(), device()};
-    return std::mt19937_64(seed);
-  }()};
-  uint8_t bytes[16];
-  for (int i = 0; i < 16; i += 8) {
-    uint64_t value = generator();
-    for (int j = 0; j < 8; ++j) bytes[i + j] = static_cast<uint8_t>(value >> (8 * j));
-  }
-  bytes[6] = static_cast<uint8_t>((bytes[6] & 0x0F) | 0x40);  // version 4
-  bytes[8] = static_cast<uint8_t>((bytes[8] & 0x3F) | 0x80);  // RFC 4122 variant
-  static constexpr const char* kHex = "0123456789ABCDEF";
-  std::string text;
-  text.reserve(36);
-  for (int i = 0; i < 16; ++i) {
-    if (i == 4 || i == 6 || i == 8 || i == 10) text.push_back('-');
-    text.push_back(kHex[bytes[i] >> 4]);
-    text.push_back(kHex[bytes[i] & 0x0F]);
-  }
-  return text;
+  // A generator per thread, seeded once from the system's entropy.
+  class ThreadGenerator final : public platform::Random {
+   public:
+    uint64_t nextUInt64() override { return generator_(); }
+
+   private:
+    std::mt19937_64 generator_{[] {
+      std::random_device device;
+      std::seed_seq seed{device(), device(), device(), device(), device(), device(), device(), device()};
+      return std::mt19937_64(seed);
+    }()};
+  };
+  static thread_local ThreadGenerator generator;
+  return platform::randomUUIDString(generator);
 }
 
 SpreadsheetFile::SpreadsheetFile(std::string title, const platform::Clock& clock)

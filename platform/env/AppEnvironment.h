@@ -70,6 +70,9 @@ class AppEnvironment {
   // CFBundleVersion, or empty.
   std::string buildVersion() const;
   const Dictionary& infoDictionary() const { return info_; }
+  // The file the Info dictionary was read from; empty when there is none.
+  // Resource files of the app lie beside it.
+  const std::string& infoDictionaryPath() const { return configuration_.infoDictionaryPath; }
   // The Info dictionary's value for `key`, or null.
   const Object* objectForInfoDictionaryKey(const std::string& key) const;
 

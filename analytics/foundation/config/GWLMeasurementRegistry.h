@@ -22,6 +22,7 @@
 #include "analytics/foundation/config/GWLMeasurementEngineCalls.h"
 #include "analytics/foundation/core/GWLLibraryMonitor.h"
 
+class GWLIdentity;
 class GWLMonitor;
 class GWLRemoteConfig;
 
@@ -32,6 +33,9 @@ class GWLMeasurementEngine : public GWLMeasurementEngineCalls {
   ~GWLMeasurementEngine() override = default;
   // The engine's configuration; null while it has none.
   virtual std::shared_ptr<GWLRemoteConfig> remoteConfig() const = 0;
+  // The identity the engine took at start (the measurement layer's class,
+  // known here by name only); null while it has none.
+  virtual std::shared_ptr<GWLIdentity> identity() const { return nullptr; }
 };
 
 class GWLMeasurementRegistry {

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <limits>
 
+#include "analytics/foundation/config/GWLConsentNames.h"
 #include "analytics/foundation/config/GWLPersistedConfig.h"
 #include "analytics/foundation/config/GWLRemoteConfigStore.h"
 #include "analytics/foundation/config/GWLServerStrings.h"
@@ -641,24 +642,6 @@ std::vector<std::shared_ptr<M>> items(NANOMessageRef message, int32_t index) {
   return NANOGetMessageArray<M>(message, index).value_or(std::vector<std::shared_ptr<M>>());
 }
 
-std::string consentTypeName(int32_t type) {
-  switch (type) {
-    case 1: return "ad_storage";
-    case 2: return "analytics_storage";
-    case 3: return "ad_user_data";
-    case 4: return "ad_personalization";
-    default: return "";
-  }
-}
-
-std::string consentStatusName(int32_t status) {
-  switch (status) {
-    case 1: return "granted";
-    case 2: return "denied";
-    default: return "";
-  }
-}
-
 // A setting's value as the event-editing runtime reads it: text as it is, numbers as their decimal form.
 std::optional<std::string> settingText(const platform::Object& value) {
   if (const std::string* text = value.stringValue()) return *text;
@@ -928,18 +911,18 @@ void GWLRemoteConfig::parseRemoteConfigFromMeasurementConfig(const std::shared_p
     dmaRegion = NANOGetBool(consent, GWLPBConsentConfig::Field::is_dma_region);
     for (const auto& entry :
          items<GWLPBConsentDefaultEntry>(consent, GWLPBConsentConfig::Field::defaults)) {
-      defaults[consentTypeName(NANOGetInt32(entry, GWLPBConsentDefaultEntry::Field::consent_type))] =
-          consentStatusName(NANOGetInt32(entry, GWLPBConsentDefaultEntry::Field::consent_status));
+      defaults[GWLConsentTypeName(NANOGetInt32(entry, GWLPBConsentDefaultEntry::Field::consent_type))] =
+          GWLConsentStatusName(NANOGetInt32(entry, GWLPBConsentDefaultEntry::Field::consent_status));
     }
     for (const auto& entry :
          items<GWLPBConsentDefaultEntry>(consent, GWLPBConsentConfig::Field::enforced_defaults)) {
-      regional[consentTypeName(NANOGetInt32(entry, GWLPBConsentDefaultEntry::Field::consent_type))] =
-          consentStatusName(NANOGetInt32(entry, GWLPBConsentDefaultEntry::Field::consent_status));
+      regional[GWLConsentTypeName(NANOGetInt32(entry, GWLPBConsentDefaultEntry::Field::consent_type))] =
+          GWLConsentStatusName(NANOGetInt32(entry, GWLPBConsentDefaultEntry::Field::consent_status));
     }
     for (const auto& entry :
          items<GWLPBConsentDelegationEntry>(consent, GWLPBConsentConfig::Field::delegations)) {
-      delegations[consentTypeName(NANOGetInt32(entry, GWLPBConsentDelegationEntry::Field::consent_type))] =
-          consentTypeName(NANOGetInt32(entry, GWLPBConsentDelegationEntry::Field::delegate_type));
+      delegations[GWLConsentTypeName(NANOGetInt32(entry, GWLPBConsentDelegationEntry::Field::consent_type))] =
+          GWLConsentTypeName(NANOGetInt32(entry, GWLPBConsentDelegationEntry::Field::delegate_type));
     }
     for (const auto& entry : items<GWLPBCorePlatformServiceEntry>(
                                  consent, GWLPBConsentConfig::Field::core_platform_services)) {
