@@ -6,7 +6,6 @@
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
-#include <mutex>
 #include <utility>
 
 #include "analytics/foundation/config/GWLMeasurementRegistry.h"
@@ -20,6 +19,7 @@
 #include "analytics/foundation/values/GWLNameTables.h"
 #include "analytics/foundation/values/GWLUserAttribute.h"
 #include "platform/dispatch/Queue.h"
+#include "platform/util/Mutex.h"
 
 namespace {
 
@@ -115,8 +115,8 @@ std::string valueForLog(const std::optional<GWLValue>& value) {
 // waiting before the block has run; the block then writes here all the same,
 // and the state lives on until both are done with it.
 struct QueryState {
-  std::mutex mutex;
-  std::condition_variable answered;
+  platform::Mutex mutex;
+  std::condition_variable_any answered;
   bool done ABSL_GUARDED_BY(mutex) = false;
   std::optional<GWLConditionalUserPropertyControlling::Properties> result ABSL_GUARDED_BY(mutex);
   platform::Error error ABSL_GUARDED_BY(mutex);
@@ -255,7 +255,7 @@ GWLConditionalUserPropertyController::conditionalUserPropertiesWithNamePrefix(
       platform::Error failure;
       if (auto self = weakSelf.lock()) answer = self->queryOnWorkerQueue(prefixText, originText, failure);
       {
-        std::lock_guard<std::mutex> lock(state->mutex);
+        platform::MutexLock lock(state->mutex);
         state->result = std::move(answer);
         state->error = std::move(failure);
         state->done = true;
@@ -266,10 +266,9 @@ GWLConditionalUserPropertyController::conditionalUserPropertiesWithNamePrefix(
         std::chrono::steady_clock::now() +
         std::chrono::duration_cast<std::chrono::steady_clock::duration>(
             std::chrono::duration<double>(std::max(0.0, dependencies_.queryWaitLimit)));
-    std::unique_lock<std::mutex> lock(state->mutex);
-    while (!state->done) {
-      if (state->answered.wait_until(lock, deadline) == std::cv_status::timeout) break;
-    }
+    platform::MutexLock lock(state->mutex);
+    // The predicate runs with the mutex held (the analysis does not follow it into the wait).
+    state->answered.wait_until(state->mutex, deadline, [&]() ABSL_NO_THREAD_SAFETY_ANALYSIS { return state->done; });
     // After a time-out nothing has been answered yet: the result is nil.
     if (!state->done) return std::nullopt;
     result = std::move(state->result);
