@@ -42,6 +42,28 @@ TEST(BoundedRegexTest, FindsTheFirstMatchAnywhereInUtf16Units) {
   }
 }
 
+TEST(BoundedRegexTest, ClassesAreUnicodeClasses) {
+  const struct {
+    const char* pattern;
+    std::u16string text;
+    bool found;
+  } cases[] = {
+      {R"(^\+[1-9]\d{1,14}$)", u"+5551234567", true},
+      {R"(^\+[1-9]\d{1,14}$)", u"+5\u0665", true},  // Arabic-Indic five is a \d
+      {R"(^\+[1-9]\d{1,14}$)", u"+0551234567", false},
+      {R"(^\+[1-9]\d{1,14}$)", u"+1234567890123456", false},
+      {R"(\S+@\S+\.\S+)", u"say hi to a@b.example now", true},  // any match range counts
+      {R"(\S+@\S+\.\S+)", u"a\u00A0@b.example", false},      // U+00A0 is not \S
+  };
+  for (const auto& c : cases) {
+    auto regex = BoundedRegex::compile(std::string_view(c.pattern), {}, kLimits);
+    ASSERT_TRUE(regex) << c.pattern;
+    auto match = regex->firstMatch(c.text);
+    ASSERT_TRUE(match) << c.pattern;
+    EXPECT_EQ(match->found, c.found) << c.pattern;
+  }
+}
+
 TEST(BoundedRegexTest, RefusesMalformedAndOverlongPatterns) {
   RegexError error;
   EXPECT_FALSE(BoundedRegex::compile(std::string("a)"), {}, kLimits, &error));
