@@ -1,8 +1,8 @@
 // Property-list bytes from outside (preferences files, Info dictionaries):
 // parsing answers an object or an error and never crashes or hangs; the
 // binary reader answers what libplist answers for every list it reads, also
-// when it reads one from a file with a data value in place; what we write of
-// a parsed object parses again.
+// when it reads one from a file with a data value in place; the binary writer
+// writes what libplist writes; what we write of a parsed object parses again.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -60,6 +60,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // (Dates may move by a microsecond through the library's own conversions,
   // so the objects are not compared.)
   if (auto written = PropertyList::serialize(*object, PropertyListFormat::Binary)) {
+    // The binary writer writes the bytes libplist writes.
+    auto reference = PropertyList::serializeWithLibplistForTesting(*object, PropertyListFormat::Binary);
+    if (!reference || *reference != *written) __builtin_trap();
     auto again = PropertyList::parse(*written);
     if (!again || again->type() != object->type()) __builtin_trap();
   }

@@ -11,6 +11,7 @@
 #include "platform/storage/AtomicFile.h"
 #include "platform/storage/FileBuffer.h"
 #include "platform/storage/PropertyListBinaryReader.h"
+#include "platform/storage/PropertyListBinaryWriter.h"
 #include "platform/text/Utf8.h"
 
 namespace platform {
@@ -444,13 +445,9 @@ class Serialised {
   uint32_t length_ = 0;
 };
 
-bool checkSerialised(const Serialised& serialised, Error* error) {
-  if (!serialised.ok()) {
-    setError(error, plistError(PropertyList::kUnsupportedValue, "the property list could not be serialised"));
-    return false;
-  }
-  // What could not be read back is not written.
-  if (serialised.bytes().size() > PropertyList::kMaximumSize) {
+// What could not be read back is not written.
+bool checkSerialisedSize(size_t size, Error* error) {
+  if (size > PropertyList::kMaximumSize) {
     setError(error, plistError(PropertyList::kTooLarge, "the property list would be larger than " +
                                                             std::to_string(PropertyList::kMaximumSize) + " bytes"));
     return false;
@@ -458,14 +455,35 @@ bool checkSerialised(const Serialised& serialised, Error* error) {
   return true;
 }
 
-}  // namespace
+bool checkSerialised(const Serialised& serialised, Error* error) {
+  if (!serialised.ok()) {
+    setError(error, plistError(PropertyList::kUnsupportedValue, "the property list could not be serialised"));
+    return false;
+  }
+  return checkSerialisedSize(serialised.bytes().size(), error);
+}
 
-std::optional<Bytes> PropertyList::serialize(const Object& object, PropertyListFormat format, Error* error) {
-  if (!isValid(object, error)) return std::nullopt;
+std::optional<Bytes> serializeWithLibplist(const Object& object, PropertyListFormat format, Error* error) {
   PlistPtr root(toNode(object));
   Serialised serialised(format, root.get());
   if (!checkSerialised(serialised, error)) return std::nullopt;
   return Bytes(serialised.bytes().begin(), serialised.bytes().end());
+}
+
+}  // namespace
+
+std::optional<Bytes> PropertyList::serialize(const Object& object, PropertyListFormat format, Error* error) {
+  if (!isValid(object, error)) return std::nullopt;
+  if (format == PropertyListFormat::XML) return serializeWithLibplist(object, format, error);
+  PropertyListBinaryWriter::Output output = PropertyListBinaryWriter::write(object);
+  if (!checkSerialisedSize(output.size(), error)) return std::nullopt;
+  return output.bytes();
+}
+
+std::optional<Bytes> PropertyList::serializeWithLibplistForTesting(const Object& object, PropertyListFormat format,
+                                                                  Error* error) {
+  if (!isValid(object, error)) return std::nullopt;
+  return serializeWithLibplist(object, format, error);
 }
 
 std::optional<Object> PropertyList::readFile(const std::string& path, Error* error) {
@@ -501,6 +519,11 @@ std::optional<Object> PropertyList::readFile(const std::string& path, Error* err
 
 bool PropertyList::writeFile(const std::string& path, const Object& object, PropertyListFormat format, Error* error) {
   if (!isValid(object, error)) return false;
+  if (format == PropertyListFormat::Binary) {
+    PropertyListBinaryWriter::Output output = PropertyListBinaryWriter::write(object);
+    if (!checkSerialisedSize(output.size(), error)) return false;
+    return writeFileAtomically(path, output.pieces(), error);
+  }
   PlistPtr root(toNode(object));
   Serialised serialised(format, root.get());
   if (!checkSerialised(serialised, error)) return false;
@@ -509,7 +532,6 @@ bool PropertyList::writeFile(const std::string& path, const Object& object, Prop
 
 bool PropertyList::writeFile(const std::string& path, const SharedDictionary& dictionary, PropertyListFormat format,
                              unsigned mode, Error* error) {
-  PlistPtr root(plist_new_dict());
   for (const auto& [key, value] : dictionary) {
     if (!isValidText(key)) {
       setError(error, plistError(kUnsupportedValue, "a property-list key must be UTF-8 without NUL characters"));
@@ -520,8 +542,15 @@ bool PropertyList::writeFile(const std::string& path, const SharedDictionary& di
       return false;
     }
     if (!checkValue(*value, 1, error)) return false;
-    plist_dict_set_item(root.get(), key.c_str(), toNode(*value));
   }
+  if (format == PropertyListFormat::Binary) {
+    // The values' bytes go to the file from where the suite keeps them.
+    PropertyListBinaryWriter::Output output = PropertyListBinaryWriter::write(dictionary);
+    if (!checkSerialisedSize(output.size(), error)) return false;
+    return writeFileAtomically(path, output.pieces(), error, mode);
+  }
+  PlistPtr root(plist_new_dict());
+  for (const auto& [key, value] : dictionary) plist_dict_set_item(root.get(), key.c_str(), toNode(*value));
   Serialised serialised(format, root.get());
   if (!checkSerialised(serialised, error)) return false;
   return writeFileAtomically(path, serialised.bytes(), error, mode);

@@ -57,8 +57,12 @@ class PropertyList {
   // to. Only for lists the binary reader did not refuse: libplist overflows
   // its stack, or runs for hours, on the ones it refuses as too deep or large.
   static std::optional<Object> parseWithLibplistForTesting(std::span<const uint8_t> bytes, Error* error = nullptr);
-  // Serialises `object` in `format`.
+  // Serialises `object` in `format`: binary lists by PropertyListBinaryWriter
+  // (the bytes libplist would write), XML by libplist.
   static std::optional<Bytes> serialize(const Object& object, PropertyListFormat format, Error* error = nullptr);
+  // Tests: the serialisation through libplist alone, which the binary writer is held to.
+  static std::optional<Bytes> serializeWithLibplistForTesting(const Object& object, PropertyListFormat format,
+                                                              Error* error = nullptr);
   // Whether `object` can be written as a property list; the error says why not.
   static bool isValid(const Object& object, Error* error = nullptr);
   // An upper bound of the bytes `object` takes in a binary property list,
@@ -79,8 +83,8 @@ class PropertyList {
   static bool writeFile(const std::string& path, const Object& object,
                         PropertyListFormat format = PropertyListFormat::Binary, Error* error = nullptr);
   // Serialises `dictionary` and writes it to `path` atomically with
-  // permissions `mode`. Each value is handed to libplist once and the
-  // serialised bytes go to the file as libplist made them (no further copy).
+  // permissions `mode`. In the binary format, large data values go to the
+  // file from where the dictionary keeps them (no copy).
   static bool writeFile(const std::string& path, const SharedDictionary& dictionary, PropertyListFormat format,
                         unsigned mode, Error* error = nullptr);
 };

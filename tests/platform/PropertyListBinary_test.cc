@@ -1,4 +1,5 @@
 #include "platform/storage/PropertyListBinaryReader.h"
+#include "platform/storage/PropertyListBinaryWriter.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +9,6 @@
 #include "platform/TestSupport.h"
 #include "platform/SameObject.h"
 #include "platform/storage/FileBuffer.h"
-#include "platform/storage/PropertyList.h"
 
 namespace platform {
 namespace {
@@ -102,7 +102,7 @@ TEST(PropertyListBinaryReader, ReadsWhatLibplistWritesAsLibplistReadsIt) {
   for (int round = 0; round < 400; ++round) {
     Dictionary root;
     for (int k = 0; k < 6; ++k) root.insert_or_assign("k" + std::to_string(k), generator.value(0));
-    auto bytes = PropertyList::serialize(Object(root), PropertyListFormat::Binary);
+    auto bytes = PropertyList::serializeWithLibplistForTesting(Object(root), PropertyListFormat::Binary);
     ASSERT_TRUE(bytes);
     PropertyListBinaryReader::Reading ours = PropertyListBinaryReader::read(*bytes);
     Error error;
@@ -110,6 +110,62 @@ TEST(PropertyListBinaryReader, ReadsWhatLibplistWritesAsLibplistReadsIt) {
     ASSERT_TRUE(theirs) << error.toString();
     ASSERT_TRUE(ours.object) << "round " << round << (ours.declined ? " declined" : " refused");
     EXPECT_TRUE(sameObject(*ours.object, *theirs)) << ours.object->description() << "\n" << theirs->description();
+  }
+}
+
+TEST(PropertyListBinaryWriter, WritesTheBytesLibplistWrites) {
+  Generator generator(7);
+  for (int round = 0; round < 400; ++round) {
+    Object object = generator.value(0);
+    Dictionary root;
+    for (int k = 0; k < 5; ++k) {
+      root.insert_or_assign(k % 2 ? "k" + std::to_string(k) : "é" + std::to_string(k), generator.value(1));
+    }
+    SharedDictionary shared;
+    for (const auto& [key, value] : root) shared.emplace(key, std::make_shared<const Object>(value));
+    const auto expected = PropertyList::serializeWithLibplistForTesting(Object(root), PropertyListFormat::Binary);
+    ASSERT_TRUE(expected);
+    EXPECT_EQ(PropertyListBinaryWriter::write(shared).bytes(), *expected) << "round " << round;
+    EXPECT_EQ(PropertyListBinaryWriter::write(Object(root)).bytes(), *expected) << "round " << round;
+    EXPECT_EQ(PropertyListBinaryWriter::write(object).bytes(),
+              PropertyList::serializeWithLibplistForTesting(object, PropertyListFormat::Binary))
+        << object.description();
+  }
+}
+
+TEST(PropertyListBinaryWriter, WidthsGrowWithTheListAndLargeDataIsBorrowed) {
+  const size_t large = PropertyListBinaryWriter::kBorrowedMinimum;
+  const Object cases[] = {
+      // Offsets one byte wide up to a table at 255, two from 256.
+      Array{Bytes(230, 1), int64_t{7}}, Array{Bytes(231, 1), int64_t{7}}, Array{Bytes(65520, 1), int64_t{7}},
+      // Counts written after the marker from 15 on; references two bytes wide from 256 objects.
+      Array(14, Object("x")), Array(15, Object(int64_t{300})),
+      Array(300, Object(Dictionary{})),
+      // References three bytes wide past 65,535 objects (containers are never shared).
+      Array(70000, Object(Array{})),
+      // A key and a string value of the same text.
+      Dictionary{{"same", Object("same")}, {"other", Array{Object("same"), Object("other")}}},
+      Dictionary{{"big", Bytes(large, 2)}, {"bigger", Bytes(large + 1, 3)}, {"small", Bytes(large - 1, 4)}},
+  };
+  for (const Object& object : cases) {
+    const PropertyListBinaryWriter::Output output = PropertyListBinaryWriter::write(object);
+    EXPECT_EQ(output.bytes(), PropertyList::serializeWithLibplistForTesting(object, PropertyListFormat::Binary))
+        << object.description();
+    size_t total = 0;
+    std::vector<const uint8_t*> borrowed;
+    for (std::span<const uint8_t> piece : output.pieces()) {
+      total += piece.size();
+      borrowed.push_back(piece.data());
+    }
+    EXPECT_EQ(total, output.size());
+    if (const Dictionary* values = object.dictionaryValue()) {
+      for (const auto& [key, value] : *values) {
+        const Bytes* data = value.bytesValue();
+        if (!data) continue;
+        const bool isBorrowed = std::find(borrowed.begin(), borrowed.end(), data->data()) != borrowed.end();
+        EXPECT_EQ(isBorrowed, data->size() >= large) << key;
+      }
+    }
   }
 }
 
@@ -272,6 +328,24 @@ TEST(PropertyListBinaryReader, ReadsALargeFilesDataInPlaceAsTheWholeFileReads) {
   Error error;
   EXPECT_FALSE(PropertyList::readFile(path, &error));
   EXPECT_EQ(error.code, PropertyList::kUnreadable);
+}
+
+TEST(PropertyListBinaryWriter, WritesASuiteFileWithLargeDataThatLibplistReadsBack) {
+  testing::ScratchDirectory dir;
+  const Object suite = suiteWithLargeData(3 * PropertyListBinaryWriter::kBorrowedMinimum + 5,
+                                          {{"second", Bytes(PropertyListBinaryWriter::kBorrowedMinimum, 9)},
+                                           {"small", Bytes(10, 1)}});
+  SharedDictionary shared;
+  for (const auto& [key, value] : *suite.dictionaryValue()) shared.emplace(key, std::make_shared<const Object>(value));
+  const std::string path = dir / "suite.plist";
+  ASSERT_TRUE(PropertyList::writeFile(path, shared, PropertyListFormat::Binary, 0600));
+  const std::string written = testing::readFile(path);
+  const Bytes bytes(written.begin(), written.end());
+  EXPECT_EQ(bytes, PropertyList::serializeWithLibplistForTesting(suite, PropertyListFormat::Binary));
+  Error error;
+  auto read = PropertyList::parseWithLibplistForTesting(bytes, &error);
+  ASSERT_TRUE(read) << error.toString();
+  EXPECT_TRUE(sameObject(*read, suite));
 }
 
 }  // namespace
