@@ -7,6 +7,7 @@
 #include "analytics/foundation/config/GWLPersistedConfig.h"
 #include "analytics/foundation/config/GWLRemoteConfig.h"
 #include "analytics/foundation/core/GWLAlarm.h"
+#include "analytics/foundation/core/GWLError.h"
 #include "analytics/foundation/core/GWLLibraryMonitor.h"
 #include "analytics/foundation/core/GWLMilliseconds.h"
 #include "analytics/foundation/core/GWLMonitor.h"
@@ -231,13 +232,28 @@ void GWLMeasurementSKAdNetwork::fetchSKANCV() {
     fetchWhenNetworkConnected_ = true;
     return;
   }
-  postFetch(engine);
+  postFetch(engine, network, scheduler, *host);
 }
 
-void GWLMeasurementSKAdNetwork::postFetch(const std::shared_ptr<GWLMeasurementEngine>& engine) {
-  std::shared_ptr<platform::HVUNetwork> network = engine->network();
-  std::shared_ptr<GWLScheduler> scheduler = engine->scheduler();
-  const GWLServiceEndpoint host = *engine->uploadHost();
+void GWLMeasurementSKAdNetwork::postFetch(const std::shared_ptr<GWLMeasurementEngine>& engine,
+                                          const std::shared_ptr<platform::HVUNetwork>& network,
+                                          const std::shared_ptr<GWLScheduler>& scheduler,
+                                          const GWLServiceEndpoint& host) {
+  std::shared_ptr<GWLPersistedConfig> persisted = engine->persistedConfig();
+  auto request = GWLPBSkAdNetworkConversionValueRequest::initWithMessageInfo();
+  request->setLibraryVersion(kGWLLibraryVersion);
+  if (auto appID = engine->appID()) request->setAppId(*appID);
+  if (auto appInstanceID = engine->appInstanceID()) request->setAppInstanceId(*appInstanceID);
+  request->setSkanVersion(SKANVersion());
+  request->setEvaluationEventTime(persisted ? persisted->SKANEvaluationEventTimeMillis() : 0);
+  request->setLastUploadedEventTime(persisted ? persisted->lastUploadedEventTimestampMillis() : 0);
+  std::optional<std::vector<uint8_t>> payload = request->protoBuffer();
+  if (!payload) {
+    // Nothing went out: handled as a request that failed.
+    handleSKANFetchResponse(nullptr, {}, gwl_errorWithCode(kGWLErrorCodeOperationFailed, "cannot encode the request"));
+    return;
+  }
+
   std::shared_ptr<GWLAlarm> retry;
   std::shared_ptr<GWLAlarm> delay;
   {
@@ -252,20 +268,10 @@ void GWLMeasurementSKAdNetwork::postFetch(const std::shared_ptr<GWLMeasurementEn
   if (retry) retry->cancel();
   if (delay) delay->cancel();
 
-  std::shared_ptr<GWLPersistedConfig> persisted = engine->persistedConfig();
-  auto request = GWLPBSkAdNetworkConversionValueRequest::initWithMessageInfo();
-  request->setLibraryVersion(kGWLLibraryVersion);
-  if (auto appID = engine->appID()) request->setAppId(*appID);
-  if (auto appInstanceID = engine->appInstanceID()) request->setAppInstanceId(*appInstanceID);
-  request->setSkanVersion(SKANVersion());
-  request->setEvaluationEventTime(persisted ? persisted->SKANEvaluationEventTimeMillis() : 0);
-  request->setLastUploadedEventTime(persisted ? persisted->lastUploadedEventTimestampMillis() : 0);
-  const std::vector<uint8_t> payload = request->protoBuffer().value_or(std::vector<uint8_t>{});
-
   std::weak_ptr<GWLMeasurementSKAdNetwork> weakSelf = weak_from_this();
   std::weak_ptr<GWLMeasurementEngine> weakEngine = engine;
   network->postURL(
-      host.origin() + kGWLSKANPath, {{kAcceptEncodingHeader, kGzipEncoding}}, payload, scheduler->workerQueue(),
+      host.origin() + kGWLSKANPath, {{kAcceptEncodingHeader, kGzipEncoding}}, *payload, scheduler->workerQueue(),
       /*usingBackgroundSession=*/false,
       [weakSelf, weakEngine](std::shared_ptr<const platform::HTTPURLResponse> response, std::vector<uint8_t> data,
                              std::optional<platform::Error> error) {
@@ -301,9 +307,9 @@ void GWLMeasurementSKAdNetwork::resetSKANRetryCount() {
 
 // ---- the steps ----
 
-void GWLMeasurementSKAdNetwork::handleSKANFetchResponse(const std::shared_ptr<const platform::HTTPURLResponse>& response,
-                                                        std::vector<uint8_t> data,
-                                                        const std::optional<platform::Error>& error) {
+void GWLMeasurementSKAdNetwork::handleSKANFetchResponse(
+    const std::shared_ptr<const platform::HTTPURLResponse>& response, std::vector<uint8_t> data,
+    const std::optional<platform::Error>& error) {
   const int status = response ? response->statusCode : 0;
   if (status == platform::kHVUNetworkHTTPStatusCodeNotModified) {
     stopProcessingSKANResponseAndResetRetryCount();

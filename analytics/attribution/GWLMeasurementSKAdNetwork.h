@@ -56,9 +56,11 @@
 namespace platform {
 class AppEnvironment;
 class Clock;
+class HVUNetwork;
 struct HTTPURLResponse;
 }  // namespace platform
 class GWLAlarm;
+class GWLScheduler;
 class GWLMonitor;
 class GWLPBSkAdNetworkConversionValueResponse;
 
@@ -157,7 +159,10 @@ class GWLMeasurementSKAdNetwork : public GWLSKAdNetworkHooks,
   bool inFirstWindow() const;
   // Arms the retry or the delay alarm to fetch after `delay` seconds.
   void armAlarm(bool retry, double delay);
-  void postFetch(const std::shared_ptr<GWLMeasurementEngine>& engine);
+  // Steps 4 to 6 of a fetch: marks it in flight and posts the request.
+  void postFetch(const std::shared_ptr<GWLMeasurementEngine>& engine,
+                 const std::shared_ptr<platform::HVUNetwork>& network, const std::shared_ptr<GWLScheduler>& scheduler,
+                 const GWLServiceEndpoint& host);
 
   const Dependencies dependencies_;
 
