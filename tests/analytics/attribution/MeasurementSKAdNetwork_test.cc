@@ -18,6 +18,7 @@
 #include "../foundation/values/ValuesTestSupport.h"
 #include "SKANTestEngine.h"
 #include "analytics/attribution/GWLMeasurementSKAdNetwork.h"
+#include "analytics/foundation/config/GWLInstalledHook.h"
 #include "analytics/foundation/core/GWLAlarm.h"
 #include "analytics/wire/GWLPBSkAdNetworkConversionValueResponse.h"
 #include "platform/env/AppEnvironment.h"
@@ -522,7 +523,12 @@ TEST_F(SKANLoopbackTest, AFetchWaitsForTheEnginesOtherRequestAndHoldsUploadsWhil
 TEST_F(SKANLoopbackTest, TheServiceDecodesTheRequest) {
   Start({.answers = R"([{"response": {"result_status": 2}}])", .systemVersion = "16.1"});
   engine_->persistedConfig()->setSKANEvaluationEventTimeMillis(1'699'999'000'000);
-  Fetch();
+  // The engine reaches the fetch through its installed hooks.
+  EXPECT_FALSE(GWLInstalledHook<GWLSKAdNetworkHooks>::get()->isInFirstSKANPostbackWindow());
+  GWLInstalledHook<GWLSKAdNetworkHooks>::install(skan_);
+  engine_->onWorkerQueue([] { GWLInstalledHook<GWLSKAdNetworkHooks>::get()->fetchSKANCV(); });
+  GWLInstalledHook<GWLSKAdNetworkHooks>::resetForTesting();
+  Settle();
   const nlohmann::json expected = {
       {"library_version", 120500},
       {"app_id", skan_test::kAppID},
