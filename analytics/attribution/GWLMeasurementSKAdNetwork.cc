@@ -1,6 +1,5 @@
 #include "analytics/attribution/GWLMeasurementSKAdNetwork.h"
 
-#include <algorithm>
 #include <limits>
 #include <utility>
 
@@ -21,6 +20,7 @@
 #include "platform/env/AppEnvironment.h"
 #include "platform/env/SystemVersion.h"
 #include "platform/net/HVUNetwork.h"
+#include "platform/text/UnicodeText.h"
 
 namespace {
 
@@ -66,12 +66,6 @@ int64_t saturatingAdd(int64_t a, int64_t b) {
   int64_t sum = 0;
   if (!__builtin_add_overflow(a, b, &sum)) return sum;
   return b > 0 ? std::numeric_limits<int64_t>::max() : std::numeric_limits<int64_t>::min();
-}
-
-std::string lowercased(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c); });
-  return text;
 }
 
 }  // namespace
@@ -322,7 +316,7 @@ void GWLMeasurementSKAdNetwork::handleSKANFetchResponse(
     return;
   }
   std::optional<std::string> encoding = response->valueForHTTPHeaderField(kContentEncodingHeader);
-  if (encoding && lowercased(*encoding) == kGzipEncoding) {
+  if (encoding && platform::unicode::lowercased(*encoding) == kGzipEncoding) {
     // A body that does not inflate is read as it came.
     if (auto inflated = platform::hvu_dataByInflatingGzippedData(data)) data = std::move(*inflated);
   }

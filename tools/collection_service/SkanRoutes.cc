@@ -10,6 +10,7 @@
 #include "analytics/wire/GWLPBSkAdNetworkConversionValueRequest.h"
 #include "analytics/wire/GWLPBSkAdNetworkConversionValueResponse.h"
 #include "platform/compression/Gzip.h"
+#include "platform/text/UnicodeText.h"
 
 namespace {
 
@@ -53,10 +54,9 @@ std::string encodeResponse(const SkanScenarioAnswer& answer) {
 }
 
 bool acceptsGzip(const httplib::Request& request) {
-  std::string accepted = request.get_header_value("Accept-Encoding");
-  std::transform(accepted.begin(), accepted.end(), accepted.begin(),
-                 [](unsigned char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c); });
-  return accepted.find("gzip") != std::string::npos;
+  return platform::unicode::lowercased(request.get_header_value("Accept-Encoding"))
+      .value_or(std::string())
+      .find("gzip") != std::string::npos;
 }
 
 void answer(const SkanScenarioAnswer& answer, const httplib::Request& request, httplib::Response& response) {
