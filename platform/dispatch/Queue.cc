@@ -1,11 +1,13 @@
 #include "platform/dispatch/Queue.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <exception>
 #include <mutex>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "platform/core/Log.h"
 #include "platform/dispatch/Timer.h"
@@ -154,6 +156,103 @@ const std::string& SerialQueue::label() const { return state_->label; }
 void SerialQueue::flush() {
   if (isCurrent()) return;
   postAndWait(state_->label, [] {}, [this](Block b) { state_->enqueue(std::move(b)); });
+}
+
+// ---------------------------------------------------------------------------
+// ConcurrentQueue
+
+struct ConcurrentQueue::State {
+  explicit State(std::string label) : label(std::move(label)) {}
+
+  const std::string label;
+  std::mutex mutex;
+  std::condition_variable cv;
+  std::condition_variable idle;
+  std::deque<Block> blocks;
+  size_t running = 0;
+  bool stopping = false;
+  std::vector<std::thread> threads;
+
+  void enqueue(Block block) {
+    {
+      std::lock_guard lock(mutex);
+      blocks.push_back(std::move(block));
+    }
+    cv.notify_one();
+  }
+
+  static void loop(const std::shared_ptr<State>& self) {
+    CurrentQueueScope scope(self.get());
+    std::unique_lock lock(self->mutex);
+    for (;;) {
+      self->cv.wait(lock, [&] { return self->stopping || !self->blocks.empty(); });
+      if (self->blocks.empty()) return;
+      Block block = std::move(self->blocks.front());
+      self->blocks.pop_front();
+      ++self->running;
+      lock.unlock();
+      runGuarded(self->label, block);
+      block = nullptr;
+      lock.lock();
+      --self->running;
+      if (self->running == 0 && self->blocks.empty()) self->idle.notify_all();
+    }
+  }
+};
+
+std::shared_ptr<ConcurrentQueue> ConcurrentQueue::globalDefault() {
+  // Never destroyed: blocks may still be posted while the process exits.
+  static const auto* queue = new std::shared_ptr<ConcurrentQueue>(create("global.default", 4));
+  return *queue;
+}
+
+std::shared_ptr<ConcurrentQueue> ConcurrentQueue::create(std::string label, size_t threads) {
+  return std::shared_ptr<ConcurrentQueue>(new ConcurrentQueue(std::move(label), threads));
+}
+
+ConcurrentQueue::ConcurrentQueue(std::string label, size_t threads) : state_(std::make_shared<State>(std::move(label))) {
+  for (size_t i = 0; i < std::max<size_t>(threads, 1); ++i) {
+    state_->threads.emplace_back([state = state_] { State::loop(state); });
+  }
+}
+
+ConcurrentQueue::~ConcurrentQueue() {
+  {
+    std::lock_guard lock(state_->mutex);
+    state_->stopping = true;
+  }
+  state_->cv.notify_all();
+  const bool current = isCurrent();
+  for (std::thread& thread : state_->threads) {
+    // The thread running this destructor cannot join itself; it finishes on its own.
+    if (current && thread.get_id() == std::this_thread::get_id()) {
+      thread.detach();
+    } else {
+      thread.join();
+    }
+  }
+}
+
+void ConcurrentQueue::async(Block block) { state_->enqueue(std::move(block)); }
+
+void ConcurrentQueue::sync(Block block) {
+  if (isCurrent()) {
+    // Another thread of the queue could run it, but one that waits for its
+    // own queue may be the last free one: run it here.
+    runGuarded(state_->label, block);
+    return;
+  }
+  postAndWait(state_->label, std::move(block), [this](Block b) { state_->enqueue(std::move(b)); });
+}
+
+bool ConcurrentQueue::isCurrent() const { return tCurrentQueue == state_.get(); }
+
+const std::string& ConcurrentQueue::label() const { return state_->label; }
+
+void ConcurrentQueue::waitUntilIdle() {
+  if (isCurrent()) return;
+  std::unique_lock lock(state_->mutex);
+  state_->idle.wait(lock, [&] { return state_->running == 0 && state_->blocks.empty(); });
 }
 
 // ---------------------------------------------------------------------------
