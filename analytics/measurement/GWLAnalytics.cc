@@ -10,6 +10,7 @@
 #include "analytics/foundation/values/GWLEventParameters.h"
 #include "analytics/foundation/values/GWLUserAttribute.h"
 #include "analytics/measurement/GWLAnalyticsOperationQueue.h"
+#include "analytics/measurement/GWLAnalyticsTimestampQueue.h"
 #include "analytics/measurement/GWLAppDelegateInterceptor.h"
 #include "analytics/measurement/GWLConsentSettingsUtil.h"
 #include "analytics/measurement/GWLHalcyraServiceFileUtil.h"
@@ -203,7 +204,7 @@ GWLAnalytics::GWLAnalytics(Dependencies dependencies) : dependencies_(std::move(
   swizzler_ = dependencies_.appDelegateSwizzler ? dependencies_.appDelegateSwizzler
                                                 : platform::HVUAppDelegateSwizzler::sharedInstance();
   queue_ = platform::SerialQueue::create(kGWLAnalyticsQueueLabel);
-  timestampQueue_ = platform::SerialQueue::create(kGWLAnalyticsTimestampQueueLabel);
+  timestampQueue_ = std::make_shared<GWLAnalyticsTimestampQueue>();
   operationQueue_ = std::make_shared<GWLAnalyticsOperationQueue>(queue_);
   platform::MutexLock lock(loadTimestampMutex_);
   if (dependencies_.loadTimestamp) {
@@ -681,20 +682,33 @@ void GWLAnalytics::logEventWithOrigin(const std::string& origin, bool isPublicEv
     screenViewReporter()->trackScreenWithParameters(copy.value_or(GWLRawParameters()), now());
     return;
   }
+  // Everything but the time is made before the timestamp queue is entered,
+  // so that callers hold it only to read the clock and take their place.
+  struct Call {
+    std::string origin;
+    bool isPublicEvent;
+    std::string name;
+    std::optional<GWLRawParameters> parameters;
+    std::optional<GWLRawParameters> addedScreenParameters;
+    double timestamp = 0;
+  };
   auto added = addedScreenParametersFor(copy);
-  // The time is taken and the call queued under one serial queue, so events
-  // reach GWLAnalyticsQueue in timestamp order from whichever threads they come.
+  auto call = std::make_shared<Call>(Call{std::move(checkedOrigin), isPublicEvent, std::move(checkedName),
+                                          std::move(copy), std::move(added), 0});
+  Block block = [weak = weak_from_this(), call] {
+    if (auto self = weak.lock()) {
+      self->logEventOnSerialQueueWithOrigin(call->origin, call->isPublicEvent, call->name, call->parameters,
+                                            call->timestamp, false, false, call->addedScreenParameters);
+    }
+  };
+  // The time is taken and the call put in line under one serial queue, so
+  // events reach GWLAnalyticsQueue in timestamp order from whichever threads
+  // they come; the hold queue hands them on in that order afterwards.
   timestampQueue_->sync([&] {
-    const double timestamp = now();
-    queueOperationWithBlock([weak = weak_from_this(), checkedOrigin = std::move(checkedOrigin), isPublicEvent,
-                             checkedName = std::move(checkedName), copy = std::move(copy), timestamp,
-                             added = std::move(added)] {
-      if (auto self = weak.lock()) {
-        self->logEventOnSerialQueueWithOrigin(checkedOrigin, isPublicEvent, checkedName, copy, timestamp, false, false,
-                                              added);
-      }
-    });
+    call->timestamp = now();
+    operationQueue_->enqueue(std::move(block));
   });
+  operationQueue_->handOn();
 }
 
 void GWLAnalytics::logInternalEventWithOrigin(const std::string& origin, const std::string& name, double timestamp,
@@ -727,10 +741,13 @@ void GWLAnalytics::logEventOnSerialQueueWithOrigin(const std::string& origin, bo
                                                    const std::optional<GWLRawParameters>& parameters,
                                                    double timestamp, bool ignoreEnabled, bool ignoreInterceptor,
                                                    const std::optional<GWLRawParameters>& addedScreenParameters) {
-  std::optional<GWLRawParameters> eventParameters = parameters;
-  std::optional<GWLRawParameters> added = addedScreenParameters;
+  // The engine is made once and never released: kept once found.
+  if (!eventEngine_) eventEngine_ = engine();
+  if (!eventEngine_) return;  // no engine: dropped without a message
   // An event the tag-management library forwards carries its screen in its parameters.
-  if (ignoreInterceptor && (!added || added->empty()) && GWLDataTypeValidator::isValidForwardedEventOrigin(origin)) {
+  if (ignoreInterceptor && (!addedScreenParameters || addedScreenParameters->empty()) &&
+      GWLDataTypeValidator::isValidForwardedEventOrigin(origin)) {
+    std::optional<GWLRawParameters> eventParameters = parameters;
     GWLRawParameters screen;
     if (eventParameters) {
       for (const char* screenName : kScreenParameterNames) {
@@ -740,12 +757,13 @@ void GWLAnalytics::logEventOnSerialQueueWithOrigin(const std::string& origin, bo
         eventParameters->erase(found);
       }
     }
-    added = std::move(screen);
+    eventEngine_->logEventWithOrigin(origin, isPublicEvent, name, eventParameters, timestamp,
+                                     collectionEnabled_.load(), ignoreEnabled, ignoreInterceptor, logEventInterceptor_,
+                                     screen);
+    return;
   }
-  auto found = engine();
-  if (!found) return;  // no engine: dropped without a message
-  found->logEventWithOrigin(origin, isPublicEvent, name, eventParameters, timestamp, collectionEnabled_.load(),
-                            ignoreEnabled, ignoreInterceptor, logEventInterceptor_, added);
+  eventEngine_->logEventWithOrigin(origin, isPublicEvent, name, parameters, timestamp, collectionEnabled_.load(),
+                                   ignoreEnabled, ignoreInterceptor, logEventInterceptor_, addedScreenParameters);
 }
 
 void GWLAnalytics::logTransactionWithProductID(const GWLStoreTransactionValues& transaction) {

@@ -9,9 +9,9 @@
 //   GWLAnalyticsOperationQueue   hold queue; keeps calls in order until start
 //                                (and during the half-second pause of setUserData),
 //                                then posts each to GWLAnalyticsQueue
-//   GWLAnalyticsTimestampQueue   serial; an event's timestamp is taken and the
-//                                event queued in one synchronous block on it, so
-//                                events reach GWLAnalyticsQueue in timestamp order
+//   GWLAnalyticsTimestampQueue   serial, used synchronously; an event's timestamp
+//                                is taken and the event queued in one block on it,
+//                                so events reach GWLAnalyticsQueue in timestamp order
 //
 // How a call runs: on the caller's thread (names and values are checked
 // there, and refused ones produce the library's error event "_err"), then
@@ -77,6 +77,7 @@ class Queue;
 class SerialQueue;
 }  // namespace platform
 class GWLAnalyticsOperationQueue;
+class GWLAnalyticsTimestampQueue;
 class GWLAppDelegateInterceptor;
 class GWLIdentifiers;
 class GWLIdentity;
@@ -86,7 +87,6 @@ class GWLScreenViewReporting;
 class GWLUserDefaults;
 
 inline constexpr const char* kGWLAnalyticsQueueLabel = "GWLAnalyticsQueue";
-inline constexpr const char* kGWLAnalyticsTimestampQueueLabel = "GWLAnalyticsTimestampQueue";
 // How long setUserData holds the hold queue once the calls before it are handed on.
 inline constexpr double kGWLAnalyticsUserDataPause = 0.5;
 
@@ -409,7 +409,7 @@ class GWLAnalytics : public platform::PaymentTransactionObserver, public std::en
   std::shared_ptr<platform::PaymentQueue> paymentQueue_;
   std::shared_ptr<platform::HVUAppDelegateSwizzler> swizzler_;
   std::shared_ptr<platform::SerialQueue> queue_;
-  std::shared_ptr<platform::SerialQueue> timestampQueue_;
+  std::shared_ptr<GWLAnalyticsTimestampQueue> timestampQueue_;
   std::shared_ptr<GWLAnalyticsOperationQueue> operationQueue_;
   std::shared_ptr<GWLAppDelegateInterceptor> appDelegateInterceptor_;
 
@@ -425,6 +425,7 @@ class GWLAnalytics : public platform::PaymentTransactionObserver, public std::en
   std::atomic<uint64_t> nextListenerToken_{1};
 
   // GWLAnalyticsQueue's own.
+  std::shared_ptr<GWLAnalyticsEngine> eventEngine_;  // the engine, once found
   GWLLogEventInterceptor logEventInterceptor_;
   std::optional<std::map<GWLLogEventListenerToken, std::shared_ptr<const LogEventListener>>> logEventListeners_;
   OpenURLListener openURLListener_;

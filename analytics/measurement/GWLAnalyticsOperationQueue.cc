@@ -6,11 +6,13 @@ GWLAnalyticsOperationQueue::GWLAnalyticsOperationQueue(std::shared_ptr<platform:
     : target_(std::move(target)) {}
 
 void GWLAnalyticsOperationQueue::addOperation(Block block) {
-  {
-    platform::MutexLock lock(mutex_);
-    operations_.push_back(std::move(block));
-  }
-  run();
+  enqueue(std::move(block));
+  handOn();
+}
+
+void GWLAnalyticsOperationQueue::enqueue(Block block) {
+  platform::MutexLock lock(mutex_);
+  operations_.push_back(std::move(block));
 }
 
 void GWLAnalyticsOperationQueue::setSuspended(bool suspended) {
@@ -18,7 +20,7 @@ void GWLAnalyticsOperationQueue::setSuspended(bool suspended) {
     platform::MutexLock lock(mutex_);
     suspended_ = suspended;
   }
-  if (!suspended) run();
+  if (!suspended) handOn();
   finished_.notify_all();
 }
 
@@ -37,7 +39,7 @@ void GWLAnalyticsOperationQueue::waitUntilAllOperationsAreFinished() {
   while (!suspended_ && (running_ || !operations_.empty())) finished_.wait(mutex_);
 }
 
-void GWLAnalyticsOperationQueue::run() {
+void GWLAnalyticsOperationQueue::handOn() {
   {
     platform::MutexLock lock(mutex_);
     if (running_) return;  // that thread takes what was just added too

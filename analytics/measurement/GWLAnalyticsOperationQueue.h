@@ -39,6 +39,12 @@ class GWLAnalyticsOperationQueue {
   const std::string& name() const { return name_; }
   // Adds an operation that posts `block` to the target queue.
   void addOperation(Block block);
+  // The two halves of addOperation: `enqueue` only takes the operation's
+  // place in line (cheap enough to do inside another lock that orders the
+  // callers); `handOn` then posts what is waiting, unless the queue is
+  // suspended or another thread is posting already (it takes these too).
+  void enqueue(Block block);
+  void handOn();
   void setSuspended(bool suspended);
   bool isSuspended() const;
   // Operations not yet handed on.
@@ -46,9 +52,6 @@ class GWLAnalyticsOperationQueue {
   void waitUntilAllOperationsAreFinished();
 
  private:
-  // Hands the waiting operations on, unless another thread is doing so.
-  void run();
-
   const std::string name_ = kGWLAnalyticsOperationQueueName;
   const std::shared_ptr<platform::Queue> target_;
   mutable platform::Mutex mutex_;

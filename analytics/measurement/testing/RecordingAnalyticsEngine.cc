@@ -44,6 +44,13 @@ std::vector<std::shared_ptr<GWLUserAttribute>> RecordingAnalyticsEngine::setAttr
   return setAttributes_;
 }
 
+void RecordingAnalyticsEngine::clear() {
+  std::lock_guard lock(mutex_);
+  events_.clear();
+  calls_.clear();
+  setAttributes_.clear();
+}
+
 void RecordingAnalyticsEngine::record(std::string call) {
   std::lock_guard lock(mutex_);
   calls_.push_back(std::move(call));

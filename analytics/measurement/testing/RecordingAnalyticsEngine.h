@@ -59,6 +59,8 @@ class RecordingAnalyticsEngine : public GWLAnalyticsEngine {
   // "maxUserProperties gw", "filter 2", "url <url> <referrer or none>".
   std::vector<std::string> calls() const;
   std::vector<std::shared_ptr<GWLUserAttribute>> setAttributes() const;
+  // Forgets what was recorded.
+  void clear();
 
   // ---- GWLAnalyticsEngine ----
   std::shared_ptr<GWLRemoteConfig> remoteConfig() const override { return nullptr; }
