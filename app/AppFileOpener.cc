@@ -65,7 +65,8 @@ std::optional<std::filesystem::path> AppFileOpener::filePathFromURL(std::string_
     rest.remove_prefix(slash);
   }
   if (!rest.starts_with("/")) return std::nullopt;
-  std::optional<std::string> decoded = platform::percent::decode(rest);
+  // A path is bytes: one that is not UTF-8 is opened as it is.
+  std::optional<std::string> decoded = platform::percent::decodeBytes(rest);
   if (!decoded || decoded->find('\0') != std::string::npos) return std::nullopt;
   return std::filesystem::path(*decoded);
 }

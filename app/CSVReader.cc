@@ -8,7 +8,19 @@
 namespace tabulo {
 
 CSVReader::CSVReader(std::string bytes, Settings settings)
-    : text_(decodeOutsideText(std::move(bytes))), settings_(settings) {
+    : owned_(decodeOutsideText(std::move(bytes))), text_(owned_), settings_(settings) {
+  for (char stop : {settings_.delimiter, '\n', '\r'}) stops_[static_cast<uint8_t>(stop)] = true;
+}
+
+CSVReader::CSVReader(platform::FileBuffer file, Settings settings) : file_(std::move(file)), settings_(settings) {
+  std::string_view text = withoutByteOrderMark(file_.text());
+  if (isValidUTF8(text)) {
+    text_ = text;
+  } else {
+    owned_ = windows1252ToUTF8(text);
+    text_ = owned_;
+    file_ = platform::FileBuffer();
+  }
   for (char stop : {settings_.delimiter, '\n', '\r'}) stops_[static_cast<uint8_t>(stop)] = true;
 }
 

@@ -9,9 +9,10 @@
 // between a closing quote and the next delimiter or line end are kept as text;
 // a quote inside an unquoted field is text.
 //
-// The reader is made from the file's bytes: a leading UTF-8 byte-order mark is
-// dropped, and bytes that are not valid UTF-8 are read as Windows-1252 (see
-// TextEncoding.h), so every field is valid UTF-8.
+// The reader is made from the file's bytes, as a string or as the buffer a
+// file was read into (kept, not copied, when it is valid UTF-8): a leading
+// UTF-8 byte-order mark is skipped, and bytes that are not valid UTF-8 are
+// read as Windows-1252 (see TextEncoding.h), so every field is valid UTF-8.
 //
 // `next()` answers records in order, then none. It also answers none when the
 // input is malformed (a quoted field that is never closed, or a record with
@@ -22,7 +23,10 @@
 #include <limits>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "platform/storage/FileBuffer.h"
 
 namespace tabulo {
 
@@ -35,6 +39,11 @@ class CSVReader {
 
   explicit CSVReader(std::string bytes) : CSVReader(std::move(bytes), Settings{}) {}
   CSVReader(std::string bytes, Settings settings);
+  explicit CSVReader(platform::FileBuffer file) : CSVReader(std::move(file), Settings{}) {}
+  CSVReader(platform::FileBuffer file, Settings settings);
+  // The text is a view into the reader's own storage.
+  CSVReader(const CSVReader&) = delete;
+  CSVReader& operator=(const CSVReader&) = delete;
 
   std::optional<std::vector<std::string>> next();
 
@@ -45,7 +54,10 @@ class CSVReader {
  private:
   bool fail(std::string reason);
 
-  std::string text_;
+  // The text read: a view into `file_` or `owned_`.
+  platform::FileBuffer file_;
+  std::string owned_;
+  std::string_view text_;
   Settings settings_;
   size_t position_ = 0;
   size_t lastRecordSize_ = 0;

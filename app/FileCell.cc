@@ -19,7 +19,7 @@ std::string FileCell::formattedDate(double referenceDate) {
   return text;
 }
 
-platform::ViewNode FileCell::body() const {
+platform::ViewNode FileCell::body(const SpreadsheetFile& file) {
   platform::ViewNode row("fileCell", file.uuid);
   row.backgroundColor = platform::ViewColor::white();
   row.properties["cornerRadius"] = "18";

@@ -17,7 +17,9 @@ struct FileCell {
   SpreadsheetFile file;
 
   // The row's view: a "fileCell" node with the icon, the title and the date.
-  platform::ViewNode body() const;
+  platform::ViewNode body() const { return body(file); }
+  // The same for `file`, without copying the document into a FileCell.
+  static platform::ViewNode body(const SpreadsheetFile& file);
 
   // `referenceDate` (seconds since 2001-01-01 UTC) in the short date and
   // medium time styles, local time.

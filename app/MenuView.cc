@@ -97,6 +97,7 @@ void MenuView::viewDidLoad() {
     update();
   });
   registerAction("errorAlert.ok", [this](const platform::Object&) { viewModel_->dismissAlert(); });
+  registerAction("errorAlert.startOver", [this](const platform::Object&) { viewModel_->startOver(); });
 }
 
 bool MenuView::performAction(const std::string& name, const platform::Object& value) {
@@ -200,7 +201,7 @@ platform::ViewNode MenuView::snapshot() const {
     platform::ViewNode& list = content.add(platform::ViewNode("list", "files"));
     list.action = "delete";
     for (size_t i = 0; i < viewModel_->tabulo.size(); ++i) {
-      platform::ViewNode row = FileCell{viewModel_->tabulo[i]}.body();
+      platform::ViewNode row = FileCell::body(viewModel_->tabulo[i]);
       row.action = "row." + std::to_string(i);
       list.add(std::move(row));
     }
@@ -239,6 +240,12 @@ platform::ViewNode MenuView::snapshot() const {
     ok.text = "OK";
     ok.action = "errorAlert.ok";
     alert.add(ok);
+    if (viewModel_->alert->offersStartOver) {
+      platform::ViewNode startOver("button", "startOver");
+      startOver.text = kStartOverActionTitle;
+      startOver.action = "errorAlert.startOver";
+      alert.add(startOver);
+    }
     node.add(alert);
   }
   return node;

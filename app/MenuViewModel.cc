@@ -3,6 +3,7 @@
 #include "app/AppConsole.h"
 #include "app/BoxwellAnalytics.h"
 #include "app/PopupCoordinator.h"
+#include "app/TextEncoding.h"
 #include "app/UserSettings.h"
 #include "platform/text/PercentEncoding.h"
 
@@ -14,6 +15,12 @@ const platform::percent::AllowedSet& urlQueryAllowed() {
   static const platform::percent::AllowedSet set =
       platform::percent::AllowedSet::unreserved().adding("!$&'()*+,;=:@/?");
   return set;
+}
+
+// A file's name for a message: its bytes as UTF-8, else read as Windows-1252.
+std::string displayName(const std::filesystem::path& url) {
+  std::string name = url.filename().string();
+  return isValidUTF8(name) ? name : windows1252ToUTF8(name);
 }
 
 }  // namespace
@@ -54,34 +61,57 @@ void MenuViewModel::loadFiles() {
   SpreadsheetPersistance::StoredFiles stored = services_.store->readFiles();
   tabulo = std::move(stored.files);
   if (stored.unreadable && !reportedUnreadableStore_) {
-    alert = Alert{"Cannot Read Documents",
-                  "The stored documents could not be read (" + stored.reason +
-                      "). They are not deleted: they are set aside when the list next changes."};
+    if (stored.storageKept) {
+      alert = Alert{kCannotReadDocumentsTitle,
+                    "The stored documents could not be read (" + stored.reason +
+                        "). They are kept as they are, and nothing is stored until you choose Start Over, which "
+                        "sets them aside.",
+                    true};
+    } else {
+      alert = Alert{kCannotReadDocumentsTitle,
+                    "The stored documents could not be read (" + stored.reason +
+                        "). They are not deleted: they are set aside when the list next changes."};
+    }
   }
   reportedUnreadableStore_ = stored.unreadable;
   changed();
 }
 
-void MenuViewModel::reportStoreWrite(bool written) {
-  if (!written) alert = Alert{"Cannot Save Documents", "The change could not be stored. Please try again."};
+void MenuViewModel::reportStoreWrite(bool written, const std::string& reason) {
+  if (written) return;
+  alert = Alert{kCannotSaveDocumentsTitle, reason.empty() ? "The change could not be stored. Please try again."
+                                                          : "The change could not be stored: " + reason + "."};
 }
 
 void MenuViewModel::createNewFile() {
-  reportStoreWrite(services_.store->createFile(newFileName));
+  std::string reason;
+  reportStoreWrite(services_.store->createFile(newFileName, &reason), reason);
   newFileName.clear();
+  loadFiles();
+}
+
+void MenuViewModel::startOver() {
+  alert.reset();
+  if (!services_.store->setAsideUnreadableStorage()) {
+    alert = Alert{kCannotReadDocumentsTitle, "The stored documents could not be set aside. Please try again.", true};
+    changed();
+    return;
+  }
+  reportedUnreadableStore_ = false;
   loadFiles();
 }
 
 void MenuViewModel::openFiles(const std::vector<std::filesystem::path>& urls) {
   if (urls.empty()) return;
   std::string reason;
+  const std::string name = displayName(urls.front());
   std::optional<SpreadsheetFile> file = services_.io->importCSV(urls.front(), &reason);
   if (!file) {
-    alert = Alert{"Cannot Import File", urls.front().filename().string() + ": " + reason};
+    alert = Alert{kCannotImportFileTitle, name + ": " + reason};
     changed();
     return;
   }
-  reportStoreWrite(services_.store->addFile(*file));
+  if (!services_.store->addFile(*file, &reason)) alert = Alert{kCannotImportFileTitle, name + ": " + reason};
   loadFiles();
 }
 
@@ -91,7 +121,8 @@ void MenuViewModel::deleteFiles(const std::set<size_t>& offsets) {
     if (offset < tabulo.size()) uuids.push_back(tabulo[offset].uuid);
   }
   if (uuids.empty()) return;
-  reportStoreWrite(services_.store->removeFiles(uuids));
+  std::string reason;
+  reportStoreWrite(services_.store->removeFiles(uuids, &reason), reason);
   loadFiles();
 }
 

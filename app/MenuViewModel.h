@@ -9,8 +9,10 @@
 //
 // Problems the user must hear of are published as `alert`: a stored array
 // that cannot be read (shown instead of an empty list, once per run of
-// unreadable loads), a picked or handed-over file that cannot be imported, and
-// a change that the store could not write.
+// unreadable loads; when the whole preferences file could not be read, it is
+// kept and nothing is stored until the person chooses "Start Over"), a picked
+// or handed-over file that cannot be imported or stored, and a change that the
+// store could not write.
 //
 // Main thread only. Made through `make` (answers go to a weak reference).
 #pragma once
@@ -39,6 +41,10 @@ inline constexpr const char* kSupportEmailAddress = "support@halcyra.com";
 inline constexpr const char* kSupportMailSubject = "Support Request for Tabulo";
 inline constexpr const char* kFailedToOpenMailLine = "Failed to open mail";
 inline constexpr int kLightContentStatusBarStyle = 1;
+inline constexpr const char* kCannotReadDocumentsTitle = "Cannot Read Documents";
+inline constexpr const char* kCannotSaveDocumentsTitle = "Cannot Save Documents";
+inline constexpr const char* kCannotImportFileTitle = "Cannot Import File";
+inline constexpr const char* kStartOverActionTitle = "Start Over";
 
 // "mailto:" + address + "?subject=Support Request for Tabulo", percent-encoded
 // for a URL query (spaces become %20).
@@ -52,6 +58,8 @@ class MenuViewModel : public std::enable_shared_from_this<MenuViewModel>,
   struct Alert {
     std::string title;
     std::string message;
+    // Besides "OK": "Start Over", which sets unreadable, kept storage aside.
+    bool offersStartOver = false;
     friend bool operator==(const Alert&, const Alert&) = default;
   };
 
@@ -82,6 +90,9 @@ class MenuViewModel : public std::enable_shared_from_this<MenuViewModel>,
   void selectFile(size_t offset);
   // Closes the alert.
   void dismissAlert();
+  // The alert's "Start Over": moves the unreadable storage aside, keeping it,
+  // and reloads the (then empty) list, which may change again.
+  void startOver();
 
   // The review prompt.
   void askForReview();
@@ -99,7 +110,7 @@ class MenuViewModel : public std::enable_shared_from_this<MenuViewModel>,
 
  private:
   void loadFiles();
-  void reportStoreWrite(bool written);
+  void reportStoreWrite(bool written, const std::string& reason);
   void changed();
   Popup::Action answer(void (*handler)(const std::weak_ptr<MenuViewModel>&, const AppServices&));
 

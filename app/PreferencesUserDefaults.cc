@@ -22,9 +22,24 @@ std::optional<platform::Object> PreferencesUserDefaults::objectForKey(const std:
   return store_->objectForKey(key);
 }
 
-bool PreferencesUserDefaults::setObject(platform::Object value, const std::string& key) {
-  return store_->setObject(std::move(value), key);
+std::shared_ptr<const platform::Object> PreferencesUserDefaults::sharedObjectForKey(const std::string& key) const {
+  return store_->sharedObjectForKey(key);
 }
+
+bool PreferencesUserDefaults::setObject(platform::Object value, const std::string& key, std::string* reason) {
+  platform::Error error;
+  if (store_->setObject(std::move(value), key, &error)) return true;
+  if (reason) *reason = error.description;
+  return false;
+}
+
+std::optional<std::string> PreferencesUserDefaults::unreadableStorage() const {
+  if (!store_->isKeepingUnreadableFile()) return std::nullopt;
+  std::optional<platform::Error> error = store_->loadError();
+  return store_->filePath() + ": " + (error ? error->description : std::string("unreadable"));
+}
+
+bool PreferencesUserDefaults::setAsideUnreadableStorage() { return store_->setAsideUnreadableFile(); }
 
 void PreferencesUserDefaults::registerDefaults(const platform::Dictionary& defaults) {
   store_->registerDefaults(defaults);

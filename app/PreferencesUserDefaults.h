@@ -18,9 +18,12 @@ class PreferencesUserDefaults : public UserDefaults {
   static std::shared_ptr<PreferencesUserDefaults> standard();
 
   std::optional<platform::Object> objectForKey(const std::string& key) const override;
-  bool setObject(platform::Object value, const std::string& key) override;
+  std::shared_ptr<const platform::Object> sharedObjectForKey(const std::string& key) const override;
+  bool setObject(platform::Object value, const std::string& key, std::string* reason = nullptr) override;
   void registerDefaults(const platform::Dictionary& defaults) override;
   bool synchronize() override;
+  std::optional<std::string> unreadableStorage() const override;
+  bool setAsideUnreadableStorage() override;
 
   const std::shared_ptr<platform::PreferencesStore>& store() const { return store_; }
 

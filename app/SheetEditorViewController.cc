@@ -1,5 +1,8 @@
 #include "app/SheetEditorViewController.h"
 
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <fstream>
 #include <iostream>
 
@@ -10,6 +13,7 @@
 #include "app/PickedColor.h"
 #include "app/TextCell.h"
 #include "platform/ui/AlertController.h"
+#include "platform/text/Utf8.h"
 #include "platform/ui/NavigationController.h"
 
 namespace tabulo {
@@ -23,6 +27,41 @@ std::shared_ptr<T> unowned(T& instance) {
 }
 
 platform::ViewColor viewColor(const platform::Color& color) { return {color.red, color.green, color.blue, color.alpha}; }
+
+// A size or position in its shortest form ("100", "33.3333").
+std::string pointsText(double value) {
+  char number[32];
+  std::snprintf(number, sizeof number, "%.9g", value);
+  return number;
+}
+
+// Sizes as runs: "20,30*4" for 20, 30, 30, 30, 30.
+std::string sizeRuns(const platform::SpreadsheetView& grid, bool rows) {
+  const int64_t count = rows ? grid.numberOfRows() : grid.numberOfColumns();
+  std::string text;
+  for (int64_t i = 0; i < count;) {
+    const double size = rows ? grid.rowHeight(i) : grid.columnWidth(i);
+    int64_t run = 1;
+    while (i + run < count && (rows ? grid.rowHeight(i + run) : grid.columnWidth(i + run)) == size) ++run;
+    if (!text.empty()) text += ',';
+    text += pointsText(size);
+    if (run > 1) text += '*' + std::to_string(run);
+    i += run;
+  }
+  return text;
+}
+
+// What a cell of `rect` can show of `text`: about one character per three
+// points of width on each line the cell's height holds.
+std::string shownText(const std::string& text, const platform::Rect& rect) {
+  constexpr double kNarrowestCharacter = 3;
+  constexpr double kLineHeight = 14;
+  const double lines = std::max(1.0, std::floor(rect.height / kLineHeight));
+  const double characters = std::ceil(rect.width / kNarrowestCharacter) * lines + 1;
+  const size_t limit = static_cast<size_t>(std::clamp(characters, 16.0, 65536.0));
+  if (text.size() <= limit) return text;  // no more code points than bytes
+  return std::string(platform::utf8::truncatedToCodePoints(text, limit));
+}
 
 }  // namespace
 
@@ -50,6 +89,15 @@ SheetEditorViewController::SheetEditorViewController(std::shared_ptr<platform::U
     const platform::Object* section = value.find("section");
     if (!spreadSheetView_ || !row || !section || !row->intValue() || !section->intValue()) return;
     spreadSheetView_->tapItem({*row->intValue(), *section->intValue()});
+    setNeedsSnapshot();
+  });
+  // The renderer's view of the grid moved or changed size.
+  registerAction("grid.scroll", [this](const platform::Object& value) {
+    if (!spreadSheetView_) return;
+    auto number = [&](const char* key) { return value.find(key) ? value.find(key)->numberValue() : std::nullopt; };
+    auto x = number("x"), y = number("y"), width = number("width"), height = number("height");
+    if (!x || !y || !width || !height) return;
+    spreadSheetView_->setVisibleRect({*x, *y, *width, *height});
     setNeedsSnapshot();
   });
 }
@@ -346,22 +394,32 @@ platform::ViewNode SheetEditorViewController::snapshot() const {
     gridNode.properties["frozenRows"] = std::to_string(grid.frozenRows());
     gridNode.properties["frozenColumns"] = std::to_string(grid.frozenColumns());
     gridNode.properties["allowsMultipleSelection"] = grid.allowsMultipleSelection() ? "true" : "false";
+    // The whole grid's sizes, so that a renderer can lay out and scroll all of
+    // it, and the cells of the part on screen and around it only.
+    gridNode.properties["rowHeights"] = sizeRuns(grid, true);
+    gridNode.properties["columnWidths"] = sizeRuns(grid, false);
+    const platform::Rect& visible = grid.visibleRect();
+    platform::ViewNode& viewport = gridNode.add(platform::ViewNode("viewport", "viewport"));
+    viewport.action = "grid.scroll";
+    viewport.properties["visible"] = pointsText(visible.x) + "," + pointsText(visible.y) + "," +
+                                     pointsText(visible.width) + "," + pointsText(visible.height);
     const auto selected = grid.indexPathsForSelectedItems();
-    for (const platform::IndexPath& item :
-         grid.itemsInRect({0, 0, grid.contentWidth(), grid.contentHeight()})) {
+    const std::vector<platform::IndexPath> items = grid.itemsToShow(std::max(visible.width, visible.height) / 4);
+    grid.recycleAllBut(items);
+    for (const platform::IndexPath& item : items) {
       platform::ViewNode& cellNode =
           gridNode.add(platform::ViewNode("cell", std::to_string(item.row) + "," + std::to_string(item.section)));
       const platform::Rect rect = grid.rectForItem(item);
       cellNode.properties["row"] = std::to_string(item.row);
       cellNode.properties["section"] = std::to_string(item.section);
-      cellNode.properties["frame"] = std::to_string(rect.x) + "," + std::to_string(rect.y) + "," +
-                                     std::to_string(rect.width) + "," + std::to_string(rect.height);
+      cellNode.properties["frame"] = pointsText(rect.x) + "," + pointsText(rect.y) + "," + pointsText(rect.width) +
+                                     "," + pointsText(rect.height);
       cellNode.selected = std::find(selected.begin(), selected.end(), item) != selected.end();
       std::shared_ptr<platform::Cell> cell = grid.cellForItem(item);
       if (!cell) continue;
       if (cell->backgroundColor()) cellNode.backgroundColor = viewColor(*cell->backgroundColor());
       if (auto text = std::dynamic_pointer_cast<TextCell>(cell)) {
-        cellNode.text = text->label()->text();
+        cellNode.text = shownText(text->label()->text(), rect);
         cellNode.textColor = viewColor(text->label()->textColor());
         switch (text->label()->textAlignment()) {
           case platform::Label::Alignment::left: cellNode.properties["alignment"] = "left"; break;

@@ -21,9 +21,15 @@
 // "Shared!" when the share sheet closes.
 //
 // Actions a renderer sends: "backTapped", "toggleSelection",
-// "closeSelectionTapped", "mergeCellsTapped", "saveCurrentSpreadsheet" and
-// "grid.tap" with {"row": r, "section": c}; the bar items are reached through
-// the parent's navigation item.
+// "closeSelectionTapped", "mergeCellsTapped", "saveCurrentSpreadsheet",
+// "grid.tap" with {"row": r, "section": c}, and "grid.scroll" with the part of
+// the grid it shows, {"x", "y", "width", "height"} in points; the bar items are
+// reached through the parent's navigation item.
+//
+// The snapshot's grid carries the whole grid's counts and sizes (as runs,
+// "20,30*4") but the cells of the part on screen and a margin around it only,
+// with the frozen header row and number column along it; a cell's text is cut
+// to what the cell can show (the document and the cell editor keep it whole).
 #pragma once
 
 #include <filesystem>

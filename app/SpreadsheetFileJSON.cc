@@ -5,19 +5,21 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <exception>
 #include <limits>
+#include <type_traits>
 
 #include <nlohmann/json.hpp>
 
+#include "app/DocumentLimits.h"
 #include "app/FileNames.h"
 #include "app/TextEncoding.h"
 
 namespace tabulo {
 namespace {
 
-using Json = nlohmann::json;             // decoding: keys in any order
-using OrderedJson = nlohmann::ordered_json;  // encoding: keys in field order
+using Json = nlohmann::json;
 
 constexpr const char* kUUIDKey = "uuid";
 constexpr const char* kTitleKey = "title";
@@ -40,116 +42,269 @@ constexpr float kRowHeight = 30;
 constexpr float kNumberColumnWidth = 50;
 constexpr float kColumnWidth = 100;
 
-// Deepest nesting accepted inside a merged range's coded form.
+// Deepest nesting, and most members of one container, accepted inside a
+// merged range's coded form.
 constexpr int kMaxCodedRangeDepth = 8;
+constexpr size_t kMaxCodedRangeMembers = 64;
 
 // ---- Encoding --------------------------------------------------------------
+//
+// Written straight into one reserved buffer, without a JSON tree, in the
+// form the platform's JSON encoder gives: compact, keys in field order, a
+// merged range's dictionary in ascending key order, strings with only '"',
+// '\', and control characters escaped, doubles in their shortest form
+// (nlohmann's own formatting, so that stored bytes stay exactly as before).
 
 struct EncodeFailure {
   std::string reason;
 };
 
-// Integral values without a fraction (except -0, whose sign needs one).
-OrderedJson number(double value) {
-  if (!std::isfinite(value)) throw EncodeFailure{"a number is not finite"};
-  if (value == std::trunc(value) && std::fabs(value) < 9007199254740992.0 && !(value == 0 && std::signbit(value))) {
-    return OrderedJson(static_cast<int64_t>(value));
+// Counts what would be written (the encoded size, without the bytes).
+struct ByteCounter {
+  using value_type = char;
+  size_t count = 0;
+  void push_back(char) { ++count; }
+  size_t size() const { return count; }
+  void reserve(size_t) {}
+};
+
+// Appends to a std::string, to bytes (the store's data value, built in place
+// so that it can be moved on), or to a counter.
+template <typename Buffer>
+class Writer {
+ public:
+  explicit Writer(Buffer& out) : out_(out) {}
+
+  size_t size() const { return out_.size(); }
+  void raw(std::string_view text) { append(text.data(), text.size()); }
+  void raw(char c) { out_.push_back(static_cast<typename Buffer::value_type>(c)); }
+  void key(std::string_view name) {
+    raw('"');
+    raw(name);
+    raw("\":");
   }
-  return OrderedJson(value);
-}
 
-// The shortest decimal that reads back as `value`: the float's own shortest
-// form when it survives the trip through a double, else the exact value.
-OrderedJson floatNumber(float value) {
-  if (!std::isfinite(value)) throw EncodeFailure{"a size or colour component is not finite"};
-  char buffer[64];
-  auto written = std::to_chars(buffer, buffer + sizeof buffer, value);
-  double candidate = value;
-  double parsed = 0;
-  if (written.ec == std::errc() && std::from_chars(buffer, written.ptr, parsed).ec == std::errc() &&
-      std::bit_cast<uint32_t>(static_cast<float>(parsed)) == std::bit_cast<uint32_t>(value)) {
-    candidate = parsed;
+  void integer(int64_t value) {
+    char buffer[24];
+    auto written = std::to_chars(buffer, buffer + sizeof buffer, value);
+    append(buffer, static_cast<size_t>(written.ptr - buffer));
   }
-  return number(candidate);
-}
 
-OrderedJson text(const std::string& value) {
-  if (!isValidUTF8(value)) throw EncodeFailure{"a text is not valid UTF-8"};
-  return OrderedJson(value);
-}
-
-OrderedJson encodeObject(const platform::Object& object) {
-  switch (object.type()) {
-    case platform::Object::Type::Null: return nullptr;
-    case platform::Object::Type::Bool: return *object.boolValue();
-    case platform::Object::Type::Int: return *object.intValue();
-    case platform::Object::Type::Double: return number(*object.doubleValue());
-    case platform::Object::Type::String: return text(*object.stringValue());
-    case platform::Object::Type::Array: {
-      OrderedJson array = OrderedJson::array();
-      for (const platform::Object& element : *object.arrayValue()) array.push_back(encodeObject(element));
-      return array;
+  // Integral values without a fraction (except -0, whose sign needs one).
+  void number(double value) {
+    if (!std::isfinite(value)) throw EncodeFailure{"a number is not finite"};
+    if (value == std::trunc(value) && std::fabs(value) < 9007199254740992.0 && !(value == 0 && std::signbit(value))) {
+      integer(static_cast<int64_t>(value));
+      return;
     }
-    case platform::Object::Type::Dictionary: {
-      OrderedJson dictionary = OrderedJson::object();
-      for (const auto& [key, value] : *object.dictionaryValue()) {
-        if (!isValidUTF8(key)) throw EncodeFailure{"a text is not valid UTF-8"};
-        dictionary[key] = encodeObject(value);
+    char buffer[64];
+    char* end = nlohmann::detail::to_chars(buffer, buffer + sizeof buffer, value);
+    append(buffer, static_cast<size_t>(end - buffer));
+  }
+
+  // The shortest decimal that reads back as `value`: the float's own shortest
+  // form when it survives the trip through a double, else the exact value.
+  void floatNumber(float value) {
+    if (!std::isfinite(value)) throw EncodeFailure{"a size or colour component is not finite"};
+    // Small whole numbers (sizes, colour components 0 and 1) need no search.
+    if (value == std::trunc(value) && std::fabs(value) < 16777216.0f && !(value == 0 && std::signbit(value))) {
+      integer(static_cast<int64_t>(value));
+      return;
+    }
+    char buffer[64];
+    auto written = std::to_chars(buffer, buffer + sizeof buffer, value);
+    double candidate = value;
+    double parsed = 0;
+    if (written.ec == std::errc() && std::from_chars(buffer, written.ptr, parsed).ec == std::errc() &&
+        std::bit_cast<uint32_t>(static_cast<float>(parsed)) == std::bit_cast<uint32_t>(value)) {
+      candidate = parsed;
+    }
+    number(candidate);
+  }
+
+  void text(std::string_view value) {
+    if (!isValidUTF8(value)) throw EncodeFailure{"a text is not valid UTF-8"};
+    static constexpr char kHex[] = "0123456789abcdef";
+    raw('"');
+    size_t run = 0;  // start of the bytes not yet copied
+    for (size_t i = 0; i < value.size(); ++i) {
+      const auto c = static_cast<unsigned char>(value[i]);
+      if (c >= 0x20 && c != '"' && c != '\\') continue;
+      append(value.data() + run, i - run);
+      run = i + 1;
+      switch (c) {
+        case '"': raw("\\\""); break;
+        case '\\': raw("\\\\"); break;
+        case '\b': raw("\\b"); break;
+        case '\f': raw("\\f"); break;
+        case '\n': raw("\\n"); break;
+        case '\r': raw("\\r"); break;
+        case '\t': raw("\\t"); break;
+        default: {
+          const char escape[] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 15]};
+          append(escape, sizeof escape);
+        }
       }
-      return dictionary;
     }
-    default: throw EncodeFailure{"a merged range holds a value JSON cannot carry"};
+    append(value.data() + run, value.size() - run);
+    raw('"');
   }
-}
 
-OrderedJson encodeColor(const ColorRepresentation& color) {
-  OrderedJson json = OrderedJson::object();
-  json[kRedKey] = floatNumber(color.red);
-  json[kGreenKey] = floatNumber(color.green);
-  json[kBlueKey] = floatNumber(color.blue);
-  return json;
-}
+  void object(const platform::Object& object) {
+    switch (object.type()) {
+      case platform::Object::Type::Null: raw("null"); return;
+      case platform::Object::Type::Bool: raw(*object.boolValue() ? "true" : "false"); return;
+      case platform::Object::Type::Int: integer(*object.intValue()); return;
+      case platform::Object::Type::Double: number(*object.doubleValue()); return;
+      case platform::Object::Type::String: text(*object.stringValue()); return;
+      case platform::Object::Type::Array: {
+        raw('[');
+        bool first = true;
+        for (const platform::Object& element : *object.arrayValue()) {
+          if (!first) raw(',');
+          first = false;
+          this->object(element);
+        }
+        raw(']');
+        return;
+      }
+      case platform::Object::Type::Dictionary: {
+        raw('{');
+        bool first = true;
+        for (const auto& [name, value] : *object.dictionaryValue()) {
+          if (!first) raw(',');
+          first = false;
+          text(name);
+          raw(':');
+          this->object(value);
+        }
+        raw('}');
+        return;
+      }
+      default: throw EncodeFailure{"a merged range holds a value JSON cannot carry"};
+    }
+  }
 
-OrderedJson encodeCell(const SpreadsheetCellContent& cell) {
-  OrderedJson json = OrderedJson::object();
-  json[kTextKey] = text(cell.text);
-  json[kTextAlignmentKey] = rawValue(cell.textAlignment);
-  json[kTextColorKey] = encodeColor(cell.textColor);
-  json[kCellColorKey] = encodeColor(cell.cellColor);
-  if (cell.imagePath) json[kImagePathKey] = text(*cell.imagePath);
-  return json;
-}
+  void color(const ColorRepresentation& color) {
+    raw('{');
+    key(kRedKey);
+    floatNumber(color.red);
+    raw(',');
+    key(kGreenKey);
+    floatNumber(color.green);
+    raw(',');
+    key(kBlueKey);
+    floatNumber(color.blue);
+    raw('}');
+  }
 
-OrderedJson encodeSizes(const std::vector<float>& sizes) {
-  OrderedJson json = OrderedJson::array();
-  for (float size : sizes) json.push_back(floatNumber(size));
-  return json;
-}
+  void cell(const SpreadsheetCellContent& cell) {
+    raw('{');
+    key(kTextKey);
+    text(cell.text);
+    raw(',');
+    key(kTextAlignmentKey);
+    integer(rawValue(cell.textAlignment));
+    raw(',');
+    key(kTextColorKey);
+    color(cell.textColor);
+    raw(',');
+    key(kCellColorKey);
+    color(cell.cellColor);
+    if (cell.imagePath) {
+      raw(',');
+      key(kImagePathKey);
+      text(*cell.imagePath);
+    }
+    raw('}');
+  }
 
-OrderedJson encodeFile(const SpreadsheetFile& file) {
-  OrderedJson json = OrderedJson::object();
-  json[kUUIDKey] = text(file.uuid);
-  json[kTitleKey] = text(file.title);
-  json[kCreationDateKey] = number(file.creationDate);
-  OrderedJson contents = OrderedJson::array();
+  void sizes(const std::vector<float>& sizes) {
+    raw('[');
+    for (size_t i = 0; i < sizes.size(); ++i) {
+      if (i) raw(',');
+      floatNumber(sizes[i]);
+    }
+    raw(']');
+  }
+
+  void file(const SpreadsheetFile& file) {
+    raw('{');
+    key(kUUIDKey);
+    text(file.uuid);
+    raw(',');
+    key(kTitleKey);
+    text(file.title);
+    raw(',');
+    key(kCreationDateKey);
+    number(file.creationDate);
+    raw(',');
+    key(kContentsKey);
+    raw('[');
+    for (size_t r = 0; r < file.contents.size(); ++r) {
+      if (r) raw(',');
+      raw('[');
+      const SpreadsheetFile::Row& row = file.contents[r];
+      for (size_t c = 0; c < row.size(); ++c) {
+        if (c) raw(',');
+        cell(row[c]);
+      }
+      raw(']');
+    }
+    raw(']');
+    raw(',');
+    key(kRowHeightsKey);
+    sizes(file.rowHeights);
+    raw(',');
+    key(kColumnWidthsKey);
+    sizes(file.columnWidths);
+    raw(',');
+    key(kMergedRangesKey);
+    raw('[');
+    for (size_t i = 0; i < file.mergedRanges.size(); ++i) {
+      if (i) raw(',');
+      object(file.mergedRanges[i].encode());
+    }
+    raw(']');
+    raw('}');
+  }
+
+ private:
+  void append(const char* text, size_t size) {
+    if constexpr (std::is_same_v<Buffer, std::string>) {
+      out_.append(text, size);
+    } else if constexpr (std::is_same_v<Buffer, ByteCounter>) {
+      (void)text;
+      out_.count += size;
+    } else {
+      const auto* bytes = reinterpret_cast<const uint8_t*>(text);
+      out_.insert(out_.end(), bytes, bytes + size);
+    }
+  }
+
+  Buffer& out_;
+};
+
+// A first guess of a document's encoded size, for reserving the buffer.
+size_t sizeHint(const SpreadsheetFile& file) {
+  size_t cells = 0;
+  size_t texts = 0;
   for (const SpreadsheetFile::Row& row : file.contents) {
-    OrderedJson cells = OrderedJson::array();
-    for (const SpreadsheetCellContent& cell : row) cells.push_back(encodeCell(cell));
-    contents.push_back(std::move(cells));
+    cells += row.size();
+    for (const SpreadsheetCellContent& cell : row) texts += cell.text.size();
   }
-  json[kContentsKey] = std::move(contents);
-  json[kRowHeightsKey] = encodeSizes(file.rowHeights);
-  json[kColumnWidthsKey] = encodeSizes(file.columnWidths);
-  OrderedJson ranges = OrderedJson::array();
-  for (const platform::CellRange& range : file.mergedRanges) ranges.push_back(encodeObject(range.encode()));
-  json[kMergedRangesKey] = std::move(ranges);
-  return json;
+  return 256 + cells * 112 + texts + (file.rowHeights.size() + file.columnWidths.size()) * 4 +
+         file.mergedRanges.size() * 56 + file.title.size();
 }
 
-template <typename Build>
-std::optional<std::string> encodeWith(Build build, std::string* error) {
+template <typename Buffer, typename Build>
+std::optional<Buffer> encodeWith(size_t hint, Build build, std::string* error) {
   try {
-    return build().dump();
+    Buffer out;
+    out.reserve(hint);
+    Writer<Buffer> writer(out);
+    build(writer);
+    return out;
   } catch (const EncodeFailure& failure) {
     if (error) *error = failure.reason;
   } catch (const std::exception& exception) {
@@ -289,6 +444,7 @@ class DocumentReader : public nlohmann::json_sax<Json> {
     size_t depth = 0;                 // skip: open containers; generic: nesting
     platform::Object object{};        // generic: the container being built
     std::string pendingKey{};         // generic objects: the key of the next value
+    size_t members = 0;               // generic: values added
   };
 
   bool fail(std::string reason) {
@@ -317,6 +473,7 @@ class DocumentReader : public nlohmann::json_sax<Json> {
   bool started_ = false;
   std::vector<State> stack_;
   SpreadsheetFile current_;
+  size_t cells_ = 0;  // cells of the current document so far
   size_t documentIndex_ = 0;
   std::optional<size_t> rowIndex_;
 };
@@ -401,6 +558,9 @@ bool DocumentReader::scalar(const Value& value) {
       switch (top.slot) {
         case Slot::text:
           if (value.kind != Kind::string) return failHere("\"text\" has the wrong type");
+          if (value.text->size() > DocumentLimits::kMaxTextBytes) {
+            return failHere("a text is longer than " + std::to_string(DocumentLimits::kMaxTextBytes) + " bytes");
+          }
           cell().text = std::move(*value.text);
           return true;
         case Slot::textAlignment: {
@@ -462,6 +622,7 @@ bool DocumentReader::start(bool isObject) {
     case Frame::documents:
       if (!isObject) return fail("document " + std::to_string(documentIndex_) + ": a document is not an object");
       current_ = SpreadsheetFile();
+      cells_ = 0;
       rowIndex_.reset();
       return push(State{Frame::document});
     case Frame::document:
@@ -469,6 +630,7 @@ bool DocumentReader::start(bool isObject) {
         case Slot::contents:
           if (isObject) return failHere("\"contents\" has the wrong type");
           file().contents.clear();
+          cells_ = 0;
           return push(State{Frame::contents});
         case Slot::rowHeights:
         case Slot::columnWidths: {
@@ -493,11 +655,18 @@ bool DocumentReader::start(bool isObject) {
       }
     case Frame::contents:
       if (isObject) return failHere("a row is not an array");
+      // Every row holds at least one cell once padded.
+      if (file().contents.size() >= DocumentLimits::kMaxCells) {
+        return failHere("the grid has more than " + std::to_string(DocumentLimits::kMaxCells) + " cells");
+      }
       rowIndex_ = file().contents.size();
       file().contents.emplace_back();
       return push(State{Frame::row});
     case Frame::row:
       if (!isObject) return failHere("a cell is not an object");
+      if (++cells_ > DocumentLimits::kMaxCells) {
+        return failHere("the grid has more than " + std::to_string(DocumentLimits::kMaxCells) + " cells");
+      }
       file().contents.back().emplace_back();
       return push(State{Frame::cell});
     case Frame::cell:
@@ -581,9 +750,18 @@ bool DocumentReader::end() {
 }
 
 bool DocumentReader::finishDocument() {
+  // Padding makes every row as wide as the widest: the grid it would make is
+  // checked before anything is allocated for it.
+  size_t widest = 0;
+  for (const SpreadsheetFile::Row& row : current_.contents) widest = std::max(widest, row.size());
+  const size_t rows = std::max<size_t>(current_.contents.size(), 1);
+  if (std::max<size_t>(widest, 1) > DocumentLimits::kMaxCells / rows) {
+    return fail(where() + "the grid has more than " + std::to_string(DocumentLimits::kMaxCells) + " cells");
+  }
   SpreadsheetFileJSON::repair(current_);
   files.push_back(std::move(current_));
   current_ = SpreadsheetFile();
+  cells_ = 0;
   ++documentIndex_;
   rowIndex_.reset();
   return true;
@@ -598,6 +776,9 @@ bool DocumentReader::finishRange(platform::Object object) {
 
 bool DocumentReader::addGeneric(platform::Object value) {
   State& top = stack_.back();
+  // A range's coded form is a few small dictionaries; anything bigger is
+  // refused before it is built up in memory.
+  if (++top.members > kMaxCodedRangeMembers) return fail("a merged range is not a cell range");
   if (platform::Array* array = top.object.mutableArray()) {
     array->push_back(std::move(value));
   } else if (platform::Dictionary* dictionary = top.object.mutableDictionary()) {
@@ -620,6 +801,106 @@ std::optional<std::vector<SpreadsheetFile>> readDocuments(std::string_view text,
 }
 
 }  // namespace
+
+std::optional<std::vector<SpreadsheetFileJSON::ArrayElement>> SpreadsheetFileJSON::scanArray(std::string_view json) {
+  const char* const data = json.data();
+  const size_t size = json.size();
+  size_t i = 0;
+  auto skipSpace = [&] {
+    while (i < size && (data[i] == ' ' || data[i] == '\t' || data[i] == '\n' || data[i] == '\r')) ++i;
+  };
+  // Moves past the string whose opening quote is at i; false when it never
+  // closes. `escaped` tells whether it holds a backslash.
+  auto skipString = [&](bool& escaped) {
+    const size_t start = ++i;
+    while (true) {
+      const void* found = std::memchr(data + i, '"', size - i);
+      if (!found) return false;
+      const size_t quote = static_cast<size_t>(static_cast<const char*>(found) - data);
+      size_t backslashes = 0;
+      while (quote - backslashes > start && data[quote - backslashes - 1] == '\\') ++backslashes;
+      i = quote + 1;
+      if (backslashes % 2 == 0) break;  // else the quote is text
+    }
+    escaped = std::memchr(data + start, '\\', i - 1 - start) != nullptr;
+    return true;
+  };
+
+  std::vector<ArrayElement> elements;
+  char open[kMaxScanDepth];  // the opening bracket of each container within an element
+  skipSpace();
+  if (i >= size || data[i] != '[') return std::nullopt;
+  ++i;
+  skipSpace();
+  if (i < size && data[i] == ']') {
+    ++i;
+  } else {
+    while (true) {
+      skipSpace();
+      if (i >= size || data[i] != '{') return std::nullopt;
+      ArrayElement element;
+      element.span.begin = i;
+      bool haveUUID = false;
+      size_t depth = 0;
+      bool expectKey = false;  // the next string of the element's own object is a key
+      while (true) {
+        if (i >= size) return std::nullopt;
+        const char c = data[i];
+        if (c == '"') {
+          const size_t start = i;
+          bool escaped = false;
+          if (!skipString(escaped)) return std::nullopt;
+          if (depth == 1 && expectKey) {
+            expectKey = false;
+            if (escaped) return std::nullopt;  // a key the scanner would have to unescape
+            if (json.substr(start + 1, i - start - 2) == kUUIDKey) {
+              skipSpace();
+              if (i >= size || data[i] != ':') return std::nullopt;
+              ++i;
+              skipSpace();
+              if (i >= size || data[i] != '"' || haveUUID) return std::nullopt;
+              const size_t valueStart = i;
+              if (!skipString(escaped) || escaped) return std::nullopt;
+              element.uuid = json.substr(valueStart + 1, i - valueStart - 2);
+              haveUUID = true;
+            }
+          }
+          continue;
+        }
+        if (c == '{' || c == '[') {
+          if (depth == kMaxScanDepth) return std::nullopt;
+          open[depth++] = c;
+          expectKey = depth == 1;
+        } else if (c == '}' || c == ']') {
+          if (depth == 0 || open[depth - 1] != (c == '}' ? '{' : '[')) return std::nullopt;
+          if (--depth == 0) {
+            ++i;
+            break;
+          }
+        } else if (c == ',' && depth == 1) {
+          expectKey = true;
+        }
+        ++i;
+      }
+      if (!haveUUID) return std::nullopt;
+      element.span.end = i;
+      elements.push_back(element);
+      skipSpace();
+      if (i < size && data[i] == ',') {
+        ++i;
+        continue;
+      }
+      if (i < size && data[i] == ']') {
+        ++i;
+        break;
+      }
+      return std::nullopt;
+    }
+  }
+  skipSpace();
+  if (i != size) return std::nullopt;
+  return elements;
+}
 
 void SpreadsheetFileJSON::repair(SpreadsheetFile& file) {
   if (file.contents.empty()) file.contents.emplace_back();
@@ -645,7 +926,13 @@ void SpreadsheetFileJSON::repair(SpreadsheetFile& file) {
 }
 
 std::optional<std::string> SpreadsheetFileJSON::encode(const SpreadsheetFile& file, std::string* error) {
-  return encodeWith([&] { return encodeFile(file); }, error);
+  return encodeWith<std::string>(sizeHint(file), [&](auto& writer) { writer.file(file); }, error);
+}
+
+std::optional<size_t> SpreadsheetFileJSON::encodedSize(const SpreadsheetFile& file, std::string* error) {
+  std::optional<ByteCounter> counted = encodeWith<ByteCounter>(0, [&](auto& writer) { writer.file(file); }, error);
+  if (!counted) return std::nullopt;
+  return counted->count;
 }
 
 std::optional<SpreadsheetFile> SpreadsheetFileJSON::decode(std::string_view json, std::string* error) {
@@ -658,15 +945,42 @@ std::optional<SpreadsheetFile> SpreadsheetFileJSON::decode(std::string_view json
   return std::move(files->front());
 }
 
-std::optional<std::string> SpreadsheetFileJSON::encodeArray(const std::vector<SpreadsheetFile>& files,
-                                                           std::string* error) {
-  return encodeWith(
-      [&] {
-        OrderedJson array = OrderedJson::array();
-        for (const SpreadsheetFile& file : files) array.push_back(encodeFile(file));
-        return array;
+namespace {
+
+template <typename Buffer>
+std::optional<Buffer> encodeArrayInto(const std::vector<SpreadsheetFile>& files, std::string* error,
+                                      std::vector<SpreadsheetFileJSON::Span>* spans) {
+  size_t hint = 2;
+  for (const SpreadsheetFile& file : files) hint += sizeHint(file) + 1;
+  std::vector<SpreadsheetFileJSON::Span> found;
+  std::optional<Buffer> encoded = encodeWith<Buffer>(
+      hint,
+      [&](auto& writer) {
+        writer.raw('[');
+        for (size_t i = 0; i < files.size(); ++i) {
+          if (i) writer.raw(',');
+          SpreadsheetFileJSON::Span span{writer.size(), 0};
+          writer.file(files[i]);
+          span.end = writer.size();
+          found.push_back(span);
+        }
+        writer.raw(']');
       },
       error);
+  if (encoded && spans) *spans = std::move(found);
+  return encoded;
+}
+
+}  // namespace
+
+std::optional<std::string> SpreadsheetFileJSON::encodeArray(const std::vector<SpreadsheetFile>& files,
+                                                           std::string* error) {
+  return encodeArrayInto<std::string>(files, error, nullptr);
+}
+
+std::optional<platform::Bytes> SpreadsheetFileJSON::encodeArrayData(const std::vector<SpreadsheetFile>& files,
+                                                                   std::string* error, std::vector<Span>* spans) {
+  return encodeArrayInto<platform::Bytes>(files, error, spans);
 }
 
 std::optional<std::vector<SpreadsheetFile>> SpreadsheetFileJSON::decodeArray(std::string_view json,

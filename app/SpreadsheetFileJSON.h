@@ -9,7 +9,10 @@
 // back bit for bit; integral values are written without a fraction.
 //
 // Encoding fails for a number that is not finite or text that is not valid
-// UTF-8. Decoding accepts keys in any order, ignores unknown keys and a null
+// UTF-8. Decoding refuses, before building or padding anything beyond them, a
+// grid of more than DocumentLimits::kMaxCells cells (rows times the widest
+// row) and a text longer than DocumentLimits::kMaxTextBytes. It accepts keys
+// in any order, ignores unknown keys and a null
 // "imagePath", and fails for invalid JSON, a missing key, a value of the wrong
 // type, an alignment outside 0 to 2, a size or colour component that does not
 // fit a 32-bit float, or a creation date that is not a finite number. A
@@ -35,6 +38,8 @@ namespace tabulo {
 class SpreadsheetFileJSON {
  public:
   static std::optional<std::string> encode(const SpreadsheetFile& file, std::string* error = nullptr);
+  // The size of encode's text, without making it; none when encode fails.
+  static std::optional<size_t> encodedSize(const SpreadsheetFile& file, std::string* error = nullptr);
   static std::optional<SpreadsheetFile> decode(std::string_view json, std::string* error = nullptr);
 
   // The document store's form: one JSON array of documents, in order.
@@ -42,6 +47,32 @@ class SpreadsheetFileJSON {
                                                 std::string* error = nullptr);
   static std::optional<std::vector<SpreadsheetFile>> decodeArray(std::string_view json,
                                                                  std::string* error = nullptr);
+  // Where one document's object lies in an array's text: [begin, end).
+  struct Span {
+    size_t begin = 0;
+    size_t end = 0;
+    friend bool operator==(const Span&, const Span&) = default;
+  };
+  // encodeArray's text as bytes, built in place (the store's data value);
+  // `spans`, when given, receives where each document's object lies in it.
+  static std::optional<platform::Bytes> encodeArrayData(const std::vector<SpreadsheetFile>& files,
+                                                        std::string* error = nullptr,
+                                                        std::vector<Span>* spans = nullptr);
+
+  // Where one document lies in a stored array's text, and its uuid.
+  struct ArrayElement {
+    Span span;  // from its '{' to just past its '}'
+    std::string_view uuid;
+  };
+  // Containers deeper than this stop the scan.
+  static constexpr size_t kMaxScanDepth = 64;
+  // Splits a stored array at its top level without decoding the documents:
+  // one pass that follows strings and brackets. None when the text is not one
+  // array of objects with balanced brackets and closed strings, when an
+  // element has no "uuid" string or more than one, a uuid or a key of its own
+  // with an escape in it, or when it nests deeper than kMaxScanDepth. A document found here is
+  // not checked further: callers use it only on text they know decodes.
+  static std::optional<std::vector<ArrayElement>> scanArray(std::string_view json);
 
   // Brings a document's grid, sizes, merged ranges and photo names within the
   // invariants without losing text (see above).

@@ -7,6 +7,17 @@
 #include "app/SpreadsheetFileJSON.h"
 
 namespace tabulo {
+namespace {
+
+bool contains(const std::vector<std::string>& uuids, std::string_view uuid) {
+  return std::find(uuids.begin(), uuids.end(), uuid) != uuids.end();
+}
+
+void setReason(std::string* error, std::string reason) {
+  if (error) *error = std::move(reason);
+}
+
+}  // namespace
 
 SpreadsheetPersistance::SpreadsheetPersistance(std::shared_ptr<UserDefaults> userDefaults,
                                                std::shared_ptr<platform::Clock> clock)
@@ -17,10 +28,25 @@ SpreadsheetPersistance& SpreadsheetPersistance::shared() {
   return instance;
 }
 
+bool SpreadsheetPersistance::isKnown(const std::shared_ptr<const platform::Object>& value) const {
+  if (!known_ || !value) return false;
+  return known_->value == value || *known_->value == *value;
+}
+
 SpreadsheetPersistance::Stored SpreadsheetPersistance::read() const {
   Stored stored;
-  stored.value = userDefaults_->objectForKey(storageKey);
+  if (std::optional<std::string> kept = userDefaults_->unreadableStorage()) {
+    stored.contents.unreadable = true;
+    stored.contents.storageKept = true;
+    stored.contents.reason = *kept;
+    return stored;
+  }
+  stored.value = userDefaults_->sharedObjectForKey(storageKey);
   if (!stored.value) return stored;
+  if (isKnown(stored.value)) {
+    stored.contents.files = known_->files;
+    return stored;
+  }
   const platform::Bytes* bytes = stored.value->bytesValue();
   if (!bytes) {
     stored.contents.unreadable = true;
@@ -30,6 +56,14 @@ SpreadsheetPersistance::Stored SpreadsheetPersistance::read() const {
   std::string_view json(reinterpret_cast<const char*>(bytes->data()), bytes->size());
   std::string reason;
   if (auto files = SpreadsheetFileJSON::decodeArray(json, &reason)) {
+    known_ = Known{stored.value, *files, std::nullopt};
+    if (auto elements = SpreadsheetFileJSON::scanArray(json); elements && elements->size() == files->size()) {
+      std::vector<SpreadsheetFileJSON::Span> spans;
+      for (size_t i = 0; i < elements->size() && (*elements)[i].uuid == (*files)[i].uuid; ++i) {
+        spans.push_back((*elements)[i].span);
+      }
+      if (spans.size() == files->size()) known_->spans = std::move(spans);
+    }
     stored.contents.files = std::move(*files);
   } else {
     stored.contents.unreadable = true;
@@ -42,63 +76,136 @@ SpreadsheetPersistance::StoredFiles SpreadsheetPersistance::readFiles() const { 
 
 std::vector<SpreadsheetFile> SpreadsheetPersistance::loadFiles() const { return read().contents.files; }
 
-bool SpreadsheetPersistance::write(const std::vector<SpreadsheetFile>& files, const Stored& before) {
-  std::optional<std::string> json = SpreadsheetFileJSON::encodeArray(files);
-  if (!json) return false;
+bool SpreadsheetPersistance::storageWritable(std::string* error) const {
+  if (!userDefaults_->unreadableStorage()) return true;
+  setReason(error, "the stored documents could not be read; they are kept as they are and nothing is stored "
+                   "until they are set aside");
+  return false;
+}
+
+bool SpreadsheetPersistance::store(platform::Bytes json, std::vector<SpreadsheetFile> files,
+                                   std::optional<std::vector<SpreadsheetFileJSON::Span>> spans, std::string* error) {
+  std::string reason;
+  if (!userDefaults_->setData(std::move(json), storageKey, &reason)) {
+    setReason(error, reason.empty() ? "the documents could not be stored" : reason);
+    return false;
+  }
+  known_ = Known{userDefaults_->sharedObjectForKey(storageKey), std::move(files), std::move(spans)};
+  if (!known_->value) known_.reset();
+  if (!userDefaults_->synchronize()) {
+    setReason(error, "the documents could not be written to disk");
+    return false;
+  }
+  return true;
+}
+
+bool SpreadsheetPersistance::write(std::vector<SpreadsheetFile> files, const Stored& before, std::string* error) {
+  lastWritePath_ = WritePath::full;
+  std::vector<SpreadsheetFileJSON::Span> spans;
+  std::string reason;
+  std::optional<platform::Bytes> json = SpreadsheetFileJSON::encodeArrayData(files, &reason, &spans);
+  if (!json) {
+    setReason(error, "the documents cannot be encoded: " + reason);
+    return false;
+  }
   if (before.contents.unreadable) {
     for (uint64_t n = 1;; ++n) {
       std::string backupKey = backupKeyPrefix + std::to_string(n);
-      if (!userDefaults_->objectForKey(backupKey)) {
+      if (!userDefaults_->sharedObjectForKey(backupKey)) {
         // Without its backup the unreadable value is not written over.
-        if (!userDefaults_->setObject(*before.value, backupKey)) return false;
+        if (!userDefaults_->setObject(*before.value, backupKey, &reason)) {
+          setReason(error, "the unreadable documents could not be kept: " + reason);
+          return false;
+        }
         break;
       }
     }
   }
-  if (!userDefaults_->setData(platform::Bytes(json->begin(), json->end()), storageKey)) return false;
-  return userDefaults_->synchronize();
+  return store(std::move(*json), std::move(files), std::move(spans), error);
 }
 
-bool SpreadsheetPersistance::saveFiles(const std::vector<SpreadsheetFile>& files) { return write(files, read()); }
+std::optional<bool> SpreadsheetPersistance::splice(const std::vector<std::string>& uuids,
+                                                   std::optional<SpreadsheetFile>& added, std::string* error) {
+  std::shared_ptr<const platform::Object> value = userDefaults_->sharedObjectForKey(storageKey);
+  if (!value || !isKnown(value) || !value->bytesValue() || !known_->spans) return std::nullopt;
+  const platform::Bytes& bytes = *value->bytesValue();
+  const std::vector<SpreadsheetFileJSON::Span>& spans = *known_->spans;
 
-bool SpreadsheetPersistance::addFile(const SpreadsheetFile& file) {
+  lastWritePath_ = WritePath::splice;
+  std::optional<std::string> piece;
+  if (added) {
+    std::string reason;
+    piece = SpreadsheetFileJSON::encode(*added, &reason);
+    if (!piece) {
+      setReason(error, "the document cannot be encoded: " + reason);
+      return false;
+    }
+  }
+  platform::Bytes spliced;
+  spliced.reserve(bytes.size() + (piece ? piece->size() + 1 : 0));
+  std::vector<SpreadsheetFile> files;
+  std::vector<SpreadsheetFileJSON::Span> splicedSpans;
+  spliced.push_back('[');
+  auto append = [&](const uint8_t* begin, size_t size) {
+    if (spliced.size() > 1) spliced.push_back(',');
+    splicedSpans.push_back({spliced.size(), spliced.size() + size});
+    spliced.insert(spliced.end(), begin, begin + size);
+  };
+  for (size_t i = 0; i < spans.size(); ++i) {
+    if (contains(uuids, known_->files[i].uuid)) continue;
+    append(bytes.data() + spans[i].begin, spans[i].end - spans[i].begin);
+  }
+  if (piece) append(reinterpret_cast<const uint8_t*>(piece->data()), piece->size());
+  spliced.push_back(']');
+
+  files = std::move(known_->files);
+  known_.reset();
+  std::erase_if(files, [&](const SpreadsheetFile& kept) { return contains(uuids, kept.uuid); });
+  if (added) files.push_back(std::move(*added));
+  return store(std::move(spliced), std::move(files), std::move(splicedSpans), error);
+}
+
+bool SpreadsheetPersistance::change(const std::vector<std::string>& uuids, std::optional<SpreadsheetFile> added,
+                                    std::string* error) {
+  if (!storageWritable(error)) return false;
+  if (std::optional<bool> spliced = splice(uuids, added, error)) return *spliced;
   Stored stored = read();
   std::vector<SpreadsheetFile> files = std::move(stored.contents.files);
-  files.push_back(file);
-  return write(files, stored);
+  std::erase_if(files, [&](const SpreadsheetFile& kept) { return contains(uuids, kept.uuid); });
+  if (added) files.push_back(std::move(*added));
+  return write(std::move(files), stored, error);
 }
 
-bool SpreadsheetPersistance::createFile(const std::string& title) {
-  Stored stored = read();
-  std::vector<SpreadsheetFile> files = std::move(stored.contents.files);
-  files.emplace_back(title, *clock_);
-  return write(files, stored);
+bool SpreadsheetPersistance::saveFiles(const std::vector<SpreadsheetFile>& files, std::string* error) {
+  if (!storageWritable(error)) return false;
+  return write(files, read(), error);
 }
 
-bool SpreadsheetPersistance::removeFile(const SpreadsheetFile& file) {
-  Stored stored = read();
-  std::vector<SpreadsheetFile> files = std::move(stored.contents.files);
-  std::erase_if(files, [&](const SpreadsheetFile& kept) { return kept.uuid == file.uuid; });
-  return write(files, stored);
+bool SpreadsheetPersistance::addFile(const SpreadsheetFile& file, std::string* error) {
+  return change({}, file, error);
 }
 
-bool SpreadsheetPersistance::removeFiles(const std::vector<std::string>& uuids) {
-  Stored stored = read();
-  std::vector<SpreadsheetFile> files = std::move(stored.contents.files);
-  std::erase_if(files, [&](const SpreadsheetFile& kept) {
-    return std::find(uuids.begin(), uuids.end(), kept.uuid) != uuids.end();
-  });
-  return write(files, stored);
+bool SpreadsheetPersistance::createFile(const std::string& title, std::string* error) {
+  return change({}, SpreadsheetFile(title, *clock_), error);
 }
 
-bool SpreadsheetPersistance::saveFile(const SpreadsheetFile& file) {
-  Stored stored = read();
+bool SpreadsheetPersistance::removeFile(const SpreadsheetFile& file, std::string* error) {
+  return change({file.uuid}, std::nullopt, error);
+}
+
+bool SpreadsheetPersistance::removeFiles(const std::vector<std::string>& uuids, std::string* error) {
+  return change(uuids, std::nullopt, error);
+}
+
+bool SpreadsheetPersistance::saveFile(const SpreadsheetFile& file, std::string* error) {
   SpreadsheetFile copy = file;
   copy.creationDate = referenceDateNow(*clock_);
-  std::vector<SpreadsheetFile> files = std::move(stored.contents.files);
-  std::erase_if(files, [&](const SpreadsheetFile& kept) { return kept.uuid == file.uuid; });
-  files.push_back(std::move(copy));
-  return write(files, stored);
+  return change({file.uuid}, std::move(copy), error);
+}
+
+bool SpreadsheetPersistance::setAsideUnreadableStorage() {
+  known_.reset();
+  return userDefaults_->setAsideUnreadableStorage();
 }
 
 }  // namespace tabulo

@@ -3,6 +3,7 @@
 #include "app/AppConsole.h"
 #include "app/AppFileOpener.h"
 #include "app/MainNavigation.h"
+#include "app/UINavigationController+Tabulo.h"
 
 namespace tabulo {
 
@@ -17,6 +18,7 @@ TabuloApp::Configuration TabuloApp::Configuration::standard(std::shared_ptr<plat
 TabuloApp::TabuloApp(Configuration configuration)
     : configuration_(std::move(configuration)),
       popupCoordinator_(std::make_shared<PopupCoordinator>(configuration_.application)) {
+  UINavigationControllerTabulo::install();
   MainNavigation::configureAppearance();
 }
 

@@ -1,7 +1,8 @@
 // TabuloApp — the app's composition root.
 //
-// Making it creates the one PopupCoordinator of the process and sets the
-// navigation bars' look. `launch` then does what the platform does at start:
+// Making it puts the app's navigation-controller category in place (back
+// buttons without titles), creates the one PopupCoordinator of the process and
+// sets the navigation bars' look. `launch` then does what the platform does at start:
 // creates the AppDelegate and runs its launch handler, and shows one window
 // whose root is a navigation stack rooted at the document list (MenuView with
 // a new MenuViewModel), every screen below it sharing the coordinator. Files

@@ -11,7 +11,9 @@
 #include "app/CSVReader.h"
 #include "app/CSVWriter.h"
 #include "app/FileNames.h"
+#include "app/SpreadsheetFileJSON.h"
 #include "app/TextEncoding.h"
+#include "platform/storage/FileBuffer.h"
 
 namespace tabulo {
 namespace {
@@ -42,51 +44,6 @@ class FileDescriptor {
  private:
   int fd_;
 };
-
-// Reads a whole regular file of at most `maxBytes` bytes.
-std::optional<std::string> readRegularFile(const std::filesystem::path& path, size_t maxBytes, std::string* error) {
-  // Non-blocking, so that a FIFO handed over in place of a file cannot hang the open.
-  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-  if (fd.get() < 0) {
-    setReason(error, describeErrno("cannot open the file", errno));
-    return std::nullopt;
-  }
-  struct stat info {};
-  if (::fstat(fd.get(), &info) != 0) {
-    setReason(error, describeErrno("cannot read the file", errno));
-    return std::nullopt;
-  }
-  if (!S_ISREG(info.st_mode)) {
-    setReason(error, "not a regular file");
-    return std::nullopt;
-  }
-  if (static_cast<uint64_t>(info.st_size) > maxBytes) {
-    setReason(error, "the file is larger than " + std::to_string(maxBytes) + " bytes");
-    return std::nullopt;
-  }
-  std::string bytes;
-  bytes.resize(static_cast<size_t>(info.st_size));
-  size_t filled = 0;
-  while (true) {
-    // One byte more than the limit tells a file that grew while being read.
-    if (filled == bytes.size()) bytes.resize(std::min(maxBytes + 1, std::max<size_t>(bytes.size() * 2, 4096)));
-    if (filled == bytes.size()) break;
-    ssize_t count = ::read(fd.get(), bytes.data() + filled, bytes.size() - filled);
-    if (count < 0) {
-      if (errno == EINTR) continue;
-      setReason(error, describeErrno("cannot read the file", errno));
-      return std::nullopt;
-    }
-    if (count == 0) break;
-    filled += static_cast<size_t>(count);
-  }
-  if (filled > maxBytes) {
-    setReason(error, "the file is larger than " + std::to_string(maxBytes) + " bytes");
-    return std::nullopt;
-  }
-  bytes.resize(filled);
-  return bytes;
-}
 
 bool writeAll(int fd, const std::string& bytes) {
   size_t written = 0;
@@ -142,8 +99,19 @@ TabuloIO::TabuloIO(std::shared_ptr<platform::FileSystem> fileSystem, std::shared
     : fileSystem_(std::move(fileSystem)), clock_(std::move(clock)), limits_(limits) {}
 
 std::optional<SpreadsheetFile> TabuloIO::importCSV(const std::filesystem::path& url, std::string* error) const {
-  std::optional<std::string> bytes = readRegularFile(url, limits_.maxBytes, error);
-  if (!bytes) return std::nullopt;
+  platform::Error failure;
+  std::optional<platform::FileBuffer> bytes = platform::readRegularFile(url, limits_.maxBytes, &failure);
+  if (!bytes) {
+    if (failure.code == EFBIG) {
+      setReason(error, "the file is larger than " + std::to_string(limits_.maxBytes) + " bytes");
+    } else if (failure.code == EINVAL || failure.code == EISDIR) {
+      setReason(error, "not a regular file");
+    } else {
+      setReason(error, describeErrno(failure.code == ENOENT ? "cannot open the file" : "cannot read the file",
+                                     static_cast<int>(failure.code)));
+    }
+    return std::nullopt;
+  }
 
   CSVReader::Settings settings;
   settings.maxFieldsPerRecord = limits_.maxColumns;
@@ -156,8 +124,9 @@ std::optional<SpreadsheetFile> TabuloIO::importCSV(const std::filesystem::path& 
       setReason(error, "the file has more than " + std::to_string(limits_.maxRows) + " records");
       return std::nullopt;
     }
-    if ((records.size() + 1) > limits_.maxCells / width) {
-      setReason(error, "the file has more than " + std::to_string(limits_.maxCells) + " cells");
+    // The grid: a header row above the records, a number column left of them.
+    if ((records.size() + 2) > limits_.maxCells / (width + 1)) {
+      setReason(error, "the file makes a grid of more than " + std::to_string(limits_.maxCells) + " cells");
       return std::nullopt;
     }
     records.push_back(std::move(*record));
@@ -173,7 +142,20 @@ std::optional<SpreadsheetFile> TabuloIO::importCSV(const std::filesystem::path& 
 
   std::string name = url.stem().string();
   std::string title = isValidUTF8(name) ? name : windows1252ToUTF8(name);
-  return SpreadsheetFile(std::move(title), records, *clock_);
+  SpreadsheetFile file(std::move(title), records, *clock_);
+  records = {};
+  std::string reason;
+  std::optional<size_t> size = SpreadsheetFileJSON::encodedSize(file, &reason);
+  if (!size) {
+    setReason(error, "the document cannot be stored: " + reason);
+    return std::nullopt;
+  }
+  if (*size > limits_.maxEncodedBytes) {
+    setReason(error, "the document would take " + std::to_string(*size) + " bytes in the store, more than the " +
+                         std::to_string(limits_.maxEncodedBytes) + " it can hold");
+    return std::nullopt;
+  }
+  return file;
 }
 
 std::string TabuloIO::csvText(const SpreadsheetFile& file) {

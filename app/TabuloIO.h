@@ -6,7 +6,9 @@
 // the number column, each field the text of a default cell; records shorter
 // than the longest are padded with empty cells. It answers none (and says why
 // in `error`) for a file that cannot be read, is not a regular file, holds no
-// record, is malformed, or exceeds the import limits. Nothing is stored.
+// record, is malformed, or exceeds the import limits. Nothing is stored. The
+// file's path is bytes: a name that is not UTF-8 gives a title read as
+// Windows-1252.
 //
 // `exportCSV` writes the texts of every cell, row by row from row 0 and column
 // 0, as records separated by line feeds, into the outputs directory under the
@@ -25,6 +27,7 @@
 #include <optional>
 #include <string>
 
+#include "app/DocumentLimits.h"
 #include "app/SpreadsheetFile.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/filesystem/FileSystem.h"
@@ -32,12 +35,16 @@
 namespace tabulo {
 
 // Bounds on an imported file: its size, its number of records, the number of
-// fields of its longest record, and records times that number.
+// fields of its longest record, the cells of the grid it makes (header row
+// and number column included), and the document's size in the store's JSON.
+// The defaults are the store's (DocumentLimits): a document that passes them
+// fits in an empty store.
 struct CSVImportLimits {
-  size_t maxBytes = 64 * 1024 * 1024;
-  size_t maxRows = 1'000'000;
+  size_t maxBytes = DocumentLimits::kStoreBudget;
+  size_t maxRows = DocumentLimits::kMaxCells;
   size_t maxColumns = 16'384;
-  size_t maxCells = 1'000'000;
+  size_t maxCells = DocumentLimits::kMaxCells;
+  size_t maxEncodedBytes = DocumentLimits::kStoreBudget - 2;  // within the stored array's brackets
 };
 
 class TabuloIO {

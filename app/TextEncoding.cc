@@ -59,6 +59,11 @@ std::string windows1252ToUTF8(std::string_view bytes) {
   return out;
 }
 
+std::string_view withoutByteOrderMark(std::string_view bytes) {
+  if (bytes.substr(0, kByteOrderMark.size()) == kByteOrderMark) bytes.remove_prefix(kByteOrderMark.size());
+  return bytes;
+}
+
 std::string decodeOutsideText(std::string bytes) {
   if (std::string_view(bytes).substr(0, kByteOrderMark.size()) == kByteOrderMark) {
     bytes.erase(0, kByteOrderMark.size());

@@ -19,6 +19,9 @@ bool isValidUTF8(std::string_view bytes);
 // Windows-1252 leaves undefined become the C1 controls of the same value.
 std::string windows1252ToUTF8(std::string_view bytes);
 
+// `bytes` without a leading UTF-8 byte-order mark.
+std::string_view withoutByteOrderMark(std::string_view bytes);
+
 std::string decodeOutsideText(std::string bytes);
 
 }  // namespace tabulo

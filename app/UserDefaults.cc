@@ -5,6 +5,12 @@
 
 namespace tabulo {
 
+std::shared_ptr<const platform::Object> UserDefaults::sharedObjectForKey(const std::string& key) const {
+  std::optional<platform::Object> value = objectForKey(key);
+  if (!value) return nullptr;
+  return std::make_shared<const platform::Object>(std::move(*value));
+}
+
 std::optional<platform::Bytes> UserDefaults::dataForKey(const std::string& key) const {
   std::optional<platform::Object> value = objectForKey(key);
   if (!value || !value->isBytes()) return std::nullopt;

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -24,10 +25,24 @@ class UserDefaults {
   virtual ~UserDefaults() = default;
 
   virtual std::optional<platform::Object> objectForKey(const std::string& key) const = 0;
-  // Answers false, storing nothing, for a value or key the store cannot keep.
-  virtual bool setObject(platform::Object value, const std::string& key) = 0;
+  // The value under `key` without a copy where the store keeps it shared (a
+  // large data value); null when there is none. The value never changes: a
+  // later write stores a new one.
+  virtual std::shared_ptr<const platform::Object> sharedObjectForKey(const std::string& key) const;
+  // Answers false, storing nothing, for a value or key the store cannot keep
+  // (one that would make the store larger than it may be, among them), and
+  // says why in `reason`.
+  virtual bool setObject(platform::Object value, const std::string& key, std::string* reason = nullptr) = 0;
   virtual void registerDefaults(const platform::Dictionary& defaults) = 0;
   virtual bool synchronize() = 0;
+
+  // Why the store's storage could not be read when it was opened; it is then
+  // kept as it is, the store starts empty, and nothing is written to it until
+  // setAsideUnreadableStorage(). None when it was read (or set aside).
+  virtual std::optional<std::string> unreadableStorage() const { return std::nullopt; }
+  // Moves the unreadable storage aside, keeping it, so that the store may be
+  // written again; false when it could not be moved.
+  virtual bool setAsideUnreadableStorage() { return true; }
 
   // Typed reads over objectForKey.
   // The data value under `key`; none when absent or of another kind.
@@ -39,8 +54,8 @@ class UserDefaults {
 
   bool setBool(bool value, const std::string& key) { return setObject(platform::Object(value), key); }
   bool setInteger(int64_t value, const std::string& key) { return setObject(platform::Object(value), key); }
-  bool setData(platform::Bytes value, const std::string& key) {
-    return setObject(platform::Object(std::move(value)), key);
+  bool setData(platform::Bytes value, const std::string& key, std::string* reason = nullptr) {
+    return setObject(platform::Object(std::move(value)), key, reason);
   }
 };
 

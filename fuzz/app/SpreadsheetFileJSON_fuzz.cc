@@ -1,6 +1,10 @@
 // Decodes arbitrary bytes as the document store's JSON array. Decoding must
 // not crash; a decoded array must satisfy the document invariants, encode
 // again, and decode from that encoding to the same documents bit for bit.
+// The store's top-level scanner must not crash either; where both the
+// decoder and the scanner take the text, they must agree on the documents and
+// their uuids, and the encoder's own text must split unless a uuid needed an
+// escape.
 #include <bit>
 #include <cstdint>
 #include <cstdlib>
@@ -42,11 +46,27 @@ bool sameFloats(const std::vector<float>& a, const std::vector<float>& b) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view json(reinterpret_cast<const char*>(data), size);
+  auto elements = SpreadsheetFileJSON::scanArray(json);
   auto files = SpreadsheetFileJSON::decodeArray(json);
   if (!files) return 0;
   for (const SpreadsheetFile& file : *files) checkInvariants(file);
+  if (elements) {
+    if (elements->size() != files->size()) std::abort();
+    for (size_t i = 0; i < files->size(); ++i) {
+      const auto& span = (*elements)[i].span;
+      auto alone = SpreadsheetFileJSON::decode(json.substr(span.begin, span.end - span.begin));
+      if ((*elements)[i].uuid != (*files)[i].uuid || !alone || alone->uuid != (*files)[i].uuid) std::abort();
+    }
+  }
   auto encoded = SpreadsheetFileJSON::encodeArray(*files);
   if (!encoded) std::abort();
+  if (!SpreadsheetFileJSON::scanArray(*encoded)) {
+    bool escapedUUID = false;
+    for (const SpreadsheetFile& file : *files) {
+      for (unsigned char c : file.uuid) escapedUUID = escapedUUID || c < 0x20 || c == '"' || c == '\\';
+    }
+    if (!escapedUUID) std::abort();
+  }
   auto again = SpreadsheetFileJSON::decodeArray(*encoded);
   if (!again || again->size() != files->size()) std::abort();
   for (size_t i = 0; i < files->size(); ++i) {

@@ -1,5 +1,6 @@
 // Percent-decoding over arbitrary text: fails cleanly or gives valid UTF-8
-// that encodes back to something that decodes to the same text.
+// that encodes back to something that decodes to the same text; decoding to
+// bytes fails only where the text holds a bad escape.
 #include <cstdlib>
 #include <string_view>
 
@@ -22,6 +23,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         form ? percent::formEncode(*decoded) : percent::encode(*decoded, percent::AllowedSet::unreserved());
     auto back = form ? percent::formDecode(encoded) : percent::decode(encoded);
     if (back != decoded) std::abort();
+  }
+  // Bytes (a file path): every escape that is well formed decodes, UTF-8 or not,
+  // and what it gives encodes back to the same bytes.
+  platform::Error error;
+  auto bytes = percent::decodeBytes(s, &error);
+  if (bytes) {
+    if (percent::decodeBytes(percent::encode(*bytes, percent::AllowedSet::unreserved())) != bytes) std::abort();
+    if (percent::decode(s) && percent::decode(s) != bytes) std::abort();
+  } else if (percent::decode(s)) {
+    std::abort();
   }
   return 0;
 }

@@ -199,6 +199,42 @@ std::vector<IndexPath> SpreadsheetView::itemsInRect(const Rect& area) const {
   return items;
 }
 
+void SpreadsheetView::setVisibleRect(const Rect& rect) {
+  auto side = [](double value) { return std::isfinite(value) ? std::clamp(value, 1.0, kMaxVisibleSide) : 1.0; };
+  auto origin = [](double value) { return std::isfinite(value) ? std::clamp(value, 0.0, 1e15) : 0.0; };
+  visibleRect_ = {origin(rect.x), origin(rect.y), side(rect.width), side(rect.height)};
+}
+
+std::vector<IndexPath> SpreadsheetView::itemsToShow(double margin) const {
+  margin = std::isfinite(margin) ? std::clamp(margin, 0.0, kMaxVisibleSide) : 0.0;
+  const Rect window{std::max(0.0, visibleRect_.x - margin), std::max(0.0, visibleRect_.y - margin),
+                    visibleRect_.width + 2 * margin, visibleRect_.height + 2 * margin};
+  const double frozenHeight = rowOffsets_[static_cast<size_t>(std::min(frozenRows_, numberOfRows()))];
+  const double frozenWidth = columnOffsets_[static_cast<size_t>(std::min(frozenColumns_, numberOfColumns()))];
+  std::vector<IndexPath> items;
+  for (const Rect& area : {Rect{0, 0, frozenWidth, frozenHeight}, Rect{window.x, 0, window.width, frozenHeight},
+                           Rect{0, window.y, frozenWidth, window.height}, window}) {
+    std::vector<IndexPath> found = itemsInRect(area);
+    items.insert(items.end(), found.begin(), found.end());
+  }
+  std::sort(items.begin(), items.end());
+  items.erase(std::unique(items.begin(), items.end()), items.end());
+  return items;
+}
+
+void SpreadsheetView::recycleAllBut(const std::vector<IndexPath>& kept) {
+  std::vector<IndexPath> items = kept;
+  std::sort(items.begin(), items.end());
+  for (auto it = visible_.begin(); it != visible_.end();) {
+    if (std::binary_search(items.begin(), items.end(), it->first)) {
+      ++it;
+    } else {
+      recycle(it->second);
+      it = visible_.erase(it);
+    }
+  }
+}
+
 std::shared_ptr<Cell> SpreadsheetView::makeCell(const IndexPath& item) {
   std::shared_ptr<SpreadsheetViewDataSource> dataSource = dataSource_.lock();
   if (!dataSource) return nullptr;

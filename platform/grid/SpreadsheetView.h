@@ -28,6 +28,13 @@
 // deselected and reported); with it, a touch adds to it. deselectItem() is the
 // programmatic deselection and reports nothing.
 //
+// What is on screen: the renderer reports the part of the content it shows
+// (setVisibleRect, as a scroll view's bounds move); until it does, the
+// top-left of a typical screen is assumed. itemsToShow() answers the items of
+// that rect grown by a margin, with the frozen rows' and columns' items along
+// it, so that a renderer of a large grid is handed only what it can show;
+// recycleAllBut() puts the views of everything else back for reuse.
+//
 // pdfData() renders the whole content, every row and column in place, on one
 // PDF page of the content's size in points, or tiled over several pages when
 // the content is larger than a PDF page (kMaxPDFPageSide on a side). Selection
@@ -116,6 +123,18 @@ class SpreadsheetView {
   // that meet `area`, row by row; each block once.
   std::vector<IndexPath> itemsInRect(const Rect& area) const;
 
+  // The part of the content on screen; its origin is kept at 0 or more and
+  // its sides between 1 and kMaxVisibleSide points.
+  static constexpr double kMaxVisibleSide = 4096;
+  static constexpr Rect kDefaultVisibleRect{0, 0, 1280, 1024};
+  const Rect& visibleRect() const { return visibleRect_; }
+  void setVisibleRect(const Rect& rect);
+  // The items meeting the visible rect grown by `margin` on every side, and
+  // those of the frozen rows and columns beside it, row by row, each once.
+  std::vector<IndexPath> itemsToShow(double margin) const;
+  // Puts back for reuse the view shown for every item not in `items`.
+  void recycleAllBut(const std::vector<IndexPath>& kept);
+
   // Asks the data source for the view of the item at `indexPath` and shows it
   // there; none for a position outside the grid or when the data source gives
   // none. The view shown there before goes back for reuse.
@@ -163,6 +182,7 @@ class SpreadsheetView {
 
   bool allowsMultipleSelection_ = false;
   std::vector<IndexPath> selected_;
+  Rect visibleRect_ = kDefaultVisibleRect;
 };
 
 }  // namespace platform

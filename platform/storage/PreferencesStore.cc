@@ -187,21 +187,29 @@ void PreferencesStore::load() {
   } else if (!object->isDictionary()) {
     loadError_ = preferencesError(kInvalidValue, filePath_ + " holds no dictionary");
   } else {
-    values_ = std::move(*object->mutableDictionary());
+    for (auto& [key, value] : *object->mutableDictionary()) {
+      values_.emplace_hint(values_.end(), key, std::make_shared<const Object>(std::move(value)));
+    }
     return;
   }
   log::write(LogLevel::Error, kSubsystem, kCategory, "",
              "Cannot read preferences file " + filePath_ + " (" + loadError_->toString() +
-                 "); its contents are kept aside before the suite is next written");
+                 "); it is kept as it is, and the suite is not written until it is set aside");
 }
 
 std::optional<Object> PreferencesStore::objectForKey(const std::string& key) const {
+  std::shared_ptr<const Object> value = sharedObjectForKey(key);
+  if (!value) return std::nullopt;
+  return *value;
+}
+
+std::shared_ptr<const Object> PreferencesStore::sharedObjectForKey(const std::string& key) const {
   std::lock_guard lock(mutex_);
   auto it = values_.find(key);
   if (it != values_.end()) return it->second;
   auto reg = registered_.find(key);
-  if (reg != registered_.end()) return reg->second;
-  return std::nullopt;
+  if (reg != registered_.end()) return std::make_shared<const Object>(reg->second);
+  return nullptr;
 }
 
 bool PreferencesStore::storeValue(const std::string& key, std::optional<Object> value, Error* error) {
@@ -221,11 +229,32 @@ bool PreferencesStore::storeValue(const std::string& key, std::optional<Object> 
     if (it == values_.end()) return true;
     values_.erase(it);
   } else {
-    if (it != values_.end() && it->second == *value) return true;
-    values_.insert_or_assign(key, std::move(*value));
+    if (it != values_.end() && *it->second == *value) return true;
+    // A value that takes no more room than the one it replaces is always let
+    // in (a suite read from disk may be near the limit by the bound's measure);
+    // the writer still never writes what could not be read back.
+    const bool grows = it == values_.end() ||
+                       PropertyList::binarySizeBound(*value) > PropertyList::binarySizeBound(*it->second);
+    if (!filePath_.empty() && grows && boundWith(key, &*value) > PropertyList::kMaximumSize) {
+      setError(error, preferencesError(kTooLarge, "the value for \"" + key + "\" would make preferences suite " +
+                                                      suiteName_ + " larger than " +
+                                                      std::to_string(PropertyList::kMaximumSize) + " bytes"));
+      return false;
+    }
+    values_.insert_or_assign(key, std::make_shared<const Object>(std::move(*value)));
   }
   changed();
   return true;
+}
+
+size_t PreferencesStore::boundWith(const std::string& key, const Object* value) const {
+  size_t total = PropertyList::kBinaryFileOverhead + PropertyList::binarySizeBound(Object(Dictionary{}));
+  for (const auto& [name, stored] : values_) {
+    if (name == key) continue;
+    total += PropertyList::binarySizeBound(name) + PropertyList::binarySizeBound(*stored);
+  }
+  if (value) total += PropertyList::binarySizeBound(key) + PropertyList::binarySizeBound(*value);
+  return total;
 }
 
 bool PreferencesStore::setObject(Object value, const std::string& key, Error* error) {
@@ -361,10 +390,9 @@ bool PreferencesStore::moveCorruptFileAside(Error* error) {
 
 bool PreferencesStore::synchronize(Error* error) {
   std::lock_guard writeLock(writeMutex_);
-  Dictionary snapshot;
+  SharedDictionary snapshot;
   uint64_t snapshotVersion;
   std::shared_ptr<Timer> pending;
-  bool mustMoveAside;
   {
     std::lock_guard lock(mutex_);
     pending.swap(pendingWrite_);
@@ -373,24 +401,18 @@ bool PreferencesStore::synchronize(Error* error) {
       return false;
     }
     if (version_ == writtenVersion_) return true;
+    if (loadError_ && !setAside_) {
+      setError(error, preferencesError(kUnreadableFileKept, "preferences file " + filePath_ +
+                                                                " could not be read and is kept; it is not written over"));
+      return false;
+    }
     snapshot = values_;
     snapshotVersion = version_;
-    mustMoveAside = loadError_.has_value() && !corruptCopy_.has_value();
   }
   if (pending) pending->cancel();
 
   Error local;
-  bool ok = true;
-  if (mustMoveAside) {
-    std::lock_guard lock(mutex_);
-    ok = moveCorruptFileAside(&local);
-  }
-  std::optional<Bytes> bytes;
-  if (ok) {
-    bytes = PropertyList::serialize(Object(std::move(snapshot)), PropertyListFormat::Binary, &local);
-    ok = bytes.has_value();
-  }
-  if (ok) ok = writeFileAtomically(filePath_, *bytes, &local, 0600);
+  bool ok = PropertyList::writeFile(filePath_, snapshot, PropertyListFormat::Binary, 0600, &local);
   if (!ok) {
     setError(error, local);
     return false;
@@ -398,6 +420,24 @@ bool PreferencesStore::synchronize(Error* error) {
   std::lock_guard lock(mutex_);
   writtenVersion_ = snapshotVersion;
   return true;
+}
+
+bool PreferencesStore::setAsideUnreadableFile(Error* error) {
+  std::lock_guard lock(mutex_);
+  if (!loadError_ || setAside_) return true;
+  Error local;
+  if (!moveCorruptFileAside(&local)) {
+    setError(error, local);
+    return false;
+  }
+  setAside_ = true;
+  changed();
+  return true;
+}
+
+bool PreferencesStore::isKeepingUnreadableFile() const {
+  std::lock_guard lock(mutex_);
+  return loadError_.has_value() && !setAside_;
 }
 
 bool PreferencesStore::loadFailed() const {

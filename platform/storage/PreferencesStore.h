@@ -7,7 +7,11 @@
 // domain (`standard()`, the empty name, or the bundle identifier) is one suite
 // that the app and the library share.
 //
-// Values live in memory; changes are written to disk together a short while
+// Values live in memory, each one shared and never changed once stored: a
+// value is moved in by setObject, handed out without a copy by
+// sharedObjectForKey, and the write takes a snapshot of pointers, so a large
+// data value (the app's documents) is not copied on its way to the disk.
+// Changes are written to disk together a short while
 // after the first unsaved change (`Configuration::writeDelay`, 0.1 s by
 // default, on the configured queue and clock), so a burst of changes makes one
 // write. `synchronize()` writes at once and answers whether the bytes reached
@@ -16,9 +20,16 @@
 // Registered defaults (`registerDefaults`) are answers for keys with nothing
 // stored; they stay in memory and are never written.
 //
-// A file that exists but cannot be read as a dictionary is never overwritten:
-// `loadFailed()` answers true, and before the first write its bytes are moved
-// aside to `<suite>.plist.corrupt-<n>` (logged), so they can still be recovered.
+// A file that exists but cannot be read as a dictionary (damaged, or larger
+// than PropertyList::kMaximumSize) is kept where it is and never written over:
+// `loadFailed()` answers true, the suite starts empty in memory, and every
+// write is refused (kUnreadableFileKept) until `setAsideUnreadableFile()`
+// moves the file to `<suite>.plist.corrupt-<n>` (logged), after which the
+// suite is written as usual.
+//
+// Size budget: the suite's file must stay readable, so a value that would
+// make it larger than PropertyList::kMaximumSize (by PropertyList's bound of
+// the encoded size) is refused with kTooLarge and stores nothing.
 //
 // All members are safe to call from any thread.
 #pragma once
@@ -32,6 +43,7 @@
 
 #include "platform/core/Error.h"
 #include "platform/core/Object.h"
+#include "platform/storage/PropertyList.h"
 
 namespace platform {
 
@@ -48,6 +60,8 @@ class PreferencesStore : public std::enable_shared_from_this<PreferencesStore> {
     kInvalidSuiteName = 3,    // name that cannot be a file name
     kNoStorage = 4,           // the suite has no file (no directory configured)
     kCorruptFileKept = 5,     // the unreadable file could not be moved aside
+    kUnreadableFileKept = 6,  // the file could not be read when opened and is not written over
+    kTooLarge = 7,            // the suite's file would exceed PropertyList::kMaximumSize
   };
 
   struct Configuration {
@@ -91,6 +105,8 @@ class PreferencesStore : public std::enable_shared_from_this<PreferencesStore> {
 
   // The stored value, else the registered default, else nullopt.
   std::optional<Object> objectForKey(const std::string& key) const;
+  // The same value without copying it; null when there is none.
+  std::shared_ptr<const Object> sharedObjectForKey(const std::string& key) const;
   // Stores `value` under `key`; a null value removes the key. An invalid key
   // or a value a property list cannot hold stores nothing and answers false.
   bool setObject(Object value, const std::string& key, Error* error = nullptr);
@@ -131,6 +147,11 @@ class PreferencesStore : public std::enable_shared_from_this<PreferencesStore> {
   bool loadFailed() const;
   std::optional<Error> loadError() const;
 
+  // Whether the file could not be read and is kept, refusing writes.
+  bool isKeepingUnreadableFile() const;
+  // Moves the unreadable file aside (see above) so that the suite may be
+  // written again; true when there is nothing (left) to keep or it was moved.
+  bool setAsideUnreadableFile(Error* error = nullptr);
   // Where the unreadable file was moved, once it has been.
   std::optional<std::string> corruptFileCopyPath() const;
 
@@ -141,7 +162,9 @@ class PreferencesStore : public std::enable_shared_from_this<PreferencesStore> {
   void load();
   void changed();  // with mutex_ held
   bool storeValue(const std::string& key, std::optional<Object> value, Error* error);
-  bool moveCorruptFileAside(Error* error);
+  bool moveCorruptFileAside(Error* error);  // with mutex_ held
+  // PropertyList's bound of the suite's file with `key` holding `value` (none: removed).
+  size_t boundWith(const std::string& key, const Object* value) const;  // with mutex_ held
   void writeFromTimer();
 
   const std::string suiteName_;
@@ -151,13 +174,14 @@ class PreferencesStore : public std::enable_shared_from_this<PreferencesStore> {
   const double writeDelay_;
 
   mutable std::mutex mutex_;  // guards everything below
-  Dictionary values_;
+  SharedDictionary values_;
   Dictionary registered_;
   uint64_t version_ = 0;         // counts changes
   uint64_t writtenVersion_ = 0;  // the version last on disk
   std::shared_ptr<Timer> pendingWrite_;
   std::optional<Error> loadError_;
   std::optional<std::string> corruptCopy_;
+  bool setAside_ = false;  // the unreadable file was moved aside (or was gone): writes may go on
 
   std::mutex writeMutex_;  // one file write at a time, in snapshot order
 };

@@ -1,9 +1,6 @@
 #include "platform/storage/PropertyList.h"
 
-#include <fcntl.h>
 #include <plist/plist.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <algorithm>
@@ -12,6 +9,8 @@
 #include <memory>
 
 #include "platform/storage/AtomicFile.h"
+#include "platform/storage/FileBuffer.h"
+#include "platform/text/Utf8.h"
 
 namespace platform {
 namespace {
@@ -280,12 +279,11 @@ std::optional<Object> fromNode(plist_t node, int depth, Error* error) {
       return Object(fromOutside(raw ? std::string(raw, length) : std::string()));
     }
     case PLIST_DATA: {
-      char* raw = nullptr;
+      // Copied once, straight out of the node.
       uint64_t length = 0;
-      plist_get_data_val(node, &raw, &length);
-      Bytes bytes(reinterpret_cast<uint8_t*>(raw), reinterpret_cast<uint8_t*>(raw) + (raw ? length : 0));
-      free(raw);
-      return Object(std::move(bytes));
+      const char* raw = plist_get_data_ptr(node, &length);
+      const auto* begin = reinterpret_cast<const uint8_t*>(raw);
+      return Object(Bytes(begin, begin + (raw ? length : 0)));
     }
     case PLIST_DATE: {
       int32_t sec = 0, usec = 0;
@@ -375,6 +373,48 @@ std::optional<Object> PropertyList::parse(std::span<const uint8_t> bytes, Error*
   return object;
 }
 
+namespace {
+
+// Each object: marker, length (up to 9 bytes), an offset-table entry and a
+// reference from its container (up to 8 bytes each).
+constexpr size_t kPerObject = 1 + 9 + 8 + 8;
+
+}  // namespace
+
+size_t PropertyList::binarySizeBound(const std::string& string) {
+  // ASCII is written a byte a character, anything else as UTF-16.
+  const bool ascii = std::all_of(string.begin(), string.end(), [](char c) { return (c & 0x80) == 0; });
+  return kPerObject + (ascii ? string.size() : 2 * utf8::utf16Length(string));
+}
+
+size_t PropertyList::binarySizeBound(const Object& object) {
+  switch (object.type()) {
+    case Object::Type::Null:
+    case Object::Type::Bool:
+      return kPerObject;
+    case Object::Type::Int:  // an unsigned value past int64 takes 16 bytes
+      return kPerObject + 16;
+    case Object::Type::Double:
+    case Object::Type::Date:
+      return kPerObject + 8;
+    case Object::Type::String:
+      return binarySizeBound(*object.stringValue());
+    case Object::Type::Bytes:
+      return kPerObject + object.bytesValue()->size();
+    case Object::Type::Array: {
+      size_t total = kPerObject;
+      for (const Object& item : *object.arrayValue()) total += binarySizeBound(item);
+      return total;
+    }
+    case Object::Type::Dictionary: {
+      size_t total = kPerObject;
+      for (const auto& [key, value] : *object.dictionaryValue()) total += binarySizeBound(key) + binarySizeBound(value);
+      return total;
+    }
+  }
+  return kPerObject;
+}
+
 bool PropertyList::isValid(const Object& object, Error* error) {
   Error local;
   bool ok = checkValue(object, 0, &local);
@@ -382,69 +422,73 @@ bool PropertyList::isValid(const Object& object, Error* error) {
   return ok;
 }
 
+namespace {
+
+// Serialised bytes as libplist hands them out, freed by its own function.
+class Serialised {
+ public:
+  Serialised(PropertyListFormat format, plist_t root) : format_(format) {
+    if (format == PropertyListFormat::Binary) {
+      plist_to_bin(root, &raw_, &length_);
+    } else {
+      plist_to_xml(root, &raw_, &length_);
+    }
+  }
+  ~Serialised() {
+    if (!raw_) return;
+    if (format_ == PropertyListFormat::Binary) {
+      plist_to_bin_free(raw_);
+    } else {
+      plist_to_xml_free(raw_);
+    }
+  }
+  Serialised(const Serialised&) = delete;
+  Serialised& operator=(const Serialised&) = delete;
+
+  bool ok() const { return raw_ != nullptr; }
+  std::span<const uint8_t> bytes() const { return {reinterpret_cast<const uint8_t*>(raw_), length_}; }
+
+ private:
+  PropertyListFormat format_;
+  char* raw_ = nullptr;
+  uint32_t length_ = 0;
+};
+
+bool checkSerialised(const Serialised& serialised, Error* error) {
+  if (!serialised.ok()) {
+    setError(error, plistError(PropertyList::kUnsupportedValue, "the property list could not be serialised"));
+    return false;
+  }
+  // What could not be read back is not written.
+  if (serialised.bytes().size() > PropertyList::kMaximumSize) {
+    setError(error, plistError(PropertyList::kTooLarge, "the property list would be larger than " +
+                                                            std::to_string(PropertyList::kMaximumSize) + " bytes"));
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 std::optional<Bytes> PropertyList::serialize(const Object& object, PropertyListFormat format, Error* error) {
   if (!isValid(object, error)) return std::nullopt;
   PlistPtr root(toNode(object));
-  char* raw = nullptr;
-  uint32_t length = 0;
-  if (format == PropertyListFormat::Binary) {
-    plist_to_bin(root.get(), &raw, &length);
-  } else {
-    plist_to_xml(root.get(), &raw, &length);
-  }
-  if (!raw) {
-    setError(error, plistError(kUnsupportedValue, "the property list could not be serialised"));
-    return std::nullopt;
-  }
-  Bytes bytes(reinterpret_cast<uint8_t*>(raw), reinterpret_cast<uint8_t*>(raw) + length);
-  if (format == PropertyListFormat::Binary) {
-    plist_to_bin_free(raw);
-  } else {
-    plist_to_xml_free(raw);
-  }
-  return bytes;
+  Serialised serialised(format, root.get());
+  if (!checkSerialised(serialised, error)) return std::nullopt;
+  return Bytes(serialised.bytes().begin(), serialised.bytes().end());
 }
 
 std::optional<Object> PropertyList::readFile(const std::string& path, Error* error) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    setError(error, posixError(errno, "cannot open " + path));
-    return std::nullopt;
-  }
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    int err = S_ISREG(st.st_mode) ? errno : EISDIR;
-    ::close(fd);
-    setError(error, posixError(err, "cannot read " + path));
-    return std::nullopt;
-  }
-  if (static_cast<uint64_t>(st.st_size) > kMaximumSize) {
-    ::close(fd);
-    setError(error, plistError(kTooLarge, path + " is larger than " + std::to_string(kMaximumSize) + " bytes"));
-    return std::nullopt;
-  }
-  Bytes bytes;
-  uint8_t buffer[65536];
-  for (;;) {
-    ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      int err = errno;
-      ::close(fd);
-      setError(error, posixError(err, "cannot read " + path));
-      return std::nullopt;
-    }
-    if (n == 0) break;
-    bytes.insert(bytes.end(), buffer, buffer + n);
-    if (bytes.size() > kMaximumSize) {
-      ::close(fd);
-      setError(error, plistError(kTooLarge, path + " is larger than " + std::to_string(kMaximumSize) + " bytes"));
-      return std::nullopt;
-    }
-  }
-  ::close(fd);
   Error local;
-  auto object = parse(bytes, &local);
+  std::optional<FileBuffer> file = readRegularFile(path, kMaximumSize, &local);
+  if (!file) {
+    if (local.domain == kPOSIXErrorDomain && local.code == EFBIG) {
+      local = plistError(kTooLarge, path + " is larger than " + std::to_string(kMaximumSize) + " bytes");
+    }
+    setError(error, local);
+    return std::nullopt;
+  }
+  auto object = parse(file->bytes(), &local);
   if (!object) {
     local.description = path + ": " + local.description;
     setError(error, local);
@@ -453,9 +497,31 @@ std::optional<Object> PropertyList::readFile(const std::string& path, Error* err
 }
 
 bool PropertyList::writeFile(const std::string& path, const Object& object, PropertyListFormat format, Error* error) {
-  auto bytes = serialize(object, format, error);
-  if (!bytes) return false;
-  return writeFileAtomically(path, *bytes, error);
+  if (!isValid(object, error)) return false;
+  PlistPtr root(toNode(object));
+  Serialised serialised(format, root.get());
+  if (!checkSerialised(serialised, error)) return false;
+  return writeFileAtomically(path, serialised.bytes(), error);
+}
+
+bool PropertyList::writeFile(const std::string& path, const SharedDictionary& dictionary, PropertyListFormat format,
+                             unsigned mode, Error* error) {
+  PlistPtr root(plist_new_dict());
+  for (const auto& [key, value] : dictionary) {
+    if (!isValidText(key)) {
+      setError(error, plistError(kUnsupportedValue, "a property-list key must be UTF-8 without NUL characters"));
+      return false;
+    }
+    if (!value) {
+      setError(error, plistError(kUnsupportedValue, "a property list cannot hold null"));
+      return false;
+    }
+    if (!checkValue(*value, 1, error)) return false;
+    plist_dict_set_item(root.get(), key.c_str(), toNode(*value));
+  }
+  Serialised serialised(format, root.get());
+  if (!checkSerialised(serialised, error)) return false;
+  return writeFileAtomically(path, serialised.bytes(), error, mode);
 }
 
 }  // namespace platform

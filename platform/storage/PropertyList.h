@@ -17,6 +17,8 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -28,14 +30,22 @@ namespace platform {
 
 enum class PropertyListFormat { Binary, XML };
 
+// A dictionary whose values are shared and never changed: copying it copies
+// pointers, not values (a preferences suite's snapshot of large data values).
+using SharedDictionary = std::map<std::string, std::shared_ptr<const Object>>;
+
 class PropertyList {
  public:
   // Error codes in kPropertyListErrorDomain.
   enum Code : int64_t {
     kUnreadable = 1,       // the bytes are no property list
     kUnsupportedValue = 2, // the value cannot be written as a property list
-    kTooLarge = 3,         // the input exceeds kMaximumSize or nests too deep
+    kTooLarge = 3,         // the input or output exceeds kMaximumSize, or nests too deep
   };
+  // The largest property list read or written: the one size budget of
+  // everything kept in property-list files (a preferences suite is refused a
+  // value that would make its file larger, so that what is written can always
+  // be read back).
   static constexpr size_t kMaximumSize = 64u << 20;
   static constexpr int kMaximumDepth = 256;
 
@@ -45,13 +55,26 @@ class PropertyList {
   static std::optional<Bytes> serialize(const Object& object, PropertyListFormat format, Error* error = nullptr);
   // Whether `object` can be written as a property list; the error says why not.
   static bool isValid(const Object& object, Error* error = nullptr);
+  // An upper bound of the bytes `object` takes in a binary property list,
+  // its share of the object table and of its container's references included
+  // (a whole file adds kBinaryFileOverhead). Data counts its length, a string
+  // its bytes when ASCII and its UTF-16 units twice otherwise, containers
+  // their members.
+  static size_t binarySizeBound(const Object& object);
+  static size_t binarySizeBound(const std::string& string);
+  static constexpr size_t kBinaryFileOverhead = 8 + 32 + 32;
 
-  // Reads and parses the file at `path`. A missing file is an error in the
-  // POSIX domain with code ENOENT.
+  // Reads and parses the file at `path` (one read of the file's size). A
+  // missing file is an error in the POSIX domain with code ENOENT.
   static std::optional<Object> readFile(const std::string& path, Error* error = nullptr);
   // Serialises `object` and writes it to `path` atomically.
   static bool writeFile(const std::string& path, const Object& object,
                         PropertyListFormat format = PropertyListFormat::Binary, Error* error = nullptr);
+  // Serialises `dictionary` and writes it to `path` atomically with
+  // permissions `mode`. Each value is handed to libplist once and the
+  // serialised bytes go to the file as libplist made them (no further copy).
+  static bool writeFile(const std::string& path, const SharedDictionary& dictionary, PropertyListFormat format,
+                        unsigned mode, Error* error = nullptr);
 };
 
 inline constexpr const char* kPropertyListErrorDomain = "platform.PropertyList";

@@ -16,7 +16,7 @@ int hexValue(char c) {
   return -1;
 }
 
-std::optional<std::string> decodeWith(std::string_view text, bool plusIsSpace, Error* error) {
+std::optional<std::string> decodeWith(std::string_view text, bool plusIsSpace, bool utf8Only, Error* error) {
   std::string out;
   out.reserve(text.size());
   for (size_t i = 0; i < text.size(); ++i) {
@@ -37,7 +37,7 @@ std::optional<std::string> decodeWith(std::string_view text, bool plusIsSpace, E
       out += c;
     }
   }
-  if (!utf8::isValid(out)) {
+  if (utf8Only && !utf8::isValid(out)) {
     setError(error, Error(kPercentEncodingErrorDomain, kPercentEncodingErrorInvalidUtf8,
                           "percent-decoded text is not valid UTF-8"));
     return std::nullopt;
@@ -99,7 +99,13 @@ std::string encode(std::string_view text, const AllowedSet& allowed) {
   return out;
 }
 
-std::optional<std::string> decode(std::string_view text, Error* error) { return decodeWith(text, false, error); }
+std::optional<std::string> decode(std::string_view text, Error* error) {
+  return decodeWith(text, false, true, error);
+}
+
+std::optional<std::string> decodeBytes(std::string_view text, Error* error) {
+  return decodeWith(text, false, false, error);
+}
 
 std::string formEncode(std::string_view text) {
   static const AllowedSet allowed = AllowedSet::unreserved().adding(" ");
@@ -110,6 +116,8 @@ std::string formEncode(std::string_view text) {
   return out;
 }
 
-std::optional<std::string> formDecode(std::string_view text, Error* error) { return decodeWith(text, true, error); }
+std::optional<std::string> formDecode(std::string_view text, Error* error) {
+  return decodeWith(text, true, true, error);
+}
 
 }  // namespace platform::percent

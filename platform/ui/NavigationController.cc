@@ -1,6 +1,22 @@
 #include "platform/ui/NavigationController.h"
 
 namespace platform {
+namespace {
+
+NavigationController::LayoutMethod& layoutMethod() {
+  static NavigationController::LayoutMethod method;
+  return method;
+}
+
+}  // namespace
+
+void NavigationController::setViewWillLayoutSubviewsMethod(LayoutMethod method) {
+  layoutMethod() = std::move(method);
+}
+
+void NavigationController::viewWillLayoutSubviews() {
+  if (layoutMethod()) layoutMethod()(*this);
+}
 
 void NavigationController::setRoot(const std::shared_ptr<ViewController>& root) {
   while (!stack_.empty()) {
@@ -14,6 +30,7 @@ void NavigationController::setRoot(const std::shared_ptr<ViewController>& root) 
     root->beginAppearanceTransition(true, false);
     root->endAppearanceTransition();
   }
+  viewWillLayoutSubviews();
   setNeedsSnapshot();
 }
 
@@ -29,6 +46,7 @@ void NavigationController::pushViewController(const std::shared_ptr<ViewControll
     if (previous) previous->endAppearanceTransition();
     controller->endAppearanceTransition();
   }
+  viewWillLayoutSubviews();
   setNeedsSnapshot();
 }
 
@@ -44,6 +62,7 @@ std::shared_ptr<ViewController> NavigationController::popViewController(bool ani
     stack_.back()->endAppearanceTransition();
   }
   popped->removeFromParent();
+  viewWillLayoutSubviews();
   setNeedsSnapshot();
   return popped;
 }

@@ -8,8 +8,15 @@
 // controller (its navigation item) and the top controller's snapshot;
 // performAction() routes "bar.*" names to that navigation item and the rest
 // to the top controller.
+//
+// Layout: viewWillLayoutSubviews() runs every time the controller lays out
+// its views: after each change of its stack, and when a host is about to draw
+// it. It does nothing of its own; an app may replace it for every navigation
+// controller of the process at once (as a category's method replaces the
+// platform's), with setViewWillLayoutSubviewsMethod.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -38,6 +45,11 @@ class NavigationController : public ViewController {
   const std::vector<std::shared_ptr<ViewController>>& viewControllers() const { return stack_; }
   std::shared_ptr<ViewController> topViewController() const { return stack_.empty() ? nullptr : stack_.back(); }
   const std::vector<Step>& history() const { return history_; }
+
+  void viewWillLayoutSubviews();
+  using LayoutMethod = std::function<void(NavigationController&)>;
+  // Replaces viewWillLayoutSubviews of every navigation controller (null: none).
+  static void setViewWillLayoutSubviewsMethod(LayoutMethod method);
 
   ViewNode snapshot() const override;
   bool performAction(const std::string& name, const Object& value = {}) override;

@@ -17,6 +17,12 @@ ViewNode NavigationItem::snapshot() const {
   return bar;
 }
 
+std::string NavigationItem::backButtonLabel() const {
+  if (backBarButtonItem) return backBarButtonItem->title().value_or("");
+  if (title && !title->empty()) return *title;
+  return "Back";
+}
+
 bool NavigationItem::perform(const std::string& action) const {
   const std::string prefix = "bar.";
   if (action.compare(0, prefix.size(), prefix) != 0) return false;

@@ -1,7 +1,8 @@
 // platform::NavigationItem — what a navigation bar shows for the controller on
 // top of a navigation stack: a title, whether the platform's back button is
-// hidden, and the left and right bar button items (the first right item stands
-// at the outer edge).
+// hidden, the left and right bar button items (the first right item stands
+// at the outer edge), and the back item that a screen pushed on top of this
+// one shows as its way back (none: the platform's, labelled with this title).
 #pragma once
 
 #include <memory>
@@ -19,6 +20,12 @@ struct NavigationItem {
   bool hidesBackButton = false;
   std::vector<std::shared_ptr<BarButtonItem>> leftBarButtonItems;
   std::vector<std::shared_ptr<BarButtonItem>> rightBarButtonItems;
+  std::shared_ptr<BarButtonItem> backBarButtonItem;
+
+  // The label of the way back that a screen pushed on top of this one shows:
+  // the back item's title when there is a back item (an empty title leaves
+  // the chevron alone), else this item's title, else "Back".
+  std::string backButtonLabel() const;
 
   // A "navigationBar" node; item actions are "bar.left.<i>" and
   // "bar.right.<i>", menu entries "bar.right.<i>.menu.<index path>".

@@ -21,8 +21,9 @@
 namespace tabulo::testing {
 
 // User defaults in memory. `disk` holds what the last successful
-// synchronize() wrote; `failSynchronize` makes synchronize() fail and
-// `refuseWrites` makes setObject() refuse.
+// synchronize() wrote; `failSynchronize` makes synchronize() fail,
+// `refuseWrites` makes setObject() refuse, and `unreadable` plays storage that
+// could not be read and is kept.
 class MemoryUserDefaults : public UserDefaults {
  public:
   std::optional<platform::Object> objectForKey(const std::string& key) const override {
@@ -30,9 +31,18 @@ class MemoryUserDefaults : public UserDefaults {
     if (auto found = registered.find(key); found != registered.end()) return found->second;
     return std::nullopt;
   }
-  bool setObject(platform::Object value, const std::string& key) override {
-    if (refuseWrites) return false;
+  bool setObject(platform::Object value, const std::string& key, std::string* reason = nullptr) override {
+    if (refuseWrites) {
+      if (reason) *reason = "refused";
+      return false;
+    }
     values[key] = std::move(value);
+    return true;
+  }
+  std::optional<std::string> unreadableStorage() const override { return unreadable; }
+  bool setAsideUnreadableStorage() override {
+    unreadable.reset();
+    ++setAsideCount;
     return true;
   }
   void registerDefaults(const platform::Dictionary& defaults) override {
@@ -51,6 +61,8 @@ class MemoryUserDefaults : public UserDefaults {
   bool failSynchronize = false;
   bool refuseWrites = false;
   int synchronizeCount = 0;
+  std::optional<std::string> unreadable;  // the storage could not be read and is kept
+  int setAsideCount = 0;
 };
 
 // A fresh directory under TABULO_TEST_TMP (or the system's), removed at the end.

@@ -650,3 +650,79 @@ TEST_F(SheetEditorTest, SnapshotIsJSONARendererCanDrive) {
 
 }  // namespace
 }  // namespace tabulo
+
+namespace tabulo::testing {
+namespace {
+
+class LargeSheetTest : public EditorFixture {
+ protected:
+  // 50,000 records of 5 fields: a grid of 50,001 rows and 6 columns.
+  static SpreadsheetFile largeDocument() {
+    std::vector<std::vector<std::string>> rows(50'000, std::vector<std::string>(5));
+    for (size_t r = 0; r < rows.size(); ++r) {
+      for (size_t c = 0; c < 5; ++c) rows[r][c] = "r" + std::to_string(r + 1) + "c" + std::to_string(c + 1);
+    }
+    rows[49'999][0] = std::string(100'000, 'w');  // one long text near the end
+    return SpreadsheetFile("Large", rows, platform::ManualClock());
+  }
+  std::string screenJSON() { return navigation->snapshot().toJSON(); }
+  const platform::ViewNode* gridOf(const platform::ViewNode& screen) { return screen.find("spreadSheetView"); }
+};
+
+TEST_F(LargeSheetTest, TheGridReachesTheRendererAsAWindowAroundWhatItShows) {
+  open(largeDocument());
+  const std::string first = screenJSON();
+  EXPECT_LT(first.size(), 200'000u);
+  platform::ViewNode screen = navigation->snapshot();
+  const platform::ViewNode* grid = gridOf(screen);
+  ASSERT_TRUE(grid);
+  EXPECT_EQ(grid->properties.at("rows"), "50001");
+  EXPECT_EQ(grid->properties.at("columns"), "6");
+  EXPECT_EQ(grid->properties.at("rowHeights"), "20,30*50000");
+  EXPECT_EQ(grid->properties.at("columnWidths"), "50,100*5");
+  ASSERT_TRUE(grid->find("1,1"));
+  EXPECT_EQ(grid->find("1,1")->text, "r1c1");
+  EXPECT_FALSE(grid->find("40000,1"));
+
+  // The page scrolls near the end: those cells come, with the header row and
+  // the number column beside them; the start goes.
+  const double bottom = 20 + 30 * 49'990;
+  ASSERT_TRUE(editor->performAction(
+      "grid.scroll", platform::Dictionary{{"x", 0.0}, {"y", bottom}, {"width", 1000.0}, {"height", 600.0}}));
+  const std::string scrolled = screenJSON();
+  EXPECT_LT(scrolled.size(), 200'000u);
+  screen = navigation->snapshot();
+  grid = gridOf(screen);
+  ASSERT_TRUE(grid->find("49995,2"));
+  EXPECT_EQ(grid->find("49995,2")->text, "r49995c2");
+  EXPECT_EQ(grid->find("0,3")->text, "C");         // header row
+  EXPECT_EQ(grid->find("49995,0")->text, "49995");  // number column
+  EXPECT_EQ(grid->find("0,0")->text, "");           // corner
+  EXPECT_FALSE(grid->find("1,1"));
+  // A long text is cut to what its cell can show; the document keeps it whole.
+  const platform::ViewNode* longCell = grid->find("50000,1");
+  ASSERT_TRUE(longCell);
+  EXPECT_LT(longCell->text->size(), 200u);
+  EXPECT_EQ(working().contents[50000][1].text.size(), 100'000u);
+  EXPECT_EQ(editor->spreadSheetView()->visibleRect(), (platform::Rect{0, bottom, 1000, 600}));
+
+  // A tap there answers as small a screen.
+  tap(49'995, 2);
+  ASSERT_TRUE(presented<CellEditorPopup>());
+}
+
+TEST_F(LargeSheetTest, AViewThatIsNoRectangleIsKeptInBounds) {
+  open(largeDocument());
+  for (const auto& value : {platform::Dictionary{{"x", -5.0}, {"y", 1e300}, {"width", 0.0}, {"height", 1e9}},
+                            platform::Dictionary{{"x", 1.0}}}) {
+    editor->performAction("grid.scroll", value);
+    const platform::Rect& visible = editor->spreadSheetView()->visibleRect();
+    EXPECT_GE(visible.x, 0);
+    EXPECT_GE(visible.width, 1);
+    EXPECT_LE(visible.height, platform::SpreadsheetView::kMaxVisibleSide);
+    EXPECT_LT(screenJSON().size(), 400'000u);
+  }
+}
+
+}  // namespace
+}  // namespace tabulo::testing

@@ -1,14 +1,24 @@
 #include "app/SpreadsheetFileJSON.h"
 
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <bit>
+#include <charconv>
 #include <cmath>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <limits>
+#include <random>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include "AppTestSupport.h"
+#include "StoreFixture.h"
+#include "app/DocumentLimits.h"
 
 namespace tabulo {
 namespace {
@@ -203,6 +213,226 @@ TEST(SpreadsheetFileJSON, EncodingRefusesNonFiniteNumbersAndInvalidText) {
     EXPECT_FALSE(SpreadsheetFileJSON::encodeArray({SpreadsheetFile("ok", platform::ManualClock()), file})) << i;
   }
 }
+
+}  // namespace
+}  // namespace tabulo
+
+namespace tabulo {
+namespace {
+
+std::string fixtureBytes() {
+  std::ifstream in(std::string(TABULO_SOURCE_DIR) + "/tests/app/fixtures/store_fixture.json", std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+TEST(SpreadsheetFileJSON, StoredBytesOfTheEarlierEncoderReadBackAndAreWrittenAgainExactly) {
+  const std::string stored = fixtureBytes();
+  ASSERT_FALSE(stored.empty());
+  const std::vector<SpreadsheetFile> expected = testing::storeFixtureDocuments();
+  std::string error;
+  auto decoded = SpreadsheetFileJSON::decodeArray(stored, &error);
+  ASSERT_TRUE(decoded) << error;
+  ASSERT_EQ(decoded->size(), expected.size());
+  for (size_t i = 0; i < expected.size(); ++i) expectIdentical((*decoded)[i], expected[i]);
+  EXPECT_EQ(SpreadsheetFileJSON::encodeArray(expected), stored);
+  std::vector<SpreadsheetFileJSON::Span> spans;
+  auto data = SpreadsheetFileJSON::encodeArrayData(expected, nullptr, &spans);
+  ASSERT_TRUE(data);
+  EXPECT_EQ(std::string(data->begin(), data->end()), stored);
+  // The encoder's spans are where the scanner finds the documents.
+  auto elements = SpreadsheetFileJSON::scanArray(stored);
+  ASSERT_TRUE(elements);
+  ASSERT_EQ(elements->size(), spans.size());
+  for (size_t i = 0; i < spans.size(); ++i) {
+    EXPECT_EQ((*elements)[i].span, spans[i]);
+    EXPECT_EQ((*elements)[i].uuid, expected[i].uuid);
+  }
+}
+
+// The earlier encoder, kept as the reference: a JSON tree of the document
+// dumped by nlohmann. The streaming encoder must give the same bytes.
+nlohmann::ordered_json referenceNumber(double value) {
+  if (value == std::trunc(value) && std::fabs(value) < 9007199254740992.0 && !(value == 0 && std::signbit(value))) {
+    return nlohmann::ordered_json(static_cast<int64_t>(value));
+  }
+  return nlohmann::ordered_json(value);
+}
+nlohmann::ordered_json referenceFloat(float value) {
+  char buffer[64];
+  auto written = std::to_chars(buffer, buffer + sizeof buffer, value);
+  double candidate = value;
+  double parsed = 0;
+  if (std::from_chars(buffer, written.ptr, parsed).ec == std::errc() &&
+      std::bit_cast<uint32_t>(static_cast<float>(parsed)) == std::bit_cast<uint32_t>(value)) {
+    candidate = parsed;
+  }
+  return referenceNumber(candidate);
+}
+nlohmann::ordered_json referenceColor(const ColorRepresentation& color) {
+  nlohmann::ordered_json json;
+  json["red"] = referenceFloat(color.red);
+  json["green"] = referenceFloat(color.green);
+  json["blue"] = referenceFloat(color.blue);
+  return json;
+}
+std::string referenceEncode(const SpreadsheetFile& file) {
+  nlohmann::ordered_json json;
+  json["uuid"] = file.uuid;
+  json["title"] = file.title;
+  json["creationDate"] = referenceNumber(file.creationDate);
+  json["contents"] = nlohmann::ordered_json::array();
+  for (const auto& row : file.contents) {
+    nlohmann::ordered_json cells = nlohmann::ordered_json::array();
+    for (const auto& cell : row) {
+      nlohmann::ordered_json c;
+      c["text"] = cell.text;
+      c["textAlignment"] = rawValue(cell.textAlignment);
+      c["textColor"] = referenceColor(cell.textColor);
+      c["cellColor"] = referenceColor(cell.cellColor);
+      if (cell.imagePath) c["imagePath"] = *cell.imagePath;
+      cells.push_back(c);
+    }
+    json["contents"].push_back(cells);
+  }
+  for (const char* key : {"rowHeights", "columnWidths"}) {
+    const auto& sizes = std::string(key) == "rowHeights" ? file.rowHeights : file.columnWidths;
+    json[key] = nlohmann::ordered_json::array();
+    for (float size : sizes) json[key].push_back(referenceFloat(size));
+  }
+  json["mergedRanges"] = nlohmann::ordered_json::array();
+  for (const auto& range : file.mergedRanges) {
+    json["mergedRanges"].push_back({{"from", {{"column", range.from().column}, {"row", range.from().row}}},
+                                    {"to", {{"column", range.to().column}, {"row", range.to().row}}}});
+  }
+  return json.dump();
+}
+
+TEST(SpreadsheetFileJSON, EncodesRandomDocumentsAsTheTreeEncoderDid) {
+  std::mt19937_64 random(20240601);
+  auto anyFloat = [&] {
+    switch (random() % 4) {
+      case 0: return static_cast<float>(random() % 1000) / 8.0f;
+      case 1: return static_cast<float>(static_cast<double>(random() % 1000000) / 997.0);
+      default: {
+        float value;
+        do {
+          value = std::bit_cast<float>(static_cast<uint32_t>(random()));
+        } while (!std::isfinite(value));
+        return value;
+      }
+    }
+  };
+  auto anyText = [&] {
+    static const char* pieces[] = {"a", "Zürich", "\"", "\\", "\n", "\t", "\x01", "\x1f", "\x7f", "😀", " ", "/", ","};
+    std::string text;
+    for (size_t n = random() % 6; n > 0; --n) text += pieces[random() % std::size(pieces)];
+    return text;
+  };
+  for (int round = 0; round < 40; ++round) {
+    SpreadsheetFile file(anyText(), platform::ManualClock(kReferenceDateOffsetFrom1970 + 1));
+    file.creationDate = std::bit_cast<double>(random());
+    if (!std::isfinite(file.creationDate)) file.creationDate = static_cast<double>(random() % 100000) / 7.0;
+    for (auto& row : file.contents) {
+      for (auto& cell : row) {
+        cell.text = anyText();
+        cell.textAlignment = static_cast<TextAlignment>(random() % 3);
+        cell.textColor = {anyFloat(), anyFloat(), anyFloat()};
+        cell.cellColor = {anyFloat(), anyFloat(), anyFloat()};
+        if (random() % 5 == 0) cell.imagePath = "photo" + std::to_string(random() % 100) + ".jpg";
+      }
+    }
+    for (float& height : file.rowHeights) height = anyFloat();
+    for (float& width : file.columnWidths) width = anyFloat();
+    file.mergedRanges.emplace_back(platform::Location{1, 2}, platform::Location{3, 1});
+    std::optional<std::string> encoded = SpreadsheetFileJSON::encode(file);
+    ASSERT_TRUE(encoded);
+    ASSERT_EQ(*encoded, referenceEncode(file)) << "round " << round;
+  }
+}
+
+TEST(SpreadsheetFileJSON, ScanArraySplitsTheTopLevelOrRefuses) {
+  const std::string a = R"({"uuid":"A","contents":[[{"text":"}]\"\\"}]],"x":{"uuid":"inner"}})";
+  const std::string b = R"({ "title" : "t" , "uuid" : "B" })";
+  const std::string text = " [" + a + " ,\n" + b + "] ";
+  auto elements = SpreadsheetFileJSON::scanArray(text);
+  ASSERT_TRUE(elements);
+  ASSERT_EQ(elements->size(), 2u);
+  EXPECT_EQ((*elements)[0].uuid, "A");
+  auto textOf = [&](const SpreadsheetFileJSON::Span& span) { return text.substr(span.begin, span.end - span.begin); };
+  EXPECT_EQ(textOf((*elements)[0].span), a);
+  EXPECT_EQ((*elements)[1].uuid, "B");
+  EXPECT_EQ(textOf((*elements)[1].span), b);
+  EXPECT_THAT(*SpreadsheetFileJSON::scanArray(" [ ] "), ElementsAre());
+
+  const std::string deep = "[{\"uuid\":\"A\",\"x\":" + std::string(SpreadsheetFileJSON::kMaxScanDepth, '[') +
+                           std::string(SpreadsheetFileJSON::kMaxScanDepth, ']') + "}]";
+  for (const std::string& refused : {
+           std::string(""), std::string("{}"), std::string("[1]"), std::string("[{\"uuid\":\"A\"}"),
+           std::string("[{\"uuid\":\"A\"}]x"), std::string("[{\"uuid\":\"A\"},]"), std::string("[{\"uuid\":\"A\"]]"),
+           std::string("[{\"uuid\":\"A\",\"t\":\"open]"), std::string("[{\"title\":\"no uuid\"}]"),
+           std::string("[{\"uuid\":\"A\",\"uuid\":\"B\"}]"), std::string("[{\"uuid\":\"\\u0041\"}]"),
+           std::string("[{\"uu\\u0069d\":\"A\"}]"), std::string("[{\"uuid\":7}]"), std::string("[{\"uuid\":\"A\"}{}]"),
+           deep}) {
+    EXPECT_FALSE(SpreadsheetFileJSON::scanArray(refused)) << refused;
+  }
+}
+
+// A small stored document whose padding would make a huge grid: one row of
+// `width` cells and `rows` empty rows.
+std::string amplifyingStore(size_t width, size_t rows) {
+  const std::string cell = R"({"text":"","textAlignment":0,"textColor":{"red":0,"green":0,"blue":0},)"
+                           R"("cellColor":{"red":1,"green":1,"blue":1}})";
+  std::string json = R"([{"uuid":"A","title":"t","creationDate":1,"rowHeights":[],"columnWidths":[],)"
+                     R"("mergedRanges":[],"contents":[[)";
+  for (size_t c = 0; c < width; ++c) json += (c ? "," : "") + cell;
+  json += "]";
+  for (size_t r = 0; r < rows; ++r) json += ",[]";
+  return json + "]}]";
+}
+
+TEST(SpreadsheetFileJSON, AGridBeyondTheCellBoundIsRefusedBeforeItIsPadded) {
+  // 2,000 x 100,001 cells from half a megabyte.
+  const std::string json = amplifyingStore(2000, 100'000);
+  EXPECT_LT(json.size(), 600'000u);
+  std::string error;
+  EXPECT_FALSE(SpreadsheetFileJSON::decodeArray(json, &error));
+  EXPECT_THAT(error, ::testing::HasSubstr("more than " + std::to_string(DocumentLimits::kMaxCells) + " cells"));
+
+  // Within the bound it decodes and is padded as before.
+  auto files = SpreadsheetFileJSON::decodeArray(amplifyingStore(100, 50));
+  ASSERT_TRUE(files);
+  EXPECT_EQ((*files)[0].contents.size(), 51u);
+  EXPECT_EQ((*files)[0].contents[50].size(), 100u);
+
+  // Rows alone count: each holds a cell once padded.
+  EXPECT_FALSE(SpreadsheetFileJSON::decodeArray(amplifyingStore(1, DocumentLimits::kMaxCells), &error));
+  // A merged range's coded form cannot grow without bound either.
+  std::string ranges = *SpreadsheetFileJSON::encodeArray({SpreadsheetFile("t", platform::ManualClock())});
+  std::string big = R"({"from":{"row":1,"column":1},"to":{"row":1,"column":1},"x":[)";
+  for (int i = 0; i < 1000; ++i) big += i ? ",0" : "0";
+  ranges.replace(ranges.find(R"("mergedRanges":[])"), 17, R"("mergedRanges":[)" + big + "]}]");
+  EXPECT_FALSE(SpreadsheetFileJSON::decodeArray(ranges, &error));
+  EXPECT_THAT(error, ::testing::HasSubstr("merged range"));
+}
+
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+// In a child process capped far below the 2 x 10^8 cells the padding would
+// ask for: 0 when the store is refused for its cells, 1 otherwise.
+int decodeUnderAMemoryCap(const std::string& json) {
+  rlimit cap{};
+  cap.rlim_cur = cap.rlim_max = 512u << 20;
+  if (::setrlimit(RLIMIT_AS, &cap) != 0) return 2;
+  std::string reason;
+  const bool refused = !SpreadsheetFileJSON::decodeArray(json, &reason) && reason.find("cells") != std::string::npos;
+  return refused ? 0 : 1;
+}
+
+TEST(SpreadsheetFileJSONDeathTest, TheAmplifyingStoreIsRefusedWithinAMemoryCap) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const std::string json = amplifyingStore(2000, 100'000);
+  EXPECT_EXIT(::_exit(decodeUnderAMemoryCap(json)), ::testing::ExitedWithCode(0), "");
+}
+#endif
 
 }  // namespace
 }  // namespace tabulo

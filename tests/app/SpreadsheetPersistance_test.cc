@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "AppTestSupport.h"
 #include "app/RelevantActionCounter.h"
 #include "app/SpreadsheetFileJSON.h"
@@ -131,6 +133,101 @@ TEST_F(SpreadsheetPersistanceTest, UnreadableStoreIsBackedUpBeforeItIsOverwritte
 
     ASSERT_TRUE(store.createFile("Next")) << c.name;  // readable again: no further backup
     EXPECT_FALSE(defaults->values.contains("Persisted_Files.unreadable.3")) << c.name;
+  }
+}
+
+std::string storedText(const MemoryUserDefaults& defaults) {
+  const platform::Bytes& stored = *defaults.values.at(SpreadsheetPersistance::storageKey).bytesValue();
+  return std::string(stored.begin(), stored.end());
+}
+
+TEST_F(SpreadsheetPersistanceTest, ChangesSpliceTheStoredTextToTheBytesOfAWholeEncoding) {
+  using Path = SpreadsheetPersistance::WritePath;
+  std::vector<SpreadsheetFile> files;
+  for (const char* title : {"First", "Middle", "Last"}) files.push_back(document(title));
+  files[1].contents[2][2].text = "needs \"escapes\"\n";
+  struct Case {
+    const char* name;
+    std::function<bool(std::vector<SpreadsheetFile>&)> change;  // on the store, and on `expected`
+  };
+  const Case cases[] = {
+      {"save the first", [&](auto& expected) {
+         SpreadsheetFile edited = expected[0];
+         edited.contents[1][1].text = "edited";
+         expected.erase(expected.begin());
+         expected.push_back(edited);
+         expected.back().creationDate = 2000;
+         return store.saveFile(edited);
+       }},
+      {"save the middle", [&](auto& expected) {
+         SpreadsheetFile edited = expected[1];
+         edited.title = "Renamed";
+         expected.erase(expected.begin() + 1);
+         expected.push_back(edited);
+         expected.back().creationDate = 2000;
+         return store.saveFile(edited);
+       }},
+      {"save the last", [&](auto& expected) {
+         SpreadsheetFile edited = expected[2];
+         edited.mergedRanges.emplace_back(platform::Location{1, 1}, platform::Location{2, 2});
+         expected.back() = edited;
+         expected.back().creationDate = 2000;
+         return store.saveFile(edited);
+       }},
+      {"add", [&](auto& expected) {
+         SpreadsheetFile added = document("Added");
+         expected.push_back(added);
+         return store.addFile(added);
+       }},
+      {"remove the middle", [&](auto& expected) {
+         SpreadsheetFile removed = expected[1];
+         expected.erase(expected.begin() + 1);
+         return store.removeFile(removed);
+       }},
+      {"remove all", [&](auto& expected) {
+         std::vector<std::string> uuids;
+         for (const auto& file : expected) uuids.push_back(file.uuid);
+         expected.clear();
+         return store.removeFiles(uuids);
+       }},
+  };
+  for (const Case& c : cases) {
+    ASSERT_TRUE(store.saveFiles(files));
+    clock->setNow(kReferenceDateOffsetFrom1970 + 2000);
+    std::vector<SpreadsheetFile> expected = files;
+    ASSERT_TRUE(c.change(expected)) << c.name;
+    EXPECT_EQ(store.lastWritePath(), Path::splice) << c.name;
+    EXPECT_EQ(storedText(*defaults), *SpreadsheetFileJSON::encodeArray(expected)) << c.name;
+    EXPECT_EQ(defaults->disk, defaults->values) << c.name;
+    auto loaded = store.loadFiles();
+    ASSERT_EQ(loaded.size(), expected.size()) << c.name;
+    for (size_t i = 0; i < expected.size(); ++i) testing::expectIdentical(loaded[i], expected[i]);
+  }
+}
+
+TEST_F(SpreadsheetPersistanceTest, ATextTheStoreDidNotWriteOrCannotSplitTakesTheFullPath) {
+  using Path = SpreadsheetPersistance::WritePath;
+  SpreadsheetFile a = document("A"), b = document("B");
+  const std::string canonical = *SpreadsheetFileJSON::encodeArray({a, b});
+  // Spaced out by another writer: readable, but not this store's bytes.
+  std::string spaced = canonical;
+  spaced.insert(1, "\n  ");
+  // A uuid written with an escape: it decodes, but the scanner does not unescape.
+  std::string escaped = canonical;
+  escaped.replace(escaped.find(a.uuid), 1, "\\u00" + std::to_string(static_cast<int>(a.uuid[0]) / 16) +
+                                              std::string(1, "0123456789abcdef"[a.uuid[0] % 16]));
+  for (const std::string& stored : {spaced, escaped}) {
+    defaults->values[SpreadsheetPersistance::storageKey] = bytes(stored);
+    SpreadsheetFile edited = b;
+    edited.contents[1][1].text = "edited";
+    ASSERT_TRUE(store.saveFile(edited)) << stored;
+    EXPECT_EQ(store.lastWritePath(), Path::full) << stored;
+    edited.creationDate = 1000;
+    EXPECT_EQ(storedText(*defaults), *SpreadsheetFileJSON::encodeArray({a, edited})) << stored;
+    // Now the store knows its own bytes: the next change splices.
+    ASSERT_TRUE(store.removeFile(a));
+    EXPECT_EQ(store.lastWritePath(), Path::splice);
+    EXPECT_EQ(storedText(*defaults), *SpreadsheetFileJSON::encodeArray({edited}));
   }
 }
 

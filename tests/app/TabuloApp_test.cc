@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/MainNavigation.h"
+#include "platform/text/Utf8.h"
 #include "tests/app/AppShellTestSupport.h"
 
 namespace tabulo::testing {
@@ -177,6 +178,27 @@ TEST_F(TabuloAppTest, AFileHandedOverWhileTheListIsShownIsImportedAtOnceAndOnlyO
   EXPECT_EQ(titles(), std::vector<std::string>{"Budget 100%"});
 }
 
+TEST_F(TabuloAppTest, PushedScreensShowTheBackChevronWithoutATitle) {
+  setIntroShown();
+  launch();
+  ASSERT_TRUE(menu().performAction("bar.left.0"));  // settings
+  auto navigation = app->navigation();
+  ASSERT_EQ(navigation->viewControllers().size(), 2u);
+  const platform::NavigationItem& below = navigation->viewControllers()[0]->navigationItem();
+  EXPECT_EQ(below.title, "Tabulo");
+  ASSERT_NE(below.backBarButtonItem, nullptr);
+  EXPECT_EQ(below.backButtonLabel(), "");
+  EXPECT_EQ(below.backBarButtonItem->style(), platform::BarButtonItem::Style::plain);
+  EXPECT_FALSE(below.backBarButtonItem->tap());  // no target, no action
+
+  // Every layout gives the top item a fresh back item, also after one was replaced.
+  navigation->viewControllers()[1]->navigationItem().backBarButtonItem = nullptr;
+  navigation->viewWillLayoutSubviews();
+  ASSERT_NE(navigation->viewControllers()[1]->navigationItem().backBarButtonItem, nullptr);
+  EXPECT_EQ(navigation->viewControllers()[1]->navigationItem().backButtonLabel(), "");
+  goBack();
+}
+
 TEST_F(TabuloAppTest, OnlyFileURLsAreImported) {
   setIntroShown();
   launch();
@@ -192,6 +214,21 @@ TEST_F(TabuloAppTest, OnlyFileURLsAreImported) {
   EXPECT_TRUE(model().tabulo.empty());
 }
 
+TEST_F(TabuloAppTest, AFileWhosePathIsNotUTF8IsImportedLikeAnyOther) {
+  setIntroShown();
+  launch();
+  std::filesystem::path file = writeCSV("caf\xE9 \xFF.csv", "a,b\n");  // Latin-1 bytes in the name
+  app->openURL(AppFileOpener::fileURLFromPath(file));
+  EXPECT_FALSE(model().alert.has_value());
+  EXPECT_EQ(titles(), std::vector<std::string>{"caf\xC3\xA9 \xC3\xBF"});
+
+  // One that cannot be read says so.
+  app->openURL(AppFileOpener::fileURLFromPath(directory.path() / "gone \xFF.csv"));
+  ASSERT_TRUE(model().alert.has_value());
+  EXPECT_EQ(model().alert->title, "Cannot Import File");
+  EXPECT_TRUE(platform::utf8::isValid(model().alert->message));
+}
+
 TEST(AppFileOpenerURL, FileURLsBecomeLocalPaths) {
   struct Case {
     const char* url;
@@ -205,7 +242,7 @@ TEST(AppFileOpenerURL, FileURLsBecomeLocalPaths) {
       {"file://otherhost/tmp/a.csv", std::nullopt},
       {"file://localhostx/tmp/a.csv", std::nullopt},
       {"file:///tmp/%00.csv", std::nullopt},
-      {"file:///tmp/%FF.csv", std::nullopt},
+      {"file:///tmp/%FF.csv", "/tmp/\xFF.csv"},  // a path is bytes
       {"http:///tmp/a.csv", std::nullopt},
       {"file:", std::nullopt},
   };

@@ -1,5 +1,7 @@
 #include "app/TabuloIO.h"
 
+#include "app/SpreadsheetFileJSON.h"
+
 #include <sys/stat.h>
 
 #include <random>
@@ -94,16 +96,17 @@ TEST_F(TabuloIOTest, ImportRefusesWhatItCannotRead) {
 }
 
 TEST_F(TabuloIOTest, ImportLimitsRefuseHostileFiles) {
-  TabuloIO limited(fileSystem, clock, CSVImportLimits{.maxBytes = 64, .maxRows = 4, .maxColumns = 3, .maxCells = 8});
+  TabuloIO limited(fileSystem, clock,
+                   CSVImportLimits{.maxBytes = 64, .maxRows = 4, .maxColumns = 3, .maxCells = 15});
   const struct {
     const char* bytes;
     const char* reason;  // empty: accepted
   } cases[] = {
-      {"a,b\nc,d\ne,f\ng,h", ""},                 // 4 rows, 8 cells
+      {"a,b\nc,d\ne,f\ng,h", ""},                 // 4 records: a grid of 5 x 3 cells
       {"a\nb\nc\nd\ne", "more than 4 records"},
       {"a,b,c,d", "more than 3 fields"},
-      {"a,b,c\nd\ne", "more than 8 cells"},        // padded to 3 x 3
-      {"a\nb\nc,d,e", "more than 8 cells"},
+      {"a,b,c\nd\ne", "more than 15 cells"},       // padded: 4 x 4
+      {"a\nb\nc,d,e", "more than 15 cells"},
       {"0123456789012345678901234567890123456789012345678901234567890123456789", "larger than 64 bytes"},
   };
   for (const auto& c : cases) {
@@ -118,6 +121,28 @@ TEST_F(TabuloIOTest, ImportLimitsRefuseHostileFiles) {
       EXPECT_THAT(error, HasSubstr(c.reason)) << c.bytes;
     }
   }
+}
+
+TEST_F(TabuloIOTest, AnImportThatWouldNotFitTheStoreIsRefused) {
+  // The same number of bytes and cells; control characters take six bytes
+  // each in the store's JSON.
+  std::filesystem::path plain = directory.path() / "plain.csv";
+  std::filesystem::path control = directory.path() / "control.csv";
+  writeFile(plain, std::string(300, 'a'));
+  writeFile(control, std::string(300, '\x01'));
+  std::optional<size_t> plainSize = SpreadsheetFileJSON::encodedSize(*io.importCSV(plain));
+  ASSERT_TRUE(plainSize);
+  TabuloIO limited(fileSystem, clock, CSVImportLimits{.maxEncodedBytes = *plainSize + 100});
+  EXPECT_TRUE(limited.importCSV(plain));
+  std::string error;
+  EXPECT_FALSE(limited.importCSV(control, &error));
+  EXPECT_THAT(error, HasSubstr("bytes in the store"));
+
+  // The store's own bounds: a file of more cells than a store can hold.
+  std::filesystem::path wide = directory.path() / "wide.csv";
+  writeFile(wide, std::string(DocumentLimits::kMaxCells / 2, '\n'));  // empty records: 2 cells each
+  EXPECT_FALSE(io.importCSV(wide, &error));
+  EXPECT_THAT(error, HasSubstr("cells"));
 }
 
 TEST_F(TabuloIOTest, ExportOfTheDefaultGrid) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include <atomic>
 #include <thread>
 
@@ -203,7 +205,7 @@ TEST_F(PreferencesStoreTest, OneSharedStatePerSuiteName) {
   EXPECT_EQ(reopen("com.halcyra.qrx.measurement.monitor")->integerForKey("b"), 2);
 }
 
-TEST_F(PreferencesStoreTest, AnUnreadableFileIsKeptAsideNotOverwritten) {
+TEST_F(PreferencesStoreTest, AnUnreadableFileIsKeptWhereItIsUntilItIsSetAside) {
   const std::string cases[] = {
       "not a property list",
       "<?xml version=\"1.0\"?><plist version=\"1.0\"><array><integer>1</integer></array></plist>",  // no dictionary
@@ -224,14 +226,26 @@ TEST_F(PreferencesStoreTest, AnUnreadableFileIsKeptAsideNotOverwritten) {
     EXPECT_TRUE(s->synchronize());
     EXPECT_EQ(testing::readFile(path("com.halcyra.tabulo")), bytes);
 
+    // Changes live in memory; no write reaches the file, however often it is tried.
     s->setBool(true, "DID_SHOW_INTRO");
-    ASSERT_TRUE(s->synchronize());
+    EXPECT_TRUE(s->boolForKey("DID_SHOW_INTRO"));
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      Error error;
+      EXPECT_FALSE(s->synchronize(&error));
+      EXPECT_EQ(error.code, PreferencesStore::kUnreadableFileKept);
+    }
+    advance(1);  // the delayed write is refused as well
+    EXPECT_EQ(testing::readFile(path("com.halcyra.tabulo")), bytes);
+    EXPECT_FALSE(std::filesystem::exists(path("com.halcyra.tabulo") + ".corrupt-1"));
+
+    // Set aside on request; from then on the suite is written as usual.
+    ASSERT_TRUE(s->setAsideUnreadableFile());
     EXPECT_EQ(s->corruptFileCopyPath(), path("com.halcyra.tabulo") + ".corrupt-1");
     EXPECT_EQ(testing::readFile(path("com.halcyra.tabulo") + ".corrupt-1"), bytes);
     EXPECT_TRUE(capture.sink().contains("Kept the unreadable preferences file"));
+    ASSERT_TRUE(s->synchronize());
     EXPECT_EQ(*onDisk("com.halcyra.tabulo"), Object(Dictionary{{"DID_SHOW_INTRO", true}}));
-
-    // Only once: later writes replace the new file as usual.
+    EXPECT_TRUE(s->setAsideUnreadableFile());  // only once
     s->setBool(false, "DID_SHOW_INTRO");
     ASSERT_TRUE(s->synchronize());
     EXPECT_FALSE(std::filesystem::exists(path("com.halcyra.tabulo") + ".corrupt-2"));
@@ -243,9 +257,41 @@ TEST_F(PreferencesStoreTest, AnEarlierCorruptCopyIsNotReplaced) {
   testing::writeFile(path("s"), "second");
   auto s = PreferencesStore::suite("s");
   s->setInteger(1, "k");
+  ASSERT_TRUE(s->setAsideUnreadableFile());
   ASSERT_TRUE(s->synchronize());
   EXPECT_EQ(testing::readFile(path("s") + ".corrupt-1"), "first");
   EXPECT_EQ(testing::readFile(path("s") + ".corrupt-2"), "second");
+}
+
+TEST_F(PreferencesStoreTest, TheWriterKeepsTheSuiteWithinWhatTheReaderAccepts) {
+  auto s = PreferencesStore::standard();
+  s->setBool(true, "flag");
+  const size_t room = PropertyList::kMaximumSize - 4096;
+  ASSERT_TRUE(s->setData(Bytes(room, 'x'), "big"));
+  Error error;
+  EXPECT_FALSE(s->setData(Bytes(8192, 'y'), "more", &error));
+  EXPECT_EQ(error.code, PreferencesStore::kTooLarge);
+  EXPECT_FALSE(s->setData(Bytes(room + 8192, 'x'), "big"));
+  EXPECT_FALSE(s->objectForKey("more"));
+  EXPECT_EQ(s->dataForKey("big")->size(), room);
+  ASSERT_TRUE(s->synchronize());
+  EXPECT_EQ(reopen("com.halcyra.tabulo")->dataForKey("big")->size(), room);
+  // Replacing the large value with a smaller one makes room again.
+  ASSERT_TRUE(s->setData(Bytes(16, 'x'), "big"));
+  EXPECT_TRUE(s->setData(Bytes(8192, 'y'), "more"));
+
+  // A file over the reader's limit is refused at opening and kept whole.
+  const size_t size = PropertyList::kMaximumSize + 1;
+  {
+    std::ofstream out(path("over"), std::ios::binary);
+    out << std::string(size, ' ');
+  }
+  auto over = PreferencesStore::suite("over");
+  EXPECT_TRUE(over->loadFailed());
+  EXPECT_EQ(over->loadError()->code, PropertyList::kTooLarge);
+  over->setBool(true, "x");
+  EXPECT_FALSE(over->synchronize());
+  EXPECT_EQ(std::filesystem::file_size(path("over")), size);
 }
 
 TEST_F(PreferencesStoreTest, AWriteInterruptedBeforeItsRenameLeavesTheOldFile) {

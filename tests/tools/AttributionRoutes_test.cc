@@ -66,10 +66,43 @@ TEST(AttributionRoutes, ServiceDoesNotStartWithABadScenarioOrDouble) {
   platform::testing::writeFile(directory / "bad.json", R"({"psm": {"members": [{"identifier": 1}]}})");
   CollectionServiceProcess badScenario({"--attribution", directory / "bad.json"});
   EXPECT_EQ(badScenario.port(), 0);
+  platform::testing::writeFile(directory / "bad-odm.json", R"({"odm": {"entries": [{"value": "v", "kind": 1e10}]}})");
+  CollectionServiceProcess badOdm({"--attribution", directory / "bad-odm.json"});
+  EXPECT_EQ(badOdm.port(), 0);
   CollectionServiceProcess missingScenario({"--attribution", directory / "missing.json"});
   EXPECT_EQ(missingScenario.port(), 0);
   CollectionServiceProcess missingDouble({"--psm-double", directory / "no-such-program"});
   EXPECT_EQ(missingDouble.port(), 0);
+}
+
+TEST(OdmRoutes, ValidationFailsAsToldThenChecksTheMatchedValues) {
+  platform::testing::ScratchDirectory directory;
+  platform::testing::writeFile(directory / "odm.json", R"({"odm": {"config": null,
+      "validate": {"values": ["a", "b"], "answer": {"mv_vexa": "v", "mv_aaps": "a"}, "fail_statuses": [503, 500]}}})");
+  CollectionServiceProcess service({"--attribution", directory / "odm.json"});
+  ASSERT_GT(service.port(), 0);
+  // MVs messages: "CgFiCgFh" holds b and a, "CgFh" a alone, "CgFhCgFiCgFj" a, b and c.
+  const struct {
+    const char* path;
+    const char* body;
+    int status;
+  } cases[] = {
+      {"/odm/validate", R"({"mvs":"CgFiCgFh"})", 503},  // the scenario's failures come first, in order
+      {"/odm/validate", R"({"mvs":"CgFiCgFh"})", 500},
+      {"/odm/validate", R"({"mvs":"CgFiCgFh","odmed":""})", 200},  // in any order
+      {"/odm/validate", R"({"mvs":"CgFh"})", 400},
+      {"/odm/validate", R"({"mvs":"CgFhCgFiCgFj"})", 400},
+      {"/odm/validate", R"({"mvs":"!!"})", 400},
+      {"/odm/validate", R"({"mvs":"Cg"})", 400},  // a message cut short
+      {"/odm/validate", "[1]", 400},
+      {"/odm/psm", R"({"psm_request":""})", 503},  // no double to answer it
+  };
+  for (const auto& c : cases) EXPECT_EQ(post(service.url(c.path), c.body), c.status) << c.path << " " << c.body;
+
+  CollectionServiceProcess withoutOdm;
+  ASSERT_GT(withoutOdm.port(), 0);
+  EXPECT_EQ(post(withoutOdm.url("/odm/validate"), R"({"mvs":"CgFh"})"), 404);
+  EXPECT_EQ(post(withoutOdm.url("/odm/psm"), R"({"psm_request":""})"), 404);
 }
 
 TEST(RequestCapture, WritesEachRequestBeforeItIsAnswered) {

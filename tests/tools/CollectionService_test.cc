@@ -92,6 +92,54 @@ TEST_F(CollectionServiceTest, RecordsDecodedUploadBatchesAndRefusesOthers) {
   }
 }
 
+std::vector<uint8_t> oneBatch() {
+  auto batch = GWLPBMeasurementBatch::initWithMessageInfo();
+  auto bundle = GWLPBMeasurementBundle::initWithMessageInfo();
+  NANOSetInt32(bundle, GWLPBMeasurementBundle::Field::protocol_version, 1);
+  NANOSetArray(batch, GWLPBMeasurementBatch::Field::bundles,
+               std::vector<NANOValue>(1, std::shared_ptr<NANOMessageBase>(bundle)));
+  return *batch->protoBuffer();
+}
+
+std::vector<std::string> recorded(const std::filesystem::path& directory) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(directory)) names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST_F(CollectionServiceTest, AGzipBodyIsInflatedOnlyUpToTheUploadCap) {
+  CollectionServiceProcess service({"--record", (root_ / "record").string()});
+  ASSERT_GT(service.port(), 0);
+  // 17 MB of zeros: a few kilobytes on the wire.
+  auto bomb = platform::gzip(std::vector<uint8_t>(17u << 20, 0));
+  ASSERT_TRUE(bomb);
+  EXPECT_LT(bomb->size(), 64u << 10);
+  EXPECT_EQ(exchange("POST", service.url("/a"), *bomb, {{"Content-Encoding", "gzip"}}).status, 413);
+  EXPECT_TRUE(recorded(root_ / "record").empty());
+  // The service goes on answering.
+  auto compressed = platform::gzip(oneBatch());
+  EXPECT_EQ(exchange("POST", service.url("/a"), *compressed, {{"Content-Encoding", "gzip"}}).status, 204);
+  EXPECT_EQ(recorded(root_ / "record"), std::vector<std::string>{"batch-000001.pb"});
+}
+
+TEST_F(CollectionServiceTest, BatchNumbersGoOnAcrossRunsAndOneServiceRecordsIntoADirectory) {
+  const std::string directory = (root_ / "record").string();
+  {
+    CollectionServiceProcess first({"--record", directory});
+    ASSERT_GT(first.port(), 0);
+    EXPECT_EQ(exchange("POST", first.url("/a"), oneBatch()).status, 204);
+    EXPECT_EQ(exchange("POST", first.url("/a"), oneBatch()).status, 204);
+    CollectionServiceProcess second({"--record", directory});
+    EXPECT_EQ(second.port(), 0) << "a second service on the same directory is refused";
+  }
+  CollectionServiceProcess next({"--record", directory});
+  ASSERT_GT(next.port(), 0);
+  EXPECT_EQ(exchange("POST", next.url("/a"), oneBatch()).status, 204);
+  EXPECT_EQ(recorded(root_ / "record"),
+            (std::vector<std::string>{"batch-000001.pb", "batch-000002.pb", "batch-000003.pb"}));
+}
+
 TEST_F(CollectionServiceTest, ServesExperimentsCompressedAndFailsOnRequest) {
   std::ofstream(root_ / "experiments.pb", std::ios::binary) << "snapshot";
   CollectionServiceProcess service({"--experiments", (root_ / "experiments.pb").string()});

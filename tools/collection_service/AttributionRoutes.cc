@@ -18,9 +18,10 @@ void answerText(httplib::Response& response, int status, const std::string& text
   response.set_content(text + "\n", "text/plain");
 }
 
-// Hands the query in the request's body to the double and its answer back.
-void answerQuery(PSMDoubleProcess* psmDouble, char kind, const httplib::Request& request,
-                 httplib::Response& response) {
+}  // namespace
+
+void AnswerPSMDoubleQuery(PSMDoubleProcess* psmDouble, char kind, const httplib::Request& request,
+                          httplib::Response& response) {
   if (!psmDouble) return answerText(response, 503, "no PSM double");
   const nlohmann::json body = nlohmann::json::parse(request.body, nullptr, /*allow_exceptions=*/false);
   const auto query = body.is_object() ? body.find(kRequestKey) : body.end();
@@ -46,8 +47,6 @@ void answerQuery(PSMDoubleProcess* psmDouble, char kind, const httplib::Request&
   }
 }
 
-}  // namespace
-
 std::unique_ptr<AttributionRoutes> AttributionRoutes::create(const std::optional<std::string>& psmDoubleProgram,
                                                              const std::optional<std::string>& scenarioPath,
                                                              std::string* message) {
@@ -67,12 +66,13 @@ std::unique_ptr<AttributionRoutes> AttributionRoutes::create(const std::optional
 
 void AttributionRoutes::install(httplib::Server& server) {
   server.Post(kPSMQueryPath, [this](const httplib::Request& request, httplib::Response& response) {
-    answerQuery(psmDouble_.get(), tabulo::psm_double::kQueryPSM, request, response);
+    AnswerPSMDoubleQuery(psmDouble_.get(), tabulo::psm_double::kQueryPSM, request, response);
   });
   server.Post(kGroupIDQueryPath, [this](const httplib::Request& request, httplib::Response& response) {
     if (!scenario_.bundleID.empty() && request.get_param_value("bundle_id") != scenario_.bundleID) {
       return answerText(response, 404, "unknown bundle");
     }
-    answerQuery(psmDouble_.get(), tabulo::psm_double::kQueryGroupID, request, response);
+    AnswerPSMDoubleQuery(psmDouble_.get(), tabulo::psm_double::kQueryGroupID, request, response);
   });
+  odm_.install(server);
 }

@@ -9,6 +9,9 @@
 // A body that is not such a JSON object, or a request the double cannot
 // decode, gets 400; no double (--psm-double not given) 503; a double that
 // failed 502. The failure switches of /control/ apply as to every path.
+//
+// The on-device measurement endpoint's paths (/odm/...) come with them; see
+// OdmRoutes.h.
 #pragma once
 
 #include <memory>
@@ -16,14 +19,22 @@
 #include <string>
 
 #include "analytics/attribution/testing/AttributionScenario.h"
+#include "tools/collection_service/OdmRoutes.h"
 #include "tools/collection_service/PSMDoubleProcess.h"
 
 namespace httplib {
 class Server;
-}
+struct Request;
+struct Response;
+}  // namespace httplib
 
 inline constexpr const char* kPSMQueryPath = "/adconv/app/psm";
 inline constexpr const char* kGroupIDQueryPath = "/muf/psm/groupids";
+
+// Hands the "psm_request" of the request's JSON body to the double as a query
+// of `kind` and answers 200 {"psm_response": …}, or the failures above.
+void AnswerPSMDoubleQuery(PSMDoubleProcess* psmDouble, char kind, const httplib::Request& request,
+                          httplib::Response& response);
 
 class AttributionRoutes {
  public:
@@ -37,8 +48,9 @@ class AttributionRoutes {
 
  private:
   AttributionRoutes(tabulo::psm_double::AttributionScenario scenario, std::unique_ptr<PSMDoubleProcess> psmDouble)
-      : scenario_(std::move(scenario)), psmDouble_(std::move(psmDouble)) {}
+      : scenario_(std::move(scenario)), psmDouble_(std::move(psmDouble)), odm_(scenario_.odm, psmDouble_.get()) {}
 
   tabulo::psm_double::AttributionScenario scenario_;
   std::unique_ptr<PSMDoubleProcess> psmDouble_;
+  OdmRoutes odm_;
 };

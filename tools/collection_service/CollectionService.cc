@@ -1,6 +1,9 @@
 #include "tools/collection_service/CollectionService.h"
 
+#include <fcntl.h>
 #include <httplib.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -56,6 +59,20 @@ bool isSafeFileName(const std::string& name) {
          name.find('\0') == std::string::npos && name.size() < 200;
 }
 
+// The highest number among the batch-NNNNNN.pb files already in `directory`.
+uint64_t highestRecordedBatch(const std::filesystem::path& directory) {
+  uint64_t highest = 0;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(directory, error)) {
+    const std::string name = entry.path().filename().string();
+    if (name.size() < 10 || name.rfind("batch-", 0) != 0 || name.substr(name.size() - 3) != ".pb") continue;
+    const std::string digits = name.substr(6, name.size() - 9);
+    if (digits.empty() || digits.size() > 18 || digits.find_first_not_of("0123456789") != std::string::npos) continue;
+    highest = std::max<uint64_t>(highest, std::stoull(digits));
+  }
+  return highest;
+}
+
 }  // namespace
 
 struct CollectionService::State {
@@ -70,6 +87,7 @@ struct CollectionService::State {
   int slowCount = 0;
   int dropCount = 0;
   uint64_t batches = 0;
+  int recordLock = -1;  // held for as long as the service records into its directory
   std::atomic<uint64_t> requests{0};
   std::mutex stopMutex;
   std::condition_variable stopped;
@@ -129,10 +147,22 @@ CollectionService::CollectionService(CollectionServiceOptions options) : state_(
   state_->options = std::move(options);
 }
 
-CollectionService::~CollectionService() { stop(); }
+CollectionService::~CollectionService() {
+  stop();
+  if (state_->recordLock >= 0) ::close(state_->recordLock);
+}
 
 int CollectionService::bind(std::string* message) {
   State& s = *state_;
+  if (s.options.recordDirectory) {
+    // One service per record directory; numbering goes on after the batches already there.
+    s.recordLock = ::open(s.options.recordDirectory->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (s.recordLock < 0 || ::flock(s.recordLock, LOCK_EX | LOCK_NB) != 0) {
+      *message = "another collection service records into " + s.options.recordDirectory->string();
+      return -1;
+    }
+    s.batches = highestRecordedBatch(*s.options.recordDirectory);
+  }
   // The PSM double starts first, so that it inherits no socket of the server.
   auto path = [](const std::optional<std::filesystem::path>& p) {
     return p ? std::optional<std::string>(p->string()) : std::nullopt;
@@ -158,6 +188,7 @@ int CollectionService::bind(std::string* message) {
 
   // Failure switches apply before routing, to every path but the control ones.
   server.set_pre_routing_handler([&s, this](const httplib::Request& request, httplib::Response& response) {
+    if (s.capture) s.capture->noteBody(request, std::nullopt);  // nothing left over from an earlier request
     if (s.requests.fetch_add(1) + 1 > s.options.maxRequests) {
       response.status = 503;
       std::thread([this] { stop(); }).detach();
@@ -229,9 +260,28 @@ int CollectionService::bind(std::string* message) {
     response.status = 204;
   });
 
-  server.Post("/a", [&s](const httplib::Request& request, httplib::Response& response) {
-    // A gzip content coding has been undone by the server already.
-    std::span<const uint8_t> body(reinterpret_cast<const uint8_t*>(request.body.data()), request.body.size());
+  server.Post("/a", [&s](const httplib::Request& request, httplib::Response& response,
+                          const httplib::ContentReader& reader) {
+    // The server undoes a gzip content coding as it reads; the inflated body
+    // is held to the same cap as a plain one, so a small bomb is refused (413)
+    // rather than inflated.
+    std::string inflated;
+    bool tooLarge = false;
+    const bool read = reader([&](const char* data, size_t length) {
+      if (length > kMaxUploadBytes - inflated.size()) {
+        tooLarge = true;
+        return false;
+      }
+      inflated.append(data, length);
+      return true;
+    });
+    if (s.capture) s.capture->noteBody(request, inflated);
+    if (tooLarge || !read) {
+      response.status = tooLarge ? 413 : 400;
+      response.set_content(tooLarge ? "batch larger than 16 MB\n" : "unreadable body\n", "text/plain");
+      return;
+    }
+    std::span<const uint8_t> body(reinterpret_cast<const uint8_t*>(inflated.data()), inflated.size());
     auto batch = GWLPBMeasurementBatch::initWithBuffer(body);
     std::optional<std::vector<uint8_t>> encoded = batch ? batch->protoBuffer() : std::nullopt;
     if (!batch || !encoded) {

@@ -1,8 +1,13 @@
 // CollectionService — a local stand-in for the analytics collection servers,
 // for tests and for trying the library by hand. It listens on 127.0.0.1 only.
 //
-//   POST /a                     an upload batch (gzip content coding accepted);
-//                               decoded as a measurement batch, recorded, 204
+//   POST /a                     an upload batch (gzip content coding accepted,
+//                               inflated up to 16 MB, 413 beyond); decoded as a
+//                               measurement batch, recorded, 204
+//
+// With --record DIR each batch is written to DIR as batch-NNNNNN.pb, numbered
+// on after the highest number already there; a second service on the same
+// directory is refused while the first runs.
 //   GET  /config/app/<app id>   <config dir>/<app id>.pb with an entity tag and a
 //                               modification date; 304 when If-None-Match or
 //                               If-Modified-Since says the caller has it; 404 when absent
@@ -11,6 +16,9 @@
 //                               private-set-membership queries, answered by the PSM
 //                               double (--psm-double PROGRAM) with the members of the
 //                               attribution scenario (--attribution FILE); see AttributionRoutes.h
+//   GET /odm/config, POST /odm/psm, POST /odm/validate
+//                               the on-device measurement endpoint, from the same
+//                               scenario and double; see OdmRoutes.h
 //
 // With --capture DIR every request is also written to DIR (see RequestCapture.h).
 //

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <optional>
 #include <string>
 
 namespace {
@@ -19,19 +20,38 @@ void RequestCapture::install(httplib::Server& server) {
   // The post-routing handler runs after a request has been answered and
   // before the answer is written out.
   server.set_post_routing_handler([this](const httplib::Request& request, httplib::Response&) {
+    std::optional<std::string> noted;
+    {
+      std::lock_guard lock(mutex_);
+      if (auto found = notedBodies_.find(&request); found != notedBodies_.end()) {
+        noted = std::move(found->second);
+        notedBodies_.erase(found);
+      }
+    }
     if (request.path.rfind("/control/", 0) == 0) return;
-    if (!capture(request)) std::fprintf(stderr, "collection_service: cannot capture %s\n", request.target.c_str());
+    if (!capture(request, noted ? &*noted : nullptr)) {
+      std::fprintf(stderr, "collection_service: cannot capture %s\n", request.target.c_str());
+    }
   });
 }
 
-bool RequestCapture::capture(const httplib::Request& request) {
+void RequestCapture::noteBody(const httplib::Request& request, std::optional<std::string> body) {
+  std::lock_guard lock(mutex_);
+  if (body) {
+    notedBodies_[&request] = std::move(*body);
+  } else {
+    notedBodies_.erase(&request);
+  }
+}
+
+bool RequestCapture::capture(const httplib::Request& request, const std::string* body) {
   std::string text = request.method + " " + request.target + " " +
                      (request.version.empty() ? std::string("HTTP/1.1") : request.version) + "\r\n";
   for (const auto& [name, value] : request.headers) {
     if (!isAddedByServer(name)) text += name + ": " + value + "\r\n";
   }
   text += "\r\n";
-  text += request.body;
+  text += body ? *body : request.body;
 
   char name[40];
   std::snprintf(name, sizeof name, "request-%06llu.http", static_cast<unsigned long long>(count_.fetch_add(1) + 1));

@@ -13,6 +13,10 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
 
 namespace httplib {
 class Server;
@@ -25,9 +29,14 @@ class RequestCapture {
 
   void install(httplib::Server& server);
   // Writes one request; false when the file could not be written.
-  bool capture(const httplib::Request& request);
+  bool capture(const httplib::Request& request, const std::string* body = nullptr);
+  // The body of `request` as a route that read it itself saw it; captured in
+  // place of the request's own (empty) body. None forgets what was noted.
+  void noteBody(const httplib::Request& request, std::optional<std::string> body);
 
  private:
   std::filesystem::path directory_;
   std::atomic<uint64_t> count_{0};
+  std::mutex mutex_;
+  std::map<const httplib::Request*, std::string> notedBodies_;
 };

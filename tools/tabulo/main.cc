@@ -88,7 +88,9 @@ int main(int argc, char** argv) {
   std::printf("Preferences: %s\n", defaults->filePath().c_str());
   std::printf("Documents: %s\n", paths->documentsDirectory().c_str());
   if (defaults->loadFailed()) {
-    std::printf("The preferences file could not be read; it will be kept aside before it is next written.\n");
+    std::printf("The preferences file could not be read (%s); it is kept as it is, and nothing is written to it "
+                "until it is set aside from the document list (Start Over).\n",
+                defaults->loadError() ? defaults->loadError()->description.c_str() : "unreadable");
   }
   std::fflush(stdout);
 

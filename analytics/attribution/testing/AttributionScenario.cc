@@ -2,6 +2,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <limits>
 #include <utility>
 
 #include <nlohmann/json.hpp>
@@ -10,9 +11,121 @@ namespace tabulo::psm_double {
 
 namespace {
 
+// Keeps the members in the file's order, so that the configuration is
+// answered as written.
+using Json = nlohmann::ordered_json;
+
 constexpr size_t kMaxScenarioBytes = 4 * 1024 * 1024;
 
-bool ReadMembers(const nlohmann::json& root, const char* service, std::vector<ScenarioMember>& out,
+// `*out` = the integer member `key` of `object` when present; false when it
+// is not an integer in [min, max].
+template <class Int>
+bool ReadInteger(const Json& object, const char* key, Int* out) {
+  const auto found = object.find(key);
+  if (found == object.end()) return true;
+  if (!found->is_number_integer()) return false;
+  if (found->is_number_unsigned()) {
+    const uint64_t value = found->get<uint64_t>();
+    if (value > static_cast<uint64_t>(std::numeric_limits<Int>::max())) return false;
+    *out = static_cast<Int>(value);
+    return true;
+  }
+  const int64_t value = found->get<int64_t>();
+  if (value < std::numeric_limits<Int>::min() || value > std::numeric_limits<Int>::max()) return false;
+  *out = static_cast<Int>(value);
+  return true;
+}
+
+bool ReadOdmEntries(const Json& odm, OdmScenario& out, std::string* message) {
+  const auto entries = odm.find("entries");
+  if (entries == odm.end()) return true;
+  if (!entries->is_array()) {
+    *message = "\"odm\" \"entries\" must be a list";
+    return false;
+  }
+  for (const auto& item : *entries) {
+    OdmScenarioEntry entry;
+    const auto value = item.is_object() ? item.find("value") : item.end();
+    const auto group = item.is_object() ? item.find("group") : item.end();
+    if (!item.is_object() || value == item.end() || !value->is_string() ||
+        (group != item.end() && !group->is_string()) || !ReadInteger(item, "order_key", &entry.orderKey) ||
+        !ReadInteger(item, "kind", &entry.kind) || !ReadInteger(item, "preferred", &entry.preferred)) {
+      *message = "each \"odm\" entry needs a string \"value\", integer \"order_key\", \"kind\" and"
+                 " \"preferred\" and a string \"group\" when given";
+      return false;
+    }
+    entry.value = value->get<std::string>();
+    if (group != item.end()) entry.group = group->get<std::string>();
+    out.entries.push_back(std::move(entry));
+  }
+  return true;
+}
+
+bool ReadOdmValidation(const Json& odm, OdmScenario& out, std::string* message) {
+  const auto validate = odm.find("validate");
+  if (validate == odm.end()) return true;
+  const auto values = validate->is_object() ? validate->find("values") : validate->end();
+  const auto answer = validate->is_object() ? validate->find("answer") : validate->end();
+  const auto failures = validate->is_object() ? validate->find("fail_statuses") : validate->end();
+  const char* shape = "\"odm\" \"validate\" must be an object with a \"values\" list of strings, an \"answer\""
+                      " and optionally a \"fail_statuses\" list of HTTP statuses";
+  if (!validate->is_object() || values == validate->end() || !values->is_array() || answer == validate->end() ||
+      (failures != validate->end() && !failures->is_array())) {
+    *message = shape;
+    return false;
+  }
+  OdmScenario::Validation validation;
+  for (const auto& value : *values) {
+    if (!value.is_string()) {
+      *message = shape;
+      return false;
+    }
+    validation.values.push_back(value.get<std::string>());
+  }
+  if (failures != validate->end()) {
+    for (const auto& status : *failures) {
+      if (!status.is_number_integer() || status.get<int64_t>() < 100 || status.get<int64_t>() > 599) {
+        *message = shape;
+        return false;
+      }
+      validation.failStatuses.push_back(static_cast<int>(status.get<int64_t>()));
+    }
+  }
+  validation.answerBody = answer->dump(-1, ' ', false, Json::error_handler_t::replace);
+  out.validation = std::move(validation);
+  return true;
+}
+
+bool ReadOdm(const Json& root, std::optional<OdmScenario>& out, std::string* message) {
+  const auto odm = root.find("odm");
+  if (odm == root.end()) return true;
+  if (!odm->is_object()) {
+    *message = "\"odm\" must be an object";
+    return false;
+  }
+  OdmScenario scenario;
+  const auto config = odm->find("config");
+  if (config == odm->end() || config->is_null()) {
+    scenario.configAnswer = OdmScenario::ConfigAnswer::kNoContent;
+  } else if (config->is_string() && config->get_ref<const std::string&>().empty()) {
+    scenario.configAnswer = OdmScenario::ConfigAnswer::kEmptyBody;
+  } else {
+    scenario.configAnswer = OdmScenario::ConfigAnswer::kBody;
+    scenario.configBody = config->dump(-1, ' ', false, Json::error_handler_t::replace);
+    if (config->is_object()) {
+      for (auto [key, field] : {std::pair{"matching_id", &scenario.matchingID},
+                                std::pair{"bucketed_date", &scenario.bucketedDate}}) {
+        const auto found = config->find(key);
+        if (found != config->end() && found->is_string()) *field = found->get<std::string>();
+      }
+    }
+  }
+  if (!ReadOdmEntries(*odm, scenario, message) || !ReadOdmValidation(*odm, scenario, message)) return false;
+  out = std::move(scenario);
+  return true;
+}
+
+bool ReadMembers(const Json& root, const char* service, std::vector<ScenarioMember>& out,
                  std::string* message) {
   const auto section = root.find(service);
   if (section == root.end()) return true;
@@ -38,7 +151,7 @@ bool ReadMembers(const nlohmann::json& root, const char* service, std::vector<Sc
 }  // namespace
 
 std::optional<AttributionScenario> AttributionScenario::parse(std::string_view json, std::string* message) {
-  const nlohmann::json root = nlohmann::json::parse(json.begin(), json.end(), nullptr, /*allow_exceptions=*/false);
+  const Json root = Json::parse(json.begin(), json.end(), nullptr, /*allow_exceptions=*/false);
   if (root.is_discarded() || !root.is_object()) {
     *message = "the attribution scenario is not a JSON object";
     return std::nullopt;
@@ -54,7 +167,7 @@ std::optional<AttributionScenario> AttributionScenario::parse(std::string_view j
     *out = found->get<std::string>();
   }
   if (!ReadMembers(root, "psm", scenario.psmMembers, message) ||
-      !ReadMembers(root, "group_ids", scenario.groupMembers, message)) {
+      !ReadMembers(root, "group_ids", scenario.groupMembers, message) || !ReadOdm(root, scenario.odm, message)) {
     return std::nullopt;
   }
   return scenario;

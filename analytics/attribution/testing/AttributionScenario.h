@@ -6,17 +6,37 @@
 //     "app_id": "tabulo-app-1",
 //     "bundle_id": "com.halcyra.tabulo",
 //     "psm": {"members": [{"identifier": "user@example.com", "value": "v-1"}]},
-//     "group_ids": {"members": [{"identifier": "user@example.com", "value": "group-7"}]}
+//     "group_ids": {"members": [{"identifier": "user@example.com", "value": "group-7"}]},
+//     "odm": {
+//       "config": {"matching_id": "bWF0Y2g", "bucketed_date": "2024-05-01", "prefix_length": 12,
+//                  "extension_data": "ext-1"},
+//       "entries": [{"value": "mv-1", "order_key": 5, "kind": 2, "preferred": 0, "group": "g-1"}],
+//       "validate": {"values": ["mv-1"], "answer": {"mv_vexa": "vexa-1", "mv_aaps": "aaps-1"},
+//                    "fail_statuses": [500]}
+//     }
 //   }
 //
 // "app_id" is the app the private-set-membership members are salted for;
 // "bundle_id", when given, is the only bundle whose group-identifier queries
 // are answered. Members hold normalised identifiers (an e-mail address as the
 // client normalises it, a phone number in E.164 form) and their values.
+//
+// "odm" plays the on-device measurement endpoint. "config" is answered by
+// GET /odm/config: any JSON value as its text with 200, except null (204 and
+// no body) and "" (200 and no body). Its "matching_id" and "bucketed_date",
+// when strings, key the "entries" that POST /odm/psm answers: non-sensitive
+// id the web-safe base64 decoded matching ID, sensitive id SHA-256(ID ":" date
+// ":" bundle_id); each entry has a value ("" for a member without one), the
+// unencrypted metadata {order_key, kind, preferred} (0 when not given) and an
+// optional group key. POST /odm/validate answers each status of
+// "fail_statuses" once, in order, then checks that the matched values it was
+// sent are "values" (in any order; 400 otherwise) and answers "answer".
+//
 // Every member is optional; members not named here are left for other
 // services and ignored.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -29,11 +49,36 @@ struct ScenarioMember {
   std::string value;
 };
 
+struct OdmScenarioEntry {
+  std::string value;
+  int64_t orderKey = 0;
+  int32_t kind = 0;
+  int32_t preferred = 0;
+  std::optional<std::string> group;
+};
+
+struct OdmScenario {
+  enum class ConfigAnswer { kBody, kNoContent, kEmptyBody };
+  ConfigAnswer configAnswer = ConfigAnswer::kNoContent;
+  std::string configBody;  // the JSON text answered with kBody
+  std::optional<std::string> matchingID;
+  std::optional<std::string> bucketedDate;
+  std::vector<OdmScenarioEntry> entries;
+
+  struct Validation {
+    std::vector<std::string> values;
+    std::string answerBody;  // JSON text
+    std::vector<int> failStatuses;
+  };
+  std::optional<Validation> validation;
+};
+
 struct AttributionScenario {
   std::string appID;
   std::string bundleID;
   std::vector<ScenarioMember> psmMembers;
   std::vector<ScenarioMember> groupMembers;
+  std::optional<OdmScenario> odm;
 
   // Nullopt with a message for text that is not such a JSON object.
   static std::optional<AttributionScenario> parse(std::string_view json, std::string* message);

@@ -11,6 +11,7 @@ namespace tabulo::psm_double {
 
 namespace {
 
+using private_membership::blinders::testing::ServerDouble;
 using private_membership::blinders::testing::ServerEntry;
 using private_membership::blinders::testing::ServerOptions;
 
@@ -30,6 +31,24 @@ std::vector<ServerEntry> Entries(const std::vector<ScenarioMember>& members, con
   return entries;
 }
 
+// The on-device measurement entries, or none when the configuration names no
+// usable matching ID and bucketed date.
+std::vector<ServerEntry> OdmEntries(const AttributionScenario& scenario) {
+  std::vector<ServerEntry> entries;
+  if (!scenario.odm || !scenario.odm->matchingID || !scenario.odm->bucketedDate) return entries;
+  std::string nonSensitiveID;
+  if (!absl::WebSafeBase64Unescape(*scenario.odm->matchingID, &nonSensitiveID)) return entries;
+  const std::string sensitiveID =
+      SHA256Of(nonSensitiveID + ":" + *scenario.odm->bucketedDate + ":" + scenario.bundleID);
+  for (const OdmScenarioEntry& entry : scenario.odm->entries) {
+    private_membership::blinders::PrivateMembershipBlindersIdValuePairMetadata metadata;
+    metadata.primary_bytes = SerializeOdmUnencryptedMetadata(entry.orderKey, entry.kind, entry.preferred);
+    metadata.secondary_bytes = entry.group;
+    entries.push_back({nonSensitiveID, sensitiveID, entry.value, std::move(metadata)});
+  }
+  return entries;
+}
+
 std::string Answer(AnswerStatus status, std::string_view text) {
   std::string frame(1, static_cast<char>(status));
   frame.append(text);
@@ -40,10 +59,11 @@ std::string Answer(AnswerStatus status, std::string_view text) {
 
 PSMDouble::PSMDouble(const AttributionScenario& scenario)
     : psm_(Entries(scenario.psmMembers, scenario.appID), ServerOptions{}),
-      groups_(Entries(scenario.groupMembers, std::nullopt), ServerOptions{}) {}
+      groups_(Entries(scenario.groupMembers, std::nullopt), ServerOptions{}),
+      odm_(OdmEntries(scenario), ServerOptions{}) {}
 
 std::string PSMDouble::answer(std::string_view query) {
-  if (query.empty() || (query[0] != kQueryPSM && query[0] != kQueryGroupID)) {
+  if (query.empty() || (query[0] != kQueryPSM && query[0] != kQueryGroupID && query[0] != kQueryOnDeviceMeasurement)) {
     return Answer(AnswerStatus::kBadRequest, "unknown query kind");
   }
   std::string bytes;
@@ -56,7 +76,8 @@ std::string PSMDouble::answer(std::string_view query) {
   if (request->encrypted_request.size() > kMaxRequestRecords) {
     return Answer(AnswerStatus::kBadRequest, "too many records");
   }
-  auto response = (query[0] == kQueryPSM ? psm_ : groups_).Answer(*request);
+  ServerDouble& server = query[0] == kQueryPSM ? psm_ : query[0] == kQueryGroupID ? groups_ : odm_;
+  auto response = server.Answer(*request);
   if (!response.ok()) return Answer(AnswerStatus::kBadRequest, std::string(response.status().message()));
   return Answer(AnswerStatus::kAnswered, absl::WebSafeBase64Escape(SerializeBlindersResponse(*response)));
 }

@@ -7,7 +7,9 @@
 // Identifiers are given normalised there; the double hashes them as the ad
 // service would: a PSM member is queried by SHA-256(SHA-256(identifier) + app
 // ID), a group member by SHA-256(identifier). Values are answered as their
-// UTF-8 bytes.
+// UTF-8 bytes. On-device measurement entries are keyed by the scenario's
+// matching ID, bucketed date and bundle ID (see AttributionScenario.h) and carry
+// their unencrypted metadata and group key.
 #pragma once
 
 #include <cstddef>
@@ -35,6 +37,7 @@ class PSMDouble {
  private:
   private_membership::blinders::testing::ServerDouble psm_;
   private_membership::blinders::testing::ServerDouble groups_;
+  private_membership::blinders::testing::ServerDouble odm_;
 };
 
 }  // namespace tabulo::psm_double

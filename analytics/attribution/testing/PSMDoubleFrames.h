@@ -2,7 +2,7 @@
 // pair of pipes: a 4-byte little-endian length, then that many bytes.
 //
 // A query frame is one kind byte ('P' a private-set-membership query, 'G' a
-// group-identifier query) followed by the request's web-safe base64 text as
+// group-identifier query, 'O' an on-device measurement query) followed by the request's web-safe base64 text as
 // the client sent it. An answer frame is one status byte followed by the
 // response's web-safe base64 text (kAnswered) or a message.
 //
@@ -19,6 +19,7 @@ namespace tabulo::psm_double {
 
 inline constexpr char kQueryPSM = 'P';
 inline constexpr char kQueryGroupID = 'G';
+inline constexpr char kQueryOnDeviceMeasurement = 'O';
 
 enum class AnswerStatus : char {
   kAnswered = 0,    // the rest is the response

@@ -58,11 +58,30 @@ std::shared_ptr<PSMEncryptedBucket> BucketMessage(const EncryptedBucket& bucket)
   return message;
 }
 
+void PutVarintField(std::string& out, uint8_t tag, uint64_t value) {
+  if (value == 0) return;
+  out.push_back(static_cast<char>(tag << 3));  // wire type 0
+  do {
+    uint8_t byte = value & 0x7f;
+    value >>= 7;
+    if (value) byte |= 0x80;
+    out.push_back(static_cast<char>(byte));
+  } while (value);
+}
+
 bool IsEmpty(const EncryptedBucket& bucket) {
   return bucket.encrypted_id.empty() && bucket.encrypted_value.empty() && bucket.metadata.empty();
 }
 
 }  // namespace
+
+std::string SerializeOdmUnencryptedMetadata(int64_t orderKey, int32_t kind, int32_t preferred) {
+  std::string out;
+  PutVarintField(out, 1, static_cast<uint64_t>(orderKey));
+  PutVarintField(out, 2, static_cast<uint64_t>(static_cast<int64_t>(kind)));
+  PutVarintField(out, 3, static_cast<uint64_t>(static_cast<int64_t>(preferred)));
+  return out;
+}
 
 absl::StatusOr<PrivateMembershipBlindersRequest> DeserializeBlindersRequest(std::string_view bytes) {
   const NANOData copy(bytes.begin(), bytes.end());

@@ -5,6 +5,7 @@
 // when it carries something; an absent field reads as the record's default).
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -16,6 +17,11 @@ namespace tabulo::psm_double {
 // InvalidArgument for bytes that do not decode as a PSMPrivateMembershipBlindersRequest.
 absl::StatusOr<private_membership::blinders::PrivateMembershipBlindersRequest> DeserializeBlindersRequest(
     std::string_view bytes);
+
+// The encoded OdmResponseUnencryptedMetadata {1: order_key, 2: kind, 3:
+// preferred}, each a varint written when not 0 (a negative int32 as its
+// ten-byte sign extension).
+std::string SerializeOdmUnencryptedMetadata(int64_t orderKey, int32_t kind, int32_t preferred);
 
 // The encoded PSMPrivateMembershipBlindersResponse; empty when encoding fails.
 std::string SerializeBlindersResponse(const private_membership::blinders::PrivateMembershipBlindersResponse& response);

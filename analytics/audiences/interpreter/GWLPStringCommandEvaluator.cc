@@ -2,7 +2,6 @@
 
 #include <unicode/uloc.h>
 #include <unicode/unorm2.h>
-#include <unicode/uregex.h>
 #include <unicode/ustring.h>
 #include <unicode/utf16.h>
 
@@ -24,6 +23,7 @@
 #include "analytics/audiences/interpreter/GWLPStringValue.h"
 #include "analytics/audiences/interpreter/GWLPUndefinedValue.h"
 #include "analytics/audiences/interpreter/GWLPValueOperations.h"
+#include "platform/text/BoundedRegex.h"
 #include "platform/text/Utf8.h"
 
 namespace {
@@ -188,28 +188,8 @@ std::optional<std::pair<size_t, size_t>> firstOccurrence(Units& text, const std:
 
 // ---- Regular expressions ----
 
-struct RegexCloser {
-  void operator()(URegularExpression* regex) const { uregex_close(regex); }
-};
-
-struct MatchBudget {
-  GWLPScopeRef scope;
-  int32_t chargedSteps = 0;
-  bool spent = false;
-};
-
-// Called by the engine every step of a long match: charges the run's work
-// budget and stops the match once it is spent.
-UBool U_CALLCONV chargeMatchSteps(const void* context, int32_t steps) {
-  auto* budget = static_cast<MatchBudget*>(const_cast<void*>(context));
-  int32_t fresh = steps - budget->chargedSteps;
-  budget->chargedSteps = steps;
-  if (fresh > 0 && !GWLPChargeWork(budget->scope, static_cast<size_t>(fresh) * kGWLPRegexWorkPerStep)) {
-    budget->spent = true;
-    return false;
-  }
-  return true;
-}
+inline constexpr platform::RegexLimits kStringMethodRegexLimits{kGWLPMaxPatternLength, kGWLPRegexTimeLimit,
+                                                               kGWLPRegexStackLimitBytes};
 
 // The first match [start, end) of `pattern` (no options) in `text`, none for
 // no match, or an error: the compiler's for a malformed pattern, error 19
@@ -222,36 +202,32 @@ std::optional<std::pair<size_t, size_t>> firstMatch(Units& text, const std::stri
     return std::nullopt;
   }
   if (!GWLPChargeWork(scope, text.length() + units.size(), out)) return std::nullopt;
-  UErrorCode status = U_ZERO_ERROR;
-  UParseError parseError;
-  std::unique_ptr<URegularExpression, RegexCloser> regex(uregex_open(
-      reinterpret_cast<const UChar*>(units.data()), static_cast<int32_t>(units.size()), 0, &parseError, &status));
-  if (U_FAILURE(status) || !regex) {
-    out.fail(platform::Error(kGWLPRegularExpressionErrorDomain, status, u_errorName(status)));
+  platform::RegexError failure;
+  auto regex = platform::BoundedRegex::compile(std::u16string_view(units), {}, kStringMethodRegexLimits, &failure);
+  if (!regex) {
+    if (failure.failure == platform::RegexFailure::kMalformed) {
+      out.fail(platform::Error(kGWLPRegularExpressionErrorDomain, failure.engineStatus, failure.engineStatusName));
+    } else {
+      out.fail(kGWLPErrorResourceLimit);
+    }
     return std::nullopt;
   }
-  const std::u16string& subject = text.utf16();
-  MatchBudget budget{scope};
-  uregex_setText(regex.get(), reinterpret_cast<const UChar*>(subject.data()), static_cast<int32_t>(subject.size()),
-                 &status);
-  uregex_setTimeLimit(regex.get(), kGWLPRegexTimeLimit, &status);
-  uregex_setStackLimit(regex.get(), kGWLPRegexStackLimitBytes, &status);
-  uregex_setMatchCallback(regex.get(), chargeMatchSteps, &budget, &status);
-  if (U_FAILURE(status)) {
-    out.fail(kGWLPErrorResourceLimit);
-    return std::nullopt;
-  }
-  UBool found = uregex_find(regex.get(), 0, &status);
-  if (U_FAILURE(status)) {
+  // The engine reports its running step count; each step not yet charged
+  // goes to the run's work budget, and a spent budget stops the match.
+  int32_t chargedSteps = 0;
+  auto chargeSteps = [&](int32_t steps) {
+    const int32_t fresh = steps - chargedSteps;
+    chargedSteps = steps;
+    return fresh <= 0 || GWLPChargeWork(scope, static_cast<size_t>(fresh) * kGWLPRegexWorkPerStep);
+  };
+  auto match = regex->firstMatch(text.utf16(), &failure, chargeSteps);
+  if (!match) {
     // Time out, stack overflow, spent work budget or no memory.
     out.fail(kGWLPErrorResourceLimit);
     return std::nullopt;
   }
-  if (!found) return std::nullopt;
-  int32_t start = uregex_start(regex.get(), 0, &status);
-  int32_t end = uregex_end(regex.get(), 0, &status);
-  if (U_FAILURE(status) || start < 0 || end < start) return std::nullopt;
-  return std::make_pair(static_cast<size_t>(start), static_cast<size_t>(end));
+  if (!match->found) return std::nullopt;
+  return std::make_pair(match->start, match->end);
 }
 
 // ---- Case mapping ----

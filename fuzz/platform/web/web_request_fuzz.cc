@@ -1,5 +1,6 @@
 // Requests from a browser page through the browser host: any body and query
-// on every address gives an answer with a known status, and never a crash.
+// on every address gives an answer with a known status, and never a crash; a
+// request refused from its headers gets that same refusal as its answer.
 // First byte: which address; then the query value of `screen`, a newline,
 // the value of `name`/`item`, a newline, and the body.
 #include <cstdlib>
@@ -18,6 +19,7 @@ class Screen : public ViewController {
  public:
   explicit Screen(std::shared_ptr<UIEnvironment> environment) : ViewController(std::move(environment)) {
     registerAction("grid.tap", [](const Object&) {});
+    registerAction("grid.scroll", [](const Object&) {});
     registerAction("slider", [](const Object&) {});
     registerAction("field", [](const Object&) {});
   }
@@ -26,6 +28,7 @@ class Screen : public ViewController {
     ViewNode& grid = node.add(ViewNode("grid", "grid"));
     grid.action = "grid.tap";
     grid.properties = {{"rows", "4"}, {"columns", "3"}};
+    grid.add(ViewNode("viewport", "viewport")).action = "grid.scroll";
     ViewNode& slider = node.add(ViewNode("slider", "slider"));
     slider.action = "slider";
     slider.minimum = 0;
@@ -79,7 +82,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } else {
     request.body = rest;
   }
+  // What the headers alone decide must agree with the whole answer.
+  std::optional<WebHost::Response> early = fixture.host->refusal(request, request.body.size());
   WebHost::Response response = fixture.host->handle(request);
+  if (early && early->status != response.status) std::abort();
   switch (response.status) {
     case 200: case 400: case 404: case 409: case 413: case 415: case 500: break;
     default: std::abort();

@@ -4,6 +4,7 @@
 #include <microhttpd.h>
 #include <netinet/in.h>
 #include <sys/random.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <cmath>
@@ -168,6 +169,20 @@ bool valueFits(const ViewNode& node, const Object& value, std::string& message) 
     }
     return true;
   }
+  if (node.kind == "viewport") {
+    // The part of a grid a page shows: an origin in the content, a size on screen.
+    constexpr double kLargest = 1e9;
+    for (const char* key : {"x", "y", "width", "height"}) {
+      const Object* part = value.find(key);
+      std::optional<double> number = part ? part->numberValue() : std::nullopt;
+      const bool isSize = key[0] == 'w' || key[0] == 'h';
+      if (!number || !std::isfinite(*number) || *number < (isSize ? 1 : 0) || *number > kLargest) {
+        message = "a grid's view needs x and y from 0 and a width and height from 1";
+        return false;
+      }
+    }
+    return true;
+  }
   if (node.kind == "slider") {
     auto number = value.numberValue();
     if (!number || (node.minimum && *number < *node.minimum) || (node.maximum && *number > *node.maximum)) {
@@ -289,14 +304,16 @@ std::string percentEncoded(const std::string& text) {
 
 struct Exchange {
   WebHost::Request request;
-  bool started = false;
+  size_t bodyLimit = 0;
+  bool answered = false;  // a response was queued before the body was read
 };
 
 MHD_Result collectValue(void* context, MHD_ValueKind, const char* key, const char* value) {
   auto* target = static_cast<std::map<std::string, std::string>*>(context);
   if (key) {
     std::string name(key);
-    std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
+    std::transform(name.begin(), name.end(), name.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     target->emplace(std::move(name), value ? value : "");
   }
   return MHD_YES;
@@ -308,33 +325,9 @@ MHD_Result collectQuery(void* context, MHD_ValueKind, const char* key, const cha
   return MHD_YES;
 }
 
-MHD_Result answer(void* context, MHD_Connection* connection, const char* url, const char* method, const char*,
-                  const char* uploadData, size_t* uploadDataSize, void** connectionContext) {
-  auto* host = static_cast<WebHost*>(context);
-  auto* exchange = static_cast<Exchange*>(*connectionContext);
-  if (!exchange) {
-    exchange = new Exchange();
-    *connectionContext = exchange;
-    exchange->request.method = method ? method : "";
-    exchange->request.path = url ? url : "";
-    MHD_get_connection_values(connection, MHD_HEADER_KIND, collectValue, &exchange->request.headers);
-    MHD_get_connection_values(connection, MHD_GET_ARGUMENT_KIND, collectQuery, &exchange->request.query);
-    return MHD_YES;
-  }
-  if (*uploadDataSize > 0) {
-    WebHost::Request& request = exchange->request;
-    if (!request.bodyTooLarge && request.body.size() + *uploadDataSize <= WebHost::kMaximumBodySize) {
-      request.body.append(uploadData, *uploadDataSize);
-    } else {
-      request.bodyTooLarge = true;
-      request.body.clear();
-    }
-    *uploadDataSize = 0;
-    return MHD_YES;
-  }
-  WebHost::Response response = host->handle(exchange->request);
-  MHD_Response* reply =
-      MHD_create_response_from_buffer(response.body.size(), response.body.data(), MHD_RESPMEM_MUST_COPY);
+MHD_Result queue(MHD_Connection* connection, const WebHost::Response& response) {
+  MHD_Response* reply = MHD_create_response_from_buffer(response.body.size(), const_cast<char*>(response.body.data()),
+                                                        MHD_RESPMEM_MUST_COPY);
   if (!reply) return MHD_NO;
   MHD_add_response_header(reply, "Content-Type", response.contentType.c_str());
   MHD_add_response_header(reply, "Cache-Control", "no-store");
@@ -347,16 +340,89 @@ MHD_Result answer(void* context, MHD_Connection* connection, const char* url, co
   return queued;
 }
 
-void completed(void*, MHD_Connection*, void** connectionContext, MHD_RequestTerminationCode) {
+// The length the request announces for its body, if it announces one.
+std::optional<uint64_t> declaredLength(const WebHost::Request& request) {
+  auto found = request.headers.find("content-length");
+  if (found == request.headers.end() || found->second.empty() || found->second.size() > 19) return std::nullopt;
+  uint64_t length = 0;
+  for (char c : found->second) {
+    if (c < '0' || c > '9') return std::nullopt;
+    length = length * 10 + static_cast<uint64_t>(c - '0');
+  }
+  return length;
+}
+
+MHD_Result answer(void* context, MHD_Connection* connection, const char* url, const char* method, const char*,
+                  const char* uploadData, size_t* uploadDataSize, void** connectionContext) {
+  auto* host = static_cast<WebHost*>(context);
+  auto* exchange = static_cast<Exchange*>(*connectionContext);
+  if (!exchange) {
+    // The headers have arrived: the connection met its deadline, and the
+    // request is checked before a byte of its body is read.
+    host->headersArrived(connection);
+    exchange = new Exchange();
+    *connectionContext = exchange;
+    exchange->request.method = method ? method : "";
+    exchange->request.path = url ? url : "";
+    MHD_get_connection_values(connection, MHD_HEADER_KIND, collectValue, &exchange->request.headers);
+    MHD_get_connection_values(connection, MHD_GET_ARGUMENT_KIND, collectQuery, &exchange->request.query);
+    exchange->bodyLimit = WebHost::bodyLimit(exchange->request.method, exchange->request.path);
+    std::optional<WebHost::Response> refusal = host->refusal(exchange->request, declaredLength(exchange->request));
+    if (!refusal) return MHD_YES;
+    exchange->answered = true;
+    return queue(connection, *refusal);
+  }
+  if (*uploadDataSize > 0) {
+    WebHost::Request& request = exchange->request;
+    const size_t size = *uploadDataSize;
+    *uploadDataSize = 0;
+    if (exchange->answered) return MHD_YES;  // the rest of a refused body goes unread
+    if (request.body.size() + size > exchange->bodyLimit) {
+      request.body.clear();
+      request.body.shrink_to_fit();
+      request.bodyTooLarge = true;
+      exchange->answered = true;
+      return queue(connection, *host->refusal(request, std::nullopt));
+    }
+    request.body.append(uploadData, size);
+    return MHD_YES;
+  }
+  if (exchange->answered) return MHD_YES;
+  exchange->answered = true;
+  return queue(connection, host->handle(exchange->request));
+}
+
+void completed(void* context, MHD_Connection* connection, void** connectionContext, MHD_RequestTerminationCode) {
   delete static_cast<Exchange*>(*connectionContext);
   *connectionContext = nullptr;
+  // A kept-alive connection has the same time again for its next request's headers.
+  static_cast<WebHost*>(context)->awaitHeaders(connection);
+}
+
+void connectionChanged(void* context, MHD_Connection* connection, void** socketContext,
+                       MHD_ConnectionNotificationCode code) {
+  auto* host = static_cast<WebHost*>(context);
+  if (code == MHD_CONNECTION_NOTIFY_STARTED) {
+    host->connectionStarted(connection, socketContext);
+  } else {
+    host->connectionClosed(*socketContext);
+  }
 }
 
 }  // namespace
 
 WebHost::WebHost(Configuration configuration)
     : configuration_(std::move(configuration)),
+      clock_(configuration_.clock ? configuration_.clock : Clock::system()),
       token_(configuration_.token.empty() ? randomToken() : configuration_.token) {}
+
+void WebHost::clearInbox() {
+  // Files a page uploaded that the app never took (the host stopped first).
+  std::error_code failed;
+  for (const auto& entry : std::filesystem::directory_iterator(configuration_.inboxDirectory, failed)) {
+    if (entry.is_regular_file(failed) || entry.is_symlink(failed)) std::filesystem::remove(entry.path(), failed);
+  }
+}
 
 WebHost::~WebHost() { stop(); }
 
@@ -366,11 +432,13 @@ bool WebHost::start(Error* error) {
   address.sin_family = AF_INET;
   address.sin_port = htons(configuration_.port);
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  clearInbox();
   daemon_ = MHD_start_daemon(MHD_USE_INTERNAL_POLLING_THREAD, configuration_.port, nullptr, nullptr, &answer, this,
                              MHD_OPTION_SOCK_ADDR, reinterpret_cast<sockaddr*>(&address),
-                             MHD_OPTION_NOTIFY_COMPLETED, &completed, nullptr,
-                             MHD_OPTION_CONNECTION_LIMIT, 64u,
-                             MHD_OPTION_CONNECTION_TIMEOUT, 60u,
+                             MHD_OPTION_NOTIFY_COMPLETED, &completed, this,
+                             MHD_OPTION_NOTIFY_CONNECTION, &connectionChanged, this,
+                             MHD_OPTION_CONNECTION_LIMIT, kConnectionLimit,
+                             MHD_OPTION_CONNECTION_TIMEOUT, kIdleTimeoutSeconds,
                              MHD_OPTION_END);
   if (!daemon_) {
     setError(error, Error(kPlatformErrorDomain, 1, "cannot listen on 127.0.0.1:" + std::to_string(configuration_.port)));
@@ -430,7 +498,14 @@ bool WebHost::runOnMain(const std::function<void()>& block) {
   return true;
 }
 
-WebHost::Response WebHost::handle(const Request& request) {
+size_t WebHost::bodyLimit(const std::string& method, const std::string& path) {
+  if (method != "POST") return 0;
+  if (path == "/api/upload") return kMaximumBodySize;
+  if (path == "/api/action" || path == "/api/lifecycle") return kMaximumJSONBodySize;
+  return 0;
+}
+
+std::optional<WebHost::Response> WebHost::refusal(const Request& request, std::optional<uint64_t> bodySize) const {
   const std::string expectedHost = "127.0.0.1:" + std::to_string(port_.load());
   if (headerValue(request, "host") != expectedHost) return failure(421, "this server answers at " + expectedHost);
   const bool changesState = request.method != "GET" && request.method != "HEAD";
@@ -443,20 +518,92 @@ WebHost::Response WebHost::handle(const Request& request) {
   std::string presented = headerValue(request, "x-tabulo-token");
   if (presented.empty()) presented = queryValue(request, "token").value_or("");
   if (!sameSecret(presented, token_)) return failure(403, "the address's token is missing or wrong");
-  if (request.bodyTooLarge) return failure(413, "the request is too large");
-
-  Response response = failure(503, "the app is closing");
-  if (request.path == "/" && request.method == "GET") return page();
-  const bool known = (request.path == "/api/tree" && request.method == "GET") ||
+  const bool known = (request.path == "/" && request.method == "GET") ||
+                     (request.path == "/api/tree" && request.method == "GET") ||
                      (request.path == "/api/action" && request.method == "POST") ||
                      (request.path == "/api/upload" && request.method == "POST") ||
                      (request.path == "/api/download" && request.method == "GET") ||
                      (request.path == "/api/photo" && request.method == "GET") ||
                      (request.path == "/api/lifecycle" && request.method == "POST");
   if (!known) return failure(404, "no such address");
+  if (request.bodyTooLarge || (bodySize && *bodySize > bodyLimit(request.method, request.path))) {
+    return failure(413, "the request is too large");
+  }
+  return std::nullopt;
+}
+
+WebHost::Response WebHost::handle(const Request& request) {
+  if (std::optional<Response> refused = refusal(request, request.body.size())) return *refused;
+  if (request.path == "/") return page();
   if (request.path == "/api/photo") return photo(request);
+  Response response = failure(503, "the app is closing");
   runOnMain([&] { response = handleOnMain(request); });
   return response;
+}
+
+// --- The header deadline ------------------------------------------------------
+//
+// Each connection has headerDeadline seconds, whatever it sends meanwhile, to
+// complete the headers of its request (and, kept alive, of each next one). A
+// clock call per connection cuts the socket when the time is up; the server
+// then sees the connection end and closes it. Connections are known by a
+// number kept as the server's socket context, so that a late call can never
+// reach a later connection.
+
+namespace {
+uint64_t connectionNumber(void* socketContext) {
+  return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(socketContext));
+}
+uint64_t connectionNumber(MHD_Connection* connection) {
+  const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+  return info ? connectionNumber(info->socket_context) : 0;
+}
+}  // namespace
+
+void WebHost::connectionStarted(MHD_Connection* connection, void** socketContext) {
+  const MHD_ConnectionInfo* fd = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+  std::lock_guard lock(connections_->mutex);
+  const uint64_t number = ++connections_->lastNumber;
+  connections_->open[number] = Connection{fd ? fd->connect_fd : -1, 0};
+  *socketContext = reinterpret_cast<void*>(static_cast<uintptr_t>(number));
+  armDeadline(number);
+}
+
+void WebHost::armDeadline(uint64_t number) {
+  auto found = connections_->open.find(number);
+  if (found == connections_->open.end()) return;
+  if (found->second.timer) clock_->cancelCall(found->second.timer);
+  std::weak_ptr<Connections> weak = connections_;
+  found->second.timer = clock_->callAt(clock_->uptime() + configuration_.headerDeadline, [weak, number] {
+    auto connections = weak.lock();
+    if (!connections) return;
+    std::lock_guard lock(connections->mutex);
+    auto still = connections->open.find(number);
+    if (still == connections->open.end() || !still->second.timer || still->second.fd < 0) return;
+    still->second.timer = 0;
+    ::shutdown(still->second.fd, SHUT_RDWR);
+  });
+}
+
+void WebHost::awaitHeaders(MHD_Connection* connection) {
+  std::lock_guard lock(connections_->mutex);
+  armDeadline(connectionNumber(connection));
+}
+
+void WebHost::headersArrived(MHD_Connection* connection) {
+  std::lock_guard lock(connections_->mutex);
+  auto found = connections_->open.find(connectionNumber(connection));
+  if (found == connections_->open.end() || !found->second.timer) return;
+  clock_->cancelCall(found->second.timer);
+  found->second.timer = 0;
+}
+
+void WebHost::connectionClosed(void* socketContext) {
+  std::lock_guard lock(connections_->mutex);
+  auto found = connections_->open.find(connectionNumber(socketContext));
+  if (found == connections_->open.end()) return;
+  if (found->second.timer) clock_->cancelCall(found->second.timer);
+  connections_->open.erase(found);
 }
 
 WebHost::Response WebHost::handleOnMain(const Request& request) {
@@ -529,11 +676,15 @@ WebHost::Response WebHost::tree() {
     first = false;
     body += "{\"class\":" + Json(screen->className()).dump() + ",\"style\":" +
             Json(toString(screen->modalPresentationStyle())).dump();
-    // The platform's back button of a navigation stack, with the title of the
-    // screen it returns to.
-    if (auto navigation = std::dynamic_pointer_cast<NavigationController>(screen); navigation && canGoBack(*navigation)) {
-      const auto& stack = navigation->viewControllers();
-      body += ",\"back\":" + Json(stack[stack.size() - 2]->navigationItem().title.value_or("")).dump();
+    // The platform's back button of a navigation stack, with the label the
+    // screen it returns to gives it (empty: the chevron alone). The stack is
+    // laid out first, as before every drawing.
+    if (auto navigation = std::dynamic_pointer_cast<NavigationController>(screen)) {
+      navigation->viewWillLayoutSubviews();
+      if (canGoBack(*navigation)) {
+        const auto& stack = navigation->viewControllers();
+        body += ",\"back\":" + Json(stack[stack.size() - 2]->navigationItem().backButtonLabel()).dump();
+      }
     }
     body += ",\"node\":" + screen->snapshot().toJSON() + "}";
   }
@@ -641,6 +792,8 @@ WebHost::Response WebHost::upload(const Request& request) {
     }
   }
   documents->pick({target});
+  // The picker's receiver has read the file: the copy is not kept.
+  std::filesystem::remove(target, failedIO);
   return tree();
 }
 

@@ -9,7 +9,7 @@
 #include "analytics/attribution/GWLSerializationUtil.h"
 #include "platform/net/URL.h"
 #include "platform/text/PercentEncoding.h"
-#include "platform/text/RegularExpression.h"
+#include "platform/text/BoundedRegex.h"
 #include "platform/text/UnicodeText.h"
 #include "platform/text/Utf8.h"
 #include "security/util/sha256.h"
@@ -24,15 +24,20 @@ constexpr const char* kEmailPattern = R"(^\S+@\S+\.\S+$)";
 constexpr const char* kPhonePattern = R"(^\+[1-9]\d{1,14}$)";
 constexpr std::string_view kPhoneSeparators = "-()/.";
 
-// Each expression is compiled once and shared by every thread.
-bool MatchesEmailPattern(std::string_view text) {
-  static const auto expression = platform::RegularExpression::create(kEmailPattern);
-  return expression && expression->search(text);
+// Both patterns are fixed and short; the bounds only keep a long input from
+// holding the caller's thread. Compiling per call keeps each match on its own
+// matcher, so any thread may normalise.
+constexpr platform::RegexLimits kPatternLimits{64, 200, 1 << 20};
+
+bool MatchesPattern(const char* pattern, std::string_view text) {
+  if (!platform::utf8::isValid(text)) return false;
+  auto expression = platform::BoundedRegex::compile(std::string_view(pattern), {}, kPatternLimits);
+  if (!expression) return false;
+  const std::optional<platform::RegexMatch> match = expression->firstMatch(platform::utf8::toUtf16(text));
+  return match && match->found;
 }
-bool MatchesPhonePattern(std::string_view text) {
-  static const auto expression = platform::RegularExpression::create(kPhonePattern);
-  return expression && expression->search(text);
-}
+bool MatchesEmailPattern(std::string_view text) { return MatchesPattern(kEmailPattern, text); }
+bool MatchesPhonePattern(std::string_view text) { return MatchesPattern(kPhonePattern, text); }
 
 std::string AsString(std::span<const uint8_t> bytes) { return std::string(bytes.begin(), bytes.end()); }
 

@@ -9,11 +9,13 @@
 #include <atomic>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <chrono>
 #include <thread>
 
 #include "platform/ui/ActivityViewController.h"
 #include "platform/ui/DocumentPickerViewController.h"
 #include "platform/ui/ImagePickerController.h"
+#include "platform/ui/NavigationController.h"
 #include "platform/ui/web/WebPresenter.h"
 #include "tests/platform/TestTmp.h"
 
@@ -26,7 +28,7 @@ using Json = nlohmann::json;
 class ControlsScreen : public ViewController {
  public:
   explicit ControlsScreen(std::shared_ptr<UIEnvironment> environment) : ViewController(std::move(environment)) {
-    for (const char* name : {"grid.tap", "slider", "field", "tap", "off", "hiddenTap"}) {
+    for (const char* name : {"grid.tap", "grid.scroll", "slider", "field", "tap", "off", "hiddenTap"}) {
       registerAction(name, [this, name](const Object& value) { received.emplace_back(name, value); });
     }
   }
@@ -35,6 +37,7 @@ class ControlsScreen : public ViewController {
     ViewNode& grid = node.add(ViewNode("grid", "grid"));
     grid.action = "grid.tap";
     grid.properties = {{"rows", "3"}, {"columns", "2"}};
+    grid.add(ViewNode("viewport", "viewport")).action = "grid.scroll";
     ViewNode& slider = node.add(ViewNode("slider", "slider"));
     slider.action = "slider";
     slider.minimum = 10;
@@ -65,7 +68,14 @@ class RecordingDocumentDelegate : public DocumentPickerDelegate {
  public:
   void documentPicker(DocumentPickerViewController&, const std::vector<std::filesystem::path>& urls) override {
     picked.push_back(urls);
+    for (const auto& url : urls) {
+      std::ifstream in(url);
+      contents.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+      stillThere.push_back(std::filesystem::exists(url));
+    }
   }
+  std::vector<std::string> contents;  // read when handed over
+  std::vector<bool> stillThere;
   void documentPickerWasCancelled(DocumentPickerViewController&) override { ++cancelled; }
   std::vector<std::vector<std::filesystem::path>> picked;
   int cancelled = 0;
@@ -83,7 +93,10 @@ class WebHostTest : public ::testing::Test {
     WebHost::Configuration configuration;
     configuration.mainQueue = mainQueue;
     configuration.notificationCenter = notifications;
-    configuration.rootController = [this] { return root; };
+    configuration.rootController = [this]() -> std::shared_ptr<ViewController> {
+      if (shown) return shown;
+      return root;
+    };
     configuration.pageDirectory = tmp.path();
     configuration.photosDirectory = tmp.path() / "photos";
     configuration.inboxDirectory = tmp.path() / "Inbox";
@@ -106,6 +119,7 @@ class WebHostTest : public ::testing::Test {
   std::shared_ptr<NotificationCenter> notifications = NotificationCenter::create();
   std::shared_ptr<UIEnvironment> environment;
   std::shared_ptr<ControlsScreen> root;
+  std::shared_ptr<ViewController> shown;  // replaces `root` as the window's root when set
   std::unique_ptr<WebHost> host;
 };
 
@@ -131,8 +145,8 @@ TEST_F(WebHostTest, RefusesForeignHostsOriginsAndMissingTokens) {
        {}, 200},
   };
   for (const Case& c : cases) {
-    WebHost::Request r = request(c.method, c.method == "GET" ? "/api/tree" : "/api/action",
-                                 R"({"screen":0,"action":"tap"})");
+    WebHost::Request r = c.method == "GET" ? request("GET", "/api/tree")
+                                           : request("POST", "/api/action", R"({"screen":0,"action":"tap"})");
     r.headers = c.headers;
     r.query = c.query;
     WebHost::Response response = host->handle(r);
@@ -155,6 +169,39 @@ TEST_F(WebHostTest, TreeHoldsTheRootAndThePresentedChain) {
   EXPECT_TRUE(root->received.empty());
 }
 
+TEST_F(WebHostTest, TheWayBackIsLabelledByTheScreenBelowAfterALayout) {
+  auto navigation = std::make_shared<NavigationController>(environment);
+  auto below = std::make_shared<ControlsScreen>(environment);
+  navigation->setRoot(below);
+  navigation->pushViewController(std::make_shared<ControlsScreen>(environment), false);
+  shown = navigation;
+  const auto plain = BarButtonItem::Style::plain;
+  struct Case {
+    const char* what;
+    std::shared_ptr<BarButtonItem> backItem;
+    std::optional<std::string> title;
+    std::string label;
+  } cases[] = {
+      {"the title below", nullptr, "List", "List"},
+      {"no title below", nullptr, std::nullopt, "Back"},
+      {"a back item without a title: the chevron alone", BarButtonItem::withTitle("", plain, nullptr), "List", ""},
+      {"a back item's own title", BarButtonItem::withTitle("Done", plain, nullptr), "List", "Done"},
+  };
+  int layouts = 0;
+  NavigationController::setViewWillLayoutSubviewsMethod([&](NavigationController&) { ++layouts; });
+  for (const Case& c : cases) {
+    below->navigationItem().title = c.title;
+    below->navigationItem().backBarButtonItem = c.backItem;
+    Json tree = Json::parse(host->handle(request("GET", "/api/tree")).body);
+    EXPECT_EQ(tree["screens"][0]["back"], c.label) << c.what;
+  }
+  NavigationController::setViewWillLayoutSubviewsMethod(nullptr);
+  EXPECT_EQ(layouts, 4) << "the host lays the stack out before each drawing";
+  EXPECT_EQ(act({{"screen", 0}, {"action", "navigation.back"}}).status, 200);
+  EXPECT_EQ(navigation->viewControllers().size(), 1u);
+  EXPECT_FALSE(Json::parse(host->handle(request("GET", "/api/tree")).body)["screens"][0].contains("back"));
+}
+
 TEST_F(WebHostTest, ActionsAreCheckedAgainstTheNodeThatShowsThem) {
   struct Case {
     const char* what;
@@ -166,6 +213,13 @@ TEST_F(WebHostTest, ActionsAreCheckedAgainstTheNodeThatShowsThem) {
       {"grid negative", {{"screen", 0}, {"action", "grid.tap"}, {"value", {{"row", -1}, {"section", 0}}}}, 400},
       {"grid fractional", {{"screen", 0}, {"action", "grid.tap"}, {"value", {{"row", 1.5}, {"section", 0}}}}, 400},
       {"grid without value", {{"screen", 0}, {"action", "grid.tap"}}, 400},
+      {"grid view", {{"screen", 0}, {"action", "grid.scroll"},
+                     {"value", {{"x", 0}, {"y", 120.5}, {"width", 800}, {"height", 600}}}}, 200},
+      {"grid view without a size", {{"screen", 0}, {"action", "grid.scroll"}, {"value", {{"x", 0}, {"y", 0}}}}, 400},
+      {"grid view left of the grid", {{"screen", 0}, {"action", "grid.scroll"},
+                                     {"value", {{"x", -1}, {"y", 0}, {"width", 800}, {"height", 600}}}}, 400},
+      {"grid view of no height", {{"screen", 0}, {"action", "grid.scroll"},
+                                 {"value", {{"x", 0}, {"y", 0}, {"width", 800}, {"height", 0}}}}, 400},
       {"slider in range", {{"screen", 0}, {"action", "slider"}, {"value", 15}}, 200},
       {"slider below", {{"screen", 0}, {"action", "slider"}, {"value", 9.5}}, 400},
       {"slider text", {{"screen", 0}, {"action", "slider"}, {"value", "15"}}, 400},
@@ -232,7 +286,7 @@ TEST_F(WebHostTest, ImagePickerTakesJPEGAndPNGBytesOnly) {
   EXPECT_EQ(host->handle(upload).status, 409) << "the root screen takes no file";
 }
 
-TEST_F(WebHostTest, DocumentPickerGetsACopyInTheInboxUnderAPlainFreeName) {
+TEST_F(WebHostTest, DocumentPickerGetsACopyInTheInboxUnderAPlainNameRemovedOnceTaken) {
   auto delegate = std::make_shared<RecordingDocumentDelegate>();
   auto picker = std::make_shared<DocumentPickerViewController>(
       environment, std::vector<std::string>{"public.comma-separated-values-text"},
@@ -242,16 +296,19 @@ TEST_F(WebHostTest, DocumentPickerGetsACopyInTheInboxUnderAPlainFreeName) {
   WebHost::Request upload = request("POST", "/api/upload", "a,b\n1,2\n");
   upload.query = {{"screen", "1"}, {"name", "../../.bashrc/Data;rm.csv"}};
   ASSERT_EQ(host->handle(upload).status, 200);
-  ASSERT_EQ(host->handle(upload).status, 200);
-  ASSERT_EQ(delegate->picked.size(), 2u);
-  const auto first = delegate->picked[0].at(0);
-  const auto second = delegate->picked[1].at(0);
-  EXPECT_EQ(first, tmp.path() / "Inbox" / "Data_rm.csv");
-  EXPECT_EQ(second, tmp.path() / "Inbox" / "Data_rm-2.csv") << "a second copy does not overwrite the first";
-  std::ifstream in(second);
-  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()), "a,b\n1,2\n");
+  ASSERT_EQ(delegate->picked.size(), 1u);
+  EXPECT_EQ(delegate->picked[0].at(0), tmp.path() / "Inbox" / "Data_rm.csv");
+  EXPECT_EQ(delegate->contents, std::vector<std::string>{"a,b\n1,2\n"});
+  EXPECT_EQ(delegate->stillThere, std::vector<bool>{true});
+  EXPECT_FALSE(std::filesystem::exists(delegate->picked[0].at(0))) << "removed once the picker has it";
   EXPECT_EQ(act({{"screen", 1}, {"action", "documentPicker.cancel"}}).status, 200);
   EXPECT_EQ(delegate->cancelled, 1);
+
+  // Copies an earlier run left behind go when the host starts.
+  std::ofstream(tmp.path() / "Inbox" / "left over.csv") << "from an earlier run";
+  ASSERT_TRUE(host->start());
+  EXPECT_TRUE(std::filesystem::is_empty(tmp.path() / "Inbox"));
+  host->stop();
 }
 
 TEST_F(WebHostTest, ShareSheetFilesDownloadByIndex) {
@@ -370,6 +427,146 @@ TEST_F(WebHostTest, ServesOverLoopbackAndStopsWhileARequestWaits) {
   server.stop();
   waiting.join();
   EXPECT_TRUE(reply.empty() || reply.find("503") != std::string::npos) << reply;
+}
+
+// A client socket on the loopback port, with a receive time-out so that no
+// read waits for ever.
+int connectTo(uint16_t port) {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  timeval timeout{10, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+void sendAll(int fd, const std::string& text) {
+  for (size_t sent = 0; sent < text.size();) {
+    ssize_t n = ::send(fd, text.data() + sent, text.size() - sent, MSG_NOSIGNAL);
+    if (n <= 0) return;  // the server has answered and closed
+    sent += static_cast<size_t>(n);
+  }
+}
+
+// Everything the server sends until it closes the connection.
+std::string readAll(int fd) {
+  std::string reply;
+  char buffer[4096];
+  for (ssize_t got; (got = ::read(fd, buffer, sizeof buffer)) > 0;) reply.append(buffer, static_cast<size_t>(got));
+  return reply;
+}
+
+long residentKilobytes() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+  }
+  return 0;
+}
+
+class WebHostServerTest : public WebHostTest {
+ protected:
+  void startServer(double headerDeadline) {
+    WebHost::Configuration configuration;
+    configuration.mainQueue = mainQueue;
+    configuration.rootController = [this]() -> std::shared_ptr<ViewController> { return root; };
+    configuration.pageDirectory = tmp.path();
+    configuration.inboxDirectory = tmp.path() / "Inbox";
+    configuration.token = "secret";
+    configuration.headerDeadline = headerDeadline;
+    server = std::make_unique<WebHost>(configuration);
+    ASSERT_TRUE(server->start());
+    // The main loop's side runs on a thread of its own while the test talks to the server.
+    mainLoop = std::thread([this] {
+      while (!stopLoop) {
+        if (mainQueue->drain() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+    });
+  }
+  void TearDown() override {
+    if (server) server->stop();
+    stopLoop = true;
+    if (mainLoop.joinable()) mainLoop.join();
+  }
+  std::string hostHeader() const { return "Host: 127.0.0.1:" + std::to_string(server->port()) + "\r\n"; }
+
+  std::unique_ptr<WebHost> server;
+  std::thread mainLoop;
+  std::atomic<bool> stopLoop{false};
+};
+
+TEST_F(WebHostServerTest, RequestsRefusedByTheirHeadersAreAnsweredBeforeTheirBodies) {
+  startServer(5);
+  constexpr size_t kAnnounced = 20u << 20;
+  const std::string body(1u << 20, 'x');  // what each client tries to send before reading the answer
+  const long before = residentKilobytes();
+  struct Kind {
+    std::string headers;
+    const char* status;
+  };
+  const Kind kinds[] = {
+      {"POST /api/upload?screen=0 HTTP/1.1\r\n" + hostHeader(), " 403 "},  // no token
+      {"POST /api/upload?screen=0&token=secret HTTP/1.1\r\nHost: attacker.example\r\n", " 421 "},
+      {"POST /api/action?token=secret HTTP/1.1\r\n" + hostHeader(), " 413 "},  // over the route's limit
+  };
+  std::vector<int> sockets;
+  for (int i = 0; i < 60; ++i) {
+    int fd = connectTo(server->port());
+    ASSERT_GE(fd, 0);
+    const Kind& kind = kinds[i % 3];
+    sendAll(fd, kind.headers + "Content-Length: " + std::to_string(kAnnounced) + "\r\n\r\n");
+    sockets.push_back(fd);
+  }
+  // The answers come though no body has been sent; what a client sends then is not read.
+  for (size_t i = 0; i < sockets.size(); ++i) {
+    const std::string reply = readAll(sockets[i]);
+    EXPECT_NE(reply.find(kinds[i % 3].status), std::string::npos) << i << ": " << reply.substr(0, 80);
+    sendAll(sockets[i], body);
+    ::close(sockets[i]);
+  }
+  // Nothing of the 60 announced bodies was kept: the host's memory stays flat.
+  EXPECT_LT(residentKilobytes() - before, 16 * 1024);
+
+  // A request within its limits still goes through.
+  int fd = connectTo(server->port());
+  sendAll(fd, "GET /api/tree?token=secret HTTP/1.1\r\n" + hostHeader() + "Connection: close\r\n\r\n");
+  EXPECT_NE(readAll(fd).find(" 200 "), std::string::npos);
+  ::close(fd);
+}
+
+TEST_F(WebHostServerTest, AConnectionThatTricklesItsHeadersIsClosedAtTheDeadline) {
+  startServer(0.5);
+  int slow = connectTo(server->port());
+  ASSERT_GE(slow, 0);
+  sendAll(slow, "GET /api/tree?token=secret HTTP/1.1\r\n");
+  const auto start = std::chrono::steady_clock::now();
+  // One header line every 100 ms keeps it busy, but not past the deadline.
+  std::thread trickle([&] {
+    for (int line = 0; line < 40; ++line) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      if (::send(slow, "X-Slow: 1\r\n", 11, MSG_NOSIGNAL) <= 0) return;
+    }
+  });
+  // Meanwhile an ordinary request is answered.
+  int fd = connectTo(server->port());
+  sendAll(fd, "GET /api/tree?token=secret HTTP/1.1\r\n" + hostHeader() + "Connection: close\r\n\r\n");
+  EXPECT_NE(readAll(fd).find(" 200 "), std::string::npos);
+  ::close(fd);
+
+  const std::string reply = readAll(slow);  // ends when the server closes it
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  trickle.join();
+  ::close(slow);
+  EXPECT_EQ(reply.find(" 200 "), std::string::npos);
+  EXPECT_GE(seconds, 0.4);
+  EXPECT_LT(seconds, 3.5) << "closed at its deadline, not after the trickle";
 }
 
 }  // namespace

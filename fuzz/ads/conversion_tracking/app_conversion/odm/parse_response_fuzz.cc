@@ -15,6 +15,7 @@
 #include "ads/conversion_tracking/app_conversion/odm/ODCPrivateSetMembershipClient.h"
 #include "analytics/attribution/testing/PSMDouble.h"
 #include "analytics/attribution/testing/PSMDoubleFrames.h"
+#include "PSMAnswerEdits.h"
 #include "fuzz/QuietLog.h"
 
 namespace {
@@ -43,7 +44,7 @@ const Material& Shared() {
 }
 
 std::vector<uint8_t> Body(const std::string& responseText) {
-  const std::string body = "{\"psm_response\":\"" + responseText + "\"}";
+  const std::string body = PSMResponseBody(responseText);
   return std::vector<uint8_t>(body.begin(), body.end());
 }
 
@@ -61,16 +62,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     case 1:
       material.client->parsedPSMValueFromResponse(Body(absl::WebSafeBase64Escape(rest)));
       break;
-    default: {
-      // Pairs of (position, byte) overwrite the real response's bytes.
-      std::string wire;
-      absl::WebSafeBase64Unescape(material.answer, &wire);
-      for (size_t i = 0; i + 1 < rest.size() && !wire.empty(); i += 2) {
-        wire[static_cast<uint8_t>(rest[i]) * 7 % wire.size()] = rest[i + 1];
-      }
-      material.client->parsedPSMValueFromResponse(Body(absl::WebSafeBase64Escape(wire)));
+    default:
+      material.client->parsedPSMValueFromResponse(Body(EditedAnswer(material.answer, rest)));
       break;
-    }
   }
   return 0;
 }
