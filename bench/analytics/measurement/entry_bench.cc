@@ -8,16 +8,12 @@
 
 #include "analytics/foundation/config/GWLMeasurementRegistry.h"
 #include "analytics/foundation/core/GWLMonitor.h"
-#include "analytics/foundation/core/GWLUserDefaults.h"
 #include "analytics/measurement/GWLAnalytics.h"
-#include "analytics/measurement/GWLIdentifiers.h"
 #include "analytics/measurement/testing/RecordingAnalyticsEngine.h"
-#include "platform/appdelegate/HVUAppDelegateSwizzler.h"
+#include "analytics/measurement/testing/StandaloneEntryClass.h"
 #include "platform/core/Log.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/Queue.h"
-#include "platform/env/AppEnvironment.h"
-#include "platform/storage/PreferencesStore.h"
 
 namespace {
 
@@ -41,26 +37,8 @@ struct Started {
     platform::HVUSetLoggerLevel(3);
     GWLMeasurementRegistry::resetForTesting(quietMonitor());
     engine->setKeepsEvents(false);
-    auto main = platform::MainQueue::create();
-    GWLAnalytics::Dependencies dependencies;
-    dependencies.clock = platform::Clock::system();
-    dependencies.defaults = std::make_shared<GWLUserDefaults>(
-        platform::PreferencesStore::create(kGWLAnalyticsSuiteName, std::string(), nullptr, nullptr),
-        kGWLAnalyticsSuiteName);
-    dependencies.persistedConfig = [] { return nullptr; };
-    dependencies.identity = [] { return nullptr; };
-    GWLIdentifiers::Dependencies identifiers;
-    identifiers.engineIdentity = [] { return nullptr; };
-    identifiers.sharedIdentity = [] { return nullptr; };
-    identifiers.adEventIDStart = 1;
-    dependencies.identifiers = std::make_shared<GWLIdentifiers>(identifiers);
-    dependencies.environment = platform::AppEnvironment::create({});
-    dependencies.notificationCenter = platform::NotificationCenter::create();
-    dependencies.mainQueue = main;
-    dependencies.paymentQueue = platform::PaymentQueue::create(main);
-    dependencies.appDelegateSwizzler = platform::HVUAppDelegateSwizzler::create({dependencies.environment, main});
-    dependencies.engineFactory = [engine = engine](const GWLAnalyticsEngineConfiguration&) { return engine; };
-    analytics = GWLAnalytics::create(dependencies);
+    analytics = measurement_testing::makeStandaloneEntryClass(platform::Clock::system(), platform::MainQueue::create(),
+                                                              platform::ConcurrentQueue::create("global", 1), engine);
     analytics->startWithAppID("1:1:ios:1", "cz", {{kGWLStartOptionLogTag, "<Bench>"}});
     analytics->queue()->flush();
   }

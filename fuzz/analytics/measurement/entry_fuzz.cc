@@ -12,17 +12,13 @@
 #include <vector>
 
 #include "analytics/foundation/config/GWLMeasurementRegistry.h"
-#include "analytics/foundation/core/GWLUserDefaults.h"
 #include "analytics/measurement/GWLAnalytics.h"
 #include "analytics/measurement/GWLConsentSettingsUtil.h"
-#include "analytics/measurement/GWLIdentifiers.h"
 #include "analytics/measurement/testing/RecordingAnalyticsEngine.h"
+#include "analytics/measurement/testing/StandaloneEntryClass.h"
 #include "fuzz/analytics/foundation/QuietLibraryMonitor.h"
-#include "platform/appdelegate/HVUAppDelegateSwizzler.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/Queue.h"
-#include "platform/env/AppEnvironment.h"
-#include "platform/storage/PreferencesStore.h"
 #include "platform/text/Utf8.h"
 #include "platform/text/Utf8Object.h"
 
@@ -110,26 +106,7 @@ struct Harness {
       check(platform::utf8::isValid(event.origin) && platform::utf8::isValid(event.name));
       check(validParameters(event.parameters) && validParameters(event.addedScreenParameters));
     });
-    GWLAnalytics::Dependencies dependencies;
-    dependencies.clock = clock;
-    dependencies.defaults = std::make_shared<GWLUserDefaults>(
-        platform::PreferencesStore::create(kGWLAnalyticsSuiteName, std::string(), nullptr, nullptr),
-        kGWLAnalyticsSuiteName);
-    dependencies.persistedConfig = [] { return nullptr; };
-    dependencies.identity = [] { return nullptr; };
-    GWLIdentifiers::Dependencies identifiers;
-    identifiers.engineIdentity = [] { return nullptr; };
-    identifiers.sharedIdentity = [] { return nullptr; };
-    identifiers.adEventIDStart = 1;
-    dependencies.identifiers = std::make_shared<GWLIdentifiers>(identifiers);
-    dependencies.environment = platform::AppEnvironment::create({});
-    dependencies.notificationCenter = platform::NotificationCenter::create();
-    dependencies.mainQueue = main;
-    dependencies.globalQueue = global;
-    dependencies.paymentQueue = platform::PaymentQueue::create(main);
-    dependencies.appDelegateSwizzler = platform::HVUAppDelegateSwizzler::create({dependencies.environment, main});
-    dependencies.engineFactory = [engine = engine](const GWLAnalyticsEngineConfiguration&) { return engine; };
-    analytics = GWLAnalytics::create(dependencies);
+    analytics = measurement_testing::makeStandaloneEntryClass(clock, main, global, engine);
     GWLAnalytics::setSharedInstanceForTesting(analytics);  // the library's error events come here
     GWLMeasurementRegistry::resetForTesting(GWLLibraryMonitor::monitor());
     analytics->startWithAppID("1:1:ios:1", "cz", {{kGWLStartOptionLogTag, "<Fuzz>"}});
