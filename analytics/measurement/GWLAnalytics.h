@@ -300,6 +300,10 @@ class GWLAnalytics : public platform::PaymentTransactionObserver, public std::en
   std::optional<bool> deferredAnalyticsCollection() const;
   void setDeferredAnalyticsCollection(const std::optional<bool>& deferred);
   const std::shared_ptr<GWLAnalyticsConsent>& consent() const { return consent_; }
+  // The consent unit's sink: hands an internal event (such as "_dcu" or
+  // "_tcf") and a string user property on to this class. Also what the TCF
+  // client takes as its event sink.
+  const std::shared_ptr<GWLAnalyticsConsentSink>& consentSink() const { return consentSink_; }
 
   // ---- events ----
   // The app's event (origin "app").

@@ -405,8 +405,13 @@ TEST_F(EntryClassTest, TheConsentUnitHandsItsEffectsToTheEntryClass) {
   make();
   start();
   analytics_->consent()->setConsent(Dictionary{{"ad_personalization", "denied"}});
+  analytics_->consentSink()->logInternalEvent("auto", "_tcf", Dictionary{{"_tcfd", "abc"}});
   settle();
   EXPECT_EQ(settings_->allowPersonalizedAds(), Object(false));  // "allow_personalized_ads" = "NO"
+  ASSERT_EQ(engine_->events().size(), 1u);
+  EXPECT_EQ(engine_->events()[0].name, "_tcf");
+  EXPECT_FALSE(engine_->events()[0].isPublicEvent);
+  EXPECT_EQ(plain(engine_->events()[0].parameters), (Dictionary{{"_tcfd", "abc"}}));
 }
 
 // ---------------------------------------------------------------------------
