@@ -354,7 +354,11 @@ class GWLAnalytics : public platform::PaymentTransactionObserver, public std::en
   // `value`: a plain object (null for nil) or a typed value.
   void setInternalUserProperty(const GWLRawParameter& value, const std::string& name, const std::string& origin);
   void removeInternalUserAttributeForName(const std::string& name);
-  // Without a queue the (empty) answer comes on the main queue.
+  // The two queries are queued; called on GWLAnalyticsQueue itself they run
+  // at once, so that a caller there that waits for the answer gets it. Each
+  // answers exactly once on the given queue: without an engine with an empty
+  // dictionary or 0. Without a queue the (empty) answer of the first comes
+  // on the main queue.
   void userPropertiesIncludingInternal(bool includingInternal, std::shared_ptr<platform::Queue> queue,
                                        UserPropertiesCallback callback);
   void maxUserPropertiesForOrigin(const std::string& origin, std::shared_ptr<platform::Queue> queue,
