@@ -604,13 +604,20 @@ TEST_F(EntryClassTest, LimitQueriesAreCheckedOnTheCallersThreadAndAlwaysAnswered
   analytics_->maxUserPropertiesForOrigin("gw", caller, nullptr);
   EXPECT_EQ(sampled(), kGWLNilMaxUserPropertiesCallbackReport.message);
 
-  // Without an engine the answer is 0, once.
+  // Without an engine the answer is 0, once; and the properties, while collecting, none.
   make();
   start({{kGWLStartOptionLogTag, "<Test>"}}, "cz", "");  // an empty app ID makes no engine
   analytics_->maxUserPropertiesForOrigin("gw", caller, record);
+  analytics_->setAnalyticsEnabled(true);
+  int propertyAnswers = 0;
+  analytics_->userPropertiesIncludingInternal(true, caller, [&](const Dictionary& properties) {
+    EXPECT_TRUE(properties.empty());
+    ++propertyAnswers;
+  });
   settle();
   caller->flush();
   EXPECT_EQ(answers, std::vector<int32_t>{0});
+  EXPECT_EQ(propertyAnswers, 1);
 
   make();
   start();
