@@ -310,7 +310,8 @@ class Reader {
         if (!std::all_of(contents, contents + *length, [](uint8_t c) { return c < 0x80; })) readable_ = false;
         break;
       case kUTF16String:
-        if (!contents) {
+        // libplist refuses an empty UTF-16 string (a writer writes "" as ASCII): left to it.
+        if (!contents || h->count == 0) {
           readable_ = false;
           break;
         }

@@ -220,6 +220,8 @@ TEST(PropertyListBinaryReader, ListsLaidOutUnlikeAWriterReadAsLibplistReadsThem)
        }(),
        false},
       {"a lone surrogate", binaryList({{0x61, 0xD8, 0x00}}), true},
+      {"an empty UTF-16 string", binaryList({{0xA1, 1}, {0x60}}), true},
+      {"an empty UTF-16 key", binaryList({{0xD1, 1, 2}, {0x60}, {0x10, 1}}), true},
       {"bytes beyond ASCII in an ASCII string", binaryList({{0x53, 'a', 0xC3, 0xA9}}), true},
       {"a set", binaryList({{0xC1, 1}, {0x09}}), true},
       {"a UID", binaryList({{0xA1, 1}, {0x80, 5}}), true},
