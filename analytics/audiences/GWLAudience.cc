@@ -21,6 +21,38 @@
 
 namespace {
 
+// One audience's row during an evaluation: as read, and its words as the
+// evaluation has rewritten them.
+struct AudienceRow {
+  explicit AudienceRow(std::shared_ptr<GWLFilterResult> row) : stored(std::move(row)) {
+    if (hasStoredResults()) {
+      decoded = GWLPBResultData::initWithBuffer(*stored->currentResults());
+      words = GWLAudienceResultWords::of(decoded);
+    }
+  }
+
+  bool hasStoredResults() const {
+    return stored && stored->currentResults() && !stored->currentResults()->empty();
+  }
+
+  // Whether the filter has been evaluated and holds. Stored results without
+  // status or results words log 6023 and hold nothing.
+  bool holds(int32_t filterID, int32_t audienceID, const GWLAudienceFilterEnvironment& environment) const {
+    if (!rewritten && !hasStoredResults()) return false;
+    if (words.status.empty() || words.results.empty()) {
+      environment.log(kGWLAudienceLogResultMissingWords, {audienceID, GWLAudienceMessageDescription(decoded.get())});
+      return false;
+    }
+    return GWLAudienceResultWords::isSet(words.status, filterID) &&
+           GWLAudienceResultWords::isSet(words.results, filterID);
+  }
+
+  std::shared_ptr<GWLFilterResult> stored;
+  std::shared_ptr<GWLPBResultData> decoded;
+  GWLAudienceResultWords words;
+  bool rewritten = false;
+};
+
 // One event against the stored event filters of its name.
 struct EventEvaluation {
   using Filter = GWLEventFilter;
@@ -38,8 +70,10 @@ struct EventEvaluation {
                                                                          platform::Error* error) const {
     return database.eventFiltersForEventName(eventName, error);
   }
-  std::optional<bool> evaluate(const GWLEventFilter& filter, const GWLAudienceFilterEnvironment& environment) const {
-    return GWLAudienceEvaluateStoredEventFilter(filter, parameters, aggregates, environment);
+  std::optional<bool> evaluate(const GWLEventFilter& filter, GWLAudienceTimestampsCache& cache,
+                               const GWLAudienceFilterEnvironment& environment) const {
+    return GWLAudienceEvaluateStoredEventFilter(filter, cache.decodedEventFilter(filter.data()), parameters,
+                                                aggregates, environment);
   }
   // An event filter that held once keeps holding.
   static bool storedResult(bool result, bool wasTrue, const GWLEventFilter&) { return result || wasTrue; }
@@ -60,9 +94,10 @@ struct PropertyEvaluation {
                                                                             platform::Error* error) const {
     return database.propertyFiltersForPropertyName(attribute ? attribute->name() : std::string(), error);
   }
-  std::optional<bool> evaluate(const GWLPropertyFilter& filter,
+  std::optional<bool> evaluate(const GWLPropertyFilter& filter, GWLAudienceTimestampsCache& cache,
                                const GWLAudienceFilterEnvironment& environment) const {
-    return GWLAudienceEvaluateStoredPropertyFilter(filter, attribute, environment);
+    return GWLAudienceEvaluateStoredPropertyFilter(filter, cache.decodedPropertyFilter(filter.data()), attribute,
+                                                   environment);
   }
   // A property filter that stops matching turns false only when it is
   // dynamic and not session scoped.
@@ -138,7 +173,7 @@ bool GWLAudience::evaluateFiltersForNanoUserProperty(const std::shared_ptr<GWLPB
 template <class Evaluation>
 bool GWLAudience::evaluateStoredFilters(Evaluation& evaluation,
                                         const std::shared_ptr<GWLAudienceTimestampsCache>& givenCache,
-                                        const GWLAudienceFilterEnvironment& environment) {
+                                        GWLAudienceFilterEnvironment environment) {
   platform::Error error;
   auto filters = evaluation.readFilters(*database_, &error);
   if (!filters) {
@@ -148,9 +183,10 @@ bool GWLAudience::evaluateStoredFilters(Evaluation& evaluation,
   }
 
   auto cache = givenCache ? givenCache : std::make_shared<GWLAudienceTimestampsCache>(environment.monitor);
-  // Rows rewritten during this call, and rows read but not yet rewritten.
-  std::map<int32_t, std::shared_ptr<GWLFilterResult>> updated;
-  std::map<int32_t, std::shared_ptr<GWLFilterResult>> fetched;
+  environment.regexCache = cache->regexCache();
+  // Each audience's row is read once (or found missing once) and rewritten
+  // in memory; the rewritten rows are saved together at the end.
+  std::map<int32_t, AudienceRow> rows;
   for (const auto& filter : *filters) {
     if (!filter) continue;
     // A filter ID no configuration can give comes from a damaged row.
@@ -159,40 +195,39 @@ bool GWLAudience::evaluateStoredFilters(Evaluation& evaluation,
       continue;
     }
     const int32_t audienceID = filter->audienceID();
-    std::shared_ptr<GWLFilterResult> current;
-    if (auto found = updated.find(audienceID); found != updated.end()) {
-      current = found->second;
-    } else if (auto fetchedRow = fetched.find(audienceID); fetchedRow != fetched.end()) {
-      current = fetchedRow->second;
-    } else {
+    auto found = rows.find(audienceID);
+    if (found == rows.end()) {
       platform::Error readError;
-      current = database_->filterResultForAudienceID(audienceID, &readError);
-      if (!current && GWLAudienceCallFailed(readError)) {
+      auto stored = database_->filterResultForAudienceID(audienceID, &readError);
+      if (!stored && GWLAudienceCallFailed(readError)) {
         environment.log(Evaluation::kReadResult, {evaluation.nameForLog(), readError});
         return false;
       }
-      if (current) fetched[audienceID] = current;
+      found = rows.emplace(audienceID, AudienceRow(std::move(stored))).first;
     }
+    AudienceRow& row = found->second;
 
-    const bool wasTrue = isFilterResult(current, filter->filterID(), environment);
+    const bool wasTrue = row.holds(filter->filterID(), audienceID, environment);
     if (!GWLAudienceShouldEvaluateFilter(wasTrue, *filter)) continue;
-    const std::optional<bool> result = evaluation.evaluate(*filter, environment);
+    const std::optional<bool> result = evaluation.evaluate(*filter, *cache, environment);
     // Without a result the filter keeps its bits and times, and its row is
     // not rewritten for it.
     if (!result) continue;
-    cache->populateCachedTimestamps(current, audienceID);
+    cache->populateCachedTimestamps(row.stored, audienceID);
     if (*result) cache->addEvaluationTimestamp(evaluation.timestamp, *filter);
-    const bool stored = Evaluation::storedResult(*result, wasTrue, *filter);
-    updated[audienceID] = updatedFilterResultWithFilterID(filter->filterID(), audienceID, current, stored, *cache);
-    fetched.erase(audienceID);
+    row.words.setBits(filter->filterID(), true, Evaluation::storedResult(*result, wasTrue, *filter));
+    row.rewritten = true;
   }
 
-  if (updated.empty()) return true;
-  std::vector<std::shared_ptr<GWLFilterResult>> rows;
-  rows.reserve(updated.size());
-  for (auto& [audienceID, row] : updated) rows.push_back(row);
+  std::vector<std::shared_ptr<GWLFilterResult>> rewritten;
+  for (const auto& [audienceID, row] : rows) {
+    if (!row.rewritten) continue;
+    rewritten.push_back(resultRow(audienceID, row.words, *cache,
+                                  row.stored ? row.stored->previousResults() : std::nullopt));
+  }
+  if (rewritten.empty()) return true;
   platform::Error saveError;
-  if (!database_->updateFilterResults(rows, &saveError) && GWLAudienceCallFailed(saveError)) {
+  if (!database_->updateFilterResults(rewritten, &saveError) && GWLAudienceCallFailed(saveError)) {
     environment.log(Evaluation::kSaveResults, {evaluation.nameForLog(), saveError});
     return false;
   }
@@ -201,28 +236,22 @@ bool GWLAudience::evaluateStoredFilters(Evaluation& evaluation,
 
 bool GWLAudience::isFilterResult(const std::shared_ptr<GWLFilterResult>& row, int32_t filterID,
                                  const GWLAudienceFilterEnvironment& environment) {
-  if (!row || !row->currentResults() || row->currentResults()->empty()) return false;
-  auto data = GWLPBResultData::initWithBuffer(*row->currentResults());
-  const GWLAudienceResultWords words = GWLAudienceResultWords::of(data);
-  if (words.status.empty() || words.results.empty()) {
-    environment.log(kGWLAudienceLogResultMissingWords, {row->audienceID(), GWLAudienceMessageDescription(data.get())});
-    return false;
-  }
-  return GWLAudienceResultWords::isSet(words.status, filterID) &&
-         GWLAudienceResultWords::isSet(words.results, filterID);
+  if (!row) return false;
+  return AudienceRow(row).holds(filterID, row->audienceID(), environment);
 }
 
 std::shared_ptr<GWLFilterResult> GWLAudience::updatedFilterResultWithFilterID(
     int32_t filterID, int32_t audienceID, const std::shared_ptr<GWLFilterResult>& currentFilterResult,
     std::optional<bool> newEvaluationResult, const GWLAudienceTimestampsCache& cache) {
-  std::shared_ptr<GWLPBResultData> stored;
-  if (currentFilterResult && currentFilterResult->currentResults() &&
-      !currentFilterResult->currentResults()->empty()) {
-    stored = GWLPBResultData::initWithBuffer(*currentFilterResult->currentResults());
-  }
-  GWLAudienceResultWords words = GWLAudienceResultWords::of(stored);
-  words.setBits(filterID, newEvaluationResult.has_value(), newEvaluationResult.value_or(false));
+  AudienceRow row(currentFilterResult);
+  row.words.setBits(filterID, newEvaluationResult.has_value(), newEvaluationResult.value_or(false));
+  return resultRow(audienceID, row.words, cache,
+                   currentFilterResult ? currentFilterResult->previousResults() : std::nullopt);
+}
 
+std::shared_ptr<GWLFilterResult> GWLAudience::resultRow(int32_t audienceID, const GWLAudienceResultWords& words,
+                                                        const GWLAudienceTimestampsCache& cache,
+                                                        std::optional<std::vector<uint8_t>> previousResults) {
   auto data = GWLPBResultData::initWithMessageInfo();
   words.writeTo(data);
   auto dynamic = cache.dynamicTimestampsForAudienceID(audienceID);
@@ -232,7 +261,5 @@ std::shared_ptr<GWLFilterResult> GWLAudience::updatedFilterResultWithFilterID(
     NANOSetArray(data, GWLPBResultData::Field::sequence_filter_timestamps,
                  std::vector<NANOValue>(sequence->begin(), sequence->end()));
   }
-  return std::make_shared<GWLFilterResult>(
-      audienceID, data->protoBuffer(),
-      currentFilterResult ? currentFilterResult->previousResults() : std::nullopt);
+  return std::make_shared<GWLFilterResult>(audienceID, data->protoBuffer(), std::move(previousResults));
 }

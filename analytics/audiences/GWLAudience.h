@@ -55,6 +55,7 @@
 
 class GWLDatabase;
 class GWLFilterResult;
+struct GWLAudienceResultWords;
 class GWLMonitor;
 class GWLRemoteConfig;
 class GWLUserAttribute;
@@ -121,9 +122,14 @@ class GWLAudience : public GWLAudienceEvaluating {
   GWLAudienceFilterEnvironment environment() const;
   std::shared_ptr<GWLRemoteConfig> remoteConfig() const;
 
+  // The stored form of an audience's results: its words and the cache's times for it.
+  static std::shared_ptr<GWLFilterResult> resultRow(int32_t audienceID, const GWLAudienceResultWords& words,
+                                                    const GWLAudienceTimestampsCache& cache,
+                                                    std::optional<std::vector<uint8_t>> previousResults);
+
   template <class Evaluation>
   bool evaluateStoredFilters(Evaluation& evaluation, const std::shared_ptr<GWLAudienceTimestampsCache>& cache,
-                             const GWLAudienceFilterEnvironment& environment);
+                             GWLAudienceFilterEnvironment environment);
 
   const std::shared_ptr<GWLDatabase> database_;
   const Dependencies dependencies_;

@@ -170,11 +170,14 @@ TEST_F(AudienceEvaluationTest, DamagedFilterRowsAreSkipped) {
        std::make_shared<GWLPropertyFilter>(4, std::numeric_limits<int32_t>::min(), "tier",
                                            bytesOf(propertyFilter(0, "tier", textCondition(stringFilter(5, "gold")))),
                                            false, false, false)}));
-  ASSERT_TRUE(event("level_up", 100, level(7)));
-  ASSERT_TRUE(property("tier", text("gold"), 100));
-  EXPECT_EQ(lines(), (Lines{{1, 6035}, {1, 6035}, {1, 6035}, {1, 6036}, {1, 6036}}));
+  // One bundle: the filters it decoded once still log at every evaluation.
+  auto cache = audience_->newTimestampsCache();
+  ASSERT_TRUE(event("level_up", 100, level(7), cache));
+  ASSERT_TRUE(property("tier", text("gold"), 100, cache));
+  ASSERT_TRUE(event("level_up", 101, level(7), cache));
+  EXPECT_EQ(lines(), (Lines{{1, 6035}, {1, 6035}, {1, 6035}, {1, 6036}, {1, 6036}, {1, 6035}, {1, 6035}, {1, 6035}}));
   for (int32_t audienceID : {3, 4, 5}) EXPECT_FALSE(row(audienceID)) << audienceID;
-  expectCurrent(1, resultData({0b11, 1}, {0b11, 1}, {{1, 100}, {64, 100}}), "the sound filters");
+  expectCurrent(1, resultData({0b11, 1}, {0b11, 1}, {{1, 101}, {64, 100}}), "the sound filters");
 }
 
 TEST_F(AudienceEvaluationTest, DatabaseFailuresAnswerNoAndChangeNothing) {
