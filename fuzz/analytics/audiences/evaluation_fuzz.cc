@@ -172,8 +172,10 @@ int testOneInput(const uint8_t* data, size_t size) {
 
   // Rows of the database's own: results, and a damaged filter row.
   std::set<std::vector<uint8_t>> carried;
+  std::set<int32_t> injected;
   for (int i = (flags >> 3) & 3; i > 0; --i) {
     const int64_t audienceID = static_cast<int8_t>(reader.byte());
+    injected.insert(static_cast<int32_t>(audienceID));
     auto current = reader.chunk();
     auto previous = reader.chunk();
     carried.emplace(current.begin(), current.end());
@@ -246,7 +248,12 @@ int testOneInput(const uint8_t* data, size_t size) {
   for (const auto& [audienceID, row] :
        database->allFilterResults().value_or(std::map<int32_t, std::shared_ptr<GWLFilterResult>>{})) {
     const auto& bytes = row->currentResults();
-    if (bytes && carried.count(*bytes)) continue;
+    // The evaluator never writes a row without current results.
+    if (!bytes || bytes->empty()) {
+      check(injected.count(audienceID));
+      continue;
+    }
+    if (carried.count(*bytes)) continue;
     auto current = decoded(bytes);
     check(current != nullptr);
     const GWLAudienceResultWords words = GWLAudienceResultWords::of(current);
