@@ -107,9 +107,27 @@ std::string kindName(const NANOValue& value) {
   }
 }
 
-// Converts one element for NANOSetArray into `item`; logs and fails on an
-// element of the wrong kind.
-bool objectToValue(const NANOValue& value, NANOFieldFlags flags, const NANOFieldType& field, NANOSlot* item) {
+// A deep copy of `value`'s record in `arena` (null: the heap), made by the
+// value's own init and copy functions: the copy goes where the record it
+// replaces came from. Null when the copy fails.
+NANOMessageInfo* copyInto(const NANOMessageBase& value, NANOArena* arena) {
+  NANOMessageInfo* record = nullptr;
+  if (arena) {
+    record = NANOAllocateRecord(value.messageType(), arena);
+    if (!value.initMessageInfoFn()(record)) return nullptr;
+  }
+  if (!value.copyMessageInfoFn()(&record, value.messageInfo())) {
+    NANOFreeRecord(record);
+    return nullptr;
+  }
+  return record;
+}
+
+// Converts one element for NANOSetArray into the empty item `item`, taking
+// its pieces from `arena` (null: the heap); logs and fails on an element of
+// the wrong kind.
+bool objectToValue(const NANOValue& value, NANOFieldFlags flags, const NANOFieldType& field, NANOSlot* item,
+                   NANOArena* arena) {
   using namespace NANOFieldFlag;
   auto refuse = [&](const char* kind) {
     systemLog("<ERROR> Invalid object type. %s fields expect NSNumber. Type: %s", kind, kindName(value).c_str());
@@ -140,20 +158,17 @@ bool objectToValue(const NANOValue& value, NANOFieldFlags flags, const NANOField
     if (!number) return refuse("Double");
     NANOSetDoubleField(item, *number);
   } else if (flags & String) {
-    auto* text = std::get_if<std::string>(&value);
-    if (!text || !NANOIsValidUTF8(*text)) {
+    if (!NANOStringToBytes(&value, item, arena)) {
+      auto* text = std::get_if<std::string>(&value);
       systemLog("<ERROR> Invalid object type. String fields expect NSString. Type: %s",
                 text ? "std::string (invalid UTF-8)" : kindName(value).c_str());
       return false;
     }
-    NANOSetStringField(item, reinterpret_cast<const uint8_t*>(text->data()), text->size());
   } else if (flags & Bytes) {
-    auto* data = std::get_if<NANOData>(&value);
-    if (!data) {
+    if (!NANODataToBytes(&value, item, arena)) {
       systemLog("<ERROR> Invalid object type. Bytes fields expect NSData. Type: %s", kindName(value).c_str());
       return false;
     }
-    NANOSetBytesField(item, data->data(), data->size());
   } else if (flags & Message) {
     auto* message = std::get_if<std::shared_ptr<NANOMessageBase>>(&value);
     if (!message || !*message || !(*message)->messageInfo()) {
@@ -166,9 +181,9 @@ bool objectToValue(const NANOValue& value, NANOFieldFlags flags, const NANOField
                 field.message ? field.message->className : "(null)", kindName(value).c_str());
       return false;
     }
-    std::unique_ptr<NANOMessageInfo> copy;
-    if (!field.message->copyMessageInfo(&copy, (*message)->messageInfo())) return false;
-    item->value = std::move(copy);
+    NANOMessageInfo* copy = copyInto(**message, arena);
+    if (!copy) return false;
+    item->putPointer(NANOSlotKind::Message, copy);
   } else {
     systemLog("<ERROR> Unable to convert ObjC object to byte data. Unknown type. %d", static_cast<int>(flags));
     return false;
@@ -197,8 +212,8 @@ std::optional<NANOValue> valueToObject(const NANOSlot& item, NANOFieldFlags flag
   if (flags & (String | Bytes)) {
     const NANOBytes* bytes = item.bytes();
     if (!bytes) return std::nullopt;
-    if (flags & Bytes) return NANOValue(bytes->bytes);
-    std::string text(bytes->bytes.begin(), bytes->bytes.end());
+    if (flags & Bytes) return NANOValue(NANOData(bytes->span().begin(), bytes->span().end()));
+    std::string text(bytes->view());
     if (!NANOIsValidUTF8(text)) return std::nullopt;
     return NANOValue(std::move(text));
   }
@@ -264,7 +279,7 @@ bool NANOHasField(NANOMessageRef message, int32_t index) {
 void NANOClearField(NANOMessageRef message, int32_t index) {
   auto target = access(message, index, "ClearField", Label::Any, 0, "");
   if (!target) return;
-  target->info->type->deallocMessageField(target->info, index);
+  target->object->deallocMessageFieldFn()(target->info, index);
 }
 
 bool NANOGetBool(NANOMessageRef message, int32_t index) {
@@ -320,7 +335,7 @@ std::optional<std::string> NANOGetString(NANOMessageRef message, int32_t index) 
   if (!target) return std::nullopt;
   const NANOBytes* bytes = target->slot->bytes();
   if (!bytes) return std::nullopt;
-  std::string text(bytes->bytes.begin(), bytes->bytes.end());
+  std::string text(bytes->view());
   if (!NANOIsValidUTF8(text)) return std::nullopt;
   return text;
 }
@@ -329,7 +344,7 @@ void NANOSetString(NANOMessageRef message, int32_t index, std::optional<std::str
   auto target = access(message, index, "SetString", Label::Singular, NANOFieldFlag::String, "a scalar STRING");
   if (!target) return;
   if (!value) {
-    target->info->type->deallocMessageField(target->info, index);
+    target->object->deallocMessageFieldFn()(target->info, index);
     return;
   }
   if (!NANOIsValidUTF8(*value)) {
@@ -337,7 +352,8 @@ void NANOSetString(NANOMessageRef message, int32_t index, std::optional<std::str
               messageName(target->info), index);
     return;
   }
-  NANOSetStringField(target->slot, reinterpret_cast<const uint8_t*>(value->data()), value->size());
+  NANOStringToBytes(*value, target->slot, target->info->arena);
+  target->slot->updatePresence();
 }
 
 std::optional<NANOData> NANOGetBytes(NANOMessageRef message, int32_t index) {
@@ -345,17 +361,18 @@ std::optional<NANOData> NANOGetBytes(NANOMessageRef message, int32_t index) {
   if (!target) return std::nullopt;
   const NANOBytes* bytes = target->slot->bytes();
   if (!bytes) return std::nullopt;
-  return bytes->bytes;
+  return NANOData(bytes->span().begin(), bytes->span().end());
 }
 
 void NANOSetBytes(NANOMessageRef message, int32_t index, std::optional<std::span<const uint8_t>> value) {
   auto target = access(message, index, "SetBytes", Label::Singular, NANOFieldFlag::Bytes, "a scalar BYTES");
   if (!target) return;
   if (!value) {
-    target->info->type->deallocMessageField(target->info, index);
+    target->object->deallocMessageFieldFn()(target->info, index);
     return;
   }
-  NANOSetBytesField(target->slot, value->data(), value->size());
+  NANODataToBytes(*value, target->slot, target->info->arena);
+  target->slot->updatePresence();
 }
 
 std::shared_ptr<NANOMessageBase> NANOGetMessage(NANOMessageRef message, int32_t index,
@@ -376,7 +393,7 @@ void NANOSetMessage(NANOMessageRef message, int32_t index, NANOMessageRef value)
   if (!target) return;
   NANOMessageBase* object = value.get();
   if (!object) {
-    target->info->type->deallocMessageField(target->info, index);
+    target->object->deallocMessageFieldFn()(target->info, index);
     return;
   }
   const NANOMessageType* expected = target->field->message;
@@ -387,9 +404,9 @@ void NANOSetMessage(NANOMessageRef message, int32_t index, NANOMessageRef value)
   }
   // Copy first, then replace: the old value stays when the copy fails, and a
   // value that shares memory with the old one is copied before it is freed.
-  std::unique_ptr<NANOMessageInfo> copy;
-  if (!expected->copyMessageInfo(&copy, object->messageInfo())) return;
-  target->slot->value = std::move(copy);
+  NANOMessageInfo* copy = copyInto(*object, target->info->arena);
+  if (!copy) return;
+  target->slot->setMessage(copy);
 }
 
 std::optional<std::vector<NANOValue>> NANOGetArray(NANOMessageRef message, int32_t index,
@@ -403,10 +420,10 @@ std::optional<std::vector<NANOValue>> NANOGetArray(NANOMessageRef message, int32
   }
   std::vector<NANOValue> result;
   NANOFieldFlags flags = target->info->flags[index];
-  size_t count = std::min<size_t>(header->count, header->items.size());
-  result.reserve(count);
-  for (size_t i = 0; i < count; ++i) {
-    if (auto value = valueToObject(header->items[i], flags, elementClass)) result.push_back(std::move(*value));
+  std::span<NANOSlot> items = header->itemSpan();
+  result.reserve(items.size());
+  for (const NANOSlot& item : items) {
+    if (auto value = valueToObject(item, flags, elementClass)) result.push_back(std::move(*value));
   }
   return result;
 }
@@ -419,25 +436,30 @@ void NANOSetArray(NANOMessageRef message, int32_t index, const std::optional<std
     systemLog("<ERROR> Repeated field should have been allocated");
     return;
   }
-  if (!values || values->empty()) {
-    target->info->type->deallocMessageField(target->info, index);
+  NANODeallocMessageFieldFn dealloc = target->object->deallocMessageFieldFn();
+  if (!values || values->empty() || values->size() > std::numeric_limits<uint32_t>::max()) {
+    dealloc(target->info, index);
     return;
   }
-  if (values->size() > std::numeric_limits<uint32_t>::max()) {
-    target->info->type->deallocMessageField(target->info, index);
-    return;
-  }
-  // The new items are built in full before they replace the old ones.
-  std::vector<NANOSlot> items(values->size());
+  // The new items are built in full, in a list of their own, before they
+  // replace the old ones.
+  NANOArena* arena = target->info->arena;
+  NANOArray built;
+  built.arena = arena;
+  built.count = built.capacity = static_cast<uint32_t>(values->size());
+  built.items = NANONewItems(built.count, arena);
   NANOFieldFlags flags = target->info->flags[index];
   for (size_t i = 0; i < values->size(); ++i) {
-    if (!objectToValue((*values)[i], flags, *target->field, &items[i])) {
-      target->info->type->deallocMessageField(target->info, index);
+    if (!objectToValue((*values)[i], flags, *target->field, &built.items[i], arena)) {
+      NANOEmptyArray(&built);
+      dealloc(target->info, index);
       return;
     }
   }
-  header->items = std::move(items);
-  header->count = static_cast<uint32_t>(header->items.size());
+  NANOEmptyArray(header);
+  header->items = built.items;
+  header->count = built.count;
+  header->capacity = built.capacity;
   header->filled = 0;
   header->allocated = true;
 }
@@ -447,7 +469,7 @@ void NANOSetBoolField(NANOSlot* slot, bool value) {
     print("<ERROR> Unable to set bool. Destination pointer is NULL");
     return;
   }
-  slot->value = static_cast<uint64_t>(value ? 1u : 0u);
+  slot->setCell(value ? 1u : 0u);
 }
 
 void NANOSetUInt32Field(NANOSlot* slot, uint32_t value) {
@@ -455,7 +477,7 @@ void NANOSetUInt32Field(NANOSlot* slot, uint32_t value) {
     print("<ERROR> Unable to set uint32. Destination pointer is NULL");
     return;
   }
-  slot->value = static_cast<uint64_t>(value);
+  slot->setCell(value);
 }
 
 void NANOSetUInt64Field(NANOSlot* slot, uint64_t value) {
@@ -463,7 +485,7 @@ void NANOSetUInt64Field(NANOSlot* slot, uint64_t value) {
     print("<ERROR> Unable to set uint64. Destination pointer is NULL");
     return;
   }
-  slot->value = value;
+  slot->setCell(value);
 }
 
 void NANOSetFloatField(NANOSlot* slot, float value) {
@@ -471,7 +493,7 @@ void NANOSetFloatField(NANOSlot* slot, float value) {
     print("<ERROR> Unable to set float. Destination pointer is NULL");
     return;
   }
-  slot->value = static_cast<uint64_t>(std::bit_cast<uint32_t>(value));
+  slot->setCell(std::bit_cast<uint32_t>(value));
 }
 
 void NANOSetDoubleField(NANOSlot* slot, double value) {
@@ -479,7 +501,7 @@ void NANOSetDoubleField(NANOSlot* slot, double value) {
     print("<ERROR> Unable to set double. Destination pointer is NULL");
     return;
   }
-  slot->value = std::bit_cast<uint64_t>(value);
+  slot->setCell(std::bit_cast<uint64_t>(value));
 }
 
 void NANOSetStringField(NANOSlot* slot, const uint8_t* bytes, size_t length) {
@@ -487,9 +509,7 @@ void NANOSetStringField(NANOSlot* slot, const uint8_t* bytes, size_t length) {
     print("<ERROR> Unable to set string. Destination array is NULL");
     return;
   }
-  NANOBytes value;
-  if (length > 0) value.bytes.assign(bytes, bytes + length);
-  slot->value = std::move(value);
+  slot->setBytes(bytes, length);
 }
 
 void NANOSetBytesField(NANOSlot* slot, const uint8_t* bytes, size_t length) { NANOSetStringField(slot, bytes, length); }
@@ -499,11 +519,7 @@ void NANOInitArray(NANOArray* header) {
     print("<ERROR> Unable to initialize the array. Array pointer is NULL");
     return;
   }
-  header->items.clear();
-  header->items.shrink_to_fit();
-  header->filled = 0;
-  header->count = 0;
-  header->allocated = false;
+  NANOEmptyArray(header);
 }
 
 void NANODeallocString(NANOBytes* value) {
@@ -511,39 +527,51 @@ void NANODeallocString(NANOBytes* value) {
     print("<ERROR> Unable to dealloc string field. String struct is NULL");
     return;
   }
-  value->bytes.clear();
-  value->bytes.shrink_to_fit();
+  value->release();
 }
 
-bool NANODecodeString(pb_istream_t* stream, const pb_field_t*, void** arg) {
-  if (!arg || !*arg) return false;
-  auto* slot = static_cast<NANOSlot*>(*arg);
-  if (slot->empty()) {
-    size_t length = stream->bytes_left;
-    if (length > NANOMaxDecodedBytes) {
-      print("Unable to process proto stream. Buffer is too big. %zu > %d", length,
-            static_cast<int>(NANOMaxDecodedBytes));
-      return false;
-    }
-    NANOBytes value;
-    value.bytes.resize(length);
-    if (!pb_read(stream, value.bytes.data(), length)) return false;
-    slot->value = std::move(value);
-    return true;
-  }
-  if (slot->bytes()) {
-    // A field that occurs again keeps its first value.
-    return pb_read(stream, nullptr, stream->bytes_left);
-  }
-  print("<ERROR> String decoder failed: string data is NULL");
-  return false;
+bool NANOStringToBytes(const NANOValue* object, NANOBytes* bytes, NANOArena* arena) {
+  if (!object) return true;
+  const auto* text = std::get_if<std::string>(object);
+  return text && bytes && NANOStringToBytes(std::string_view(*text), bytes, arena);
+}
+
+bool NANOStringToBytes(std::string_view text, NANOBytes* bytes, NANOArena* arena) {
+  if (!bytes || !NANOIsValidUTF8(text)) return false;
+  bytes->assign(reinterpret_cast<const uint8_t*>(text.data()), text.size(), arena);
+  return true;
+}
+
+bool NANODataToBytes(const NANOValue* object, NANOBytes* bytes, NANOArena* arena) {
+  if (!object) return true;
+  const auto* data = std::get_if<NANOData>(object);
+  return data && bytes && NANODataToBytes(std::span<const uint8_t>(*data), bytes, arena);
+}
+
+bool NANODataToBytes(std::span<const uint8_t> data, NANOBytes* bytes, NANOArena* arena) {
+  if (!bytes) return false;
+  bytes->assign(data.data(), data.size(), arena);
+  return true;
 }
 
 namespace {
+// Reads one string or bytes value of `stream` into the empty `slot`, from `arena`.
+bool readBytes(pb_istream_t* stream, NANOSlot* slot, NANOArena* arena) {
+  size_t length = stream->bytes_left;
+  if (length > NANOMaxDecodedBytes) {
+    print("Unable to process proto stream. Buffer is too big. %zu > %d", length, static_cast<int>(NANOMaxDecodedBytes));
+    return false;
+  }
+  std::vector<uint8_t> value(length);
+  if (!pb_read(stream, value.data(), length)) return false;
+  slot->setBytes(value.data(), length, arena);
+  return true;
+}
+
 // The next item of a header in its filling pass, or null (logged) when the
 // second pass meets more items than the first one counted.
 NANOSlot* nextItem(NANOArray* header) {
-  if (header->filled >= header->count || header->filled >= header->items.size()) {
+  if (header->filled >= header->count || header->filled >= header->capacity) {
     print("<ERROR> Repeated field decoder failed: more items than the %u counted", header->count);
     return nullptr;
   }
@@ -560,7 +588,19 @@ bool countItem(NANOArray* header) {
 }
 }  // namespace
 
-bool NANODecodeRepeatedString(pb_istream_t* stream, const pb_field_t* field, void** arg) {
+bool NANODecodeString(pb_istream_t* stream, const pb_field_t*, void** arg) {
+  if (!arg || !*arg) return false;
+  auto* slot = static_cast<NANOSlot*>(*arg);
+  if (slot->empty()) return readBytes(stream, slot, nullptr);
+  if (slot->bytes()) {
+    // A field that occurs again keeps its first value.
+    return pb_read(stream, nullptr, stream->bytes_left);
+  }
+  print("<ERROR> String decoder failed: string data is NULL");
+  return false;
+}
+
+bool NANODecodeRepeatedString(pb_istream_t* stream, const pb_field_t*, void** arg) {
   if (!arg || !*arg) return false;
   auto* header = static_cast<NANOArray*>(*arg);
   if (!header->allocated) {
@@ -568,9 +608,7 @@ bool NANODecodeRepeatedString(pb_istream_t* stream, const pb_field_t* field, voi
     return countItem(header);
   }
   NANOSlot* item = nextItem(header);
-  if (!item) return false;
-  void* itemArg = item;
-  return NANODecodeString(stream, field, &itemArg);
+  return item && readBytes(stream, item, header->arena);
 }
 
 bool NANODecodeRepeatedVarint(pb_istream_t* stream, const pb_field_t*, void** arg) {
@@ -588,18 +626,16 @@ bool NANODecodeRepeatedVarint(pb_istream_t* stream, const pb_field_t*, void** ar
 bool NANOEncodeString(pb_ostream_t* stream, const pb_field_t* field, void* const* arg) {
   if (!arg || !*arg) return false;
   const auto* value = static_cast<const NANOBytes*>(*arg);
-  return pb_encode_tag_for_field(stream, field) &&
-         pb_encode_string(stream, value->bytes.data(), value->bytes.size());
+  if (!value->held()) return false;
+  return pb_encode_tag_for_field(stream, field) && pb_encode_string(stream, value->data(), value->size());
 }
 
 bool NANOEncodeRepeatedString(pb_ostream_t* stream, const pb_field_t* field, void* const* arg) {
   if (!arg || !*arg) return false;
   const auto* header = static_cast<const NANOArray*>(*arg);
-  if (header->count > header->items.size()) return false;
-  for (uint32_t i = 0; i < header->count; ++i) {
-    const NANOBytes* value = header->items[i].bytes();
-    if (!value) return false;
-    void* itemArg = const_cast<NANOBytes*>(value);
+  if (header->count > header->capacity || (header->count && !header->items)) return false;
+  for (const NANOSlot& item : header->itemSpan()) {
+    void* itemArg = const_cast<NANOSlot*>(&item);
     if (!NANOEncodeString(stream, field, &itemArg)) return false;
   }
   return true;
@@ -608,9 +644,9 @@ bool NANOEncodeRepeatedString(pb_ostream_t* stream, const pb_field_t* field, voi
 bool NANOEncodeRepeatedVarint(pb_ostream_t* stream, const pb_field_t* field, void* const* arg) {
   if (!arg || !*arg) return false;
   const auto* header = static_cast<const NANOArray*>(*arg);
-  if (header->count > header->items.size()) return false;
-  for (uint32_t i = 0; i < header->count; ++i) {
-    const uint64_t* cell = header->items[i].cell();
+  if (header->count > header->capacity || (header->count && !header->items)) return false;
+  for (const NANOSlot& item : header->itemSpan()) {
+    const uint64_t* cell = item.cell();
     if (!cell) return false;
     if (!pb_encode_tag_for_field(stream, field) || !pb_encode_varint(stream, *cell)) return false;
   }

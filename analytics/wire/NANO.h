@@ -27,7 +27,14 @@
 // integer lists (uint64 lists give uint64_t values), std::string for strings,
 // NANOData for bytes, and message objects of the element class for message
 // lists. NANOSetArray refuses an element of the wrong kind: it logs, and the
-// field is left empty.
+// field is left empty. Strings and data reach a record through
+// NANOStringToBytes and NANODataToBytes; a message reaches the functions of
+// its own message (clearing a field, copying a value in) through its
+// initMessageInfoFn, deallocMessageFieldFn and copyMessageInfoFn.
+//
+// The generated classes also have typed accessors per field (NANOTyped.h),
+// which run these functions with the field's index and type fixed at compile
+// time.
 //
 // The runtime and the codec log through platform::log (subsystem "NANO") with
 // the texts given next to each function; nothing throws or stops the process.
@@ -126,8 +133,20 @@ std::optional<std::vector<std::shared_ptr<M>>> NANOGetMessageArray(NANOMessageRe
 // first element of the wrong kind it logs and leaves the field empty.
 void NANOSetArray(NANOMessageRef message, int32_t index, const std::optional<std::vector<NANOValue>>& values);
 
+// Fills `bytes` from a string object: none (a null object) succeeds and
+// stores nothing; a string (std::string of well-formed UTF-8) succeeds after
+// storing exactly its UTF-8 bytes; any other object fails and stores nothing.
+// The bytes go inside when short, else into `arena` (null: the heap).
+bool NANOStringToBytes(const NANOValue* object, NANOBytes* bytes, NANOArena* arena = nullptr);
+bool NANOStringToBytes(std::string_view text, NANOBytes* bytes, NANOArena* arena = nullptr);
+// Fills `bytes` from a data object (NANOData): none succeeds and stores
+// nothing; data succeeds after storing a copy of its bytes; any other object fails.
+bool NANODataToBytes(const NANOValue* object, NANOBytes* bytes, NANOArena* arena = nullptr);
+bool NANODataToBytes(std::span<const uint8_t> data, NANOBytes* bytes, NANOArena* arena = nullptr);
+
 // Store functions of the codec. Each takes the address of a slot or item; a
-// null address prints its text and stores nothing.
+// null address prints its text and stores nothing. A record's slot takes its
+// bytes from the record's allocator; a list item from the heap.
 void NANOSetBoolField(NANOSlot* slot, bool value);
 void NANOSetUInt32Field(NANOSlot* slot, uint32_t value);  // enum, int32, uint32 and bool values
 void NANOSetUInt64Field(NANOSlot* slot, uint64_t value);  // int64 and uint64
@@ -137,10 +156,11 @@ void NANOSetStringField(NANOSlot* slot, const uint8_t* bytes, size_t length);
 void NANOSetBytesField(NANOSlot* slot, const uint8_t* bytes, size_t length);
 // Empties a repeated field's header (its items are freed with it).
 void NANOInitArray(NANOArray* header);
+// Frees the bytes of a value and leaves it holding none.
 void NANODeallocString(NANOBytes* value);
 
-// nanopb callbacks. The argument of the string callbacks is a NANOSlot; that
-// of the repeated ones the field's NANOArray.
+// nanopb callbacks. The argument of NANODecodeString is a NANOSlot, that of
+// NANOEncodeString a NANOBytes, that of the repeated ones the field's NANOArray.
 bool NANODecodeString(pb_istream_s* stream, const pb_field_iter_s* field, void** arg);
 bool NANODecodeRepeatedString(pb_istream_s* stream, const pb_field_iter_s* field, void** arg);
 bool NANODecodeRepeatedVarint(pb_istream_s* stream, const pb_field_iter_s* field, void** arg);

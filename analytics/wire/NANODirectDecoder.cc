@@ -2,7 +2,7 @@
 
 #include <cstring>
 #include <limits>
-#include <memory>
+#include <vector>
 
 #include "analytics/wire/NANO.h"
 
@@ -16,7 +16,7 @@ constexpr uint32_t kWireLengthDelimited = 2;
 constexpr uint32_t kWireFixed32 = 5;
 
 // Reads a varint in its shortest form, of at most 64 bits.
-bool readVarint(const uint8_t*& p, const uint8_t* end, uint64_t* value) {
+inline bool readVarint(const uint8_t*& p, const uint8_t* end, uint64_t* value) {
   if (p != end && *p < 0x80) {
     *value = *p++;
     return true;
@@ -37,7 +37,7 @@ bool readVarint(const uint8_t*& p, const uint8_t* end, uint64_t* value) {
 }
 
 // Reads the length of a length-delimited value and gives its bytes.
-bool readLengthDelimited(const uint8_t*& p, const uint8_t* end, const uint8_t** begin, size_t* length) {
+inline bool readLengthDelimited(const uint8_t*& p, const uint8_t* end, const uint8_t** begin, size_t* length) {
   uint64_t value = 0;
   if (!readVarint(p, end, &value) || value > static_cast<uint64_t>(end - p)) return false;
   *begin = p;
@@ -46,7 +46,11 @@ bool readLengthDelimited(const uint8_t*& p, const uint8_t* end, const uint8_t** 
   return true;
 }
 
-bool readKey(const uint8_t*& p, const uint8_t* end, uint32_t* key) {
+inline bool readKey(const uint8_t*& p, const uint8_t* end, uint32_t* key) {
+  if (p != end && *p < 0x80) {
+    *key = *p++;
+    return *key >= 8;
+  }
   uint64_t value = 0;
   if (!readVarint(p, end, &value) || value > std::numeric_limits<uint32_t>::max() || (value >> 3) == 0) return false;
   *key = static_cast<uint32_t>(value);
@@ -75,15 +79,15 @@ bool skipValue(const uint8_t*& p, const uint8_t* end, uint32_t wireType) {
   }
 }
 
-uint64_t readFixed(const uint8_t* p, int bytes) {
+inline uint64_t readFixed(const uint8_t* p, int bytes) {
   uint64_t value = 0;
-  for (int i = 0; i < bytes; ++i) value |= static_cast<uint64_t>(p[i]) << (8 * i);
+  std::memcpy(&value, p, static_cast<size_t>(bytes));  // little-endian, as the wire
   return value;
 }
 
 // The field with `tag`, searched from `hint` on: fields mostly arrive in tag
 // order, so the next one is usually the one after the last.
-const NANOWireField* findField(const NANOMessageType& type, uint32_t tag, uint32_t* hint) {
+inline const NANOWireField* findField(const NANOMessageType& type, uint32_t tag, uint32_t* hint) {
   for (uint32_t n = 0; n < type.fieldCount; ++n) {
     uint32_t k = *hint + n;
     if (k >= type.fieldCount) k -= type.fieldCount;
@@ -95,117 +99,90 @@ const NANOWireField* findField(const NANOMessageType& type, uint32_t tag, uint32
   return nullptr;
 }
 
-bool storeBytes(NANOSlot* slot, const uint8_t* begin, size_t length) {
-  if (length > NANOMaxDecodedBytes) return false;
-  NANOBytes value;
-  value.bytes.assign(begin, begin + length);
-  slot->value = std::move(value);
-  return true;
-}
+// A list item met while its message is read, kept until the message ends and
+// its item arrays can be made at their exact size.
+struct PendingItem {
+  enum Kind : uint8_t { Varint, Bytes, Record };
+  uint64_t value;   // the varint, the record, or the bytes' position in the input
+  uint32_t length;  // of bytes
+  uint16_t field;   // the list's index in its message
+  Kind kind;
+};
 
-// The value of a singular scalar as its cell holds it, or false for a value
-// nanopb should judge.
-bool readScalar(const uint8_t*& p, const uint8_t* end, const NANOFieldType& field, const NANOWireField& wire,
-                uint64_t* cell) {
-  if (field.flags & Float) {
-    if (end - p < 4) return false;
-    *cell = readFixed(p, 4);
-    p += 4;
-    return true;
-  }
-  if (field.flags & Double) {
-    if (end - p < 8) return false;
-    *cell = readFixed(p, 8);
-    p += 8;
-    return true;
-  }
-  uint64_t value = 0;
-  if (!readVarint(p, end, &value)) return false;
-  if (field.flags & Bool) {
-    if (value > 1) return false;
-    *cell = value;
-  } else if (field.flags & Class32) {
-    if (wire.signedVarint) {
-      auto signedValue = static_cast<int64_t>(value);
-      if (signedValue < std::numeric_limits<int32_t>::min() || signedValue > std::numeric_limits<int32_t>::max()) {
-        return false;
-      }
-      *cell = static_cast<uint32_t>(static_cast<int32_t>(signedValue));
-    } else {
-      if (value > std::numeric_limits<uint32_t>::max()) return false;
-      *cell = value;
-    }
-  } else if (field.flags & Class64) {
-    *cell = value;
-  } else {
-    return false;
-  }
-  return true;
-}
-
-// Whether `key` carries a packed run of integers for the list `field`.
-bool isPackedRun(const NANOFieldType& field, const NANOWireField& wire, uint32_t key) {
-  return (field.flags & Repeated) && (field.flags & (Bool | Class32 | Class64)) && wire.key + kWireLengthDelimited == key;
-}
-
-// Counts the varints of a packed run; an empty run is left to nanopb.
-bool countPackedRun(const uint8_t* p, const uint8_t* end, uint64_t* count) {
-  if (p == end) return false;
-  uint64_t value = 0;
-  for (*count = 0; p != end; ++*count) {
-    if (!readVarint(p, end, &value)) return false;
-  }
-  return true;
-}
+// The pending items of the decodes on this thread; each message uses the
+// run above where its parent's items end.
+thread_local std::vector<PendingItem> pendingItems;
 
 class DirectDecoder {
  public:
+  DirectDecoder(NANOArena* arena, std::vector<PendingItem>& pending) : arena_(arena), pending_(pending) {}
+
   // Decodes [p, end) into the fresh record `info` at nesting `depth`.
   bool decode(const NANOMessageType& type, const uint8_t* p, const uint8_t* end, NANOMessageInfo& info,
               uint32_t depth);
 
  private:
-  bool countItems(const NANOMessageType& type, const uint8_t* p, const uint8_t* end, NANOMessageInfo& info);
+  NANOMessageInfo* newRecord(const NANOMessageType& type) {
+    NANOMessageInfo* record = NANOAllocateRecord(type, arena_);
+    type.initMessageInfo(record);
+    return record;
+  }
+  void push(uint64_t value, uint32_t length, uint32_t field, PendingItem::Kind kind) {
+    pending_.push_back(PendingItem{value, length, static_cast<uint16_t>(field), kind});
+  }
+  // Puts the items pending from `base` on into item arrays of `info`.
+  bool finishLists(const NANOMessageType& type, NANOMessageInfo& info, size_t base);
+
+  NANOArena* arena_;
+  std::vector<PendingItem>& pending_;
 };
 
-// Counts the items of every list of the message and sizes their arrays once.
-bool DirectDecoder::countItems(const NANOMessageType& type, const uint8_t* p, const uint8_t* end,
-                               NANOMessageInfo& info) {
-  uint32_t hint = 0;
-  while (p != end) {
-    uint32_t key = 0;
-    if (!readKey(p, end, &key)) return false;
-    const NANOWireField* wire = findField(type, key >> 3, &hint);
-    NANOArray* header = wire ? info.fields[wire->index].array() : nullptr;
-    uint64_t items = 0;
-    if (header && isPackedRun(type.fields[wire->index], *wire, key)) {
-      const uint8_t* run = nullptr;
-      size_t length = 0;
-      if (!readLengthDelimited(p, end, &run, &length) || !countPackedRun(run, run + length, &items)) return false;
-    } else {
-      if (header && wire->key == key) items = 1;
-      if (!skipValue(p, end, key & 7)) return false;
-    }
-    if (items > 0) {
-      if (items > std::numeric_limits<uint32_t>::max() - header->count) return false;
-      header->count += static_cast<uint32_t>(items);
-    }
+bool DirectDecoder::finishLists(const NANOMessageType& type, NANOMessageInfo& info, size_t base) {
+  size_t end = pending_.size();
+  if (end == base) return true;
+  uint32_t counts[NANOMaxFields];
+  std::memset(counts, 0, sizeof(uint32_t) * type.fieldCount);
+  for (size_t k = base; k < end; ++k) {
+    uint32_t& count = counts[pending_[k].field];
+    if (count == std::numeric_limits<uint32_t>::max()) return false;
+    ++count;
   }
   for (uint32_t i = 0; i < type.fieldCount; ++i) {
-    if (!(type.fields[i].flags & Repeated)) continue;
+    if (!counts[i]) continue;
     NANOArray* header = info.fields[i].array();
     if (!header) return false;
-    header->items.resize(header->count);
+    header->items = NANONewItems(counts[i], arena_);
+    header->capacity = counts[i];
+    header->count = counts[i];
     header->filled = 0;
     header->allocated = true;
   }
+  for (size_t k = base; k < end; ++k) {
+    const PendingItem& pending = pending_[k];
+    NANOArray* header = info.fields[pending.field].array();
+    NANOSlot& item = header->items[header->filled++];
+    switch (pending.kind) {
+      case PendingItem::Varint:
+        item.putCell(pending.value);
+        break;
+      case PendingItem::Record:
+        item.putPointer(NANOSlotKind::Message, reinterpret_cast<const void*>(pending.value));
+        break;
+      case PendingItem::Bytes:
+        item.assign(reinterpret_cast<const uint8_t*>(pending.value), pending.length, arena_);
+        break;
+    }
+  }
+  pending_.resize(base);
   return true;
 }
 
 bool DirectDecoder::decode(const NANOMessageType& type, const uint8_t* p, const uint8_t* end, NANOMessageInfo& info,
                            uint32_t depth) {
   if (info.fields.size() != type.fieldCount) return false;
-  if (type.hasArrays && !countItems(type, p, end, info)) return false;
+  size_t base = pending_.size();
+  NANOSlot* slots = info.fields.data();
+  uint64_t present = info.present;
   uint32_t hint = 0;
   while (p != end) {
     uint32_t key = 0;
@@ -215,80 +192,98 @@ bool DirectDecoder::decode(const NANOMessageType& type, const uint8_t* p, const 
       if (!skipValue(p, end, key & 7)) return false;
       continue;
     }
-    const NANOFieldType& f = type.fields[wire->index];
-    NANOSlot& slot = info.fields[wire->index];
+    NANOSlot& slot = slots[wire->index];
     if (wire->key != key) {
       // Integer lists also come packed: each value of the run is an item.
-      if (!isPackedRun(f, *wire, key)) return false;
-      NANOArray* header = slot.array();
+      if (wire->kind != NANOWireKind::RepeatedVarint || wire->key + kWireLengthDelimited != key) return false;
       const uint8_t* run = nullptr;
       size_t length = 0;
-      if (!header || !readLengthDelimited(p, end, &run, &length)) return false;
+      if (!readLengthDelimited(p, end, &run, &length) || length == 0) return false;
       for (const uint8_t* q = run; q != run + length;) {
         uint64_t value = 0;
-        if (header->filled >= header->count || header->filled >= header->items.size() ||
-            !readVarint(q, run + length, &value)) {
-          return false;
-        }
-        header->items[header->filled++].value = value;
+        if (!readVarint(q, run + length, &value)) return false;
+        push(value, 0, wire->index, PendingItem::Varint);
       }
       continue;
     }
-    if (f.flags & Repeated) {
-      NANOArray* header = slot.array();
-      if (!header || header->filled >= header->count || header->filled >= header->items.size()) return false;
-      NANOSlot& item = header->items[header->filled];
-      if (f.flags & Message) {
-        const uint8_t* begin = nullptr;
-        size_t length = 0;
-        if (!f.message || !readLengthDelimited(p, end, &begin, &length)) return false;
-        if (depth + 1 > f.message->maxDepth) return false;
-        std::unique_ptr<NANOMessageInfo> record = f.message->newMessageInfo();
-        if (!record || !decode(*f.message, begin, begin + length, *record, depth + 1)) return false;
-        item.value = std::move(record);
-      } else if (f.flags & (String | Bytes)) {
-        const uint8_t* begin = nullptr;
-        size_t length = 0;
-        if (!readLengthDelimited(p, end, &begin, &length) || !storeBytes(&item, begin, length)) return false;
-      } else if (f.flags & (Bool | Class32 | Class64)) {
-        // Items hold the whole varint, as read.
-        uint64_t value = 0;
+    uint64_t value = 0;
+    const uint8_t* begin = nullptr;
+    size_t length = 0;
+    switch (wire->kind) {
+      case NANOWireKind::Bool:
+        if (!readVarint(p, end, &value) || value > 1) return false;
+        slot.putCell(value);
+        break;
+      case NANOWireKind::SignedVarint32: {
         if (!readVarint(p, end, &value)) return false;
-        item.value = value;
-      } else {
-        return false;
+        auto signedValue = static_cast<int64_t>(value);
+        if (signedValue < std::numeric_limits<int32_t>::min() || signedValue > std::numeric_limits<int32_t>::max()) {
+          return false;
+        }
+        slot.putCell(static_cast<uint32_t>(static_cast<int32_t>(signedValue)));
+        break;
       }
-      ++header->filled;
-    } else if (f.flags & (String | Bytes)) {
-      const uint8_t* begin = nullptr;
-      size_t length = 0;
-      if (!readLengthDelimited(p, end, &begin, &length)) return false;
-      // A value that occurs again keeps its first occurrence.
-      if (slot.empty()) {
-        if (!storeBytes(&slot, begin, length)) return false;
-      } else if (!slot.bytes()) {
-        return false;
+      case NANOWireKind::Varint32:
+        if (!readVarint(p, end, &value) || value > std::numeric_limits<uint32_t>::max()) return false;
+        slot.putCell(value);
+        break;
+      case NANOWireKind::Varint64:
+        if (!readVarint(p, end, &value)) return false;
+        slot.putCell(value);
+        break;
+      case NANOWireKind::Fixed32:
+        if (end - p < 4) return false;
+        slot.putCell(readFixed(p, 4));
+        p += 4;
+        break;
+      case NANOWireKind::Fixed64:
+        if (end - p < 8) return false;
+        slot.putCell(readFixed(p, 8));
+        p += 8;
+        break;
+      case NANOWireKind::Bytes:
+        if (!readLengthDelimited(p, end, &begin, &length)) return false;
+        // A value that occurs again keeps its first occurrence.
+        if (slot.empty()) {
+          if (length > NANOMaxDecodedBytes) return false;
+          slot.assign(begin, length, arena_);
+        } else if (!slot.held()) {
+          return false;
+        }
+        break;
+      case NANOWireKind::Message: {
+        if (!wire->message || !slot.empty() || !readLengthDelimited(p, end, &begin, &length)) return false;
+        // A singular sub-message is part of its parent: same nesting level.
+        NANOMessageInfo* record = newRecord(*wire->message);
+        slot.putPointer(NANOSlotKind::Message, record);
+        present |= uint64_t{1} << wire->index;
+        if (!decode(*wire->message, begin, begin + length, *record, depth)) {
+          info.present = present;
+          return false;
+        }
+        break;
       }
-    } else if (f.flags & Message) {
-      const uint8_t* begin = nullptr;
-      size_t length = 0;
-      if (!f.message || !slot.empty() || !readLengthDelimited(p, end, &begin, &length)) return false;
-      // A singular sub-message is part of its parent: same nesting level.
-      std::unique_ptr<NANOMessageInfo> record = f.message->newMessageInfo();
-      if (!record || !decode(*f.message, begin, begin + length, *record, depth)) return false;
-      slot.value = std::move(record);
-    } else {
-      uint64_t cell = 0;
-      if (!readScalar(p, end, f, *wire, &cell)) return false;
-      slot.value = cell;
+      case NANOWireKind::RepeatedMessage: {
+        if (!wire->message || depth + 1 > wire->message->maxDepth) return false;
+        if (!readLengthDelimited(p, end, &begin, &length)) return false;
+        NANOMessageInfo* record = newRecord(*wire->message);
+        push(reinterpret_cast<uint64_t>(record), 0, wire->index, PendingItem::Record);
+        if (!decode(*wire->message, begin, begin + length, *record, depth + 1)) return false;
+        continue;
+      }
+      case NANOWireKind::RepeatedBytes:
+        if (!readLengthDelimited(p, end, &begin, &length) || length > NANOMaxDecodedBytes) return false;
+        push(reinterpret_cast<uint64_t>(begin), static_cast<uint32_t>(length), wire->index, PendingItem::Bytes);
+        continue;
+      case NANOWireKind::RepeatedVarint:
+        if (!readVarint(p, end, &value)) return false;
+        push(value, 0, wire->index, PendingItem::Varint);
+        continue;
     }
+    present |= uint64_t{1} << wire->index;
   }
-  for (uint32_t i = 0; i < type.fieldCount; ++i) {
-    if (!(type.fields[i].flags & Repeated)) continue;
-    const NANOArray* header = info.fields[i].array();
-    if (!header || header->filled != header->count) return false;
-  }
-  return true;
+  info.present = present;
+  return finishLists(type, info, base);
 }
 
 }  // namespace
@@ -296,17 +291,28 @@ bool DirectDecoder::decode(const NANOMessageType& type, const uint8_t* p, const 
 bool NANODecodeDirect(const NANOMessageType& type, const uint8_t* bytes, size_t length, NANOMessageInfo* info) {
   if (!info || info->type != &type || type.maxDepth < 1) return false;
   if (!bytes) length = 0;
-  DirectDecoder decoder;
-  return decoder.decode(type, bytes, bytes + length, *info, 1);
+  std::vector<PendingItem>& pending = pendingItems;
+  pending.clear();
+  DirectDecoder decoder(info->arena, pending);
+  bool decoded = decoder.decode(type, bytes, bytes + length, *info, 1);
+  if (!decoded) {
+    // Records not yet in a list belong to no tree: free them here.
+    for (const PendingItem& item : pending) {
+      if (item.kind == PendingItem::Record) NANOFreeRecord(reinterpret_cast<NANOMessageInfo*>(item.value));
+    }
+  }
+  pending.clear();
+  if (pending.capacity() > 65536) pending.shrink_to_fit();
+  return decoded;
 }
 
 bool NANOIsFreshRecord(const NANOMessageType& type, const NANOMessageInfo& info) {
-  if (info.type != &type || info.fields.size() != type.fieldCount) return false;
+  if (info.type != &type || info.fields.size() != type.fieldCount || info.present != type.repeatedFields) return false;
   for (uint32_t i = 0; i < type.fieldCount; ++i) {
     const NANOSlot& slot = info.fields[i];
     if (type.fields[i].flags & Repeated) {
       const NANOArray* header = slot.array();
-      if (!header || header->count != 0 || header->filled != 0 || header->allocated || !header->items.empty() ||
+      if (!header || header->count != 0 || header->filled != 0 || header->allocated || header->items ||
           header->element != type.fields[i].message) {
         return false;
       }
@@ -318,15 +324,16 @@ bool NANOIsFreshRecord(const NANOMessageType& type, const NANOMessageInfo& info)
 }
 
 void NANOResetRecord(const NANOMessageType& type, NANOMessageInfo* info) {
-  if (!info) return;
-  info->fields.resize(type.fieldCount);
+  if (!info || info->type != &type) return;
   for (uint32_t i = 0; i < type.fieldCount; ++i) {
-    if (type.fields[i].flags & Repeated) {
-      NANOArray header;
-      header.element = type.fields[i].message;
-      info->fields[i].value = std::move(header);
+    NANOSlot& slot = info->fields[i];
+    if (!(type.fields[i].flags & Repeated)) {
+      slot.reset();
+    } else if (NANOArray* header = slot.array()) {
+      NANOEmptyArray(header);
+      header->element = type.fields[i].message;
     } else {
-      info->fields[i].reset();
+      slot.setArray(NANONewArray(type.fields[i].message, info->arena));
     }
   }
 }

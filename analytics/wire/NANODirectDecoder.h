@@ -4,17 +4,18 @@
 // NANOMessageType::decode first tries the direct decoder and falls back to the
 // nanopb decoder when the direct one declines:
 //
-//   NANODecodeDirect   reads well-formed input straight into a fresh record: it
-//                      counts each message's list items in a quick scan of the
-//                      message's keys, sizes every item array once, then stores
-//                      every value where it belongs, in one walk, with no nanopb
-//                      struct. It declines (false, silently, the record partly
-//                      filled) at anything it leaves to nanopb: malformed or
-//                      truncated input, values out of their field's range,
-//                      varints in longer than their shortest form, a wire type
-//                      other than the field's own (packed integer lists
-//                      aside, empty runs excepted), a singular sub-message
-//                      that occurs twice, a string or bytes
+//   NANODecodeDirect   reads well-formed input straight into a fresh record, in
+//                      one walk with no nanopb struct: every value goes into its
+//                      slot as it is read (strings into the slot when short,
+//                      else into the record's arena); the items of each message's
+//                      lists are gathered as they come and put into item arrays
+//                      of their exact size once the message ends. It declines
+//                      (false, silently, the record partly filled) at anything
+//                      it leaves to nanopb: malformed or truncated input, values
+//                      out of their field's range, varints in longer than their
+//                      shortest form, a wire type other than the field's own
+//                      (packed integer lists aside, empty runs excepted), a
+//                      singular sub-message that occurs twice, a string or bytes
 //                      value over NANOMaxDecodedBytes, nesting beyond the cap.
 //   NANODecodeNanopb   the nanopb decoder: one pass, or two for messages with
 //                      lists in their tree (the first counts, the second fills),

@@ -13,9 +13,15 @@
 //   auto decoded = GWLPBFilter::initWithBuffer(bytes);         // decoded message, else null (logged)
 //   std::optional<std::vector<uint8_t>> wire = decoded->protoBuffer();  // nullopt when encoding fails
 //
-// Fields are read and written only through the accessors of NANO.h, by index
-// (GWLPBFilter::Field::complement). A message object is used by one thread at
-// a time; distinct objects may be used on distinct threads.
+// Fields are read and written through the accessors of NANO.h, by index
+// (GWLPBFilter::Field::complement), or through the class's typed accessors
+// (filter->complement(), filter->setComplement(true)). A message object is
+// used by one thread at a time; distinct objects may be used on distinct
+// threads.
+//
+// Storage: a decoded or copied message keeps its record tree in an arena of
+// its own (NANOArena.h), freed in one step with the object; an empty message
+// made by initWithMessageInfo() keeps its record on the heap, piece by piece.
 #pragma once
 
 #include <cstdint>
@@ -24,8 +30,19 @@
 #include <span>
 #include <vector>
 
+#include "analytics/wire/NANOArena.h"
 #include "analytics/wire/NANOMessageInfo.h"
 #include "analytics/wire/NANOMessageType.h"
+
+// Lets the message classes' constructors be public for std::make_shared while
+// only the runtime can call them.
+class NANOMessageKey {
+ private:
+  NANOMessageKey() = default;
+  friend class NANOMessageBase;
+  template <class Derived>
+  friend class NANOMessage;
+};
 
 class NANOMessageBase {
  public:
@@ -36,11 +53,15 @@ class NANOMessageBase {
   // The message's name text, such as "AdCampaignInfo".
   const char* messageID() const { return type_->name; }
   // The object's own record.
-  NANOMessageInfo* messageInfo() { return info_.get(); }
-  const NANOMessageInfo* messageInfo() const { return info_.get(); }
-  // The message's tables and codec: its init, dealloc-field and copy
-  // functions are messageType().initMessageInfo and so on.
+  NANOMessageInfo* messageInfo() { return info_; }
+  const NANOMessageInfo* messageInfo() const { return info_; }
+  // The message's tables and codec.
   const NANOMessageType& messageType() const { return *type_; }
+  // The message's init, dealloc-field and copy functions
+  // ({MessageClass}InitMessageInfo and so on).
+  NANOInitMessageInfoFn initMessageInfoFn() const { return type_->initMessageInfoFn; }
+  NANODeallocMessageFieldFn deallocMessageFieldFn() const { return type_->deallocMessageFieldFn; }
+  NANOCopyMessageInfoFn copyMessageInfoFn() const { return type_->copyMessageInfoFn; }
 
   // The encoding of the message: empty for a message with every field absent,
   // nullopt when encoding fails (logged).
@@ -56,11 +77,14 @@ class NANOMessageBase {
                                                          std::optional<std::span<const uint8_t>> data = std::nullopt);
 
  protected:
-  NANOMessageBase(const NANOMessageType& type, std::unique_ptr<NANOMessageInfo> info);
+  // A message without a record yet; with an arena of `arenaBlock` bytes to
+  // start with unless that is 0.
+  NANOMessageBase(const NANOMessageType& type, size_t arenaBlock);
 
  private:
   const NANOMessageType* type_;
-  std::unique_ptr<NANOMessageInfo> info_;
+  std::optional<NANOArena> arena_;
+  NANOMessageInfo* info_ = nullptr;
 };
 
 template <class Derived>
@@ -72,11 +96,11 @@ class NANOMessage : public NANOMessageBase {
   static std::shared_ptr<Derived> initWithBuffer(std::optional<std::span<const uint8_t>> data = std::nullopt) {
     return std::static_pointer_cast<Derived>(NANOMessageBase::initWithBuffer(Derived::type(), data));
   }
-  // Used by the message's NANOMessageType to wrap a record it made.
-  static std::shared_ptr<NANOMessageBase> wrap(std::unique_ptr<NANOMessageInfo> info) {
-    return std::shared_ptr<Derived>(new Derived(std::move(info)));
+  // Used by the message's NANOMessageType to make a wrapper without a record.
+  static std::shared_ptr<NANOMessageBase> wrap(size_t arenaBlock) {
+    return std::make_shared<Derived>(NANOMessageKey{}, arenaBlock);
   }
 
  protected:
-  explicit NANOMessage(std::unique_ptr<NANOMessageInfo> info) : NANOMessageBase(Derived::type(), std::move(info)) {}
+  NANOMessage(size_t arenaBlock) : NANOMessageBase(Derived::type(), arenaBlock) {}
 };

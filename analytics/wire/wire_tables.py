@@ -14,13 +14,18 @@ when decoding or encoding. The meaning column may hold "descriptor default V".
 
     wire_tables.py check TABLES...                      check the tables only
     wire_tables.py list TABLES...                       print the class names, separated by ';'
-    wire_tables.py generate --proto FILE --cpp DIR TABLES...
+    wire_tables.py generate --proto FILE --cpp DIR [--test FILE] TABLES...
 
 `generate` writes a proto2 file (package tabulo.wire, one message per table,
 fields in tag order) for nanopb's generator and protoc, and, under DIR, one C++
-header and source per message class (flags table, field table, class with its
-field-index constants) plus WireMessages.h/.cc listing every message type.
-Files whose content is unchanged are not rewritten. Standard library only.
+header and source per message class plus WireMessages.h/.cc listing every
+message type. A message's header and source hold its class (field-index
+constants and one typed accessor set per field, commented with the field's
+meaning), its template functions ({Class}InitMessageInfo to
+{Class}EncodeRepeated, as its shape calls for them) and its tables (flags,
+fields, fields in wire order with their key bytes). `--test` also writes a
+GoogleTest source that calls every generated function and accessor. Files
+whose content is unchanged are not rewritten. Standard library only.
 """
 
 import keyword
@@ -73,6 +78,8 @@ inline int long mutable namespace new noexcept not not_eq nullptr operator or or
 register reinterpret_cast requires return short signed sizeof static static_assert static_cast struct switch
 template this thread_local throw true try typedef typeid typename union unsigned using virtual void volatile
 wchar_t while xor xor_eq""".split())
+# One presence bit per field in a 64-bit word.
+MAX_FIELDS = 64
 COLUMNS = ["index", "tag", "wire type", "label", "value type", "sub-message", "name", "meaning"]
 IDENTIFIER = re.compile(r"^[A-Za-z_][A-Za-z0-9_]*$")
 
@@ -86,6 +93,7 @@ class Field:
         self.where = where
         self.index_text, self.tag_text, self.wire, self.label, self.value, sub, self.name, meaning = cells
         self.sub = None if sub in ("-", "") else sub
+        self.meaning = meaning
         match = re.search(r"descriptor default (\S+)$", meaning)
         self.default = match.group(1) if match else None
 
@@ -230,6 +238,7 @@ def check(messages):
             embeds(message, {message.class_name})
     if errors:
         raise TableError("\n".join(errors))
+    check_accessors(messages)
     return by_class
 
 
@@ -286,17 +295,369 @@ def member_type(field, by_class):
     return C_TYPES[field.value]
 
 
-def generate_header(message):
+# How each field goes onto the wire (NANOWireKind).
+def wire_kind(field):
+    if field.repeated:
+        if field.value == "message":
+            return "RepeatedMessage"
+        if field.value in ("string", "bytes"):
+            return "RepeatedBytes"
+        return "RepeatedVarint"
+    if field.value == "bool":
+        return "Bool"
+    if field.value in ("int32", "enum", "uint32"):
+        return "SignedVarint32" if field.wire == "varint" else "Varint32"
+    if field.value in ("int64", "uint64"):
+        return "Varint64"
+    return {"float": "Fixed32", "double": "Fixed64", "string": "Bytes", "bytes": "Bytes",
+            "message": "Message"}[field.value]
+
+
+def varint_bytes(value):
+    out = []
+    while value >= 0x80:
+        out.append((value & 0x7F) | 0x80)
+        value >>= 7
+    out.append(value)
+    return out
+
+
+def key_of(field):
+    return (field.tag << 3) | WIRE_TYPE_NUMBERS[field.wire]
+
+
+def camel(name):
+    parts = name.split("_")
+    return parts[0] + "".join(part[:1].upper() + part[1:] for part in parts[1:])
+
+
+def pascal(name):
+    text = camel(name)
+    return text[:1].upper() + text[1:]
+
+
+# Member names of every message class that the typed accessors must leave alone.
+RESERVED_MEMBERS = {"type", "kType", "kFieldCount", "Field", "messageID", "messageInfo", "messageType", "protoBuffer",
+                    "initMessageInfoFn", "deallocMessageFieldFn", "copyMessageInfoFn", "initWithMessageInfo",
+                    "initWithBuffer", "wrap"}
+
+# The C++ type of a typed accessor's value, by value type (enums read as int32, as NANOGetInt32 gives them).
+TYPED_SCALARS = {"bool": "bool", "enum": "int32_t", "int32": "int32_t", "uint32": "uint32_t", "int64": "int64_t",
+                 "uint64": "uint64_t", "float": "float", "double": "double"}
+
+
+def accessor_names(field):
+    """The typed accessors of a field: getter, has, set, clear and (lists) count."""
+    names = {"get": camel(field.name), "set": "set" + pascal(field.name), "clear": "clear" + pascal(field.name)}
+    if field.repeated:
+        names["count"] = camel(field.name) + "Count"
+    else:
+        names["has"] = "has" + pascal(field.name)
+        if field.value in TYPED_SCALARS:
+            names["put"] = "put" + pascal(field.name)
+    return names
+
+
+def check_accessors(messages):
+    errors = []
+    for message in messages:
+        seen = {}
+        for field in message.fields:
+            for name in accessor_names(field).values():
+                if name in RESERVED_MEMBERS:
+                    errors.append("%s: the accessor %s of %s would hide a member of every message"
+                                  % (field.where, name, field.name))
+                elif name in seen:
+                    errors.append("%s: the accessor %s of %s is also one of %s" % (field.where, name, field.name,
+                                                                                   seen[name]))
+                seen[name] = field.name
+        if len(message.fields) > MAX_FIELDS:
+            errors.append("%s: %s has %d fields; a message holds at most %d" % (message.where, message.class_name,
+                                                                                 len(message.fields), MAX_FIELDS))
+    if errors:
+        raise TableError("\n".join(errors))
+
+
+def elements(messages):
+    """The classes that are the element of a repeated field."""
+    return {f.sub for m in messages for f in m.fields if f.repeated and f.value == "message"}
+
+
+def roles(message, has_arrays, callbacks, element_classes):
+    """The template functions a message has, by its shape."""
+    singular_stored = any(not f.repeated and not f.callback for f in message.fields)
+    singular_subs = any(not f.repeated and f.value == "message" for f in message.fields)
+    result = ["InitMessageInfo"]
+    if has_arrays[message.class_name]:
+        result.append("AllocateArrays")
+    if singular_stored:
+        result.append("StoreDecodedValues")
+    result += ["DeallocMessageField", "FreeMessageInfo", "CopyMessageInfo"]
+    if callbacks[message.class_name] or singular_subs:
+        result.append("SetDecoders")
+    result.append("Decode")
+    if message.class_name in element_classes:
+        result.append("DecodeRepeated")
+    result += ["SetEncoders", "Encode"]
+    if message.class_name in element_classes:
+        result.append("EncodeRepeated")
+    return result
+
+
+ROLE_SIGNATURES = {
+    "InitMessageInfo": ("bool", "NANOMessageInfo* info", "initMessageInfo(info)"),
+    "AllocateArrays": ("bool", "NANOMessageInfo* info", "allocateArrays(info)"),
+    "StoreDecodedValues": ("bool", "const void* pbStruct, NANOMessageInfo* info", "storeDecodedValues(pbStruct, info)"),
+    "DeallocMessageField": ("bool", "NANOMessageInfo* info, int32_t index", "deallocMessageField(info, index)"),
+    "FreeMessageInfo": ("bool", "NANOMessageInfo* info", "freeMessageInfo(info)"),
+    "CopyMessageInfo": ("bool", "NANOMessageInfo** destination, const NANOMessageInfo* source",
+                        "copyMessageInfo(destination, source)"),
+    "SetDecoders": ("bool", "NANOMessageInfo* info, void* pbStruct", "setDecoders(info, pbStruct)"),
+    "Decode": ("bool", "const uint8_t* bytes, size_t length, NANOMessageInfo* info", "decode(bytes, length, info)"),
+    "DecodeRepeated": ("bool", "pb_istream_s* stream, const pb_field_iter_s* field, void** arg",
+                       "decodeRepeated(stream, field, arg)"),
+    "SetEncoders": ("bool", "const NANOMessageInfo* info, void* pbStruct", "setEncoders(info, pbStruct)"),
+    "Encode": ("int32_t", "const NANOMessageInfo* info, std::vector<uint8_t>* output", "encode(info, output)"),
+    "EncodeRepeated": ("bool", "pb_ostream_s* stream, const pb_field_iter_s* field, void* const* arg",
+                       "encodeRepeated(stream, field, arg)"),
+}
+
+
+def wrap_comment(text, indent, width=116):
+    words = text.split()
+    lines, line = [], ""
+    for word in words:
+        if line and len(indent) + 3 + len(line) + 1 + len(word) > width:
+            lines.append(line)
+            line = word
+        else:
+            line = (line + " " + word) if line else word
+    if line:
+        lines.append(line)
+    return "".join("%s// %s\n" % (indent, l) for l in lines)
+
+
+def field_summary(field):
+    kind = field.sub if field.value == "message" else field.value
+    return "%s (%s %s, tag %d)" % (field.name, "list of" if field.repeated else "singular", kind, field.tag)
+
+
+def typed_declarations(message, by_class):
+    """The typed accessors of a class: declarations, and inline bodies for the integer setters."""
+    out = []
+    for field in message.fields:
+        names = accessor_names(field)
+        index = "Field::%s" % field.name
+        text = field_summary(field)
+        meaning = re.sub(r";?\s*descriptor default \S+$", "", field.meaning).strip()
+        if meaning:
+            text += ": " + meaning
+        out.append("")
+        out.append(wrap_comment(text, "  ").rstrip("\n"))
+        value = field.value
+        if field.repeated:
+            if value == "message":
+                item = "std::shared_ptr<%s>" % field.sub
+            elif value == "string":
+                item = "std::string"
+            elif value == "bytes":
+                item = "NANOData"
+            else:
+                item = TYPED_SCALARS[value]
+            out.append("  std::vector<%s> %s() const;" % (item, names["get"]))
+            out.append("  uint32_t %s() const { return nano_typed::listCount(this, %s); }" % (names["count"], index))
+            if value == "bool":
+                out.append("  void %s(const std::vector<bool>& values);" % names["set"])
+            else:
+                out.append("  void %s(std::span<const %s> values);" % (names["set"], item))
+        else:
+            if value == "message":
+                out.append("  std::shared_ptr<%s> %s() const;" % (field.sub, names["get"]))
+                out.append("  void %s(const %s& value);" % (names["set"], field.sub))
+            elif value == "string":
+                out.append("  std::optional<std::string> %s() const;" % names["get"])
+                out.append("  void %s(std::string_view value);" % names["set"])
+            elif value == "bytes":
+                out.append("  std::optional<NANOData> %s() const;" % names["get"])
+                out.append("  void %s(std::span<const uint8_t> value);" % names["set"])
+            else:
+                ctype = TYPED_SCALARS[value]
+                out.append("  %s %s() const;" % (ctype, names["get"]))
+                out.append("  template <NANOArgumentFor<%s> V>" % ctype)
+                out.append("  void %s(V value) { %s(static_cast<%s>(value)); }" % (names["set"], "put" + pascal(field.name), ctype))
+            out.append("  bool %s() const { return NANOHasField(nano_typed::self(this), %s); }" % (names["has"], index))
+        out.append("  void %s() { NANOClearField(this, %s); }" % (names["clear"], index))
+    return "\n".join(out)
+
+
+def typed_private(message):
+    out = []
+    for field in message.fields:
+        if not field.repeated and field.value in TYPED_SCALARS:
+            out.append("  void put%s(%s value);" % (pascal(field.name), TYPED_SCALARS[field.value]))
+    return "\n".join(out)
+
+
+def typed_definitions(message):
+    cls = message.class_name
+    out = []
+    for field in message.fields:
+        names = accessor_names(field)
+        index = "Field::%s" % field.name
+        value = field.value
+        get, put = names["get"], "put" + pascal(field.name)
+        if field.repeated:
+            if value == "message":
+                out.append("std::vector<std::shared_ptr<%s>> %s::%s() const {\n"
+                           "  return NANOGetMessageArray<%s>(nano_typed::self(this), %s).value_or(std::vector<std::shared_ptr<%s>>{});\n}"
+                           % (field.sub, cls, get, field.sub, index, field.sub))
+                out.append("void %s::%s(std::span<const std::shared_ptr<%s>> values) { nano_typed::setMessageList(this, %s, values); }"
+                           % (cls, names["set"], field.sub, index))
+            else:
+                item = {"string": "std::string", "bytes": "NANOData"}.get(value, TYPED_SCALARS.get(value))
+                out.append("std::vector<%s> %s::%s() const { return nano_typed::getList<%s>(this, %s); }"
+                           % (item, cls, get, item, index))
+                if value == "bool":
+                    out.append("void %s::%s(const std::vector<bool>& values) { nano_typed::setList(this, %s, values); }"
+                               % (cls, names["set"], index))
+                else:
+                    out.append("void %s::%s(std::span<const %s> values) { nano_typed::setList(this, %s, values); }"
+                               % (cls, names["set"], item, index))
+        elif value == "message":
+            out.append("std::shared_ptr<%s> %s::%s() const { return NANOGetMessage<%s>(nano_typed::self(this), %s); }"
+                       % (field.sub, cls, get, field.sub, index))
+            out.append("void %s::%s(const %s& value) { NANOSetMessage(this, %s, const_cast<%s*>(&value)); }"
+                       % (cls, names["set"], field.sub, index, field.sub))
+        elif value == "string":
+            out.append("std::optional<std::string> %s::%s() const { return NANOGetString(nano_typed::self(this), %s); }"
+                       % (cls, get, index))
+            out.append("void %s::%s(std::string_view value) { NANOSetString(this, %s, value); }"
+                       % (cls, names["set"], index))
+        elif value == "bytes":
+            out.append("std::optional<NANOData> %s::%s() const { return NANOGetBytes(nano_typed::self(this), %s); }"
+                       % (cls, get, index))
+            out.append("void %s::%s(std::span<const uint8_t> value) { NANOSetBytes(this, %s, value); }"
+                       % (cls, names["set"], index))
+        else:
+            getter, setter, cast = {
+                "bool": ("NANOGetBool", "NANOSetBool", "bool"),
+                "enum": ("NANOGetInt32", "NANOSetInt32", "int32_t"),
+                "int32": ("NANOGetInt32", "NANOSetInt32", "int32_t"),
+                "uint32": ("NANOGetInt32", "NANOSetInt32", "int32_t"),
+                "int64": ("NANOGetInt64", "NANOSetInt64", "int64_t"),
+                "uint64": ("NANOGetInt64", "NANOSetInt64", "int64_t"),
+                "double": ("NANOGetDouble", "NANOSetDouble", "double"),
+                "float": ("nano_typed::getFloat", "nano_typed::setFloat", "float"),
+            }[value]
+            ctype = TYPED_SCALARS[value]
+            out.append("%s %s::%s() const { return static_cast<%s>(%s(nano_typed::self(this), %s)); }"
+                       % (ctype, cls, get, ctype, getter, index))
+            out.append("void %s::%s(%s value) { %s(this, %s, static_cast<%s>(value)); }"
+                       % (cls, put, ctype, setter, index, cast))
+    return "\n".join(out)
+
+
+def encoder_walks(message):
+    """The message's sizing and writing walks of the encoder: one statement per field, in tag order."""
+    sizing, writing = [], []
+    for field in message.tag_order():
+        i = message.fields.index(field)
+        key = "0x%x" % key_of(field)
+        bit = "0x%xu" % (1 << i) if i < 32 else "(uint64_t{1} << %d)" % i
+        kind = wire_kind(field)
+        where = '"%s", "%s"' % (message.name, field.name)
+        sub = "%s::kType" % field.sub if field.sub else None
+        if kind == "RepeatedMessage":
+            sizing.append("  if (!encoder.sizeMessageList<%s>(slot[%d], %s, depth, %s, total)) return false;"
+                          % (key, i, sub, where))
+            writing.append("  out = encoder.putMessageList<%s>(out, slot[%d], %s);" % (key, i, sub))
+        elif kind == "RepeatedBytes":
+            sizing.append("  if (!encoder.sizeBytesList<%s>(slot[%d], %s, itemMissing, total)) return false;"
+                          % (key, i, where))
+            writing.append("  out = NANOEncoder::putBytesList<%s>(out, slot[%d]);" % (key, i))
+        elif kind == "RepeatedVarint":
+            sizing.append("  if (!encoder.sizeVarintList<%s>(slot[%d], %s, itemMissing, total)) return false;"
+                          % (key, i, where))
+            writing.append("  out = NANOEncoder::putVarintList<%s>(out, slot[%d]);" % (key, i))
+        elif kind == "Message":
+            sizing.append("  if ((present & %s) && !encoder.sizeMessage<%s>(slot[%d], %s, depth, itemMissing, total)) "
+                          "return false;" % (bit, key, i, sub))
+            writing.append("  if (present & %s) out = encoder.putMessageField<%s>(out, slot[%d], %s);"
+                           % (bit, key, i, sub))
+        elif kind == "Bytes":
+            sizing.append("  if (present & %s) NANOEncoder::sizeBytes<%s>(slot[%d], total);" % (bit, key, i))
+            writing.append("  if (present & %s) out = NANOEncoder::putBytesField<%s>(out, slot[%d]);" % (bit, key, i))
+        elif kind in ("Fixed32", "Fixed64"):
+            width = 4 if kind == "Fixed32" else 8
+            sizing.append("  if (present & %s) NANOEncoder::sizeFixed<%s, %d>(slot[%d], total);" % (bit, key, width, i))
+            writing.append("  if (present & %s) out = NANOEncoder::putFixedField<%s, %d>(out, slot[%d]);"
+                           % (bit, key, width, i))
+        else:
+            sizing.append("  if (present & %s) NANOEncoder::sizeVarint<%s, NANOWireKind::%s>(slot[%d], total);"
+                          % (bit, key, kind, i))
+            writing.append("  if (present & %s) out = NANOEncoder::putVarintField<%s, NANOWireKind::%s>(out, slot[%d]);"
+                           % (bit, key, kind, i))
+    return """// The encoder's walks of %(name)s (NANOEncoder.h).
+bool measureFields(NANOEncoder& encoder, const NANOMessageInfo& info, uint32_t depth, size_t* size,
+                   bool* itemMissing) {
+  if (info.fields.size() != %(count)d) return false;
+  const NANOSlot* slot = info.fields.data();
+  const uint64_t present = info.present;
+  size_t total = 0;
+%(sizing)s
+  (void)encoder;
+  (void)slot;
+  (void)present;
+  (void)depth;
+  (void)itemMissing;
+  *size = total;
+  return true;
+}
+
+uint8_t* writeFields(NANOEncoder& encoder, const NANOMessageInfo& info, uint8_t* out) {
+  const NANOSlot* slot = info.fields.data();
+  const uint64_t present = info.present;
+%(writing)s
+  (void)encoder;
+  (void)present;
+  return out;
+}""" % {"name": message.name, "count": len(message.fields), "sizing": "\n".join(sizing),
+       "writing": "\n".join(writing)}
+
+
+def generate_header(message, by_class, has_arrays, callbacks, element_classes):
     constants = ",\n".join("      %s = %d" % (f.name, i) for i, f in enumerate(message.fields))
+    subs = sorted({f.sub for f in message.fields if f.sub and f.sub != message.class_name})
+    forwards = "".join("class %s;\n" % sub for sub in subs)
+    functions = []
+    for role in roles(message, has_arrays, callbacks, element_classes):
+        result, params, _ = ROLE_SIGNATURES[role]
+        functions.append("%s %s%s(%s);" % (result, message.class_name, role, params))
     return """// %(cls)s — the wire message "%(name)s" (%(family)s).
 // Generated by analytics/wire/wire_tables.py from analytics/wire/tables/%(family)s.md. Do not edit.
-// Read and write its fields with the accessors of analytics/wire/NANO.h, by the indexes in Field.
+//
+// Fields are read and written with the typed accessors below (a value of the
+// wrong type or a field of another message does not compile), or with the
+// accessors of analytics/wire/NANO.h by the indexes in Field. Getters give
+// copies (0, false, nullopt or null when the field is absent); setters store
+// copies; lists are replaced whole and never absent.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
 
-#include "analytics/wire/NANOMessageBase.h"
+#include "analytics/wire/NANOTyped.h"
+
+%(forwards)sclass %(cls)s;
+
+// The message template's functions of %(name)s, over the shared codec.
+%(functions)s
 
 class %(cls)s final : public NANOMessage<%(cls)s> {
  public:
@@ -311,17 +672,22 @@ class %(cls)s final : public NANOMessage<%(cls)s> {
   static const NANOMessageType kType;
   static const NANOMessageType& type() { return kType; }
 
+  // Made only through initWithMessageInfo and initWithBuffer.
+  %(cls)s(NANOMessageKey, size_t arenaBlock) : NANOMessage(arenaBlock) {}
+%(typed)s
+
  private:
-  friend class NANOMessage<%(cls)s>;
-  explicit %(cls)s(std::unique_ptr<NANOMessageInfo> info) : NANOMessage(std::move(info)) {}
+%(private)s
 };
 """ % {"cls": message.class_name, "name": message.name, "family": message.family, "constants": constants,
-       "count": len(message.fields)}
+       "count": len(message.fields), "forwards": forwards, "functions": "\n".join(functions),
+       "typed": typed_declarations(message, by_class), "private": typed_private(message)}
 
 
-def generate_source(message, by_class, has_arrays, callbacks):
+def generate_source(message, by_class, has_arrays, callbacks, element_classes):
     struct = C_PREFIX + message.name
-    subs = sorted({f.sub for f in message.fields if f.sub and f.sub != message.class_name})
+    cls = message.class_name
+    subs = sorted({f.sub for f in message.fields if f.sub and f.sub != cls})
     includes = "".join('#include "analytics/wire/%s.h"\n' % sub for sub in subs)
     flags = ", ".join("0x%x" % f.flags for f in message.fields)
     asserts = []
@@ -337,16 +703,32 @@ def generate_source(message, by_class, has_arrays, callbacks):
         sub = "&%s::kType" % field.sub if field.sub else "nullptr"
         rows.append('    {%d, %d, 0x%x, "%s", %s, static_cast<uint32_t>(offsetof(Struct, %s)), %s},'
                     % (message.fields.index(field), field.tag, field.flags, field.name, sub, field.name, has))
-    # The codec's walk: fields in tag order with their keys.
-    wire_rows = ["    {0x%x, %d, %s}," % ((f.tag << 3) | WIRE_TYPE_NUMBERS[f.wire], message.fields.index(f),
-                                       "true" if f.wire == "varint" else "false")
-                 for f in message.tag_order()]
+    tag_order = message.tag_order()
+    wire_rows = []
+    for field in tag_order:
+        key = key_of(field)
+        key_bytes = varint_bytes(key)
+        wire_rows.append("    {0x%x, %d, %s, NANOWireKind::%s, %d, {%s}, %s},"
+                         % (key, message.fields.index(field), "true" if field.wire == "varint" else "false",
+                            wire_kind(field), len(key_bytes), ", ".join("0x%02x" % b for b in key_bytes),
+                            "&%s::kType" % field.sub if field.sub else "nullptr"))
+    positions = [tag_order.index(f) for f in message.fields]
+    repeated_bits = sum(1 << i for i, f in enumerate(message.fields) if f.repeated)
+    present_roles = roles(message, has_arrays, callbacks, element_classes)
+    functions = []
+    for role in present_roles:
+        result, params, call = ROLE_SIGNATURES[role]
+        functions.append("%s %s%s(%s) { return %s::kType.%s; }" % (result, cls, role, params, cls, call))
+    element = cls in element_classes
     return """// Generated by analytics/wire/wire_tables.py from analytics/wire/tables/%(family)s.md. Do not edit.
 #include "analytics/wire/%(cls)s.h"
+
+#include <pb.h>
 
 #include <cstddef>
 #include <type_traits>
 
+#include "analytics/wire/NANOEncoder.h"
 #include "tabulo_wire.pb.h"
 %(includes)s
 namespace {
@@ -362,17 +744,49 @@ constinit const NANOFieldType kFields[] = {
 constinit const NANOWireField kWireOrder[] = {
 %(wire_rows)s
 };
+
+constinit const uint8_t kWirePosition[] = {%(positions)s};
+
+%(walks)s
 }  // namespace
 
 constinit const NANOMessageType %(cls)s::kType = {
-    "%(name)s", "%(cls)s", %(count)d, kFlags, kFields, &%(struct)s_msg, sizeof(Struct),
-    %(arrays)s, %(callbacks)s, %(depth)d, &NANOMessage<%(cls)s>::wrap, kWireOrder,
+    .name = "%(name)s",
+    .className = "%(cls)s",
+    .fieldCount = %(count)d,
+    .flags = kFlags,
+    .fields = kFields,
+    .descriptor = &%(struct)s_msg,
+    .structSize = sizeof(Struct),
+    .hasArrays = %(arrays)s,
+    .hasCallbacks = %(callbacks)s,
+    .maxDepth = %(depth)d,
+    .wrap = &NANOMessage<%(cls)s>::wrap,
+    .wireOrder = kWireOrder,
+    .wirePosition = kWirePosition,
+    .indexIsTagOrder = %(in_order)s,
+    .repeatedFields = 0x%(repeated)xu,
+    .initMessageInfoFn = &%(cls)sInitMessageInfo,
+    .deallocMessageFieldFn = &%(cls)sDeallocMessageField,
+    .copyMessageInfoFn = &%(cls)sCopyMessageInfo,
+    .decodeRepeatedFn = %(decode_repeated)s,
+    .encodeRepeatedFn = %(encode_repeated)s,
+    .measureFieldsFn = &measureFields,
+    .writeFieldsFn = &writeFields,
 };
-""" % {"family": message.family, "cls": message.class_name, "includes": includes, "struct": struct,
+
+%(functions)s
+
+%(typed)s
+""" % {"family": message.family, "cls": cls, "includes": includes, "struct": struct,
        "asserts": "\n".join(asserts), "flags": flags, "rows": "\n".join(rows), "name": message.name,
-       "count": len(message.fields), "arrays": "true" if has_arrays[message.class_name] else "false",
-       "callbacks": "true" if callbacks[message.class_name] else "false", "depth": message.max_depth,
-       "wire_rows": "\n".join(wire_rows)}
+       "count": len(message.fields), "arrays": "true" if has_arrays[cls] else "false",
+       "callbacks": "true" if callbacks[cls] else "false", "depth": message.max_depth,
+       "wire_rows": "\n".join(wire_rows), "positions": ", ".join(str(p) for p in positions),
+       "in_order": "true" if positions == list(range(len(positions))) else "false", "repeated": repeated_bits,
+       "decode_repeated": "&%sDecodeRepeated" % cls if element else "nullptr",
+       "encode_repeated": "&%sEncodeRepeated" % cls if element else "nullptr",
+       "functions": "\n".join(functions), "typed": typed_definitions(message), "walks": encoder_walks(message)}
 
 
 def generate_index(messages):
@@ -402,6 +816,137 @@ std::span<const NANOMessageType* const> WireMessageTypes() { return kTypes; }
     return header, source
 
 
+# A sample value per type, for the generated test.
+def sample_value(field, message):
+    seed = message.fields.index(field) + 1
+    return {
+        "bool": "true",
+        "enum": "%d" % (seed + 2),
+        "int32": "-%d" % (seed * 7),
+        "uint32": "%du" % (4000000000 - seed),
+        "int64": "int64_t{-1234567890123} - %d" % seed,
+        "uint64": "uint64_t{18000000000000000000u} + %du" % seed,
+        "float": "%d.25f" % seed,
+        "double": "%d.5" % seed,
+        "string": '"text %s é"' % field.name,
+        "bytes": "NANOData{0, %d, 255}" % seed,
+    }[field.value]
+
+
+def generate_test(messages, by_class, has_arrays, callbacks, element_classes):
+    """A test that calls every generated function and typed accessor of every message."""
+    tests = []
+    for message in messages:
+        cls = message.class_name
+        lines = []
+        add = lines.append
+        add("  auto message = %s::initWithMessageInfo();" % cls)
+        add("  ASSERT_TRUE(message);")
+        # Typed accessors: every field set, then read back from the message and from its decoded encoding.
+        checks = []
+        for field in message.fields:
+            names = accessor_names(field)
+            if field.repeated:
+                if field.value == "message":
+                    add("  message->%s(std::vector<std::shared_ptr<%s>>{%s::initWithMessageInfo(), %s::initWithMessageInfo()});"
+                        % (names["set"], field.sub, field.sub, field.sub))
+                    checks.append("EXPECT_EQ(m.%s().size(), 2u);" % names["get"])
+                elif field.value == "bool":
+                    add("  message->%s(std::vector<bool>{true, false});" % names["set"])
+                    checks.append("EXPECT_EQ(m.%s(), (std::vector<bool>{true, false}));" % names["get"])
+                else:
+                    item = {"string": "std::string", "bytes": "NANOData"}.get(field.value, TYPED_SCALARS.get(field.value))
+                    value = sample_value(field, message)
+                    add("  const std::vector<%s> %sItems{%s, %s};" % (item, camel(field.name), value, value))
+                    add("  message->%s(%sItems);" % (names["set"], camel(field.name)))
+                    checks.append("EXPECT_EQ(m.%s(), %sItems);" % (names["get"], camel(field.name)))
+                checks.append("EXPECT_EQ(m.%s(), 2u);" % names["count"])
+            elif field.value == "message":
+                add("  message->%s(*%s::initWithMessageInfo());" % (names["set"], field.sub))
+                checks.append("EXPECT_TRUE(m.%s() && m.%s());" % (names["has"], names["get"]))
+            else:
+                value = sample_value(field, message)
+                add("  message->%s(%s);" % (names["set"], value))
+                expected = value if field.value not in ("string",) else "std::string(%s)" % value
+                checks.append("EXPECT_TRUE(m.%s());" % names["has"])
+                checks.append("EXPECT_EQ(m.%s(), (%s));" % (names["get"], expected))
+        add("  auto check = [&](const %s& m) {" % cls)
+        for check in checks:
+            add("    " + check)
+        add("  };")
+        add("  check(*message);")
+        add("  std::optional<std::vector<uint8_t>> wire = message->protoBuffer();")
+        add("  ASSERT_TRUE(wire);")
+        add("  auto decoded = %s::initWithBuffer(*wire);" % cls)
+        add("  ASSERT_TRUE(decoded);")
+        add("  check(*decoded);")
+        # The wrapper accessors and the template functions, by name.
+        add("  EXPECT_EQ(message->initMessageInfoFn(), &%sInitMessageInfo);" % cls)
+        add("  EXPECT_EQ(message->deallocMessageFieldFn(), &%sDeallocMessageField);" % cls)
+        add("  EXPECT_EQ(message->copyMessageInfoFn(), &%sCopyMessageInfo);" % cls)
+        add("  std::vector<uint8_t> encoded;")
+        add("  EXPECT_EQ(%sEncode(message->messageInfo(), &encoded), static_cast<int32_t>(wire->size()));" % cls)
+        add("  EXPECT_EQ(encoded, *wire);")
+        add("  NANORecordPtr record(NANOAllocateRecord(%s::type(), nullptr));" % cls)
+        add("  ASSERT_TRUE(%sInitMessageInfo(record.get()));" % cls)
+        add("  ASSERT_TRUE(%sDecode(wire->data(), wire->size(), record.get()));" % cls)
+        add("  NANOMessageInfo* copy = nullptr;")
+        add("  ASSERT_TRUE(%sCopyMessageInfo(&copy, record.get()));" % cls)
+        add("  EXPECT_EQ(wire_test::encoded(*copy), *wire);")
+        add("  ASSERT_TRUE(%sDeallocMessageField(copy, 0));" % cls)
+        add("  EXPECT_EQ(copy->has(0), %s);" % ("true" if message.fields[0].repeated else "false"))
+        add("  EXPECT_TRUE(%sFreeMessageInfo(copy));" % cls)
+        # nanopb's way through the same bytes, by the template's steps.
+        present = roles(message, has_arrays, callbacks, element_classes)
+        add("  std::vector<uint64_t> pbStruct = wire_test::zeroedStruct(%s::type());" % cls)
+        add("  ASSERT_TRUE(%sSetEncoders(record.get(), pbStruct.data()));" % cls)
+        add("  std::vector<uint8_t> viaNanopb;")
+        add("  EXPECT_EQ(NANOEncodeToBuffer(%s::type().descriptor, pbStruct.data(), &viaNanopb), static_cast<int32_t>(wire->size()));" % cls)
+        add("  EXPECT_EQ(viaNanopb, *wire);")
+        add("  NANORecordPtr stepwise(NANOAllocateRecord(%s::type(), nullptr));" % cls)
+        add("  ASSERT_TRUE(%sInitMessageInfo(stepwise.get()));" % cls)
+        add("  pbStruct = wire_test::zeroedStruct(%s::type());" % cls)
+        if "SetDecoders" in present:
+            add("  ASSERT_TRUE(%sSetDecoders(stepwise.get(), pbStruct.data()));" % cls)
+        add("  ASSERT_TRUE(wire_test::nanopbPass(%s::type(), *wire, pbStruct.data()));" % cls)
+        if "AllocateArrays" in present:
+            add("  ASSERT_TRUE(%sAllocateArrays(stepwise.get()));" % cls)
+            add("  ASSERT_TRUE(wire_test::nanopbPass(%s::type(), *wire, pbStruct.data()));" % cls)
+        if "StoreDecodedValues" in present:
+            add("  ASSERT_TRUE(%sStoreDecodedValues(pbStruct.data(), stepwise.get()));" % cls)
+        add("  EXPECT_EQ(wire_test::encoded(*stepwise), *wire);")
+        if cls in element_classes:
+            add("  EXPECT_EQ(%s::type().decodeRepeatedFn, &%sDecodeRepeated);" % (cls, cls))
+            add("  EXPECT_EQ(%s::type().encodeRepeatedFn, &%sEncodeRepeated);" % (cls, cls))
+        # Every typed accessor clears its field.
+        for field in message.fields:
+            names = accessor_names(field)
+            add("  message->%s();" % names["clear"])
+            if field.repeated:
+                add("  EXPECT_EQ(message->%s(), 0u);" % names["count"])
+            else:
+                add("  EXPECT_FALSE(message->%s());" % names["has"])
+        add("  EXPECT_EQ(message->protoBuffer(), std::vector<uint8_t>{});")
+        tests.append("TEST(WireGeneratedNames, %s) {\n%s\n}\n" % (cls, "\n".join(lines)))
+    return """// Generated by analytics/wire/wire_tables.py from analytics/wire/tables/. Do not edit.
+// Calls every template function and every typed accessor of every message:
+// each field is set through its typed setter and read back, from the message
+// and from its decoded encoding; the template functions encode, decode, copy,
+// free and clear; nanopb's encoder and decoder, driven step by step through
+// the message's own functions, give the same bytes.
+#include <gtest/gtest.h>
+
+#include "analytics/wire/WireTestSupport.h"
+#include "analytics/wire/NANO.h"
+#include "analytics/wire/WireMessages.h"
+
+namespace {
+
+%s
+}  // namespace
+""" % "\n".join(tests)
+
+
 def write_if_changed(path, content):
     try:
         with open(path, encoding="utf-8") as handle:
@@ -420,7 +965,7 @@ def main(argv):
         sys.stderr.write(__doc__)
         return 2
     command, args = argv[1], argv[2:]
-    proto_path = cpp_dir = None
+    proto_path = cpp_dir = test_path = None
     tables = []
     while args:
         arg = args.pop(0)
@@ -428,6 +973,8 @@ def main(argv):
             proto_path = args.pop(0)
         elif arg == "--cpp" and args:
             cpp_dir = args.pop(0)
+        elif arg == "--test" and args:
+            test_path = args.pop(0)
         else:
             tables.append(arg)
     if not tables:
@@ -449,14 +996,17 @@ def main(argv):
         sys.stderr.write("wire_tables.py: generate needs --proto FILE and --cpp DIR\n")
         return 2
     has_arrays, callbacks = shapes(messages, by_class)
+    element_classes = elements(messages)
     write_if_changed(proto_path, generate_proto(messages, by_class))
     for message in messages:
         base = os.path.join(cpp_dir, message.class_name)
-        write_if_changed(base + ".h", generate_header(message))
-        write_if_changed(base + ".cc", generate_source(message, by_class, has_arrays, callbacks))
+        write_if_changed(base + ".h", generate_header(message, by_class, has_arrays, callbacks, element_classes))
+        write_if_changed(base + ".cc", generate_source(message, by_class, has_arrays, callbacks, element_classes))
     header, source = generate_index(messages)
     write_if_changed(os.path.join(cpp_dir, "WireMessages.h"), header)
     write_if_changed(os.path.join(cpp_dir, "WireMessages.cc"), source)
+    if test_path:
+        write_if_changed(test_path, generate_test(messages, by_class, has_arrays, callbacks, element_classes))
     return 0
 
 

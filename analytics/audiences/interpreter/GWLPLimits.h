@@ -33,6 +33,11 @@ inline constexpr size_t kGWLPHeapBudgetBytes = size_t{64} << 20;
 // bound these, since one call can walk a whole array.
 inline constexpr size_t kGWLPWorkBudgetSteps = size_t{20} * 1000 * 1000;
 
+// Events one editing run may create; one more fails the run.
+inline constexpr size_t kGWLPMaxCreatedEventsPerRun = 1000;
+// Script log lines one run may write; later ones are dropped without error.
+inline constexpr size_t kGWLPMaxLogLinesPerRun = 100;
+
 // Regular expressions of the string methods: the longest pattern (UTF-16
 // units) that is compiled, the engine's time limit per match (in its own
 // steps, each some ten thousand backtracking operations) and the memory its

@@ -148,6 +148,13 @@ void GWLPObjectManager::resetRunBudget() {
   instructionCount_ = 0;
   heapUsed_ = 0;
   workUsed_ = 0;
+  logLines_ = 0;
+}
+
+bool GWLPObjectManager::takeLogLine() {
+  if (logLines_ >= kGWLPMaxLogLinesPerRun) return false;
+  ++logLines_;
+  return true;
 }
 
 bool GWLPObjectManager::chargeWork(size_t steps, platform::Error* error) {
@@ -193,6 +200,48 @@ bool GWLPReserveText(const GWLPScopeRef& scope, size_t bytes, platform::Error* e
   }
   auto manager = scope ? scope->objectManager() : nullptr;
   return !manager || manager->reserveHeap(bytes, error);
+}
+
+bool GWLPReserveHeap(const GWLPScopeRef& scope, size_t bytes, platform::Error* error) {
+  auto manager = scope ? scope->objectManager() : nullptr;
+  return !manager || manager->reserveHeap(bytes, error);
+}
+
+namespace {
+
+size_t nativeCost(const platform::Object& value);
+
+size_t nativeCost(const platform::Dictionary& dictionary) {
+  size_t cost = kGWLPContainerCost;
+  for (const auto& [key, element] : dictionary) cost += key.size() + nativeCost(element);
+  return cost;
+}
+
+size_t nativeCost(const platform::Object& value) {
+  size_t cost = kGWLPSlotCost;
+  if (const std::string* text = value.stringValue()) {
+    cost += text->size();
+  } else if (const platform::Array* array = value.arrayValue()) {
+    for (const auto& element : *array) cost += nativeCost(element);
+  } else if (const platform::Dictionary* dictionary = value.dictionaryValue()) {
+    cost += nativeCost(*dictionary);
+  }
+  return cost;
+}
+
+}  // namespace
+
+bool GWLPReserveNativeValue(const GWLPScopeRef& scope, const platform::Object& value, platform::Error* error) {
+  return GWLPReserveHeap(scope, nativeCost(value), error);
+}
+
+bool GWLPReserveNativeValue(const GWLPScopeRef& scope, const platform::Dictionary& value, platform::Error* error) {
+  return GWLPReserveHeap(scope, nativeCost(value), error);
+}
+
+bool GWLPTakeLogLine(const GWLPScopeRef& scope) {
+  auto manager = scope ? scope->objectManager() : nullptr;
+  return !manager || manager->takeLogLine();
 }
 
 bool GWLPReserveProperty(const GWLPScopeRef& scope, size_t keyBytes, platform::Error* error) {

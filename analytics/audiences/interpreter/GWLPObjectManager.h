@@ -66,7 +66,7 @@ class GWLPObjectManager : public std::enable_shared_from_this<GWLPObjectManager>
     return refuseInstruction(error);
   }
   int64_t instructionCount() const { return instructionCount_; }
-  // Starts a new run: instructions and heap budget from zero.
+  // Starts a new run: instructions, heap and work budgets and log lines from zero.
   void resetRunBudget();
   // Takes `bytes` from the heap budget, or error 19 when it does not suffice.
   bool reserveHeap(size_t bytes, platform::Error* error = nullptr);
@@ -77,6 +77,9 @@ class GWLPObjectManager : public std::enable_shared_from_this<GWLPObjectManager>
   // Takes `steps` element steps of native work (searches, sorts, joins,
   // copies) from the run's work budget, or error 19 when it is spent.
   bool chargeWork(size_t steps, platform::Error* error = nullptr);
+  // Takes one line from the run's budget of script log lines; false once
+  // kGWLPMaxLogLinesPerRun lines were taken.
+  bool takeLogLine();
 
   // Scoped depth counters: error 19 when entering would pass the bound. A
   // guard without a manager does nothing.
@@ -129,6 +132,7 @@ class GWLPObjectManager : public std::enable_shared_from_this<GWLPObjectManager>
   int callDepth_ = 0;
   size_t heapUsed_ = 0;
   size_t workUsed_ = 0;
+  size_t logLines_ = 0;
 };
 
 // Counts one instruction in the run that `scope` belongs to (through its
@@ -142,6 +146,20 @@ bool GWLPChargeWork(const GWLPScopeRef& scope, size_t steps, platform::Error* er
 // most kGWLPMaxTextBytes, charged to the heap budget of the run of `scope`;
 // else error 19.
 bool GWLPReserveText(const GWLPScopeRef& scope, size_t bytes, platform::Error* error = nullptr);
+// Takes `bytes` from the heap budget of the run of `scope` (error 19 when it
+// does not suffice). A scope outside any runtime is not charged.
+bool GWLPReserveHeap(const GWLPScopeRef& scope, size_t bytes, platform::Error* error = nullptr);
+// Charges a native value the run hands to its host (an event parameter, a
+// created event's parameters): a slot per value and its texts' bytes, taken
+// from the heap budget of the run of `scope` (error 19 when it does not
+// suffice).
+bool GWLPReserveNativeValue(const GWLPScopeRef& scope, const platform::Object& value,
+                            platform::Error* error = nullptr);
+bool GWLPReserveNativeValue(const GWLPScopeRef& scope, const platform::Dictionary& value,
+                            platform::Error* error = nullptr);
+// Takes one log line from the run of `scope`; false once the run has logged
+// kGWLPMaxLogLinesPerRun lines. A scope outside any runtime always may log.
+bool GWLPTakeLogLine(const GWLPScopeRef& scope);
 // Charges one new property or name (and its key's bytes) to the heap budget
 // of the run of `scope`; else error 19.
 bool GWLPReserveProperty(const GWLPScopeRef& scope, size_t keyBytes, platform::Error* error = nullptr);

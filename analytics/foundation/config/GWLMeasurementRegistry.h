@@ -4,7 +4,10 @@
 // composed. The engine class forwards its accessors here and creates itself
 // through `initializeSharedInstance`. Code below the engine does not look
 // things up here: it is handed its configuration (or the limits it needs) by
-// its caller, and reports through GWLLibraryMonitor.
+// its caller, and reports through GWLLibraryMonitor. The one exception is the
+// engine's calls back (GWLMeasurementEngineCalls), which the shared
+// components of the audiences and attribution layers reach through
+// `sharedInstance`, as the engine may be made after them.
 //
 // Before any engine exists the accessors still answer: the monitor is made on
 // first use, `remoteConfig` answers the default configuration, and
@@ -16,16 +19,18 @@
 #include <memory>
 #include <string>
 
+#include "analytics/foundation/config/GWLMeasurementEngineCalls.h"
 #include "analytics/foundation/core/GWLLibraryMonitor.h"
 
 class GWLIdentity;
 class GWLMonitor;
 class GWLRemoteConfig;
 
-// What the foundation needs of the engine.
-class GWLMeasurementEngine {
+// What the foundation needs of the engine, and (through the engine calls)
+// what the layers above the foundation call back on it.
+class GWLMeasurementEngine : public GWLMeasurementEngineCalls {
  public:
-  virtual ~GWLMeasurementEngine() = default;
+  ~GWLMeasurementEngine() override = default;
   // The engine's configuration; null while it has none.
   virtual std::shared_ptr<GWLRemoteConfig> remoteConfig() const = 0;
   // The identity the engine took at start (the measurement layer's class,

@@ -870,9 +870,14 @@ void GWLRemoteConfig::parseRemoteConfigFromMeasurementConfig(const std::shared_p
 
   // 3. Event editing: a new runtime for the first program. A program that
   // fails to load turns event editing off; the rest of the configuration is
-  // parsed all the same, so its data controls and consent defaults apply.
+  // parsed all the same, so its data controls and consent defaults apply. A
+  // configuration without programs turns it off too: the server withdrew the
+  // program, and the stored configuration runs none after a restart either.
   auto programs = items<GWLPBProgram>(config, GWLPBMeasurementConfig::Field::dynamic_event_editing);
-  if (!programs.empty()) {
+  if (programs.empty()) {
+    std::lock_guard<std::mutex> lock(configMutex_);
+    eventEditing_ = nullptr;
+  } else {
     std::shared_ptr<GWLEventEditingRuntime> runtime =
         dependencies_.eventEditingFactory ? dependencies_.eventEditingFactory() : nullptr;
     platform::Error error;

@@ -19,7 +19,8 @@
 // configurations (under internal event names), the event-editing runtime
 // (its first program), the data controls, the consent caches and the
 // private-set-membership settings. A program that fails to load switches
-// event editing off and leaves the rest of the configuration parsed. The
+// event editing off and leaves the rest of the configuration parsed; a
+// configuration without programs switches it off as well. The
 // configuration in force also gives the upload URL, the configuration-fetch
 // URL and the server-side tagging endpoint. Server strings that would end up
 // in a host name or a header are checked first and ignored with a report

@@ -1,10 +1,11 @@
 // Encoding and decoding a realistic upload batch (5 bundles of 100 events with
-// 10 parameters each, plus the bundles' metadata and user properties), with
-// the wire messages and with libprotobuf's generated classes of the same
-// schema. Both sides build the same batch; the program checks that they
-// encode it to the same bytes, runs the four benchmarks and then prints, for
-// encoding and for decoding, how long the wire messages take relative to
-// libprotobuf (a ratio above 1 means slower).
+// 10 parameters each, plus the bundles' metadata and user properties) and a
+// small message (one event with two parameters, where the cost of each call
+// shows), with the wire messages and with libprotobuf's generated classes of
+// the same schema. Both sides build the same messages; the program checks
+// that they encode them to the same bytes, runs the eight benchmarks and then
+// prints, for each message, encoding and decoding, how long the wire messages
+// take relative to libprotobuf (a ratio above 1 means slower).
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -178,19 +179,56 @@ tabulo::wire::MeasurementBatch referenceBatch() {
   return batch;
 }
 
-// The batch in both forms and its encoding, made once.
+// One event with two parameters (a text and an integer), in both forms.
+std::shared_ptr<GWLPBEvent> nanoEvent() {
+  auto name = GWLPBEventParam::initWithMessageInfo();
+  name->setName("item_name");
+  name->setStringValue("spreadsheet");
+  auto quantity = GWLPBEventParam::initWithMessageInfo();
+  quantity->setName("quantity");
+  quantity->setIntValue(3);
+  auto event = GWLPBEvent::initWithMessageInfo();
+  event->setParams(std::vector<std::shared_ptr<GWLPBEventParam>>{name, quantity});
+  event->setName("add_to_cart");
+  event->setTimestamp(kStartMillis);
+  event->setPreviousTimestamp(kStartMillis - 100);
+  return event;
+}
+
+tabulo::wire::Event referenceEvent() {
+  tabulo::wire::Event event;
+  tabulo::wire::EventParam* name = event.add_params();
+  name->set_name("item_name");
+  name->set_string_value("spreadsheet");
+  tabulo::wire::EventParam* quantity = event.add_params();
+  quantity->set_name("quantity");
+  quantity->set_int_value(3);
+  event.set_name("add_to_cart");
+  event.set_timestamp(kStartMillis);
+  event.set_previous_timestamp(kStartMillis - 100);
+  return event;
+}
+
+// The batch and the small event in both forms and their encodings, made once.
 struct Batches {
   std::shared_ptr<GWLPBMeasurementBatch> nano = nanoBatch();
   tabulo::wire::MeasurementBatch reference = referenceBatch();
   std::vector<uint8_t> wire;
   std::string referenceWire;
+  std::shared_ptr<GWLPBEvent> nanoSmall = nanoEvent();
+  tabulo::wire::Event referenceSmall = referenceEvent();
+  std::vector<uint8_t> smallWire;
+  std::string referenceSmallWire;
 
   Batches() {
     wire = nano->protoBuffer().value_or(std::vector<uint8_t>{});
     referenceWire = reference.SerializeAsString();
-    if (wire.empty() || std::string(wire.begin(), wire.end()) != referenceWire) {
-      std::fprintf(stderr, "the two batches do not encode alike (%zu and %zu bytes)\n", wire.size(),
-                   referenceWire.size());
+    smallWire = nanoSmall->protoBuffer().value_or(std::vector<uint8_t>{});
+    referenceSmallWire = referenceSmall.SerializeAsString();
+    if (wire.empty() || std::string(wire.begin(), wire.end()) != referenceWire || smallWire.empty() ||
+        std::string(smallWire.begin(), smallWire.end()) != referenceSmallWire) {
+      std::fprintf(stderr, "the two sides do not encode alike (%zu and %zu bytes, %zu and %zu bytes)\n", wire.size(),
+                   referenceWire.size(), smallWire.size(), referenceSmallWire.size());
       std::abort();
     }
   }
@@ -239,6 +277,40 @@ void decodeLibprotobuf(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * b.wire.size()));
 }
 
+void encodeSmallNano(benchmark::State& state) {
+  const Batches& b = batches();
+  for (auto _ : state) {
+    std::optional<std::vector<uint8_t>> wire = b.nanoSmall->protoBuffer();
+    benchmark::DoNotOptimize(wire);
+  }
+}
+
+void encodeSmallLibprotobuf(benchmark::State& state) {
+  const Batches& b = batches();
+  for (auto _ : state) {
+    std::string wire = b.referenceSmall.SerializeAsString();
+    benchmark::DoNotOptimize(wire);
+  }
+}
+
+void decodeSmallNano(benchmark::State& state) {
+  const Batches& b = batches();
+  for (auto _ : state) {
+    auto event = GWLPBEvent::initWithBuffer(b.smallWire);
+    if (!event) state.SkipWithError("the event did not decode");
+    benchmark::DoNotOptimize(event);
+  }
+}
+
+void decodeSmallLibprotobuf(benchmark::State& state) {
+  const Batches& b = batches();
+  for (auto _ : state) {
+    tabulo::wire::Event event;
+    if (!event.ParseFromString(b.referenceSmallWire)) state.SkipWithError("the event did not decode");
+    benchmark::DoNotOptimize(event);
+  }
+}
+
 // Prints the usual table, then the ratios of the wire messages' times to
 // libprotobuf's.
 class RatioReporter : public benchmark::ConsoleReporter {
@@ -258,9 +330,10 @@ class RatioReporter : public benchmark::ConsoleReporter {
   }
   void Finalize() override {
     ConsoleReporter::Finalize();
-    std::printf("\nupload batch: %d bundles x %d events x %d parameters, %zu bytes\n", kBundles, kEventsPerBundle,
-                kParamsPerEvent, batches().wire.size());
-    for (const char* operation : {"encode", "decode"}) {
+    std::printf("\nupload batch: %d bundles x %d events x %d parameters, %zu bytes; small message: one event with "
+                "two parameters, %zu bytes\n",
+                kBundles, kEventsPerBundle, kParamsPerEvent, batches().wire.size(), batches().smallWire.size());
+    for (const char* operation : {"encode", "decode", "encode-small", "decode-small"}) {
       auto nano = times_.find(std::string(operation) + "/nano");
       auto reference = times_.find(std::string(operation) + "/libprotobuf");
       if (nano == times_.end() || reference == times_.end()) continue;
@@ -287,6 +360,10 @@ int main(int argc, char** argv) {
   benchmark::RegisterBenchmark("encode/libprotobuf", encodeLibprotobuf)->Unit(benchmark::kMicrosecond);
   benchmark::RegisterBenchmark("decode/nano", decodeNano)->Unit(benchmark::kMicrosecond);
   benchmark::RegisterBenchmark("decode/libprotobuf", decodeLibprotobuf)->Unit(benchmark::kMicrosecond);
+  benchmark::RegisterBenchmark("encode-small/nano", encodeSmallNano);
+  benchmark::RegisterBenchmark("encode-small/libprotobuf", encodeSmallLibprotobuf);
+  benchmark::RegisterBenchmark("decode-small/nano", decodeSmallNano);
+  benchmark::RegisterBenchmark("decode-small/libprotobuf", decodeSmallLibprotobuf);
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   RatioReporter reporter;

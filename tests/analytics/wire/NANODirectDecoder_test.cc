@@ -77,6 +77,16 @@ TEST(NANODirectDecoder, DecodesAsNanopbDoesAndLeavesTheRestToIt) {
            .bytesField(20, WireBytes().varint(5).bytes())
            .bytes(),
        true},
+      {"interleaved lists", &GWLPBMeasurementBundle::type(),
+       WireBytes()
+           .messageField(2, WireBytes().stringField(2, "a"))
+           .messageField(3, WireBytes().stringField(2, "x"))
+           .varintField(45, 7)
+           .messageField(2, WireBytes().messageField(1, WireBytes().stringField(1, "p")))
+           .stringField(64, "r")
+           .messageField(3, WireBytes())
+           .bytes(),
+       true},
       {"an empty packed run", config, WireBytes().bytesField(20, {}).bytes(), false},
       {"a packed run that ends inside a value", config, WireBytes().bytesField(20, {0x01, 0x80}).bytes(), false},
       {"a sub-message that occurs twice", filter,
@@ -129,7 +139,7 @@ TEST(NANODirectDecoder, OnlyFreshRecordsAreDecodedDirectly) {
   ASSERT_TRUE(GWLPBFlag::type().decode(wire.data(), wire.size(), record.get()));
   const NANOBytes* name = record->fields[GWLPBFlag::Field::name].bytes();
   ASSERT_TRUE(name);
-  EXPECT_EQ(std::string(name->bytes.begin(), name->bytes.end()), "old");
+  EXPECT_EQ(name->view(), "old");
   EXPECT_EQ(*record->fields[GWLPBFlag::Field::int_value].cell(), 4u);
 
   NANOResetRecord(GWLPBFlag::type(), record.get());

@@ -29,6 +29,12 @@ NANOArray& list(NANOMessageInfo* info, int32_t index) { return *info->fields[sta
 
 NANOMessageInfo* element(NANOMessageInfo* info) { return list(info, R::sequence_filter_timestamps).items[0].message(); }
 
+// A record of another message, kept alive by the test while a list holds it.
+NANOMessageInfo* foreignRecord() {
+  static NANOArena arena;
+  return GWLPBFilter::type().newMessageInfo(&arena).release();
+}
+
 TEST(NANOEncode, DamagedRecordsGiveNoBytesAndReportTheFirstReportedFault) {
   struct Case {
     const char* what;
@@ -43,9 +49,7 @@ TEST(NANOEncode, DamagedRecordsGiveNoBytesAndReportTheFirstReportedFault) {
       {"more items counted than held", [](NANOMessageInfo* info) { list(info, R::status).count = 2; }, {}},
       {"a list item without its value", [](NANOMessageInfo* info) { list(info, R::status).items[0].reset(); }, {}},
       {"an element of another message",
-       [](NANOMessageInfo* info) {
-         list(info, R::sequence_filter_timestamps).items[0].value = GWLPBFilter::type().newMessageInfo();
-       },
+       [](NANOMessageInfo* info) { list(info, R::sequence_filter_timestamps).items[0].setMessage(foreignRecord()); },
        {}},
       {"an element's list without its header",
        [](NANOMessageInfo* info) { element(info)->fields[S::eval_timestamps].reset(); }, {missingTimestamps}},

@@ -163,11 +163,12 @@ TEST(NANOMessageType, RecordsStartWithEmptySlotsAndEmptyLists) {
   // A record of another message is not taken.
   auto filter = GWLPBFilter::type().newMessageInfo();
   EXPECT_FALSE(GWLPBAdCampaignInfo::initWithMessageInfo(filter.get()));
-  std::unique_ptr<NANOMessageInfo> destination;
-  EXPECT_FALSE(GWLPBAdCampaignInfo::type().copyMessageInfo(&destination, filter.get()));
+  NANOMessageInfo* destination = nullptr;
+  EXPECT_FALSE(GWLPBAdCampaignInfoCopyMessageInfo(&destination, filter.get()));
+  EXPECT_FALSE(destination);
 
   platform::log::ScopedCapture capture;
-  EXPECT_FALSE(GWLPBAdCampaignInfo::type().deallocMessageField(campaign.get(), 10));
+  EXPECT_FALSE(GWLPBAdCampaignInfoDeallocMessageField(campaign.get(), 10));
   EXPECT_EQ(capture.sink().lines(),
             std::vector<std::string>{"<ERROR> AdCampaignInfo: Cannot deallocate field 10: Unknown field"});
   EXPECT_EQ(campaign->fields.size(), 10u);
@@ -190,7 +191,8 @@ TEST(NANOMessageType, ListsAreCountedThenFilledInWireOrder) {
   const NANOArray* entries = campaign->messageInfo()->fields[8].array();
   ASSERT_TRUE(entries);
   EXPECT_EQ(entries->count, 3u);
-  EXPECT_EQ(entries->filled, 3u);
+  ASSERT_EQ(entries->itemSpan().size(), 3u);
+  for (const NANOSlot& item : entries->itemSpan()) EXPECT_TRUE(item.message());
   auto items = NANOGetMessageArray<GWLPBDeepLinkVrtParamsEntry>(campaign, GWLPBAdCampaignInfo::Field::deep_link_vrt_params);
   ASSERT_EQ(items->size(), 3u);
   EXPECT_EQ(NANOGetString((*items)[0], 0), "vrt_a");
@@ -330,7 +332,8 @@ TEST(NANOMessageType, FieldsGoOutInTagOrder) {
 TEST(NANOMessageType, SecondPassStaysWithinTheCountedItems) {
   NANOArray header;
   header.count = 1;
-  header.items.resize(1);
+  header.capacity = 1;
+  header.items = NANONewItems(1, nullptr);
   header.allocated = true;
   std::vector<uint8_t> values = WireBytes().varint(5).varint(6).bytes();
   pb_istream_t stream = pb_istream_from_buffer(values.data(), values.size());
@@ -345,6 +348,7 @@ TEST(NANOMessageType, SecondPassStaysWithinTheCountedItems) {
   std::vector<uint8_t> text = {'x'};
   pb_istream_t strings = pb_istream_from_buffer(text.data(), text.size());
   EXPECT_FALSE(NANODecodeRepeatedString(&strings, nullptr, &arg));
+  NANOEmptyArray(&header);
 }
 
 }  // namespace

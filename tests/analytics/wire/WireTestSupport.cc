@@ -9,6 +9,8 @@
 #include <fstream>
 #include <sstream>
 
+#include <pb_decode.h>
+
 #include "analytics/wire/NANOMessageType.h"
 
 namespace wire_test {
@@ -123,7 +125,7 @@ void printValue(const NANOFieldType& field, const NANOSlot& slot, int depth, std
     print(*record, depth + 1, out);
     *out += indent + "}\n";
   } else if (const NANOBytes* bytes = slot.bytes()) {
-    *out += indent + field.name + ": \"" + escape(bytes->bytes) + "\"\n";
+    *out += indent + field.name + ": \"" + escape(std::vector<uint8_t>(bytes->span().begin(), bytes->span().end())) + "\"\n";
   } else if (const uint64_t* cell = slot.cell()) {
     *out += indent + field.name + ": " + scalar(field, *cell) + "\n";
   }
@@ -136,7 +138,7 @@ void print(const NANOMessageInfo& info, int depth, std::string* out) {
   for (const NANOFieldType* field : byTag) {
     const NANOSlot& slot = info.fields[static_cast<size_t>(field->index)];
     if (const NANOArray* header = slot.array()) {
-      for (const NANOSlot& item : header->items) printValue(*field, item, depth, out);
+      for (const NANOSlot& item : header->itemSpan()) printValue(*field, item, depth, out);
     } else {
       printValue(*field, slot, depth, out);
     }
@@ -148,6 +150,21 @@ std::string textFormat(const NANOMessageInfo& info) {
   std::string out;
   print(info, 0, &out);
   return out;
+}
+
+std::vector<uint8_t> encoded(const NANOMessageInfo& info) {
+  std::vector<uint8_t> out;
+  if (!info.type || info.type->encode(&info, &out) < 0) out.clear();
+  return out;
+}
+
+std::vector<uint64_t> zeroedStruct(const NANOMessageType& type) {
+  return std::vector<uint64_t>(type.structSize / sizeof(uint64_t) + 1, 0);
+}
+
+bool nanopbPass(const NANOMessageType& type, const std::vector<uint8_t>& wire, void* pbStruct) {
+  pb_istream_t stream = pb_istream_from_buffer(wire.data(), wire.size());
+  return pb_decode(&stream, type.descriptor, pbStruct);
 }
 
 }  // namespace wire_test

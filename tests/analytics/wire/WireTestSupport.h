@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "analytics/wire/NANOMessageInfo.h"
+#include "analytics/wire/NANOMessageType.h"
 
 namespace wire_test {
 
@@ -33,5 +34,12 @@ std::vector<uint8_t> readHexFixture(const std::string& name);
 std::string protocDecode(const std::string& messageName, const std::vector<uint8_t>& bytes);
 // A record printed the way protoc prints a decoded message.
 std::string textFormat(const NANOMessageInfo& info);
+
+// The encoding of a record (empty when it does not encode).
+std::vector<uint8_t> encoded(const NANOMessageInfo& info);
+// A zeroed nanopb struct of `type`, in 8-byte words.
+std::vector<uint64_t> zeroedStruct(const NANOMessageType& type);
+// One pass of nanopb's decoder over `wire` into the struct of `type`.
+bool nanopbPass(const NANOMessageType& type, const std::vector<uint8_t>& wire, void* pbStruct);
 
 }  // namespace wire_test

@@ -69,6 +69,14 @@ class WireTablesTest(unittest.TestCase):
              "message name 'Same' is used by A too"),
             ("keyword as a field name", table(('A "A"', ["0 | 1 | bool | singular | bool | - | class |"])),
              "field name 'class' cannot be used"),
+            ("accessor that hides a member", table(('A "A"', ["0 | 1 | string | singular | string | - | proto_buffer |"])),
+             "the accessor protoBuffer of proto_buffer would hide a member of every message"),
+            ("two fields with one accessor", table(('A "A"', ["0 | 1 | uvarint | repeated | uint64 | - | items |",
+                                                             "1 | 2 | varint | singular | int32 | - | items_count |"])),
+             "the accessor itemsCount of items_count is also one of items"),
+            ("more fields than presence bits", table(('A "A"', ["%d | %d | bool | singular | bool | - | f%d |"
+                                                                % (i, i + 1, i) for i in range(65)])),
+             "A has 65 fields; a message holds at most 64"),
         ]
         for what, text, message in cases:
             with self.subTest(what):

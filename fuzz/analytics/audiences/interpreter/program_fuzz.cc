@@ -1,15 +1,22 @@
 // Feeds bytes as an event-editing program through the whole road a
-// downloaded one takes: decoding, reading into the program form, conversion,
-// execution of the top-level statements and of each activity entry, native
-// conversion of the results, and collection. Nothing may crash, hang or
-// exhaust memory; every failure must be a clean error.
+// downloaded one takes: decoding, reading into the program form, loading
+// through the editing engine (conversion, the top-level statements, each
+// activity entry handed to its function, rule registration), then the rules
+// run over three fixed events (a plain one, one with items, one with NaN and
+// a long text) and over a fourth, the output the third run made; besides,
+// the native conversions of the loaded program's values. Nothing may crash,
+// hang or exhaust memory; every failure must be a clean error.
 //
-// Every registered command (operators, control flow, loops, variables) and
-// every string and array method is reachable by its name; the seed corpus
-// holds programs that use each group, regular expressions included. Besides
-// them, programs may use a few fuzz-only commands ("fz.*", below) so that
-// arrays, functions, callbacks, scopes and the collector are reachable
+// Every registered command (operators, control flow, loops, variables), every
+// string and array method, the event object's methods and the modules a
+// configuration offers ("internal.registerCallback", "internal.eventLogger",
+// "internal.logger", "internal.remoteConfig", "internal.appMetadata",
+// "internal.platform") are reachable by name; the seed corpus holds programs
+// that use each group, regular expressions and editing rules included.
+// Besides them, programs may use a few fuzz-only commands ("fz.*", below) so
+// that arrays, functions, callbacks, scopes and the collector are reachable
 // from the bytes.
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -23,8 +30,12 @@
 #include "analytics/audiences/interpreter/GWLPErrors.h"
 #include "analytics/audiences/interpreter/GWLPFunctionValue.h"
 #include "analytics/audiences/interpreter/GWLPEvaluator.h"
+#include "analytics/audiences/interpreter/GWLPEventEditing.h"
 #include "analytics/audiences/interpreter/GWLPHandlerCommandEvaluator.h"
+#include "analytics/audiences/interpreter/GWLPKeyValueStore.h"
 #include "analytics/audiences/interpreter/GWLPMapValue.h"
+#include "analytics/audiences/interpreter/GWLPMessageLogger.h"
+#include "analytics/audiences/interpreter/GWLPObjectProvider.h"
 #include "analytics/audiences/interpreter/GWLPObjectManager.h"
 #include "analytics/audiences/interpreter/GWLPProgramReader.h"
 #include "analytics/audiences/interpreter/GWLPRuntime.h"
@@ -163,6 +174,11 @@ class NullSink : public platform::LogSink {
   void write(const platform::LogRecord&) override {}
 };
 
+class NullLogger : public GWLPLoggerDelegate {
+ public:
+  void logWithLevel(int64_t, const std::string&, const std::vector<std::string>&, bool, bool) override {}
+};
+
 // Exercises the native conversions on a result, both ways.
 void convertBothWays(const GWLPValueRef& value, const GWLPScopeRef& scope) {
   platform::Error error;
@@ -170,6 +186,41 @@ void convertBothWays(const GWLPValueRef& value, const GWLPScopeRef& scope) {
   platform::Error back;
   GWLPRuntimeEntityConverter::runtimeValueFromNSObject(object, scope, &back);
   (void)value->isEqualToRuntimeValue(*value);
+}
+
+// The modules a configuration registers, over fixed answers.
+void registerConfigurationModules(GWLPEventEditing& editing) {
+  editing.setModuleCreator([] { return std::make_shared<GWLPMessageLogger>(std::make_shared<NullLogger>()); },
+                           kGWLPLoggerModuleName);
+  editing.setModuleCreator(
+      [] {
+        return std::make_shared<GWLPKeyValueStore>("internal.remoteConfig",
+                                                   [](const std::string& key) -> std::optional<std::string> {
+                                                     if (key.empty()) return std::nullopt;
+                                                     return key.size() % 2 ? "60000" : key;
+                                                   });
+      },
+      "internal.remoteConfig");
+  editing.setModuleCreator(
+      [] {
+        return std::make_shared<GWLPObjectProvider>("internal.appMetadata", [] {
+          return platform::Object(platform::Dictionary{
+              {"platform", "ios"}, {"package_name", "app"}, {"qrx_version", int64_t{120500}}, {"app_version", "1.0"}});
+        });
+      },
+      "internal.appMetadata");
+}
+
+// The three fixed events the rules run over.
+std::vector<GWLPEvent> fixedEvents() {
+  platform::Array items = {platform::Dictionary{{"item_id", "sku-1"}, {"price", 9.99}, {"quantity", int64_t{2}}},
+                           platform::Dictionary{{"item_name", "second"}}};
+  return {
+      GWLPEvent("app_open", 1'700'000'000.5, {{"_o", "app"}, {"count", int64_t{3}}, {"value", 1.5}, {"label", "x"}}),
+      GWLPEvent("purchase", 1'700'000'001, {{"_o", "app"}, {"currency", "EUR"}, {"items", items}}),
+      GWLPEvent("odd", std::nan(""),
+                {{"nan", std::nan("")}, {"long", std::string(4096, 'y')}, {"_err", int64_t{2}}, {"_c", int64_t{1}}}),
+  };
 }
 
 }  // namespace
@@ -187,6 +238,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   auto program = GWLPProgramReader::programFromMessage(message, &error);
   if (!program) return 0;
 
+  // The engine road. A failed load would make the configuration drop the
+  // engine; its rules run here all the same, so that what a failure leaves
+  // behind is exercised too.
+  {
+    GWLPEventEditing editing;
+    registerConfigurationModules(editing);
+    platform::Error loadError;
+    (void)editing.loadProgram(*program, &loadError);
+    GWLPEvent last;
+    for (const GWLPEvent& event : fixedEvents()) {
+      platform::Error runError;
+      (void)editing.handleEvent(event, &runError);
+      (void)editing.hasEdits();
+      last = editing.eventContext()->outputEvent();
+    }
+    platform::Error runError;
+    (void)editing.handleEvent(last, &runError);
+  }
+
+  // The values the program's statements and activity entries make, converted both ways.
   GWLPRuntime runtime;
   GWLPValueRef result = runtime.executeStatements(program->instructions, &error);
   convertBothWays(result, runtime.getRunScope());
@@ -195,12 +266,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       runtime.resetInstructionCount();
       platform::Error entryError;
       GWLPValueRef value = runtime.executeStatements({entry}, &entryError);
-      auto scope = runtime.getRunScope();
-      GWLPValueRef function = scope->valueForName(activity.activityName);
-      if (function->isFunction()) {
-        std::static_pointer_cast<GWLPFunctionValue>(function)->invokeWithArguments({value}, scope, &entryError);
-      }
-      convertBothWays(value, scope);
+      convertBothWays(value, runtime.getRunScope());
     }
     runtime.collectGarbage();
   }

@@ -78,7 +78,7 @@ class MemoryConfigStore : public GWLRemoteConfigStore {
   double timestamp_ = 0;
 };
 
-// An event-editing runtime that records its modules and loads or refuses programs.
+// An event-editing runtime that records its modules and loads or refuses programs; it edits nothing.
 class FakeEventEditing : public GWLEventEditingRuntime {
  public:
   explicit FakeEventEditing(bool loads) : loads_(loads) {}
@@ -88,6 +88,11 @@ class FakeEventEditing : public GWLEventEditingRuntime {
     if (!loads_) platform::setError(error, platform::Error("test", 4, "syntax error"));
     return loads_;
   }
+  bool handleEvent(const GWLEditableEvent&, platform::Error*) override { return true; }
+  bool hasEdits() const override { return false; }
+  bool hasCreatedEvents() const override { return false; }
+  GWLEditableEvent outputEvent() const override { return {}; }
+  std::vector<GWLEditableEvent> eventsToLog() const override { return {}; }
   std::map<std::string, ModuleCreator> modules;
 
  private:
@@ -320,9 +325,9 @@ TEST_F(RemoteConfigMeasurementTest, ALoadedProgramGetsTheThreeModules) {
   EXPECT_EQ(metadata.at("qrx_version"), platform::Object(kGWLLibraryVersion));
   EXPECT_EQ(modules.at(kGWLEventEditingLoggerModule)().kind, GWLEventEditingModule::Kind::MessageLogger);
 
-  // A configuration without programs keeps the loaded runtime.
+  // A configuration without programs drops the runtime: the program was withdrawn.
   ASSERT_TRUE(config->updateMeasurementConfig(fullConfig(kAppID, 8)));
-  EXPECT_TRUE(config->eventEditing());
+  EXPECT_FALSE(config->eventEditing());
 }
 
 TEST_F(RemoteConfigMeasurementTest, AConfigurationThatCannotBeStoredIsNotApplied) {

@@ -1,0 +1,194 @@
+#include "analytics/audiences/interpreter/GWLPEvent.h"
+
+#include <cfloat>
+#include <cmath>
+
+#include "analytics/audiences/interpreter/GWLPLimits.h"
+#include "analytics/audiences/interpreter/GWLPNumberValue.h"
+#include "analytics/audiences/interpreter/GWLPValueOperations.h"
+
+namespace {
+
+const std::shared_ptr<platform::Dictionary>& emptyParameters() {
+  static const auto* empty = new std::shared_ptr<platform::Dictionary>(std::make_shared<platform::Dictionary>());
+  return *empty;
+}
+
+platform::Object integerOf(const platform::Object& number) {
+  if (number.isInt()) return number;
+  return platform::Object(GWLPToInt64(*number.doubleValue()));
+}
+
+platform::Object textOf(const platform::Object& number) {
+  if (auto integer = number.intValue()) return platform::Object(std::to_string(*integer));
+  return platform::Object(GWLPNumberValue::stringFromDouble(*number.doubleValue()));
+}
+
+// A boolean counts as the number 0 or 1 when compared.
+std::optional<double> comparableNumber(const platform::Object& value) {
+  if (auto flag = value.boolValue()) return *flag ? 1.0 : 0.0;
+  return value.doubleValue();
+}
+
+bool numbersEqual(const platform::Object& left, const platform::Object& right) {
+  auto leftInteger = left.intValue();
+  auto rightInteger = right.intValue();
+  if (leftInteger && rightInteger) return *leftInteger == *rightInteger;
+  if (leftInteger || rightInteger) {
+    // An integer and a double: equal only when the double is that very integer.
+    const int64_t integer = leftInteger ? *leftInteger : *rightInteger;
+    auto other = comparableNumber(leftInteger ? right : left);
+    if (!other || !std::isfinite(*other) || std::trunc(*other) != *other) return false;
+    if (*other < -9223372036854775808.0 || *other >= 9223372036854775808.0) return false;
+    return static_cast<int64_t>(*other) == integer;
+  }
+  auto a = comparableNumber(left);
+  auto b = comparableNumber(right);
+  return *a == *b || (std::isnan(*a) && std::isnan(*b));
+}
+
+bool isNumberLike(const platform::Object& value) { return value.isNumber() || value.isBool(); }
+
+bool valuesEqual(const platform::Object& left, const platform::Object& right, int depth) {
+  // Deeper than any value the interpreter makes: counted as different.
+  if (depth > kGWLPMaxValueDepth) return false;
+  if (isNumberLike(left) || isNumberLike(right)) {
+    return isNumberLike(left) && isNumberLike(right) && numbersEqual(left, right);
+  }
+  if (left.type() != right.type()) return false;
+  if (const platform::Array* leftArray = left.arrayValue()) {
+    const platform::Array& rightArray = *right.arrayValue();
+    if (leftArray->size() != rightArray.size()) return false;
+    for (size_t i = 0; i < leftArray->size(); ++i) {
+      if (!valuesEqual((*leftArray)[i], rightArray[i], depth + 1)) return false;
+    }
+    return true;
+  }
+  if (const platform::Dictionary* leftDictionary = left.dictionaryValue()) {
+    const platform::Dictionary& rightDictionary = *right.dictionaryValue();
+    if (leftDictionary->size() != rightDictionary.size()) return false;
+    auto other = rightDictionary.begin();
+    for (const auto& [key, value] : *leftDictionary) {
+      if (other->first != key || !valuesEqual(value, other->second, depth + 1)) return false;
+      ++other;
+    }
+    return true;
+  }
+  return left == right;
+}
+
+}  // namespace
+
+platform::Object GWLPNormalizedParameterValue(const std::string& name, const platform::Object* oldValue,
+                                              platform::Object newValue) {
+  if (!newValue.isNumber()) return newValue;
+  if (name == kGWLPSyntheticParameter || name == kGWLPErrorParameter || name == kGWLPErrorLengthParameter) {
+    return integerOf(newValue);
+  }
+  if (!oldValue) return newValue;
+  if (oldValue->isDouble()) return newValue;
+  if (oldValue->isInt()) {
+    if (!name.empty() && name[0] == '_') return *oldValue;
+    return integerOf(newValue);
+  }
+  if (oldValue->isString()) return textOf(newValue);
+  return newValue;
+}
+
+bool GWLPNativeValuesEqual(const platform::Object& left, const platform::Object& right) {
+  return valuesEqual(left, right, 0);
+}
+
+GWLPEvent::GWLPEvent() : parameters_(emptyParameters()) {}
+
+GWLPEvent::GWLPEvent(std::string name, double timestamp, platform::Dictionary parameters)
+    : name_(std::move(name)),
+      timestamp_(timestamp),
+      parameters_(parameters.empty() ? emptyParameters()
+                                     : std::make_shared<platform::Dictionary>(std::move(parameters))) {}
+
+GWLPEvent::GWLPEvent(const GWLPEvent& other)
+    : name_(other.name_), timestamp_(other.timestamp_), parameters_(other.parameters_) {}
+
+GWLPEvent& GWLPEvent::operator=(const GWLPEvent& other) {
+  if (this == &other) return *this;
+  name_ = other.name_;
+  timestamp_ = other.timestamp_;
+  parameters_ = other.parameters_;
+  journal_.reset();
+  return *this;
+}
+
+GWLPEvent::~GWLPEvent() = default;
+
+void GWLPEvent::beginChanges() {
+  if (journal_) return;
+  journal_.emplace(Journal{name_, timestamp_, {}});
+}
+
+void GWLPEvent::keepChanges() { journal_.reset(); }
+
+void GWLPEvent::discardChanges() {
+  if (!journal_) return;
+  Journal journal = std::move(*journal_);
+  journal_.reset();
+  name_ = std::move(journal.name);
+  timestamp_ = journal.timestamp;
+  if (journal.parameters.empty()) return;
+  platform::Dictionary& parameters = mutableParameters();
+  for (auto& [name, replaced] : journal.parameters) {
+    if (replaced) {
+      parameters.insert_or_assign(name, std::move(*replaced));
+    } else {
+      parameters.erase(name);
+    }
+  }
+}
+
+void GWLPEvent::record(const std::string& name, std::optional<platform::Object> replaced) {
+  if (journal_) journal_->parameters.try_emplace(name, std::move(replaced));
+}
+
+const platform::Object* GWLPEvent::parameterForName(const std::string& name) const {
+  auto found = parameters_->find(name);
+  return found == parameters_->end() ? nullptr : &found->second;
+}
+
+platform::Dictionary& GWLPEvent::mutableParameters() {
+  if (parameters_.use_count() > 1) parameters_ = std::make_shared<platform::Dictionary>(*parameters_);
+  return *parameters_;
+}
+
+void GWLPEvent::setParameter(platform::Object value, const std::string& name) {
+  if (value.isNull()) {
+    if (!hasParameterName(name)) return;
+    platform::Dictionary& parameters = mutableParameters();
+    auto found = parameters.find(name);
+    record(name, std::move(found->second));
+    parameters.erase(found);
+    return;
+  }
+  platform::Object normalized = GWLPNormalizedParameterValue(name, parameterForName(name), std::move(value));
+  auto [slot, inserted] = mutableParameters().try_emplace(name);
+  record(name, inserted ? std::nullopt : std::optional<platform::Object>(std::move(slot->second)));
+  slot->second = std::move(normalized);
+}
+
+bool GWLPEvent::isEqualToEvent(const GWLPEvent& other) const {
+  if (this == &other) return true;
+  if (std::fabs(timestamp_ - other.timestamp_) > DBL_EPSILON) return false;
+  if (name_ != other.name_) return false;
+  if (parameters_ == other.parameters_) return true;
+  const platform::Dictionary& mine = *parameters_;
+  const platform::Dictionary& theirs = *other.parameters_;
+  if (mine.size() != theirs.size()) return false;
+  auto their = theirs.begin();
+  for (const auto& [name, value] : mine) {
+    if (their->first != name) return false;
+    const platform::Object& otherValue = their->second;
+    if (isNumberLike(value) && value.type() != otherValue.type()) return false;
+    if (!valuesEqual(value, otherValue, 0)) return false;
+    ++their;
+  }
+  return true;
+}

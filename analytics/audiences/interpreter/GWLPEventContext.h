@@ -1,0 +1,39 @@
+// GWLPEventContext: the state of one editing run, reused for every event: the
+// event as handed in, the copy that the rules edit, and the events the rules
+// created, in creation order. Each run overwrites the events and empties the
+// created list, which stays readable until the next run.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "analytics/audiences/interpreter/GWLPEvent.h"
+#include "analytics/audiences/interpreter/GWLPLimits.h"
+#include "platform/core/Error.h"
+
+class GWLPEventContext {
+ public:
+  // A context over an event with an empty name, time 0 and no parameters.
+  GWLPEventContext() : GWLPEventContext(GWLPEvent()) {}
+  explicit GWLPEventContext(const GWLPEvent& event) { setInputEvent(event); }
+
+  // Starts a run: `event` is the input, a copy of it the output, and the
+  // created list is emptied.
+  void setInputEvent(const GWLPEvent& event);
+  // Queues a created event whose parameters are normalised against the input
+  // event's parameters of the same names. False with error 19 once the run
+  // has queued kGWLPMaxCreatedEventsPerRun events.
+  bool logEventWithName(std::string name, double timestamp, const platform::Dictionary& parameters,
+                        platform::Error* error = nullptr);
+
+  const std::vector<GWLPEvent>& eventsToLog() const { return eventsToLog_; }
+  const GWLPEvent& inputEvent() const { return inputEvent_; }
+  const GWLPEvent& outputEvent() const { return outputEvent_; }
+  GWLPEvent& outputEvent() { return outputEvent_; }
+  void setOutputEvent(GWLPEvent event) { outputEvent_ = std::move(event); }
+
+ private:
+  std::vector<GWLPEvent> eventsToLog_;
+  GWLPEvent inputEvent_;
+  GWLPEvent outputEvent_;
+};

@@ -1,0 +1,43 @@
+// GWLMeasurementEngineCalls — what the layers above the foundation (the
+// conditional user properties today) call back on the engine, which lives in
+// the measurement layer above them. The engine implements these calls; its
+// callers reach them through `GWLMeasurementRegistry::sharedInstance()`, whose
+// engine is one of these (GWLMeasurementEngine derives from this class).
+//
+// Every call has a do-nothing default, so an engine that does not implement a
+// call (and every test engine) still links: collection reads as off, there is
+// no database or scheduler, the clock reads 0 and writes are dropped. A caller
+// that finds no database or scheduler does nothing with it.
+//
+// Threads: `isEnabled`, `database`, `scheduler` and `now` may be called on any
+// thread; the two writes only on the engine's worker queue (the scheduler's).
+#pragma once
+
+#include <memory>
+
+class GWLDatabase;
+class GWLEvent;
+class GWLScheduler;
+
+class GWLMeasurementEngineCalls {
+ public:
+  virtual ~GWLMeasurementEngineCalls() = default;
+
+  // Whether collection is enabled.
+  virtual bool isEnabled() const { return false; }
+  // The engine's measurement database; used only on the worker queue.
+  virtual std::shared_ptr<GWLDatabase> database() const { return nullptr; }
+  // The engine's scheduler, whose worker queue owns the database.
+  virtual std::shared_ptr<GWLScheduler> scheduler() const { return nullptr; }
+  // Now, in seconds since 1970, on the clock the database reads: times
+  // stamped here are compared with it in the database's own queries.
+  virtual double now() const { return 0; }
+
+  // The full path of an event on the worker queue: conditional user property
+  // processing, then the filtered write of the event and of every event that
+  // processing answered.
+  virtual void writeEventOnWorkerQueue(const std::shared_ptr<GWLEvent>& /*event*/) {}
+  // The write of an event without conditional user property processing
+  // (blocklist, daily limits, storage), on the worker queue.
+  virtual void writeFilteredEventOnWorkerQueue(const std::shared_ptr<GWLEvent>& /*event*/) {}
+};
