@@ -36,6 +36,9 @@
 // of GWLAudienceValidateDefinition) are read from the engine's configuration
 // at each call. Every log line stands in GWLAudienceLog.h.
 //
+// The engine makes its evaluator at start through the maker the composition
+// root installs (GWLAudience::Maker, behind GWLAudienceEvaluatorMaker).
+//
 // Threads: the engine's worker queue only (the database's owner); no lock.
 #pragma once
 
@@ -46,6 +49,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "analytics/audiences/GWLAudienceFilterEnvironment.h"
@@ -68,6 +72,20 @@ class GWLAudience : public GWLAudienceEvaluating {
     // The configuration in force, asked at each call; the engine's (else the
     // default one) when empty.
     std::function<std::shared_ptr<GWLRemoteConfig>()> remoteConfig;
+  };
+
+  // The maker the composition root installs for the engine
+  // (GWLInstalledHook<GWLAudienceEvaluatorMaker>): evaluators with these
+  // dependencies over the engine's database.
+  class Maker : public GWLAudienceEvaluatorMaker {
+   public:
+    explicit Maker(Dependencies dependencies = {}) : dependencies_(std::move(dependencies)) {}
+    std::shared_ptr<GWLAudienceEvaluating> audienceWithDatabase(const std::shared_ptr<GWLDatabase>& database) override {
+      return initWithDatabase(database, dependencies_);
+    }
+
+   private:
+    Dependencies dependencies_;
   };
 
   // Null without a database.

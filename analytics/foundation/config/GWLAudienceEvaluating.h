@@ -3,13 +3,17 @@
 // stored audience definitions when a configuration arrives, evaluating a
 // bundle's events and user properties against the stored filters, handing
 // the bundle its audience results, and clearing session-scoped results when
-// a session starts. The evaluator (GWLAudience) implements it; the
-// composition root hands the engine a factory that makes it over the
-// engine's database at start.
+// a session starts. The evaluator (GWLAudience) implements it.
 //
-// This base class is also the do-nothing default, for an engine that was
-// given no evaluator: nothing is stored or evaluated, every call succeeds,
-// a bundle gets no results and no cache is made.
+// The engine makes its evaluator over its database at start through the
+// installed maker:
+//
+//   auto audience = GWLInstalledHook<GWLAudienceEvaluatorMaker>::get()->audienceWithDatabase(database);
+//
+// The composition root installs the audiences layer's maker; until it does,
+// the default maker gives the do-nothing evaluator (this base class): nothing
+// is stored or evaluated, every call succeeds, a bundle gets no results and
+// no cache is made.
 //
 // Threads: the engine's worker queue only (the database's owner). The engine
 // runs every call inside one of its database transactions; a false or
@@ -17,7 +21,6 @@
 // rollback.
 #pragma once
 
-#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -72,7 +75,13 @@ class GWLAudienceEvaluating {
   [[nodiscard]] virtual bool updateAudiences(const Audiences& /*audiences*/) { return true; }
 };
 
-// Makes the evaluator over the engine's database at start; null makes the
-// start fail.
-using GWLAudienceEvaluatorFactory =
-    std::function<std::shared_ptr<GWLAudienceEvaluating>(const std::shared_ptr<GWLDatabase>& database)>;
+// What the engine asks at start for its evaluator (GWLInstalledHook).
+class GWLAudienceEvaluatorMaker {
+ public:
+  virtual ~GWLAudienceEvaluatorMaker() = default;
+  // The evaluator over the engine's database; null (as for no database)
+  // makes the engine's start fail. The default: the do-nothing evaluator.
+  virtual std::shared_ptr<GWLAudienceEvaluating> audienceWithDatabase(const std::shared_ptr<GWLDatabase>& database) {
+    return database ? std::make_shared<GWLAudienceEvaluating>() : nullptr;
+  }
+};

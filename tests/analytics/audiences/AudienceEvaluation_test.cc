@@ -3,6 +3,8 @@
 #include "AudienceDatabaseFixture.h"
 #include "analytics/audiences/GWLAudienceEvaluation.h"
 #include "analytics/audiences/GWLAudienceLog.h"
+#include "analytics/foundation/config/GWLInstalledHook.h"
+#include "analytics/foundation/values/GWLEvent.h"
 
 namespace audience_test {
 namespace {
@@ -223,6 +225,33 @@ TEST_F(AudienceEvaluationTest, DatabaseFailuresAnswerNoAndChangeNothing) {
       EXPECT_FALSE(row(2)) << c.what;
     }
   }
+}
+
+TEST_F(AudienceEvaluationTest, TheEngineMakesItsEvaluatorThroughTheInstalledMaker) {
+  using Hook = GWLInstalledHook<GWLAudienceEvaluatorMaker>;
+  auto levelUp = GWLEvent::initWithOrigin("app", false, "level_up", 100, 0, platform::Dictionary{{"level", 7}},
+                                          GWLValueLimits{});
+  ASSERT_TRUE(levelUp);
+
+  // Until the audiences layer's maker is installed, the engine gets the do-nothing evaluator.
+  Hook::resetForTesting();
+  auto idle = Hook::get()->audienceWithDatabase(database_);
+  ASSERT_TRUE(idle);
+  EXPECT_FALSE(idle->newTimestampsCache());
+  EXPECT_TRUE(idle->evaluateFiltersForEvent(levelUp, aggregates("level_up"), nullptr));
+  EXPECT_FALSE(row(1));
+  EXPECT_FALSE(Hook::get()->audienceWithDatabase(nullptr));
+
+  GWLAudience::Dependencies dependencies;
+  dependencies.monitor = monitor_;
+  dependencies.remoteConfig = [config = config_] { return config; };
+  Hook::install(std::make_shared<GWLAudience::Maker>(dependencies));
+  auto made = Hook::get()->audienceWithDatabase(database_);
+  EXPECT_TRUE(std::dynamic_pointer_cast<GWLAudience>(made));
+  EXPECT_FALSE(Hook::get()->audienceWithDatabase(nullptr));
+  ASSERT_TRUE(made->evaluateFiltersForEvent(levelUp, aggregates("level_up"), made->newTimestampsCache()));
+  expectCurrent(1, resultData({0b11}, {0b11}, {{1, 100}}), "through the seam");
+  Hook::resetForTesting();
 }
 
 TEST(AudienceResultBits, WordsAndBits) {
