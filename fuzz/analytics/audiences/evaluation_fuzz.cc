@@ -41,6 +41,7 @@
 #include "analytics/wire/GWLPBResultData.h"
 #include "analytics/wire/GWLPBUserAttribute.h"
 #include "analytics/wire/NANO.h"
+#include "fuzz/analytics/audiences/ChunkReader.h"
 #include "fuzz/analytics/foundation/QuietLibraryMonitor.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/storage/Paths.h"
@@ -50,23 +51,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using fuzz_support::check;
-
-class Reader {
- public:
-  Reader(const uint8_t* data, size_t size) : bytes_(data, size) {}
-  uint8_t byte() { return at_ < bytes_.size() ? bytes_[at_++] : 0; }
-  std::span<const uint8_t> chunk() {
-    const size_t length = byte() | (size_t{byte()} << 8);
-    const size_t taken = std::min(length, bytes_.size() - at_);
-    auto piece = bytes_.subspan(at_, taken);
-    at_ += taken;
-    return piece;
-  }
-
- private:
-  std::span<const uint8_t> bytes_;
-  size_t at_ = 0;
-};
 
 const std::string& databasePath() {
   static const std::string path = [] {
@@ -140,7 +124,7 @@ std::shared_ptr<GWLPBResultData> decoded(const std::optional<std::vector<uint8_t
 }
 
 int testOneInput(const uint8_t* data, size_t size) {
-  Reader reader(data, size);
+  fuzz_support::ChunkReader reader(data, size);
   const uint8_t flags = reader.byte();
   const std::string& path = databasePath();
   for (const char* suffix : {"", "-wal", "-shm", "-journal"}) fs::remove(path + suffix);

@@ -4,8 +4,6 @@
 // file (to make reads or writes fail, or count row writes).
 #pragma once
 
-#include <sqlite3.h>
-
 #include <map>
 #include <memory>
 #include <optional>
@@ -14,6 +12,7 @@
 #include <vector>
 
 #include "AudienceFiltersTestSupport.h"
+#include "analytics/foundation/storage/DatabaseTestSupport.h"
 #include "analytics/audiences/GWLAudience.h"
 #include "analytics/audiences/GWLAudienceMessageDescription.h"
 #include "analytics/foundation/config/GWLMeasurementRegistry.h"
@@ -178,16 +177,7 @@ class AudienceDatabaseTest : public AudienceFiltersTest {
 
   // ---- raw SQL ----
   std::string path() const { return GWLMeasurementDirectoryPath(kGWLDatabaseFileName); }
-  void sql(const std::string& statements) {
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(path().c_str(), &db), SQLITE_OK);
-    char* message = nullptr;
-    const int result = sqlite3_exec(db, statements.c_str(), nullptr, nullptr, &message);
-    const std::string error = message ? message : "";
-    sqlite3_free(message);
-    sqlite3_close(db);
-    ASSERT_EQ(result, SQLITE_OK) << error << "\n" << statements;
-  }
+  void sql(const std::string& statements) { database_test::rawSQL(path(), statements); }
   // From now on, counts the writes of result rows (writeCount()).
   void countResultWrites() {
     sql("CREATE TABLE result_writes (audience_id INTEGER);"
