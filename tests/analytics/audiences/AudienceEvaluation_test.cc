@@ -75,6 +75,10 @@ TEST_F(AudienceEvaluationTest, EventFiltersPlainAndDynamic) {
   EXPECT_EQ(lastSampledKey(), silent(kGWLAudienceLogEarlierEvaluationTimestamp));
   expectCurrent(1, resultData({0b11}, {0b11}, {{1, 300}}), "same time");
   EXPECT_TRUE(lines().empty());
+
+  // A time beyond the range of whole seconds is kept as the largest one.
+  ASSERT_TRUE(event("level_up", 1e300, level(9)));
+  expectCurrent(1, resultData({0b11}, {0b11}, {{1, std::numeric_limits<int64_t>::max()}}), "far future");
 }
 
 TEST_F(AudienceEvaluationTest, PropertyFiltersAndTheSecondWord) {
