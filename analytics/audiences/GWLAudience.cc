@@ -70,10 +70,8 @@ struct EventEvaluation {
                                                                          platform::Error* error) const {
     return database.eventFiltersForEventName(eventName, error);
   }
-  std::optional<bool> evaluate(const GWLEventFilter& filter, GWLAudienceTimestampsCache& cache,
-                               const GWLAudienceFilterEnvironment& environment) const {
-    return GWLAudienceEvaluateStoredEventFilter(filter, cache.decodedEventFilter(filter.data()), parameters,
-                                                aggregates, environment);
+  std::optional<bool> evaluate(const GWLEventFilter& filter, const GWLAudienceFilterEnvironment& environment) const {
+    return GWLAudienceEvaluateStoredEventFilter(filter, parameters, aggregates, environment);
   }
   // An event filter that held once keeps holding.
   static bool storedResult(bool result, bool wasTrue, const GWLEventFilter&) { return result || wasTrue; }
@@ -94,10 +92,8 @@ struct PropertyEvaluation {
                                                                             platform::Error* error) const {
     return database.propertyFiltersForPropertyName(attribute ? attribute->name() : std::string(), error);
   }
-  std::optional<bool> evaluate(const GWLPropertyFilter& filter, GWLAudienceTimestampsCache& cache,
-                               const GWLAudienceFilterEnvironment& environment) const {
-    return GWLAudienceEvaluateStoredPropertyFilter(filter, cache.decodedPropertyFilter(filter.data()), attribute,
-                                                   environment);
+  std::optional<bool> evaluate(const GWLPropertyFilter& filter, const GWLAudienceFilterEnvironment& environment) const {
+    return GWLAudienceEvaluateStoredPropertyFilter(filter, attribute, environment);
   }
   // A property filter that stops matching turns false only when it is
   // dynamic and not session scoped.
@@ -209,7 +205,7 @@ bool GWLAudience::evaluateStoredFilters(Evaluation& evaluation,
 
     const bool wasTrue = row.holds(filter->filterID(), audienceID, environment);
     if (!GWLAudienceShouldEvaluateFilter(wasTrue, *filter)) continue;
-    const std::optional<bool> result = evaluation.evaluate(*filter, *cache, environment);
+    const std::optional<bool> result = evaluation.evaluate(*filter, environment);
     // Without a result the filter keeps its bits and times, and its row is
     // not rewritten for it.
     if (!result) continue;

@@ -65,19 +65,10 @@ void GWLAudienceLogCorruptFilter(const GWLPropertyFilter& filter, const GWLAudie
                   {filter.propertyName(), filter.filterID(), filter.audienceID(), filter.isDynamic()});
 }
 
-std::shared_ptr<GWLPBEventFilter> GWLAudienceDecodeEventFilter(const std::vector<uint8_t>& data) {
-  return data.empty() ? nullptr : GWLPBEventFilter::initWithBuffer(data);
-}
-
-std::shared_ptr<GWLPBPropertyFilter> GWLAudienceDecodePropertyFilter(const std::vector<uint8_t>& data) {
-  return data.empty() ? nullptr : GWLPBPropertyFilter::initWithBuffer(data);
-}
-
-std::optional<bool> GWLAudienceEvaluateStoredEventFilter(const GWLEventFilter& filter,
-                                                         const std::shared_ptr<GWLPBEventFilter>& decoded,
-                                                         const GWLParameters& parameters,
+std::optional<bool> GWLAudienceEvaluateStoredEventFilter(const GWLEventFilter& filter, const GWLParameters& parameters,
                                                          const std::shared_ptr<GWLEventAggregates>& aggregates,
                                                          const GWLAudienceFilterEnvironment& environment) {
+  auto decoded = filter.data().empty() ? nullptr : GWLPBEventFilter::initWithBuffer(filter.data());
   if (!decoded) {
     GWLAudienceLogCorruptFilter(filter, environment);
     return std::nullopt;
@@ -85,29 +76,15 @@ std::optional<bool> GWLAudienceEvaluateStoredEventFilter(const GWLEventFilter& f
   return GWLAudienceEvaluateEventFilter(decoded, filter.eventName(), parameters, aggregates, environment);
 }
 
-std::optional<bool> GWLAudienceEvaluateStoredEventFilter(const GWLEventFilter& filter, const GWLParameters& parameters,
-                                                         const std::shared_ptr<GWLEventAggregates>& aggregates,
-                                                         const GWLAudienceFilterEnvironment& environment) {
-  return GWLAudienceEvaluateStoredEventFilter(filter, GWLAudienceDecodeEventFilter(filter.data()), parameters,
-                                              aggregates, environment);
-}
-
 std::optional<bool> GWLAudienceEvaluateStoredPropertyFilter(const GWLPropertyFilter& filter,
-                                                            const std::shared_ptr<GWLPBPropertyFilter>& decoded,
                                                             const std::shared_ptr<GWLUserAttribute>& attribute,
                                                             const GWLAudienceFilterEnvironment& environment) {
+  auto decoded = filter.data().empty() ? nullptr : GWLPBPropertyFilter::initWithBuffer(filter.data());
   if (!decoded) {
     GWLAudienceLogCorruptFilter(filter, environment);
     return std::nullopt;
   }
   return GWLAudienceEvaluatePropertyFilter(decoded, attribute, environment);
-}
-
-std::optional<bool> GWLAudienceEvaluateStoredPropertyFilter(const GWLPropertyFilter& filter,
-                                                            const std::shared_ptr<GWLUserAttribute>& attribute,
-                                                            const GWLAudienceFilterEnvironment& environment) {
-  return GWLAudienceEvaluateStoredPropertyFilter(filter, GWLAudienceDecodePropertyFilter(filter.data()), attribute,
-                                                 environment);
 }
 
 bool GWLAudienceHasAnyResultBit(const std::vector<uint64_t>& words) {

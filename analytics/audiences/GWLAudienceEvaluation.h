@@ -61,19 +61,6 @@ std::optional<bool> GWLAudienceEvaluateStoredEventFilter(const GWLEventFilter& f
 std::optional<bool> GWLAudienceEvaluateStoredPropertyFilter(const GWLPropertyFilter& filter,
                                                             const std::shared_ptr<GWLUserAttribute>& attribute,
                                                             const GWLAudienceFilterEnvironment& environment);
-// The same with the row's data decoded already (`decoded` null: it did not).
-std::optional<bool> GWLAudienceEvaluateStoredEventFilter(const GWLEventFilter& filter,
-                                                         const std::shared_ptr<GWLPBEventFilter>& decoded,
-                                                         const GWLParameters& parameters,
-                                                         const std::shared_ptr<GWLEventAggregates>& aggregates,
-                                                         const GWLAudienceFilterEnvironment& environment);
-std::optional<bool> GWLAudienceEvaluateStoredPropertyFilter(const GWLPropertyFilter& filter,
-                                                            const std::shared_ptr<GWLPBPropertyFilter>& decoded,
-                                                            const std::shared_ptr<GWLUserAttribute>& attribute,
-                                                            const GWLAudienceFilterEnvironment& environment);
-// A stored filter's data decoded; null when it is empty or does not decode.
-std::shared_ptr<GWLPBEventFilter> GWLAudienceDecodeEventFilter(const std::vector<uint8_t>& data);
-std::shared_ptr<GWLPBPropertyFilter> GWLAudienceDecodePropertyFilter(const std::vector<uint8_t>& data);
 // The 6035 / 6036 line for a stored filter that cannot be evaluated.
 void GWLAudienceLogCorruptFilter(const GWLEventFilter& filter, const GWLAudienceFilterEnvironment& environment);
 void GWLAudienceLogCorruptFilter(const GWLPropertyFilter& filter, const GWLAudienceFilterEnvironment& environment);

@@ -10,8 +10,6 @@
 #include "analytics/foundation/storage/GWLPropertyFilter.h"
 #include "analytics/foundation/values/GWLSequenceTimestampsCache.h"
 #include "analytics/wire/GWLPBDynamicFilterResultTimestamp.h"
-#include "analytics/wire/GWLPBEventFilter.h"
-#include "analytics/wire/GWLPBPropertyFilter.h"
 #include "analytics/wire/GWLPBResultData.h"
 #include "analytics/wire/GWLPBSequenceFilterResultTimestamp.h"
 #include "analytics/wire/NANO.h"
@@ -112,21 +110,4 @@ GWLAudienceTimestampsCache::sequenceTimestampsForAudienceID(int32_t audienceID) 
   auto found = cachedSequenceEvaluationTimestamps_.find(audienceID);
   if (found == cachedSequenceEvaluationTimestamps_.end() || !found->second) return std::nullopt;
   return found->second->sequenceFilterResultTimestamps();
-}
-
-std::shared_ptr<GWLPBEventFilter> GWLAudienceTimestampsCache::decodedEventFilter(const std::vector<uint8_t>& data) {
-  auto found = decodedEventFilters_.find(data);
-  if (found == decodedEventFilters_.end()) {
-    found = decodedEventFilters_.emplace(data, GWLAudienceDecodeEventFilter(data)).first;
-  }
-  return found->second;
-}
-
-std::shared_ptr<GWLPBPropertyFilter> GWLAudienceTimestampsCache::decodedPropertyFilter(
-    const std::vector<uint8_t>& data) {
-  auto found = decodedPropertyFilters_.find(data);
-  if (found == decodedPropertyFilters_.end()) {
-    found = decodedPropertyFilters_.emplace(data, GWLAudienceDecodePropertyFilter(data)).first;
-  }
-  return found->second;
 }

@@ -16,10 +16,11 @@
 //
 // Times are seconds since 1970; rows keep whole seconds (truncated, saturating).
 //
-// The cache also keeps the filters decoded and the regular expressions
-// compiled during its life: a bundle evaluates the same few hundred filters
-// for each of its events, and doing that work once per bundle saves most of
-// it. Answers and log lines are the same as without.
+// The cache also keeps the regular expressions compiled during its life: a
+// bundle evaluates the same few hundred filters for each of its events, and
+// compiling their expressions once per bundle saves most of that work
+// (decoding the filters again is cheap and is not kept). Answers and log
+// lines are the same as without.
 //
 // Threads: the engine's worker queue only, like the evaluator; no lock.
 #pragma once
@@ -35,8 +36,6 @@
 class GWLEventFilter;
 class GWLFilterResult;
 class GWLPBDynamicFilterResultTimestamp;
-class GWLPBEventFilter;
-class GWLPBPropertyFilter;
 class GWLPBSequenceFilterResultTimestamp;
 class GWLPropertyFilter;
 class GWLSequenceTimestampsCache;
@@ -62,10 +61,6 @@ class GWLAudienceTimestampsCache {
   std::optional<std::vector<std::shared_ptr<GWLPBSequenceFilterResultTimestamp>>> sequenceTimestampsForAudienceID(
       int32_t audienceID) const;
 
-  // A stored filter's data decoded (null when empty or undecodable), decoded
-  // once per cache. The messages are shared: readers must not change them.
-  std::shared_ptr<GWLPBEventFilter> decodedEventFilter(const std::vector<uint8_t>& data);
-  std::shared_ptr<GWLPBPropertyFilter> decodedPropertyFilter(const std::vector<uint8_t>& data);
   // The compiled expressions of the filters' string conditions.
   const std::shared_ptr<GWLAudienceRegexCache>& regexCache() const { return regexCache_; }
 
@@ -81,8 +76,6 @@ class GWLAudienceTimestampsCache {
 
   std::map<int32_t, std::map<int32_t, CachedTime>> cachedDynamicFilterEvaluationTimestamps_;
   std::map<int32_t, std::shared_ptr<GWLSequenceTimestampsCache>> cachedSequenceEvaluationTimestamps_;
-  std::map<std::vector<uint8_t>, std::shared_ptr<GWLPBEventFilter>> decodedEventFilters_;
-  std::map<std::vector<uint8_t>, std::shared_ptr<GWLPBPropertyFilter>> decodedPropertyFilters_;
   std::shared_ptr<GWLAudienceRegexCache> regexCache_ = std::make_shared<GWLAudienceRegexCache>();
   GWLAudienceFilterEnvironment environment_;
 };

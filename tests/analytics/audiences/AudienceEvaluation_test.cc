@@ -176,7 +176,7 @@ TEST_F(AudienceEvaluationTest, DamagedFilterRowsAreSkipped) {
        std::make_shared<GWLPropertyFilter>(4, std::numeric_limits<int32_t>::min(), "tier",
                                            bytesOf(propertyFilter(0, "tier", textCondition(stringFilter(5, "gold")))),
                                            false, false, false)}));
-  // One bundle: the filters it decoded once still log at every evaluation.
+  // One bundle: a broken filter logs at every evaluation of it.
   auto cache = audience_->newTimestampsCache();
   ASSERT_TRUE(event("level_up", 100, level(7), cache));
   ASSERT_TRUE(property("tier", text("gold"), 100, cache));
