@@ -120,6 +120,34 @@ TEST_F(AudienceUpkeepTest, AudienceWhoseFiltersNeverHeldIsReported) {
   expectResults({leaf(1, resultData({1}, {0}), nullptr, true)}, "evaluated, never held");
 }
 
+TEST_F(AudienceUpkeepTest, RowsWithoutAnEvaluatedFilterAreNeitherBundledNorRolled) {
+  ASSERT_TRUE(update({audience(1, {}, {gold(0)})}));
+  ASSERT_TRUE(property("tier", text("gold"), 100));
+  const auto held = resultData({1}, {1});
+  struct Case {
+    int32_t audienceID;
+    const char* what;
+    std::vector<uint8_t> current;
+    const GWLAudienceLogLine& line;
+  };
+  // Each bundle visits the rows in ascending audience ID: the last line is the new row's.
+  const Case cases[] = {
+      {2, "current results that do not decode", {0x0a, 0x05}, kGWLAudienceLogCurrentResultsNil},
+      {3, "status words all zero", bytesOf(resultData({0, 0}, {1, 0})), kGWLAudienceLogCurrentStatusZero},
+  };
+  bool first = true;
+  for (const auto& c : cases) {
+    ASSERT_TRUE(
+        database_->updateFilterResults({std::make_shared<GWLFilterResult>(c.audienceID, c.current, std::nullopt)}));
+    expectResults({leaf(1, held, nullptr, first)}, c.what);
+    first = false;
+    EXPECT_EQ(lastSampledKey(), silent(c.line)) << c.what;
+    ASSERT_TRUE(row(c.audienceID)) << c.what;
+    EXPECT_EQ(row(c.audienceID)->currentResults(), std::optional<std::vector<uint8_t>>(c.current)) << c.what;
+    EXPECT_FALSE(row(c.audienceID)->previousResults()) << c.what;
+  }
+}
+
 TEST_F(AudienceUpkeepTest, ThreeBundles) {
   ASSERT_TRUE(update({audience(1, {withKind(eventFilter(0, "purchase"), kSequence)}, {gold(1, kDynamic)})}));
 
