@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "analytics/audiences/GWLAudience.h"
+#include "bench/analytics/audiences/BareStatements.h"
 #include "analytics/foundation/config/GWLRemoteConfig.h"
 #include "analytics/foundation/core/GWLASLLogger.h"
 #include "analytics/foundation/core/GWLLibraryMonitor.h"
@@ -183,33 +184,16 @@ Bundle bundle(int number) {
 // The database part of one bundle on a connection of its own.
 class BareBundle {
  public:
-  explicit BareBundle(const std::string& path) {
-    sqlite3_open(path.c_str(), &db_);
-    sqlite3_exec(db_, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", nullptr, nullptr, nullptr);
-    const char* queries[] = {
-        "SELECT rowid, * FROM event_filters WHERE event_name = ?",
-        "SELECT rowid, * FROM property_filters WHERE property_name = ?",
-        "SELECT rowid, * FROM audience_filter_values WHERE audience_id = ?",
-        "INSERT OR REPLACE INTO audience_filter_values (audience_id, current_results, previous_results) "
-        "VALUES (?, ?, ?)",
-        "SELECT rowid, * FROM audience_filter_values ORDER BY rowid",
-        "BEGIN EXCLUSIVE TRANSACTION",
-        "END TRANSACTION"};
-    for (int i = 0; i < kStatements; ++i) sqlite3_prepare_v2(db_, queries[i], -1, &statements_[i], nullptr);
-  }
-  ~BareBundle() {
-    for (auto* statement : statements_) sqlite3_finalize(statement);
-    sqlite3_close(db_);
-  }
-  BareBundle(const BareBundle&) = delete;
-  BareBundle& operator=(const BareBundle&) = delete;
+  explicit BareBundle(const std::string& path)
+      : statements_(path, {"SELECT rowid, * FROM event_filters WHERE event_name = ?",
+                           "SELECT rowid, * FROM property_filters WHERE property_name = ?",
+                           "SELECT rowid, * FROM audience_filter_values WHERE audience_id = ?",
+                           "INSERT OR REPLACE INTO audience_filter_values (audience_id, current_results, "
+                           "previous_results) VALUES (?, ?, ?)",
+                           "SELECT rowid, * FROM audience_filter_values ORDER BY rowid",
+                           "BEGIN EXCLUSIVE TRANSACTION", "END TRANSACTION"}) {}
 
-  bool ok() const {
-    for (auto* statement : statements_) {
-      if (!statement) return false;
-    }
-    return true;
-  }
+  bool ok() const { return statements_.ok(); }
 
   // Every name's filters, each touched audience's row read and written
   // back; then every row read and written back. Answers the rows written.
@@ -235,7 +219,8 @@ class BareBundle {
   }
 
  private:
-  enum { kEventFilters, kPropertyFilters, kResult, kWrite, kAllResults, kBegin, kEnd, kStatements };
+  // The statements in the order of the constructor's queries.
+  enum { kEventFilters, kPropertyFilters, kResult, kWrite, kAllResults, kBegin, kEnd };
   struct Row {
     int64_t audienceID = 0;
     std::vector<uint8_t> current;
@@ -287,8 +272,7 @@ class BareBundle {
     return done(statement);
   }
 
-  sqlite3* db_ = nullptr;
-  sqlite3_stmt* statements_[kStatements] = {};
+  bench_support::BareStatements statements_;
 };
 
 bool runBundle(GWLDatabase& database, GWLAudience& audience, const Bundle& bundle, size_t& reported) {
