@@ -13,7 +13,9 @@
 //       "entries": [{"value": "mv-1", "order_key": 5, "kind": 2, "preferred": 0, "group": "g-1"}],
 //       "validate": {"values": ["mv-1"], "answer": {"mv_vexa": "vexa-1", "mv_aaps": "aaps-1"},
 //                    "fail_statuses": [500]}
-//     }
+//     },
+//     "deeplink": {"answer": {"deeplink": "tabulo://open?utm_source=ads", "hclid": "hc-1",
+//                             "hbraid": "hb-1", "timestamp": 1700000000}}
 //   }
 //
 // "app_id" is the app the private-set-membership members are salted for;
@@ -31,6 +33,10 @@
 // optional group key. POST /odm/validate answers each status of
 // "fail_statuses" once, in order, then checks that the matched values it was
 // sent are "values" (in any order; 400 otherwise) and answers "answer".
+//
+// "deeplink" plays the deferred deep link lookup (GET /adconv/app/deeplink):
+// its "answer", any JSON value, is answered as its text with 200; a missing
+// or null answer (or no section) is answered 204 without a body.
 //
 // Every member is optional; members not named here are left for other
 // services and ignored.
@@ -73,12 +79,17 @@ struct OdmScenario {
   std::optional<Validation> validation;
 };
 
+struct DeepLinkScenario {
+  std::optional<std::string> answerBody;  // the JSON text answered with 200; none: 204
+};
+
 struct AttributionScenario {
   std::string appID;
   std::string bundleID;
   std::vector<ScenarioMember> psmMembers;
   std::vector<ScenarioMember> groupMembers;
   std::optional<OdmScenario> odm;
+  std::optional<DeepLinkScenario> deepLink;
 
   // Nullopt with a message for text that is not such a JSON object.
   static std::optional<AttributionScenario> parse(std::string_view json, std::string* message);

@@ -11,12 +11,20 @@
 //
 // Threads: `isEnabled`, `database`, `scheduler` and `now` may be called on any
 // thread; the two writes only on the engine's worker queue (the scheduler's).
+// The calls of each area below say their threads.
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <optional>
+#include <string>
 
+namespace platform {
+class HVUNetwork;
+}
 class GWLDatabase;
 class GWLEvent;
+class GWLPersistedConfig;
 class GWLScheduler;
 
 class GWLMeasurementEngineCalls {
@@ -40,4 +48,37 @@ class GWLMeasurementEngineCalls {
   // The write of an event without conditional user property processing
   // (blocklist, daily limits, storage), on the worker queue.
   virtual void writeFilteredEventOnWorkerQueue(const std::shared_ptr<GWLEvent>& /*event*/) {}
+
+  // ---- deep links and campaigns ----
+  // Defaults: no settings, no network, no identifier, nothing denied.
+  // The engine's persisted settings (any thread; each access runs on their own queue).
+  virtual std::shared_ptr<GWLPersistedConfig> persistedConfig() const { return nullptr; }
+  // The engine's own HTTP client, whose timeout the caller may set (worker queue).
+  virtual std::shared_ptr<platform::HVUNetwork> network() const { return nullptr; }
+  // Whether requests should use a background session (worker queue).
+  virtual bool shouldUseBackgroundSession() const { return false; }
+  // Marks a request of the engine in flight; uploads wait while it is set (worker queue).
+  virtual void setIsNetworkRequestPending(bool /*pending*/) {}
+  // Re-arms the upload alarm for the next upload time (worker queue).
+  virtual void updateSchedule() {}
+  // Writes an internal event through the engine's pipeline: default
+  // parameters, editing, storage, then the event listeners (worker queue).
+  virtual void handleInternalEventOnWorkerQueue(const std::shared_ptr<GWLEvent>& /*event*/) {}
+  // The identity (any thread): the app ID of the service configuration, the
+  // advertising identifier, whether the platform tells limited ad tracking
+  // and whether tracking is limited (no usable identifier), the
+  // tracking-authorisation status (3: authorised), and whether the system is
+  // 14 or above.
+  virtual std::optional<std::string> appID() const { return std::nullopt; }
+  virtual std::optional<std::string> resettableDeviceID() const { return std::nullopt; }
+  virtual bool hasLimitedAdTracking() const { return false; }
+  virtual bool limitedAdTracking() const { return true; }
+  virtual int64_t appleConsentStatus() const { return 0; }
+  virtual bool iOS14OrAbove() const { return true; }
+  // The consent in force (any thread): ad storage and ad user data denied, ad
+  // personalisation (none when not set), the consent signals (none when none).
+  virtual bool isAdStorageDenied() const { return false; }
+  virtual bool isAdUserDataDenied() const { return false; }
+  virtual std::optional<bool> adPersonalization() const { return std::nullopt; }
+  virtual std::optional<std::string> consentSignals() const { return std::nullopt; }
 };
