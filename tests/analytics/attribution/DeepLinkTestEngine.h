@@ -19,6 +19,7 @@
 #include "analytics/foundation/config/GWLMeasurementRegistry.h"
 #include "analytics/foundation/config/GWLPersistedConfig.h"
 #include "analytics/foundation/config/GWLRemoteConfig.h"
+#include "analytics/foundation/config/GWLRemoteConfigStore.h"
 #include "analytics/foundation/core/GWLScheduler.h"
 #include "analytics/foundation/values/GWLEvent.h"
 #include "platform/dispatch/Clock.h"
@@ -27,9 +28,20 @@
 
 namespace deeplink_test {
 
+inline constexpr const char* kTestAppID = "1:1234:ios:abcd";
+
+// No stored configuration: each configuration the test applies is parsed as
+// it comes.
+class EmptyConfigStore : public GWLRemoteConfigStore {
+ public:
+  bool updateRemoteConfig(const GWLPBMeasurementConfig&, platform::Error*) override { return true; }
+  std::shared_ptr<GWLPBMeasurementConfig> queryMeasurementConfig(platform::Error*) override { return nullptr; }
+  std::optional<double> lastRemoteConfigUpdateTimestamp(platform::Error*) override { return 0; }
+};
+
 // The identity and consent facts the engine answers.
 struct Facts {
-  std::optional<std::string> appID = "1:1234:ios:abcd";
+  std::optional<std::string> appID = kTestAppID;
   std::optional<std::string> resettableDeviceID;
   bool hasLimitedAdTracking = true;
   bool limitedAdTracking = true;
@@ -43,11 +55,18 @@ struct Facts {
 
 class DeepLinkTestEngine : public GWLMeasurementEngine {
  public:
-  DeepLinkTestEngine(std::shared_ptr<GWLPersistedConfig> persistedConfig, std::shared_ptr<GWLMonitor> monitor)
+  // The remote configuration is an app instance of kTestAppID (settings and
+  // configurations applied by the test are parsed).
+  DeepLinkTestEngine(std::shared_ptr<GWLPersistedConfig> persistedConfig, std::shared_ptr<GWLMonitor> monitor,
+                     std::shared_ptr<platform::Clock> clock)
       : persistedConfig_(std::move(persistedConfig)),
-        remoteConfig_(std::make_shared<GWLRemoteConfig>(monitor)),
         scheduler_(std::make_shared<GWLScheduler>(kGWLWorkerQueueLabel, monitor)),
-        network_(std::make_shared<platform::HVUNetwork>()) {}
+        network_(std::make_shared<platform::HVUNetwork>()) {
+    GWLRemoteConfig::Dependencies dependencies;
+    dependencies.monitor = monitor;
+    dependencies.clock = std::move(clock);
+    remoteConfig_ = GWLRemoteConfig::initWithAppID(kTestAppID, configStore_, persistedConfig_, dependencies);
+  }
   ~DeepLinkTestEngine() override { flush(); }
 
   void setFacts(Facts facts) {
@@ -133,6 +152,7 @@ class DeepLinkTestEngine : public GWLMeasurementEngine {
 
  private:
   std::shared_ptr<GWLPersistedConfig> persistedConfig_;
+  std::shared_ptr<GWLRemoteConfigStore> configStore_ = std::make_shared<EmptyConfigStore>();
   std::shared_ptr<GWLRemoteConfig> remoteConfig_;
   std::shared_ptr<GWLScheduler> scheduler_;
   std::shared_ptr<platform::HVUNetwork> network_;

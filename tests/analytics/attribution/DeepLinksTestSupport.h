@@ -36,8 +36,9 @@ struct DelegateCall {
   bool onMainThread = false;
 };
 
+// Members are public: table-driven tests arrange them from lambdas.
 class DeepLinksTest : public foundation_test::LibraryMonitorTest {
- protected:
+ public:
   void SetUp() override {
     LibraryMonitorTest::SetUp();
     setup_.clock->setNow(kNow);
@@ -52,9 +53,11 @@ class DeepLinksTest : public foundation_test::LibraryMonitorTest {
     persistedDependencies.monitor = monitor_;
     persistedConfig_ = GWLPersistedConfig::create("com.halcyra.qrx.measurement.test", persistedDependencies);
     ASSERT_TRUE(persistedConfig_);
-    engine_ = std::make_shared<DeepLinkTestEngine>(persistedConfig_, monitor_);
+    engine_ = std::make_shared<DeepLinkTestEngine>(persistedConfig_, monitor_, setup_.clock);
+    ASSERT_TRUE(engine_->remoteConfig());
     setInfo(platform::Dictionary{{kGWLDeferredDeepLinkEnabledInfoKey, true}});
     deepLinks_ = makeDeepLinks();
+    reports();  // what setting up printed
   }
 
   void TearDown() override {

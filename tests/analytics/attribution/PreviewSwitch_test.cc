@@ -1,0 +1,115 @@
+// The server-side tagging debug switch of opened URLs and the preview headers
+// it leaves for uploads.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <mutex>
+
+#include "DeepLinksTestSupport.h"
+#include "platform/net/HVUNetwork.h"
+#include "tests/platform/TestSupport.h"
+#ifdef TABULO_HAS_COLLECTION_SERVICE
+#include "tests/tools/CollectionServiceProcess.h"
+#endif
+
+namespace deeplink_test {
+namespace {
+
+using Headers = GWLDeepLinkHooks::Headers;
+
+class PreviewSwitchTest : public DeepLinksTest {
+ protected:
+  void SetUp() override {
+    DeepLinksTest::SetUp();
+    monitor_->setDebugModeEnabled(false);
+    reports();
+  }
+};
+
+TEST_F(PreviewSwitchTest, DebugModeAndHeadersFollowTheQuery) {
+  const std::string longKey(kGWLSVTPPreviewKeyMaxLength, 'k');
+  const struct {
+    std::string url;
+    bool debugMode;
+    std::optional<Headers> headers;
+    bool refused;  // the preview key is refused with a line
+  } steps[] = {
+      {"tabulo://open?svtp_debug_enable=1", true, std::nullopt, false},
+      {"tabulo://open?svtp_debug_enable=1&svtp_preview_key=abc", true, Headers{{"X-Kxw-Server-Preview", "abc"}}, false},
+      {"tabulo://open?svtp_debug_enable=2&svtp_preview_key=zzz", true, Headers{{"X-Kxw-Server-Preview", "abc"}}, false},
+      {"tabulo://open?utm_source=x", true, Headers{{"X-Kxw-Server-Preview", "abc"}}, false},
+      {"not a url?svtp_debug_enable=0", true, Headers{{"X-Kxw-Server-Preview", "abc"}}, false},
+      {"tabulo://open?svtp_debug_enable=0&svtp_preview_key=abc", false, std::nullopt, false},
+      {"tabulo://open?svtp_debug_enable=1&svtp_preview_key=", true, std::nullopt, false},
+      {"tabulo://open?svtp_debug_enable=1&svtp_preview_key=a%0D%0AX-Evil:1", true, std::nullopt, true},
+      {"tabulo://open?svtp_debug_enable=1&svtp_preview_key=" + longKey, true,
+       Headers{{"X-Kxw-Server-Preview", longKey}}, false},
+      {"tabulo://open?svtp_debug_enable=1&svtp_preview_key=" + longKey + "k", true, std::nullopt, true},
+      {"tabulo://open?svtp_debug_enable=1&svtp_preview_key=tab%09key", true, std::nullopt, true},
+      {"tabulo://open?svtp_debug_enable=1&svtp_preview_key=caf%C3%A9", true, std::nullopt, true},
+      {"tabulo://open?svtp_debug_enable=1&svtp_preview_key=my+key%3A%2F1", true,
+       Headers{{"X-Kxw-Server-Preview", "my key:/1"}}, false},
+  };
+  for (const auto& step : steps) {
+    deepLinks_->handleSVTPDebugModeWithURL(step.url);
+    EXPECT_EQ(monitor_->isDebugModeEnabled(), step.debugMode) << step.url;
+    EXPECT_EQ(deepLinks_->SVTPPreviewHeaders(), step.headers) << step.url;
+    const auto printed = codes();
+    EXPECT_EQ(std::count(printed.begin(), printed.end(), kGWLSVTPPreviewKeyRefusedCode), step.refused ? 1 : 0)
+        << step.url;
+  }
+}
+
+#ifdef TABULO_HAS_COLLECTION_SERVICE
+
+// Posts to `url` with `headers`, as an upload to the server-side tagging
+// endpoint does with the preview headers; answers the status (-1 for none).
+int upload(const std::string& url, const Headers& headers) {
+  auto queue = platform::SerialQueue::create("test.upload");
+  platform::HVUNetwork network;
+  std::mutex mutex;
+  std::condition_variable done;
+  std::optional<int> status;
+  const std::vector<uint8_t> payload = {0x08, 0x01};
+  network.postURL(url, headers, payload, queue, false,
+                  [&](std::shared_ptr<const platform::HTTPURLResponse> response, std::vector<uint8_t>,
+                      std::optional<platform::Error>) {
+                    std::lock_guard<std::mutex> lock(mutex);
+                    status = response ? response->statusCode : -1;
+                    done.notify_all();
+                  });
+  std::unique_lock<std::mutex> lock(mutex);
+  done.wait_for(lock, std::chrono::seconds(30), [&] { return status.has_value(); });
+  return status.value_or(-1);
+}
+
+TEST_F(PreviewSwitchTest, UntrustedKeysNeverReachARequest) {
+  platform::testing::ScratchDirectory directory;
+  std::filesystem::create_directories(directory / "capture");
+  tabulo::test::CollectionServiceProcess service({"--capture", directory / "capture"});
+  ASSERT_GT(service.port(), 0);
+
+  deepLinks_->handleSVTPDebugModeWithURL("tabulo://open?svtp_debug_enable=1&svtp_preview_key=a%0D%0AX-Evil:1");
+  EXPECT_TRUE(monitor_->isDebugModeEnabled());
+  EXPECT_NE(upload(service.url("/a"), deepLinks_->SVTPPreviewHeaders().value_or(Headers{})), -1);
+  deepLinks_->handleSVTPDebugModeWithURL("tabulo://open?svtp_debug_enable=1&svtp_preview_key=preview-7");
+  EXPECT_NE(upload(service.url("/a"), deepLinks_->SVTPPreviewHeaders().value_or(Headers{})), -1);
+
+  std::vector<std::filesystem::path> files;
+  for (const auto& entry : std::filesystem::directory_iterator(directory / "capture")) files.push_back(entry.path());
+  std::sort(files.begin(), files.end());
+  ASSERT_EQ(files.size(), 2u);
+  const std::string first = platform::testing::readFile(files[0]);
+  const std::string second = platform::testing::readFile(files[1]);
+  for (const std::string& request : {first, second}) EXPECT_EQ(request.find("X-Evil"), std::string::npos) << request;
+  EXPECT_EQ(first.find("X-Kxw-Server-Preview"), std::string::npos) << first;
+  EXPECT_NE(second.find("\r\nX-Kxw-Server-Preview: preview-7\r\n"), std::string::npos) << second;
+}
+
+#endif  // TABULO_HAS_COLLECTION_SERVICE
+
+}  // namespace
+}  // namespace deeplink_test
