@@ -38,6 +38,60 @@ int post(const std::string& url, const std::string& body) {
   return status.value_or(-1);
 }
 
+struct Answer {
+  int status = -1;
+  std::string body;
+};
+
+Answer get(const std::string& url) {
+  auto queue = platform::SerialQueue::create("test.attribution");
+  platform::HVUNetwork network;
+  std::mutex mutex;
+  std::condition_variable done;
+  std::optional<Answer> answer;
+  network.getURL(url, {}, queue, false,
+                 [&](std::shared_ptr<const platform::HTTPURLResponse> response, std::vector<uint8_t> body,
+                     std::optional<platform::Error>) {
+                   std::lock_guard<std::mutex> lock(mutex);
+                   answer = Answer{response ? response->statusCode : -1, std::string(body.begin(), body.end())};
+                   done.notify_all();
+                 });
+  std::unique_lock<std::mutex> lock(mutex);
+  done.wait_for(lock, std::chrono::seconds(30), [&] { return answer.has_value(); });
+  return answer.value_or(Answer{});
+}
+
+TEST(DeepLinkRoutes, AnswerTheScenariosLinkOrNoContent) {
+  platform::testing::ScratchDirectory directory;
+  platform::testing::writeFile(directory / "link.json", R"({"deeplink": {"answer":
+      {"deeplink": "tabulo://open?utm_source=ads", "hclid": "hc-1", "hbraid": "hb-1", "timestamp": 1700000000}}})");
+  platform::testing::writeFile(directory / "none.json", R"({"deeplink": {"answer": null}})");
+  const std::string lookup = "/adconv/app/deeplink?sdk_version=120500&rdid=R&id_type=idfa&bundleid=B&retry=0";
+
+  CollectionServiceProcess withLink({"--attribution", directory / "link.json"});
+  ASSERT_GT(withLink.port(), 0);
+  Answer answer = get(withLink.url(lookup));
+  EXPECT_EQ(answer.status, 200);
+  EXPECT_EQ(answer.body, R"({"deeplink":"tabulo://open?utm_source=ads","hclid":"hc-1","hbraid":"hb-1",)"
+                         R"("timestamp":1700000000})");
+  EXPECT_EQ(post(withLink.url("/control/fail?status=500&count=1"), ""), 204);
+  EXPECT_EQ(get(withLink.url(lookup)).status, 500);
+  EXPECT_EQ(get(withLink.url(lookup)).status, 200);
+
+  for (const std::vector<std::string>& arguments :
+       {std::vector<std::string>{"--attribution", directory / "none.json"}, std::vector<std::string>{}}) {
+    CollectionServiceProcess withoutLink(arguments);
+    ASSERT_GT(withoutLink.port(), 0);
+    answer = get(withoutLink.url(lookup));
+    EXPECT_EQ(answer.status, 204);
+    EXPECT_EQ(answer.body, "");
+  }
+
+  platform::testing::writeFile(directory / "bad.json", R"({"deeplink": ["tabulo://open"]})");
+  CollectionServiceProcess badScenario({"--attribution", directory / "bad.json"});
+  EXPECT_EQ(badScenario.port(), 0);
+}
+
 TEST(AttributionRoutes, RefuseWhatTheyCannotAnswer) {
   platform::testing::ScratchDirectory directory;
   {
