@@ -23,6 +23,7 @@
 #include "analytics/foundation/values/GWLLogTexts.h"
 #include "analytics/wire/GWLPBAdCampaignInfo.h"
 #include "analytics/wire/GWLPBDeepLinkVrtParamsEntry.h"
+#include "platform/appdelegate/LaunchOptions.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/env/AppEnvironment.h"
@@ -35,6 +36,8 @@ constexpr const char* kCampaignStepMethodName =
 constexpr const char* kStoredCampaignMethodName = "reportStoredCampaignEventWithClickTimestampInMillisOnWorkerQueue:";
 constexpr const char* kOpenedURLBlockID = "GWLMeasurement:549";
 constexpr int64_t kTrackingAuthorized = 3;
+// Web-browsing activities came with this system version.
+constexpr int64_t kFirstSystemWithDeepLinks = 9;
 constexpr const char* kQueryKeyUTMSource = "utm_source";
 constexpr const char* kQueryKeyUTMMedium = "utm_medium";
 constexpr const char* kQueryKeyHclid = "hclid";
@@ -63,6 +66,13 @@ bool isNumberOne(const platform::Object& value) {
   if (auto flag = value.boolValue()) return *flag;
   if (auto number = value.numberValue()) return *number == 1;
   return false;
+}
+
+// The integer value of a version text: its leading decimal digits (0 for none).
+int64_t leadingInteger(const std::string& text) {
+  int64_t value = 0;
+  auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+  return result.ec == std::errc() ? value : 0;
 }
 
 // The query of a URL's text, or the empty string when the text is no URL.
@@ -98,6 +108,29 @@ std::shared_ptr<platform::AppEnvironment> GWLMeasurementDeepLinks::environment()
 }
 
 // ---- opened URLs ----
+
+std::optional<std::string> GWLMeasurementDeepLinks::deepLinkFromUserActivity(
+    const std::optional<platform::UserActivity>& activity) {
+  if (!activity) {
+    monitor()->logWithLevel(7, kGWLEmptyUserActivityCode, kGWLEmptyUserActivityMessage, nullptr);
+    return std::nullopt;
+  }
+  if (leadingInteger(environment()->systemVersion()) < kFirstSystemWithDeepLinks) {
+    monitor()->logWithLevel(3, kGWLDeepLinkNeedsNewerSystemCode, kGWLDeepLinkNeedsNewerSystemMessage);
+    return std::nullopt;
+  }
+  if (dependencies_.isUserActivitySupported && !dependencies_.isUserActivitySupported()) {
+    monitor()->logWithLevel(3, kGWLUserActivityUnsupportedCode, kGWLUserActivityUnsupportedMessage);
+    return std::nullopt;
+  }
+  if (activity->activityType == platform::kUserActivityTypeBrowsingWeb && activity->webpageURL &&
+      !activity->webpageURL->empty()) {
+    return activity->webpageURL;
+  }
+  monitor()->logWithLevel(3, kGWLUserActivityWithoutDeepLinkCode, kGWLUserActivityWithoutDeepLinkMessage,
+                          GWLDescriptionForLog(platform::Object(activity->dictionary())));
+  return std::nullopt;
+}
 
 void GWLMeasurementDeepLinks::handleNonFirstOpenEventURL(const std::string& url, double eventTimestampInSeconds) {
   handleNonFirstOpenEventURL(url, eventTimestampInSeconds, std::nullopt);
@@ -320,7 +353,30 @@ bool GWLMeasurementDeepLinks::clearExpiredStoredDeepLink(const GWLRemoteConfig& 
 }
 
 void GWLMeasurementDeepLinks::handleStoredURLAfterAppLaunchWithNotification(
-    const platform::Notification& /*notification*/) {}
+    const platform::Notification& notification) {
+  const platform::Dictionary& options = notification.userInfo;
+  auto defaults = userDefaults();
+  bool stored = false;
+  const auto activities = options.find(platform::kLaunchOptionsUserActivityDictionaryKey);
+  const platform::Dictionary* activityOptions =
+      activities != options.end() ? activities->second.dictionaryValue() : nullptr;
+  if (activityOptions && !activityOptions->empty()) {
+    const auto entry = activityOptions->find(platform::kLaunchOptionsUserActivityKey);
+    auto activity = entry != activityOptions->end() ? platform::UserActivity::fromObject(entry->second) : std::nullopt;
+    if (activity) {
+      if (auto link = deepLinkFromUserActivity(activity); link && !link->empty()) {
+        GWLStoreDeepLink(*defaults, *link, activity->referrerURL, *clock());
+        stored = true;
+      }
+    }
+  }
+  const auto url = options.find(platform::kLaunchOptionsURLKey);
+  const std::string* urlText = url != options.end() ? url->second.stringValue() : nullptr;
+  if (urlText && !urlText->empty()) {
+    if (!stored) GWLStoreDeepLink(*defaults, *urlText, std::nullopt, *clock());
+    handleSVTPDebugModeWithURL(*urlText);
+  }
+}
 
 // ---- the server-side tagging debug switch ----
 

@@ -58,6 +58,15 @@ class GWLMonitor;
 class GWLUserDefaults;
 
 // ---- reports (level, code, message) ----
+inline constexpr int64_t kGWLEmptyUserActivityCode = 23003;  // level 7
+inline constexpr const char* kGWLEmptyUserActivityMessage = "User Activity is empty. User Activity";
+inline constexpr int64_t kGWLDeepLinkNeedsNewerSystemCode = 23004;  // level 3
+inline constexpr const char* kGWLDeepLinkNeedsNewerSystemMessage = "Deep Link is only supported on iOS 9 and above";
+inline constexpr int64_t kGWLUserActivityUnsupportedCode = 23005;  // level 3
+inline constexpr const char* kGWLUserActivityUnsupportedMessage = "NSUserActivity is not supported";
+inline constexpr int64_t kGWLUserActivityWithoutDeepLinkCode = 23006;  // level 3
+inline constexpr const char* kGWLUserActivityWithoutDeepLinkMessage =
+    "User Activity does not have Deep Link. User Activity";
 inline constexpr int64_t kGWLDeepLinkQueryEmptyCode = 23000;  // level 7
 inline constexpr const char* kGWLDeepLinkQueryEmptyMessage = "Deep Link Web URL query is empty";
 inline constexpr int64_t kGWLDeepLinkNotCampaignCode = 23001;  // level 3
@@ -145,14 +154,21 @@ class GWLMeasurementDeepLinks : public GWLDeepLinkHooks,
     // Where the deferred deep link is asked for; the built-in hosts when unset.
     std::optional<GWLServiceHosts> hosts;
     // Hands a URL to the app delegate's open-URL operation on the main queue
-    // and answers whether the delegate handled it; the app-delegate stand-in's
-    // when empty.
+    // and answers whether the delegate handled it;
+    // platform::openURLInAppDelegate when empty.
     std::function<bool(const std::string& url, const platform::Dictionary& options)> openURLInAppDelegate;
+    // Whether the platform's user activities tell their web page and type;
+    // they always do here when empty.
+    std::function<bool()> isUserActivitySupported;
   };
 
   static std::shared_ptr<GWLMeasurementDeepLinks> create(Dependencies dependencies = {});
 
   // ---- opened URLs ----
+  // The web page URL of a web-browsing activity with a non-empty one; else
+  // none, reported: 23003 without an activity, 23004 on a system before 9,
+  // 23005 when activities cannot tell, 23006 for any other activity.
+  std::optional<std::string> deepLinkFromUserActivity(const std::optional<platform::UserActivity>& activity) override;
   // A URL that opened the running app, as a campaign with no click time;
   // refused (23163) on the worker queue.
   void handleNonFirstOpenEventURL(const std::string& url, double eventTimestampInSeconds);
@@ -181,10 +197,13 @@ class GWLMeasurementDeepLinks : public GWLDeepLinkHooks,
   bool shouldAllowClickID() const;
 
   // ---- the stored launch link ----
+  // The launch options' user-activity link (with its referrer), else their
+  // URL, stored for the engine to report; a launch URL also goes through the
+  // debug switch. Runs on the thread that posts the notification.
+  void handleStoredURLAfterAppLaunchWithNotification(const platform::Notification& notification) override;
   bool hasStoredDeepLink() override;
   void reportStoredCampaignEventOnWorkerQueue(std::optional<int64_t> clickTimestampInMs) override;
   bool clearExpiredStoredDeepLink(const GWLRemoteConfig& remoteConfig) override;
-  void handleStoredURLAfterAppLaunchWithNotification(const platform::Notification& notification) override;
 
   // ---- the deferred deep link (worker queue) ----
   bool shouldAllowRequestDeferredDeepLink() override;

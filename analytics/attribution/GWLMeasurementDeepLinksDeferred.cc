@@ -15,6 +15,7 @@
 #include "analytics/foundation/core/GWLLibraryMonitor.h"
 #include "analytics/foundation/core/GWLMonitor.h"
 #include "analytics/foundation/core/GWLScheduler.h"
+#include "platform/appdelegate/AppDelegateURLOpening.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/env/AppEnvironment.h"
@@ -260,6 +261,7 @@ void GWLMeasurementDeepLinks::handleDeferredDeepLinkInfo(const platform::Diction
 
 bool GWLMeasurementDeepLinks::sendDeepLinkURLToAppDelegateOnMainThread(
     const std::string& url, const std::optional<platform::Dictionary>& extraInfo) {
-  if (!dependencies_.openURLInAppDelegate) return false;
-  return dependencies_.openURLInAppDelegate(url, extraInfo.value_or(platform::Dictionary{}));
+  const platform::Dictionary options = extraInfo.value_or(platform::Dictionary{});
+  return dependencies_.openURLInAppDelegate ? dependencies_.openURLInAppDelegate(url, options)
+                                            : platform::openURLInAppDelegate(url, options);
 }

@@ -21,6 +21,8 @@
 //     handleStoredURLAfterAppLaunchWithNotification(notification)
 //   the entry class's opened URL: handleSVTPDebugModeWithURL (caller's
 //     thread), then handleNonFirstOpenEventURL (analytics serial queue)
+//   the entry class's user activity and the app-delegate interceptor:
+//     deepLinkFromUserActivity (any thread)
 //   uploads (worker queue): SVTPPreviewHeaders()
 #pragma once
 
@@ -29,6 +31,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/appdelegate/UserActivity.h"
 #include "platform/core/Object.h"
 #include "platform/dispatch/NotificationCenter.h"
 
@@ -70,6 +73,12 @@ class GWLDeepLinkHooks {
   // A URL that opened the running app; refused on the worker queue.
   virtual void handleNonFirstOpenEventURL(const std::string& /*url*/, double /*eventTimestampInSeconds*/,
                                           const std::optional<std::string>& /*referrerURL*/) {}
+  // The web page URL of a web-browsing activity, when it is not empty; none
+  // otherwise (any thread).
+  virtual std::optional<std::string> deepLinkFromUserActivity(
+      const std::optional<platform::UserActivity>& /*activity*/) {
+    return std::nullopt;
+  }
   // Switches the server-side tagging debug mode from an opened URL's query
   // (the caller's thread).
   virtual void handleSVTPDebugModeWithURL(const std::string& /*url*/) {}

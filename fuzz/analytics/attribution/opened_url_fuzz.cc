@@ -3,8 +3,10 @@
 // Input: a flag byte, then the URL's text, a newline and an extra string (the
 // referrer, or the value of an extra parameter). Flag bits: 0 tracking
 // authorised, 1 the extra is the referrer "_ref" (else "utm_source"), 2 a
-// first-open time, 3 "_cc" = 1, 4 a click time, 5 the URL comes as a
-// stored launch link reported by the engine.
+// first-open time, 3 "_cc" = 1 (a stored link: expired), 4 a click time,
+// 5 the URL comes as a stored launch link reported by the engine, 6 the link
+// is kept from launch options (the URL as the launch URL, the extra as a
+// web-browsing activity's page).
 //
 // After each input: preview headers are none or exactly one header whose value
 // is printable ASCII of 1 to 256 bytes; at most one campaign event, "_cmp" or
@@ -15,6 +17,7 @@
 
 #include "analytics/attribution/GWLStoredDeepLink.h"
 #include "fuzz/analytics/attribution/DeepLinkFuzzSetup.h"
+#include "platform/appdelegate/LaunchOptions.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using deeplink_fuzz::check;
@@ -39,7 +42,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   if (flags & 32) {
-    GWLStoreDeepLink(*s.defaults, url, (flags & 2) ? std::optional<std::string>(extra) : std::nullopt, *s.clock);
+    if (flags & 64) {
+      platform::UserActivity activity{platform::kUserActivityTypeBrowsingWeb, extra, std::nullopt};
+      s.deepLinks->handleStoredURLAfterAppLaunchWithNotification(
+          {platform::kApplicationDidFinishLaunchingNotification,
+           {{platform::kLaunchOptionsURLKey, url},
+            {platform::kLaunchOptionsUserActivityDictionaryKey,
+             platform::Dictionary{{platform::kLaunchOptionsUserActivityKey, activity.dictionary()}}}}});
+    } else {
+      GWLStoreDeepLink(*s.defaults, url, (flags & 2) ? std::optional<std::string>(extra) : std::nullopt, *s.clock);
+    }
     s.clock->advance(flags & 8 ? 700000 : 10);
     s.engine->onWorkerQueue([&] {
       s.deepLinks->reportStoredCampaignEventOnWorkerQueue(flags & 16 ? std::optional<int64_t>(1) : std::nullopt);
