@@ -18,6 +18,7 @@
 #include "DeepLinkTestEngine.h"
 #include "analytics/attribution/GWLMeasurementDeepLinks.h"
 #include "analytics/attribution/GWLSVTPPreviewHeaders.h"
+#include "analytics/foundation/config/GWLInstalledHook.h"
 #include "analytics/foundation/config/GWLPersistedConfig.h"
 #include "analytics/foundation/config/GWLRemoteConfig.h"
 #include "analytics/wire/GWLPBAdCampaignInfo.h"
@@ -63,6 +64,7 @@ class DeepLinksTest : public foundation_test::LibraryMonitorTest {
   void TearDown() override {
     engine_->flush();
     mainQueue_->drain();
+    GWLInstalledHook<GWLDeepLinkHooks>::resetForTesting();
     deepLinks_.reset();
     engine_.reset();
     GWLSVTPPreviewHeaders::replace(nullptr);
@@ -88,6 +90,13 @@ class DeepLinksTest : public foundation_test::LibraryMonitorTest {
       return delegateHandles_;
     };
     return GWLMeasurementDeepLinks::create(std::move(dependencies));
+  }
+
+  // The engine's way in: the deep links installed as its hooks, as the
+  // composition root installs them.
+  std::shared_ptr<GWLDeepLinkHooks> hooks() {
+    GWLInstalledHook<GWLDeepLinkHooks>::install(deepLinks_);
+    return GWLInstalledHook<GWLDeepLinkHooks>::get();
   }
 
   // Replaces the app environment (the Info dictionary and launch arguments).

@@ -118,14 +118,16 @@ TEST_F(LaunchLinkTest, LaunchOptionsKeepOneLink) {
     EXPECT_EQ(deepLinks_->SVTPPreviewHeaders().has_value(), c.previewSet);
   }
 
-  // The engine later reports the kept link as a campaign with its referrer.
+  // The engine later reports the kept link as a campaign with its referrer,
+  // through its hooks.
   GWLSVTPPreviewHeaders::replace(nullptr);
-  deepLinks_->handleStoredURLAfterAppLaunchWithNotification(
+  auto hooks = this->hooks();
+  hooks->handleStoredURLAfterAppLaunchWithNotification(
       {platform::kApplicationDidFinishLaunchingNotification,
        {{platform::kLaunchOptionsUserActivityDictionaryKey,
          activityOption(webActivity(web, "https://www.halcyra.com/search?q=tabulo"))}}});
-  ASSERT_TRUE(deepLinks_->hasStoredDeepLink());
-  engine_->onWorkerQueue([&] { deepLinks_->reportStoredCampaignEventOnWorkerQueue(std::nullopt); });
+  ASSERT_TRUE(hooks->hasStoredDeepLink());
+  engine_->onWorkerQueue([&] { hooks->reportStoredCampaignEventOnWorkerQueue(std::nullopt); });
   auto events = engine_->takeEvents();
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(events[0]->origin(), "hs");

@@ -92,11 +92,13 @@ TEST_F(PreviewSwitchTest, UntrustedKeysNeverReachARequest) {
   tabulo::test::CollectionServiceProcess service({"--capture", directory / "capture"});
   ASSERT_GT(service.port(), 0);
 
-  deepLinks_->handleSVTPDebugModeWithURL("tabulo://open?svtp_debug_enable=1&svtp_preview_key=a%0D%0AX-Evil:1");
+  // The entry class and the uploads reach the switch and the headers through the hooks.
+  auto hooks = this->hooks();
+  hooks->handleSVTPDebugModeWithURL("tabulo://open?svtp_debug_enable=1&svtp_preview_key=a%0D%0AX-Evil:1");
   EXPECT_TRUE(monitor_->isDebugModeEnabled());
-  EXPECT_NE(upload(service.url("/a"), deepLinks_->SVTPPreviewHeaders().value_or(Headers{})), -1);
-  deepLinks_->handleSVTPDebugModeWithURL("tabulo://open?svtp_debug_enable=1&svtp_preview_key=preview-7");
-  EXPECT_NE(upload(service.url("/a"), deepLinks_->SVTPPreviewHeaders().value_or(Headers{})), -1);
+  EXPECT_NE(upload(service.url("/a"), hooks->SVTPPreviewHeaders().value_or(Headers{})), -1);
+  hooks->handleSVTPDebugModeWithURL("tabulo://open?svtp_debug_enable=1&svtp_preview_key=preview-7");
+  EXPECT_NE(upload(service.url("/a"), hooks->SVTPPreviewHeaders().value_or(Headers{})), -1);
 
   std::vector<std::filesystem::path> files;
   for (const auto& entry : std::filesystem::directory_iterator(directory / "capture")) files.push_back(entry.path());
