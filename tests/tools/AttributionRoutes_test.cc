@@ -3,14 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
-#include <condition_variable>
 #include <filesystem>
-#include <mutex>
 
 #include "CollectionServiceProcess.h"
-#include "platform/dispatch/Queue.h"
-#include "platform/net/HVUNetwork.h"
+#include "LoopbackHTTP.h"
 #include "tests/platform/TestSupport.h"
 
 namespace {
@@ -19,47 +15,9 @@ using tabulo::test::CollectionServiceProcess;
 
 std::string psmDoublePath() { return std::string(TABULO_BINARY_DIR) + "/tools/psm_double"; }
 
-int post(const std::string& url, const std::string& body) {
-  auto queue = platform::SerialQueue::create("test.attribution");
-  platform::HVUNetwork network;
-  std::mutex mutex;
-  std::condition_variable done;
-  std::optional<int> status;
-  const std::vector<uint8_t> payload(body.begin(), body.end());
-  network.postURL(url, payload, queue, false,
-                  [&](std::shared_ptr<const platform::HTTPURLResponse> response, std::vector<uint8_t>,
-                      std::optional<platform::Error>) {
-                    std::lock_guard<std::mutex> lock(mutex);
-                    status = response ? response->statusCode : -1;
-                    done.notify_all();
-                  });
-  std::unique_lock<std::mutex> lock(mutex);
-  done.wait_for(lock, std::chrono::seconds(30), [&] { return status.has_value(); });
-  return status.value_or(-1);
-}
+int post(const std::string& url, const std::string& body) { return tabulo::test::exchange("POST", url, {}, body).status; }
 
-struct Answer {
-  int status = -1;
-  std::string body;
-};
-
-Answer get(const std::string& url) {
-  auto queue = platform::SerialQueue::create("test.attribution");
-  platform::HVUNetwork network;
-  std::mutex mutex;
-  std::condition_variable done;
-  std::optional<Answer> answer;
-  network.getURL(url, {}, queue, false,
-                 [&](std::shared_ptr<const platform::HTTPURLResponse> response, std::vector<uint8_t> body,
-                     std::optional<platform::Error>) {
-                   std::lock_guard<std::mutex> lock(mutex);
-                   answer = Answer{response ? response->statusCode : -1, std::string(body.begin(), body.end())};
-                   done.notify_all();
-                 });
-  std::unique_lock<std::mutex> lock(mutex);
-  done.wait_for(lock, std::chrono::seconds(30), [&] { return answer.has_value(); });
-  return answer.value_or(Answer{});
-}
+tabulo::test::HTTPAnswer get(const std::string& url) { return tabulo::test::exchange("GET", url); }
 
 TEST(DeepLinkRoutes, AnswerTheScenariosLinkOrNoContent) {
   platform::testing::ScratchDirectory directory;
@@ -70,7 +28,7 @@ TEST(DeepLinkRoutes, AnswerTheScenariosLinkOrNoContent) {
 
   CollectionServiceProcess withLink({"--attribution", directory / "link.json"});
   ASSERT_GT(withLink.port(), 0);
-  Answer answer = get(withLink.url(lookup));
+  auto answer = get(withLink.url(lookup));
   EXPECT_EQ(answer.status, 200);
   EXPECT_EQ(answer.body, R"({"deeplink":"tabulo://open?utm_source=ads","hclid":"hc-1","hbraid":"hb-1",)"
                          R"("timestamp":1700000000})");

@@ -3,20 +3,17 @@
 // delegate.
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <condition_variable>
 #include <filesystem>
 #include <functional>
-#include <mutex>
 
 #include "DeepLinksTestSupport.h"
 #include "analytics/wire/GWLPBConsentConfig.h"
 #include "analytics/wire/GWLPBCorePlatformServiceEntry.h"
 #include "analytics/wire/GWLPBMeasurementConfig.h"
-#include "platform/net/HVUNetwork.h"
 #include "tests/platform/TestSupport.h"
 #ifdef TABULO_HAS_COLLECTION_SERVICE
 #include "tests/tools/CollectionServiceProcess.h"
+#include "tests/tools/LoopbackHTTP.h"
 #endif
 
 namespace deeplink_test {
@@ -268,31 +265,12 @@ class DeferredDeepLinkLoopbackTest : public DeferredDeepLinkTest {
     engine_->flush();
   }
 
-  std::vector<std::string> captured() const {
-    std::vector<std::filesystem::path> files;
-    for (const auto& entry : std::filesystem::directory_iterator(directory_ / "capture")) files.push_back(entry.path());
-    std::sort(files.begin(), files.end());
-    std::vector<std::string> texts;
-    for (const auto& file : files) texts.push_back(platform::testing::readFile(file));
-    return texts;
-  }
+  std::vector<std::string> captured() const { return tabulo::test::capturedRequests(directory_ / "capture"); }
 
   void failNext(int status) {
-    auto queue = platform::SerialQueue::create("test.control");
-    platform::HVUNetwork network;
-    std::mutex mutex;
-    std::condition_variable done;
-    bool finished = false;
-    network.postURL(service_->url("/control/fail?status=" + std::to_string(status) + "&count=1"),
-                    std::vector<uint8_t>{}, queue, false,
-                    [&](std::shared_ptr<const platform::HTTPURLResponse>, std::vector<uint8_t>,
-                        std::optional<platform::Error>) {
-                      std::lock_guard<std::mutex> lock(mutex);
-                      finished = true;
-                      done.notify_all();
-                    });
-    std::unique_lock<std::mutex> lock(mutex);
-    ASSERT_TRUE(done.wait_for(lock, std::chrono::seconds(30), [&] { return finished; }));
+    ASSERT_EQ(tabulo::test::exchange("POST", service_->url("/control/fail?status=" + std::to_string(status) + "&count=1"))
+                  .status,
+              204);
   }
 
   platform::testing::ScratchDirectory directory_;

@@ -2,17 +2,13 @@
 // it leaves for uploads.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <chrono>
-#include <condition_variable>
 #include <filesystem>
-#include <mutex>
 
 #include "DeepLinksTestSupport.h"
-#include "platform/net/HVUNetwork.h"
 #include "tests/platform/TestSupport.h"
 #ifdef TABULO_HAS_COLLECTION_SERVICE
 #include "tests/tools/CollectionServiceProcess.h"
+#include "tests/tools/LoopbackHTTP.h"
 #endif
 
 namespace deeplink_test {
@@ -65,27 +61,6 @@ TEST_F(PreviewSwitchTest, DebugModeAndHeadersFollowTheQuery) {
 
 #ifdef TABULO_HAS_COLLECTION_SERVICE
 
-// Posts to `url` with `headers`, as an upload to the server-side tagging
-// endpoint does with the preview headers; answers the status (-1 for none).
-int upload(const std::string& url, const Headers& headers) {
-  auto queue = platform::SerialQueue::create("test.upload");
-  platform::HVUNetwork network;
-  std::mutex mutex;
-  std::condition_variable done;
-  std::optional<int> status;
-  const std::vector<uint8_t> payload = {0x08, 0x01};
-  network.postURL(url, headers, payload, queue, false,
-                  [&](std::shared_ptr<const platform::HTTPURLResponse> response, std::vector<uint8_t>,
-                      std::optional<platform::Error>) {
-                    std::lock_guard<std::mutex> lock(mutex);
-                    status = response ? response->statusCode : -1;
-                    done.notify_all();
-                  });
-  std::unique_lock<std::mutex> lock(mutex);
-  done.wait_for(lock, std::chrono::seconds(30), [&] { return status.has_value(); });
-  return status.value_or(-1);
-}
-
 TEST_F(PreviewSwitchTest, UntrustedKeysNeverReachARequest) {
   platform::testing::ScratchDirectory directory;
   std::filesystem::create_directories(directory / "capture");
@@ -96,17 +71,19 @@ TEST_F(PreviewSwitchTest, UntrustedKeysNeverReachARequest) {
   auto hooks = this->hooks();
   hooks->handleSVTPDebugModeWithURL("tabulo://open?svtp_debug_enable=1&svtp_preview_key=a%0D%0AX-Evil:1");
   EXPECT_TRUE(monitor_->isDebugModeEnabled());
-  EXPECT_NE(upload(service.url("/a"), hooks->SVTPPreviewHeaders().value_or(Headers{})), -1);
+  EXPECT_NE(tabulo::test::exchange("POST", service.url("/a"), hooks->SVTPPreviewHeaders().value_or(Headers{}), "\x08\x01")
+                .status,
+            -1);
   hooks->handleSVTPDebugModeWithURL("tabulo://open?svtp_debug_enable=1&svtp_preview_key=preview-7");
-  EXPECT_NE(upload(service.url("/a"), hooks->SVTPPreviewHeaders().value_or(Headers{})), -1);
+  EXPECT_NE(tabulo::test::exchange("POST", service.url("/a"), hooks->SVTPPreviewHeaders().value_or(Headers{}), "\x08\x01")
+                .status,
+            -1);
 
-  std::vector<std::filesystem::path> files;
-  for (const auto& entry : std::filesystem::directory_iterator(directory / "capture")) files.push_back(entry.path());
-  std::sort(files.begin(), files.end());
-  ASSERT_EQ(files.size(), 2u);
-  const std::string first = platform::testing::readFile(files[0]);
-  const std::string second = platform::testing::readFile(files[1]);
-  for (const std::string& request : {first, second}) EXPECT_EQ(request.find("X-Evil"), std::string::npos) << request;
+  const auto requests = tabulo::test::capturedRequests(directory / "capture");
+  ASSERT_EQ(requests.size(), 2u);
+  const std::string& first = requests[0];
+  const std::string& second = requests[1];
+  for (const std::string& request : requests) EXPECT_EQ(request.find("X-Evil"), std::string::npos) << request;
   EXPECT_EQ(first.find("X-Kxw-Server-Preview"), std::string::npos) << first;
   EXPECT_NE(second.find("\r\nX-Kxw-Server-Preview: preview-7\r\n"), std::string::npos) << second;
 }
