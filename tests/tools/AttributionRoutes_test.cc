@@ -15,7 +15,9 @@ using tabulo::test::CollectionServiceProcess;
 
 std::string psmDoublePath() { return std::string(TABULO_BINARY_DIR) + "/tools/psm_double"; }
 
-int post(const std::string& url, const std::string& body) { return tabulo::test::exchange("POST", url, {}, body).status; }
+int post(const std::string& url, const std::string& body) {
+  return tabulo::test::exchange("POST", url, std::vector<uint8_t>(body.begin(), body.end())).status;
+}
 
 tabulo::test::HTTPAnswer get(const std::string& url) { return tabulo::test::exchange("GET", url); }
 
@@ -30,7 +32,7 @@ TEST(DeepLinkRoutes, AnswerTheScenariosLinkOrNoContent) {
   ASSERT_GT(withLink.port(), 0);
   auto answer = get(withLink.url(lookup));
   EXPECT_EQ(answer.status, 200);
-  EXPECT_EQ(answer.body, R"({"deeplink":"tabulo://open?utm_source=ads","hclid":"hc-1","hbraid":"hb-1",)"
+  EXPECT_EQ(answer.text(), R"({"deeplink":"tabulo://open?utm_source=ads","hclid":"hc-1","hbraid":"hb-1",)"
                          R"("timestamp":1700000000})");
   EXPECT_EQ(post(withLink.url("/control/fail?status=500&count=1"), ""), 204);
   EXPECT_EQ(get(withLink.url(lookup)).status, 500);
@@ -42,7 +44,7 @@ TEST(DeepLinkRoutes, AnswerTheScenariosLinkOrNoContent) {
     ASSERT_GT(withoutLink.port(), 0);
     answer = get(withoutLink.url(lookup));
     EXPECT_EQ(answer.status, 204);
-    EXPECT_EQ(answer.body, "");
+    EXPECT_TRUE(answer.body.empty());
   }
 
   platform::testing::writeFile(directory / "bad.json", R"({"deeplink": ["tabulo://open"]})");

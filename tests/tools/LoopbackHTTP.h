@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -21,29 +22,31 @@ namespace tabulo::test {
 
 struct HTTPAnswer {
   int status = -1;  // -1: no answer
-  std::string body;
+  std::vector<uint8_t> body;
+  std::shared_ptr<const platform::HTTPURLResponse> response;
+
+  std::string text() const { return std::string(body.begin(), body.end()); }
 };
 
-// Sends one GET (or POST, with `body`) and waits at most 30 seconds for the
-// answer: real socket I/O.
-inline HTTPAnswer exchange(const std::string& method, const std::string& url,
-                           const platform::HVUNetwork::Headers& headers = {}, const std::string& body = {}) {
+// Sends one request (POST with `payload`, any other method as a GET) and
+// waits at most 30 seconds for the answer: real socket I/O.
+inline HTTPAnswer exchange(const std::string& method, const std::string& url, const std::vector<uint8_t>& payload = {},
+                           const platform::HVUNetwork::Headers& headers = {}) {
   auto queue = platform::SerialQueue::create("test.loopback");
   platform::HVUNetwork network;
   std::mutex mutex;
   std::condition_variable done;
   std::optional<HTTPAnswer> answer;
-  auto completion = [&](std::shared_ptr<const platform::HTTPURLResponse> response, std::vector<uint8_t> received,
-                        std::optional<platform::Error>) {
+  auto handler = [&](std::shared_ptr<const platform::HTTPURLResponse> response, std::vector<uint8_t> body,
+                     std::optional<platform::Error>) {
     std::lock_guard<std::mutex> lock(mutex);
-    answer = HTTPAnswer{response ? response->statusCode : -1, std::string(received.begin(), received.end())};
+    answer = HTTPAnswer{response ? response->statusCode : -1, std::move(body), response};
     done.notify_all();
   };
-  if (method == "GET") {
-    network.getURL(url, headers, queue, false, completion);
+  if (method == "POST") {
+    network.postURL(url, headers, payload, queue, false, handler);
   } else {
-    const std::vector<uint8_t> payload(body.begin(), body.end());
-    network.postURL(url, headers, payload, queue, false, completion);
+    network.getURL(url, headers, queue, false, handler);
   }
   std::unique_lock<std::mutex> lock(mutex);
   done.wait_for(lock, std::chrono::seconds(30), [&] { return answer.has_value(); });

@@ -62,6 +62,7 @@ TEST_F(PreviewSwitchTest, DebugModeAndHeadersFollowTheQuery) {
 #ifdef TABULO_HAS_COLLECTION_SERVICE
 
 TEST_F(PreviewSwitchTest, UntrustedKeysNeverReachARequest) {
+  const std::vector<uint8_t> kBatch = {0x08, 0x01};
   platform::testing::ScratchDirectory directory;
   std::filesystem::create_directories(directory / "capture");
   tabulo::test::CollectionServiceProcess service({"--capture", directory / "capture"});
@@ -71,11 +72,11 @@ TEST_F(PreviewSwitchTest, UntrustedKeysNeverReachARequest) {
   auto hooks = this->hooks();
   hooks->handleSVTPDebugModeWithURL("tabulo://open?svtp_debug_enable=1&svtp_preview_key=a%0D%0AX-Evil:1");
   EXPECT_TRUE(monitor_->isDebugModeEnabled());
-  EXPECT_NE(tabulo::test::exchange("POST", service.url("/a"), hooks->SVTPPreviewHeaders().value_or(Headers{}), "\x08\x01")
+  EXPECT_NE(tabulo::test::exchange("POST", service.url("/a"), kBatch, hooks->SVTPPreviewHeaders().value_or(Headers{}))
                 .status,
             -1);
   hooks->handleSVTPDebugModeWithURL("tabulo://open?svtp_debug_enable=1&svtp_preview_key=preview-7");
-  EXPECT_NE(tabulo::test::exchange("POST", service.url("/a"), hooks->SVTPPreviewHeaders().value_or(Headers{}), "\x08\x01")
+  EXPECT_NE(tabulo::test::exchange("POST", service.url("/a"), kBatch, hooks->SVTPPreviewHeaders().value_or(Headers{}))
                 .status,
             -1);
 
