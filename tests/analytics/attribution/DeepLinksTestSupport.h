@@ -73,8 +73,11 @@ class DeepLinksTest : public foundation_test::LibraryMonitorTest {
   }
 
   // The deep links over the fixture's collaborators; `delegateHandles` says
-  // whether the app delegate handles the URLs it is handed.
-  std::shared_ptr<GWLMeasurementDeepLinks> makeDeepLinks(std::optional<GWLServiceHosts> hosts = std::nullopt) {
+  // whether the app delegate handles the URLs it is handed. With
+  // `platformAppDelegate` the links go to the platform's app-delegate
+  // operation (platform::setAppDelegateOpenURL) instead of the recorder.
+  std::shared_ptr<GWLMeasurementDeepLinks> makeDeepLinks(std::optional<GWLServiceHosts> hosts = std::nullopt,
+                                                         bool platformAppDelegate = false) {
     GWLMeasurementDeepLinks::Dependencies dependencies;
     dependencies.engine = [engine = engine_] { return engine; };
     dependencies.monitor = monitor_;
@@ -89,6 +92,7 @@ class DeepLinksTest : public foundation_test::LibraryMonitorTest {
       delegateCalls_.push_back({url, options, platform::MainQueue::isMainThread()});
       return delegateHandles_;
     };
+    if (platformAppDelegate) dependencies.openURLInAppDelegate = nullptr;
     return GWLMeasurementDeepLinks::create(std::move(dependencies));
   }
 

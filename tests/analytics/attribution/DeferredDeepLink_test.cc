@@ -10,6 +10,7 @@
 #include "analytics/wire/GWLPBConsentConfig.h"
 #include "analytics/wire/GWLPBCorePlatformServiceEntry.h"
 #include "analytics/wire/GWLPBMeasurementConfig.h"
+#include "platform/appdelegate/AppDelegateURLOpening.h"
 #include "tests/platform/TestSupport.h"
 #ifdef TABULO_HAS_COLLECTION_SERVICE
 #include "tests/tools/CollectionServiceProcess.h"
@@ -351,14 +352,32 @@ TEST_F(DeferredDeepLinkLoopbackTest, FailureIsCountedAndTriedAgainLater) {
 
 TEST_F(DeferredDeepLinkLoopbackTest, DelegateWithoutTheOperationGetsNoCampaign) {
   startService(R"({"deeplink": {"answer": {"deeplink": "tabulo://open?utm_source=x"}}})");
-  setDelegateHandles(false);
+  const auto hosts = GWLServiceHosts::local("http", "127.0.0.1", static_cast<uint16_t>(service_->port()));
+  // The platform's app delegate has no open-URL operation.
+  platform::setAppDelegateOpenURL(nullptr);
+  deepLinks_ = makeDeepLinks(hosts, /*platformAppDelegate=*/true);
   reports();
   lookUp();
-  EXPECT_EQ(delegateCalls().size(), 1u);
-  const auto printed = codes();
+  auto printed = codes();
   EXPECT_NE(std::find(printed.begin(), printed.end(), kGWLDeferredDeepLinkNoAppDelegateCode), printed.end());
   EXPECT_TRUE(engine_->takeEvents().empty());
   EXPECT_EQ(persistedConfig_->deferredDeepLinkRetrievalComplete(), platform::Object(int64_t{0}));
+
+  // One that does not handle the link counts the same; one that does gets the campaign.
+  for (bool handles : {false, true}) {
+    std::vector<std::string> handed;
+    platform::setAppDelegateOpenURL([&handed, handles](const std::string& url, const platform::Dictionary&) {
+      handed.push_back(url);
+      return handles;
+    });
+    persistedConfig_->clearValues();
+    lookUp();
+    platform::setAppDelegateOpenURL(nullptr);
+    EXPECT_EQ(handed, std::vector<std::string>{"tabulo://open?utm_source=x"});
+    printed = codes();
+    EXPECT_EQ(std::count(printed.begin(), printed.end(), kGWLDeferredDeepLinkNoAppDelegateCode), handles ? 0 : 1);
+    EXPECT_EQ(engine_->takeEvents().size(), handles ? 1u : 0u);
+  }
 }
 
 #endif  // TABULO_HAS_COLLECTION_SERVICE
