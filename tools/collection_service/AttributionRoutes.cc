@@ -76,4 +76,5 @@ void AttributionRoutes::install(httplib::Server& server) {
   });
   odm_.install(server);
   deepLink_.install(server);
+  skan_.install(server);
 }

@@ -21,6 +21,8 @@
 //                               scenario and double; see OdmRoutes.h
 //   GET /adconv/app/deeplink    the deferred deep link lookup, from the same scenario;
 //                               see DeepLinkRoutes.h
+//   POST /skan                  the conversion-value endpoint, from the same scenario;
+//                               see SkanRoutes.h
 //
 // With --capture DIR every request is also written to DIR (see RequestCapture.h).
 //

@@ -14,6 +14,13 @@
 //       "validate": {"values": ["mv-1"], "answer": {"mv_vexa": "vexa-1", "mv_aaps": "aaps-1"},
 //                    "fail_statuses": [500]}
 //     },
+//     "skan": {"answers": [
+//       {"response": {"result_status": 1, "skanm_value": "m", "fine_value": 12, "coarse_value": 3,
+//                     "lock_window": true, "result_time": 1700000600000, "event_time": 1699999990000,
+//                     "update_backoff": 0}},
+//       {"response": {"result_status": 2}, "encoding": "identity"},
+//       {"status": 304}, {"status": 200}, {"body": "undecodable"}, {"status": 503}
+//     ]},
 //     "deeplink": {"answer": {"deeplink": "tabulo://open?utm_source=ads", "hclid": "hc-1",
 //                             "hbraid": "hb-1", "timestamp": 1700000000}}
 //   }
@@ -33,6 +40,15 @@
 // optional group key. POST /odm/validate answers each status of
 // "fail_statuses" once, in order, then checks that the matched values it was
 // sent are "values" (in any order; 400 otherwise) and answers "answer".
+//
+// "skan" plays the conversion-value endpoint POST /skan: its "answers" are
+// used one per request, in order, the last one again and again. An answer
+// with a "response" (the conversion-value response's fields, each optional)
+// sends that message, one with "body": "undecodable" bytes that are no such
+// message, one with neither no body; "status" is the HTTP status (200 when not
+// given). A body is gzip-encoded when the request accepts gzip, unless
+// "encoding" says "identity" (never) or "broken_gzip" (declared gzip, but cut
+// short so that it does not inflate).
 //
 // "deeplink" plays the deferred deep link lookup (GET /adconv/app/deeplink):
 // its "answer", any JSON value, is answered as its text with 200; a missing
@@ -79,6 +95,27 @@ struct OdmScenario {
   std::optional<Validation> validation;
 };
 
+struct SkanScenarioAnswer {
+  enum class Body { kNone, kMessage, kUndecodable };
+  enum class Encoding { kAsAccepted, kIdentity, kBrokenGzip };
+  int httpStatus = 200;
+  Body body = Body::kNone;
+  Encoding encoding = Encoding::kAsAccepted;
+  // The response message's fields, each when given.
+  std::optional<int32_t> resultStatus;
+  std::optional<std::string> skanmValue;
+  std::optional<int32_t> fineValue;
+  std::optional<int32_t> coarseValue;
+  std::optional<bool> lockWindow;
+  std::optional<int64_t> resultTime;
+  std::optional<int64_t> eventTime;
+  std::optional<int64_t> updateBackoff;
+};
+
+struct SkanScenario {
+  std::vector<SkanScenarioAnswer> answers;  // never empty
+};
+
 struct DeepLinkScenario {
   std::optional<std::string> answerBody;  // the JSON text answered with 200; none: 204
 };
@@ -89,6 +126,7 @@ struct AttributionScenario {
   std::vector<ScenarioMember> psmMembers;
   std::vector<ScenarioMember> groupMembers;
   std::optional<OdmScenario> odm;
+  std::optional<SkanScenario> skan;
   std::optional<DeepLinkScenario> deepLink;
 
   // Nullopt with a message for text that is not such a JSON object.

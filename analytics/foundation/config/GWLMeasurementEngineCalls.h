@@ -10,14 +10,16 @@
 // that finds no database or scheduler does nothing with it.
 //
 // Threads: `isEnabled`, `database`, `scheduler` and `now` may be called on any
-// thread; the two writes only on the engine's worker queue (the scheduler's).
-// The calls of each area below say their threads.
+// thread; the two writes only on the engine's worker queue (the scheduler's);
+// each later block names its thread.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
+
+#include "analytics/foundation/config/GWLServiceHosts.h"
 
 namespace platform {
 class HVUNetwork;
@@ -49,27 +51,42 @@ class GWLMeasurementEngineCalls {
   // (blocklist, daily limits, storage), on the worker queue.
   virtual void writeFilteredEventOnWorkerQueue(const std::shared_ptr<GWLEvent>& /*event*/) {}
 
-  // ---- deep links and campaigns ----
-  // Defaults: no settings, no network, no identifier, nothing denied.
-  // The engine's persisted settings (any thread; each access runs on their own queue).
+  // ---- shared by the conversion values and the deep links ----
+  // The engine's persisted settings: first open time, last uploaded event
+  // time, the conversion-value settings, the deferred deep link state and the
+  // ad campaign info live there (any thread; each access runs on their own queue).
   virtual std::shared_ptr<GWLPersistedConfig> persistedConfig() const { return nullptr; }
-  // The engine's own HTTP client, whose timeout the caller may set (worker queue).
+  // The engine's upload network object; it also reports connectivity, and the
+  // caller may set its timeout (worker queue).
   virtual std::shared_ptr<platform::HVUNetwork> network() const { return nullptr; }
-  // Whether requests should use a background session (worker queue).
-  virtual bool shouldUseBackgroundSession() const { return false; }
-  // Marks a request of the engine in flight; uploads wait while it is set (worker queue).
+  // Marks that a network request of the engine is in flight; uploads wait
+  // while it is set (worker queue).
   virtual void setIsNetworkRequestPending(bool /*pending*/) {}
-  // Re-arms the upload alarm for the next upload time (worker queue).
-  virtual void updateSchedule() {}
-  // Writes an internal event through the engine's pipeline: default
+  // The identity's app ID (the service configuration's); nullopt when there
+  // is none (any thread).
+  virtual std::optional<std::string> appID() const { return std::nullopt; }
+  // Writes an internal event through the engine's event pipeline: default
   // parameters, editing, storage, then the event listeners (worker queue).
   virtual void handleInternalEventOnWorkerQueue(const std::shared_ptr<GWLEvent>& /*event*/) {}
-  // The identity (any thread): the app ID of the service configuration, the
-  // advertising identifier, whether the platform tells limited ad tracking
-  // and whether tracking is limited (no usable identifier), the
-  // tracking-authorisation status (3: authorised), and whether the system is
-  // 14 or above.
-  virtual std::optional<std::string> appID() const { return std::nullopt; }
+
+  // ---- SKAdNetwork conversion values (all on the worker queue) ----
+  // The collection service host that uploads go to.
+  virtual std::optional<GWLServiceEndpoint> uploadHost() const { return std::nullopt; }
+  // Whether no request of the engine is pending and no upload is in progress.
+  virtual bool isNetworkReadyForRequest() const { return false; }
+  // The identity's app instance ID; nullopt when there is none.
+  virtual std::optional<std::string> appInstanceID() const { return std::nullopt; }
+
+  // ---- deep links and campaigns ----
+  // Defaults: no identifier, nothing denied.
+  // Whether requests should use a background session (worker queue).
+  virtual bool shouldUseBackgroundSession() const { return false; }
+  // Re-arms the upload alarm for the next upload time (worker queue).
+  virtual void updateSchedule() {}
+  // The identity (any thread): the advertising identifier, whether the
+  // platform tells limited ad tracking and whether tracking is limited (no
+  // usable identifier), the tracking-authorisation status (3: authorised), and
+  // whether the system is 14 or above.
   virtual std::optional<std::string> resettableDeviceID() const { return std::nullopt; }
   virtual bool hasLimitedAdTracking() const { return false; }
   virtual bool limitedAdTracking() const { return true; }

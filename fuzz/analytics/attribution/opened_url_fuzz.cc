@@ -48,7 +48,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           {platform::kApplicationDidFinishLaunchingNotification,
            {{platform::kLaunchOptionsURLKey, url},
             {platform::kLaunchOptionsUserActivityDictionaryKey,
-             platform::Dictionary{{platform::kLaunchOptionsUserActivityKey, activity.dictionary()}}}}});
+             platform::Dictionary{{platform::kLaunchOptionsUserActivityKey, activity.dictionary()}}}},
+           nullptr});
     } else {
       GWLStoreDeepLink(*s.defaults, url, (flags & 2) ? std::optional<std::string>(extra) : std::nullopt, *s.clock);
     }

@@ -110,8 +110,8 @@ TEST_F(LaunchLinkTest, LaunchOptionsKeepOneLink) {
     SCOPED_TRACE(c.name);
     GWLClearStoredDeepLink(*defaults_);
     GWLSVTPPreviewHeaders::replace(nullptr);
-    deepLinks_->handleStoredURLAfterAppLaunchWithNotification({platform::kApplicationDidFinishLaunchingNotification,
-                                                               c.options});
+    deepLinks_->handleStoredURLAfterAppLaunchWithNotification(
+        {platform::kApplicationDidFinishLaunchingNotification, c.options, nullptr});
     EXPECT_EQ(defaults_->stringForKey(kGWLStoredDeepLinkKey), c.storedLink);
     EXPECT_EQ(defaults_->stringForKey(kGWLStoredDeepLinkReferrerKey), c.storedReferrer);
     EXPECT_EQ(defaults_->objectForKey(kGWLStoredDeepLinkTimestampKey).has_value(), c.storedLink.has_value());
@@ -125,7 +125,8 @@ TEST_F(LaunchLinkTest, LaunchOptionsKeepOneLink) {
   hooks->handleStoredURLAfterAppLaunchWithNotification(
       {platform::kApplicationDidFinishLaunchingNotification,
        {{platform::kLaunchOptionsUserActivityDictionaryKey,
-         activityOption(webActivity(web, "https://www.halcyra.com/search?q=tabulo"))}}});
+         activityOption(webActivity(web, "https://www.halcyra.com/search?q=tabulo"))}},
+       nullptr});
   ASSERT_TRUE(hooks->hasStoredDeepLink());
   engine_->onWorkerQueue([&] { hooks->reportStoredCampaignEventOnWorkerQueue(std::nullopt); });
   auto events = engine_->takeEvents();
