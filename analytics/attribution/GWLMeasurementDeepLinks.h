@@ -154,8 +154,8 @@ class GWLMeasurementDeepLinks : public GWLDeepLinkHooks,
     // Where the deferred deep link is asked for; the built-in hosts when unset.
     std::optional<GWLServiceHosts> hosts;
     // Hands a URL to the app delegate's open-URL operation on the main queue
-    // and answers whether the delegate handled it;
-    // platform::openURLInAppDelegate when empty.
+    // and answers whether the delegate handled it; when empty, the app's own
+    // delegate (HVUAppDelegateSwizzler::appDelegate), NO without one.
     std::function<bool(const std::string& url, const platform::Dictionary& options)> openURLInAppDelegate;
     // Whether the platform's user activities tell their web page and type;
     // they always do here when empty.

@@ -15,7 +15,7 @@
 #include "analytics/foundation/core/GWLLibraryMonitor.h"
 #include "analytics/foundation/core/GWLMonitor.h"
 #include "analytics/foundation/core/GWLScheduler.h"
-#include "platform/appdelegate/AppDelegateURLOpening.h"
+#include "platform/appdelegate/HVUAppDelegateSwizzler.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/env/AppEnvironment.h"
@@ -262,6 +262,9 @@ void GWLMeasurementDeepLinks::handleDeferredDeepLinkInfo(const platform::Diction
 bool GWLMeasurementDeepLinks::sendDeepLinkURLToAppDelegateOnMainThread(
     const std::string& url, const std::optional<platform::Dictionary>& extraInfo) {
   const platform::Dictionary options = extraInfo.value_or(platform::Dictionary{});
-  return dependencies_.openURLInAppDelegate ? dependencies_.openURLInAppDelegate(url, options)
-                                            : platform::openURLInAppDelegate(url, options);
+  if (dependencies_.openURLInAppDelegate) return dependencies_.openURLInAppDelegate(url, options);
+  // The app's own delegate, not the proxy: the library's interceptor must
+  // not take the link for a URL the user opened.
+  auto delegate = platform::HVUAppDelegateSwizzler::sharedInstance()->appDelegate();
+  return delegate && delegate->openURL(url, options);
 }

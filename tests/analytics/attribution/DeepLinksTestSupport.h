@@ -74,8 +74,8 @@ class DeepLinksTest : public foundation_test::LibraryMonitorTest {
 
   // The deep links over the fixture's collaborators; `delegateHandles` says
   // whether the app delegate handles the URLs it is handed. With
-  // `platformAppDelegate` the links go to the platform's app-delegate
-  // operation (platform::setAppDelegateOpenURL) instead of the recorder.
+  // `platformAppDelegate` the links go to the app's own delegate (set on the
+  // shared HVUAppDelegateSwizzler) instead of the recorder.
   std::shared_ptr<GWLMeasurementDeepLinks> makeDeepLinks(std::optional<GWLServiceHosts> hosts = std::nullopt,
                                                          bool platformAppDelegate = false) {
     GWLMeasurementDeepLinks::Dependencies dependencies;

@@ -10,7 +10,7 @@
 #include "analytics/wire/GWLPBConsentConfig.h"
 #include "analytics/wire/GWLPBCorePlatformServiceEntry.h"
 #include "analytics/wire/GWLPBMeasurementConfig.h"
-#include "platform/appdelegate/AppDelegateURLOpening.h"
+#include "platform/appdelegate/HVUAppDelegateSwizzler.h"
 #include "tests/platform/TestSupport.h"
 #ifdef TABULO_HAS_COLLECTION_SERVICE
 #include "tests/tools/CollectionServiceProcess.h"
@@ -350,31 +350,49 @@ TEST_F(DeferredDeepLinkLoopbackTest, FailureIsCountedAndTriedAgainLater) {
   EXPECT_EQ(engine_->takeEvents().size(), 1u);
 }
 
+// An app delegate that answers the open-URL operation and records what it was handed.
+class OpeningDelegate : public platform::ApplicationDelegate {
+ public:
+  explicit OpeningDelegate(bool handles) : handles_(handles) {}
+  bool openURL(const std::string& url, const platform::Dictionary&) override {
+    handed.push_back(url);
+    return handles_;
+  }
+  std::vector<std::string> handed;
+
+ private:
+  bool handles_;
+};
+
 TEST_F(DeferredDeepLinkLoopbackTest, DelegateWithoutTheOperationGetsNoCampaign) {
   startService(R"({"deeplink": {"answer": {"deeplink": "tabulo://open?utm_source=x"}}})");
   const auto hosts = GWLServiceHosts::local("http", "127.0.0.1", static_cast<uint16_t>(service_->port()));
-  // The platform's app delegate has no open-URL operation.
-  platform::setAppDelegateOpenURL(nullptr);
+  auto swizzler = platform::HVUAppDelegateSwizzler::sharedInstance();
   deepLinks_ = makeDeepLinks(hosts, /*platformAppDelegate=*/true);
-  reports();
-  lookUp();
-  auto printed = codes();
-  EXPECT_NE(std::find(printed.begin(), printed.end(), kGWLDeferredDeepLinkNoAppDelegateCode), printed.end());
-  EXPECT_TRUE(engine_->takeEvents().empty());
-  EXPECT_EQ(persistedConfig_->deferredDeepLinkRetrievalComplete(), platform::Object(int64_t{0}));
 
-  // One that does not handle the link counts the same; one that does gets the campaign.
-  for (bool handles : {false, true}) {
-    std::vector<std::string> handed;
-    platform::setAppDelegateOpenURL([&handed, handles](const std::string& url, const platform::Dictionary&) {
-      handed.push_back(url);
-      return handles;
-    });
+  // No app delegate, and one that keeps the platform's operation (which handles nothing).
+  using Delegate = std::shared_ptr<platform::ApplicationDelegate>;
+  for (const Delegate& delegate : {Delegate(), std::make_shared<platform::ApplicationDelegate>()}) {
+    swizzler->setAppDelegate(delegate);
     persistedConfig_->clearValues();
+    reports();
     lookUp();
-    platform::setAppDelegateOpenURL(nullptr);
-    EXPECT_EQ(handed, std::vector<std::string>{"tabulo://open?utm_source=x"});
-    printed = codes();
+    const auto printed = codes();
+    EXPECT_EQ(std::count(printed.begin(), printed.end(), kGWLDeferredDeepLinkNoAppDelegateCode), 1);
+    EXPECT_TRUE(engine_->takeEvents().empty());
+    EXPECT_EQ(persistedConfig_->deferredDeepLinkRetrievalComplete(), platform::Object(int64_t{0}));
+  }
+
+  // One that declines the link counts the same; one that handles it gets the campaign.
+  for (bool handles : {false, true}) {
+    auto delegate = std::make_shared<OpeningDelegate>(handles);
+    swizzler->setAppDelegate(delegate);
+    persistedConfig_->clearValues();
+    reports();
+    lookUp();
+    swizzler->setAppDelegate({});
+    EXPECT_EQ(delegate->handed, std::vector<std::string>{"tabulo://open?utm_source=x"});
+    const auto printed = codes();
     EXPECT_EQ(std::count(printed.begin(), printed.end(), kGWLDeferredDeepLinkNoAppDelegateCode), handles ? 0 : 1);
     EXPECT_EQ(engine_->takeEvents().size(), handles ? 1u : 0u);
   }
