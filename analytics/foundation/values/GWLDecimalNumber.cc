@@ -215,3 +215,7 @@ std::optional<GWLDecimalNumber> GWLDecimalNumberFromString(std::string_view text
   }
   return parsed;
 }
+
+std::optional<int64_t> GWLDecimalNumberToMicros(const GWLDecimalNumber& amount) {
+  return amount.int64ValueScaledBy(6, GWLDecimalNumber::Rounding::kTowardZero);
+}

@@ -82,3 +82,7 @@ bool GWLIsDecimalString(std::string_view text);
 
 // The exact number written in the text, or nullopt (reported, see above).
 std::optional<GWLDecimalNumber> GWLDecimalNumberFromString(std::string_view text);
+
+// The amount in millionths of its unit (a price in micros), truncated toward
+// zero: exact, never through a double. nullopt when that lies outside int64.
+std::optional<int64_t> GWLDecimalNumberToMicros(const GWLDecimalNumber& amount);

@@ -202,6 +202,8 @@ TEST_F(ValueTest, DecimalArithmeticIsExact) {
         << row.number;
   }
   EXPECT_EQ(GWLDecimalNumber::fromInt64(kMin).stringValue(), "-9223372036854775808");
+  EXPECT_EQ(GWLDecimalNumberToMicros(decimal("-0.9999999")), -999999);
+  EXPECT_EQ(GWLDecimalNumberToMicros(decimal("10000000000000")), std::nullopt);
 }
 
 TEST_F(ValueTest, UserAttributesAreValidatedAndConvertedToTheWire) {
