@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 
 #include "analytics/foundation/core/GWLAEU.h"
 #include "analytics/foundation/core/GWLDataAdditions.h"
@@ -126,6 +127,23 @@ void take(const Field& field, std::span<const uint8_t> content, GWLInAppPurchase
   }
 }
 
+// Every pattern of the item scan begins with the same fixed byte (the tag of
+// an attribute's type, INTEGER): an offset holding another byte can match none
+// of them, so the scan moves from one such byte to the next.
+constexpr uint8_t kScanLead = kItemStart[0];
+static_assert(kProductID[0] == kScanLead && kTransactionID[0] == kScanLead && kPurchaseDate[0] == kScanLead &&
+              kOriginalTransactionID[0] == kScanLead && kOriginalPurchaseDate[0] == kScanLead &&
+              kPurchaseType[0] == kScanLead && kSubscriptionExpirationDate[0] == kScanLead &&
+              kWebOrderLineItemID[0] == kScanLead && kCancellationDate[0] == kScanLead &&
+              kFreeTrial[0] == kScanLead && kIntroductoryOffer[0] == kScanLead && kScanLead != kGWLReceiptWildcard);
+
+// The first offset from `offset` on that holds the lead byte; the size when none does.
+int64_t nextLead(std::span<const uint8_t> data, int64_t offset) {
+  const auto start = static_cast<size_t>(offset);
+  const void* found = std::memchr(data.data() + start, kScanLead, data.size() - start);
+  return found ? static_cast<const uint8_t*>(found) - data.data() : static_cast<int64_t>(data.size());
+}
+
 std::optional<double> purchaseDateOf(const GWLInAppPurchaseItem& item) {
   if (!item.purchaseDateIA5String) return std::nullopt;
   return platform::parseInternetDate(*item.purchaseDateIA5String);
@@ -182,6 +200,8 @@ std::optional<std::vector<GWLInAppPurchaseItem>> GWLPurchaseItemsFromReceipt(std
   std::array<bool, kFields.size()> received{};
   const auto size = static_cast<int64_t>(receipt.size());
   for (int64_t offset = 0; offset < size; ++offset) {
+    offset = nextLead(receipt, offset);
+    if (offset >= size) break;
     if (auto start = GWLReceiptPurchaseItemStartAtOffset(receipt, offset)) {
       if (current && current->productID) items.push_back(std::move(*current));
       current.emplace();
