@@ -159,7 +159,9 @@ std::shared_ptr<Store> Store::create(Configuration configuration, Error* error) 
   if (!catalog) return nullptr;
   auto recorded = readList(directory + "/" + kStorePurchasesFileName, kPurchasesKey, error);
   if (!recorded) return nullptr;
-  std::shared_ptr<Store> store(new Store(std::move(configuration), std::move(queue), std::move(clock)));
+  auto paymentQueue = configuration.paymentQueue ? configuration.paymentQueue : PaymentQueue::defaultQueue();
+  std::shared_ptr<Store> store(
+      new Store(std::move(configuration), std::move(queue), std::move(clock), std::move(paymentQueue)));
   MutexLock lock(store->mutex_);
   for (const Object& entry : *catalog) {
     if (auto product = productFrom(entry)) store->products_.push_back(std::move(*product));
@@ -272,6 +274,19 @@ std::optional<Store::Recorded> Store::recordPurchase(const PurchaseRequest& requ
   if (!writeFiles(extended, error)) return std::nullopt;
   purchases_ = std::move(extended);
   return Recorded{purchase, now, request.quantity};
+}
+
+std::optional<PaymentTransaction> Store::purchase(const PurchaseRequest& request, Error* error) {
+  auto recorded = recordPurchase(request, error);
+  if (!recorded) return std::nullopt;
+  PaymentTransaction transaction;
+  transaction.transactionIdentifier = recorded->purchase.transactionIdentifier;
+  transaction.transactionState = PaymentTransactionState::Purchased;
+  transaction.transactionDate = Date{recorded->date};
+  transaction.payment = Payment{request.productIdentifier, request.quantity};
+  transaction.originalTransactionIdentifier = request.originalTransactionIdentifier;
+  paymentQueue_->updateTransactions({transaction});
+  return transaction;
 }
 
 bool Store::writeFiles(const std::vector<receipt::Purchase>& purchases, Error* error) const {

@@ -16,7 +16,8 @@
 //
 // A purchase records a new transaction (identifiers counting up from
 // 1000000000000001, dated by the store's clock), writes the purchases and the
-// re-encoded receipt atomically, and answers the transaction. A renewal or
+// re-encoded receipt atomically, then reports the transaction on the payment
+// queue, whose observers see it as the device's store would show it. A renewal or
 // restore names the original transaction; an auto-renewable subscription gets
 // a web order line item identifier.
 //
@@ -35,6 +36,7 @@
 #include <vector>
 
 #include "platform/core/Error.h"
+#include "platform/storekit/PaymentQueue.h"
 #include "platform/storekit/Product.h"
 #include "platform/storekit/ProductsRequest.h"
 #include "platform/storekit/Receipt.h"
@@ -68,6 +70,8 @@ class Store : public std::enable_shared_from_this<Store> {
     std::string originalApplicationVersion;
     std::shared_ptr<Clock> clock;  // purchase dates; the system clock when null
     std::shared_ptr<Queue> queue;  // where requests answer; a serial queue of the store's own when null
+    // Where purchases are reported; the default payment queue when null.
+    std::shared_ptr<PaymentQueue> paymentQueue;
   };
 
   // What a purchase asks for.
@@ -111,6 +115,9 @@ class Store : public std::enable_shared_from_this<Store> {
   // Records a purchase and extends the receipt; nullopt with an error when
   // the product is unknown or the files could not be written.
   std::optional<Recorded> recordPurchase(const PurchaseRequest& request, Error* error = nullptr);
+  // Records a purchase and reports its transaction, purchased, on the payment
+  // queue; nullopt with an error as `recordPurchase`.
+  std::optional<PaymentTransaction> purchase(const PurchaseRequest& request, Error* error = nullptr);
   // The purchases recorded so far, oldest first.
   std::vector<receipt::Purchase> purchases() const;
 
@@ -118,13 +125,18 @@ class Store : public std::enable_shared_from_this<Store> {
   std::variant<ProductsResponse, Error> answerProductsRequest(const std::set<std::string>& identifiers) const;
 
  private:
-  Store(Configuration configuration, std::shared_ptr<Queue> queue, std::shared_ptr<Clock> clock)
-      : configuration_(std::move(configuration)), queue_(std::move(queue)), clock_(std::move(clock)) {}
+  Store(Configuration configuration, std::shared_ptr<Queue> queue, std::shared_ptr<Clock> clock,
+        std::shared_ptr<PaymentQueue> paymentQueue)
+      : configuration_(std::move(configuration)),
+        queue_(std::move(queue)),
+        clock_(std::move(clock)),
+        paymentQueue_(std::move(paymentQueue)) {}
   bool writeFiles(const std::vector<receipt::Purchase>& purchases, Error* error) const ABSL_EXCLUSIVE_LOCKS_REQUIRED(mutex_);
 
   const Configuration configuration_;
   const std::shared_ptr<Queue> queue_;
   const std::shared_ptr<Clock> clock_;
+  const std::shared_ptr<PaymentQueue> paymentQueue_;
   mutable Mutex mutex_;
   std::vector<Product> products_ ABSL_GUARDED_BY(mutex_);
   std::optional<Error> requestFailure_ ABSL_GUARDED_BY(mutex_);
