@@ -9,6 +9,7 @@
 #include "platform/dispatch/Queue.h"
 #include "platform/storage/FileBuffer.h"
 #include "platform/storage/PropertyList.h"
+#include "platform/storekit/PaymentQueue.h"
 #include "platform/storekit/ProductsRequest.h"
 
 namespace {
@@ -170,6 +171,44 @@ TEST_F(StoreTest, PurchasesExtendTheReceipt) {
   EXPECT_EQ(again->purchases(), all);
   again->setProducts({product("coins", platform::ProductType::Consumable)});
   EXPECT_EQ(again->recordPurchase(buy("coins"))->purchase.transactionIdentifier, "1000000000000004");
+}
+
+TEST_F(StoreTest, APurchaseIsReportedOnThePaymentQueue) {
+  struct Observer : platform::PaymentTransactionObserver {
+    void paymentQueue(const std::shared_ptr<platform::PaymentQueue>&,
+                      const std::vector<platform::PaymentTransaction>& transactions) override {
+      seen.insert(seen.end(), transactions.begin(), transactions.end());
+    }
+    std::vector<platform::PaymentTransaction> seen;
+  };
+  auto mainQueue = platform::MainQueue::create();
+  auto paymentQueue = platform::PaymentQueue::create(mainQueue);
+  auto observer = std::make_shared<Observer>();
+  paymentQueue->addTransactionObserver(observer);
+  platform::Store::Configuration configuration;
+  configuration.directory = directory();
+  configuration.clock = clock_;
+  configuration.paymentQueue = paymentQueue;
+  auto store = platform::Store::create(configuration);
+  store->setProducts({product("monthly", platform::ProductType::AutoRenewableSubscription)});
+
+  auto first = store->purchase(buy("monthly", 2));
+  ASSERT_TRUE(first);
+  auto renewal = buy("monthly");
+  renewal.originalTransactionIdentifier = first->transactionIdentifier;
+  ASSERT_TRUE(store->purchase(renewal));
+  platform::Error error;
+  EXPECT_FALSE(store->purchase(buy("unknown"), &error));
+  EXPECT_EQ(error.code, platform::Store::kUnknownProduct);
+  mainQueue->drain();
+
+  ASSERT_EQ(observer->seen.size(), 2u);
+  EXPECT_EQ(observer->seen[0].transactionIdentifier, "1000000000000001");
+  EXPECT_EQ(observer->seen[0].transactionState, platform::PaymentTransactionState::Purchased);
+  EXPECT_EQ(observer->seen[0].payment, (platform::Payment{"monthly", 2}));
+  EXPECT_EQ(observer->seen[0].transactionDate, platform::Date{1709285400});
+  EXPECT_EQ(observer->seen[0].originalTransactionIdentifier, std::nullopt) << "a first purchase";
+  EXPECT_EQ(observer->seen[1].originalTransactionIdentifier, "1000000000000001");
 }
 
 TEST(ReceiptEncodingTest, LengthsAndIntegersAreDER) {
