@@ -11,6 +11,7 @@
 #include "analytics/foundation/values/GWLEvent.h"
 #include "analytics/foundation/values/GWLLogTexts.h"
 #include "analytics/foundation/values/GWLUserAttribute.h"
+#include "platform/text/UnicodeText.h"
 #include "platform/text/Utf8.h"
 
 namespace {
@@ -49,13 +50,6 @@ bool withinInt64(double value) { return value > -kInt64Bound && value < kInt64Bo
 
 GWLLogContext contextOf(const GWLValue* value) {
   return value ? GWLLogContext(value->description()) : GWLLogContext();
-}
-
-std::string upperCased(std::string text) {
-  for (char& c : text) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return text;
 }
 
 // a + b, held at the int64 bound it would pass.
@@ -123,7 +117,8 @@ bool GWLLifetimeValueRecorder::recordLifetimeValueToDatabase(GWLDatabase& databa
     if (event.name() == kRefundEvent) amount = -amount;
   }
 
-  const std::string name = kGWLLifetimeValuePrefix + upperCased(*currency->stringValue());
+  // The currency is a string value, so valid UTF-8: its upper case exists.
+  const std::string name = kGWLLifetimeValuePrefix + platform::unicode::uppercased(*currency->stringValue()).value_or("");
   platform::Error error;
   auto totals = database.allLifetimeValueUserAttributes(&error);
   if (!totals) {

@@ -6,6 +6,7 @@
 #include "analytics/foundation/core/GWLDataAdditions.h"
 #include "analytics/foundation/core/GWLLibraryMonitor.h"
 #include "analytics/foundation/core/GWLMonitor.h"
+#include "platform/text/UnicodeText.h"
 
 namespace {
 
@@ -267,10 +268,7 @@ std::optional<GWLParameters> GWLPurchaseEventParameters(const std::optional<plat
 
 GWLPurchaseEvent GWLPurchaseEventFromParameters(GWLParameters parameters, const std::string& storeKitVersion,
                                                const std::optional<std::string>& environment, bool isSandboxReceipt) {
-  std::string lowered = environment.value_or(std::string());
-  for (char& c : lowered) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
+  const std::string lowered = platform::unicode::lowercased(environment.value_or(std::string())).value_or("");
   const bool sandbox = lowered == "sandbox" || lowered == "xcode" || isSandboxReceipt;
   GWLPurchaseEvent event;
   if (flagIsSet(parameters, kGWLPurchaseInvalidParameter)) {
