@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "platform/core/Log.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/env/AppEnvironment.h"
@@ -147,8 +148,6 @@ SharedStore& sharedStore() {
 }  // namespace
 
 std::shared_ptr<Store> Store::create(Configuration configuration, Error* error) {
-  std::error_code ignored;
-  std::filesystem::create_directories(configuration.directory, ignored);
   if (configuration.originalApplicationVersion.empty()) {
     configuration.originalApplicationVersion = AppEnvironment::shared()->buildVersion();
   }
@@ -183,8 +182,12 @@ std::shared_ptr<Store> Store::shared() {
     Configuration configuration;
     configuration.directory = directory;
     configuration.sandbox = !AppEnvironment::isFromAppStore();
-    shared.made = create(std::move(configuration));
+    Error error;
+    shared.made = create(std::move(configuration), &error);
     shared.madeFor = directory;
+    if (!shared.made) {
+      log::write(LogLevel::Warning, "platform", "storekit", "", "No store, its files cannot be read: " + error.toString());
+    }
   }
   return shared.made;
 }
@@ -290,6 +293,8 @@ std::optional<PaymentTransaction> Store::purchase(const PurchaseRequest& request
 }
 
 bool Store::writeFiles(const std::vector<receipt::Purchase>& purchases, Error* error) const {
+  std::error_code ignored;
+  std::filesystem::create_directories(configuration_.directory, ignored);  // a failure shows in the writes
   Array entries;
   for (const receipt::Purchase& purchase : purchases) entries.emplace_back(fieldsOf(purchase));
   Error writeError;

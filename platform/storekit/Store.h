@@ -63,7 +63,7 @@ class Store : public std::enable_shared_from_this<Store> {
   };
 
   struct Configuration {
-    std::string directory;  // where the files live; created when missing
+    std::string directory;  // where the files live; created by the first purchase
     bool sandbox = false;   // the receipt is "sandboxReceipt"
     // The version written as the receipt's original application version; the
     // app environment's build version when empty.
@@ -97,7 +97,8 @@ class Store : public std::enable_shared_from_this<Store> {
 
   // The process-wide store: made on first use in DIR/StoreKit of the current
   // data directory (a sandbox store unless this is a store build); null
-  // without a data directory.
+  // without a data directory, and (with a warning in the platform log) when
+  // its files cannot be read.
   static std::shared_ptr<Store> shared();
   static void setShared(std::shared_ptr<Store> store);
 
