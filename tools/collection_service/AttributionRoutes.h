@@ -11,7 +11,7 @@
 // failed 502. The failure switches of /control/ apply as to every path.
 //
 // The on-device measurement endpoint's paths (/odm/...) come with them; see
-// OdmRoutes.h.
+// OdmRoutes.h; and the conversion-value endpoint (/skan), see SkanRoutes.h.
 #pragma once
 
 #include <memory>
@@ -21,6 +21,7 @@
 #include "analytics/attribution/testing/AttributionScenario.h"
 #include "tools/collection_service/OdmRoutes.h"
 #include "tools/collection_service/PSMDoubleProcess.h"
+#include "tools/collection_service/SkanRoutes.h"
 
 namespace httplib {
 class Server;
@@ -48,9 +49,13 @@ class AttributionRoutes {
 
  private:
   AttributionRoutes(tabulo::psm_double::AttributionScenario scenario, std::unique_ptr<PSMDoubleProcess> psmDouble)
-      : scenario_(std::move(scenario)), psmDouble_(std::move(psmDouble)), odm_(scenario_.odm, psmDouble_.get()) {}
+      : scenario_(std::move(scenario)),
+        psmDouble_(std::move(psmDouble)),
+        odm_(scenario_.odm, psmDouble_.get()),
+        skan_(scenario_.skan) {}
 
   tabulo::psm_double::AttributionScenario scenario_;
   std::unique_ptr<PSMDoubleProcess> psmDouble_;
   OdmRoutes odm_;
+  SkanRoutes skan_;
 };
