@@ -75,4 +75,5 @@ void AttributionRoutes::install(httplib::Server& server) {
     AnswerPSMDoubleQuery(psmDouble_.get(), tabulo::psm_double::kQueryGroupID, request, response);
   });
   odm_.install(server);
+  searchAds_.install(server);
 }

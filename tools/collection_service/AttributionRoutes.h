@@ -10,8 +10,8 @@
 // decode, gets 400; no double (--psm-double not given) 503; a double that
 // failed 502. The failure switches of /control/ apply as to every path.
 //
-// The on-device measurement endpoint's paths (/odm/...) come with them; see
-// OdmRoutes.h.
+// The on-device measurement endpoint's paths (/odm/...) come with them, and
+// the search-ads attribution API (/api/v1/); see OdmRoutes.h and SearchAdsRoutes.h.
 #pragma once
 
 #include <memory>
@@ -21,6 +21,7 @@
 #include "analytics/attribution/testing/AttributionScenario.h"
 #include "tools/collection_service/OdmRoutes.h"
 #include "tools/collection_service/PSMDoubleProcess.h"
+#include "tools/collection_service/SearchAdsRoutes.h"
 
 namespace httplib {
 class Server;
@@ -48,9 +49,11 @@ class AttributionRoutes {
 
  private:
   AttributionRoutes(tabulo::psm_double::AttributionScenario scenario, std::unique_ptr<PSMDoubleProcess> psmDouble)
-      : scenario_(std::move(scenario)), psmDouble_(std::move(psmDouble)), odm_(scenario_.odm, psmDouble_.get()) {}
+      : scenario_(std::move(scenario)), psmDouble_(std::move(psmDouble)), odm_(scenario_.odm, psmDouble_.get()),
+        searchAds_(scenario_.searchAds) {}
 
   tabulo::psm_double::AttributionScenario scenario_;
   std::unique_ptr<PSMDoubleProcess> psmDouble_;
   OdmRoutes odm_;
+  SearchAdsRoutes searchAds_;
 };

@@ -13,7 +13,9 @@
 //       "entries": [{"value": "mv-1", "order_key": 5, "kind": 2, "preferred": 0, "group": "g-1"}],
 //       "validate": {"values": ["mv-1"], "answer": {"mv_vexa": "vexa-1", "mv_aaps": "aaps-1"},
 //                    "fail_statuses": [500]}
-//     }
+//     },
+//     "search_ads": {"answer": {"attribution": true, "campaignId": 1234, "keywordId": 77},
+//                    "fail_statuses": [500]}
 //   }
 //
 // "app_id" is the app the private-set-membership members are salted for;
@@ -31,6 +33,10 @@
 // optional group key. POST /odm/validate answers each status of
 // "fail_statuses" once, in order, then checks that the matched values it was
 // sent are "values" (in any order; 400 otherwise) and answers "answer".
+//
+// "search_ads" plays the search-ads attribution API: POST /api/v1/ answers
+// each status of "fail_statuses" once, in order, with the answer's JSON as its
+// body, then 400 for an empty body (no token) and otherwise 200 and "answer".
 //
 // Every member is optional; members not named here are left for other
 // services and ignored.
@@ -73,12 +79,18 @@ struct OdmScenario {
   std::optional<Validation> validation;
 };
 
+struct SearchAdsScenario {
+  std::string answerBody;  // JSON text
+  std::vector<int> failStatuses;
+};
+
 struct AttributionScenario {
   std::string appID;
   std::string bundleID;
   std::vector<ScenarioMember> psmMembers;
   std::vector<ScenarioMember> groupMembers;
   std::optional<OdmScenario> odm;
+  std::optional<SearchAdsScenario> searchAds;
 
   // Nullopt with a message for text that is not such a JSON object.
   static std::optional<AttributionScenario> parse(std::string_view json, std::string* message);

@@ -11,9 +11,13 @@
 //
 // Threads: `isEnabled`, `database`, `scheduler` and `now` may be called on any
 // thread; the two writes only on the engine's worker queue (the scheduler's).
+// Each area's block below states the threads of its own calls.
 #pragma once
 
 #include <memory>
+#include <string>
+
+#include "analytics/foundation/values/GWLValue.h"
 
 class GWLDatabase;
 class GWLEvent;
@@ -40,4 +44,15 @@ class GWLMeasurementEngineCalls {
   // The write of an event without conditional user property processing
   // (blocklist, daily limits, storage), on the worker queue.
   virtual void writeFilteredEventOnWorkerQueue(const std::shared_ptr<GWLEvent>& /*event*/) {}
+
+  // ---- ad exposure and search-ads attribution ----
+  // Logs an internal (not public) event through the entry class's event path,
+  // as `GWLAnalytics::logInternalEventWithOrigin` does: "_xu" and "_xa" with
+  // origin "gw", "_cmp" with origin "auto". Any thread; returns at once.
+  virtual void logInternalEventWithOrigin(const std::string& /*origin*/, const std::string& /*name*/,
+                                          const GWLRawParameters& /*parameters*/) {}
+  // The current screen's parameters ("_sn", "_sc", "_si") as the screen-view
+  // reporter answers them; empty when screen reporting does not apply. Any
+  // thread but the screen-view reporter's queue.
+  virtual GWLParameters screenParameters() const { return {}; }
 };
