@@ -1,6 +1,7 @@
 #include "app/SpreadsheetFileJSON.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <charconv>
 #include <cmath>
@@ -15,11 +16,10 @@
 #include "app/DocumentLimits.h"
 #include "app/FileNames.h"
 #include "app/TextEncoding.h"
+#include "platform/text/Utf8.h"
 
 namespace tabulo {
 namespace {
-
-using Json = nlohmann::json;
 
 constexpr const char* kUUIDKey = "uuid";
 constexpr const char* kTitleKey = "title";
@@ -44,7 +44,7 @@ constexpr float kColumnWidth = 100;
 
 // Deepest nesting, and most members of one container, accepted inside a
 // merged range's coded form.
-constexpr int kMaxCodedRangeDepth = 8;
+constexpr size_t kMaxCodedRangeDepth = 8;
 constexpr size_t kMaxCodedRangeMembers = 64;
 
 // ---- Encoding --------------------------------------------------------------
@@ -315,14 +315,30 @@ std::optional<Buffer> encodeWith(size_t hint, Build build, std::string* error) {
 
 // ---- Decoding --------------------------------------------------------------
 //
-// The stored array is read in one pass over nlohmann's event interface,
-// straight into documents, without building a tree of the whole text: the
-// document list reads the whole store on every appearance. A key that appears
-// more than once in an object counts with its last value; every one of its
-// values must be valid.
+// The stored array is read by hand in one pass over its bytes, straight into
+// documents, without a tree or a token buffer: the document list reads the
+// whole store at start-up. Strings are checked (escapes, UTF-8, no raw control
+// characters) and measured first, then decoded once into the field they fill.
+// A key that appears more than once in an object counts with its last value;
+// every one of its values must be valid.
+//
+// What the reader accepts and how it reads numbers follow the JSON reader the
+// store was first read with (nlohmann's), so that every stored text reads as
+// it always did: a leading byte order mark is skipped; a NUL byte where a
+// value or separator is expected ends the text as the end does; an integer
+// within int64 (or uint64) stays an integer, any other number is the nearest
+// double, and a number beyond the double range refuses the text (one below it
+// reads as zero). A problem with the JSON itself is reported with the byte
+// offset where it was found; a problem with the documents names the document,
+// the row and the key, and is found in the same order as before: for a
+// value, once the whole value's token has been read; for a container, at its
+// opening bracket.
+
+struct DecodeFailure {
+  std::string reason;
+};
 
 enum class Slot {
-  none,
   // Document keys.
   uuid, title, creationDate, contents, rowHeights, columnWidths, mergedRanges,
   // Cell keys.
@@ -333,9 +349,9 @@ enum class Slot {
 };
 
 struct KeySlot {
-  const char* key;
+  std::string_view key;
   Slot slot;
-  uint32_t bit;  // in the frame's mask of required keys seen
+  uint32_t bit;  // in the object's mask of required keys seen
 };
 
 constexpr KeySlot kDocumentKeys[] = {
@@ -351,556 +367,892 @@ constexpr KeySlot kCellKeys[] = {
 };
 constexpr KeySlot kColorKeys[] = {{kRedKey, Slot::red, 1}, {kGreenKey, Slot::green, 2}, {kBlueKey, Slot::blue, 4}};
 
-const char* keyName(Slot slot) {
-  for (const KeySlot& entry : kDocumentKeys) {
-    if (entry.slot == slot) return entry.key;
+// Whether n bytes are equal, compared in place in at most two overlapping
+// loads each for the few bytes of a key (no call out).
+[[gnu::always_inline]] inline bool sameBytes(const char* a, const char* b, size_t n) {
+  auto equalAt = [&]<typename Word>(Word, size_t at) {
+    Word x, y;
+    std::memcpy(&x, a + at, sizeof x);
+    std::memcpy(&y, b + at, sizeof y);
+    return x == y;
+  };
+  if (n >= 8 && n <= 16) return equalAt(uint64_t{}, 0) && equalAt(uint64_t{}, n - 8);
+  if (n >= 4 && n < 8) return equalAt(uint32_t{}, 0) && equalAt(uint32_t{}, n - 4);
+  if (n >= 2 && n < 4) return equalAt(uint16_t{}, 0) && equalAt(uint16_t{}, n - 2);
+  return std::memcmp(a, b, n) == 0;
+}
+
+// Finds `key` and marks it seen; `next` becomes the index after it.
+template <size_t N>
+Slot findKey(const KeySlot (&keys)[N], std::string_view key, uint32_t& seen, size_t& next) {
+  for (size_t i = 0; i < N; ++i) {
+    if (key.size() == keys[i].key.size() && sameBytes(key.data(), keys[i].key.data(), key.size())) {
+      seen |= keys[i].bit;
+      next = i + 1;
+      return keys[i].slot;
+    }
   }
-  for (const KeySlot& entry : kCellKeys) {
-    if (entry.slot == slot) return entry.key;
-  }
-  for (const KeySlot& entry : kColorKeys) {
-    if (entry.slot == slot) return entry.key;
-  }
-  return "value";
+  return Slot::unknown;
 }
 
 template <size_t N>
-const KeySlot* findKey(const KeySlot (&keys)[N], const std::string& key) {
-  for (const KeySlot& entry : keys) {
-    if (key == entry.key) return &entry;
-  }
-  return nullptr;
-}
-
-template <size_t N>
-uint32_t allRequired(const KeySlot (&keys)[N]) {
+constexpr uint32_t allRequired(const KeySlot (&keys)[N]) {
   uint32_t mask = 0;
   for (const KeySlot& entry : keys) mask |= entry.bit;
   return mask;
 }
 
 template <size_t N>
-const char* firstMissing(const KeySlot (&keys)[N], uint32_t seen) {
+std::string_view firstMissing(const KeySlot (&keys)[N], uint32_t seen) {
   for (const KeySlot& entry : keys) {
     if (entry.bit && !(seen & entry.bit)) return entry.key;
   }
   return "";
 }
 
-class DocumentReader : public nlohmann::json_sax<Json> {
+// Bytes that a string holds as they are: printable ASCII other than '"' and '\'.
+constexpr std::array<bool, 256> kPlainStringBytes = [] {
+  std::array<bool, 256> plain{};
+  for (int c = 0x20; c < 0x80; ++c) plain[static_cast<size_t>(c)] = c != '"' && c != '\\';
+  return plain;
+}();
+
+// Flags (in its high bit) each of eight bytes that is '"', '\\', a control
+// character or beyond ASCII. A flag may be wrong only above a right one, so
+// the lowest flag is the first such byte.
+constexpr uint64_t specialBytes(uint64_t word) {
+  constexpr uint64_t kOnes = 0x0101010101010101ull;
+  constexpr uint64_t kHigh = 0x8080808080808080ull;
+  auto zeroBytes = [](uint64_t x) { return (x - kOnes) & ~x & kHigh; };
+  return zeroBytes(word ^ (kOnes * '"')) | zeroBytes(word ^ (kOnes * '\\')) | ((word - kOnes * 0x20) & ~word & kHigh) |
+         (word & kHigh);
+}
+
+// Bytes that may open a value.
+constexpr std::array<bool, 256> kValueStartBytes = [] {
+  std::array<bool, 256> start{};
+  for (char c : std::string_view("{[\"-tfn0123456789")) start[static_cast<unsigned char>(c)] = true;
+  return start;
+}();
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+int hexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+size_t utf8Length(char32_t codePoint) {
+  return codePoint < 0x80 ? 1 : codePoint < 0x800 ? 2 : codePoint < 0x10000 ? 3 : 4;
+}
+
+// A number as the documents read it.
+struct Number {
+  double value = 0;
+  int64_t integer = 0;     // when isInteger
+  bool isInteger = false;  // written without a fraction or an exponent, within int64
+  bool isFloat = false;    // written with a fraction or an exponent, or an integer beyond 64 bits
+};
+
+// A checked string: its bytes between the quotes and its decoded length.
+struct StringToken {
+  const char* begin;
+  const char* end;
+  size_t length;
+  bool escaped;
+};
+
+// Reads one text into documents (run), throwing DecodeFailure at the first
+// problem; p_ walks the text once.
+class DocumentParser {
  public:
   // `single`: the text is one document object rather than an array of them.
-  explicit DocumentReader(bool single) : single_(single) {}
+  DocumentParser(std::string_view text, bool single)
+      : text_(text), p_(text.data()), end_(text.data() + text.size()), single_(single) {}
 
   std::vector<SpreadsheetFile> files;
-  std::string error;
+  std::vector<SpreadsheetFileJSON::Span> spans;  // of each document in the array
 
-  bool null() override { return scalar(Value{Kind::null}); }
-  bool boolean(bool value) override { return scalar(Value{Kind::boolean, 0, value}); }
-  bool number_integer(number_integer_t value) override {
-    return scalar(Value{Kind::number, static_cast<double>(value), false, value, true});
-  }
-  bool number_unsigned(number_unsigned_t value) override {
-    bool fits = value <= static_cast<uint64_t>(std::numeric_limits<int64_t>::max());
-    return scalar(Value{Kind::number, static_cast<double>(value), false, fits ? static_cast<int64_t>(value) : 0, fits});
-  }
-  bool number_float(number_float_t value, const string_t&) override {
-    return scalar(Value{Kind::number, value, false, 0, false, true});
-  }
-  bool string(string_t& value) override { return scalar(Value{Kind::string, 0, false, 0, false, false, &value}); }
-  bool binary(binary_t&) override { return fail("binary values are not JSON"); }
-
-  bool start_object(std::size_t) override { return start(true); }
-  bool start_array(std::size_t) override { return start(false); }
-  bool key(string_t& key) override;
-  bool end_object() override { return end(); }
-  bool end_array() override { return end(); }
-
-  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& exception) override {
-    if (error.empty()) error = exception.what();
-    return false;
-  }
+  void run();
 
  private:
-  enum class Kind { null, boolean, number, string };
-  struct Value {
-    Kind kind;
-    double number = 0;
-    bool flag = false;
-    int64_t integer = 0;
-    bool isInteger = false;  // an integer within int64
-    bool isFloat = false;    // written with a fraction or an exponent
-    std::string* text = nullptr;
-  };
+  static constexpr int kEnd = -1;
 
-  enum class Frame { documents, document, contents, row, cell, color, sizes, ranges, generic, skip };
-  struct State {
-    Frame frame;
-    uint32_t seen = 0;
-    Slot slot = Slot::none;  // the slot the next value fills (objects)
-    ColorRepresentation* color = nullptr;
-    std::vector<float>* sizes = nullptr;
-    const char* name = "";  // sizes and colours: the key, for messages
-    size_t depth = 0;                 // skip: open containers; generic: nesting
-    platform::Object object{};        // generic: the container being built
-    std::string pendingKey{};         // generic objects: the key of the next value
-    size_t members = 0;               // generic: values added
-  };
+  // ---- The JSON itself.
 
-  bool fail(std::string reason) {
-    if (error.empty()) error = std::move(reason);
-    return false;
+  [[noreturn]] void syntax(const char* what) const {
+    throw DecodeFailure{"the text is not valid JSON at byte " + std::to_string(offset()) + ": " + what};
   }
-  bool failHere(const std::string& what) { return fail(where() + what); }
+  size_t offset() const { return static_cast<size_t>(p_ - text_.data()); }
+
+  // Skips white space; the next byte, or kEnd at the end of the text or at a
+  // NUL byte.
+  [[gnu::always_inline]] int peek() {
+    while (p_ < end_ && (*p_ == ' ' || *p_ == '\n' || *p_ == '\r' || *p_ == '\t')) ++p_;
+    if (p_ == end_ || *p_ == '\0') return kEnd;
+    return static_cast<unsigned char>(*p_);
+  }
+  // The first byte of the value that comes next.
+  [[gnu::always_inline]] int valueStart() {
+    const int c = peek();
+    if (c == kEnd || !kValueStartBytes[static_cast<size_t>(c)]) noValue(c);
+    return c;
+  }
+  [[noreturn, gnu::noinline]] void noValue(int c) const {
+    syntax(c == kEnd ? "the text ends where a value is expected" : "a value is expected");
+  }
+  static bool isContainer(int c) { return c == '{' || c == '['; }
+  // The value that comes next must open with `open`; any other calls
+  // `refuse` (which throws): at once for a container, once the whole of a
+  // scalar has been read.
+  template <typename Refuse>
+  [[gnu::always_inline]] void expect(char open, Refuse refuse) {
+    const int c = valueStart();
+    if (c == open) return;
+    if (!isContainer(c)) skipScalar();
+    refuse();
+  }
+
+  StringToken scanString();
+  void decodeString(const StringToken& token, std::string& out) const;
+  std::string_view key(const StringToken& token) {
+    if (!token.escaped) return {token.begin, static_cast<size_t>(token.end - token.begin)};
+    decodeString(token, keyBuffer_);
+    return keyBuffer_;
+  }
+  // The number at p_ (at its '-' or first digit). Most numbers are small
+  // integers: up to 18 digits need no further checks.
+  [[gnu::always_inline]] Number number() {
+    const char* q = p_;
+    if (isDigit(*q)) {
+      uint64_t value = static_cast<uint64_t>(*q++ - '0');
+      if (value != 0) {
+        while (q < end_ && isDigit(*q) && q - p_ < 18) value = value * 10 + static_cast<uint64_t>(*q++ - '0');
+      }
+      if (q == end_ || (!isDigit(*q) && *q != '.' && *q != 'e' && *q != 'E')) {
+        p_ = q;
+        Number result;
+        result.value = static_cast<double>(value);
+        result.integer = static_cast<int64_t>(value);
+        result.isInteger = true;
+        return result;
+      }
+    }
+    return anyNumber();
+  }
+  Number anyNumber();
+  bool outOfRangeIsOverflow(const char* digits, const char* end) const;
+  // true, false or null: the literal's first byte.
+  char literal();
+  // Reads and checks the scalar value that comes next, keeping nothing.
+  void skipScalar();
+  // Reads and checks the value that comes next, keeping nothing.
+  void skipValue();
+
+  // An array at p_: `element` reads each element (and must consume it).
+  template <typename Element>
+  void array(Element element) {
+    ++p_;
+    if (peek() == ']') {
+      ++p_;
+      return;
+    }
+    while (true) {
+      element();
+      const int c = peek();
+      if (c != ',' && c != ']') syntax("',' or ']' is expected");
+      ++p_;
+      if (c == ']') return;
+    }
+  }
+  // An object at p_: for each member, `readKey` reads its key (at its opening
+  // quote) and `member` reads its value, given what readKey answered.
+  template <typename ReadKey, typename Member>
+  void members(ReadKey readKey, Member member) {
+    ++p_;
+    int c = peek();
+    if (c == '}') {
+      ++p_;
+      return;
+    }
+    while (true) {
+      if (c != '"') syntax("a key is expected");
+      const auto key = readKey();
+      if (peek() != ':') syntax("':' is expected");
+      ++p_;
+      member(key);
+      c = peek();
+      if (c != ',' && c != '}') syntax("',' or '}' is expected");
+      ++p_;
+      if (c == '}') return;
+      c = peek();
+    }
+  }
+  // An object at p_: `member` reads each member's value, given its key (the
+  // key's bytes are valid until the next key).
+  template <typename Member>
+  void object(Member member) {
+    members([&] { return key(scanString()); }, member);
+  }
+  // An object whose keys are in `keys`, at p_: `member` reads each member's
+  // value, given its key's slot. Answers the mask of keys seen. Keys mostly
+  // come in the table's order (the order they are written in): the one
+  // expected next is matched in place, quotes included, which also shows it
+  // is a plain string; any other key is read and looked up.
+  template <size_t N, typename Member>
+  uint32_t knownObject(const KeySlot (&keys)[N], Member member) {
+    uint32_t seen = 0;
+    size_t next = 0;
+    auto readKey = [&] {
+      if (next < N) {
+        const std::string_view expected = keys[next].key;
+        if (static_cast<size_t>(end_ - p_) >= expected.size() + 2 &&
+            sameBytes(p_ + 1, expected.data(), expected.size()) && p_[expected.size() + 1] == '"') {
+          p_ += expected.size() + 2;
+          seen |= keys[next].bit;
+          return keys[next++].slot;
+        }
+      }
+      return findKey(keys, key(scanString()), seen, next);
+    };
+    members(readKey, member);
+    return seen;
+  }
+
+  // ---- The documents.
+
+  [[noreturn]] void fail(std::string reason) const { throw DecodeFailure{std::move(reason)}; }
+  [[noreturn]] void failHere(std::string_view what) const { fail(where() + std::string(what)); }
+  [[noreturn]] void failWrongType(std::string_view key) const {
+    failHere("\"" + std::string(key) + "\" has the wrong type");
+  }
+  [[noreturn]] void failTooManyCells() const {
+    failHere("the grid has more than " + std::to_string(DocumentLimits::kMaxCells) + " cells");
+  }
   std::string where() const {
-    std::string text = single_ ? "" : "document " + std::to_string(documentIndex_) + ": ";
+    std::string text = single_ ? "" : "document " + std::to_string(files.size()) + ": ";
     if (rowIndex_) text += "row " + std::to_string(*rowIndex_) + ": ";
     return text;
   }
 
-  SpreadsheetFile& file() { return current_; }
-  SpreadsheetCellContent& cell() { return current_.contents.back().back(); }
+  void document();
+  void finishDocument();
+  void contents();
+  void row(SpreadsheetFile::Row& row);
+  void cell(SpreadsheetCellContent& cell);
+  void color(ColorRepresentation& color, std::string_view name);
+  void sizes(std::vector<float>& sizes, const char* name);
+  void ranges();
+  // A string value for `out`; anything else fails as the wrong type of `key`.
+  void stringInto(std::string& out, std::string_view key);
+  // A number for a size or a colour component; anything else fails.
+  [[gnu::always_inline]] float floatValue(int start, const char* what) {
+    if (start != '-' && !isDigit(static_cast<char>(start))) notANumber(what);
+    const double value = number().value;
+    // Values from here on round to infinity: halfway between the largest float and 2^128.
+    constexpr double kFloatOverflow = 0x1.ffffffp+127;
+    if (std::fabs(value) >= kFloatOverflow) failHere(std::string(what) + " does not fit a 32-bit float");
+    return static_cast<float>(value);
+  }
+  // Reads the scalar value at p_ (a container fails earlier) and fails.
+  [[noreturn]] void notANumber(const char* what) {
+    skipScalar();
+    failHere(std::string(what) + " is not a number");
+  }
+  // A merged range's coded form: the container at p_ at `depth`, and a value in it.
+  platform::Object generic(size_t depth);
+  platform::Object genericValue(size_t depth);
+  void finishRange(const platform::Object& object);
 
-  bool scalar(const Value& value);
-  bool start(bool isObject);
-  bool end();
-  bool finishDocument();
-  bool finishRange(platform::Object object);
-  bool addGeneric(platform::Object value);
-  bool floatInto(const Value& value, float& out, const char* what);
-
+  std::string_view text_;
+  const char* p_;
+  const char* end_;
   bool single_;
-  bool started_ = false;
-  std::vector<State> stack_;
+  std::string keyBuffer_;  // an escaped key, decoded
   SpreadsheetFile current_;
   size_t cells_ = 0;  // cells of the current document so far
-  size_t documentIndex_ = 0;
   std::optional<size_t> rowIndex_;
 };
 
-bool DocumentReader::floatInto(const Value& value, float& out, const char* what) {
-  if (value.kind != Kind::number) return failHere(std::string(what) + " is not a number");
-  if (!std::isfinite(value.number)) return failHere(std::string(what) + " is not finite");
-  // Values from here on round to infinity: halfway between the largest float and 2^128.
-  constexpr double kFloatOverflow = 0x1.ffffffp+127;
-  if (std::fabs(value.number) >= kFloatOverflow) return failHere(std::string(what) + " does not fit a 32-bit float");
-  out = static_cast<float>(value.number);
-  return true;
-}
-
-bool DocumentReader::key(string_t& key) {
-  State& top = stack_.back();
-  const KeySlot* entry = nullptr;
-  switch (top.frame) {
-    case Frame::document: entry = findKey(kDocumentKeys, key); break;
-    case Frame::cell: entry = findKey(kCellKeys, key); break;
-    case Frame::color: entry = findKey(kColorKeys, key); break;
-    case Frame::generic: top.pendingKey = key; return true;
-    default: return true;  // skip
-  }
-  top.slot = entry ? entry->slot : Slot::unknown;
-  if (entry) top.seen |= entry->bit;
-  return true;
-}
-
-bool DocumentReader::scalar(const Value& value) {
-  if (stack_.empty()) {
-    return fail(single_ ? "a document is not an object" : "the stored value is not an array");
-  }
-  State& top = stack_.back();
-  switch (top.frame) {
-    case Frame::documents: return fail("document " + std::to_string(documentIndex_) + ": a document is not an object");
-    case Frame::contents: return failHere("a row is not an array");
-    case Frame::row: return failHere("a cell is not an object");
-    case Frame::sizes: {
-      float size = 0;
-      if (!floatInto(value, size, top.name)) return false;
-      top.sizes->push_back(size);
-      return true;
+StringToken DocumentParser::scanString() {
+  const char* const start = ++p_;
+  const char* q = start;
+  size_t saved = 0;  // bytes that escapes take beyond what they stand for
+  bool escaped = false;
+  while (true) {
+    // Eight bytes at a time up to the first one that is not plain; byte by
+    // byte near the end.
+    while (end_ - q >= 8) {
+      uint64_t word;
+      std::memcpy(&word, q, 8);
+      if (const uint64_t special = specialBytes(word)) {
+        q += std::countr_zero(special) / 8;
+        break;
+      }
+      q += 8;
     }
-    case Frame::ranges: return finishRange(platform::Object());  // a scalar is no range
-    case Frame::generic: {
-      platform::Object object;
-      switch (value.kind) {
-        case Kind::null: break;
-        case Kind::boolean: object = value.flag; break;
-        case Kind::number:
-          if (value.isInteger) {
-            object = value.integer;
-          } else {
-            object = value.number;
-          }
-          break;
-        case Kind::string: object = *value.text; break;
-      }
-      return addGeneric(std::move(object));
+    while (q < end_ && kPlainStringBytes[static_cast<unsigned char>(*q)]) ++q;
+    if (q == end_) {
+      p_ = q;
+      syntax("a string is not closed");
     }
-    case Frame::skip: return true;
-    case Frame::document:
-      switch (top.slot) {
-        case Slot::uuid:
-        case Slot::title:
-          if (value.kind != Kind::string) {
-            return failHere(std::string("\"") + (top.slot == Slot::uuid ? kUUIDKey : kTitleKey) +
-                            "\" has the wrong type");
-          }
-          (top.slot == Slot::uuid ? file().uuid : file().title) = std::move(*value.text);
-          return true;
-        case Slot::creationDate:
-          if (value.kind != Kind::number) return failHere("\"creationDate\" is not a number");
-          if (!std::isfinite(value.number)) return failHere("\"creationDate\" is not finite");
-          file().creationDate = value.number;
-          return true;
-        case Slot::unknown: return true;
-        default: return failHere(std::string("\"") + keyName(top.slot) + "\" has the wrong type");
+    const auto c = static_cast<unsigned char>(*q);
+    if (c == '"') break;
+    if (c >= 0x80) {
+      platform::utf8::Decoded decoded = platform::utf8::decode(text_, static_cast<size_t>(q - text_.data()));
+      if (!decoded.valid) {
+        p_ = q;
+        syntax("a string is not valid UTF-8");
       }
-    case Frame::cell:
-      switch (top.slot) {
-        case Slot::text:
-          if (value.kind != Kind::string) return failHere("\"text\" has the wrong type");
-          if (value.text->size() > DocumentLimits::kMaxTextBytes) {
-            return failHere("a text is longer than " + std::to_string(DocumentLimits::kMaxTextBytes) + " bytes");
-          }
-          cell().text = std::move(*value.text);
-          return true;
-        case Slot::textAlignment: {
-          std::optional<TextAlignment> alignment;
-          if (value.kind == Kind::number) {
-            if (value.isInteger) {
-              alignment = textAlignmentFromRawValue(value.integer);
-            } else if (value.isFloat && (value.number == 0 || value.number == 1 || value.number == 2)) {
-              alignment = textAlignmentFromRawValue(static_cast<int64_t>(value.number));
-            }
-          }
-          if (!alignment) return failHere("\"textAlignment\" is not 0, 1 or 2");
-          cell().textAlignment = *alignment;
-          return true;
-        }
-        case Slot::imagePath:
-          if (value.kind == Kind::null) {
-            cell().imagePath.reset();
-          } else if (value.kind == Kind::string) {
-            cell().imagePath = std::move(*value.text);
-          } else {
-            return failHere("\"imagePath\" has the wrong type");
-          }
-          return true;
-        case Slot::unknown: return true;
-        default: return failHere(std::string("\"") + keyName(top.slot) + "\" has the wrong type");
+      q += decoded.length;
+      continue;
+    }
+    if (c < 0x20) {
+      p_ = q;
+      syntax("a control character in a string is not escaped");
+    }
+    // A backslash.
+    escaped = true;
+    p_ = q;
+    if (end_ - q < 2) syntax("a string is not closed");
+    switch (q[1]) {
+      case '"': case '\\': case '/': case 'b': case 'f': case 'n': case 'r': case 't':
+        q += 2;
+        saved += 1;
+        continue;
+      case 'u': break;
+      default: syntax("a backslash is followed by a character that is no escape");
+    }
+    auto hex4 = [&](const char* at) {
+      if (end_ - at < 4) return -1;
+      int value = 0;
+      for (int i = 0; i < 4; ++i) {
+        const int digit = hexDigit(at[i]);
+        if (digit < 0) return -1;
+        value = value * 16 + digit;
       }
-    case Frame::color:
-      switch (top.slot) {
-        case Slot::red: return floatInto(value, top.color->red, kRedKey);
-        case Slot::green: return floatInto(value, top.color->green, kGreenKey);
-        case Slot::blue: return floatInto(value, top.color->blue, kBlueKey);
-        default: return true;
-      }
-  }
-  return true;
-}
-
-bool DocumentReader::start(bool isObject) {
-  if (stack_.empty()) {
-    if (started_) return fail("more than one value");
-    started_ = true;
-    if (single_) {
-      if (!isObject) return fail("a document is not an object");
-      current_ = SpreadsheetFile();
-      stack_.push_back(State{Frame::document});
+      return value;
+    };
+    const int first = hex4(q + 2);
+    if (first < 0) syntax("'\\u' is not followed by four hexadecimal digits");
+    if (first >= 0xDC00 && first <= 0xDFFF) syntax("a low surrogate does not follow a high one");
+    if (first >= 0xD800 && first <= 0xDBFF) {
+      if (end_ - q < 8 || q[6] != '\\' || q[7] != 'u') syntax("a high surrogate is not followed by a low one");
+      const int second = hex4(q + 8);
+      if (second < 0) syntax("'\\u' is not followed by four hexadecimal digits");
+      if (second < 0xDC00 || second > 0xDFFF) syntax("a high surrogate is not followed by a low one");
+      q += 12;
+      saved += 12 - 4;
     } else {
-      if (isObject) return fail("the stored value is not an array");
-      stack_.push_back(State{Frame::documents});
+      q += 6;
+      saved += 6 - utf8Length(static_cast<char32_t>(first));
     }
-    return true;
   }
-  State& top = stack_.back();
-  auto push = [&](State state) {
-    stack_.push_back(std::move(state));
-    return true;
-  };
-  switch (top.frame) {
-    case Frame::documents:
-      if (!isObject) return fail("document " + std::to_string(documentIndex_) + ": a document is not an object");
-      current_ = SpreadsheetFile();
-      cells_ = 0;
-      rowIndex_.reset();
-      return push(State{Frame::document});
-    case Frame::document:
-      switch (top.slot) {
-        case Slot::contents:
-          if (isObject) return failHere("\"contents\" has the wrong type");
-          file().contents.clear();
-          cells_ = 0;
-          return push(State{Frame::contents});
-        case Slot::rowHeights:
-        case Slot::columnWidths: {
-          bool heights = top.slot == Slot::rowHeights;
-          if (isObject) return failHere(std::string("\"") + keyName(top.slot) + "\" has the wrong type");
-          State state{Frame::sizes};
-          state.sizes = heights ? &file().rowHeights : &file().columnWidths;
-          state.sizes->clear();
-          state.name = heights ? kRowHeightsKey : kColumnWidthsKey;
-          return push(std::move(state));
-        }
-        case Slot::mergedRanges:
-          if (isObject) return failHere("\"mergedRanges\" has the wrong type");
-          file().mergedRanges.clear();
-          return push(State{Frame::ranges});
-        case Slot::unknown: {
-          State state{Frame::skip};
-          state.depth = 1;
-          return push(std::move(state));
-        }
-        default: return failHere(std::string("\"") + keyName(top.slot) + "\" has the wrong type");
-      }
-    case Frame::contents:
-      if (isObject) return failHere("a row is not an array");
-      // Every row holds at least one cell once padded.
-      if (file().contents.size() >= DocumentLimits::kMaxCells) {
-        return failHere("the grid has more than " + std::to_string(DocumentLimits::kMaxCells) + " cells");
-      }
-      rowIndex_ = file().contents.size();
-      file().contents.emplace_back();
-      return push(State{Frame::row});
-    case Frame::row:
-      if (!isObject) return failHere("a cell is not an object");
-      if (++cells_ > DocumentLimits::kMaxCells) {
-        return failHere("the grid has more than " + std::to_string(DocumentLimits::kMaxCells) + " cells");
-      }
-      file().contents.back().emplace_back();
-      return push(State{Frame::cell});
-    case Frame::cell:
-      switch (top.slot) {
-        case Slot::textColor:
-        case Slot::cellColor: {
-          bool text = top.slot == Slot::textColor;
-          if (!isObject) return failHere(std::string("\"") + keyName(top.slot) + "\" has the wrong type");
-          State state{Frame::color};
-          state.color = text ? &cell().textColor : &cell().cellColor;
-          state.name = text ? kTextColorKey : kCellColorKey;
-          return push(std::move(state));
-        }
-        case Slot::unknown: {
-          State state{Frame::skip};
-          state.depth = 1;
-          return push(std::move(state));
-        }
-        default: return failHere(std::string("\"") + keyName(top.slot) + "\" has the wrong type");
-      }
-    case Frame::color:
-      if (top.slot == Slot::red || top.slot == Slot::green || top.slot == Slot::blue) {
-        return failHere(std::string(top.name) + ": " + keyName(top.slot) + " is not a number");
-      }
-      {
-        State state{Frame::skip};
-        state.depth = 1;
-        return push(std::move(state));
-      }
-    case Frame::sizes: return failHere(std::string(top.name) + " is not a number");
-    case Frame::ranges:
-    case Frame::generic: {
-      size_t depth = top.frame == Frame::generic ? top.depth + 1 : 0;
-      if (depth > kMaxCodedRangeDepth) return fail("a merged range is nested too deeply");
-      State state{Frame::generic};
-      state.depth = depth;
-      state.object = isObject ? platform::Object(platform::Dictionary{}) : platform::Object(platform::Array{});
-      return push(std::move(state));
-    }
-    case Frame::skip:
-      ++top.depth;
-      return true;
-  }
-  return true;
+  StringToken token{start, q, static_cast<size_t>(q - start) - saved, escaped};
+  p_ = q + 1;
+  return token;
 }
 
-bool DocumentReader::end() {
-  State& top = stack_.back();
-  switch (top.frame) {
-    case Frame::skip:
-      if (--top.depth > 0) return true;
-      stack_.pop_back();
-      return true;
-    case Frame::generic: {
-      platform::Object object = std::move(top.object);
-      stack_.pop_back();
-      if (stack_.back().frame == Frame::ranges) return finishRange(std::move(object));
-      return addGeneric(std::move(object));
-    }
-    case Frame::cell:
-      if ((top.seen & allRequired(kCellKeys)) != allRequired(kCellKeys)) {
-        return failHere(std::string("\"") + firstMissing(kCellKeys, top.seen) + "\" is missing");
-      }
-      break;
-    case Frame::color:
-      if ((top.seen & allRequired(kColorKeys)) != allRequired(kColorKeys)) {
-        return failHere(std::string(top.name) + ": \"" + firstMissing(kColorKeys, top.seen) + "\" is missing");
-      }
-      break;
-    case Frame::contents: rowIndex_.reset(); break;
-    case Frame::document:
-      if ((top.seen & allRequired(kDocumentKeys)) != allRequired(kDocumentKeys)) {
-        return failHere(std::string("\"") + firstMissing(kDocumentKeys, top.seen) + "\" is missing");
-      }
-      stack_.pop_back();
-      return finishDocument();
-    default: break;
+// The token was checked by scanString: every escape in it is whole and valid.
+void DocumentParser::decodeString(const StringToken& token, std::string& out) const {
+  const size_t size = static_cast<size_t>(token.end - token.begin);
+  if (!token.escaped) {
+    out.assign(token.begin, size);
+    return;
   }
-  stack_.pop_back();
-  return true;
+  out.clear();
+  out.reserve(token.length);
+  const char* q = token.begin;
+  while (q < token.end) {
+    const void* found = std::memchr(q, '\\', static_cast<size_t>(token.end - q));
+    const char* backslash = found ? static_cast<const char*>(found) : token.end;
+    out.append(q, static_cast<size_t>(backslash - q));
+    q = backslash;
+    if (q == token.end) break;
+    const char escape = q[1];
+    q += 2;
+    switch (escape) {
+      case 'b': out += '\b'; continue;
+      case 'f': out += '\f'; continue;
+      case 'n': out += '\n'; continue;
+      case 'r': out += '\r'; continue;
+      case 't': out += '\t'; continue;
+      case 'u': break;
+      default: out += escape; continue;  // '"', '\' and '/'
+    }
+    auto hex4 = [](const char* at) {
+      return static_cast<char32_t>(hexDigit(at[0]) << 12 | hexDigit(at[1]) << 8 | hexDigit(at[2]) << 4 |
+                                   hexDigit(at[3]));
+    };
+    char32_t codePoint = hex4(q);
+    q += 4;
+    if (codePoint >= 0xD800 && codePoint <= 0xDBFF) {
+      codePoint = 0x10000 + ((codePoint - 0xD800) << 10) + (hex4(q + 2) - 0xDC00);
+      q += 6;
+    }
+    platform::utf8::append(out, codePoint);
+  }
 }
 
-bool DocumentReader::finishDocument() {
+Number DocumentParser::anyNumber() {
+  const char* const start = p_;
+  const char* q = p_;
+  const bool negative = *q == '-';
+  if (negative) ++q;
+  const char* const digits = q;
+  if (q == end_ || !isDigit(*q)) {
+    p_ = q;
+    syntax("a digit is expected after '-'");
+  }
+  if (*q == '0') {
+    ++q;
+  } else {
+    while (q < end_ && isDigit(*q)) ++q;
+  }
+  const char* const integerEnd = q;
+  bool isFloat = false;
+  if (q < end_ && *q == '.') {
+    ++q;
+    if (q == end_ || !isDigit(*q)) {
+      p_ = q;
+      syntax("a digit is expected after '.'");
+    }
+    while (q < end_ && isDigit(*q)) ++q;
+    isFloat = true;
+  }
+  if (q < end_ && (*q == 'e' || *q == 'E')) {
+    ++q;
+    if (q < end_ && (*q == '+' || *q == '-')) ++q;
+    if (q == end_ || !isDigit(*q)) {
+      p_ = q;
+      syntax("a digit is expected in the exponent");
+    }
+    while (q < end_ && isDigit(*q)) ++q;
+    isFloat = true;
+  }
+  p_ = q;
+
+  Number result;
+  if (!isFloat) {
+    uint64_t magnitude = 0;
+    bool fits = true;
+    for (const char* d = digits; d < integerEnd; ++d) {
+      const auto digit = static_cast<uint64_t>(*d - '0');
+      if (magnitude > (std::numeric_limits<uint64_t>::max() - digit) / 10) {
+        fits = false;
+        break;
+      }
+      magnitude = magnitude * 10 + digit;
+    }
+    constexpr uint64_t kInt64Max = static_cast<uint64_t>(std::numeric_limits<int64_t>::max());
+    if (fits && !negative) {
+      result.value = static_cast<double>(magnitude);
+      result.isInteger = magnitude <= kInt64Max;
+      if (result.isInteger) result.integer = static_cast<int64_t>(magnitude);
+      return result;
+    }
+    if (fits && magnitude <= kInt64Max + 1) {
+      // -0 is the integer 0.
+      result.integer = magnitude == kInt64Max + 1 ? std::numeric_limits<int64_t>::min()
+                                                  : -static_cast<int64_t>(magnitude);
+      result.value = static_cast<double>(result.integer);
+      result.isInteger = true;
+      return result;
+    }
+    // Beyond 64 bits: the nearest double, as for a fraction.
+  }
+  result.isFloat = true;
+  const std::from_chars_result parsed = std::from_chars(start, q, result.value);
+  if (parsed.ec == std::errc::result_out_of_range) {
+    if (outOfRangeIsOverflow(digits, q)) {
+      p_ = start;
+      syntax("a number is beyond the range of a double");
+    }
+    result.value = negative ? -0.0 : 0.0;
+  } else if (parsed.ec != std::errc() || parsed.ptr != q) {
+    p_ = start;
+    syntax("a number cannot be read");
+  }
+  return result;
+}
+
+// For a number that from_chars found out of range: whether it is too large
+// (its magnitude is at least 1) rather than too small.
+bool DocumentParser::outOfRangeIsOverflow(const char* digits, const char* end) const {
+  const char* q = digits;
+  while (q < end && isDigit(*q)) ++q;
+  const auto integerDigits = static_cast<int64_t>(q - digits);
+  const char* const fraction = q < end && *q == '.' ? q + 1 : q;
+  // The first significant digit stands for 10^place.
+  std::optional<int64_t> place;
+  for (const char* d = digits; d < digits + integerDigits && !place; ++d) {
+    if (*d != '0') place = integerDigits - 1 - (d - digits);
+  }
+  for (q = fraction; q < end && isDigit(*q); ++q) {
+    if (!place && *q != '0') place = -1 - (q - fraction);
+  }
+  if (!place) return false;
+  // The written exponent, saturated: only the sign of the sum matters.
+  int64_t exponent = 0;
+  if (q < end) {
+    ++q;  // past 'e' or 'E'
+    const bool negativeExponent = *q == '-';
+    if (*q == '-' || *q == '+') ++q;
+    for (; q < end; ++q) exponent = std::min<int64_t>(exponent * 10 + (*q - '0'), int64_t{1} << 40);
+    if (negativeExponent) exponent = -exponent;
+  }
+  return *place + exponent >= 0;
+}
+
+char DocumentParser::literal() {
+  const char first = *p_;
+  std::string_view word = first == 't' ? "true" : first == 'f' ? "false" : "null";
+  if (static_cast<size_t>(end_ - p_) < word.size() || std::string_view(p_, word.size()) != word) {
+    syntax("an unknown literal");
+  }
+  p_ += word.size();
+  return first;
+}
+
+void DocumentParser::skipScalar() {
+  const int c = valueStart();
+  if (c == '"') {
+    scanString();
+  } else if (c == 't' || c == 'f' || c == 'n') {
+    literal();
+  } else if (!isContainer(c)) {
+    number();
+  } else {
+    syntax("a value other than an object or array is expected");
+  }
+}
+
+void DocumentParser::skipValue() {
+  std::string open;  // the containers around p_, innermost last
+  while (true) {
+    const int c = valueStart();
+    if (isContainer(c)) {
+      ++p_;
+      const int next = peek();
+      if (next == (c == '{' ? '}' : ']')) {
+        ++p_;
+      } else {
+        open.push_back(static_cast<char>(c));
+        if (c == '{') {
+          if (next != '"') syntax("a key is expected");
+          scanString();
+          if (peek() != ':') syntax("':' is expected");
+          ++p_;
+        }
+        continue;
+      }
+    } else {
+      skipScalar();
+    }
+    // After a value: close what ends here, up to the next value.
+    while (true) {
+      if (open.empty()) return;
+      const int next = peek();
+      const bool inObject = open.back() == '{';
+      if (next == ',') {
+        ++p_;
+        if (inObject) {
+          if (peek() != '"') syntax("a key is expected");
+          scanString();
+          if (peek() != ':') syntax("':' is expected");
+          ++p_;
+        }
+        break;
+      }
+      if (next != (inObject ? '}' : ']')) syntax(inObject ? "',' or '}' is expected" : "',' or ']' is expected");
+      ++p_;
+      open.pop_back();
+    }
+  }
+}
+
+void DocumentParser::run() {
+  // A byte order mark may open the text.
+  if (p_ < end_ && static_cast<unsigned char>(*p_) == 0xEF) {
+    if (std::string_view(p_, static_cast<size_t>(end_ - p_)).substr(0, 3) != "\xEF\xBB\xBF") {
+      syntax("the text opens with a broken byte order mark");
+    }
+    p_ += 3;
+  }
+  if (single_) {
+    expect('{', [&] { fail("a document is not an object"); });
+    document();
+  } else {
+    expect('[', [&] { fail("the stored value is not an array"); });
+    array([&] {
+      expect('{', [&] { fail("document " + std::to_string(files.size()) + ": a document is not an object"); });
+      const size_t begin = offset();
+      document();
+      spans.push_back({begin, offset()});
+    });
+  }
+  if (peek() != kEnd) syntax("the text goes on after its value");
+}
+
+void DocumentParser::document() {
+  current_ = SpreadsheetFile();
+  cells_ = 0;
+  rowIndex_.reset();
+  const uint32_t seen = knownObject(kDocumentKeys, [&](Slot slot) {
+    switch (slot) {
+      case Slot::uuid: stringInto(current_.uuid, kUUIDKey); return;
+      case Slot::title: stringInto(current_.title, kTitleKey); return;
+      case Slot::creationDate: {
+        const int c = valueStart();
+        if (isContainer(c)) failWrongType(kCreationDateKey);
+        if (c != '-' && !isDigit(static_cast<char>(c))) {
+          skipScalar();
+          failHere("\"creationDate\" is not a number");
+        }
+        current_.creationDate = number().value;
+        return;
+      }
+      case Slot::contents:
+        expect('[', [&] { failWrongType(kContentsKey); });
+        contents();
+        return;
+      case Slot::rowHeights:
+      case Slot::columnWidths: {
+        const bool heights = slot == Slot::rowHeights;
+        const char* key = heights ? kRowHeightsKey : kColumnWidthsKey;
+        expect('[', [&] { failWrongType(key); });
+        sizes(heights ? current_.rowHeights : current_.columnWidths, key);
+        return;
+      }
+      case Slot::mergedRanges:
+        expect('[', [&] { failWrongType(kMergedRangesKey); });
+        ranges();
+        return;
+      default: skipValue(); return;
+    }
+  });
+  if ((seen & allRequired(kDocumentKeys)) != allRequired(kDocumentKeys)) {
+    failHere("\"" + std::string(firstMissing(kDocumentKeys, seen)) + "\" is missing");
+  }
+  finishDocument();
+}
+
+void DocumentParser::finishDocument() {
   // Padding makes every row as wide as the widest: the grid it would make is
   // checked before anything is allocated for it.
   size_t widest = 0;
   for (const SpreadsheetFile::Row& row : current_.contents) widest = std::max(widest, row.size());
   const size_t rows = std::max<size_t>(current_.contents.size(), 1);
-  if (std::max<size_t>(widest, 1) > DocumentLimits::kMaxCells / rows) {
-    return fail(where() + "the grid has more than " + std::to_string(DocumentLimits::kMaxCells) + " cells");
-  }
+  if (std::max<size_t>(widest, 1) > DocumentLimits::kMaxCells / rows) failTooManyCells();
   SpreadsheetFileJSON::repair(current_);
   files.push_back(std::move(current_));
   current_ = SpreadsheetFile();
   cells_ = 0;
-  ++documentIndex_;
   rowIndex_.reset();
-  return true;
 }
 
-bool DocumentReader::finishRange(platform::Object object) {
+void DocumentParser::stringInto(std::string& out, std::string_view key) {
+  expect('"', [&] { failWrongType(key); });
+  decodeString(scanString(), out);
+}
+
+void DocumentParser::contents() {
+  std::vector<SpreadsheetFile::Row>& rows = current_.contents;
+  rows.clear();
+  cells_ = 0;
+  array([&] {
+    expect('[', [&] { failHere("a row is not an array"); });
+    // Every row holds at least one cell once padded.
+    if (rows.size() >= DocumentLimits::kMaxCells) failTooManyCells();
+    rowIndex_ = rows.size();
+    // Rows are mostly as wide as the one before: room for that many cells at
+    // once (never more than were read), so that a row is allocated once.
+    const size_t width = rows.empty() ? 0 : rows.back().size();
+    rows.emplace_back().reserve(width);
+    row(rows.back());
+  });
+  rowIndex_.reset();
+}
+
+void DocumentParser::row(SpreadsheetFile::Row& row) {
+  array([&] {
+    expect('{', [&] { failHere("a cell is not an object"); });
+    if (++cells_ > DocumentLimits::kMaxCells) failTooManyCells();
+    cell(row.emplace_back());
+  });
+}
+
+void DocumentParser::cell(SpreadsheetCellContent& cell) {
+  const uint32_t seen = knownObject(kCellKeys, [&](Slot slot) {
+    switch (slot) {
+      case Slot::text: {
+        expect('"', [&] { failWrongType(kTextKey); });
+        const StringToken token = scanString();
+        if (token.length > DocumentLimits::kMaxTextBytes) {
+          failHere("a text is longer than " + std::to_string(DocumentLimits::kMaxTextBytes) + " bytes");
+        }
+        decodeString(token, cell.text);
+        return;
+      }
+      case Slot::textAlignment: {
+        const int c = valueStart();
+        if (isContainer(c)) failWrongType(kTextAlignmentKey);
+        std::optional<TextAlignment> alignment;
+        if (c == '-' || isDigit(static_cast<char>(c))) {
+          const Number value = number();
+          if (value.isInteger) {
+            alignment = textAlignmentFromRawValue(value.integer);
+          } else if (value.isFloat && (value.value == 0 || value.value == 1 || value.value == 2)) {
+            alignment = textAlignmentFromRawValue(static_cast<int64_t>(value.value));
+          }
+        } else {
+          skipScalar();
+        }
+        if (!alignment) failHere("\"textAlignment\" is not 0, 1 or 2");
+        cell.textAlignment = *alignment;
+        return;
+      }
+      case Slot::textColor:
+      case Slot::cellColor: {
+        const bool text = slot == Slot::textColor;
+        const std::string_view key = text ? kTextColorKey : kCellColorKey;
+        expect('{', [&] { failWrongType(key); });
+        color(text ? cell.textColor : cell.cellColor, key);
+        return;
+      }
+      case Slot::imagePath: {
+        const int c = valueStart();
+        if (c == 'n') {
+          literal();
+          cell.imagePath.reset();
+        } else if (c == '"') {
+          decodeString(scanString(), cell.imagePath.emplace());
+        } else {
+          if (!isContainer(c)) skipScalar();
+          failWrongType(kImagePathKey);
+        }
+        return;
+      }
+      default: skipValue(); return;
+    }
+  });
+  if ((seen & allRequired(kCellKeys)) != allRequired(kCellKeys)) {
+    failHere("\"" + std::string(firstMissing(kCellKeys, seen)) + "\" is missing");
+  }
+}
+
+void DocumentParser::color(ColorRepresentation& color, std::string_view name) {
+  const uint32_t seen = knownObject(kColorKeys, [&](Slot slot) {
+    float* component = nullptr;
+    const char* componentKey = nullptr;
+    switch (slot) {
+      case Slot::red: component = &color.red, componentKey = kRedKey; break;
+      case Slot::green: component = &color.green, componentKey = kGreenKey; break;
+      case Slot::blue: component = &color.blue, componentKey = kBlueKey; break;
+      default: skipValue(); return;
+    }
+    const int c = valueStart();
+    if (isContainer(c)) failHere(std::string(name) + ": " + componentKey + " is not a number");
+    *component = floatValue(c, componentKey);
+  });
+  if ((seen & allRequired(kColorKeys)) != allRequired(kColorKeys)) {
+    failHere(std::string(name) + ": \"" + std::string(firstMissing(kColorKeys, seen)) + "\" is missing");
+  }
+}
+
+void DocumentParser::sizes(std::vector<float>& sizes, const char* name) {
+  sizes.clear();
+  array([&] {
+    const int c = valueStart();
+    if (isContainer(c)) failHere(std::string(name) + " is not a number");
+    sizes.push_back(floatValue(c, name));
+  });
+}
+
+void DocumentParser::ranges() {
+  current_.mergedRanges.clear();
+  array([&] {
+    if (isContainer(valueStart())) {
+      finishRange(generic(0));
+    } else {
+      skipScalar();
+      finishRange(platform::Object());  // a scalar is no range
+    }
+  });
+}
+
+void DocumentParser::finishRange(const platform::Object& object) {
   std::optional<platform::CellRange> range = platform::CellRange::decode(object);
-  if (!range) return failHere("a merged range is not a cell range");
-  file().mergedRanges.push_back(*range);
-  return true;
+  if (!range) failHere("a merged range is not a cell range");
+  current_.mergedRanges.push_back(*range);
 }
 
-bool DocumentReader::addGeneric(platform::Object value) {
-  State& top = stack_.back();
+platform::Object DocumentParser::generic(size_t depth) {
   // A range's coded form is a few small dictionaries; anything bigger is
   // refused before it is built up in memory.
-  if (++top.members > kMaxCodedRangeMembers) return fail("a merged range is not a cell range");
-  if (platform::Array* array = top.object.mutableArray()) {
-    array->push_back(std::move(value));
-  } else if (platform::Dictionary* dictionary = top.object.mutableDictionary()) {
-    dictionary->insert_or_assign(top.pendingKey, std::move(value));
+  size_t members = 0;
+  auto count = [&] {
+    if (++members > kMaxCodedRangeMembers) fail("a merged range is not a cell range");
+  };
+  if (*p_ == '[') {
+    platform::Array elements;
+    array([&] {
+      platform::Object value = genericValue(depth);
+      count();
+      elements.push_back(std::move(value));
+    });
+    return platform::Object(std::move(elements));
   }
-  return true;
+  platform::Dictionary dictionary;
+  object([&](std::string_view name) {
+    std::string key(name);
+    platform::Object value = genericValue(depth);
+    count();
+    dictionary.insert_or_assign(std::move(key), std::move(value));
+  });
+  return platform::Object(std::move(dictionary));
+}
+
+platform::Object DocumentParser::genericValue(size_t depth) {
+  const int c = valueStart();
+  if (isContainer(c)) {
+    if (depth + 1 > kMaxCodedRangeDepth) fail("a merged range is nested too deeply");
+    return generic(depth + 1);
+  }
+  if (c == '"') {
+    std::string text;
+    decodeString(scanString(), text);
+    return platform::Object(std::move(text));
+  }
+  if (c == 'n') {
+    literal();
+    return platform::Object();
+  }
+  if (c == 't' || c == 'f') return platform::Object(literal() == 't');
+  const Number value = number();
+  if (value.isInteger) return platform::Object(value.integer);
+  return platform::Object(value.value);
 }
 
 // Reads `text` into documents; none, with the reason, when it does not hold
 // exactly what is expected (one document, or an array of them).
-std::optional<std::vector<SpreadsheetFile>> readDocuments(std::string_view text, bool single, std::string* error) {
+std::optional<std::vector<SpreadsheetFile>> readDocuments(std::string_view text, bool single, std::string* error,
+                                                          std::vector<SpreadsheetFileJSON::Span>* spans) {
   try {
-    DocumentReader reader(single);
-    if (Json::sax_parse(text.begin(), text.end(), &reader)) return std::move(reader.files);
-    if (error) *error = reader.error.empty() ? "the text cannot be read" : reader.error;
+    DocumentParser parser(text, single);
+    parser.run();
+    if (spans) *spans = std::move(parser.spans);
+    return std::move(parser.files);
+  } catch (const DecodeFailure& failure) {
+    if (error) *error = failure.reason;
   } catch (const std::exception& exception) {
     if (error) *error = exception.what();
   }
   return std::nullopt;
 }
-
 }  // namespace
-
-std::optional<std::vector<SpreadsheetFileJSON::ArrayElement>> SpreadsheetFileJSON::scanArray(std::string_view json) {
-  const char* const data = json.data();
-  const size_t size = json.size();
-  size_t i = 0;
-  auto skipSpace = [&] {
-    while (i < size && (data[i] == ' ' || data[i] == '\t' || data[i] == '\n' || data[i] == '\r')) ++i;
-  };
-  // Moves past the string whose opening quote is at i; false when it never
-  // closes. `escaped` tells whether it holds a backslash.
-  auto skipString = [&](bool& escaped) {
-    const size_t start = ++i;
-    while (true) {
-      const void* found = std::memchr(data + i, '"', size - i);
-      if (!found) return false;
-      const size_t quote = static_cast<size_t>(static_cast<const char*>(found) - data);
-      size_t backslashes = 0;
-      while (quote - backslashes > start && data[quote - backslashes - 1] == '\\') ++backslashes;
-      i = quote + 1;
-      if (backslashes % 2 == 0) break;  // else the quote is text
-    }
-    escaped = std::memchr(data + start, '\\', i - 1 - start) != nullptr;
-    return true;
-  };
-
-  std::vector<ArrayElement> elements;
-  char open[kMaxScanDepth];  // the opening bracket of each container within an element
-  skipSpace();
-  if (i >= size || data[i] != '[') return std::nullopt;
-  ++i;
-  skipSpace();
-  if (i < size && data[i] == ']') {
-    ++i;
-  } else {
-    while (true) {
-      skipSpace();
-      if (i >= size || data[i] != '{') return std::nullopt;
-      ArrayElement element;
-      element.span.begin = i;
-      bool haveUUID = false;
-      size_t depth = 0;
-      bool expectKey = false;  // the next string of the element's own object is a key
-      while (true) {
-        if (i >= size) return std::nullopt;
-        const char c = data[i];
-        if (c == '"') {
-          const size_t start = i;
-          bool escaped = false;
-          if (!skipString(escaped)) return std::nullopt;
-          if (depth == 1 && expectKey) {
-            expectKey = false;
-            if (escaped) return std::nullopt;  // a key the scanner would have to unescape
-            if (json.substr(start + 1, i - start - 2) == kUUIDKey) {
-              skipSpace();
-              if (i >= size || data[i] != ':') return std::nullopt;
-              ++i;
-              skipSpace();
-              if (i >= size || data[i] != '"' || haveUUID) return std::nullopt;
-              const size_t valueStart = i;
-              if (!skipString(escaped) || escaped) return std::nullopt;
-              element.uuid = json.substr(valueStart + 1, i - valueStart - 2);
-              haveUUID = true;
-            }
-          }
-          continue;
-        }
-        if (c == '{' || c == '[') {
-          if (depth == kMaxScanDepth) return std::nullopt;
-          open[depth++] = c;
-          expectKey = depth == 1;
-        } else if (c == '}' || c == ']') {
-          if (depth == 0 || open[depth - 1] != (c == '}' ? '{' : '[')) return std::nullopt;
-          if (--depth == 0) {
-            ++i;
-            break;
-          }
-        } else if (c == ',' && depth == 1) {
-          expectKey = true;
-        }
-        ++i;
-      }
-      if (!haveUUID) return std::nullopt;
-      element.span.end = i;
-      elements.push_back(element);
-      skipSpace();
-      if (i < size && data[i] == ',') {
-        ++i;
-        continue;
-      }
-      if (i < size && data[i] == ']') {
-        ++i;
-        break;
-      }
-      return std::nullopt;
-    }
-  }
-  skipSpace();
-  if (i != size) return std::nullopt;
-  return elements;
-}
 
 void SpreadsheetFileJSON::repair(SpreadsheetFile& file) {
   if (file.contents.empty()) file.contents.emplace_back();
@@ -936,7 +1288,7 @@ std::optional<size_t> SpreadsheetFileJSON::encodedSize(const SpreadsheetFile& fi
 }
 
 std::optional<SpreadsheetFile> SpreadsheetFileJSON::decode(std::string_view json, std::string* error) {
-  std::optional<std::vector<SpreadsheetFile>> files = readDocuments(json, true, error);
+  std::optional<std::vector<SpreadsheetFile>> files = readDocuments(json, true, error, nullptr);
   if (!files) return std::nullopt;
   if (files->size() != 1) {
     if (error) *error = "the text is not one document";
@@ -984,8 +1336,9 @@ std::optional<platform::Bytes> SpreadsheetFileJSON::encodeArrayData(const std::v
 }
 
 std::optional<std::vector<SpreadsheetFile>> SpreadsheetFileJSON::decodeArray(std::string_view json,
-                                                                            std::string* error) {
-  return readDocuments(json, false, error);
+                                                                            std::string* error,
+                                                                            std::vector<Span>* spans) {
+  return readDocuments(json, false, error, spans);
 }
 
 }  // namespace tabulo

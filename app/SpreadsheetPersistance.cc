@@ -17,6 +17,13 @@ void setReason(std::string* error, std::string reason) {
   if (error) *error = std::move(reason);
 }
 
+std::vector<std::string> uuidsOf(const std::vector<SpreadsheetFile>& files) {
+  std::vector<std::string> uuids;
+  uuids.reserve(files.size());
+  for (const SpreadsheetFile& file : files) uuids.push_back(file.uuid);
+  return uuids;
+}
+
 }  // namespace
 
 SpreadsheetPersistance::SpreadsheetPersistance(std::shared_ptr<UserDefaults> userDefaults,
@@ -43,8 +50,9 @@ SpreadsheetPersistance::Stored SpreadsheetPersistance::read() const {
   }
   stored.value = userDefaults_->sharedObjectForKey(storageKey);
   if (!stored.value) return stored;
-  if (isKnown(stored.value)) {
-    stored.contents.files = known_->files;
+  const bool readBefore = isKnown(stored.value);
+  if (readBefore && known_->files) {
+    stored.contents.files = *known_->files;
     return stored;
   }
   const platform::Bytes* bytes = stored.value->bytesValue();
@@ -55,15 +63,11 @@ SpreadsheetPersistance::Stored SpreadsheetPersistance::read() const {
   }
   std::string_view json(reinterpret_cast<const char*>(bytes->data()), bytes->size());
   std::string reason;
-  if (auto files = SpreadsheetFileJSON::decodeArray(json, &reason)) {
-    known_ = Known{stored.value, *files, std::nullopt};
-    if (auto elements = SpreadsheetFileJSON::scanArray(json); elements && elements->size() == files->size()) {
-      std::vector<SpreadsheetFileJSON::Span> spans;
-      for (size_t i = 0; i < elements->size() && (*elements)[i].uuid == (*files)[i].uuid; ++i) {
-        spans.push_back((*elements)[i].span);
-      }
-      if (spans.size() == files->size()) known_->spans = std::move(spans);
-    }
+  std::vector<SpreadsheetFileJSON::Span> spans;
+  if (auto files = SpreadsheetFileJSON::decodeArray(json, &reason, &spans)) {
+    known_ = Known{stored.value, uuidsOf(*files), std::move(spans), std::nullopt};
+    // Read a second time: the documents are kept for the reads to come.
+    if (readBefore) known_->files = *files;
     stored.contents.files = std::move(*files);
   } else {
     stored.contents.unreadable = true;
@@ -83,15 +87,18 @@ bool SpreadsheetPersistance::storageWritable(std::string* error) const {
   return false;
 }
 
-bool SpreadsheetPersistance::store(platform::Bytes json, std::vector<SpreadsheetFile> files,
-                                   std::optional<std::vector<SpreadsheetFileJSON::Span>> spans, std::string* error) {
+bool SpreadsheetPersistance::store(platform::Bytes json, Known known, std::string* error) {
   std::string reason;
   if (!userDefaults_->setData(std::move(json), storageKey, &reason)) {
     setReason(error, reason.empty() ? "the documents could not be stored" : reason);
     return false;
   }
-  known_ = Known{userDefaults_->sharedObjectForKey(storageKey), std::move(files), std::move(spans)};
-  if (!known_->value) known_.reset();
+  known.value = userDefaults_->sharedObjectForKey(storageKey);
+  if (known.value) {
+    known_ = std::move(known);
+  } else {
+    known_.reset();
+  }
   if (!userDefaults_->synchronize()) {
     setReason(error, "the documents could not be written to disk");
     return false;
@@ -121,15 +128,16 @@ bool SpreadsheetPersistance::write(std::vector<SpreadsheetFile> files, const Sto
       }
     }
   }
-  return store(std::move(*json), std::move(files), std::move(spans), error);
+  std::vector<std::string> uuids = uuidsOf(files);
+  return store(std::move(*json), Known{nullptr, std::move(uuids), std::move(spans), std::move(files)}, error);
 }
 
 std::optional<bool> SpreadsheetPersistance::splice(const std::vector<std::string>& uuids,
                                                    std::optional<SpreadsheetFile>& added, std::string* error) {
   std::shared_ptr<const platform::Object> value = userDefaults_->sharedObjectForKey(storageKey);
-  if (!value || !isKnown(value) || !value->bytesValue() || !known_->spans) return std::nullopt;
+  if (!value || !isKnown(value) || !value->bytesValue()) return std::nullopt;
   const platform::Bytes& bytes = *value->bytesValue();
-  const std::vector<SpreadsheetFileJSON::Span>& spans = *known_->spans;
+  const std::vector<SpreadsheetFileJSON::Span>& spans = known_->spans;
 
   lastWritePath_ = WritePath::splice;
   std::optional<std::string> piece;
@@ -143,26 +151,28 @@ std::optional<bool> SpreadsheetPersistance::splice(const std::vector<std::string
   }
   platform::Bytes spliced;
   spliced.reserve(bytes.size() + (piece ? piece->size() + 1 : 0));
-  std::vector<SpreadsheetFile> files;
-  std::vector<SpreadsheetFileJSON::Span> splicedSpans;
+  Known next;
   spliced.push_back('[');
-  auto append = [&](const uint8_t* begin, size_t size) {
+  auto append = [&](const uint8_t* begin, size_t size, const std::string& uuid) {
     if (spliced.size() > 1) spliced.push_back(',');
-    splicedSpans.push_back({spliced.size(), spliced.size() + size});
+    next.spans.push_back({spliced.size(), spliced.size() + size});
+    next.uuids.push_back(uuid);
     spliced.insert(spliced.end(), begin, begin + size);
   };
   for (size_t i = 0; i < spans.size(); ++i) {
-    if (contains(uuids, known_->files[i].uuid)) continue;
-    append(bytes.data() + spans[i].begin, spans[i].end - spans[i].begin);
+    if (contains(uuids, known_->uuids[i])) continue;
+    append(bytes.data() + spans[i].begin, spans[i].end - spans[i].begin, known_->uuids[i]);
   }
-  if (piece) append(reinterpret_cast<const uint8_t*>(piece->data()), piece->size());
+  if (piece) append(reinterpret_cast<const uint8_t*>(piece->data()), piece->size(), added->uuid);
   spliced.push_back(']');
 
-  files = std::move(known_->files);
+  next.files = std::move(known_->files);
   known_.reset();
-  std::erase_if(files, [&](const SpreadsheetFile& kept) { return contains(uuids, kept.uuid); });
-  if (added) files.push_back(std::move(*added));
-  return store(std::move(spliced), std::move(files), std::move(splicedSpans), error);
+  if (next.files) {
+    std::erase_if(*next.files, [&](const SpreadsheetFile& kept) { return contains(uuids, kept.uuid); });
+    if (added) next.files->push_back(std::move(*added));
+  }
+  return store(std::move(spliced), std::move(next), error);
 }
 
 bool SpreadsheetPersistance::change(const std::vector<std::string>& uuids, std::optional<SpreadsheetFile> added,

@@ -22,15 +22,18 @@
 // not happen; the change answers false and says why.
 //
 // What it costs: the store remembers the stored value it last decoded or
-// wrote, with its documents and where each one's object lies in the text
-// (found by SpreadsheetFileJSON::scanArray once, after decoding, or noted
-// while encoding). While the stored value is still that one (the same shared
-// value, or equal bytes), reads answer the remembered documents without
-// decoding, and a change splices: only the changed document is encoded, and
-// the new array is the kept documents' text with it put in, which is byte for
-// byte what encoding the whole array gives. Any other stored value (written
-// by someone else), or one the scanner cannot split, takes the full path:
-// decode everything, change, encode everything.
+// wrote, with each document's uuid and where its object lies in the text
+// (noted while decoding or while encoding), and the documents themselves once
+// a change made them or the same value is read a second time: the first read
+// of a value (the list at start-up) hands its documents over without keeping
+// a copy. While the stored value is still that one (the same shared value, or
+// equal bytes), reads answer the remembered documents without decoding, and a
+// change splices: only the changed document is encoded, and the new array is
+// the kept documents' text with it put in. For an array this store encoded
+// that is byte for byte what encoding the whole array gives; for one read
+// from disk the kept documents keep the text they were read from, which
+// decodes to them. Any other stored value (changed behind the store's back)
+// takes the full path: decode everything, change, encode everything.
 //
 // Main thread only.
 #pragma once
@@ -102,12 +105,13 @@ class SpreadsheetPersistance {
     std::shared_ptr<const platform::Object> value;
     StoredFiles contents;
   };
-  // A stored value, the documents it decodes to and, when the text could be
-  // split, where each one lies in it (in the same order).
+  // A stored value, the uuid of each document it decodes to and where each
+  // one lies in it (in the same order), and the documents when they are kept.
   struct Known {
     std::shared_ptr<const platform::Object> value;
-    std::vector<SpreadsheetFile> files;
-    std::optional<std::vector<SpreadsheetFileJSON::Span>> spans;
+    std::vector<std::string> uuids;
+    std::vector<SpreadsheetFileJSON::Span> spans;
+    std::optional<std::vector<SpreadsheetFile>> files;
   };
 
   Stored read() const;
@@ -119,10 +123,9 @@ class SpreadsheetPersistance {
   std::optional<bool> splice(const std::vector<std::string>& uuids, std::optional<SpreadsheetFile>& added,
                              std::string* error);
   bool write(std::vector<SpreadsheetFile> files, const Stored& before, std::string* error);
-  // Stores `json` under the storage key, remembers it with `files`, and
-  // synchronizes.
-  bool store(platform::Bytes json, std::vector<SpreadsheetFile> files,
-             std::optional<std::vector<SpreadsheetFileJSON::Span>> spans, std::string* error);
+  // Stores `json` under the storage key, remembers it as `known` (whose value
+  // is filled in here), and synchronizes.
+  bool store(platform::Bytes json, Known known, std::string* error);
   // False, with the reason, while the storage is kept unread.
   bool storageWritable(std::string* error) const;
 

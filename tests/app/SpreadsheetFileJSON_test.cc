@@ -239,14 +239,10 @@ TEST(SpreadsheetFileJSON, StoredBytesOfTheEarlierEncoderReadBackAndAreWrittenAga
   auto data = SpreadsheetFileJSON::encodeArrayData(expected, nullptr, &spans);
   ASSERT_TRUE(data);
   EXPECT_EQ(std::string(data->begin(), data->end()), stored);
-  // The encoder's spans are where the scanner finds the documents.
-  auto elements = SpreadsheetFileJSON::scanArray(stored);
-  ASSERT_TRUE(elements);
-  ASSERT_EQ(elements->size(), spans.size());
-  for (size_t i = 0; i < spans.size(); ++i) {
-    EXPECT_EQ((*elements)[i].span, spans[i]);
-    EXPECT_EQ((*elements)[i].uuid, expected[i].uuid);
-  }
+  // The encoder's spans are where the decoder finds the documents.
+  std::vector<SpreadsheetFileJSON::Span> found;
+  ASSERT_TRUE(SpreadsheetFileJSON::decodeArray(stored, nullptr, &found));
+  EXPECT_EQ(found, spans);
 }
 
 // The earlier encoder, kept as the reference: a JSON tree of the document
@@ -350,31 +346,24 @@ TEST(SpreadsheetFileJSON, EncodesRandomDocumentsAsTheTreeEncoderDid) {
   }
 }
 
-TEST(SpreadsheetFileJSON, ScanArraySplitsTheTopLevelOrRefuses) {
-  const std::string a = R"({"uuid":"A","contents":[[{"text":"}]\"\\"}]],"x":{"uuid":"inner"}})";
-  const std::string b = R"({ "title" : "t" , "uuid" : "B" })";
+TEST(SpreadsheetFileJSON, DecodingTellsWhereEachDocumentLies) {
+  const std::string a = R"({"uuid":"A","title":"}]\"\\","creationDate":1,"contents":[],"rowHeights":[],)"
+                        R"("columnWidths":[],"mergedRanges":[],"x":{"uuid":"inner"}})";
+  const std::string b = R"({ "title" : "t" , "uuid" : "\u0042" , "uuid" : "B", "creationDate" : 2 , "contents" : [ ] ,)"
+                        R"( "rowHeights" : [ ] , "columnWidths" : [ ] , "mergedRanges" : [ ] })";
   const std::string text = " [" + a + " ,\n" + b + "] ";
-  auto elements = SpreadsheetFileJSON::scanArray(text);
-  ASSERT_TRUE(elements);
-  ASSERT_EQ(elements->size(), 2u);
-  EXPECT_EQ((*elements)[0].uuid, "A");
+  std::vector<SpreadsheetFileJSON::Span> spans;
+  auto files = SpreadsheetFileJSON::decodeArray(text, nullptr, &spans);
+  ASSERT_TRUE(files);
+  ASSERT_EQ(spans.size(), 2u);
   auto textOf = [&](const SpreadsheetFileJSON::Span& span) { return text.substr(span.begin, span.end - span.begin); };
-  EXPECT_EQ(textOf((*elements)[0].span), a);
-  EXPECT_EQ((*elements)[1].uuid, "B");
-  EXPECT_EQ(textOf((*elements)[1].span), b);
-  EXPECT_THAT(*SpreadsheetFileJSON::scanArray(" [ ] "), ElementsAre());
-
-  const std::string deep = "[{\"uuid\":\"A\",\"x\":" + std::string(SpreadsheetFileJSON::kMaxScanDepth, '[') +
-                           std::string(SpreadsheetFileJSON::kMaxScanDepth, ']') + "}]";
-  for (const std::string& refused : {
-           std::string(""), std::string("{}"), std::string("[1]"), std::string("[{\"uuid\":\"A\"}"),
-           std::string("[{\"uuid\":\"A\"}]x"), std::string("[{\"uuid\":\"A\"},]"), std::string("[{\"uuid\":\"A\"]]"),
-           std::string("[{\"uuid\":\"A\",\"t\":\"open]"), std::string("[{\"title\":\"no uuid\"}]"),
-           std::string("[{\"uuid\":\"A\",\"uuid\":\"B\"}]"), std::string("[{\"uuid\":\"\\u0041\"}]"),
-           std::string("[{\"uu\\u0069d\":\"A\"}]"), std::string("[{\"uuid\":7}]"), std::string("[{\"uuid\":\"A\"}{}]"),
-           deep}) {
-    EXPECT_FALSE(SpreadsheetFileJSON::scanArray(refused)) << refused;
-  }
+  EXPECT_EQ(textOf(spans[0]), a);
+  EXPECT_EQ(textOf(spans[1]), b);
+  EXPECT_EQ((*files)[0].uuid, "A");
+  EXPECT_EQ((*files)[1].uuid, "B");
+  spans.clear();
+  ASSERT_TRUE(SpreadsheetFileJSON::decodeArray(" [ ] ", nullptr, &spans));
+  EXPECT_THAT(spans, ElementsAre());
 }
 
 // A small stored document whose padding would make a huge grid: one row of

@@ -205,29 +205,54 @@ TEST_F(SpreadsheetPersistanceTest, ChangesSpliceTheStoredTextToTheBytesOfAWholeE
   }
 }
 
-TEST_F(SpreadsheetPersistanceTest, ATextTheStoreDidNotWriteOrCannotSplitTakesTheFullPath) {
+TEST_F(SpreadsheetPersistanceTest, ATextWrittenElsewhereIsSplicedOnceReadAndTakesTheFullPathUntilThen) {
   using Path = SpreadsheetPersistance::WritePath;
   SpreadsheetFile a = document("A"), b = document("B");
   const std::string canonical = *SpreadsheetFileJSON::encodeArray({a, b});
   // Spaced out by another writer: readable, but not this store's bytes.
   std::string spaced = canonical;
   spaced.insert(1, "\n  ");
-  // A uuid written with an escape: it decodes, but the scanner does not unescape.
+  spaced.insert(spaced.find(",{"), " ");
+  // A uuid written with an escape, and a duplicate key whose last value counts.
   std::string escaped = canonical;
   escaped.replace(escaped.find(a.uuid), 1, "\\u00" + std::to_string(static_cast<int>(a.uuid[0]) / 16) +
                                               std::string(1, "0123456789abcdef"[a.uuid[0] % 16]));
+  escaped.insert(1 + escaped.find('{', 1), "\"uuid\":\"dropped\",");
+  SpreadsheetFile edited = b;
+  edited.contents[1][1].text = "edited";
   for (const std::string& stored : {spaced, escaped}) {
+    // Changed behind the store's back: the full path, and this store's bytes.
     defaults->values[SpreadsheetPersistance::storageKey] = bytes(stored);
-    SpreadsheetFile edited = b;
-    edited.contents[1][1].text = "edited";
     ASSERT_TRUE(store.saveFile(edited)) << stored;
     EXPECT_EQ(store.lastWritePath(), Path::full) << stored;
-    edited.creationDate = 1000;
-    EXPECT_EQ(storedText(*defaults), *SpreadsheetFileJSON::encodeArray({a, edited})) << stored;
-    // Now the store knows its own bytes: the next change splices.
+    SpreadsheetFile saved = edited;
+    saved.creationDate = 1000;
+    EXPECT_EQ(storedText(*defaults), *SpreadsheetFileJSON::encodeArray({a, saved})) << stored;
     ASSERT_TRUE(store.removeFile(a));
     EXPECT_EQ(store.lastWritePath(), Path::splice);
-    EXPECT_EQ(storedText(*defaults), *SpreadsheetFileJSON::encodeArray({edited}));
+    EXPECT_EQ(storedText(*defaults), *SpreadsheetFileJSON::encodeArray({saved}));
+
+    // Read first: the save splices, and the kept document keeps the text it was read from.
+    defaults->values[SpreadsheetPersistance::storageKey] = bytes(stored);
+    ASSERT_EQ(store.loadFiles().size(), 2u) << stored;
+    ASSERT_TRUE(store.saveFile(edited)) << stored;
+    EXPECT_EQ(store.lastWritePath(), Path::splice) << stored;
+    std::vector<SpreadsheetFileJSON::Span> spans;
+    ASSERT_TRUE(SpreadsheetFileJSON::decodeArray(stored, nullptr, &spans));
+    EXPECT_EQ(storedText(*defaults), "[" + stored.substr(spans[0].begin, spans[0].end - spans[0].begin) + "," +
+                                         *SpreadsheetFileJSON::encode(saved) + "]");
+    // The store answers what the spliced text holds, read once or again, and splices on.
+    for (int read = 0; read < 2; ++read) {
+      auto loaded = store.loadFiles();
+      ASSERT_EQ(loaded.size(), 2u);
+      testing::expectIdentical(loaded[0], a);
+      testing::expectIdentical(loaded[1], saved);
+    }
+    ASSERT_TRUE(store.removeFile(saved));
+    EXPECT_EQ(store.lastWritePath(), Path::splice);
+    EXPECT_EQ(storedText(*defaults), "[" + stored.substr(spans[0].begin, spans[0].end - spans[0].begin) + "]");
+    ASSERT_EQ(store.loadFiles().size(), 1u);
+    testing::expectIdentical(store.loadFiles()[0], a);
   }
 }
 
