@@ -20,11 +20,7 @@ class AdReportersTest : public attribution_test::AdReportingTest {
  protected:
   void SetUp() override {
     AdReportingTest::SetUp();
-    GWLPersistedConfig::Dependencies settings;
-    settings.clock = clock_;
-    settings.monitor = monitor_;
-    settings.notificationCenter = platform::NotificationCenter::create();
-    config_ = GWLPersistedConfig::create(kGWLPersistedConfigSuiteName, settings);
+    config_ = openPersistedConfig(clock_);
     ASSERT_TRUE(config_);
 
     GWLAdExposureReporter::Dependencies exposure;

@@ -17,6 +17,9 @@
 #include "../foundation/values/ValuesTestSupport.h"
 #include "analytics/attribution/GWLAttributionLog.h"
 #include "analytics/foundation/config/GWLMeasurementRegistry.h"
+#include "analytics/foundation/config/GWLPersistedConfig.h"
+#include "platform/dispatch/Clock.h"
+#include "platform/dispatch/NotificationCenter.h"
 
 namespace attribution_test {
 
@@ -85,6 +88,15 @@ class AdReportingTest : public foundation_test::LibraryMonitorTest {
     monitor_->setVerboseLoggingEnabled(false);
     monitor_->setDebugModeEnabled(false);
     LibraryMonitorTest::TearDown();
+  }
+
+  // The library's settings in the current data directory, on `clock`.
+  std::shared_ptr<GWLPersistedConfig> openPersistedConfig(std::shared_ptr<platform::Clock> clock) {
+    GWLPersistedConfig::Dependencies dependencies;
+    dependencies.clock = std::move(clock);
+    dependencies.monitor = monitor_;
+    dependencies.notificationCenter = platform::NotificationCenter::create();
+    return GWLPersistedConfig::create(kGWLPersistedConfigSuiteName, dependencies);
   }
 
   // The codes of the printed reports since the last call, in order.

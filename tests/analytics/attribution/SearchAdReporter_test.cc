@@ -38,7 +38,7 @@ class SearchAdReporterTest : public attribution_test::AdReportingTest {
  protected:
   void SetUp() override {
     AdReportingTest::SetUp();
-    config_ = openConfig();
+    config_ = openPersistedConfig(clock_);
     ASSERT_TRUE(config_);
     config_->setFirstOpenTimestampMilliseconds(kFirstOpenMilliseconds);
   }
@@ -47,14 +47,6 @@ class SearchAdReporterTest : public attribution_test::AdReportingTest {
     queue_->flush();
     config_.reset();
     AdReportingTest::TearDown();
-  }
-
-  std::shared_ptr<GWLPersistedConfig> openConfig() {
-    GWLPersistedConfig::Dependencies dependencies;
-    dependencies.clock = clock_;
-    dependencies.monitor = monitor_;
-    dependencies.notificationCenter = platform::NotificationCenter::create();
-    return GWLPersistedConfig::create(kGWLPersistedConfigSuiteName, dependencies);
   }
 
   // A device with the attribution framework whose token calls fail unless a
@@ -383,12 +375,8 @@ class SearchAdLoopbackTest : public SearchAdReporterTest {
     return with;
   }
   std::vector<Captured> requests() const {
-    std::vector<std::filesystem::path> files;
-    for (const auto& entry : std::filesystem::directory_iterator(scratch_ / "capture")) files.push_back(entry.path());
-    std::sort(files.begin(), files.end());
     std::vector<Captured> out;
-    for (const auto& file : files) {
-      const std::string text = platform::testing::readFile(file);
+    for (const std::string& text : tabulo::test::capturedRequests(scratch_ / "capture")) {
       const size_t headEnd = text.find("\r\n\r\n");
       Captured captured;
       captured.body = text.substr(headEnd + 4);
