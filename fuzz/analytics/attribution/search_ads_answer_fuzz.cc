@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <span>
 #include <string>
@@ -42,9 +43,14 @@ struct Fixture {
   std::shared_ptr<GWLPersistedConfig> config;
 
   Fixture() {
-    paths = platform::Paths::open(
-        (std::filesystem::temp_directory_path() / ("search_ads_answer_fuzz." + std::to_string(::getpid()))).string());
+    static const std::filesystem::path directory =
+        std::filesystem::temp_directory_path() / ("search_ads_answer_fuzz." + std::to_string(::getpid()));
+    paths = platform::Paths::open(directory.string());
     check(paths != nullptr);
+    std::atexit([] {
+      std::error_code ignored;
+      std::filesystem::remove_all(directory, ignored);
+    });
     platform::Paths::setCurrent(paths);
     GWLPersistedConfig::Dependencies dependencies;
     dependencies.clock = clock;
