@@ -17,7 +17,16 @@ struct Registration {
   std::shared_ptr<Queue> queue;
   std::shared_ptr<const NotificationCenter::Observer> observer;
   std::shared_ptr<std::atomic<bool>> active;
+  bool filtersSender = false;
+  std::weak_ptr<const void> sender;  // when `filtersSender`: the only poster observed
 };
+
+// Whether `registration` observes what `sender` posts.
+bool observes(const Registration& registration, const NotificationSender& sender) {
+  if (!registration.filtersSender) return true;
+  if (!sender || registration.sender.expired()) return false;
+  return !registration.sender.owner_before(sender) && !sender.owner_before(registration.sender);
+}
 
 void callObserver(const NotificationCenter::Observer& observer, const std::atomic<bool>& active,
                   const Notification& notification) {
@@ -77,7 +86,14 @@ std::shared_ptr<NotificationCenter> NotificationCenter::defaultCenter() {
 
 ObserverToken NotificationCenter::addObserver(const std::string& name, std::shared_ptr<Queue> queue,
                                               Observer observer) {
+  return addObserver(name, nullptr, std::move(queue), std::move(observer));
+}
+
+ObserverToken NotificationCenter::addObserver(const std::string& name, const NotificationSender& sender,
+                                              std::shared_ptr<Queue> queue, Observer observer) {
   Registration registration;
+  registration.filtersSender = sender != nullptr;
+  registration.sender = sender;
   registration.queue = std::move(queue);
   registration.observer = std::make_shared<const Observer>(std::move(observer));
   registration.active = std::make_shared<std::atomic<bool>>(true);
@@ -90,8 +106,9 @@ ObserverToken NotificationCenter::addObserver(const std::string& name, std::shar
   return ObserverToken(weak_from_this(), registration.id, registration.active);
 }
 
-void NotificationCenter::post(const std::string& name, Dictionary userInfo) {
+void NotificationCenter::post(const std::string& name, Dictionary userInfo, NotificationSender sender) {
   std::vector<Registration> observers;
+  std::vector<Registration> kept;
   std::vector<Registration> dropped;  // released outside the lock
   {
     std::lock_guard lock(state_->mutex);
@@ -102,17 +119,18 @@ void NotificationCenter::post(const std::string& name, Dictionary userInfo) {
     auto& registrations = found->second;
     for (auto& registration : registrations) {
       if (registration.active->load()) {
-        observers.push_back(registration);
+        kept.push_back(registration);
+        if (observes(registration, sender)) observers.push_back(registration);
       } else {
         state_->nameById.erase(registration.id);
         dropped.push_back(std::move(registration));
       }
     }
-    if (!dropped.empty()) registrations = observers;
+    if (!dropped.empty()) registrations = kept;
     if (registrations.empty()) state_->byName.erase(found);
   }
   if (observers.empty()) return;
-  auto notification = std::make_shared<const Notification>(Notification{name, std::move(userInfo)});
+  auto notification = std::make_shared<const Notification>(Notification{name, std::move(userInfo), std::move(sender)});
   for (const Registration& registration : observers) {
     if (registration.queue) {
       // The posted block leaves the queue out: a queue must not own itself.

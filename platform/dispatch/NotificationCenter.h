@@ -1,7 +1,10 @@
 // platform::NotificationCenter — named notifications with observers.
 //
 // An observer is registered for one name and, optionally, a queue on which it
-// is called (without a queue it runs on the posting thread). Registration
+// is called (without a queue it runs on the posting thread) and a sender: an
+// observer given a sender receives only the notifications that sender posts
+// (senders are told apart by ownership, and one that is gone posts nothing
+// more, so a new object at the same address is never mistaken for it). Registration
 // answers an ObserverToken; the observer is removed when the token is reset or
 // destroyed. Posting to a name with no observers does nothing.
 //
@@ -24,9 +27,13 @@ namespace platform {
 
 class Queue;
 
+// Whoever posts a notification, when it names itself; any object owned by a shared_ptr.
+using NotificationSender = std::shared_ptr<const void>;
+
 struct Notification {
   std::string name;
   Dictionary userInfo;
+  NotificationSender sender;  // null when the poster named none
 };
 
 class NotificationCenter;
@@ -64,7 +71,10 @@ class NotificationCenter : public std::enable_shared_from_this<NotificationCente
   // `queue` may be null: the observer then runs on the posting thread, inside
   // post(). The center keeps `queue` (and the observer) until the token is reset.
   [[nodiscard]] ObserverToken addObserver(const std::string& name, std::shared_ptr<Queue> queue, Observer observer);
-  void post(const std::string& name, Dictionary userInfo = {});
+  // The same, for the notifications `sender` posts only; a null sender observes every poster.
+  [[nodiscard]] ObserverToken addObserver(const std::string& name, const NotificationSender& sender,
+                                          std::shared_ptr<Queue> queue, Observer observer);
+  void post(const std::string& name, Dictionary userInfo = {}, NotificationSender sender = nullptr);
   // Unregisters by token id; unknown ids are ignored.
   void removeObserver(uint64_t id);
 

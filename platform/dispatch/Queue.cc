@@ -1,11 +1,13 @@
 #include "platform/dispatch/Queue.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <exception>
 #include <mutex>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "platform/core/Log.h"
 #include "platform/dispatch/Timer.h"
@@ -69,6 +71,77 @@ void postAndWait(const std::string& label, Queue::Block block, Post post) {
   done->cv.wait(lock, [&] { return done->done; });
 }
 
+// The threads of a SerialQueue (one) or a ConcurrentQueue (a few): they take
+// the posted blocks in FIFO order, each runs one at a time.
+struct Workers {
+  explicit Workers(std::string label) : label(std::move(label)) {}
+
+  const std::string label;
+  std::mutex mutex;
+  std::condition_variable cv;
+  std::condition_variable idle;
+  std::deque<Queue::Block> blocks;
+  size_t running = 0;
+  bool stopping = false;
+  std::vector<std::thread> threads;
+
+  void enqueue(Queue::Block block) {
+    {
+      std::lock_guard lock(mutex);
+      blocks.push_back(std::move(block));
+    }
+    cv.notify_one();
+  }
+
+  // `self` keeps the state alive while a detached thread finishes.
+  static void start(const std::shared_ptr<Workers>& self, size_t count) {
+    for (size_t i = 0; i < std::max<size_t>(count, 1); ++i) self->threads.emplace_back([self] { loop(self); });
+  }
+
+  static void loop(const std::shared_ptr<Workers>& self) {
+    CurrentQueueScope scope(self.get());
+    std::unique_lock lock(self->mutex);
+    for (;;) {
+      self->cv.wait(lock, [&] { return self->stopping || !self->blocks.empty(); });
+      if (self->blocks.empty()) return;  // stopping, and nothing left to run
+      Queue::Block block = std::move(self->blocks.front());
+      self->blocks.pop_front();
+      ++self->running;
+      lock.unlock();
+      runGuarded(self->label, block);
+      block = nullptr;  // release what the block captured before taking the lock
+      lock.lock();
+      --self->running;
+      if (self->running == 0 && self->blocks.empty()) self->idle.notify_all();
+    }
+  }
+
+  // Runs what was posted, then ends the threads. When the last owner lets go
+  // inside one of the queue's own blocks, that thread cannot join itself: it
+  // runs what is left and ends on its own, the state living until then.
+  void stop() {
+    {
+      std::lock_guard lock(mutex);
+      stopping = true;
+    }
+    cv.notify_all();
+    for (std::thread& thread : threads) {
+      if (thread.get_id() == std::this_thread::get_id()) {
+        thread.detach();
+      } else {
+        thread.join();
+      }
+    }
+  }
+
+  void waitUntilIdle() {
+    std::unique_lock lock(mutex);
+    idle.wait(lock, [&] { return running == 0 && blocks.empty(); });
+  }
+
+  bool isCurrent() const { return tCurrentQueue == this; }
+};
+
 }  // namespace
 
 void Queue::after(const std::shared_ptr<Clock>& clock, double seconds, Block block) {
@@ -78,39 +151,8 @@ void Queue::after(const std::shared_ptr<Clock>& clock, double seconds, Block blo
 // ---------------------------------------------------------------------------
 // SerialQueue
 
-struct SerialQueue::State {
-  explicit State(std::string label) : label(std::move(label)) {}
-
-  const std::string label;
-  std::mutex mutex;
-  std::condition_variable cv;
-  std::deque<Block> blocks;
-  bool stopping = false;
-  std::thread thread;
-
-  void enqueue(Block block) {
-    {
-      std::lock_guard lock(mutex);
-      blocks.push_back(std::move(block));
-    }
-    cv.notify_one();
-  }
-
-  // The thread's loop; `self` keeps the state alive when the thread is detached.
-  static void loop(const std::shared_ptr<State>& self) {
-    CurrentQueueScope scope(self.get());
-    std::unique_lock lock(self->mutex);
-    for (;;) {
-      self->cv.wait(lock, [&] { return self->stopping || !self->blocks.empty(); });
-      if (self->blocks.empty()) return;  // stopping, and nothing left to run
-      Block block = std::move(self->blocks.front());
-      self->blocks.pop_front();
-      lock.unlock();
-      runGuarded(self->label, block);
-      block = nullptr;  // release what the block captured before taking the lock
-      lock.lock();
-    }
-  }
+struct SerialQueue::State : Workers {
+  using Workers::Workers;
 };
 
 std::shared_ptr<SerialQueue> SerialQueue::create(std::string label) {
@@ -118,23 +160,10 @@ std::shared_ptr<SerialQueue> SerialQueue::create(std::string label) {
 }
 
 SerialQueue::SerialQueue(std::string label) : state_(std::make_shared<State>(std::move(label))) {
-  state_->thread = std::thread([state = state_] { State::loop(state); });
+  Workers::start(state_, 1);
 }
 
-SerialQueue::~SerialQueue() {
-  {
-    std::lock_guard lock(state_->mutex);
-    state_->stopping = true;
-  }
-  state_->cv.notify_all();
-  if (isCurrent()) {
-    // The last owner let go inside one of our own blocks: the thread cannot
-    // join itself. It runs what is left and ends; the state lives until then.
-    state_->thread.detach();
-  } else {
-    state_->thread.join();
-  }
-}
+SerialQueue::~SerialQueue() { state_->stop(); }
 
 void SerialQueue::async(Block block) { state_->enqueue(std::move(block)); }
 
@@ -147,13 +176,56 @@ void SerialQueue::sync(Block block) {
   postAndWait(state_->label, std::move(block), [this](Block b) { state_->enqueue(std::move(b)); });
 }
 
-bool SerialQueue::isCurrent() const { return tCurrentQueue == state_.get(); }
+bool SerialQueue::isCurrent() const { return state_->isCurrent(); }
 
 const std::string& SerialQueue::label() const { return state_->label; }
 
 void SerialQueue::flush() {
   if (isCurrent()) return;
   postAndWait(state_->label, [] {}, [this](Block b) { state_->enqueue(std::move(b)); });
+}
+
+// ---------------------------------------------------------------------------
+// ConcurrentQueue
+
+struct ConcurrentQueue::State : Workers {
+  using Workers::Workers;
+};
+
+std::shared_ptr<ConcurrentQueue> ConcurrentQueue::globalDefault() {
+  // Never destroyed: blocks may still be posted while the process exits.
+  static const auto* queue = new std::shared_ptr<ConcurrentQueue>(create("global.default", 4));
+  return *queue;
+}
+
+std::shared_ptr<ConcurrentQueue> ConcurrentQueue::create(std::string label, size_t threads) {
+  return std::shared_ptr<ConcurrentQueue>(new ConcurrentQueue(std::move(label), threads));
+}
+
+ConcurrentQueue::ConcurrentQueue(std::string label, size_t threads) : state_(std::make_shared<State>(std::move(label))) {
+  Workers::start(state_, threads);
+}
+
+ConcurrentQueue::~ConcurrentQueue() { state_->stop(); }
+
+void ConcurrentQueue::async(Block block) { state_->enqueue(std::move(block)); }
+
+void ConcurrentQueue::sync(Block block) {
+  if (isCurrent()) {
+    // Another thread of the queue could run it, but one that waits for its
+    // own queue may be the last free one: run it here.
+    runGuarded(state_->label, block);
+    return;
+  }
+  postAndWait(state_->label, std::move(block), [this](Block b) { state_->enqueue(std::move(b)); });
+}
+
+bool ConcurrentQueue::isCurrent() const { return state_->isCurrent(); }
+
+const std::string& ConcurrentQueue::label() const { return state_->label; }
+
+void ConcurrentQueue::waitUntilIdle() {
+  if (!isCurrent()) state_->waitUntilIdle();
 }
 
 // ---------------------------------------------------------------------------

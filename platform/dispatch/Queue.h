@@ -5,6 +5,10 @@
 // instead of deadlocking. `after` runs a block on the queue once a delay has
 // passed on the given clock (see Timer.h).
 //
+// A ConcurrentQueue runs its blocks on a few threads of its own, in FIFO
+// order of starting but side by side; the process-wide one of default
+// priority (`globalDefault`) stands for the platform's global queue.
+//
 // The MainQueue is the queue of the app's main loop: it has no thread; the
 // thread that calls `run()` (the host's loop) or `drain()` (tests) runs its
 // blocks and counts as the main thread.
@@ -60,6 +64,31 @@ class SerialQueue : public Queue {
 
  private:
   explicit SerialQueue(std::string label);
+  std::shared_ptr<State> state_;
+};
+
+class ConcurrentQueue : public Queue {
+ public:
+  // The process-wide queue of default priority (four threads), never destroyed.
+  static std::shared_ptr<ConcurrentQueue> globalDefault();
+  // A queue of its own with `threads` threads (at least one).
+  static std::shared_ptr<ConcurrentQueue> create(std::string label, size_t threads);
+  ~ConcurrentQueue() override;  // runs the blocks already posted, then stops the threads
+
+  void async(Block block) override;
+  void sync(Block block) override;
+  // Whether the calling thread is one of this queue's threads.
+  bool isCurrent() const override;
+  const std::string& label() const override;
+
+  // Blocks until no block is waiting or running (tests). On one of the
+  // queue's own threads it returns at once.
+  void waitUntilIdle();
+
+  struct State;
+
+ private:
+  ConcurrentQueue(std::string label, size_t threads);
   std::shared_ptr<State> state_;
 };
 

@@ -103,14 +103,29 @@ std::optional<std::string> AppEnvironment::environmentValue(const std::string& n
   return it->second;
 }
 
-void AppEnvironment::registerComponent(const std::string& name) {
+void AppEnvironment::registerComponent(const std::string& name, std::map<std::string, ComponentMethod> methods) {
   std::lock_guard lock(componentsMutex_);
-  components_.insert(name);
+  components_.insert_or_assign(name, std::move(methods));
 }
 
 bool AppEnvironment::hasComponent(const std::string& name) const {
   std::lock_guard lock(componentsMutex_);
   return components_.count(name) != 0;
+}
+
+bool AppEnvironment::componentRespondsTo(const std::string& name, const std::string& method) const {
+  std::lock_guard lock(componentsMutex_);
+  auto component = components_.find(name);
+  return component != components_.end() && component->second.count(method) != 0;
+}
+
+AppEnvironment::ComponentMethod AppEnvironment::componentMethod(const std::string& name,
+                                                                const std::string& method) const {
+  std::lock_guard lock(componentsMutex_);
+  auto component = components_.find(name);
+  if (component == components_.end()) return {};
+  auto found = component->second.find(method);
+  return found == component->second.end() ? ComponentMethod() : found->second;
 }
 
 }  // namespace platform

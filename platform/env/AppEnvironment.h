@@ -9,17 +9,19 @@
 //
 // Optional components stand in for looking a class up by name: code that would
 // ask "does the class X exist in this process?" asks `hasComponent("X")`, and
-// whoever links X in registers it with `registerComponent("X")`.
+// whoever links X in registers it with `registerComponent("X")`. A component
+// may name class methods it answers; each comes with its implementation, or
+// with none (an empty function: the class claims the method but cannot run it).
 //
 // The process-wide instance (`shared()`) is set by the host at start-up; until
 // then it is an environment built from the defaults.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -86,8 +88,15 @@ class AppEnvironment {
   // The value of an environment variable, or nullopt when it is not set.
   std::optional<std::string> environmentValue(const std::string& name) const;
 
-  void registerComponent(const std::string& name);
+  using ComponentMethod = std::function<void()>;
+  // Registers (or re-registers, replacing its methods) the component `name`.
+  void registerComponent(const std::string& name, std::map<std::string, ComponentMethod> methods = {});
   bool hasComponent(const std::string& name) const;
+  // Whether the component is present and names `method` among its methods.
+  bool componentRespondsTo(const std::string& name, const std::string& method) const;
+  // The method's implementation; empty when the component or the method is
+  // missing or the component gave none.
+  ComponentMethod componentMethod(const std::string& name, const std::string& method) const;
 
  private:
   AppEnvironment(Configuration configuration, Dictionary info);
@@ -96,7 +105,7 @@ class AppEnvironment {
   Dictionary info_;
   std::string bundleIdentifier_;
   mutable std::mutex componentsMutex_;
-  std::set<std::string> components_;
+  std::map<std::string, std::map<std::string, ComponentMethod>> components_;
 };
 
 }  // namespace platform

@@ -68,6 +68,22 @@ TEST(AppEnvironment, KnowsItsComponentsAndInstallSource) {
 #endif
 }
 
+TEST(AppEnvironment, ComponentsAnswerTheClassMethodsTheyName) {
+  auto env = AppEnvironment::create({});
+  int calls = 0;
+  env->registerComponent("KXWManager", {{"initializeSharedInstance", [&] { ++calls; }}, {"unimplemented", {}}});
+  EXPECT_TRUE(env->componentRespondsTo("KXWManager", "initializeSharedInstance"));
+  EXPECT_TRUE(env->componentRespondsTo("KXWManager", "unimplemented"));
+  EXPECT_FALSE(env->componentRespondsTo("KXWManager", "other"));
+  EXPECT_FALSE(env->componentRespondsTo("Absent", "initializeSharedInstance"));
+  EXPECT_FALSE(env->componentMethod("KXWManager", "unimplemented"));
+  env->componentMethod("KXWManager", "initializeSharedInstance")();
+  EXPECT_EQ(calls, 1);
+  env->registerComponent("KXWManager");  // registered again: its methods are replaced
+  EXPECT_TRUE(env->hasComponent("KXWManager"));
+  EXPECT_FALSE(env->componentRespondsTo("KXWManager", "initializeSharedInstance"));
+}
+
 TEST(AppEnvironment, TheShippedInfoDictionaryNamesTheApp) {
   AppEnvironment::Configuration config;
   config.infoDictionaryPath = TABULO_SOURCE_DIR "/tools/tabulo/Info.plist";

@@ -24,5 +24,29 @@ TEST(BooleanText, ReadsTheLeadingCharacterAfterBlanksSignAndZeros) {
   for (const auto& c : cases) EXPECT_EQ(booleanValueOfText(c.text), c.expected) << '"' << c.text << '"';
 }
 
+TEST(IntegerText, ReadsLeadingDigitsAndSaturates) {
+  struct Case {
+    const char* text;
+    int64_t expected;
+  } cases[] = {
+      {"123", 123},
+      {"  -42", -42},
+      {"+7", 7},
+      {"12a", 12},
+      {"-7.9", -7},
+      {"", 0},
+      {"abc", 0},
+      {"-", 0},
+      {"9223372036854775807", INT64_MAX},
+      {"9223372036854775808", INT64_MAX},
+      {"99999999999999999999", INT64_MAX},
+      {"-9223372036854775808", INT64_MIN},
+      {"-9223372036854775809", INT64_MIN},
+      {"-99999999999999999999", INT64_MIN},
+      {"000000000000000000000000012", 12},
+  };
+  for (const auto& c : cases) EXPECT_EQ(integerValueOfText(c.text), c.expected) << '"' << c.text << '"';
+}
+
 }  // namespace
 }  // namespace platform

@@ -126,6 +126,31 @@ TEST(NotificationCenter, PostsAndRegistrationsFromManyThreads) {
   EXPECT_EQ(kept.load(), 800);
 }
 
+TEST(NotificationCenter, AnObserverOfOneSenderHearsOnlyThatSender) {
+  auto center = NotificationCenter::create();
+  auto sender = std::make_shared<int>(1);
+  auto other = std::make_shared<int>(2);
+  int fromSender = 0;
+  int fromAnyone = 0;
+  auto one = center->addObserver("N", sender, nullptr, [&](const Notification& n) {
+    EXPECT_EQ(n.sender, sender);
+    ++fromSender;
+  });
+  auto any = center->addObserver("N", nullptr, [&](const Notification&) { ++fromAnyone; });
+  center->post("N", {}, sender);
+  center->post("N", {}, other);
+  center->post("N");
+  EXPECT_EQ(fromSender, 1);
+  EXPECT_EQ(fromAnyone, 3);
+
+  // A sender that is gone posts nothing more, even from the same address.
+  std::weak_ptr<int> gone = sender;
+  sender.reset();
+  ASSERT_TRUE(gone.expired());
+  center->post("N", {}, std::make_shared<int>(1));
+  EXPECT_EQ(fromSender, 1);
+}
+
 TEST(NotificationCenter, DefaultCenterIsOneInstance) {
   EXPECT_EQ(NotificationCenter::defaultCenter(), NotificationCenter::defaultCenter());
 }

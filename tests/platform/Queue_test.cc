@@ -124,6 +124,32 @@ TEST(SerialQueue, FlushOnItsOwnThreadReturns) {
   EXPECT_TRUE(returned);
 }
 
+TEST(ConcurrentQueue, RunsBlocksSideBySideAndWaitsUntilIdle) {
+  auto queue = ConcurrentQueue::create("concurrent", 3);
+  // Three blocks that can only finish together: they must run at the same time.
+  std::mutex mutex;
+  std::condition_variable cv;
+  int arrived = 0;
+  std::atomic<int> finished{0};
+  for (int i = 0; i < 3; ++i) {
+    queue->async([&] {
+      EXPECT_TRUE(queue->isCurrent());
+      std::unique_lock lock(mutex);
+      ++arrived;
+      cv.notify_all();
+      cv.wait(lock, [&] { return arrived == 3; });
+      finished.fetch_add(1);
+    });
+  }
+  queue->waitUntilIdle();
+  EXPECT_EQ(finished.load(), 3);
+  EXPECT_FALSE(queue->isCurrent());
+  int ran = 0;
+  queue->sync([&] { queue->sync([&] { ++ran; }); });  // sync on its own thread runs inline
+  EXPECT_EQ(ran, 1);
+  EXPECT_EQ(ConcurrentQueue::globalDefault(), ConcurrentQueue::globalDefault());
+}
+
 TEST(MainQueue, DrainRunsQueuedAndNestedBlocksOnTheMainThread) {
   auto mainQueue = MainQueue::create();
   auto worker = SerialQueue::create("worker");

@@ -1,4 +1,5 @@
 #include "platform/text/Utf8.h"
+#include "platform/text/Utf8Object.h"
 
 #include <gtest/gtest.h>
 
@@ -102,6 +103,29 @@ TEST(Utf8, AppendEncodesEveryLengthAndRefusesNonCharacters) {
   std::string out;
   for (char32_t cp : {U'\x41', U'\xE9', U'\x20AC', U'\x1F600', char32_t{0xD800}, char32_t{0x110000}}) append(out, cp);
   EXPECT_EQ(out, "A\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80" + kFFFD + kFFFD);
+}
+
+}  // namespace
+}  // namespace platform::utf8
+
+namespace platform::utf8 {
+namespace {
+
+TEST(Utf8Object, ReplacesIllFormedTextThroughoutATree) {
+  const std::string bad = "a\xFF" "b";
+  const std::string fixed = "a\xEF\xBF\xBD" "b";
+  Object tree(Dictionary{{bad, Array{Object(bad), Object(1), Object(Dictionary{{"k", Object(bad)}})}},
+                         {"bytes", Object(Bytes{0xFF})}});
+  ASSERT_FALSE(isValidObject(tree));
+  Object cleaned = objectReplacingInvalid(tree);
+  EXPECT_TRUE(isValidObject(cleaned));
+  EXPECT_EQ(cleaned, Object(Dictionary{{fixed, Array{Object(fixed), Object(1), Object(Dictionary{{"k", Object(fixed)}})}},
+                                       {"bytes", Object(Bytes{0xFF})}}));  // bytes are not text
+  EXPECT_EQ(objectReplacingInvalid(Object("ok")), Object("ok"));
+
+  // A cleaned key that meets an existing one: the first in the dictionary's order stays.
+  Dictionary clash = dictionaryReplacingInvalid({{bad, Object("was ill-formed")}, {fixed, Object("first")}});
+  EXPECT_EQ(clash, (Dictionary{{fixed, Object("first")}}));
 }
 
 }  // namespace

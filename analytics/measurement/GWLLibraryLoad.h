@@ -1,0 +1,25 @@
+// GWLLibraryLoad — the library's process-load call.
+//
+// On the device the platform loads the library's classes before the app's
+// main function runs, and some of them act at that moment. Here the host
+// makes this call instead, first thing in its main function. What it does:
+//   - notes the load time, which GWLAnalytics takes as its `loadTimestamp`
+//     (the first load time of the installation, unless a reset moves it).
+// Only the first call acts; later ones change nothing. Any thread.
+#pragma once
+
+#include <memory>
+#include <optional>
+
+namespace platform {
+class Clock;
+}
+
+// `clock` null: the system clock.
+void GWLLibraryLoad(const std::shared_ptr<platform::Clock>& clock = nullptr);
+
+// The time of the first GWLLibraryLoad (seconds since 1970); none before it.
+std::optional<double> GWLLibraryLoadTimestamp();
+
+// Tests: as if the library had not been loaded yet.
+void GWLLibraryLoadResetForTesting();
