@@ -114,6 +114,7 @@ struct HVUNetwork::Shared {
   std::weak_ptr<HVUNetworkLoggerDelegate> logger;
   std::weak_ptr<HVUNetworkReachabilityDelegate> reachabilityDelegate;
   std::optional<bool> lastReachable;
+  std::optional<bool> reachabilityOverride;
 
   void log(int level, int64_t code, const std::string& message, const std::vector<std::string>& contexts = {}) {
     std::shared_ptr<HVUNetworkLoggerDelegate> delegate;
@@ -447,10 +448,20 @@ void HVUNetwork::setMaxBodyBytes(size_t bytes) {
 }
 
 bool HVUNetwork::isNetworkConnected() {
+  std::optional<bool> forced;
+  {
+    std::lock_guard<std::mutex> lock(shared_->mutex);
+    forced = shared_->reachabilityOverride;
+  }
   const bool loopback = reachabilityHost_ && isLoopbackHost(*reachabilityHost_);
-  const bool connected = hasUsableInterface(loopback);
+  const bool connected = forced ? *forced : hasUsableInterface(loopback);
   noteReachability(connected);
   return connected;
+}
+
+void HVUNetwork::setReachabilityOverrideForTesting(std::optional<bool> connected) {
+  std::lock_guard<std::mutex> lock(shared_->mutex);
+  shared_->reachabilityOverride = connected;
 }
 
 void HVUNetwork::noteReachability(bool connected) {

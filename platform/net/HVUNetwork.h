@@ -109,6 +109,9 @@ class HVUNetwork {
   // Whether a request can go out now (an interface that can carry it is up).
   // A change since the last answer is reported to the reachability delegate.
   bool isNetworkConnected();
+  // Tests: `isNetworkConnected` answers `connected` instead of looking at the
+  // interfaces (nullopt looks again); changes are reported as usual.
+  void setReachabilityOverrideForTesting(std::optional<bool> connected);
   // Whether this client has a request in flight.
   bool hasUploadInProgress() const;
 

@@ -9,6 +9,9 @@
 #include <mutex>
 
 #include "CollectionServiceProcess.h"
+#include "analytics/wire/GWLPBSkAdNetworkConversionValueRequest.h"
+#include "analytics/wire/GWLPBSkAdNetworkConversionValueResponse.h"
+#include "platform/compression/Gzip.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/net/HVUNetwork.h"
 #include "tests/platform/TestSupport.h"
@@ -36,6 +39,32 @@ int post(const std::string& url, const std::string& body) {
   std::unique_lock<std::mutex> lock(mutex);
   done.wait_for(lock, std::chrono::seconds(30), [&] { return status.has_value(); });
   return status.value_or(-1);
+}
+
+struct Answer {
+  int status = -1;
+  std::optional<std::string> contentEncoding;
+  std::vector<uint8_t> body;
+};
+
+Answer exchange(const std::string& url, const platform::HVUNetwork::Headers& headers, std::vector<uint8_t> payload) {
+  auto queue = platform::SerialQueue::create("test.attribution");
+  platform::HVUNetwork network;
+  std::mutex mutex;
+  std::condition_variable done;
+  std::optional<Answer> answer;
+  network.postURL(url, headers, payload, queue, false,
+                  [&](std::shared_ptr<const platform::HTTPURLResponse> response, std::vector<uint8_t> body,
+                      std::optional<platform::Error>) {
+                    std::lock_guard<std::mutex> lock(mutex);
+                    answer = Answer{response ? response->statusCode : -1,
+                                    response ? response->valueForHTTPHeaderField("Content-Encoding") : std::nullopt,
+                                    std::move(body)};
+                    done.notify_all();
+                  });
+  std::unique_lock<std::mutex> lock(mutex);
+  done.wait_for(lock, std::chrono::seconds(30), [&] { return answer.has_value(); });
+  return answer.value_or(Answer{});
 }
 
 TEST(AttributionRoutes, RefuseWhatTheyCannotAnswer) {
@@ -69,6 +98,15 @@ TEST(AttributionRoutes, ServiceDoesNotStartWithABadScenarioOrDouble) {
   platform::testing::writeFile(directory / "bad-odm.json", R"({"odm": {"entries": [{"value": "v", "kind": 1e10}]}})");
   CollectionServiceProcess badOdm({"--attribution", directory / "bad-odm.json"});
   EXPECT_EQ(badOdm.port(), 0);
+  for (const char* skan : {R"({"skan": {"answers": []}})", R"({"skan": {"answers": [{"status": 99}]}})",
+                           R"({"skan": {"answers": [{"body": "empty"}]}})",
+                           R"({"skan": {"answers": [{"response": {"fine_value": "7"}}]}})",
+                           R"({"skan": {"answers": [{"response": {"fine_value": 4294967296}}]}})",
+                           R"({"skan": {"answers": [{"status": 200, "encoding": "br"}]}})"}) {
+    platform::testing::writeFile(directory / "bad-skan.json", skan);
+    CollectionServiceProcess badSkan({"--attribution", directory / "bad-skan.json"});
+    EXPECT_EQ(badSkan.port(), 0) << skan;
+  }
   CollectionServiceProcess missingScenario({"--attribution", directory / "missing.json"});
   EXPECT_EQ(missingScenario.port(), 0);
   CollectionServiceProcess missingDouble({"--psm-double", directory / "no-such-program"});
@@ -127,6 +165,79 @@ TEST(SearchAdsRoutes, FailAsToldThenAnswerEveryToken) {
     CollectionServiceProcess refused({"--attribution", directory / "bad.json"});
     EXPECT_EQ(refused.port(), 0) << scenario;
   }
+}
+
+TEST(SkanRoutes, AnswerInOrderGzipWhenAcceptedAndRecordTheDecodedRequests) {
+  platform::testing::ScratchDirectory directory;
+  platform::testing::writeFile(directory / "skan.json", R"({"skan": {"answers": [
+      {"response": {"result_status": 1, "fine_value": 7}},
+      {"response": {"result_status": 2}, "encoding": "identity"},
+      {"body": "undecodable", "status": 202},
+      {"response": {"result_status": 2}, "encoding": "broken_gzip"},
+      {"status": 304}]}})");
+  CollectionServiceProcess service({"--attribution", directory / "skan.json"});
+  ASSERT_GT(service.port(), 0);
+  auto request = GWLPBSkAdNetworkConversionValueRequest::initWithMessageInfo();
+  request->setAppId("app-1");
+  request->setEvaluationEventTime(5);
+  const std::vector<uint8_t> payload = *request->protoBuffer();
+  const platform::HVUNetwork::Headers gzip = {{"Accept-Encoding", "gzip"}};
+
+  // A body that is no request is refused and not recorded.
+  EXPECT_EQ(exchange(service.url("/skan"), gzip, {0x0f, 0x01}).status, 400);
+
+  Answer first = exchange(service.url("/skan"), gzip, payload);
+  EXPECT_EQ(first.status, 200);
+  EXPECT_EQ(first.contentEncoding, "gzip");
+  auto inflated = platform::gunzip(first.body);
+  ASSERT_TRUE(inflated);
+  auto message = GWLPBSkAdNetworkConversionValueResponse::initWithBuffer(*inflated);
+  ASSERT_TRUE(message);
+  EXPECT_EQ(message->resultStatus(), 1);
+  EXPECT_EQ(message->fineValue(), 7);
+  EXPECT_FALSE(message->hasCoarseValue());
+
+  Answer second = exchange(service.url("/skan"), gzip, payload);
+  EXPECT_EQ(second.contentEncoding, std::nullopt);
+  ASSERT_TRUE(GWLPBSkAdNetworkConversionValueResponse::initWithBuffer(second.body));
+
+  Answer third = exchange(service.url("/skan"), {}, payload);
+  EXPECT_EQ(third.status, 202);
+  EXPECT_FALSE(third.body.empty());
+  EXPECT_FALSE(GWLPBSkAdNetworkConversionValueResponse::initWithBuffer(third.body));
+
+  Answer fourth = exchange(service.url("/skan"), {}, payload);
+  EXPECT_EQ(fourth.contentEncoding, "gzip");  // declared even though not accepted
+  EXPECT_FALSE(platform::gunzip(fourth.body));
+
+  // The last answer repeats.
+  EXPECT_EQ(exchange(service.url("/skan"), gzip, payload).status, 304);
+  EXPECT_EQ(exchange(service.url("/skan"), gzip, payload).status, 304);
+
+  auto queue = platform::SerialQueue::create("test.attribution");
+  platform::HVUNetwork network;
+  std::mutex mutex;
+  std::condition_variable done;
+  std::optional<std::string> recorded;
+  network.getURL(service.url("/control/skan/requests"), {}, queue, false,
+                 [&](std::shared_ptr<const platform::HTTPURLResponse>, std::vector<uint8_t> body,
+                     std::optional<platform::Error>) {
+                   std::lock_guard<std::mutex> lock(mutex);
+                   recorded = std::string(body.begin(), body.end());
+                   done.notify_all();
+                 });
+  {
+    std::unique_lock<std::mutex> lock(mutex);
+    done.wait_for(lock, std::chrono::seconds(30), [&] { return recorded.has_value(); });
+  }
+  // Keys in ascending order.
+  const std::string plain = R"({"app_id":"app-1","evaluation_event_time":5})";
+  const std::string gzipped = R"({"accept_encoding":"gzip","app_id":"app-1","evaluation_event_time":5})";
+  EXPECT_EQ(recorded, "[" + gzipped + "," + gzipped + "," + plain + "," + plain + "," + gzipped + "," + gzipped + "]");
+
+  CollectionServiceProcess withoutSkan;
+  ASSERT_GT(withoutSkan.port(), 0);
+  EXPECT_EQ(exchange(withoutSkan.url("/skan"), gzip, payload).status, 404);
 }
 
 TEST(RequestCapture, WritesEachRequestBeforeItIsAnswered) {

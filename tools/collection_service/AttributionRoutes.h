@@ -10,8 +10,9 @@
 // decode, gets 400; no double (--psm-double not given) 503; a double that
 // failed 502. The failure switches of /control/ apply as to every path.
 //
-// The on-device measurement endpoint's paths (/odm/...) come with them, and
-// the search-ads attribution API (/api/v1/); see OdmRoutes.h and SearchAdsRoutes.h.
+// The on-device measurement endpoint's paths (/odm/...) come with them, see
+// OdmRoutes.h; the conversion-value endpoint (/skan), see SkanRoutes.h; and
+// the search-ads attribution API (/api/v1/), see SearchAdsRoutes.h.
 #pragma once
 
 #include <memory>
@@ -22,6 +23,7 @@
 #include "tools/collection_service/OdmRoutes.h"
 #include "tools/collection_service/PSMDoubleProcess.h"
 #include "tools/collection_service/SearchAdsRoutes.h"
+#include "tools/collection_service/SkanRoutes.h"
 
 namespace httplib {
 class Server;
@@ -49,11 +51,15 @@ class AttributionRoutes {
 
  private:
   AttributionRoutes(tabulo::psm_double::AttributionScenario scenario, std::unique_ptr<PSMDoubleProcess> psmDouble)
-      : scenario_(std::move(scenario)), psmDouble_(std::move(psmDouble)), odm_(scenario_.odm, psmDouble_.get()),
+      : scenario_(std::move(scenario)),
+        psmDouble_(std::move(psmDouble)),
+        odm_(scenario_.odm, psmDouble_.get()),
+        skan_(scenario_.skan),
         searchAds_(scenario_.searchAds) {}
 
   tabulo::psm_double::AttributionScenario scenario_;
   std::unique_ptr<PSMDoubleProcess> psmDouble_;
   OdmRoutes odm_;
+  SkanRoutes skan_;
   SearchAdsRoutes searchAds_;
 };

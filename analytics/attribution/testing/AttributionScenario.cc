@@ -143,6 +143,87 @@ bool ReadSearchAds(const Json& root, std::optional<SearchAdsScenario>& out, std:
   return true;
 }
 
+bool ReadSkanResponse(const Json& response, SkanScenarioAnswer& answer) {
+  if (!response.is_object()) return false;
+  answer.body = SkanScenarioAnswer::Body::kMessage;
+  const auto readInt32 = [&](const char* key, std::optional<int32_t>& out) {
+    if (!response.contains(key)) return true;
+    int32_t value = 0;
+    if (!ReadInteger(response, key, &value)) return false;
+    out = value;
+    return true;
+  };
+  const auto readInt64 = [&](const char* key, std::optional<int64_t>& out) {
+    if (!response.contains(key)) return true;
+    int64_t value = 0;
+    if (!ReadInteger(response, key, &value)) return false;
+    out = value;
+    return true;
+  };
+  if (!readInt32("result_status", answer.resultStatus) || !readInt32("fine_value", answer.fineValue) ||
+      !readInt32("coarse_value", answer.coarseValue) || !readInt64("result_time", answer.resultTime) ||
+      !readInt64("event_time", answer.eventTime) || !readInt64("update_backoff", answer.updateBackoff)) {
+    return false;
+  }
+  if (const auto found = response.find("skanm_value"); found != response.end()) {
+    if (!found->is_string()) return false;
+    answer.skanmValue = found->get<std::string>();
+  }
+  if (const auto found = response.find("lock_window"); found != response.end()) {
+    if (!found->is_boolean()) return false;
+    answer.lockWindow = found->get<bool>();
+  }
+  return true;
+}
+
+bool ReadSkanAnswer(const Json& item, SkanScenarioAnswer& answer) {
+  if (!item.is_object()) return false;
+  if (item.contains("status") && !ReadInteger(item, "status", &answer.httpStatus)) return false;
+  if (answer.httpStatus < 100 || answer.httpStatus > 599) return false;
+  const auto response = item.find("response");
+  const auto body = item.find("body");
+  if (response != item.end() && body != item.end()) return false;
+  if (response != item.end() && !ReadSkanResponse(*response, answer)) return false;
+  if (body != item.end()) {
+    if (!body->is_string() || body->get_ref<const std::string&>() != "undecodable") return false;
+    answer.body = SkanScenarioAnswer::Body::kUndecodable;
+  }
+  if (const auto encoding = item.find("encoding"); encoding != item.end()) {
+    const std::string text = encoding->is_string() ? encoding->get<std::string>() : std::string();
+    if (text == "identity") {
+      answer.encoding = SkanScenarioAnswer::Encoding::kIdentity;
+    } else if (text == "broken_gzip") {
+      answer.encoding = SkanScenarioAnswer::Encoding::kBrokenGzip;
+    } else if (text != "gzip") {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool ReadSkan(const Json& root, std::optional<SkanScenario>& out, std::string* message) {
+  const auto skan = root.find("skan");
+  if (skan == root.end()) return true;
+  const auto answers = skan->is_object() ? skan->find("answers") : skan->end();
+  if (!skan->is_object() || answers == skan->end() || !answers->is_array() || answers->empty()) {
+    *message = "\"skan\" must be an object with a non-empty \"answers\" list";
+    return false;
+  }
+  SkanScenario scenario;
+  for (const auto& item : *answers) {
+    SkanScenarioAnswer answer;
+    if (!ReadSkanAnswer(item, answer)) {
+      *message = "each \"skan\" answer is an object with an HTTP \"status\", a \"response\" object of"
+                 " integer fields (a string \"skanm_value\", a boolean \"lock_window\") or \"body\":"
+                 " \"undecodable\", and an \"encoding\" of \"gzip\", \"identity\" or \"broken_gzip\"";
+      return false;
+    }
+    scenario.answers.push_back(std::move(answer));
+  }
+  out = std::move(scenario);
+  return true;
+}
+
 bool ReadMembers(const Json& root, const char* service, std::vector<ScenarioMember>& out,
                  std::string* message) {
   const auto section = root.find(service);
@@ -186,6 +267,7 @@ std::optional<AttributionScenario> AttributionScenario::parse(std::string_view j
   }
   if (!ReadMembers(root, "psm", scenario.psmMembers, message) ||
       !ReadMembers(root, "group_ids", scenario.groupMembers, message) || !ReadOdm(root, scenario.odm, message) ||
+      !ReadSkan(root, scenario.skan, message) ||
       !ReadSearchAds(root, scenario.searchAds, message)) {
     return std::nullopt;
   }

@@ -14,6 +14,13 @@
 //       "validate": {"values": ["mv-1"], "answer": {"mv_vexa": "vexa-1", "mv_aaps": "aaps-1"},
 //                    "fail_statuses": [500]}
 //     },
+//     "skan": {"answers": [
+//       {"response": {"result_status": 1, "skanm_value": "m", "fine_value": 12, "coarse_value": 3,
+//                     "lock_window": true, "result_time": 1700000600000, "event_time": 1699999990000,
+//                     "update_backoff": 0}},
+//       {"response": {"result_status": 2}, "encoding": "identity"},
+//       {"status": 304}, {"status": 200}, {"body": "undecodable"}, {"status": 503}
+//     ]},
 //     "search_ads": {"answer": {"attribution": true, "campaignId": 1234, "keywordId": 77},
 //                    "fail_statuses": [500]}
 //   }
@@ -33,6 +40,15 @@
 // optional group key. POST /odm/validate answers each status of
 // "fail_statuses" once, in order, then checks that the matched values it was
 // sent are "values" (in any order; 400 otherwise) and answers "answer".
+//
+// "skan" plays the conversion-value endpoint POST /skan: its "answers" are
+// used one per request, in order, the last one again and again. An answer
+// with a "response" (the conversion-value response's fields, each optional)
+// sends that message, one with "body": "undecodable" bytes that are no such
+// message, one with neither no body; "status" is the HTTP status (200 when not
+// given). A body is gzip-encoded when the request accepts gzip, unless
+// "encoding" says "identity" (never) or "broken_gzip" (declared gzip, but cut
+// short so that it does not inflate).
 //
 // "search_ads" plays the search-ads attribution API: POST /api/v1/ answers
 // each status of "fail_statuses" once, in order, with the answer's JSON as its
@@ -84,12 +100,34 @@ struct SearchAdsScenario {
   std::vector<int> failStatuses;
 };
 
+struct SkanScenarioAnswer {
+  enum class Body { kNone, kMessage, kUndecodable };
+  enum class Encoding { kAsAccepted, kIdentity, kBrokenGzip };
+  int httpStatus = 200;
+  Body body = Body::kNone;
+  Encoding encoding = Encoding::kAsAccepted;
+  // The response message's fields, each when given.
+  std::optional<int32_t> resultStatus;
+  std::optional<std::string> skanmValue;
+  std::optional<int32_t> fineValue;
+  std::optional<int32_t> coarseValue;
+  std::optional<bool> lockWindow;
+  std::optional<int64_t> resultTime;
+  std::optional<int64_t> eventTime;
+  std::optional<int64_t> updateBackoff;
+};
+
+struct SkanScenario {
+  std::vector<SkanScenarioAnswer> answers;  // never empty
+};
+
 struct AttributionScenario {
   std::string appID;
   std::string bundleID;
   std::vector<ScenarioMember> psmMembers;
   std::vector<ScenarioMember> groupMembers;
   std::optional<OdmScenario> odm;
+  std::optional<SkanScenario> skan;
   std::optional<SearchAdsScenario> searchAds;
 
   // Nullopt with a message for text that is not such a JSON object.

@@ -10,17 +10,23 @@
 // that finds no database or scheduler does nothing with it.
 //
 // Threads: `isEnabled`, `database`, `scheduler` and `now` may be called on any
-// thread; the two writes only on the engine's worker queue (the scheduler's).
-// Each area's block below states the threads of its own calls.
+// thread; the two writes only on the engine's worker queue (the scheduler's);
+// each later block names its thread.
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
+#include "analytics/foundation/config/GWLServiceHosts.h"
 #include "analytics/foundation/values/GWLValue.h"
 
+namespace platform {
+class HVUNetwork;
+}
 class GWLDatabase;
 class GWLEvent;
+class GWLPersistedConfig;
 class GWLScheduler;
 
 class GWLMeasurementEngineCalls {
@@ -44,6 +50,24 @@ class GWLMeasurementEngineCalls {
   // The write of an event without conditional user property processing
   // (blocklist, daily limits, storage), on the worker queue.
   virtual void writeFilteredEventOnWorkerQueue(const std::shared_ptr<GWLEvent>& /*event*/) {}
+
+  // ---- SKAdNetwork conversion values (all on the worker queue) ----
+  // The engine's persisted settings: first open time, last uploaded event
+  // time and the conversion-value evaluation settings live there.
+  virtual std::shared_ptr<GWLPersistedConfig> persistedConfig() const { return nullptr; }
+  // The engine's upload network object; it also reports connectivity.
+  virtual std::shared_ptr<platform::HVUNetwork> network() const { return nullptr; }
+  // The collection service host that uploads go to.
+  virtual std::optional<GWLServiceEndpoint> uploadHost() const { return std::nullopt; }
+  // Whether no request of the engine is pending and no upload is in progress.
+  virtual bool isNetworkReadyForRequest() const { return false; }
+  // Marks that a network request of the engine is in flight (uploads wait).
+  virtual void setIsNetworkRequestPending(bool /*pending*/) {}
+  // The identity's app ID and app instance ID; nullopt when there is none.
+  virtual std::optional<std::string> appID() const { return std::nullopt; }
+  virtual std::optional<std::string> appInstanceID() const { return std::nullopt; }
+  // Writes an internal event through the engine's event pipeline.
+  virtual void handleInternalEventOnWorkerQueue(const std::shared_ptr<GWLEvent>& /*event*/) {}
 
   // ---- ad exposure and search-ads attribution ----
   // Logs an internal (not public) event through the entry class's event path,

@@ -297,6 +297,21 @@ TEST_F(HVUNetworkTest, HTTPSWithATrustedAndAnUntrustedCertificate) {
 TEST_F(HVUNetworkTest, LoopbackIsReachableAndBackgroundEventsFinishAtOnce) {
   HVUNetwork client(std::string("127.0.0.1"));
   EXPECT_TRUE(client.isNetworkConnected());
+
+  // A test may take connectivity away; the change reaches the delegate.
+  struct Delegate : HVUNetworkReachabilityDelegate {
+    void reachabilityDidChange() override { ++changes; }
+    int changes = 0;
+  };
+  auto delegate = std::make_shared<Delegate>();
+  client.setReachabilityDelegate(delegate);
+  client.setReachabilityOverrideForTesting(false);
+  EXPECT_FALSE(client.isNetworkConnected());
+  EXPECT_FALSE(client.isNetworkConnected());
+  client.setReachabilityOverrideForTesting(std::nullopt);
+  EXPECT_TRUE(client.isNetworkConnected());
+  EXPECT_EQ(delegate->changes, 2);
+
   bool called = false;
   HVUNetwork::handleEventsForBackgroundURLSessionID("session", [&] { called = true; });
   EXPECT_TRUE(called);
