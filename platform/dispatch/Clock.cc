@@ -183,6 +183,7 @@ void ManualClock::advance(double seconds) {
     }
     std::function<void()> fire = std::move(first->second.second);
     calls_.erase(first);
+    ++firedCalls_;
     lock.unlock();
     runCall(fire);
     fire = nullptr;
@@ -202,6 +203,11 @@ void ManualClock::setNow(double now) {
 size_t ManualClock::pendingCalls() const {
   std::lock_guard lock(mutex_);
   return calls_.size();
+}
+
+uint64_t ManualClock::firedCalls() const {
+  std::lock_guard lock(mutex_);
+  return firedCalls_;
 }
 
 }  // namespace platform

@@ -57,12 +57,16 @@ class ManualClock : public Clock {
   void setNow(double now);
   // Number of calls still waiting.
   size_t pendingCalls() const;
+  // Number of calls run so far. Unlike pendingCalls, it cannot be confused by a
+  // call that runs and at once schedules the next one from another thread.
+  uint64_t firedCalls() const;
 
  private:
   mutable std::mutex mutex_;
   double now_;
   double uptime_;
   uint64_t nextToken_ = 1;
+  uint64_t firedCalls_ = 0;
   std::multimap<double, std::pair<uint64_t, std::function<void()>>> calls_;
 };
 

@@ -48,9 +48,11 @@ TEST(ManualClock, CallsScheduledByARunningCallAreMeasuredFromItsDeadline) {
   clock.callAt(2, rearm);
   clock.advance(7);
   EXPECT_EQ(firedAt, (std::vector<double>{2, 4, 6}));
+  EXPECT_EQ(clock.firedCalls(), 3u);
   clock.advance(100);
   EXPECT_EQ(firedAt, (std::vector<double>{2, 4, 6, 8, 10}));
   EXPECT_EQ(clock.pendingCalls(), 0u);
+  EXPECT_EQ(clock.firedCalls(), 5u);
 }
 
 TEST(ManualClock, CancelNegativeAdvanceAndSetNow) {
