@@ -273,8 +273,8 @@ void GWLSearchAdReporter::logCampaignEventWithSearchAdCampaign(bool attributed,
   if (firstOpenMilliseconds < 2) {
     GWLLogAttributionLine(*monitor(), kGWLSearchAdNoClickTimestamp);
   } else {
-    parameters.emplace(kGWLCampaignClickTimestampParameter, platform::Object(firstOpenMilliseconds - 1));
+    parameters.emplace(kGWLClickTimestampParameter, platform::Object(firstOpenMilliseconds - 1));
   }
   auto engine = dependencies_.engine ? dependencies_.engine() : GWLMeasurementRegistry::sharedInstance();
-  if (engine) engine->logInternalEventWithOrigin(kGWLCampaignEventOrigin, kGWLCampaignEventName, parameters);
+  if (engine) engine->logInternalEventWithOrigin(kGWLCampaignOriginAuto, kGWLCampaignEventName, parameters);
 }

@@ -45,6 +45,7 @@
 #include <vector>
 
 #include "analytics/attribution/GWLAttributionLog.h"
+#include "analytics/attribution/GWLMeasurementDeepLinks.h"
 #include "analytics/foundation/config/GWLMeasurementEngineCalls.h"
 #include "analytics/foundation/config/GWLServiceHosts.h"
 #include "platform/core/Error.h"
@@ -74,14 +75,12 @@ inline constexpr const char* kGWLSearchAdCampaignIDKey = "campaignId";
 inline constexpr const char* kGWLSearchAdAdIDKey = "adId";
 inline constexpr const char* kGWLSearchAdKeywordIDKey = "keywordId";
 
-// The campaign event.
-inline constexpr const char* kGWLCampaignEventName = "_cmp";
-inline constexpr const char* kGWLCampaignEventOrigin = "auto";
+// The campaign event "_cmp" (its name, origin and "click_timestamp" are the
+// deep links' own, GWLMeasurementDeepLinks.h) and the members this reporter adds.
 inline constexpr const char* kGWLCampaignSourceParameter = "source";
 inline constexpr const char* kGWLCampaignMediumParameter = "medium";
 inline constexpr const char* kGWLCampaignParameter = "campaign";
 inline constexpr const char* kGWLCampaignTermParameter = "term";
-inline constexpr const char* kGWLCampaignClickTimestampParameter = "click_timestamp";
 inline constexpr const char* kGWLSearchAdCampaignSource = "Apple";
 inline constexpr const char* kGWLSearchAdCampaignMedium = "search";
 

@@ -9,11 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -73,19 +69,5 @@ class CollectionServiceProcess {
   pid_t pid_ = -1;
   int port_ = 0;
 };
-
-// The requests the service captured into `directory` (--capture), oldest
-// first, each as the HTTP/1.1 message written there.
-inline std::vector<std::string> capturedRequests(const std::filesystem::path& directory) {
-  std::vector<std::filesystem::path> files;
-  for (const auto& entry : std::filesystem::directory_iterator(directory)) files.push_back(entry.path());
-  std::sort(files.begin(), files.end());
-  std::vector<std::string> requests;
-  for (const auto& file : files) {
-    std::ifstream in(file, std::ios::binary);
-    requests.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
-  return requests;
-}
 
 }  // namespace tabulo::test

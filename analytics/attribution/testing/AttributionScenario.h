@@ -21,6 +21,8 @@
 //       {"response": {"result_status": 2}, "encoding": "identity"},
 //       {"status": 304}, {"status": 200}, {"body": "undecodable"}, {"status": 503}
 //     ]},
+//     "deeplink": {"answer": {"deeplink": "tabulo://open?utm_source=ads", "hclid": "hc-1",
+//                             "hbraid": "hb-1", "timestamp": 1700000000}},
 //     "search_ads": {"answer": {"attribution": true, "campaignId": 1234, "keywordId": 77},
 //                    "fail_statuses": [500]}
 //   }
@@ -49,6 +51,10 @@
 // given). A body is gzip-encoded when the request accepts gzip, unless
 // "encoding" says "identity" (never) or "broken_gzip" (declared gzip, but cut
 // short so that it does not inflate).
+//
+// "deeplink" plays the deferred deep link lookup (GET /adconv/app/deeplink):
+// its "answer", any JSON value, is answered as its text with 200; a missing
+// or null answer (or no section) is answered 204 without a body.
 //
 // "search_ads" plays the search-ads attribution API: POST /api/v1/ answers
 // each status of "fail_statuses" once, in order, with the answer's JSON as its
@@ -121,6 +127,10 @@ struct SkanScenario {
   std::vector<SkanScenarioAnswer> answers;  // never empty
 };
 
+struct DeepLinkScenario {
+  std::optional<std::string> answerBody;  // the JSON text answered with 200; none: 204
+};
+
 struct AttributionScenario {
   std::string appID;
   std::string bundleID;
@@ -128,6 +138,7 @@ struct AttributionScenario {
   std::vector<ScenarioMember> groupMembers;
   std::optional<OdmScenario> odm;
   std::optional<SkanScenario> skan;
+  std::optional<DeepLinkScenario> deepLink;
   std::optional<SearchAdsScenario> searchAds;
 
   // Nullopt with a message for text that is not such a JSON object.

@@ -21,6 +21,7 @@
 #ifdef TABULO_HAS_COLLECTION_SERVICE
 #include "platform/TestSupport.h"
 #include "tests/tools/CollectionServiceProcess.h"
+#include "tests/tools/LoopbackHTTP.h"
 #endif
 
 namespace {

@@ -24,6 +24,7 @@
 #include "platform/core/Log.h"
 #include "platform/text/PercentEncoding.h"
 #include "tests/tools/CollectionServiceProcess.h"
+#include "tests/tools/LoopbackHTTP.h"
 
 namespace {
 
