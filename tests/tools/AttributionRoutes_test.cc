@@ -145,6 +145,30 @@ TEST(OdmRoutes, ValidationFailsAsToldThenChecksTheMatchedValues) {
   EXPECT_EQ(post(withoutOdm.url("/odm/psm"), R"({"psm_request":""})"), 404);
 }
 
+TEST(SearchAdsRoutes, FailAsToldThenAnswerEveryToken) {
+  platform::testing::ScratchDirectory directory;
+  platform::testing::writeFile(directory / "search.json",
+                               R"({"search_ads": {"answer": {"attribution": true}, "fail_statuses": [500, 429]}})");
+  CollectionServiceProcess service({"--attribution", directory / "search.json"});
+  ASSERT_GT(service.port(), 0);
+  const struct {
+    const char* body;
+    int status;
+  } cases[] = {{"token", 500}, {"token", 429}, {"", 400}, {"token", 200}, {"another", 200}};
+  for (const auto& c : cases) EXPECT_EQ(post(service.url("/api/v1/"), c.body), c.status) << c.body;
+
+  CollectionServiceProcess withoutSearchAds;
+  ASSERT_GT(withoutSearchAds.port(), 0);
+  EXPECT_EQ(post(withoutSearchAds.url("/api/v1/"), "token"), 404);
+
+  for (const char* scenario : {R"({"search_ads": []})", R"({"search_ads": {"fail_statuses": [500]}})",
+                               R"({"search_ads": {"answer": {}, "fail_statuses": [600]}})"}) {
+    platform::testing::writeFile(directory / "bad.json", scenario);
+    CollectionServiceProcess refused({"--attribution", directory / "bad.json"});
+    EXPECT_EQ(refused.port(), 0) << scenario;
+  }
+}
+
 TEST(SkanRoutes, AnswerInOrderGzipWhenAcceptedAndRecordTheDecodedRequests) {
   platform::testing::ScratchDirectory directory;
   platform::testing::writeFile(directory / "skan.json", R"({"skan": {"answers": [

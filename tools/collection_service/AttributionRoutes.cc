@@ -77,4 +77,5 @@ void AttributionRoutes::install(httplib::Server& server) {
   odm_.install(server);
   deepLink_.install(server);
   skan_.install(server);
+  searchAds_.install(server);
 }

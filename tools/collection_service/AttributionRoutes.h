@@ -10,9 +10,10 @@
 // decode, gets 400; no double (--psm-double not given) 503; a double that
 // failed 502. The failure switches of /control/ apply as to every path.
 //
-// The on-device measurement endpoint's paths (/odm/...) come with them; see
-// OdmRoutes.h; the conversion-value endpoint (/skan), see SkanRoutes.h; and the
-// deferred deep link lookup, see DeepLinkRoutes.h.
+// The on-device measurement endpoint's paths (/odm/...) come with them, see
+// OdmRoutes.h; the conversion-value endpoint (/skan), see SkanRoutes.h; the
+// deferred deep link lookup, see DeepLinkRoutes.h; and the search-ads
+// attribution API (/api/v1/), see SearchAdsRoutes.h.
 #pragma once
 
 #include <memory>
@@ -23,6 +24,7 @@
 #include "tools/collection_service/DeepLinkRoutes.h"
 #include "tools/collection_service/OdmRoutes.h"
 #include "tools/collection_service/PSMDoubleProcess.h"
+#include "tools/collection_service/SearchAdsRoutes.h"
 #include "tools/collection_service/SkanRoutes.h"
 
 namespace httplib {
@@ -55,11 +57,13 @@ class AttributionRoutes {
         psmDouble_(std::move(psmDouble)),
         odm_(scenario_.odm, psmDouble_.get()),
         skan_(scenario_.skan),
-        deepLink_(scenario_.deepLink) {}
+        deepLink_(scenario_.deepLink),
+        searchAds_(scenario_.searchAds) {}
 
   tabulo::psm_double::AttributionScenario scenario_;
   std::unique_ptr<PSMDoubleProcess> psmDouble_;
   OdmRoutes odm_;
   SkanRoutes skan_;
   DeepLinkRoutes deepLink_;
+  SearchAdsRoutes searchAds_;
 };

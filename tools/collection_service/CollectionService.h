@@ -23,6 +23,8 @@
 //                               see DeepLinkRoutes.h
 //   POST /skan                  the conversion-value endpoint, from the same scenario;
 //                               see SkanRoutes.h
+//   POST /api/v1/               the search-ads attribution API, from the same scenario;
+//                               see SearchAdsRoutes.h
 //
 // With --capture DIR every request is also written to DIR (see RequestCapture.h).
 //

@@ -36,6 +36,18 @@ bool ReadInteger(const Json& object, const char* key, Int* out) {
   return true;
 }
 
+// A list of HTTP statuses under `key` of `object` into `out`; false for anything else.
+bool ReadStatuses(const Json& object, const char* key, std::vector<int>& out) {
+  const auto statuses = object.find(key);
+  if (statuses == object.end()) return true;
+  if (!statuses->is_array()) return false;
+  for (const auto& status : *statuses) {
+    if (!status.is_number_integer() || status.get<int64_t>() < 100 || status.get<int64_t>() > 599) return false;
+    out.push_back(static_cast<int>(status.get<int64_t>()));
+  }
+  return true;
+}
+
 bool ReadOdmEntries(const Json& odm, OdmScenario& out, std::string* message) {
   const auto entries = odm.find("entries");
   if (entries == odm.end()) return true;
@@ -66,30 +78,20 @@ bool ReadOdmValidation(const Json& odm, OdmScenario& out, std::string* message) 
   if (validate == odm.end()) return true;
   const auto values = validate->is_object() ? validate->find("values") : validate->end();
   const auto answer = validate->is_object() ? validate->find("answer") : validate->end();
-  const auto failures = validate->is_object() ? validate->find("fail_statuses") : validate->end();
   const char* shape = "\"odm\" \"validate\" must be an object with a \"values\" list of strings, an \"answer\""
                       " and optionally a \"fail_statuses\" list of HTTP statuses";
+  OdmScenario::Validation validation;
   if (!validate->is_object() || values == validate->end() || !values->is_array() || answer == validate->end() ||
-      (failures != validate->end() && !failures->is_array())) {
+      !ReadStatuses(*validate, "fail_statuses", validation.failStatuses)) {
     *message = shape;
     return false;
   }
-  OdmScenario::Validation validation;
   for (const auto& value : *values) {
     if (!value.is_string()) {
       *message = shape;
       return false;
     }
     validation.values.push_back(value.get<std::string>());
-  }
-  if (failures != validate->end()) {
-    for (const auto& status : *failures) {
-      if (!status.is_number_integer() || status.get<int64_t>() < 100 || status.get<int64_t>() > 599) {
-        *message = shape;
-        return false;
-      }
-      validation.failStatuses.push_back(static_cast<int>(status.get<int64_t>()));
-    }
   }
   validation.answerBody = answer->dump(-1, ' ', false, Json::error_handler_t::replace);
   out.validation = std::move(validation);
@@ -121,6 +123,22 @@ bool ReadOdm(const Json& root, std::optional<OdmScenario>& out, std::string* mes
     }
   }
   if (!ReadOdmEntries(*odm, scenario, message) || !ReadOdmValidation(*odm, scenario, message)) return false;
+  out = std::move(scenario);
+  return true;
+}
+
+bool ReadSearchAds(const Json& root, std::optional<SearchAdsScenario>& out, std::string* message) {
+  const auto section = root.find("search_ads");
+  if (section == root.end()) return true;
+  const auto answer = section->is_object() ? section->find("answer") : section->end();
+  SearchAdsScenario scenario;
+  if (!section->is_object() || answer == section->end() ||
+      !ReadStatuses(*section, "fail_statuses", scenario.failStatuses)) {
+    *message = "\"search_ads\" must be an object with an \"answer\" and optionally a \"fail_statuses\" list of"
+               " HTTP statuses";
+    return false;
+  }
+  scenario.answerBody = answer->dump(-1, ' ', false, Json::error_handler_t::replace);
   out = std::move(scenario);
   return true;
 }
@@ -265,7 +283,8 @@ std::optional<AttributionScenario> AttributionScenario::parse(std::string_view j
   }
   if (!ReadMembers(root, "psm", scenario.psmMembers, message) ||
       !ReadMembers(root, "group_ids", scenario.groupMembers, message) || !ReadOdm(root, scenario.odm, message) ||
-      !ReadSkan(root, scenario.skan, message) || !ReadDeepLink(root, scenario.deepLink, message)) {
+      !ReadSkan(root, scenario.skan, message) || !ReadDeepLink(root, scenario.deepLink, message) ||
+      !ReadSearchAds(root, scenario.searchAds, message)) {
     return std::nullopt;
   }
   return scenario;

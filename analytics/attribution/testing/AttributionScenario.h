@@ -22,7 +22,9 @@
 //       {"status": 304}, {"status": 200}, {"body": "undecodable"}, {"status": 503}
 //     ]},
 //     "deeplink": {"answer": {"deeplink": "tabulo://open?utm_source=ads", "hclid": "hc-1",
-//                             "hbraid": "hb-1", "timestamp": 1700000000}}
+//                             "hbraid": "hb-1", "timestamp": 1700000000}},
+//     "search_ads": {"answer": {"attribution": true, "campaignId": 1234, "keywordId": 77},
+//                    "fail_statuses": [500]}
 //   }
 //
 // "app_id" is the app the private-set-membership members are salted for;
@@ -53,6 +55,10 @@
 // "deeplink" plays the deferred deep link lookup (GET /adconv/app/deeplink):
 // its "answer", any JSON value, is answered as its text with 200; a missing
 // or null answer (or no section) is answered 204 without a body.
+//
+// "search_ads" plays the search-ads attribution API: POST /api/v1/ answers
+// each status of "fail_statuses" once, in order, with the answer's JSON as its
+// body, then 400 for an empty body (no token) and otherwise 200 and "answer".
 //
 // Every member is optional; members not named here are left for other
 // services and ignored.
@@ -95,6 +101,11 @@ struct OdmScenario {
   std::optional<Validation> validation;
 };
 
+struct SearchAdsScenario {
+  std::string answerBody;  // JSON text
+  std::vector<int> failStatuses;
+};
+
 struct SkanScenarioAnswer {
   enum class Body { kNone, kMessage, kUndecodable };
   enum class Encoding { kAsAccepted, kIdentity, kBrokenGzip };
@@ -128,6 +139,7 @@ struct AttributionScenario {
   std::optional<OdmScenario> odm;
   std::optional<SkanScenario> skan;
   std::optional<DeepLinkScenario> deepLink;
+  std::optional<SearchAdsScenario> searchAds;
 
   // Nullopt with a message for text that is not such a JSON object.
   static std::optional<AttributionScenario> parse(std::string_view json, std::string* message);

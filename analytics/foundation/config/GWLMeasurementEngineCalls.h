@@ -20,6 +20,7 @@
 #include <string>
 
 #include "analytics/foundation/config/GWLServiceHosts.h"
+#include "analytics/foundation/values/GWLValue.h"
 
 namespace platform {
 class HVUNetwork;
@@ -98,4 +99,15 @@ class GWLMeasurementEngineCalls {
   virtual bool isAdUserDataDenied() const { return false; }
   virtual std::optional<bool> adPersonalization() const { return std::nullopt; }
   virtual std::optional<std::string> consentSignals() const { return std::nullopt; }
+
+  // ---- ad exposure and search-ads attribution ----
+  // Logs an internal (not public) event through the entry class's event path,
+  // as `GWLAnalytics::logInternalEventWithOrigin` does: "_xu" and "_xa" with
+  // origin "gw", "_cmp" with origin "auto". Any thread; returns at once.
+  virtual void logInternalEventWithOrigin(const std::string& /*origin*/, const std::string& /*name*/,
+                                          const GWLRawParameters& /*parameters*/) {}
+  // The current screen's parameters ("_sn", "_sc", "_si") as the screen-view
+  // reporter answers them; empty when screen reporting does not apply. Any
+  // thread but the screen-view reporter's queue.
+  virtual GWLParameters screenParameters() const { return {}; }
 };

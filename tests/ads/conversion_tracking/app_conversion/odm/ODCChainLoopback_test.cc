@@ -24,6 +24,7 @@
 #include "platform/core/Log.h"
 #include "platform/text/PercentEncoding.h"
 #include "tests/tools/CollectionServiceProcess.h"
+#include "tests/tools/LoopbackHTTP.h"
 
 namespace {
 
@@ -167,11 +168,10 @@ class ODCChainLoopbackTest : public ::testing::Test {
   }
 
   std::vector<Captured> Requests() const {
-    std::vector<std::filesystem::path> files;
-    for (const auto& entry : std::filesystem::directory_iterator(directory_ / "capture")) files.push_back(entry.path());
-    std::sort(files.begin(), files.end());
     std::vector<Captured> requests;
-    for (const auto& file : files) requests.push_back(Parse(platform::testing::readFile(file)));
+    for (const std::string& text : tabulo::test::capturedRequests(directory_ / "capture")) {
+      requests.push_back(Parse(text));
+    }
     return requests;
   }
   std::vector<std::string> Paths() const {
