@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 
+#include "analytics/measurement/GWLLibraryLoad.h"
 #include "app/AppFileOpener.h"
 #include "app/TabuloApp.h"
 
@@ -30,6 +31,9 @@
 using namespace platform;
 
 int main(int argc, char** argv) {
+  // The analytics library's load step runs before anything else, as class
+  // loading would on the device: it notes the installation's load time.
+  GWLLibraryLoad();
   auto arguments = AppEnvironment::processArguments(argc, argv);
   auto environment = AppEnvironment::processEnvironment();
   std::vector<std::string> options(arguments.begin() + (arguments.empty() ? 0 : 1), arguments.end());
