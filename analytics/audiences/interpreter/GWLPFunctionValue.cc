@@ -32,12 +32,12 @@ const GWLPValueList& GWLPFunctionValue::statements() const {
 GWLPValueRef GWLPFunctionValue::invokeWithArguments(const GWLPValueList& arguments, const GWLPScopeRef& scope,
                                                     platform::Error* error) {
   GWLPErrorOut out(error);
-  GWLPValueList values = GWLPEvaluateArguments(arguments, scope, out);
-  if (out.failed()) return GWLPUndefinedValue::sharedInstance();
-  return invokeWithEvaluatedArguments(values, out);
+  GWLPValueBuffer values;
+  if (!GWLPEvaluateArgumentsInto(arguments, scope, values, out)) return GWLPUndefinedValue::sharedInstance();
+  return invokeWithEvaluatedArguments(values.span(), out);
 }
 
-GWLPValueRef GWLPFunctionValue::invokeWithEvaluatedArguments(const GWLPValueList& arguments,
+GWLPValueRef GWLPFunctionValue::invokeWithEvaluatedArguments(GWLPValueSpan arguments,
                                                              platform::Error* error) {
   GWLPErrorOut out(error);
   // A swept function has lost its defining scope: it runs as an empty body.

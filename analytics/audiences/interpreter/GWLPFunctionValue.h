@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "analytics/audiences/interpreter/GWLPArguments.h"
 #include "analytics/audiences/interpreter/GWLPPropertyMap.h"
 #include "analytics/audiences/interpreter/GWLPRuntimeValue.h"
 
@@ -35,7 +36,7 @@ class GWLPFunctionValue : public GWLPRuntimeValue {
                                            platform::Error* error = nullptr);
   // Runs the body in a new child of the defining scope with the parameters
   // bound; answers the data of a return, else the last statement's value.
-  virtual GWLPValueRef invokeWithEvaluatedArguments(const GWLPValueList& arguments, platform::Error* error = nullptr);
+  virtual GWLPValueRef invokeWithEvaluatedArguments(GWLPValueSpan arguments, platform::Error* error = nullptr);
 
   std::string stringValueOrError(platform::Error* error = nullptr) const override;
   double doubleValueOrError(platform::Error* error = nullptr) const override;

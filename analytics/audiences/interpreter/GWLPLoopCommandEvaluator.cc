@@ -140,7 +140,8 @@ Items keysOf(const GWLPValueRef& object) {
                                               : static_cast<GWLPFunctionValue&>(*object).propertyMap();
       GWLPValueList keys;
       keys.reserve(properties.count());
-      for (const auto& [name, value] : properties.contents()) keys.push_back(GWLPStringValue::make(name));
+      properties.forEach(
+          [&](const std::string& name, const GWLPPropertyMap::Entry&) { keys.push_back(GWLPStringValue::make(name)); });
       return Items::of(std::move(keys));
     }
     default:

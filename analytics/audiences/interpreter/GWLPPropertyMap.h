@@ -3,7 +3,9 @@
 // frozen; writes to either are ignored without an error.
 #pragma once
 
+#include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -34,11 +36,17 @@ class GWLPPropertyMap {
   GWLPPropertyMap(const GWLPPropertyMap&) = delete;
   GWLPPropertyMap& operator=(const GWLPPropertyMap&) = delete;
 
-  bool hasName(const std::string& name) const { return contents_.count(name) != 0; }
-  // The stored value, or none.
+  bool hasName(const std::string& name) const { return find(name) != nullptr; }
+  // The stored value, or none. Valid until the map next changes.
   const GWLPValueRef* find(const std::string& name) const {
-    auto it = contents_.find(name);
-    return it == contents_.end() ? nullptr : &it->second.value;
+    if (!large_) {
+      for (uint8_t i = 0; i < smallCount_; ++i) {
+        if (small_[i].name == name) return &small_[i].entry.value;
+      }
+      return nullptr;
+    }
+    auto it = large_->find(name);
+    return it == large_->end() ? nullptr : &it->second.value;
   }
   void setValue(GWLPValueRef value, const std::string& name);
   void setImmutableValue(GWLPValueRef value, const std::string& name);
@@ -49,14 +57,37 @@ class GWLPPropertyMap {
   bool isImmutable() const { return immutable_; }
   std::vector<std::string> allNames() const;
 
-  size_t count() const { return contents_.size(); }
-  const std::map<std::string, Entry, GWLPNameLess>& contents() const { return contents_; }
+  size_t count() const { return large_ ? large_->size() : smallCount_; }
+  // Calls `visit(name, entry)` for every name in name order.
+  template <typename Visit>
+  void forEach(Visit visit) const {
+    if (large_) {
+      for (const auto& [name, entry] : *large_) visit(name, entry);
+    } else {
+      for (uint8_t i = 0; i < smallCount_; ++i) visit(small_[i].name, small_[i].entry);
+    }
+  }
   // Pushes every value for marking.
   void markValuesInto(GWLPMarkStack& stack) const;
   // Drops every value, whatever is immutable (the collector's release).
   void clear();
 
  private:
-  std::map<std::string, Entry, GWLPNameLess> contents_;
+  // Scopes and most objects hold a handful of names: those live in the map
+  // itself, in name order, without a tree node each; a map that grows past
+  // them moves into a tree for good.
+  static constexpr uint8_t kSmallCapacity = 2;
+  struct Slot {
+    std::string name;
+    Entry entry;
+  };
+  using Tree = std::map<std::string, Entry, GWLPNameLess>;
+
+  // The entry of `name`, made empty when it was missing (`inserted`).
+  Entry& slotFor(const std::string& name, bool& inserted);
+
+  Slot small_[kSmallCapacity];
+  uint8_t smallCount_ = 0;
   bool immutable_ = false;
+  std::unique_ptr<Tree> large_;
 };
