@@ -301,6 +301,22 @@ std::vector<ScriptVector> build() {
      {Let("fs", Arr({})),
       C(66, {S("v"), Arr({N(1), N(2), N(3)}), List({Push("fs", Fn("", {}, {Ret(Var("v"))}))})}), CallEach("fs")},
      "(() => { let fs = []; for (let v of [1, 2, 3]) fs.push(() => v); return fs.map(f => f()); })()");
+  // An iteration scope that no closure kept may serve the next item: the
+  // closures that were kept still see their own item, and a constant
+  // declared in the body is declared afresh.
+  js("[\"0\", \"2\"]",
+     {Let("fs", Arr({})),
+      C(54, {S("k"), S("abc"),
+             List({C(22, {C(21, {Var("k"), S("1")}), List({Push("fs", Fn("", {}, {Ret(Var("k"))}))})})})}),
+      CallEach("fs")},
+     "(() => { let fs = []; for (const k in 'abc') { if (k !== '1') fs.push(() => k); } "
+     "return fs.map(f => f()); })()");
+  js("[2, 4, 6]",
+     {Let("r", Arr({})),
+      C(65, {S("v"), Arr({N(1), N(2), N(3)}),
+             List({C(52, {S("w"), C(26, {Var("v"), N(2)})}), Push("r", Var("w"))})}),
+      Var("r")},
+     "(() => { let r = []; for (const v of [1, 2, 3]) { const w = v * 2; r.push(w); } return r; })()");
   js("[\"a\", \"b\"]", {Let("r", Arr({})), C(65, {S("c"), S("ab"), List({Push("r", Var("c"))})}), Var("r")},
      "(() => { let r = []; for (const c of 'ab') r.push(c); return r; })()");
   js("[\"0\", \"1\"]", {Let("r", Arr({})), C(54, {S("k"), S("ab"), List({Push("r", Var("k"))})}), Var("r")},
