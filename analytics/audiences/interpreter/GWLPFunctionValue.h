@@ -52,12 +52,18 @@ class GWLPFunctionValue : public GWLPRuntimeValue {
   bool isMarked() const { return mark_; }
 
  private:
+  // Keeps `scope`, an invocation's finished scope, as the spare when nothing else holds it.
+  void keepSpareScope(GWLPScopeRef scope, const GWLPScopeRef& definingScope);
+
   std::string functionName_;
   std::vector<std::string> parameterNames_;
   // The body, shared with the invocations running it, so that a function
   // released while it runs still finishes its body.
   std::shared_ptr<const GWLPValueList> statements_;
   GWLPScopeRef definingScope_;
+  // An empty child of the defining scope that a finished invocation left and
+  // nothing kept: the next invocation runs in it instead of a new one.
+  GWLPScopeRef spareScope_;
   GWLPPropertyMap propertyMap_;
   bool mark_ = false;
 };
