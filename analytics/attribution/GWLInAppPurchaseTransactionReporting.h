@@ -3,8 +3,8 @@
 // app's transaction logging, and the payment queue's purchased transactions
 // that the engine let through its duplicate filter.
 //
-// `sharedInstance` answers the reporter's one instance; until the purchase
-// reporter is built it answers one that reports nothing.
+// `sharedInstance` answers the reporter's one instance
+// (GWLInAppPurchaseTransactionReporter::sharedInstance).
 #pragma once
 
 #include <cstdint>

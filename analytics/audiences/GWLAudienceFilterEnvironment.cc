@@ -31,3 +31,13 @@ void GWLAudienceFilterEnvironment::log(const GWLAudienceLogLine& line,
   if (!monitor) return;
   monitor->logWithLevel(line.level, line.code, line.message, std::vector<GWLLogContext>(contexts));
 }
+
+GWLAudienceRegexCache::Entry& GWLAudienceRegexCache::compiled(std::string_view pattern, bool caseInsensitive,
+                                                             const platform::RegexLimits& limits) {
+  Key key{std::string(pattern), caseInsensitive, limits.maxPatternLength, limits.timeLimit, limits.stackLimitBytes};
+  auto found = entries_.find(key);
+  if (found != entries_.end()) return found->second;
+  Entry entry;
+  entry.regex = platform::BoundedRegex::compile(pattern, {caseInsensitive}, limits, &entry.error);
+  return entries_.emplace(std::move(key), std::move(entry)).first->second;
+}

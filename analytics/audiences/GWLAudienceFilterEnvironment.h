@@ -9,7 +9,12 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <map>
 #include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <tuple>
 
 #include "analytics/audiences/GWLAudienceFilterLog.h"
 #include "analytics/foundation/core/GWLLogContext.h"
@@ -28,6 +33,22 @@ inline constexpr platform::RegexLimits kGWLAudienceRegexLimits{1000, 100, 1 << 2
 inline constexpr int32_t kGWLAudienceDefaultMaxFiltersPerAudience = 10;
 inline constexpr int32_t kGWLAudienceDefaultMaxParametersPerFilter = 25;
 
+// Regular expressions compiled once for many evaluations (those of one
+// bundle): each pattern, with its options and limits, with what compiling it
+// gave, the expression or the error. Used by one thread at a time.
+class GWLAudienceRegexCache {
+ public:
+  struct Entry {
+    std::optional<platform::BoundedRegex> regex;
+    platform::RegexError error;
+  };
+  Entry& compiled(std::string_view pattern, bool caseInsensitive, const platform::RegexLimits& limits);
+
+ private:
+  using Key = std::tuple<std::string, bool, size_t, int32_t, int32_t>;
+  std::map<Key, Entry> entries_;
+};
+
 struct GWLAudienceFilterEnvironment {
   // Where the lines go; without one nothing is logged.
   std::shared_ptr<GWLMonitor> monitor;
@@ -36,6 +57,9 @@ struct GWLAudienceFilterEnvironment {
   // Parameter conditions of one event filter.
   int32_t maxParametersPerFilter = kGWLAudienceDefaultMaxParametersPerFilter;
   platform::RegexLimits regexLimits = kGWLAudienceRegexLimits;
+  // Where string conditions find their compiled expressions; null: each
+  // evaluation compiles its own. Answers and lines are the same either way.
+  std::shared_ptr<GWLAudienceRegexCache> regexCache;
 
   // `monitor` and the definition limits of `config`.
   static GWLAudienceFilterEnvironment withRemoteConfig(const GWLRemoteConfig& config,

@@ -66,10 +66,20 @@ bool matches(int32_t matchType, std::string_view value, std::string_view express
 
 }  // namespace
 
-bool GWLAudienceValidateStringFilter(const std::shared_ptr<GWLPBStringFilter>& filter,
-                                     std::optional<platform::BoundedRegex>* compiled,
-                                     const GWLAudienceFilterEnvironment& environment) {
-  if (compiled) compiled->reset();
+namespace {
+
+// The compiled expression of a type-1 condition: compiled for this use, or
+// the environment's shared one.
+struct CompiledRegex {
+  std::optional<platform::BoundedRegex> own;
+  platform::BoundedRegex* regex = nullptr;
+};
+
+// The checks of a condition. For a valid type-1 condition `compiled` (when
+// given) receives its expression, taken from the environment's cache when
+// `mayShare` and there is one.
+bool validate(const std::shared_ptr<GWLPBStringFilter>& filter, CompiledRegex* compiled, bool mayShare,
+              const GWLAudienceFilterEnvironment& environment) {
   if (!filter || !NANOHasField(filter, Field::match_type)) {
     environment.log(kGWLAudienceLogNoMatchType, {GWLAudienceMessageDescription(filter.get())});
     return false;
@@ -90,15 +100,42 @@ bool GWLAudienceValidateStringFilter(const std::shared_ptr<GWLPBStringFilter>& f
     return false;
   }
   if (matchType != kGWLAudienceStringMatchRegex) return true;
+  const bool caseInsensitive = !isCaseSensitive(filter);
+  if (mayShare && environment.regexCache) {
+    auto& entry = environment.regexCache->compiled(*expression, caseInsensitive, environment.regexLimits);
+    if (!entry.regex) {
+      environment.log(kGWLAudienceLogUnparsableRegex,
+                      {GWLAudienceMessageDescription(filter.get()), entry.error.toError()});
+      return false;
+    }
+    if (compiled) compiled->regex = &*entry.regex;
+    return true;
+  }
   platform::RegexError error;
-  auto regex = platform::BoundedRegex::compile(std::string_view(*expression), {!isCaseSensitive(filter)},
+  auto regex = platform::BoundedRegex::compile(std::string_view(*expression), {caseInsensitive},
                                                environment.regexLimits, &error);
   if (!regex) {
     environment.log(kGWLAudienceLogUnparsableRegex, {GWLAudienceMessageDescription(filter.get()), error.toError()});
     return false;
   }
-  if (compiled) compiled->emplace(std::move(*regex));
+  if (compiled) {
+    compiled->own.emplace(std::move(*regex));
+    compiled->regex = &*compiled->own;
+  }
   return true;
+}
+
+}  // namespace
+
+bool GWLAudienceValidateStringFilter(const std::shared_ptr<GWLPBStringFilter>& filter,
+                                     std::optional<platform::BoundedRegex>* compiled,
+                                     const GWLAudienceFilterEnvironment& environment) {
+  if (compiled) compiled->reset();
+  // An expression handed out is the caller's own: it is compiled for it.
+  CompiledRegex regex;
+  const bool valid = validate(filter, compiled ? &regex : nullptr, compiled == nullptr, environment);
+  if (compiled && regex.own) compiled->emplace(std::move(*regex.own));
+  return valid;
 }
 
 bool GWLAudienceValidateStringFilter(const std::shared_ptr<GWLPBStringFilter>& filter,
@@ -122,8 +159,8 @@ std::optional<bool> GWLAudienceEvaluateStringFilter(const std::shared_ptr<GWLPBS
     environment.log(kGWLAudienceLogEvaluationStringNil, {GWLAudienceMessageDescription(filter.get())});
     return std::nullopt;
   }
-  std::optional<platform::BoundedRegex> regex;
-  if (!GWLAudienceValidateStringFilter(filter, &regex, environment)) {
+  CompiledRegex compiled;
+  if (!validate(filter, &compiled, true, environment)) {
     environment.log(kGWLAudienceLogStringFilterInvalid, {GWLAudienceMessageDescription(filter.get())});
     return std::nullopt;
   }
@@ -134,12 +171,12 @@ std::optional<bool> GWLAudienceEvaluateStringFilter(const std::shared_ptr<GWLPBS
       environment.log(kGWLAudienceLogStringUnknownComparisonType, {GWLAudienceMessageDescription(filter.get())});
       return std::nullopt;
     case kGWLAudienceStringMatchRegex: {
-      if (!regex) {
+      if (!compiled.regex) {
         environment.log(kGWLAudienceLogParsedRegexNil, {GWLAudienceMessageDescription(filter.get())});
         return std::nullopt;
       }
       platform::RegexError error;
-      auto match = regex->firstMatch(platform::utf8::toUtf16(*text), &error);
+      auto match = compiled.regex->firstMatch(platform::utf8::toUtf16(*text), &error);
       if (!match) {
         environment.log(kGWLAudienceLogRegexLimitExceeded,
                         {GWLAudienceMessageDescription(filter.get()), error.toError()});

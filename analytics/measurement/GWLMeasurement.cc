@@ -1,34 +1,16 @@
 #include "analytics/measurement/GWLMeasurement.h"
 
+#include "analytics/attribution/GWLSVTPPreviewHeaders.h"
 #include "analytics/foundation/config/GWLMeasurementRegistry.h"
-#include "analytics/foundation/core/GWLDictionaryQuery.h"
 #include "analytics/foundation/core/GWLMonitor.h"
-#include "platform/util/Mutex.h"
 
 namespace {
 
-struct PreviewHeaders {
-  platform::Mutex mutex;
-  std::optional<GWLMeasurement::Headers> headers ABSL_GUARDED_BY(mutex);
-};
-
-PreviewHeaders& previewHeaders() {
-  static auto* state = new PreviewHeaders();  // never destroyed: uploads may read it during exit
-  return *state;
-}
-
-void setPreviewHeaders(std::optional<GWLMeasurement::Headers> headers) {
-  auto& state = previewHeaders();
-  platform::MutexLock lock(state.mutex);
-  state.headers = std::move(headers);
-}
-
-// The query of a URL's text: after the first "?", up to a "#".
-std::string queryOfURL(const std::string& url) {
-  const size_t question = url.find('?');
-  if (question == std::string::npos) return std::string();
-  const size_t fragment = url.find('#', question + 1);
-  return url.substr(question + 1, fragment == std::string::npos ? std::string::npos : fragment - question - 1);
+// The deep links on this class's monitor, for the services that need no engine.
+std::shared_ptr<GWLMeasurementDeepLinks> urlServices() {
+  GWLMeasurementDeepLinks::Dependencies dependencies;
+  dependencies.monitor = GWLMeasurement::monitor();
+  return GWLMeasurementDeepLinks::create(std::move(dependencies));
 }
 
 }  // namespace
@@ -67,42 +49,17 @@ GWLAnalyticsEngineFactory GWLMeasurement::defaultEngineFactory() {
 
 std::optional<std::string> GWLMeasurement::deepLinkFromUserActivity(
     const std::optional<platform::UserActivity>& activity) {
-  if (!activity) {
-    monitor()->logWithLevel(7, kGWLEmptyUserActivityCode, kGWLEmptyUserActivityMessage, nullptr);
-    return std::nullopt;
-  }
-  if (activity->activityType == platform::kUserActivityTypeBrowsingWeb && activity->webpageURL &&
-      !activity->webpageURL->empty()) {
-    return activity->webpageURL;
-  }
-  monitor()->logWithLevel(3, kGWLUserActivityWithoutDeepLinkCode, kGWLUserActivityWithoutDeepLinkMessage,
-                          activity->activityType);
-  return std::nullopt;
+  return urlServices()->deepLinkFromUserActivity(activity);
 }
 
 void GWLMeasurement::handleSVTPDebugModeWithURL(const std::string& url) {
-  const auto arguments = gwl_dictionaryWithHttpArgumentsString(queryOfURL(url));
-  if (arguments.empty()) return;
-  auto enable = arguments.find(kGWLSVTPDebugEnableArgument);
-  if (enable == arguments.end()) return;
-  if (enable->second == "1") {
-    monitor()->setSVTPDebugModeEnabled(true);
-    auto key = arguments.find(kGWLSVTPPreviewKeyArgument);
-    if (key != arguments.end() && !key->second.empty()) {
-      setPreviewHeaders(Headers{{kGWLSVTPPreviewHeader, key->second}});
-    } else {
-      setPreviewHeaders(std::nullopt);
-    }
-  } else if (enable->second == "0") {
-    monitor()->setSVTPDebugModeEnabled(false);
-    setPreviewHeaders(std::nullopt);
-  }
+  urlServices()->handleSVTPDebugModeWithURL(url);
 }
 
 std::optional<GWLMeasurement::Headers> GWLMeasurement::SVTPPreviewHeaders() {
-  auto& state = previewHeaders();
-  platform::MutexLock lock(state.mutex);
-  return state.headers;
+  auto headers = GWLSVTPPreviewHeaders::current();
+  if (!headers) return std::nullopt;
+  return *headers;
 }
 
-void GWLMeasurement::resetSVTPPreviewHeadersForTesting() { setPreviewHeaders(std::nullopt); }
+void GWLMeasurement::resetSVTPPreviewHeadersForTesting() { GWLSVTPPreviewHeaders::replace(nullptr); }

@@ -15,11 +15,12 @@
 // `defaultEngineFactory` is the creation function of the library itself; it
 // makes no engine while the engine class is not built.
 //
-// The URL services run on the caller's thread and need no engine:
+// The URL services run on the caller's thread and need no engine; they are
+// the deep links' own (GWLMeasurementDeepLinks, on the monitor of this class):
 // `deepLinkFromUserActivity` reads the web page of a web-browsing activity;
 // `handleSVTPDebugModeWithURL` switches the monitor's server-side tagging
-// debug mode from an opened URL's query and keeps the preview headers that
-// uploads then carry (`SVTPPreviewHeaders`, read on any thread).
+// debug mode from an opened URL's query and keeps the process-wide preview
+// headers that uploads then carry (`SVTPPreviewHeaders`, read on any thread).
 #pragma once
 
 #include <cstdint>
@@ -29,23 +30,12 @@
 #include <string>
 #include <vector>
 
+#include "analytics/attribution/GWLMeasurementDeepLinks.h"
 #include "analytics/measurement/GWLAnalyticsEngine.h"
 #include "platform/appdelegate/ApplicationDelegate.h"
 
 class GWLMonitor;
 class GWLRemoteConfig;
-
-// Reports of the URL services.
-inline constexpr int64_t kGWLEmptyUserActivityCode = 23003;
-inline constexpr const char* kGWLEmptyUserActivityMessage = "User Activity is empty. User Activity";
-inline constexpr int64_t kGWLUserActivityWithoutDeepLinkCode = 23006;
-inline constexpr const char* kGWLUserActivityWithoutDeepLinkMessage =
-    "User Activity does not have Deep Link. User Activity";
-
-// Query arguments of the server-side tagging debug switch, and the header it sets.
-inline constexpr const char* kGWLSVTPDebugEnableArgument = "svtp_debug_enable";
-inline constexpr const char* kGWLSVTPPreviewKeyArgument = "svtp_preview_key";
-inline constexpr const char* kGWLSVTPPreviewHeader = "X-Kxw-Server-Preview";
 
 class GWLMeasurement {
  public:
@@ -69,11 +59,13 @@ class GWLMeasurement {
 
   // ---- opened URLs ----
   // The web page URL of a web-browsing activity with a non-empty one; else
-  // none (reported: 23003 without an activity, 23006 otherwise).
+  // none (reported: 23003 without an activity, 23004 on a system before 9,
+  // 23006 otherwise).
   static std::optional<std::string> deepLinkFromUserActivity(const std::optional<platform::UserActivity>& activity);
   // "svtp_debug_enable" = "1": debug mode on, and the preview headers are
-  // {"X-Kxw-Server-Preview": "svtp_preview_key"} when that key is non-empty,
-  // else none; "0": debug mode off, no headers; anything else changes nothing.
+  // {"X-Kxw-Server-Preview": "svtp_preview_key"} when that key is 1 to 256
+  // printable ASCII characters, else none (a refused key is reported); "0":
+  // debug mode off, no headers; anything else changes nothing.
   static void handleSVTPDebugModeWithURL(const std::string& url);
   static std::optional<Headers> SVTPPreviewHeaders();
   // Tests: forgets the preview headers.

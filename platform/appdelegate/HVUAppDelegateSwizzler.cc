@@ -56,6 +56,11 @@ void HVUAppDelegateSwizzler::setAppDelegate(std::weak_ptr<ApplicationDelegate> d
   appDelegate_ = std::move(delegate);
 }
 
+std::shared_ptr<ApplicationDelegate> HVUAppDelegateSwizzler::appDelegate() const {
+  std::lock_guard lock(mutex_);
+  return appDelegate_.lock();
+}
+
 std::shared_ptr<Queue> HVUAppDelegateSwizzler::mainQueue() const {
   return dependencies_.mainQueue ? dependencies_.mainQueue : MainQueue::shared();
 }

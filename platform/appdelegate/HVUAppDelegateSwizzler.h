@@ -58,6 +58,9 @@ class HVUAppDelegateSwizzler : public std::enable_shared_from_this<HVUAppDelegat
 
   // The host: the app's own delegate.
   void setAppDelegate(std::weak_ptr<ApplicationDelegate> delegate);
+  // The app's own delegate, or null: for code that hands the app something
+  // itself (it bypasses the interceptors).
+  std::shared_ptr<ApplicationDelegate> appDelegate() const;
 
   // The host's callbacks (see the header comment).
   bool openURL(const std::string& url, const Dictionary& options = {});

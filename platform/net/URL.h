@@ -33,6 +33,30 @@ struct URL {
   std::string absoluteString() const;
 };
 
+// A URL of any scheme (an app's own link such as "tabulo://open?utm_source=x"
+// as much as a web page), split the way RFC 3986 reads a URI reference:
+//
+//   scheme ":" ["//" authority] path ["?" query] ["#" fragment]
+//
+// `parse` refuses text that no URL can be made from: empty text, a byte that
+// a URL cannot hold (blanks, control bytes, bytes beyond ASCII, and
+// " < > \ ^ ` { | }), a '%' not followed by two hex digits, a second '#', a
+// scheme that is not a letter followed by letters, digits, '+', '-' or '.',
+// a first path segment holding ':' without a scheme before it, an unclosed
+// '[' in the host, or a port that is not decimal. The parts keep their
+// percent escapes; nothing is decoded or normalised.
+struct URLComponents {
+  std::string absoluteString;          // the text parsed, unchanged
+  std::optional<std::string> scheme;   // without the ':'
+  std::optional<std::string> host;     // present when the URL has an authority; no brackets, no user or port
+  std::optional<uint16_t> port;
+  std::string path;
+  std::optional<std::string> query;     // after the first '?', up to the '#'
+  std::optional<std::string> fragment;  // after the '#'
+
+  static std::optional<URLComponents> parse(std::string_view text);
+};
+
 // Whether `host` is a host name this project accepts: labels of letters,
 // digits, '-' and '_' joined by '.', none empty, none starting or ending with
 // '-', at most 63 bytes each and 253 in all.

@@ -1,5 +1,5 @@
 // Unicode services on UTF-8 text, over ICU: the default (locale-independent)
-// lower-casing and the white-space character set of the platform's string
+// lower- and upper-casing and the white-space character set of the platform's string
 // services.
 #pragma once
 
@@ -13,6 +13,8 @@ namespace platform::unicode {
 // Turkish or Lithuanian rules), which may change the length; nullopt when
 // `text` is not valid UTF-8.
 std::optional<std::string> lowercased(std::string_view text);
+// The same with the full default upper-case mapping ("ß" becomes "SS").
+std::optional<std::string> uppercased(std::string_view text);
 
 // The platform's white-space set: the space separators (general category Zs,
 // U+0020, U+00A0, U+2000..U+200A, ...) and the tab. Line breaks are not white

@@ -3,17 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
-#include <condition_variable>
 #include <filesystem>
-#include <mutex>
 
 #include "CollectionServiceProcess.h"
+#include "LoopbackHTTP.h"
 #include "analytics/wire/GWLPBSkAdNetworkConversionValueRequest.h"
 #include "analytics/wire/GWLPBSkAdNetworkConversionValueResponse.h"
 #include "platform/compression/Gzip.h"
-#include "platform/dispatch/Queue.h"
-#include "platform/net/HVUNetwork.h"
 #include "tests/platform/TestSupport.h"
 
 namespace {
@@ -23,22 +19,40 @@ using tabulo::test::CollectionServiceProcess;
 std::string psmDoublePath() { return std::string(TABULO_BINARY_DIR) + "/tools/psm_double"; }
 
 int post(const std::string& url, const std::string& body) {
-  auto queue = platform::SerialQueue::create("test.attribution");
-  platform::HVUNetwork network;
-  std::mutex mutex;
-  std::condition_variable done;
-  std::optional<int> status;
-  const std::vector<uint8_t> payload(body.begin(), body.end());
-  network.postURL(url, payload, queue, false,
-                  [&](std::shared_ptr<const platform::HTTPURLResponse> response, std::vector<uint8_t>,
-                      std::optional<platform::Error>) {
-                    std::lock_guard<std::mutex> lock(mutex);
-                    status = response ? response->statusCode : -1;
-                    done.notify_all();
-                  });
-  std::unique_lock<std::mutex> lock(mutex);
-  done.wait_for(lock, std::chrono::seconds(30), [&] { return status.has_value(); });
-  return status.value_or(-1);
+  return tabulo::test::exchange("POST", url, std::vector<uint8_t>(body.begin(), body.end())).status;
+}
+
+tabulo::test::HTTPAnswer get(const std::string& url) { return tabulo::test::exchange("GET", url); }
+
+TEST(DeepLinkRoutes, AnswerTheScenariosLinkOrNoContent) {
+  platform::testing::ScratchDirectory directory;
+  platform::testing::writeFile(directory / "link.json", R"({"deeplink": {"answer":
+      {"deeplink": "tabulo://open?utm_source=ads", "hclid": "hc-1", "hbraid": "hb-1", "timestamp": 1700000000}}})");
+  platform::testing::writeFile(directory / "none.json", R"({"deeplink": {"answer": null}})");
+  const std::string lookup = "/adconv/app/deeplink?sdk_version=120500&rdid=R&id_type=idfa&bundleid=B&retry=0";
+
+  CollectionServiceProcess withLink({"--attribution", directory / "link.json"});
+  ASSERT_GT(withLink.port(), 0);
+  auto answer = get(withLink.url(lookup));
+  EXPECT_EQ(answer.status, 200);
+  EXPECT_EQ(answer.text(), R"({"deeplink":"tabulo://open?utm_source=ads","hclid":"hc-1","hbraid":"hb-1",)"
+                         R"("timestamp":1700000000})");
+  EXPECT_EQ(post(withLink.url("/control/fail?status=500&count=1"), ""), 204);
+  EXPECT_EQ(get(withLink.url(lookup)).status, 500);
+  EXPECT_EQ(get(withLink.url(lookup)).status, 200);
+
+  for (const std::vector<std::string>& arguments :
+       {std::vector<std::string>{"--attribution", directory / "none.json"}, std::vector<std::string>{}}) {
+    CollectionServiceProcess withoutLink(arguments);
+    ASSERT_GT(withoutLink.port(), 0);
+    answer = get(withoutLink.url(lookup));
+    EXPECT_EQ(answer.status, 204);
+    EXPECT_TRUE(answer.body.empty());
+  }
+
+  platform::testing::writeFile(directory / "bad.json", R"({"deeplink": ["tabulo://open"]})");
+  CollectionServiceProcess badScenario({"--attribution", directory / "bad.json"});
+  EXPECT_EQ(badScenario.port(), 0);
 }
 
 struct Answer {
@@ -47,24 +61,12 @@ struct Answer {
   std::vector<uint8_t> body;
 };
 
+// One POST with its answer's status, content encoding and body.
 Answer exchange(const std::string& url, const platform::HVUNetwork::Headers& headers, std::vector<uint8_t> payload) {
-  auto queue = platform::SerialQueue::create("test.attribution");
-  platform::HVUNetwork network;
-  std::mutex mutex;
-  std::condition_variable done;
-  std::optional<Answer> answer;
-  network.postURL(url, headers, payload, queue, false,
-                  [&](std::shared_ptr<const platform::HTTPURLResponse> response, std::vector<uint8_t> body,
-                      std::optional<platform::Error>) {
-                    std::lock_guard<std::mutex> lock(mutex);
-                    answer = Answer{response ? response->statusCode : -1,
-                                    response ? response->valueForHTTPHeaderField("Content-Encoding") : std::nullopt,
-                                    std::move(body)};
-                    done.notify_all();
-                  });
-  std::unique_lock<std::mutex> lock(mutex);
-  done.wait_for(lock, std::chrono::seconds(30), [&] { return answer.has_value(); });
-  return answer.value_or(Answer{});
+  auto answer = tabulo::test::exchange("POST", url, payload, headers);
+  return Answer{answer.status,
+                answer.response ? answer.response->valueForHTTPHeaderField("Content-Encoding") : std::nullopt,
+                std::move(answer.body)};
 }
 
 TEST(AttributionRoutes, RefuseWhatTheyCannotAnswer) {

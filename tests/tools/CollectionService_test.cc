@@ -1,52 +1,22 @@
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <mutex>
 
 #include "CollectionServiceProcess.h"
+#include "LoopbackHTTP.h"
 #include "analytics/wire/GWLPBMeasurementBatch.h"
 #include "analytics/wire/GWLPBMeasurementBundle.h"
 #include "analytics/wire/NANO.h"
 #include "platform/compression/Gzip.h"
-#include "platform/dispatch/Queue.h"
-#include "platform/net/HVUNetwork.h"
 
 namespace {
 
 using tabulo::test::CollectionServiceProcess;
 
-struct Answer {
-  int status = -1;
-  std::vector<uint8_t> body;
-  std::shared_ptr<const platform::HTTPURLResponse> response;
-};
-
-Answer exchange(const std::string& method, const std::string& url, const std::vector<uint8_t>& payload = {},
-                const platform::HVUNetwork::Headers& headers = {}) {
-  auto queue = platform::SerialQueue::create("test.service");
-  platform::HVUNetwork network;
-  std::mutex mutex;
-  std::condition_variable done;
-  std::optional<Answer> answer;
-  auto handler = [&](std::shared_ptr<const platform::HTTPURLResponse> response, std::vector<uint8_t> body,
-                     std::optional<platform::Error>) {
-    std::lock_guard<std::mutex> lock(mutex);
-    answer = Answer{response ? response->statusCode : -1, std::move(body), response};
-    done.notify_all();
-  };
-  if (method == "POST") {
-    network.postURL(url, headers, payload, queue, false, handler);
-  } else {
-    network.getURL(url, headers, queue, false, handler);
-  }
-  std::unique_lock<std::mutex> lock(mutex);
-  done.wait_for(lock, std::chrono::seconds(30), [&] { return answer.has_value(); });
-  return answer.value_or(Answer{});
-}
+using Answer = tabulo::test::HTTPAnswer;
+using tabulo::test::exchange;
 
 class CollectionServiceTest : public ::testing::Test {
  protected:

@@ -75,5 +75,6 @@ void AttributionRoutes::install(httplib::Server& server) {
     AnswerPSMDoubleQuery(psmDouble_.get(), tabulo::psm_double::kQueryGroupID, request, response);
   });
   odm_.install(server);
+  deepLink_.install(server);
   skan_.install(server);
 }

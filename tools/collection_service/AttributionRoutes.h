@@ -11,7 +11,8 @@
 // failed 502. The failure switches of /control/ apply as to every path.
 //
 // The on-device measurement endpoint's paths (/odm/...) come with them; see
-// OdmRoutes.h; and the conversion-value endpoint (/skan), see SkanRoutes.h.
+// OdmRoutes.h; the conversion-value endpoint (/skan), see SkanRoutes.h; and the
+// deferred deep link lookup, see DeepLinkRoutes.h.
 #pragma once
 
 #include <memory>
@@ -19,6 +20,7 @@
 #include <string>
 
 #include "analytics/attribution/testing/AttributionScenario.h"
+#include "tools/collection_service/DeepLinkRoutes.h"
 #include "tools/collection_service/OdmRoutes.h"
 #include "tools/collection_service/PSMDoubleProcess.h"
 #include "tools/collection_service/SkanRoutes.h"
@@ -52,10 +54,12 @@ class AttributionRoutes {
       : scenario_(std::move(scenario)),
         psmDouble_(std::move(psmDouble)),
         odm_(scenario_.odm, psmDouble_.get()),
-        skan_(scenario_.skan) {}
+        skan_(scenario_.skan),
+        deepLink_(scenario_.deepLink) {}
 
   tabulo::psm_double::AttributionScenario scenario_;
   std::unique_ptr<PSMDoubleProcess> psmDouble_;
   OdmRoutes odm_;
   SkanRoutes skan_;
+  DeepLinkRoutes deepLink_;
 };

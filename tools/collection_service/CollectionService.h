@@ -19,6 +19,8 @@
 //   GET /odm/config, POST /odm/psm, POST /odm/validate
 //                               the on-device measurement endpoint, from the same
 //                               scenario and double; see OdmRoutes.h
+//   GET /adconv/app/deeplink    the deferred deep link lookup, from the same scenario;
+//                               see DeepLinkRoutes.h
 //   POST /skan                  the conversion-value endpoint, from the same scenario;
 //                               see SkanRoutes.h
 //

@@ -206,6 +206,22 @@ bool ReadSkan(const Json& root, std::optional<SkanScenario>& out, std::string* m
   return true;
 }
 
+bool ReadDeepLink(const Json& root, std::optional<DeepLinkScenario>& out, std::string* message) {
+  const auto section = root.find("deeplink");
+  if (section == root.end()) return true;
+  if (!section->is_object()) {
+    *message = "\"deeplink\" must be an object";
+    return false;
+  }
+  DeepLinkScenario scenario;
+  const auto answer = section->find("answer");
+  if (answer != section->end() && !answer->is_null()) {
+    scenario.answerBody = answer->dump(-1, ' ', false, Json::error_handler_t::replace);
+  }
+  out = std::move(scenario);
+  return true;
+}
+
 bool ReadMembers(const Json& root, const char* service, std::vector<ScenarioMember>& out,
                  std::string* message) {
   const auto section = root.find(service);
@@ -249,7 +265,7 @@ std::optional<AttributionScenario> AttributionScenario::parse(std::string_view j
   }
   if (!ReadMembers(root, "psm", scenario.psmMembers, message) ||
       !ReadMembers(root, "group_ids", scenario.groupMembers, message) || !ReadOdm(root, scenario.odm, message) ||
-      !ReadSkan(root, scenario.skan, message)) {
+      !ReadSkan(root, scenario.skan, message) || !ReadDeepLink(root, scenario.deepLink, message)) {
     return std::nullopt;
   }
   return scenario;

@@ -20,7 +20,9 @@
 //                     "update_backoff": 0}},
 //       {"response": {"result_status": 2}, "encoding": "identity"},
 //       {"status": 304}, {"status": 200}, {"body": "undecodable"}, {"status": 503}
-//     ]}
+//     ]},
+//     "deeplink": {"answer": {"deeplink": "tabulo://open?utm_source=ads", "hclid": "hc-1",
+//                             "hbraid": "hb-1", "timestamp": 1700000000}}
 //   }
 //
 // "app_id" is the app the private-set-membership members are salted for;
@@ -47,6 +49,10 @@
 // given). A body is gzip-encoded when the request accepts gzip, unless
 // "encoding" says "identity" (never) or "broken_gzip" (declared gzip, but cut
 // short so that it does not inflate).
+//
+// "deeplink" plays the deferred deep link lookup (GET /adconv/app/deeplink):
+// its "answer", any JSON value, is answered as its text with 200; a missing
+// or null answer (or no section) is answered 204 without a body.
 //
 // Every member is optional; members not named here are left for other
 // services and ignored.
@@ -110,6 +116,10 @@ struct SkanScenario {
   std::vector<SkanScenarioAnswer> answers;  // never empty
 };
 
+struct DeepLinkScenario {
+  std::optional<std::string> answerBody;  // the JSON text answered with 200; none: 204
+};
+
 struct AttributionScenario {
   std::string appID;
   std::string bundleID;
@@ -117,6 +127,7 @@ struct AttributionScenario {
   std::vector<ScenarioMember> groupMembers;
   std::optional<OdmScenario> odm;
   std::optional<SkanScenario> skan;
+  std::optional<DeepLinkScenario> deepLink;
 
   // Nullopt with a message for text that is not such a JSON object.
   static std::optional<AttributionScenario> parse(std::string_view json, std::string* message);

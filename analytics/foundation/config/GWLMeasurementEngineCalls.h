@@ -14,6 +14,7 @@
 // each later block names its thread.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -50,21 +51,51 @@ class GWLMeasurementEngineCalls {
   // (blocklist, daily limits, storage), on the worker queue.
   virtual void writeFilteredEventOnWorkerQueue(const std::shared_ptr<GWLEvent>& /*event*/) {}
 
-  // ---- SKAdNetwork conversion values (all on the worker queue) ----
+  // ---- shared by the conversion values and the deep links ----
   // The engine's persisted settings: first open time, last uploaded event
-  // time and the conversion-value evaluation settings live there.
+  // time, the conversion-value settings, the deferred deep link state and the
+  // ad campaign info live there (any thread; each access runs on their own queue).
   virtual std::shared_ptr<GWLPersistedConfig> persistedConfig() const { return nullptr; }
-  // The engine's upload network object; it also reports connectivity.
+  // The engine's upload network object; it also reports connectivity, and the
+  // caller may set its timeout (worker queue).
   virtual std::shared_ptr<platform::HVUNetwork> network() const { return nullptr; }
+  // Marks that a network request of the engine is in flight; uploads wait
+  // while it is set (worker queue).
+  virtual void setIsNetworkRequestPending(bool /*pending*/) {}
+  // The identity's app ID (the service configuration's); nullopt when there
+  // is none (any thread).
+  virtual std::optional<std::string> appID() const { return std::nullopt; }
+  // Writes an internal event through the engine's event pipeline: default
+  // parameters, editing, storage, then the event listeners (worker queue).
+  virtual void handleInternalEventOnWorkerQueue(const std::shared_ptr<GWLEvent>& /*event*/) {}
+
+  // ---- SKAdNetwork conversion values (all on the worker queue) ----
   // The collection service host that uploads go to.
   virtual std::optional<GWLServiceEndpoint> uploadHost() const { return std::nullopt; }
   // Whether no request of the engine is pending and no upload is in progress.
   virtual bool isNetworkReadyForRequest() const { return false; }
-  // Marks that a network request of the engine is in flight (uploads wait).
-  virtual void setIsNetworkRequestPending(bool /*pending*/) {}
-  // The identity's app ID and app instance ID; nullopt when there is none.
-  virtual std::optional<std::string> appID() const { return std::nullopt; }
+  // The identity's app instance ID; nullopt when there is none.
   virtual std::optional<std::string> appInstanceID() const { return std::nullopt; }
-  // Writes an internal event through the engine's event pipeline.
-  virtual void handleInternalEventOnWorkerQueue(const std::shared_ptr<GWLEvent>& /*event*/) {}
+
+  // ---- deep links and campaigns ----
+  // Defaults: no identifier, nothing denied.
+  // Whether requests should use a background session (worker queue).
+  virtual bool shouldUseBackgroundSession() const { return false; }
+  // Re-arms the upload alarm for the next upload time (worker queue).
+  virtual void updateSchedule() {}
+  // The identity (any thread): the advertising identifier, whether the
+  // platform tells limited ad tracking and whether tracking is limited (no
+  // usable identifier), the tracking-authorisation status (3: authorised), and
+  // whether the system is 14 or above.
+  virtual std::optional<std::string> resettableDeviceID() const { return std::nullopt; }
+  virtual bool hasLimitedAdTracking() const { return false; }
+  virtual bool limitedAdTracking() const { return true; }
+  virtual int64_t appleConsentStatus() const { return 0; }
+  virtual bool iOS14OrAbove() const { return true; }
+  // The consent in force (any thread): ad storage and ad user data denied, ad
+  // personalisation (none when not set), the consent signals (none when none).
+  virtual bool isAdStorageDenied() const { return false; }
+  virtual bool isAdUserDataDenied() const { return false; }
+  virtual std::optional<bool> adPersonalization() const { return std::nullopt; }
+  virtual std::optional<std::string> consentSignals() const { return std::nullopt; }
 };

@@ -4,10 +4,12 @@
 #include <mutex>
 
 #include "platform/env/AppEnvironment.h"
+#include "platform/storekit/Store.h"
 
 namespace {
 
 constexpr const char* kSandboxReceiptName = "sandboxReceipt";
+constexpr const char* kReceiptURLCheckKey = "CorvaneAppStoreReceiptURLCheckEnabled";
 constexpr const char* kSceneManifestKey = "UIApplicationSceneManifest";
 constexpr const char* kActivePrewarmVariable = "ActivePrewarm";
 
@@ -35,9 +37,16 @@ AppActiveState& appActiveState() {
 }  // namespace
 
 std::optional<std::string> GWLAEU::appStoreRURL() {
-  // This platform keeps no store receipts, whatever the Info dictionary's
-  // receipt check says.
-  return std::nullopt;
+  const platform::Object* check =
+      platform::AppEnvironment::shared()->objectForInfoDictionaryKey(kReceiptURLCheckKey);
+  if (check) {
+    std::optional<bool> enabled = check->boolValue();
+    if (auto number = check->numberValue()) enabled = *number != 0;
+    if (enabled == false) return std::nullopt;
+  }
+  auto store = platform::Store::shared();
+  if (!store) return std::nullopt;
+  return store->receiptPath();
 }
 
 bool GWLAEU::isASRS() {

@@ -15,9 +15,10 @@
 
 class GWLAEU {
  public:
-  // The store receipt's location; none when the Info dictionary's
-  // "CorvaneAppStoreReceiptURLCheckEnabled" is a false number, and none on
-  // this platform, which keeps no store receipts.
+  // The store receipt's location: the shared store's receipt file (which
+  // exists once something was bought); none without a store (no data
+  // directory) and none when the Info dictionary's
+  // "CorvaneAppStoreReceiptURLCheckEnabled" is a false number.
   static std::optional<std::string> appStoreRURL();
   // Installed from the store: never in the simulator or with a sandbox
   // receipt; otherwise the app environment's install source.

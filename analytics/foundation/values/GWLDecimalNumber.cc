@@ -1,6 +1,7 @@
 #include "analytics/foundation/values/GWLDecimalNumber.h"
 
 #include <cstdlib>
+#include <vector>
 
 #include "analytics/foundation/core/GWLLibraryMonitor.h"
 #include "analytics/foundation/core/GWLMonitor.h"
@@ -100,6 +101,69 @@ GWLDecimalNumber GWLDecimalNumber::magnitude() const {
   return result;
 }
 
+GWLDecimalNumber GWLDecimalNumber::fromInt64(int64_t value) {
+  // Cannot fail: an int64 has at most 19 digits.
+  return *parse(std::to_string(value));
+}
+
+std::optional<GWLDecimalNumber> GWLDecimalNumber::multipliedBy(int64_t factor) const {
+  if (digits_.empty() || factor == 0) return GWLDecimalNumber();
+  // |factor| as decimal digits (an unsigned magnitude, so INT64_MIN works too).
+  const uint64_t multiplier = factor < 0 ? uint64_t{0} - static_cast<uint64_t>(factor) : static_cast<uint64_t>(factor);
+  const std::string other = std::to_string(multiplier);
+  // Long multiplication in base 10, least significant position last.
+  std::vector<int> columns(digits_.size() + other.size(), 0);
+  for (size_t i = digits_.size(); i-- > 0;) {
+    for (size_t j = other.size(); j-- > 0;) {
+      columns[i + j + 1] += (digits_[i] - '0') * (other[j] - '0');
+    }
+  }
+  for (size_t k = columns.size(); k-- > 1;) {
+    columns[k - 1] += columns[k] / 10;
+    columns[k] %= 10;
+  }
+  std::string product;
+  for (int column : columns) {
+    if (product.empty() && column == 0) continue;
+    product.push_back(static_cast<char>('0' + column));
+  }
+  const size_t significant = product.find_last_not_of('0');
+  const int64_t exponent = static_cast<int64_t>(exponent_) + static_cast<int64_t>(product.size() - significant - 1);
+  product.erase(significant + 1);
+  if (product.size() > static_cast<size_t>(kMaxDigits) || exponent > kMaxExponent) return std::nullopt;
+  GWLDecimalNumber result;
+  result.negative_ = negative_ != (factor < 0);
+  result.digits_ = std::move(product);
+  result.exponent_ = static_cast<int>(exponent);
+  return result;
+}
+
+std::optional<int64_t> GWLDecimalNumber::int64ValueScaledBy(int power, Rounding rounding) const {
+  if (digits_.empty()) return 0;
+  // The value is digits x 10^shift: keep the whole part, and look at the
+  // first dropped digit when rounding to nearest.
+  const int64_t shift = static_cast<int64_t>(exponent_) + power;
+  const int64_t length = static_cast<int64_t>(digits_.size());
+  const int64_t wholeDigits = length + shift;  // digits before the point (may be <= 0)
+  // 2^63 has 19 digits: a whole part of 20 or more cannot fit, and one of 19
+  // or fewer (plus one for rounding) fits an unsigned 64-bit integer.
+  if (wholeDigits > 19) return std::nullopt;
+  uint64_t magnitude = 0;
+  for (int64_t i = 0; i < wholeDigits; ++i) {
+    const int digit = i < length ? digits_[static_cast<size_t>(i)] - '0' : 0;
+    magnitude = magnitude * 10 + static_cast<uint64_t>(digit);
+  }
+  if (rounding == Rounding::kHalfAwayFromZero && wholeDigits >= 0 && wholeDigits < length &&
+      digits_[static_cast<size_t>(wholeDigits)] >= '5') {
+    magnitude += 1;
+  }
+  const uint64_t limit = negative_ ? uint64_t{1} << 63 : (uint64_t{1} << 63) - 1;
+  if (magnitude > limit) return std::nullopt;
+  if (!negative_) return static_cast<int64_t>(magnitude);
+  // Negated in unsigned arithmetic, so that -2^63 needs no signed overflow.
+  return static_cast<int64_t>(uint64_t{0} - magnitude);
+}
+
 std::strong_ordering operator<=>(const GWLDecimalNumber& a, const GWLDecimalNumber& b) {
   const int signA = a.isZero() ? 0 : a.negative_ ? -1 : 1;
   const int signB = b.isZero() ? 0 : b.negative_ ? -1 : 1;
@@ -150,4 +214,8 @@ std::optional<GWLDecimalNumber> GWLDecimalNumberFromString(std::string_view text
     return std::nullopt;
   }
   return parsed;
+}
+
+std::optional<int64_t> GWLDecimalNumberToMicros(const GWLDecimalNumber& amount) {
+  return amount.int64ValueScaledBy(6, GWLDecimalNumber::Rounding::kTowardZero);
 }

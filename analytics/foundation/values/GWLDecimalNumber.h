@@ -6,6 +6,11 @@
 // (from -128 to 127). Its canonical text has no plus sign and no superfluous
 // zeros: "1.5", "-0.5", "7", "1200", "0.000001".
 //
+// Arithmetic stays exact: `multipliedBy` multiplies by an integer digit by
+// digit, and `int64ValueScaledBy` moves the point (to millionths, say) and
+// rounds once, so 0.99 x 3 in millionths is 2970000, never a binary
+// neighbour of it.
+//
 // GWLDecimalNumberFromString reads text such as "-.5", "1.50" or "007" and
 // answers nullopt with a report (level 2) for anything else:
 //   26001 text that is not a plain decimal (no exponent, no blanks, no sign alone),
@@ -24,8 +29,16 @@ class GWLDecimalNumber {
   static constexpr int kMinExponent = -128;
   static constexpr int kMaxExponent = 127;
 
+  // How a value with a fraction becomes a whole number.
+  enum class Rounding {
+    kTowardZero,        // the fraction is dropped
+    kHalfAwayFromZero,  // to the nearest whole number, halves away from zero
+  };
+
   // Zero.
   GWLDecimalNumber() = default;
+  // The integer, exactly.
+  static GWLDecimalNumber fromInt64(int64_t value);
 
   bool isNegative() const { return negative_; }
   bool isZero() const { return digits_.empty(); }
@@ -40,6 +53,13 @@ class GWLDecimalNumber {
   double doubleValue() const;
   // The absolute value.
   GWLDecimalNumber magnitude() const;
+
+  // The exact product with `factor`; nullopt when it needs more significant
+  // digits or a larger power of ten than the type keeps.
+  std::optional<GWLDecimalNumber> multipliedBy(int64_t factor) const;
+  // The number times 10^`power`, made whole by `rounding`, as a signed 64-bit
+  // integer; nullopt when that whole number lies outside int64's range.
+  std::optional<int64_t> int64ValueScaledBy(int power, Rounding rounding) const;
 
   friend std::strong_ordering operator<=>(const GWLDecimalNumber& a, const GWLDecimalNumber& b);
   friend bool operator==(const GWLDecimalNumber& a, const GWLDecimalNumber& b) = default;
@@ -62,3 +82,7 @@ bool GWLIsDecimalString(std::string_view text);
 
 // The exact number written in the text, or nullopt (reported, see above).
 std::optional<GWLDecimalNumber> GWLDecimalNumberFromString(std::string_view text);
+
+// The amount in millionths of its unit (a price in micros), truncated toward
+// zero: exact, never through a double. nullopt when that lies outside int64.
+std::optional<int64_t> GWLDecimalNumberToMicros(const GWLDecimalNumber& amount);

@@ -19,16 +19,18 @@ LoggerState& loggerState() {
   return *state;
 }
 
-void logErrorEvent(const GWLParameters& parameters) {
+void logErrorEvent(const GWLParameters& parameters) { GWLLogInternalEvent(kErrorEventOrigin, kGWLErrorEventName, parameters); }
+
+}  // namespace
+
+void GWLLogInternalEvent(const std::string& origin, const std::string& name, const GWLParameters& parameters) {
   GWLInternalEventLogger logger;
   {
     std::lock_guard<std::mutex> lock(loggerState().mutex);
     logger = loggerState().logger;
   }
-  if (logger) logger(kErrorEventOrigin, kGWLErrorEventName, parameters);
+  if (logger) logger(origin, name, parameters);
 }
-
-}  // namespace
 
 void GWLSetInternalEventLogger(GWLInternalEventLogger logger) {
   std::lock_guard<std::mutex> lock(loggerState().mutex);

@@ -21,6 +21,11 @@ using GWLInternalEventLogger =
 
 // Installs (or, with an empty function, removes) the internal-event call.
 void GWLSetInternalEventLogger(GWLInternalEventLogger logger);
+// Logs an internal event through the installed call (the entry class's
+// internal-event path); nothing while none is installed. The layers above the
+// foundation that log internal events of their own (the purchase reporter's
+// "_iap") use it too.
+void GWLLogInternalEvent(const std::string& origin, const std::string& name, const GWLParameters& parameters);
 
 // For a non-zero code: the error event with "_err" = code.
 void GWLLogErrorEvent(int64_t code);

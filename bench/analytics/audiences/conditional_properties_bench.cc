@@ -20,6 +20,7 @@
 #include <string>
 
 #include "analytics/audiences/GWLConditionalUserPropertyController.h"
+#include "bench/analytics/audiences/BareStatements.h"
 #include "analytics/foundation/core/GWLLibraryMonitor.h"
 #include "analytics/foundation/core/GWLMonitor.h"
 #include "analytics/foundation/core/GWLPaths.h"
@@ -87,31 +88,17 @@ std::shared_ptr<cup_test::RecordingEngine> engineWithProperties(int64_t count) {
 // The three queries of one event on a connection of their own.
 class BareQueries {
  public:
-  explicit BareQueries(const std::string& path) {
-    sqlite3_open(path.c_str(), &db_);
-    sqlite3_exec(db_, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", nullptr, nullptr, nullptr);
-    const char* queries[] = {
-        "SELECT rowid, * FROM conditional_properties WHERE active=0 and abs(? - creation_timestamp) > trigger_timeout",
-        "SELECT rowid, * FROM conditional_properties WHERE active=1 and abs(? - triggered_timestamp) > time_to_live",
-        "SELECT rowid, * FROM conditional_properties WHERE active=0 and trigger_event_name=? and "
-        "abs(? - creation_timestamp) <= trigger_timeout",
-        "BEGIN EXCLUSIVE TRANSACTION",
-        "END TRANSACTION"};
-    for (int i = 0; i < 5; ++i) sqlite3_prepare_v2(db_, queries[i], -1, &statements_[i], nullptr);
-  }
-  ~BareQueries() {
-    for (auto* statement : statements_) sqlite3_finalize(statement);
-    sqlite3_close(db_);
-  }
-  BareQueries(const BareQueries&) = delete;
-  BareQueries& operator=(const BareQueries&) = delete;
+  explicit BareQueries(const std::string& path)
+      : statements_(path,
+                    {"SELECT rowid, * FROM conditional_properties WHERE active=0 and abs(? - creation_timestamp) > "
+                     "trigger_timeout",
+                     "SELECT rowid, * FROM conditional_properties WHERE active=1 and abs(? - triggered_timestamp) > "
+                     "time_to_live",
+                     "SELECT rowid, * FROM conditional_properties WHERE active=0 and trigger_event_name=? and "
+                     "abs(? - creation_timestamp) <= trigger_timeout",
+                     "BEGIN EXCLUSIVE TRANSACTION", "END TRANSACTION"}) {}
 
-  bool ok() const {
-    for (auto* statement : statements_) {
-      if (!statement) return false;
-    }
-    return true;
-  }
+  bool ok() const { return statements_.ok(); }
 
   // One event: the three queries in one exclusive transaction; answers the rows found.
   int run(const std::string& eventName, double now) {
@@ -135,8 +122,7 @@ class BareQueries {
     return result == SQLITE_DONE;
   }
 
-  sqlite3* db_ = nullptr;
-  sqlite3_stmt* statements_[5] = {};
+  bench_support::BareStatements statements_;
 };
 
 void BM_ProcessEventVsBareQueries(benchmark::State& state) {

@@ -28,37 +28,13 @@
 #include "analytics/wire/GWLPBPropertyFilter.h"
 #include "analytics/wire/GWLPBStringFilter.h"
 #include "analytics/wire/NANO.h"
+#include "fuzz/analytics/audiences/ChunkReader.h"
 #include "fuzz/analytics/foundation/QuietLibraryMonitor.h"
 #include "platform/text/Utf8.h"
 
 namespace {
 
 using fuzz_support::check;
-
-class Reader {
- public:
-  Reader(const uint8_t* data, size_t size) : bytes_(data, size) {}
-  uint8_t byte() { return at_ < bytes_.size() ? bytes_[at_++] : 0; }
-  std::span<const uint8_t> chunk() {
-    const size_t length = byte() | (size_t{byte()} << 8);
-    const size_t taken = std::min(length, bytes_.size() - at_);
-    auto piece = bytes_.subspan(at_, taken);
-    at_ += taken;
-    return piece;
-  }
-  template <typename T>
-  T number() {
-    T value{};
-    const size_t taken = std::min(sizeof(T), bytes_.size() - at_);
-    std::memcpy(&value, bytes_.data() + at_, taken);
-    at_ += taken;
-    return value;
-  }
-
- private:
-  std::span<const uint8_t> bytes_;
-  size_t at_ = 0;
-};
 
 // What one input evaluates its filters against.
 struct Inputs {
@@ -144,7 +120,7 @@ void evaluatePropertyFilter(const std::shared_ptr<GWLPBPropertyFilter>& filter, 
 }
 
 int testOneInput(const uint8_t* data, size_t size) {
-  Reader reader(data, size);
+  fuzz_support::ChunkReader reader(data, size);
   Inputs inputs;
   inputs.flags = reader.byte();
   auto audienceBytes = reader.chunk();

@@ -8,10 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
-#include <condition_variable>
 #include <map>
-#include <mutex>
 
 #include <nlohmann/json.hpp>
 
@@ -24,6 +21,7 @@
 #include "platform/env/AppEnvironment.h"
 #include "tests/platform/TestSupport.h"
 #include "tests/tools/CollectionServiceProcess.h"
+#include "tests/tools/LoopbackHTTP.h"
 
 namespace {
 
@@ -150,21 +148,8 @@ class SKANLoopbackTest : public foundation_test::LibraryMonitorTest {
 
   // The conversion-value requests the service decoded, in order.
   nlohmann::json Requests() {
-    auto queue = platform::SerialQueue::create("test.skan.requests");
-    platform::HVUNetwork network;
-    std::mutex mutex;
-    std::condition_variable done;
-    std::optional<std::string> body;
-    network.getURL(service_->url("/control/skan/requests"), {}, queue, false,
-                   [&](std::shared_ptr<const platform::HTTPURLResponse>, std::vector<uint8_t> data,
-                       std::optional<platform::Error>) {
-                     std::lock_guard<std::mutex> lock(mutex);
-                     body = std::string(data.begin(), data.end());
-                     done.notify_all();
-                   });
-    std::unique_lock<std::mutex> lock(mutex);
-    done.wait_for(lock, std::chrono::seconds(30), [&] { return body.has_value(); });
-    return nlohmann::json::parse(body.value_or(""), nullptr, false);
+    return nlohmann::json::parse(tabulo::test::exchange("GET", service_->url("/control/skan/requests")).text(),
+                                 nullptr, false);
   }
   size_t RequestCount() {
     nlohmann::json requests = Requests();

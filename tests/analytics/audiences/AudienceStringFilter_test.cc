@@ -121,5 +121,33 @@ TEST_F(AudienceStringFilterTest, ValidationHandsOutTheCompiledExpression) {
   EXPECT_EQ(lines(), (Lines{{1, 9002}}));
 }
 
+TEST_F(AudienceStringFilterTest, SharedCompiledExpressionsAnswerAsFreshOnes) {
+  GWLAudienceFilterEnvironment shared = environment();
+  shared.regexCache = std::make_shared<GWLAudienceRegexCache>();
+  struct Case {
+    std::shared_ptr<GWLPBStringFilter> filter;
+    const char* text;
+    Answer answer;
+    Lines lines;
+  };
+  const Case cases[] = {
+      {stringFilter(1, "b+"), "aBc", Answer::Yes, {}},
+      {stringFilter(1, "b+", true), "aBc", Answer::No, {}},  // the same pattern with case: compiled apart
+      {stringFilter(1, "b+"), "xyz", Answer::No, {}},
+      {stringFilter(1, "(a"), "a", Answer::None, {{1, 9004}, {1, 9006}}},
+      {stringFilter(1, "(a+)+$"), "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaab", Answer::None, {{1, 9009}}},
+  };
+  // Twice over: the second round finds every expression (and every failure) compiled.
+  for (int round = 0; round < 2; ++round) {
+    for (const auto& c : cases) {
+      EXPECT_EQ(answerOf(GWLAudienceEvaluateStringFilter(c.filter, c.text, environment())), c.answer) << c.text;
+      const Lines fresh = lines();
+      EXPECT_EQ(answerOf(GWLAudienceEvaluateStringFilter(c.filter, c.text, shared)), c.answer) << c.text;
+      EXPECT_EQ(lines(), fresh) << c.text;
+      EXPECT_EQ(fresh, c.lines) << c.text;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace audience_test

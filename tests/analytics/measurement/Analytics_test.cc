@@ -847,6 +847,8 @@ TEST_F(EntryClassTest, TheServerSideTaggingSwitchReadsTheQuery) {
       {"tabulo://x?svtp_debug_enable=2", GWLMeasurement::Headers{{"X-Kxw-Server-Preview", "k2"}}},  // unchanged
       {"tabulo://x", GWLMeasurement::Headers{{"X-Kxw-Server-Preview", "k2"}}},
       {"tabulo://x?svtp_debug_enable=0&svtp_preview_key=k3", std::nullopt},
+      // A key that would add a header line is refused: debug mode on, no headers.
+      {"tabulo://x?svtp_debug_enable=1&svtp_preview_key=a%0D%0AX-Evil:1", std::nullopt},
   };
   for (const auto& c : cases) {
     GWLMeasurement::handleSVTPDebugModeWithURL(c.url);

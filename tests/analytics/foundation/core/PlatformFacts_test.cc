@@ -3,6 +3,9 @@
 #include "analytics/foundation/core/GWLAEU.h"
 #include "analytics/foundation/core/GWLPlatformIdentitySupport.h"
 #include "platform/env/AppEnvironment.h"
+#include "platform/storage/PropertyList.h"
+#include "platform/storekit/Store.h"
+#include "../FoundationTestSupport.h"
 
 namespace {
 
@@ -44,6 +47,38 @@ TEST_F(PlatformFactsTest, SimulatorIsNeverAStoreInstall) {
     EXPECT_TRUE(GWLAEU::isNOD()) << model;
     EXPECT_FALSE(GWLAEU::isFAS()) << model;
     EXPECT_FALSE(GWLIsActivePrewarm());
+  }
+}
+
+TEST_F(PlatformFactsTest, TheReceiptIsTheStoresFile) {
+  foundation_test::DataDirectory data;
+  for (bool sandbox : {false, true}) {
+    platform::Store::Configuration configuration;
+    configuration.directory = data.root() + "/StoreKit";
+    configuration.sandbox = sandbox;
+    platform::Store::setShared(platform::Store::create(configuration));
+    EXPECT_EQ(GWLAEU::appStoreRURL(), data.root() + (sandbox ? "/StoreKit/sandboxReceipt" : "/StoreKit/receipt"));
+    EXPECT_EQ(GWLAEU::isASRS(), sandbox);
+    if (sandbox) {
+      EXPECT_FALSE(GWLAEU::isFAS());
+    }
+  }
+  platform::Store::setShared(nullptr);
+  EXPECT_EQ(GWLAEU::appStoreRURL(), data.root() + "/StoreKit/" +
+                                        (platform::AppEnvironment::isFromAppStore() ? "receipt" : "sandboxReceipt"))
+      << "the shared store of the data directory";
+
+  // A false number under the receipt check switches the receipt off; other values leave it on.
+  const std::string info = data.root() + "/Info.plist";
+  for (const platform::Object& check : {platform::Object(false), platform::Object(int64_t{0}), platform::Object(0.0),
+                                        platform::Object(true), platform::Object("NO")}) {
+    ASSERT_TRUE(platform::PropertyList::writeFile(
+        info, platform::Dictionary{{"CorvaneAppStoreReceiptURLCheckEnabled", check}}, platform::PropertyListFormat::XML));
+    platform::AppEnvironment::Configuration configuration;
+    configuration.infoDictionaryPath = info;
+    use(configuration);
+    const bool off = check.isBool() ? !*check.boolValue() : check.isNumber();
+    EXPECT_EQ(GWLAEU::appStoreRURL().has_value(), !off) << check.description();
   }
 }
 

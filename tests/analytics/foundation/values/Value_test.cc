@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <string>
 
 #include "ValuesTestSupport.h"
@@ -137,6 +138,72 @@ TEST_F(ValueTest, DecimalNumbersCompareWithoutBinaryRounding) {
   EXPECT_GT(decimal("1000"), decimal("999.999999"));
   EXPECT_EQ(decimal("-0"), decimal("0"));
   EXPECT_DOUBLE_EQ(decimal("19.99").doubleValue(), 19.99);
+}
+
+TEST_F(ValueTest, DecimalArithmeticIsExact) {
+  using Rounding = GWLDecimalNumber::Rounding;
+  auto decimal = [](const char* text) { return *GWLDecimalNumberFromString(text); };
+  constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
+  constexpr int64_t kMin = std::numeric_limits<int64_t>::min();
+
+  // 0.99 x 3 in millionths: the double product is 2.9699999999999998.
+  ASSERT_LT(static_cast<int64_t>(0.99 * 3 * 1e6), 2970000) << "the binary result this guards against";
+  EXPECT_EQ(decimal("0.99").multipliedBy(3)->int64ValueScaledBy(6, Rounding::kTowardZero), 2970000);
+
+  struct Product {
+    const char* number;
+    int64_t factor;
+    std::optional<std::string> product;  // nullopt: more digits than the type keeps
+  };
+  const Product products[] = {
+      {"0.99", 3, "2.97"},
+      {"-1.25", 4, "-5"},
+      {"1.25", -4, "-5"},
+      {"-1.5", -2, "3"},
+      {"7", 0, "0"},
+      {"0", kMax, "0"},
+      {"1", kMin, "-9223372036854775808"},
+      {"0.000001", kMax, "9223372036854.775807"},
+      {"12345678901234567890123456789012345678", 1, "12345678901234567890123456789012345678"},
+      {"12345678901234567890123456789012345678", 10, "123456789012345678901234567890123456780"},
+      {"12345678901234567890123456789012345678", 9, std::nullopt},
+  };
+  for (const Product& row : products) {
+    auto product = decimal(row.number).multipliedBy(row.factor);
+    EXPECT_EQ(product ? std::optional(product->stringValue()) : std::nullopt, row.product)
+        << row.number << " x " << row.factor;
+  }
+
+  struct Scaled {
+    const char* number;
+    int power;
+    std::optional<int64_t> truncated;
+    std::optional<int64_t> rounded;
+  };
+  const Scaled scaled[] = {
+      {"9.99", 6, 9990000, 9990000},
+      {"0.0000015", 6, 1, 2},
+      {"-0.0000015", 6, -1, -2},
+      {"0.0000014", 6, 1, 1},
+      {"0.4", 0, 0, 0},
+      {"-0.5", 0, 0, -1},
+      {"0.00000001", 6, 0, 0},
+      {"1200", -2, 12, 12},
+      {"9223372036854.775807", 6, kMax, kMax},
+      {"9223372036854.7758075", 6, kMax, std::nullopt},
+      {"9223372036854.775808", 6, std::nullopt, std::nullopt},
+      {"-9223372036854.775808", 6, kMin, kMin},
+      {"-9223372036854.775809", 6, std::nullopt, std::nullopt},
+      {"10000000000000", 6, std::nullopt, std::nullopt},  // 1e19 millionths
+  };
+  for (const Scaled& row : scaled) {
+    EXPECT_EQ(decimal(row.number).int64ValueScaledBy(row.power, Rounding::kTowardZero), row.truncated) << row.number;
+    EXPECT_EQ(decimal(row.number).int64ValueScaledBy(row.power, Rounding::kHalfAwayFromZero), row.rounded)
+        << row.number;
+  }
+  EXPECT_EQ(GWLDecimalNumber::fromInt64(kMin).stringValue(), "-9223372036854775808");
+  EXPECT_EQ(GWLDecimalNumberToMicros(decimal("-0.9999999")), -999999);
+  EXPECT_EQ(GWLDecimalNumberToMicros(decimal("10000000000000")), std::nullopt);
 }
 
 TEST_F(ValueTest, UserAttributesAreValidatedAndConvertedToTheWire) {
