@@ -1,12 +1,14 @@
 #include "analytics/audiences/interpreter/GWLPPropertyMap.h"
 
+#include <algorithm>
+
 #include "analytics/audiences/interpreter/GWLPUndefinedValue.h"
 
 GWLPPropertyMap::~GWLPPropertyMap() { clear(); }
 
 GWLPPropertyMap::Entry& GWLPPropertyMap::slotFor(const std::string& name, bool& inserted) {
   inserted = false;
-  if (!large_) {
+  if (!large_ && flat_.empty()) {
     uint8_t at = 0;
     for (; at < smallCount_; ++at) {
       if (small_[at].name == name) return small_[at].entry;
@@ -20,12 +22,28 @@ GWLPPropertyMap::Entry& GWLPPropertyMap::slotFor(const std::string& name, bool& 
       ++smallCount_;
       return small_[at].entry;
     }
-    auto tree = std::make_unique<Tree>();
+    flat_.reserve(kFlatCapacity);
     for (uint8_t i = 0; i < smallCount_; ++i) {
-      tree->emplace(std::move(small_[i].name), std::move(small_[i].entry));
+      flat_.push_back(std::move(small_[i]));
       small_[i] = Slot{};
     }
     smallCount_ = 0;
+    return flat_.insert(flat_.begin() + at, Slot{name, Entry{}})->entry;
+  }
+  if (!large_) {
+    size_t at = 0;
+    for (; at < flat_.size(); ++at) {
+      if (flat_[at].name == name) return flat_[at].entry;
+      if (GWLPNameLess()(name, flat_[at].name)) break;
+    }
+    inserted = true;
+    if (flat_.size() < kFlatCapacity) {
+      return flat_.insert(flat_.begin() + static_cast<ptrdiff_t>(at), Slot{name, Entry{}})->entry;
+    }
+    auto tree = std::make_unique<Tree>();
+    for (Slot& slot : flat_) tree->emplace(std::move(slot.name), std::move(slot.entry));
+    flat_.clear();
+    flat_.shrink_to_fit();
     large_ = std::move(tree);
   }
   auto [it, added] = large_->try_emplace(name);
@@ -72,6 +90,12 @@ void GWLPPropertyMap::removeValueForName(const std::string& name) {
     if (it == large_->end() || it->second.immutable) return;
     old = std::move(it->second.value);
     large_->erase(it);
+  } else if (!flat_.empty()) {
+    auto it = std::find_if(flat_.begin(), flat_.end(), [&](const Slot& slot) { return slot.name == name; });
+    if (it == flat_.end() || it->entry.immutable) return;
+    old = std::move(it->entry.value);
+    flat_.erase(it);
+    if (flat_.empty()) flat_.shrink_to_fit();
   } else {
     uint8_t at = 0;
     while (at < smallCount_ && small_[at].name != name) ++at;
@@ -98,6 +122,8 @@ void GWLPPropertyMap::markValuesInto(GWLPMarkStack& stack) const {
 void GWLPPropertyMap::clear() {
   // Taken out first: releasing a value may reach back into this map.
   std::unique_ptr<Tree> tree = std::move(large_);
+  std::vector<Slot> flat = std::move(flat_);
+  flat_ = {};
   GWLPValueRef released[kSmallCapacity];
   const uint8_t count = smallCount_;
   for (uint8_t i = 0; i < count; ++i) {
@@ -106,6 +132,7 @@ void GWLPPropertyMap::clear() {
   }
   smallCount_ = 0;
   for (uint8_t i = 0; i < count; ++i) GWLPReleaseValue(std::move(released[i]));
+  for (Slot& slot : flat) GWLPReleaseValue(std::move(slot.entry.value));
   if (tree) {
     for (auto& [name, entry] : *tree) GWLPReleaseValue(std::move(entry.value));
   }

@@ -39,14 +39,16 @@ class GWLPPropertyMap {
   bool hasName(const std::string& name) const { return find(name) != nullptr; }
   // The stored value, or none. Valid until the map next changes.
   const GWLPValueRef* find(const std::string& name) const {
-    if (!large_) {
-      for (uint8_t i = 0; i < smallCount_; ++i) {
-        if (small_[i].name == name) return &small_[i].entry.value;
-      }
-      return nullptr;
+    if (large_) {
+      auto it = large_->find(name);
+      return it == large_->end() ? nullptr : &it->second.value;
     }
-    auto it = large_->find(name);
-    return it == large_->end() ? nullptr : &it->second.value;
+    const Slot* slots = flat_.empty() ? small_ : flat_.data();
+    const size_t count = flat_.empty() ? smallCount_ : flat_.size();
+    for (size_t i = 0; i < count; ++i) {
+      if (slots[i].name == name) return &slots[i].entry.value;
+    }
+    return nullptr;
   }
   void setValue(GWLPValueRef value, const std::string& name);
   void setImmutableValue(GWLPValueRef value, const std::string& name);
@@ -57,12 +59,14 @@ class GWLPPropertyMap {
   bool isImmutable() const { return immutable_; }
   std::vector<std::string> allNames() const;
 
-  size_t count() const { return large_ ? large_->size() : smallCount_; }
+  size_t count() const { return large_ ? large_->size() : flat_.empty() ? smallCount_ : flat_.size(); }
   // Calls `visit(name, entry)` for every name in name order.
   template <typename Visit>
   void forEach(Visit visit) const {
     if (large_) {
       for (const auto& [name, entry] : *large_) visit(name, entry);
+    } else if (!flat_.empty()) {
+      for (const Slot& slot : flat_) visit(slot.name, slot.entry);
     } else {
       for (uint8_t i = 0; i < smallCount_; ++i) visit(small_[i].name, small_[i].entry);
     }
@@ -73,10 +77,11 @@ class GWLPPropertyMap {
   void clear();
 
  private:
-  // Scopes and most objects hold a handful of names: those live in the map
-  // itself, in name order, without a tree node each; a map that grows past
-  // them moves into a tree for good.
+  // Scopes and most objects hold a handful of names, kept in name order
+  // without a tree node each: up to two in the map itself, then up to eight
+  // in one array; a map that grows past that moves into a tree for good.
   static constexpr uint8_t kSmallCapacity = 2;
+  static constexpr size_t kFlatCapacity = 8;
   struct Slot {
     std::string name;
     Entry entry;
@@ -89,5 +94,7 @@ class GWLPPropertyMap {
   Slot small_[kSmallCapacity];
   uint8_t smallCount_ = 0;
   bool immutable_ = false;
+  // In use (never empty) once the names outgrew small_, until they outgrow it too.
+  std::vector<Slot> flat_;
   std::unique_ptr<Tree> large_;
 };
