@@ -1144,6 +1144,23 @@ void DocumentParser::cell(SpreadsheetCellContent& cell) {
 }
 
 void DocumentParser::color(ColorRepresentation& color, std::string_view name) {
+  // Nearly every cell has black text on white, written exactly so: those two
+  // objects are matched whole, and read as the general path below reads them.
+  static constexpr std::string_view kBlack = R"({"red":0,"green":0,"blue":0})";
+  static constexpr std::string_view kWhite = R"({"red":1,"green":1,"blue":1})";
+  static_assert(kBlack.size() == kWhite.size());
+  if (static_cast<size_t>(end_ - p_) >= kBlack.size()) {
+    if (std::memcmp(p_, kBlack.data(), kBlack.size()) == 0) {
+      color = ColorRepresentation::black();
+      p_ += kBlack.size();
+      return;
+    }
+    if (std::memcmp(p_, kWhite.data(), kWhite.size()) == 0) {
+      color = ColorRepresentation::white();
+      p_ += kWhite.size();
+      return;
+    }
+  }
   const uint32_t seen = knownObject(kColorKeys, [&](Slot slot) {
     float* component = nullptr;
     const char* componentKey = nullptr;

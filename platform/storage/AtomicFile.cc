@@ -29,15 +29,17 @@ std::string directoryOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
-bool writeAll(int fd, std::span<const uint8_t> bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
+bool writeAll(int fd, std::span<const std::span<const uint8_t>> pieces) {
+  for (std::span<const uint8_t> bytes : pieces) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+      ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return false;
+      }
+      done += static_cast<size_t>(n);
     }
-    done += static_cast<size_t>(n);
   }
   return true;
 }
@@ -57,6 +59,12 @@ void setAtomicWriteHookForTesting(std::function<bool(const std::string&)> h) {
 }
 
 bool writeFileAtomically(const std::string& path, std::span<const uint8_t> bytes, Error* error, unsigned mode) {
+  const std::span<const uint8_t> pieces[] = {bytes};
+  return writeFileAtomically(path, std::span<const std::span<const uint8_t>>(pieces), error, mode);
+}
+
+bool writeFileAtomically(const std::string& path, std::span<const std::span<const uint8_t>> pieces, Error* error,
+                         unsigned mode) {
   if (path.empty() || path.back() == '/') {
     setError(error, posixError(EINVAL, "cannot write to \"" + path + "\""));
     return false;
@@ -81,7 +89,7 @@ bool writeFileAtomically(const std::string& path, std::span<const uint8_t> bytes
   mode_t mask = ::umask(0);
   ::umask(mask);
   if (::fchmod(fd, static_cast<mode_t>(mode) & ~mask) != 0) return fail("cannot set the mode of " + temporary);
-  if (!writeAll(fd, bytes)) return fail("cannot write " + temporary);
+  if (!writeAll(fd, pieces)) return fail("cannot write " + temporary);
   if (::fsync(fd) != 0) return fail("cannot flush " + temporary);
   int closeResult = ::close(fd);
   fd = -1;

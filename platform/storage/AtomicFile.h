@@ -20,6 +20,10 @@ namespace platform {
 // Answers false and fills `error` (POSIX domain) on failure.
 bool writeFileAtomically(const std::string& path, std::span<const uint8_t> bytes, Error* error = nullptr,
                          unsigned mode = 0644);
+// The same for bytes that lie in pieces, written in order (a gathered write:
+// large parts go to the file from where they are, without being joined first).
+bool writeFileAtomically(const std::string& path, std::span<const std::span<const uint8_t>> pieces,
+                         Error* error = nullptr, unsigned mode = 0644);
 
 // Tests only: a hook called with the temporary file's path after it has been
 // written and flushed, just before the rename. A hook that answers false

@@ -10,6 +10,8 @@
 
 #include "platform/storage/AtomicFile.h"
 #include "platform/storage/FileBuffer.h"
+#include "platform/storage/PropertyListBinaryReader.h"
+#include "platform/storage/PropertyListBinaryWriter.h"
 #include "platform/text/Utf8.h"
 
 namespace platform {
@@ -110,50 +112,6 @@ std::string takeString(char* raw) {
   std::string s = raw ? raw : "";
   free(raw);
   return fromOutside(std::move(s));
-}
-
-uint64_t readBigEndian(const uint8_t* p, size_t size) {
-  uint64_t value = 0;
-  for (size_t i = 0; i < size; ++i) value = (value << 8) | p[i];
-  return value;
-}
-
-// Binary property lists may hold strings with NUL characters, on which the
-// library's key accessor asserts. This walks the object table and answers
-// false when a string holds a NUL or the table cannot be walked; such input
-// is refused before the library parses it.
-bool binaryStringsAreSafe(std::span<const uint8_t> bytes) {
-  constexpr size_t kHeader = 8, kTrailer = 32;
-  if (bytes.size() < kHeader + kTrailer) return false;
-  const uint8_t* trailer = bytes.data() + bytes.size() - kTrailer;
-  const size_t offsetSize = trailer[6];
-  const uint64_t count = readBigEndian(trailer + 8, 8);
-  const uint64_t tableOffset = readBigEndian(trailer + 24, 8);
-  const size_t end = bytes.size() - kTrailer;
-  if (offsetSize < 1 || offsetSize > 8 || tableOffset > end || count > (end - tableOffset) / offsetSize) return false;
-  for (uint64_t i = 0; i < count; ++i) {
-    uint64_t offset = readBigEndian(bytes.data() + tableOffset + i * offsetSize, offsetSize);
-    if (offset >= end) return false;
-    const uint8_t marker = bytes[offset];
-    const uint8_t kind = marker >> 4;
-    if (kind != 0x5 && kind != 0x6) continue;  // ASCII or UTF-16 string
-    uint64_t length = marker & 0x0F;
-    uint64_t position = offset + 1;
-    if (length == 0x0F) {
-      if (position >= end || (bytes[position] >> 4) != 0x1) return false;
-      const size_t intSize = size_t{1} << (bytes[position] & 0x0F);
-      if (intSize > 8 || position + 1 + intSize > end) return false;
-      length = readBigEndian(bytes.data() + position + 1, intSize);
-      position += 1 + intSize;
-    }
-    const uint64_t unit = kind == 0x6 ? 2 : 1;
-    if (length > (end - position) / unit) return false;
-    for (uint64_t k = 0; k < length; ++k) {
-      const uint8_t* c = bytes.data() + position + k * unit;
-      if (c[0] == 0 && (unit == 1 || c[1] == 0)) return false;
-    }
-  }
-  return true;
 }
 
 bool checkValue(const Object& object, int depth, Error* error) {
@@ -288,11 +246,7 @@ std::optional<Object> fromNode(plist_t node, int depth, Error* error) {
     case PLIST_DATE: {
       int32_t sec = 0, usec = 0;
       plist_get_date_val(node, &sec, &usec);
-      // The library hands out the fraction of a date before 2001 as a
-      // positive count of microseconds further into the past.
-      double fraction = std::abs(usec) / 1e6;
-      double since2001 = sec < 0 ? sec - fraction : sec + (usec < 0 ? -fraction : fraction);
-      return Object(Date{since2001 + kSecondsFrom1970To2001});
+      return Object(Date{PropertyListBinaryReader::dateFromLibraryParts(sec, usec)});
     }
     case PLIST_ARRAY: {
       Array array;
@@ -344,26 +298,26 @@ std::optional<Object> fromNode(plist_t node, int depth, Error* error) {
 
 }  // namespace
 
-std::optional<Object> PropertyList::parse(std::span<const uint8_t> bytes, Error* error) {
-  if (bytes.size() > kMaximumSize) {
-    setError(error, plistError(kTooLarge, "property list larger than " + std::to_string(kMaximumSize) + " bytes"));
-    return std::nullopt;
-  }
-  if (bytes.empty()) {
-    setError(error, plistError(kUnreadable, "empty property list"));
-    return std::nullopt;
-  }
-  static constexpr char kBinaryMagic[] = {'b', 'p', 'l', 'i', 's', 't'};
-  const bool binary = bytes.size() >= sizeof kBinaryMagic && std::equal(kBinaryMagic, kBinaryMagic + sizeof kBinaryMagic,
-                                                                         bytes.begin());
-  if (binary && !binaryStringsAreSafe(bytes)) {
-    setError(error, plistError(kUnreadable, "not a property list, or one with a NUL character in a string"));
+namespace {
+
+constexpr char kBinaryMagic[] = {'b', 'p', 'l', 'i', 's', 't'};
+
+bool isBinary(std::span<const uint8_t> bytes) {
+  return bytes.size() >= sizeof kBinaryMagic && std::equal(kBinaryMagic, kBinaryMagic + sizeof kBinaryMagic, bytes.begin());
+}
+
+// libplist's reader, for XML and for the binary lists the binary reader
+// declines (it has walked them, so they neither nest too deep nor expand).
+std::optional<Object> parseWithLibplist(std::span<const uint8_t> bytes, Error* error) {
+  if (isBinary(bytes) && !PropertyListBinaryReader::hasOnlySafeStrings(bytes)) {
+    setError(error, plistError(PropertyList::kUnreadable,
+                               "not a property list, or one with a NUL character in a string"));
     return std::nullopt;
   }
   plist_t root = nullptr;
   plist_from_memory(reinterpret_cast<const char*>(bytes.data()), static_cast<uint32_t>(bytes.size()), &root);
   if (!root) {
-    setError(error, plistError(kUnreadable, "not a property list"));
+    setError(error, plistError(PropertyList::kUnreadable, "not a property list"));
     return std::nullopt;
   }
   PlistPtr owned(root);
@@ -371,6 +325,43 @@ std::optional<Object> PropertyList::parse(std::span<const uint8_t> bytes, Error*
   auto object = fromNode(root, 0, &local);
   if (!object) setError(error, local);
   return object;
+}
+
+// A refusal of the binary reader, or what libplist makes of bytes it declined.
+std::optional<Object> finish(PropertyListBinaryReader::Reading reading, std::span<const uint8_t> bytes,
+                             Error* error) {
+  if (reading.object) return std::move(reading.object);
+  if (!reading.declined) {
+    setError(error, reading.error);
+    return std::nullopt;
+  }
+  return parseWithLibplist(bytes, error);
+}
+
+bool checkParseSize(std::span<const uint8_t> bytes, Error* error) {
+  if (bytes.size() > PropertyList::kMaximumSize) {
+    setError(error, plistError(PropertyList::kTooLarge,
+                               "property list larger than " + std::to_string(PropertyList::kMaximumSize) + " bytes"));
+    return false;
+  }
+  if (bytes.empty()) {
+    setError(error, plistError(PropertyList::kUnreadable, "empty property list"));
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::optional<Object> PropertyList::parse(std::span<const uint8_t> bytes, Error* error) {
+  if (!checkParseSize(bytes, error)) return std::nullopt;
+  if (!isBinary(bytes)) return parseWithLibplist(bytes, error);
+  return finish(PropertyListBinaryReader::read(bytes), bytes, error);
+}
+
+std::optional<Object> PropertyList::parseWithLibplistForTesting(std::span<const uint8_t> bytes, Error* error) {
+  if (!checkParseSize(bytes, error)) return std::nullopt;
+  return parseWithLibplist(bytes, error);
 }
 
 namespace {
@@ -454,13 +445,9 @@ class Serialised {
   uint32_t length_ = 0;
 };
 
-bool checkSerialised(const Serialised& serialised, Error* error) {
-  if (!serialised.ok()) {
-    setError(error, plistError(PropertyList::kUnsupportedValue, "the property list could not be serialised"));
-    return false;
-  }
-  // What could not be read back is not written.
-  if (serialised.bytes().size() > PropertyList::kMaximumSize) {
+// What could not be read back is not written.
+bool checkSerialisedSize(size_t size, Error* error) {
+  if (size > PropertyList::kMaximumSize) {
     setError(error, plistError(PropertyList::kTooLarge, "the property list would be larger than " +
                                                             std::to_string(PropertyList::kMaximumSize) + " bytes"));
     return false;
@@ -468,27 +455,61 @@ bool checkSerialised(const Serialised& serialised, Error* error) {
   return true;
 }
 
-}  // namespace
+bool checkSerialised(const Serialised& serialised, Error* error) {
+  if (!serialised.ok()) {
+    setError(error, plistError(PropertyList::kUnsupportedValue, "the property list could not be serialised"));
+    return false;
+  }
+  return checkSerialisedSize(serialised.bytes().size(), error);
+}
 
-std::optional<Bytes> PropertyList::serialize(const Object& object, PropertyListFormat format, Error* error) {
-  if (!isValid(object, error)) return std::nullopt;
+std::optional<Bytes> serializeWithLibplist(const Object& object, PropertyListFormat format, Error* error) {
   PlistPtr root(toNode(object));
   Serialised serialised(format, root.get());
   if (!checkSerialised(serialised, error)) return std::nullopt;
   return Bytes(serialised.bytes().begin(), serialised.bytes().end());
 }
 
+}  // namespace
+
+std::optional<Bytes> PropertyList::serialize(const Object& object, PropertyListFormat format, Error* error) {
+  if (!isValid(object, error)) return std::nullopt;
+  if (format == PropertyListFormat::XML) return serializeWithLibplist(object, format, error);
+  PropertyListBinaryWriter::Output output = PropertyListBinaryWriter::write(object);
+  if (!checkSerialisedSize(output.size(), error)) return std::nullopt;
+  return output.bytes();
+}
+
+std::optional<Bytes> PropertyList::serializeWithLibplistForTesting(const Object& object, PropertyListFormat format,
+                                                                  Error* error) {
+  if (!isValid(object, error)) return std::nullopt;
+  return serializeWithLibplist(object, format, error);
+}
+
 std::optional<Object> PropertyList::readFile(const std::string& path, Error* error) {
   Error local;
-  std::optional<FileBuffer> file = readRegularFile(path, kMaximumSize, &local);
-  if (!file) {
+  std::optional<RegularFileReader> file = RegularFileReader::open(path, kMaximumSize, &local);
+  std::optional<FileBuffer> bytes;
+  if (file) {
+    // A large binary list is read in place; anything else whole, in one read.
+    PropertyListBinaryReader::Reading reading = PropertyListBinaryReader::readFile(*file);
+    if (!reading.declined) {
+      if (reading.object) return std::move(reading.object);
+      local = reading.error;
+      local.description = path + ": " + local.description;
+      setError(error, local);
+      return std::nullopt;
+    }
+    bytes = file->readAll(&local);
+  }
+  if (!bytes) {
     if (local.domain == kPOSIXErrorDomain && local.code == EFBIG) {
       local = plistError(kTooLarge, path + " is larger than " + std::to_string(kMaximumSize) + " bytes");
     }
     setError(error, local);
     return std::nullopt;
   }
-  auto object = parse(file->bytes(), &local);
+  auto object = parse(bytes->bytes(), &local);
   if (!object) {
     local.description = path + ": " + local.description;
     setError(error, local);
@@ -498,6 +519,11 @@ std::optional<Object> PropertyList::readFile(const std::string& path, Error* err
 
 bool PropertyList::writeFile(const std::string& path, const Object& object, PropertyListFormat format, Error* error) {
   if (!isValid(object, error)) return false;
+  if (format == PropertyListFormat::Binary) {
+    PropertyListBinaryWriter::Output output = PropertyListBinaryWriter::write(object);
+    if (!checkSerialisedSize(output.size(), error)) return false;
+    return writeFileAtomically(path, output.pieces(), error);
+  }
   PlistPtr root(toNode(object));
   Serialised serialised(format, root.get());
   if (!checkSerialised(serialised, error)) return false;
@@ -506,7 +532,6 @@ bool PropertyList::writeFile(const std::string& path, const Object& object, Prop
 
 bool PropertyList::writeFile(const std::string& path, const SharedDictionary& dictionary, PropertyListFormat format,
                              unsigned mode, Error* error) {
-  PlistPtr root(plist_new_dict());
   for (const auto& [key, value] : dictionary) {
     if (!isValidText(key)) {
       setError(error, plistError(kUnsupportedValue, "a property-list key must be UTF-8 without NUL characters"));
@@ -517,8 +542,15 @@ bool PropertyList::writeFile(const std::string& path, const SharedDictionary& di
       return false;
     }
     if (!checkValue(*value, 1, error)) return false;
-    plist_dict_set_item(root.get(), key.c_str(), toNode(*value));
   }
+  if (format == PropertyListFormat::Binary) {
+    // The values' bytes go to the file from where the suite keeps them.
+    PropertyListBinaryWriter::Output output = PropertyListBinaryWriter::write(dictionary);
+    if (!checkSerialisedSize(output.size(), error)) return false;
+    return writeFileAtomically(path, output.pieces(), error, mode);
+  }
+  PlistPtr root(plist_new_dict());
+  for (const auto& [key, value] : dictionary) plist_dict_set_item(root.get(), key.c_str(), toNode(*value));
   Serialised serialised(format, root.get());
   if (!checkSerialised(serialised, error)) return false;
   return writeFileAtomically(path, serialised.bytes(), error, mode);

@@ -49,10 +49,20 @@ class PropertyList {
   static constexpr size_t kMaximumSize = 64u << 20;
   static constexpr int kMaximumDepth = 256;
 
-  // Parses XML or binary property-list bytes.
+  // Parses XML or binary property-list bytes. Binary lists are read by
+  // PropertyListBinaryReader, which hands the ones it does not read to
+  // libplist (and refuses lists that nest too deep or expand too far).
   static std::optional<Object> parse(std::span<const uint8_t> bytes, Error* error = nullptr);
-  // Serialises `object` in `format`.
+  // Tests: the parse through libplist alone, which the binary reader is held
+  // to. Only for lists the binary reader did not refuse: libplist overflows
+  // its stack, or runs for hours, on the ones it refuses as too deep or large.
+  static std::optional<Object> parseWithLibplistForTesting(std::span<const uint8_t> bytes, Error* error = nullptr);
+  // Serialises `object` in `format`: binary lists by PropertyListBinaryWriter
+  // (the bytes libplist would write), XML by libplist.
   static std::optional<Bytes> serialize(const Object& object, PropertyListFormat format, Error* error = nullptr);
+  // Tests: the serialisation through libplist alone, which the binary writer is held to.
+  static std::optional<Bytes> serializeWithLibplistForTesting(const Object& object, PropertyListFormat format,
+                                                              Error* error = nullptr);
   // Whether `object` can be written as a property list; the error says why not.
   static bool isValid(const Object& object, Error* error = nullptr);
   // An upper bound of the bytes `object` takes in a binary property list,
@@ -64,15 +74,17 @@ class PropertyList {
   static size_t binarySizeBound(const std::string& string);
   static constexpr size_t kBinaryFileOverhead = 8 + 32 + 32;
 
-  // Reads and parses the file at `path` (one read of the file's size). A
-  // missing file is an error in the POSIX domain with code ENOENT.
+  // Reads and parses the file at `path`: one read of the file's size, or for
+  // a large binary list, its largest data value read straight into the
+  // value's own buffer and the rest into another. A missing file is an error
+  // in the POSIX domain with code ENOENT.
   static std::optional<Object> readFile(const std::string& path, Error* error = nullptr);
   // Serialises `object` and writes it to `path` atomically.
   static bool writeFile(const std::string& path, const Object& object,
                         PropertyListFormat format = PropertyListFormat::Binary, Error* error = nullptr);
   // Serialises `dictionary` and writes it to `path` atomically with
-  // permissions `mode`. Each value is handed to libplist once and the
-  // serialised bytes go to the file as libplist made them (no further copy).
+  // permissions `mode`. In the binary format, large data values go to the
+  // file from where the dictionary keeps them (no copy).
   static bool writeFile(const std::string& path, const SharedDictionary& dictionary, PropertyListFormat format,
                         unsigned mode, Error* error = nullptr);
 };

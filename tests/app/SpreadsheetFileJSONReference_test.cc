@@ -91,6 +91,8 @@ TEST(SpreadsheetFileJSONReference, EveryKindOfValueInEveryPlaceAgrees) {
       R"({"red":0,"green":0})", R"({"red":[],"green":0,"blue":0})", R"({"red":"0","green":0,"blue":0})",
       R"({"red":null,"green":0,"blue":0})", R"({"red":0,"green":0,"blue":0,"alpha":[1,{"x":2}]})",
       R"({"red":0,"green":0,"blue":0,"red":0.5})", R"({"red":0,"green":0,"blue":1e39})", "[" + good + "]",
+      // The two colours read whole, and texts that only begin like them.
+      R"({"red":1,"green":1,"blue":1})", R"({"red":0,"green":0,"blue":0 })", R"({"red":1,"green":1,"blue":10})",
       "[null]", "[[]]", "[{}]", "[5]", "[" + good + ",5]",
       "[" + range(R"({"row":1.0,"column":0})", R"({"row":0,"column":0})") + "]",
       "[" + range(R"({"row":-1,"column":0})", R"({"row":0,"column":0})") + "]",
