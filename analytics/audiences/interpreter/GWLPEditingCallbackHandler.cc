@@ -50,13 +50,14 @@ bool GWLPEditingCallbackHandler::triggerCallbacksWithScope(const GWLPScopeRef& s
   // a script may keep it or hang values on it.
   auto eventObject = std::make_shared<GWLPEventNativeFunctions>(context);
   if (GWLPObjectManager* manager = scope->objectManager()) manager->addObject(eventObject);
-  const GWLPValueRef eventHandler = eventObject;
+  // Every rule is called with the event object alone.
+  const GWLPValueList arguments{eventObject};
 
   GWLPEventContext& eventContext = *context;
   std::shared_ptr<const RuleList> editRules = editRules_;
   for (const Rule& rule : *editRules) {
     eventContext.outputEvent().beginChanges();
-    int32_t result = invokeCallbackWithScope(scope, *rule.callback, eventHandler, out);
+    int32_t result = invokeCallbackWithScope(scope, *rule.callback, arguments, out);
     if (out.failed()) {
       eventContext.outputEvent().discardChanges();
       return false;
@@ -69,16 +70,16 @@ bool GWLPEditingCallbackHandler::triggerCallbacksWithScope(const GWLPScopeRef& s
   }
   std::shared_ptr<const RuleList> createRules = createRules_;
   for (const Rule& rule : *createRules) {
-    invokeCallbackWithScope(scope, *rule.callback, eventHandler, out);
+    invokeCallbackWithScope(scope, *rule.callback, arguments, out);
     if (out.failed()) return false;
   }
   return true;
 }
 
 int32_t GWLPEditingCallbackHandler::invokeCallbackWithScope(const GWLPScopeRef& scope, GWLPFunctionValue& callback,
-                                                            const GWLPValueRef& eventHandler, platform::Error* error) {
+                                                            const GWLPValueList& arguments, platform::Error* error) {
   GWLPErrorOut out(error);
-  GWLPValueRef result = callback.invokeWithArguments(GWLPValueList{eventHandler}, scope, out);
+  GWLPValueRef result = callback.invokeWithArguments(arguments, scope, out);
   if (out.failed()) return kGWLPRuleResultDiscard;
   if (result->isNumber()) return GWLPToInt32(static_cast<const GWLPNumberValue&>(*result).value());
   return kGWLPRuleResultNotANumber;

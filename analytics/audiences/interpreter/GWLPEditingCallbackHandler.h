@@ -58,10 +58,10 @@ class GWLPEditingCallbackHandler : public GWLPMarkable {
   // edit rule that fails, or answers 2 or no number, has its changes undone.
   bool triggerCallbacksWithScope(const GWLPScopeRef& scope, const std::shared_ptr<GWLPEventContext>& context,
                                  platform::Error* error = nullptr);
-  // Invokes one rule with the event object: 2 when the invocation failed,
+  // Invokes one rule with `arguments` (the event object): 2 when the invocation failed,
   // GWLPToInt32 of a number result, -1 for any other result.
   static int32_t invokeCallbackWithScope(const GWLPScopeRef& scope, GWLPFunctionValue& callback,
-                                         const GWLPValueRef& eventHandler, platform::Error* error = nullptr);
+                                         const GWLPValueList& arguments, platform::Error* error = nullptr);
 
   size_t ruleCount() const { return editRules_->size() + createRules_->size(); }
   const RuleList& editRules() const { return *editRules_; }

@@ -32,12 +32,12 @@ const GWLPValueList& GWLPFunctionValue::statements() const {
 GWLPValueRef GWLPFunctionValue::invokeWithArguments(const GWLPValueList& arguments, const GWLPScopeRef& scope,
                                                     platform::Error* error) {
   GWLPErrorOut out(error);
-  GWLPValueList values = GWLPEvaluateArguments(arguments, scope, out);
-  if (out.failed()) return GWLPUndefinedValue::sharedInstance();
-  return invokeWithEvaluatedArguments(values, out);
+  GWLPValueBuffer values;
+  if (!GWLPEvaluateArgumentsInto(arguments, scope, values, out)) return GWLPUndefinedValue::sharedInstance();
+  return invokeWithEvaluatedArguments(values.span(), out);
 }
 
-GWLPValueRef GWLPFunctionValue::invokeWithEvaluatedArguments(const GWLPValueList& arguments,
+GWLPValueRef GWLPFunctionValue::invokeWithEvaluatedArguments(GWLPValueSpan arguments,
                                                              platform::Error* error) {
   GWLPErrorOut out(error);
   // A swept function has lost its defining scope: it runs as an empty body.
@@ -48,19 +48,35 @@ GWLPValueRef GWLPFunctionValue::invokeWithEvaluatedArguments(const GWLPValueList
   GWLPObjectManager::CallGuard guard(definingScope->objectManager(), out);
   if (out.failed()) return GWLPUndefinedValue::sharedInstance();
 
-  GWLPScopeRef invocationScope = definingScope->createChildScope();
+  // A nested or recursive invocation finds no spare and makes its own scope.
+  GWLPScopeRef invocationScope = spareScope_ ? std::move(spareScope_) : definingScope->createChildScope();
+  spareScope_.reset();
   for (size_t i = 0; i < parameterNames_.size(); ++i) {
     invocationScope->addValue(i < arguments.size() ? arguments[i] : GWLPUndefinedValue::sharedInstance(),
                               parameterNames_[i]);
   }
   if (!statements) return GWLPUndefinedValue::sharedInstance();
   GWLPValueRef result = GWLPEvaluator::executeStatements(*statements, invocationScope, out);
+  keepSpareScope(std::move(invocationScope), definingScope);
   if (out.failed()) return result;
   if (result->isControl()) {
     const auto& control = static_cast<const GWLPControlValue&>(*result);
     if (control.type() == kGWLPControlTypeReturn) return control.data();
   }
   return result;
+}
+
+void GWLPFunctionValue::keepSpareScope(GWLPScopeRef scope, const GWLPScopeRef& definingScope) {
+  // Only a scope that no closure or inner scope holds, of a function that
+  // still has the same defining scope; its names go now, as they would with
+  // the scope itself.
+  if (spareScope_ || scope.use_count() != 1 || definingScope_ != definingScope ||
+      scope->contents().isImmutable()) {
+    return;
+  }
+  scope->clearContents();
+  // Clearing may have released the last holder of this function's contents.
+  if (definingScope_ == definingScope && !spareScope_) spareScope_ = std::move(scope);
 }
 
 std::string GWLPFunctionValue::stringValueOrError(platform::Error*) const { return functionName_; }
@@ -102,5 +118,7 @@ void GWLPFunctionValue::releaseContents() {
   statements_.reset();
   GWLPDeferRelease(std::move(definingScope_));
   definingScope_.reset();
+  GWLPDeferRelease(std::move(spareScope_));
+  spareScope_.reset();
   propertyMap_.clear();
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "analytics/audiences/interpreter/GWLPArguments.h"
 #include "analytics/audiences/interpreter/GWLPPropertyMap.h"
 #include "analytics/audiences/interpreter/GWLPRuntimeValue.h"
 
@@ -35,7 +36,7 @@ class GWLPFunctionValue : public GWLPRuntimeValue {
                                            platform::Error* error = nullptr);
   // Runs the body in a new child of the defining scope with the parameters
   // bound; answers the data of a return, else the last statement's value.
-  virtual GWLPValueRef invokeWithEvaluatedArguments(const GWLPValueList& arguments, platform::Error* error = nullptr);
+  virtual GWLPValueRef invokeWithEvaluatedArguments(GWLPValueSpan arguments, platform::Error* error = nullptr);
 
   std::string stringValueOrError(platform::Error* error = nullptr) const override;
   double doubleValueOrError(platform::Error* error = nullptr) const override;
@@ -51,12 +52,18 @@ class GWLPFunctionValue : public GWLPRuntimeValue {
   bool isMarked() const { return mark_; }
 
  private:
+  // Keeps `scope`, an invocation's finished scope, as the spare when nothing else holds it.
+  void keepSpareScope(GWLPScopeRef scope, const GWLPScopeRef& definingScope);
+
   std::string functionName_;
   std::vector<std::string> parameterNames_;
   // The body, shared with the invocations running it, so that a function
   // released while it runs still finishes its body.
   std::shared_ptr<const GWLPValueList> statements_;
   GWLPScopeRef definingScope_;
+  // An empty child of the defining scope that a finished invocation left and
+  // nothing kept: the next invocation runs in it instead of a new one.
+  GWLPScopeRef spareScope_;
   GWLPPropertyMap propertyMap_;
   bool mark_ = false;
 };

@@ -25,13 +25,24 @@ GWLPValueRef evaluate(const GWLPValueRef& statement, const GWLPScopeRef& scope, 
 enum class BindingForm { Assign, Const, Let };
 
 // The scope one iteration of a for-in or for-of runs in, with the item bound.
+// `previous` is the scope of the iteration before, if any: when nothing kept
+// it (no closure or surviving inner scope holds it), it is emptied and serves
+// again, which no script can tell from a new scope.
 template <BindingForm Form>
-GWLPScopeRef bind(const GWLPScopeRef& scope, const std::string& name, const GWLPValueRef& item) {
+GWLPScopeRef bind(const GWLPScopeRef& scope, const std::string& name, const GWLPValueRef& item,
+                  GWLPScopeRef previous) {
   if constexpr (Form == BindingForm::Assign) {
     scope->setValue(item, name);
     return scope;
   } else {
-    GWLPScopeRef child = scope->createChildScope();
+    GWLPScopeRef child;
+    if (previous && previous.use_count() == 1 && !previous->contents().isImmutable()) {
+      child = std::move(previous);
+      child->clearContents();
+    } else {
+      previous.reset();
+      child = scope->createChildScope();
+    }
     if constexpr (Form == BindingForm::Const) {
       child->addImmutableValue(item, name);
     } else {
@@ -120,8 +131,10 @@ GWLPValueRef runLoopOverItems(const GWLPScopeRef& scope, const std::string& name
     out.fail(kGWLPErrorArgumentType);
     return undefined();
   }
+  GWLPScopeRef iteration;
   for (size_t i = 0; i < items.count(); ++i) {
-    GWLPValueRef result = runLoopBody(body.statements(), bind<Form>(scope, name, items[i]), out);
+    iteration = bind<Form>(scope, name, items[i], std::move(iteration));
+    GWLPValueRef result = runLoopBody(body.statements(), iteration, out);
     if (result || out.failed()) return out.failed() ? undefined() : result;
   }
   return undefined();
@@ -140,7 +153,8 @@ Items keysOf(const GWLPValueRef& object) {
                                               : static_cast<GWLPFunctionValue&>(*object).propertyMap();
       GWLPValueList keys;
       keys.reserve(properties.count());
-      for (const auto& [name, value] : properties.contents()) keys.push_back(GWLPStringValue::make(name));
+      properties.forEach(
+          [&](const std::string& name, const GWLPPropertyMap::Entry&) { keys.push_back(GWLPStringValue::make(name)); });
       return Items::of(std::move(keys));
     }
     default:

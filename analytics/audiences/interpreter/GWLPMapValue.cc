@@ -50,13 +50,13 @@ bool GWLPMapValue::isEqualToRuntimeValue(const GWLPRuntimeValue& other, GWLPEqua
   const auto& map = static_cast<const GWLPMapValue&>(other);
   if (map.propertyMap_.count() != propertyMap_.count()) return false;
   return context.compareNested(this, &other, [&] {
-    for (const auto& [name, entry] : propertyMap_.contents()) {
+    bool equal = true;
+    propertyMap_.forEach([&](const std::string& name, const GWLPPropertyMap::Entry& entry) {
+      if (!equal) return;
       const GWLPValueRef* value = map.propertyMap_.find(name);
-      if (!value || !entry.value->isEqualToRuntimeValue(**value, context)) {
-        return false;
-      }
-    }
-    return true;
+      equal = value && entry.value->isEqualToRuntimeValue(**value, context);
+    });
+    return equal;
   });
 }
 

@@ -66,6 +66,7 @@ std::vector<GWLPValueRef> GWLPObjectManager::trackedObjects() const {
 
 std::vector<std::shared_ptr<GWLPMarkable>> GWLPObjectManager::roots() const {
   std::vector<std::shared_ptr<GWLPMarkable>> alive;
+  alive.reserve(roots_.size());
   for (const auto& weak : roots_) {
     if (auto root = weak.lock()) alive.push_back(std::move(root));
   }

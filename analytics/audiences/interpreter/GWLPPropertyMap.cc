@@ -1,18 +1,66 @@
 #include "analytics/audiences/interpreter/GWLPPropertyMap.h"
 
+#include <algorithm>
+
 #include "analytics/audiences/interpreter/GWLPUndefinedValue.h"
 
 GWLPPropertyMap::~GWLPPropertyMap() { clear(); }
 
+GWLPPropertyMap::Entry& GWLPPropertyMap::slotFor(const std::string& name, bool& inserted) {
+  inserted = false;
+  if (!large_ && flat_.empty()) {
+    uint8_t at = 0;
+    for (; at < smallCount_; ++at) {
+      if (small_[at].name == name) return small_[at].entry;
+      if (GWLPNameLess()(name, small_[at].name)) break;
+    }
+    inserted = true;
+    if (smallCount_ < kSmallCapacity) {
+      for (uint8_t i = smallCount_; i > at; --i) small_[i] = std::move(small_[i - 1]);
+      small_[at].name = name;
+      small_[at].entry = Entry{};
+      ++smallCount_;
+      return small_[at].entry;
+    }
+    flat_.reserve(kFlatCapacity);
+    for (uint8_t i = 0; i < smallCount_; ++i) {
+      flat_.push_back(std::move(small_[i]));
+      small_[i] = Slot{};
+    }
+    smallCount_ = 0;
+    return flat_.insert(flat_.begin() + at, Slot{name, Entry{}})->entry;
+  }
+  if (!large_) {
+    size_t at = 0;
+    for (; at < flat_.size(); ++at) {
+      if (flat_[at].name == name) return flat_[at].entry;
+      if (GWLPNameLess()(name, flat_[at].name)) break;
+    }
+    inserted = true;
+    if (flat_.size() < kFlatCapacity) {
+      return flat_.insert(flat_.begin() + static_cast<ptrdiff_t>(at), Slot{name, Entry{}})->entry;
+    }
+    auto tree = std::make_unique<Tree>();
+    for (Slot& slot : flat_) tree->emplace(std::move(slot.name), std::move(slot.entry));
+    flat_.clear();
+    flat_.shrink_to_fit();
+    large_ = std::move(tree);
+  }
+  auto [it, added] = large_->try_emplace(name);
+  inserted = added;
+  return it->second;
+}
+
 void GWLPPropertyMap::setValue(GWLPValueRef value, const std::string& name) {
   if (immutable_) return;
   if (!value) value = GWLPUndefinedValue::sharedInstance();
-  auto [it, inserted] = contents_.try_emplace(name);
+  bool inserted = false;
+  Entry& entry = slotFor(name, inserted);
   if (inserted) {
-    it->second.value = std::move(value);
-  } else if (!it->second.immutable) {
-    GWLPValueRef old = std::move(it->second.value);
-    it->second.value = std::move(value);
+    entry.value = std::move(value);
+  } else if (!entry.immutable) {
+    GWLPValueRef old = std::move(entry.value);
+    entry.value = std::move(value);
     GWLPReleaseValue(std::move(old));
   }
 }
@@ -20,41 +68,72 @@ void GWLPPropertyMap::setValue(GWLPValueRef value, const std::string& name) {
 void GWLPPropertyMap::setImmutableValue(GWLPValueRef value, const std::string& name) {
   if (immutable_) return;
   if (!value) value = GWLPUndefinedValue::sharedInstance();
-  auto [it, inserted] = contents_.try_emplace(name);
-  if (!inserted && it->second.immutable) return;
-  GWLPValueRef old = std::move(it->second.value);
-  it->second.value = std::move(value);
-  it->second.immutable = true;
+  bool inserted = false;
+  Entry& entry = slotFor(name, inserted);
+  if (!inserted && entry.immutable) return;
+  GWLPValueRef old = std::move(entry.value);
+  entry.value = std::move(value);
+  entry.immutable = true;
   GWLPReleaseValue(std::move(old));
 }
 
 GWLPValueRef GWLPPropertyMap::valueForName(const std::string& name) const {
-  auto it = contents_.find(name);
-  return it == contents_.end() ? GWLPUndefinedValue::sharedInstance() : it->second.value;
+  const GWLPValueRef* value = find(name);
+  return value ? *value : GWLPUndefinedValue::sharedInstance();
 }
 
 void GWLPPropertyMap::removeValueForName(const std::string& name) {
   if (immutable_) return;
-  auto it = contents_.find(name);
-  if (it == contents_.end() || it->second.immutable) return;
-  GWLPValueRef old = std::move(it->second.value);
-  contents_.erase(it);
+  GWLPValueRef old;
+  if (large_) {
+    auto it = large_->find(name);
+    if (it == large_->end() || it->second.immutable) return;
+    old = std::move(it->second.value);
+    large_->erase(it);
+  } else if (!flat_.empty()) {
+    auto it = std::find_if(flat_.begin(), flat_.end(), [&](const Slot& slot) { return slot.name == name; });
+    if (it == flat_.end() || it->entry.immutable) return;
+    old = std::move(it->entry.value);
+    flat_.erase(it);
+    if (flat_.empty()) flat_.shrink_to_fit();
+  } else {
+    uint8_t at = 0;
+    while (at < smallCount_ && small_[at].name != name) ++at;
+    if (at == smallCount_ || small_[at].entry.immutable) return;
+    old = std::move(small_[at].entry.value);
+    for (uint8_t i = at; i + 1 < smallCount_; ++i) small_[i] = std::move(small_[i + 1]);
+    --smallCount_;
+    small_[smallCount_] = Slot{};
+  }
   GWLPReleaseValue(std::move(old));
 }
 
 std::vector<std::string> GWLPPropertyMap::allNames() const {
   std::vector<std::string> names;
-  names.reserve(contents_.size());
-  for (const auto& [name, entry] : contents_) names.push_back(name);
+  names.reserve(count());
+  forEach([&](const std::string& name, const Entry&) { names.push_back(name); });
   return names;
 }
 
 void GWLPPropertyMap::markValuesInto(GWLPMarkStack& stack) const {
-  for (const auto& [name, entry] : contents_) stack.push(entry.value.get());
+  forEach([&](const std::string&, const Entry& entry) { stack.push(entry.value.get()); });
 }
 
 void GWLPPropertyMap::clear() {
-  std::map<std::string, Entry, GWLPNameLess> contents;
-  contents.swap(contents_);
-  for (auto& [name, entry] : contents) GWLPReleaseValue(std::move(entry.value));
+  // Taken out first: releasing a value may reach back into this map.
+  std::unique_ptr<Tree> tree = std::move(large_);
+  std::vector<Slot> flat = std::move(flat_);
+  flat_ = {};
+  GWLPValueRef released[kSmallCapacity];
+  const uint8_t count = smallCount_;
+  for (uint8_t i = 0; i < count; ++i) {
+    released[i] = std::move(small_[i].entry.value);
+    small_[i] = Slot{};
+  }
+  smallCount_ = 0;
+  for (uint8_t i = 0; i < count; ++i) GWLPReleaseValue(std::move(released[i]));
+  for (Slot& slot : flat) GWLPReleaseValue(std::move(slot.entry.value));
+  if (tree) {
+    for (auto& [name, entry] : *tree) GWLPReleaseValue(std::move(entry.value));
+  }
 }

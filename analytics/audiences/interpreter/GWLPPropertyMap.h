@@ -3,7 +3,9 @@
 // frozen; writes to either are ignored without an error.
 #pragma once
 
+#include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -34,11 +36,19 @@ class GWLPPropertyMap {
   GWLPPropertyMap(const GWLPPropertyMap&) = delete;
   GWLPPropertyMap& operator=(const GWLPPropertyMap&) = delete;
 
-  bool hasName(const std::string& name) const { return contents_.count(name) != 0; }
-  // The stored value, or none.
+  bool hasName(const std::string& name) const { return find(name) != nullptr; }
+  // The stored value, or none. Valid until the map next changes.
   const GWLPValueRef* find(const std::string& name) const {
-    auto it = contents_.find(name);
-    return it == contents_.end() ? nullptr : &it->second.value;
+    if (large_) {
+      auto it = large_->find(name);
+      return it == large_->end() ? nullptr : &it->second.value;
+    }
+    const Slot* slots = flat_.empty() ? small_ : flat_.data();
+    const size_t count = flat_.empty() ? smallCount_ : flat_.size();
+    for (size_t i = 0; i < count; ++i) {
+      if (slots[i].name == name) return &slots[i].entry.value;
+    }
+    return nullptr;
   }
   void setValue(GWLPValueRef value, const std::string& name);
   void setImmutableValue(GWLPValueRef value, const std::string& name);
@@ -49,14 +59,42 @@ class GWLPPropertyMap {
   bool isImmutable() const { return immutable_; }
   std::vector<std::string> allNames() const;
 
-  size_t count() const { return contents_.size(); }
-  const std::map<std::string, Entry, GWLPNameLess>& contents() const { return contents_; }
+  size_t count() const { return large_ ? large_->size() : flat_.empty() ? smallCount_ : flat_.size(); }
+  // Calls `visit(name, entry)` for every name in name order.
+  template <typename Visit>
+  void forEach(Visit visit) const {
+    if (large_) {
+      for (const auto& [name, entry] : *large_) visit(name, entry);
+    } else if (!flat_.empty()) {
+      for (const Slot& slot : flat_) visit(slot.name, slot.entry);
+    } else {
+      for (uint8_t i = 0; i < smallCount_; ++i) visit(small_[i].name, small_[i].entry);
+    }
+  }
   // Pushes every value for marking.
   void markValuesInto(GWLPMarkStack& stack) const;
   // Drops every value, whatever is immutable (the collector's release).
   void clear();
 
  private:
-  std::map<std::string, Entry, GWLPNameLess> contents_;
+  // Scopes and most objects hold a handful of names, kept in name order
+  // without a tree node each: up to two in the map itself, then up to eight
+  // in one array; a map that grows past that moves into a tree for good.
+  static constexpr uint8_t kSmallCapacity = 2;
+  static constexpr size_t kFlatCapacity = 8;
+  struct Slot {
+    std::string name;
+    Entry entry;
+  };
+  using Tree = std::map<std::string, Entry, GWLPNameLess>;
+
+  // The entry of `name`, made empty when it was missing (`inserted`).
+  Entry& slotFor(const std::string& name, bool& inserted);
+
+  Slot small_[kSmallCapacity];
+  uint8_t smallCount_ = 0;
   bool immutable_ = false;
+  // In use (never empty) once the names outgrew small_, until they outgrow it too.
+  std::vector<Slot> flat_;
+  std::unique_ptr<Tree> large_;
 };

@@ -136,11 +136,11 @@ platform::Dictionary toDictionary(const GWLPMapValue& map, NativeState& state, p
     return dictionary;
   }
   state.path.insert(&map);
-  for (const auto& [name, entry] : map.propertyMap().contents()) {
+  map.propertyMap().forEach([&](const std::string& name, const GWLPPropertyMap::Entry& entry) {
+    if (out.failed()) return;
     platform::Object object = toObject(*entry.value, state, out);
-    if (out.failed()) break;
-    if (!object.isNull()) dictionary.emplace(name, std::move(object));
-  }
+    if (!out.failed() && !object.isNull()) dictionary.emplace(name, std::move(object));
+  });
   state.path.erase(&map);
   return dictionary;
 }

@@ -47,7 +47,7 @@ class GWLPScope : public GWLPMarkable, public std::enable_shared_from_this<GWLPS
   }
 
   const GWLPPropertyMap& contents() const { return contents_; }
-  // Drops every declaration (the runtime's teardown).
+  // Drops every declaration (the runtime's teardown, and a loop scope used again).
   void clearContents() { contents_.clear(); }
 
   // Marks this scope's values and those of its parent chain.

@@ -2,6 +2,7 @@
 // lookup and function invocation.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -253,6 +254,46 @@ TEST(GWLPPropertyMapTest, ImmutableNamesAndFrozenMapsIgnoreWrites) {
   EXPECT_EQ(Describe(map.valueForName("v")), "3");
   EXPECT_FALSE(map.hasName("w"));
   EXPECT_TRUE(map.valueForName("missing")->isUndefined());
+}
+
+// Maps keep few names differently from many: at every size the names stay
+// in order, each finds its own value, constants hold and removal works.
+TEST(GWLPPropertyMapTest, EverySizeKeepsOrderValuesAndConstants) {
+  const std::vector<std::string> all = {"m", "b", "y", "", "a", "zz", "k", "c", "x", "d", "q", "e", "Z", "\xc3\xa9"};
+  for (size_t size : {1, 2, 3, 5, 8, 9, 14}) {
+    SCOPED_TRACE("size " + std::to_string(size));
+    const std::vector<std::string> inserted(all.begin(), all.begin() + static_cast<ptrdiff_t>(size));
+    GWLPPropertyMap map;
+    std::vector<std::string> names;
+    for (size_t i = 0; i < inserted.size(); ++i) {
+      // Every third name is a constant.
+      if (i % 3 == 0) {
+        map.setImmutableValue(Num(static_cast<double>(i)), inserted[i]);
+      } else {
+        map.setValue(Num(static_cast<double>(i)), inserted[i]);
+      }
+      names.push_back(inserted[i]);
+      std::sort(names.begin(), names.end());
+      ASSERT_EQ(map.allNames(), names);
+      for (size_t j = 0; j <= i; ++j) {
+        map.setValue(Num(100), inserted[j]);
+        EXPECT_EQ(Describe(map.valueForName(inserted[j])), j % 3 == 0 ? std::to_string(j) : "100") << inserted[j];
+        map.setValue(Num(static_cast<double>(j)), inserted[j]);
+      }
+      EXPECT_FALSE(map.hasName("absent"));
+    }
+    for (size_t i = inserted.size(); i-- > 0;) {
+      map.removeValueForName(inserted[i]);
+      EXPECT_EQ(map.hasName(inserted[i]), i % 3 == 0) << inserted[i];
+      if (i % 3 != 0) names.erase(std::find(names.begin(), names.end(), inserted[i]));
+      ASSERT_EQ(map.allNames(), names);
+      ASSERT_EQ(map.count(), names.size());
+    }
+    map.clear();
+    EXPECT_EQ(map.count(), 0u);
+    map.setValue(Num(7), "again");
+    EXPECT_EQ(map.allNames(), std::vector<std::string>{"again"});
+  }
 }
 
 TEST(GWLPRuntimeValueTest, MethodLookupByReceiver) {

@@ -241,6 +241,19 @@ std::vector<ScriptVector> build() {
      "(() => { function add(a, b) { return a + b; } return add(1, 2); })()");
   js("undefined", {C(50, {S("g"), Arr({S("a"), S("b")}), Ret(Var("b"))}), Invoke("g", {N(1)})},
      "(() => { function g(a, b) { return b; } return g(1); })()");
+  // Calls one after another, some of them leaving a closure over their scope,
+  // one calling itself: each sees only its own parameters and constants.
+  js("[2, 3, 4, 6]",
+     {C(50, {S("f"), Arr({S("x")}), C(52, {S("y"), C(0, {Var("x"), N(1)})}),
+             Ret(C(39, {C(25, {Var("x"), N(2)}), Fn("", {}, {Ret(Var("y"))}), Var("y")}))}),
+      C(50, {S("g"), Arr({S("n")}), C(52, {S("m"), Var("n")}),
+             C(22, {C(12, {Var("n"), N(0)}), List({Ret(N(0))})}),
+             Ret(C(0, {Invoke("g", {C(37, {Var("n"), N(1)})}), Var("m")}))}),
+      Let("a", Invoke("f", {N(1)})), Let("b", Invoke("f", {N(2)})), Let("c", Invoke("f", {N(3)})),
+      Arr({Invoke("a"), Var("b"), Invoke("c"), Invoke("g", {N(3)})})},
+     "(() => { function f(x) { const y = x + 1; return x % 2 ? () => y : y; } "
+     "function g(n) { const m = n; if (n == 0) return 0; return g(n - 1) + m; } "
+     "let a = f(1), b = f(2), c = f(3); return [a(), b, c(), g(3)]; })()");
   only("\"\"", {Call(Fn("", {}, {}), "toString")}, "an anonymous function expression has the empty name");
   only("error 9", {C(51, {S("f")})}, "functionExpression without a parameter list");
   only("error 10", {C(51, {S("f"), N(1)})}, "functionExpression whose parameter list is no array");
@@ -301,6 +314,22 @@ std::vector<ScriptVector> build() {
      {Let("fs", Arr({})),
       C(66, {S("v"), Arr({N(1), N(2), N(3)}), List({Push("fs", Fn("", {}, {Ret(Var("v"))}))})}), CallEach("fs")},
      "(() => { let fs = []; for (let v of [1, 2, 3]) fs.push(() => v); return fs.map(f => f()); })()");
+  // An iteration scope that no closure kept may serve the next item: the
+  // closures that were kept still see their own item, and a constant
+  // declared in the body is declared afresh.
+  js("[\"0\", \"2\"]",
+     {Let("fs", Arr({})),
+      C(54, {S("k"), S("abc"),
+             List({C(22, {C(21, {Var("k"), S("1")}), List({Push("fs", Fn("", {}, {Ret(Var("k"))}))})})})}),
+      CallEach("fs")},
+     "(() => { let fs = []; for (const k in 'abc') { if (k !== '1') fs.push(() => k); } "
+     "return fs.map(f => f()); })()");
+  js("[2, 4, 6]",
+     {Let("r", Arr({})),
+      C(65, {S("v"), Arr({N(1), N(2), N(3)}),
+             List({C(52, {S("w"), C(26, {Var("v"), N(2)})}), Push("r", Var("w"))})}),
+      Var("r")},
+     "(() => { let r = []; for (const v of [1, 2, 3]) { const w = v * 2; r.push(w); } return r; })()");
   js("[\"a\", \"b\"]", {Let("r", Arr({})), C(65, {S("c"), S("ab"), List({Push("r", Var("c"))})}), Var("r")},
      "(() => { let r = []; for (const c of 'ab') r.push(c); return r; })()");
   js("[\"0\", \"1\"]", {Let("r", Arr({})), C(54, {S("k"), S("ab"), List({Push("r", Var("k"))})}), Var("r")},
