@@ -266,9 +266,32 @@ void GWLMeasurement::HVUNetwork_logWithLevel(int level, int64_t messageCode, con
 // ---------------------------------------------------------------------------
 // Accessors and small helpers
 
-std::shared_ptr<GWLRemoteConfig> GWLMeasurement::remoteConfig() const {
+std::shared_ptr<GWLRemoteConfig> GWLMeasurement::engineRemoteConfig() const {
   platform::MutexLock lock(stateMutex_);
   return remoteConfig_;
+}
+
+std::shared_ptr<GWLRemoteConfig> GWLMeasurement::remoteConfig() const {
+  auto config = engineRemoteConfig();
+  return config ? config : GWLRemoteConfig::defaultInstance();
+}
+
+std::shared_ptr<platform::Queue> GWLMeasurement::globalQueue() const {
+  if (dependencies_.globalQueue) return dependencies_.globalQueue;
+  return platform::ConcurrentQueue::globalDefault();
+}
+
+std::shared_ptr<platform::AppEnvironment> GWLMeasurement::environment() const {
+  return dependencies_.environment ? dependencies_.environment : platform::AppEnvironment::shared();
+}
+
+bool GWLMeasurement::isSessionExpired() const {
+  auto reporter = sessionReporter();
+  return reporter && reporter->isSessionExpired();
+}
+
+void GWLMeasurement::notifyEventListeners(const std::shared_ptr<const GWLEvent>& event) {
+  if (auto entry = analytics()) entry->notifyEventListeners(event);
 }
 
 std::shared_ptr<GWLIdentity> GWLMeasurement::identity() const {
@@ -313,7 +336,7 @@ bool GWLMeasurement::classExists(const std::string& name) const {
 
 std::optional<platform::Object> GWLMeasurement::infoDictionaryValue(const std::string& key) const {
   if (dependencies_.infoDictionaryValue) return dependencies_.infoDictionaryValue(key);
-  auto environment = platform::AppEnvironment::shared();
+  auto environment = this->environment();
   if (!environment) return std::nullopt;
   const platform::Object* value = environment->objectForInfoDictionaryKey(key);
   if (!value) return std::nullopt;

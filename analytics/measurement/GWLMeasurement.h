@@ -58,6 +58,7 @@
 #include "analytics/foundation/config/GWLServiceHosts.h"
 #include "analytics/measurement/GWLAnalytics.h"
 #include "analytics/measurement/GWLAnalyticsEngine.h"
+#include "analytics/measurement/GWLMeasurementOperations.h"
 #include "analytics/measurement/GWLSessionReporting.h"
 #include "platform/appdelegate/ApplicationDelegate.h"
 #include "platform/dispatch/NotificationCenter.h"
@@ -66,8 +67,10 @@
 #include "platform/util/Mutex.h"
 
 namespace platform {
+class AppEnvironment;
 class Clock;
-}
+class Queue;
+}  // namespace platform
 class GWLAlarm;
 class GWLAudienceEvaluating;
 class GWLDatabase;
@@ -140,7 +143,7 @@ inline constexpr GWLAnalyticsReport kGWLMeasurementBuildReport{8, 23222, "Build 
 inline constexpr GWLAnalyticsReport kGWLMeasurementAppIDChangedReport{
     4, 23294, "Analytics data will reset due to change in Halcyra App ID. Original ID, new ID"};
 
-class GWLMeasurement : public GWLAnalyticsEngine, public platform::HVUNetworkLoggerDelegate,
+class GWLMeasurement : public GWLMeasurementOperations, public platform::HVUNetworkLoggerDelegate,
                        public platform::HVUNetworkReachabilityDelegate {
  public:
   using Headers = std::map<std::string, std::string>;
@@ -171,6 +174,8 @@ class GWLMeasurement : public GWLAnalyticsEngine, public platform::HVUNetworkLog
     std::function<std::optional<platform::Object>(const std::string&)> infoDictionaryValue;
     // The load time the entry class keeps; GWLAnalytics::loadTimestamp of `analytics`.
     std::function<double()> loadTimestamp;
+    std::shared_ptr<platform::Queue> globalQueue;             // the global queue of default priority
+    std::shared_ptr<platform::AppEnvironment> environment;    // the shared one, at each use
   };
 
   // ---- the class accessors ----
@@ -275,8 +280,10 @@ class GWLMeasurement : public GWLAnalyticsEngine, public platform::HVUNetworkLog
                                const std::vector<std::string>& contexts) override;
 
   // ---- accessors ----
-  // The engine's configuration; null before the components have started.
+  // The engine's configuration; the default configuration before the components have started.
   std::shared_ptr<GWLRemoteConfig> remoteConfig() const override;
+  // The engine's own configuration: null before the components have started.
+  std::shared_ptr<GWLRemoteConfig> engineRemoteConfig() const;
   std::shared_ptr<GWLIdentity> identity() const override;
   std::shared_ptr<GWLDatabase> database() const override;
   std::shared_ptr<GWLScheduler> scheduler() const override { return scheduler_; }
@@ -308,22 +315,17 @@ class GWLMeasurement : public GWLAnalyticsEngine, public platform::HVUNetworkLog
   using GWLAnalyticsEngine::handleNonFirstOpenEventURL;
   // The event write pipeline keeps the default event parameters; nothing here yet.
   void setDefaultEventParameters(const std::optional<platform::Dictionary>& /*parameters*/) override {}
+  // Posts the timeout to the session reporter.
+  void setSessionTimeoutInterval(double seconds) override;
 
-  // Interim: the operations behind the entry class are being built in
-  // GWLMeasurementOperations; until it is merged they do nothing.
-  void logEventWithOrigin(const std::string&, bool, const std::string&, const std::optional<GWLRawParameters>&, double,
-                          bool, bool, bool, const GWLLogEventInterceptor&,
-                          const std::optional<GWLRawParameters>&) override {}
-  void setUserAttribute(const std::shared_ptr<GWLUserAttribute>&) override {}
-  void removeUserAttribute(const std::shared_ptr<GWLUserAttribute>&) override {}
-  void userPropertiesIncludingInternal(bool, std::function<void(const platform::Dictionary&)>) override {}
-  void maxUserPropertiesForOrigin(const std::string&, std::function<void(int32_t)>) override {}
-  std::optional<bool> shouldDisableAdPersonalization() override { return std::nullopt; }
-  void setSessionTimeoutInterval(double) override {}
-  void sessionIDWithCompletion(SessionIDCompletion) override {}
-  void setUserData(const platform::Dictionary&) override {}
-  void filterPurchaseTransactions(const std::vector<platform::PaymentTransaction>&,
-                                  std::function<void(const std::vector<platform::PaymentTransaction>&)>) override {}
+  // ---- what the operations ask of the engine ----
+  std::shared_ptr<GWLMonitor> engineMonitor() const override { return monitor_; }
+  std::shared_ptr<platform::Queue> globalQueue() const override;
+  std::shared_ptr<platform::AppEnvironment> environment() const override;
+  // The event write pipeline's entry; the pipeline is not built yet: nothing is written.
+  void handleEventOnWorkerQueue(const std::shared_ptr<GWLEvent>& /*event*/) override {}
+  bool isSessionExpired() const override;
+  void notifyEventListeners(const std::shared_ptr<const GWLEvent>& event) override;
 
   // ---- steps other parts of the engine fill in (do nothing here) ----
   // Uploads (worker queue): send what is queued; fetch the configuration.
@@ -345,7 +347,6 @@ class GWLMeasurement : public GWLAnalyticsEngine, public platform::HVUNetworkLog
   // Posts `block` to the worker queue holding the engine weakly.
   void scheduleWeakly(const std::string& blockID, std::function<void(GWLMeasurement&)> block);
   std::shared_ptr<GWLAnalytics> analytics() const;
-  const std::shared_ptr<GWLMonitor>& engineMonitor() const { return monitor_; }
   void report(int64_t level, int64_t code, const std::string& message) const;
   void report(const GWLAnalyticsReport& report) const;
   void report(const GWLAnalyticsReport& report, const GWLLogContext& context) const;

@@ -78,7 +78,7 @@ void GWLMeasurement::setEnabledOnWorkerQueue(bool enabled) {
     return;
   }
 
-  auto config = remoteConfig();
+  auto config = engineRemoteConfig();
   GWLInstalledHook<GWLDeepLinkHooks>::get()->clearExpiredStoredDeepLink(config ? *config
                                                                                : *GWLRemoteConfig::defaultInstance());
   alarm_->cancel();
@@ -358,7 +358,7 @@ bool GWLMeasurement::wipeoutAnalyticsDataAndResetComponents() {
       report(kGWLMeasurementDatabaseResetFailedReport, error);
       return false;
     }
-    if (auto config = remoteConfig()) config->reset();
+    if (auto config = engineRemoteConfig()) config->reset();
     // The main thread may be using the old reporter: the new one is swapped in whole.
     auto reporter = makeSessionReporter();
     reporter->setReportingEnabled(enabled_.load());
@@ -431,6 +431,12 @@ bool GWLMeasurement::resetAnalyticsDataWithAppInstanceID(const std::optional<std
 // ---------------------------------------------------------------------------
 // Notifications
 
+void GWLMeasurement::setSessionTimeoutInterval(double seconds) {
+  scheduleWeakly("GWLMeasurement:1625", [seconds](GWLMeasurement& self) {
+    if (auto reporter = self.sessionReporter()) reporter->setTimeoutSessionInterval(seconds);
+  });
+}
+
 void GWLMeasurement::reachabilityDidChange() {
   scheduleWeakly("GWLMeasurement:1002", [](GWLMeasurement& self) {
     self.updateSchedule();
@@ -457,7 +463,7 @@ void GWLMeasurement::subscribeForAppForegroundBackgroundNotifications() {
 }
 
 void GWLMeasurement::handleAppDidBecomeActiveEvent(const platform::Notification& /*notification*/) {
-  auto config = remoteConfig();
+  auto config = engineRemoteConfig();
   if (!config) config = GWLRemoteConfig::defaultInstance();
   if (config->blocklistInternal()) {
     scheduleWeakly("GWLMeasurement:4069", [config](GWLMeasurement& self) {
