@@ -117,7 +117,7 @@ GWLMeasurement::GWLMeasurement(const GWLAnalyticsEngineConfiguration& configurat
       scheduler_(dependencies_.scheduler ? dependencies_.scheduler
                                          : std::make_shared<GWLScheduler>(kGWLWorkerQueueLabel, monitor_)),
       alarm_(GWLAlarm::create(scheduler_->workerQueue(), kGWLMeasurementTimerName, clock_, monitor_)),
-      experimentManager_(dependencies_.experimentManager ? dependencies_.experimentManager
+      experimentManager_(dependencies_.experimentManager ? dependencies_.experimentManager()
                                                          : GWLEManager::sharedInstance()),
       notificationCenter_(dependencies_.notificationCenter ? dependencies_.notificationCenter
                                                            : platform::NotificationCenter::defaultCenter()),

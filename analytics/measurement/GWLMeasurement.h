@@ -163,7 +163,7 @@ class GWLMeasurement : public GWLMeasurementOperations, public platform::HVUNetw
     std::function<std::shared_ptr<GWLAnalytics>()> analytics;  // GWLAnalytics::sharedInstance
     std::function<std::shared_ptr<GWLIdentity>()> identity;    // GWLIdentity::sharedInstance
     std::shared_ptr<GWLIdentifiers> identifiers;                // GWLIdentifiers::sharedInstance()
-    std::shared_ptr<GWLEManager> experimentManager;     // GWLEManager::sharedInstance()
+    std::function<std::shared_ptr<GWLEManager>()> experimentManager;  // GWLEManager::sharedInstance
     DatabaseOpener openDatabase;                         // GWLDatabase::initWithDatabaseName
     GWLSessionReporterFactory sessionReporterFactory;    // the do-nothing reporter
     std::shared_ptr<platform::NotificationCenter> notificationCenter;  // the default center

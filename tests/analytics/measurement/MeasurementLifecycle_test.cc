@@ -1,0 +1,320 @@
+// The engine's life cycle: creation, the collection switch, the start with
+// its component block, the wipe-out of the analytics data and the reset on
+// request.
+#include <filesystem>
+#include <fstream>
+
+#include "MeasurementTestEngine.h"
+#include "analytics/foundation/config/GWLPersistedConfig.h"
+#include "analytics/foundation/config/GWLRemoteConfig.h"
+#include "analytics/foundation/core/GWLPaths.h"
+#include "analytics/foundation/values/GWLUserAttribute.h"
+#include "analytics/measurement/GWLConsentSettingsUtil.h"
+
+namespace measurement_test {
+namespace {
+
+namespace fs = std::filesystem;
+
+bool contains(const std::vector<int64_t>& codes, int64_t code) {
+  return std::find(codes.begin(), codes.end(), code) != codes.end();
+}
+
+// ---------------------------------------------------------------------------
+// Creation
+
+TEST_F(EngineTest, AnEmptyAppIDMakesNoEngine) {
+  codes();
+  GWLAnalyticsEngineConfiguration configuration;
+  EXPECT_EQ(GWLMeasurement::create<TestMeasurement>(configuration, dependencies()), nullptr);
+  EXPECT_EQ(codes(), std::vector<int64_t>{23170});
+}
+
+TEST_F(EngineTest, CreationLogsTheStartAndKeepsTheFirstLoadTimeOfTheInstallation) {
+  codes();
+  makeEngine();
+  auto printed = reports();
+  ASSERT_GE(printed.size(), 3u);
+  EXPECT_EQ(printed[0].code, 23007);
+  EXPECT_NE(printed[0].message.find("Analytics v.120500000 started"), std::string::npos);
+  EXPECT_EQ(printed[1].code, 23008);
+  EXPECT_NE(printed[1].message.find("To enable debug logging set the following application argument: "
+                                    "-GWLAnalyticsDebugEnabled"),
+            std::string::npos);
+  EXPECT_EQ(printed[2].code, 23009);
+
+  // No stored load time: the entry class's is taken and stored; later engines keep it.
+  EXPECT_EQ(engine->initTimestamp(), 1'600'000'000.0);
+  loadTimestamp = 1'700'000'000.0;
+  makeEngine();
+  EXPECT_EQ(engine->initTimestamp(), 1'600'000'000.0);
+}
+
+// ---------------------------------------------------------------------------
+// The collection switch
+
+TEST_F(EngineTest, ThePersistedStateTheOptionAndDeactivationDecideCollection) {
+  struct Case {
+    bool deactivated;
+    int64_t state;  // 0: never set
+    bool option;
+    bool enabled;
+  };
+  const Case cases[] = {
+      {false, 0, true, true},   {false, 0, false, false}, {false, 1, true, true},  {false, 1, false, true},
+      {false, 2, true, false},  {false, 2, false, false}, {true, 0, true, false},  {true, 0, false, false},
+      {true, 1, true, false},   {true, 1, false, false},  {true, 2, true, false},  {true, 2, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "deactivated " << c.deactivated << ", state " << c.state << ", option "
+                                      << c.option);
+    settings_->setMeasurementEnabledState(c.state);
+    makeEngine(c.option, c.deactivated);
+    drain();
+    EXPECT_EQ(engine->wasEnabledDuringInitialization(), c.enabled);
+    EXPECT_EQ(engine->isEnabled(), c.enabled);
+    EXPECT_EQ(engine->didInitializeComponents(), c.enabled);
+    if (c.deactivated) {
+      codes();
+      engine->setEnabled(true);
+      drain();
+      EXPECT_FALSE(engine->isEnabled());
+      EXPECT_EQ(codes(), std::vector<int64_t>{23206});
+    }
+  }
+}
+
+TEST_F(EngineTest, OnlyTheFirstSwitchStoresTheDeferredCollectionFlag) {
+  struct Case {
+    bool option;
+    bool deactivated;
+    std::optional<bool> stored;  // the flag: 1 (true) when the first switch turned collection off
+  };
+  const Case cases[] = {{false, false, true}, {true, false, false}, {true, true, std::nullopt}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "option " << c.option << ", deactivated " << c.deactivated);
+    analytics_->setDeferredAnalyticsCollection(std::nullopt);
+    makeEngine(c.option, c.deactivated);
+    drain();
+    EXPECT_EQ(analytics_->deferredAnalyticsCollection(), c.stored);
+    engine->setEnabled(!c.option);
+    engine->setEnabled(c.option);
+    drain();
+    EXPECT_EQ(analytics_->deferredAnalyticsCollection(), c.stored);
+  }
+}
+
+TEST_F(EngineTest, ADatabaseFailingTwiceSwitchesCollectionOffAndTheNextEnablingRunsTheWholeBlockAgain) {
+  failingOpenings = 2;
+  analytics_->setResetRetryCount(1);  // a reset that did not finish: each block wipes first
+  codes();
+  makeEngine();
+  drain();
+  EXPECT_EQ(databaseOpenings, 2);
+  EXPECT_FALSE(engine->isEnabled());
+  EXPECT_FALSE(engine->didInitializeComponents());
+  EXPECT_EQ(engine->database(), nullptr);
+  auto printed = codes();
+  EXPECT_TRUE(contains(printed, 23011));
+  EXPECT_TRUE(contains(printed, 23013));  // the switch back off
+  EXPECT_EQ(analytics_->resetRetryCount(), 0);  // the wipe itself succeeded
+
+  analytics_->setResetRetryCount(2);
+  engine->setEnabled(true);
+  drain();
+  EXPECT_EQ(identityRequests, 2);
+  EXPECT_EQ(databaseOpenings, 3);
+  EXPECT_TRUE(engine->isEnabled());
+  EXPECT_TRUE(engine->didInitializeComponents());
+  EXPECT_NE(engine->database(), nullptr);
+  printed = codes();
+  EXPECT_TRUE(contains(printed, 23171));  // the wipe decision ran again
+  EXPECT_TRUE(contains(printed, 23012));
+  EXPECT_EQ(analytics_->resetRetryCount(), 0);
+
+  // Enabled again later: the block does not run again.
+  engine->setEnabled(false);
+  engine->setEnabled(true);
+  drain();
+  EXPECT_EQ(identityRequests, 2);
+  EXPECT_EQ(databaseOpenings, 3);
+}
+
+TEST_F(EngineTest, TheComponentBlockRunsOnceAndEveryStartRunsItsOwnSteps) {
+  analytics_->setNeedFirstOpenAfterReset(true);
+  makeEngine();
+  drain();
+  EXPECT_EQ(engine->steps->take(),
+            (std::vector<std::string>{"npa", "backfillSessionNumber", "firstOpen", "appUpdate", "osUpdate", "npa",
+                                      "firstOpen", "updateSchedule"}));
+  EXPECT_FALSE(analytics_->needFirstOpenAfterReset());
+  EXPECT_TRUE(lastReporter()->reporting);
+
+  engine->setEnabled(false);
+  drain();
+  EXPECT_FALSE(lastReporter()->reporting);
+  engine->setEnabled(true);
+  drain();
+  EXPECT_EQ(engine->steps->take(), (std::vector<std::string>{"npa", "updateSchedule"}));
+  EXPECT_TRUE(lastReporter()->reporting);
+}
+
+// ---------------------------------------------------------------------------
+// The wipe decision and the wipe-out
+
+TEST_F(EngineTest, AResetThatDidNotFinishOrANewPlatformAppIDWipesTheData) {
+  struct IDs {
+    std::optional<std::string> persisted;
+    std::optional<std::string> identity;
+  };
+  const IDs ids[] = {{std::nullopt, "x"}, {"", "x"}, {"x", "x"}, {"x", "y"}};
+  makeEngine(false);
+  drain();
+  for (int64_t retries : {0, 1, 9, 10}) {
+    for (const IDs& pair : ids) {
+      SCOPED_TRACE(::testing::Message() << "retries " << retries << ", persisted "
+                                        << pair.persisted.value_or("(none)") << ", identity " << *pair.identity);
+      analytics_->setResetRetryCount(retries);
+      codes();
+      const bool changed = pair.persisted && !pair.persisted->empty() && *pair.persisted != *pair.identity;
+      const bool unfinished = retries >= 1 && retries <= 9;
+      EXPECT_EQ(engine->shouldWipeDataWithAppID("ignored", pair.identity, pair.persisted), unfinished || changed);
+      EXPECT_EQ(codes(), changed && !unfinished ? std::vector<int64_t>{23294} : std::vector<int64_t>{});
+    }
+  }
+}
+
+// Leaves at `path` the files of a database whose last rows (one user
+// property) are still in its write-ahead log, as a process that ended without
+// closing it would; and a journal beside them.
+void leaveDatabaseWithRowsInItsLog(const std::string& path, const std::shared_ptr<GWLPersistedConfig>& settings,
+                                   double now) {
+  fs::create_directories(fs::path(path).parent_path());
+  const fs::path saved = fs::path(path).parent_path() / "saved";
+  fs::create_directories(saved);
+  {
+    auto database = GWLDatabase::initWithDatabaseName(kGWLDatabaseFileName, settings);
+    ASSERT_TRUE(database);
+    auto attribute = GWLUserAttribute::initWithOrigin("app", "favourite", GWLValue::initWithInt64(3), now);
+    ASSERT_TRUE(database->updateUserAttribute(attribute));
+    for (const char* suffix : {"", "-wal"}) fs::copy_file(path + suffix, saved / (kGWLDatabaseFileName + std::string(suffix)));
+  }  // closing folds the log into the file and removes it
+  for (const char* suffix : {"", "-wal"}) {
+    fs::copy_file(saved / (kGWLDatabaseFileName + std::string(suffix)), path + suffix, fs::copy_options::overwrite_existing);
+  }
+  fs::remove_all(saved);
+  std::ofstream(path + "-journal") << "old journal";
+}
+
+TEST_F(EngineTest, ANewPlatformAppIDWipesTheOldDatabaseFilesBeforeTheDatabaseOpens) {
+  const std::string path = GWLMeasurementDirectoryPath(kGWLDatabaseFileName);
+  leaveDatabaseWithRowsInItsLog(path, settings_, clock_->now());
+  // Without the wipe the rows come back from the log.
+  {
+    auto reopened = GWLDatabase::initWithDatabaseName(kGWLDatabaseFileName, settings_);
+    ASSERT_TRUE(reopened);
+    ASSERT_EQ(reopened->userAttributeCountForOrigin("app"), 1);
+  }
+  leaveDatabaseWithRowsInItsLog(path, settings_, clock_->now());
+  settings_->setAppIDFromQRX("x");
+  settings_->setSessionNumber(7);
+  identity_->setAppIDFromQRX("y");
+  analytics_->setResetRetryCount(0);
+  std::vector<std::string> leftBehind;
+  beforeOpening = [&] {
+    for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
+      if (fs::exists(path + suffix)) leftBehind.push_back(suffix);
+    }
+  };
+  codes();
+  makeEngine();
+  drain();
+  ASSERT_TRUE(engine->isEnabled());
+  EXPECT_EQ(leftBehind, std::vector<std::string>{});  // every file of the old database is gone
+  auto printed = codes();
+  EXPECT_TRUE(contains(printed, 23294));
+  EXPECT_TRUE(contains(printed, 23171));
+  EXPECT_FALSE(contains(printed, 23014));
+  EXPECT_EQ(engine->previousQRXAppID(), "x");
+  EXPECT_EQ(settings_->sessionNumber(), 0);     // the settings were cleared
+  EXPECT_EQ(settings_->appIDFromQRX(), "y");    // and then took the identity's ID
+  EXPECT_EQ(analytics_->resetRetryCount(), 0);  // the wipe finished
+  // The database opened afresh in place of the old files: the logged rows are gone.
+  std::optional<int64_t> count;
+  onWorker([&] { count = engine->database()->userAttributeCountForOrigin("app"); });
+  EXPECT_EQ(count, 0);
+}
+
+TEST_F(EngineTest, AResetEmptiesTheDatabaseTheSettingsAndTheConfiguration) {
+  makeEngine();
+  drain();
+  ASSERT_TRUE(engine->didInitializeComponents());
+  auto database = engine->database();
+  const std::string path = GWLMeasurementDirectoryPath(kGWLDatabaseFileName);
+  onWorker([&] {
+    auto attribute = GWLUserAttribute::initWithOrigin("app", "favourite", GWLValue::initWithInt64(3), clock_->now());
+    ASSERT_TRUE(attribute);
+    ASSERT_TRUE(database->updateUserAttribute(attribute));
+  });
+  ASSERT_TRUE(fs::exists(path + "-wal"));
+  settings_->setSessionNumber(3);
+  engine->engineRemoteConfig()->replaceCachedValues({{kGWLSettingUploadingInterval, "60000"}});
+  auto oldReporter = engine->sessionReporter();
+  clock_->advance(100);
+  loadTimestamp = clock_->now();
+  engine->steps->take();
+  codes();
+
+  ASSERT_TRUE(reset("NEWID"));
+  EXPECT_EQ(codes(), (std::vector<int64_t>{23171, 23168}));
+  EXPECT_EQ(engine->database(), database);  // emptied in place
+  std::optional<int64_t> count;
+  onWorker([&] { count = database->userAttributeCountForOrigin("app"); });
+  EXPECT_EQ(count, 0);
+  EXPECT_EQ(settings_->sessionNumber(), 0);
+  EXPECT_EQ(settings_->appInstanceID(), "NEWID");
+  EXPECT_EQ(engine->engineRemoteConfig()->cachedValueForKey(kGWLSettingUploadingInterval), std::nullopt);
+  EXPECT_NE(engine->sessionReporter(), oldReporter);
+  EXPECT_TRUE(lastReporter()->reporting);  // follows collection
+  EXPECT_EQ(engine->initTimestamp(), loadTimestamp.load());
+  EXPECT_EQ(settings_->loadTimestampValue(), platform::Object(loadTimestamp.load()));
+  EXPECT_EQ(engine->steps->take(), (std::vector<std::string>{"npa", "firstOpen"}));
+}
+
+TEST_F(EngineTest, AResetWithAnEmptyAppInstanceIDNeedsAnalyticsStorageDenied) {
+  makeEngine();
+  drain();
+  codes();
+  EXPECT_FALSE(reset(""));
+  EXPECT_FALSE(reset(std::nullopt));
+  EXPECT_EQ(codes(), (std::vector<int64_t>{23167, 23167}));
+
+  GWLConsentSettingsUtil::updateSettings({{"analytics_storage", "denied"}}, kGWLConsentSource1P);
+  EXPECT_TRUE(reset(std::nullopt));
+  EXPECT_EQ(codes(), (std::vector<int64_t>{23218, 23171, 23168}));
+}
+
+TEST_F(EngineTest, AResetOnTheWorkerQueueRunsInline) {
+  makeEngine();
+  drain();
+  bool wiped = false;
+  onWorker([&] { wiped = engine->resetAnalyticsDataWithAppInstanceID("NEWID"); });
+  EXPECT_TRUE(wiped);
+  EXPECT_EQ(settings_->appInstanceID(), "NEWID");
+}
+
+TEST_F(EngineTest, ADatabaseThatCannotBeResetFailsTheReset) {
+  makeEngine();
+  drain();
+  // The database's directory becomes a plain file: the emptied database cannot open again.
+  const fs::path directory = fs::path(GWLMeasurementDirectoryPath(kGWLDatabaseFileName)).parent_path();
+  fs::rename(directory, directory.string() + ".aside");
+  std::ofstream(directory.string()) << "not a directory";
+  codes();
+  EXPECT_FALSE(reset("NEWID"));
+  EXPECT_EQ(codes(), (std::vector<int64_t>{23171, 23209}));
+  EXPECT_NE(settings_->appInstanceID(), "NEWID");
+}
+
+}  // namespace
+}  // namespace measurement_test
