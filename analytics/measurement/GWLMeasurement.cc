@@ -18,6 +18,7 @@
 #include "analytics/foundation/core/GWLScheduler.h"
 #include "analytics/foundation/experiments/GWLEManager.h"
 #include "analytics/foundation/storage/GWLDatabase.h"
+#include "analytics/measurement/GWLConsentSettingsUtil.h"
 #include "analytics/measurement/GWLIdentity.h"
 #include "analytics/measurement/GWLScreenViewReporting.h"
 #include "analytics/measurement/GWLTCFClient.h"
@@ -325,6 +326,58 @@ std::optional<std::string> GWLMeasurement::previousQRXAppID() const {
 }
 
 double GWLMeasurement::now() const { return clock_->now(); }
+
+std::optional<std::string> GWLMeasurement::appID() const {
+  auto found = identity();
+  return found ? found->appID() : std::nullopt;
+}
+
+std::optional<std::string> GWLMeasurement::appInstanceID() const {
+  auto found = identity();
+  return found ? found->appInstanceID() : std::nullopt;
+}
+
+std::optional<std::string> GWLMeasurement::resettableDeviceID() const {
+  auto found = identity();
+  return found ? found->resettableDeviceID() : std::nullopt;
+}
+
+bool GWLMeasurement::hasLimitedAdTracking() const {
+  auto found = identity();
+  return found ? found->hasLimitedAdTracking() : GWLMeasurementOperations::hasLimitedAdTracking();
+}
+
+bool GWLMeasurement::limitedAdTracking() const {
+  auto found = identity();
+  return found ? found->limitedAdTracking() : GWLMeasurementOperations::limitedAdTracking();
+}
+
+int64_t GWLMeasurement::appleConsentStatus() const {
+  auto found = identity();
+  return found ? static_cast<int64_t>(found->appleConsentStatus()) : GWLMeasurementOperations::appleConsentStatus();
+}
+
+bool GWLMeasurement::isAdStorageDenied() const { return GWLConsentSettingsUtil::isAdStorageDenied(); }
+
+bool GWLMeasurement::isAdUserDataDenied() const { return GWLConsentSettingsUtil::isAdUserDataDenied(); }
+
+std::optional<bool> GWLMeasurement::adPersonalization() const { return GWLConsentSettingsUtil::adPersonalization(); }
+
+std::optional<std::string> GWLMeasurement::consentSignals() const {
+  std::string signals = GWLConsentSettingsUtil::consentSignals();
+  if (signals.empty()) return std::nullopt;
+  return signals;
+}
+
+void GWLMeasurement::logInternalEventWithOrigin(const std::string& origin, const std::string& name,
+                                                const GWLRawParameters& parameters) {
+  if (auto entry = analytics()) entry->logInternalEventWithOrigin(origin, name, parameters);
+}
+
+GWLParameters GWLMeasurement::screenParameters() const {
+  auto reporter = GWLScreenViewReporting::sharedInstance();
+  return reporter ? reporter->screenParameters() : GWLParameters{};
+}
 
 std::shared_ptr<GWLAnalytics> GWLMeasurement::analytics() const {
   return dependencies_.analytics ? dependencies_.analytics() : GWLAnalytics::sharedInstance();

@@ -292,6 +292,24 @@ class GWLMeasurement : public GWLMeasurementOperations, public platform::HVUNetw
   double now() const override;
   void setIsNetworkRequestPending(bool pending) override { isNetworkRequestPending_.store(pending); }
   bool isNetworkRequestPending() const { return isNetworkRequestPending_.load(); }
+  // ---- what the attribution layer asks of the engine (any thread) ----
+  // The identity's answers (none or the defaults before the start took it).
+  std::optional<std::string> appID() const override;
+  std::optional<std::string> appInstanceID() const override;
+  std::optional<std::string> resettableDeviceID() const override;
+  bool hasLimitedAdTracking() const override;
+  bool limitedAdTracking() const override;
+  int64_t appleConsentStatus() const override;
+  // The consent in force.
+  bool isAdStorageDenied() const override;
+  bool isAdUserDataDenied() const override;
+  std::optional<bool> adPersonalization() const override;
+  std::optional<std::string> consentSignals() const override;
+  // The entry class's internal event; the screen-view reporter's current screen.
+  void logInternalEventWithOrigin(const std::string& origin, const std::string& name,
+                                  const GWLRawParameters& parameters) override;
+  GWLParameters screenParameters() const override;
+
   std::shared_ptr<GWLAudienceEvaluating> audience() const;
   std::shared_ptr<GWLSessionReporting> sessionReporter() const;
   std::shared_ptr<GWLTCFClient> tcfClient() const;

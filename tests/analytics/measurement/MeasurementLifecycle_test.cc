@@ -316,5 +316,28 @@ TEST_F(EngineTest, ADatabaseThatCannotBeResetFailsTheReset) {
   EXPECT_NE(settings_->appInstanceID(), "NEWID");
 }
 
+// ---------------------------------------------------------------------------
+// What the attribution layer asks of the engine
+
+TEST_F(EngineTest, TheIdentityAndConsentAnswersComeFromTheStartsIdentityAndTheConsentInForce) {
+  makeEngine(false);
+  drain();
+  EXPECT_EQ(engine->appInstanceID(), std::nullopt);  // no identity before the start
+  EXPECT_EQ(engine->appleConsentStatus(), 0);
+  engine->setEnabled(true);
+  drain();
+  ASSERT_NE(engine->identity(), nullptr);
+  EXPECT_EQ(engine->appInstanceID(), identity_->appInstanceID());
+  EXPECT_EQ(engine->appID(), identity_->appID());
+  EXPECT_EQ(engine->appleConsentStatus(), static_cast<int64_t>(identity_->appleConsentStatus()));
+
+  GWLConsentSettingsUtil::updateSettings({{"ad_storage", "denied"}, {"ad_personalization", "granted"}},
+                                         kGWLConsentSource1P);
+  EXPECT_TRUE(engine->isAdStorageDenied());
+  EXPECT_FALSE(engine->isAdUserDataDenied());
+  EXPECT_EQ(engine->adPersonalization(), GWLConsentSettingsUtil::adPersonalization());
+  EXPECT_EQ(engine->consentSignals(), GWLConsentSettingsUtil::consentSignals());
+}
+
 }  // namespace
 }  // namespace measurement_test
