@@ -75,7 +75,7 @@ class GWLAlarm;
 class GWLAudienceEvaluating;
 class GWLDatabase;
 class GWLDatabaseRemoteConfigStore;
-class GWLEManager;
+class GWLExperimentsManaging;
 class GWLIdentifiers;
 class GWLIdentity;
 class GWLMonitor;
@@ -163,7 +163,8 @@ class GWLMeasurement : public GWLMeasurementOperations, public platform::HVUNetw
     std::function<std::shared_ptr<GWLAnalytics>()> analytics;  // GWLAnalytics::sharedInstance
     std::function<std::shared_ptr<GWLIdentity>()> identity;    // GWLIdentity::sharedInstance
     std::shared_ptr<GWLIdentifiers> identifiers;                // GWLIdentifiers::sharedInstance()
-    std::function<std::shared_ptr<GWLEManager>()> experimentManager;  // GWLEManager::sharedInstance
+    // The experiments manager the configuration registers with; GWLEManager::sharedInstance.
+    std::function<std::shared_ptr<GWLExperimentsManaging>()> experimentManager;
     DatabaseOpener openDatabase;                         // GWLDatabase::initWithDatabaseName
     GWLSessionReporterFactory sessionReporterFactory;    // the do-nothing reporter
     std::shared_ptr<platform::NotificationCenter> notificationCenter;  // the default center
@@ -314,7 +315,7 @@ class GWLMeasurement : public GWLMeasurementOperations, public platform::HVUNetw
   std::shared_ptr<GWLSessionReporting> sessionReporter() const;
   std::shared_ptr<GWLTCFClient> tcfClient() const;
   const std::shared_ptr<GWLAlarm>& alarm() const { return alarm_; }
-  const std::shared_ptr<GWLEManager>& experimentManager() const { return experimentManager_; }
+  const std::shared_ptr<GWLExperimentsManaging>& experimentManager() const { return experimentManager_; }
   const std::optional<std::vector<std::string>>& safelistedEvents() const { return safelistedEvents_; }
   double initTimestamp() const { return initTimestamp_.load(); }
   double suspendedUploadTimestamp() const { return suspendedUploadTimestamp_.load(); }
@@ -389,7 +390,7 @@ class GWLMeasurement : public GWLMeasurementOperations, public platform::HVUNetw
   const std::shared_ptr<GWLPersistedConfig> persistedConfig_;
   const std::shared_ptr<GWLScheduler> scheduler_;
   const std::shared_ptr<GWLAlarm> alarm_;
-  const std::shared_ptr<GWLEManager> experimentManager_;
+  const std::shared_ptr<GWLExperimentsManaging> experimentManager_;
   const std::shared_ptr<platform::NotificationCenter> notificationCenter_;
   const std::shared_ptr<platform::BackgroundTasks> backgroundTasks_;
   std::shared_ptr<platform::HVUNetwork> network_;

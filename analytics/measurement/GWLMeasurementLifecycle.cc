@@ -254,6 +254,7 @@ std::shared_ptr<GWLRemoteConfig> GWLMeasurement::makeRemoteConfig(
   GWLRemoteConfig::Dependencies dependencies;
   dependencies.monitor = monitor_;
   dependencies.clock = clock_;
+  dependencies.experimentManager = experimentManager_;
   dependencies.hosts = dependencies_.hosts;
   dependencies.eventEditingFactory = GWLEventEditingInterpreter::factory(monitor_);
   dependencies.hasSVTPPreviewHeaders = [] { return SVTPPreviewHeaders().has_value(); };

@@ -317,6 +317,68 @@ TEST_F(EngineTest, ADatabaseThatCannotBeResetFailsTheReset) {
 }
 
 // ---------------------------------------------------------------------------
+// Experiments
+
+class FakeExperimentsClient : public GWLExperimentsClient {
+ public:
+  bool activateLatestSnapshot(platform::Error* /*error*/) override {
+    ++activations;
+    return pending.exchange(false);
+  }
+  std::optional<platform::Object> experimentFlag(const std::string& /*name*/) const override { return std::nullopt; }
+  std::atomic<int> activations{0};
+  std::atomic<bool> pending{false};
+};
+
+class FakeExperimentsManager : public GWLExperimentsManaging {
+ public:
+  std::shared_ptr<GWLExperimentsClient> registerSDKProperty(const std::string& SDKName, int64_t version,
+                                                            std::weak_ptr<GWLExperimentsObserver> observer) override {
+    registered.emplace_back(SDKName, version);
+    this->observer = std::move(observer);
+    return client;
+  }
+  std::vector<int32_t> experimentIDs() override { return {}; }
+  void reset() override { ++resets; }
+
+  std::shared_ptr<FakeExperimentsClient> client = std::make_shared<FakeExperimentsClient>();
+  std::vector<std::pair<std::string, int64_t>> registered;
+  std::weak_ptr<GWLExperimentsObserver> observer;
+  std::atomic<int> resets{0};
+};
+
+TEST_F(EngineTest, AnAnnouncedSnapshotIsActivatedOnceAndExperimentsAreFetchedOnlyWhileEnabled) {
+  auto manager = std::make_shared<FakeExperimentsManager>();
+  experiments = manager;
+  (void)GWLMeasurementRegistry::initializeSharedInstance([this] { return makeEngine(); });
+  drain();
+  auto config = engine->engineRemoteConfig();
+  ASSERT_TRUE(config);
+  EXPECT_EQ(manager->registered, (std::vector<std::pair<std::string, int64_t>>{{"gauge_well", 120500}}));
+  EXPECT_EQ(manager->client->activations, 1);  // the latest snapshot, at creation
+
+  auto observer = manager->observer.lock();
+  ASSERT_TRUE(observer);
+  manager->client->pending = true;
+  observer->clientDidReceiveNewSnapshot(*manager->client);
+  EXPECT_TRUE(config->activateNewSnapshot());
+  EXPECT_FALSE(config->activateNewSnapshot());
+  EXPECT_EQ(manager->client->activations, 2);
+
+  EXPECT_TRUE(observer->shouldFetchExperimentsForClient(*manager->client));
+  engine->setEnabled(false);
+  drain();
+  EXPECT_FALSE(observer->shouldFetchExperimentsForClient(*manager->client));
+  engine->setEnabled(true);
+  drain();
+  EXPECT_TRUE(observer->shouldFetchExperimentsForClient(*manager->client));
+
+  // A wipe-out resets the configuration and with it the experiments.
+  ASSERT_TRUE(reset("NEWID"));
+  EXPECT_EQ(manager->resets, 1);
+}
+
+// ---------------------------------------------------------------------------
 // What the attribution layer asks of the engine
 
 TEST_F(EngineTest, TheIdentityAndConsentAnswersComeFromTheStartsIdentityAndTheConsentInForce) {

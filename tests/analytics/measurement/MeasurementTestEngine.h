@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "EntryClassTestSupport.h"
+#include "analytics/foundation/config/GWLExperimentsClient.h"
 #include "analytics/foundation/config/GWLInstalledHook.h"
 #include "analytics/foundation/config/GWLSKAdNetworkHooks.h"
 #include "analytics/foundation/core/GWLScheduler.h"
@@ -97,7 +98,7 @@ class EngineTest : public EntryClassTest {
       return identity_;
     };
     dependencies.identifiers = identifiers_;
-    dependencies.experimentManager = [] { return nullptr; };
+    dependencies.experimentManager = [this] { return experiments; };
     dependencies.openDatabase = [this](const std::string& name, const std::shared_ptr<GWLPersistedConfig>& settings,
                                        platform::Error* error) -> std::shared_ptr<GWLDatabase> {
       if (beforeOpening) beforeOpening();
@@ -159,6 +160,7 @@ class EngineTest : public EntryClassTest {
   }
 
   std::shared_ptr<TestMeasurement> engine;
+  std::shared_ptr<GWLExperimentsManaging> experiments;  // none unless a test sets one
   std::shared_ptr<platform::BackgroundTasks> tasks_ = std::make_shared<platform::BackgroundTasks>();
   std::shared_ptr<RecordingSKAdNetworkHooks> skan_ = std::make_shared<RecordingSKAdNetworkHooks>();
   std::function<void()> beforeOpening;  // runs on the worker queue before each opening
