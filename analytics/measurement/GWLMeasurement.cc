@@ -156,8 +156,8 @@ GWLMeasurement::GWLMeasurement(const GWLAnalyticsEngineConfiguration& configurat
     initTimestamp_.store(*stored);
   } else {
     const double loadTimestamp = dependencies_.loadTimestamp ? dependencies_.loadTimestamp()
-                                 : analytics()                 ? analytics()->loadTimestamp()
-                                                               : now();
+                                 : analytics()               ? analytics()->loadTimestamp()
+                                                             : now();
     initTimestamp_.store(loadTimestamp);
     if (persistedConfig_) persistedConfig_->setLoadTimestampValue(platform::Object(loadTimestamp));
   }
@@ -180,13 +180,13 @@ void GWLMeasurement::finishCreation(const std::shared_ptr<GWLMeasurement>& self)
 void GWLMeasurement::logStartHints() {
   const LaunchArguments& arguments = classExists(kPublicClassName) ? kPublicClassArguments : kLibraryArguments;
   const bool debug = monitor_->isDebugModeEnabled();
-  monitor_->logWithLevel(6, kGWLMeasurementDebugHintCode,
+  monitor_->logWithLevel(kGWLLevelNotice, kGWLMeasurementDebugHintCode,
                          filledIn(debug ? kGWLMeasurementDisableDebugHint : kGWLMeasurementEnableDebugHint,
                                   debug ? arguments.debugDisabled : arguments.debugEnabled) +
                              kGWLMeasurementHintDocumentation);
   report(kGWLMeasurementDebugEnabledReport);
   const bool verbose = monitor_->isVerboseLoggingEnabled();
-  monitor_->logWithLevel(7, kGWLMeasurementVerboseHintCode,
+  monitor_->logWithLevel(kGWLLevelDebug, kGWLMeasurementVerboseHintCode,
                          filledIn(verbose ? kGWLMeasurementDisableVerboseHint : kGWLMeasurementEnableVerboseHint,
                                   verbose ? arguments.verboseDisabled : arguments.verboseEnabled) +
                              kGWLMeasurementHintDocumentation);
@@ -242,19 +242,20 @@ void GWLMeasurement::handleNonFirstOpenEventURL(const std::string& url, double e
 // The network object's delegate
 
 int64_t GWLMeasurement::monitorLevelForNetworkLevel(int level) {
+  // The network object's levels: 3 error, 4 warning, 5 notice, 6 info, 7 debug.
   switch (level) {
     case 3:
-      return 1;
+      return kGWLLevelErrorSampled;
     case 4:
-      return 4;
+      return kGWLLevelWarningSampled;
     case 5:
-      return 3;
+      return kGWLLevelWarning;
     case 6:
-      return 6;
+      return kGWLLevelNotice;
     case 7:
-      return 7;
+      return kGWLLevelDebug;
     default:
-      return 3;
+      return kGWLLevelWarning;
   }
 }
 

@@ -56,6 +56,7 @@
 
 #include "analytics/attribution/GWLMeasurementDeepLinks.h"
 #include "analytics/foundation/config/GWLServiceHosts.h"
+#include "analytics/foundation/core/GWLMonitorLevels.h"
 #include "analytics/measurement/GWLAnalytics.h"
 #include "analytics/measurement/GWLAnalyticsEngine.h"
 #include "analytics/measurement/GWLMeasurementOperations.h"
@@ -99,9 +100,9 @@ inline constexpr int64_t kGWLMeasurementEnabledStateOn = 1;
 inline constexpr int64_t kGWLMeasurementEnabledStateOff = 2;
 
 // Reports of the engine's life cycle.
-inline constexpr GWLAnalyticsReport kGWLMeasurementStartedReport{6, 23007, "Analytics v.%@ started"};
-inline constexpr int64_t kGWLMeasurementDebugHintCode = 23008;
-inline constexpr int64_t kGWLMeasurementVerboseHintCode = 23207;
+inline constexpr GWLAnalyticsReport kGWLMeasurementStartedReport{kGWLLevelNotice, 23007, "Analytics v.%@ started"};
+inline constexpr int64_t kGWLMeasurementDebugHintCode = 23008;    // kGWLLevelNotice
+inline constexpr int64_t kGWLMeasurementVerboseHintCode = 23207;  // kGWLLevelDebug
 inline constexpr const char* kGWLMeasurementDisableDebugHint =
     "To disable debug logging set the following application argument: %@";
 inline constexpr const char* kGWLMeasurementEnableDebugHint =
@@ -112,38 +113,58 @@ inline constexpr const char* kGWLMeasurementEnableVerboseHint =
     "To enable verbose logging set the following application argument: %@";
 // Where the hints point to.
 inline constexpr const char* kGWLMeasurementHintDocumentation = " (see https://halcyra.example/analytics/debugview)";
-inline constexpr GWLAnalyticsReport kGWLMeasurementDebugEnabledReport{7, 23009, "Debug logging enabled"};
-inline constexpr GWLAnalyticsReport kGWLMeasurementNetworkFailedReport{1, 23010, "Failed to initialize network component"};
-inline constexpr GWLAnalyticsReport kGWLMeasurementStartFailedReport{0, 23011, "Failed to start Analytics. Analytics is disabled"};
-inline constexpr GWLAnalyticsReport kGWLMeasurementEnabledReport{6, 23012, "Analytics collection enabled"};
-inline constexpr GWLAnalyticsReport kGWLMeasurementDisabledReport{6, 23013, "Analytics collection disabled"};
-inline constexpr GWLAnalyticsReport kGWLMeasurementDeleteOldDatabaseFailedReport{1, 23014, "Failed to delete old database file. Error"};
-inline constexpr GWLAnalyticsReport kGWLMeasurementBackupExclusionFailedReport{5, 23015, "Failed to exclude directory from backup. Error"};
-inline constexpr GWLAnalyticsReport kGWLMeasurementReadyReport{7, 23016, "Analytics is ready to receive events"};
-inline constexpr GWLAnalyticsReport kGWLMeasurementStaleDataDeletionFailedReport{5, 23018, "Unable to delete stale data. Error"};
-inline constexpr GWLAnalyticsReport kGWLMeasurementCancellingBackgroundTaskReport{7, 23142, "Cancelling background upload task. Task ID "};
-inline constexpr GWLAnalyticsReport kGWLMeasurementNetworkPendingReport{8, 23143, "Network operation is pending. Ignoring request to fetch configuration"};
-inline constexpr GWLAnalyticsReport kGWLMeasurementResignActiveReport{8, 23144, "App will resign active state. Scheduling data upload"};
-inline constexpr GWLAnalyticsReport kGWLMeasurementBackgroundTaskStartedReport{8, 23145, "Background task started. Task ID"};
-inline constexpr GWLAnalyticsReport kGWLMeasurementEmptyResetIDReport{1, 23167, "Cannot reset with an empty app instance ID"};
-inline constexpr GWLAnalyticsReport kGWLMeasurementResetReport{6, 23168, "Analytics data has been reset"};
-inline constexpr GWLAnalyticsReport kGWLMeasurementEmptyAppIDReport{1, 23170, "Cannot start Measurement. App ID is empty."};
-inline constexpr GWLAnalyticsReport kGWLMeasurementResettingReport{6, 23171, "Resetting Gauge Well data"};
-inline constexpr GWLAnalyticsReport kGWLMeasurementDeactivatedReport{6, 23206, "Analytics collection deactivated"};
-inline constexpr GWLAnalyticsReport kGWLMeasurementWipeFailedReport{4, 23208, "Failed to wipe out Analytics data"};
-inline constexpr GWLAnalyticsReport kGWLMeasurementDatabaseResetFailedReport{1, 23209, "Failed to reset database"};
-inline constexpr GWLAnalyticsReport kGWLMeasurementOlderLibraryDisabledReport{1, 23210, "VQRMeasurement has been disabled"};
-inline constexpr GWLAnalyticsReport kGWLMeasurementResettingWithEmptyIDReport{7, 23218, "Resetting with an empty app instance ID"};
+inline constexpr GWLAnalyticsReport kGWLMeasurementDebugEnabledReport{kGWLLevelDebug, 23009, "Debug logging enabled"};
+inline constexpr GWLAnalyticsReport kGWLMeasurementNetworkFailedReport{kGWLLevelErrorSampled, 23010,
+                                                                       "Failed to initialize network component"};
+inline constexpr GWLAnalyticsReport kGWLMeasurementStartFailedReport{
+    kGWLLevelError, 23011, "Failed to start Analytics. Analytics is disabled"};
+inline constexpr GWLAnalyticsReport kGWLMeasurementEnabledReport{kGWLLevelNotice, 23012,
+                                                                 "Analytics collection enabled"};
+inline constexpr GWLAnalyticsReport kGWLMeasurementDisabledReport{kGWLLevelNotice, 23013,
+                                                                  "Analytics collection disabled"};
+inline constexpr GWLAnalyticsReport kGWLMeasurementDeleteOldDatabaseFailedReport{
+    kGWLLevelErrorSampled, 23014, "Failed to delete old database file. Error"};
+inline constexpr GWLAnalyticsReport kGWLMeasurementBackupExclusionFailedReport{
+    kGWLLevelWarningSilent, 23015, "Failed to exclude directory from backup. Error"};
+inline constexpr GWLAnalyticsReport kGWLMeasurementReadyReport{kGWLLevelDebug, 23016,
+                                                               "Analytics is ready to receive events"};
+inline constexpr GWLAnalyticsReport kGWLMeasurementStaleDataDeletionFailedReport{kGWLLevelWarningSilent, 23018,
+                                                                                 "Unable to delete stale data. Error"};
+inline constexpr GWLAnalyticsReport kGWLMeasurementCancellingBackgroundTaskReport{
+    kGWLLevelDebug, 23142, "Cancelling background upload task. Task ID "};
+inline constexpr GWLAnalyticsReport kGWLMeasurementNetworkPendingReport{
+    kGWLLevelVerbose, 23143, "Network operation is pending. Ignoring request to fetch configuration"};
+inline constexpr GWLAnalyticsReport kGWLMeasurementResignActiveReport{
+    kGWLLevelVerbose, 23144, "App will resign active state. Scheduling data upload"};
+inline constexpr GWLAnalyticsReport kGWLMeasurementBackgroundTaskStartedReport{kGWLLevelVerbose, 23145,
+                                                                               "Background task started. Task ID"};
+inline constexpr GWLAnalyticsReport kGWLMeasurementEmptyResetIDReport{kGWLLevelErrorSampled, 23167,
+                                                                      "Cannot reset with an empty app instance ID"};
+inline constexpr GWLAnalyticsReport kGWLMeasurementResetReport{kGWLLevelNotice, 23168, "Analytics data has been reset"};
+inline constexpr GWLAnalyticsReport kGWLMeasurementEmptyAppIDReport{kGWLLevelErrorSampled, 23170,
+                                                                    "Cannot start Measurement. App ID is empty."};
+inline constexpr GWLAnalyticsReport kGWLMeasurementResettingReport{kGWLLevelNotice, 23171, "Resetting Gauge Well data"};
+inline constexpr GWLAnalyticsReport kGWLMeasurementDeactivatedReport{kGWLLevelNotice, 23206,
+                                                                     "Analytics collection deactivated"};
+inline constexpr GWLAnalyticsReport kGWLMeasurementWipeFailedReport{kGWLLevelWarningSampled, 23208,
+                                                                    "Failed to wipe out Analytics data"};
+inline constexpr GWLAnalyticsReport kGWLMeasurementDatabaseResetFailedReport{kGWLLevelErrorSampled, 23209,
+                                                                             "Failed to reset database"};
+inline constexpr GWLAnalyticsReport kGWLMeasurementOlderLibraryDisabledReport{kGWLLevelErrorSampled, 23210,
+                                                                              "VQRMeasurement has been disabled"};
+inline constexpr GWLAnalyticsReport kGWLMeasurementResettingWithEmptyIDReport{
+    kGWLLevelDebug, 23218, "Resetting with an empty app instance ID"};
 inline constexpr GWLAnalyticsReport kGWLMeasurementScreenReportingReport{
-    6, 23220,
+    kGWLLevelNotice, 23220,
     "Analytics screen reporting is enabled. Call Analytics.logEvent(AnalyticsEventScreenView, parameters: [...]) to "
     "log a screen view event. To disable automatic screen reporting, set the flag %@ to NO (boolean) in the "
     "Info.plist"};
-inline constexpr GWLAnalyticsReport kGWLMeasurementBuildReport{8, 23222, "Build %lld"};
+inline constexpr GWLAnalyticsReport kGWLMeasurementBuildReport{kGWLLevelVerbose, 23222, "Build %lld"};
 inline constexpr GWLAnalyticsReport kGWLMeasurementAppIDChangedReport{
-    4, 23294, "Analytics data will reset due to change in Halcyra App ID. Original ID, new ID"};
+    kGWLLevelWarningSampled, 23294, "Analytics data will reset due to change in Halcyra App ID. Original ID, new ID"};
 
-class GWLMeasurement : public GWLMeasurementOperations, public platform::HVUNetworkLoggerDelegate,
+class GWLMeasurement : public GWLMeasurementOperations,
+                       public platform::HVUNetworkLoggerDelegate,
                        public platform::HVUNetworkReachabilityDelegate {
  public:
   using Headers = std::map<std::string, std::string>;
@@ -152,21 +173,21 @@ class GWLMeasurement : public GWLMeasurementOperations, public platform::HVUNetw
 
   // Collaborators; each null or empty one is the process's own.
   struct Dependencies {
-    std::shared_ptr<platform::Clock> clock;            // the system clock
-    std::shared_ptr<GWLMonitor> monitor;               // GWLMeasurement::monitor()
+    std::shared_ptr<platform::Clock> clock;               // the system clock
+    std::shared_ptr<GWLMonitor> monitor;                  // GWLMeasurement::monitor()
     std::shared_ptr<GWLPersistedConfig> persistedConfig;  // GWLPersistedConfig::sharedInstance()
-    std::shared_ptr<GWLScheduler> scheduler;           // a new one on "com.halcyra.cvna.worker"
+    std::shared_ptr<GWLScheduler> scheduler;              // a new one on "com.halcyra.cvna.worker"
     // The network object; made for the upload host when null (unless `makeNetwork` is false).
     std::shared_ptr<platform::HVUNetwork> network;
     bool makeNetwork = true;
-    std::optional<GWLServiceHosts> hosts;              // the built-in hosts
+    std::optional<GWLServiceHosts> hosts;                      // the built-in hosts
     std::function<std::shared_ptr<GWLAnalytics>()> analytics;  // GWLAnalytics::sharedInstance
     std::function<std::shared_ptr<GWLIdentity>()> identity;    // GWLIdentity::sharedInstance
-    std::shared_ptr<GWLIdentifiers> identifiers;                // GWLIdentifiers::sharedInstance()
+    std::shared_ptr<GWLIdentifiers> identifiers;               // GWLIdentifiers::sharedInstance()
     // The experiments manager the configuration registers with; GWLEManager::sharedInstance.
     std::function<std::shared_ptr<GWLExperimentsManaging>()> experimentManager;
-    DatabaseOpener openDatabase;                         // GWLDatabase::initWithDatabaseName
-    GWLSessionReporterFactory sessionReporterFactory;    // the do-nothing reporter
+    DatabaseOpener openDatabase;                                       // GWLDatabase::initWithDatabaseName
+    GWLSessionReporterFactory sessionReporterFactory;                  // the do-nothing reporter
     std::shared_ptr<platform::NotificationCenter> notificationCenter;  // the default center
     std::shared_ptr<platform::BackgroundTasks> backgroundTasks;        // the shared application's
     // Whether a class (an optional component) is present; GWLAEU::classExists.
@@ -175,8 +196,8 @@ class GWLMeasurement : public GWLMeasurementOperations, public platform::HVUNetw
     std::function<std::optional<platform::Object>(const std::string&)> infoDictionaryValue;
     // The load time the entry class keeps; GWLAnalytics::loadTimestamp of `analytics`.
     std::function<double()> loadTimestamp;
-    std::shared_ptr<platform::Queue> globalQueue;             // the global queue of default priority
-    std::shared_ptr<platform::AppEnvironment> environment;    // the shared one, at each use
+    std::shared_ptr<platform::Queue> globalQueue;           // the global queue of default priority
+    std::shared_ptr<platform::AppEnvironment> environment;  // the shared one, at each use
   };
 
   // ---- the class accessors ----

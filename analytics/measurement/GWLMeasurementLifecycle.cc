@@ -150,12 +150,12 @@ bool GWLMeasurement::initializeComponentsOnWorkerQueue() {
   updatePersistedAppIDFromQRX();
 
   // 7. The database: a second attempt at once.
-  const DatabaseOpener open = dependencies_.openDatabase
-                                  ? dependencies_.openDatabase
-                                  : [](const std::string& name, const std::shared_ptr<GWLPersistedConfig>& settings,
-                                       platform::Error* error) {
-                                      return GWLDatabase::initWithDatabaseName(name, settings, error);
-                                    };
+  const DatabaseOpener open =
+      dependencies_.openDatabase
+          ? dependencies_.openDatabase
+          : [](const std::string& name, const std::shared_ptr<GWLPersistedConfig>& settings, platform::Error* error) {
+              return GWLDatabase::initWithDatabaseName(name, settings, error);
+            };
   platform::Error databaseError;
   auto database = open(databaseName_, persistedConfig_, &databaseError);
   if (!database) database = open(databaseName_, persistedConfig_, &databaseError);
@@ -406,8 +406,8 @@ bool GWLMeasurement::resetAnalyticsDataWithAppInstanceID(const std::optional<std
   }
   auto entry = analytics();
   const double loadTimestamp = dependencies_.loadTimestamp ? dependencies_.loadTimestamp()
-                               : entry                       ? entry->loadTimestamp()
-                                                             : now();
+                               : entry                     ? entry->loadTimestamp()
+                                                           : now();
   bool wiped = false;
   // Called on the worker queue itself, the queue runs the block inline (with a line in the log).
   scheduler_->dispatchSyncOnWorkerQueueBlockID("GWLMeasurement:3496", [&] {
@@ -453,10 +453,10 @@ void GWLMeasurement::subscribeForAppForegroundBackgroundNotifications() {
     });
   };
   std::vector<platform::ObserverToken> tokens;
-  tokens.push_back(observe(platform::kApplicationDidBecomeActiveNotification,
-                           &GWLMeasurement::handleAppDidBecomeActiveEvent));
-  tokens.push_back(observe(platform::kApplicationWillResignActiveNotification,
-                           &GWLMeasurement::handleAppWillResignActiveEvent));
+  tokens.push_back(
+      observe(platform::kApplicationDidBecomeActiveNotification, &GWLMeasurement::handleAppDidBecomeActiveEvent));
+  tokens.push_back(
+      observe(platform::kApplicationWillResignActiveNotification, &GWLMeasurement::handleAppWillResignActiveEvent));
   tokens.push_back(observe(platform::kApplicationWillEnterForegroundNotification,
                            &GWLMeasurement::handleAppWillEnterForegroundNotification));
   platform::MutexLock lock(observerMutex_);
@@ -493,9 +493,8 @@ void GWLMeasurement::handleAppWillResignActiveEvent(const platform::Notification
   report(kGWLMeasurementBackgroundTaskStartedReport, static_cast<int64_t>(task));
   // Through the entry class's hold queue, so the upload follows every public call queued before it.
   auto upload = [weak] {
-    if (auto self = weak.lock()) self->scheduleWeakly("GWLMeasurement:4122", [](GWLMeasurement& engine) {
-        engine.uploadData();
-      });
+    if (auto self = weak.lock())
+      self->scheduleWeakly("GWLMeasurement:4122", [](GWLMeasurement& engine) { engine.uploadData(); });
   };
   if (auto entry = analytics()) {
     entry->queueOperationWithBlock(upload);

@@ -61,9 +61,9 @@ TEST_F(EngineTest, ThePersistedStateTheOptionAndDeactivationDecideCollection) {
     bool enabled;
   };
   const Case cases[] = {
-      {false, 0, true, true},   {false, 0, false, false}, {false, 1, true, true},  {false, 1, false, true},
-      {false, 2, true, false},  {false, 2, false, false}, {true, 0, true, false},  {true, 0, false, false},
-      {true, 1, true, false},   {true, 1, false, false},  {true, 2, true, false},  {true, 2, false, false},
+      {false, 0, true, true},  {false, 0, false, false}, {false, 1, true, true}, {false, 1, false, true},
+      {false, 2, true, false}, {false, 2, false, false}, {true, 0, true, false}, {true, 0, false, false},
+      {true, 1, true, false},  {true, 1, false, false},  {true, 2, true, false}, {true, 2, false, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << "deactivated " << c.deactivated << ", state " << c.state << ", option "
@@ -116,7 +116,7 @@ TEST_F(EngineTest, ADatabaseFailingTwiceSwitchesCollectionOffAndTheNextEnablingR
   EXPECT_EQ(engine->database(), nullptr);
   auto printed = codes();
   EXPECT_TRUE(contains(printed, 23011));
-  EXPECT_TRUE(contains(printed, 23013));  // the switch back off
+  EXPECT_TRUE(contains(printed, 23013));        // the switch back off
   EXPECT_EQ(analytics_->resetRetryCount(), 0);  // the wipe itself succeeded
 
   analytics_->setResetRetryCount(2);
@@ -144,9 +144,8 @@ TEST_F(EngineTest, TheComponentBlockRunsOnceAndEveryStartRunsItsOwnSteps) {
   analytics_->setNeedFirstOpenAfterReset(true);
   makeEngine();
   drain();
-  EXPECT_EQ(engine->steps->take(),
-            (std::vector<std::string>{"npa", "backfillSessionNumber", "firstOpen", "appUpdate", "osUpdate", "npa",
-                                      "firstOpen", "updateSchedule"}));
+  EXPECT_EQ(engine->steps->take(), (std::vector<std::string>{"npa", "backfillSessionNumber", "firstOpen", "appUpdate",
+                                                             "osUpdate", "npa", "firstOpen", "updateSchedule"}));
   EXPECT_FALSE(analytics_->needFirstOpenAfterReset());
   EXPECT_TRUE(lastReporter()->reporting);
 
@@ -172,8 +171,8 @@ TEST_F(EngineTest, AResetThatDidNotFinishOrANewPlatformAppIDWipesTheData) {
   drain();
   for (int64_t retries : {0, 1, 9, 10}) {
     for (const IDs& pair : ids) {
-      SCOPED_TRACE(::testing::Message() << "retries " << retries << ", persisted "
-                                        << pair.persisted.value_or("(none)") << ", identity " << *pair.identity);
+      SCOPED_TRACE(::testing::Message() << "retries " << retries << ", persisted " << pair.persisted.value_or("(none)")
+                                        << ", identity " << *pair.identity);
       analytics_->setResetRetryCount(retries);
       codes();
       const bool changed = pair.persisted && !pair.persisted->empty() && *pair.persisted != *pair.identity;
@@ -197,10 +196,12 @@ void leaveDatabaseWithRowsInItsLog(const std::string& path, const std::shared_pt
     ASSERT_TRUE(database);
     auto attribute = GWLUserAttribute::initWithOrigin("app", "favourite", GWLValue::initWithInt64(3), now);
     ASSERT_TRUE(database->updateUserAttribute(attribute));
-    for (const char* suffix : {"", "-wal"}) fs::copy_file(path + suffix, saved / (kGWLDatabaseFileName + std::string(suffix)));
+    for (const char* suffix : {"", "-wal"})
+      fs::copy_file(path + suffix, saved / (kGWLDatabaseFileName + std::string(suffix)));
   }  // closing folds the log into the file and removes it
   for (const char* suffix : {"", "-wal"}) {
-    fs::copy_file(saved / (kGWLDatabaseFileName + std::string(suffix)), path + suffix, fs::copy_options::overwrite_existing);
+    fs::copy_file(saved / (kGWLDatabaseFileName + std::string(suffix)), path + suffix,
+                  fs::copy_options::overwrite_existing);
   }
   fs::remove_all(saved);
   std::ofstream(path + "-journal") << "old journal";

@@ -71,9 +71,8 @@ TEST_F(NotificationsTest, ResigningTwiceEndsTheFirstBackgroundTaskAndKeepsTheSec
 
 TEST_F(NotificationsTest, TheUploadOfResigningActiveRunsAfterThePublicCallsQueuedBeforeIt) {
   // The entry class has not started: its hold queue keeps the calls in order.
-  analytics_->queueOperationWithBlock([this] {
-    engine->scheduler()->scheduleOnWorkerQueueBlockID("call", [this] { engine->steps->add("call"); });
-  });
+  analytics_->queueOperationWithBlock(
+      [this] { engine->scheduler()->scheduleOnWorkerQueueBlockID("call", [this] { engine->steps->add("call"); }); });
   post(platform::kApplicationWillResignActiveNotification);
   drain();
   EXPECT_EQ(engine->steps->take(), std::vector<std::string>{});
@@ -94,8 +93,8 @@ TEST_F(NotificationsTest, BecomingActiveFetchesAConfigurationAWeekOldOnlyWithThe
     Outcome outcome;
   };
   const Case cases[] = {
-      {true, 604800, true, kFetch},     {true, 604799, true, kNone},     {true, -604800, true, kFetch},
-      {true, -604799, true, kNone},     {true, 604800, false, kPending}, {false, 604800, true, kNone},
+      {true, 604800, true, kFetch},  {true, 604799, true, kNone},     {true, -604800, true, kFetch},
+      {true, -604799, true, kNone},  {true, 604800, false, kPending}, {false, 604800, true, kNone},
       {false, 604800, false, kNone},
   };
   auto config = engine->engineRemoteConfig();

@@ -145,7 +145,9 @@ class EngineTest : public EntryClassTest {
   }
 
   // Runs `block` on the worker queue and waits.
-  void onWorker(const std::function<void()>& block) { engine->scheduler()->dispatchSyncOnWorkerQueueBlockID("test", block); }
+  void onWorker(const std::function<void()>& block) {
+    engine->scheduler()->dispatchSyncOnWorkerQueueBlockID("test", block);
+  }
 
   // The entry class's reset call, made where it makes it (GWLAnalyticsQueue).
   bool reset(const std::optional<std::string>& appInstanceID) {
