@@ -296,14 +296,18 @@ void GWLMeasurementOperations::removeUserAttribute(const std::shared_ptr<GWLUser
 }
 
 void GWLMeasurementOperations::setUserAttributeOnWorkerQueue(const std::shared_ptr<GWLUserAttribute>& attribute) {
+  (void)storeUserAttributeOnWorkerQueue(attribute);
+}
+
+bool GWLMeasurementOperations::storeUserAttributeOnWorkerQueue(const std::shared_ptr<GWLUserAttribute>& attribute) {
   GWLScheduler::checkOnBackgroundThreadWithMethodName(kSetUserAttributeMethod);
-  if (!attribute) return;
+  if (!attribute) return false;
   if (!isEnabled()) {
     engineMonitor()->logWithLevel(kSetWhileDisabledReport.level, kSetWhileDisabledReport.code,
                                   kSetWhileDisabledReport.message);
-    return;
+    return false;
   }
-  (void)setUserPropertyInDatabaseOnWorkerQueue(attribute);
+  return setUserPropertyInDatabaseOnWorkerQueue(attribute);
 }
 
 void GWLMeasurementOperations::removeUserAttributeOnWorkerQueue(const std::shared_ptr<GWLUserAttribute>& attribute) {
@@ -540,7 +544,8 @@ void GWLMeasurementOperations::setLastAdvertisingIDResetUserPropertyOnWorkerQueu
   if (!hasReset || *hasReset) return;
   auto attribute =
       GWLUserAttribute::initWithOrigin(kGWLOriginAuto, kGWLLastAdvertisingIDResetProperty, GWLValue::initWithInt64(1), now());
-  setUserAttributeOnWorkerQueue(attribute);
+  // The flag asks for the property: it is cleared only once the property is stored.
+  if (!storeUserAttributeOnWorkerQueue(attribute)) return;
   if (auto id = identity()) id->setShouldSetLastAdvertisingIDResetUserProperty(false);
 }
 

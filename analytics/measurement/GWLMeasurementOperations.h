@@ -161,7 +161,8 @@ class GWLMeasurementOperations : public GWLAnalyticsEngine,
   // when it is a number, else YES.
   bool shouldAllowAdNetworkRegistration() const;
   // Sets "_lair" = 1 (origin "auto", now) when "_id" is stored and "_lair" is
-  // not, then clears the identity's flag. An unanswered question writes nothing. Worker queue.
+  // not, and once it is stored clears the identity's flag. An unanswered
+  // question writes nothing. Worker queue.
   void setLastAdvertisingIDResetUserPropertyOnWorkerQueue();
 
   // ---- session ID, user data, purchases ----
@@ -226,6 +227,8 @@ class GWLMeasurementOperations : public GWLAnalyticsEngine,
   bool post(int line, std::function<void()> block);
   // Posts `block` to the global queue (runs it at once without one).
   void answer(std::function<void()> block) const;
+  // setUserAttributeOnWorkerQueue, answering whether the property is stored.
+  bool storeUserAttributeOnWorkerQueue(const std::shared_ptr<GWLUserAttribute>& attribute);
   // Whether the name is stored: true, false, or none when the question failed.
   std::optional<bool> containsUserAttribute(const std::string& name);
 
