@@ -20,6 +20,7 @@
 #include "analytics/measurement/GWLIdentity.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/env/AppEnvironment.h"
+#include "platform/text/BooleanText.h"
 
 namespace {
 
@@ -104,26 +105,6 @@ platform::Dictionary dictionaryFromRawParameters(const GWLRawParameters& paramet
 bool isAdExposureEvent(const GWLEvent& event) {
   return event.origin() == kGWLOriginInternal || event.name() == kGWLAdExposureEventName ||
          event.name() == kGWLAdUnitExposureEventName;
-}
-
-// The keychain's count as a number; none when absent or not a whole number.
-std::optional<int64_t> countFromText(const std::optional<std::string>& text) {
-  if (!text || text->empty()) return std::nullopt;
-  int64_t value = 0;
-  bool negative = false;
-  size_t index = 0;
-  if ((*text)[0] == '-' || (*text)[0] == '+') {
-    negative = (*text)[0] == '-';
-    index = 1;
-  }
-  if (index == text->size()) return std::nullopt;
-  for (; index < text->size(); ++index) {
-    const char c = (*text)[index];
-    if (c < '0' || c > '9') return std::nullopt;
-    if (value > (INT64_MAX - (c - '0')) / 10) return std::nullopt;
-    value = value * 10 + (c - '0');
-  }
-  return negative ? -value : value;
 }
 
 }  // namespace
@@ -230,8 +211,10 @@ std::optional<GWLRawParameters> GWLMeasurementOperations::parametersWithAddedDef
 // First open
 
 GWLParameters GWLMeasurementOperations::firstOpenConsentedEventParams() {
-  const std::optional<int64_t> count = countFromText(previousFirstOpenCount());
-  const int64_t previousFirstOpens = count && *count >= 2 ? *count - 1 : 0;
+  // The count is kept as text; it reads as the platform reads an integer from text.
+  const std::optional<std::string> text = previousFirstOpenCount();
+  const int64_t count = text ? platform::integerValueOfText(*text) : 0;
+  const int64_t previousFirstOpens = count >= 2 ? count - 1 : 0;
   int64_t uninstalledWithoutApp = 0;
   if (auto db = database()) {
     if (auto firstInstall = db->userAttributeWithName(kFirstInstallProperty)) {
