@@ -189,9 +189,9 @@ class GWLMeasurementOperations : public GWLAnalyticsEngine,
   std::shared_ptr<GWLDatabase> database() const override = 0;
   // The persisted settings (ad personalisation).
   std::shared_ptr<GWLPersistedConfig> persistedConfig() const override = 0;
-  // The configuration in force (value limits, maxPublicUserProperties); the
-  // default configuration while the engine has none.
-  std::shared_ptr<GWLRemoteConfig> remoteConfig() const override = 0;
+  // (The configuration in force, GWLMeasurementEngine's pure `remoteConfig()`,
+  // gives the value limits and maxPublicUserProperties; the defaults apply
+  // while it answers none.)
   // The identity taken at start (session stitching token, the "_lair" flag).
   std::shared_ptr<GWLIdentity> identity() const override = 0;
   // Whether collection is on (`_enabled`).
