@@ -19,6 +19,9 @@ struct EngineState {
   std::recursive_mutex mutex;
   bool creationAttempted = false;
   std::shared_ptr<GWLMeasurementEngine> instance;
+  // The engine once its creation finished, for readers that must not wait for the creation.
+  std::mutex publishedMutex;
+  std::shared_ptr<GWLMeasurementEngine> published;
 };
 
 struct LookupState {
@@ -83,7 +86,19 @@ std::shared_ptr<GWLMeasurementEngine> GWLMeasurementRegistry::initializeSharedIn
   if (state.creationAttempted) return state.instance;
   state.creationAttempted = true;
   if (create) state.instance = create();
+  std::lock_guard<std::mutex> publishedLock(state.publishedMutex);
+  state.published = state.instance;
   return state.instance;
+}
+
+bool GWLMeasurementRegistry::isSharedInstanceEnabled() {
+  std::shared_ptr<GWLMeasurementEngine> engine;
+  {
+    auto& state = engineState();
+    std::lock_guard<std::mutex> lock(state.publishedMutex);
+    engine = state.published;
+  }
+  return engine && engine->isEnabled();
 }
 
 void GWLMeasurementRegistry::setClassLookup(ClassLookup lookup) {
@@ -97,6 +112,8 @@ void GWLMeasurementRegistry::resetForTesting(std::shared_ptr<GWLMonitor> monitor
     std::lock_guard<std::recursive_mutex> lock(state.mutex);
     state.creationAttempted = false;
     state.instance.reset();
+    std::lock_guard<std::mutex> publishedLock(state.publishedMutex);
+    state.published.reset();
   }
   GWLLibraryMonitor::resetForTesting(std::move(monitor));
 }

@@ -48,6 +48,10 @@ class GWLMeasurementRegistry {
   // CVNAnalytics is present, first warns (23147) that the library has not been
   // created.
   static std::shared_ptr<GWLMeasurementEngine> sharedInstance();
+  // Whether an engine exists and its collection is enabled. Never waits for
+  // an engine being created (answers false meanwhile), so the experiments
+  // task manager's queue may ask it while the engine's start waits for that queue.
+  static bool isSharedInstanceEnabled();
   // The library's one monitor, made on first use (GWLLibraryMonitor::monitor).
   static std::shared_ptr<GWLMonitor> monitor();
   // The engine's configuration, or the default configuration.

@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "analytics/foundation/config/GWLConsentNames.h"
+#include "analytics/foundation/config/GWLMeasurementRegistry.h"
 #include "analytics/foundation/config/GWLPersistedConfig.h"
 #include "analytics/foundation/config/GWLRemoteConfigStore.h"
 #include "analytics/foundation/config/GWLServerStrings.h"
@@ -620,6 +621,12 @@ constexpr const char* kNotStoredMessage =
     "Configuration was not found in database. The configuration will be fetched from the network when necessary";
 constexpr int64_t kURLWithoutAppIDCode = 29021;
 constexpr const char* kURLWithoutAppIDMessage = "Cannot create a URL to fetch a configuration with empty app ID";
+constexpr int64_t kActivateStaleSnapshotFailedCode = 29023;
+constexpr const char* kActivateStaleSnapshotFailedMessage = "Cannot activate stale snapshot. Error";
+constexpr int64_t kActivateSnapshotFailedCode = 29024;
+constexpr const char* kActivateSnapshotFailedMessage = "Cannot activate snapshot. Error";
+constexpr int64_t kExperimentFetchFailedCode = 29025;
+constexpr const char* kExperimentFetchFailedMessage = "Cannot fetch experiment. Error";
 constexpr int64_t kEventEditingFailedCode = 29026;
 constexpr const char* kEventEditingFailedMessage = "Failed to initiate event editing instance";
 constexpr int64_t kEventEditingLoadedCode = 29027;
@@ -689,6 +696,7 @@ std::shared_ptr<GWLRemoteConfig> GWLRemoteConfig::initWithAppID(
     Dependencies dependencies) {
   std::shared_ptr<GWLRemoteConfig> config(
       new GWLRemoteConfig(appID, database, std::move(persistedConfig), std::move(dependencies)));
+  config->registerWithExperimentManager();
   config->updateCachedExperimentFlags();
   if (!config->isDefaultInstance_) {
     if (measurementConfig) {
@@ -702,6 +710,59 @@ std::shared_ptr<GWLRemoteConfig> GWLRemoteConfig::initWithAppID(
     }
   }
   return config;
+}
+
+void GWLRemoteConfig::registerWithExperimentManager() {
+  experimentManager_ = dependencies_.experimentManager;
+  if (!experimentManager_) return;
+  experimentClient_ = experimentManager_->registerSDKProperty(
+      kGWLExperimentsSDKName, dependencies_.libraryVersion.value_or(kGWLLibraryVersion),
+      std::weak_ptr<GWLExperimentsObserver>(shared_from_this()));
+  if (!experimentClient_) return;
+  if (!experimentFlags_) experimentFlags_ = experimentClient_;
+  // A snapshot fetched in an earlier run and not yet activated is activated now.
+  platform::Error error;
+  if (!experimentClient_->activateLatestSnapshot(&error) && !error.domain.empty()) {
+    monitor()->logWithLevel(2, kActivateStaleSnapshotFailedCode, kActivateStaleSnapshotFailedMessage,
+                            GWLLogContext(error.toString()));
+  }
+}
+
+bool GWLRemoteConfig::activateNewSnapshot() {
+  std::lock_guard<std::mutex> lock(snapshotMutex_);
+  if (!hasNewSnapshot_ || !experimentClient_) return false;
+  platform::Error error;
+  if (!experimentClient_->activateLatestSnapshot(&error)) {
+    monitor()->logWithLevel(2, kActivateSnapshotFailedCode, kActivateSnapshotFailedMessage,
+                            GWLLogContext(error.toString()));
+    return false;
+  }
+  updateCachedExperimentFlags();
+  hasNewSnapshot_ = false;
+  return true;
+}
+
+void GWLRemoteConfig::clientDidReceiveNewSnapshot(GWLExperimentsClient&) {
+  std::lock_guard<std::mutex> lock(snapshotMutex_);
+  hasNewSnapshot_ = true;
+}
+
+void GWLRemoteConfig::client(GWLExperimentsClient&, const platform::Error& didReceiveFetchError) {
+  monitor()->logWithLevel(2, kExperimentFetchFailedCode, kExperimentFetchFailedMessage,
+                          GWLLogContext(didReceiveFetchError.toString()));
+}
+
+bool GWLRemoteConfig::shouldFetchExperimentsForClient(GWLExperimentsClient&) {
+  return GWLMeasurementRegistry::isSharedInstanceEnabled();
+}
+
+bool GWLRemoteConfig::hasNewSnapshot() const {
+  std::lock_guard<std::mutex> lock(snapshotMutex_);
+  return hasNewSnapshot_;
+}
+
+std::vector<int32_t> GWLRemoteConfig::experimentIDs() const {
+  return experimentManager_ ? experimentManager_->experimentIDs() : std::vector<int32_t>();
 }
 
 std::shared_ptr<GWLPBMeasurementConfig> GWLRemoteConfig::measurementConfigFromData(std::span<const uint8_t> data,
@@ -976,7 +1037,7 @@ void GWLRemoteConfig::reset() {
     std::lock_guard<std::mutex> lock(flagsMutex_);
     cachedExperimentFlags_.clear();
   }
-  std::lock_guard<std::mutex> lock(configMutex_);
+  std::unique_lock<std::mutex> lock(configMutex_);
   cachedEventConfigByEventName_.clear();
   cachedDataControls_.clear();
   cachedConsentDefaults_.clear();
@@ -985,6 +1046,8 @@ void GWLRemoteConfig::reset() {
   cachedCorePlatformServices_.clear();
   isDMARegion_ = true;
   if (!isDefaultInstance_) remoteConfigProto_ = nullptr;
+  lock.unlock();
+  if (experimentManager_) experimentManager_->reset();
 }
 
 std::shared_ptr<GWLPBMeasurementConfig> GWLRemoteConfig::configInForce() const {

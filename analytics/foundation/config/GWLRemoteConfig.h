@@ -25,6 +25,12 @@
 // URL and the server-side tagging endpoint. Server strings that would end up
 // in a host name or a header are checked first and ignored with a report
 // when they do not fit.
+//
+// An app instance given an experiments manager registers with it at creation
+// as "gauge_well" with the library's version, activates the latest snapshot
+// and fills its flag cache. New snapshots are announced by the manager and
+// activated by `activateNewSnapshot`, which the engine calls on its worker
+// queue; the experiment IDs of the activated snapshots go into upload bundles.
 #pragma once
 
 #include <cstdint>
@@ -39,6 +45,7 @@
 #include <vector>
 
 #include "analytics/foundation/config/GWLEventEditingRuntime.h"
+#include "analytics/foundation/config/GWLExperimentsClient.h"
 #include "analytics/foundation/config/GWLServiceHosts.h"
 #include "analytics/foundation/values/GWLValueLimits.h"
 #include "platform/core/Error.h"
@@ -144,19 +151,22 @@ inline constexpr const char* kGWLExperimentFlagCustomerTypeEnabled = "customer_t
 inline constexpr const char* kGWLExperimentFlagSessionStitchingTokenFeatureEnabled =
     "session_stitching_token_feature_enabled";
 
-// The experiments client as the settings see it: the current value of a flag.
-class GWLExperimentFlagSource {
- public:
-  virtual ~GWLExperimentFlagSource() = default;
-  virtual std::optional<platform::Object> experimentFlag(const std::string& name) const = 0;
-};
+// The name under which the configuration registers with the experiments manager.
+inline constexpr const char* kGWLExperimentsSDKName = "gauge_well";
 
-class GWLRemoteConfig : public std::enable_shared_from_this<GWLRemoteConfig> {
+class GWLRemoteConfig : public GWLExperimentsObserver, public std::enable_shared_from_this<GWLRemoteConfig> {
  public:
   // What an app instance reads of its surroundings besides its database.
   struct Dependencies {
     std::shared_ptr<GWLMonitor> monitor;  // the library's monitor when null
+    // The experiments manager the configuration registers with at creation;
+    // none: no experiments (no flags, no experiment IDs).
+    std::shared_ptr<GWLExperimentsManaging> experimentManager;
+    // Where experiment flags are read; the registration with
+    // `experimentManager` when unset.
     std::shared_ptr<GWLExperimentFlagSource> experimentFlags;
+    // The library's version number, registered with the experiments manager; kGWLLibraryVersion when unset.
+    std::optional<int64_t> libraryVersion;
     std::shared_ptr<platform::Clock> clock;  // the system clock when null
     // The tracking-authorisation status (3: authorised); the platform's when null.
     std::shared_ptr<GWLIdentitySupport> identitySupport;
@@ -214,8 +224,26 @@ class GWLRemoteConfig : public std::enable_shared_from_this<GWLRemoteConfig> {
   std::shared_ptr<GWLPBMeasurementConfig> measurementConfigFromDatabase();
   // Fills the caches from a configuration of this app.
   void parseRemoteConfigFromMeasurementConfig(const std::shared_ptr<GWLPBMeasurementConfig>& config);
-  // Empties every cache; drops the configuration in force (not on the default instance).
+  // Empties every cache; drops the configuration in force (not on the
+  // default instance); then resets the experiments manager. The event-editing
+  // runtime and the new-snapshot mark stay.
   void reset();
+
+  // ---- experiments ----
+  // When a new snapshot was announced: activates it, refreshes the flag cache
+  // and clears the mark, all under the mark's lock. Answers whether a snapshot
+  // was activated (false without an announcement); a failure is reported
+  // (29024) and keeps the mark.
+  bool activateNewSnapshot();
+  // GWLExperimentsObserver: marks a new snapshot (main queue); reports a
+  // fetch error (29025); answers whether the engine exists and is enabled.
+  void clientDidReceiveNewSnapshot(GWLExperimentsClient& client) override;
+  void client(GWLExperimentsClient& client, const platform::Error& didReceiveFetchError) override;
+  bool shouldFetchExperimentsForClient(GWLExperimentsClient& client) override;
+  // Whether a new snapshot waits for activation.
+  bool hasNewSnapshot() const;
+  // The experiment identifiers of the experiments manager, ascending; empty without one.
+  std::vector<int32_t> experimentIDs() const;
 
   // ---- what the configuration in force says ----
   // A copy of the event's configuration, or null (an empty name reports 29006).
@@ -372,6 +400,16 @@ class GWLRemoteConfig : public std::enable_shared_from_this<GWLRemoteConfig> {
   mutable std::map<std::string, platform::Object> cachedValueByRemoteConfigKeys_;
   mutable std::mutex flagsMutex_;
   std::map<std::string, platform::Object> cachedExperimentFlags_;
+
+  // Registers with the experiments manager and activates the latest snapshot (at creation).
+  void registerWithExperimentManager();
+
+  // Set at creation, before the instance is shared.
+  std::shared_ptr<GWLExperimentsManaging> experimentManager_;
+  std::shared_ptr<GWLExperimentsClient> experimentClient_;
+  // Guards the new-snapshot mark and serialises activations.
+  mutable std::mutex snapshotMutex_;
+  bool hasNewSnapshot_ = false;
 
   const std::string appID_;
   const std::weak_ptr<GWLRemoteConfigStore> database_;

@@ -89,6 +89,44 @@ std::optional<platform::Object> valueOf(const std::shared_ptr<const GWLPBFlag>& 
   return value;
 }
 
+// A registration made through GWLExperimentsManaging: the client's flags and
+// activation, and the client's notices passed on to the observer. The client
+// and its SDK property hold it weakly; the registered component keeps it.
+class ObservedClient final : public GWLExperimentsClient,
+                             public GWLEExperimentObserverDelegate,
+                             public GWLESDKPropertyProviderDelegate {
+ public:
+  ObservedClient(std::shared_ptr<GWLEClient> client, std::weak_ptr<GWLExperimentsObserver> observer)
+      : client_(std::move(client)), observer_(std::move(observer)) {}
+
+  std::optional<platform::Object> experimentFlag(const std::string& name) const override {
+    return client_->valueForFlag(name);
+  }
+  bool activateLatestSnapshot(platform::Error* error) override { return client_->activateLatestSnapshot(error); }
+
+  bool implementsClientDidReceiveNewSnapshot() const override { return true; }
+  void clientDidReceiveNewSnapshot(const std::shared_ptr<GWLEClient>&) override {
+    if (auto observer = observer_.lock()) observer->clientDidReceiveNewSnapshot(*this);
+  }
+  bool implementsClientDidReceiveFetchError() const override { return true; }
+  void client(const std::shared_ptr<GWLEClient>&, const platform::Error& didReceiveFetchError) override {
+    if (auto observer = observer_.lock()) observer->client(*this, didReceiveFetchError);
+  }
+  std::optional<bool> shouldFetchExperimentsForClient(const std::shared_ptr<GWLEClient>&) override {
+    auto observer = observer_.lock();
+    if (!observer) return std::nullopt;
+    return observer->shouldFetchExperimentsForClient(*this);
+  }
+
+  std::map<std::string, std::string> dynamicCustomPropertiesForSDKProperty(const GWLESDKProperty&) override {
+    return {};
+  }
+
+ private:
+  const std::shared_ptr<GWLEClient> client_;
+  const std::weak_ptr<GWLExperimentsObserver> observer_;
+};
+
 }  // namespace
 
 std::shared_ptr<GWLEMonitor> GWLEManager::monitor() {
@@ -188,6 +226,18 @@ std::shared_ptr<GWLEClient> GWLEManager::registerSDKProperty(const std::shared_p
     log()->logWithLevel(8, kRegisteredCode, kRegisteredMessage, GWLLogContext(name));
   });
   return client;
+}
+
+std::shared_ptr<GWLExperimentsClient> GWLEManager::registerSDKProperty(const std::string& SDKName, int64_t version,
+                                                                     std::weak_ptr<GWLExperimentsObserver> observer) {
+  auto property = std::make_shared<GWLESDKProperty>(SDKName);
+  property->setVersion(version);
+  auto client = registerSDKProperty(property, platform::Dictionary());
+  if (!client) return nullptr;
+  auto observed = std::make_shared<ObservedClient>(client, std::move(observer));
+  property->setDelegate(observed);
+  client->setDelegate(observed);
+  return observed;
 }
 
 std::shared_ptr<GWLEClient> GWLEManager::clientForSDKName(const platform::Object& SDKName) {

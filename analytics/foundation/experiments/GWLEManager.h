@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "analytics/foundation/config/GWLExperimentsClient.h"
 #include "analytics/foundation/experiments/GWLESnapshot.h"
 #include "analytics/foundation/experiments/GWLETaskManagerDelegate.h"
 #include "platform/core/Error.h"
@@ -41,7 +42,9 @@ class GWLETaskManager;
 
 inline constexpr const char* kGWLEManagerQueueLabel = "GWLEExperimentSerialQueue";
 
-class GWLEManager final : public GWLETaskManagerDelegate, public std::enable_shared_from_this<GWLEManager> {
+class GWLEManager final : public GWLETaskManagerDelegate,
+                          public GWLExperimentsManaging,
+                          public std::enable_shared_from_this<GWLEManager> {
  public:
   // The process's manager, made once; its task manager is started on creation.
   static std::shared_ptr<GWLEManager> sharedInstance();
@@ -64,9 +67,15 @@ class GWLEManager final : public GWLETaskManagerDelegate, public std::enable_sha
   // property, an empty name or a default that cannot be a flag.
   std::shared_ptr<GWLEClient> registerSDKProperty(const std::shared_ptr<GWLESDKProperty>& property,
                                                   const platform::Dictionary& defaultFlags);
+  // GWLExperimentsManaging: registers a component that knows the experiments
+  // client only through GWLExperimentsClient. Its SDK property carries `version`
+  // and offers no dynamic custom properties; the answer wraps the client and
+  // passes the client's notices on to `observer`.
+  std::shared_ptr<GWLExperimentsClient> registerSDKProperty(const std::string& SDKName, int64_t version,
+                                                            std::weak_ptr<GWLExperimentsObserver> observer) override;
   std::shared_ptr<GWLEClient> clientForSDKName(const platform::Object& SDKName);
   // The IDs of the activated experiments of SDKs without their own diversion key, ascending.
-  std::vector<int32_t> experimentIDs();
+  std::vector<int32_t> experimentIDs() override;
   // The flag's value (number or string) from the activated snapshot, the
   // launched snapshot or the defaults; nullopt when there is none.
   std::optional<platform::Object> flagValueForFlagName(const platform::Object& flagName,
@@ -79,7 +88,7 @@ class GWLEManager final : public GWLETaskManagerDelegate, public std::enable_sha
   void resetToDefaultsOfSDKName(const std::string& SDKName);
   // Deletes the stored snapshots and fetch times and forgets every snapshot;
   // registrations stay. `clearAndDelete` leaves no database file behind.
-  void reset();
+  void reset() override;
   void clearAndDelete();
 
   void dispatchAsyncOnSerialQueue(std::function<void()> block);
