@@ -184,7 +184,8 @@ std::optional<std::vector<GWLInAppPurchaseItem>> GWLInAppPurchaseTransactionRepo
   std::optional<std::vector<GWLInAppPurchaseItem>> fromReceipt;
   if (auto data = GWLReadReceiptData(); data && !data->empty()) {
     fromReceipt = GWLPurchaseItemsFromReceipt(*data);
-    (monitor_ ? monitor_ : GWLLibraryMonitor::monitor())->logWithLevel(7, kParsedReceiptCode, kParsedReceiptMessage);
+    (monitor_ ? monitor_ : GWLLibraryMonitor::monitor())
+        ->logWithLevel(kGWLLevelDebug, kParsedReceiptCode, kParsedReceiptMessage);
   }
   std::vector<GWLInAppPurchaseItem> handedOver;
   {
@@ -222,7 +223,7 @@ void GWLInAppPurchaseTransactionReporter::logPurchaseEvent(const std::optional<p
 
 void GWLInAppPurchaseTransactionReporter::logCannotRequestProducts(const std::optional<platform::Error>& error) {
   (monitor_ ? monitor_ : GWLLibraryMonitor::monitor())
-      ->logWithLevel(1, kCannotRequestProductsCode, kCannotRequestProductsMessage,
+      ->logWithLevel(kGWLLevelErrorSampled, kCannotRequestProductsCode, kCannotRequestProductsMessage,
                      error ? GWLLogContext(*error) : GWLLogContext());
 }
 
@@ -230,22 +231,22 @@ std::optional<std::string> GWLInAppPurchaseTransactionReporter::transactionFinge
     const platform::PaymentTransaction* transaction) {
   auto monitor = GWLLibraryMonitor::monitor();
   if (!transaction) {
-    monitor->logWithLevel(2, kTransactionNilCode, kTransactionNilMessage);
+    monitor->logWithLevel(kGWLLevelErrorSilent, kTransactionNilCode, kTransactionNilMessage);
     return std::nullopt;
   }
   if (transaction->transactionState != platform::PaymentTransactionState::Purchased) return std::nullopt;
   const GWLLogContext code(transaction->errorCode);
   if (!transaction->transactionIdentifier) {
-    monitor->logWithLevel(2, kIdentifierNilCode, kIdentifierNilMessage, code);
+    monitor->logWithLevel(kGWLLevelErrorSilent, kIdentifierNilCode, kIdentifierNilMessage, code);
     return std::nullopt;
   }
   const std::string& identifier = *transaction->transactionIdentifier;
   if (identifier.empty()) {
-    monitor->logWithLevel(2, kIdentifierEmptyCode, kIdentifierEmptyMessage, code);
+    monitor->logWithLevel(kGWLLevelErrorSilent, kIdentifierEmptyCode, kIdentifierEmptyMessage, code);
     return std::nullopt;
   }
   if (identifier.find_first_not_of("0-") == std::string::npos) {
-    monitor->logWithLevel(2, kIdentifierZeroesCode, kIdentifierZeroesMessage, code);
+    monitor->logWithLevel(kGWLLevelErrorSilent, kIdentifierZeroesCode, kIdentifierZeroesMessage, code);
     return std::nullopt;
   }
   return gwl_MD5String(identifier);

@@ -83,12 +83,12 @@ bool GWLLifetimeValueRecorder::recordLifetimeValueToDatabase(GWLDatabase& databa
 
   const GWLValue* currency = found(kCurrencyParameter);
   if (!currency || !currency->stringValue() || platform::utf8::utf16Length(*currency->stringValue()) != kCurrencyCodeLength) {
-    monitor->logWithLevel(1, kInvalidCurrencyCode, kInvalidCurrencyMessage, contextOf(currency));
+    monitor->logWithLevel(kGWLLevelErrorSampled, kInvalidCurrencyCode, kInvalidCurrencyMessage, contextOf(currency));
     return true;
   }
   const GWLValue* value = found(kValueParameter);
   if (!value || !(value->isDouble() || value->isInt64())) {
-    monitor->logWithLevel(1, kInvalidValueCode, kInvalidValueMessage, contextOf(value));
+    monitor->logWithLevel(kGWLLevelErrorSampled, kInvalidValueCode, kInvalidValueMessage, contextOf(value));
     return true;
   }
 
@@ -101,7 +101,7 @@ bool GWLLifetimeValueRecorder::recordLifetimeValueToDatabase(GWLDatabase& databa
     } else {
       const double truncated = std::trunc(value->doubleValue());
       if (!withinInt64(truncated)) {
-        monitor->logWithLevel(1, kOutOfBoundsCode, kOutOfBoundsMessage, contextOf(value));
+        monitor->logWithLevel(kGWLLevelErrorSampled, kOutOfBoundsCode, kOutOfBoundsMessage, contextOf(value));
         return false;
       }
       amount = static_cast<int64_t>(truncated);
@@ -110,7 +110,7 @@ bool GWLLifetimeValueRecorder::recordLifetimeValueToDatabase(GWLDatabase& databa
     const double units = value->isInt64() ? static_cast<double>(value->int64Value()) : value->doubleValue();
     const double micros = std::round(units * kMicrosPerUnit);  // halves away from zero
     if (!withinInt64(micros)) {
-      monitor->logWithLevel(1, kOutOfBoundsCode, kOutOfBoundsMessage, contextOf(value));
+      monitor->logWithLevel(kGWLLevelErrorSampled, kOutOfBoundsCode, kOutOfBoundsMessage, contextOf(value));
       return false;
     }
     amount = static_cast<int64_t>(micros);
@@ -122,7 +122,7 @@ bool GWLLifetimeValueRecorder::recordLifetimeValueToDatabase(GWLDatabase& databa
   platform::Error error;
   auto totals = database.allLifetimeValueUserAttributes(&error);
   if (!totals) {
-    monitor->logWithLevel(1, kQueryFailedCode, kQueryFailedMessage, error);
+    monitor->logWithLevel(kGWLLevelErrorSampled, kQueryFailedCode, kQueryFailedMessage, error);
     return false;
   }
   std::shared_ptr<GWLUserAttribute> existing;
@@ -133,28 +133,32 @@ bool GWLLifetimeValueRecorder::recordLifetimeValueToDatabase(GWLDatabase& databa
   if (existing) {
     bool saturated = false;
     newTotal = saturatingSum(existing->value().int64Value(), amount, saturated);
-    if (saturated) monitor->logWithLevel(1, kOutOfBoundsCode, kOutOfBoundsMessage, contextOf(value));
+    if (saturated) {
+      monitor->logWithLevel(kGWLLevelErrorSampled, kOutOfBoundsCode, kOutOfBoundsMessage, contextOf(value));
+    }
   }
   // Checked before anything is deleted: a currency that makes no property
   // name is skipped like any other invalid currency, and the event is kept.
   auto attribute =
       GWLUserAttribute::initWithOrigin(kLifetimeValueOrigin, name, GWLValue::initWithInt64(newTotal), context.now);
   if (!attribute) {
-    monitor->logWithLevel(1, kInvalidCurrencyCode, kInvalidCurrencyMessage, contextOf(currency));
+    monitor->logWithLevel(kGWLLevelErrorSampled, kInvalidCurrencyCode, kInvalidCurrencyMessage, contextOf(currency));
     return true;
   }
   if (!existing && totals->size() >= static_cast<size_t>(std::max(context.maxTrackedCurrencies, 1))) {
     const std::string& leastRecent = totals->back()->name();
     if (!database.deleteUserAttributeWithName(leastRecent, &error)) {
-      monitor->logWithLevel(1, kDeleteFailedCode, kDeleteFailedMessage, GWLUserPropertyNameForLog(leastRecent), error);
+      monitor->logWithLevel(kGWLLevelErrorSampled, kDeleteFailedCode, kDeleteFailedMessage,
+                            GWLUserPropertyNameForLog(leastRecent), error);
       return false;
     }
   }
   if (!database.updateUserAttribute(attribute, &error)) {
-    monitor->logWithLevel(1, kUpsertFailedCode, kUpsertFailedMessage, GWLUserPropertyNameForLog(name), error);
+    monitor->logWithLevel(kGWLLevelErrorSampled, kUpsertFailedCode, kUpsertFailedMessage,
+                          GWLUserPropertyNameForLog(name), error);
     return false;
   }
-  monitor->logWithLevel(7, kUpdatedCode, kUpdatedMessage,
+  monitor->logWithLevel(kGWLLevelDebug, kUpdatedCode, kUpdatedMessage,
                         GWLUserPropertyNameForLog(name) + " = " + std::to_string(newTotal));
   return true;
 }

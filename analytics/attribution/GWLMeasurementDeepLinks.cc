@@ -112,22 +112,22 @@ std::shared_ptr<platform::AppEnvironment> GWLMeasurementDeepLinks::environment()
 std::optional<std::string> GWLMeasurementDeepLinks::deepLinkFromUserActivity(
     const std::optional<platform::UserActivity>& activity) {
   if (!activity) {
-    monitor()->logWithLevel(7, kGWLEmptyUserActivityCode, kGWLEmptyUserActivityMessage, nullptr);
+    monitor()->logWithLevel(kGWLLevelDebug, kGWLEmptyUserActivityCode, kGWLEmptyUserActivityMessage, nullptr);
     return std::nullopt;
   }
   if (leadingInteger(environment()->systemVersion()) < kFirstSystemWithDeepLinks) {
-    monitor()->logWithLevel(3, kGWLDeepLinkNeedsNewerSystemCode, kGWLDeepLinkNeedsNewerSystemMessage);
+    monitor()->logWithLevel(kGWLLevelWarning, kGWLDeepLinkNeedsNewerSystemCode, kGWLDeepLinkNeedsNewerSystemMessage);
     return std::nullopt;
   }
   if (dependencies_.isUserActivitySupported && !dependencies_.isUserActivitySupported()) {
-    monitor()->logWithLevel(3, kGWLUserActivityUnsupportedCode, kGWLUserActivityUnsupportedMessage);
+    monitor()->logWithLevel(kGWLLevelWarning, kGWLUserActivityUnsupportedCode, kGWLUserActivityUnsupportedMessage);
     return std::nullopt;
   }
   if (activity->activityType == platform::kUserActivityTypeBrowsingWeb && activity->webpageURL &&
       !activity->webpageURL->empty()) {
     return activity->webpageURL;
   }
-  monitor()->logWithLevel(3, kGWLUserActivityWithoutDeepLinkCode, kGWLUserActivityWithoutDeepLinkMessage,
+  monitor()->logWithLevel(kGWLLevelWarning, kGWLUserActivityWithoutDeepLinkCode, kGWLUserActivityWithoutDeepLinkMessage,
                           GWLDescriptionForLog(platform::Object(activity->dictionary())));
   return std::nullopt;
 }
@@ -141,7 +141,7 @@ void GWLMeasurementDeepLinks::handleNonFirstOpenEventURL(const std::string& url,
   auto engine = this->engine();
   if (!engine) return;
   if (auto scheduler = engine->scheduler(); scheduler && scheduler->workerQueue()->isCurrent()) {
-    monitor()->logWithLevel(2, kGWLOpenURLOnWorkerQueueCode, kGWLOpenURLOnWorkerQueueMessage);
+    monitor()->logWithLevel(kGWLLevelErrorSilent, kGWLOpenURLOnWorkerQueueCode, kGWLOpenURLOnWorkerQueueMessage);
     return;
   }
   handleOpenURL(url, std::nullopt, eventTimestampInSeconds, referrerURL);
@@ -239,13 +239,13 @@ void GWLMeasurementDeepLinks::handleOpenURLOnWorkerQueue(const std::optional<std
 
   // 3-4. A campaign or nothing.
   if (urlParameters.empty()) {
-    monitor()->logWithLevel(7, kGWLDeepLinkQueryEmptyCode, kGWLDeepLinkQueryEmptyMessage);
+    monitor()->logWithLevel(kGWLLevelDebug, kGWLDeepLinkQueryEmptyCode, kGWLDeepLinkQueryEmptyMessage);
     return;
   }
   if (!isValidCampaignURLParamDictionary(urlParameters)) {
     platform::Dictionary shown;
     for (const auto& [key, value] : urlParameters) shown[key] = value;
-    monitor()->logWithLevel(3, kGWLDeepLinkNotCampaignCode, kGWLDeepLinkNotCampaignMessage,
+    monitor()->logWithLevel(kGWLLevelWarning, kGWLDeepLinkNotCampaignCode, kGWLDeepLinkNotCampaignMessage,
                             GWLDescriptionForLog(platform::Object(std::move(shown))));
     return;
   }
@@ -391,7 +391,7 @@ void GWLMeasurementDeepLinks::handleSVTPDebugModeWithURL(const std::string& url)
     if (key == arguments.end() || key->second.empty()) {
       GWLSVTPPreviewHeaders::replace(nullptr);
     } else if (!GWLSVTPPreviewHeaders::isValidPreviewKey(key->second)) {
-      monitor()->logWithLevel(3, kGWLSVTPPreviewKeyRefusedCode, kGWLSVTPPreviewKeyRefusedMessage);
+      monitor()->logWithLevel(kGWLLevelWarning, kGWLSVTPPreviewKeyRefusedCode, kGWLSVTPPreviewKeyRefusedMessage);
       GWLSVTPPreviewHeaders::replace(nullptr);
     } else {
       GWLSVTPPreviewHeaders::replace(

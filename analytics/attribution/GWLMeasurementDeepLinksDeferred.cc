@@ -90,28 +90,31 @@ bool GWLMeasurementDeepLinks::shouldAllowRequestDeferredDeepLink() {
   auto monitor = this->monitor();
 
   if (!remoteConfig->isDeferredDeepLinkEnabled()) {
-    monitor->logWithLevel(5, kGWLDeferredDeepLinkDisabledCode, kGWLDeferredDeepLinkDisabledMessage);
+    monitor->logWithLevel(kGWLLevelWarningSilent, kGWLDeferredDeepLinkDisabledCode,
+                          kGWLDeferredDeepLinkDisabledMessage);
     return false;
   }
   if (!isTrueNumber(environment()->objectForInfoDictionaryKey(kGWLDeferredDeepLinkEnabledInfoKey))) return false;
   if (auto complete = persistedConfig->deferredDeepLinkRetrievalComplete(); complete && !complete->isNull()) {
-    monitor->logWithLevel(7, kGWLDeferredDeepLinkAlreadyRetrievedCode, kGWLDeferredDeepLinkAlreadyRetrievedMessage);
+    monitor->logWithLevel(kGWLLevelDebug, kGWLDeferredDeepLinkAlreadyRetrievedCode,
+                          kGWLDeferredDeepLinkAlreadyRetrievedMessage);
     return false;
   }
   if (persistedConfig->deferredDeepLinkRetryCount() >= remoteConfig->maxDeferredDeepLinkRetryCount()) {
-    monitor->logWithLevel(3, kGWLDeferredDeepLinkRetryLimitCode, kGWLDeferredDeepLinkRetryLimitMessage);
+    monitor->logWithLevel(kGWLLevelWarning, kGWLDeferredDeepLinkRetryLimitCode, kGWLDeferredDeepLinkRetryLimitMessage);
     persistedConfig->setDeferredDeepLinkRetrievalComplete(platform::Object(int64_t{1}));
     return false;
   }
   if (engine->isAdStorageDenied()) {
-    monitor->logWithLevel(3, kGWLDeferredDeepLinkAdStorageDeniedCode, kGWLDeferredDeepLinkAdStorageDeniedMessage);
+    monitor->logWithLevel(kGWLLevelWarning, kGWLDeferredDeepLinkAdStorageDeniedCode,
+                          kGWLDeferredDeepLinkAdStorageDeniedMessage);
     return false;
   }
   if (engine->hasLimitedAdTracking() && !engine->limitedAdTracking()) {
-    monitor->logWithLevel(7, kGWLDeferredDeepLinkEnabledCode, kGWLDeferredDeepLinkEnabledMessage);
+    monitor->logWithLevel(kGWLLevelDebug, kGWLDeferredDeepLinkEnabledCode, kGWLDeferredDeepLinkEnabledMessage);
     return true;
   }
-  monitor->logWithLevel(3, kGWLDeferredDeepLinkNoIDFACode, kGWLDeferredDeepLinkNoIDFAMessage);
+  monitor->logWithLevel(kGWLLevelWarning, kGWLDeferredDeepLinkNoIDFACode, kGWLDeferredDeepLinkNoIDFAMessage);
   return false;
 }
 
@@ -161,7 +164,8 @@ void GWLMeasurementDeepLinks::requestDeferredDeepLink() {
   if (!scheduler || !network) return;
   auto url = deferredDeepLinkURL();
   if (!url) {
-    monitor()->logWithLevel(3, kGWLDeferredDeepLinkInvalidURLCode, kGWLDeferredDeepLinkInvalidURLMessage);
+    monitor()->logWithLevel(kGWLLevelWarning, kGWLDeferredDeepLinkInvalidURLCode,
+                            kGWLDeferredDeepLinkInvalidURLMessage);
     return;
   }
   auto remoteConfig = engine->remoteConfig();
@@ -190,8 +194,8 @@ void GWLMeasurementDeepLinks::handleDeferredDeepLinkResponse(int status, const s
                                    status == platform::kHVUNetworkHTTPStatusNoContent ||
                                    status == platform::kHVUNetworkHTTPStatusCodeNotModified);
   if (!answered) {
-    monitor()->logWithLevel(1, kGWLDeferredDeepLinkFailedCode, kGWLDeferredDeepLinkFailedMessage, status,
-                            error ? GWLLogContext(*error) : GWLLogContext());
+    monitor()->logWithLevel(kGWLLevelErrorSampled, kGWLDeferredDeepLinkFailedCode, kGWLDeferredDeepLinkFailedMessage,
+                            status, error ? GWLLogContext(*error) : GWLLogContext());
     if (persistedConfig) persistedConfig->setDeferredDeepLinkRetryCount(persistedConfig->deferredDeepLinkRetryCount() + 1);
     engine->updateSchedule();
     return;
@@ -199,7 +203,7 @@ void GWLMeasurementDeepLinks::handleDeferredDeepLinkResponse(int status, const s
   if (persistedConfig) persistedConfig->setDeferredDeepLinkRetrievalComplete(platform::Object(int64_t{0}));
   auto info = deepLinkInfoFromResponseData(body);
   if (info && !info->empty()) {
-    monitor()->logWithLevel(7, kGWLDeferredDeepLinkRetrievedCode, kGWLDeferredDeepLinkRetrievedMessage);
+    monitor()->logWithLevel(kGWLLevelDebug, kGWLDeferredDeepLinkRetrievedCode, kGWLDeferredDeepLinkRetrievedMessage);
     handleDeferredDeepLinkInfo(*info);
   } else {
     engine->updateSchedule();
@@ -209,14 +213,15 @@ void GWLMeasurementDeepLinks::handleDeferredDeepLinkResponse(int status, const s
 std::optional<platform::Dictionary> GWLMeasurementDeepLinks::deepLinkInfoFromResponseData(
     std::span<const uint8_t> data) const {
   if (data.empty()) {
-    monitor()->logWithLevel(8, kGWLDeferredDeepLinkEmptyResponseCode, kGWLDeferredDeepLinkEmptyResponseMessage);
+    monitor()->logWithLevel(kGWLLevelVerbose, kGWLDeferredDeepLinkEmptyResponseCode,
+                            kGWLDeferredDeepLinkEmptyResponseMessage);
     return std::nullopt;
   }
   const nlohmann::json json = nlohmann::json::parse(data.begin(), data.end(), nullptr, /*allow_exceptions=*/false);
   if (json.is_discarded() || !json.is_object()) {
-    monitor()->logWithLevel(1, kGWLDeferredDeepLinkBadJSONCode, kGWLDeferredDeepLinkBadJSONMessage,
-                            gwl_errorWithCode(kGWLErrorCodeInvalidArgument,
-                                              json.is_discarded() ? kAnswerNotJSON : kAnswerNotObject));
+    monitor()->logWithLevel(
+        kGWLLevelErrorSampled, kGWLDeferredDeepLinkBadJSONCode, kGWLDeferredDeepLinkBadJSONMessage,
+        gwl_errorWithCode(kGWLErrorCodeInvalidArgument, json.is_discarded() ? kAnswerNotJSON : kAnswerNotObject));
     return std::nullopt;
   }
   platform::Object info = objectFromJSON(json, 0);
@@ -241,7 +246,7 @@ void GWLMeasurementDeepLinks::handleDeferredDeepLinkInfo(const platform::Diction
     launchOptions = platform::Dictionary{{kGWLDeferredDeepLinkTimestampKey, timestamp->second}};
   }
 
-  monitor()->logWithLevel(8, kGWLDeferredDeepLinkSendingCode, kGWLDeferredDeepLinkSendingMessage);
+  monitor()->logWithLevel(kGWLLevelVerbose, kGWLDeferredDeepLinkSendingCode, kGWLDeferredDeepLinkSendingMessage);
   const double notedTimestamp = clock()->now();
   auto mainQueue = dependencies_.mainQueue ? dependencies_.mainQueue : platform::MainQueue::shared();
   std::weak_ptr<GWLMeasurementDeepLinks> weakSelf = weak_from_this();
@@ -250,8 +255,8 @@ void GWLMeasurementDeepLinks::handleDeferredDeepLinkInfo(const platform::Diction
     auto self = weakSelf.lock();
     if (!self) return;
     if (!self->sendDeepLinkURLToAppDelegateOnMainThread(url, launchOptions)) {
-      self->monitor()->logWithLevel(3, kGWLDeferredDeepLinkNoAppDelegateCode, kGWLDeferredDeepLinkNoAppDelegateMessage,
-                                    url);
+      self->monitor()->logWithLevel(kGWLLevelWarning, kGWLDeferredDeepLinkNoAppDelegateCode,
+                                    kGWLDeferredDeepLinkNoAppDelegateMessage, url);
       return;
     }
     self->scheduleCampaignStep(kDeferredDeepLinkBlockID, url, std::nullopt, notedTimestamp,

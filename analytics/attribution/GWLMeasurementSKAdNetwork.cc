@@ -212,7 +212,7 @@ void GWLMeasurementSKAdNetwork::fetchSKANCV() {
   std::shared_ptr<GWLMeasurementEngine> engine = this->engine();
   if (!engine) return;
   if (!engine->isNetworkReadyForRequest()) {
-    monitor()->logWithLevel(7, kRequestPostponedCode, kRequestPostponedMessage);
+    monitor()->logWithLevel(kGWLLevelDebug, kRequestPostponedCode, kRequestPostponedMessage);
     return;
   }
   std::shared_ptr<platform::HVUNetwork> network = engine->network();
@@ -310,7 +310,7 @@ void GWLMeasurementSKAdNetwork::handleSKANFetchResponse(
     return;
   }
   if (status != platform::kHVUNetworkHTTPStatusOK) {
-    monitor()->logWithLevel(7, kFetchFailedCode, kFetchFailedMessage, GWLLogContext(status),
+    monitor()->logWithLevel(kGWLLevelDebug, kFetchFailedCode, kFetchFailedMessage, GWLLogContext(status),
                             error ? GWLLogContext(*error) : GWLLogContext());
     maybeScheduleSKANCVFetchRetry();
     return;
@@ -321,13 +321,13 @@ void GWLMeasurementSKAdNetwork::handleSKANFetchResponse(
     if (auto inflated = platform::hvu_dataByInflatingGzippedData(data)) data = std::move(*inflated);
   }
   if (data.empty()) {
-    monitor()->logWithLevel(1, kNoDataCode, kNoDataMessage);
+    monitor()->logWithLevel(kGWLLevelErrorSampled, kNoDataCode, kNoDataMessage);
     stopProcessingSKANResponseAndResetRetryCount();
     return;
   }
   auto message = GWLPBSkAdNetworkConversionValueResponse::initWithBuffer(data);
   if (!message) {
-    monitor()->logWithLevel(1, kInvalidDataCode, kInvalidDataMessage);
+    monitor()->logWithLevel(kGWLLevelErrorSampled, kInvalidDataCode, kInvalidDataMessage);
     stopProcessingSKANResponseAndResetRetryCount();
     return;
   }
@@ -348,30 +348,31 @@ void GWLMeasurementSKAdNetwork::updateSKANPostbackConversionValueFromResponse(
     const std::shared_ptr<GWLPBSkAdNetworkConversionValueResponse>& response) {
   if (!response || !isSystemVersionSupported()) return;
   if (!response->hasEventTime()) {
-    monitor()->logWithLevel(1, kMissingEventTimeCode, kMissingEventTimeMessage);
+    monitor()->logWithLevel(kGWLLevelErrorSampled, kMissingEventTimeCode, kMissingEventTimeMessage);
     maybeScheduleSKANCVFetchRetry();
     return;
   }
   if (!response->hasFineValue() && !response->hasCoarseValue()) {
-    monitor()->logWithLevel(1, kNoValuesCode, kNoValuesMessage);
+    monitor()->logWithLevel(kGWLLevelErrorSampled, kNoValuesCode, kNoValuesMessage);
     stopProcessingSKANResponseAndResetRetryCount();
     return;
   }
   const int32_t fineValue = response->fineValue();
   if (!isValidFineConversionValue(fineValue)) {
-    monitor()->logWithLevel(1, kInvalidFineValueCode, kInvalidFineValueMessage, GWLLogContext(fineValue));
+    monitor()->logWithLevel(kGWLLevelErrorSampled, kInvalidFineValueCode, kInvalidFineValueMessage,
+                            GWLLogContext(fineValue));
     stopProcessingSKANResponseAndResetRetryCount();
     return;
   }
   if (!response->hasResultTime()) {
-    monitor()->logWithLevel(1, kMissingResultTimeCode, kMissingResultTimeMessage);
+    monitor()->logWithLevel(kGWLLevelErrorSampled, kMissingResultTimeCode, kMissingResultTimeMessage);
     maybeScheduleSKANCVFetchRetry();
     return;
   }
   // Compared in whole seconds: the expiry's milliseconds are dropped.
   const int64_t expirySeconds = response->resultTime() / 1000;
   if (dependencies_.clock->now() > static_cast<double>(expirySeconds)) {
-    monitor()->logWithLevel(4, kExpiredCode, kExpiredMessage);
+    monitor()->logWithLevel(kGWLLevelWarningSampled, kExpiredCode, kExpiredMessage);
     maybeScheduleSKANCVFetchRetry();
     return;
   }
@@ -379,7 +380,7 @@ void GWLMeasurementSKAdNetwork::updateSKANPostbackConversionValueFromResponse(
   std::shared_ptr<GWLPersistedConfig> persisted = engine ? engine->persistedConfig() : nullptr;
   const int64_t lastUploaded = persisted ? persisted->lastUploadedEventTimestampMillis() : 0;
   if (response->eventTime() < lastUploaded) {
-    monitor()->logWithLevel(4, kOutdatedCode, kOutdatedMessage);
+    monitor()->logWithLevel(kGWLLevelWarningSampled, kOutdatedCode, kOutdatedMessage);
     maybeScheduleSKANCVFetchRetry();
     return;
   }
@@ -390,7 +391,7 @@ void GWLMeasurementSKAdNetwork::updateSKANPostbackConversionValueFromResponse(
     platform::MutexLock lock(mutex_);
     retryCount_ = 0;
   }
-  monitor()->logWithLevel(7, kUpdatingCode, kUpdatingMessage);
+  monitor()->logWithLevel(kGWLLevelDebug, kUpdatingCode, kUpdatingMessage);
   std::weak_ptr<GWLMeasurementSKAdNetwork> weakSelf = weak_from_this();
   dependencies_.adNetwork->updatePostbackConversionValue(
       fineValue, convertCoarseConversionValueFromProtoValue(response->coarseValue()), response->lockWindow(),
@@ -413,7 +414,7 @@ void GWLMeasurementSKAdNetwork::handleSKANUpdatePostbackCompletion(
     const bool countedAsTaken = isSystemVersionSupported() && error->domain == platform::kSKANErrorDomain &&
                                 error->code == kGWLSKANErrorCodeCountedAsTaken;
     if (!countedAsTaken) {
-      monitor()->logWithLevel(1, kUpdateFailedCode, kUpdateFailedMessage, GWLLogContext(*error));
+      monitor()->logWithLevel(kGWLLevelErrorSampled, kUpdateFailedCode, kUpdateFailedMessage, GWLLogContext(*error));
       return;
     }
   }
@@ -446,7 +447,7 @@ void GWLMeasurementSKAdNetwork::maybeScheduleSKANCVFetchRetry() {
     exceeded = retryCount_ > limit;
   }
   if (exceeded) {
-    monitor()->logWithLevel(4, kRetryLimitCode, kRetryLimitMessage);
+    monitor()->logWithLevel(kGWLLevelWarningSampled, kRetryLimitCode, kRetryLimitMessage);
     return;
   }
   std::shared_ptr<GWLRemoteConfig> config = remoteConfig(engine());

@@ -66,15 +66,16 @@ void GWLAnalyticsConsent::setConsent(const platform::Dictionary& settings, const
         ++it;
         continue;
       }
-      monitor()->logWithLevel(3, kGWLInvalidConsentValueCode, kGWLInvalidConsentValueMessage, it->second);
+      monitor()->logWithLevel(kGWLLevelWarning, kGWLInvalidConsentValueCode, kGWLInvalidConsentValueMessage,
+                              it->second);
       it = kept.erase(it);
     }
     if (kept.empty()) {
-      monitor()->logWithLevel(3, kGWLEmptyConsentCode, kGWLEmptyConsentMessage);
+      monitor()->logWithLevel(kGWLLevelWarning, kGWLEmptyConsentCode, kGWLEmptyConsentMessage);
       return;
     }
     if (!GWLConsentSettingsUtil::isConsentSourceHigherPriority(source)) {
-      monitor()->logWithLevel(3, kGWLLowerPriorityConsentCode, kGWLLowerPriorityConsentMessage);
+      monitor()->logWithLevel(kGWLLevelWarning, kGWLLowerPriorityConsentCode, kGWLLowerPriorityConsentMessage);
       return;
     }
     adUserDataWasDenied = GWLConsentSettingsUtil::isAdUserDataDenied();
@@ -83,7 +84,7 @@ void GWLAnalyticsConsent::setConsent(const platform::Dictionary& settings, const
   }
 
   if (key == kGWLConsentSettings3PKey) {
-    monitor()->logWithLevel(8, kGWLConsentDescriptionCode, GWLConsentSettingsUtil::description());
+    monitor()->logWithLevel(kGWLLevelVerbose, kGWLConsentDescriptionCode, GWLConsentSettingsUtil::description());
   }
   auto config = remoteConfig();
   const bool hasConsentDefaults = config && !config->consentDefaults().empty();

@@ -27,14 +27,15 @@ GWLDefaultIdentitySupport::GWLDefaultIdentitySupport(std::shared_ptr<GWLIdentity
     : platformSupport_(std::move(platformSupport)), dependencies_(std::move(dependencies)) {
   auto monitor = dependencies_.monitor ? dependencies_.monitor : GWLMeasurementRegistry::monitor();
   if (platformSupport_) {
-    monitor->logWithLevel(7, kGWLIdentitySupportLinkedCode, kGWLIdentitySupportLinkedMessage);
+    monitor->logWithLevel(kGWLLevelDebug, kGWLIdentitySupportLinkedCode, kGWLIdentitySupportLinkedMessage);
     if (platformSupport_->hasLimitedAdTracking()) {
-      monitor->logWithLevel(7, kGWLAdSupportLinkedCode, kGWLAdSupportLinkedMessage);
+      monitor->logWithLevel(kGWLLevelDebug, kGWLAdSupportLinkedCode, kGWLAdSupportLinkedMessage);
     } else {
-      monitor->logWithLevel(4, kGWLAdSupportNotLinkedCode, kGWLAdSupportNotLinkedMessage);
+      monitor->logWithLevel(kGWLLevelWarningSampled, kGWLAdSupportNotLinkedCode, kGWLAdSupportNotLinkedMessage);
     }
   } else {
-    monitor->logWithLevel(4, kGWLIdentitySupportNotLinkedCode, kGWLIdentitySupportNotLinkedMessage);
+    monitor->logWithLevel(kGWLLevelWarningSampled, kGWLIdentitySupportNotLinkedCode,
+                          kGWLIdentitySupportNotLinkedMessage);
   }
   queue_ = platform::SerialQueue::create(kGWLDefaultIdentitySupportQueueLabel);
 }

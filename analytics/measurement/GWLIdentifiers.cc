@@ -31,12 +31,14 @@ std::shared_ptr<GWLIdentity> GWLIdentifiers::engineIdentity() const {
 std::string GWLIdentifiers::halcyraAppID() const {
   if (auto identity = engineIdentity()) {
     if (auto appID = identity->appIDFromQRX()) return *appID;
-    monitor()->logWithLevel(2, kGWLNoAppIDFromEngineIdentityCode, kGWLNoAppIDFromEngineIdentityMessage);
+    monitor()->logWithLevel(kGWLLevelErrorSilent, kGWLNoAppIDFromEngineIdentityCode,
+                            kGWLNoAppIDFromEngineIdentityMessage);
     return "";
   }
   auto identity = dependencies_.sharedIdentity();
   if (auto appID = identity ? identity->appIDFromQRX() : std::nullopt) return *appID;
-  monitor()->logWithLevel(2, kGWLNoAppIDFromSharedIdentityCode, kGWLNoAppIDFromSharedIdentityMessage);
+  monitor()->logWithLevel(kGWLLevelErrorSilent, kGWLNoAppIDFromSharedIdentityCode,
+                          kGWLNoAppIDFromSharedIdentityMessage);
   return "";
 }
 
@@ -44,19 +46,21 @@ std::string GWLIdentifiers::analyticsAppID() const {
   auto identity = engineIdentity();
   if (!identity) identity = dependencies_.sharedIdentity();
   if (auto appID = identity ? identity->appIDFromQRX() : std::nullopt; appID && !appID->empty()) return *appID;
-  monitor()->logWithLevel(2, kGWLNoEffectiveAppIDCode, kGWLNoEffectiveAppIDMessage);
+  monitor()->logWithLevel(kGWLLevelErrorSilent, kGWLNoEffectiveAppIDCode, kGWLNoEffectiveAppIDMessage);
   return "";
 }
 
 std::string GWLIdentifiers::appInstanceID() const {
   if (auto identity = engineIdentity()) {
     if (auto appInstanceID = identity->appInstanceID()) return *appInstanceID;
-    monitor()->logWithLevel(2, kGWLNoAppInstanceIDFromEngineIdentityCode, kGWLNoAppInstanceIDFromEngineIdentityMessage);
+    monitor()->logWithLevel(kGWLLevelErrorSilent, kGWLNoAppInstanceIDFromEngineIdentityCode,
+                            kGWLNoAppInstanceIDFromEngineIdentityMessage);
     return "";
   }
   auto identity = dependencies_.sharedIdentity();
   if (auto appInstanceID = identity ? identity->appInstanceID() : std::nullopt) return *appInstanceID;
-  monitor()->logWithLevel(2, kGWLNoAppInstanceIDFromSharedIdentityCode, kGWLNoAppInstanceIDFromSharedIdentityMessage);
+  monitor()->logWithLevel(kGWLLevelErrorSilent, kGWLNoAppInstanceIDFromSharedIdentityCode,
+                          kGWLNoAppInstanceIDFromSharedIdentityMessage);
   return "";
 }
 
@@ -73,7 +77,7 @@ std::optional<std::string> GWLIdentifiers::origin() const {
 
 void GWLIdentifiers::setOrigin(const std::optional<std::string>& origin) {
   if (!origin || origin->empty()) {
-    monitor()->logWithLevel(2, kGWLEmptyOriginCode, kGWLEmptyOriginMessage);
+    monitor()->logWithLevel(kGWLLevelErrorSilent, kGWLEmptyOriginCode, kGWLEmptyOriginMessage);
     return;
   }
   platform::MutexLock lock(originMutex_);

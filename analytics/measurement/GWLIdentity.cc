@@ -86,7 +86,7 @@ std::shared_ptr<GWLIdentity> GWLIdentity::sharedInstance() {
     identity = shared.identity;
   }
   if (!identity) {
-    GWLMeasurementRegistry::monitor()->logWithLevel(2, kGWLIdentitySharedInstanceNilCode,
+    GWLMeasurementRegistry::monitor()->logWithLevel(kGWLLevelErrorSilent, kGWLIdentitySharedInstanceNilCode,
                                                     kGWLIdentitySharedInstanceNilMessage);
   }
   return identity;
@@ -103,7 +103,8 @@ std::shared_ptr<GWLIdentity> GWLIdentity::initWithPersistedConfig(std::shared_pt
                                                                   Dependencies dependencies) {
   if (!persistedConfig) {
     auto monitor = dependencies.monitor ? dependencies.monitor : GWLMeasurementRegistry::monitor();
-    monitor->logWithLevel(2, kGWLIdentityWithoutPersistedConfigCode, kGWLIdentityWithoutPersistedConfigMessage);
+    monitor->logWithLevel(kGWLLevelErrorSilent, kGWLIdentityWithoutPersistedConfigCode,
+                          kGWLIdentityWithoutPersistedConfigMessage);
     return nullptr;
   }
   return std::shared_ptr<GWLIdentity>(new GWLIdentity(std::move(persistedConfig), std::move(dependencies)));
@@ -128,9 +129,9 @@ GWLIdentity::GWLIdentity(std::shared_ptr<GWLPersistedConfig> persistedConfig, De
   if (const platform::Object* idfvSwitch = environment.objectForInfoDictionaryKey(kGWLIDFVCollectionEnabledInfoKey);
       idfvSwitch && (idfvSwitch->isBool() || idfvSwitch->isNumber())) {
     isIDFVCollectionEnabledNumber_ = *idfvSwitch;
-    monitor()->logWithLevel(7, kGWLIDFVCollectionSwitchCode,
-                            std::string(kGWLIDFVCollectionEnabledInfoKey) + " = " +
-                                (numberIsTrue(*idfvSwitch) ? "YES" : "NO"));
+    monitor()->logWithLevel(
+        kGWLLevelDebug, kGWLIDFVCollectionSwitchCode,
+        std::string(kGWLIDFVCollectionEnabledInfoKey) + " = " + (numberIsTrue(*idfvSwitch) ? "YES" : "NO"));
   }
 
   appID_ = environment.bundleIdentifier();
@@ -196,7 +197,9 @@ std::vector<int32_t> GWLIdentity::numericFieldsFromAppVersionNumeric(const std::
       }
       value = std::min<int64_t>(value * 10 + (c - '0'), std::numeric_limits<int32_t>::max());
     }
-    if (nonNumeric) monitor.logWithLevel(5, kGWLAppVersionNonNumericCode, kGWLAppVersionNonNumericMessage);
+    if (nonNumeric) {
+      monitor.logWithLevel(kGWLLevelWarningSilent, kGWLAppVersionNonNumericCode, kGWLAppVersionNonNumericMessage);
+    }
     fields.push_back(static_cast<int32_t>(value));
   }
   return fields;
@@ -368,7 +371,7 @@ std::optional<std::string> GWLIdentity::appIDFromQRX() const {
 
 void GWLIdentity::setAppIDFromQRX(const std::optional<std::string>& appID) {
   if (!appID || appID->empty()) {
-    monitor()->logWithLevel(2, kGWLEmptyAppIDFromQRXCode, kGWLEmptyAppIDFromQRXMessage);
+    monitor()->logWithLevel(kGWLLevelErrorSilent, kGWLEmptyAppIDFromQRXCode, kGWLEmptyAppIDFromQRXMessage);
     return;
   }
   if (appIDFromQRXWasSet_.exchange(true)) return;

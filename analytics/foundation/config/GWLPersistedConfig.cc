@@ -48,7 +48,10 @@ std::shared_ptr<GWLPersistedConfig> GWLPersistedConfig::sharedInstance() {
     }
     instance = state.instance;
   }
-  if (!instance) GWLLibraryMonitor::monitor()->logWithLevel(1, kSharedInstanceNilCode, kSharedInstanceNilMessage);
+  if (!instance) {
+    GWLLibraryMonitor::monitor()->logWithLevel(kGWLLevelErrorSampled, kSharedInstanceNilCode,
+                                               kSharedInstanceNilMessage);
+  }
   return instance;
 }
 
@@ -170,7 +173,7 @@ void GWLPersistedConfig::setString(const std::optional<std::string>& value, cons
 void GWLPersistedConfig::setDictionary(const std::optional<platform::Dictionary>& value, const std::string& key) {
   platform::Object object = value ? platform::Object(*value) : platform::Object();
   if (value && !platform::PropertyList::isValid(object)) {
-    monitor()->logWithLevel(1, kUnsupportedDictionaryCode, kUnsupportedDictionaryMessage);
+    monitor()->logWithLevel(kGWLLevelErrorSampled, kUnsupportedDictionaryCode, kUnsupportedDictionaryMessage);
     return;
   }
   setObjectOnQueue(object, key, true);

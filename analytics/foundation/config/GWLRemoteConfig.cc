@@ -132,7 +132,8 @@ std::shared_ptr<GWLMonitor> GWLRemoteConfig::monitor() const {
 std::optional<platform::Object> GWLRemoteConfig::numberFromString(const platform::Object& string) const {
   const std::string* text = string.stringValue();
   if (!text) {
-    monitor()->logWithLevel(2, kCannotParseNumberCode, kCannotParseNumberMessage, GWLLogContext(string));
+    monitor()->logWithLevel(kGWLLevelErrorSilent, kCannotParseNumberCode, kCannotParseNumberMessage,
+                            GWLLogContext(string));
     return std::nullopt;
   }
   // Parsed by hand rather than with the C library's locale-aware functions,
@@ -174,7 +175,7 @@ std::optional<platform::Object> GWLRemoteConfig::numberFromString(const platform
 std::optional<platform::Object> GWLRemoteConfig::cacheValue(const platform::Object& value,
                                                             const std::string& key) const {
   if (value.isNull() || key.empty()) {
-    monitor()->logWithLevel(5, kCannotCacheEmptyValueCode, kCannotCacheEmptyValueMessage);
+    monitor()->logWithLevel(kGWLLevelWarningSilent, kCannotCacheEmptyValueCode, kCannotCacheEmptyValueMessage);
     return std::nullopt;
   }
   std::lock_guard<std::mutex> lock(cacheMutex_);
@@ -203,7 +204,7 @@ std::optional<platform::Object> GWLRemoteConfig::numberFromCacheWithKey(
     const std::string& key, const platform::Object& defaultValue, const std::optional<platform::Object>& maxValue,
     const std::optional<platform::Object>& minValue, const Transform& block) const {
   if (key.empty()) {
-    monitor()->logWithLevel(7, kEmptyKeyCode, kEmptyKeyMessage);
+    monitor()->logWithLevel(kGWLLevelDebug, kEmptyKeyCode, kEmptyKeyMessage);
     return std::nullopt;
   }
   std::optional<platform::Object> entry = cachedValueForKey(key);
@@ -220,22 +221,22 @@ std::optional<platform::Object> GWLRemoteConfig::numberFromCacheWithKey(
   return cacheValue(*number, key);
 }
 
-double GWLRemoteConfig::timeIntervalInSecondsFromCacheWithKey(const std::string& key, double defaultValue,
-                                                              double maxValue, double minValue) const {
-  return doubleOf(numberFromCacheWithKey(key, defaultValue, platform::Object(maxValue), platform::Object(minValue),
-                                         millisecondsToSeconds));
+double GWLRemoteConfig::timeIntervalInSecondsFromCacheWithKey(const std::string& key,
+                                                              const GWLSettingBounds<double>& bounds) const {
+  return doubleOf(numberFromCacheWithKey(key, bounds.defaultValue, platform::Object(bounds.maxValue),
+                                         platform::Object(bounds.minValue), millisecondsToSeconds));
 }
 
-int32_t GWLRemoteConfig::intValueFromCacheWithKey(const std::string& key, int32_t defaultValue, int32_t maxValue,
-                                                  int32_t minValue) const {
-  return truncated<int32_t>(
-      numberFromCacheWithKey(key, defaultValue, platform::Object(maxValue), platform::Object(minValue)));
+int32_t GWLRemoteConfig::intValueFromCacheWithKey(const std::string& key,
+                                                  const GWLSettingBounds<int32_t>& bounds) const {
+  return truncated<int32_t>(numberFromCacheWithKey(key, bounds.defaultValue, platform::Object(bounds.maxValue),
+                                                   platform::Object(bounds.minValue)));
 }
 
-int64_t GWLRemoteConfig::int64ValueFromCacheWithKey(const std::string& key, int64_t defaultValue, int64_t maxValue,
-                                                    int64_t minValue) const {
-  return truncated<int64_t>(
-      numberFromCacheWithKey(key, defaultValue, platform::Object(maxValue), platform::Object(minValue)));
+int64_t GWLRemoteConfig::int64ValueFromCacheWithKey(const std::string& key,
+                                                    const GWLSettingBounds<int64_t>& bounds) const {
+  return truncated<int64_t>(numberFromCacheWithKey(key, bounds.defaultValue, platform::Object(bounds.maxValue),
+                                                   platform::Object(bounds.minValue)));
 }
 
 int64_t GWLRemoteConfig::int64ValueFromCacheWithKey(const std::string& key, int64_t defaultValue) const {
@@ -243,7 +244,7 @@ int64_t GWLRemoteConfig::int64ValueFromCacheWithKey(const std::string& key, int6
 }
 
 bool GWLRemoteConfig::boolValueFromCacheWithKey(const std::string& key, bool defaultValue) const {
-  return intValueFromCacheWithKey(key, defaultValue ? 1 : 0, 1, 0) == 1;
+  return intValueFromCacheWithKey(key, {.defaultValue = defaultValue ? 1 : 0, .maxValue = 1, .minValue = 0}) == 1;
 }
 
 // ---- experiment flags ----
@@ -270,8 +271,8 @@ std::optional<bool> GWLRemoteConfig::cachedExperimentFlag(const char* name) cons
 // ---- getters that do more than read one setting ----
 
 int32_t GWLRemoteConfig::maxBundlesCreatedPerIteration() const {
-  return truncated<int32_t>(
-      platform::Object(timeIntervalInSecondsFromCacheWithKey(kGWLSettingMaxBundlesCreatedPerIteration, 100, 10000, 1)));
+  return truncated<int32_t>(platform::Object(timeIntervalInSecondsFromCacheWithKey(
+      kGWLSettingMaxBundlesCreatedPerIteration, {.defaultValue = 100, .maxValue = 10000, .minValue = 1})));
 }
 
 int32_t GWLRemoteConfig::maxInternalEventParameterValueLength() const {
@@ -289,7 +290,7 @@ GWLValueLimits GWLRemoteConfig::valueLimits() const {
 
 int32_t GWLRemoteConfig::maxPSMStartCount() const {
   if (monitor()->isDebugModeEnabled()) return 10;
-  return intValueFromCacheWithKey(kGWLSettingMaxPSMStartCount, 3, 10, 0);
+  return intValueFromCacheWithKey(kGWLSettingMaxPSMStartCount, {.defaultValue = 3, .maxValue = 10, .minValue = 0});
 }
 
 bool GWLRemoteConfig::PSMSessionStartEnabled() const {
@@ -319,35 +320,42 @@ bool GWLRemoteConfig::sessionStitchingTokenFeatureEnabled() const {
 // ---- settings read as they stand ----
 
 double GWLRemoteConfig::uploadingBackoffInterval() const {
-  return timeIntervalInSecondsFromCacheWithKey(kGWLSettingUploadingBackoffInterval, 43200, 604800, 3600);
+  return timeIntervalInSecondsFromCacheWithKey(kGWLSettingUploadingBackoffInterval,
+                                               {.defaultValue = 43200, .maxValue = 604800, .minValue = 3600});
 }
 
 int32_t GWLRemoteConfig::maxAudienceCount() const {
-  return intValueFromCacheWithKey(kGWLSettingMaxAudienceCount, 100, 500, 0);
+  return intValueFromCacheWithKey(kGWLSettingMaxAudienceCount, {.defaultValue = 100, .maxValue = 500, .minValue = 0});
 }
 
 int32_t GWLRemoteConfig::maxFiltersPerAudience() const {
-  return intValueFromCacheWithKey(kGWLSettingMaxFiltersPerAudience, 10, 100, 0);
+  return intValueFromCacheWithKey(kGWLSettingMaxFiltersPerAudience,
+                                  {.defaultValue = 10, .maxValue = 100, .minValue = 0});
 }
 
 int32_t GWLRemoteConfig::maxFilterResultCount() const {
-  return intValueFromCacheWithKey(kGWLSettingMaxFilterResultCount, 200, 2000, 0);
+  return intValueFromCacheWithKey(kGWLSettingMaxFilterResultCount,
+                                  {.defaultValue = 200, .maxValue = 2000, .minValue = 0});
 }
 
 int32_t GWLRemoteConfig::maxParametersPerFilter() const {
-  return intValueFromCacheWithKey(kGWLSettingMaxParametersPerFilter, 25, 250, 0);
+  return intValueFromCacheWithKey(kGWLSettingMaxParametersPerFilter,
+                                  {.defaultValue = 25, .maxValue = 250, .minValue = 0});
 }
 
 double GWLRemoteConfig::databaseDeleteStaleBundlesInterval() const {
-  return timeIntervalInSecondsFromCacheWithKey(kGWLSettingDatabaseDeleteStaleBundlesInterval, 86400, 604800, 3600);
+  return timeIntervalInSecondsFromCacheWithKey(kGWLSettingDatabaseDeleteStaleBundlesInterval,
+                                               {.defaultValue = 86400, .maxValue = 604800, .minValue = 3600});
 }
 
 double GWLRemoteConfig::maxQueueTime() const {
-  return timeIntervalInSecondsFromCacheWithKey(kGWLSettingMaxQueueTime, 2419200, 7862400, 604800);
+  return timeIntervalInSecondsFromCacheWithKey(kGWLSettingMaxQueueTime,
+                                               {.defaultValue = 2419200, .maxValue = 7862400, .minValue = 604800});
 }
 
 double GWLRemoteConfig::adIDCacheTime() const {
-  return timeIntervalInSecondsFromCacheWithKey(kGWLSettingAdIDCacheTime, 1, 86400, 0);
+  return timeIntervalInSecondsFromCacheWithKey(kGWLSettingAdIDCacheTime,
+                                               {.defaultValue = 1, .maxValue = 86400, .minValue = 0});
 }
 
 bool GWLRemoteConfig::gateIDFAOnATTMASEnabled() const {
@@ -355,7 +363,8 @@ bool GWLRemoteConfig::gateIDFAOnATTMASEnabled() const {
 }
 
 double GWLRemoteConfig::monitoringSamplePeriod() const {
-  return timeIntervalInSecondsFromCacheWithKey(kGWLSettingMonitoringSamplePeriod, 86400, 604800, 0);
+  return timeIntervalInSecondsFromCacheWithKey(kGWLSettingMonitoringSamplePeriod,
+                                               {.defaultValue = 86400, .maxValue = 604800, .minValue = 0});
 }
 
 bool GWLRemoteConfig::isNetworkBackgroundSessionEnabled() const {
@@ -363,15 +372,18 @@ bool GWLRemoteConfig::isNetworkBackgroundSessionEnabled() const {
 }
 
 double GWLRemoteConfig::networkTimeout() const {
-  return timeIntervalInSecondsFromCacheWithKey(kGWLSettingNetworkTimeout, 60, 3600, 30);
+  return timeIntervalInSecondsFromCacheWithKey(kGWLSettingNetworkTimeout,
+                                               {.defaultValue = 60, .maxValue = 3600, .minValue = 30});
 }
 
 double GWLRemoteConfig::sessionDefaultTimeoutInterval() const {
-  return timeIntervalInSecondsFromCacheWithKey(kGWLSettingSessionDefaultTimeoutInterval, 1800, 86400, 0);
+  return timeIntervalInSecondsFromCacheWithKey(kGWLSettingSessionDefaultTimeoutInterval,
+                                               {.defaultValue = 1800, .maxValue = 86400, .minValue = 0});
 }
 
 double GWLRemoteConfig::sessionEventUserEngagementInterval() const {
-  return timeIntervalInSecondsFromCacheWithKey(kGWLSettingSessionEventUserEngagementInterval, 3600, 86400, 0);
+  return timeIntervalInSecondsFromCacheWithKey(kGWLSettingSessionEventUserEngagementInterval,
+                                               {.defaultValue = 3600, .maxValue = 86400, .minValue = 0});
 }
 
 bool GWLRemoteConfig::efficientEngagementReportingEnabled() const {
@@ -383,79 +395,96 @@ bool GWLRemoteConfig::redundantEngagementRemovalEnabled() const {
 }
 
 int32_t GWLRemoteConfig::maxConversionsPerDay() const {
-  return intValueFromCacheWithKey(kGWLSettingMaxConversionsPerDay, 10000, 1000000, 0);
+  return intValueFromCacheWithKey(kGWLSettingMaxConversionsPerDay,
+                                  {.defaultValue = 10000, .maxValue = 1000000, .minValue = 0});
 }
 
 int32_t GWLRemoteConfig::maxEventsPerDay() const {
-  return intValueFromCacheWithKey(kGWLSettingMaxEventsPerDay, 100000, 1000000, 0);
+  return intValueFromCacheWithKey(kGWLSettingMaxEventsPerDay,
+                                  {.defaultValue = 100000, .maxValue = 1000000, .minValue = 0});
 }
 
 int32_t GWLRemoteConfig::maxPublicEventsPerDay() const {
-  return intValueFromCacheWithKey(kGWLSettingMaxPublicEventsPerDay, 50000, 1000000, 0);
+  return intValueFromCacheWithKey(kGWLSettingMaxPublicEventsPerDay,
+                                  {.defaultValue = 50000, .maxValue = 1000000, .minValue = 0});
 }
 
 int32_t GWLRemoteConfig::maxErrorEventsPerDay() const {
-  return intValueFromCacheWithKey(kGWLSettingMaxErrorEventsPerDay, 1000, 1000000, 0);
+  return intValueFromCacheWithKey(kGWLSettingMaxErrorEventsPerDay,
+                                  {.defaultValue = 1000, .maxValue = 1000000, .minValue = 0});
 }
 
 int32_t GWLRemoteConfig::maxTrackedCurrencies() const {
-  return intValueFromCacheWithKey(kGWLSettingMaxTrackedCurrencies, 4, 100, 1);
+  return intValueFromCacheWithKey(kGWLSettingMaxTrackedCurrencies, {.defaultValue = 4, .maxValue = 100, .minValue = 1});
 }
 
 int32_t GWLRemoteConfig::maxPublicUserProperties() const {
-  return intValueFromCacheWithKey(kGWLSettingMaxPublicUserProperties, 100, 100, 25);
+  return intValueFromCacheWithKey(kGWLSettingMaxPublicUserProperties,
+                                  {.defaultValue = 100, .maxValue = 100, .minValue = 25});
 }
 
 int32_t GWLRemoteConfig::maxEventNameCardinality() const {
-  return intValueFromCacheWithKey(kGWLSettingMaxEventNameCardinality, 2000, 2000, 500);
+  return intValueFromCacheWithKey(kGWLSettingMaxEventNameCardinality,
+                                  {.defaultValue = 2000, .maxValue = 2000, .minValue = 500});
 }
 
 int32_t GWLRemoteConfig::maxPublicEventParams() const {
-  return intValueFromCacheWithKey(kGWLSettingMaxPublicEventParams, 100, 100, 25);
+  return intValueFromCacheWithKey(kGWLSettingMaxPublicEventParams,
+                                  {.defaultValue = 100, .maxValue = 100, .minValue = 25});
 }
 
 int32_t GWLRemoteConfig::maxEventsStored() const {
-  return intValueFromCacheWithKey(kGWLSettingMaxEventsStored, 100000, 1000000, 0);
+  return intValueFromCacheWithKey(kGWLSettingMaxEventsStored,
+                                  {.defaultValue = 100000, .maxValue = 1000000, .minValue = 0});
 }
 
 double GWLRemoteConfig::uploadingInterval() const {
-  return timeIntervalInSecondsFromCacheWithKey(kGWLSettingUploadingInterval, 3600, 86400, 15);
+  return timeIntervalInSecondsFromCacheWithKey(kGWLSettingUploadingInterval,
+                                               {.defaultValue = 3600, .maxValue = 86400, .minValue = 15});
 }
 
 double GWLRemoteConfig::uploadingInitialDelayInterval() const {
-  return timeIntervalInSecondsFromCacheWithKey(kGWLSettingUploadingInitialDelayInterval, 15, 86400, 1);
+  return timeIntervalInSecondsFromCacheWithKey(kGWLSettingUploadingInitialDelayInterval,
+                                               {.defaultValue = 15, .maxValue = 86400, .minValue = 1});
 }
 
 int64_t GWLRemoteConfig::uploadMaxBundlesLimit() const {
-  return int64ValueFromCacheWithKey(kGWLSettingUploadMaxBundlesLimit, 100, 10000, 1);
+  return int64ValueFromCacheWithKey(kGWLSettingUploadMaxBundlesLimit,
+                                    {.defaultValue = 100, .maxValue = 10000, .minValue = 1});
 }
 
 int64_t GWLRemoteConfig::uploadMaxEventsPerBundle() const {
-  return int64ValueFromCacheWithKey(kGWLSettingUploadMaxEventsPerBundle, 1000, 1000000, 1);
+  return int64ValueFromCacheWithKey(kGWLSettingUploadMaxEventsPerBundle,
+                                    {.defaultValue = 1000, .maxValue = 1000000, .minValue = 1});
 }
 
 int64_t GWLRemoteConfig::uploadMaxSizeLimitBytes() const {
-  return int64ValueFromCacheWithKey(kGWLSettingUploadMaxSizeLimitBytes, 65536, 10485760, 0);
+  return int64ValueFromCacheWithKey(kGWLSettingUploadMaxSizeLimitBytes,
+                                    {.defaultValue = 65536, .maxValue = 10485760, .minValue = 0});
 }
 
 int32_t GWLRemoteConfig::uploadingRetryCount() const {
-  return intValueFromCacheWithKey(kGWLSettingUploadingRetryCount, 6, 24, 1);
+  return intValueFromCacheWithKey(kGWLSettingUploadingRetryCount, {.defaultValue = 6, .maxValue = 24, .minValue = 1});
 }
 
 double GWLRemoteConfig::uploadingRetryInterval() const {
-  return timeIntervalInSecondsFromCacheWithKey(kGWLSettingUploadingRetryInterval, 1800, 86400, 60);
+  return timeIntervalInSecondsFromCacheWithKey(kGWLSettingUploadingRetryInterval,
+                                               {.defaultValue = 1800, .maxValue = 86400, .minValue = 60});
 }
 
 int32_t GWLRemoteConfig::maxRealtimeEventCountPerDay() const {
-  return intValueFromCacheWithKey(kGWLSettingMaxRealtimeEventCountPerDay, 10, 10, 0);
+  return intValueFromCacheWithKey(kGWLSettingMaxRealtimeEventCountPerDay,
+                                  {.defaultValue = 10, .maxValue = 10, .minValue = 0});
 }
 
 double GWLRemoteConfig::uploadingDebugModeInterval() const {
-  return timeIntervalInSecondsFromCacheWithKey(kGWLSettingUploadingDebugModeInterval, 1, 15, 1);
+  return timeIntervalInSecondsFromCacheWithKey(kGWLSettingUploadingDebugModeInterval,
+                                               {.defaultValue = 1, .maxValue = 15, .minValue = 1});
 }
 
 double GWLRemoteConfig::uploadingRealTimeInterval() const {
-  return timeIntervalInSecondsFromCacheWithKey(kGWLSettingUploadingRealTimeInterval, 10, 15, 10);
+  return timeIntervalInSecondsFromCacheWithKey(kGWLSettingUploadingRealTimeInterval,
+                                               {.defaultValue = 10, .maxValue = 15, .minValue = 10});
 }
 
 bool GWLRemoteConfig::blocklistInternal() const {
@@ -471,7 +500,8 @@ bool GWLRemoteConfig::isEventSamplingEnabled() const {
 }
 
 int32_t GWLRemoteConfig::analyticsAccountTimeZoneOffsetMinutes() const {
-  return intValueFromCacheWithKey(kGWLSettingAnalyticsAccountTimeZoneOffsetMinutes, 0, 900, -900);
+  return intValueFromCacheWithKey(kGWLSettingAnalyticsAccountTimeZoneOffsetMinutes,
+                                  {.defaultValue = 0, .maxValue = 900, .minValue = -900});
 }
 
 bool GWLRemoteConfig::checksumEnabled() const {
@@ -483,47 +513,56 @@ bool GWLRemoteConfig::appInBackgroundParameterEnabled() const {
 }
 
 int32_t GWLRemoteConfig::maxItemScopedCustomParameters() const {
-  return intValueFromCacheWithKey(kGWLSettingMaxItemScopedCustomParameters, 27, 35, 10);
+  return intValueFromCacheWithKey(kGWLSettingMaxItemScopedCustomParameters,
+                                  {.defaultValue = 27, .maxValue = 35, .minValue = 10});
 }
 
 int32_t GWLRemoteConfig::maxPublicEventParameterValueLength() const {
-  return intValueFromCacheWithKey(kGWLSettingMaxPublicEventParameterValueLength, 500, 500, 100);
+  return intValueFromCacheWithKey(kGWLSettingMaxPublicEventParameterValueLength,
+                                  {.defaultValue = 500, .maxValue = 500, .minValue = 100});
 }
 
 int32_t GWLRemoteConfig::maxRealtimeDCUEventCountPerDay() const {
-  return intValueFromCacheWithKey(kGWLSettingMaxRealtimeDCUEventCountPerDay, 1, 10, 0);
+  return intValueFromCacheWithKey(kGWLSettingMaxRealtimeDCUEventCountPerDay,
+                                  {.defaultValue = 1, .maxValue = 10, .minValue = 0});
 }
 
 int32_t GWLRemoteConfig::maxPSMRetryCount() const {
-  return intValueFromCacheWithKey(kGWLSettingMaxPSMRetryCount, 5, 10, 0);
+  return intValueFromCacheWithKey(kGWLSettingMaxPSMRetryCount, {.defaultValue = 5, .maxValue = 10, .minValue = 0});
 }
 
 double GWLRemoteConfig::PSMRetryInterval() const {
-  return timeIntervalInSecondsFromCacheWithKey(kGWLSettingPSMRetryInterval, 300, 1800, 30);
+  return timeIntervalInSecondsFromCacheWithKey(kGWLSettingPSMRetryInterval,
+                                               {.defaultValue = 300, .maxValue = 1800, .minValue = 30});
 }
 
 int32_t GWLRemoteConfig::hashPrefixBitLengthEmail() const {
-  return intValueFromCacheWithKey(kGWLSettingHashPrefixBitLengthEmail, 14, 20, 6);
+  return intValueFromCacheWithKey(kGWLSettingHashPrefixBitLengthEmail,
+                                  {.defaultValue = 14, .maxValue = 20, .minValue = 6});
 }
 
 int32_t GWLRemoteConfig::hashPrefixBitLengthPhone() const {
-  return intValueFromCacheWithKey(kGWLSettingHashPrefixBitLengthPhone, 11, 18, 6);
+  return intValueFromCacheWithKey(kGWLSettingHashPrefixBitLengthPhone,
+                                  {.defaultValue = 11, .maxValue = 18, .minValue = 6});
 }
 
 int32_t GWLRemoteConfig::maxSignInDelayInDays() const {
-  return intValueFromCacheWithKey(kGWLSettingMaxSignInDelayInDays, 60, 90, 7);
+  return intValueFromCacheWithKey(kGWLSettingMaxSignInDelayInDays, {.defaultValue = 60, .maxValue = 90, .minValue = 7});
 }
 
 int32_t GWLRemoteConfig::PSMSessionStartHashPrefixBitLengthEmail() const {
-  return intValueFromCacheWithKey(kGWLSettingPSMSessionStartHashPrefixBitLengthEmail, 13, 20, 6);
+  return intValueFromCacheWithKey(kGWLSettingPSMSessionStartHashPrefixBitLengthEmail,
+                                  {.defaultValue = 13, .maxValue = 20, .minValue = 6});
 }
 
 int32_t GWLRemoteConfig::PSMSessionStartHashPrefixBitLengthPhone() const {
-  return intValueFromCacheWithKey(kGWLSettingPSMSessionStartHashPrefixBitLengthPhone, 11, 18, 6);
+  return intValueFromCacheWithKey(kGWLSettingPSMSessionStartHashPrefixBitLengthPhone,
+                                  {.defaultValue = 11, .maxValue = 18, .minValue = 6});
 }
 
 int32_t GWLRemoteConfig::PSMGroupIDHashPrefixBitLengthEmail() const {
-  return intValueFromCacheWithKey(kGWLSettingPSMGroupIDHashPrefixBitLengthEmail, 22, 30, 6);
+  return intValueFromCacheWithKey(kGWLSettingPSMGroupIDHashPrefixBitLengthEmail,
+                                  {.defaultValue = 22, .maxValue = 30, .minValue = 6});
 }
 
 bool GWLRemoteConfig::adsOnDeviceConversionFeatureEnabled() const {
@@ -535,15 +574,18 @@ bool GWLRemoteConfig::isDeferredDeepLinkEnabled() const {
 }
 
 int32_t GWLRemoteConfig::maxDeferredDeepLinkRetryCount() const {
-  return intValueFromCacheWithKey(kGWLSettingMaxDeferredDeepLinkRetryCount, 5, 10, 0);
+  return intValueFromCacheWithKey(kGWLSettingMaxDeferredDeepLinkRetryCount,
+                                  {.defaultValue = 5, .maxValue = 10, .minValue = 0});
 }
 
 double GWLRemoteConfig::attributionCacheTTLInterval() const {
-  return timeIntervalInSecondsFromCacheWithKey(kGWLSettingAttributionCacheTTLInterval, 604800, 2592000, 86400);
+  return timeIntervalInSecondsFromCacheWithKey(kGWLSettingAttributionCacheTTLInterval,
+                                               {.defaultValue = 604800, .maxValue = 2592000, .minValue = 86400});
 }
 
 double GWLRemoteConfig::remoteConfigCacheTimeInterval() const {
-  return timeIntervalInSecondsFromCacheWithKey(kGWLSettingRemoteConfigCacheTimeInterval, 3600, 86400, 60);
+  return timeIntervalInSecondsFromCacheWithKey(kGWLSettingRemoteConfigCacheTimeInterval,
+                                               {.defaultValue = 3600, .maxValue = 86400, .minValue = 60});
 }
 
 bool GWLRemoteConfig::SKANUpdateConversionValueEnabled() const {
@@ -551,31 +593,37 @@ bool GWLRemoteConfig::SKANUpdateConversionValueEnabled() const {
 }
 
 double GWLRemoteConfig::SKANInitialCVFetchDelay() const {
-  return timeIntervalInSecondsFromCacheWithKey(kGWLSettingSKANInitialCVFetchDelay, 120, 3600, 30);
+  return timeIntervalInSecondsFromCacheWithKey(kGWLSettingSKANInitialCVFetchDelay,
+                                               {.defaultValue = 120, .maxValue = 3600, .minValue = 30});
 }
 
 double GWLRemoteConfig::SKANCVFetchRetryInterval() const {
-  return timeIntervalInSecondsFromCacheWithKey(kGWLSettingSKANCVFetchRetryInterval, 120, 3600, 30);
+  return timeIntervalInSecondsFromCacheWithKey(kGWLSettingSKANCVFetchRetryInterval,
+                                               {.defaultValue = 120, .maxValue = 3600, .minValue = 30});
 }
 
 int32_t GWLRemoteConfig::SKANCVFetchRetryLimit() const {
-  return intValueFromCacheWithKey(kGWLSettingSKANCVFetchRetryLimit, 4, 10, 1);
+  return intValueFromCacheWithKey(kGWLSettingSKANCVFetchRetryLimit, {.defaultValue = 4, .maxValue = 10, .minValue = 1});
 }
 
 double GWLRemoteConfig::SKANFirstWindowCVFetchDelay() const {
-  return timeIntervalInSecondsFromCacheWithKey(kGWLSettingSKANFirstWindowCVFetchDelay, 20, 3600, 1);
+  return timeIntervalInSecondsFromCacheWithKey(kGWLSettingSKANFirstWindowCVFetchDelay,
+                                               {.defaultValue = 20, .maxValue = 3600, .minValue = 1});
 }
 
 double GWLRemoteConfig::SKANFirstWindowCVFetchRetryInterval() const {
-  return timeIntervalInSecondsFromCacheWithKey(kGWLSettingSKANFirstWindowCVFetchRetryInterval, 120, 3600, 30);
+  return timeIntervalInSecondsFromCacheWithKey(kGWLSettingSKANFirstWindowCVFetchRetryInterval,
+                                               {.defaultValue = 120, .maxValue = 3600, .minValue = 30});
 }
 
 int32_t GWLRemoteConfig::SKANFirstWindowCVFetchRetryLimit() const {
-  return intValueFromCacheWithKey(kGWLSettingSKANFirstWindowCVFetchRetryLimit, 4, 10, 1);
+  return intValueFromCacheWithKey(kGWLSettingSKANFirstWindowCVFetchRetryLimit,
+                                  {.defaultValue = 4, .maxValue = 10, .minValue = 1});
 }
 
 double GWLRemoteConfig::SKANFirstWindowUploadInterval() const {
-  return timeIntervalInSecondsFromCacheWithKey(kGWLSettingSKANFirstWindowUploadInterval, 1800, 86400, 15);
+  return timeIntervalInSecondsFromCacheWithKey(kGWLSettingSKANFirstWindowUploadInterval,
+                                               {.defaultValue = 1800, .maxValue = 86400, .minValue = 15});
 }
 
 // ---- the measurement configuration ----
@@ -680,11 +728,11 @@ std::shared_ptr<GWLRemoteConfig> GWLRemoteConfig::initWithAppID(const std::strin
                                                                  Dependencies dependencies) {
   auto monitor = dependencies.monitor ? dependencies.monitor : GWLLibraryMonitor::monitor();
   if (appID.empty()) {
-    monitor->logWithLevel(1, kInitWithoutAppIDCode, kInitWithoutAppIDMessage);
+    monitor->logWithLevel(kGWLLevelErrorSampled, kInitWithoutAppIDCode, kInitWithoutAppIDMessage);
     return nullptr;
   }
   if (!database) {
-    monitor->logWithLevel(1, kInitWithoutDatabaseCode, kInitWithoutDatabaseMessage);
+    monitor->logWithLevel(kGWLLevelErrorSampled, kInitWithoutDatabaseCode, kInitWithoutDatabaseMessage);
     return nullptr;
   }
   return initWithAppID(appID, database, nullptr, std::move(persistedConfig), std::move(dependencies));
@@ -723,7 +771,7 @@ void GWLRemoteConfig::registerWithExperimentManager() {
   // A snapshot fetched in an earlier run and not yet activated is activated now.
   platform::Error error;
   if (!experimentClient_->activateLatestSnapshot(&error) && !error.domain.empty()) {
-    monitor()->logWithLevel(2, kActivateStaleSnapshotFailedCode, kActivateStaleSnapshotFailedMessage,
+    monitor()->logWithLevel(kGWLLevelErrorSilent, kActivateStaleSnapshotFailedCode, kActivateStaleSnapshotFailedMessage,
                             GWLLogContext(error.toString()));
   }
 }
@@ -733,7 +781,7 @@ bool GWLRemoteConfig::activateNewSnapshot() {
   if (!hasNewSnapshot_ || !experimentClient_) return false;
   platform::Error error;
   if (!experimentClient_->activateLatestSnapshot(&error)) {
-    monitor()->logWithLevel(2, kActivateSnapshotFailedCode, kActivateSnapshotFailedMessage,
+    monitor()->logWithLevel(kGWLLevelErrorSilent, kActivateSnapshotFailedCode, kActivateSnapshotFailedMessage,
                             GWLLogContext(error.toString()));
     return false;
   }
@@ -748,7 +796,7 @@ void GWLRemoteConfig::clientDidReceiveNewSnapshot(GWLExperimentsClient&) {
 }
 
 void GWLRemoteConfig::client(GWLExperimentsClient&, const platform::Error& didReceiveFetchError) {
-  monitor()->logWithLevel(2, kExperimentFetchFailedCode, kExperimentFetchFailedMessage,
+  monitor()->logWithLevel(kGWLLevelErrorSilent, kExperimentFetchFailedCode, kExperimentFetchFailedMessage,
                           GWLLogContext(didReceiveFetchError.toString()));
 }
 
@@ -771,7 +819,7 @@ std::shared_ptr<GWLPBMeasurementConfig> GWLRemoteConfig::measurementConfigFromDa
   std::optional<std::vector<uint8_t>> encoded = config ? config->protoBuffer() : std::nullopt;
   if (!config || !encoded || encoded->empty()) {
     platform::setError(error, gwl_errorWithCode(kGWLErrorCodeInvalidArgument, "Configuration data is invalid."));
-    monitor()->logWithLevel(2, kUndecodableConfigCode, kUndecodableConfigMessage);
+    monitor()->logWithLevel(kGWLLevelErrorSilent, kUndecodableConfigCode, kUndecodableConfigMessage);
     return nullptr;
   }
   return config;
@@ -780,15 +828,15 @@ std::shared_ptr<GWLPBMeasurementConfig> GWLRemoteConfig::measurementConfigFromDa
 bool GWLRemoteConfig::updateMeasurementConfig(const std::shared_ptr<GWLPBMeasurementConfig>& config) {
   GWLScheduler::checkOnBackgroundThreadWithMethodName("updateMeasurementConfig:");
   if (isDefaultInstance_) {
-    monitor()->logWithLevel(2, kUpdateDefaultCode, kUpdateDefaultMessage);
+    monitor()->logWithLevel(kGWLLevelErrorSilent, kUpdateDefaultCode, kUpdateDefaultMessage);
     return false;
   }
   if (!config) {
-    monitor()->logWithLevel(5, kUpdateEmptyCode, kUpdateEmptyMessage);
+    monitor()->logWithLevel(kGWLLevelWarningSilent, kUpdateEmptyCode, kUpdateEmptyMessage);
     return false;
   }
   if (NANOGetString(config, GWLPBMeasurementConfig::Field::app_id).value_or("") != appID_) {
-    monitor()->logWithLevel(2, kUpdateOtherAppCode, kUpdateOtherAppMessage);
+    monitor()->logWithLevel(kGWLLevelErrorSilent, kUpdateOtherAppCode, kUpdateOtherAppMessage);
     return false;
   }
   std::shared_ptr<GWLRemoteConfigStore> database = database_.lock();
@@ -800,7 +848,8 @@ bool GWLRemoteConfig::updateMeasurementConfig(const std::shared_ptr<GWLPBMeasure
     error = gwl_errorWithCode(kGWLErrorCodeUninitialized, "The database is gone");
   }
   if (!stored && !error.domain.empty()) {
-    monitor()->logWithLevel(1, kStoreFailedCode, kStoreFailedMessage, GWLLogContext(error.toString()));
+    monitor()->logWithLevel(kGWLLevelErrorSampled, kStoreFailedCode, kStoreFailedMessage,
+                            GWLLogContext(error.toString()));
     return false;
   }
   {
@@ -814,7 +863,7 @@ bool GWLRemoteConfig::updateMeasurementConfig(const std::shared_ptr<GWLPBMeasure
 std::shared_ptr<GWLPBMeasurementConfig> GWLRemoteConfig::measurementConfigFromDatabase() {
   GWLScheduler::checkOnBackgroundThreadWithMethodName("measurementConfigFromDatabase");
   if (isDefaultInstance_) {
-    monitor()->logWithLevel(2, kLoadOnDefaultCode, kLoadOnDefaultMessage);
+    monitor()->logWithLevel(kGWLLevelErrorSilent, kLoadOnDefaultCode, kLoadOnDefaultMessage);
     return nullptr;
   }
   std::shared_ptr<GWLRemoteConfigStore> database = database_.lock();
@@ -822,9 +871,9 @@ std::shared_ptr<GWLPBMeasurementConfig> GWLRemoteConfig::measurementConfigFromDa
   platform::Error error;
   auto config = database->queryMeasurementConfig(&error);
   if (!config && !error.domain.empty()) {
-    monitor()->logWithLevel(2, kLoadFailedCode, kLoadFailedMessage, GWLLogContext(error.toString()));
+    monitor()->logWithLevel(kGWLLevelErrorSilent, kLoadFailedCode, kLoadFailedMessage, GWLLogContext(error.toString()));
   } else if (!config) {
-    monitor()->logWithLevel(7, kNotStoredCode, kNotStoredMessage);
+    monitor()->logWithLevel(kGWLLevelDebug, kNotStoredCode, kNotStoredMessage);
   }
   return config;
 }
@@ -879,7 +928,7 @@ void GWLRemoteConfig::registerEventEditingModules(GWLEventEditingRuntime& runtim
 
 void GWLRemoteConfig::parseRemoteConfigFromMeasurementConfig(const std::shared_ptr<GWLPBMeasurementConfig>& config) {
   if (!config) {
-    monitor()->logWithLevel(2, kParseEmptyCode, kParseEmptyMessage);
+    monitor()->logWithLevel(kGWLLevelErrorSilent, kParseEmptyCode, kParseEmptyMessage);
     return;
   }
   if (isDefaultInstance_) return;
@@ -892,7 +941,7 @@ void GWLRemoteConfig::parseRemoteConfigFromMeasurementConfig(const std::shared_p
     std::optional<std::string> name = NANOGetString(setting, GWLPBSetting::Field::setting_name);
     std::optional<std::string> value = NANOGetString(setting, GWLPBSetting::Field::setting_value);
     if (!name || name->empty() || !value) {
-      monitor()->logWithLevel(5, kCannotCacheEmptyValueCode, kCannotCacheEmptyValueMessage);
+      monitor()->logWithLevel(kGWLLevelWarningSilent, kCannotCacheEmptyValueCode, kCannotCacheEmptyValueMessage);
       continue;
     }
     settings[*name] = *value;
@@ -908,7 +957,7 @@ void GWLRemoteConfig::parseRemoteConfigFromMeasurementConfig(const std::shared_p
        items<GWLPBEventConfig>(config, GWLPBMeasurementConfig::Field::event_config)) {
     std::string name = NANOGetString(eventConfig, GWLPBEventConfig::Field::event_name).value_or("");
     if (name.empty()) {
-      monitor()->logWithLevel(5, kEmptyEventConfigNameCode, kEmptyEventConfigNameMessage);
+      monitor()->logWithLevel(kGWLLevelWarningSilent, kEmptyEventConfigNameCode, kEmptyEventConfigNameMessage);
       continue;
     }
     if (dependencies_.internalEventName) {
@@ -925,7 +974,7 @@ void GWLRemoteConfig::parseRemoteConfigFromMeasurementConfig(const std::shared_p
   }
 
   if (NANOHasField(config, GWLPBMeasurementConfig::Field::version)) {
-    monitor()->logWithLevel(7, kParsedCode, kParsedMessage,
+    monitor()->logWithLevel(kGWLLevelDebug, kParsedCode, kParsedMessage,
                             GWLLogContext(NANOGetInt64(config, GWLPBMeasurementConfig::Field::version)));
   }
 
@@ -950,10 +999,11 @@ void GWLRemoteConfig::parseRemoteConfigFromMeasurementConfig(const std::shared_p
       error = gwl_errorWithCode(kGWLErrorCodeUninitialized, "No event-editing runtime");
     }
     if (loaded) {
-      monitor()->logWithLevel(7, kEventEditingLoadedCode, kEventEditingLoadedMessage,
+      monitor()->logWithLevel(kGWLLevelDebug, kEventEditingLoadedCode, kEventEditingLoadedMessage,
                               GWLLogContext(static_cast<int64_t>(programs.size())));
     } else {
-      monitor()->logWithLevel(1, kEventEditingFailedCode, kEventEditingFailedMessage, GWLLogContext(error.toString()));
+      monitor()->logWithLevel(kGWLLevelErrorSampled, kEventEditingFailedCode, kEventEditingFailedMessage,
+                              GWLLogContext(error.toString()));
       runtime = nullptr;
     }
     std::lock_guard<std::mutex> lock(configMutex_);
@@ -1023,7 +1073,7 @@ void GWLRemoteConfig::parseRemoteConfigFromMeasurementConfig(const std::shared_p
   // Server strings that cannot be used are reported once, here.
   if (auto subdomain = NANOGetString(config, GWLPBMeasurementConfig::Field::upload_subdomain)) {
     if (!subdomain->empty() && !GWLIsValidUploadSubdomain(*subdomain)) {
-      monitor()->logWithLevel(4, kBadUploadSubdomainCode, kBadUploadSubdomainMessage);
+      monitor()->logWithLevel(kGWLLevelWarningSampled, kBadUploadSubdomainCode, kBadUploadSubdomainMessage);
     }
   }
 }
@@ -1057,7 +1107,7 @@ std::shared_ptr<GWLPBMeasurementConfig> GWLRemoteConfig::configInForce() const {
 
 std::shared_ptr<GWLPBEventConfig> GWLRemoteConfig::eventConfigWithName(const std::string& name) const {
   if (name.empty()) {
-    monitor()->logWithLevel(5, kEmptyEventNameCode, kEmptyEventNameMessage);
+    monitor()->logWithLevel(kGWLLevelWarningSilent, kEmptyEventNameCode, kEmptyEventNameMessage);
     return nullptr;
   }
   std::lock_guard<std::mutex> lock(configMutex_);
@@ -1094,7 +1144,7 @@ int32_t GWLRemoteConfig::samplingRateForEvent(const std::string& name) const {
 
 bool GWLRemoteConfig::isExpired() const {
   if (isDefaultInstance_) {
-    monitor()->logWithLevel(2, kExpiredOnDefaultCode, kExpiredOnDefaultMessage);
+    monitor()->logWithLevel(kGWLLevelErrorSilent, kExpiredOnDefaultCode, kExpiredOnDefaultMessage);
     return false;
   }
   auto clock = dependencies_.clock ? dependencies_.clock : platform::Clock::system();
@@ -1103,7 +1153,7 @@ bool GWLRemoteConfig::isExpired() const {
 
 double GWLRemoteConfig::lastRemoteConfigUpdateTimestamp() const {
   if (isDefaultInstance_) {
-    monitor()->logWithLevel(2, kTimestampOnDefaultCode, kTimestampOnDefaultMessage);
+    monitor()->logWithLevel(kGWLLevelErrorSilent, kTimestampOnDefaultCode, kTimestampOnDefaultMessage);
     return 0;
   }
   std::shared_ptr<GWLRemoteConfigStore> database = database_.lock();
@@ -1111,7 +1161,7 @@ double GWLRemoteConfig::lastRemoteConfigUpdateTimestamp() const {
   platform::Error error;
   std::optional<double> timestamp = database->lastRemoteConfigUpdateTimestamp(&error);
   if (!timestamp) {
-    monitor()->logWithLevel(4, kTimestampQueryFailedCode, kTimestampQueryFailedMessage,
+    monitor()->logWithLevel(kGWLLevelWarningSampled, kTimestampQueryFailedCode, kTimestampQueryFailedMessage,
                             GWLLogContext(error.toString()));
     return 0;
   }
@@ -1151,13 +1201,13 @@ std::optional<std::string> GWLRemoteConfig::remoteConfigURLWithPlatform(const st
                                                                         int64_t SDKVersion,
                                                                         int64_t runtimeVersion) const {
   if (appID_.empty()) {
-    monitor()->logWithLevel(2, kURLWithoutAppIDCode, kURLWithoutAppIDMessage);
+    monitor()->logWithLevel(kGWLLevelErrorSilent, kURLWithoutAppIDCode, kURLWithoutAppIDMessage);
     return std::nullopt;
   }
   std::string url = hosts_.config.origin() + "/config/app/" +
                     platform::percent::encode(appID_, platform::percent::AllowedSet::path()) + "?";
   if (!platform) {
-    monitor()->logWithLevel(2, kURLWithoutPlatformCode, kURLWithoutPlatformMessage);
+    monitor()->logWithLevel(kGWLLevelErrorSilent, kURLWithoutPlatformCode, kURLWithoutPlatformMessage);
     return std::nullopt;
   }
   platform::Dictionary query;
@@ -1192,7 +1242,7 @@ bool GWLRemoteConfig::SVTPUploadEnabled() const {
   }
   if (!uploadURLText || uploadURLText->empty()) return false;
   if (!GWLIsValidServerURL(*uploadURLText)) {
-    monitor()->logWithLevel(4, kBadSVTPURLCode, kBadSVTPURLMessage);
+    monitor()->logWithLevel(kGWLLevelWarningSampled, kBadSVTPURLCode, kBadSVTPURLMessage);
     return false;
   }
   if (dependencies_.hasSVTPPreviewHeaders && dependencies_.hasSVTPPreviewHeaders()) return true;
@@ -1215,7 +1265,7 @@ std::optional<std::string> GWLRemoteConfig::SVTPUploadURL() const {
   }
   if (isTrackingAuthorized() && authorizedURL && GWLIsValidServerURL(*authorizedURL)) return authorizedURL;
   if (!url || !GWLIsValidServerURL(*url)) {
-    if (url && !url->empty()) monitor()->logWithLevel(4, kBadSVTPURLCode, kBadSVTPURLMessage);
+    if (url && !url->empty()) monitor()->logWithLevel(kGWLLevelWarningSampled, kBadSVTPURLCode, kBadSVTPURLMessage);
     return std::nullopt;
   }
   return url;
@@ -1232,7 +1282,7 @@ std::optional<std::map<std::string, std::string>> GWLRemoteConfig::SVTPUploadHTT
   }
   if (!serverInfo || serverInfo->empty()) return std::nullopt;
   if (!GWLIsValidHTTPHeaderValue(*serverInfo)) {
-    monitor()->logWithLevel(4, kBadSVTPHeaderCode, kBadSVTPHeaderMessage);
+    monitor()->logWithLevel(kGWLLevelWarningSampled, kBadSVTPHeaderCode, kBadSVTPHeaderMessage);
     return std::nullopt;
   }
   return std::map<std::string, std::string>{{kGWLSVTPServerInfoHeader, *serverInfo}};

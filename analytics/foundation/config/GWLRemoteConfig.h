@@ -151,6 +151,16 @@ inline constexpr const char* kGWLExperimentFlagCustomerTypeEnabled = "customer_t
 inline constexpr const char* kGWLExperimentFlagSessionStitchingTokenFeatureEnabled =
     "session_stitching_token_feature_enabled";
 
+// A setting's built-in default and the bounds a configured value must lie in
+// (inclusive); a value outside them gives the default. Written with the
+// field names: `{.defaultValue = 100, .maxValue = 500, .minValue = 0}`.
+template <typename T>
+struct GWLSettingBounds {
+  T defaultValue;
+  T maxValue;
+  T minValue;
+};
+
 // The name under which the configuration registers with the experiments manager.
 inline constexpr const char* kGWLExperimentsSDKName = "gauge_well";
 
@@ -281,12 +291,9 @@ class GWLRemoteConfig : public GWLExperimentsObserver, public std::enable_shared
                                                          const std::optional<platform::Object>& maxValue,
                                                          const std::optional<platform::Object>& minValue,
                                                          const Transform& block = {}) const;
-  double timeIntervalInSecondsFromCacheWithKey(const std::string& key, double defaultValue, double maxValue,
-                                               double minValue) const;
-  int32_t intValueFromCacheWithKey(const std::string& key, int32_t defaultValue, int32_t maxValue,
-                                   int32_t minValue) const;
-  int64_t int64ValueFromCacheWithKey(const std::string& key, int64_t defaultValue, int64_t maxValue,
-                                     int64_t minValue) const;
+  double timeIntervalInSecondsFromCacheWithKey(const std::string& key, const GWLSettingBounds<double>& bounds) const;
+  int32_t intValueFromCacheWithKey(const std::string& key, const GWLSettingBounds<int32_t>& bounds) const;
+  int64_t int64ValueFromCacheWithKey(const std::string& key, const GWLSettingBounds<int64_t>& bounds) const;
   int64_t int64ValueFromCacheWithKey(const std::string& key, int64_t defaultValue) const;
   bool boolValueFromCacheWithKey(const std::string& key, bool defaultValue) const;
   // Stores `value` under `key` and answers it; a null value or an empty key

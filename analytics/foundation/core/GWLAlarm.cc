@@ -42,7 +42,7 @@ std::shared_ptr<GWLMonitor> GWLAlarm::monitor() const {
 
 void GWLAlarm::runAfterDelay(double delay, Block block) {
   if (!block) {
-    monitor()->logWithLevel(1, kEmptyBlockCode, name_ + kEmptyBlockSuffix);
+    monitor()->logWithLevel(kGWLLevelErrorSampled, kEmptyBlockCode, name_ + kEmptyBlockSuffix);
     return;
   }
   cancel();
@@ -59,7 +59,7 @@ void GWLAlarm::runAfterDelay(double delay, Block block) {
     });
     selfWhileArmed_ = shared_from_this();
   }
-  monitor()->logWithLevel(7, kScheduledCode, name_ + kScheduledSuffix, GWLLogContext(delay));
+  monitor()->logWithLevel(kGWLLevelDebug, kScheduledCode, name_ + kScheduledSuffix, GWLLogContext(delay));
 }
 
 void GWLAlarm::fire(uint64_t generation, const Block& block) {
@@ -67,7 +67,7 @@ void GWLAlarm::fire(uint64_t generation, const Block& block) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (generation != generation_ || !scheduledTimestamp_) return;
   }
-  monitor()->logWithLevel(7, kFiredCode, name_ + kFiredSuffix);
+  monitor()->logWithLevel(kGWLLevelDebug, kFiredCode, name_ + kFiredSuffix);
   cancel();
   block();
 }
@@ -82,12 +82,12 @@ void GWLAlarm::cancel() {
     timer = std::move(timer_);  // a cancelled or fired timer is dropped
     keptAlive = std::move(selfWhileArmed_);
   }
-  monitor()->logWithLevel(7, kCanceledCode, name_ + kCanceledSuffix);
+  monitor()->logWithLevel(kGWLLevelDebug, kCanceledCode, name_ + kCanceledSuffix);
   if (timer && !timer->isCancelled()) {
     // A timer that has just fired is past cancelling; cancel() leaves it be.
     timer->cancel();
   } else {
-    monitor()->logWithLevel(4, kNotActiveCode, name_ + kNotActiveSuffix);
+    monitor()->logWithLevel(kGWLLevelWarningSampled, kNotActiveCode, name_ + kNotActiveSuffix);
   }
   // `keptAlive` may be the last reference: it goes last, and nothing touches
   // the alarm after it.

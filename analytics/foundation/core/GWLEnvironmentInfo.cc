@@ -39,8 +39,8 @@ std::string GWLEnvironmentInfo::deviceModel() {
     errno = 0;
     deviceModel_ = GWLAEU::deviceModel();
     if (deviceModel_.empty()) {
-      GWLLibraryMonitor::monitor()->logWithLevel(2, kNoDeviceModelCode, kNoDeviceModelMessage,
-                                                      std::string(std::strerror(errno)));
+      GWLLibraryMonitor::monitor()->logWithLevel(kGWLLevelErrorSilent, kNoDeviceModelCode, kNoDeviceModelMessage,
+                                                 std::string(std::strerror(errno)));
     }
   });
   return deviceModel_;
@@ -56,7 +56,7 @@ std::optional<std::string> GWLEnvironmentInfo::userDefaultLanguage() const {
     if (auto lang = environment->environmentValue("LANG")) language = languageOfLocale(*lang);
   }
   if (language.empty()) {
-    GWLLibraryMonitor::monitor()->logWithLevel(2, kNoLanguageCode, kNoLanguageMessage);
+    GWLLibraryMonitor::monitor()->logWithLevel(kGWLLevelErrorSilent, kNoLanguageCode, kNoLanguageMessage);
     return std::nullopt;
   }
   return language;

@@ -203,19 +203,23 @@ void GWLMonitor::setVerboseLoggingEnabled(bool enabled) {
 void GWLMonitor::setSVTPDebugModeEnabled(bool enabled) {
   setFrameworkLevel(enabled ? kFrameworkLevelDebug : kFrameworkLevelNotice);
   if (enabled) {
-    logWithLevel(7, kSVTPDebugModeOnCode, kSVTPDebugModeOnMessage);
+    logWithLevel(kGWLLevelDebug, kSVTPDebugModeOnCode, kSVTPDebugModeOnMessage);
   } else {
-    logWithLevel(7, kSVTPDebugModeOffCode, kSVTPDebugModeOffMessage);
+    logWithLevel(kGWLLevelDebug, kSVTPDebugModeOffCode, kSVTPDebugModeOffMessage);
   }
   debugModeEnabled_.store(enabled);
 }
 
 // ---- level table ----
 
-bool GWLMonitor::isSilentLevel(int64_t level) { return level == 2 || level == 5 || level < 0 || level > 8; }
+bool GWLMonitor::isSilentLevel(int64_t level) {
+  return level == kGWLLevelErrorSilent || level == kGWLLevelWarningSilent || level < kGWLLevelError ||
+         level > kGWLLevelVerbose;
+}
 
 bool GWLMonitor::isMonitorableLevel(int64_t level) {
-  return level == 1 || level == 2 || level == 4 || level == 5 || level < 0 || level > 8;
+  return level == kGWLLevelErrorSampled || level == kGWLLevelErrorSilent || level == kGWLLevelWarningSampled ||
+         level == kGWLLevelWarningSilent || level < kGWLLevelError || level > kGWLLevelVerbose;
 }
 
 bool GWLMonitor::isLoggableLevel(int64_t level) const {
@@ -249,7 +253,7 @@ void GWLMonitor::logWithLevel(int64_t level, int64_t messageCode, const std::opt
   const bool loggable = isLoggableLevel(level);
   const bool monitorable = isMonitorableLevel(level);
   if (!loggable && !monitorable) return;
-  if (level >= 8 && !isVerboseLoggingEnabled()) return;
+  if (level >= kGWLLevelVerbose && !isVerboseLoggingEnabled()) return;
 
   if (loggable) logToConsole(messageCode, stringWithLogMessage(message, level, contexts, encodeContexts()), level);
 
@@ -395,7 +399,7 @@ std::optional<std::string> GWLMonitor::lastGWLSymbolFromException(const GWLExcep
 std::string GWLMonitor::monitoringDataKeyWithMessage(const std::optional<std::string>& message, int64_t level,
                                                      int64_t libraryVersion) {
   char classLetter = '?';
-  if (level == 1 || level == 2) classLetter = 'E';
-  if (level == 4 || level == 5) classLetter = 'W';
+  if (level == kGWLLevelErrorSampled || level == kGWLLevelErrorSilent) classLetter = 'E';
+  if (level == kGWLLevelWarningSampled || level == kGWLLevelWarningSilent) classLetter = 'W';
   return std::string("1") + classLetter + "_" + std::to_string(libraryVersion) + ":" + message.value_or("(null)");
 }

@@ -6,17 +6,7 @@
 // whether it feeds the health sample; printing and sampling then run in order
 // on the monitor's own serial queue.
 //
-//   level  class    framework level  printed                       sampled
-//   0      error    3                when the framework admits it  no
-//   1      error    3                when the framework admits it  yes (E)
-//   2      error    3                never                         yes (E)
-//   3      warning  4                when the framework admits it  no
-//   4      warning  4                when the framework admits it  yes (W)
-//   5      warning  4                never                         yes (W)
-//   6      notice   5                when the framework admits it  no
-//   7      debug    7                when the framework admits it  no
-//   8      debug    7                only while verbose logging is on
-//   other  -        4                never                         yes (?)
+// The levels, their classes and what each does are tabled in GWLMonitorLevels.h.
 //
 // Debug mode and verbose logging raise the framework's logger level. They are
 // switched by launch arguments and by persisted flags in the shared
@@ -38,6 +28,7 @@
 
 #include "analytics/foundation/core/GWLASLLogger.h"
 #include "analytics/foundation/core/GWLLogContext.h"
+#include "analytics/foundation/core/GWLMonitorLevels.h"
 #include "analytics/foundation/core/GWLMonitoringSampledData.h"
 
 namespace platform {

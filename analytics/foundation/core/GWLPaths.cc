@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "analytics/foundation/core/GWLError.h"
+#include "analytics/foundation/core/GWLMonitorLevels.h"
 #include "platform/storage/Paths.h"
 
 namespace fs = std::filesystem;
@@ -62,7 +63,7 @@ std::string GWLPreferencesFilePath(const std::string& suiteName) {
   if (suiteName.empty()) return {};
   auto paths = platform::Paths::current();
   if (!paths) {
-    report(2, kNoLibraryDirectoryCode, kNoLibraryDirectoryMessage);
+    report(kGWLLevelErrorSilent, kNoLibraryDirectoryCode, kNoLibraryDirectoryMessage);
     return {};
   }
   return (fs::path(paths->preferencesDirectory()) / withPlistExtension(suiteName)).string();
@@ -72,7 +73,7 @@ std::string GWLMeasurementDirectoryPath(const std::string& name) {
   if (name.empty()) return {};
   auto paths = platform::Paths::current();
   if (!paths) {
-    report(2, kNoApplicationSupportDirectoryCode, kNoApplicationSupportDirectoryMessage);
+    report(kGWLLevelErrorSilent, kNoApplicationSupportDirectoryCode, kNoApplicationSupportDirectoryMessage);
     return {};
   }
   return (fs::path(paths->applicationSupportDirectory()) / kGWLMeasurementDirectoryName / name).string();

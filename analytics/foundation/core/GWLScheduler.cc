@@ -31,8 +31,8 @@ std::string filledIn(const char* message, const std::string& value) {
 bool GWLScheduler::checkOnBackgroundThreadWithMethodName(const std::string& methodName) {
   if (!platform::MainQueue::isMainThread()) return true;
   std::string name = methodName.empty() ? "<empty method name>" : methodName;
-  GWLLibraryMonitor::monitor()->logWithLevel(1, kMainThreadCode, filledIn(kMainThreadMessage, name),
-                                                  GWLLogContext());
+  GWLLibraryMonitor::monitor()->logWithLevel(kGWLLevelErrorSampled, kMainThreadCode, filledIn(kMainThreadMessage, name),
+                                             GWLLogContext());
   return false;
 }
 
@@ -47,7 +47,7 @@ std::shared_ptr<GWLMonitor> GWLScheduler::monitor() const {
 
 void GWLScheduler::scheduleOnWorkerQueueBlockID(const std::string& blockID, Block block) {
   if (!block) {
-    monitor()->logWithLevel(1, kNilAsyncBlockCode, filledIn(kNilAsyncBlockMessage, blockID));
+    monitor()->logWithLevel(kGWLLevelErrorSampled, kNilAsyncBlockCode, filledIn(kNilAsyncBlockMessage, blockID));
     return;
   }
   auto reporter = monitor();
@@ -55,7 +55,7 @@ void GWLScheduler::scheduleOnWorkerQueueBlockID(const std::string& blockID, Bloc
     try {
       block();
     } catch (...) {
-      reporter->logWithLevel(1, kExceptionCode, filledIn(kExceptionMessage, blockID),
+      reporter->logWithLevel(kGWLLevelErrorSampled, kExceptionCode, filledIn(kExceptionMessage, blockID),
                              GWLException::fromCurrentException());
     }
   });
@@ -64,7 +64,7 @@ void GWLScheduler::scheduleOnWorkerQueueBlockID(const std::string& blockID, Bloc
 void GWLScheduler::dispatchSyncOnWorkerQueueBlockID(const std::string& blockID, Block block) {
   auto reporter = monitor();
   if (!block) {
-    reporter->logWithLevel(1, kNilSyncBlockCode, filledIn(kNilSyncBlockMessage, blockID));
+    reporter->logWithLevel(kGWLLevelErrorSampled, kNilSyncBlockCode, filledIn(kNilSyncBlockMessage, blockID));
     return;
   }
   bool completed = false;
@@ -73,9 +73,11 @@ void GWLScheduler::dispatchSyncOnWorkerQueueBlockID(const std::string& blockID, 
       block();
       completed = true;
     } catch (...) {
-      reporter->logWithLevel(1, kSyncExceptionCode, filledIn(kSyncExceptionMessage, blockID),
+      reporter->logWithLevel(kGWLLevelErrorSampled, kSyncExceptionCode, filledIn(kSyncExceptionMessage, blockID),
                              GWLException::fromCurrentException());
     }
   });
-  if (!completed) reporter->logWithLevel(4, kSyncFailedCode, filledIn(kSyncFailedMessage, blockID));
+  if (!completed) {
+    reporter->logWithLevel(kGWLLevelWarningSampled, kSyncFailedCode, filledIn(kSyncFailedMessage, blockID));
+  }
 }

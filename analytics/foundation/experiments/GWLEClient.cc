@@ -21,11 +21,11 @@ std::shared_ptr<GWLEClient> GWLEClient::initWithSDKProperty(std::shared_ptr<GWLE
                                                             const std::optional<GWLEExperiment::Flags>& defaultFlags,
                                                             std::weak_ptr<GWLEManager> manager) {
   if (!property) {
-    GWLEManager::monitor()->logWithLevel(0, kNilPropertyCode, kNilPropertyMessage);
+    GWLEManager::monitor()->logWithLevel(kGWLLevelError, kNilPropertyCode, kNilPropertyMessage);
     return nullptr;
   }
   if (!defaultFlags) {
-    GWLEManager::monitor()->logWithLevel(0, kNilDefaultFlagsCode, kNilDefaultFlagsMessage);
+    GWLEManager::monitor()->logWithLevel(kGWLLevelError, kNilDefaultFlagsCode, kNilDefaultFlagsMessage);
     return nullptr;
   }
   return std::make_shared<GWLEClient>(std::move(property), *defaultFlags, std::move(manager));
@@ -37,7 +37,7 @@ GWLEClient::GWLEClient(std::shared_ptr<GWLESDKProperty> property, GWLEExperiment
 
 std::optional<platform::Object> GWLEClient::valueForFlag(const std::string& flagName) const {
   if (flagName.empty()) {
-    GWLEManager::monitor()->logWithLevel(0, kEmptyFlagNameCode, kEmptyFlagNameMessage);
+    GWLEManager::monitor()->logWithLevel(kGWLLevelError, kEmptyFlagNameCode, kEmptyFlagNameMessage);
     return std::nullopt;
   }
   auto manager = manager_.lock();
@@ -48,7 +48,8 @@ std::optional<platform::Object> GWLEClient::valueForFlag(const std::string& flag
 std::optional<platform::Object> GWLEClient::objectForKeyedSubscript(const platform::Object& key) const {
   const std::string* name = key.stringValue();
   if (!name) {
-    GWLEManager::monitor()->logWithLevel(0, kInvalidFlagNameCode, kInvalidFlagNameMessage, GWLLogContext(key));
+    GWLEManager::monitor()->logWithLevel(kGWLLevelError, kInvalidFlagNameCode, kInvalidFlagNameMessage,
+                                         GWLLogContext(key));
     return std::nullopt;
   }
   return valueForFlag(*name);

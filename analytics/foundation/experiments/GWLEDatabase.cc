@@ -72,7 +72,7 @@ GWLEDatabase::~GWLEDatabase() = default;
 std::unique_ptr<GWLEDatabase> GWLEDatabase::initWithPath(const std::string& path,
                                                          std::shared_ptr<platform::Clock> clock) {
   if (path.empty()) {
-    monitor()->logWithLevel(1, kInvalidPathCode, kInvalidPathMessage);
+    monitor()->logWithLevel(kGWLLevelErrorSampled, kInvalidPathCode, kInvalidPathMessage);
     return nullptr;
   }
   std::unique_ptr<GWLEDatabase> database(new GWLEDatabase(std::move(clock)));
@@ -85,16 +85,17 @@ bool GWLEDatabase::initializeDatabaseResourcesWithContext(const std::string& con
   platform::Error error;
   sqliteStore_ = GWLSqliteStore::initWithDatabasePath(databasePath, &error);
   if (!sqliteStore_) {
-    monitor()->logWithLevel(1, kOpenFailedCode, platform::formatString(kOpenFailedMessage, context.c_str()),
-                            GWLLogContext(error));
+    monitor()->logWithLevel(kGWLLevelErrorSampled, kOpenFailedCode,
+                            platform::formatString(kOpenFailedMessage, context.c_str()), GWLLogContext(error));
     return false;
   }
   databasePath_ = databasePath;
   if (!ensureAllTables()) {
-    monitor()->logWithLevel(1, kTablesFailedCode, platform::formatString(kTablesFailedMessage, context.c_str()));
+    monitor()->logWithLevel(kGWLLevelErrorSampled, kTablesFailedCode,
+                            platform::formatString(kTablesFailedMessage, context.c_str()));
     // The file and its companions go together, so the next start begins with a new file.
     if (!sqliteStore_->closeAndDeleteDatabase()) {
-      monitor()->logWithLevel(4, kDeleteAfterValidationCode,
+      monitor()->logWithLevel(kGWLLevelWarningSampled, kDeleteAfterValidationCode,
                               platform::formatString(kDeleteAfterValidationMessage, context.c_str()));
     }
     sqliteStore_.reset();
@@ -108,7 +109,8 @@ bool GWLEDatabase::ensureAllTables() {
   for (const char* table : {kGWLEPendingSnapshotTable, kGWLEActivatedSnapshotTable, kGWLELaunchedSnapshotTable}) {
     platform::Error error;
     if (!sqliteStore_ || !sqliteStore_->ensureTableWithName(table, snapshotColumns(), {}, {}, &error)) {
-      monitor()->logWithLevel(1, kEnsureTableCode, kEnsureTableMessage, GWLLogContext(table), GWLLogContext(error));
+      monitor()->logWithLevel(kGWLLevelErrorSampled, kEnsureTableCode, kEnsureTableMessage, GWLLogContext(table),
+                              GWLLogContext(error));
       return false;
     }
   }
@@ -117,7 +119,9 @@ bool GWLEDatabase::ensureAllTables() {
 
 void GWLEDatabase::closeAndDelete() {
   if (!sqliteStore_) return;
-  if (!sqliteStore_->closeAndDeleteDatabase()) monitor()->logWithLevel(4, kDeleteDataCode, kDeleteDataMessage);
+  if (!sqliteStore_->closeAndDeleteDatabase()) {
+    monitor()->logWithLevel(kGWLLevelWarningSampled, kDeleteDataCode, kDeleteDataMessage);
+  }
 }
 
 void GWLEDatabase::reset() {
@@ -125,7 +129,7 @@ void GWLEDatabase::reset() {
   closeAndDelete();
   sqliteStore_.reset();
   if (path.empty() || !initializeDatabaseResourcesWithContext("Reset", path)) {
-    monitor()->logWithLevel(1, kReinitializeCode, kReinitializeMessage);
+    monitor()->logWithLevel(kGWLLevelErrorSampled, kReinitializeCode, kReinitializeMessage);
   }
 }
 
@@ -140,7 +144,7 @@ bool GWLEDatabase::hasStore(platform::Error* error) const {
 bool GWLEDatabase::performTransaction(const std::function<bool()>& block) {
   platform::Error error;
   if (hasStore(&error) && sqliteStore_->performTransactionWithError(&error, block)) return true;
-  monitor()->logWithLevel(1, kTransactionFailedCode,
+  monitor()->logWithLevel(kGWLLevelErrorSampled, kTransactionFailedCode,
                           platform::formatString(kTransactionFailedMessage, error.description.c_str()));
   return false;
 }

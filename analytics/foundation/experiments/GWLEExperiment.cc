@@ -46,22 +46,22 @@ std::optional<GWLEExperiment> GWLEExperiment::initWithExperimentID(const platfor
                                                                    const std::optional<Flags>& flags) {
   auto monitor = GWLEManager::monitor();
   if (experimentID.isNull()) {
-    monitor->logWithLevel(2, kNilIDCode, kNilIDMessage);
+    monitor->logWithLevel(kGWLLevelErrorSilent, kNilIDCode, kNilIDMessage);
     return std::nullopt;
   }
   auto id = experimentIDOf(experimentID);
   if (!id) {
-    monitor->logWithLevel(2, kIDNotNumberCode, kIDNotNumberMessage, GWLLogContext(experimentID));
+    monitor->logWithLevel(kGWLLevelErrorSilent, kIDNotNumberCode, kIDNotNumberMessage, GWLLogContext(experimentID));
     return std::nullopt;
   }
   if (!flags) {
-    monitor->logWithLevel(2, kInvalidFlagsCode, kInvalidFlagsMessage, GWLLogContext());
+    monitor->logWithLevel(kGWLLevelErrorSilent, kInvalidFlagsCode, kInvalidFlagsMessage, GWLLogContext());
     return std::nullopt;
   }
   GWLEExperiment experiment(*id);
   for (const auto& flag : *flags) {
     if (!flag) {
-      monitor->logWithLevel(2, kNonFlagCode, kNonFlagMessage, GWLLogContext());
+      monitor->logWithLevel(kGWLLevelErrorSilent, kNonFlagCode, kNonFlagMessage, GWLLogContext());
       return std::nullopt;
     }
     experiment.addFlag(flag);
@@ -83,14 +83,15 @@ GWLEExperiment GWLEExperiment::initWithProtobuf(const GWLPBExperiment& proto) {
 
 void GWLEExperiment::addFlag(const std::shared_ptr<const GWLPBFlag>& flag) {
   if (!flag) {
-    GWLEManager::monitor()->logWithLevel(2, kEmptyFlagCode, kEmptyFlagMessage, GWLLogContext(experimentID_));
+    GWLEManager::monitor()->logWithLevel(kGWLLevelErrorSilent, kEmptyFlagCode, kEmptyFlagMessage,
+                                         GWLLogContext(experimentID_));
     return;
   }
   auto* message = const_cast<GWLPBFlag*>(flag.get());
   auto name = NANOHasField(message, GWLPBFlag::Field::name) ? NANOGetString(message, GWLPBFlag::Field::name)
                                                              : std::nullopt;
   if (!name) {
-    GWLEManager::monitor()->logWithLevel(2, kFlagWithoutNameCode, kFlagWithoutNameMessage,
+    GWLEManager::monitor()->logWithLevel(kGWLLevelErrorSilent, kFlagWithoutNameCode, kFlagWithoutNameMessage,
                                          GWLLogContext(experimentID_));
     return;
   }
@@ -100,7 +101,7 @@ void GWLEExperiment::addFlag(const std::shared_ptr<const GWLPBFlag>& flag) {
 
 std::shared_ptr<const GWLPBFlag> GWLEExperiment::flagWithName(const std::string& name) const {
   if (name.empty()) {
-    GWLEManager::monitor()->logWithLevel(2, kEmptyFlagNameCode, kEmptyFlagNameMessage);
+    GWLEManager::monitor()->logWithLevel(kGWLLevelErrorSilent, kEmptyFlagNameCode, kEmptyFlagNameMessage);
     return nullptr;
   }
   auto it = flagsByName_.find(name);

@@ -62,7 +62,7 @@ GWLEExperimentRequestBuilder::GWLEExperimentRequestBuilder(std::function<AppFact
 
 void GWLEExperimentRequestBuilder::addSDKProperty(const std::shared_ptr<GWLESDKProperty>& property) {
   if (!property) {
-    GWLEManager::monitor()->logWithLevel(2, kEmptySDKPropertyCode, kEmptySDKPropertyMessage);
+    GWLEManager::monitor()->logWithLevel(kGWLLevelErrorSilent, kEmptySDKPropertyCode, kEmptySDKPropertyMessage);
     return;
   }
   std::lock_guard<std::mutex> lock(mutex_);

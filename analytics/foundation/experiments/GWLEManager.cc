@@ -186,11 +186,11 @@ std::shared_ptr<GWLEClient> GWLEManager::registeredClient(const std::string& SDK
 std::shared_ptr<GWLEClient> GWLEManager::registerSDKProperty(const std::shared_ptr<GWLESDKProperty>& property,
                                                              const platform::Dictionary& defaultFlags) {
   if (!property) {
-    log()->logWithLevel(0, kNilPropertyCode, kNilPropertyMessage);
+    log()->logWithLevel(kGWLLevelError, kNilPropertyCode, kNilPropertyMessage);
     return nullptr;
   }
   if (property->name().empty()) {
-    log()->logWithLevel(0, kNoSDKNameCode, kNoSDKNameMessage);
+    log()->logWithLevel(kGWLLevelError, kNoSDKNameCode, kNoSDKNameMessage);
     return nullptr;
   }
   GWLEExperiment::Flags flags;
@@ -198,7 +198,8 @@ std::shared_ptr<GWLEClient> GWLEManager::registerSDKProperty(const std::shared_p
   for (const auto& [name, value] : defaultFlags) {
     auto flag = GWLPBFlagCreate(platform::Object(name), value);
     if (!flag) {
-      log()->logWithLevel(0, kInvalidFlagsCode, kInvalidFlagsMessage, GWLLogContext(name), GWLLogContext(value));
+      log()->logWithLevel(kGWLLevelError, kInvalidFlagsCode, kInvalidFlagsMessage, GWLLogContext(name),
+                          GWLLogContext(value));
       return nullptr;
     }
     flags.push_back(flag);
@@ -206,7 +207,8 @@ std::shared_ptr<GWLEClient> GWLEManager::registerSDKProperty(const std::shared_p
   }
   auto client = GWLEClient::initWithSDKProperty(property, flags, weak_from_this());
   if (!client) {
-    log()->logWithLevel(1, kCannotRegisterCode, kCannotRegisterMessage, GWLLogContext(property->name()));
+    log()->logWithLevel(kGWLLevelErrorSampled, kCannotRegisterCode, kCannotRegisterMessage,
+                        GWLLogContext(property->name()));
     return nullptr;
   }
   std::weak_ptr<GWLEManager> weak = weak_from_this();
@@ -217,13 +219,13 @@ std::shared_ptr<GWLEClient> GWLEManager::registerSDKProperty(const std::shared_p
     {
       std::lock_guard<std::mutex> lock(self->mutex_);
       if (self->registeredClientsBySDKName_.count(name)) {
-        log()->logWithLevel(3, kRegisteredTwiceCode, kRegisteredTwiceMessage, GWLLogContext(name));
+        log()->logWithLevel(kGWLLevelWarning, kRegisteredTwiceCode, kRegisteredTwiceMessage, GWLLogContext(name));
       }
       self->registeredClientsBySDKName_[name] = client;
       self->defaultFlagsBySDKName_[name] = flagsByName;
     }
     self->requestBuilder_->addSDKProperty(property);
-    log()->logWithLevel(8, kRegisteredCode, kRegisteredMessage, GWLLogContext(name));
+    log()->logWithLevel(kGWLLevelVerbose, kRegisteredCode, kRegisteredMessage, GWLLogContext(name));
   });
   return client;
 }
@@ -243,11 +245,11 @@ std::shared_ptr<GWLExperimentsClient> GWLEManager::registerSDKProperty(const std
 std::shared_ptr<GWLEClient> GWLEManager::clientForSDKName(const platform::Object& SDKName) {
   const std::string* name = SDKName.stringValue();
   if (!name) {
-    log()->logWithLevel(0, kInvalidClientNameCode, kInvalidClientNameMessage, GWLLogContext(SDKName));
+    log()->logWithLevel(kGWLLevelError, kInvalidClientNameCode, kInvalidClientNameMessage, GWLLogContext(SDKName));
     return nullptr;
   }
   if (name->empty()) {
-    log()->logWithLevel(0, kEmptyClientNameCode, kEmptyClientNameMessage);
+    log()->logWithLevel(kGWLLevelError, kEmptyClientNameCode, kEmptyClientNameMessage);
     return nullptr;
   }
   std::shared_ptr<GWLEClient> client;
@@ -277,54 +279,56 @@ std::optional<platform::Object> GWLEManager::flagValueForFlagName(const platform
   const std::string* sdk = SDKName.stringValue();
   const std::string* flag = flagName.stringValue();
   if (!sdk) {
-    log()->logWithLevel(0, kInvalidLookupSDKCode, kInvalidLookupSDKMessage, GWLLogContext(SDKName));
+    log()->logWithLevel(kGWLLevelError, kInvalidLookupSDKCode, kInvalidLookupSDKMessage, GWLLogContext(SDKName));
     return std::nullopt;
   }
   if (!flag) {
-    log()->logWithLevel(0, kInvalidLookupFlagCode, kInvalidLookupFlagMessage, GWLLogContext(*sdk),
+    log()->logWithLevel(kGWLLevelError, kInvalidLookupFlagCode, kInvalidLookupFlagMessage, GWLLogContext(*sdk),
                         GWLLogContext(flagName));
     return std::nullopt;
   }
   if (sdk->empty()) {
-    log()->logWithLevel(0, kEmptyLookupSDKCode, kEmptyLookupSDKMessage);
+    log()->logWithLevel(kGWLLevelError, kEmptyLookupSDKCode, kEmptyLookupSDKMessage);
     return std::nullopt;
   }
   if (flag->empty()) {
-    log()->logWithLevel(0, kEmptyLookupFlagCode, kEmptyLookupFlagMessage);
+    log()->logWithLevel(kGWLLevelError, kEmptyLookupFlagCode, kEmptyLookupFlagMessage);
     return std::nullopt;
   }
   std::optional<platform::Object> answer;
   dispatchSyncOnSerialQueue([&] {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!registeredClientsBySDKName_.count(*sdk)) {
-      log()->logWithLevel(3, kNotRegisteredCode, kNotRegisteredMessage, GWLLogContext(*sdk));
+      log()->logWithLevel(kGWLLevelWarning, kNotRegisteredCode, kNotRegisteredMessage, GWLLogContext(*sdk));
       return;
     }
     auto defaults = defaultFlagsBySDKName_.find(*sdk);
     if (defaults == defaultFlagsBySDKName_.end()) {
-      log()->logWithLevel(3, kNoDefaultsCode, kNoDefaultsMessage, GWLLogContext(*sdk), GWLLogContext(*flag));
+      log()->logWithLevel(kGWLLevelWarning, kNoDefaultsCode, kNoDefaultsMessage, GWLLogContext(*sdk),
+                          GWLLogContext(*flag));
       return;
     }
     auto activated = activatedSnapshotsBySDKName_.find(*sdk);
-    log()->logWithLevel(8, kLookingActivatedCode, kLookingActivatedMessage, GWLLogContext(*sdk),
+    log()->logWithLevel(kGWLLevelVerbose, kLookingActivatedCode, kLookingActivatedMessage, GWLLogContext(*sdk),
                         GWLLogContext(*flag), GWLLogContext(activated != activatedSnapshotsBySDKName_.end()));
     if (activated != activatedSnapshotsBySDKName_.end()) {
       if ((answer = valueOf(activated->second.flagByName(*flag)))) return;
     }
     auto launched = launchedSnapshotsBySDKName_.find(*sdk);
-    log()->logWithLevel(8, kLookingLaunchedCode, kLookingLaunchedMessage, GWLLogContext(*sdk), GWLLogContext(*flag),
-                        GWLLogContext(launched != launchedSnapshotsBySDKName_.end()));
+    log()->logWithLevel(kGWLLevelVerbose, kLookingLaunchedCode, kLookingLaunchedMessage, GWLLogContext(*sdk),
+                        GWLLogContext(*flag), GWLLogContext(launched != launchedSnapshotsBySDKName_.end()));
     if (launched != launchedSnapshotsBySDKName_.end()) {
       if ((answer = valueOf(launched->second.flagByName(*flag)))) return;
     }
     auto fallback = defaults->second.find(*flag);
     if (fallback == defaults->second.end()) {
-      log()->logWithLevel(8, kNoDefaultFlagCode, kNoDefaultFlagMessage, GWLLogContext(*sdk), GWLLogContext(*flag));
+      log()->logWithLevel(kGWLLevelVerbose, kNoDefaultFlagCode, kNoDefaultFlagMessage, GWLLogContext(*sdk),
+                          GWLLogContext(*flag));
       return;
     }
     answer = valueOf(fallback->second);
-    log()->logWithLevel(8, kDefaultFlagCode, kDefaultFlagMessage, GWLLogContext(*sdk), GWLLogContext(*flag),
-                        answer ? GWLLogContext(*answer) : GWLLogContext());
+    log()->logWithLevel(kGWLLevelVerbose, kDefaultFlagCode, kDefaultFlagMessage, GWLLogContext(*sdk),
+                        GWLLogContext(*flag), answer ? GWLLogContext(*answer) : GWLLogContext());
   });
   return answer;
 }
@@ -334,7 +338,7 @@ std::optional<platform::Object> GWLEManager::flagValueForFlagName(const platform
 bool GWLEManager::activateSnapshotOfSDK(const std::string& SDKName, platform::Error* error) {
   if (SDKName.empty()) {
     GWLSetError(error, kGWLErrorCodeInvalidArgument, "SDK name cannot be empty");
-    log()->logWithLevel(3, kEmptyActivationNameCode, kEmptyActivationNameMessage);
+    log()->logWithLevel(kGWLLevelWarning, kEmptyActivationNameCode, kEmptyActivationNameMessage);
     return false;
   }
   bool activated = false;
@@ -344,7 +348,7 @@ bool GWLEManager::activateSnapshotOfSDK(const std::string& SDKName, platform::Er
     std::lock_guard<std::mutex> lock(mutex_);
     auto pending = pendingSnapshotsBySDKName_.find(SDKName);
     if (pending == pendingSnapshotsBySDKName_.end()) {
-      log()->logWithLevel(3, kNoPendingCode, kNoPendingMessage, GWLLogContext(SDKName));
+      log()->logWithLevel(kGWLLevelWarning, kNoPendingCode, kNoPendingMessage, GWLLogContext(SDKName));
       return;
     }
     activationTime = now();
@@ -365,13 +369,13 @@ bool GWLEManager::activateSnapshotOfSDK(const std::string& SDKName, platform::Er
   });
   if (!activated) return false;
   if (taskManager_) taskManager_->activatePendingSnapshot(stored, activationTime);
-  log()->logWithLevel(8, kActivatedCode, kActivatedMessage, GWLLogContext(SDKName));
+  log()->logWithLevel(kGWLLevelVerbose, kActivatedCode, kActivatedMessage, GWLLogContext(SDKName));
   return true;
 }
 
 int64_t GWLEManager::activatedSnapshotStatusOfSDKName(const std::string& SDKName) {
   if (SDKName.empty()) {
-    log()->logWithLevel(0, kEmptyStatusNameCode, kEmptyStatusNameMessage);
+    log()->logWithLevel(kGWLLevelError, kEmptyStatusNameCode, kEmptyStatusNameMessage);
     return -1;
   }
   int64_t status = -1;
@@ -392,7 +396,7 @@ int64_t GWLEManager::activatedSnapshotStatusOfSDKName(const std::string& SDKName
 
 void GWLEManager::resetToDefaultsOfSDKName(const std::string& SDKName) {
   if (SDKName.empty()) {
-    log()->logWithLevel(0, kEmptyResetNameCode, kEmptyResetNameMessage);
+    log()->logWithLevel(kGWLLevelError, kEmptyResetNameCode, kEmptyResetNameMessage);
     return;
   }
   bool removed = false;
@@ -402,9 +406,9 @@ void GWLEManager::resetToDefaultsOfSDKName(const std::string& SDKName) {
   });
   if (removed) {
     if (taskManager_) taskManager_->resetToDefaultsForSDKName(SDKName);
-    log()->logWithLevel(8, kResetCode, kResetMessage, GWLLogContext(SDKName));
+    log()->logWithLevel(kGWLLevelVerbose, kResetCode, kResetMessage, GWLLogContext(SDKName));
   } else {
-    log()->logWithLevel(0, kResetUnregisteredCode, kResetUnregisteredMessage, GWLLogContext(SDKName));
+    log()->logWithLevel(kGWLLevelError, kResetUnregisteredCode, kResetUnregisteredMessage, GWLLogContext(SDKName));
   }
 }
 
@@ -469,7 +473,7 @@ void GWLEManager::taskManager(GWLETaskManager&, const std::vector<GWLESnapshot>&
 void GWLEManager::taskManager(GWLETaskManager&, const std::vector<GWLESnapshot>& didFinishFetchingExperimentSnapshots,
                               const std::map<std::string, platform::Error>& withErrors) {
   if (didFinishFetchingExperimentSnapshots.empty() && withErrors.empty()) {
-    log()->logWithLevel(3, kNothingToNotifyCode, kNothingToNotifyMessage);
+    log()->logWithLevel(kGWLLevelWarning, kNothingToNotifyCode, kNothingToNotifyMessage);
     return;
   }
   std::weak_ptr<GWLEManager> weak = weak_from_this();
@@ -503,7 +507,8 @@ void GWLEManager::taskManager(GWLETaskManager&, const std::vector<GWLESnapshot>&
     auto client = registeredClient(snapshot.SDKName());
     auto delegate = client ? client->delegate() : nullptr;
     if (!delegate || !delegate->implementsClientDidReceiveNewSnapshot()) {
-      log()->logWithLevel(0, kNoNoticeMethodCode, kNoNoticeMethodMessage, GWLLogContext(snapshot.SDKName()));
+      log()->logWithLevel(kGWLLevelError, kNoNoticeMethodCode, kNoNoticeMethodMessage,
+                          GWLLogContext(snapshot.SDKName()));
       continue;
     }
     auto queue = delegate->queue();

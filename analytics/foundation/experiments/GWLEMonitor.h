@@ -12,6 +12,7 @@
 #include <string>
 
 #include "analytics/foundation/core/GWLLogContext.h"
+#include "analytics/foundation/core/GWLMonitorLevels.h"
 #include "analytics/wire/GWLPBFlagLogSink.h"
 
 class GWLMonitor;

@@ -18,7 +18,8 @@ constexpr const char* kEmptyDiversionKeyMessage = "Diversion key is empty";
 std::shared_ptr<GWLESDKProperty> GWLESDKProperty::initWithName(const platform::Object& name) {
   const std::string* text = name.stringValue();
   if (!text) {
-    GWLEManager::monitor()->logWithLevel(1, kInvalidNameCode, kInvalidNameMessage, GWLLogContext(name));
+    GWLEManager::monitor()->logWithLevel(kGWLLevelErrorSampled, kInvalidNameCode, kInvalidNameMessage,
+                                         GWLLogContext(name));
     return nullptr;
   }
   return std::make_shared<GWLESDKProperty>(*text);
@@ -69,7 +70,7 @@ std::shared_ptr<GWLPBClientProperty> GWLESDKProperty::proto(const GWLEIdentity* 
   std::string key = diversionKey().value_or("");
   if (key.empty() && identity) key = identity->diversionKey().value_or("");
   if (key.empty()) {
-    GWLEManager::monitor()->logWithLevel(1, kEmptyDiversionKeyCode, kEmptyDiversionKeyMessage);
+    GWLEManager::monitor()->logWithLevel(kGWLLevelErrorSampled, kEmptyDiversionKeyCode, kEmptyDiversionKeyMessage);
     return nullptr;
   }
   auto message = GWLPBClientProperty::initWithMessageInfo();

@@ -21,11 +21,12 @@ constexpr const char* kInvalidFlagMessage = "Cannot add an invalid flag into a s
 std::optional<GWLESnapshot> GWLESnapshot::initWithSDKName(
     const std::string& SDKName, const std::optional<std::vector<GWLEExperiment>>& experiments, double timestamp) {
   if (SDKName.empty()) {
-    GWLEManager::monitor()->logWithLevel(2, kInvalidSDKNameCode, kInvalidSDKNameMessage, GWLLogContext(SDKName));
+    GWLEManager::monitor()->logWithLevel(kGWLLevelErrorSilent, kInvalidSDKNameCode, kInvalidSDKNameMessage,
+                                         GWLLogContext(SDKName));
     return std::nullopt;
   }
   if (!experiments) {
-    GWLEManager::monitor()->logWithLevel(2, kNilExperimentsCode, kNilExperimentsMessage);
+    GWLEManager::monitor()->logWithLevel(kGWLLevelErrorSilent, kNilExperimentsCode, kNilExperimentsMessage);
     return std::nullopt;
   }
   GWLESnapshot snapshot(SDKName, timestamp);
@@ -60,11 +61,12 @@ std::shared_ptr<const GWLPBFlag> GWLESnapshot::flagByName(const std::string& nam
 
 void GWLESnapshot::addFlag(const std::shared_ptr<const GWLPBFlag>& flag, const std::optional<int32_t>& experimentID) {
   if (!experimentID) {
-    GWLEManager::monitor()->logWithLevel(2, kNilExperimentIDCode, kNilExperimentIDMessage);
+    GWLEManager::monitor()->logWithLevel(kGWLLevelErrorSilent, kNilExperimentIDCode, kNilExperimentIDMessage);
     return;
   }
   if (!flag) {
-    GWLEManager::monitor()->logWithLevel(2, kInvalidFlagCode, kInvalidFlagMessage, GWLLogContext(*experimentID));
+    GWLEManager::monitor()->logWithLevel(kGWLLevelErrorSilent, kInvalidFlagCode, kInvalidFlagMessage,
+                                         GWLLogContext(*experimentID));
     return;
   }
   auto it = experimentsByExperimentID_.find(*experimentID);

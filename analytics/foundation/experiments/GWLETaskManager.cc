@@ -159,27 +159,29 @@ void GWLETaskManager::fetchAllSnapshotsOnWorkerQueue() {
   bool started = database_->performTransaction([this] {
     platform::Error error;
     if (!database_->deleteStaleActivatedSnapshots(&error)) {
-      monitor()->logWithLevel(1, kDeleteStaleCode, kDeleteStaleMessage, GWLLogContext(error));
+      monitor()->logWithLevel(kGWLLevelErrorSampled, kDeleteStaleCode, kDeleteStaleMessage, GWLLogContext(error));
       return false;
     }
     if (!database_->activatePendingSnapshotsAutomatically(&error)) {
-      monitor()->logWithLevel(1, kAutoActivateCode, kAutoActivateMessage, GWLLogContext(error));
+      monitor()->logWithLevel(kGWLLevelErrorSampled, kAutoActivateCode, kAutoActivateMessage, GWLLogContext(error));
       return false;
     }
     return true;
   });
   if (!started) {
-    monitor()->logWithLevel(2, kStartFailedCode, kStartFailedMessage);
+    monitor()->logWithLevel(kGWLLevelErrorSilent, kStartFailedCode, kStartFailedMessage);
     return;
   }
-  monitor()->logWithLevel(8, kStartedCode, kStartedMessage);
+  monitor()->logWithLevel(kGWLLevelVerbose, kStartedCode, kStartedMessage);
   auto listener = delegate();
   if (!listener) return;
   auto load = [this](std::optional<std::vector<GWLESnapshot>> (GWLEDatabase::*fetch)(platform::Error*),
                      int64_t code, const char* message) {
     platform::Error error;
     auto snapshots = ((*database_).*fetch)(&error);
-    if (!snapshots && !error.domain.empty()) monitor()->logWithLevel(2, code, message, GWLLogContext(error));
+    if (!snapshots && !error.domain.empty()) {
+      monitor()->logWithLevel(kGWLLevelErrorSilent, code, message, GWLLogContext(error));
+    }
     return snapshots.value_or(std::vector<GWLESnapshot>{});
   };
   auto activated = load(&GWLEDatabase::fetchAllActivatedSnapshots, kFetchActivatedCode, kFetchActivatedMessage);
@@ -216,12 +218,12 @@ void GWLETaskManager::scheduleFetchingExperimentsOnWorkerQueue() {
   if (std::fabs(fetchTime) < DBL_EPSILON) {
     setTimestamp(kGWLExperimentFetchSuccessTimestampKey, std::nullopt);
     persistedStorage_->synchronize();
-    monitor()->logWithLevel(2, kTooManyAttemptsCode, kTooManyAttemptsMessage);
+    monitor()->logWithLevel(kGWLLevelErrorSilent, kTooManyAttemptsCode, kTooManyAttemptsMessage);
     return;
   }
   const double nowTime = now();
   if (auto scheduled = alarm_->scheduledTimestamp(); scheduled && *scheduled <= fetchTime) {
-    monitor()->logWithLevel(8, kTaskExistsCode, kTaskExistsMessage, GWLLogContext(*scheduled - nowTime));
+    monitor()->logWithLevel(kGWLLevelVerbose, kTaskExistsCode, kTaskExistsMessage, GWLLogContext(*scheduled - nowTime));
     return;
   }
   const double backoff = persistedStorage_->doubleForKey(kGWLExperimentFetchBackoffTimestampKey);
@@ -257,7 +259,7 @@ void GWLETaskManager::postponeFetchExperiments() {
 void GWLETaskManager::fetchExperiments() {
   auto request = requestBuilder_->request();
   auto payload = request->protoBuffer();
-  monitor()->logWithLevel(8, kFetchingCode, kFetchingMessage,
+  monitor()->logWithLevel(kGWLLevelVerbose, kFetchingCode, kFetchingMessage,
                           GWLLogContext(static_cast<int64_t>(payload ? payload->size() : 0)));
   if (!payload) {
     recordFailedFetch(0, std::nullopt);
@@ -279,7 +281,8 @@ void GWLETaskManager::handleFetchingExperimentsCompletion(
     platform::Error inflateError;
     data = inflateAnswer(body, &inflateError);
     if (!data) {
-      monitor()->logWithLevel(2, kInflateFailedCode, kInflateFailedMessage, GWLLogContext(inflateError));
+      monitor()->logWithLevel(kGWLLevelErrorSilent, kInflateFailedCode, kInflateFailedMessage,
+                              GWLLogContext(inflateError));
       // A body that arrived but cannot be read is no successful answer.
       if (response && (response->statusCode == platform::kHVUNetworkHTTPStatusOK ||
                        response->statusCode == platform::kHVUNetworkHTTPStatusNoContent)) {
@@ -303,13 +306,13 @@ void GWLETaskManager::handleFetchingExperimentsResponse(
       data ? GWLPBExperimentResponse::initWithBuffer(std::span<const uint8_t>(*data))
            : GWLPBExperimentResponse::initWithMessageInfo();
   if (!message) {
-    monitor()->logWithLevel(2, kUndecodableAnswerCode, kUndecodableAnswerMessage,
+    monitor()->logWithLevel(kGWLLevelErrorSilent, kUndecodableAnswerCode, kUndecodableAnswerMessage,
                             GWLLogContext(static_cast<int64_t>(data->size())));
     recordFailedFetch(status, error);
     return;
   }
   const double nowTime = now();
-  monitor()->logWithLevel(8, kFetchSucceededCode, kFetchSucceededMessage, GWLLogContext(status),
+  monitor()->logWithLevel(kGWLLevelVerbose, kFetchSucceededCode, kFetchSucceededMessage, GWLLogContext(status),
                           GWLLogContext(static_cast<int64_t>(data ? data->size() : 0)));
   setTimestamp(kGWLExperimentFetchSuccessTimestampKey, nowTime);
   setTimestamp(kGWLExperimentFetchFailureTimestampKey, std::nullopt);
@@ -321,8 +324,8 @@ void GWLETaskManager::handleFetchingExperimentsResponse(
   if (!snapshots.empty()) {
     platform::Error upsertError;
     if (!database_ || !database_->upsertPendingExperimentSnapshots(snapshots, &upsertError)) {
-      monitor()->logWithLevel(1, kUpsertFetchedFailedCode, kUpsertFetchedFailedMessage, GWLLogContext(upsertError),
-                              GWLLogContext(static_cast<int64_t>(snapshots.size())));
+      monitor()->logWithLevel(kGWLLevelErrorSampled, kUpsertFetchedFailedCode, kUpsertFetchedFailedMessage,
+                              GWLLogContext(upsertError), GWLLogContext(static_cast<int64_t>(snapshots.size())));
     }
   }
   if (auto listener = delegate()) listener->taskManager(*this, snapshots, errors);
@@ -337,7 +340,7 @@ void GWLETaskManager::recordFailedFetch(int status, const std::optional<platform
     setTimestamp(kGWLExperimentFetchBackoffTimestampKey, nowTime);
   }
   persistedStorage_->synchronize();
-  monitor()->logWithLevel(1, kFetchFailedCode, kFetchFailedMessage, GWLLogContext(status),
+  monitor()->logWithLevel(kGWLLevelErrorSampled, kFetchFailedCode, kFetchFailedMessage, GWLLogContext(status),
                           error ? GWLLogContext(*error) : GWLLogContext());
   scheduleFetchingExperimentsOnWorkerQueue();
 }
@@ -352,7 +355,7 @@ std::optional<std::vector<uint8_t>> GWLETaskManager::inflateAnswer(std::span<con
 std::optional<std::vector<GWLESnapshot>> GWLETaskManager::experimentSnapshotsFromExperimentResponse(
     const GWLPBExperimentResponse* response) const {
   if (!response) {
-    monitor()->logWithLevel(2, kNilResponseCode, kNilResponseMessage);
+    monitor()->logWithLevel(kGWLLevelErrorSilent, kNilResponseCode, kNilResponseMessage);
     return std::nullopt;
   }
   auto* message = const_cast<GWLPBExperimentResponse*>(response);
@@ -374,7 +377,7 @@ std::optional<std::vector<GWLESnapshot>> GWLETaskManager::experimentSnapshotsFro
   for (const auto& proto : protos) {
     auto snapshot = GWLESnapshot::initWithProtobuf(*proto, nowTime);
     if (!snapshot) {
-      monitor()->logWithLevel(2, kBadSnapshotCode, kBadSnapshotMessage);
+      monitor()->logWithLevel(kGWLLevelErrorSilent, kBadSnapshotCode, kBadSnapshotMessage);
       continue;
     }
     snapshots.push_back(std::move(*snapshot));
@@ -403,7 +406,7 @@ std::optional<std::map<std::string, platform::Error>> GWLETaskManager::errorsFro
 std::optional<std::vector<GWLESnapshot>> GWLETaskManager::experimentSnapshotsFromData(
     std::span<const uint8_t> data) const {
   if (data.empty()) {
-    monitor()->logWithLevel(2, kEmptyDataCode, kEmptyDataMessage);
+    monitor()->logWithLevel(kGWLLevelErrorSilent, kEmptyDataCode, kEmptyDataMessage);
     return std::nullopt;
   }
   auto message = GWLPBExperimentResponse::initWithBuffer(data);
@@ -414,7 +417,7 @@ std::optional<std::vector<GWLESnapshot>> GWLETaskManager::experimentSnapshotsFro
 
 void GWLETaskManager::activatePendingSnapshot(const std::optional<GWLESnapshot>& snapshot, double timestamp) {
   if (!snapshot) {
-    monitor()->logWithLevel(0, kEmptySnapshotCode, kEmptySnapshotMessage);
+    monitor()->logWithLevel(kGWLLevelError, kEmptySnapshotCode, kEmptySnapshotMessage);
     return;
   }
   std::weak_ptr<GWLETaskManager> weak = weak_from_this();
@@ -425,15 +428,15 @@ void GWLETaskManager::activatePendingSnapshot(const std::optional<GWLESnapshot>&
     bool ok = self->database_->performTransaction(
         [&] { return self->database_->activateSnapshot(snapshot, timestamp, &error); });
     if (!ok && !error.domain.empty()) {
-      monitor()->logWithLevel(1, kActivateFailedCode, kActivateFailedMessage, GWLLogContext(snapshot.SDKName()),
-                              GWLLogContext(error));
+      monitor()->logWithLevel(kGWLLevelErrorSampled, kActivateFailedCode, kActivateFailedMessage,
+                              GWLLogContext(snapshot.SDKName()), GWLLogContext(error));
     }
   });
 }
 
 void GWLETaskManager::resetToDefaultsForSDKName(const std::string& SDKName) {
   if (SDKName.empty()) {
-    monitor()->logWithLevel(1, kEmptyResetNameCode, kEmptyResetNameMessage);
+    monitor()->logWithLevel(kGWLLevelErrorSampled, kEmptyResetNameCode, kEmptyResetNameMessage);
     return;
   }
   std::weak_ptr<GWLETaskManager> weak = weak_from_this();
@@ -442,14 +445,15 @@ void GWLETaskManager::resetToDefaultsForSDKName(const std::string& SDKName) {
     if (!self || !self->database_) return;
     platform::Error error;
     if (!self->database_->deleteActivatedExperimentsOfSDKName(SDKName, &error) && !error.domain.empty()) {
-      monitor()->logWithLevel(1, kResetFailedCode, kResetFailedMessage, GWLLogContext(SDKName), GWLLogContext(error));
+      monitor()->logWithLevel(kGWLLevelErrorSampled, kResetFailedCode, kResetFailedMessage, GWLLogContext(SDKName),
+                              GWLLogContext(error));
     }
   });
 }
 
 void GWLETaskManager::upsertPendingSnapshots(const std::vector<GWLESnapshot>& snapshots) {
   if (snapshots.empty()) {
-    monitor()->logWithLevel(2, kEmptyUpsertCode, kEmptyUpsertMessage);
+    monitor()->logWithLevel(kGWLLevelErrorSilent, kEmptyUpsertCode, kEmptyUpsertMessage);
     return;
   }
   std::weak_ptr<GWLETaskManager> weak = weak_from_this();
@@ -458,7 +462,7 @@ void GWLETaskManager::upsertPendingSnapshots(const std::vector<GWLESnapshot>& sn
     if (!self) return;
     platform::Error error;
     if (!self->database_ || !self->database_->upsertPendingExperimentSnapshots(snapshots, &error)) {
-      monitor()->logWithLevel(1, kUpsertFailedCode, kUpsertFailedMessage, GWLLogContext(error));
+      monitor()->logWithLevel(kGWLLevelErrorSampled, kUpsertFailedCode, kUpsertFailedMessage, GWLLogContext(error));
       return;
     }
     if (auto listener = self->delegate()) listener->taskManager(*self, snapshots);

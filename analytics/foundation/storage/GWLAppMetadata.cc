@@ -12,7 +12,8 @@ std::shared_ptr<GWLAppMetadata> GWLAppMetadata::initWithLastBundleIndex(int32_t 
                                                                         double lastBundleEndTimestamp) {
   if (lastBundleIndex < 0) {
     GWLLibraryMonitor::monitor()->logWithLevel(
-        2, 4000, std::string("Failed to create app metadata object. Received negative last bundle index."));
+        kGWLLevelErrorSilent, 4000,
+        std::string("Failed to create app metadata object. Received negative last bundle index."));
     return nullptr;
   }
   std::shared_ptr<GWLAppMetadata> metadata(new GWLAppMetadata());
@@ -35,15 +36,16 @@ void GWLAppMetadata::increaseLastBundleIndex(int32_t count) {
     lastBundleIndex_ = static_cast<int32_t>(sum);
     return;
   }
-  GWLLibraryMonitor::monitor()->logWithLevel(5, 4001, std::string("Bundle index overflow. Bundle index wraparound."));
+  GWLLibraryMonitor::monitor()->logWithLevel(kGWLLevelWarningSilent, 4001,
+                                             std::string("Bundle index overflow. Bundle index wraparound."));
   lastBundleIndex_ = count - 1;
 }
 
 void GWLAppMetadata::incrementLastDeliveryIndex() {
   if (lastDeliveryIndex_ == std::numeric_limits<int32_t>::max()) {
     lastDeliveryIndex_ = 0;
-    GWLLibraryMonitor::monitor()->logWithLevel(5, 4002,
-                                                    std::string("Delivery index overflow. Delivery index reset to 0."));
+    GWLLibraryMonitor::monitor()->logWithLevel(kGWLLevelWarningSilent, 4002,
+                                               std::string("Delivery index overflow. Delivery index reset to 0."));
     return;
   }
   ++lastDeliveryIndex_;

@@ -76,7 +76,8 @@ bool GWLDatabase::initializeDatabaseResourcesWithContext(const std::string& cont
     return false;
   }
   if (!ensureAllTables()) {
-    monitor()->logWithLevel(1, 12002, "Failed to create or validate required database tables (" + context + ")");
+    monitor()->logWithLevel(kGWLLevelErrorSampled, kTablesFailedCode,
+                            std::string(kTablesFailedMessage) + " (" + context + ")");
     // A file whose tables cannot be made is replaced on the next opening;
     // the store closes first so no connection writes into a removed file.
     store_->closeDatabase();
@@ -84,17 +85,17 @@ bool GWLDatabase::initializeDatabaseResourcesWithContext(const std::string& cont
     for (const char* suffix : {"", "-journal", "-wal", "-shm"}) {
       const std::string file = databasePath + suffix;
       if (!GWLDeleteFileAtPath(file, &deleteError) && *suffix == '\0') {
-        monitor()->logWithLevel(4, 12003,
-                                "Failed to delete old database file after failed validation. Error (" + context + ")",
-                                deleteError);
+        monitor()->logWithLevel(kGWLLevelWarningSampled, kDeleteAfterValidationFailedCode,
+                                std::string(kDeleteAfterValidationFailedMessage) + " (" + context + ")", deleteError);
       }
     }
     store_.reset();
-    return fail(error, kState, "Failed to create or validate required database tables (" + context + ")");
+    return fail(error, kState, std::string(kTablesFailedMessage) + " (" + context + ")");
   }
   if (!initializeAppMetadata()) {
-    monitor()->logWithLevel(1, 12004, "Failed to initialize App Metadata table (" + context + ")");
-    return fail(error, kState, "Failed to initialize App Metadata table (" + context + ")");
+    monitor()->logWithLevel(kGWLLevelErrorSampled, kAppMetadataInitFailedCode,
+                            std::string(kAppMetadataInitFailedMessage) + " (" + context + ")");
+    return fail(error, kState, std::string(kAppMetadataInitFailedMessage) + " (" + context + ")");
   }
   return true;
 }
@@ -187,7 +188,8 @@ bool GWLDatabase::ensureAllTables() {
     platform::Error error;
     if (!store_->ensureTableWithName(table, columns, addOn == addOns.end() ? GWLColumnInfo{} : addOn->second,
                                      changes == modify.end() ? GWLModifyColumnInfo{} : changes->second, &error)) {
-      monitor()->logWithLevel(1, 12047, std::string("Failed to ensure table. Table, error"), table, error);
+      monitor()->logWithLevel(kGWLLevelErrorSampled, kEnsureTableFailedCode, std::string(kEnsureTableFailedMessage),
+                              table, error);
       return false;
     }
   }
@@ -199,7 +201,8 @@ bool GWLDatabase::initializeAppMetadata() {
     platform::Error error;
     if (queryAppMetadata(&error)) return true;
     if (!error.domain.empty()) {
-      monitor()->logWithLevel(1, 12005, std::string("Failed to query app metadata"));
+      monitor()->logWithLevel(kGWLLevelErrorSampled, kAppMetadataQueryFailedCode,
+                              std::string(kAppMetadataQueryFailedMessage));
       return false;
     }
     auto metadata = GWLAppMetadata::initWithLastBundleIndex(0, 0, 0, 0);
@@ -209,7 +212,8 @@ bool GWLDatabase::initializeAppMetadata() {
                                 {"last_bundle_start_timestamp", 0.0},
                                 {"last_bundle_end_timestamp", 0.0}};
     if (!upsertDataType(row, kAppMetadata, "rowid", "1", 1, &error)) {
-      monitor()->logWithLevel(1, 12006, std::string("Unable to update the app metadata. Error"), error);
+      monitor()->logWithLevel(kGWLLevelErrorSampled, kAppMetadataUpdateFailedCode,
+                              std::string(kAppMetadataUpdateFailedMessage), error);
       return false;
     }
     return true;
@@ -219,7 +223,8 @@ bool GWLDatabase::initializeAppMetadata() {
 bool GWLDatabase::performTransaction(const std::function<bool()>& block) {
   platform::Error error;
   if (!store_) {
-    monitor()->logWithLevel(1, 12056, std::string("Transaction failed. Database not open"));
+    monitor()->logWithLevel(kGWLLevelErrorSampled, kTransactionFailedCode,
+                            std::string(kTransactionFailedMessage) + kDatabaseNotOpenReason);
     return false;
   }
   bool committed = false;
@@ -228,7 +233,10 @@ bool GWLDatabase::performTransaction(const std::function<bool()>& block) {
   } catch (...) {
     error = gwl_errorWithCode(kData, "Transaction failed");
   }
-  if (!committed) monitor()->logWithLevel(1, 12056, "Transaction failed. " + error.description);
+  if (!committed) {
+    monitor()->logWithLevel(kGWLLevelErrorSampled, kTransactionFailedCode,
+                            std::string(kTransactionFailedMessage) + error.description);
+  }
   return committed;
 }
 

@@ -115,7 +115,8 @@ bool GWLDatabase::createEventsSnapshotTable(platform::Error* error) {
   if (!exists) return false;
   if (*exists) store_->dropTableWithName(kEventsSnapshot);
   if (!store_->createEmptyTable(kEventsSnapshot, kEvents, error)) {
-    monitor()->logWithLevel(4, 12058, std::string("Failed to ensure event snapshot table"));
+    monitor()->logWithLevel(kGWLLevelWarningSampled, kEventSnapshotTableFailedCode,
+                            std::string(kEventSnapshotTableFailedMessage));
     return false;
   }
   return store_->copyContentsFromTable(kEvents, kEventsSnapshot, error);

@@ -27,6 +27,35 @@ inline constexpr int64_t kArg = kGWLErrorCodeInvalidArgument;
 inline constexpr int64_t kState = kGWLErrorCodeOperationFailed;
 inline constexpr int64_t kData = kGWLErrorCodeStoredData;
 
+// Reports of the database, by code. The texts followed by " (" and a context
+// are completed where they are reported.
+inline constexpr int64_t kTablesFailedCode = 12002;
+inline constexpr const char* kTablesFailedMessage = "Failed to create or validate required database tables";
+inline constexpr int64_t kDeleteAfterValidationFailedCode = 12003;
+inline constexpr const char* kDeleteAfterValidationFailedMessage =
+    "Failed to delete old database file after failed validation. Error";
+inline constexpr int64_t kAppMetadataInitFailedCode = 12004;
+inline constexpr const char* kAppMetadataInitFailedMessage = "Failed to initialize App Metadata table";
+inline constexpr int64_t kAppMetadataQueryFailedCode = 12005;
+inline constexpr const char* kAppMetadataQueryFailedMessage = "Failed to query app metadata";
+inline constexpr int64_t kAppMetadataUpdateFailedCode = 12006;
+inline constexpr const char* kAppMetadataUpdateFailedMessage = "Unable to update the app metadata. Error";
+inline constexpr int64_t kBundleOutsideQueueTimeCode = 12016;
+inline constexpr const char* kBundleOutsideQueueTimeMessage = "Storing bundle outside of the max uploading time span";
+inline constexpr int64_t kSavingBundleCode = 12018;
+inline constexpr const char* kSavingBundleMessage = "Saving bundle. size (bytes)";
+inline constexpr int64_t kEnsureTableFailedCode = 12047;
+inline constexpr const char* kEnsureTableFailedMessage = "Failed to ensure table. Table, error";
+inline constexpr int64_t kRetryLimitReachedCode = 12054;
+inline constexpr const char* kRetryLimitReachedMessage =
+    "The number of upload retries exceeds the limit. Will remain unchanged.";
+// 12056 is reported with the store's error description after this text, or with kDatabaseNotOpenReason.
+inline constexpr int64_t kTransactionFailedCode = 12056;
+inline constexpr const char* kTransactionFailedMessage = "Transaction failed. ";
+inline constexpr const char* kDatabaseNotOpenReason = "Database not open";
+inline constexpr int64_t kEventSnapshotTableFailedCode = 12058;
+inline constexpr const char* kEventSnapshotTableFailedMessage = "Failed to ensure event snapshot table";
+
 inline constexpr const char* kAppMetadata = "app_metadata";
 inline constexpr const char* kRawEventsMetadata = "raw_events_metadata";
 inline constexpr const char* kRawEvents = "raw_events";

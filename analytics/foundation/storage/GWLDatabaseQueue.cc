@@ -51,11 +51,13 @@ bool GWLDatabase::insertBundle(const GWLPBMeasurementBundle& bundle, bool isReal
   if (!maybeDeleteStaleData(error)) return false;
   const double endTimestamp = static_cast<double>(endMillis) / 1000;
   if (std::fabs(now() - endTimestamp) > remoteConfig()->maxQueueTime()) {
-    monitor()->logWithLevel(4, 12016, std::string("Storing bundle outside of the max uploading time span"));
+    monitor()->logWithLevel(kGWLLevelWarningSampled, kBundleOutsideQueueTimeCode,
+                            std::string(kBundleOutsideQueueTimeMessage));
   }
   auto compressed = platform::hvu_dataByGzippingData(*bytes);
   if (!compressed || compressed->empty()) return fail(error, kState, "Failed to compress bundle");
-  monitor()->logWithLevel(7, 12018, std::string("Saving bundle. size (bytes)"), std::to_string(compressed->size()));
+  monitor()->logWithLevel(kGWLLevelDebug, kSavingBundleCode, std::string(kSavingBundleMessage),
+                          std::to_string(compressed->size()));
   // The row's values go straight to the prepared insert, in its column order.
   if (storeFailed(error, "Database not open")) return false;
   return store_->upsertRecord(kInsertBundle,
@@ -144,8 +146,7 @@ bool GWLDatabase::incrementRetryCounterForBundlesWithIDs(const std::vector<int64
                       error);
   if (!atLimit) return false;
   if (*atLimit) {
-    monitor()->logWithLevel(1, 12054,
-                            std::string("The number of upload retries exceeds the limit. Will remain unchanged."));
+    monitor()->logWithLevel(kGWLLevelErrorSampled, kRetryLimitReachedCode, std::string(kRetryLimitReachedMessage));
   }
   platform::Array parameters = rowIDValues(rowIDs);
   parameters.emplace_back(int64_t{kMaxRetryCount});

@@ -10,7 +10,7 @@ namespace {
 void increment(int32_t& count, int64_t code, const char* message) {
   if (count == std::numeric_limits<int32_t>::max()) {
     count = 0;
-    GWLLibraryMonitor::monitor()->logWithLevel(5, code, std::string(message));
+    GWLLibraryMonitor::monitor()->logWithLevel(kGWLLevelWarningSilent, code, std::string(message));
     return;
   }
   ++count;
@@ -24,7 +24,8 @@ std::shared_ptr<GWLEventAggregates> GWLEventAggregates::initWithName(const std::
   if (!GWLDataTypeValidator::isValidInternalEventName(name)) return nullptr;
   if (lifetimeCount < 0 || currentBundleCount < 0 || currentSessionCount < 0) {
     GWLLibraryMonitor::monitor()->logWithLevel(
-        5, 17000, std::string("Failed to create event aggregates object. Received negative count."));
+        kGWLLevelWarningSilent, 17000,
+        std::string("Failed to create event aggregates object. Received negative count."));
     return nullptr;
   }
   std::shared_ptr<GWLEventAggregates> aggregates(new GWLEventAggregates());

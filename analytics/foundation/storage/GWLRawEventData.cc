@@ -14,11 +14,11 @@ constexpr const char* kInvalidRowIDMessage = "Failed to create raw event data. R
 std::shared_ptr<GWLRawEventData> GWLRawEventData::initWithRawEvent(std::shared_ptr<GWLEvent> rawEvent, int64_t rowID,
                                                                    int64_t metadataFingerprint) {
   if (!rawEvent) {
-    GWLLibraryMonitor::monitor()->logWithLevel(4, kInvalidRawEventCode, kInvalidRawEventMessage);
+    GWLLibraryMonitor::monitor()->logWithLevel(kGWLLevelWarningSampled, kInvalidRawEventCode, kInvalidRawEventMessage);
     return nullptr;
   }
   if (rowID < 0) {
-    GWLLibraryMonitor::monitor()->logWithLevel(4, kInvalidRowIDCode, kInvalidRowIDMessage, rowID);
+    GWLLibraryMonitor::monitor()->logWithLevel(kGWLLevelWarningSampled, kInvalidRowIDCode, kInvalidRowIDMessage, rowID);
     return nullptr;
   }
   return std::shared_ptr<GWLRawEventData>(new GWLRawEventData(std::move(rawEvent), rowID, metadataFingerprint));

@@ -24,6 +24,30 @@ constexpr int64_t kArg = kGWLErrorCodeInvalidArgument;
 constexpr int64_t kState = kGWLErrorCodeOperationFailed;
 constexpr int64_t kSqlite = kGWLErrorCodeStoredData;
 
+// Reports of the store, by code.
+constexpr int64_t kNoColumnNameCode = 34003;
+constexpr const char* kNoColumnNameMessage = "Failed to get column name";
+constexpr int64_t kNilColumnValueCode = 34004;
+constexpr const char* kNilColumnValueMessage = "Value is nil for column";
+constexpr int64_t kAllRecordsFilteredCode = 34005;
+constexpr const char* kAllRecordsFilteredMessage = "Database contains records that were all filtered out";
+constexpr int64_t kRollbackAfterExceptionFailedCode = 34009;
+constexpr const char* kRollbackAfterExceptionFailedMessage = "Failed to rollback transaction after exception";
+constexpr int64_t kRollbackFailedCode = 34011;
+constexpr const char* kRollbackFailedMessage = "Failed to rollback transaction";
+constexpr int64_t kExcludeFromBackupFailedCode = 34017;
+constexpr const char* kExcludeFromBackupFailedMessage = "Failed to exclude database file from backup";
+constexpr int64_t kCloseFailedCode = 34018;
+constexpr const char* kCloseFailedMessage = "Failed to close database. Got error code";
+constexpr int64_t kDeleteFailedCode = 34019;
+constexpr const char* kDeleteFailedMessage = "Failed to delete database. Error";
+constexpr int64_t kUnexpectedValueTypeCode = 34020;
+constexpr const char* kUnexpectedValueTypeMessage = "Record has value of unexpected type";
+constexpr int64_t kUnexpectedUpdateValueTypeCode = 34021;
+constexpr const char* kUnexpectedUpdateValueTypeMessage = "Record has value of unexpected type (update)";
+constexpr int64_t kLastErrorWithoutDatabaseCode = 34022;
+constexpr const char* kLastErrorWithoutDatabaseMessage = "Failed to get last error message. Database not open";
+
 void report(int64_t level, int64_t code, const char* message) {
   GWLLibraryMonitor::monitor()->logWithLevel(level, code, std::string(message));
 }
@@ -107,7 +131,8 @@ bool GWLSqliteStore::closeAndDeleteDatabase() {
     if (!fs::exists(file, ec)) continue;
     fs::permissions(file, fs::perms::owner_write, fs::perm_options::add, ec);
     if (!fs::remove(file, ec) && ec) {
-      report(1, 34019, "Failed to delete database. Error", platform::posixError(ec.value(), "cannot delete " + file));
+      report(kGWLLevelErrorSampled, kDeleteFailedCode, kDeleteFailedMessage,
+             platform::posixError(ec.value(), "cannot delete " + file));
       removed = false;
     }
   }
@@ -150,7 +175,7 @@ bool GWLSqliteStore::openAndValidateDatabase(platform::Error* error) {
   sqlite3_extended_result_codes(handle_, 0);
   platform::Error backupError;
   if (!GWLExcludePathFromBackup(databasePath_, &backupError)) {
-    report(4, 34017, "Failed to exclude database file from backup", backupError);
+    report(kGWLLevelWarningSampled, kExcludeFromBackupFailedCode, kExcludeFromBackupFailedMessage, backupError);
   }
   if (!validateDatabaseWithError(error)) {
     closeDatabase();
@@ -189,7 +214,7 @@ void GWLSqliteStore::closeDatabase() {
   finalizeAndClearStatements();
   const int result = sqlite3_close(handle_);
   if (result != SQLITE_OK) {
-    report(1, 34018, "Failed to close database. Got error code", result);
+    report(kGWLLevelErrorSampled, kCloseFailedCode, kCloseFailedMessage, result);
     sqlite3_close_v2(handle_);
   }
   handle_ = nullptr;
@@ -562,7 +587,7 @@ sqlite3_stmt* GWLSqliteStore::upsertStatementForRecord(const platform::Dictionar
   platform::Array values;
   const auto query = upsertQuery(record, table, values);
   if (!query) {
-    report(4, 34020, "Record has value of unexpected type");
+    report(kGWLLevelWarningSampled, kUnexpectedValueTypeCode, kUnexpectedValueTypeMessage);
     GWLSetError(error, kArg, "Failed to bind parameter of unexpected type to upsert statement");
     return nullptr;
   }
@@ -579,7 +604,7 @@ bool GWLSqliteStore::upsertRecord(const platform::Dictionary& record, const std:
   platform::Array values;
   const auto query = upsertQuery(record, table, values);
   if (!query) {
-    report(4, 34020, "Record has value of unexpected type");
+    report(kGWLLevelWarningSampled, kUnexpectedValueTypeCode, kUnexpectedValueTypeMessage);
     return GWLSetErrorUnlessSuccess(false, error, kArg,
                                     "Failed to bind parameter of unexpected type to upsert statement");
   }
@@ -653,7 +678,7 @@ sqlite3_stmt* GWLSqliteStore::updateStatementForRecord(const platform::Dictionar
   platform::Array values;
   for (const auto& [key, value] : record) {
     if (!isStorable(value)) {
-      report(4, 34021, "Record has value of unexpected type (update)");
+      report(kGWLLevelWarningSampled, kUnexpectedUpdateValueTypeCode, kUnexpectedUpdateValueTypeMessage);
       GWLSetError(error, kArg, "Failed to bind parameter of unexpected type to update statement");
       return nullptr;
     }
@@ -776,12 +801,12 @@ bool GWLSqliteStore::readRows(sqlite3_stmt* statement, const GWLRowFilter& filte
     for (int column = 0; column < count; ++column) {
       const char* name = sqlite3_column_name(statement, column);
       if (!name) {
-        report(4, 34003, "Failed to get column name");
+        report(kGWLLevelWarningSampled, kNoColumnNameCode, kNoColumnNameMessage);
         continue;
       }
       auto value = valueAtColumn(column, statement);
       if (!value) {
-        report(4, 34004, "Value is nil for column", std::string(name));
+        report(kGWLLevelWarningSampled, kNilColumnValueCode, kNilColumnValueMessage, std::string(name));
         continue;
       }
       row.insert_or_assign(name, std::move(*value));
@@ -792,7 +817,7 @@ bool GWLSqliteStore::readRows(sqlite3_stmt* statement, const GWLRowFilter& filte
     }
     rows.push_back(std::move(row));
   }
-  if (sawRow && rows.empty()) report(4, 34005, "Database contains records that were all filtered out");
+  if (sawRow && rows.empty()) report(kGWLLevelWarningSampled, kAllRecordsFilteredCode, kAllRecordsFilteredMessage);
   return result == SQLITE_DONE;
 }
 
@@ -863,19 +888,21 @@ bool GWLSqliteStore::performTransactionWithError(platform::Error* error, const s
   try {
     succeeded = block();
   } catch (...) {
-    if (!rollbackTransaction()) report(1, 34009, "Failed to rollback transaction after exception");
+    if (!rollbackTransaction()) {
+      report(kGWLLevelErrorSampled, kRollbackAfterExceptionFailedCode, kRollbackAfterExceptionFailedMessage);
+    }
     throw;
   }
   if (!succeeded) {
     GWLSetError(error, kSqlite, "Transaction failed");
-    if (!rollbackTransaction()) report(1, 34011, "Failed to rollback transaction");
+    if (!rollbackTransaction()) report(kGWLLevelErrorSampled, kRollbackFailedCode, kRollbackFailedMessage);
     return false;
   }
   if (!endTransaction()) {
     // A commit that did not happen leaves nothing half-written behind.
     GWLSetErrorWithMonitorContext(error, kSqlite, "Failed to end transaction",
                                   monitorContextForDatabaseOperation("end transaction"));
-    if (!rollbackTransaction()) report(1, 34011, "Failed to rollback transaction");
+    if (!rollbackTransaction()) report(kGWLLevelErrorSampled, kRollbackFailedCode, kRollbackFailedMessage);
     return false;
   }
   return true;
@@ -1065,7 +1092,7 @@ std::optional<platform::Object> GWLSqliteStore::valueAtColumn(int column, sqlite
 
 std::optional<std::string> GWLSqliteStore::lastErrorMessage() const {
   if (!handle_) {
-    report(1, 34022, "Failed to get last error message. Database not open");
+    report(kGWLLevelErrorSampled, kLastErrorWithoutDatabaseCode, kLastErrorWithoutDatabaseMessage);
     return std::nullopt;
   }
   return std::string(sqlite3_errmsg(handle_));

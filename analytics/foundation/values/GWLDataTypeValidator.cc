@@ -89,7 +89,7 @@ bool isValueSubject(int32_t subject) {
   return subject == kGWLValidationSubjectEventParameterValue || subject == kGWLValidationSubjectUserPropertyValue;
 }
 
-int64_t levelForSubject(int32_t subject) { return isValueSubject(subject) ? 3 : 0; }
+int64_t levelForSubject(int32_t subject) { return isValueSubject(subject) ? kGWLLevelWarning : kGWLLevelError; }
 
 bool hasOnlyNameCharacters(std::string_view name) {
   for (size_t offset = 0; offset < name.size();) {
@@ -104,7 +104,7 @@ bool hasOnlyNameCharacters(std::string_view name) {
 bool validateValueObject(const GWLValue* value, int32_t subject, FailureCode* failureCode) {
   if (!value) {
     setFailure(failureCode, kGWLValidatorFailureMissing);
-    report(3, kNilValueCode, compose(subject, kValueNilSuffix));
+    report(kGWLLevelWarning, kNilValueCode, compose(subject, kValueNilSuffix));
     return false;
   }
   return true;
@@ -197,7 +197,8 @@ bool GWLDataTypeValidator::isValidInternalName(GWLOptionalText name, int32_t max
   if (!isValidString(name, 1, maxLength, type, failureCode)) return false;
   if (!hasOnlyNameCharacters(*name)) {
     setFailure(failureCode, kGWLValidatorFailureInvalidCharacter);
-    report(0, kInvalidNameCharacterCode, compose(type, kNameCharactersSuffix), GWLLogContext(std::string(*name)));
+    report(kGWLLevelError, kInvalidNameCharacterCode, compose(type, kNameCharactersSuffix),
+           GWLLogContext(std::string(*name)));
     return false;
   }
   return true;
@@ -208,7 +209,8 @@ bool GWLDataTypeValidator::isValidPublicName(GWLOptionalText name, int32_t maxLe
   if (!isValidInternalName(name, maxLength, type, failureCode)) return false;
   if (!isLetter(platform::utf8::decode(*name, 0).codePoint)) {
     setFailure(failureCode, kGWLValidatorFailureInvalidCharacter);
-    report(0, kNameMustStartWithLetterCode, compose(type, kStartWithLetterSuffix), GWLLogContext(std::string(*name)));
+    report(kGWLLevelError, kNameMustStartWithLetterCode, compose(type, kStartWithLetterSuffix),
+           GWLLogContext(std::string(*name)));
     return false;
   }
   return true;
@@ -231,12 +233,12 @@ bool GWLDataTypeValidator::isValidPublicEventName(GWLOptionalText name, FailureC
   const auto& allowed = GWLAllowedReservedEventNameMap();
   if (reserved.find(*name) != reserved.end() && allowed.find(*name) == allowed.end()) {
     setFailure(failureCode, kGWLValidatorFailureReserved);
-    report(0, kReservedEventNameCode, kReservedEventNameMessage, GWLLogContext(std::string(*name)));
+    report(kGWLLevelError, kReservedEventNameCode, kReservedEventNameMessage, GWLLogContext(std::string(*name)));
     return false;
   }
   if (hasReservedPrefixes(*name)) {
     setFailure(failureCode, kGWLValidatorFailureReserved);
-    report(0, kReservedEventPrefixCode, kReservedEventPrefixMessage, GWLLogContext(std::string(*name)));
+    report(kGWLLevelError, kReservedEventPrefixCode, kReservedEventPrefixMessage, GWLLogContext(std::string(*name)));
     return false;
   }
   return true;
@@ -268,7 +270,8 @@ bool GWLDataTypeValidator::isValidPublicEventParameterName(GWLOptionalText name,
   if (!isValidPublicName(name, 40, kGWLValidationSubjectEventParameterName, failureCode)) return false;
   if (hasReservedPrefixes(*name)) {
     setFailure(failureCode, kGWLValidatorFailureReserved);
-    report(0, kReservedParameterPrefixCode, kReservedParameterPrefixMessage, GWLLogContext(std::string(*name)));
+    report(kGWLLevelError, kReservedParameterPrefixCode, kReservedParameterPrefixMessage,
+           GWLLogContext(std::string(*name)));
     return false;
   }
   return true;
@@ -295,12 +298,14 @@ bool GWLDataTypeValidator::isValidPublicUserAttributeName(GWLOptionalText name, 
   const auto& reserved = GWLPublicToInternalUserPropertyNameMap();
   if (reserved.find(*name) != reserved.end()) {
     setFailure(failureCode, kGWLValidatorFailureReserved);
-    report(0, kReservedUserPropertyNameCode, kReservedUserPropertyNameMessage, GWLLogContext(std::string(*name)));
+    report(kGWLLevelError, kReservedUserPropertyNameCode, kReservedUserPropertyNameMessage,
+           GWLLogContext(std::string(*name)));
     return false;
   }
   if (hasReservedPrefixes(*name)) {
     setFailure(failureCode, kGWLValidatorFailureReserved);
-    report(0, kReservedUserPropertyPrefixCode, kReservedUserPropertyPrefixMessage, GWLLogContext(std::string(*name)));
+    report(kGWLLevelError, kReservedUserPropertyPrefixCode, kReservedUserPropertyPrefixMessage,
+           GWLLogContext(std::string(*name)));
     return false;
   }
   return true;
@@ -346,7 +351,7 @@ bool GWLDataTypeValidator::isValidNumericValue(const GWLValue* value, FailureCod
   if (value->isInt64() || value->isDouble()) return true;
   setFailure(failureCode, kGWLValidatorFailureNotNumeric);
   const std::string* text = value->stringValue();
-  report(3, kNotNumericCode, compose(kGWLValidationSubjectEventParameterValue, kNotNumericSuffix),
+  report(kGWLLevelWarning, kNotNumericCode, compose(kGWLValidationSubjectEventParameterValue, kNotNumericSuffix),
          text ? GWLLogContext(*text) : GWLLogContext());
   return false;
 }
@@ -365,7 +370,8 @@ bool GWLDataTypeValidator::isValidCurrencyCode(const GWLValue* value, FailureCod
     if (letters) return true;
   }
   setFailure(failureCode, kGWLValidatorFailureNotCurrencyCode);
-  report(3, kNotCurrencyCode, compose(kGWLValidationSubjectEventParameterValue, kNotCurrencySuffix, kCurrencyCodeLength),
+  report(kGWLLevelWarning, kNotCurrencyCode,
+         compose(kGWLValidationSubjectEventParameterValue, kNotCurrencySuffix, kCurrencyCodeLength),
          GWLLogContext(value->description()));
   return false;
 }
@@ -377,25 +383,25 @@ bool GWLDataTypeValidator::isValidArrayParamForEvent(GWLOptionalText eventName, 
   const GWLLogContext nameContext = paramName ? GWLLogContext(std::string(*paramName)) : GWLLogContext();
   if (isNestedArrayParam) {
     setFailure(failureCode, kGWLValidatorFailureNestedArray);
-    report(0, kInvalidArrayParameterCode, kNestedArrayMessage, nameContext);
+    report(kGWLLevelError, kInvalidArrayParameterCode, kNestedArrayMessage, nameContext);
     return false;
   }
   if (!eventName || !GWLIsEcommerceEventName(*eventName)) {
     setFailure(failureCode, kGWLValidatorFailureArrayOnNonEcommerceEvent);
-    report(0, kInvalidArrayParameterCode, kArrayOnNonEcommerceMessage,
+    report(kGWLLevelError, kInvalidArrayParameterCode, kArrayOnNonEcommerceMessage,
            eventName ? GWLLogContext(std::string(*eventName)) : GWLLogContext());
     return false;
   }
   if (paramName != kItemsParameterName) {
     setFailure(failureCode, kGWLValidatorFailureArrayNameNotItems);
-    report(0, kInvalidArrayParameterCode,
+    report(kGWLLevelError, kInvalidArrayParameterCode,
            compose(kGWLValidationSubjectEventParameterName, kArrayNameSuffix, std::nullopt, kItemsParameterName),
            nameContext);
     return false;
   }
   if (arrayCount > static_cast<uint64_t>(kGWLMaxArrayParameterItems)) {
     setFailure(failureCode, kGWLValidatorFailureTooManyArrayItems);
-    report(0, kInvalidArrayParameterCode, fill(kTooManyItemsMessage, kGWLMaxArrayParameterItems),
+    report(kGWLLevelError, kInvalidArrayParameterCode, fill(kTooManyItemsMessage, kGWLMaxArrayParameterItems),
            GWLLogContext(arrayCount > static_cast<uint64_t>(INT64_MAX) ? INT64_MAX : static_cast<int64_t>(arrayCount)));
     return false;
   }
@@ -405,6 +411,7 @@ bool GWLDataTypeValidator::isValidArrayParamForEvent(GWLOptionalText eventName, 
 bool GWLDataTypeValidator::isValidArrayParamItem(const platform::Object& item, FailureCode* failureCode) {
   if (item.isDictionary()) return true;
   setFailure(failureCode, kGWLValidatorFailureArrayItemNotDictionary);
-  report(0, kInvalidArrayItemCode, kArrayItemMessage, GWLLogContext(platform::utf8::replacingInvalid(item.description())));
+  report(kGWLLevelError, kInvalidArrayItemCode, kArrayItemMessage,
+         GWLLogContext(platform::utf8::replacingInvalid(item.description())));
   return false;
 }

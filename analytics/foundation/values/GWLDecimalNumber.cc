@@ -18,8 +18,8 @@ constexpr const char* kPrecisionLossMessage =
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 void report(int64_t code, const char* message, std::string_view text) {
-  GWLLibraryMonitor::monitor()->logWithLevel(2, code, message,
-                                                  GWLLogContext(platform::utf8::replacingInvalid(text)));
+  GWLLibraryMonitor::monitor()->logWithLevel(kGWLLevelErrorSilent, code, message,
+                                             GWLLogContext(platform::utf8::replacingInvalid(text)));
 }
 
 }  // namespace

@@ -63,12 +63,12 @@ std::shared_ptr<GWLPBEventParam> itemParam(const std::string& eventName, const s
       NANOSetString(param, GWLPBEventParam::Field::string_value, *value.stringValue());
       return param;
     case platform::Object::Type::Array:
-      monitor()->logWithLevel(2, kNestedParamsCode, kNestedParamsMessage, eventName, name);
+      monitor()->logWithLevel(kGWLLevelErrorSilent, kNestedParamsCode, kNestedParamsMessage, eventName, name);
       return nullptr;
     default:
       break;
   }
-  monitor()->logWithLevel(2, kInvalidParamValueCode, kInvalidParamValueMessage, eventName,
+  monitor()->logWithLevel(kGWLLevelErrorSilent, kInvalidParamValueCode, kInvalidParamValueMessage, eventName,
                           platform::utf8::replacingInvalid(name));
   return nullptr;
 }
@@ -92,13 +92,14 @@ std::shared_ptr<GWLPBEventParam> wireParam(const std::string& eventName, const s
       for (const platform::Object& element : *value.arrayValue()) {
         const platform::Dictionary* item = element.dictionaryValue();
         if (!item) {
-          monitor()->logWithLevel(2, kInvalidParamValueCode, kInvalidParamValueMessage, eventName, name);
+          monitor()->logWithLevel(kGWLLevelErrorSilent, kInvalidParamValueCode, kInvalidParamValueMessage, eventName,
+                                  name);
           continue;
         }
         std::vector<NANOValue> itemParams;
         for (const auto& [itemName, itemValue] : *item) {
           if (!platform::utf8::isValid(itemName)) {
-            monitor()->logWithLevel(2, kInvalidParamValueCode, kInvalidParamValueMessage, eventName,
+            monitor()->logWithLevel(kGWLLevelErrorSilent, kInvalidParamValueCode, kInvalidParamValueMessage, eventName,
                                     platform::utf8::replacingInvalid(itemName));
             continue;
           }
@@ -126,7 +127,7 @@ std::optional<std::string> screenText(const GWLRawParameter& raw, const GWLValue
   else text = std::get<platform::Object>(raw).stringValue();
   if (!text) return std::nullopt;
   if (!GWLDataTypeValidator::isValidScreenParameterValue(*text, limits)) {
-    monitor()->logWithLevel(3, code, message, GWLLogContext(platform::utf8::replacingInvalid(*text)));
+    monitor()->logWithLevel(kGWLLevelWarning, code, message, GWLLogContext(platform::utf8::replacingInvalid(*text)));
     return std::nullopt;
   }
   return *text;
@@ -146,7 +147,9 @@ std::shared_ptr<GWLEvent> GWLEvent::initWithOrigin(GWLOptionalText origin, bool 
   }
   if (isPublic && !GWLDataTypeValidator::isValidPublicEventName(name)) return nullptr;
   if (!GWLDataTypeValidator::isValidInternalEventName(name)) return nullptr;
-  if (timestamp < previousTimestamp) monitor()->logWithLevel(5, kPreviousAfterCurrentCode, kPreviousAfterCurrentMessage);
+  if (timestamp < previousTimestamp) {
+    monitor()->logWithLevel(kGWLLevelWarningSilent, kPreviousAfterCurrentCode, kPreviousAfterCurrentMessage);
+  }
 
   std::shared_ptr<GWLEvent> event(new GWLEvent());
   event->origin_ = std::string(*origin);
@@ -214,7 +217,8 @@ bool GWLEvent::isRealtime() const {
   auto found = parameters_.find(kGWLEventRealtimeParameter);
   if (found == parameters_.end()) return false;
   if (!found->second.isInt64()) {
-    monitor()->logWithLevel(2, kRealtimeNotInt64Code, kRealtimeNotInt64Message, GWLLogContext(name_));
+    monitor()->logWithLevel(kGWLLevelErrorSilent, kRealtimeNotInt64Code, kRealtimeNotInt64Message,
+                            GWLLogContext(name_));
     return false;
   }
   return found->second.int64Value() == 1;
@@ -325,7 +329,8 @@ std::shared_ptr<GWLEvent> GWLEvent::initWithEventProto(const GWLPBEvent& proto, 
   for (const auto& param : params.value_or(std::vector<std::shared_ptr<GWLPBEventParam>>{})) {
     std::optional<std::string> paramName = NANOGetString(param, GWLPBEventParam::Field::name);
     if (!paramName) {
-      monitor()->logWithLevel(2, kParameterWithoutNameCode, kParameterWithoutNameMessage, nameForLog);
+      monitor()->logWithLevel(kGWLLevelErrorSilent, kParameterWithoutNameCode, kParameterWithoutNameMessage,
+                              nameForLog);
       continue;
     }
     std::optional<GWLValue> value;
@@ -339,13 +344,13 @@ std::shared_ptr<GWLEvent> GWLEvent::initWithEventProto(const GWLPBEvent& proto, 
     }
     if (*paramName == kGWLEventOriginParameter) {
       if (!value || !value->isString()) {
-        monitor()->logWithLevel(2, kOriginNotStringCode, kOriginNotStringMessage, nameForLog);
+        monitor()->logWithLevel(kGWLLevelErrorSilent, kOriginNotStringCode, kOriginNotStringMessage, nameForLog);
         return nullptr;
       }
       origin = *value->stringValue();
     }
     if (!value) {
-      monitor()->logWithLevel(5, kUnknownParameterTypeCode, kUnknownParameterTypeMessage,
+      monitor()->logWithLevel(kGWLLevelWarningSilent, kUnknownParameterTypeCode, kUnknownParameterTypeMessage,
                               platform::utf8::replacingInvalid(*paramName));
       continue;
     }

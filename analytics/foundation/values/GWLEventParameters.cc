@@ -74,7 +74,7 @@ std::optional<GWLParameters> GWLSanitizeEventParameters(const GWLRawParameters& 
     if (!value) {
       removed.insert(name);
       const auto& object = std::get<platform::Object>(raw);
-      monitor()->logWithLevel(3, kUnsupportedParameterValueCode, kUnsupportedParameterValueMessage,
+      monitor()->logWithLevel(kGWLLevelWarning, kUnsupportedParameterValueCode, kUnsupportedParameterValueMessage,
                               GWLLogContext(std::string(platform::typeName(object.type()))));
       continue;
     }
@@ -135,7 +135,7 @@ std::optional<GWLParameters> GWLSanitizeEventParameters(const GWLRawParameters& 
       GWLTrimPublicParameters(result, limit, true);
       GWLSetErrorCodeIfAbsent(result, limit == 0 ? kGWLEventErrorCustomParamsInArrayElement
                                                  : kGWLEventErrorItemScopedCustomParameterLimitReached);
-      monitor()->logWithLevel(0, kItemCustomParametersCode, kItemCustomParametersMessage);
+      monitor()->logWithLevel(kGWLLevelError, kItemCustomParametersCode, kItemCustomParametersMessage);
     }
   } else {
     const size_t limit = nonNegative(limits.maxPublicEventParams);
@@ -144,7 +144,7 @@ std::optional<GWLParameters> GWLSanitizeEventParameters(const GWLRawParameters& 
       GWLSetErrorCodeIfAbsent(result, kGWLEventErrorParameterLimitReached);
       std::string message = kTooManyParametersMessage;
       message.replace(message.find("%d"), 2, std::to_string(limit));
-      monitor()->logWithLevel(1, kTooManyParametersCode, message);
+      monitor()->logWithLevel(kGWLLevelErrorSampled, kTooManyParametersCode, message);
     }
   }
   return result;
@@ -212,7 +212,7 @@ bool GWLCheckValueAndCurrency(GWLParameters& parameters, bool requireValue, cons
   }
   auto currency = parameters.find(kCurrencyParameter);
   if (!GWLDataTypeValidator::isValidCurrencyCode(currency == parameters.end() ? nullptr : &currency->second)) {
-    monitor()->logWithLevel(3, kMissingCurrencyCode, kMissingCurrencyMessage);
+    monitor()->logWithLevel(kGWLLevelWarning, kMissingCurrencyCode, kMissingCurrencyMessage);
     parameters.erase(kValueParameter);
     GWLRecordParameterError(parameters, kGWLEventErrorCurrencyCodeIsMissingOrInvalid, kCurrencyParameter, limit,
                             std::nullopt);
@@ -263,7 +263,8 @@ bool GWLEventParamsContainName(const std::vector<std::shared_ptr<GWLPBEventParam
                                std::string_view name) {
   for (const auto& param : wireParams) {
     if (NANOGetString(param, GWLPBEventParam::Field::name) == name) {
-      monitor()->logWithLevel(4, kParameterExistsCode, kParameterExistsMessage, GWLLogContext(std::string(name)));
+      monitor()->logWithLevel(kGWLLevelWarningSampled, kParameterExistsCode, kParameterExistsMessage,
+                              GWLLogContext(std::string(name)));
       return true;
     }
   }

@@ -213,7 +213,7 @@ bool GWLIsPurchaseEventName(std::string_view name) {
 
 bool GWLIsPublicName(std::string_view name) {
   if (name.empty()) {
-    GWLLibraryMonitor::monitor()->logWithLevel(2, kEmptyNameCode, kEmptyNameMessage);
+    GWLLibraryMonitor::monitor()->logWithLevel(kGWLLevelErrorSilent, kEmptyNameCode, kEmptyNameMessage);
     return false;
   }
   return name[0] != '_';

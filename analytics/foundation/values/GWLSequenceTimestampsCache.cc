@@ -37,8 +37,8 @@ void GWLSequenceTimestampsCache::addEventFilterTimestamp(double timestamp, std::
   if (!filterID) return;
   std::vector<double>& timestamps = allSequenceTimestampsByFilterID_[*filterID];
   if (!timestamps.empty() && timestamp < timestamps.back()) {
-    GWLLibraryMonitor::monitor()->logWithLevel(5, kEventTimestampOutOfOrderCode,
-                                                    kEventTimestampOutOfOrderMessage);
+    GWLLibraryMonitor::monitor()->logWithLevel(kGWLLevelWarningSilent, kEventTimestampOutOfOrderCode,
+                                               kEventTimestampOutOfOrderMessage);
   }
   if (!timestamps.empty() && GWLInt64FromDouble(timestamps.back()) == GWLInt64FromDouble(timestamp)) return;
   timestamps.push_back(timestamp);
@@ -48,8 +48,8 @@ void GWLSequenceTimestampsCache::setUserPropertyTimestamp(double timestamp, std:
   if (!filterID) return;
   std::vector<double>& timestamps = allSequenceTimestampsByFilterID_[*filterID];
   if (!timestamps.empty() && timestamp < timestamps.back()) {
-    GWLLibraryMonitor::monitor()->logWithLevel(5, kPropertyTimestampOutOfOrderCode,
-                                                    kPropertyTimestampOutOfOrderMessage);
+    GWLLibraryMonitor::monitor()->logWithLevel(kGWLLevelWarningSilent, kPropertyTimestampOutOfOrderCode,
+                                               kPropertyTimestampOutOfOrderMessage);
   }
   timestamps.assign(1, timestamp);
 }

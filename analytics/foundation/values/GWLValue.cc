@@ -34,7 +34,7 @@ std::optional<GWLValue> GWLValue::valueFromObject(const platform::Object& object
   auto monitor = GWLLibraryMonitor::monitor();
   switch (object.type()) {
     case platform::Object::Type::Null:
-      monitor->logWithLevel(0, kNilValueCode, kNilValueMessage);
+      monitor->logWithLevel(kGWLLevelError, kNilValueCode, kNilValueMessage);
       return std::nullopt;
     case platform::Object::Type::Bool:
       return initWithInt64(*object.boolValue() ? 1 : 0);
@@ -51,7 +51,7 @@ std::optional<GWLValue> GWLValue::valueFromObject(const platform::Object& object
     default:
       break;
   }
-  monitor->logWithLevel(0, kUnsupportedValueCode, kUnsupportedValueMessage,
+  monitor->logWithLevel(kGWLLevelError, kUnsupportedValueCode, kUnsupportedValueMessage,
                         GWLLogContext(platform::utf8::replacingInvalid(object.description())));
   return std::nullopt;
 }
@@ -62,12 +62,12 @@ GWLValue GWLValue::initWithInt64(int64_t value) { return GWLValue(value); }
 
 std::optional<GWLValue> GWLValue::initWithString(std::optional<std::string_view> value) {
   if (!value) {
-    GWLLibraryMonitor::monitor()->logWithLevel(0, kNilStringCode, kNilStringMessage);
+    GWLLibraryMonitor::monitor()->logWithLevel(kGWLLevelError, kNilStringCode, kNilStringMessage);
     return std::nullopt;
   }
   if (!platform::utf8::isValid(*value)) {
-    GWLLibraryMonitor::monitor()->logWithLevel(0, kNonStringCode, kNonStringMessage,
-                                                    GWLLogContext(platform::utf8::replacingInvalid(*value)));
+    GWLLibraryMonitor::monitor()->logWithLevel(kGWLLevelError, kNonStringCode, kNonStringMessage,
+                                               GWLLogContext(platform::utf8::replacingInvalid(*value)));
     return std::nullopt;
   }
   return GWLValue(std::string(*value));
@@ -75,7 +75,7 @@ std::optional<GWLValue> GWLValue::initWithString(std::optional<std::string_view>
 
 std::optional<GWLValue> GWLValue::initWithArray(std::optional<platform::Array> value) {
   if (!value) {
-    GWLLibraryMonitor::monitor()->logWithLevel(0, kNilArrayCode, kNilArrayMessage);
+    GWLLibraryMonitor::monitor()->logWithLevel(kGWLLevelError, kNilArrayCode, kNilArrayMessage);
     return std::nullopt;
   }
   return GWLValue(std::make_shared<const platform::Array>(std::move(*value)));

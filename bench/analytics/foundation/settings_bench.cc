@@ -23,7 +23,7 @@ std::shared_ptr<GWLMonitor> quietMonitor() {
 void BM_FilteredReport(benchmark::State& state) {
   auto monitor = quietMonitor();
   platform::HVUSetLoggerLevel(5);  // notice: debug reports are filtered out
-  for (auto _ : state) monitor->logWithLevel(7, 23000, "Debug detail", 12345);
+  for (auto _ : state) monitor->logWithLevel(kGWLLevelDebug, 23000, "Debug detail", 12345);
 }
 BENCHMARK(BM_FilteredReport);
 
