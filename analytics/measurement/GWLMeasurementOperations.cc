@@ -10,6 +10,7 @@
 #include "analytics/foundation/core/GWLError.h"
 #include "analytics/foundation/core/GWLKeychainWrapper.h"
 #include "analytics/foundation/core/GWLMonitor.h"
+#include "analytics/foundation/core/GWLMonitorLevels.h"
 #include "analytics/foundation/core/GWLScheduler.h"
 #include "analytics/foundation/storage/GWLDatabase.h"
 #include "analytics/foundation/values/GWLErrorEvents.h"
@@ -20,41 +21,51 @@
 #include "analytics/measurement/GWLIdentity.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/env/AppEnvironment.h"
+#include "platform/text/BooleanText.h"
 
 namespace {
 
 using Report = GWLAnalyticsReport;
 
 // ---- events ----
-constexpr Report kNilEventReport{4, 23048, "Attempted to log nil event"};
-constexpr Report kEventNotMadeReport{1, 23219, "Attempted to log nil event. Origin, name, parameters"};
+constexpr Report kNilEventReport{kGWLLevelWarningSampled, 23048, "Attempted to log nil event"};
+constexpr Report kEventNotMadeReport{kGWLLevelErrorSampled, 23219,
+                                     "Attempted to log nil event. Origin, name, parameters"};
 // ---- user properties ----
-constexpr Report kNilRemovedPropertyReport{3, 23074, "Attempted to remove nil user property"};
-constexpr Report kRemoveWhileDisabledReport{7, 23076, "Analytics is disabled. User property not removed"};
-constexpr Report kRemoveFailedReport{1, 23077, "Unable to remove user property. Name, error"};
-constexpr Report kPropertyRemovedReport{7, 23078, "User property removed. Name"};
-constexpr Report kNilSetPropertyReport{3, 23079, "Attempted to set nil user property"};
-constexpr Report kSetWhileDisabledReport{7, 23081, "Analytics is disabled. User property not set"};
-constexpr Report kExistenceQueryFailedReport{1, 23082, "Unable to query existence of user property. Name, error"};
-constexpr Report kCountQueryFailedReport{1, 23083, "Unable to query user property count. Origin, error"};
+constexpr Report kNilRemovedPropertyReport{kGWLLevelWarning, 23074, "Attempted to remove nil user property"};
+constexpr Report kRemoveWhileDisabledReport{kGWLLevelDebug, 23076, "Analytics is disabled. User property not removed"};
+constexpr Report kRemoveFailedReport{kGWLLevelErrorSampled, 23077, "Unable to remove user property. Name, error"};
+constexpr Report kPropertyRemovedReport{kGWLLevelDebug, 23078, "User property removed. Name"};
+constexpr Report kNilSetPropertyReport{kGWLLevelWarning, 23079, "Attempted to set nil user property"};
+constexpr Report kSetWhileDisabledReport{kGWLLevelDebug, 23081, "Analytics is disabled. User property not set"};
+constexpr Report kExistenceQueryFailedReport{kGWLLevelErrorSampled, 23082,
+                                             "Unable to query existence of user property. Name, error"};
+constexpr Report kCountQueryFailedReport{kGWLLevelErrorSampled, 23083,
+                                         "Unable to query user property count. Origin, error"};
 constexpr Report kPropertyLimitReport{
-    3, 23084, "Unable to set user property. Reached limit on set user properties for origin. Origin, name, value"};
-constexpr Report kSetFailedReport{1, 23085, "Unable to set user property. Name, value, error"};
-constexpr Report kPropertySetReport{7, 23087, "User property set. Name, value"};
+    kGWLLevelWarning, 23084,
+    "Unable to set user property. Reached limit on set user properties for origin. Origin, name, value"};
+constexpr Report kSetFailedReport{kGWLLevelErrorSampled, 23085, "Unable to set user property. Name, value, error"};
+constexpr Report kPropertySetReport{kGWLLevelDebug, 23087, "User property set. Name, value"};
 // ---- queries ----
-constexpr Report kNilAttributeCallbackReport{0, 23088, "userAttributeWithName callback is nil"};
-constexpr Report kAttributeReadFailedReport{1, 23089, "Unable to get user attribute by name. Name"};
-constexpr Report kNilPropertiesCallbackReport{0, 23090, "Unable to retrieve user properties. Callback is nil"};
-constexpr Report kPropertiesReadFailedReport{1, 23091, "Unable to retrieve user properties. Error"};
-constexpr Report kInvalidPropertyReport{3, 23092, "Cannot add invalid public user property name or value."};
-constexpr Report kEmptyMaxOriginReport{0, 23093, "Origin for querying MaxUserProperties cannot be nil"};
-constexpr Report kNilMaxCallbackReport{0, 23094, "MaxUserProperties callback cannot be nil. Origin"};
+constexpr Report kNilAttributeCallbackReport{kGWLLevelError, 23088, "userAttributeWithName callback is nil"};
+constexpr Report kAttributeReadFailedReport{kGWLLevelErrorSampled, 23089, "Unable to get user attribute by name. Name"};
+constexpr Report kNilPropertiesCallbackReport{kGWLLevelError, 23090,
+                                              "Unable to retrieve user properties. Callback is nil"};
+constexpr Report kPropertiesReadFailedReport{kGWLLevelErrorSampled, 23091, "Unable to retrieve user properties. Error"};
+constexpr Report kInvalidPropertyReport{kGWLLevelWarning, 23092,
+                                        "Cannot add invalid public user property name or value."};
+constexpr Report kEmptyMaxOriginReport{kGWLLevelError, 23093, "Origin for querying MaxUserProperties cannot be nil"};
+constexpr Report kNilMaxCallbackReport{kGWLLevelError, 23094, "MaxUserProperties callback cannot be nil. Origin"};
 // ---- purchases ----
 constexpr Report kNoFingerprintReport{
-    2, 23139, "Purchase has nil or empty fingerprint. Purchase will not be checked for duplicates. Product ID"};
+    kGWLLevelErrorSilent, 23139,
+    "Purchase has nil or empty fingerprint. Purchase will not be checked for duplicates. Product ID"};
 constexpr Report kFingerprintNotSavedReport{
-    1, 23140, "Failed to save purchase fingerprint. Purchase will not be checked for duplicates. Product ID, error"};
-constexpr Report kDuplicatePurchaseReport{4, 23141, "Purchase is a duplicate and will not be reported. Product ID"};
+    kGWLLevelErrorSampled, 23140,
+    "Failed to save purchase fingerprint. Purchase will not be checked for duplicates. Product ID, error"};
+constexpr Report kDuplicatePurchaseReport{kGWLLevelWarningSampled, 23141,
+                                          "Purchase is a duplicate and will not be reported. Product ID"};
 
 // Error event code of a refused property beyond its origin's limit.
 constexpr int64_t kPropertyLimitErrorEventCode = 9;
@@ -106,26 +117,6 @@ bool isAdExposureEvent(const GWLEvent& event) {
          event.name() == kGWLAdUnitExposureEventName;
 }
 
-// The keychain's count as a number; none when absent or not a whole number.
-std::optional<int64_t> countFromText(const std::optional<std::string>& text) {
-  if (!text || text->empty()) return std::nullopt;
-  int64_t value = 0;
-  bool negative = false;
-  size_t index = 0;
-  if ((*text)[0] == '-' || (*text)[0] == '+') {
-    negative = (*text)[0] == '-';
-    index = 1;
-  }
-  if (index == text->size()) return std::nullopt;
-  for (; index < text->size(); ++index) {
-    const char c = (*text)[index];
-    if (c < '0' || c > '9') return std::nullopt;
-    if (value > (INT64_MAX - (c - '0')) / 10) return std::nullopt;
-    value = value * 10 + (c - '0');
-  }
-  return negative ? -value : value;
-}
-
 }  // namespace
 
 GWLMeasurementOperations::GWLMeasurementOperations() = default;
@@ -173,13 +164,13 @@ void GWLMeasurementOperations::logEventOnWorkerQueueWithOrigin(
 
   auto config = remoteConfig();
   const GWLValueLimits limits = config ? config->valueLimits() : GWLValueLimits{};
-  auto event = GWLEvent::initWithOrigin(origin, isPublicEvent, name, timestamp, 0, merged.value_or(GWLRawParameters{}),
-                                        limits);
+  auto event =
+      GWLEvent::initWithOrigin(origin, isPublicEvent, name, timestamp, 0, merged.value_or(GWLRawParameters{}), limits);
   if (!event) {
-    engineMonitor()->logWithLevel(kEventNotMadeReport.level, kEventNotMadeReport.code, kEventNotMadeReport.message,
-                                  origin, GWLEventNameForLog(name),
-                                  GWLDescriptionForLog(platform::Object(
-                                      dictionaryFromRawParameters(merged.value_or(GWLRawParameters{})))));
+    engineMonitor()->logWithLevel(
+        kEventNotMadeReport.level, kEventNotMadeReport.code, kEventNotMadeReport.message, origin,
+        GWLEventNameForLog(name),
+        GWLDescriptionForLog(platform::Object(dictionaryFromRawParameters(merged.value_or(GWLRawParameters{})))));
     return;
   }
   const bool hasScreenParameters = addedScreenParameters && !addedScreenParameters->empty();
@@ -230,8 +221,10 @@ std::optional<GWLRawParameters> GWLMeasurementOperations::parametersWithAddedDef
 // First open
 
 GWLParameters GWLMeasurementOperations::firstOpenConsentedEventParams() {
-  const std::optional<int64_t> count = countFromText(previousFirstOpenCount());
-  const int64_t previousFirstOpens = count && *count >= 2 ? *count - 1 : 0;
+  // The count is kept as text; it reads as the platform reads an integer from text.
+  const std::optional<std::string> text = previousFirstOpenCount();
+  const int64_t count = text ? platform::integerValueOfText(*text) : 0;
+  const int64_t previousFirstOpens = count >= 2 ? count - 1 : 0;
   int64_t uninstalledWithoutApp = 0;
   if (auto db = database()) {
     if (auto firstInstall = db->userAttributeWithName(kFirstInstallProperty)) {
@@ -296,14 +289,18 @@ void GWLMeasurementOperations::removeUserAttribute(const std::shared_ptr<GWLUser
 }
 
 void GWLMeasurementOperations::setUserAttributeOnWorkerQueue(const std::shared_ptr<GWLUserAttribute>& attribute) {
+  (void)storeUserAttributeOnWorkerQueue(attribute);
+}
+
+bool GWLMeasurementOperations::storeUserAttributeOnWorkerQueue(const std::shared_ptr<GWLUserAttribute>& attribute) {
   GWLScheduler::checkOnBackgroundThreadWithMethodName(kSetUserAttributeMethod);
-  if (!attribute) return;
+  if (!attribute) return false;
   if (!isEnabled()) {
     engineMonitor()->logWithLevel(kSetWhileDisabledReport.level, kSetWhileDisabledReport.code,
                                   kSetWhileDisabledReport.message);
-    return;
+    return false;
   }
-  (void)setUserPropertyInDatabaseOnWorkerQueue(attribute);
+  return setUserPropertyInDatabaseOnWorkerQueue(attribute);
 }
 
 void GWLMeasurementOperations::removeUserAttributeOnWorkerQueue(const std::shared_ptr<GWLUserAttribute>& attribute) {
@@ -362,7 +359,8 @@ bool GWLMeasurementOperations::setUserPropertyInDatabaseOnWorkerQueue(
     }
   }
 
-  if (name == kGWLNonPersonalizedAdsProperty) updateAdPersonalizationConsentFromNPAValue(attribute->value().int64Value());
+  if (name == kGWLNonPersonalizedAdsProperty)
+    updateAdPersonalizationConsentFromNPAValue(attribute->value().int64Value());
 
   if (!*stored) {
     const bool isPublic = !name.starts_with("_");
@@ -500,7 +498,8 @@ std::optional<bool> GWLMeasurementOperations::shouldDisableAdPersonalization() {
     if (auto granted = GWLConsentSettingsUtil::adPersonalization()) return !*granted;
   }
   if (auto env = environment()) {
-    if (const platform::Object* flag = env->objectForInfoDictionaryKey(kGWLDefaultAllowAdPersonalizationSignalsInfoKey)) {
+    if (const platform::Object* flag =
+            env->objectForInfoDictionaryKey(kGWLDefaultAllowAdPersonalizationSignalsInfoKey)) {
       if (flag->isBool() || flag->isNumber()) {
         foundAdPersonalizationPlistFlag_.store(true);
         const bool allow = flag->isBool() ? *flag->boolValue() : flag->numberValue().value_or(0) != 0;
@@ -538,9 +537,10 @@ void GWLMeasurementOperations::setLastAdvertisingIDResetUserPropertyOnWorkerQueu
   if (!hasUserID || !*hasUserID) return;
   const std::optional<bool> hasReset = containsUserAttribute(kGWLLastAdvertisingIDResetProperty);
   if (!hasReset || *hasReset) return;
-  auto attribute =
-      GWLUserAttribute::initWithOrigin(kGWLOriginAuto, kGWLLastAdvertisingIDResetProperty, GWLValue::initWithInt64(1), now());
-  setUserAttributeOnWorkerQueue(attribute);
+  auto attribute = GWLUserAttribute::initWithOrigin(kGWLOriginAuto, kGWLLastAdvertisingIDResetProperty,
+                                                    GWLValue::initWithInt64(1), now());
+  // The flag asks for the property: it is cleared only once the property is stored.
+  if (!storeUserAttributeOnWorkerQueue(attribute)) return;
   if (auto id = identity()) id->setShouldSetLastAdvertisingIDResetUserProperty(false);
 }
 

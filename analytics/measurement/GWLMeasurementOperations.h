@@ -161,7 +161,8 @@ class GWLMeasurementOperations : public GWLAnalyticsEngine,
   // when it is a number, else YES.
   bool shouldAllowAdNetworkRegistration() const;
   // Sets "_lair" = 1 (origin "auto", now) when "_id" is stored and "_lair" is
-  // not, then clears the identity's flag. An unanswered question writes nothing. Worker queue.
+  // not, and once it is stored clears the identity's flag. An unanswered
+  // question writes nothing. Worker queue.
   void setLastAdvertisingIDResetUserPropertyOnWorkerQueue();
 
   // ---- session ID, user data, purchases ----
@@ -188,9 +189,9 @@ class GWLMeasurementOperations : public GWLAnalyticsEngine,
   std::shared_ptr<GWLDatabase> database() const override = 0;
   // The persisted settings (ad personalisation).
   std::shared_ptr<GWLPersistedConfig> persistedConfig() const override = 0;
-  // The configuration in force (value limits, maxPublicUserProperties); the
-  // default configuration while the engine has none.
-  std::shared_ptr<GWLRemoteConfig> remoteConfig() const override = 0;
+  // (The configuration in force, GWLMeasurementEngine's pure `remoteConfig()`,
+  // gives the value limits and maxPublicUserProperties; the defaults apply
+  // while it answers none.)
   // The identity taken at start (session stitching token, the "_lair" flag).
   std::shared_ptr<GWLIdentity> identity() const override = 0;
   // Whether collection is on (`_enabled`).
@@ -226,6 +227,8 @@ class GWLMeasurementOperations : public GWLAnalyticsEngine,
   bool post(int line, std::function<void()> block);
   // Posts `block` to the global queue (runs it at once without one).
   void answer(std::function<void()> block) const;
+  // setUserAttributeOnWorkerQueue, answering whether the property is stored.
+  bool storeUserAttributeOnWorkerQueue(const std::shared_ptr<GWLUserAttribute>& attribute);
   // Whether the name is stored: true, false, or none when the question failed.
   std::optional<bool> containsUserAttribute(const std::string& name);
 
