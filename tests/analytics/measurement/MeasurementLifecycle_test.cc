@@ -7,6 +7,7 @@
 #include "MeasurementTestEngine.h"
 #include "analytics/foundation/config/GWLPersistedConfig.h"
 #include "analytics/foundation/config/GWLRemoteConfig.h"
+#include "analytics/foundation/core/GWLAlarm.h"
 #include "analytics/foundation/core/GWLPaths.h"
 #include "analytics/foundation/values/GWLUserAttribute.h"
 #include "analytics/measurement/GWLConsentSettingsUtil.h"
@@ -28,6 +29,25 @@ TEST_F(EngineTest, AnEmptyAppIDMakesNoEngine) {
   GWLAnalyticsEngineConfiguration configuration;
   EXPECT_EQ(GWLMeasurement::create<TestMeasurement>(configuration, dependencies()), nullptr);
   EXPECT_EQ(codes(), std::vector<int64_t>{23170});
+}
+
+TEST_F(EngineTest, TheLibrarysOwnCreationMakesAWorkingEngineOnceThroughTheRegistry) {
+  GWLIdentity::resetSharedInstanceForTesting();
+  GWLMeasurement::initializeSharedInstanceWithAppID("1:123:ios:abc", true, false, std::nullopt);
+  GWLMeasurement::initializeSharedInstanceWithAppID("1:456:ios:def", true, false, std::nullopt);
+  auto made = std::dynamic_pointer_cast<GWLMeasurement>(GWLMeasurement::sharedInstance());
+  ASSERT_NE(made, nullptr);
+  EXPECT_TRUE(GWLMeasurement::hasSharedInstance());
+  EXPECT_EQ(made->scheduler()->workerQueue()->label(), "com.halcyra.cvna.worker");
+  EXPECT_EQ(made->alarm()->name(), "Measurement timer");
+  made->scheduler()->workerQueue()->flush();
+  EXPECT_TRUE(made->didInitializeComponents());
+  EXPECT_NE(made->database(), nullptr);
+  EXPECT_EQ(GWLMeasurementRegistry::remoteConfig(), made->engineRemoteConfig());
+  made->setEnabled(false);
+  made->scheduler()->workerQueue()->flush();
+  GWLMeasurementRegistry::resetForTesting(monitor_);
+  GWLIdentity::resetSharedInstanceForTesting();
 }
 
 TEST_F(EngineTest, CreationLogsTheStartAndKeepsTheFirstLoadTimeOfTheInstallation) {
