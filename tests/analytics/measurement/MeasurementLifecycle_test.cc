@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "MeasurementTestEngine.h"
+#include "analytics/foundation/config/GWLDeepLinkHooks.h"
 #include "analytics/foundation/config/GWLPersistedConfig.h"
 #include "analytics/foundation/config/GWLRemoteConfig.h"
 #include "analytics/foundation/core/GWLAlarm.h"
@@ -176,6 +177,56 @@ TEST_F(EngineTest, TheComponentBlockRunsOnceAndEveryStartRunsItsOwnSteps) {
   drain();
   EXPECT_EQ(engine->steps->take(), (std::vector<std::string>{"npa", "updateSchedule"}));
   EXPECT_TRUE(lastReporter()->reporting);
+}
+
+class RecordingStartLinks : public GWLDeepLinkHooks {
+ public:
+  bool hasStoredDeepLink() override { return stored; }
+  void reportStoredCampaignEventOnWorkerQueue(std::optional<int64_t> clickTimestampInMs) override {
+    calls.push_back(clickTimestampInMs ? "report " + std::to_string(*clickTimestampInMs) : "report");
+  }
+  bool shouldAllowRequestDeferredDeepLink() override { return allowed; }
+  void requestDeferredDeepLink() override { calls.push_back("request"); }
+  bool stored = false;
+  bool allowed = false;
+  std::vector<std::string> calls;  // worker queue only
+};
+
+TEST_F(EngineTest, TheStartReportsAStoredLaunchLinkOrRequestsTheDeferredDeepLinkOnceTheConfigurationIsFresh) {
+  struct Case {
+    bool stored;
+    bool allowed;
+    bool freshConfiguration;
+    std::vector<std::string> calls;
+    bool afterFetch;  // the request waits for the next configuration
+  };
+  const Case cases[] = {
+      {true, true, true, {"report"}, false},   {false, true, true, {"request"}, false},
+      {false, true, false, {}, true},          {false, false, true, {}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "stored " << c.stored << ", allowed " << c.allowed << ", fresh "
+                                      << c.freshConfiguration);
+    if (engine) drain();
+    engine.reset();
+    {
+      GWLDatabase::Dependencies databaseDependencies;
+      databaseDependencies.clock = clock_;
+      auto database = GWLDatabase::initWithDatabaseName(kGWLDatabaseFileName, settings_, databaseDependencies);
+      ASSERT_TRUE(database);
+      ASSERT_TRUE(database->updateRemoteConfigSuccessfulTimestamp(c.freshConfiguration ? clock_->now() : 0));
+    }
+    auto links = std::make_shared<RecordingStartLinks>();
+    links->stored = c.stored;
+    links->allowed = c.allowed;
+    GWLInstalledHook<GWLDeepLinkHooks>::install(links);
+    makeEngine();
+    drain();
+    GWLInstalledHook<GWLDeepLinkHooks>::resetForTesting();
+    ASSERT_TRUE(engine->didInitializeComponents());
+    EXPECT_EQ(links->calls, c.calls);
+    EXPECT_EQ(engine->shouldRequestDeferredDeepLinkAfterConfigFetch(), c.afterFetch);
+  }
 }
 
 // ---------------------------------------------------------------------------
