@@ -416,6 +416,32 @@ TEST_F(MeasurementOperationsTest, OriginHoldsAtMostItsLimitOfPropertiesAndUpdate
   EXPECT_TRUE(set(text("cz", "_other", "v")));
 }
 
+// Callers on several threads: the existence check, the limit check and the
+// write of one property never interleave with another property's, and the
+// decision flags may be read meanwhile.
+TEST_F(MeasurementOperationsTest, ConcurrentCallersCannotPassTheLimit) {
+  std::vector<std::thread> callers;
+  for (int t = 0; t < 4; ++t) {
+    callers.emplace_back([this, t] {
+      for (int i = 0; i < 10; ++i) {
+        engine_->setUserAttribute(text("auto", "_t" + std::to_string(t) + "_" + std::to_string(i), "v"));
+        engine_->setShouldUpdateNPAUserProperty(i % 2 == 0);
+        (void)engine_->shouldDisableAdPersonalization();
+        (void)engine_->foundAdPersonalizationPlistFlag();
+      }
+    });
+  }
+  for (auto& caller : callers) caller.join();
+  drain();
+  EXPECT_EQ(database_->userAttributeCountForOrigin("auto"), 25);
+  std::vector<int64_t> refused;
+  for (int64_t code : codes()) {
+    if (code == 23084) refused.push_back(code);
+  }
+  EXPECT_EQ(refused.size(), 15u);
+  EXPECT_EQ(errorEventCodes(), std::vector<int64_t>(15, 9));
+}
+
 TEST_F(MeasurementOperationsTest, ChangedUserIDResetsTheStitchingTokenAndRemovesLastAdvertisingIDReset) {
   struct Case {
     const char* what;
