@@ -391,6 +391,26 @@ TEST_F(MeasurementOperationsTest, RefusedEventsAreReportedAndGoNowhere) {
   EXPECT_TRUE(engine_->notified().empty());
 }
 
+// The event hop holds the engine: an event logged just before the engine goes
+// is still routed, while a weak block (the session ID query) finds it gone.
+TEST_F(MeasurementOperationsTest, EventLoggedAsTheEngineGoesIsStillRouted) {
+  std::mutex hold;
+  hold.lock();
+  scheduler_->scheduleOnWorkerQueueBlockID("test", [&] { std::lock_guard<std::mutex> wait(hold); });
+  std::atomic<int> intercepted{0};
+  engine_->logEventWithOrigin(
+      "app", true, "shop", std::nullopt, 1000, true, false, false,
+      [&](const std::string&, const std::string&, const std::optional<GWLRawParameters>&, double) { ++intercepted; },
+      std::nullopt);
+  std::weak_ptr<TestEngine> weak = engine_;
+  engine_.reset();
+  EXPECT_FALSE(weak.expired());
+  hold.unlock();
+  drain();
+  EXPECT_EQ(intercepted.load(), 1);
+  EXPECT_TRUE(weak.expired());
+}
+
 // ---------------------------------------------------------------------------
 // User properties
 
