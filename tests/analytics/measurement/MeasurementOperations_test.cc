@@ -835,6 +835,26 @@ TEST_F(MeasurementOperationsTest, FirstOpenParametersCountEarlierInstallsAndUnin
   EXPECT_EQ(GWLKeychainWrapper::keychainValueWithIdentifier("_pfo", "com.halcyra.tabulo"), std::string("x"));
 }
 
+// The audiences and attribution layers reach these operations through the
+// foundation's engine calls.
+TEST_F(MeasurementOperationsTest, LayersAboveReachTheOperationsThroughTheEngineCalls) {
+  GWLMeasurementEngineCalls& calls = *engine_;
+  engine_->setPreviousFirstOpenCount("3");
+  onWorker([&] {
+    calls.setUserAttributeOnWorkerQueue(text("auto", "_c", "v"));
+    return 0;
+  });
+  EXPECT_TRUE(stored("_c"));
+  onWorker([&] {
+    calls.removeUserAttributeOnWorkerQueue(text("auto", "_c", "v"));
+    return 0;
+  });
+  EXPECT_FALSE(stored("_c"));
+  auto parameters = onWorker([&] { return calls.paramsWithAddedFirstOpenConsentedEventParams({{"p", Object(1)}}); });
+  ASSERT_TRUE(parameters.count("_pfo"));
+  EXPECT_EQ(std::get<GWLValue>(parameters.at("_pfo")), GWLValue::initWithInt64(2));
+}
+
 TEST_F(MeasurementOperationsTest, UserDataGoesToTheConversionQueryOnTheWorkerQueue) {
   engine_->setUserData(Dictionary{{"email", "a@b.c"}});
   drain();
