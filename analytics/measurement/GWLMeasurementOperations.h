@@ -116,7 +116,7 @@ class GWLMeasurementOperations : public GWLAnalyticsEngine,
   // count); "_uwa": 1 when the stored "_fi" is below 1, else 0. Worker queue.
   GWLParameters firstOpenConsentedEventParams();
   // Those two under `parameters` (the given ones win). Worker queue.
-  GWLRawParameters paramsWithAddedFirstOpenConsentedEventParams(const GWLRawParameters& parameters);
+  GWLRawParameters paramsWithAddedFirstOpenConsentedEventParams(const GWLRawParameters& parameters) override;
   // The count kept in the keychain for the app's bundle identifier; setting
   // none deletes it. Any thread.
   std::optional<std::string> previousFirstOpenCount() const;
@@ -127,8 +127,8 @@ class GWLMeasurementOperations : public GWLAnalyticsEngine,
   void setUserAttribute(const std::shared_ptr<GWLUserAttribute>& attribute) override;
   void removeUserAttribute(const std::shared_ptr<GWLUserAttribute>& attribute) override;
   // Nothing while collection is off (23081 / 23076).
-  void setUserAttributeOnWorkerQueue(const std::shared_ptr<GWLUserAttribute>& attribute);
-  void removeUserAttributeOnWorkerQueue(const std::shared_ptr<GWLUserAttribute>& attribute);
+  void setUserAttributeOnWorkerQueue(const std::shared_ptr<GWLUserAttribute>& attribute) override;
+  void removeUserAttributeOnWorkerQueue(const std::shared_ptr<GWLUserAttribute>& attribute) override;
   // The checks and the write of one property: a changed "_id" resets the
   // session stitching token and removes "_lair"; "_npa" is handed to the
   // ad-personalisation consent; a new name must fit its origin's limit

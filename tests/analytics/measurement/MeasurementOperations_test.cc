@@ -391,6 +391,26 @@ TEST_F(MeasurementOperationsTest, RefusedEventsAreReportedAndGoNowhere) {
   EXPECT_TRUE(engine_->notified().empty());
 }
 
+// The event hop holds the engine: an event logged just before the engine goes
+// is still routed, while a weak block (the session ID query) finds it gone.
+TEST_F(MeasurementOperationsTest, EventLoggedAsTheEngineGoesIsStillRouted) {
+  std::mutex hold;
+  hold.lock();
+  scheduler_->scheduleOnWorkerQueueBlockID("test", [&] { std::lock_guard<std::mutex> wait(hold); });
+  std::atomic<int> intercepted{0};
+  engine_->logEventWithOrigin(
+      "app", true, "shop", std::nullopt, 1000, true, false, false,
+      [&](const std::string&, const std::string&, const std::optional<GWLRawParameters>&, double) { ++intercepted; },
+      std::nullopt);
+  std::weak_ptr<TestEngine> weak = engine_;
+  engine_.reset();
+  EXPECT_FALSE(weak.expired());
+  hold.unlock();
+  drain();
+  EXPECT_EQ(intercepted.load(), 1);
+  EXPECT_TRUE(weak.expired());
+}
+
 // ---------------------------------------------------------------------------
 // User properties
 
@@ -414,6 +434,32 @@ TEST_F(MeasurementOperationsTest, OriginHoldsAtMostItsLimitOfPropertiesAndUpdate
   }
   // Another non-public origin has a limit of its own.
   EXPECT_TRUE(set(text("cz", "_other", "v")));
+}
+
+// Callers on several threads: the existence check, the limit check and the
+// write of one property never interleave with another property's, and the
+// decision flags may be read meanwhile.
+TEST_F(MeasurementOperationsTest, ConcurrentCallersCannotPassTheLimit) {
+  std::vector<std::thread> callers;
+  for (int t = 0; t < 4; ++t) {
+    callers.emplace_back([this, t] {
+      for (int i = 0; i < 10; ++i) {
+        engine_->setUserAttribute(text("auto", "_t" + std::to_string(t) + "_" + std::to_string(i), "v"));
+        engine_->setShouldUpdateNPAUserProperty(i % 2 == 0);
+        (void)engine_->shouldDisableAdPersonalization();
+        (void)engine_->foundAdPersonalizationPlistFlag();
+      }
+    });
+  }
+  for (auto& caller : callers) caller.join();
+  drain();
+  EXPECT_EQ(database_->userAttributeCountForOrigin("auto"), 25);
+  std::vector<int64_t> refused;
+  for (int64_t code : codes()) {
+    if (code == 23084) refused.push_back(code);
+  }
+  EXPECT_EQ(refused.size(), 15u);
+  EXPECT_EQ(errorEventCodes(), std::vector<int64_t>(15, 9));
 }
 
 TEST_F(MeasurementOperationsTest, ChangedUserIDResetsTheStitchingTokenAndRemovesLastAdvertisingIDReset) {
@@ -787,6 +833,26 @@ TEST_F(MeasurementOperationsTest, FirstOpenParametersCountEarlierInstallsAndUnin
   EXPECT_EQ(std::get<GWLValue>(merged.at("_uwa")), GWLValue::initWithInt64(0));
   // The count is the keychain's, kept for the app's bundle identifier.
   EXPECT_EQ(GWLKeychainWrapper::keychainValueWithIdentifier("_pfo", "com.halcyra.tabulo"), std::string("x"));
+}
+
+// The audiences and attribution layers reach these operations through the
+// foundation's engine calls.
+TEST_F(MeasurementOperationsTest, LayersAboveReachTheOperationsThroughTheEngineCalls) {
+  GWLMeasurementEngineCalls& calls = *engine_;
+  engine_->setPreviousFirstOpenCount("3");
+  onWorker([&] {
+    calls.setUserAttributeOnWorkerQueue(text("auto", "_c", "v"));
+    return 0;
+  });
+  EXPECT_TRUE(stored("_c"));
+  onWorker([&] {
+    calls.removeUserAttributeOnWorkerQueue(text("auto", "_c", "v"));
+    return 0;
+  });
+  EXPECT_FALSE(stored("_c"));
+  auto parameters = onWorker([&] { return calls.paramsWithAddedFirstOpenConsentedEventParams({{"p", Object(1)}}); });
+  ASSERT_TRUE(parameters.count("_pfo"));
+  EXPECT_EQ(std::get<GWLValue>(parameters.at("_pfo")), GWLValue::initWithInt64(2));
 }
 
 TEST_F(MeasurementOperationsTest, UserDataGoesToTheConversionQueryOnTheWorkerQueue) {
