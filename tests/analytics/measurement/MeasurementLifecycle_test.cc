@@ -179,6 +179,61 @@ TEST_F(EngineTest, TheComponentBlockRunsOnceAndEveryStartRunsItsOwnSteps) {
   EXPECT_TRUE(lastReporter()->reporting);
 }
 
+TEST_F(EngineTest, TheStartChoosesTheConsentOfTheStrongestStoredSource) {
+  using Settings = platform::Dictionary;
+  const Settings tcf{{"ad_storage", "denied"}};
+  const Settings thirdParty{{"ad_storage", "granted"}};
+  const Settings firstPartyStart{{"analytics_storage", "denied"}};
+  struct Case {
+    std::optional<Settings> tcf;
+    std::optional<Settings> thirdParty;
+    std::optional<Settings> firstPartyStart;
+    int64_t source;
+    std::optional<Settings> settings;
+  };
+  const Case cases[] = {
+      {tcf, std::nullopt, std::nullopt, kGWLConsentSourceTCF, tcf},
+      {tcf, thirdParty, std::nullopt, kGWLConsentSource3P, thirdParty},  // stored 3P settings keep TCF out
+      {std::nullopt, std::nullopt, firstPartyStart, kGWLConsentSource1PRestored, firstPartyStart},
+      {std::nullopt, std::nullopt, std::nullopt, kGWLConsentSourceNone, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "expected source " << c.source);
+    if (engine) drain();
+    engine.reset();
+    GWLConsentSettingsUtil::resetForTesting();
+    analytics_->consent()->clearConsent();
+    if (c.tcf) analytics_->consent()->persistConsentSettings(c.tcf, kGWLConsentSourceTCF);
+    if (c.thirdParty) analytics_->consent()->persistConsentSettings(c.thirdParty, kGWLConsentSource3P);
+    analytics_->consent()->setConsentSettings1PStart(c.firstPartyStart);
+    makeEngine();
+    drain();
+    EXPECT_EQ(GWLConsentSettingsUtil::consentSource(), c.source);
+    EXPECT_EQ(GWLConsentSettingsUtil::consentSettings(), c.settings);
+    EXPECT_EQ(analytics_->consent()->consentSettings1PStart(), std::nullopt);  // used once
+  }
+}
+
+TEST_F(EngineTest, DisablingCancelsTheUploadAlarmAndClearsAnExpiredLaunchLink) {
+  struct ClearingLinks : GWLDeepLinkHooks {
+    bool clearExpiredStoredDeepLink(const GWLRemoteConfig&) override {
+      ++clears;
+      return true;
+    }
+    std::atomic<int> clears{0};
+  };
+  auto links = std::make_shared<ClearingLinks>();
+  GWLInstalledHook<GWLDeepLinkHooks>::install(links);
+  makeEngine();
+  drain();
+  engine->alarm()->runAfterDelay(60, [] {});
+  engine->setEnabled(false);
+  drain();
+  GWLInstalledHook<GWLDeepLinkHooks>::resetForTesting();
+  EXPECT_FALSE(engine->alarm()->hasActiveTimer());
+  EXPECT_EQ(links->clears, 1);
+}
+
 class RecordingStartLinks : public GWLDeepLinkHooks {
  public:
   bool hasStoredDeepLink() override { return stored; }
