@@ -105,6 +105,40 @@ TEST_F(EngineTest, ThePersistedStateTheOptionAndDeactivationDecideCollection) {
   }
 }
 
+TEST_F(EngineTest, WithThePublicClassEnablingPointsToScreenReportingUnlessTheInfoDictionarySwitchesItOff) {
+  struct Case {
+    std::map<std::string, platform::Object> info;
+    bool hint;
+  };
+  const Case cases[] = {
+      {{}, true},
+      {{{kGWLAutomaticScreenReportingEnabledInfoKey, platform::Object(false)}}, false},
+      {{{kGWLScreenReportingEnabledInfoKey, platform::Object(int64_t{0})},
+        {kGWLAutomaticScreenReportingEnabledInfoKey, platform::Object(true)}},
+       false},
+      {{{kGWLScreenReportingEnabledInfoKey, platform::Object("NO")}}, true},  // not a number
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.info.size() << " keys, hint " << c.hint);
+    dropEngine();
+    auto made = dependencies();
+    made.classExists = [](const std::string& name) { return name == "CVNAnalytics"; };
+    made.infoDictionaryValue = [info = c.info](const std::string& key) -> std::optional<platform::Object> {
+      auto found = info.find(key);
+      if (found == info.end()) return std::nullopt;
+      return found->second;
+    };
+    codes();
+    GWLAnalyticsEngineConfiguration configuration;
+    configuration.appID = "1:123:ios:abc";
+    engine = GWLMeasurement::create<TestMeasurement>(configuration, made);
+    drain();
+    const auto printed = codes();
+    EXPECT_TRUE(contains(printed, 23012));
+    EXPECT_EQ(contains(printed, 23220), c.hint);
+  }
+}
+
 TEST_F(EngineTest, OnlyTheFirstSwitchStoresTheDeferredCollectionFlag) {
   struct Case {
     bool option;
@@ -199,8 +233,7 @@ TEST_F(EngineTest, TheStartChoosesTheConsentOfTheStrongestStoredSource) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << "expected source " << c.source);
-    if (engine) drain();
-    engine.reset();
+    dropEngine();
     GWLConsentSettingsUtil::resetForTesting();
     analytics_->consent()->clearConsent();
     if (c.tcf) analytics_->consent()->persistConsentSettings(c.tcf, kGWLConsentSourceTCF);
@@ -262,8 +295,7 @@ TEST_F(EngineTest, TheStartReportsAStoredLaunchLinkOrRequestsTheDeferredDeepLink
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << "stored " << c.stored << ", allowed " << c.allowed << ", fresh "
                                       << c.freshConfiguration);
-    if (engine) drain();
-    engine.reset();
+    dropEngine();
     {
       GWLDatabase::Dependencies databaseDependencies;
       databaseDependencies.clock = clock_;

@@ -126,14 +126,21 @@ class EngineTest : public EntryClassTest {
     return dependencies;
   }
 
+  // A new engine; the one before goes first (two engines would share the database file).
   std::shared_ptr<TestMeasurement> makeEngine(bool enabledOption = true, bool deactivated = false) {
-    if (engine) drain();
+    dropEngine();
     GWLAnalyticsEngineConfiguration configuration;
     configuration.appID = "1:123:ios:abc";
     configuration.isAnalyticsCollectionEnabled = enabledOption;
     configuration.isAnalyticsCollectionDeactivated = deactivated;
     engine = GWLMeasurement::create<TestMeasurement>(configuration, dependencies());
     return engine;
+  }
+
+  void dropEngine() {
+    if (!engine) return;
+    drain();
+    engine.reset();
   }
 
   // Lets the worker queue run what it was given (and what that posted).
