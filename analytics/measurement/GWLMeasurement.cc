@@ -45,18 +45,6 @@ constexpr LaunchArguments kLibraryArguments{"-GWLAnalyticsDebugEnabled", "-noGWL
                                             "-GWLAnalyticsVerboseLoggingEnabled",
                                             "-GWLAnalyticsVerboseLoggingDisabled"};
 
-// The text with its one "%@" (or "%lld") replaced by `value`.
-std::string filledIn(const char* text, const std::string& value) {
-  std::string result(text);
-  for (const char* placeholder : {"%@", "%lld"}) {
-    if (auto at = result.find(placeholder); at != std::string::npos) {
-      result.replace(at, std::char_traits<char>::length(placeholder), value);
-      break;
-    }
-  }
-  return result;
-}
-
 // The deep links on this class's monitor, for the services that need no engine.
 std::shared_ptr<GWLMeasurementDeepLinks> urlServices() {
   GWLMeasurementDeepLinks::Dependencies dependencies;
@@ -68,6 +56,17 @@ std::shared_ptr<GWLMeasurementDeepLinks> urlServices() {
 
 // ---------------------------------------------------------------------------
 // The class accessors and creation
+
+std::string GWLMeasurement::filledIn(const char* text, const std::string& value) {
+  std::string result(text);
+  for (const char* placeholder : {"%@", "%lld"}) {
+    if (auto at = result.find(placeholder); at != std::string::npos) {
+      result.replace(at, std::char_traits<char>::length(placeholder), value);
+      break;
+    }
+  }
+  return result;
+}
 
 bool GWLMeasurement::hasSharedInstance() { return GWLMeasurementRegistry::hasSharedInstance(); }
 

@@ -394,6 +394,8 @@ class GWLMeasurement : public GWLMeasurementOperations,
 
  private:
   static bool checkAppID(const std::string& appID, const Dependencies& dependencies);
+  // A report text with its one "%@" (or "%lld") replaced by `value`.
+  static std::string filledIn(const char* text, const std::string& value);
   // The designated initialiser's last steps, once the engine is owned.
   void finishCreation(const std::shared_ptr<GWLMeasurement>& self);
   void logStartHints();

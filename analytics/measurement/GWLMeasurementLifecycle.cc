@@ -73,7 +73,8 @@ void GWLMeasurement::setEnabledOnWorkerQueue(bool enabled) {
     GWLInstalledHook<GWLAdReportingHooks>::get()->setSearchAdReporterEnabled(true);
     report(kGWLMeasurementEnabledReport);
     if (isScreenReportingEnabled() && classExists(kPublicClassName)) {
-      report(kGWLMeasurementScreenReportingReport, kGWLAutomaticScreenReportingEnabledInfoKey);
+      report(kGWLMeasurementScreenReportingReport.level, kGWLMeasurementScreenReportingReport.code,
+             filledIn(kGWLMeasurementScreenReportingReport.message, kGWLAutomaticScreenReportingEnabledInfoKey));
     }
     return;
   }

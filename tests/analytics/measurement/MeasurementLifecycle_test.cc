@@ -133,7 +133,15 @@ TEST_F(EngineTest, WithThePublicClassEnablingPointsToScreenReportingUnlessTheInf
     configuration.appID = "1:123:ios:abc";
     engine = GWLMeasurement::create<TestMeasurement>(configuration, made);
     drain();
-    const auto printed = codes();
+    std::vector<int64_t> printed;
+    for (const Report& report : reports()) {
+      printed.push_back(report.code);
+      if (report.code == 23220) {
+        EXPECT_NE(report.message.find("set the flag CorvaneAutomaticScreenReportingEnabled to NO (boolean) in the "
+                                      "Info.plist"),
+                  std::string::npos);
+      }
+    }
     EXPECT_TRUE(contains(printed, 23012));
     EXPECT_EQ(contains(printed, 23220), c.hint);
   }
