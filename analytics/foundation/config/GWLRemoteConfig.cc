@@ -172,22 +172,50 @@ std::optional<platform::Object> GWLRemoteConfig::numberFromString(const platform
   return platform::Object(value);
 }
 
-std::optional<platform::Object> GWLRemoteConfig::cacheValue(const platform::Object& value,
+// ---- the snapshot ----
+
+std::optional<platform::Object> GWLRemoteConfig::SettingsCache::valueForKey(const std::string& key) const {
+  platform::MutexLock lock(mutex_);
+  auto it = values_.find(key);
+  if (it == values_.end()) return std::nullopt;
+  return it->second;
+}
+
+void GWLRemoteConfig::SettingsCache::setValue(const std::string& key, const platform::Object& value) {
+  platform::MutexLock lock(mutex_);
+  values_[key] = value;
+}
+
+std::shared_ptr<const GWLRemoteConfig::Snapshot> GWLRemoteConfig::snapshot() const {
+  platform::MutexLock lock(snapshotMutex_);
+  return snapshot_;
+}
+
+void GWLRemoteConfig::publish(const std::function<void(Snapshot& next)>& change) {
+  platform::MutexLock building(publishMutex_);
+  auto next = std::make_shared<Snapshot>(*snapshot());
+  change(*next);
+  platform::MutexLock lock(snapshotMutex_);
+  snapshot_ = std::move(next);
+}
+
+std::optional<platform::Object> GWLRemoteConfig::cacheValue(SettingsCache& settings, const platform::Object& value,
                                                             const std::string& key) const {
   if (value.isNull() || key.empty()) {
     monitor()->logWithLevel(kGWLLevelWarningSilent, kCannotCacheEmptyValueCode, kCannotCacheEmptyValueMessage);
     return std::nullopt;
   }
-  std::lock_guard<std::mutex> lock(cacheMutex_);
-  cachedValueByRemoteConfigKeys_[key] = value;
+  settings.setValue(key, value);
   return value;
 }
 
+std::optional<platform::Object> GWLRemoteConfig::cacheValue(const platform::Object& value,
+                                                            const std::string& key) const {
+  return cacheValue(*snapshot()->settings, value, key);
+}
+
 std::optional<platform::Object> GWLRemoteConfig::cachedValueForKey(const std::string& key) const {
-  std::lock_guard<std::mutex> lock(cacheMutex_);
-  auto it = cachedValueByRemoteConfigKeys_.find(key);
-  if (it == cachedValueByRemoteConfigKeys_.end()) return std::nullopt;
-  return it->second;
+  return snapshot()->settings->valueForKey(key);
 }
 
 void GWLRemoteConfig::replaceCachedValues(const std::map<std::string, std::string>& settings) {
@@ -196,8 +224,7 @@ void GWLRemoteConfig::replaceCachedValues(const std::map<std::string, std::strin
   for (const auto& [key, value] : settings) {
     if (!key.empty()) cache.emplace(key, value);
   }
-  std::lock_guard<std::mutex> lock(cacheMutex_);
-  cachedValueByRemoteConfigKeys_ = std::move(cache);
+  publish([&](Snapshot& next) { next.settings = std::make_shared<SettingsCache>(std::move(cache)); });
 }
 
 std::optional<platform::Object> GWLRemoteConfig::numberFromCacheWithKey(
@@ -207,8 +234,11 @@ std::optional<platform::Object> GWLRemoteConfig::numberFromCacheWithKey(
     monitor()->logWithLevel(kGWLLevelDebug, kEmptyKeyCode, kEmptyKeyMessage);
     return std::nullopt;
   }
-  std::optional<platform::Object> entry = cachedValueForKey(key);
-  if (!entry) return cacheValue(defaultValue, key);
+  // Read and written back in the same snapshot's cache: a conversion never
+  // lands in a configuration published meanwhile.
+  const std::shared_ptr<SettingsCache> settings = snapshot()->settings;
+  std::optional<platform::Object> entry = settings->valueForKey(key);
+  if (!entry) return cacheValue(*settings, defaultValue, key);
   if (isNumber(*entry)) return entry;
 
   std::optional<platform::Object> number = numberFromString(*entry);
@@ -218,7 +248,7 @@ std::optional<platform::Object> GWLRemoteConfig::numberFromCacheWithKey(
       (maxValue && numberValue(*number) > numberValue(*maxValue))) {
     number = defaultValue;
   }
-  return cacheValue(*number, key);
+  return cacheValue(*settings, *number, key);
 }
 
 double GWLRemoteConfig::timeIntervalInSecondsFromCacheWithKey(const std::string& key,
@@ -257,12 +287,12 @@ void GWLRemoteConfig::updateCachedExperimentFlags() {
       if (auto flag = experimentFlags_->experimentFlag(name)) flags.emplace(name, *flag);
     }
   }
-  std::lock_guard<std::mutex> lock(flagsMutex_);
+  platform::MutexLock lock(flagsMutex_);
   cachedExperimentFlags_ = std::move(flags);
 }
 
 std::optional<bool> GWLRemoteConfig::cachedExperimentFlag(const char* name) const {
-  std::lock_guard<std::mutex> lock(flagsMutex_);
+  platform::MutexLock lock(flagsMutex_);
   auto it = cachedExperimentFlags_.find(name);
   if (it == cachedExperimentFlags_.end()) return std::nullopt;
   return flagAsBool(it->second);
@@ -750,11 +780,7 @@ std::shared_ptr<GWLRemoteConfig> GWLRemoteConfig::initWithAppID(
     if (measurementConfig) {
       config->updateMeasurementConfig(measurementConfig);
     } else if (auto stored = config->measurementConfigFromDatabase()) {
-      {
-        std::lock_guard<std::mutex> lock(config->configMutex_);
-        config->remoteConfigProto_ = stored;
-      }
-      config->parseRemoteConfigFromMeasurementConfig(stored);
+      config->applyMeasurementConfig(stored, /*inForce=*/true);
     }
   }
   return config;
@@ -777,7 +803,7 @@ void GWLRemoteConfig::registerWithExperimentManager() {
 }
 
 bool GWLRemoteConfig::activateNewSnapshot() {
-  std::lock_guard<std::mutex> lock(snapshotMutex_);
+  platform::MutexLock lock(newSnapshotMutex_);
   if (!hasNewSnapshot_ || !experimentClient_) return false;
   platform::Error error;
   if (!experimentClient_->activateLatestSnapshot(&error)) {
@@ -791,7 +817,7 @@ bool GWLRemoteConfig::activateNewSnapshot() {
 }
 
 void GWLRemoteConfig::clientDidReceiveNewSnapshot(GWLExperimentsClient&) {
-  std::lock_guard<std::mutex> lock(snapshotMutex_);
+  platform::MutexLock lock(newSnapshotMutex_);
   hasNewSnapshot_ = true;
 }
 
@@ -805,7 +831,7 @@ bool GWLRemoteConfig::shouldFetchExperimentsForClient(GWLExperimentsClient&) {
 }
 
 bool GWLRemoteConfig::hasNewSnapshot() const {
-  std::lock_guard<std::mutex> lock(snapshotMutex_);
+  platform::MutexLock lock(newSnapshotMutex_);
   return hasNewSnapshot_;
 }
 
@@ -852,11 +878,7 @@ bool GWLRemoteConfig::updateMeasurementConfig(const std::shared_ptr<GWLPBMeasure
                             GWLLogContext(error.toString()));
     return false;
   }
-  {
-    std::lock_guard<std::mutex> lock(configMutex_);
-    remoteConfigProto_ = config;
-  }
-  parseRemoteConfigFromMeasurementConfig(config);
+  applyMeasurementConfig(config, /*inForce=*/true);
   return true;
 }
 
@@ -878,19 +900,17 @@ std::shared_ptr<GWLPBMeasurementConfig> GWLRemoteConfig::measurementConfigFromDa
   return config;
 }
 
-void GWLRemoteConfig::registerEventEditingModules(GWLEventEditingRuntime& runtime) {
-  // The remote-configuration module answers from the settings cache; a
-  // weak reference, so a program kept alive elsewhere does not keep this object.
-  std::weak_ptr<GWLRemoteConfig> weakSelf = weak_from_this();
+void GWLRemoteConfig::registerEventEditingModules(GWLEventEditingRuntime& runtime,
+                                                  const std::shared_ptr<SettingsCache>& settings) {
+  // The remote-configuration module answers from the settings cache of the
+  // configuration that loaded the program (conversions made since included).
   runtime.setModuleCreator(
-      [weakSelf] {
+      [settings] {
         GWLEventEditingModule module;
         module.kind = GWLEventEditingModule::Kind::KeyValueStore;
         module.name = kGWLEventEditingRemoteConfigModule;
-        module.getValue = [weakSelf](const std::string& key) -> std::optional<std::string> {
-          auto self = weakSelf.lock();
-          if (!self) return std::nullopt;
-          auto value = self->cachedValueForKey(key);
+        module.getValue = [settings](const std::string& key) -> std::optional<std::string> {
+          auto value = settings->valueForKey(key);
           return value ? settingText(*value) : std::nullopt;
         };
         return module;
@@ -927,17 +947,45 @@ void GWLRemoteConfig::registerEventEditingModules(GWLEventEditingRuntime& runtim
 }
 
 void GWLRemoteConfig::parseRemoteConfigFromMeasurementConfig(const std::shared_ptr<GWLPBMeasurementConfig>& config) {
+  applyMeasurementConfig(config, /*inForce=*/false);
+}
+
+void GWLRemoteConfig::applyMeasurementConfig(const std::shared_ptr<GWLPBMeasurementConfig>& config, bool inForce) {
   if (!config) {
     monitor()->logWithLevel(kGWLLevelErrorSilent, kParseEmptyCode, kParseEmptyMessage);
     return;
   }
   if (isDefaultInstance_) return;
-  if (NANOGetString(config, GWLPBMeasurementConfig::Field::app_id).value_or("") != appID_) return;
+  if (NANOGetString(config, GWLPBMeasurementConfig::Field::app_id).value_or("") != appID_) {
+    // Not parsed; still in force when it was stored.
+    if (inForce) publish([&](Snapshot& next) { next.measurementConfig = config; });
+    return;
+  }
+  // Every step fills its part of the next snapshot; readers see none of it
+  // until the whole configuration is published at once.
+  publish([&](Snapshot& next) {
+    if (inForce) next.measurementConfig = config;
+    parseSettings(config, next);
+    parseEventConfigs(config, next);
+    logParsedVersion(config);
+    loadEventEditing(config, next);
+    parseDataControls(config, next);
+    parseConsent(config, next);
+    parsePrivateSetMembershipSettings(config, next);
+  });
 
-  // 1. Settings: the cache holds exactly the settings sent.
+  // Server strings that cannot be used are reported once, here.
+  if (auto subdomain = NANOGetString(config, GWLPBMeasurementConfig::Field::upload_subdomain)) {
+    if (!subdomain->empty() && !GWLIsValidUploadSubdomain(*subdomain)) {
+      monitor()->logWithLevel(kGWLLevelWarningSampled, kBadUploadSubdomainCode, kBadUploadSubdomainMessage);
+    }
+  }
+}
+
+// 1. Settings: the cache holds exactly the settings sent.
+void GWLRemoteConfig::parseSettings(const std::shared_ptr<GWLPBMeasurementConfig>& config, Snapshot& next) {
   std::map<std::string, platform::Object> settings;
-  for (const auto& setting :
-       items<GWLPBSetting>(config, GWLPBMeasurementConfig::Field::settings)) {
+  for (const auto& setting : items<GWLPBSetting>(config, GWLPBMeasurementConfig::Field::settings)) {
     std::optional<std::string> name = NANOGetString(setting, GWLPBSetting::Field::setting_name);
     std::optional<std::string> value = NANOGetString(setting, GWLPBSetting::Field::setting_value);
     if (!name || name->empty() || !value) {
@@ -946,15 +994,13 @@ void GWLRemoteConfig::parseRemoteConfigFromMeasurementConfig(const std::shared_p
     }
     settings[*name] = *value;
   }
-  {
-    std::lock_guard<std::mutex> lock(cacheMutex_);
-    cachedValueByRemoteConfigKeys_ = std::move(settings);
-  }
+  next.settings = std::make_shared<SettingsCache>(std::move(settings));
+}
 
-  // 2. Event configurations under internal names; a later one replaces an earlier one.
+// 2. Event configurations under internal names; a later one replaces an earlier one.
+void GWLRemoteConfig::parseEventConfigs(const std::shared_ptr<GWLPBMeasurementConfig>& config, Snapshot& next) {
   std::map<std::string, std::shared_ptr<GWLPBEventConfig>> eventConfigs;
-  for (const auto& eventConfig :
-       items<GWLPBEventConfig>(config, GWLPBMeasurementConfig::Field::event_config)) {
+  for (const auto& eventConfig : items<GWLPBEventConfig>(config, GWLPBMeasurementConfig::Field::event_config)) {
     std::string name = NANOGetString(eventConfig, GWLPBEventConfig::Field::event_name).value_or("");
     if (name.empty()) {
       monitor()->logWithLevel(kGWLLevelWarningSilent, kEmptyEventConfigNameCode, kEmptyEventConfigNameMessage);
@@ -968,141 +1014,122 @@ void GWLRemoteConfig::parseRemoteConfigFromMeasurementConfig(const std::shared_p
     }
     eventConfigs[name] = eventConfig;
   }
-  {
-    std::lock_guard<std::mutex> lock(configMutex_);
-    cachedEventConfigByEventName_ = std::move(eventConfigs);
-  }
+  next.eventConfigByEventName = std::move(eventConfigs);
+}
 
+void GWLRemoteConfig::logParsedVersion(const std::shared_ptr<GWLPBMeasurementConfig>& config) {
   if (NANOHasField(config, GWLPBMeasurementConfig::Field::version)) {
     monitor()->logWithLevel(kGWLLevelDebug, kParsedCode, kParsedMessage,
                             GWLLogContext(NANOGetInt64(config, GWLPBMeasurementConfig::Field::version)));
   }
+}
 
-  // 3. Event editing: a new runtime for the first program. A program that
-  // fails to load turns event editing off; the rest of the configuration is
-  // parsed all the same, so its data controls and consent defaults apply. A
-  // configuration without programs turns it off too: the server withdrew the
-  // program, and the stored configuration runs none after a restart either.
+// 3. Event editing: a new runtime for the first program. A program that
+// fails to load turns event editing off; the rest of the configuration is
+// parsed all the same, so its data controls and consent defaults apply. A
+// configuration without programs turns it off too: the server withdrew the
+// program, and the stored configuration runs none after a restart either.
+void GWLRemoteConfig::loadEventEditing(const std::shared_ptr<GWLPBMeasurementConfig>& config, Snapshot& next) {
   auto programs = items<GWLPBProgram>(config, GWLPBMeasurementConfig::Field::dynamic_event_editing);
   if (programs.empty()) {
-    std::lock_guard<std::mutex> lock(configMutex_);
-    eventEditing_ = nullptr;
-  } else {
-    std::shared_ptr<GWLEventEditingRuntime> runtime =
-        dependencies_.eventEditingFactory ? dependencies_.eventEditingFactory() : nullptr;
-    platform::Error error;
-    bool loaded = false;
-    if (runtime) {
-      registerEventEditingModules(*runtime);
-      loaded = runtime->loadProgram(programs.front(), &error);
-    } else {
-      error = gwl_errorWithCode(kGWLErrorCodeUninitialized, "No event-editing runtime");
-    }
-    if (loaded) {
-      monitor()->logWithLevel(kGWLLevelDebug, kEventEditingLoadedCode, kEventEditingLoadedMessage,
-                              GWLLogContext(static_cast<int64_t>(programs.size())));
-    } else {
-      monitor()->logWithLevel(kGWLLevelErrorSampled, kEventEditingFailedCode, kEventEditingFailedMessage,
-                              GWLLogContext(error.toString()));
-      runtime = nullptr;
-    }
-    std::lock_guard<std::mutex> lock(configMutex_);
-    eventEditing_ = runtime;
+    next.eventEditing = nullptr;
+    return;
   }
+  std::shared_ptr<GWLEventEditingRuntime> runtime =
+      dependencies_.eventEditingFactory ? dependencies_.eventEditingFactory() : nullptr;
+  platform::Error error;
+  bool loaded = false;
+  if (runtime) {
+    registerEventEditingModules(*runtime, next.settings);
+    loaded = runtime->loadProgram(programs.front(), &error);
+  } else {
+    error = gwl_errorWithCode(kGWLErrorCodeUninitialized, "No event-editing runtime");
+  }
+  if (loaded) {
+    monitor()->logWithLevel(kGWLLevelDebug, kEventEditingLoadedCode, kEventEditingLoadedMessage,
+                            GWLLogContext(static_cast<int64_t>(programs.size())));
+  } else {
+    monitor()->logWithLevel(kGWLLevelErrorSampled, kEventEditingFailedCode, kEventEditingFailedMessage,
+                            GWLLogContext(error.toString()));
+    runtime = nullptr;
+  }
+  next.eventEditing = runtime;
+}
 
-  // 4. Data controls.
+// 4. Data controls.
+void GWLRemoteConfig::parseDataControls(const std::shared_ptr<GWLPBMeasurementConfig>& config, Snapshot& next) {
   std::vector<std::string> dataControls;
-  for (const auto& control :
-       items<GWLPBDataControl>(config, GWLPBMeasurementConfig::Field::data_controls)) {
+  for (const auto& control : items<GWLPBDataControl>(config, GWLPBMeasurementConfig::Field::data_controls)) {
     if (auto name = NANOGetString(control, GWLPBDataControl::Field::control_name)) dataControls.push_back(*name);
   }
+  next.dataControls = std::move(dataControls);
+}
 
-  // 5. Consent.
-  std::map<std::string, std::string> defaults;
-  std::map<std::string, std::string> delegations;
-  std::map<std::string, std::string> regional;
-  std::set<std::string> services;
-  std::optional<bool> dmaRegion;
-  if (auto consent = NANOGetMessage<GWLPBConsentConfig>(config, GWLPBMeasurementConfig::Field::consent_config)) {
-    dmaRegion = NANOGetBool(consent, GWLPBConsentConfig::Field::is_dma_region);
-    for (const auto& entry :
-         items<GWLPBConsentDefaultEntry>(consent, GWLPBConsentConfig::Field::defaults)) {
-      defaults[GWLConsentTypeName(NANOGetInt32(entry, GWLPBConsentDefaultEntry::Field::consent_type))] =
-          GWLConsentStatusName(NANOGetInt32(entry, GWLPBConsentDefaultEntry::Field::consent_status));
-    }
-    for (const auto& entry :
-         items<GWLPBConsentDefaultEntry>(consent, GWLPBConsentConfig::Field::enforced_defaults)) {
-      regional[GWLConsentTypeName(NANOGetInt32(entry, GWLPBConsentDefaultEntry::Field::consent_type))] =
-          GWLConsentStatusName(NANOGetInt32(entry, GWLPBConsentDefaultEntry::Field::consent_status));
-    }
-    for (const auto& entry :
-         items<GWLPBConsentDelegationEntry>(consent, GWLPBConsentConfig::Field::delegations)) {
-      delegations[GWLConsentTypeName(NANOGetInt32(entry, GWLPBConsentDelegationEntry::Field::consent_type))] =
-          GWLConsentTypeName(NANOGetInt32(entry, GWLPBConsentDelegationEntry::Field::delegate_type));
-    }
-    for (const auto& entry : items<GWLPBCorePlatformServiceEntry>(
-                                 consent, GWLPBConsentConfig::Field::core_platform_services)) {
-      if (auto name = NANOGetString(entry, GWLPBCorePlatformServiceEntry::Field::service_name)) services.insert(*name);
+// 5. Consent: the caches are emptied; without a consent configuration the
+// DMA region flag keeps its value.
+void GWLRemoteConfig::parseConsent(const std::shared_ptr<GWLPBMeasurementConfig>& config, Snapshot& next) {
+  next.consentDefaults.clear();
+  next.consentDelegations.clear();
+  next.regionalDefaults.clear();
+  next.corePlatformServices.clear();
+  auto consent = NANOGetMessage<GWLPBConsentConfig>(config, GWLPBMeasurementConfig::Field::consent_config);
+  if (!consent) return;
+  next.isDMARegion = NANOGetBool(consent, GWLPBConsentConfig::Field::is_dma_region);
+  for (const auto& entry : items<GWLPBConsentDefaultEntry>(consent, GWLPBConsentConfig::Field::defaults)) {
+    next.consentDefaults[GWLConsentTypeName(NANOGetInt32(entry, GWLPBConsentDefaultEntry::Field::consent_type))] =
+        GWLConsentStatusName(NANOGetInt32(entry, GWLPBConsentDefaultEntry::Field::consent_status));
+  }
+  for (const auto& entry : items<GWLPBConsentDefaultEntry>(consent, GWLPBConsentConfig::Field::enforced_defaults)) {
+    next.regionalDefaults[GWLConsentTypeName(NANOGetInt32(entry, GWLPBConsentDefaultEntry::Field::consent_type))] =
+        GWLConsentStatusName(NANOGetInt32(entry, GWLPBConsentDefaultEntry::Field::consent_status));
+  }
+  for (const auto& entry : items<GWLPBConsentDelegationEntry>(consent, GWLPBConsentConfig::Field::delegations)) {
+    next.consentDelegations[GWLConsentTypeName(
+        NANOGetInt32(entry, GWLPBConsentDelegationEntry::Field::consent_type))] =
+        GWLConsentTypeName(NANOGetInt32(entry, GWLPBConsentDelegationEntry::Field::delegate_type));
+  }
+  for (const auto& entry :
+       items<GWLPBCorePlatformServiceEntry>(consent, GWLPBConsentConfig::Field::core_platform_services)) {
+    if (auto name = NANOGetString(entry, GWLPBCorePlatformServiceEntry::Field::service_name)) {
+      next.corePlatformServices.insert(*name);
     }
   }
-  {
-    std::lock_guard<std::mutex> lock(configMutex_);
-    cachedDataControls_ = std::move(dataControls);
-    cachedConsentDefaults_ = std::move(defaults);
-    cachedConsentDelegations_ = std::move(delegations);
-    cachedRegionalDefaults_ = std::move(regional);
-    cachedCorePlatformServices_ = std::move(services);
-    if (dmaRegion) isDMARegion_ = *dmaRegion;
-  }
+}
 
-  // 6. Private-set-membership settings replace the settings of the same keys.
-  // They are cached as text, so their getters check them against the same
-  // bounds as every other setting: a prefix longer than the bound would send
-  // most of a hashed identifier away.
-  if (auto psm = NANOGetMessage<GWLPBPsmSetting>(config, GWLPBMeasurementConfig::Field::psm_setting)) {
-    const std::pair<int32_t, const char*> fields[] = {
-        {GWLPBPsmSetting::Field::hash_prefix_bits_email, kGWLSettingHashPrefixBitLengthEmail},
-        {GWLPBPsmSetting::Field::hash_prefix_bits_phone, kGWLSettingHashPrefixBitLengthPhone},
-        {GWLPBPsmSetting::Field::signin_delay_days, kGWLSettingMaxSignInDelayInDays},
-    };
-    for (const auto& [field, key] : fields) {
-      if (NANOHasField(psm, field)) cacheValue(std::to_string(NANOGetInt32(psm, field)), key);
-    }
-  }
-
-  // Server strings that cannot be used are reported once, here.
-  if (auto subdomain = NANOGetString(config, GWLPBMeasurementConfig::Field::upload_subdomain)) {
-    if (!subdomain->empty() && !GWLIsValidUploadSubdomain(*subdomain)) {
-      monitor()->logWithLevel(kGWLLevelWarningSampled, kBadUploadSubdomainCode, kBadUploadSubdomainMessage);
-    }
+// 6. Private-set-membership settings replace the settings of the same keys.
+// They are cached as text, so their getters check them against the same
+// bounds as every other setting: a prefix longer than the bound would send
+// most of a hashed identifier away.
+void GWLRemoteConfig::parsePrivateSetMembershipSettings(const std::shared_ptr<GWLPBMeasurementConfig>& config, Snapshot& next) {
+  auto psm = NANOGetMessage<GWLPBPsmSetting>(config, GWLPBMeasurementConfig::Field::psm_setting);
+  if (!psm) return;
+  const std::pair<int32_t, const char*> fields[] = {
+      {GWLPBPsmSetting::Field::hash_prefix_bits_email, kGWLSettingHashPrefixBitLengthEmail},
+      {GWLPBPsmSetting::Field::hash_prefix_bits_phone, kGWLSettingHashPrefixBitLengthPhone},
+      {GWLPBPsmSetting::Field::signin_delay_days, kGWLSettingMaxSignInDelayInDays},
+  };
+  for (const auto& [field, key] : fields) {
+    if (NANOHasField(psm, field)) cacheValue(*next.settings, std::to_string(NANOGetInt32(psm, field)), key);
   }
 }
 
 void GWLRemoteConfig::reset() {
   {
-    std::lock_guard<std::mutex> lock(cacheMutex_);
-    cachedValueByRemoteConfigKeys_.clear();
-  }
-  {
-    std::lock_guard<std::mutex> lock(flagsMutex_);
+    platform::MutexLock lock(flagsMutex_);
     cachedExperimentFlags_.clear();
   }
-  std::unique_lock<std::mutex> lock(configMutex_);
-  cachedEventConfigByEventName_.clear();
-  cachedDataControls_.clear();
-  cachedConsentDefaults_.clear();
-  cachedConsentDelegations_.clear();
-  cachedRegionalDefaults_.clear();
-  cachedCorePlatformServices_.clear();
-  isDMARegion_ = true;
-  if (!isDefaultInstance_) remoteConfigProto_ = nullptr;
-  lock.unlock();
+  // Every cache empties; the event-editing runtime stays.
+  publish([this](Snapshot& next) {
+    Snapshot empty;
+    empty.eventEditing = next.eventEditing;
+    if (isDefaultInstance_) empty.measurementConfig = next.measurementConfig;
+    next = std::move(empty);
+  });
   if (experimentManager_) experimentManager_->reset();
 }
 
 std::shared_ptr<GWLPBMeasurementConfig> GWLRemoteConfig::configInForce() const {
-  std::lock_guard<std::mutex> lock(configMutex_);
-  return remoteConfigProto_;
+  return snapshot()->measurementConfig;
 }
 
 std::shared_ptr<GWLPBEventConfig> GWLRemoteConfig::eventConfigWithName(const std::string& name) const {
@@ -1110,9 +1137,9 @@ std::shared_ptr<GWLPBEventConfig> GWLRemoteConfig::eventConfigWithName(const std
     monitor()->logWithLevel(kGWLLevelWarningSilent, kEmptyEventNameCode, kEmptyEventNameMessage);
     return nullptr;
   }
-  std::lock_guard<std::mutex> lock(configMutex_);
-  auto it = cachedEventConfigByEventName_.find(name);
-  if (it == cachedEventConfigByEventName_.end()) return nullptr;
+  const auto current = snapshot();
+  auto it = current->eventConfigByEventName.find(name);
+  if (it == current->eventConfigByEventName.end()) return nullptr;
   return GWLPBEventConfig::initWithMessageInfo(it->second->messageInfo());
 }
 
@@ -1170,7 +1197,6 @@ double GWLRemoteConfig::lastRemoteConfigUpdateTimestamp() const {
 
 int64_t GWLRemoteConfig::version() const {
   auto config = configInForce();
-  std::lock_guard<std::mutex> lock(configMutex_);
   if (!config || !NANOHasField(config, GWLPBMeasurementConfig::Field::version)) return -1;
   return NANOGetInt64(config, GWLPBMeasurementConfig::Field::version);
 }
@@ -1178,10 +1204,7 @@ int64_t GWLRemoteConfig::version() const {
 std::optional<std::string> GWLRemoteConfig::uploadSubdomain() const {
   auto config = configInForce();
   std::optional<std::string> subdomain;
-  {
-    std::lock_guard<std::mutex> lock(configMutex_);
-    if (config) subdomain = NANOGetString(config, GWLPBMeasurementConfig::Field::upload_subdomain);
-  }
+  if (config) subdomain = NANOGetString(config, GWLPBMeasurementConfig::Field::upload_subdomain);
   if (!subdomain || subdomain->empty() || !GWLIsValidUploadSubdomain(*subdomain)) return std::nullopt;
   return subdomain;
 }
@@ -1233,7 +1256,6 @@ bool GWLRemoteConfig::SVTPUploadEnabled() const {
   std::optional<std::string> uploadURLText;
   int32_t percent = 0;
   {
-    std::lock_guard<std::mutex> lock(configMutex_);
     auto svtp = config ? NANOGetMessage<GWLPBSvtpSetting>(config, GWLPBMeasurementConfig::Field::svtp_setting)
                        : nullptr;
     if (!svtp) return false;
@@ -1256,7 +1278,6 @@ std::optional<std::string> GWLRemoteConfig::SVTPUploadURL() const {
   std::optional<std::string> url;
   std::optional<std::string> authorizedURL;
   {
-    std::lock_guard<std::mutex> lock(configMutex_);
     auto svtp = config ? NANOGetMessage<GWLPBSvtpSetting>(config, GWLPBMeasurementConfig::Field::svtp_setting)
                        : nullptr;
     if (!svtp) return std::nullopt;
@@ -1275,7 +1296,6 @@ std::optional<std::map<std::string, std::string>> GWLRemoteConfig::SVTPUploadHTT
   auto config = configInForce();
   std::optional<std::string> serverInfo;
   {
-    std::lock_guard<std::mutex> lock(configMutex_);
     auto svtp = config ? NANOGetMessage<GWLPBSvtpSetting>(config, GWLPBMeasurementConfig::Field::svtp_setting)
                        : nullptr;
     if (svtp) serverInfo = NANOGetString(svtp, GWLPBSvtpSetting::Field::server_info);
@@ -1289,36 +1309,29 @@ std::optional<std::map<std::string, std::string>> GWLRemoteConfig::SVTPUploadHTT
 }
 
 std::vector<std::string> GWLRemoteConfig::dataControls() const {
-  std::lock_guard<std::mutex> lock(configMutex_);
-  return cachedDataControls_;
+  return snapshot()->dataControls;
 }
 
 std::shared_ptr<GWLEventEditingRuntime> GWLRemoteConfig::eventEditing() const {
-  std::lock_guard<std::mutex> lock(configMutex_);
-  return eventEditing_;
+  return snapshot()->eventEditing;
 }
 
 std::map<std::string, std::string> GWLRemoteConfig::consentDefaults() const {
-  std::lock_guard<std::mutex> lock(configMutex_);
-  return cachedConsentDefaults_;
+  return snapshot()->consentDefaults;
 }
 
 std::map<std::string, std::string> GWLRemoteConfig::consentDelegations() const {
-  std::lock_guard<std::mutex> lock(configMutex_);
-  return cachedConsentDelegations_;
+  return snapshot()->consentDelegations;
 }
 
 std::map<std::string, std::string> GWLRemoteConfig::regionalDefaults() const {
-  std::lock_guard<std::mutex> lock(configMutex_);
-  return cachedRegionalDefaults_;
+  return snapshot()->regionalDefaults;
 }
 
 std::set<std::string> GWLRemoteConfig::corePlatformServices() const {
-  std::lock_guard<std::mutex> lock(configMutex_);
-  return cachedCorePlatformServices_;
+  return snapshot()->corePlatformServices;
 }
 
 bool GWLRemoteConfig::isDMARegion() const {
-  std::lock_guard<std::mutex> lock(configMutex_);
-  return isDMARegion_;
+  return snapshot()->isDMARegion;
 }

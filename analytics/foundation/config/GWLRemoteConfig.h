@@ -31,13 +31,23 @@
 // and fills its flag cache. New snapshots are announced by the manager and
 // activated by `activateNewSnapshot`, which the engine calls on its worker
 // queue; the experiment IDs of the activated snapshots go into upload bundles.
+//
+// Threads: the configuration is stored, loaded and parsed on the engine's
+// worker queue and read from any thread. A parsed configuration is one
+// immutable Snapshot (settings, event configurations, event editing, data
+// controls, consent caches, the configuration in force), built whole and
+// published with one swap: a reader that takes `snapshot()` sees one
+// configuration, never new settings beside old consent defaults. The typed
+// getters each read the snapshot current at the call. A snapshot's settings
+// cache stores each setting's converted number on first read (under its own
+// lock); that changes no answer. The experiment flag cache and the
+// new-snapshot mark have locks of their own.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <set>
 #include <span>
@@ -50,6 +60,7 @@
 #include "analytics/foundation/values/GWLValueLimits.h"
 #include "platform/core/Error.h"
 #include "platform/core/Object.h"
+#include "platform/util/Mutex.h"
 
 namespace platform {
 class Clock;
@@ -194,6 +205,37 @@ class GWLRemoteConfig : public GWLExperimentsObserver, public std::enable_shared
     // The app's version, when known.
     std::function<std::optional<std::string>()> appVersion;
   };
+  // The settings cache of one configuration: the settings as sent (text),
+  // and what the typed getters converted them to, stored back on first read.
+  class SettingsCache {
+   public:
+    explicit SettingsCache(std::map<std::string, platform::Object> values = {}) : values_(std::move(values)) {}
+    std::optional<platform::Object> valueForKey(const std::string& key) const;
+    void setValue(const std::string& key, const platform::Object& value);
+
+   private:
+    mutable platform::Mutex mutex_;
+    std::map<std::string, platform::Object> values_ ABSL_GUARDED_BY(mutex_);
+  };
+
+  // Everything one configuration puts in force. Built on the worker queue and
+  // published whole; never changed once published (its settings cache only
+  // keeps conversions of its own settings).
+  struct Snapshot {
+    std::shared_ptr<SettingsCache> settings = std::make_shared<SettingsCache>();
+    // Event configurations under internal event names.
+    std::map<std::string, std::shared_ptr<GWLPBEventConfig>> eventConfigByEventName;
+    std::vector<std::string> dataControls;
+    std::map<std::string, std::string> consentDefaults;
+    std::map<std::string, std::string> consentDelegations;
+    std::map<std::string, std::string> regionalDefaults;
+    std::set<std::string> corePlatformServices;
+    bool isDMARegion = true;
+    std::shared_ptr<GWLEventEditingRuntime> eventEditing;
+    // The configuration in force (stored or loaded), or null.
+    std::shared_ptr<GWLPBMeasurementConfig> measurementConfig;
+  };
+
   // Applied to a parsed number before it is checked (the time reader turns milliseconds into seconds).
   using Transform = std::function<std::optional<platform::Object>(const std::optional<platform::Object>&)>;
 
@@ -232,8 +274,10 @@ class GWLRemoteConfig : public GWLExperimentsObserver, public std::enable_shared
   bool updateMeasurementConfig(const std::shared_ptr<GWLPBMeasurementConfig>& config);
   // The stored configuration, or null.
   std::shared_ptr<GWLPBMeasurementConfig> measurementConfigFromDatabase();
-  // Fills the caches from a configuration of this app.
+  // Fills the caches from a configuration of this app, publishing them as a new snapshot.
   void parseRemoteConfigFromMeasurementConfig(const std::shared_ptr<GWLPBMeasurementConfig>& config);
+  // The configuration as it stands, whole.
+  std::shared_ptr<const Snapshot> snapshot() const;
   // Empties every cache; drops the configuration in force (not on the
   // default instance); then resets the experiments manager. The event-editing
   // runtime and the new-snapshot mark stay.
@@ -396,43 +440,50 @@ class GWLRemoteConfig : public GWLExperimentsObserver, public std::enable_shared
                   std::shared_ptr<GWLPersistedConfig> persistedConfig, Dependencies dependencies);
   std::shared_ptr<GWLPBMeasurementConfig> configInForce() const;
   bool isTrackingAuthorized() const;
-  void registerEventEditingModules(GWLEventEditingRuntime& runtime);
+  void registerEventEditingModules(GWLEventEditingRuntime& runtime, const std::shared_ptr<SettingsCache>& settings);
   std::shared_ptr<GWLMonitor> monitor() const;
   std::optional<bool> cachedExperimentFlag(const char* name) const;
-
-  const bool isDefaultInstance_;
-  std::shared_ptr<GWLMonitor> monitor_;
-  std::shared_ptr<GWLExperimentFlagSource> experimentFlags_;
-  mutable std::mutex cacheMutex_;
-  mutable std::map<std::string, platform::Object> cachedValueByRemoteConfigKeys_;
-  mutable std::mutex flagsMutex_;
-  std::map<std::string, platform::Object> cachedExperimentFlags_;
-
   // Registers with the experiments manager and activates the latest snapshot (at creation).
   void registerWithExperimentManager();
 
+  // cacheValue into a given snapshot's settings.
+  std::optional<platform::Object> cacheValue(SettingsCache& settings, const platform::Object& value,
+                                             const std::string& key) const;
+  // Builds the next snapshot from the one in force with `change` and publishes it.
+  void publish(const std::function<void(Snapshot& next)>& change);
+  // Parses `config` into a new snapshot; `inForce` also makes it the configuration in force.
+  void applyMeasurementConfig(const std::shared_ptr<GWLPBMeasurementConfig>& config, bool inForce);
+  // The steps of parsing, in their order, each filling its part of `next`.
+  void parseSettings(const std::shared_ptr<GWLPBMeasurementConfig>& config, Snapshot& next);
+  void parseEventConfigs(const std::shared_ptr<GWLPBMeasurementConfig>& config, Snapshot& next);
+  void logParsedVersion(const std::shared_ptr<GWLPBMeasurementConfig>& config);
+  void loadEventEditing(const std::shared_ptr<GWLPBMeasurementConfig>& config, Snapshot& next);
+  void parseDataControls(const std::shared_ptr<GWLPBMeasurementConfig>& config, Snapshot& next);
+  void parseConsent(const std::shared_ptr<GWLPBMeasurementConfig>& config, Snapshot& next);
+  void parsePrivateSetMembershipSettings(const std::shared_ptr<GWLPBMeasurementConfig>& config, Snapshot& next);
+
+  const bool isDefaultInstance_;
+  std::shared_ptr<GWLMonitor> monitor_;
   // Set at creation, before the instance is shared.
+  std::shared_ptr<GWLExperimentFlagSource> experimentFlags_;
   std::shared_ptr<GWLExperimentsManaging> experimentManager_;
   std::shared_ptr<GWLExperimentsClient> experimentClient_;
-  // Guards the new-snapshot mark and serialises activations.
-  mutable std::mutex snapshotMutex_;
-  bool hasNewSnapshot_ = false;
+
+  mutable platform::Mutex flagsMutex_;
+  std::map<std::string, platform::Object> cachedExperimentFlags_ ABSL_GUARDED_BY(flagsMutex_);
+  // Serialises activations with the new-snapshot mark.
+  mutable platform::Mutex newSnapshotMutex_;
+  bool hasNewSnapshot_ ABSL_GUARDED_BY(newSnapshotMutex_) = false;
 
   const std::string appID_;
   const std::weak_ptr<GWLRemoteConfigStore> database_;
   const std::shared_ptr<GWLPersistedConfig> persistedConfig_;
-  Dependencies dependencies_;
-  GWLServiceHosts hosts_;
+  const Dependencies dependencies_;
+  const GWLServiceHosts hosts_;
 
-  // Guards the configuration in force and every cache below.
-  mutable std::mutex configMutex_;
-  std::shared_ptr<GWLPBMeasurementConfig> remoteConfigProto_;
-  std::map<std::string, std::shared_ptr<GWLPBEventConfig>> cachedEventConfigByEventName_;
-  std::vector<std::string> cachedDataControls_;
-  std::map<std::string, std::string> cachedConsentDefaults_;
-  std::map<std::string, std::string> cachedConsentDelegations_;
-  std::set<std::string> cachedCorePlatformServices_;
-  std::map<std::string, std::string> cachedRegionalDefaults_;
-  bool isDMARegion_ = true;
-  std::shared_ptr<GWLEventEditingRuntime> eventEditing_;
+  // Serialises the builders of new snapshots (parsing, reset, cache replacement).
+  platform::Mutex publishMutex_ ABSL_ACQUIRED_BEFORE(snapshotMutex_);
+  // Guards only the pointer: a reader copies it and reads its snapshot unlocked.
+  mutable platform::Mutex snapshotMutex_;
+  std::shared_ptr<const Snapshot> snapshot_ ABSL_GUARDED_BY(snapshotMutex_) = std::make_shared<Snapshot>();
 };

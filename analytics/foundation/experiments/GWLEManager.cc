@@ -176,7 +176,6 @@ void GWLEManager::dispatchAsyncOnSerialQueue(std::function<void()> block) { queu
 void GWLEManager::dispatchSyncOnSerialQueue(std::function<void()> block) { queue_->sync(std::move(block)); }
 
 std::shared_ptr<GWLEClient> GWLEManager::registeredClient(const std::string& SDKName) const {
-  std::lock_guard<std::mutex> lock(mutex_);
   auto it = registeredClientsBySDKName_.find(SDKName);
   return it == registeredClientsBySDKName_.end() ? nullptr : it->second;
 }
@@ -217,7 +216,6 @@ std::shared_ptr<GWLEClient> GWLEManager::registerSDKProperty(const std::shared_p
     if (!self) return;
     const std::string& name = property->name();
     {
-      std::lock_guard<std::mutex> lock(self->mutex_);
       if (self->registeredClientsBySDKName_.count(name)) {
         log()->logWithLevel(kGWLLevelWarning, kRegisteredTwiceCode, kRegisteredTwiceMessage, GWLLogContext(name));
       }
@@ -262,7 +260,6 @@ std::shared_ptr<GWLEClient> GWLEManager::clientForSDKName(const platform::Object
 std::vector<int32_t> GWLEManager::experimentIDs() {
   std::vector<int32_t> ids;
   dispatchSyncOnSerialQueue([&] {
-    std::lock_guard<std::mutex> lock(mutex_);
     for (const auto& [name, client] : registeredClientsBySDKName_) {
       if (client->SDKProperty()->diversionKey()) continue;
       auto activated = activatedSnapshotsBySDKName_.find(name);
@@ -297,7 +294,6 @@ std::optional<platform::Object> GWLEManager::flagValueForFlagName(const platform
   }
   std::optional<platform::Object> answer;
   dispatchSyncOnSerialQueue([&] {
-    std::lock_guard<std::mutex> lock(mutex_);
     if (!registeredClientsBySDKName_.count(*sdk)) {
       log()->logWithLevel(kGWLLevelWarning, kNotRegisteredCode, kNotRegisteredMessage, GWLLogContext(*sdk));
       return;
@@ -345,7 +341,6 @@ bool GWLEManager::activateSnapshotOfSDK(const std::string& SDKName, platform::Er
   std::optional<GWLESnapshot> stored;
   double activationTime = 0;
   dispatchSyncOnSerialQueue([&] {
-    std::lock_guard<std::mutex> lock(mutex_);
     auto pending = pendingSnapshotsBySDKName_.find(SDKName);
     if (pending == pendingSnapshotsBySDKName_.end()) {
       log()->logWithLevel(kGWLLevelWarning, kNoPendingCode, kNoPendingMessage, GWLLogContext(SDKName));
@@ -380,7 +375,6 @@ int64_t GWLEManager::activatedSnapshotStatusOfSDKName(const std::string& SDKName
   }
   int64_t status = -1;
   dispatchSyncOnSerialQueue([&] {
-    std::lock_guard<std::mutex> lock(mutex_);
     if (!registeredClientsBySDKName_.count(SDKName)) return;
     auto activated = activatedSnapshotsBySDKName_.find(SDKName);
     if (activated == activatedSnapshotsBySDKName_.end() || !(activated->second.timestamp() > DBL_EPSILON)) {
@@ -401,7 +395,6 @@ void GWLEManager::resetToDefaultsOfSDKName(const std::string& SDKName) {
   }
   bool removed = false;
   dispatchSyncOnSerialQueue([&] {
-    std::lock_guard<std::mutex> lock(mutex_);
     removed = activatedSnapshotsBySDKName_.erase(SDKName) > 0;
   });
   if (removed) {
@@ -418,7 +411,6 @@ void GWLEManager::reset() {
     auto self = weak.lock();
     if (!self) return;
     if (self->taskManager_) self->taskManager_->reset();
-    std::lock_guard<std::mutex> lock(self->mutex_);
     self->activatedSnapshotsBySDKName_.clear();
     self->pendingSnapshotsBySDKName_.clear();
     self->launchedSnapshotsBySDKName_.clear();
@@ -431,7 +423,6 @@ void GWLEManager::clearAndDelete() {
     auto self = weak.lock();
     if (!self) return;
     if (self->taskManager_) self->taskManager_->clearAndDelete();
-    std::lock_guard<std::mutex> lock(self->mutex_);
     self->activatedSnapshotsBySDKName_.clear();
     self->pendingSnapshotsBySDKName_.clear();
     self->launchedSnapshotsBySDKName_.clear();
@@ -441,11 +432,9 @@ void GWLEManager::clearAndDelete() {
 // ---- notices from the task manager ----
 
 std::optional<bool> GWLEManager::taskManagerShouldFetchExperiments(GWLETaskManager&) {
+  // Asked on the task manager's queue; the delegates answer outside the manager's queue.
   std::map<std::string, std::shared_ptr<GWLEClient>> clients;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    clients = registeredClientsBySDKName_;
-  }
+  dispatchSyncOnSerialQueue([&] { clients = registeredClientsBySDKName_; });
   for (const auto& [name, client] : clients) {
     auto delegate = client->delegate();
     if (!delegate) continue;
@@ -463,7 +452,6 @@ void GWLEManager::taskManager(GWLETaskManager&, const std::vector<GWLESnapshot>&
                               launched = launchedSnapshots] {
     auto self = weak.lock();
     if (!self) return;
-    std::lock_guard<std::mutex> lock(self->mutex_);
     for (const auto& snapshot : activated) self->activatedSnapshotsBySDKName_.insert_or_assign(snapshot.SDKName(), snapshot);
     for (const auto& snapshot : pending) self->pendingSnapshotsBySDKName_.insert_or_assign(snapshot.SDKName(), snapshot);
     for (const auto& snapshot : launched) self->launchedSnapshotsBySDKName_.insert_or_assign(snapshot.SDKName(), snapshot);
@@ -490,7 +478,6 @@ void GWLEManager::taskManager(GWLETaskManager&, const std::vector<GWLESnapshot>&
         pending.setManuallyActivated(true);
         manuallyActivated.push_back(pending);
       }
-      std::lock_guard<std::mutex> lock(self->mutex_);
       self->pendingSnapshotsBySDKName_.insert_or_assign(pending.SDKName(), std::move(pending));
     }
     for (const auto& [name, error] : errors) {
@@ -504,7 +491,8 @@ void GWLEManager::taskManager(GWLETaskManager&, const std::vector<GWLESnapshot>&
 
 void GWLEManager::taskManager(GWLETaskManager&, const std::vector<GWLESnapshot>& didUpsertPendingSnapshots) {
   for (const auto& snapshot : didUpsertPendingSnapshots) {
-    auto client = registeredClient(snapshot.SDKName());
+    std::shared_ptr<GWLEClient> client;
+    dispatchSyncOnSerialQueue([&] { client = registeredClient(snapshot.SDKName()); });
     auto delegate = client ? client->delegate() : nullptr;
     if (!delegate || !delegate->implementsClientDidReceiveNewSnapshot()) {
       log()->logWithLevel(kGWLLevelError, kNoNoticeMethodCode, kNoNoticeMethodMessage,

@@ -8,17 +8,19 @@
 // pending snapshot counts only once it is activated. Fetching, storage and
 // the schedule belong to the task manager, whose delegate the manager is.
 //
-// The maps are read and written on the manager's serial queue
-// ("GWLEExperimentSerialQueue"): registration, resets and the task manager's
-// notices asynchronously; lookups, activation and status synchronously, so
-// those must not be called from that queue.
+// Threads: the maps belong to the manager's serial queue
+// ("GWLEExperimentSerialQueue") and are read and written only there:
+// registration, resets and the task manager's notices asynchronously;
+// lookups, activation and status synchronously, so those must not be called
+// from that queue. The queue never waits for another queue, so the task
+// manager's queue may wait for it (the fetch decision, new-snapshot notices).
+// Every other member is set at creation.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -108,10 +110,11 @@ class GWLEManager final : public GWLETaskManagerDelegate,
 
  private:
   GWLEManager() = default;
+  // On the manager's queue.
   std::shared_ptr<GWLEClient> registeredClient(const std::string& SDKName) const;
   double now() const;
 
-  mutable std::mutex mutex_;  // guards the maps below
+  // On the manager's queue only.
   std::map<std::string, GWLESnapshot> activatedSnapshotsBySDKName_;
   std::map<std::string, GWLESnapshot> pendingSnapshotsBySDKName_;
   std::map<std::string, GWLESnapshot> launchedSnapshotsBySDKName_;

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fstream>
 #include <mutex>
+#include <thread>
 
 #include "../FoundationTestSupport.h"
 #include "analytics/foundation/config/GWLRemoteConfig.h"
@@ -549,6 +551,67 @@ TEST_F(RemoteConfigMeasurementTest, ConfigurationFetchedFromTheLocalCollectionSe
       *GWLRemoteConfig::initWithAppID("1:0:ios:none", store_, nullptr, dependencies())->remoteConfigURLWithPlatform(
           "ios", 1, 1));
   EXPECT_EQ(missingStatus, platform::kHVUNetworkHTTPStatusCodeNotFound);
+}
+
+// A configuration in which a setting, a data control, the consent defaults and
+// the version all tell its generation.
+Config generationConfig(int generation) {
+  auto config = make<GWLPBMeasurementConfig>();
+  NANOSetInt64(config, GWLPBMeasurementConfig::Field::version, generation);
+  NANOSetString(config, GWLPBMeasurementConfig::Field::app_id, kAppID);
+  auto setting = make<GWLPBSetting>();
+  NANOSetString(setting, GWLPBSetting::Field::setting_name, "test.generation");
+  NANOSetString(setting, GWLPBSetting::Field::setting_value, std::to_string(generation));
+  auto interval = make<GWLPBSetting>();
+  NANOSetString(interval, GWLPBSetting::Field::setting_name, "measurement.upload.interval");
+  NANOSetString(interval, GWLPBSetting::Field::setting_value, std::to_string(60000 + generation % 2));
+  NANOSetArray(config, GWLPBMeasurementConfig::Field::settings, list(setting, interval));
+  auto control = make<GWLPBDataControl>();
+  NANOSetString(control, GWLPBDataControl::Field::control_name, std::to_string(generation));
+  NANOSetArray(config, GWLPBMeasurementConfig::Field::data_controls, list(control));
+  auto consent = make<GWLPBConsentConfig>();
+  NANOSetArray(consent, GWLPBConsentConfig::Field::defaults, list(consentEntry(1, generation % 2 ? 1 : 2)));
+  NANOSetBool(consent, GWLPBConsentConfig::Field::is_dma_region, generation % 2);
+  NANOSetMessage(config, GWLPBMeasurementConfig::Field::consent_config, consent);
+  return config;
+}
+
+TEST_F(RemoteConfigMeasurementTest, ReadersNeverSeeAMixedConfiguration) {
+  auto config = create();
+  ASSERT_TRUE(config->updateMeasurementConfig(generationConfig(0)));
+  std::atomic<bool> done{false};
+  std::atomic<int> mixed{0};
+  std::atomic<int> reads{0};
+  std::vector<std::thread> readers;
+  for (int r = 0; r < 4; ++r) {
+    readers.emplace_back([&] {
+      while (!done.load()) {
+        auto snapshot = config->snapshot();
+        auto setting = snapshot->settings->valueForKey("test.generation");
+        const int generation = setting && setting->stringValue() ? std::stoi(*setting->stringValue()) : -1;
+        const bool odd = generation % 2 == 1;
+        if (snapshot->dataControls != std::vector<std::string>{std::to_string(generation)} ||
+            snapshot->consentDefaults.at("ad_storage") != (odd ? "granted" : "denied") ||
+            snapshot->isDMARegion != odd ||
+            NANOGetInt64(snapshot->measurementConfig, GWLPBMeasurementConfig::Field::version) != generation) {
+          ++mixed;
+        }
+        // The typed getters convert into the cache while configurations are replaced.
+        const double interval = config->uploadingInterval();
+        if (interval != 60 && interval != 60.001) ++mixed;
+        ++reads;
+      }
+    });
+  }
+  for (int generation = 1; generation <= 200; ++generation) {
+    ASSERT_TRUE(config->updateMeasurementConfig(generationConfig(generation)));
+  }
+  while (reads.load() < 400) std::this_thread::yield();
+  done = true;
+  for (auto& reader : readers) reader.join();
+  EXPECT_EQ(mixed.load(), 0);
+  EXPECT_EQ(config->version(), 200);
+  EXPECT_EQ(config->dataControls(), std::vector<std::string>{"200"});
 }
 
 }  // namespace
