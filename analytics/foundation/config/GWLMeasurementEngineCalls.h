@@ -29,6 +29,7 @@ class GWLDatabase;
 class GWLEvent;
 class GWLPersistedConfig;
 class GWLScheduler;
+class GWLUserAttribute;
 
 class GWLMeasurementEngineCalls {
  public:
@@ -69,6 +70,17 @@ class GWLMeasurementEngineCalls {
   // Writes an internal event through the engine's event pipeline: default
   // parameters, editing, storage, then the event listeners (worker queue).
   virtual void handleInternalEventOnWorkerQueue(const std::shared_ptr<GWLEvent>& /*event*/) {}
+
+  // ---- user properties and the first open (worker queue) ----
+  // Sets or removes a user property as the entry class's calls do once they
+  // reach the worker queue (nothing while collection is off).
+  virtual void setUserAttributeOnWorkerQueue(const std::shared_ptr<GWLUserAttribute>& /*attribute*/) {}
+  virtual void removeUserAttributeOnWorkerQueue(const std::shared_ptr<GWLUserAttribute>& /*attribute*/) {}
+  // The parameters of a consented first open ("_pfo", "_uwa") under
+  // `parameters` (the given ones win).
+  virtual GWLRawParameters paramsWithAddedFirstOpenConsentedEventParams(const GWLRawParameters& parameters) {
+    return parameters;
+  }
 
   // ---- SKAdNetwork conversion values (all on the worker queue) ----
   // The collection service host that uploads go to.
