@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "app/TextEncoding.h"
+#include "platform/text/Utf8.h"
 
 namespace tabulo {
 
@@ -14,7 +15,7 @@ CSVReader::CSVReader(std::string bytes, Settings settings)
 
 CSVReader::CSVReader(platform::FileBuffer file, Settings settings) : file_(std::move(file)), settings_(settings) {
   std::string_view text = withoutByteOrderMark(file_.text());
-  if (isValidUTF8(text)) {
+  if (platform::utf8::isValid(text)) {
     text_ = text;
   } else {
     owned_ = windows1252ToUTF8(text);

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "app/TextEncoding.h"
+#include "platform/text/Utf8.h"
 
 namespace tabulo {
 namespace {
@@ -27,7 +28,7 @@ bool isForbidden(const uint8_t* p, size_t length) {
 }  // namespace
 
 std::string safeFileName(std::string_view title, std::string_view extension) {
-  std::string text = isValidUTF8(title) ? std::string(title) : windows1252ToUTF8(title);
+  std::string text = platform::utf8::isValid(title) ? std::string(title) : windows1252ToUTF8(title);
   std::string base;
   const auto* p = reinterpret_cast<const uint8_t*>(text.data());
   const uint8_t* end = p + text.size();
@@ -50,7 +51,7 @@ std::string safeFileName(std::string_view title, std::string_view extension) {
 
 bool isPlainFileName(std::string_view name) {
   if (name.empty() || name.size() > 255 || name == "." || name == "..") return false;
-  if (!isValidUTF8(name)) return false;
+  if (!platform::utf8::isValid(name)) return false;
   const auto* p = reinterpret_cast<const uint8_t*>(name.data());
   const uint8_t* end = p + name.size();
   while (p < end) {

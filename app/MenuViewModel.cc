@@ -6,6 +6,7 @@
 #include "app/TextEncoding.h"
 #include "app/UserSettings.h"
 #include "platform/text/PercentEncoding.h"
+#include "platform/text/Utf8.h"
 
 namespace tabulo {
 namespace {
@@ -20,7 +21,7 @@ const platform::percent::AllowedSet& urlQueryAllowed() {
 // A file's name for a message: its bytes as UTF-8, else read as Windows-1252.
 std::string displayName(const std::filesystem::path& url) {
   std::string name = url.filename().string();
-  return isValidUTF8(name) ? name : windows1252ToUTF8(name);
+  return platform::utf8::isValid(name) ? name : windows1252ToUTF8(name);
 }
 
 }  // namespace

@@ -123,7 +123,7 @@ class Writer {
   }
 
   void text(std::string_view value) {
-    if (!isValidUTF8(value)) throw EncodeFailure{"a text is not valid UTF-8"};
+    if (!platform::utf8::isValid(value)) throw EncodeFailure{"a text is not valid UTF-8"};
     static constexpr char kHex[] = "0123456789abcdef";
     raw('"');
     size_t run = 0;  // start of the bytes not yet copied

@@ -14,6 +14,7 @@
 #include "app/SpreadsheetFileJSON.h"
 #include "app/TextEncoding.h"
 #include "platform/storage/FileBuffer.h"
+#include "platform/text/Utf8.h"
 
 namespace tabulo {
 namespace {
@@ -141,7 +142,7 @@ std::optional<SpreadsheetFile> TabuloIO::importCSV(const std::filesystem::path& 
   }
 
   std::string name = url.stem().string();
-  std::string title = isValidUTF8(name) ? name : windows1252ToUTF8(name);
+  std::string title = platform::utf8::isValid(name) ? name : windows1252ToUTF8(name);
   SpreadsheetFile file(std::move(title), records, *clock_);
   records = {};
   std::string reason;

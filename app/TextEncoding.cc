@@ -1,7 +1,6 @@
 #include "app/TextEncoding.h"
 
 #include <cstdint>
-#include <cstring>
 
 #include "platform/text/Utf8.h"
 
@@ -19,29 +18,6 @@ constexpr uint16_t kWindows1252High[32] = {
 };
 
 }  // namespace
-
-bool isValidUTF8(std::string_view bytes) {
-  size_t i = 0;
-  const size_t size = bytes.size();
-  while (i < size) {
-    // ASCII runs, eight bytes at a time; other sequences one by one.
-    while (size - i >= 8) {
-      uint64_t word;
-      std::memcpy(&word, bytes.data() + i, 8);
-      if (word & 0x8080808080808080ull) break;
-      i += 8;
-    }
-    if (i == size) break;
-    if (static_cast<uint8_t>(bytes[i]) < 0x80) {
-      ++i;
-      continue;
-    }
-    platform::utf8::Decoded decoded = platform::utf8::decode(bytes, i);
-    if (!decoded.valid) return false;
-    i += decoded.length;
-  }
-  return true;
-}
 
 std::string windows1252ToUTF8(std::string_view bytes) {
   std::string out;
@@ -68,7 +44,7 @@ std::string decodeOutsideText(std::string bytes) {
   if (std::string_view(bytes).substr(0, kByteOrderMark.size()) == kByteOrderMark) {
     bytes.erase(0, kByteOrderMark.size());
   }
-  if (isValidUTF8(bytes)) return bytes;
+  if (platform::utf8::isValid(bytes)) return bytes;
   return windows1252ToUTF8(bytes);
 }
 

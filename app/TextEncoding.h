@@ -11,10 +11,6 @@
 
 namespace tabulo {
 
-// platform::utf8::isValid with a fast path for ASCII runs (imports read
-// whole files through it).
-bool isValidUTF8(std::string_view bytes);
-
 // Every byte as its Windows-1252 character, in UTF-8. The five bytes that
 // Windows-1252 leaves undefined become the C1 controls of the same value.
 std::string windows1252ToUTF8(std::string_view bytes);

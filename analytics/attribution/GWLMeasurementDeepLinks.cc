@@ -223,7 +223,7 @@ void GWLMeasurementDeepLinks::handleOpenURLOnWorkerQueue(const std::optional<std
   for (const auto& [key, value] : extraParameters) {
     if (const std::string* text = value.stringValue()) {
       urlParameters[key] = *text;
-    } else if (value.isNumber() || value.isBool()) {
+    } else if (value.isNumberOrBool()) {
       numberExtras[key] = value;
     }
   }

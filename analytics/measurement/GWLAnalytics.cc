@@ -63,7 +63,6 @@ std::optional<GWLRawParameters> cleanParameters(const std::optional<GWLRawParame
 
 // ---- values as the platform reads them ----
 
-bool isNumberObject(const platform::Object& object) { return object.isBool() || object.isNumber(); }
 
 bool numberBoolValue(const platform::Object& object) {
   if (auto flag = object.boolValue()) return *flag;
@@ -311,9 +310,9 @@ void GWLAnalytics::startWithAppID(const std::string& appID, const std::string& o
     std::optional<std::vector<std::string>> safelist;
     if (!cleanOptions.empty()) {
       auto found = cleanOptions.find(kGWLStartOptionCollectionEnabled);
-      if (found != cleanOptions.end() && isNumberObject(found->second)) enabled = numberBoolValue(found->second);
+      if (found != cleanOptions.end() && found->second.isNumberOrBool()) enabled = numberBoolValue(found->second);
       found = cleanOptions.find(kGWLStartOptionCollectionDeactivated);
-      if (found != cleanOptions.end() && isNumberObject(found->second)) {
+      if (found != cleanOptions.end() && found->second.isNumberOrBool()) {
         collectionDeactivated_.store(numberBoolValue(found->second));
       }
       found = cleanOptions.find(kGWLStartOptionSafelistedEvents);
@@ -470,7 +469,7 @@ void GWLAnalytics::observeNotificationsForAnalyticsConfiguration(const platform:
 
 void GWLAnalytics::handleSetEnabled(const platform::Notification& notification) {
   auto found = notification.userInfo.find(kGWLConfigurationSetEnabledNotification);
-  if (found == notification.userInfo.end() || !isNumberObject(found->second)) {
+  if (found == notification.userInfo.end() || !found->second.isNumberOrBool()) {
     report(kGWLSetEnabledWithoutNumberReport,
            found == notification.userInfo.end() ? GWLLogContext() : GWLLogContext(found->second));
     return;
@@ -611,7 +610,7 @@ void GWLAnalytics::setAppInstanceIDAfterReset(const std::optional<std::string>& 
 
 std::optional<bool> GWLAnalytics::deferredAnalyticsCollection() const {
   auto stored = defaults_->objectForKey(kGWLDeferredAnalyticsCollectionKey);
-  if (!stored || !isNumberObject(*stored)) return std::nullopt;  // stored data of another kind reads as unset
+  if (!stored || !stored->isNumberOrBool()) return std::nullopt;  // stored data of another kind reads as unset
   return numberBoolValue(*stored);
 }
 
@@ -837,7 +836,7 @@ void GWLAnalytics::setUserPropertyString(const platform::Object& value, const st
   const platform::Object checkedValue = platform::utf8::objectReplacingInvalid(value);
   if (checkedName == kGWLAllowPersonalizedAdsProperty) {
     // Only text and numbers carry a boolean; any other kind is refused here.
-    if (!checkedValue.isNull() && !checkedValue.isString() && !isNumberObject(checkedValue)) {
+    if (!checkedValue.isNull() && !checkedValue.isString() && !checkedValue.isNumberOrBool()) {
       report(kGWLUserPropertyNotStringReport, checkedValue);
       return;
     }

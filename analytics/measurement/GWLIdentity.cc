@@ -127,7 +127,7 @@ GWLIdentity::GWLIdentity(std::shared_ptr<GWLPersistedConfig> persistedConfig, De
   }
 
   if (const platform::Object* idfvSwitch = environment.objectForInfoDictionaryKey(kGWLIDFVCollectionEnabledInfoKey);
-      idfvSwitch && (idfvSwitch->isBool() || idfvSwitch->isNumber())) {
+      idfvSwitch && idfvSwitch->isNumberOrBool()) {
     isIDFVCollectionEnabledNumber_ = *idfvSwitch;
     monitor()->logWithLevel(
         kGWLLevelDebug, kGWLIDFVCollectionSwitchCode,

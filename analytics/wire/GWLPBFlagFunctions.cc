@@ -4,6 +4,7 @@
 
 #include "analytics/wire/GWLPBFlagLogSink.h"
 #include "analytics/wire/NANO.h"
+#include "platform/text/Utf8.h"
 
 namespace {
 
@@ -12,7 +13,7 @@ using F = GWLPBFlag::Field;
 // The kind of a refused argument, as the report's context.
 std::optional<std::string> kindOf(const platform::Object& object) {
   if (object.isNull()) return std::nullopt;
-  if (const std::string* text = object.stringValue(); text && !NANOIsValidUTF8(*text)) {
+  if (const std::string* text = object.stringValue(); text && !platform::utf8::isValid(*text)) {
     return std::string("string (invalid UTF-8)");
   }
   return std::string(platform::typeName(object.type()));
@@ -20,7 +21,7 @@ std::optional<std::string> kindOf(const platform::Object& object) {
 
 bool isUTF8Text(const platform::Object& object) {
   const std::string* text = object.stringValue();
-  return text && NANOIsValidUTF8(*text);
+  return text && platform::utf8::isValid(*text);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <limits>
 
 #include "analytics/wire/NANOLog.h"
+#include "platform/text/Utf8.h"
 
 using nano_log::print;
 using nano_log::systemLog;
@@ -214,7 +215,7 @@ std::optional<NANOValue> valueToObject(const NANOSlot& item, NANOFieldFlags flag
     if (!bytes) return std::nullopt;
     if (flags & Bytes) return NANOValue(NANOData(bytes->span().begin(), bytes->span().end()));
     std::string text(bytes->view());
-    if (!NANOIsValidUTF8(text)) return std::nullopt;
+    if (!platform::utf8::isValid(text)) return std::nullopt;
     return NANOValue(std::move(text));
   }
   if (flags & Message) {
@@ -231,43 +232,6 @@ std::optional<NANOValue> valueToObject(const NANOSlot& item, NANOFieldFlags flag
 }
 
 }  // namespace
-
-bool NANOIsValidUTF8(std::string_view text) {
-  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-  const auto* end = p + text.size();
-  while (p < end) {
-    unsigned char c = *p;
-    if (c < 0x80) {
-      ++p;
-      continue;
-    }
-    size_t length;
-    uint32_t code;
-    if ((c & 0xE0) == 0xC0) {
-      length = 2;
-      code = c & 0x1F;
-    } else if ((c & 0xF0) == 0xE0) {
-      length = 3;
-      code = c & 0x0F;
-    } else if ((c & 0xF8) == 0xF0) {
-      length = 4;
-      code = c & 0x07;
-    } else {
-      return false;
-    }
-    if (static_cast<size_t>(end - p) < length) return false;
-    for (size_t i = 1; i < length; ++i) {
-      if ((p[i] & 0xC0) != 0x80) return false;
-      code = (code << 6) | (p[i] & 0x3F);
-    }
-    if ((length == 2 && code < 0x80) || (length == 3 && code < 0x800) || (length == 4 && code < 0x10000) ||
-        code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
-      return false;
-    }
-    p += length;
-  }
-  return true;
-}
 
 bool NANOHasField(NANOMessageRef message, int32_t index) {
   auto target = access(message, index, "HasField", Label::Any, 0, "");
@@ -336,7 +300,7 @@ std::optional<std::string> NANOGetString(NANOMessageRef message, int32_t index) 
   const NANOBytes* bytes = target->slot->bytes();
   if (!bytes) return std::nullopt;
   std::string text(bytes->view());
-  if (!NANOIsValidUTF8(text)) return std::nullopt;
+  if (!platform::utf8::isValid(text)) return std::nullopt;
   return text;
 }
 
@@ -347,7 +311,7 @@ void NANOSetString(NANOMessageRef message, int32_t index, std::optional<std::str
     target->object->deallocMessageFieldFn()(target->info, index);
     return;
   }
-  if (!NANOIsValidUTF8(*value)) {
+  if (!platform::utf8::isValid(*value)) {
     systemLog("<ERROR> Invalid string value. String fields expect UTF-8 text. Message: %s, field ID: %d",
               messageName(target->info), index);
     return;
@@ -537,7 +501,7 @@ bool NANOStringToBytes(const NANOValue* object, NANOBytes* bytes, NANOArena* are
 }
 
 bool NANOStringToBytes(std::string_view text, NANOBytes* bytes, NANOArena* arena) {
-  if (!bytes || !NANOIsValidUTF8(text)) return false;
+  if (!bytes || !platform::utf8::isValid(text)) return false;
   bytes->assign(reinterpret_cast<const uint8_t*>(text.data()), text.size(), arena);
   return true;
 }

@@ -175,5 +175,3 @@ inline constexpr size_t NANOMaxDecodedBytes = 1048576;
 // number of bytes written, or -1 (and an empty `output`).
 int32_t NANOEncodeToBuffer(const pb_msgdesc_s* descriptor, const void* pbStruct, std::vector<uint8_t>* output);
 
-// Whether `text` is well-formed UTF-8.
-bool NANOIsValidUTF8(std::string_view text);

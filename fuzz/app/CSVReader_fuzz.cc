@@ -9,6 +9,7 @@
 #include "app/CSVReader.h"
 #include "app/CSVWriter.h"
 #include "app/TextEncoding.h"
+#include "platform/text/Utf8.h"
 
 using tabulo::CSVReader;
 using tabulo::CSVWriter;
@@ -21,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   while (auto record = reader.next()) {
     if (record->empty() || record->size() > settings.maxFieldsPerRecord) std::abort();
     for (const std::string& field : *record) {
-      if (!tabulo::isValidUTF8(field)) std::abort();
+      if (!platform::utf8::isValid(field)) std::abort();
     }
     records.push_back(std::move(*record));
   }

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <limits>
 
 namespace platform {
 
@@ -25,6 +26,22 @@ std::optional<double> Object::numberValue() const {
   if (auto v = std::get_if<double>(&value_)) return *v;
   return std::nullopt;
 }
+
+double Object::doubleValueOrZero() const {
+  if (auto b = boolValue()) return *b ? 1.0 : 0.0;
+  return numberValue().value_or(0.0);
+}
+
+int64_t Object::integerValueOrZero() const {
+  if (auto i = intValue()) return *i;
+  const double d = doubleValueOrZero();
+  if (std::isnan(d)) return 0;
+  if (d >= 9223372036854775808.0) return std::numeric_limits<int64_t>::max();
+  if (d < -9223372036854775808.0) return std::numeric_limits<int64_t>::min();
+  return static_cast<int64_t>(d);
+}
+
+bool Object::boolValueOrFalse() const { return isNumberOrBool() && doubleValueOrZero() != 0; }
 
 std::optional<Date> Object::dateValue() const {
   if (auto v = std::get_if<Date>(&value_)) return *v;

@@ -56,6 +56,8 @@ class Object {
   bool isDouble() const { return type() == Type::Double; }
   // Integer or double (not bool).
   bool isNumber() const { return isInt() || isDouble(); }
+  // A bool, integer or double: what the platform's number objects hold.
+  bool isNumberOrBool() const { return isNumber() || isBool(); }
   bool isString() const { return type() == Type::String; }
   bool isBytes() const { return type() == Type::Bytes; }
   bool isDate() const { return type() == Type::Date; }
@@ -68,6 +70,12 @@ class Object {
   std::optional<double> doubleValue() const;
   // An integer or a double as a double.
   std::optional<double> numberValue() const;
+  // Typed reads as preference stores answer them: a number's value (a bool as
+  // 1 or 0; a double truncated toward zero and saturated, NaN as 0), and 0,
+  // 0.0 or false for anything that is no number.
+  int64_t integerValueOrZero() const;
+  double doubleValueOrZero() const;
+  bool boolValueOrFalse() const;
   const std::string* stringValue() const { return std::get_if<std::string>(&value_); }
   const Bytes* bytesValue() const { return std::get_if<Bytes>(&value_); }
   std::optional<Date> dateValue() const;

@@ -58,13 +58,6 @@ bool isValidKey(const std::string& key, Error* error) {
   return true;
 }
 
-int64_t saturatingInt(double value) {
-  if (std::isnan(value)) return 0;
-  if (value >= 9223372036854775807.0) return std::numeric_limits<int64_t>::max();
-  if (value <= -9223372036854775808.0) return std::numeric_limits<int64_t>::min();
-  return static_cast<int64_t>(value);
-}
-
 // Removes temporary files that an interrupted write left next to `path`.
 void removeLeftoverTemporaryFiles(const std::string& path) {
   std::string prefix = atomicWriteTemporaryPrefix(path);
@@ -281,26 +274,17 @@ std::vector<std::string> PreferencesStore::keys() const {
 
 int64_t PreferencesStore::integerForKey(const std::string& key) const {
   auto value = objectForKey(key);
-  if (!value) return 0;
-  if (auto b = value->boolValue()) return *b ? 1 : 0;
-  if (auto i = value->intValue()) return *i;
-  if (auto d = value->doubleValue()) return saturatingInt(*d);
-  return 0;
+  return value ? value->integerValueOrZero() : 0;
 }
 
 double PreferencesStore::doubleForKey(const std::string& key) const {
   auto value = objectForKey(key);
-  if (!value) return 0;
-  if (auto b = value->boolValue()) return *b ? 1.0 : 0.0;
-  return value->numberValue().value_or(0.0);
+  return value ? value->doubleValueOrZero() : 0.0;
 }
 
 bool PreferencesStore::boolForKey(const std::string& key) const {
   auto value = objectForKey(key);
-  if (!value) return false;
-  if (auto b = value->boolValue()) return *b;
-  if (auto n = value->numberValue()) return *n != 0;
-  return false;
+  return value && value->boolValueOrFalse();
 }
 
 std::optional<std::string> PreferencesStore::stringForKey(const std::string& key) const {

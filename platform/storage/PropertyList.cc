@@ -29,64 +29,23 @@ Error plistError(int64_t code, std::string description) {
   return Error(kPropertyListErrorDomain, code, std::move(description));
 }
 
-// Length of the valid UTF-8 sequence at s[i], or 0 when it is invalid.
-size_t utf8SequenceLength(const std::string& s, size_t i) {
-  auto byte = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
-  unsigned char c = byte(i);
-  if (c < 0x80) return 1;
-  size_t len;
-  uint32_t cp;
-  if ((c & 0xE0) == 0xC0) {
-    len = 2;
-    cp = c & 0x1F;
-  } else if ((c & 0xF0) == 0xE0) {
-    len = 3;
-    cp = c & 0x0F;
-  } else if ((c & 0xF8) == 0xF0) {
-    len = 4;
-    cp = c & 0x07;
-  } else {
-    return 0;
-  }
-  if (i + len > s.size()) return 0;
-  for (size_t k = 1; k < len; ++k) {
-    if ((byte(i + k) & 0xC0) != 0x80) return 0;
-    cp = (cp << 6) | (byte(i + k) & 0x3F);
-  }
-  static constexpr uint32_t kMinimum[] = {0, 0, 0x80, 0x800, 0x10000};
-  if (cp < kMinimum[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-  return len;
-}
+// Text a property list can hold: valid UTF-8 without NUL characters.
+bool isValidText(const std::string& s) { return s.find('\0') == std::string::npos && utf8::isValid(s); }
 
-bool isValidText(const std::string& s) {
-  for (size_t i = 0; i < s.size();) {
-    if (s[i] == '\0') return false;
-    size_t len = utf8SequenceLength(s, i);
-    if (len == 0) return false;
-    i += len;
-  }
-  return true;
-}
-
+// `s` with every byte of an ill-formed sequence replaced by U+FFFD (one per
+// byte, as files written before kept them).
 std::string replacingInvalidUTF8(std::string s) {
-  bool valid = true;
-  for (size_t i = 0; i < s.size() && valid;) {
-    size_t len = utf8SequenceLength(s, i);
-    if (len == 0) valid = false;
-    i += len;
-  }
-  if (valid) return s;
+  if (utf8::isValid(s)) return s;
   std::string out;
   out.reserve(s.size() + 8);
   for (size_t i = 0; i < s.size();) {
-    size_t len = utf8SequenceLength(s, i);
-    if (len == 0) {
-      out += "\xEF\xBF\xBD";
-      ++i;
+    const utf8::Decoded decoded = utf8::decode(s, i);
+    if (decoded.valid) {
+      out.append(s, i, decoded.length);
     } else {
-      out.append(s, i, len);
-      i += len;
+      for (size_t k = 0; k < decoded.length; ++k) utf8::append(out, utf8::kReplacementCharacter);
     }
+    i += decoded.length;
   }
   return out;
 }

@@ -1,6 +1,7 @@
 #include "platform/text/Utf8.h"
 
 #include <cstdint>
+#include <cstring>
 
 namespace platform::utf8 {
 
@@ -63,7 +64,17 @@ void append(std::string& out, char32_t cp) {
 }
 
 bool isValid(std::string_view s) {
-  for (size_t i = 0; i < s.size();) {
+  size_t i = 0;
+  const size_t size = s.size();
+  while (i < size) {
+    // ASCII runs, eight bytes at a time (whole files are checked here); other sequences one by one.
+    while (size - i >= 8) {
+      uint64_t word;
+      std::memcpy(&word, s.data() + i, 8);
+      if (word & 0x8080808080808080ull) break;
+      i += 8;
+    }
+    if (i == size) break;
     if (static_cast<uint8_t>(s[i]) < 0x80) {
       ++i;
       continue;

@@ -6,6 +6,7 @@
 #include "app/CSVReader.h"
 #include "app/CSVWriter.h"
 #include "app/TextEncoding.h"
+#include "platform/text/Utf8.h"
 
 namespace tabulo {
 namespace {
@@ -71,11 +72,11 @@ TEST(CSVReader, MalformedInputStopsWithAReason) {
 TEST(TextEncoding, ValidatesUTF8Strictly) {
   for (const char* valid : {"", "ascii", "\xC2\x80", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\xF4\x8F\xBF\xBF",
                             "\xED\x9F\xBF"}) {
-    EXPECT_TRUE(isValidUTF8(valid)) << valid;
+    EXPECT_TRUE(platform::utf8::isValid(valid)) << valid;
   }
   for (const char* invalid : {"\x80", "\xC0\xAF", "\xC1\xBF", "\xE0\x80\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80",
                               "\xF5\x80\x80\x80", "\xC3", "\xE2\x82", "abcdefgh\xFF"}) {
-    EXPECT_FALSE(isValidUTF8(invalid)) << invalid;
+    EXPECT_FALSE(platform::utf8::isValid(invalid)) << invalid;
   }
   EXPECT_EQ(windows1252ToUTF8("\x80\x81\x9F\xA0\xFF"), "\xE2\x82\xAC\xC2\x81\xC5\xB8\xC2\xA0\xC3\xBF");
 }

@@ -47,13 +47,12 @@ bool numbersEqual(const platform::Object& left, const platform::Object& right) {
   return *a == *b || (std::isnan(*a) && std::isnan(*b));
 }
 
-bool isNumberLike(const platform::Object& value) { return value.isNumber() || value.isBool(); }
 
 bool valuesEqual(const platform::Object& left, const platform::Object& right, int depth) {
   // Deeper than any value the interpreter makes: counted as different.
   if (depth > kGWLPMaxValueDepth) return false;
-  if (isNumberLike(left) || isNumberLike(right)) {
-    return isNumberLike(left) && isNumberLike(right) && numbersEqual(left, right);
+  if (left.isNumberOrBool() || right.isNumberOrBool()) {
+    return left.isNumberOrBool() && right.isNumberOrBool() && numbersEqual(left, right);
   }
   if (left.type() != right.type()) return false;
   if (const platform::Array* leftArray = left.arrayValue()) {
@@ -186,7 +185,7 @@ bool GWLPEvent::isEqualToEvent(const GWLPEvent& other) const {
   for (const auto& [name, value] : mine) {
     if (their->first != name) return false;
     const platform::Object& otherValue = their->second;
-    if (isNumberLike(value) && value.type() != otherValue.type()) return false;
+    if (value.isNumberOrBool() && value.type() != otherValue.type()) return false;
     if (!valuesEqual(value, otherValue, 0)) return false;
     ++their;
   }

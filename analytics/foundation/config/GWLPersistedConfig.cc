@@ -33,7 +33,6 @@ SharedState& sharedState() {
   return *state;
 }
 
-bool isNumber(const platform::Object& value) { return value.isNumber() || value.isBool(); }
 
 }  // namespace
 
@@ -190,7 +189,7 @@ std::optional<platform::Object> GWLPersistedConfig::searchAdCampaignValue() cons
 }
 
 void GWLPersistedConfig::setSearchAdCampaignValue(const platform::Object& value) {
-  if (!isNumber(value) || !userDefaults_) return;
+  if (!value.isNumberOrBool() || !userDefaults_) return;
   userDefaults_->setObject(value, kGWLPersistedConfigIsSearchAdCampaignKey);
 }
 

@@ -43,22 +43,6 @@ void logError(int64_t code, const std::string& message) {
                           message.c_str());
 }
 
-bool isNumber(const platform::Object& value) { return value.isNumber() || value.isBool(); }
-
-double doubleOf(const platform::Object& value) {
-  if (auto b = value.boolValue()) return *b ? 1 : 0;
-  return value.numberValue().value_or(0);
-}
-
-int64_t integerOf(const platform::Object& value) {
-  if (auto i = value.intValue()) return *i;
-  double d = doubleOf(value);
-  if (std::isnan(d)) return 0;
-  if (d >= 9223372036854775808.0) return std::numeric_limits<int64_t>::max();
-  if (d < -9223372036854775808.0) return std::numeric_limits<int64_t>::min();
-  return static_cast<int64_t>(d);
-}
-
 }  // namespace
 
 std::shared_ptr<GWLPersistentDictionary> GWLPersistentDictionary::create(
@@ -171,7 +155,7 @@ void GWLPersistentDictionary::removeObjectForKey(const std::string& key) { setOb
 
 int64_t GWLPersistentDictionary::integerForKey(const std::string& key) const {
   auto value = objectForKey(key);
-  return value && isNumber(*value) ? integerOf(*value) : 0;
+  return value ? value->integerValueOrZero() : 0;
 }
 
 float GWLPersistentDictionary::floatForKey(const std::string& key) const {
@@ -180,12 +164,12 @@ float GWLPersistentDictionary::floatForKey(const std::string& key) const {
 
 double GWLPersistentDictionary::doubleForKey(const std::string& key) const {
   auto value = objectForKey(key);
-  return value && isNumber(*value) ? doubleOf(*value) : 0.0;
+  return value ? value->doubleValueOrZero() : 0.0;
 }
 
 bool GWLPersistentDictionary::boolForKey(const std::string& key) const {
   auto value = objectForKey(key);
-  return value && isNumber(*value) && doubleOf(*value) != 0;
+  return value && value->boolValueOrFalse();
 }
 
 std::optional<std::string> GWLPersistentDictionary::stringForKey(const std::string& key) const {
@@ -196,7 +180,7 @@ std::optional<std::string> GWLPersistentDictionary::stringForKey(const std::stri
 
 std::optional<platform::Object> GWLPersistentDictionary::numberForKey(const std::string& key) const {
   auto value = objectForKey(key);
-  if (!value || !isNumber(*value)) return std::nullopt;
+  if (!value || !value->isNumberOrBool()) return std::nullopt;
   return value;
 }
 

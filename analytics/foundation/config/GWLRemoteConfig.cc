@@ -43,8 +43,6 @@ constexpr const char* kCannotCacheEmptyValueMessage = "Cannot cache empty config
 constexpr int64_t kEmptyKeyCode = 29020;
 constexpr const char* kEmptyKeyMessage = "Cannot get setting with empty key from cache";
 
-bool isNumber(const platform::Object& object) { return object.isNumber() || object.isBool(); }
-
 long double numberValue(const platform::Object& object) {
   if (auto i = object.intValue()) return static_cast<long double>(*i);
   if (auto d = object.doubleValue()) return static_cast<long double>(*d);
@@ -81,7 +79,7 @@ std::optional<platform::Object> millisecondsToSeconds(const std::optional<platfo
 std::optional<bool> flagAsBool(const std::optional<platform::Object>& flag) {
   if (!flag) return std::nullopt;
   if (auto b = flag->boolValue()) return *b;
-  if (isNumber(*flag)) return numberValue(*flag) != 0;
+  if (flag->isNumberOrBool()) return numberValue(*flag) != 0;
   if (const std::string* text = flag->stringValue()) {
     size_t i = 0;
     while (i < text->size() && std::isspace(static_cast<unsigned char>((*text)[i]))) ++i;
@@ -239,11 +237,11 @@ std::optional<platform::Object> GWLRemoteConfig::numberFromCacheWithKey(
   const std::shared_ptr<SettingsCache> settings = snapshot()->settings;
   std::optional<platform::Object> entry = settings->valueForKey(key);
   if (!entry) return cacheValue(*settings, defaultValue, key);
-  if (isNumber(*entry)) return entry;
+  if (entry->isNumberOrBool()) return entry;
 
   std::optional<platform::Object> number = numberFromString(*entry);
   if (block) number = block(number);
-  if (!number || !isNumber(*number) || std::isnan(numberValue(*number)) ||
+  if (!number || !number->isNumberOrBool() || std::isnan(numberValue(*number)) ||
       (minValue && numberValue(*number) < numberValue(*minValue)) ||
       (maxValue && numberValue(*number) > numberValue(*maxValue))) {
     number = defaultValue;
@@ -1250,7 +1248,7 @@ bool GWLRemoteConfig::SVTPUploadEnabled() const {
       infoSwitch = *value;
     }
   }
-  if (!infoSwitch || !(infoSwitch->isNumber() || infoSwitch->isBool()) || numberValue(*infoSwitch) == 0) return false;
+  if (!infoSwitch || !infoSwitch->isNumberOrBool() || numberValue(*infoSwitch) == 0) return false;
 
   auto config = configInForce();
   std::optional<std::string> uploadURLText;

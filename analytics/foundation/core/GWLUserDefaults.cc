@@ -22,8 +22,6 @@ constexpr const char* kInvalidValueMessage =
 constexpr int64_t kSynchronizeFailedCode = 41004;
 constexpr const char* kSynchronizeFailedMessage = "Cannot synchronize user defaults to disk";
 
-bool isNumber(const platform::Object& value) { return value.isNumber() || value.isBool(); }
-
 std::shared_ptr<platform::PreferencesStore> storeForSuite(const std::string& suiteName) {
   auto store = suiteName.empty() ? platform::PreferencesStore::standard() : platform::PreferencesStore::suite(suiteName);
   // A name that cannot be a file name still gets a store, kept in memory only.
@@ -88,19 +86,19 @@ void GWLUserDefaults::removeObjectForKey(const std::string& key) { setObject(pla
 
 int64_t GWLUserDefaults::integerForKey(const std::string& key) const {
   auto value = objectForKey(key);
-  return value && isNumber(*value) ? store_->integerForKey(key) : 0;
+  return value ? value->integerValueOrZero() : 0;
 }
 
 float GWLUserDefaults::floatForKey(const std::string& key) const { return static_cast<float>(doubleForKey(key)); }
 
 double GWLUserDefaults::doubleForKey(const std::string& key) const {
   auto value = objectForKey(key);
-  return value && isNumber(*value) ? store_->doubleForKey(key) : 0.0;
+  return value ? value->doubleValueOrZero() : 0.0;
 }
 
 bool GWLUserDefaults::boolForKey(const std::string& key) const {
   auto value = objectForKey(key);
-  return value && isNumber(*value) ? store_->boolForKey(key) : false;
+  return value && value->boolValueOrFalse();
 }
 
 std::optional<std::string> GWLUserDefaults::stringForKey(const std::string& key) const {
@@ -111,7 +109,7 @@ std::optional<std::string> GWLUserDefaults::stringForKey(const std::string& key)
 
 std::optional<platform::Object> GWLUserDefaults::numberForKey(const std::string& key) const {
   auto value = objectForKey(key);
-  if (!value || !isNumber(*value)) return std::nullopt;
+  if (!value || !value->isNumberOrBool()) return std::nullopt;
   return value;
 }
 

@@ -113,8 +113,10 @@ bool GWLDatabase::createEventsSnapshotTable(platform::Error* error) {
   if (storeFailed(error, "Database not open")) return false;
   auto exists = store_->tableExists(kEventsSnapshot, error);
   if (!exists) return false;
-  if (*exists) store_->dropTableWithName(kEventsSnapshot);
-  if (!store_->createEmptyTable(kEventsSnapshot, kEvents, error)) {
+  // A snapshot table that cannot be dropped fails here with the drop's error:
+  // the creation after it could only report that the table already exists.
+  if ((*exists && !store_->dropTableWithName(kEventsSnapshot, error)) ||
+      !store_->createEmptyTable(kEventsSnapshot, kEvents, error)) {
     monitor()->logWithLevel(kGWLLevelWarningSampled, kEventSnapshotTableFailedCode,
                             std::string(kEventSnapshotTableFailedMessage));
     return false;

@@ -179,6 +179,43 @@ TEST_F(PersistentDictionaryTest, RefusesBadKeysAndValuesAndReadsByKind) {
   EXPECT_EQ(dictionary->arrayForKey("array"), (platform::Array{1, 2}));
 }
 
+// The settings dictionary and the preferences suites answer typed reads alike:
+// the number's value, a bool as 1 or 0, nothing for what is no number.
+TEST_F(PersistentDictionaryTest, TypedReadsAnswerAsThePreferencesSuitesDo) {
+  auto dictionary = open();
+  auto suite = foundation_test::suiteIn(tmp_.path(), "typed.reads");
+  struct Case {
+    const char* name;
+    platform::Object value;
+    int64_t integer;
+    double number;
+    bool flag;
+  };
+  const Case cases[] = {
+      {"true", true, 1, 1.0, true},
+      {"false", false, 0, 0.0, false},
+      {"zero", 0, 0, 0.0, false},
+      {"half", 0.5, 0, 0.5, true},
+      {"negative", -2.75, -2, -2.75, true},
+      {"huge", 1e300, INT64_MAX, 1e300, true},
+      {"text", "1", 0, 0.0, false},
+  };
+  for (const Case& c : cases) {
+    dictionary->setObject(c.value, c.name);
+    suite->setObject(c.value, c.name);
+  }
+  for (const Case& c : cases) {
+    EXPECT_EQ(dictionary->integerForKey(c.name), c.integer) << c.name;
+    EXPECT_EQ(suite->integerForKey(c.name), c.integer) << c.name;
+    EXPECT_EQ(dictionary->doubleForKey(c.name), c.number) << c.name;
+    EXPECT_EQ(suite->doubleForKey(c.name), c.number) << c.name;
+    EXPECT_EQ(dictionary->boolForKey(c.name), c.flag) << c.name;
+    EXPECT_EQ(suite->boolForKey(c.name), c.flag) << c.name;
+  }
+  EXPECT_FALSE(dictionary->boolForKey("absent"));
+  EXPECT_FALSE(suite->boolForKey("absent"));
+}
+
 TEST_F(PersistentDictionaryTest, NoDictionaryWithoutNameOrDataDirectory) {
   platform::Paths::setCurrent(nullptr);
   platform::log::ScopedCapture capture;

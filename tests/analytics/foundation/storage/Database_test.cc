@@ -354,6 +354,49 @@ TEST_F(MeasurementDatabaseTest, RawEventReadsStopAtLimitAndFilter) {
   EXPECT_EQ(count("raw_events"), 4);
 }
 
+// The raw-event paths the upload and cleanup use one by one: queries by
+// fingerprint, the deletion of metadata (by fingerprint, or when no raw event
+// uses it), the stale-row deletion and the update of a stored event.
+TEST_F(MeasurementDatabaseTest, RawEventMetadataAndStaleRowsGoByTheirOwnPaths) {
+  ASSERT_TRUE(open());
+  EXPECT_EQ(db().isRawEventsTableEmpty(), true);
+  ASSERT_TRUE(db().insertIfNotExistsRawEventMetadata(*bundle("1:app", 0, "used")));
+  ASSERT_TRUE(db().insertIfNotExistsRawEventMetadata(*bundle("1:app", 0, "unused")));
+  auto prints = db().sqliteStore()->recordsForQuery("SELECT metadata_fingerprint FROM raw_events_metadata ORDER BY rowid", {});
+  ASSERT_TRUE(prints && prints->size() == 2);
+  const int64_t used = *(*prints)[0].at("metadata_fingerprint").intValue();
+  const int64_t unused = *(*prints)[1].at("metadata_fingerprint").intValue();
+  ASSERT_TRUE(db().insertRawEvent(event("kept", kNow - 10), used, false));
+  ASSERT_TRUE(db().insertRawEvent(event("old", kNow - 100), used, false));
+  EXPECT_EQ(db().isRawEventsTableEmpty(), false);
+  EXPECT_EQ(db().containsRawEventWithMetadataFingerprint(used), true);
+  EXPECT_EQ(db().containsRawEventWithMetadataFingerprint(unused), false);
+
+  ASSERT_TRUE(db().deleteUnusedRawEventsMetadata());
+  EXPECT_EQ(count("raw_events_metadata"), 1);
+  EXPECT_TRUE(db().queryRawEventsMetadataWithFingerprint(used));
+
+  platform::Error error;
+  EXPECT_FALSE(db().deleteStaleRawEventsDataOlderThanMaxAge(-1, &error));
+  EXPECT_EQ(error.code, kGWLErrorCodeInvalidArgument);
+  ASSERT_TRUE(db().deleteStaleRawEventsDataOlderThanMaxAge(50));
+  EXPECT_EQ(count("raw_events"), 1);
+  EXPECT_EQ(count("raw_events_metadata"), 1) << "its fingerprint is still in use";
+
+  auto stored = db().allRawEventsWithError();
+  ASSERT_TRUE(stored && stored->size() == 1);
+  auto renamed = GWLRawEventData::initWithRawEvent(event("renamed", kNow - 5), stored->front()->rowID(), used);
+  ASSERT_TRUE(db().updateRawEvent(renamed));
+  stored = db().allRawEventsWithError();
+  ASSERT_TRUE(stored && stored->size() == 1);
+  EXPECT_EQ(stored->front()->rawEvent()->name(), "renamed");
+  EXPECT_EQ(stored->front()->rawEvent()->timestamp(), kNow - 5);
+
+  ASSERT_TRUE(db().deleteRawEventMetadataWithMetadataFingerprint(used));
+  EXPECT_EQ(count("raw_events_metadata"), 0);
+  EXPECT_EQ(count("raw_events"), 1) << "the raw events stay";
+}
+
 // ---------------------------------------------------------------------------
 // Upload queue and clean-up
 
@@ -433,6 +476,21 @@ TEST_F(MeasurementDatabaseTest, StaleDataGoAtMostOncePerInterval) {
   EXPECT_EQ(count("raw_events"), 1);
 }
 
+TEST_F(MeasurementDatabaseTest, StaleBundlesAreThoseFartherThanTheMaxAgeEitherWay) {
+  ASSERT_TRUE(open());
+  for (double end : {kNow - 1000, kNow - 10, kNow + 1000}) {
+    ASSERT_TRUE(db().sqliteStore()->upsertRecord({{"data", platform::Bytes{1}}, {"bundle_end_timestamp", end}}, "queue"));
+  }
+  platform::Error error;
+  EXPECT_FALSE(db().deleteStaleBundlesOlderThanMaxAge(-1, &error));
+  EXPECT_EQ(error.code, kGWLErrorCodeInvalidArgument);
+  EXPECT_EQ(count("queue"), 3);
+  ASSERT_TRUE(db().deleteStaleBundlesOlderThanMaxAge(100));
+  auto left = db().sqliteStore()->recordsForQuery("SELECT bundle_end_timestamp FROM queue", {});
+  ASSERT_TRUE(left && left->size() == 1);
+  EXPECT_EQ(left->front().at("bundle_end_timestamp"), Object(kNow - 10));
+}
+
 // ---------------------------------------------------------------------------
 // Event aggregates
 
@@ -454,6 +512,49 @@ TEST_F(MeasurementDatabaseTest, SnapshotRestoresAggregatesButKeepsANewFirstOpen)
   EXPECT_EQ(count("events_snapshot"), 0);
   ASSERT_TRUE(db().clearCurrentSessionCounts());
   EXPECT_EQ(db().eventAggregatesWithName("level_up")->currentSessionCount(), 0);
+}
+
+TEST_F(MeasurementDatabaseTest, AggregatesAndTheirSnapshotAreReadAndEmptiedApart) {
+  ASSERT_TRUE(open());
+  ASSERT_TRUE(db().updateEventAggregates(GWLEventAggregates::initWithName("level_up", 5, 2, 1, kNow)));
+  EXPECT_FALSE(db().eventAggregatesSnapshotWithName("level_up")) << "no snapshot table yet";
+  ASSERT_TRUE(db().createEventsSnapshotTable());
+  auto snapshot = db().eventAggregatesSnapshotWithName("level_up");
+  ASSERT_TRUE(snapshot);
+  EXPECT_EQ(snapshot->lifetimeCount(), 5);
+
+  ASSERT_TRUE(db().deleteAllEventAggregatesInSnapshot());
+  EXPECT_FALSE(db().eventAggregatesSnapshotWithName("level_up"));
+  EXPECT_TRUE(db().eventAggregatesWithName("level_up")) << "the aggregates themselves stay";
+  ASSERT_TRUE(db().deleteAllEventAggregates());
+  EXPECT_FALSE(db().eventAggregatesWithName("level_up"));
+  EXPECT_EQ(count("events"), 0);
+}
+
+// A snapshot table that cannot be dropped (another connection holds the write
+// lock) stops the snapshot there, reported as a table that could not be made
+// (12058), and fails with the drop's error.
+TEST_F(MeasurementDatabaseTest, ASnapshotTableThatCannotBeDroppedIsReported) {
+  ASSERT_TRUE(open());
+  ASSERT_TRUE(db().createEventsSnapshotTable());
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open(path().c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+  {
+    // Every sampled report replaces the one before: the health sample shows the last one.
+    std::lock_guard<std::mutex> lock(setup_.draws->mutex);
+    setup_.draws->answers.assign(100, 0);
+  }
+  platform::Error error;
+  EXPECT_FALSE(db().createEventsSnapshotTable(&error));
+  EXPECT_NE(error.description.find("locked"), std::string::npos) << error.description;
+  monitor_->flush();
+  auto sample = setup_.monitorDefaults->arrayForKey(kGWLMonitorHealthMonitorKey);
+  ASSERT_TRUE(sample && sample->size() >= 3);
+  EXPECT_EQ((*sample)[2], Object("1W_120500:Failed to ensure event snapshot table"));
+  sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+  sqlite3_close(other);
+  EXPECT_TRUE(db().createEventsSnapshotTable());
 }
 
 // ---------------------------------------------------------------------------
@@ -491,6 +592,23 @@ TEST_F(MeasurementDatabaseTest, UserAttributeQueriesByNamePattern) {
   ASSERT_TRUE(visible);
   EXPECT_EQ(visible->size(), 2u);
   EXPECT_EQ(db().userAttributesIncludingInternal(true)->size(), 5u);
+}
+
+TEST_F(MeasurementDatabaseTest, UserAttributeCountsByOriginAndExistence) {
+  ASSERT_TRUE(open());
+  for (auto [origin, name] : std::vector<std::pair<std::string, std::string>>{
+           {"app", "color"}, {"app", "size"}, {"auto", "_fot"}}) {
+    ASSERT_TRUE(db().updateUserAttribute(GWLUserAttribute::initWithOrigin(origin, name, GWLValue::initWithInt64(1), kNow)));
+  }
+  EXPECT_EQ(db().userAttributeCountForOrigin("app"), 2);
+  EXPECT_EQ(db().userAttributeCountForOrigin("auto"), 1);
+  EXPECT_EQ(db().userAttributeCountForOrigin("other"), 0);
+  EXPECT_EQ(db().containsUserAttributeWithName("size"), true);
+  EXPECT_EQ(db().containsUserAttributeWithName("shape"), false);
+  platform::Error error;
+  EXPECT_EQ(db().userAttributeCountForOrigin("", &error), std::nullopt) << "a refusal is not a count of 0";
+  EXPECT_EQ(error.code, kGWLErrorCodeInvalidArgument);
+  EXPECT_EQ(db().containsUserAttributeWithName("", &error), std::nullopt);
 }
 
 TEST_F(MeasurementDatabaseTest, PurchasesAreRecordedOnce) {
