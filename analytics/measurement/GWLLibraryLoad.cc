@@ -1,5 +1,6 @@
 #include "analytics/measurement/GWLLibraryLoad.h"
 
+#include "analytics/measurement/GWLMeasurement.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/util/Mutex.h"
 
@@ -19,9 +20,13 @@ LoadState& loadState() {
 
 void GWLLibraryLoad(const std::shared_ptr<platform::Clock>& clock) {
   const double now = (clock ? clock : platform::Clock::system())->now();
-  auto& state = loadState();
-  platform::MutexLock lock(state.mutex);
-  if (!state.loadTimestamp) state.loadTimestamp = now;
+  {
+    auto& state = loadState();
+    platform::MutexLock lock(state.mutex);
+    if (state.loadTimestamp) return;
+    state.loadTimestamp = now;
+  }
+  GWLMeasurement::subscribeForAppDidFinishLaunchingNotifications();
 }
 
 std::optional<double> GWLLibraryLoadTimestamp() {

@@ -4,7 +4,9 @@
 // main function runs, and some of them act at that moment. Here the host
 // makes this call instead, first thing in its main function. What it does:
 //   - notes the load time, which GWLAnalytics takes as its `loadTimestamp`
-//     (the first load time of the installation, unless a reset moves it).
+//     (the first load time of the installation, unless a reset moves it);
+//   - makes the engine class observe the app's did-finish-launching
+//     notification on the default notification centre.
 // Only the first call acts; later ones change nothing. Any thread.
 #pragma once
 

@@ -1,29 +1,53 @@
-// GWLMeasurement — the measurement engine's class: its global access points,
-// its creation, and the class-level services of opened URLs.
+// GWLMeasurement — the measurement engine: one instance per process, made by
+// the entry class's start and reached by every other part of the library
+// through the class accessors.
 //
-// The four accessors are how every component reaches the one engine, the
+// The class accessors are how every component reaches the one engine, the
 // library's monitor and the settings in force, also before the engine exists
 // and after an attempt to create it failed; they forward to
 // GWLMeasurementRegistry, which keeps the engine under the class mutex.
-// `sharedInstance` answers the engine through the interface the entry class
-// calls (GWLAnalyticsEngine.h).
+// `initializeSharedInstanceWithAppID` makes the one engine of the process
+// with a creation function (`defaultEngineFactory`: this class): the first
+// call records the attempt and, for a non-empty app ID, touches the monitor
+// and runs the function under the class mutex; later calls change nothing.
 //
-// `initializeSharedInstanceWithAppID` makes the one engine of the process with
-// a creation function: the first call records the attempt and, for a
-// non-empty app ID, touches the monitor and runs the function under the class
-// mutex; later calls change nothing, so an attempt without an engine is final.
-// `defaultEngineFactory` is the creation function of the library itself; it
-// makes no engine while the engine class is not built.
+// The engine's life:
+//   creation        the network object, the worker queue "com.halcyra.cvna.worker"
+//                   with the upload alarm "Measurement timer", the load
+//                   timestamp, and the collection switch the persisted state
+//                   and the start options decide
+//   start           the first enabling runs the component block once per
+//                   process (identity, consent, the wipe decision, database,
+//                   configuration, audience evaluator, session reporter, the
+//                   start-time reports, the notifications); a failed block
+//                   switches collection off and runs whole at the next enabling
+//   wipe-out        when a reset did not finish or the platform app ID
+//                   changed, and on the app's reset request: the database,
+//                   the persisted settings, the monitor's samples, the
+//                   configuration's caches and a new session reporter
+//   notifications   resign active writes the settings and uploads under a
+//                   background task; becoming active may refresh an old
+//                   configuration and fetches the conversion value
 //
-// The URL services run on the caller's thread and need no engine; they are
-// the deep links' own (GWLMeasurementDeepLinks, on the monitor of this class):
-// `deepLinkFromUserActivity` reads the web page of a web-browsing activity;
-// `handleSVTPDebugModeWithURL` switches the monitor's server-side tagging
-// debug mode from an opened URL's query and keeps the process-wide preview
-// headers that uploads then carry (`SVTPPreviewHeaders`, read on any thread).
+// Steps that other parts of the engine fill in (uploads and the schedule,
+// automatic events and internal user properties) are virtual members with
+// do-nothing bodies here; the attribution layer's steps go through the seams
+// installed with GWLInstalledHook (deep links, conversion values, ad
+// reporters, on-device measurement).
+//
+// Threads: the component pointers (database, configuration, identity,
+// audience evaluator, session reporter, TCF client) are written on the worker
+// queue and read from any thread under `stateMutex_`; the switches and the
+// background task identifier are atomic. Everything else is the worker
+// queue's. Notification handlers run on the posting thread (the main thread)
+// and post their work to the worker queue holding the engine weakly.
 #pragma once
 
+#include <absl/base/thread_annotations.h>
+
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -31,15 +55,150 @@
 #include <vector>
 
 #include "analytics/attribution/GWLMeasurementDeepLinks.h"
+#include "analytics/foundation/config/GWLServiceHosts.h"
+#include "analytics/foundation/core/GWLMonitorLevels.h"
+#include "analytics/measurement/GWLAnalytics.h"
 #include "analytics/measurement/GWLAnalyticsEngine.h"
+#include "analytics/measurement/GWLMeasurementOperations.h"
+#include "analytics/measurement/GWLSessionReporting.h"
 #include "platform/appdelegate/ApplicationDelegate.h"
+#include "platform/dispatch/NotificationCenter.h"
+#include "platform/env/BackgroundTasks.h"
+#include "platform/net/HVUNetwork.h"
+#include "platform/util/Mutex.h"
 
+namespace platform {
+class AppEnvironment;
+class Clock;
+class Queue;
+}  // namespace platform
+class GWLAlarm;
+class GWLAudienceEvaluating;
+class GWLDatabase;
+class GWLDatabaseRemoteConfigStore;
+class GWLExperimentsManaging;
+class GWLIdentifiers;
+class GWLIdentity;
 class GWLMonitor;
+class GWLPersistedConfig;
 class GWLRemoteConfig;
+class GWLScheduler;
+class GWLTCFClient;
 
-class GWLMeasurement {
+inline constexpr const char* kGWLMeasurementTimerName = "Measurement timer";
+inline constexpr const char* kGWLMeasurementBackgroundTaskName = "GWLAnalyticsMeasurementBackgroundTask";
+// A configuration this old (seconds, either way) is fetched again when the app becomes active.
+inline constexpr double kGWLActivationConfigRefreshInterval = 604800;
+// A reset that did not finish is retried at start while its count lies in 1 to 9.
+inline constexpr int64_t kGWLMaxResetRetryCount = 9;
+inline constexpr const char* kGWLScreenReportingEnabledInfoKey = "CorvaneScreenReportingEnabled";
+inline constexpr const char* kGWLAutomaticScreenReportingEnabledInfoKey = "CorvaneAutomaticScreenReportingEnabled";
+inline constexpr const char* kGWLCorvaneRemoteConfigClassName = "CVNRemoteConfig";
+
+// Persisted measurement enabled states.
+inline constexpr int64_t kGWLMeasurementEnabledStateOn = 1;
+inline constexpr int64_t kGWLMeasurementEnabledStateOff = 2;
+
+// Reports of the engine's life cycle.
+inline constexpr GWLAnalyticsReport kGWLMeasurementStartedReport{kGWLLevelNotice, 23007, "Analytics v.%@ started"};
+inline constexpr int64_t kGWLMeasurementDebugHintCode = 23008;    // kGWLLevelNotice
+inline constexpr int64_t kGWLMeasurementVerboseHintCode = 23207;  // kGWLLevelDebug
+inline constexpr const char* kGWLMeasurementDisableDebugHint =
+    "To disable debug logging set the following application argument: %@";
+inline constexpr const char* kGWLMeasurementEnableDebugHint =
+    "To enable debug logging set the following application argument: %@";
+inline constexpr const char* kGWLMeasurementDisableVerboseHint =
+    "To disable verbose logging set the following application argument: %@";
+inline constexpr const char* kGWLMeasurementEnableVerboseHint =
+    "To enable verbose logging set the following application argument: %@";
+// Where the hints point to.
+inline constexpr const char* kGWLMeasurementHintDocumentation = " (see https://halcyra.example/analytics/debugview)";
+inline constexpr GWLAnalyticsReport kGWLMeasurementDebugEnabledReport{kGWLLevelDebug, 23009, "Debug logging enabled"};
+inline constexpr GWLAnalyticsReport kGWLMeasurementNetworkFailedReport{kGWLLevelErrorSampled, 23010,
+                                                                       "Failed to initialize network component"};
+inline constexpr GWLAnalyticsReport kGWLMeasurementStartFailedReport{
+    kGWLLevelError, 23011, "Failed to start Analytics. Analytics is disabled"};
+inline constexpr GWLAnalyticsReport kGWLMeasurementEnabledReport{kGWLLevelNotice, 23012,
+                                                                 "Analytics collection enabled"};
+inline constexpr GWLAnalyticsReport kGWLMeasurementDisabledReport{kGWLLevelNotice, 23013,
+                                                                  "Analytics collection disabled"};
+inline constexpr GWLAnalyticsReport kGWLMeasurementDeleteOldDatabaseFailedReport{
+    kGWLLevelErrorSampled, 23014, "Failed to delete old database file. Error"};
+inline constexpr GWLAnalyticsReport kGWLMeasurementBackupExclusionFailedReport{
+    kGWLLevelWarningSilent, 23015, "Failed to exclude directory from backup. Error"};
+inline constexpr GWLAnalyticsReport kGWLMeasurementReadyReport{kGWLLevelDebug, 23016,
+                                                               "Analytics is ready to receive events"};
+inline constexpr GWLAnalyticsReport kGWLMeasurementStaleDataDeletionFailedReport{kGWLLevelWarningSilent, 23018,
+                                                                                 "Unable to delete stale data. Error"};
+inline constexpr GWLAnalyticsReport kGWLMeasurementCancellingBackgroundTaskReport{
+    kGWLLevelDebug, 23142, "Cancelling background upload task. Task ID "};
+inline constexpr GWLAnalyticsReport kGWLMeasurementNetworkPendingReport{
+    kGWLLevelVerbose, 23143, "Network operation is pending. Ignoring request to fetch configuration"};
+inline constexpr GWLAnalyticsReport kGWLMeasurementResignActiveReport{
+    kGWLLevelVerbose, 23144, "App will resign active state. Scheduling data upload"};
+inline constexpr GWLAnalyticsReport kGWLMeasurementBackgroundTaskStartedReport{kGWLLevelVerbose, 23145,
+                                                                               "Background task started. Task ID"};
+inline constexpr GWLAnalyticsReport kGWLMeasurementEmptyResetIDReport{kGWLLevelErrorSampled, 23167,
+                                                                      "Cannot reset with an empty app instance ID"};
+inline constexpr GWLAnalyticsReport kGWLMeasurementResetReport{kGWLLevelNotice, 23168, "Analytics data has been reset"};
+inline constexpr GWLAnalyticsReport kGWLMeasurementEmptyAppIDReport{kGWLLevelErrorSampled, 23170,
+                                                                    "Cannot start Measurement. App ID is empty."};
+inline constexpr GWLAnalyticsReport kGWLMeasurementResettingReport{kGWLLevelNotice, 23171, "Resetting Gauge Well data"};
+inline constexpr GWLAnalyticsReport kGWLMeasurementDeactivatedReport{kGWLLevelNotice, 23206,
+                                                                     "Analytics collection deactivated"};
+inline constexpr GWLAnalyticsReport kGWLMeasurementWipeFailedReport{kGWLLevelWarningSampled, 23208,
+                                                                    "Failed to wipe out Analytics data"};
+inline constexpr GWLAnalyticsReport kGWLMeasurementDatabaseResetFailedReport{kGWLLevelErrorSampled, 23209,
+                                                                             "Failed to reset database"};
+inline constexpr GWLAnalyticsReport kGWLMeasurementOlderLibraryDisabledReport{kGWLLevelErrorSampled, 23210,
+                                                                              "VQRMeasurement has been disabled"};
+inline constexpr GWLAnalyticsReport kGWLMeasurementResettingWithEmptyIDReport{
+    kGWLLevelDebug, 23218, "Resetting with an empty app instance ID"};
+inline constexpr GWLAnalyticsReport kGWLMeasurementScreenReportingReport{
+    kGWLLevelNotice, 23220,
+    "Analytics screen reporting is enabled. Call Analytics.logEvent(AnalyticsEventScreenView, parameters: [...]) to "
+    "log a screen view event. To disable automatic screen reporting, set the flag %@ to NO (boolean) in the "
+    "Info.plist"};
+inline constexpr GWLAnalyticsReport kGWLMeasurementBuildReport{kGWLLevelVerbose, 23222, "Build %lld"};
+inline constexpr GWLAnalyticsReport kGWLMeasurementAppIDChangedReport{
+    kGWLLevelWarningSampled, 23294, "Analytics data will reset due to change in Halcyra App ID. Original ID, new ID"};
+
+class GWLMeasurement : public GWLMeasurementOperations,
+                       public platform::HVUNetworkLoggerDelegate,
+                       public platform::HVUNetworkReachabilityDelegate {
  public:
   using Headers = std::map<std::string, std::string>;
+  using DatabaseOpener = std::function<std::shared_ptr<GWLDatabase>(
+      const std::string& name, const std::shared_ptr<GWLPersistedConfig>& persistedConfig, platform::Error* error)>;
+
+  // Collaborators; each null or empty one is the process's own.
+  struct Dependencies {
+    std::shared_ptr<platform::Clock> clock;               // the system clock
+    std::shared_ptr<GWLMonitor> monitor;                  // GWLMeasurement::monitor()
+    std::shared_ptr<GWLPersistedConfig> persistedConfig;  // GWLPersistedConfig::sharedInstance()
+    std::shared_ptr<GWLScheduler> scheduler;              // a new one on "com.halcyra.cvna.worker"
+    // The network object; made for the upload host when null (unless `makeNetwork` is false).
+    std::shared_ptr<platform::HVUNetwork> network;
+    bool makeNetwork = true;
+    std::optional<GWLServiceHosts> hosts;                      // the built-in hosts
+    std::function<std::shared_ptr<GWLAnalytics>()> analytics;  // GWLAnalytics::sharedInstance
+    std::function<std::shared_ptr<GWLIdentity>()> identity;    // GWLIdentity::sharedInstance
+    std::shared_ptr<GWLIdentifiers> identifiers;               // GWLIdentifiers::sharedInstance()
+    // The experiments manager the configuration registers with; GWLEManager::sharedInstance.
+    std::function<std::shared_ptr<GWLExperimentsManaging>()> experimentManager;
+    DatabaseOpener openDatabase;                                       // GWLDatabase::initWithDatabaseName
+    GWLSessionReporterFactory sessionReporterFactory;                  // the do-nothing reporter
+    std::shared_ptr<platform::NotificationCenter> notificationCenter;  // the default center
+    std::shared_ptr<platform::BackgroundTasks> backgroundTasks;        // the shared application's
+    // Whether a class (an optional component) is present; GWLAEU::classExists.
+    std::function<bool(const std::string&)> classExists;
+    // The app's Info dictionary value for a key; the app environment's.
+    std::function<std::optional<platform::Object>(const std::string&)> infoDictionaryValue;
+    // The load time the entry class keeps; GWLAnalytics::loadTimestamp of `analytics`.
+    std::function<double()> loadTimestamp;
+    std::shared_ptr<platform::Queue> globalQueue;           // the global queue of default priority
+    std::shared_ptr<platform::AppEnvironment> environment;  // the shared one, at each use
+  };
 
   // ---- the class accessors ----
   static bool hasSharedInstance();
@@ -47,20 +206,36 @@ class GWLMeasurement {
   // warns 23147 that the library has not been created).
   static std::shared_ptr<GWLAnalyticsEngine> sharedInstance();
   static std::shared_ptr<GWLMonitor> monitor();
-  // The engine's configuration, or the default configuration.
-  static std::shared_ptr<GWLRemoteConfig> remoteConfig();
+  // The settings in force (the engine's configuration, or the default one)
+  // are GWLMeasurementRegistry::remoteConfig(): the name `remoteConfig` here
+  // is the engine's own configuration, an instance member.
 
   // ---- creation ----
   static void initializeSharedInstanceWithAppID(const std::string& appID, bool isAnalyticsCollectionEnabled,
                                                 bool isAnalyticsCollectionDeactivated,
                                                 const std::optional<std::vector<std::string>>& safelistedEvents,
                                                 const GWLAnalyticsEngineFactory& factory = defaultEngineFactory());
+  // Makes this class's engine with the process's collaborators.
   static GWLAnalyticsEngineFactory defaultEngineFactory();
+  // A new engine (an empty app ID reports 23170 and answers null). `T` is
+  // this class or a test's subclass constructible from the same arguments.
+  template <class T = GWLMeasurement>
+  static std::shared_ptr<T> create(const GWLAnalyticsEngineConfiguration& configuration,
+                                   Dependencies dependencies = {}) {
+    if (!checkAppID(configuration.appID, dependencies)) return nullptr;
+    auto engine = std::make_shared<T>(configuration, std::move(dependencies));
+    engine->finishCreation(engine);
+    return engine;
+  }
+
+  // ---- the process-load call's observer ----
+  // Observes did-finish-launching on the default notification centre (once per process).
+  static void subscribeForAppDidFinishLaunchingNotifications();
+  // Makes sure the screen-view reporter exists; a notification with user
+  // information goes to the deep links' launch handling.
+  static void handleAppDidFinishLaunching(const platform::Notification& notification);
 
   // ---- opened URLs ----
-  // The web page URL of a web-browsing activity with a non-empty one; else
-  // none (reported: 23003 without an activity, 23004 on a system before 9,
-  // 23006 otherwise).
   static std::optional<std::string> deepLinkFromUserActivity(const std::optional<platform::UserActivity>& activity);
   // "svtp_debug_enable" = "1": debug mode on, and the preview headers are
   // {"X-Kxw-Server-Preview": "svtp_preview_key"} when that key is 1 to 256
@@ -70,4 +245,211 @@ class GWLMeasurement {
   static std::optional<Headers> SVTPPreviewHeaders();
   // Tests: forgets the preview headers.
   static void resetSVTPPreviewHeadersForTesting();
+
+  // The monitor level of a network report's level: 3 -> 1, 4 -> 4, 5 -> 3,
+  // 6 -> 6, 7 -> 7, any other -> 3.
+  static int64_t monitorLevelForNetworkLevel(int level);
+
+  GWLMeasurement(const GWLAnalyticsEngineConfiguration& configuration, Dependencies dependencies);
+  ~GWLMeasurement() override;
+  GWLMeasurement(const GWLMeasurement&) = delete;
+  GWLMeasurement& operator=(const GWLMeasurement&) = delete;
+
+  // ---- collection ----
+  // Deactivated: NO; else the persisted state (1 on, 2 off), else the start option.
+  bool shouldEnableMeasurement() const;
+  bool wasEnabledDuringInitialization() const override { return wasEnabledDuringInitialization_.load(); }
+  bool isEnabled() const override { return enabled_.load(); }
+  // Posts the switch to the worker queue.
+  void setEnabled(bool enabled) override;
+  void setEnabledOnWorkerQueue(bool enabled);
+  bool isAnalyticsCollectionEnabled() const { return isAnalyticsCollectionEnabled_; }
+  bool isAnalyticsCollectionDeactivated() const { return isAnalyticsCollectionDeactivated_; }
+
+  // ---- start ----
+  // Runs the component block once (until it succeeds), then the steps of every start.
+  bool startMeasurementOnWorkerQueue();
+  bool didInitializeComponents() const override { return didInitializeComponents_.load(std::memory_order_acquire); }
+  void setDidInitializeComponents(bool value) { didInitializeComponents_.store(value, std::memory_order_release); }
+  void setProspectiveConsentSettings();
+  void updatePersistedAppIDFromQRX();
+  bool isCorvaneRemoteConfigSDKPresent() const;
+  void tcfClientSetConsentFromData();
+
+  // ---- wipe-out and reset ----
+  // `appID` is not consulted: a reset that did not finish (count 1 to 9), or
+  // two non-empty platform app IDs that differ.
+  bool shouldWipeDataWithAppID(const std::string& appID, const std::optional<std::string>& appIDFromQRX,
+                               const std::optional<std::string>& persistedAppIDFromQRX) const;
+  [[nodiscard]] bool wipeoutAnalyticsDataAndResetComponents();
+  // Blocks until the worker queue has wiped the data (inline on the worker queue itself).
+  [[nodiscard]] bool resetAnalyticsDataWithAppInstanceID(const std::optional<std::string>& appInstanceID) override;
+
+  // ---- notifications ----
+  void subscribeForAppForegroundBackgroundNotifications();
+  void handleAppDidBecomeActiveEvent(const platform::Notification& notification);
+  void handleAppWillResignActiveEvent(const platform::Notification& notification);
+  void handleAppWillEnterForegroundNotification(const platform::Notification& notification);
+  // Exchanges the background task; a valid old one is ended (23142).
+  void swapBackgroundTaskWithNewTaskID(platform::BackgroundTaskIdentifier taskID);
+  // Writes the persisted settings and ends the background task.
+  void terminateBackgroundTask();
+  platform::BackgroundTaskIdentifier backgroundUpdateTask() const { return backgroundUpdateTask_.load(); }
+
+  // ---- network object's delegate ----
+  void reachabilityDidChange() override;
+  void HVUNetwork_logWithLevel(int level, int64_t messageCode, const std::string& message,
+                               const std::vector<std::string>& contexts) override;
+
+  // ---- accessors ----
+  // The engine's configuration; the default configuration before the components have started.
+  std::shared_ptr<GWLRemoteConfig> remoteConfig() const override;
+  // The engine's own configuration: null before the components have started.
+  std::shared_ptr<GWLRemoteConfig> engineRemoteConfig() const;
+  std::shared_ptr<GWLIdentity> identity() const override;
+  std::shared_ptr<GWLDatabase> database() const override;
+  std::shared_ptr<GWLScheduler> scheduler() const override { return scheduler_; }
+  std::shared_ptr<GWLPersistedConfig> persistedConfig() const override { return persistedConfig_; }
+  std::shared_ptr<platform::HVUNetwork> network() const override { return network_; }
+  double now() const override;
+  void setIsNetworkRequestPending(bool pending) override { isNetworkRequestPending_.store(pending); }
+  bool isNetworkRequestPending() const { return isNetworkRequestPending_.load(); }
+  // ---- what the attribution layer asks of the engine (any thread) ----
+  // The identity's answers (none or the defaults before the start took it).
+  std::optional<std::string> appID() const override;
+  std::optional<std::string> appInstanceID() const override;
+  std::optional<std::string> resettableDeviceID() const override;
+  bool hasLimitedAdTracking() const override;
+  bool limitedAdTracking() const override;
+  int64_t appleConsentStatus() const override;
+  // The consent in force.
+  bool isAdStorageDenied() const override;
+  bool isAdUserDataDenied() const override;
+  std::optional<bool> adPersonalization() const override;
+  std::optional<std::string> consentSignals() const override;
+  // The entry class's internal event; the screen-view reporter's current screen.
+  void logInternalEventWithOrigin(const std::string& origin, const std::string& name,
+                                  const GWLRawParameters& parameters) override;
+  GWLParameters screenParameters() const override;
+
+  std::shared_ptr<GWLAudienceEvaluating> audience() const;
+  std::shared_ptr<GWLSessionReporting> sessionReporter() const;
+  std::shared_ptr<GWLTCFClient> tcfClient() const;
+  const std::shared_ptr<GWLAlarm>& alarm() const { return alarm_; }
+  const std::shared_ptr<GWLExperimentsManaging>& experimentManager() const { return experimentManager_; }
+  const std::optional<std::vector<std::string>>& safelistedEvents() const { return safelistedEvents_; }
+  double initTimestamp() const { return initTimestamp_.load(); }
+  double suspendedUploadTimestamp() const { return suspendedUploadTimestamp_.load(); }
+  void setSuspendedUploadTimestamp(double timestamp) { suspendedUploadTimestamp_.store(timestamp); }
+  // The platform app ID the persisted settings held at the last wipe-out.
+  std::optional<std::string> previousQRXAppID() const;
+  bool shouldRequestDeferredDeepLinkAfterConfigFetch() const { return shouldRequestDeferredDeepLinkAfterConfigFetch_; }
+  void setShouldRequestDeferredDeepLinkAfterConfigFetch(bool value) {
+    shouldRequestDeferredDeepLinkAfterConfigFetch_ = value;
+  }
+
+  // ---- opened URLs and default parameters ----
+  // Hands the URL to the deep links (GWLDeepLinkHooks).
+  void handleNonFirstOpenEventURL(const std::string& url, double eventTimestampInSeconds,
+                                  const std::optional<std::string>& referrerURL) override;
+  using GWLAnalyticsEngine::handleNonFirstOpenEventURL;
+  // The event write pipeline keeps the default event parameters; nothing here yet.
+  void setDefaultEventParameters(const std::optional<platform::Dictionary>& /*parameters*/) override {}
+  // Posts the timeout to the session reporter.
+  void setSessionTimeoutInterval(double seconds) override;
+
+  // ---- what the operations ask of the engine ----
+  std::shared_ptr<GWLMonitor> engineMonitor() const override { return monitor_; }
+  std::shared_ptr<platform::Queue> globalQueue() const override;
+  std::shared_ptr<platform::AppEnvironment> environment() const override;
+  // The event write pipeline's entry; the pipeline is not built yet: nothing is written.
+  void handleEventOnWorkerQueue(const std::shared_ptr<GWLEvent>& /*event*/) override {}
+  bool isSessionExpired() const override;
+  void notifyEventListeners(const std::shared_ptr<const GWLEvent>& event) override;
+
+  // ---- steps other parts of the engine fill in (do nothing here) ----
+  // Uploads (worker queue): send what is queued; fetch the configuration.
+  virtual void uploadData() {}
+  virtual void fetchRemoteConfig() {}
+  // Automatic events and internal user properties (worker queue).
+  virtual void updateConsentSettingsUtilWithRemoteConfig() {}
+  virtual void updateCachedAdCampaignInfoWithExistingHBRAIDProperty() {}
+  virtual void removeLegacyHBRAIDUserProperty() {}
+  virtual void setPersonalizedAdsUserPropertyOnWorkerQueue() {}
+  virtual void backfillSessionNumber() {}
+  virtual void reportFirstOpenOnWorkerQueue() {}
+  virtual void reportAppUpdateOnWorkerQueue() {}
+  virtual void reportOSUpdateOnWorkerQueue() {}
+
+ protected:
+  // The component block: false at the first step that failed.
+  virtual bool initializeComponentsOnWorkerQueue();
+  // Posts `block` to the worker queue holding the engine weakly.
+  void scheduleWeakly(const std::string& blockID, std::function<void(GWLMeasurement&)> block);
+  std::shared_ptr<GWLAnalytics> analytics() const;
+  void report(int64_t level, int64_t code, const std::string& message) const;
+  void report(const GWLAnalyticsReport& report) const;
+  void report(const GWLAnalyticsReport& report, const GWLLogContext& context) const;
+  void report(const GWLAnalyticsReport& report, const GWLLogContext& context1, const GWLLogContext& context2) const;
+
+ private:
+  static bool checkAppID(const std::string& appID, const Dependencies& dependencies);
+  // A report text with its one "%@" (or "%lld") replaced by `value`.
+  static std::string filledIn(const char* text, const std::string& value);
+  // The designated initialiser's last steps, once the engine is owned.
+  void finishCreation(const std::shared_ptr<GWLMeasurement>& self);
+  void logStartHints();
+  bool classExists(const std::string& name) const;
+  std::optional<platform::Object> infoDictionaryValue(const std::string& key) const;
+  bool isScreenReportingEnabled() const;
+  std::shared_ptr<GWLSessionReporting> makeSessionReporter() const;
+  std::shared_ptr<GWLRemoteConfig> makeRemoteConfig(const std::shared_ptr<GWLDatabaseRemoteConfigStore>& store) const;
+  void deleteDatabaseFiles();
+
+  const std::string databaseName_;
+  Dependencies dependencies_;
+  const std::shared_ptr<platform::Clock> clock_;
+  const std::shared_ptr<GWLMonitor> monitor_;
+  const std::shared_ptr<GWLPersistedConfig> persistedConfig_;
+  const std::shared_ptr<GWLScheduler> scheduler_;
+  const std::shared_ptr<GWLAlarm> alarm_;
+  const std::shared_ptr<GWLExperimentsManaging> experimentManager_;
+  const std::shared_ptr<platform::NotificationCenter> notificationCenter_;
+  const std::shared_ptr<platform::BackgroundTasks> backgroundTasks_;
+  std::shared_ptr<platform::HVUNetwork> network_;
+  const std::string appID_;
+  const bool isAnalyticsCollectionEnabled_;
+  const bool isAnalyticsCollectionDeactivated_;
+  const std::optional<std::vector<std::string>> safelistedEvents_;
+  std::weak_ptr<GWLMeasurement> weakSelf_;
+
+  std::atomic<bool> enabled_{false};
+  std::atomic<bool> wasEnabledDuringInitialization_{false};
+  std::atomic<bool> didInitializeComponents_{false};
+  std::atomic<bool> isNetworkRequestPending_{false};
+  std::atomic<platform::BackgroundTaskIdentifier> backgroundUpdateTask_{platform::kBackgroundTaskInvalid};
+  std::atomic<double> initTimestamp_{0};
+  std::atomic<double> suspendedUploadTimestamp_{0};
+
+  // Makes the component block run at most once at a time.
+  platform::Mutex initializeComponentsLock_;
+
+  // The components: written on the worker queue, read anywhere.
+  mutable platform::Mutex stateMutex_;
+  std::shared_ptr<GWLIdentity> identity_ ABSL_GUARDED_BY(stateMutex_);
+  std::shared_ptr<GWLDatabase> database_ ABSL_GUARDED_BY(stateMutex_);
+  // The configuration keeps its store weakly: the engine owns it.
+  std::shared_ptr<GWLDatabaseRemoteConfigStore> configStore_ ABSL_GUARDED_BY(stateMutex_);
+  std::shared_ptr<GWLRemoteConfig> remoteConfig_ ABSL_GUARDED_BY(stateMutex_);
+  std::shared_ptr<GWLAudienceEvaluating> audience_ ABSL_GUARDED_BY(stateMutex_);
+  std::shared_ptr<GWLSessionReporting> sessionReporter_ ABSL_GUARDED_BY(stateMutex_);
+  std::shared_ptr<GWLTCFClient> tcfClient_ ABSL_GUARDED_BY(stateMutex_);
+  std::optional<std::string> previousQRXAppID_ ABSL_GUARDED_BY(stateMutex_);
+
+  // The worker queue's.
+  bool shouldRequestDeferredDeepLinkAfterConfigFetch_ = false;
+
+  // The foreground and background observers, installed by the component block.
+  platform::Mutex observerMutex_;
+  std::vector<platform::ObserverToken> observers_ ABSL_GUARDED_BY(observerMutex_);
 };

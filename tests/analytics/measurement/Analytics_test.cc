@@ -830,10 +830,7 @@ TEST_F(EntryClassTest, TheEngineIsMadeOnceAndAnEmptyAppIDMakesNone) {
   EXPECT_TRUE(GWLMeasurement::hasSharedInstance());
   EXPECT_EQ(GWLMeasurement::sharedInstance(), engine_);
   EXPECT_EQ(GWLMeasurement::monitor(), monitor_);
-  EXPECT_EQ(GWLMeasurement::remoteConfig(), GWLRemoteConfig::defaultInstance());  // the engine has none yet
-
-  // The library's own creation function makes no engine while the engine class is not built.
-  EXPECT_EQ(GWLMeasurement::defaultEngineFactory()({"app", true, false, std::nullopt}), nullptr);
+  EXPECT_EQ(GWLMeasurementRegistry::remoteConfig(), GWLRemoteConfig::defaultInstance());  // the engine has none yet
 }
 
 TEST_F(EntryClassTest, TheServerSideTaggingSwitchReadsTheQuery) {
