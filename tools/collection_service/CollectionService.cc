@@ -73,6 +73,12 @@ uint64_t highestRecordedBatch(const std::filesystem::path& directory) {
   return highest;
 }
 
+// How many requests a failure switch applies to: the "count" parameter, 1 when absent, within 0 to 1000.
+int switchCount(const httplib::Request& request) {
+  int n = request.has_param("count") ? std::atoi(request.get_param_value("count").c_str()) : 1;
+  return std::clamp(n, 0, 1000);
+}
+
 }  // namespace
 
 struct CollectionService::State {
@@ -92,6 +98,22 @@ struct CollectionService::State {
   std::mutex stopMutex;
   std::condition_variable stopped;
   bool stopRequested = false;
+
+  // The steps of `bind`, in order, with one function per route.
+  bool lockRecordDirectory(std::string* message);
+  bool startAttribution(std::string* message);
+  bool makeServer(std::string* message);
+  void installFailureSwitches(CollectionService& service);
+  void installFailRoute();
+  void installSlowRoute();
+  void installDropRoute();
+  void installResetRoute();
+  void installUploadRoute();
+  bool recordBatch(const std::vector<uint8_t>& encoded);
+  void installConfigRoute();
+  void installExperimentsRoute();
+  void installAttributionAndCapture();
+  int listen(std::string* message);
 };
 
 std::optional<CollectionServiceOptions> CollectionServiceOptions::parse(int argc, char** argv, std::string* message) {
@@ -154,44 +176,65 @@ CollectionService::~CollectionService() {
 
 int CollectionService::bind(std::string* message) {
   State& s = *state_;
-  if (s.options.recordDirectory) {
-    // One service per record directory; numbering goes on after the batches already there.
-    s.recordLock = ::open(s.options.recordDirectory->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (s.recordLock < 0 || ::flock(s.recordLock, LOCK_EX | LOCK_NB) != 0) {
-      *message = "another collection service records into " + s.options.recordDirectory->string();
-      return -1;
-    }
-    s.batches = highestRecordedBatch(*s.options.recordDirectory);
+  if (!s.lockRecordDirectory(message) || !s.startAttribution(message) || !s.makeServer(message)) return -1;
+  s.installFailureSwitches(*this);
+  s.installFailRoute();
+  s.installSlowRoute();
+  s.installDropRoute();
+  s.installResetRoute();
+  s.installUploadRoute();
+  s.installConfigRoute();
+  s.installExperimentsRoute();
+  s.installAttributionAndCapture();
+  return s.listen(message);
+}
+
+// One service per record directory; numbering goes on after the batches already there.
+bool CollectionService::State::lockRecordDirectory(std::string* message) {
+  if (!options.recordDirectory) return true;
+  recordLock = ::open(options.recordDirectory->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (recordLock < 0 || ::flock(recordLock, LOCK_EX | LOCK_NB) != 0) {
+    *message = "another collection service records into " + options.recordDirectory->string();
+    return false;
   }
-  // The PSM double starts first, so that it inherits no socket of the server.
+  batches = highestRecordedBatch(*options.recordDirectory);
+  return true;
+}
+
+// The PSM double starts before the server, so that it inherits no socket of the server.
+bool CollectionService::State::startAttribution(std::string* message) {
   auto path = [](const std::optional<std::filesystem::path>& p) {
     return p ? std::optional<std::string>(p->string()) : std::nullopt;
   };
-  s.attribution =
-      AttributionRoutes::create(path(s.options.psmDoubleProgram), path(s.options.attributionFile), message);
-  if (!s.attribution) return -1;
-  if (s.options.certificateFile) {
-    auto server = std::make_unique<httplib::SSLServer>(s.options.certificateFile->c_str(), s.options.keyFile->c_str());
-    if (!server->is_valid()) {
-      *message = "cannot load the certificate or key";
-      return -1;
-    }
-    s.server = std::move(server);
-  } else {
-    s.server = std::make_unique<httplib::Server>();
-  }
-  httplib::Server& server = *s.server;
-  server.set_payload_max_length(kMaxUploadBytes);
-  server.set_read_timeout(10, 0);
-  server.set_write_timeout(10, 0);
-  server.set_keep_alive_max_count(100);
+  attribution = AttributionRoutes::create(path(options.psmDoubleProgram), path(options.attributionFile), message);
+  return attribution != nullptr;
+}
 
-  // Failure switches apply before routing, to every path but the control ones.
-  server.set_pre_routing_handler([&s, this](const httplib::Request& request, httplib::Response& response) {
-    if (s.capture) s.capture->noteBody(request, std::nullopt);  // nothing left over from an earlier request
-    if (s.requests.fetch_add(1) + 1 > s.options.maxRequests) {
+bool CollectionService::State::makeServer(std::string* message) {
+  if (options.certificateFile) {
+    auto tlsServer = std::make_unique<httplib::SSLServer>(options.certificateFile->c_str(), options.keyFile->c_str());
+    if (!tlsServer->is_valid()) {
+      *message = "cannot load the certificate or key";
+      return false;
+    }
+    server = std::move(tlsServer);
+  } else {
+    server = std::make_unique<httplib::Server>();
+  }
+  server->set_payload_max_length(kMaxUploadBytes);
+  server->set_read_timeout(10, 0);
+  server->set_write_timeout(10, 0);
+  server->set_keep_alive_max_count(100);
+  return true;
+}
+
+// Failure switches apply before routing, to every path but the control ones.
+void CollectionService::State::installFailureSwitches(CollectionService& service) {
+  server->set_pre_routing_handler([this, &service](const httplib::Request& request, httplib::Response& response) {
+    if (capture) capture->noteBody(request, std::nullopt);  // nothing left over from an earlier request
+    if (requests.fetch_add(1) + 1 > options.maxRequests) {
       response.status = 503;
-      std::thread([this] { stop(); }).detach();
+      std::thread([&service] { service.stop(); }).detach();
       return httplib::Server::HandlerResponse::Handled;
     }
     if (request.path.rfind("/control/", 0) == 0) return httplib::Server::HandlerResponse::Unhandled;
@@ -199,17 +242,17 @@ int CollectionService::bind(std::string* message) {
     int status = 0;
     bool drop = false;
     {
-      std::lock_guard<std::mutex> lock(s.mutex);
-      if (s.slowCount > 0) {
-        --s.slowCount;
-        slow = s.slowSeconds;
+      std::lock_guard<std::mutex> lock(mutex);
+      if (slowCount > 0) {
+        --slowCount;
+        slow = slowSeconds;
       }
-      if (s.dropCount > 0) {
-        --s.dropCount;
+      if (dropCount > 0) {
+        --dropCount;
         drop = true;
-      } else if (s.failCount > 0) {
-        --s.failCount;
-        status = s.failStatus;
+      } else if (failCount > 0) {
+        --failCount;
+        status = failStatus;
       }
     }
     if (slow > 0) std::this_thread::sleep_for(std::chrono::duration<double>(slow));
@@ -226,42 +269,51 @@ int CollectionService::bind(std::string* message) {
     }
     return httplib::Server::HandlerResponse::Unhandled;
   });
+}
 
-  auto count = [](const httplib::Request& request) {
-    int n = request.has_param("count") ? std::atoi(request.get_param_value("count").c_str()) : 1;
-    return std::clamp(n, 0, 1000);
-  };
-  server.Post("/control/fail", [&s, count](const httplib::Request& request, httplib::Response& response) {
+void CollectionService::State::installFailRoute() {
+  server->Post("/control/fail", [this](const httplib::Request& request, httplib::Response& response) {
     int status = std::atoi(request.get_param_value("status").c_str());
     if (status < 100 || status > 599) {
       response.status = 400;
       return;
     }
-    std::lock_guard<std::mutex> lock(s.mutex);
-    s.failStatus = status;
-    s.failCount = count(request);
+    std::lock_guard<std::mutex> lock(mutex);
+    failStatus = status;
+    failCount = switchCount(request);
     response.status = 204;
   });
-  server.Post("/control/slow", [&s, count](const httplib::Request& request, httplib::Response& response) {
-    double seconds = std::atof(request.get_param_value("seconds").c_str());
-    std::lock_guard<std::mutex> lock(s.mutex);
-    s.slowSeconds = std::clamp(seconds, 0.0, kMaxSlowSeconds);
-    s.slowCount = count(request);
-    response.status = 204;
-  });
-  server.Post("/control/drop", [&s, count](const httplib::Request& request, httplib::Response& response) {
-    std::lock_guard<std::mutex> lock(s.mutex);
-    s.dropCount = count(request);
-    response.status = 204;
-  });
-  server.Post("/control/reset", [&s](const httplib::Request&, httplib::Response& response) {
-    std::lock_guard<std::mutex> lock(s.mutex);
-    s.failCount = s.slowCount = s.dropCount = 0;
-    response.status = 204;
-  });
+}
 
-  server.Post("/a", [&s](const httplib::Request& request, httplib::Response& response,
-                          const httplib::ContentReader& reader) {
+void CollectionService::State::installSlowRoute() {
+  server->Post("/control/slow", [this](const httplib::Request& request, httplib::Response& response) {
+    double seconds = std::atof(request.get_param_value("seconds").c_str());
+    std::lock_guard<std::mutex> lock(mutex);
+    slowSeconds = std::clamp(seconds, 0.0, kMaxSlowSeconds);
+    slowCount = switchCount(request);
+    response.status = 204;
+  });
+}
+
+void CollectionService::State::installDropRoute() {
+  server->Post("/control/drop", [this](const httplib::Request& request, httplib::Response& response) {
+    std::lock_guard<std::mutex> lock(mutex);
+    dropCount = switchCount(request);
+    response.status = 204;
+  });
+}
+
+void CollectionService::State::installResetRoute() {
+  server->Post("/control/reset", [this](const httplib::Request&, httplib::Response& response) {
+    std::lock_guard<std::mutex> lock(mutex);
+    failCount = slowCount = dropCount = 0;
+    response.status = 204;
+  });
+}
+
+void CollectionService::State::installUploadRoute() {
+  server->Post("/a", [this](const httplib::Request& request, httplib::Response& response,
+                            const httplib::ContentReader& reader) {
     // The server undoes a gzip content coding as it reads; the inflated body
     // is held to the same cap as a plain one, so a small bomb is refused (413)
     // rather than inflated.
@@ -275,7 +327,7 @@ int CollectionService::bind(std::string* message) {
       inflated.append(data, length);
       return true;
     });
-    if (s.capture) s.capture->noteBody(request, inflated);
+    if (capture) capture->noteBody(request, inflated);
     if (tooLarge || !read) {
       response.status = tooLarge ? 413 : 400;
       response.set_content(tooLarge ? "batch larger than 16 MB\n" : "unreadable body\n", "text/plain");
@@ -289,42 +341,44 @@ int CollectionService::bind(std::string* message) {
       response.set_content("undecodable batch\n", "text/plain");
       return;
     }
-    if (s.options.recordDirectory) {
-      uint64_t number;
-      {
-        std::lock_guard<std::mutex> lock(s.mutex);
-        number = ++s.batches;
-      }
-      char name[32];
-      std::snprintf(name, sizeof name, "batch-%06llu.pb", static_cast<unsigned long long>(number));
-      std::filesystem::path path = *s.options.recordDirectory / name;
-      std::filesystem::path temporary = path;
-      temporary += ".tmp";
-      {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(encoded->data()), static_cast<std::streamsize>(encoded->size()));
-        if (!out) {
-          response.status = 500;
-          return;
-        }
-      }
-      std::error_code error;
-      std::filesystem::rename(temporary, path, error);
-      if (error) {
-        response.status = 500;
-        return;
-      }
+    if (options.recordDirectory && !recordBatch(*encoded)) {
+      response.status = 500;
+      return;
     }
     response.status = 204;
   });
+}
 
-  server.Get(R"(/config/app/([^/?]+))", [&s](const httplib::Request& request, httplib::Response& response) {
+// Writes a batch as the next batch-NNNNNN.pb of the record directory (a temporary file renamed in place).
+bool CollectionService::State::recordBatch(const std::vector<uint8_t>& encoded) {
+  uint64_t number;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    number = ++batches;
+  }
+  char name[32];
+  std::snprintf(name, sizeof name, "batch-%06llu.pb", static_cast<unsigned long long>(number));
+  std::filesystem::path path = *options.recordDirectory / name;
+  std::filesystem::path temporary = path;
+  temporary += ".tmp";
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(encoded.data()), static_cast<std::streamsize>(encoded.size()));
+    if (!out) return false;
+  }
+  std::error_code error;
+  std::filesystem::rename(temporary, path, error);
+  return !error;
+}
+
+void CollectionService::State::installConfigRoute() {
+  server->Get(R"(/config/app/([^/?]+))", [this](const httplib::Request& request, httplib::Response& response) {
     const std::string appID = request.matches[1];
-    if (!s.options.configDirectory || !isSafeFileName(appID)) {
+    if (!options.configDirectory || !isSafeFileName(appID)) {
       response.status = 404;
       return;
     }
-    std::filesystem::path path = *s.options.configDirectory / (appID + ".pb");
+    std::filesystem::path path = *options.configDirectory / (appID + ".pb");
     std::error_code error;
     auto modified = std::filesystem::last_write_time(path, error);
     auto bytes = error ? std::nullopt : readFile(path);
@@ -346,9 +400,11 @@ int CollectionService::bind(std::string* message) {
     response.status = 200;
     response.set_content(std::string(bytes->begin(), bytes->end()), "application/x-protobuf");
   });
+}
 
-  server.Post("/sdk-exp", [&s](const httplib::Request&, httplib::Response& response) {
-    auto bytes = s.options.experimentsFile ? readFile(*s.options.experimentsFile) : std::nullopt;
+void CollectionService::State::installExperimentsRoute() {
+  server->Post("/sdk-exp", [this](const httplib::Request&, httplib::Response& response) {
+    auto bytes = options.experimentsFile ? readFile(*options.experimentsFile) : std::nullopt;
     auto compressed = bytes ? platform::gzip(*bytes) : std::nullopt;
     if (!compressed) {
       response.status = 404;
@@ -358,26 +414,31 @@ int CollectionService::bind(std::string* message) {
     response.set_header("Content-Encoding", "gzip");
     response.set_content(std::string(compressed->begin(), compressed->end()), "application/x-protobuf");
   });
+}
 
-  s.attribution->install(server);
-  if (s.options.captureDirectory) {
-    s.capture = std::make_unique<RequestCapture>(*s.options.captureDirectory);
-    s.capture->install(server);
+// The attribution services' routes and, when asked for, the capture of every request.
+void CollectionService::State::installAttributionAndCapture() {
+  attribution->install(*server);
+  if (options.captureDirectory) {
+    capture = std::make_unique<RequestCapture>(*options.captureDirectory);
+    capture->install(*server);
   }
+}
 
-  if (s.options.port == 0) {
-    int port = server.bind_to_any_port("127.0.0.1");
+int CollectionService::State::listen(std::string* message) {
+  if (options.port == 0) {
+    int port = server->bind_to_any_port("127.0.0.1");
     if (port <= 0) {
       *message = "cannot bind to 127.0.0.1";
       return -1;
     }
     return port;
   }
-  if (!server.bind_to_port("127.0.0.1", s.options.port)) {
-    *message = "cannot bind to 127.0.0.1:" + std::to_string(s.options.port);
+  if (!server->bind_to_port("127.0.0.1", options.port)) {
+    *message = "cannot bind to 127.0.0.1:" + std::to_string(options.port);
     return -1;
   }
-  return s.options.port;
+  return options.port;
 }
 
 void CollectionService::run() {
