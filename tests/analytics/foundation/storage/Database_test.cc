@@ -776,6 +776,22 @@ TEST_F(MeasurementDatabaseTest, AudienceFiltersAndResults) {
   EXPECT_EQ(db().allFilterResults()->size(), 1u);
   ASSERT_TRUE(db().deleteEventFilters({filter(2, 1, false)}));
   EXPECT_EQ(count("event_filters"), 1);
+
+  // Property filters go by their (audience, filter) keys; an empty list is refused, not a deletion of nothing.
+  auto propertyFilter = [](int32_t audience, int32_t id) {
+    return std::make_shared<GWLPropertyFilter>(audience, id, "tier", std::vector<uint8_t>{8, 1}, false, false, false);
+  };
+  ASSERT_TRUE(db().updatePropertyFilters({propertyFilter(1, 1), propertyFilter(1, 2), propertyFilter(2, 1)}));
+  ASSERT_TRUE(db().deletePropertyFilters({propertyFilter(1, 2), propertyFilter(2, 1)}));
+  auto left = db().propertyFiltersForPropertyName("tier");
+  ASSERT_TRUE(left);
+  ASSERT_EQ(left->size(), 1u);
+  EXPECT_EQ((*left)[0]->audienceID(), 1);
+  EXPECT_EQ((*left)[0]->filterID(), 1);
+  platform::Error emptyError;
+  EXPECT_FALSE(db().deletePropertyFilters({}, &emptyError));
+  EXPECT_EQ(emptyError.code, kGWLErrorCodeInvalidArgument);
+  EXPECT_EQ(count("property_filters"), 1);
 }
 
 TEST_F(MeasurementDatabaseTest, ComplexEventsRoundTrip) {
