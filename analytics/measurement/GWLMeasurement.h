@@ -163,42 +163,50 @@ inline constexpr GWLAnalyticsReport kGWLMeasurementBuildReport{kGWLLevelVerbose,
 inline constexpr GWLAnalyticsReport kGWLMeasurementAppIDChangedReport{
     kGWLLevelWarningSampled, 23294, "Analytics data will reset due to change in Halcyra App ID. Original ID, new ID"};
 
+// Opens the engine's measurement database.
+using GWLMeasurementDatabaseOpener = std::function<std::shared_ptr<GWLDatabase>(
+    const std::string& name, const std::shared_ptr<GWLPersistedConfig>& persistedConfig, platform::Error* error)>;
+
+// The engine's collaborators (GWLMeasurement::Dependencies); each null or
+// empty one is the process's own. Declared outside the class so that `create`
+// can take a default one as a default argument.
+struct GWLMeasurementDependencies {
+  std::shared_ptr<platform::Clock> clock;               // the system clock
+  std::shared_ptr<GWLMonitor> monitor;                  // GWLMeasurement::monitor()
+  std::shared_ptr<GWLPersistedConfig> persistedConfig;  // GWLPersistedConfig::sharedInstance()
+  std::shared_ptr<GWLScheduler> scheduler;              // a new one on "com.halcyra.cvna.worker"
+  // The network object; made for the upload host when null (unless `makeNetwork` is false).
+  std::shared_ptr<platform::HVUNetwork> network;
+  bool makeNetwork = true;
+  std::optional<GWLServiceHosts> hosts;                      // the built-in hosts
+  std::function<std::shared_ptr<GWLAnalytics>()> analytics;  // GWLAnalytics::sharedInstance
+  std::function<std::shared_ptr<GWLIdentity>()> identity;    // GWLIdentity::sharedInstance
+  std::shared_ptr<GWLIdentifiers> identifiers;               // GWLIdentifiers::sharedInstance()
+  // The experiments manager the configuration registers with; GWLEManager::sharedInstance.
+  std::function<std::shared_ptr<GWLExperimentsManaging>()> experimentManager;
+  GWLMeasurementDatabaseOpener openDatabase;                         // GWLDatabase::initWithDatabaseName
+  GWLSessionReporterFactory sessionReporterFactory;                  // the do-nothing reporter
+  std::shared_ptr<platform::NotificationCenter> notificationCenter;  // the default center
+  std::shared_ptr<platform::BackgroundTasks> backgroundTasks;        // the shared application's
+  // Whether a class (an optional component) is present; GWLAEU::classExists.
+  std::function<bool(const std::string&)> classExists;
+  // The app's Info dictionary value for a key; the app environment's.
+  std::function<std::optional<platform::Object>(const std::string&)> infoDictionaryValue;
+  // The load time the entry class keeps; GWLAnalytics::loadTimestamp of `analytics`.
+  std::function<double()> loadTimestamp;
+  std::shared_ptr<platform::Queue> globalQueue;           // the global queue of default priority
+  std::shared_ptr<platform::AppEnvironment> environment;  // the shared one, at each use
+};
+
 class GWLMeasurement : public GWLMeasurementOperations,
                        public platform::HVUNetworkLoggerDelegate,
                        public platform::HVUNetworkReachabilityDelegate {
  public:
   using Headers = std::map<std::string, std::string>;
-  using DatabaseOpener = std::function<std::shared_ptr<GWLDatabase>(
-      const std::string& name, const std::shared_ptr<GWLPersistedConfig>& persistedConfig, platform::Error* error)>;
+  using DatabaseOpener = GWLMeasurementDatabaseOpener;
 
   // Collaborators; each null or empty one is the process's own.
-  struct Dependencies {
-    std::shared_ptr<platform::Clock> clock;               // the system clock
-    std::shared_ptr<GWLMonitor> monitor;                  // GWLMeasurement::monitor()
-    std::shared_ptr<GWLPersistedConfig> persistedConfig;  // GWLPersistedConfig::sharedInstance()
-    std::shared_ptr<GWLScheduler> scheduler;              // a new one on "com.halcyra.cvna.worker"
-    // The network object; made for the upload host when null (unless `makeNetwork` is false).
-    std::shared_ptr<platform::HVUNetwork> network;
-    bool makeNetwork = true;
-    std::optional<GWLServiceHosts> hosts;                      // the built-in hosts
-    std::function<std::shared_ptr<GWLAnalytics>()> analytics;  // GWLAnalytics::sharedInstance
-    std::function<std::shared_ptr<GWLIdentity>()> identity;    // GWLIdentity::sharedInstance
-    std::shared_ptr<GWLIdentifiers> identifiers;               // GWLIdentifiers::sharedInstance()
-    // The experiments manager the configuration registers with; GWLEManager::sharedInstance.
-    std::function<std::shared_ptr<GWLExperimentsManaging>()> experimentManager;
-    DatabaseOpener openDatabase;                                       // GWLDatabase::initWithDatabaseName
-    GWLSessionReporterFactory sessionReporterFactory;                  // the do-nothing reporter
-    std::shared_ptr<platform::NotificationCenter> notificationCenter;  // the default center
-    std::shared_ptr<platform::BackgroundTasks> backgroundTasks;        // the shared application's
-    // Whether a class (an optional component) is present; GWLAEU::classExists.
-    std::function<bool(const std::string&)> classExists;
-    // The app's Info dictionary value for a key; the app environment's.
-    std::function<std::optional<platform::Object>(const std::string&)> infoDictionaryValue;
-    // The load time the entry class keeps; GWLAnalytics::loadTimestamp of `analytics`.
-    std::function<double()> loadTimestamp;
-    std::shared_ptr<platform::Queue> globalQueue;           // the global queue of default priority
-    std::shared_ptr<platform::AppEnvironment> environment;  // the shared one, at each use
-  };
+  using Dependencies = GWLMeasurementDependencies;
 
   // ---- the class accessors ----
   static bool hasSharedInstance();
