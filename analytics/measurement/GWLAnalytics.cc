@@ -249,16 +249,16 @@ bool GWLAnalytics::classExists(const std::string& name) const {
 }
 
 void GWLAnalytics::report(const GWLAnalyticsReport& report) const {
-  monitor_->logWithLevel(report.level, report.code, report.message);
+  GWLLogReport(*monitor_, report);
 }
 
 void GWLAnalytics::report(const GWLAnalyticsReport& report, const GWLLogContext& context) const {
-  monitor_->logWithLevel(report.level, report.code, report.message, context);
+  GWLLogReport(*monitor_, report, context);
 }
 
 void GWLAnalytics::report(const GWLAnalyticsReport& report, const GWLLogContext& context1,
                           const GWLLogContext& context2) const {
-  monitor_->logWithLevel(report.level, report.code, report.message, context1, context2);
+  GWLLogReport(*monitor_, report, context1, context2);
 }
 
 // ---------------------------------------------------------------------------

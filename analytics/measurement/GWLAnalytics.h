@@ -58,6 +58,7 @@
 
 #include "analytics/attribution/GWLInAppPurchaseTransactionReporting.h"
 #include "analytics/foundation/core/GWLLogContext.h"
+#include "analytics/foundation/core/GWLMonitor.h"
 #include "analytics/foundation/values/GWLEvent.h"
 #include "analytics/foundation/values/GWLValue.h"
 #include "analytics/measurement/GWLAnalyticsConsent.h"
@@ -140,6 +141,13 @@ struct GWLAnalyticsReport {
   int64_t code;
   const char* message;
 };
+
+// Logs `report` through `monitor` with its contexts (at most three).
+template <class... Contexts>
+void GWLLogReport(GWLMonitor& monitor, const GWLAnalyticsReport& report, const Contexts&... contexts) {
+  static_assert(sizeof...(Contexts) <= 3, "the monitor takes up to three contexts");
+  monitor.logWithLevel(report.level, report.code, report.message, GWLLogContext(contexts)...);
+}
 
 inline constexpr GWLAnalyticsReport kGWLSetEnabledWithoutNumberReport{
     4, 25000, "Received setEnabled notification without NSNumber"};

@@ -102,8 +102,7 @@ GWLAnalyticsEngineFactory GWLMeasurement::defaultEngineFactory() {
 bool GWLMeasurement::checkAppID(const std::string& appID, const Dependencies& dependencies) {
   if (!appID.empty()) return true;
   auto reporter = dependencies.monitor ? dependencies.monitor : monitor();
-  reporter->logWithLevel(kGWLMeasurementEmptyAppIDReport.level, kGWLMeasurementEmptyAppIDReport.code,
-                         kGWLMeasurementEmptyAppIDReport.message);
+  GWLLogReport(*reporter, kGWLMeasurementEmptyAppIDReport);
   return false;
 }
 
@@ -418,14 +417,14 @@ void GWLMeasurement::report(int64_t level, int64_t code, const std::string& mess
 }
 
 void GWLMeasurement::report(const GWLAnalyticsReport& line) const {
-  monitor_->logWithLevel(line.level, line.code, line.message);
+  GWLLogReport(*monitor_, line);
 }
 
 void GWLMeasurement::report(const GWLAnalyticsReport& line, const GWLLogContext& context) const {
-  monitor_->logWithLevel(line.level, line.code, line.message, context);
+  GWLLogReport(*monitor_, line, context);
 }
 
 void GWLMeasurement::report(const GWLAnalyticsReport& line, const GWLLogContext& context1,
                             const GWLLogContext& context2) const {
-  monitor_->logWithLevel(line.level, line.code, line.message, context1, context2);
+  GWLLogReport(*monitor_, line, context1, context2);
 }

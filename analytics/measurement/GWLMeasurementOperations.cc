@@ -167,8 +167,7 @@ void GWLMeasurementOperations::logEventOnWorkerQueueWithOrigin(
   auto event =
       GWLEvent::initWithOrigin(origin, isPublicEvent, name, timestamp, 0, merged.value_or(GWLRawParameters{}), limits);
   if (!event) {
-    engineMonitor()->logWithLevel(
-        kEventNotMadeReport.level, kEventNotMadeReport.code, kEventNotMadeReport.message, origin,
+    GWLLogReport(*engineMonitor(), kEventNotMadeReport, origin,
         GWLEventNameForLog(name),
         GWLDescriptionForLog(platform::Object(dictionaryFromRawParameters(merged.value_or(GWLRawParameters{})))));
     return;
@@ -204,7 +203,7 @@ void GWLMeasurementOperations::logEventOnWorkerQueue(const std::shared_ptr<GWLEv
 
 void GWLMeasurementOperations::logEvent(const std::shared_ptr<GWLEvent>& event) {
   if (!event) {
-    engineMonitor()->logWithLevel(kNilEventReport.level, kNilEventReport.code, kNilEventReport.message);
+    GWLLogReport(*engineMonitor(), kNilEventReport);
     return;
   }
   post(2642, [weak = weakSelf(), event] {
@@ -268,8 +267,7 @@ void GWLMeasurementOperations::setPreviousFirstOpenCount(const std::optional<std
 
 void GWLMeasurementOperations::setUserAttribute(const std::shared_ptr<GWLUserAttribute>& attribute) {
   if (!attribute) {
-    engineMonitor()->logWithLevel(kNilSetPropertyReport.level, kNilSetPropertyReport.code,
-                                  kNilSetPropertyReport.message);
+    GWLLogReport(*engineMonitor(), kNilSetPropertyReport);
     return;
   }
   post(3101, [weak = weakSelf(), attribute] {
@@ -279,8 +277,7 @@ void GWLMeasurementOperations::setUserAttribute(const std::shared_ptr<GWLUserAtt
 
 void GWLMeasurementOperations::removeUserAttribute(const std::shared_ptr<GWLUserAttribute>& attribute) {
   if (!attribute) {
-    engineMonitor()->logWithLevel(kNilRemovedPropertyReport.level, kNilRemovedPropertyReport.code,
-                                  kNilRemovedPropertyReport.message);
+    GWLLogReport(*engineMonitor(), kNilRemovedPropertyReport);
     return;
   }
   post(3056, [weak = weakSelf(), attribute] {
@@ -296,8 +293,7 @@ bool GWLMeasurementOperations::storeUserAttributeOnWorkerQueue(const std::shared
   GWLScheduler::checkOnBackgroundThreadWithMethodName(kSetUserAttributeMethod);
   if (!attribute) return false;
   if (!isEnabled()) {
-    engineMonitor()->logWithLevel(kSetWhileDisabledReport.level, kSetWhileDisabledReport.code,
-                                  kSetWhileDisabledReport.message);
+    GWLLogReport(*engineMonitor(), kSetWhileDisabledReport);
     return false;
   }
   return setUserPropertyInDatabaseOnWorkerQueue(attribute);
@@ -308,8 +304,7 @@ void GWLMeasurementOperations::removeUserAttributeOnWorkerQueue(const std::share
   if (!attribute) return;
   auto monitor = engineMonitor();
   if (!isEnabled()) {
-    monitor->logWithLevel(kRemoveWhileDisabledReport.level, kRemoveWhileDisabledReport.code,
-                          kRemoveWhileDisabledReport.message);
+    GWLLogReport(*monitor, kRemoveWhileDisabledReport);
     return;
   }
   const std::string& name = attribute->name();
@@ -319,11 +314,11 @@ void GWLMeasurementOperations::removeUserAttributeOnWorkerQueue(const std::share
   platform::Error error;
   auto db = database();
   if (db && db->deleteUserAttributeWithName(name, &error)) {
-    monitor->logWithLevel(kPropertyRemovedReport.level, kPropertyRemovedReport.code, kPropertyRemovedReport.message,
+    GWLLogReport(*monitor, kPropertyRemovedReport,
                           GWLUserPropertyNameForLog(name));
   } else {
     // A removal that did not happen is reported as such, error or not.
-    monitor->logWithLevel(kRemoveFailedReport.level, kRemoveFailedReport.code, kRemoveFailedReport.message,
+    GWLLogReport(*monitor, kRemoveFailedReport,
                           GWLUserPropertyNameForLog(name), errorContext(error));
   }
 }
@@ -345,8 +340,7 @@ bool GWLMeasurementOperations::setUserPropertyInDatabaseOnWorkerQueue(
   platform::Error error;
   std::optional<bool> stored = db ? db->containsUserAttributeWithName(name, &error) : std::nullopt;
   if (!stored) {
-    monitor->logWithLevel(kExistenceQueryFailedReport.level, kExistenceQueryFailedReport.code,
-                          kExistenceQueryFailedReport.message, GWLUserPropertyNameForLog(name), errorContext(error));
+    GWLLogReport(*monitor, kExistenceQueryFailedReport, GWLUserPropertyNameForLog(name), errorContext(error));
     return false;
   }
 
@@ -376,10 +370,9 @@ bool GWLMeasurementOperations::setUserPropertyInDatabaseOnWorkerQueue(
     }
     if (!count || *count >= limit) {
       if (!count) {
-        monitor->logWithLevel(kCountQueryFailedReport.level, kCountQueryFailedReport.code,
-                              kCountQueryFailedReport.message, attribute->origin(), errorContext(countError));
+        GWLLogReport(*monitor, kCountQueryFailedReport, attribute->origin(), errorContext(countError));
       } else {
-        monitor->logWithLevel(kPropertyLimitReport.level, kPropertyLimitReport.code, kPropertyLimitReport.message,
+        GWLLogReport(*monitor, kPropertyLimitReport,
                               attribute->origin(), GWLUserPropertyNameForLog(name), valueContext(attribute->value()));
         GWLLogErrorEvent(kPropertyLimitErrorEventCode);
       }
@@ -390,11 +383,11 @@ bool GWLMeasurementOperations::setUserPropertyInDatabaseOnWorkerQueue(
   platform::Error writeError;
   if (!db->updateUserAttribute(attribute, &writeError)) {
     // A write that did not happen is a failure, whether or not an error came back.
-    monitor->logWithLevel(kSetFailedReport.level, kSetFailedReport.code, kSetFailedReport.message,
+    GWLLogReport(*monitor, kSetFailedReport,
                           GWLUserPropertyNameForLog(name), valueContext(attribute->value()), errorContext(writeError));
     return false;
   }
-  monitor->logWithLevel(kPropertySetReport.level, kPropertySetReport.code, kPropertySetReport.message,
+  GWLLogReport(*monitor, kPropertySetReport,
                         GWLUserPropertyNameForLog(name), valueContext(attribute->value()));
   return true;
 }
@@ -404,8 +397,7 @@ bool GWLMeasurementOperations::setUserPropertyInDatabaseOnWorkerQueue(
 
 void GWLMeasurementOperations::userAttributeWithName(const std::string& name, UserAttributeCallback callback) {
   if (!callback) {
-    engineMonitor()->logWithLevel(kNilAttributeCallbackReport.level, kNilAttributeCallbackReport.code,
-                                  kNilAttributeCallbackReport.message);
+    GWLLogReport(*engineMonitor(), kNilAttributeCallbackReport);
     return;
   }
   post(3242, [weak = weakSelf(), name, callback = std::move(callback)] {
@@ -416,8 +408,7 @@ void GWLMeasurementOperations::userAttributeWithName(const std::string& name, Us
       platform::Error error;
       attribute = db->userAttributeWithName(name, &error);
       if (!attribute && !errorContext(error).isNull()) {
-        self->engineMonitor()->logWithLevel(kAttributeReadFailedReport.level, kAttributeReadFailedReport.code,
-                                            kAttributeReadFailedReport.message, GWLUserPropertyNameForLog(name));
+        GWLLogReport(*self->engineMonitor(), kAttributeReadFailedReport, GWLUserPropertyNameForLog(name));
       }
     }
     self->answer([callback, attribute] { callback(attribute); });
@@ -427,8 +418,7 @@ void GWLMeasurementOperations::userAttributeWithName(const std::string& name, Us
 void GWLMeasurementOperations::userPropertiesIncludingInternal(bool includingInternal,
                                                                UserPropertiesCallback callback) {
   if (!callback) {
-    engineMonitor()->logWithLevel(kNilPropertiesCallbackReport.level, kNilPropertiesCallbackReport.code,
-                                  kNilPropertiesCallbackReport.message);
+    GWLLogReport(*engineMonitor(), kNilPropertiesCallbackReport);
     return;
   }
   post(3297, [weak = weakSelf(), includingInternal, callback = std::move(callback)] {
@@ -440,13 +430,11 @@ void GWLMeasurementOperations::userPropertiesIncludingInternal(bool includingInt
     auto db = self->database();
     auto attributes = db ? db->userAttributesIncludingInternal(includingInternal, &error) : std::nullopt;
     if (!attributes) {
-      monitor->logWithLevel(kPropertiesReadFailedReport.level, kPropertiesReadFailedReport.code,
-                            kPropertiesReadFailedReport.message, errorContext(error));
+      GWLLogReport(*monitor, kPropertiesReadFailedReport, errorContext(error));
     } else {
       for (const auto& attribute : *attributes) {
         if (!attribute || attribute->name().empty()) {
-          monitor->logWithLevel(kInvalidPropertyReport.level, kInvalidPropertyReport.code,
-                                kInvalidPropertyReport.message);
+          GWLLogReport(*monitor, kInvalidPropertyReport);
           continue;
         }
         const GWLValue& value = attribute->value();
@@ -467,11 +455,11 @@ void GWLMeasurementOperations::maxUserPropertiesForOrigin(const std::string& ori
                                                           MaxUserPropertiesCallback callback) {
   auto monitor = engineMonitor();
   if (origin.empty()) {
-    monitor->logWithLevel(kEmptyMaxOriginReport.level, kEmptyMaxOriginReport.code, kEmptyMaxOriginReport.message);
+    GWLLogReport(*monitor, kEmptyMaxOriginReport);
     return;
   }
   if (!callback) {
-    monitor->logWithLevel(kNilMaxCallbackReport.level, kNilMaxCallbackReport.code, kNilMaxCallbackReport.message,
+    GWLLogReport(*monitor, kNilMaxCallbackReport,
                           origin);
     return;
   }
@@ -588,7 +576,7 @@ void GWLMeasurementOperations::filterPurchaseTransactions(const std::vector<plat
       const std::string& productID = transaction.payment.productIdentifier;
       auto fingerprint = GWLInAppPurchaseTransactionReporter::transactionFingerprint(&transaction);
       if (!fingerprint || fingerprint->empty()) {
-        monitor->logWithLevel(kNoFingerprintReport.level, kNoFingerprintReport.code, kNoFingerprintReport.message,
+        GWLLogReport(*monitor, kNoFingerprintReport,
                               productID);
         passing.push_back(transaction);
         continue;
@@ -596,14 +584,12 @@ void GWLMeasurementOperations::filterPurchaseTransactions(const std::vector<plat
       platform::Error error;
       auto isNew = db ? db->insertIfNotDuplicatePurchaseFingerprint(*fingerprint, &error) : std::nullopt;
       if (!isNew) {
-        monitor->logWithLevel(kFingerprintNotSavedReport.level, kFingerprintNotSavedReport.code,
-                              kFingerprintNotSavedReport.message, productID, errorContext(error));
+        GWLLogReport(*monitor, kFingerprintNotSavedReport, productID, errorContext(error));
         passing.push_back(transaction);
       } else if (*isNew) {
         passing.push_back(transaction);
       } else {
-        monitor->logWithLevel(kDuplicatePurchaseReport.level, kDuplicatePurchaseReport.code,
-                              kDuplicatePurchaseReport.message, productID);
+        GWLLogReport(*monitor, kDuplicatePurchaseReport, productID);
       }
     }
     if (callback) self->answer([callback, passing = std::move(passing)] { callback(passing); });
