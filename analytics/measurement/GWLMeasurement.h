@@ -376,9 +376,19 @@ class GWLMeasurement : public GWLMeasurementOperations,
   void notifyEventListeners(const std::shared_ptr<const GWLEvent>& event) override;
 
   // ---- steps other parts of the engine fill in (do nothing here) ----
-  // Uploads (worker queue): send what is queued; fetch the configuration.
+  // Write pipeline (worker queue): an event the library made itself; an
+  // event past the handling steps (conditional properties, blocklist, store).
+  virtual void handleInternalEventOnWorkerQueue(const std::shared_ptr<GWLEvent>& /*event*/) {}
+  virtual void writeEventOnWorkerQueue(const std::shared_ptr<GWLEvent>& /*event*/) {}
+  // Uploads (worker queue): send what is queued; fetch the configuration;
+  // arm, keep or cancel the upload alarm.
   virtual void uploadData() {}
   virtual void fetchRemoteConfig() {}
+  virtual void updateSchedule() {}
+  // Sessions (worker queue): a new session at `timestamp` when one is due;
+  // the session properties "_sid", "_sno" and "_se" removed together.
+  virtual void reportSessionStartOnWorkerQueueWithTimestamp(double /*timestamp*/, bool /*appInBackground*/) {}
+  virtual void removeSessionUserPropertiesOnWorkerQueue() {}
   // Automatic events and internal user properties (worker queue).
   virtual void updateConsentSettingsUtilWithRemoteConfig() {}
   virtual void updateCachedAdCampaignInfoWithExistingHBRAIDProperty() {}

@@ -216,6 +216,9 @@ class GWLMeasurementOperations : public GWLAnalyticsEngine,
   // values win). Default: the parameters unchanged.
   virtual std::optional<GWLRawParameters> parametersWithAddedDefaultEventParameters(
       const std::optional<GWLRawParameters>& parameters);
+  // Writes "_sid" and "_sno" into the stored events of the session that
+  // began (worker queue, at a session start). Default: nothing.
+  virtual void backfillSessionID(const GWLValue& /*sessionID*/, const GWLValue& /*sessionNumber*/) {}
   // A new "_npa" value for the ad-personalisation consent. Default: nothing.
   virtual void updateAdPersonalizationConsentFromNPAValue(int64_t /*value*/) {}
   // Starts the on-device conversion query with the user data. Default: nothing.

@@ -7,8 +7,8 @@
 // reporter is not built: it reports nothing and its session never expires.
 // The engine makes its reporters with a GWLSessionReporterFactory.
 //
-// Threads: `setReportingEnabled` and `isSessionExpired` are called on the
-// engine's worker queue, `setTimeoutSessionInterval` on the worker queue too.
+// Threads: `setReportingEnabled`, `isSessionExpired`, `extendSession` and
+// `setTimeoutSessionInterval` are called on the engine's worker queue.
 #pragma once
 
 #include <functional>
@@ -22,6 +22,8 @@ class GWLSessionReporting {
 
   virtual void setReportingEnabled(bool /*enabled*/) {}
   virtual bool isSessionExpired() { return false; }
+  // Marks activity now when the session has not expired; answers whether it did.
+  virtual bool extendSession() { return false; }
   virtual void setTimeoutSessionInterval(double /*seconds*/) {}
 };
 
