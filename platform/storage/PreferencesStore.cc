@@ -1,6 +1,5 @@
 #include "platform/storage/PreferencesStore.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -56,21 +55,6 @@ bool isValidKey(const std::string& key, Error* error) {
     return false;
   }
   return true;
-}
-
-// Removes temporary files that an interrupted write left next to `path`.
-void removeLeftoverTemporaryFiles(const std::string& path) {
-  std::string prefix = atomicWriteTemporaryPrefix(path);
-  auto slash = prefix.rfind('/');
-  std::string dir = slash == std::string::npos ? "." : prefix.substr(0, slash);
-  std::string namePrefix = slash == std::string::npos ? prefix : prefix.substr(slash + 1);
-  DIR* d = ::opendir(dir.c_str());
-  if (!d) return;
-  while (struct dirent* entry = ::readdir(d)) {
-    std::string name = entry->d_name;
-    if (name.rfind(namePrefix, 0) == 0) ::unlink((dir + "/" + name).c_str());
-  }
-  ::closedir(d);
 }
 
 }  // namespace
@@ -170,7 +154,7 @@ PreferencesStore::~PreferencesStore() {
 
 void PreferencesStore::load() {
   if (filePath_.empty()) return;
-  removeLeftoverTemporaryFiles(filePath_);
+  removeAtomicWriteLeftovers(filePath_);
   Error error;
   auto object = PropertyList::readFile(filePath_, &error);
   std::lock_guard lock(mutex_);
