@@ -8,11 +8,11 @@
 #include <limits>
 #include <map>
 
+#include "platform/core/BundleIdentifier.h"
 #include "platform/core/Log.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/dispatch/Timer.h"
-#include "platform/env/AppEnvironment.h"
 #include "platform/storage/AtomicFile.h"
 #include "platform/storage/Paths.h"
 #include "platform/storage/PropertyList.h"
@@ -77,7 +77,7 @@ std::shared_ptr<PreferencesStore> PreferencesStore::suite(const std::string& nam
 
   // Resolved outside the registry's lock: these take locks of their own.
   std::string domain = config.applicationDomain;
-  if (domain.empty()) domain = AppEnvironment::shared()->bundleIdentifier();
+  if (domain.empty()) domain = kDefaultBundleIdentifier;
   std::string directory = config.directory;
   if (directory.empty()) {
     if (auto paths = Paths::current()) directory = paths->preferencesDirectory();
