@@ -250,6 +250,13 @@ class BundlingTest : public EngineTest {
     return result;
   }
 
+  // The event names of each bundle.
+  static std::vector<std::vector<std::string>> groups(
+      const std::vector<std::shared_ptr<GWLPBMeasurementBundle>>& bundles) {
+    std::vector<std::vector<std::string>> result;
+    for (const auto& bundle : bundles) result.push_back(names(*bundle));
+    return result;
+  }
   static std::shared_ptr<GWLPBEventParam> param(const GWLPBEvent& event, const std::string& name) {
     for (const auto& param : event.params()) {
       if (param->name() == name) return param;

@@ -19,12 +19,6 @@ std::shared_ptr<GWLEvent> largeEvent(double timestamp) {
   return BundlingTest::event("view_item_list", timestamp, {{"items", items}});
 }
 
-Groups groups(const std::vector<std::shared_ptr<GWLPBMeasurementBundle>>& bundles) {
-  Groups result;
-  for (const auto& bundle : bundles) result.push_back(BundlingTest::names(*bundle));
-  return result;
-}
-
 TEST_F(BundlingTest, ABundleIsOneRunOfConsecutiveRowsOfOneHourWithinTheCountAndSizeLimits) {
   struct Case {
     const char* what;
