@@ -25,6 +25,7 @@
 #include "analytics/measurement/GWLConsentSettingsUtil.h"
 #include "analytics/measurement/GWLIdentity.h"
 #include "analytics/measurement/GWLMeasurement.h"
+#include "analytics/measurement/GWLRealtimeEventLimits.h"
 #include "analytics/wire/GWLPBAdCampaignInfo.h"
 #include "analytics/wire/GWLPBEvent.h"
 #include "analytics/wire/GWLPBEventParam.h"
@@ -139,13 +140,6 @@ bool isPSMMeasurementInfo(const GWLEvent& event) {
   const GWLValue* source = parameter(event, kMeasurementInfoSourceParameter);
   return source && source->stringValue() && source->stringValue()->starts_with(kPSMSource);
 }
-
-// TEMP-PIPELINE: replaced by the write pipeline's GWLRealtimeEventLimits.h once it is merged.
-bool GWLIsRealtimeLimitedEvent(const GWLEvent& event) {
-  const std::string& name = event.name();
-  return name != "_iap" && name != "_f" && name != "_dcu" && name != "_fx";
-}
-bool GWLIsDCURealtimeLimitedEvent(const GWLEvent& event) { return event.name() == "_dcu"; }
 
 // The count of today in counters that may still hold another day's.
 int32_t countToday(const GWLDailyCounts& counts, int32_t today, int32_t count) {
