@@ -72,11 +72,15 @@ namespace platform {
 class AppEnvironment;
 class Clock;
 class Queue;
+class Random;
 }  // namespace platform
 class GWLAlarm;
 class GWLAudienceEvaluating;
+class GWLAudienceTimestampsCache;
 class GWLConditionalUserPropertyControlling;
 class GWLDailyCounts;
+class GWLPBEvent;
+class GWLRawEventData;
 class GWLDatabase;
 class GWLDatabaseRemoteConfigStore;
 class GWLEventEditingRuntime;
@@ -167,6 +171,9 @@ inline constexpr GWLAnalyticsReport kGWLMeasurementScreenReportingReport{
 inline constexpr GWLAnalyticsReport kGWLMeasurementBuildReport{kGWLLevelVerbose, 23222, "Build %lld"};
 inline constexpr GWLAnalyticsReport kGWLMeasurementAppIDChangedReport{
     kGWLLevelWarningSampled, 23294, "Analytics data will reset due to change in Halcyra App ID. Original ID, new ID"};
+
+// The production source of the sampling draws (GWLMeasurementSampling.cc).
+std::shared_ptr<platform::Random> GWLDefaultSamplingRandom();
 
 // Opens the engine's measurement database.
 using GWLMeasurementDatabaseOpener = std::function<std::shared_ptr<GWLDatabase>(
@@ -442,6 +449,55 @@ class GWLMeasurement : public GWLMeasurementOperations,
   virtual void reportAppUpdateOnWorkerQueue() {}
   virtual void reportOSUpdateOnWorkerQueue() {}
 
+  // ---- bundling and sampling (worker queue; GWLMeasurementBundling.cc, GWLMeasurementSampling.cc) ----
+  using RawEvents = std::vector<std::shared_ptr<GWLRawEventData>>;
+  using Events = std::vector<std::shared_ptr<GWLEvent>>;
+  using ProtoEvents = std::vector<std::shared_ptr<GWLPBEvent>>;
+  // Builds and queues at most one bundle from the oldest raw events that
+  // share one metadata bundle, in one transaction; true when raw events were
+  // consumed (a bundle was queued, or sampling left nothing and they went).
+  bool bundleRawEvents();
+  // The next run of one fingerprint's raw events that fits in one bundle:
+  // consecutive row IDs of one clock hour, at most `uploadMaxEventsPerBundle`
+  // events below `uploadMaxSizeLimitBytes` (the first always fits). Nullopt
+  // on a read error. A first row that cannot be read is named in
+  // `damagedRowID` (and nothing is answered).
+  std::optional<RawEvents> rawEventsWithMetadataFingerprint(int64_t fingerprint,
+                                                            std::optional<int64_t>* damagedRowID = nullptr);
+  // Rejection, daily conversion and real-time limits, purchases: the events
+  // to bundle (empty when all were rejected and deleted), nullopt on error.
+  std::optional<Events> processRawEvents(const RawEvents& rawEvents, int64_t fingerprint);
+  std::shared_ptr<GWLRawEventData> internalEventFromPublicEvent(const std::shared_ptr<GWLRawEventData>& rawEvent);
+  std::shared_ptr<GWLRawEventData> processInAppPurchaseEvent(const std::shared_ptr<GWLRawEventData>& rawEvent);
+  std::shared_ptr<GWLRawEventData> validateAutomaticInAppPurchaseEvent(
+      const std::shared_ptr<GWLRawEventData>& rawEvent);
+  std::shared_ptr<GWLRawEventData> processManualInAppPurchaseEvent(const std::shared_ptr<GWLRawEventData>& rawEvent);
+  // True when the daily counts changed.
+  bool checkConversion(const std::shared_ptr<GWLRawEventData>& rawEvent, GWLDailyCounts& dailyCounts);
+  bool checkRealtime(const std::shared_ptr<GWLRawEventData>& rawEvent, GWLDailyCounts& dailyCounts);
+  // Session start and engagement of the raw events (side effects only; answers none).
+  std::optional<double> evaluationTimeFromRawEvents(const RawEvents& rawEvents, GWLPBMeasurementBundle& bundle);
+  void handleAnalyticsStorageConsentTransitions(const GWLPBMeasurementBundle& bundle);
+  // The events, each with its previous timestamp, after their aggregates
+  // (and, when allowed, the audiences' event filters) took them in.
+  std::optional<Events> eventsAfterUpdatingEventAggregates(const Events& events,
+                                                           const std::shared_ptr<GWLAudienceTimestampsCache>& cache,
+                                                           bool allowEventFilterEvaluation);
+  std::shared_ptr<GWLEvent> purchaseEventWithCustomerTypeParam(const std::shared_ptr<GWLEvent>& event);
+  bool updateAppMetadataForBundle(GWLPBMeasurementBundle& bundle, double bundleStartTimestamp,
+                                  double bundleEndTimestamp);
+  bool updateUserEngagement(int64_t milliseconds, GWLPBMeasurementBundle& bundle, bool sessionScoped);
+  void addBundleMetadataIntoBundle(GWLPBMeasurementBundle& bundle, double bundleStartTimestamp,
+                                   double bundleEndTimestamp);
+  // The kept events in input order; nullopt with `error` set when the
+  // aggregates could not be read or written.
+  std::optional<ProtoEvents> sampleEvents(const ProtoEvents& events, platform::Error* error = nullptr);
+  bool canEventBeSampled(const GWLPBEvent& event);
+  // True with probability 1/rate: a uniform draw in [0, rate) that is 0.
+  bool isEventBundledAfterRoll(int32_t rate);
+  // The source of the sampling draws (a secure generator unless replaced).
+  void setRandomSource(std::shared_ptr<platform::Random> random) { random_ = std::move(random); }
+
  protected:
   // The component block: false at the first step that failed.
   virtual bool initializeComponentsOnWorkerQueue();
@@ -521,6 +577,17 @@ class GWLMeasurement : public GWLMeasurementOperations,
   const std::unordered_set<std::string> safelist_ =
       safelistedEvents_ ? std::unordered_set<std::string>(safelistedEvents_->begin(), safelistedEvents_->end())
                         : std::unordered_set<std::string>{};
+
+  // ---- bundling and sampling (worker queue) ----
+  // Settings a bundling pass writes, kept until its transaction commits.
+  struct BundlingStage {
+    std::optional<std::optional<std::string>> previousBundledConsentSignals;
+    std::optional<double> lastMonitorDataSampledTimestamp;
+    bool clearNPAUpdateFlag = false;
+  };
+  bool bundleRawEventsInTransaction(GWLDatabase& database, bool& bundleCreated);
+  std::shared_ptr<platform::Random> random_ = GWLDefaultSamplingRandom();
+  BundlingStage* bundlingStage_ = nullptr;  // while a pass runs
 
   // The foreground and background observers, installed by the component block.
   platform::Mutex observerMutex_;
