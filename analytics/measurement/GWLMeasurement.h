@@ -51,6 +51,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "analytics/attribution/GWLMeasurementDeepLinks.h"
@@ -73,12 +74,16 @@ class Queue;
 }  // namespace platform
 class GWLAlarm;
 class GWLAudienceEvaluating;
+class GWLConditionalUserPropertyControlling;
+class GWLDailyCounts;
 class GWLDatabase;
 class GWLDatabaseRemoteConfigStore;
+class GWLEventEditingRuntime;
 class GWLExperimentsManaging;
 class GWLIdentifiers;
 class GWLIdentity;
 class GWLMonitor;
+class GWLPBMeasurementBundle;
 class GWLPersistedConfig;
 class GWLRemoteConfig;
 class GWLScheduler;
@@ -369,16 +374,56 @@ class GWLMeasurement : public GWLMeasurementOperations,
   std::shared_ptr<GWLMonitor> engineMonitor() const override { return monitor_; }
   std::shared_ptr<platform::Queue> globalQueue() const override;
   std::shared_ptr<platform::AppEnvironment> environment() const override;
-  // The event write pipeline's entry; the pipeline is not built yet: nothing is written.
-  void handleEventOnWorkerQueue(const std::shared_ptr<GWLEvent>& /*event*/) override {}
   bool isSessionExpired() const override;
   void notifyEventListeners(const std::shared_ptr<const GWLEvent>& event) override;
 
+  // ---- the event write pipeline (worker queue; GWLMeasurementPipeline.cc) ----
+  // Every event the engine stores passes here:
+  //   handleInternalEventOnWorkerQueue   an event the library made: the stored
+  //                                      default parameters, then as below,
+  //                                      then the event listeners
+  //   handleEventOnWorkerQueue           collection switch, safelist, session,
+  //                                      subscription de-duplication, rollout
+  //                                      session start, app exception, session
+  //                                      start, editing; then for the event and
+  //                                      each event editing created:
+  //   writeEventOnWorkerQueue            conditional user properties, then for
+  //                                      the event and each triggered event:
+  //   writeFilteredEventOnWorkerQueue    blocklist, then one exclusive
+  //                                      transaction: lifetime value, daily
+  //                                      limits, real-time decision, counters,
+  //                                      and `writeEvent` (aggregates, metadata
+  //                                      bundle, raw event); all or nothing
+  // Every step's outcome is a log line (the table at the top of the
+  // implementation file); nothing is answered to the caller.
+  void handleEventOnWorkerQueue(const std::shared_ptr<GWLEvent>& event) override;
+  void handleInternalEventOnWorkerQueue(const std::shared_ptr<GWLEvent>& event) override;
+  void writeEventOnWorkerQueue(const std::shared_ptr<GWLEvent>& event) override;
+  void writeFilteredEventOnWorkerQueue(const std::shared_ptr<GWLEvent>& event) override;
+  // Inside the event's transaction: false rolls it back.
+  [[nodiscard]] bool writeEvent(const std::shared_ptr<GWLEvent>& event, bool isPublicEvent, bool isRealtime);
+  // The metadata bundle of a raw event written now with these user properties
+  // (identity, device facts, consent), without the on-device values.
+  std::shared_ptr<GWLPBMeasurementBundle> createRawEventMetadataWithUserAttributes(
+      const std::vector<std::shared_ptr<GWLUserAttribute>>& userAttributes);
+  // The handling steps. Null / false ends the event.
+  std::shared_ptr<GWLEvent> eventAfterSafelistingEvent(const std::shared_ptr<GWLEvent>& event);
+  void processSessionFromEvent(const GWLEvent& event);
+  bool dedupeSubscriptionEvent(const GWLEvent& event);
+  bool shouldDropDuplicatedSessionStartWithRolloutEvent(const GWLEvent& event);
+  std::shared_ptr<GWLEvent> appExceptionEventWithCorvaneFeatureRollouts(const std::shared_ptr<GWLEvent>& event);
+  void writeSessionStartEventOnWorkerQueue(const std::shared_ptr<GWLEvent>& event);
+  // Inside the transaction: a purchase event's lifetime value is recorded.
+  [[nodiscard]] bool updateLifetimeValueWithEvent(const GWLEvent& event);
+  // Counts the event in `dailyCounts` (moved to today first); whether it is kept.
+  bool shouldProcessEvent(const GWLEvent& event, GWLDailyCounts& dailyCounts, bool isPublicEvent);
+  // Sets or clears the event's real-time and debug marks; whether it is real-time.
+  bool isRealtimeEvent(GWLEvent& event, const GWLDailyCounts& dailyCounts);
+  void maybeAddDebugAndRealtimeParameters(GWLEvent& event);
+  // Posts the "_fx" event (block "GWLMeasurement:1025").
+  void logFirstOpenConsentedEvent(double timestamp);
+
   // ---- steps other parts of the engine fill in (do nothing here) ----
-  // Write pipeline (worker queue): an event the library made itself; an
-  // event past the handling steps (conditional properties, blocklist, store).
-  virtual void handleInternalEventOnWorkerQueue(const std::shared_ptr<GWLEvent>& /*event*/) {}
-  virtual void writeEventOnWorkerQueue(const std::shared_ptr<GWLEvent>& /*event*/) {}
   // Uploads (worker queue): send what is queued; fetch the configuration;
   // arm, keep or cancel the upload alarm.
   virtual void uploadData() {}
@@ -454,6 +499,14 @@ class GWLMeasurement : public GWLMeasurementOperations,
  protected:
   // The component block: false at the first step that failed.
   virtual bool initializeComponentsOnWorkerQueue();
+  // ---- what the write pipeline asks of the layers above (tests replace them) ----
+  // The conditional user property controller (its shared instance).
+  virtual std::shared_ptr<GWLConditionalUserPropertyControlling> conditionalUserPropertyController() const;
+  // The event-editing runtime of the configuration in force, or null.
+  virtual std::shared_ptr<GWLEventEditingRuntime> eventEditingRuntime() const;
+  // Whether the platform's tracking-authorisation class is present.
+  virtual bool hasTrackingAuthorizationClass() const;
+
   // Posts `block` to the worker queue holding the engine weakly.
   void scheduleWeakly(const std::string& blockID, std::function<void(GWLMeasurement&)> block);
   std::shared_ptr<GWLAnalytics> analytics() const;
@@ -518,6 +571,10 @@ class GWLMeasurement : public GWLMeasurementOperations,
 
   // The worker queue's.
   bool shouldRequestDeferredDeepLinkAfterConfigFetch_ = false;
+  // The write pipeline's: the safelisted event names (empty: every event passes).
+  const std::unordered_set<std::string> safelist_ =
+      safelistedEvents_ ? std::unordered_set<std::string>(safelistedEvents_->begin(), safelistedEvents_->end())
+                        : std::unordered_set<std::string>{};
 
   // The foreground and background observers, installed by the component block.
   platform::Mutex observerMutex_;
