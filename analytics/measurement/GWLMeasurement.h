@@ -30,9 +30,9 @@
 //                   configuration and fetches the conversion value
 //
 // Steps that other parts of the engine fill in (uploads and the schedule)
-// are virtual members with do-nothing bodies here; the attribution layer's steps go through the seams
-// installed with GWLInstalledHook (deep links, conversion values, ad
-// reporters, on-device measurement).
+// are virtual members with do-nothing bodies here; the attribution layer's
+// steps go through the seams installed with GWLInstalledHook (deep links,
+// conversion values, ad reporters, on-device measurement).
 //
 // Threads: the component pointers (database, configuration, identity,
 // audience evaluator, session reporter, TCF client) are written on the worker

@@ -55,6 +55,8 @@ struct TimeoutCase {
   bool newSession;
 };
 
+void PrintTo(const TimeoutCase& c, std::ostream* out) { *out << c.what; }
+
 class SessionTimeoutTest : public SessionsTest, public ::testing::WithParamInterface<TimeoutCase> {};
 
 TEST_P(SessionTimeoutTest, ANewSessionStartsOnlyAfterTheTimeoutHasPassed) {
@@ -218,6 +220,8 @@ struct ScreenCase {
   bool freeride;
 };
 
+void PrintTo(const ScreenCase& c, std::ostream* out) { *out << c.what; }
+
 class ScreenChangeTest : public SessionsTest, public ::testing::WithParamInterface<ScreenCase> {};
 
 TEST_P(ScreenChangeTest, LeavingAScreenReportsItsEngagementAfterASecond) {
@@ -294,17 +298,16 @@ TEST_F(SessionsTest, TheTimerAnnouncesItselfBeforeEachReport) {
   startEngine();
   becomeActive();
   std::vector<size_t> seenAtNotification;
-  auto countEngagements = [this] {
-    size_t count = 0;
-    for (const auto& event : measurement->events()) count += event->name() == "_e";
-    return count;
-  };
   auto token = center_->addObserver(kGWLSessionReporterEngagementTimerDidFire, nullptr,
                                     [&](const platform::Notification&) {
-                                      // Whatever the reporter handed on so far has reached the pipeline.
+                                      // Whatever the reporter handed on so far is stored by now.
                                       analytics_->queue()->flush();
-                                      measurement->scheduler()->workerQueue()->flush();
-                                      seenAtNotification.push_back(countEngagements());
+                                      size_t count = 0;
+                                      onWorker([&] {
+                                        const auto rows = measurement->database()->allRawEventsWithError();
+                                        for (const auto& row : rows.value()) count += row->rawEvent()->name() == "_e";
+                                      });
+                                      seenAtNotification.push_back(count);
                                     });
   const size_t before = events("_e").size();
   for (int hour = 0; hour < 2; ++hour) {

@@ -5,8 +5,7 @@
 // own, a purchase hook whose receipt answer the test sets, and an app-active
 // answer the test switches.
 //
-// What the engine hands to the write pipeline is kept by the engine double
-// and read back with `events`.
+// Events are read back from the measurement database (`events`).
 #pragma once
 
 #include <atomic>
@@ -23,18 +22,17 @@
 #include "analytics/foundation/config/GWLMeasurementRegistry.h"
 #include "analytics/foundation/config/GWLPurchaseHooks.h"
 #include "analytics/foundation/core/GWLAEU.h"
+#include "analytics/foundation/storage/GWLRawEventData.h"
 #include "analytics/foundation/values/GWLUserAttribute.h"
 #include "analytics/measurement/GWLSessionReporter.h"
 
 namespace measurement_test {
 
+// The engine with a configuration of the test's choosing.
 class SessionEngine : public GWLMeasurement {
  public:
   SessionEngine(const GWLAnalyticsEngineConfiguration& configuration, Dependencies dependencies)
       : GWLMeasurement(configuration, std::move(dependencies)) {}
-
-  void handleEventOnWorkerQueue(const std::shared_ptr<GWLEvent>& event) override { keep(event); }
-  void handleInternalEventOnWorkerQueue(const std::shared_ptr<GWLEvent>& event) override { keep(event); }
 
   // The configuration the test puts in force, else the engine's own.
   std::shared_ptr<GWLRemoteConfig> remoteConfig() const override {
@@ -49,19 +47,10 @@ class SessionEngine : public GWLMeasurement {
     config_ = std::move(config);
   }
 
-  std::vector<std::shared_ptr<GWLEvent>> events() const {
-    std::lock_guard lock(mutex_);
-    return events_;
-  }
 
  private:
-  void keep(const std::shared_ptr<GWLEvent>& event) {
-    std::lock_guard lock(mutex_);
-    events_.push_back(event);
-  }
   mutable std::mutex mutex_;
   std::shared_ptr<GWLRemoteConfig> config_;
-  std::vector<std::shared_ptr<GWLEvent>> events_;
 };
 
 class SettablePurchaseHooks : public GWLPurchaseHooks {
@@ -178,22 +167,29 @@ class SessionsTest : public EngineTest {
     measurement->scheduler()->dispatchSyncOnWorkerQueueBlockID("test", block);
   }
 
-  // The parameters of every event of that name that reached the write
-  // pipeline, as plain objects, in order.
-  std::vector<platform::Dictionary> events(const std::string& name) {
+  // The events of that name stored in the measurement database, oldest first.
+  std::vector<std::shared_ptr<GWLEvent>> storedEvents(const std::string& name) {
     settleAll();
+    std::vector<std::shared_ptr<GWLEvent>> result;
+    onWorker([&] {
+      platform::Error error;
+      auto rows = measurement->database()->allRawEventsWithError(&error);
+      ASSERT_TRUE(rows) << error.toString();
+      for (const auto& row : *rows) {
+        if (row->rawEvent()->name() == name) result.push_back(row->rawEvent());
+      }
+    });
+    return result;
+  }
+  // Their parameters as plain objects.
+  std::vector<platform::Dictionary> events(const std::string& name) {
     std::vector<platform::Dictionary> result;
-    for (const auto& event : measurement->events()) {
-      if (event->name() == name) result.push_back(GWLDictionaryFromParameters(event->parameters()));
-    }
+    for (const auto& event : storedEvents(name)) result.push_back(GWLDictionaryFromParameters(event->parameters()));
     return result;
   }
   std::vector<double> eventTimes(const std::string& name) {
-    settleAll();
     std::vector<double> result;
-    for (const auto& event : measurement->events()) {
-      if (event->name() == name) result.push_back(event->timestamp());
-    }
+    for (const auto& event : storedEvents(name)) result.push_back(event->timestamp());
     return result;
   }
 
