@@ -72,7 +72,7 @@ class InteropConnectorTest : public EntryClassTest {
     start();
     CVNAnalyticsConnector::Dependencies dependencies;
     dependencies.controller = controller_;
-    dependencies.mainQueue = main_;
+    dependencies.mainQueue = listenerMain_;
     dependencies.connectorQueue = connectorQueue_;
     dependencies.clock = clock_;
     dependencies.engineExists = [this] { return engineExists_.load(); };
@@ -84,7 +84,7 @@ class InteropConnectorTest : public EntryClassTest {
   void deliver() {
     settle();
     connectorQueue_->flush();
-    main_->drain();
+    listenerMain_->drain();
   }
 
   std::shared_ptr<GWLEvent> event(const std::string& origin, const std::string& name, const Dictionary& parameters = {}) {
@@ -93,6 +93,8 @@ class InteropConnectorTest : public EntryClassTest {
 
   std::shared_ptr<RecordingController> controller_ = std::make_shared<RecordingController>();
   std::shared_ptr<platform::SerialQueue> connectorQueue_ = platform::SerialQueue::create("connector");
+  // The main queue as the connector sees it; only the test drains it.
+  std::shared_ptr<platform::MainQueue> listenerMain_ = platform::MainQueue::create();
   std::atomic<bool> engineExists_{true};
   std::shared_ptr<CVNAnalyticsConnector> connector_;
 };
@@ -218,8 +220,8 @@ TEST_F(InteropConnectorTest, TheUserPropertyLimitNeverWaitsEvenOnTheEntryClassQu
 }
 
 TEST_F(InteropConnectorTest, ListenersHearOnlyTheEventsMeantForThem) {
-  auto wfx = std::make_shared<RecordingListener>(main_);
-  auto cvi = std::make_shared<RecordingListener>(main_);
+  auto wfx = std::make_shared<RecordingListener>(listenerMain_);
+  auto cvi = std::make_shared<RecordingListener>(listenerMain_);
   auto replaced = std::make_shared<RecordingListener>();
   connector_->registerAnalyticsListener(replaced, "cvi");
   connector_->registerAnalyticsListener(cvi, "cvi");  // replaces the first
@@ -238,7 +240,7 @@ TEST_F(InteropConnectorTest, ListenersHearOnlyTheEventsMeantForThem) {
   settle();
   connectorQueue_->flush();
   EXPECT_TRUE(wfx->heard().empty());  // delivery happens on the main queue only
-  main_->drain();
+  listenerMain_->drain();
 
   EXPECT_EQ(wfx->names(), (std::vector<std::string>{"_vs", "purchase"}));
   EXPECT_EQ(cvi->names(), (std::vector<std::string>{"purchase", "own"}));
@@ -267,7 +269,7 @@ TEST_F(InteropConnectorTest, AConnectorThatIsGoneDeliversNothing) {
   settle();
   connectorQueue_->flush();
   connector_.reset();
-  main_->drain();
+  listenerMain_->drain();
   EXPECT_TRUE(listener->heard().empty());
 }
 
