@@ -325,6 +325,20 @@ void CVNLogTransaction(const platform::StoreTransaction& transaction, const std:
   CVNAnalytics::logTransactionWithProductID(CVNTransactionValues(transaction, version));
 }
 
+// ---- screens ----
+
+void LoggedAnalyticsModifier::onAppear() const {
+  platform::Dictionary parameters = extraParameters;
+  parameters["screen_name"] = screenName;
+  parameters["screen_class"] = screenClass;
+  CVNAnalytics::logEventWithName(kGWLScreenViewEventName, GWLRawParametersFromDictionary(parameters));
+}
+
+LoggedAnalyticsModifier loggedAnalyticsScreen(std::string screenName, std::string screenClass,
+                                              platform::Dictionary extraParameters) {
+  return LoggedAnalyticsModifier{std::move(screenName), std::move(screenClass), std::move(extraParameters)};
+}
+
 // ---- kept entry points ----
 
 void CVNAnalytics::notCalled() {

@@ -179,3 +179,18 @@ void CVNLogTransaction(const platform::StoreTransaction& transaction, const std:
 // The values CVNLogTransaction hands on.
 GWLStoreTransactionValues CVNTransactionValues(const platform::StoreTransaction& transaction,
                                                const std::string& systemVersion);
+
+// A hosted screen's "screen_view" logging: the UI layer runs `onAppear` each
+// time the modified screen appears (never on disappearing).
+struct LoggedAnalyticsModifier {
+  std::string screenName;
+  std::string screenClass;
+  platform::Dictionary extraParameters;
+
+  // Logs "screen_view" through the public class with the extra parameters,
+  // "screen_name" and "screen_class" replacing entries of the same keys.
+  void onAppear() const;
+};
+
+LoggedAnalyticsModifier loggedAnalyticsScreen(std::string screenName, std::string screenClass,
+                                              platform::Dictionary extraParameters = {});

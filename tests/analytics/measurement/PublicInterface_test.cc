@@ -294,5 +294,21 @@ TEST_F(PublicInterfaceTest, StoreTransactionsMapToTheLoggedValues) {
   EXPECT_EQ(purchases_->reported()[0], values);
 }
 
+TEST_F(PublicInterfaceTest, TheScreenModifierOverridesItsExtrasAndLogsOncePerAppearance) {
+  makeAndConfigure();
+  engine_->clear();
+  const auto modifier = loggedAnalyticsScreen("Sheet", "SheetView", Dictionary{{"screen_name", "extra"}, {"mode", "edit"}});
+  modifier.onAppear();
+  settle();
+  modifier.onAppear();
+  settle();
+  // The entry class routes the app's "screen_view" to the screen-view reporter.
+  const auto tracked = screens_->tracked();
+  ASSERT_EQ(tracked.size(), 2u);
+  for (const auto& [parameters, timestamp] : tracked) {
+    EXPECT_EQ(plain(parameters), (Dictionary{{"screen_name", "Sheet"}, {"screen_class", "SheetView"}, {"mode", "edit"}}));
+  }
+}
+
 }  // namespace
 }  // namespace measurement_test
