@@ -404,7 +404,8 @@ class GWLMeasurement : public GWLMeasurementOperations,
   // Inside the event's transaction: false rolls it back.
   [[nodiscard]] bool writeEvent(const std::shared_ptr<GWLEvent>& event, bool isPublicEvent, bool isRealtime);
   // The metadata bundle of a raw event written now with these user properties
-  // (identity, device facts, consent), without the on-device values.
+  // (identity, device facts, identifiers under consent), without the
+  // on-device values.
   std::shared_ptr<GWLPBMeasurementBundle> createRawEventMetadataWithUserAttributes(
       const std::vector<std::shared_ptr<GWLUserAttribute>>& userAttributes);
   // The handling steps. Null / false ends the event.
