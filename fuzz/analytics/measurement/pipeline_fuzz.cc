@@ -13,19 +13,15 @@
 #include <string>
 
 #include "analytics/audiences/GWLConditionalUserPropertyController.h"
-#include "analytics/foundation/config/GWLPersistedConfig.h"
 #include "analytics/foundation/config/GWLRemoteConfig.h"
 #include "analytics/foundation/core/GWLScheduler.h"
 #include "analytics/foundation/storage/GWLDatabase.h"
 #include "analytics/foundation/storage/GWLRawEventData.h"
-#include "analytics/measurement/GWLIdentity.h"
 #include "analytics/measurement/GWLMeasurement.h"
+#include "analytics/measurement/testing/StandaloneMeasurement.h"
 #include "fuzz/analytics/audiences/ChunkReader.h"
 #include "fuzz/analytics/foundation/QuietLibraryMonitor.h"
 #include "platform/dispatch/Clock.h"
-#include "platform/dispatch/NotificationCenter.h"
-#include "platform/dispatch/Queue.h"
-#include "platform/env/BackgroundTasks.h"
 #include "platform/storage/Paths.h"
 #include "platform/text/Utf8.h"
 #include "platform/text/Utf8Object.h"
@@ -65,41 +61,13 @@ Setup& setup() {
     platform::Paths::setCurrent(platform::Paths::open(root.string()));
     auto monitor = GWLLibraryMonitor::monitor();
 
-    GWLPersistedConfig::Dependencies settingsDependencies;
-    settingsDependencies.clock = s->clock;
-    settingsDependencies.monitor = monitor;
-    auto settings = GWLPersistedConfig::create(kGWLPersistedConfigSuiteName, settingsDependencies);
-    GWLIdentity::Dependencies identityDependencies;
-    identityDependencies.clock = s->clock;
-    identityDependencies.monitor = monitor;
-    auto identity = GWLIdentity::initWithPersistedConfig(settings, identityDependencies);
-
-    GWLMeasurement::Dependencies dependencies;
-    dependencies.clock = s->clock;
-    dependencies.monitor = monitor;
-    dependencies.persistedConfig = settings;
-    dependencies.makeNetwork = false;
-    dependencies.analytics = [] { return nullptr; };
-    dependencies.identity = [identity] { return identity; };
-    dependencies.experimentManager = [] { return nullptr; };
-    dependencies.notificationCenter = platform::NotificationCenter::create();
-    dependencies.backgroundTasks = std::make_shared<platform::BackgroundTasks>();
-    dependencies.classExists = [](const std::string&) { return false; };
-    dependencies.infoDictionaryValue = [](const std::string&) { return std::nullopt; };
-    dependencies.loadTimestamp = [] { return kStart; };
-    dependencies.globalQueue = platform::ConcurrentQueue::create("global", 1);
-    GWLAnalyticsEngineConfiguration configuration;
-    configuration.appID = "1:1:ios:1";
-    configuration.isAnalyticsCollectionEnabled = true;
-    s->engine = GWLMeasurement::create<FuzzMeasurement>(configuration, dependencies);
+    s->engine = measurement_testing::makeStandaloneMeasurement<FuzzMeasurement>(s->clock, monitor);
     check(s->engine != nullptr);
 
     GWLConditionalUserPropertyController::Dependencies controllerDependencies;
     controllerDependencies.engine = [engine = std::weak_ptr<FuzzMeasurement>(s->engine)] { return engine.lock(); };
     controllerDependencies.monitor = monitor;
     s->engine->controller = GWLConditionalUserPropertyController::create(std::move(controllerDependencies));
-    s->engine->scheduler()->workerQueue()->flush();
-    check(s->engine->database() != nullptr);
     // Small limits, so that the limits' paths are reached.
     s->engine->engineRemoteConfig()->replaceCachedValues({{kGWLSettingMaxEventsPerDay, "40"},
                                                            {kGWLSettingMaxPublicEventsPerDay, "20"},
