@@ -430,7 +430,7 @@ class GWLMeasurement : public GWLMeasurementOperations,
   // arm, keep or cancel the upload alarm.
   virtual void uploadData() {}
   virtual void fetchRemoteConfig() {}
-  virtual void updateSchedule() {}
+  void updateSchedule() override {}
   // Sessions (worker queue): a new session at `timestamp` when one is due;
   // the session properties "_sid", "_sno" and "_se" removed together.
   virtual void reportSessionStartOnWorkerQueueWithTimestamp(double /*timestamp*/, bool /*appInBackground*/) {}
