@@ -15,16 +15,17 @@
 #include "analytics/foundation/core/GWLMonitor.h"
 #include "analytics/foundation/core/GWLScheduler.h"
 #include "analytics/foundation/storage/GWLDatabase.h"
+#include "analytics/measurement/GWLMeasurement.h"
 #include "analytics/measurement/testing/StandaloneMeasurement.h"
 #include "platform/core/Log.h"
-#include "platform/storage/Paths.h"
+#include "platform/dispatch/Clock.h"
 
 namespace {
 
 const platform::Dictionary kParameters{{"item", "pro"}, {"value", int64_t{3}}, {"label", "level three"}};
 
 struct Started {
-  std::shared_ptr<platform::ManualClock> clock = std::make_shared<platform::ManualClock>(1'700'000'000.0);
+  std::shared_ptr<platform::ManualClock> clock;
   std::shared_ptr<GWLMeasurement> engine;
 
   Started() {
@@ -32,13 +33,14 @@ struct Started {
     const auto root = std::filesystem::temp_directory_path() / ("pipeline_bench." + std::to_string(::getpid()));
     std::filesystem::remove_all(root);
     std::filesystem::create_directories(root);
-    platform::Paths::setCurrent(platform::Paths::open(root.string()));
     GWLMonitor::Dependencies dependencies;  // no preferences: nothing is stored
-    dependencies.clock = clock;
+    dependencies.clock = std::make_shared<platform::ManualClock>();
     auto monitor = GWLMonitor::create(6, nullptr, 1, dependencies);
     GWLMeasurementRegistry::resetForTesting(monitor);
-    engine = measurement_testing::makeStandaloneMeasurement(clock, monitor);
-    if (!engine) std::abort();
+    auto standalone = measurement_testing::makeStandaloneMeasurement(root.string(), 1'700'000'000.0, monitor);
+    if (!standalone.engine) std::abort();
+    engine = standalone.engine;
+    clock = standalone.clock;
     // No daily limit stops the run.
     engine->engineRemoteConfig()->replaceCachedValues(
         {{kGWLSettingMaxEventsPerDay, "1000000"}, {kGWLSettingMaxPublicEventsPerDay, "1000000"}});

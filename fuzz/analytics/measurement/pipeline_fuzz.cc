@@ -1,7 +1,7 @@
 // The event write pipeline with events from outside: random origins, names
 // (text that need not be UTF-8) and parameters (numbers, text, item arrays,
 // the names the pipeline reads) through the engine's entries, under small
-// daily limits, with conditional user properties over the same database.
+// daily limits, with the conditional user properties over the same database.
 // Nothing crashes, and every stored event reads back with valid UTF-8 text.
 #include <unistd.h>
 
@@ -12,7 +12,7 @@
 #include <limits>
 #include <string>
 
-#include "analytics/audiences/GWLConditionalUserPropertyController.h"
+#include "analytics/foundation/config/GWLMeasurementRegistry.h"
 #include "analytics/foundation/config/GWLRemoteConfig.h"
 #include "analytics/foundation/core/GWLScheduler.h"
 #include "analytics/foundation/storage/GWLDatabase.h"
@@ -22,7 +22,7 @@
 #include "fuzz/analytics/audiences/ChunkReader.h"
 #include "fuzz/analytics/foundation/QuietLibraryMonitor.h"
 #include "platform/dispatch/Clock.h"
-#include "platform/storage/Paths.h"
+#include "platform/dispatch/Queue.h"
 #include "platform/text/Utf8.h"
 #include "platform/text/Utf8Object.h"
 
@@ -36,21 +36,13 @@ using platform::Object;
 
 constexpr double kStart = 1'700'000'000.0;
 
-// The engine, with conditional user properties of its own (over its database).
-class FuzzMeasurement : public GWLMeasurement {
- public:
-  using GWLMeasurement::GWLMeasurement;
-  std::shared_ptr<GWLConditionalUserPropertyControlling> conditionalUserPropertyController() const override {
-    return controller;
-  }
-  std::shared_ptr<GWLConditionalUserPropertyController> controller;
-};
-
 struct Setup {
-  std::shared_ptr<platform::ManualClock> clock = std::make_shared<platform::ManualClock>(kStart);
-  std::shared_ptr<FuzzMeasurement> engine;
+  std::shared_ptr<platform::ManualClock> clock;
+  std::shared_ptr<GWLMeasurement> engine;
 };
 
+// One started engine for the whole run, the registry's engine, so that the
+// conditional user properties work over its database.
 Setup& setup() {
   static Setup* made = [] {
     auto* s = new Setup();
@@ -58,16 +50,11 @@ Setup& setup() {
     const fs::path root = fs::temp_directory_path() / ("pipeline_fuzz." + std::to_string(::getpid()));
     fs::remove_all(root);
     fs::create_directories(root);
-    platform::Paths::setCurrent(platform::Paths::open(root.string()));
-    auto monitor = GWLLibraryMonitor::monitor();
-
-    s->engine = measurement_testing::makeStandaloneMeasurement<FuzzMeasurement>(s->clock, monitor);
-    check(s->engine != nullptr);
-
-    GWLConditionalUserPropertyController::Dependencies controllerDependencies;
-    controllerDependencies.engine = [engine = std::weak_ptr<FuzzMeasurement>(s->engine)] { return engine.lock(); };
-    controllerDependencies.monitor = monitor;
-    s->engine->controller = GWLConditionalUserPropertyController::create(std::move(controllerDependencies));
+    auto standalone = measurement_testing::makeStandaloneMeasurement(root.string(), kStart, GWLLibraryMonitor::monitor());
+    check(standalone.engine != nullptr);
+    s->engine = standalone.engine;
+    s->clock = standalone.clock;
+    (void)GWLMeasurementRegistry::initializeSharedInstance([engine = s->engine] { return engine; });
     // Small limits, so that the limits' paths are reached.
     s->engine->engineRemoteConfig()->replaceCachedValues({{kGWLSettingMaxEventsPerDay, "40"},
                                                            {kGWLSettingMaxPublicEventsPerDay, "20"},
