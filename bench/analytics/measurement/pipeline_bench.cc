@@ -8,6 +8,7 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 
 #include "analytics/foundation/config/GWLMeasurementRegistry.h"
@@ -33,6 +34,12 @@ struct Started {
     const auto root = std::filesystem::temp_directory_path() / ("pipeline_bench." + std::to_string(::getpid()));
     std::filesystem::remove_all(root);
     std::filesystem::create_directories(root);
+    // The run's database goes with the process.
+    static const std::filesystem::path kRoot = root;
+    std::atexit([] {
+      std::error_code ignored;
+      std::filesystem::remove_all(kRoot, ignored);
+    });
     GWLMonitor::Dependencies dependencies;  // no preferences: nothing is stored
     dependencies.clock = std::make_shared<platform::ManualClock>();
     auto monitor = GWLMonitor::create(6, nullptr, 1, dependencies);
