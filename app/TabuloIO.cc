@@ -1,11 +1,9 @@
 #include "app/TabuloIO.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <span>
 #include <vector>
 
 #include "app/CSVReader.h"
@@ -13,6 +11,7 @@
 #include "app/FileNames.h"
 #include "app/SpreadsheetFileJSON.h"
 #include "app/TextEncoding.h"
+#include "platform/storage/AtomicFile.h"
 #include "platform/storage/FileBuffer.h"
 #include "platform/text/Utf8.h"
 
@@ -27,65 +26,41 @@ void setReason(std::string* error, std::string reason) {
 
 std::string describeErrno(const std::string& what, int errnum) { return what + ": " + std::strerror(errnum); }
 
-// Closes a descriptor when it goes out of scope.
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() { close(); }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-  bool close() {
-    if (fd_ < 0) return true;
-    int result = ::close(fd_);
-    fd_ = -1;
-    return result == 0;
+// The app's words for each step of the export's atomic write.
+std::string exportFailureText(platform::AtomicWriteStep step) {
+  switch (step) {
+    case platform::AtomicWriteStep::kCreate:
+      return "cannot create a file in the outputs directory";
+    case platform::AtomicWriteStep::kSetMode:
+      return "cannot set the export's permissions";
+    case platform::AtomicWriteStep::kWrite:
+      return "cannot write the export";
+    case platform::AtomicWriteStep::kFlush:
+    case platform::AtomicWriteStep::kClose:
+      return "cannot write the export to disk";
+    case platform::AtomicWriteStep::kInterrupted:
+    case platform::AtomicWriteStep::kRename:
+    case platform::AtomicWriteStep::kFlushDirectory:
+      break;
   }
-
- private:
-  int fd_;
-};
-
-bool writeAll(int fd, const std::string& bytes) {
-  size_t written = 0;
-  while (written < bytes.size()) {
-    ssize_t count = ::write(fd, bytes.data() + written, bytes.size() - written);
-    if (count < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    written += static_cast<size_t>(count);
-  }
-  return true;
+  return "cannot move the export in place";
 }
 
 // Writes `bytes` to a temporary file beside `target`, syncs it and renames it
-// over `target`.
+// over `target`. Once renamed the export is in place: a directory that cannot
+// be flushed after it does not make the export a failure.
 bool replaceFileAtomically(const std::filesystem::path& target, const std::string& bytes, std::string* error) {
-  std::filesystem::path directory = target.parent_path();
-  std::string pattern = (directory / ("." + target.filename().string() + ".XXXXXX")).string();
-  std::vector<char> temporaryPath(pattern.begin(), pattern.end());
-  temporaryPath.push_back('\0');
-  FileDescriptor fd(::mkostemp(temporaryPath.data(), O_CLOEXEC));
-  if (fd.get() < 0) {
-    setReason(error, describeErrno("cannot create a file in the outputs directory", errno));
-    return false;
-  }
-  auto abandon = [&](const std::string& what) {
-    int errnum = errno;
-    fd.close();
-    ::unlink(temporaryPath.data());
-    setReason(error, describeErrno(what, errnum));
-    return false;
-  };
-  if (::fchmod(fd.get(), 0644) != 0) return abandon("cannot set the export's permissions");
-  if (!writeAll(fd.get(), bytes)) return abandon("cannot write the export");
-  if (::fsync(fd.get()) != 0) return abandon("cannot write the export to disk");
-  if (!fd.close()) return abandon("cannot write the export to disk");
-  if (::rename(temporaryPath.data(), target.c_str()) != 0) return abandon("cannot move the export in place");
-  FileDescriptor directoryFd(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (directoryFd.get() >= 0) ::fsync(directoryFd.get());
-  return true;
+  platform::AtomicWriteOptions options;
+  options.mode = 0644;
+  options.exactMode = true;
+  platform::AtomicWriteStep step = platform::AtomicWriteStep::kCreate;
+  options.failedStep = &step;
+  platform::Error failure;
+  const std::span<const uint8_t> view(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+  if (platform::writeFileAtomically(target.string(), view, options, &failure)) return true;
+  if (step == platform::AtomicWriteStep::kFlushDirectory) return true;
+  setReason(error, describeErrno(exportFailureText(step), static_cast<int>(failure.code)));
+  return false;
 }
 
 }  // namespace

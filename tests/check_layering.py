@@ -65,11 +65,7 @@ LAYERS[FOUNDATION] = [FOUNDATION] + BELOW_FOUNDATION
 
 # Cycles the tree has today, each to be broken by the owner of its folders; a
 # cycle is excused only while its folders are exactly these.
-KNOWN_CYCLES = [
-    # PreferencesStore falls back to the app environment's bundle identifier for
-    # the app's own suite; AppEnvironment reads the Info.plist through PropertyList.
-    {'platform/env', 'platform/storage'},
-]
+KNOWN_CYCLES = []
 
 INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"]+)"')
 

@@ -358,7 +358,7 @@ class GWLMeasurement : public GWLMeasurementOperations,
   const std::shared_ptr<GWLAlarm>& alarm() const { return alarm_; }
   const std::shared_ptr<GWLExperimentsManaging>& experimentManager() const { return experimentManager_; }
   const std::optional<std::vector<std::string>>& safelistedEvents() const { return safelistedEvents_; }
-  double initTimestamp() const { return initTimestamp_.load(); }
+  double initTimestamp() const override { return initTimestamp_.load(); }
   double suspendedUploadTimestamp() const { return suspendedUploadTimestamp_.load(); }
   void setSuspendedUploadTimestamp(double timestamp) { suspendedUploadTimestamp_.store(timestamp); }
   // The platform app ID the persisted settings held at the last wipe-out.
@@ -373,8 +373,6 @@ class GWLMeasurement : public GWLMeasurementOperations,
   void handleNonFirstOpenEventURL(const std::string& url, double eventTimestampInSeconds,
                                   const std::optional<std::string>& referrerURL) override;
   using GWLAnalyticsEngine::handleNonFirstOpenEventURL;
-  // The event write pipeline keeps the default event parameters; nothing here yet.
-  void setDefaultEventParameters(const std::optional<platform::Dictionary>& /*parameters*/) override {}
   // Posts the timeout to the session reporter.
   void setSessionTimeoutInterval(double seconds) override;
 

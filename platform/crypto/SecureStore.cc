@@ -1,6 +1,5 @@
 #include "platform/crypto/SecureStore.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,7 +9,7 @@
 #include <mutex>
 
 #include "platform/crypto/Digest.h"
-#include "platform/crypto/SecureRandom.h"
+#include "platform/storage/AtomicFile.h"
 
 namespace platform {
 namespace {
@@ -154,59 +153,18 @@ std::optional<SecureStore::Items> readItems(int dirFd, const std::filesystem::pa
   return items;
 }
 
-// Temporary files left by a write that never reached its rename.
-void removeStaleTemporaries(int dirFd) {
-  int dupFd = ::dup(dirFd);
-  if (dupFd < 0) return;
-  DIR* d = ::fdopendir(dupFd);
-  if (!d) {
-    ::close(dupFd);
-    return;
-  }
-  std::vector<std::string> stale;
-  while (dirent* entry = ::readdir(d)) {
-    if (std::string_view(entry->d_name).starts_with(kTempPrefix)) stale.emplace_back(entry->d_name);
-  }
-  ::closedir(d);
-  for (const auto& name : stale) ::unlinkat(dirFd, name.c_str(), 0);
-}
-
-bool writeAll(int fd, const std::vector<uint8_t>& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
-
+// Replaces the file through the checked directory descriptor, clearing first
+// what a write cut off before its rename left behind.
 bool writeItems(int dirFd, const std::filesystem::path& dir, const SecureStore::Items& items, Error& error) {
-  removeStaleTemporaries(dirFd);
-  const std::string tempName = std::string(kTempPrefix) + Digest::toHex(SecureRandom::sharedInstance().bytes(8));
-  Fd fd(::openat(dirFd, tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-  if (!fd.valid()) {
-    error = posixError(errno, "cannot create a temporary file in " + dir.string());
-    return false;
-  }
-  const auto fail = [&](const std::string& what) {
-    error = posixError(errno, what + " " + (dir / tempName).string());
-    ::unlinkat(dirFd, tempName.c_str(), 0);
-    return false;
-  };
-  if (::fchmod(fd.get(), 0600) != 0) return fail("cannot set the mode of");
-  if (!writeAll(fd.get(), SecureStore::encode(items))) return fail("cannot write");
-  if (::fsync(fd.get()) != 0) return fail("cannot flush");
-  if (::close(fd.release()) != 0) return fail("cannot close");
-  if (::renameat(dirFd, tempName.c_str(), dirFd, SecureStore::kFileName) != 0) {
-    return fail("cannot rename into place");
-  }
-  if (::fsync(dirFd) != 0) {
-    error = posixError(errno, "cannot flush " + dir.string());
-    return false;
-  }
-  return true;
+  const std::vector<uint8_t> bytes = SecureStore::encode(items);
+  const std::span<const uint8_t> pieces[] = {bytes};
+  AtomicWriteOptions options;
+  options.mode = 0600;
+  options.exactMode = true;
+  options.temporaryPrefix = std::string(kTempPrefix);
+  options.removeLeftovers = true;
+  return writeFileAtomicallyAt(dirFd, dir.string(), SecureStore::kFileName,
+                               std::span<const std::span<const uint8_t>>(pieces), options, &error);
 }
 
 void putU32(std::vector<uint8_t>& out, uint32_t v) {

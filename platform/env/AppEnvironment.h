@@ -25,12 +25,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/core/BundleIdentifier.h"
 #include "platform/core/Error.h"
 #include "platform/core/Object.h"
 
 namespace platform {
 
-inline constexpr const char* kDefaultBundleIdentifier = "com.halcyra.tabulo";
 inline constexpr const char* kDefaultDeviceModel = "iPhone14,5";
 inline constexpr const char* kDefaultSystemVersion = "17.0";
 

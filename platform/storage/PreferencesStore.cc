@@ -1,6 +1,5 @@
 #include "platform/storage/PreferencesStore.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,11 +8,11 @@
 #include <limits>
 #include <map>
 
+#include "platform/core/BundleIdentifier.h"
 #include "platform/core/Log.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/dispatch/Timer.h"
-#include "platform/env/AppEnvironment.h"
 #include "platform/storage/AtomicFile.h"
 #include "platform/storage/Paths.h"
 #include "platform/storage/PropertyList.h"
@@ -58,21 +57,6 @@ bool isValidKey(const std::string& key, Error* error) {
   return true;
 }
 
-// Removes temporary files that an interrupted write left next to `path`.
-void removeLeftoverTemporaryFiles(const std::string& path) {
-  std::string prefix = atomicWriteTemporaryPrefix(path);
-  auto slash = prefix.rfind('/');
-  std::string dir = slash == std::string::npos ? "." : prefix.substr(0, slash);
-  std::string namePrefix = slash == std::string::npos ? prefix : prefix.substr(slash + 1);
-  DIR* d = ::opendir(dir.c_str());
-  if (!d) return;
-  while (struct dirent* entry = ::readdir(d)) {
-    std::string name = entry->d_name;
-    if (name.rfind(namePrefix, 0) == 0) ::unlink((dir + "/" + name).c_str());
-  }
-  ::closedir(d);
-}
-
 }  // namespace
 
 // --- The shared registry ---------------------------------------------------
@@ -93,7 +77,7 @@ std::shared_ptr<PreferencesStore> PreferencesStore::suite(const std::string& nam
 
   // Resolved outside the registry's lock: these take locks of their own.
   std::string domain = config.applicationDomain;
-  if (domain.empty()) domain = AppEnvironment::shared()->bundleIdentifier();
+  if (domain.empty()) domain = kDefaultBundleIdentifier;
   std::string directory = config.directory;
   if (directory.empty()) {
     if (auto paths = Paths::current()) directory = paths->preferencesDirectory();
@@ -170,7 +154,7 @@ PreferencesStore::~PreferencesStore() {
 
 void PreferencesStore::load() {
   if (filePath_.empty()) return;
-  removeLeftoverTemporaryFiles(filePath_);
+  removeAtomicWriteLeftovers(filePath_);
   Error error;
   auto object = PropertyList::readFile(filePath_, &error);
   std::lock_guard lock(mutex_);

@@ -69,7 +69,8 @@ class PreferencesStore : public std::enable_shared_from_this<PreferencesStore> {
     // Empty: Paths::current()'s preferences directory, if any; without one,
     // suites live in memory only and synchronize() answers false.
     std::string directory;
-    // The app's own suite name. Empty: AppEnvironment::shared()'s bundle identifier.
+    // The app's own suite name: the app's bundle identifier, which the app
+    // passes in. Empty: kDefaultBundleIdentifier.
     std::string applicationDomain;
     // Null: Clock::system().
     std::shared_ptr<Clock> clock;

@@ -235,6 +235,18 @@ TEST_F(TabuloIOTest, ExportReportsFailure) {
   EXPECT_TRUE(std::filesystem::is_directory(fileSystem->outputsURL() / "Taken.csv"));
 }
 
+TEST_F(TabuloIOTest, ExportFailuresSayWhichStepFailed) {
+  platform::FileSystem missing(directory.path() / "never-made");
+  TabuloIO broken(std::make_shared<platform::FileSystem>(missing), clock);
+  std::string error;
+  EXPECT_FALSE(broken.exportCSV(SpreadsheetFile("x", *clock), &error));
+  EXPECT_EQ(error, "cannot create a file in the outputs directory: No such file or directory");
+
+  std::filesystem::create_directory(fileSystem->outputsURL() / "Taken.csv");
+  EXPECT_FALSE(io.exportCSV(SpreadsheetFile("Taken", *clock), &error));
+  EXPECT_EQ(error, "cannot move the export in place: Is a directory");
+}
+
 TEST(FileNames, PlainFileNames) {
   for (const char* name : {"photo.jpg", "0F3C2B1A-1111-4222-8333-444455556666.jpg", ".hidden", "a b", "\xC3\xA9.jpg"}) {
     EXPECT_TRUE(isPlainFileName(name)) << name;
