@@ -647,4 +647,9 @@ class GWLMeasurement : public GWLMeasurementOperations,
   std::vector<platform::ObserverToken> observers_ ABSL_GUARDED_BY(observerMutex_);
   // The scene-will-connect observer of a pre-warmed launch, until the first scene connects.
   platform::ObserverToken sceneWillConnectObserver_ ABSL_GUARDED_BY(observerMutex_);
+  // Stores `current` when it differs from the last run's `previous`, and then
+  // logs `eventName` with the previous version when there was one.
+  void reportVersionChange(const std::optional<std::string>& current, const std::optional<std::string>& previous,
+                           const std::function<void(const std::optional<std::string>&)>& store, const char* eventName,
+                           const char* previousVersionParameter);
 };
