@@ -408,7 +408,8 @@ class GWLMeasurement : public GWLMeasurementOperations,
   // Inside the event's transaction: false rolls it back.
   [[nodiscard]] bool writeEvent(const std::shared_ptr<GWLEvent>& event, bool isPublicEvent, bool isRealtime);
   // The metadata bundle of a raw event written now with these user properties
-  // (identity, device facts, consent), without the on-device values.
+  // (identity, device facts, identifiers under consent), without the
+  // on-device values.
   std::shared_ptr<GWLPBMeasurementBundle> createRawEventMetadataWithUserAttributes(
       const std::vector<std::shared_ptr<GWLUserAttribute>>& userAttributes);
   // The handling steps. Null / false ends the event.
@@ -433,7 +434,7 @@ class GWLMeasurement : public GWLMeasurementOperations,
   // arm, keep or cancel the upload alarm.
   virtual void uploadData() {}
   virtual void fetchRemoteConfig() {}
-  virtual void updateSchedule() {}
+  void updateSchedule() override {}
 
   // ---- automatic events and internal user properties (GWLMeasurementAutomaticEvents.cc) ----
   // The events and properties the engine makes by itself, origin "auto", on
@@ -646,4 +647,9 @@ class GWLMeasurement : public GWLMeasurementOperations,
   std::vector<platform::ObserverToken> observers_ ABSL_GUARDED_BY(observerMutex_);
   // The scene-will-connect observer of a pre-warmed launch, until the first scene connects.
   platform::ObserverToken sceneWillConnectObserver_ ABSL_GUARDED_BY(observerMutex_);
+  // Stores `current` when it differs from the last run's `previous`, and then
+  // logs `eventName` with the previous version when there was one.
+  void reportVersionChange(const std::optional<std::string>& current, const std::optional<std::string>& previous,
+                           const std::function<void(const std::optional<std::string>&)>& store, const char* eventName,
+                           const char* previousVersionParameter);
 };

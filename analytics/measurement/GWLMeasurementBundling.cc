@@ -141,6 +141,18 @@ bool isPSMMeasurementInfo(const GWLEvent& event) {
   return source && source->stringValue() && source->stringValue()->starts_with(kPSMSource);
 }
 
+// The length of a stored event's wire form: the stored bytes are that form
+// without the name, which adds its key, length and text.
+int64_t encodedEventSize(const platform::Dictionary& row, const std::string& name) {
+  auto data = row.find("data");
+  const platform::Bytes* bytes = data == row.end() ? nullptr : data->second.bytesValue();
+  int64_t size = bytes ? static_cast<int64_t>(bytes->size()) : 0;
+  if (name.empty()) return size;
+  size += 1 + static_cast<int64_t>(name.size());
+  for (uint64_t length = name.size(); length >= 0x80; length >>= 7) ++size;
+  return size + 1;
+}
+
 // The count of today in counters that may still hold another day's.
 int32_t countToday(const GWLDailyCounts& counts, int32_t today, int32_t count) {
   return counts.day() == today ? count : 0;
@@ -396,9 +408,7 @@ std::optional<GWLMeasurement::RawEvents> GWLMeasurement::rawEventsWithMetadataFi
         } else if (hour != firstHour || record->rowID() != lastRowID + 1) {
           return false;
         }
-        auto proto = record->rawEvent()->protoEvent();
-        auto encoded = proto ? proto->protoBuffer() : std::nullopt;
-        const int64_t eventSize = encoded ? static_cast<int64_t>(encoded->size()) : 0;
+        const int64_t eventSize = encodedEventSize(row, record->rawEvent()->name());
         if (index > 0 && size + eventSize >= maxSize) return false;
         size += eventSize;
         lastRowID = record->rowID();
