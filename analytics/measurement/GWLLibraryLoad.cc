@@ -1,5 +1,6 @@
 #include "analytics/measurement/GWLLibraryLoad.h"
 
+#include "analytics/measurement/CVNAnalyticsConnector.h"
 #include "analytics/measurement/GWLMeasurement.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/util/Mutex.h"
@@ -27,6 +28,7 @@ void GWLLibraryLoad(const std::shared_ptr<platform::Clock>& clock) {
     state.loadTimestamp = now;
   }
   GWLMeasurement::subscribeForAppDidFinishLaunchingNotifications();
+  CVNAnalyticsConnector::load();
 }
 
 std::optional<double> GWLLibraryLoadTimestamp() {
