@@ -1,6 +1,7 @@
 #include "analytics/measurement/GWLLibraryLoad.h"
 
 #include "analytics/measurement/GWLMeasurement.h"
+#include "analytics/measurement/GWLScreenViewReporter.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/util/Mutex.h"
 
@@ -26,6 +27,7 @@ void GWLLibraryLoad(const std::shared_ptr<platform::Clock>& clock) {
     if (state.loadTimestamp) return;
     state.loadTimestamp = now;
   }
+  GWLScreenViewReporter::installAppActiveProvider();
   GWLMeasurement::subscribeForAppDidFinishLaunchingNotifications();
 }
 
