@@ -24,6 +24,7 @@
 #include "analytics/foundation/values/GWLErrorEvents.h"
 #include "analytics/foundation/values/GWLLogTexts.h"
 #include "analytics/foundation/values/GWLNameTables.h"
+#include "analytics/measurement/GWLBundleConsent.h"
 #include "analytics/measurement/GWLConsentSettingsUtil.h"
 #include "analytics/measurement/GWLDefaultIdentitySupport.h"
 #include "analytics/measurement/GWLIdentity.h"
@@ -668,6 +669,14 @@ std::shared_ptr<GWLPBMeasurementBundle> GWLMeasurement::createRawEventMetadataWi
       bundle->setSessionStitchingToken(*token);
     }
   }
+  // The identifiers and consent state of the moment.
+  auto config = remoteConfig();
+  if (found) {
+    GWLApplyAdIdentifierConsent(*bundle, GWLConsentSettingsUtil::consentSignals(), config->gateIDFAOnATTMASEnabled(),
+                                *found, true);
+  }
+  GWLApplyConsentDiagnostics(*bundle, GWLConsentSettingsUtil::consentDiagnostics(),
+                             GWLConsentSettingsUtil::isAdUserDataDenied(), nullptr, *config, true);
   return bundle;
 }
 
