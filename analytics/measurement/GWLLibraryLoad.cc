@@ -2,6 +2,7 @@
 
 #include "analytics/measurement/CVNAnalyticsConnector.h"
 #include "analytics/measurement/GWLMeasurement.h"
+#include "analytics/measurement/GWLScreenViewReporter.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/util/Mutex.h"
 
@@ -27,6 +28,7 @@ void GWLLibraryLoad(const std::shared_ptr<platform::Clock>& clock) {
     if (state.loadTimestamp) return;
     state.loadTimestamp = now;
   }
+  GWLScreenViewReporter::installAppActiveProvider();
   GWLMeasurement::subscribeForAppDidFinishLaunchingNotifications();
   CVNAnalyticsConnector::load();
 }
