@@ -25,6 +25,7 @@
 #include "analytics/measurement/GWLConsentSettingsUtil.h"
 #include "analytics/measurement/GWLIdentity.h"
 #include "analytics/measurement/GWLMeasurement.h"
+#include "analytics/measurement/GWLSessionReporter.h"
 #include "analytics/measurement/GWLRealtimeEventLimits.h"
 #include "analytics/wire/GWLPBAdCampaignInfo.h"
 #include "analytics/wire/GWLPBEvent.h"
@@ -36,10 +37,10 @@
 namespace {
 
 constexpr const char* kRawEventsMetadataTable = "raw_events_metadata";
-constexpr const char* kSessionStartEvent = "_s";
+constexpr const char* kSessionStartEvent = kGWLSessionStartEventName;
 constexpr const char* kFirstOpenEvent = "_f";
 constexpr const char* kInAppPurchaseEvent = "_iap";
-constexpr const char* kEngagementEvent = "_e";
+constexpr const char* kEngagementEvent = kGWLUserEngagementEventName;
 constexpr const char* kMeasurementInfoEvent = "_fx";
 constexpr const char* kMeasurementInfoSourceParameter = "_fxs";
 constexpr const char* kEngagementTimeParameter = "_et";

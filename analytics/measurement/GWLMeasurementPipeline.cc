@@ -29,6 +29,7 @@
 #include "analytics/measurement/GWLDefaultIdentitySupport.h"
 #include "analytics/measurement/GWLIdentity.h"
 #include "analytics/measurement/GWLMeasurement.h"
+#include "analytics/measurement/GWLSessionReporter.h"
 #include "analytics/measurement/GWLRealtimeEventLimits.h"
 #include "analytics/wire/GWLPBMeasurementBundle.h"
 #include "analytics/wire/GWLPBOnDeviceMeasurementInfo.h"
@@ -111,13 +112,13 @@ constexpr const char* kExtendSessionParameter = "extend_session";
 constexpr const char* kSubscriptionIDParameter = "_did";
 constexpr const char* kProductIDParameter = "product_id";
 constexpr const char* kFeatureRolloutsParameter = "_ffr";
-constexpr const char* kSessionIDParameter = "_sid";
-constexpr const char* kSessionNumberParameter = "_sno";
+constexpr const char* kSessionIDParameter = kGWLSessionIDProperty;
+constexpr const char* kSessionNumberParameter = kGWLSessionNumberProperty;
 constexpr const char* kCurrencyParameter = "currency";
 constexpr const char* kValueParameter = "value";
 constexpr const char* kRolloutSessionStartEventName = "_ssr";
 constexpr const char* kAppExceptionEventName = "_ae";
-constexpr const char* kSessionStartEventName = "_s";
+constexpr const char* kSessionStartEventName = kGWLSessionStartEventName;
 constexpr const char* kFirstOpenEventName = "_f";
 constexpr const char* kConsentedFirstOpenEventName = "_fx";
 constexpr const char* kCampaignEventName = "_cmp";
