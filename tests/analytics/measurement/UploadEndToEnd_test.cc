@@ -3,7 +3,11 @@
 // service on 127.0.0.1, driven by a manual clock. The service records each
 // batch and captures each request; the test reads both back with the
 // independent tag reader.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -18,6 +22,7 @@
 #include "WireTagReader.h"
 #include "analytics/foundation/config/GWLPersistedConfig.h"
 #include "analytics/foundation/core/GWLAlarm.h"
+#include "analytics/foundation/core/GWLPaths.h"
 #include "analytics/measurement/GWLIdentity.h"
 #include "analytics/wire/GWLPBSetting.h"
 #include "tests/tools/CollectionServiceProcess.h"
@@ -270,6 +275,122 @@ TEST_F(UploadEndToEndTest, ARequestThatIsNotMadeReleasesTheEngine) {
   EXPECT_EQ(count("queue"), 1) << "the bundle stays for the retry";
   ASSERT_TRUE(pipeline->alarm()->scheduledTimestamp());
   EXPECT_DOUBLE_EQ(*pipeline->alarm()->scheduledTimestamp(), clock_->now() + 15 + 1800) << "on the retry schedule";
+}
+
+}  // namespace
+}  // namespace measurement_test
+
+// ---------------------------------------------------------------------------
+// The kill drill: a child process is killed after its POST went out and
+// before its answer could delete the bundles. The batch reached the service;
+// the bundles are still queued, so the engine started again on the child's
+// database sends them once more, and nothing is lost.
+
+namespace measurement_test {
+namespace {
+
+constexpr const char* kDrillFdVariable = "TABULO_UPLOAD_DRILL_FD";
+constexpr const char* kDrillPortVariable = "TABULO_UPLOAD_DRILL_PORT";
+
+void drillLine(int fd, const std::string& line) {
+  const std::string text = line + "\n";
+  if (::write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size())) std::_Exit(3);
+}
+
+// The child: its data directory, then "posted" once its upload is on the
+// wire; its worker queue never handles the answer, and it waits to be killed.
+TEST_F(UploadEndToEndTest, DISABLED_KillDrillChild) {
+  const char* fdText = std::getenv(kDrillFdVariable);
+  const char* portText = std::getenv(kDrillPortVariable);
+  if (!fdText || !portText) GTEST_SKIP() << "run by the kill drill only";
+  const int fd = std::atoi(fdText);
+  hosts = GWLServiceHosts::local("http", "127.0.0.1", static_cast<uint16_t>(std::atoi(portText)));
+  start();
+  identity_->setAppIDFromQRX(std::string(kAppID));
+  pipeline->realUploads = true;
+  pipeline->network()->setReachabilityOverrideForTesting(true);
+  drillLine(fd, data_.root());
+  onWorker([&] { pipeline->GWLMeasurement::fetchRemoteConfig(); });
+  settle();
+  handle(event("drill"));
+  // The worker queue stops right behind the upload, so the answer (queued after it) is never handled.
+  onWorker([&] {
+    pipeline->scheduler()->workerQueue()->async([] {
+      for (;;) ::pause();
+    });
+    pipeline->GWLMeasurement::uploadData();
+  });
+  ASSERT_TRUE(pipeline->isNetworkRequestPending());
+  drillLine(fd, "posted");
+  for (;;) ::pause();
+}
+
+TEST_F(UploadEndToEndTest, AKilledUploadIsSentOnceMoreAfterRestart) {
+  int pipeFds[2];
+  ASSERT_EQ(::pipe(pipeFds), 0);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::close(pipeFds[0]);
+    const int quiet = ::open("/dev/null", O_WRONLY);
+    if (quiet >= 0) ::dup2(quiet, STDOUT_FILENO);
+    ::setenv(kDrillFdVariable, std::to_string(pipeFds[1]).c_str(), 1);
+    ::setenv(kDrillPortVariable, std::to_string(service_->port()).c_str(), 1);
+    ::execl("/proc/self/exe", "child", "--gtest_filter=UploadEndToEndTest.DISABLED_KillDrillChild",
+            "--gtest_also_run_disabled_tests", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ::close(pipeFds[1]);
+  std::vector<std::string> lines;
+  std::string pending;
+  char buffer[256];
+  while (lines.size() < 2) {
+    const ssize_t got = ::read(pipeFds[0], buffer, sizeof buffer);
+    if (got <= 0) break;
+    pending.append(buffer, static_cast<size_t>(got));
+    for (size_t newline; (newline = pending.find('\n')) != std::string::npos; pending.erase(0, newline + 1)) {
+      lines.push_back(pending.substr(0, newline));
+    }
+  }
+  // The service has the batch (and has answered): the child dies before it could delete.
+  for (int round = 0; round < 1000 && recordedBatches().empty(); ++round) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ::kill(child, SIGKILL);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ::close(pipeFds[0]);
+  ASSERT_EQ(lines.size(), 2u);
+  ASSERT_EQ(lines[1], "posted");
+  ASSERT_EQ(recordedBatches().size(), 1u);
+
+  // This test's engine starts again on the child's database.
+  pipeline.reset();
+  dropEngine();
+  const fs::path left =
+      fs::path(lines[0]) / "Library" / "Application Support" / kGWLMeasurementDirectoryName / kGWLDatabaseFileName;
+  const std::string path = GWLMeasurementDirectoryPath(kGWLDatabaseFileName);
+  for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
+    fs::remove(path + suffix);
+    if (fs::exists(left.string() + suffix)) fs::copy_file(left.string() + suffix, path + suffix);
+  }
+  fs::remove_all(fs::path(lines[0]).parent_path());
+  start();
+  identity_->setAppIDFromQRX(std::string(kAppID));
+  pipeline->realUploads = true;
+  pipeline->network()->setReachabilityOverrideForTesting(true);
+  ASSERT_EQ(count("queue"), 1) << "the bundle the child sent is still queued";
+  onWorker([&] { pipeline->GWLMeasurement::uploadData(); });
+  settle();
+
+  const auto batches = recordedBatches();
+  ASSERT_EQ(batches.size(), 2u) << "sent once more, and only once";
+  const auto first = lengthDelimited(batches[0], 1);
+  const auto again = lengthDelimited(batches[1], 1);
+  ASSERT_EQ(first.size(), 1u);
+  ASSERT_EQ(again.size(), 1u);
+  EXPECT_EQ(lengthDelimited(first[0], 2), lengthDelimited(again[0], 2)) << "the same events";
+  EXPECT_EQ(count("queue"), 0);
+  EXPECT_EQ(count("raw_events"), 0);
 }
 
 }  // namespace
