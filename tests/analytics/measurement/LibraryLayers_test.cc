@@ -180,21 +180,41 @@ TEST_F(LibraryLayersTest, AConditionalPropertyTakesEffectWithItsTriggerEvent) {
 }
 
 TEST_F(LibraryLayersTest, TheConfigurationsProgramEditsLoggedEvents) {
-  auto config = GWLPBMeasurementConfig::initWithMessageInfo();
-  NANOSetString(config, GWLPBMeasurementConfig::Field::app_id, std::string("1:123:ios:abc"));
-  const GWLPProgram program = Program(
+  auto configure = [&](const std::vector<GWLPProgram>& programs) {
+    auto config = GWLPBMeasurementConfig::initWithMessageInfo();
+    NANOSetString(config, GWLPBMeasurementConfig::Field::app_id, std::string("1:123:ios:abc"));
+    std::vector<NANOValue> messages;
+    for (const auto& program : programs) messages.emplace_back(std::shared_ptr<NANOMessageBase>(MessageOf(program)));
+    NANOSetArray(config, GWLPBMeasurementConfig::Field::dynamic_event_editing, messages);
+    onWorker([&] { ASSERT_TRUE(pipeline->engineRemoteConfig()->updateMeasurementConfig(config)); });
+    reports();
+  };
+  auto editedParameter = [&](const std::string& name) -> std::optional<GWLValue> {
+    auto found = storedEvent(name);
+    if (!found || !found->parameters().contains("edited")) return std::nullopt;
+    return found->parameters().at("edited");
+  };
+
+  configure({Program(
       {Entry("edit", std::nullopt, {E("setParamValue", {S("edited"), N(1)}), Ret(N(0))}),
        Entry("create", std::nullopt,
-             {Let("log", Require("internal.eventLogger")), Invoke("log", {S("made"), N(clock_->now()), Obj({})})})});
-  NANOSetArray(config, GWLPBMeasurementConfig::Field::dynamic_event_editing,
-               std::vector<NANOValue>{std::shared_ptr<NANOMessageBase>(MessageOf(program))});
-  onWorker([&] { ASSERT_TRUE(pipeline->engineRemoteConfig()->updateMeasurementConfig(config)); });
-
+             {Let("log", Require("internal.eventLogger")), Invoke("log", {S("made"), N(clock_->now()), Obj({})})})})});
   handle(event("open"));
   EXPECT_EQ(storedNames(), (std::vector<std::string>{"open", "made"}));
-  auto opened = storedEvent("open");
-  ASSERT_TRUE(opened);
-  EXPECT_EQ(opened->parameters().at("edited"), GWLValue::initWithDouble(1));
+  EXPECT_EQ(editedParameter("open"), GWLValue::initWithDouble(1));
+
+  // A rule that fails keeps the event as it was logged.
+  configure({Program({Entry("edit", std::nullopt, {E("setParamValue", {S("edited"), N(2)}), Ret(N(0))}),
+                      Entry("edit", std::nullopt, {E("setEventName")})})});
+  handle(event("second"));
+  EXPECT_EQ(editedParameter("second"), std::nullopt);
+  EXPECT_EQ(codeCounts()[23223], 1);
+
+  // The server withdrew the program: events are stored as logged.
+  configure({});
+  EXPECT_FALSE(pipeline->engineRemoteConfig()->eventEditing());
+  handle(event("third"));
+  EXPECT_EQ(storedNames(), (std::vector<std::string>{"open", "made", "second", "third"}));
 }
 
 TEST_F(LibraryLayersTest, TheFirstPostbackWindowShortensTheUploadInterval) {
