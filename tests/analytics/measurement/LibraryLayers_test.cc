@@ -2,9 +2,9 @@
 // behind the engine's seams, and a real engine over a real database reaches
 // them: purchases add to their lifetime value, opened and launch URLs become
 // campaign events, bundles carry audience results, conditional user
-// properties fire on their trigger, configuration programs edit events, the
-// first postback window shortens the upload interval, and the search-ads
-// reporter is made at start.
+// properties of sibling libraries fire on their trigger, configuration
+// programs edit events, the first postback window shortens the upload
+// interval, and the search-ads reporter is made at start.
 #include <gtest/gtest.h>
 
 #include "../audiences/AudienceFiltersTestSupport.h"
@@ -15,12 +15,12 @@
 #include "analytics/attribution/GWLMeasurementSKAdNetwork.h"
 #include "analytics/attribution/GWLPurchaseMeasurement.h"
 #include "analytics/audiences/GWLAudience.h"
-#include "analytics/audiences/GWLConditionalUserPropertyController.h"
 #include "analytics/foundation/config/GWLAdReportingHooks.h"
 #include "analytics/foundation/config/GWLDeepLinkHooks.h"
 #include "analytics/foundation/config/GWLMeasurementRegistry.h"
 #include "analytics/foundation/config/GWLSKAdNetworkHooks.h"
 #include "analytics/foundation/values/GWLUserAttribute.h"
+#include "analytics/measurement/CVNAnalyticsConnector.h"
 #include "analytics/measurement/GWLLibraryLoad.h"
 #include "analytics/wire/GWLPBAudienceLeafFilterResult.h"
 #include "analytics/wire/GWLPBResultData.h"
@@ -161,15 +161,19 @@ TEST_F(LibraryLayersTest, BundlesCarryTheResultsOfTheStoredAudiences) {
   EXPECT_EQ(results[0]->currentResults()->results(), std::vector<uint64_t>{1});
 }
 
-TEST_F(LibraryLayersTest, AConditionalPropertyTakesEffectWithItsTriggerEvent) {
-  auto property = std::make_shared<GWLConditionalUserProperty>();
-  property->origin = "app";
-  property->value = GWLValue::initWithString("gold");
-  property->triggerEventName = "level_up";
-  property->triggerTimeout = 60;
-  property->timeToLive = 3600;
-  property->triggeredEvent = event("tier_set", {}, "app");
-  GWLConditionalUserPropertyController::sharedInstance()->setConditionalUserProperty(property, "tier");
+TEST_F(LibraryLayersTest, AConditionalPropertyFromASiblingLibraryTakesEffectWithItsTrigger) {
+  CVNAnalyticsConnector::Dependencies dependencies;
+  dependencies.clock = clock_;
+  auto connector = CVNAnalyticsConnector::create(dependencies);  // over the controller's shared instance
+  connector->setConditionalUserProperty(platform::Dictionary{
+      {"name", "tier"},
+      {"origin", "cvm"},
+      {"value", "gold"},
+      {"triggerEventName", "level_up"},
+      {"triggerTimeout", 60},
+      {"timeToLive", 3600},
+      {"triggeredEvent", platform::Dictionary{{"origin", "cvm"}, {"name", "tier_set"}}},
+  });
   drain();
   EXPECT_FALSE(userProperty("tier")) << "waits for its trigger";
   handle(event("level_up"));
