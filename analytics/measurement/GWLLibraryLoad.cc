@@ -29,6 +29,7 @@ void GWLLibraryLoad(const std::shared_ptr<platform::Clock>& clock) {
     state.loadTimestamp = now;
   }
   GWLScreenViewReporter::installAppActiveProvider();
+  GWLScreenViewReporter::installViewControllerHooks();
   GWLMeasurement::subscribeForAppDidFinishLaunchingNotifications();
   CVNAnalyticsConnector::load();
 }
