@@ -543,6 +543,17 @@ TEST_F(ScreenViewReporterTest, SelectedTabsFirstPagesAndPresentedControllersBeco
   EXPECT_EQ(name, "Settings");
 }
 
+TEST_F(ScreenViewReporterTest, AContainerWithAScreenAnswersForAChildWhoseSiblingIsHidden) {
+  activate();
+  auto tabs = std::make_shared<platform::TabBarController>(ui_.environment);
+  show(tabs);  // nothing shown below it: the bottom entry becomes current
+  EXPECT_EQ(currentClass(), "UITabBarCont");
+  (void)events();
+  tabs->setViewControllers({controller("FirstTab"), controller("SecondTab")});
+  EXPECT_EQ(currentClass(), "UITabBarCont");
+  EXPECT_TRUE(events().empty());
+}
+
 TEST_F(ScreenViewReporterTest, WhenAWindowResignsKeyTheNewKeyWindowsScreenBecomesCurrent) {
   activate();
   auto a = controller("AScreen");
