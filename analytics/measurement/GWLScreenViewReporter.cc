@@ -234,12 +234,6 @@ GWLScreenViewReporter::GWLScreenViewReporter(Dependencies dependencies) : depend
       return keyWindowRootClassName(application());
     };
   }
-  if (!dependencies_.olderLibraryPresent) {
-    dependencies_.olderLibraryPresent = [] {
-      auto environment = platform::AppEnvironment::shared();
-      return environment && environment->hasComponent(kGWLOlderLibraryClassName);
-    };
-  }
   if (!dependencies_.randomInt64) dependencies_.randomInt64 = [] { return GWLNumericUtil::randomInt64(); };
   queue_ = platform::SerialQueue::create(kGWLScreenViewReporterQueueLabel);
   currentScreenInstanceID_.store(dependencies_.randomInt64());
@@ -316,8 +310,8 @@ void GWLScreenViewReporter::installViewControllerHooks() {
     auto environment = platform::AppEnvironment::shared();
     bool older = environment && environment->hasComponent(kGWLOlderLibraryClassName);
     // Kept for the life of the process.
-    static auto* connection =
-        new platform::Connection(hookViewControllers([] { return sharedInstance(); }, GWLIsScreenReportingEnabled(), older));
+    static auto* connection = new platform::Connection(
+        hookViewControllers([] { return sharedInstance(); }, GWLIsScreenReportingEnabled(), older));
     (void)connection;
   });
 }

@@ -18,8 +18,8 @@
 // the screens the controllers keep live on the reporter's serial queue
 // "GWLScreenViewReporter" and are touched only there; the view-controller
 // calls, the window stacks, the visible-controller search and the manual
-// calls run on the main thread and wait for the queue; the screen views of the app's own events are logged on
-// the queue asynchronously. Blocks posted to the queue hold the reporter
+// calls run on the main thread and wait for the queue; the screen views of
+// the app's own events are logged on the queue asynchronously. Blocks posted to the queue hold the reporter
 // weakly. The instance-ID counter is atomic: it is advanced on the queue and
 // on the callers' threads alike.
 #pragma once
@@ -136,9 +136,6 @@ class GWLScreenViewReporter : public GWLScreenViewReporting,
     // The stripped class name of the key window's root view controller, read
     // on the main thread (default: read from `application`).
     std::function<std::optional<std::string>()> keyWindowRootClassName;
-    // Whether an older version of the library is in the process (the
-    // "CVNADatabase" component of the shared app environment).
-    std::function<bool()> olderLibraryPresent;
     std::function<int64_t()> randomInt64;                     // GWLNumericUtil::randomInt64
   };
 
@@ -154,7 +151,7 @@ class GWLScreenViewReporter : public GWLScreenViewReporting,
   // present (36005); both are told through the system log. Main thread.
   static void installViewControllerHooks();
   // The hooks themselves: after a controller's own didAppear/didDisappear
-  // handling, the reporter `target` answers hears of it. Answers the
+  // handling, the reporter that `target` answers hears of it. Answers the
   // connection; empty when the conditions above refused. Main thread.
   [[nodiscard]] static platform::Connection hookViewControllers(
       std::function<std::shared_ptr<GWLScreenViewReporter>()> target, bool screenReportingEnabled,

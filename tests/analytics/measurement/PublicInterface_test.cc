@@ -312,18 +312,18 @@ TEST_F(PublicInterfaceTest, TheScreenModifierOverridesItsExtrasAndLogsOncePerApp
   // Applied to a hosted screen, the UI layer runs the action at each appearance, never at a disappearance.
   auto ui = platform::UIEnvironment::makeHeadless();
   auto root = std::make_shared<platform::ViewController>(ui.environment);
-  auto host = loggedAnalyticsScreen(platform::HostingController::make(ui.environment, std::make_shared<platform::ViewController>(ui.environment)),
-                                    "Popup", "PopupView");
+  auto hosted = std::make_shared<platform::ViewController>(ui.environment);
+  auto host = loggedAnalyticsScreen(platform::HostingController::make(ui.environment, hosted), "Popup", "PopupView");
   root->present(host, false);
   settle();
   root->dismiss(false);
   settle();
   root->present(host, false);
   settle();
-  const auto hosted = screens_->tracked();
-  ASSERT_EQ(hosted.size(), 4u);
-  EXPECT_EQ(plain(hosted[2].first), (Dictionary{{"screen_name", "Popup"}, {"screen_class", "PopupView"}}));
-  EXPECT_EQ(plain(hosted[3].first), plain(hosted[2].first));
+  const auto logged = screens_->tracked();
+  ASSERT_EQ(logged.size(), 4u);
+  EXPECT_EQ(plain(logged[2].first), (Dictionary{{"screen_name", "Popup"}, {"screen_class", "PopupView"}}));
+  EXPECT_EQ(plain(logged[3].first), plain(logged[2].first));
 }
 
 }  // namespace

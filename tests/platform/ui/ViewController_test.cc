@@ -249,7 +249,9 @@ TEST(WindowTest, ControllersLieInTheWindowWhileTheirContainerShowsThem) {
   pages->setViewControllers({page});
   bool presentingWhileAppearing = false;
   Connection probe = ViewController::appearanceEvents().connect([&](const ViewController& controller, AppearanceEvent event) {
-    if (&controller == pages.get() && event == AppearanceEvent::didAppear) presentingWhileAppearing = pages->isBeingPresented();
+    if (&controller == pages.get() && event == AppearanceEvent::didAppear) {
+      presentingWhileAppearing = pages->isBeingPresented();
+    }
   });
   secondTab->present(pages, false);
   EXPECT_TRUE(presentingWhileAppearing);
