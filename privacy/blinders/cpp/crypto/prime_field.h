@@ -7,6 +7,11 @@
 // a large share of one exponentiation when the modulus never changes (the
 // hashing to the curve reduces modulo the curve's field prime on every try).
 //
+// The square root for p = 3 mod 4, a chain of some 260 multiplications, runs
+// on fixed-size machine words in Montgomery form instead (with P-256's prime
+// built into the code), as the BIGNUM calls cost more in their bookkeeping
+// than in the arithmetic at these sizes.
+//
 // Operands must already be reduced: 0 <= a < p. A field is immutable once
 // made; the BN_CTX passed to each call is the caller's scratch space, so one
 // field may serve several contexts as long as each call is on one thread.
@@ -76,6 +81,14 @@ class PrimeField {
   bssl::UniquePtr<BIGNUM> p_minus_2_;        // the inverse's exponent
   bssl::UniquePtr<BIGNUM> sqrt_exponent_;    // (p + 1) / 4; only when p = 3 mod 4
   LimbNumber p_limbs_;                       // p in machine words, for the Legendre symbol
+  // The square root's exponentiation in machine words (only when p = 3 mod 4):
+  // (p + 1) / 4 and its bit length, and the Montgomery constants for
+  // R = 2^(64 * limbs of p).
+  LimbNumber sqrt_exponent_limbs_{};
+  int sqrt_exponent_bits_ = 0;
+  uint64_t p_prime_ = 0;                     // -p^-1 mod 2^64
+  LimbNumber montgomery_one_{};              // R mod p
+  LimbNumber montgomery_r_squared_{};        // R^2 mod p
 };
 
 }  // namespace blinders

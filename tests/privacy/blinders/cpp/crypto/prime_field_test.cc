@@ -22,7 +22,8 @@ struct Prime {
   std::string hex;
 };
 
-// Primes of one to nine limbs, both = 1 and = 3 mod 4.
+// Primes of one to nine limbs, both = 1 and = 3 mod 4; four-limb primes = 3
+// mod 4 with and without P-256's own arithmetic.
 const Prime kPrimes[] = {
     {"13", "d"},
     {"1009", "3f1"},
@@ -33,6 +34,7 @@ const Prime kPrimes[] = {
     {"2^130-5", "3fffffffffffffffffffffffffffffffb"},
     {"P-224", "ffffffffffffffffffffffffffffffff000000000000000000000001"},
     {"2^255-19", "7fffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffed"},
+    {"2^256-2^32-977", "fffffffffffffffffffffffffffffffffffffffffffffffffffffffefffffc2f"},
     {"P-256", "ffffffff00000001000000000000000000000000ffffffffffffffffffffffff"},
     {"P-384",
      "fffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffeffffffff0000000000000000ffffffff"},
@@ -104,11 +106,31 @@ TEST_P(PrimeFieldOperationTest, SquareRootAnswersEulersCriterion) {
       BigNum y = ctx_.AdoptBignum(std::move(root));
       EXPECT_TRUE(y.IsNonNegative() && y.CompareTo(p_) < 0);
       EXPECT_EQ(y.Mul(y).Mod(p_).CompareTo(a), 0) << testing::Hex(a);
+      // For p = 3 mod 4 the root is a^((p+1)/4), whichever way it is computed:
+      // callers pick the even root from it, and ciphertexts depend on that.
+      if (p_.IsBitSet(1)) {
+        const BigNum exponent = p_.Add(ctx_.One()).RShift(2);
+        EXPECT_EQ(y.CompareTo(a.ModExp(exponent, p_)), 0) << testing::Hex(a);
+      }
     }
   }
   // The table holds both kinds on every field.
   EXPECT_GT(squares, 2);
   EXPECT_GT(non_squares, 2);
+}
+
+// Operands outside [0, p) break the contract; they are refused as before
+// (the library's exponentiation fails on them), never given a root computed
+// from unreduced limbs.
+TEST_P(PrimeFieldOperationTest, UnreducedOperandIsNotTakenForASquare) {
+  if (!p_.IsBitSet(1)) GTEST_SKIP() << "p = 1 mod 4";
+  for (const BigNum& a : {p_.Add(Zero()), p_.Add(ctx_.One()), p_.Add(ctx_.Three())}) {
+    bssl::UniquePtr<BIGNUM> root(BN_new());
+    bool is_square = true;
+    const bool done = field_->Sqrt(root.get(), &is_square, a.GetConstBignumPtr(), ctx_.GetBnCtx(),
+                                   PrimeField::Operand::kExpectedSquare);
+    EXPECT_FALSE(done && is_square) << testing::Hex(a);
+  }
 }
 
 TEST_P(PrimeFieldOperationTest, ExponentiationAndInverse) {
