@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <type_traits>
 #include <utility>
 
@@ -350,6 +351,66 @@ bool SquareRootByExp(const MontgomeryConstants& c, const uint64_t* e, int e_bits
   return is_square;
 }
 
+// r = a + b mod m, for a, b < m.
+template <int N, typename Modulus>
+void AddMod(const Modulus& m, uint64_t* r, const uint64_t* a, const uint64_t* b) {
+  uint64_t sum[N];
+  uint64_t carry = 0;
+  for (int j = 0; j < N; ++j) {
+    const Uint128 v = static_cast<Uint128>(a[j]) + b[j] + carry;
+    sum[j] = static_cast<uint64_t>(v);
+    carry = static_cast<uint64_t>(v >> 64);
+  }
+  Montgomery<N, Modulus>{m}.Finish(r, sum, carry);
+}
+
+// The root of x^3 + a*x + b with the parity asked for, for x < p, as
+// PrimeField::CurveRoot describes; `curve` holds a and b in Montgomery form.
+template <int N, typename Modulus = LimbModulus>
+PrimeField::CurveAnswer CurveRootByExp(const MontgomeryConstants& c, const uint64_t* a_mont, const uint64_t* b_mont,
+                                       const uint64_t* e, int e_bits, const uint64_t* x, bool odd, bool test_first,
+                                       uint64_t* y) {
+  Montgomery<N, Modulus> mont{};
+  if constexpr (std::is_same_v<Modulus, LimbModulus>) mont.m = LimbModulus{c.p->limb, c.p_prime};
+  uint64_t x_mont[N];
+  mont.Mul(x_mont, x, c.r_squared->limb);
+  uint64_t s[N];
+  mont.Sqr(s, x_mont);
+  AddMod<N>(mont.m, s, s, a_mont);
+  mont.Mul(s, s, x_mont);
+  AddMod<N>(mont.m, s, s, b_mont);
+  // s = (x^3 + a*x + b) R. Zero only when the right side is; a non-zero R
+  // is a square (an even power of two), so s has the right side's symbol.
+  if (std::all_of(s, s + N, [](uint64_t limb) { return limb == 0; })) return PrimeField::CurveAnswer::kZero;
+  if (test_first) {
+    LimbNumber s_limbs{};
+    std::copy(s, s + N, s_limbs.limb);
+    s_limbs.size = N;
+    while (s_limbs.size > 0 && s_limbs.limb[s_limbs.size - 1] == 0) --s_limbs.size;
+    if (JacobiSymbol(s_limbs, *c.p) < 0) return PrimeField::CurveAnswer::kNotSquare;
+  }
+  // s is the Montgomery form of the right side, so the exponentiation and the
+  // check of its square run on it directly.
+  const uint64_t* s_mont = s;
+  uint64_t unit[N] = {1};
+  uint64_t root_mont[N];
+  mont.Exp(root_mont, s_mont, e, e_bits, c.one->limb);
+  uint64_t square[N];
+  mont.Sqr(square, root_mont);
+  if (!std::equal(square, square + N, s_mont)) return PrimeField::CurveAnswer::kNotSquare;
+  mont.Mul(y, root_mont, unit);
+  if (((y[0] & 1) != 0) != odd) {
+    // y = p - y; y is not zero, as s is not.
+    uint64_t borrow = 0;
+    for (int j = 0; j < N; ++j) {
+      const Uint128 v = static_cast<Uint128>(mont.m[j]) - y[j] - borrow;
+      y[j] = static_cast<uint64_t>(v);
+      borrow = static_cast<uint64_t>(v >> 64) & 1;
+    }
+  }
+  return PrimeField::CurveAnswer::kRoot;
+}
+
 bool SquareRootByExp(int limbs, const MontgomeryConstants& c, const LimbNumber& e, int e_bits, const LimbNumber& a,
                      LimbNumber* root) {
   switch (limbs) {
@@ -373,6 +434,35 @@ bool SquareRootByExp(int limbs, const MontgomeryConstants& c, const LimbNumber& 
     default:
       return SquareRootByExp<kMaxLimbs>(c, e.limb, e_bits, a.limb, root->limb);
   }
+}
+
+PrimeField::CurveAnswer CurveRootByExp(int limbs, const MontgomeryConstants& c, const LimbNumber& a_mont,
+                                       const LimbNumber& b_mont, const LimbNumber& e, int e_bits, const LimbNumber& x,
+                                       bool odd, bool test_first, LimbNumber* y) {
+#define TABULO_CURVE_ROOT(N, ...) \
+  CurveRootByExp<N, ##__VA_ARGS__>(c, a_mont.limb, b_mont.limb, e.limb, e_bits, x.limb, odd, test_first, y->limb)
+  switch (limbs) {
+    case 1:
+      return TABULO_CURVE_ROOT(1);
+    case 2:
+      return TABULO_CURVE_ROOT(2);
+    case 3:
+      return TABULO_CURVE_ROOT(3);
+    case 4:
+      if (IsP256(*c.p)) return TABULO_CURVE_ROOT(4, P256Modulus);
+      return TABULO_CURVE_ROOT(4);
+    case 5:
+      return TABULO_CURVE_ROOT(5);
+    case 6:
+      return TABULO_CURVE_ROOT(6);
+    case 7:
+      return TABULO_CURVE_ROOT(7);
+    case 8:
+      return TABULO_CURVE_ROOT(8);
+    default:
+      return TABULO_CURVE_ROOT(kMaxLimbs);
+  }
+#undef TABULO_CURVE_ROOT
 }
 
 // `limbs` limbs of `n` as a BIGNUM in `out`.
@@ -479,6 +569,37 @@ bool PrimeField::Sqrt(BIGNUM* root, bool* is_square, const BIGNUM* a, BN_CTX* ct
   }
   *is_square = BN_cmp(square, a) == 0;
   return true;
+}
+
+bool PrimeField::SetCurve(const BIGNUM* a, const BIGNUM* b, BN_CTX* ctx) {
+  if (!sqrt_exponent_) return true;  // the roots stay with the library's arithmetic
+  // a R mod p and b R mod p: the coefficients reduced, shifted by 64 bits a
+  // limb at a time and reduced again.
+  bssl::UniquePtr<BIGNUM> value(BN_new());
+  const BIGNUM* coefficients[2] = {a, b};
+  LimbNumber* out[2] = {&curve_a_, &curve_b_};
+  for (int i = 0; i < 2; ++i) {
+    if (!value || !BN_nnmod(value.get(), coefficients[i], p_.get(), ctx) ||
+        !BN_lshift(value.get(), value.get(), 64 * p_limbs_.size) || !BN_nnmod(value.get(), value.get(), p_.get(), ctx) ||
+        !ToLimbNumber(value.get(), out[i])) {
+      return false;
+    }
+  }
+  has_curve_ = true;
+  return true;
+}
+
+std::optional<PrimeField::CurveAnswer> PrimeField::CurveRoot(BIGNUM* y, const BIGNUM* x, bool odd, Operand operand) const {
+  LimbNumber x_limbs;
+  if (!has_curve_ || BN_is_negative(x) || BN_ucmp(x, p_.get()) >= 0 || !ToLimbNumber(x, &x_limbs)) {
+    return std::nullopt;
+  }
+  const MontgomeryConstants constants{&p_limbs_, p_prime_, &montgomery_r_squared_, &montgomery_one_};
+  LimbNumber y_limbs;
+  const CurveAnswer answer = CurveRootByExp(p_limbs_.size, constants, curve_a_, curve_b_, sqrt_exponent_limbs_,
+                                            sqrt_exponent_bits_, x_limbs, odd, operand == Operand::kAny, &y_limbs);
+  if (answer == CurveAnswer::kRoot && !FromLimbs(y, y_limbs.limb, p_limbs_.size)) return std::nullopt;
+  return answer;
 }
 
 }  // namespace blinders
