@@ -4,6 +4,7 @@
 
 #include <cctype>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -143,6 +144,58 @@ TEST_P(PrimeFieldOperationTest, ExponentiationAndInverse) {
     BigNum inverse = ctx_.AdoptBignum(std::move(r));
     // inv0: zero has the inverse zero.
     EXPECT_TRUE(a.IsZero() ? inverse.IsZero() : inverse.Mul(a).Mod(p_).IsOne());
+  }
+}
+
+// The y of x on y^2 = x^3 + a*x + b, against the same chain in BIGNUMs: b = 0
+// puts x = 0 on the curve with a zero right side, a = p - 3 is the curves' own.
+TEST_P(PrimeFieldOperationTest, CurveRootAgreesWithBignumArithmetic) {
+  const BigNum* no_x = &p_;  // x = p is not reduced: the field does not answer
+  for (const BigNum& a : {BigNum(ctx_.GetBnCtx(), uint64_t{5}), p_.Sub(ctx_.Three())}) {
+    for (const BigNum& b : {Zero(), ctx_.HashToRangeSha256("b", p_)}) {
+      std::unique_ptr<PrimeField> field = FieldOf(p_);
+      bssl::UniquePtr<BIGNUM> y(BN_new());
+      // Without SetCurve the field has no curve to answer for.
+      EXPECT_FALSE(field->CurveRoot(y.get(), ctx_.One().GetConstBignumPtr(), false, PrimeField::Operand::kAny));
+      ASSERT_TRUE(field->SetCurve(a.GetConstBignumPtr(), b.GetConstBignumPtr(), ctx_.GetBnCtx()));
+      EXPECT_FALSE(field->CurveRoot(y.get(), no_x->GetConstBignumPtr(), false, PrimeField::Operand::kAny));
+      int kinds[3] = {0, 0, 0};
+      for (const BigNum& x : Operands(p_)) {
+        const BigNum s = x.Mul(x).Mul(x).Add(a.Mul(x)).Add(b).Mod(p_);
+        for (PrimeField::Operand operand : {PrimeField::Operand::kAny, PrimeField::Operand::kExpectedSquare}) {
+          for (bool odd : {false, true}) {
+            SCOPED_TRACE(testing::Hex(x) + (odd ? " odd" : " even"));
+            std::optional<PrimeField::CurveAnswer> answer =
+                field->CurveRoot(y.get(), x.GetConstBignumPtr(), odd, operand);
+            if (!p_.IsBitSet(1)) {
+              EXPECT_FALSE(answer.has_value());  // p = 1 mod 4 stays with the BIGNUM path
+              continue;
+            }
+            ASSERT_TRUE(answer.has_value());
+            if (s.IsZero()) {
+              EXPECT_EQ(*answer, PrimeField::CurveAnswer::kZero);
+              ++kinds[0];
+            } else if (!EulerSaysSquare(s, p_, ctx_.GetBnCtx())) {
+              EXPECT_EQ(*answer, PrimeField::CurveAnswer::kNotSquare);
+              ++kinds[1];
+            } else {
+              ASSERT_EQ(*answer, PrimeField::CurveAnswer::kRoot);
+              ++kinds[2];
+              BigNum root = s.ModExp(p_.Add(ctx_.One()).RShift(2), p_);
+              if (root.IsBitSet(0) != odd) root = root.ModNegate(p_);
+              EXPECT_EQ(BN_cmp(y.get(), root.GetConstBignumPtr()), 0);
+            }
+          }
+        }
+      }
+      if (p_.IsBitSet(1)) {
+        EXPECT_GT(kinds[1], 0);
+        EXPECT_GT(kinds[2], 0);
+        if (b.IsZero()) {
+          EXPECT_GT(kinds[0], 0);
+        }
+      }
+    }
   }
 }
 
