@@ -5,6 +5,7 @@
 #include <cctype>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,10 @@ struct Prime {
   std::string name;
   std::string hex;
 };
+
+// Test listings show the prime's name, not the struct's bytes (which hold
+// pointers and change from run to run).
+void PrintTo(const Prime& prime, std::ostream* out) { *out << prime.name; }
 
 // Primes of one to nine limbs, both = 1 and = 3 mod 4; four-limb primes = 3
 // mod 4 with and without P-256's own arithmetic.
