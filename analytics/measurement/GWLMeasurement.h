@@ -510,8 +510,10 @@ class GWLMeasurement : public GWLMeasurementOperations,
                                                  std::span<const uint8_t> data,
                                                  const std::optional<platform::Error>& error);
   // Decodes, checks, stores and applies a configuration body with its
-  // audiences, all inside one database transaction; false rolls back and
-  // leaves the configuration in force as it was.
+  // audiences in one database transaction; whether it committed. A rollback
+  // also puts the configuration in force before back.
+  [[nodiscard]] bool applyFetchedConfigInTransaction(std::span<const uint8_t> body);
+  // The transaction's block (false rolls it back).
   [[nodiscard]] bool applyFetchedConfig(std::span<const uint8_t> body);
 
   // ---- automatic events and internal user properties (GWLMeasurementAutomaticEvents.cc) ----

@@ -170,23 +170,11 @@ void GWLMeasurement::networkRemoteConfigFetchCompletionHandler(
   } else {
     report(kFetchSucceededReport, static_cast<int64_t>(status), contentLength(*response, data.size()));
     stampFetchTime(kStampFailedReport);
-    if (!data.empty()) {
-      // The configuration in force before: put back when the transaction does not commit.
-      auto before = config->snapshot();
-      bool applied = false;
-      const bool committed = db->performTransaction([&] {
-        applied = applyFetchedConfig(data);
-        return applied;
-      });
-      if (committed) {
-        persistedConfig_->setConfigServerLastModifiedString(
-            checkedLastModified(response->valueForHTTPHeaderField(kLastModifiedHeader)));
-        persistedConfig_->setConfigServerETag(checkedEntityTag(response->valueForHTTPHeaderField(kETagHeader)));
-        persistedConfig_->setConfigQRXVersion(GWLIdentity::gaugewellLibraryVersion());
-      } else if (config->snapshot() != before) {
-        config->restoreSnapshot(before);
-        updateConsentSettingsUtilWithRemoteConfig();
-      }
+    if (!data.empty() && applyFetchedConfigInTransaction(data)) {
+      persistedConfig_->setConfigServerLastModifiedString(
+          checkedLastModified(response->valueForHTTPHeaderField(kLastModifiedHeader)));
+      persistedConfig_->setConfigServerETag(checkedEntityTag(response->valueForHTTPHeaderField(kETagHeader)));
+      persistedConfig_->setConfigQRXVersion(GWLIdentity::gaugewellLibraryVersion());
     }
   }
 
@@ -199,6 +187,20 @@ void GWLMeasurement::networkRemoteConfigFetchCompletionHandler(
     uploadDataOrRegisterAlarm();
   }
   if (auto tcf = tcfClient()) tcf->setIsDMARegion(config->isDMARegion());
+}
+
+bool GWLMeasurement::applyFetchedConfigInTransaction(std::span<const uint8_t> body) {
+  auto db = database();
+  auto config = engineRemoteConfig();
+  if (!db || !config) return false;
+  // The configuration in force before: put back when the transaction does not commit.
+  auto before = config->snapshot();
+  const bool committed = db->performTransaction([&] { return applyFetchedConfig(body); });
+  if (!committed && config->snapshot() != before) {
+    config->restoreSnapshot(before);
+    updateConsentSettingsUtilWithRemoteConfig();
+  }
+  return committed;
 }
 
 bool GWLMeasurement::applyFetchedConfig(std::span<const uint8_t> body) {

@@ -12,6 +12,8 @@
 #include <openssl/x509.h>
 #include <poll.h>
 #include <signal.h>
+#include <linux/netlink.h>
+#include <linux/rtnetlink.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -21,6 +23,7 @@
 #include <strings.h>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include "platform/dispatch/Queue.h"
 #include "platform/net/HTTPResponseParser.h"
@@ -115,6 +118,12 @@ struct HVUNetwork::Shared {
   std::weak_ptr<HVUNetworkReachabilityDelegate> reachabilityDelegate;
   std::optional<bool> lastReachable;
   std::optional<bool> reachabilityOverride;
+
+  // The interface watch, running while a reachability delegate is set:
+  // guarded by mutex (the thread itself only reads the two descriptors).
+  std::thread watcher;
+  int watchStopFd = -1;  // readable: the watch ends
+  int watchPokeFd = -1;  // readable: look at the interfaces as if the kernel had reported a change
 
   void log(int level, int64_t code, const std::string& message, const std::vector<std::string>& contexts = {}) {
     std::shared_ptr<HVUNetworkLoggerDelegate> delegate;
@@ -395,6 +404,7 @@ HVUNetwork::HVUNetwork(std::optional<std::string> reachabilityHost)
 }
 
 HVUNetwork::~HVUNetwork() {
+  stopInterfaceWatch();
   shared_->cancelled.store(true);
   if (shared_->wakeFd >= 0) {
     uint64_t one = 1;
@@ -433,8 +443,96 @@ double HVUNetwork::timeoutInterval() const {
 }
 
 void HVUNetwork::setReachabilityDelegate(std::weak_ptr<HVUNetworkReachabilityDelegate> delegate) {
+  const bool watch = !delegate.expired();
+  {
+    std::lock_guard<std::mutex> lock(shared_->mutex);
+    shared_->reachabilityDelegate = std::move(delegate);
+  }
+  if (watch) {
+    startInterfaceWatch();
+  } else {
+    stopInterfaceWatch();
+  }
+}
+
+// The kernel reports link and address changes on a routing socket; each
+// report (or a poke from a test) is followed by a fresh look at the
+// interfaces, which tells the delegate when the answer changed.
+void HVUNetwork::startInterfaceWatch() {
   std::lock_guard<std::mutex> lock(shared_->mutex);
-  shared_->reachabilityDelegate = std::move(delegate);
+  if (shared_->watcher.joinable()) return;
+  const int stopFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  const int pokeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  const int route = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_ROUTE);
+  sockaddr_nl address{};
+  address.nl_family = AF_NETLINK;
+  address.nl_groups = RTMGRP_LINK | RTMGRP_IPV4_IFADDR | RTMGRP_IPV6_IFADDR;
+  if (stopFd < 0 || pokeFd < 0 || route < 0 ||
+      bind(route, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    // Without the watch, changes are still noticed whenever connectivity is asked for.
+    for (int fd : {stopFd, pokeFd, route}) {
+      if (fd >= 0) close(fd);
+    }
+    return;
+  }
+  shared_->watchStopFd = stopFd;
+  shared_->watchPokeFd = pokeFd;
+  shared_->watcher = std::thread([this, stopFd, pokeFd, route] {
+    pollfd waits[3] = {{stopFd, POLLIN, 0}, {route, POLLIN, 0}, {pokeFd, POLLIN, 0}};
+    char buffer[8192];
+    for (;;) {
+      if (poll(waits, 3, -1) < 0) {
+        if (errno == EINTR) continue;
+        break;
+      }
+      if (waits[0].revents) break;
+      bool changed = false;
+      if (waits[1].revents) {
+        while (recv(route, buffer, sizeof buffer, MSG_DONTWAIT) > 0) changed = true;
+      }
+      if (waits[2].revents) {
+        uint64_t count = 0;
+        changed = read(pokeFd, &count, sizeof count) > 0 || changed;
+      }
+      if (changed) (void)isNetworkConnected();
+    }
+    close(route);
+  });
+}
+
+void HVUNetwork::stopInterfaceWatch() {
+  std::thread watcher;
+  int stopFd = -1;
+  int pokeFd = -1;
+  {
+    std::lock_guard<std::mutex> lock(shared_->mutex);
+    watcher.swap(shared_->watcher);
+    stopFd = std::exchange(shared_->watchStopFd, -1);
+    pokeFd = std::exchange(shared_->watchPokeFd, -1);
+  }
+  if (!watcher.joinable()) return;
+  uint64_t one = 1;
+  [[maybe_unused]] ssize_t written = write(stopFd, &one, sizeof one);
+  if (watcher.get_id() == std::this_thread::get_id()) {
+    // Called from a delegate on the watch's own thread: it ends by itself.
+    watcher.detach();
+    return;
+  }
+  watcher.join();
+  close(stopFd);
+  close(pokeFd);
+}
+
+bool HVUNetwork::isWatchingInterfacesForTesting() const {
+  std::lock_guard<std::mutex> lock(shared_->mutex);
+  return shared_->watcher.joinable();
+}
+
+void HVUNetwork::pokeInterfaceWatchForTesting() {
+  std::lock_guard<std::mutex> lock(shared_->mutex);
+  if (shared_->watchPokeFd < 0) return;
+  uint64_t one = 1;
+  [[maybe_unused]] ssize_t written = write(shared_->watchPokeFd, &one, sizeof one);
 }
 
 void HVUNetwork::setTrustFile(std::string path) {

@@ -100,6 +100,9 @@ class HVUNetwork {
   // positive numbers are ignored.
   void setTimeoutInterval(double seconds);
   double timeoutInterval() const;
+  // While a delegate is set, a thread watches the kernel's link and address
+  // reports (an rtnetlink socket) and looks at the interfaces after each, so
+  // a network that returns is reported at once; setting none ends the watch.
   void setReachabilityDelegate(std::weak_ptr<HVUNetworkReachabilityDelegate> delegate);
   // The certificates trusted for https by the requests that follow.
   void setTrustFile(std::string path);
@@ -112,6 +115,10 @@ class HVUNetwork {
   // Tests: `isNetworkConnected` answers `connected` instead of looking at the
   // interfaces (nullopt looks again); changes are reported as usual.
   void setReachabilityOverrideForTesting(std::optional<bool> connected);
+  // Tests: whether the interface watch runs; makes it look at the interfaces
+  // as if the kernel had reported a change.
+  bool isWatchingInterfacesForTesting() const;
+  void pokeInterfaceWatchForTesting();
   // Whether this client has a request in flight.
   bool hasUploadInProgress() const;
 
@@ -134,6 +141,8 @@ class HVUNetwork {
                            std::span<const uint8_t> payload, std::shared_ptr<Queue> queue,
                            CompletionHandler completionHandler);
   void noteReachability(bool connected);
+  void startInterfaceWatch();
+  void stopInterfaceWatch();
 
   std::shared_ptr<Shared> shared_;
   std::optional<std::string> reachabilityHost_;

@@ -90,11 +90,19 @@ class RecordingAudience : public GWLAudienceEvaluating {
     ++sessionClears;
     return true;
   }
+  bool updateAudiences(const Audiences& audiences) override {
+    std::lock_guard lock(mutex);
+    audienceUpdates.push_back(audiences.size());
+    return audienceUpdatesSucceed;
+  }
 
   std::mutex mutex;
   std::vector<std::string> eventNames;
   int propertyEvaluations = 0;
   int sessionClears = 0;
+  // The number of definitions of each update.
+  std::vector<size_t> audienceUpdates;
+  bool audienceUpdatesSucceed = true;
 };
 
 class RecordingAudienceMaker : public GWLAudienceEvaluatorMaker {

@@ -43,10 +43,21 @@ class TestMeasurement : public GWLMeasurement {
   TestMeasurement(const GWLAnalyticsEngineConfiguration& configuration, Dependencies dependencies)
       : GWLMeasurement(configuration, std::move(dependencies)) {}
 
-  void uploadData() override { steps->add("uploadData"); }
-  void fetchRemoteConfig() override { steps->add("fetchRemoteConfig"); }
-  void updateSchedule() override { steps->add("updateSchedule"); }
-  bool isNetworkReadyForRequest() const override { return networkReady.load(); }
+  void uploadData() override {
+    steps->add("uploadData");
+    if (realUploads) GWLMeasurement::uploadData();
+  }
+  void fetchRemoteConfig() override {
+    steps->add("fetchRemoteConfig");
+    if (realUploads) GWLMeasurement::fetchRemoteConfig();
+  }
+  void updateSchedule() override {
+    steps->add("updateSchedule");
+    if (realUploads) GWLMeasurement::updateSchedule();
+  }
+  bool isNetworkReadyForRequest() const override {
+    return realUploads ? GWLMeasurement::isNetworkReadyForRequest() : networkReady.load();
+  }
   void setPersonalizedAdsUserPropertyOnWorkerQueue() override { steps->add("npa"); }
   void backfillSessionNumber() override { steps->add("backfillSessionNumber"); }
   void reportFirstOpenOnWorkerQueue() override { steps->add("firstOpen"); }
@@ -55,6 +66,8 @@ class TestMeasurement : public GWLMeasurement {
 
   std::shared_ptr<StepLog> steps = std::make_shared<StepLog>();
   std::atomic<bool> networkReady{true};
+  // The engine's own uploads, schedule and configuration fetch run (after recording the step).
+  std::atomic<bool> realUploads{false};
 };
 
 // A session reporter that keeps its reporting switch.
@@ -92,6 +105,7 @@ class EngineTest : public EntryClassTest {
     dependencies.persistedConfig = settings_;
     dependencies.makeNetwork = false;
     dependencies.network = std::make_shared<platform::HVUNetwork>(std::string("127.0.0.1"));
+    dependencies.hosts = hosts;
     dependencies.analytics = [analytics = analytics_] { return analytics; };
     dependencies.identity = [this] {
       ++identityRequests;
@@ -169,6 +183,7 @@ class EngineTest : public EntryClassTest {
   }
 
   std::shared_ptr<TestMeasurement> engine;
+  std::optional<GWLServiceHosts> hosts;  // the built-in ones unless a test sets them
   std::shared_ptr<GWLExperimentsManaging> experiments;  // none unless a test sets one
   std::shared_ptr<platform::BackgroundTasks> tasks_ = std::make_shared<platform::BackgroundTasks>();
   std::shared_ptr<RecordingSKAdNetworkHooks> skan_ = std::make_shared<RecordingSKAdNetworkHooks>();

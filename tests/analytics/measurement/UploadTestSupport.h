@@ -29,7 +29,6 @@ inline constexpr uint32_t kResettableDeviceID = 19;
 inline constexpr uint32_t kAppInstanceID = 21;
 inline constexpr uint32_t kVendorDeviceID = 27;
 inline constexpr uint32_t kAudienceResults = 29;
-inline constexpr uint32_t kRetryCount = 36;
 inline constexpr uint32_t kChecksum = 47;
 inline constexpr uint32_t kConsentSignals = 52;
 inline constexpr uint32_t kSessionStitchingToken = 63;

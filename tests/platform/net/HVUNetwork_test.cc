@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
@@ -301,7 +302,7 @@ TEST_F(HVUNetworkTest, LoopbackIsReachableAndBackgroundEventsFinishAtOnce) {
   // A test may take connectivity away; the change reaches the delegate.
   struct Delegate : HVUNetworkReachabilityDelegate {
     void reachabilityDidChange() override { ++changes; }
-    int changes = 0;
+    std::atomic<int> changes{0};
   };
   auto delegate = std::make_shared<Delegate>();
   client.setReachabilityDelegate(delegate);
@@ -310,7 +311,7 @@ TEST_F(HVUNetworkTest, LoopbackIsReachableAndBackgroundEventsFinishAtOnce) {
   EXPECT_FALSE(client.isNetworkConnected());
   client.setReachabilityOverrideForTesting(std::nullopt);
   EXPECT_TRUE(client.isNetworkConnected());
-  EXPECT_EQ(delegate->changes, 2);
+  EXPECT_EQ(delegate->changes.load(), 2);
 
   bool called = false;
   HVUNetwork::handleEventsForBackgroundURLSessionID("session", [&] { called = true; });
@@ -318,4 +319,45 @@ TEST_F(HVUNetworkTest, LoopbackIsReachableAndBackgroundEventsFinishAtOnce) {
 }
 
 }  // namespace
+// While a delegate is set the client watches the interfaces by itself: a
+// change is reported without anyone asking for connectivity.
+TEST_F(HVUNetworkTest, TheInterfaceWatchRunsWhileADelegateIsSet) {
+  struct Delegate : HVUNetworkReachabilityDelegate {
+    void reachabilityDidChange() override {
+      std::lock_guard lock(mutex);
+      ++changes;
+      changed.notify_all();
+    }
+    bool waitForChanges(int count) {
+      std::unique_lock lock(mutex);
+      return changed.wait_for(lock, std::chrono::seconds(10), [&] { return changes >= count; });
+    }
+    std::mutex mutex;
+    std::condition_variable changed;
+    int changes = 0;
+  };
+  HVUNetwork client(std::string("127.0.0.1"));
+  client.setReachabilityOverrideForTesting(false);
+  EXPECT_FALSE(client.isNetworkConnected());
+  EXPECT_FALSE(client.isWatchingInterfacesForTesting());
+
+  auto delegate = std::make_shared<Delegate>();
+  client.setReachabilityDelegate(delegate);
+  ASSERT_TRUE(client.isWatchingInterfacesForTesting());
+  client.setReachabilityOverrideForTesting(true);  // the network comes back
+  client.pokeInterfaceWatchForTesting();           // and the kernel says something changed
+  EXPECT_TRUE(delegate->waitForChanges(1));
+
+  client.setReachabilityDelegate({});
+  EXPECT_FALSE(client.isWatchingInterfacesForTesting());
+  // A delegate that is gone starts no watch either.
+  client.setReachabilityDelegate(std::weak_ptr<Delegate>());
+  EXPECT_FALSE(client.isWatchingInterfacesForTesting());
+  // The client ends a watch that still runs when it goes.
+  auto watched = std::make_unique<HVUNetwork>(std::string("127.0.0.1"));
+  watched->setReachabilityDelegate(delegate);
+  EXPECT_TRUE(watched->isWatchingInterfacesForTesting());
+  watched.reset();
+}
+
 }  // namespace platform
