@@ -83,10 +83,10 @@ class SKAdNetwork : public SKAdNetworkPostbackUpdating {
 
   // The last recorded update ({fine_value, coarse_value, lock_window,
   // update_date}); nullopt with an error when there is none or it cannot be read.
-  std::optional<Dictionary> lastUpdate(Error* error = nullptr) const;
+  [[nodiscard]] std::optional<Dictionary> lastUpdate(Error* error = nullptr) const;
 
  private:
-  std::optional<std::string> recordPath(Error* error) const;
+  [[nodiscard]] std::optional<std::string> recordPath(Error* error) const;
 
   const std::string recordPath_;
   const std::shared_ptr<Clock> clock_;

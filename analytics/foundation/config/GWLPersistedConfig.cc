@@ -75,7 +75,8 @@ GWLPersistedConfig::GWLPersistedConfig(std::string name, Dependencies dependenci
     dependencies_.randomBelow = [](uint64_t bound) { return platform::SecureRandom::sharedInstance().uniform(bound); };
   }
   if (!dependencies_.sharedUserDefaults) dependencies_.sharedUserDefaults = GWLUserDefaults::sharedUserDefaults();
-  GWLMoveSuitePlistToMeasurementDirectory(name_);
+  // Where the file cannot be moved the settings start from the new place: nothing to undo.
+  (void)GWLMoveSuitePlistToMeasurementDirectory(name_);
   userDefaults_ = GWLPersistentDictionary::create(name_, dependencies_.clock, dependencies_.notificationCenter);
   serialQueue_ = platform::SerialQueue::create("GWLPersistedConfig");
 }
@@ -200,7 +201,7 @@ int64_t GWLPersistedConfig::measurementEnabledState() const {
 void GWLPersistedConfig::setMeasurementEnabledState(int64_t value) {
   serialQueue_->sync([&] {
     dependencies_.sharedUserDefaults->setInteger(value, kGWLPersistedConfigMeasurementEnabledStateKey);
-    dependencies_.sharedUserDefaults->synchronize();
+    (void)dependencies_.sharedUserDefaults->synchronize();  // reports its own failure
   });
 }
 
@@ -256,7 +257,7 @@ void GWLPersistedConfig::synchronizeToDisk() {
     scheduleSynchronizeToDisk();
     return;
   }
-  if (userDefaults_) userDefaults_->synchronize();
+  if (userDefaults_) (void)userDefaults_->synchronize();  // reports its own failure
 }
 
 // ---- settings read and written as they stand ----

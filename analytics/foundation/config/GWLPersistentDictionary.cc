@@ -71,7 +71,8 @@ std::shared_ptr<GWLPersistentDictionary> GWLPersistentDictionary::createAtPath(
   std::weak_ptr<GWLPersistentDictionary> weakDictionary = dictionary;
   dictionary->terminateObserver_ = center->addObserver(
       platform::kApplicationWillTerminateNotification, nullptr, [weakDictionary](const platform::Notification&) {
-        if (auto strongDictionary = weakDictionary.lock()) strongDictionary->synchronize();
+        // The process is ending: a failed write is reported by the write itself.
+        if (auto strongDictionary = weakDictionary.lock()) (void)strongDictionary->synchronize();
       });
   return dictionary;
 }
@@ -88,7 +89,7 @@ GWLPersistentDictionary::~GWLPersistentDictionary() {
     std::lock_guard<std::mutex> lock(mutex_);
     pending = hasPendingPersistence_;
   }
-  if (pending) persistToDisk();
+  if (pending) (void)persistToDisk();  // reports its own failure
 }
 
 void GWLPersistentDictionary::load() {
@@ -221,7 +222,7 @@ void GWLPersistentDictionary::scheduleLocked() {
   hasPendingPersistence_ = true;
   std::weak_ptr<GWLPersistentDictionary> weakSelf = weak_from_this();
   serialQueue_->after(clock_, kPersistDelaySeconds, [weakSelf] {
-    if (auto self = weakSelf.lock()) self->persistToDisk();
+    if (auto self = weakSelf.lock()) (void)self->persistToDisk();  // reports its own failure
   });
 }
 

@@ -46,7 +46,7 @@ class GWLPersistentDictionary : public std::enable_shared_from_this<GWLPersisten
   ~GWLPersistentDictionary();
 
   // The stored value; nullopt for an empty key (warning 43001) or no value.
-  std::optional<platform::Object> objectForKey(const std::string& key) const;
+  [[nodiscard]] std::optional<platform::Object> objectForKey(const std::string& key) const;
   // Stores a copy of `value`; a null value removes the key. Refuses an empty
   // key (43002) and a value a property list cannot hold (43003).
   void setObject(const platform::Object& value, const std::string& key);
@@ -58,10 +58,10 @@ class GWLPersistentDictionary : public std::enable_shared_from_this<GWLPersisten
   double doubleForKey(const std::string& key) const;
   bool boolForKey(const std::string& key) const;
   // The stored value when it is of that kind, else nullopt.
-  std::optional<std::string> stringForKey(const std::string& key) const;
-  std::optional<platform::Object> numberForKey(const std::string& key) const;
-  std::optional<platform::Array> arrayForKey(const std::string& key) const;
-  std::optional<platform::Dictionary> dictionaryForKey(const std::string& key) const;
+  [[nodiscard]] std::optional<std::string> stringForKey(const std::string& key) const;
+  [[nodiscard]] std::optional<platform::Object> numberForKey(const std::string& key) const;
+  [[nodiscard]] std::optional<platform::Array> arrayForKey(const std::string& key) const;
+  [[nodiscard]] std::optional<platform::Dictionary> dictionaryForKey(const std::string& key) const;
 
   void setInteger(int64_t value, const std::string& key);
   void setFloat(float value, const std::string& key);
@@ -73,13 +73,13 @@ class GWLPersistentDictionary : public std::enable_shared_from_this<GWLPersisten
   // Schedules the delayed write unless one is pending.
   void schedulePersistToDisk();
   // Writes the content now; answers whether the file holds it.
-  bool persistToDisk();
+  [[nodiscard]] bool persistToDisk();
   // Writes pending changes at once; answers whether the file holds the content.
-  bool synchronize();
+  [[nodiscard]] bool synchronize();
 
   const std::string& filePath() const { return filePath_; }
   // Where an unreadable file found at creation was moved, if one was.
-  std::optional<std::string> setAsidePath() const { return setAsidePath_; }
+  [[nodiscard]] std::optional<std::string> setAsidePath() const { return setAsidePath_; }
   // Waits until the delayed writes that are due have run (tests).
   void flush();
 

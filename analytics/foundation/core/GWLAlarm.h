@@ -43,7 +43,7 @@ class GWLAlarm : public std::enable_shared_from_this<GWLAlarm> {
   void cancel();
   bool hasActiveTimer() const;
   // The wall time (seconds since 1970) at which the armed alarm fires.
-  std::optional<double> scheduledTimestamp() const;
+  [[nodiscard]] std::optional<double> scheduledTimestamp() const;
   const std::string& name() const { return name_; }
 
  private:

@@ -21,7 +21,7 @@ class GWLEnvironmentInfo {
   std::string deviceModel();
   std::string deviceOSVersion() const;
   // The first preferred language in lower case; nullopt (report 14001) when there is none.
-  std::optional<std::string> userDefaultLanguage() const;
+  [[nodiscard]] std::optional<std::string> userDefaultLanguage() const;
   // The local time zone's offset from GMT at `now` (seconds since 1970) in
   // minutes, truncated toward zero.
   static int32_t timeZoneOffsetMinutes(double now);

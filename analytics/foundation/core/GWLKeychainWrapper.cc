@@ -54,7 +54,9 @@ std::optional<std::string> GWLKeychainWrapper::keychainValueWithIdentifier(const
 
 void GWLKeychainWrapper::deleteKeychainValueWithIdentifier(const std::string& identifier, const std::string& appID) {
   if (identifier.empty() || appID.empty()) return;
-  if (auto store = secureStore()) store->remove(appID, identifier);
+  // Nothing to tell the caller: a value that cannot be removed stays, and the
+  // next read answers it as before.
+  if (auto store = secureStore()) (void)store->remove(appID, identifier);
 }
 
 void GWLKeychainWrapper::setSecureStore(std::shared_ptr<platform::SecureStore> store) {

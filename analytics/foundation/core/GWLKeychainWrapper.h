@@ -18,9 +18,9 @@ class SecureStore;
 class GWLKeychainWrapper {
  public:
   // Stores `value` under the item; answers whether it is stored.
-  static bool upsertKeychainValue(const std::string& value, const std::string& identifier, const std::string& appID);
+  [[nodiscard]] static bool upsertKeychainValue(const std::string& value, const std::string& identifier, const std::string& appID);
   // The stored text; nullopt when there is none, it is empty or it is not UTF-8 text.
-  static std::optional<std::string> keychainValueWithIdentifier(const std::string& identifier,
+  [[nodiscard]] static std::optional<std::string> keychainValueWithIdentifier(const std::string& identifier,
                                                                 const std::string& appID);
   static void deleteKeychainValueWithIdentifier(const std::string& identifier, const std::string& appID);
 

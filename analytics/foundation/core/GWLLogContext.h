@@ -36,7 +36,7 @@ class GWLLogContext {
 
   Kind kind() const { return static_cast<Kind>(value_.index()); }
   bool isNull() const { return kind() == Kind::Null; }
-  const platform::Error* error() const { return std::get_if<platform::Error>(&value_); }
+  [[nodiscard]] const platform::Error* error() const { return std::get_if<platform::Error>(&value_); }
   const GWLException* exception() const { return std::get_if<GWLException>(&value_); }
 
   bool isNumber() const { return kind() == Kind::Integer || kind() == Kind::Double; }

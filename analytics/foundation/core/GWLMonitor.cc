@@ -114,14 +114,15 @@ void GWLMonitor::migrateMonitorDataOnMonitorQueue() {
       monitorDefaults->setObject(*former, kGWLMonitorHealthMonitorKey);
     }
     monitorDefaults->setInteger(1, kGWLMonitorMigrationStateKey);
-    monitorDefaults->synchronize();
+    // A failed write keeps the values in memory; the next synchronize writes them.
+    (void)monitorDefaults->synchronize();
     state = 1;
   }
   if (state == 1) {
     sharedDefaults->removeObjectForKey(kGWLMonitorHealthMonitorKey);
-    sharedDefaults->synchronize();
+    (void)sharedDefaults->synchronize();  // as above
     monitorDefaults->setInteger(2, kGWLMonitorMigrationStateKey);
-    monitorDefaults->synchronize();
+    (void)monitorDefaults->synchronize();
   }
 }
 
@@ -140,7 +141,8 @@ void GWLMonitor::saveMonitoringDataToUserDefaultsOnMonitorQueue() {
 }
 
 void GWLMonitor::synchronizeToDiskOnMonitorQueue() {
-  if (dependencies_.monitorUserDefaults) dependencies_.monitorUserDefaults->synchronize();
+  // The sample is a health statistic: a failed write keeps it in memory for the next one.
+  if (dependencies_.monitorUserDefaults) (void)dependencies_.monitorUserDefaults->synchronize();
 }
 
 void GWLMonitor::processLaunchArgumentsOnMonitorQueue() {

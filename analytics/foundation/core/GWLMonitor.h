@@ -88,7 +88,7 @@ class GWLMonitor : public std::enable_shared_from_this<GWLMonitor> {
                     const std::vector<GWLLogContext>& contexts);
 
   // The health text to upload, or nullopt (synchronously on the monitor queue).
-  std::optional<std::string> monitoringDataForDispatchWithSamplePeriod(double samplePeriod,
+  [[nodiscard]] std::optional<std::string> monitoringDataForDispatchWithSamplePeriod(double samplePeriod,
                                                                        double lastSampledTimestamp);
   // Forgets the persisted debug mode and the health sample (synchronously on the monitor queue).
   void clearMonitoringData();
@@ -110,7 +110,7 @@ class GWLMonitor : public std::enable_shared_from_this<GWLMonitor> {
   static std::string stringWithLogMessage(const std::optional<std::string>& message, int64_t level,
                                           const std::vector<GWLLogContext>& contexts, bool encodeContexts);
   static std::string encodedStringWithContextObject(const GWLLogContext& context);
-  static std::optional<std::string> lastGWLSymbolFromException(const GWLException* exception);
+  [[nodiscard]] static std::optional<std::string> lastGWLSymbolFromException(const GWLException* exception);
   static std::string monitoringDataKeyWithMessage(const std::optional<std::string>& message, int64_t level,
                                                   int64_t libraryVersion);
 

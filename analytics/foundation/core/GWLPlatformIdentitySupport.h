@@ -22,7 +22,7 @@ class GWLIdentitySupport {
   virtual int64_t appDataConsentStatus() const = 0;
   virtual bool hasLimitedAdTracking() const = 0;
   virtual bool limitedAdTracking() const = 0;
-  virtual std::optional<std::string> resettableDeviceID() const = 0;
+  [[nodiscard]] virtual std::optional<std::string> resettableDeviceID() const = 0;
 };
 
 inline constexpr const char* kGWLTrackingManagerClassName = "ATTrackingManager";
@@ -43,7 +43,7 @@ class GWLPlatformIdentitySupport : public GWLIdentitySupport {
   // Whether advertising tracking is off; false when the service does not answer.
   bool limitedAdTracking() const override;
   // The advertising identifier as a UUID string; none when the service does not answer.
-  std::optional<std::string> resettableDeviceID() const override;
+  [[nodiscard]] std::optional<std::string> resettableDeviceID() const override;
 
  private:
   bool trackingManagerClass_;

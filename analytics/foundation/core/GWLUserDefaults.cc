@@ -79,7 +79,8 @@ void GWLUserDefaults::setObject(const platform::Object& value, const std::string
                               kInvalidValueMessage, value.description().c_str());
     return;
   }
-  store_->setObject(value, key);
+  // The key and the value were checked above: the store cannot refuse them.
+  (void)store_->setObject(value, key);
 }
 
 void GWLUserDefaults::removeObjectForKey(const std::string& key) { setObject(platform::Object(), key); }

@@ -37,7 +37,7 @@ class GWLUserDefaults {
   ~GWLUserDefaults();
 
   // The stored value, or nullopt when there is none or the key is empty (warning 41001).
-  std::optional<platform::Object> objectForKey(const std::string& key) const;
+  [[nodiscard]] std::optional<platform::Object> objectForKey(const std::string& key) const;
   // Stores a copy of `value`; a null value removes the key. An empty key
   // (41002) or an unsupported value (41003) stores nothing. Nothing is
   // written to disk here.
@@ -50,10 +50,10 @@ class GWLUserDefaults {
   double doubleForKey(const std::string& key) const;
   bool boolForKey(const std::string& key) const;
   // The stored value when it is of that kind, else nullopt.
-  std::optional<std::string> stringForKey(const std::string& key) const;
-  std::optional<platform::Object> numberForKey(const std::string& key) const;
-  std::optional<platform::Array> arrayForKey(const std::string& key) const;
-  std::optional<platform::Dictionary> dictionaryForKey(const std::string& key) const;
+  [[nodiscard]] std::optional<std::string> stringForKey(const std::string& key) const;
+  [[nodiscard]] std::optional<platform::Object> numberForKey(const std::string& key) const;
+  [[nodiscard]] std::optional<platform::Array> arrayForKey(const std::string& key) const;
+  [[nodiscard]] std::optional<platform::Dictionary> dictionaryForKey(const std::string& key) const;
 
   void setInteger(int64_t value, const std::string& key);
   void setFloat(float value, const std::string& key);
@@ -64,7 +64,7 @@ class GWLUserDefaults {
   void clearAllData();
   // Writes the suite to disk (error 41004 when that fails) and, once, excludes
   // its file from backup (warning 41000 when that fails; tried again next time).
-  bool synchronize(platform::Error* error = nullptr);
+  [[nodiscard]] bool synchronize(platform::Error* error = nullptr);
 
   bool isPreferenceFileExcluded() const;
   void setIsPreferenceFileExcluded(bool excluded);

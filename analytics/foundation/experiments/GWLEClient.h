@@ -25,11 +25,11 @@ class GWLEClient : public std::enable_shared_from_this<GWLEClient> {
                                                          std::weak_ptr<GWLEManager> manager);
 
   // The flag's value (a number or a string), or nullopt (an empty name is reported).
-  std::optional<platform::Object> valueForFlag(const std::string& flagName) const;
+  [[nodiscard]] std::optional<platform::Object> valueForFlag(const std::string& flagName) const;
   // As valueForFlag; a key that is not a string is reported and answers nullopt.
-  std::optional<platform::Object> objectForKeyedSubscript(const platform::Object& key) const;
+  [[nodiscard]] std::optional<platform::Object> objectForKeyedSubscript(const platform::Object& key) const;
   // Activates the SDK's pending snapshot; false without error when there is none.
-  bool activateLatestSnapshot(platform::Error* error = nullptr);
+  [[nodiscard]] bool activateLatestSnapshot(platform::Error* error = nullptr);
   // Whether the activated snapshot is more than three days old.
   bool hasStaleSnapshot() const;
   // Drops the activated snapshot: flags read the launched snapshot and the defaults again.

@@ -11,5 +11,5 @@ class GWLEIdentity {
  public:
   virtual ~GWLEIdentity() = default;
   // The diversion key, or nullopt when there is none yet.
-  virtual std::optional<std::string> diversionKey() const = 0;
+  [[nodiscard]] virtual std::optional<std::string> diversionKey() const = 0;
 };

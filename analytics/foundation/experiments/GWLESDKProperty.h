@@ -36,9 +36,9 @@ class GWLESDKProperty {
   const std::string& name() const { return name_; }
   int64_t version() const;
   void setVersion(int64_t version);
-  std::optional<std::string> appID() const;
+  [[nodiscard]] std::optional<std::string> appID() const;
   void setAppID(std::optional<std::string> appID);
-  std::optional<std::string> diversionKey() const;
+  [[nodiscard]] std::optional<std::string> diversionKey() const;
   void setDiversionKey(std::optional<std::string> diversionKey);
   std::map<std::string, std::string> customProperties() const;
   void setCustomProperties(std::map<std::string, std::string> customProperties);

@@ -13,9 +13,9 @@ class GWLDatabaseRemoteConfigStore : public GWLRemoteConfigStore {
  public:
   explicit GWLDatabaseRemoteConfigStore(std::shared_ptr<GWLDatabase> database) : database_(std::move(database)) {}
 
-  bool updateRemoteConfig(const GWLPBMeasurementConfig& config, platform::Error* error = nullptr) override;
-  std::shared_ptr<GWLPBMeasurementConfig> queryMeasurementConfig(platform::Error* error = nullptr) override;
-  std::optional<double> lastRemoteConfigUpdateTimestamp(platform::Error* error = nullptr) override;
+  [[nodiscard]] bool updateRemoteConfig(const GWLPBMeasurementConfig& config, platform::Error* error = nullptr) override;
+  [[nodiscard]] std::shared_ptr<GWLPBMeasurementConfig> queryMeasurementConfig(platform::Error* error = nullptr) override;
+  [[nodiscard]] std::optional<double> lastRemoteConfigUpdateTimestamp(platform::Error* error = nullptr) override;
 
  private:
   std::shared_ptr<GWLDatabase> database_;
