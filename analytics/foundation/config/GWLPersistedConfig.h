@@ -23,6 +23,7 @@
 #include <string>
 
 #include "platform/core/Object.h"
+#include "platform/util/Mutex.h"
 
 namespace platform {
 class Clock;
@@ -230,6 +231,6 @@ class GWLPersistedConfig : public std::enable_shared_from_this<GWLPersistedConfi
   std::shared_ptr<platform::SerialQueue> serialQueue_;
   double midnightOffsetWithoutStore_ = -1;  // settings queue only
 
-  std::mutex lock_;  // guards synchronizeBlock_
-  std::shared_ptr<platform::Timer> synchronizeBlock_;
+  platform::Mutex lock_;
+  std::shared_ptr<platform::Timer> synchronizeBlock_ ABSL_GUARDED_BY(lock_);
 };

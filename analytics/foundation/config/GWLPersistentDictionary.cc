@@ -86,7 +86,7 @@ GWLPersistentDictionary::~GWLPersistentDictionary() {
   terminateObserver_.reset();
   bool pending;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    platform::MutexLock lock(mutex_);
     pending = hasPendingPersistence_;
   }
   if (pending) (void)persistToDisk();  // reports its own failure
@@ -124,7 +124,7 @@ std::optional<platform::Object> GWLPersistentDictionary::objectForKey(const std:
     warn(kInvalidGetKeyCode, kInvalidGetKeyMessage);
     return std::nullopt;
   }
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(mutex_);
   auto it = content_.find(key);
   if (it == content_.end()) return std::nullopt;
   return it->second;
@@ -140,7 +140,7 @@ void GWLPersistentDictionary::setObject(const platform::Object& value, const std
                               kInvalidValueMessage, value.description().c_str());
     return;
   }
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(mutex_);
   auto it = content_.find(key);
   if (value.isNull()) {
     if (it == content_.end()) return;
@@ -206,7 +206,7 @@ void GWLPersistentDictionary::setDouble(double value, const std::string& key) { 
 void GWLPersistentDictionary::setBool(bool value, const std::string& key) { setObject(value, key); }
 
 void GWLPersistentDictionary::clearAllData() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(mutex_);
   if (content_.empty()) return;
   content_.clear();
   changed();
@@ -227,7 +227,7 @@ void GWLPersistentDictionary::scheduleLocked() {
 }
 
 void GWLPersistentDictionary::schedulePersistToDisk() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(mutex_);
   scheduleLocked();
 }
 
@@ -235,13 +235,13 @@ bool GWLPersistentDictionary::persistToDisk() {
   platform::Dictionary snapshot;
   uint64_t version;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    platform::MutexLock lock(mutex_);
     snapshot = content_;
     version = version_;
     hasPendingPersistence_ = false;
   }
   if (!writesAllowed_) return false;
-  std::lock_guard<std::mutex> writeLock(writeMutex_);
+  platform::MutexLock writeLock(writeMutex_);
   if (version <= writtenVersion_) return true;  // the file already holds this or a later snapshot
   platform::Error error;
   if (!platform::PropertyList::writeFile(filePath_, platform::Object(std::move(snapshot)),

@@ -23,6 +23,7 @@
 
 #include "platform/core/Object.h"
 #include "platform/dispatch/NotificationCenter.h"
+#include "platform/util/Mutex.h"
 
 namespace platform {
 class Clock;
@@ -86,8 +87,8 @@ class GWLPersistentDictionary : public std::enable_shared_from_this<GWLPersisten
  private:
   GWLPersistentDictionary(std::string path, std::shared_ptr<platform::Clock> clock);
   void load();
-  void changed();         // with mutex_ held
-  void scheduleLocked();  // with mutex_ held
+  void changed() ABSL_EXCLUSIVE_LOCKS_REQUIRED(mutex_);
+  void scheduleLocked() ABSL_EXCLUSIVE_LOCKS_REQUIRED(mutex_);
 
   const std::string filePath_;
   const std::shared_ptr<platform::Clock> clock_;
@@ -96,11 +97,11 @@ class GWLPersistentDictionary : public std::enable_shared_from_this<GWLPersisten
   std::optional<std::string> setAsidePath_;
   bool writesAllowed_ = true;  // false when an unreadable file could not be moved aside
 
-  mutable std::mutex mutex_;  // guards the three below
-  platform::Dictionary content_;
-  bool hasPendingPersistence_ = false;
-  uint64_t version_ = 0;  // counts changes
+  mutable platform::Mutex mutex_;
+  platform::Dictionary content_ ABSL_GUARDED_BY(mutex_);
+  bool hasPendingPersistence_ ABSL_GUARDED_BY(mutex_) = false;
+  uint64_t version_ ABSL_GUARDED_BY(mutex_) = 0;  // counts changes
 
-  std::mutex writeMutex_;  // one write at a time; never an older snapshot over a newer one
-  uint64_t writtenVersion_ = 0;
+  platform::Mutex writeMutex_;  // one write at a time; never an older snapshot over a newer one
+  uint64_t writtenVersion_ ABSL_GUARDED_BY(writeMutex_) = 0;
 };

@@ -1,6 +1,9 @@
 // GWLRemoteConfigStore — where the remote configuration keeps the downloaded
 // measurement configuration between launches: the configuration blob of the
 // measurement database. The database implements it; tests use a double.
+//
+// Threads: called on the remote configuration's thread, the worker queue once
+// the engine runs (where the measurement database lives).
 #pragma once
 
 #include <memory>

@@ -7,6 +7,8 @@
 //
 // The app-state functions beside it answer whether the app is active, whether
 // this launch was pre-warmed and whether the Info dictionary declares scenes.
+//
+// Threads: any thread; the app-state provider is guarded by a mutex.
 #pragma once
 
 #include <functional>

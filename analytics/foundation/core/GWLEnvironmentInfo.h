@@ -5,6 +5,9 @@
 // on each call. The preferred language comes from the environment's LANGUAGE
 // list, else LANG (a locale such as "en_US.UTF-8" gives "en-us"); the POSIX
 // locale names none.
+//
+// Threads: any thread; the device model is read once (under a once flag), the
+// rest on each call.
 #pragma once
 
 #include <cstdint>

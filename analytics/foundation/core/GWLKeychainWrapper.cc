@@ -6,12 +6,13 @@
 #include "platform/crypto/SecureStore.h"
 #include "platform/storage/Paths.h"
 #include "platform/text/Utf8.h"
+#include "platform/util/Mutex.h"
 
 namespace {
 
 struct StoreState {
-  std::mutex mutex;
-  std::shared_ptr<platform::SecureStore> store;
+  platform::Mutex mutex;
+  std::shared_ptr<platform::SecureStore> store ABSL_GUARDED_BY(mutex);
 };
 
 StoreState& storeState() {
@@ -21,7 +22,7 @@ StoreState& storeState() {
 
 std::shared_ptr<platform::SecureStore> secureStore() {
   {
-    std::lock_guard<std::mutex> lock(storeState().mutex);
+    platform::MutexLock lock(storeState().mutex);
     if (storeState().store) return storeState().store;
   }
   auto paths = platform::Paths::current();
@@ -60,6 +61,6 @@ void GWLKeychainWrapper::deleteKeychainValueWithIdentifier(const std::string& id
 }
 
 void GWLKeychainWrapper::setSecureStore(std::shared_ptr<platform::SecureStore> store) {
-  std::lock_guard<std::mutex> lock(storeState().mutex);
+  platform::MutexLock lock(storeState().mutex);
   storeState().store = std::move(store);
 }

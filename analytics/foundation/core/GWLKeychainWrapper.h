@@ -5,6 +5,9 @@
 // store lies in the data directory's "Library/Keychains"; without a data
 // directory (or with an unusable store) reads answer nothing and writes fail.
 // Both identifiers must be non-empty, and so must a stored value.
+//
+// Threads: any thread; the store set for tests is guarded by a mutex, and the
+// secure store serialises its own operations.
 #pragma once
 
 #include <memory>

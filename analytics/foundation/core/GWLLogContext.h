@@ -6,6 +6,8 @@
 // health sample only ever keeps the encoded form, which never holds user data:
 // a string encodes as "-", a number as its order of magnitude, an error as its
 // domain, an exception as the last library function on its stack.
+//
+// Threads: a plain value; each holder owns its copy.
 #pragma once
 
 #include <cstdint>

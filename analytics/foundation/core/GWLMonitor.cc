@@ -85,12 +85,12 @@ double GWLMonitor::now() const { return dependencies_.clock->now(); }
 void GWLMonitor::flush() { monitorQueue_->flush(); }
 
 std::string GWLMonitor::logTag() const {
-  std::lock_guard<std::mutex> lock(logTagMutex_);
+  platform::MutexLock lock(logTagMutex_);
   return logTag_;
 }
 
 void GWLMonitor::setLogTag(const std::string& tag) {
-  std::lock_guard<std::mutex> lock(logTagMutex_);
+  platform::MutexLock lock(logTagMutex_);
   logTag_ = tag;
 }
 

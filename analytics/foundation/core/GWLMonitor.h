@@ -30,6 +30,7 @@
 #include "analytics/foundation/core/GWLLogContext.h"
 #include "analytics/foundation/core/GWLMonitorLevels.h"
 #include "analytics/foundation/core/GWLMonitoringSampledData.h"
+#include "platform/util/Mutex.h"
 
 namespace platform {
 class Clock;
@@ -140,6 +141,6 @@ class GWLMonitor : public std::enable_shared_from_this<GWLMonitor> {
   std::atomic<bool> debugModeEnabled_{false};
   std::atomic<bool> verboseLoggingEnabled_{false};
   std::atomic<bool> encodeContexts_{false};
-  mutable std::mutex logTagMutex_;
-  std::string logTag_ = kGWLDefaultLogTag;
+  mutable platform::Mutex logTagMutex_;
+  std::string logTag_ ABSL_GUARDED_BY(logTagMutex_) = kGWLDefaultLogTag;
 };

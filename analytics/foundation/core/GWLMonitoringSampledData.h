@@ -8,6 +8,8 @@
 // and replaces key and context with probability 1/n, so every report since the
 // entry was created had the same chance to be the one kept. Once the entry is
 // older than the sample period it is handed out for upload and dropped.
+//
+// Threads: a plain value; the monitor keeps its one sample on its serial queue.
 #pragma once
 
 #include <cstdint>

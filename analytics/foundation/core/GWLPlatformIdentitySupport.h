@@ -7,6 +7,8 @@
 // is missing, or present without answering, gives the neutral answers: no
 // consent status (-1), tracking not limited, no resettable device identifier.
 // No store or development build on this platform ships either service.
+//
+// Threads: any thread; what it found at creation never changes.
 #pragma once
 
 #include <cstdint>

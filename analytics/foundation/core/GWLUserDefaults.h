@@ -17,6 +17,7 @@
 
 #include "platform/core/Error.h"
 #include "platform/core/Object.h"
+#include "platform/util/Mutex.h"
 
 namespace platform {
 class PreferencesStore;
@@ -75,6 +76,6 @@ class GWLUserDefaults {
  private:
   std::string suiteName_;
   std::shared_ptr<platform::PreferencesStore> store_;
-  mutable std::mutex lock_;
-  bool isPreferenceFileExcluded_ = false;
+  mutable platform::Mutex lock_;
+  bool isPreferenceFileExcluded_ ABSL_GUARDED_BY(lock_) = false;
 };

@@ -116,12 +116,12 @@ double GWLETaskManager::now() const { return clock_->now(); }
 std::string GWLETaskManager::fetchURL() const { return experimentsService_.origin() + kGWLExperimentFetchPath; }
 
 std::shared_ptr<GWLETaskManagerDelegate> GWLETaskManager::delegate() const {
-  std::lock_guard<std::mutex> lock(delegateMutex_);
+  platform::MutexLock lock(delegateMutex_);
   return delegate_.lock();
 }
 
 void GWLETaskManager::setDelegate(std::weak_ptr<GWLETaskManagerDelegate> delegate) {
-  std::lock_guard<std::mutex> lock(delegateMutex_);
+  platform::MutexLock lock(delegateMutex_);
   delegate_ = std::move(delegate);
 }
 

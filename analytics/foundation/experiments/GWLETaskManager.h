@@ -32,6 +32,7 @@
 #include "analytics/wire/GWLPBExperimentResponse.h"
 #include "platform/core/Error.h"
 #include "platform/net/HTTPURLResponse.h"
+#include "platform/util/Mutex.h"
 
 namespace platform {
 class Clock;
@@ -145,8 +146,8 @@ class GWLETaskManager : public std::enable_shared_from_this<GWLETaskManager> {
   std::unique_ptr<GWLEDatabase> database_;  // worker queue only
   std::string databasePath_;
   std::atomic<bool> hasMadeInitialFetch_{false};
-  std::weak_ptr<GWLETaskManagerDelegate> delegate_;
-  mutable std::mutex delegateMutex_;
+  mutable platform::Mutex delegateMutex_;
+  std::weak_ptr<GWLETaskManagerDelegate> delegate_ ABSL_GUARDED_BY(delegateMutex_);
   double initializationTimestamp_ = 0;
   std::shared_ptr<platform::Clock> clock_;
   GWLServiceEndpoint experimentsService_;

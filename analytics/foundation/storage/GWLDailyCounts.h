@@ -3,6 +3,8 @@
 // conversions, all events, public events, error events and realtime
 // conversion and DCU events of that day. An increment given another day first
 // starts the counters of that day from zero.
+//
+// Threads: a plain row value; the database hands out copies, each holder owns its own.
 #pragma once
 
 #include <cstdint>

@@ -2,6 +2,8 @@
 // the remote configuration keeps its downloaded configuration. It forwards to
 // the database's configuration-blob operations and answers 0 for "never
 // stored", as the remote configuration expects.
+//
+// Threads: the worker queue only, like the database it forwards to.
 #pragma once
 
 #include <memory>

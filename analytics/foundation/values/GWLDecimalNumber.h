@@ -15,6 +15,8 @@
 // answers nullopt with a report (level 2) for anything else:
 //   26001 text that is not a plain decimal (no exponent, no blanks, no sign alone),
 //   26003 text with more digits than the type keeps (loss of precision).
+//
+// Threads: an immutable value; any thread may read it.
 #pragma once
 
 #include <compare>

@@ -14,6 +14,8 @@
 // parameter never drops its event.
 //
 // Functions that take an `errors` dictionary add error parameters to it.
+//
+// Threads: the sanitiser keeps no state; any thread may call it.
 #pragma once
 
 #include <cstdint>
