@@ -29,11 +29,10 @@
 //                   background task; becoming active may refresh an old
 //                   configuration and fetches the conversion value
 //
-// Steps that other parts of the engine fill in (uploads and the schedule,
-// automatic events and internal user properties) are virtual members with
-// do-nothing bodies here; the attribution layer's steps go through the seams
-// installed with GWLInstalledHook (deep links, conversion values, ad
-// reporters, on-device measurement).
+// Steps that other parts of the engine fill in (uploads and the schedule)
+// are virtual members with do-nothing bodies here; the attribution layer's
+// steps go through the seams installed with GWLInstalledHook (deep links,
+// conversion values, ad reporters, on-device measurement).
 //
 // Threads: the component pointers (database, configuration, identity,
 // audience evaluator, session reporter, TCF client) are written on the worker
@@ -52,6 +51,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "analytics/attribution/GWLMeasurementDeepLinks.h"
@@ -71,15 +71,23 @@ namespace platform {
 class AppEnvironment;
 class Clock;
 class Queue;
+class Random;
 }  // namespace platform
 class GWLAlarm;
 class GWLAudienceEvaluating;
+class GWLAudienceTimestampsCache;
+class GWLConditionalUserPropertyControlling;
+class GWLDailyCounts;
+class GWLPBEvent;
+class GWLRawEventData;
 class GWLDatabase;
 class GWLDatabaseRemoteConfigStore;
+class GWLEventEditingRuntime;
 class GWLExperimentsManaging;
 class GWLIdentifiers;
 class GWLIdentity;
 class GWLMonitor;
+class GWLPBMeasurementBundle;
 class GWLPersistedConfig;
 class GWLRemoteConfig;
 class GWLScheduler;
@@ -162,6 +170,9 @@ inline constexpr GWLAnalyticsReport kGWLMeasurementScreenReportingReport{
 inline constexpr GWLAnalyticsReport kGWLMeasurementBuildReport{kGWLLevelVerbose, 23222, "Build %lld"};
 inline constexpr GWLAnalyticsReport kGWLMeasurementAppIDChangedReport{
     kGWLLevelWarningSampled, 23294, "Analytics data will reset due to change in Halcyra App ID. Original ID, new ID"};
+
+// The production source of the sampling draws (GWLMeasurementSampling.cc).
+std::shared_ptr<platform::Random> GWLDefaultSamplingRandom();
 
 // Opens the engine's measurement database.
 using GWLMeasurementDatabaseOpener = std::function<std::shared_ptr<GWLDatabase>(
@@ -346,7 +357,7 @@ class GWLMeasurement : public GWLMeasurementOperations,
   const std::shared_ptr<GWLAlarm>& alarm() const { return alarm_; }
   const std::shared_ptr<GWLExperimentsManaging>& experimentManager() const { return experimentManager_; }
   const std::optional<std::vector<std::string>>& safelistedEvents() const { return safelistedEvents_; }
-  double initTimestamp() const { return initTimestamp_.load(); }
+  double initTimestamp() const override { return initTimestamp_.load(); }
   double suspendedUploadTimestamp() const { return suspendedUploadTimestamp_.load(); }
   void setSuspendedUploadTimestamp(double timestamp) { suspendedUploadTimestamp_.store(timestamp); }
   // The platform app ID the persisted settings held at the last wipe-out.
@@ -361,8 +372,6 @@ class GWLMeasurement : public GWLMeasurementOperations,
   void handleNonFirstOpenEventURL(const std::string& url, double eventTimestampInSeconds,
                                   const std::optional<std::string>& referrerURL) override;
   using GWLAnalyticsEngine::handleNonFirstOpenEventURL;
-  // The event write pipeline keeps the default event parameters; nothing here yet.
-  void setDefaultEventParameters(const std::optional<platform::Dictionary>& /*parameters*/) override {}
   // Posts the timeout to the session reporter.
   void setSessionTimeoutInterval(double seconds) override;
 
@@ -370,38 +379,188 @@ class GWLMeasurement : public GWLMeasurementOperations,
   std::shared_ptr<GWLMonitor> engineMonitor() const override { return monitor_; }
   std::shared_ptr<platform::Queue> globalQueue() const override;
   std::shared_ptr<platform::AppEnvironment> environment() const override;
-  // The event write pipeline's entry; the pipeline is not built yet: nothing is written.
-  void handleEventOnWorkerQueue(const std::shared_ptr<GWLEvent>& /*event*/) override {}
   bool isSessionExpired() const override;
   void notifyEventListeners(const std::shared_ptr<const GWLEvent>& event) override;
 
+  // ---- the event write pipeline (worker queue; GWLMeasurementPipeline.cc) ----
+  // Every event the engine stores passes here:
+  //   handleInternalEventOnWorkerQueue   an event the library made: the stored
+  //                                      default parameters, then as below,
+  //                                      then the event listeners
+  //   handleEventOnWorkerQueue           collection switch, safelist, session,
+  //                                      subscription de-duplication, rollout
+  //                                      session start, app exception, session
+  //                                      start, editing; then for the event and
+  //                                      each event editing created:
+  //   writeEventOnWorkerQueue            conditional user properties, then for
+  //                                      the event and each triggered event:
+  //   writeFilteredEventOnWorkerQueue    blocklist, then one exclusive
+  //                                      transaction: lifetime value, daily
+  //                                      limits, real-time decision, counters,
+  //                                      and `writeEvent` (aggregates, metadata
+  //                                      bundle, raw event); all or nothing
+  // Every step's outcome is a log line (the table at the top of the
+  // implementation file); nothing is answered to the caller.
+  void handleEventOnWorkerQueue(const std::shared_ptr<GWLEvent>& event) override;
+  void handleInternalEventOnWorkerQueue(const std::shared_ptr<GWLEvent>& event) override;
+  void writeEventOnWorkerQueue(const std::shared_ptr<GWLEvent>& event) override;
+  void writeFilteredEventOnWorkerQueue(const std::shared_ptr<GWLEvent>& event) override;
+  // Inside the event's transaction: false rolls it back.
+  [[nodiscard]] bool writeEvent(const std::shared_ptr<GWLEvent>& event, bool isPublicEvent, bool isRealtime);
+  // The metadata bundle of a raw event written now with these user properties
+  // (identity, device facts, consent), without the on-device values.
+  std::shared_ptr<GWLPBMeasurementBundle> createRawEventMetadataWithUserAttributes(
+      const std::vector<std::shared_ptr<GWLUserAttribute>>& userAttributes);
+  // The handling steps. Null / false ends the event.
+  std::shared_ptr<GWLEvent> eventAfterSafelistingEvent(const std::shared_ptr<GWLEvent>& event);
+  void processSessionFromEvent(const GWLEvent& event);
+  bool dedupeSubscriptionEvent(const GWLEvent& event);
+  bool shouldDropDuplicatedSessionStartWithRolloutEvent(const GWLEvent& event);
+  std::shared_ptr<GWLEvent> appExceptionEventWithCorvaneFeatureRollouts(const std::shared_ptr<GWLEvent>& event);
+  void writeSessionStartEventOnWorkerQueue(const std::shared_ptr<GWLEvent>& event);
+  // Inside the transaction: a purchase event's lifetime value is recorded.
+  [[nodiscard]] bool updateLifetimeValueWithEvent(const GWLEvent& event);
+  // Counts the event in `dailyCounts` (moved to today first); whether it is kept.
+  bool shouldProcessEvent(const GWLEvent& event, GWLDailyCounts& dailyCounts, bool isPublicEvent);
+  // Sets or clears the event's real-time and debug marks; whether it is real-time.
+  bool isRealtimeEvent(GWLEvent& event, const GWLDailyCounts& dailyCounts);
+  void maybeAddDebugAndRealtimeParameters(GWLEvent& event);
+  // Posts the "_fx" event (block "GWLMeasurement:1025").
+  void logFirstOpenConsentedEvent(double timestamp);
+
   // ---- steps other parts of the engine fill in (do nothing here) ----
-  // Write pipeline (worker queue): an event the library made itself; an
-  // event past the handling steps (conditional properties, blocklist, store).
-  virtual void handleInternalEventOnWorkerQueue(const std::shared_ptr<GWLEvent>& /*event*/) {}
-  virtual void writeEventOnWorkerQueue(const std::shared_ptr<GWLEvent>& /*event*/) {}
   // Uploads (worker queue): send what is queued; fetch the configuration;
   // arm, keep or cancel the upload alarm.
   virtual void uploadData() {}
   virtual void fetchRemoteConfig() {}
   virtual void updateSchedule() {}
-  // Sessions (worker queue): a new session at `timestamp` when one is due;
-  // the session properties "_sid", "_sno" and "_se" removed together.
-  virtual void reportSessionStartOnWorkerQueueWithTimestamp(double /*timestamp*/, bool /*appInBackground*/) {}
-  virtual void removeSessionUserPropertiesOnWorkerQueue() {}
-  // Automatic events and internal user properties (worker queue).
-  virtual void updateConsentSettingsUtilWithRemoteConfig() {}
-  virtual void updateCachedAdCampaignInfoWithExistingHBRAIDProperty() {}
-  virtual void removeLegacyHBRAIDUserProperty() {}
-  virtual void setPersonalizedAdsUserPropertyOnWorkerQueue() {}
-  virtual void backfillSessionNumber() {}
-  virtual void reportFirstOpenOnWorkerQueue() {}
-  virtual void reportAppUpdateOnWorkerQueue() {}
-  virtual void reportOSUpdateOnWorkerQueue() {}
+
+  // ---- automatic events and internal user properties (GWLMeasurementAutomaticEvents.cc) ----
+  // The events and properties the engine makes by itself, origin "auto", on
+  // the worker queue unless noted. Events go through
+  // handleInternalEventOnWorkerQueue, properties through
+  // setUserAttributeOnWorkerQueue. Database failures are logged and end the
+  // step; nothing is retried.
+  //
+  // First open, once per install ("_fot" marks it): "_fi" and "_fot" are set
+  // and read back, then "_f" (and, unless redundant engagement removal is
+  // on, an "_e" with "_et" = 1), the session when the app is active, the
+  // stored launch link as a campaign, and the ad network registration. A
+  // property that cannot be confirmed ends it without "_f": the next start
+  // tries again. Later starts: the session at launch (when the first scene
+  // connects, for a pre-warmed scene-based app), or the session properties
+  // go when the session has expired.
+  virtual void reportFirstOpenOnWorkerQueue();
+  // A new session at `timestamp` when one is due: counted by the session
+  // reporter, "_sid" and "_sno" set, "_s" logged ("_aib" = 1 when
+  // `appInBackground` and the configuration allows it).
+  virtual void reportSessionStartOnWorkerQueueWithTimestamp(double timestamp, bool appInBackground);
+  // A session start at the engine's start time, not in background, posted
+  // to the worker queue (block 1113, holding the engine weakly). Any thread.
+  void reportSessionStart();
+  // Observes the scene-will-connect notification; the first one removes the
+  // observer and calls reportSessionStart, so the session starts once.
+  void reportSessionStartWhenSceneWillConnectOnWorkerQueue();
+  // "_sid", "_sno" and "_se" deleted in one transaction; the first failure
+  // (23177, 23178, 23192) rolls all back.
+  virtual void removeSessionUserPropertiesOnWorkerQueue();
+  // The first start after an update of the app (of the OS) logs "_au" with
+  // "_pv" ("_ou" with "_po") = the version before; the very first start only
+  // stores the version.
+  virtual void reportAppUpdateOnWorkerQueue();
+  virtual void reportOSUpdateOnWorkerQueue();
+  // "_npa" follows the app's ad-personalisation setting: set (1 to disable,
+  // 0 to allow) when it changed, deleted when the setting is gone (23180,
+  // diagnostic digit 0); without a consent value the setting also becomes
+  // the "ad_personalization" consent.
+  virtual void setPersonalizedAdsUserPropertyOnWorkerQueue();
+  // "ad_personalization" := "denied" for a true `value`, else "granted",
+  // unless the current consent agrees already; its diagnostic digit tells
+  // where the setting came from (5 persisted, 3 Info dictionary, 1 defaults).
+  void updateAdPersonalizationConsentFromNPAValue(int64_t value) override;
+  // The configuration's consent defaults, delegations and regional defaults
+  // into the consent state; a changed ad-personalisation consent asks the
+  // next bundle to refresh "_npa". Also after every configuration fetch.
+  virtual void updateConsentSettingsUtilWithRemoteConfig();
+  // The legacy "_hbraid" property becomes the stored ad campaign
+  // information (when none is stored), and then goes.
+  virtual void updateCachedAdCampaignInfoWithExistingHBRAIDProperty();
+  virtual void removeLegacyHBRAIDUserProperty();
+  // A persisted session number of 0 becomes the lifetime count of "_s".
+  virtual void backfillSessionNumber();
+  // (ms / 3600000) x 3600000 + 3600000: an exact hour also moves on by one;
+  // saturating at the largest int64.
+  static int64_t timestampMillisRoundedUpToNextHour(int64_t milliseconds);
+  // Whether the running version is the version first installed (the
+  // purchase measurement's receipt check).
+  bool isVersionSameAsOriginalVersion() const;
+  // The set time of "_fot", else the earliest set time of any property; 0
+  // when none can be read (23123, 23124).
+  double firstOpenTimestamp();
+  // The attributes of the file at `path`; none for an empty path or when
+  // they cannot be read (23022).
+  std::optional<platform::Dictionary> fileAttributesForPath(const std::string& path) const;
+
+  // ---- bundling and sampling (worker queue; GWLMeasurementBundling.cc, GWLMeasurementSampling.cc) ----
+  using RawEvents = std::vector<std::shared_ptr<GWLRawEventData>>;
+  using Events = std::vector<std::shared_ptr<GWLEvent>>;
+  using ProtoEvents = std::vector<std::shared_ptr<GWLPBEvent>>;
+  // Builds and queues at most one bundle from the oldest raw events that
+  // share one metadata bundle, in one transaction; true when raw events were
+  // consumed (a bundle was queued, or sampling left nothing and they went).
+  bool bundleRawEvents();
+  // The next run of one fingerprint's raw events that fits in one bundle:
+  // consecutive row IDs of one clock hour, at most `uploadMaxEventsPerBundle`
+  // events below `uploadMaxSizeLimitBytes` (the first always fits). Nullopt
+  // on a read error. A first row that cannot be read is named in
+  // `damagedRowID` (and nothing is answered).
+  std::optional<RawEvents> rawEventsWithMetadataFingerprint(int64_t fingerprint,
+                                                            std::optional<int64_t>* damagedRowID = nullptr);
+  // Rejection, daily conversion and real-time limits, purchases: the events
+  // to bundle (empty when all were rejected and deleted), nullopt on error.
+  std::optional<Events> processRawEvents(const RawEvents& rawEvents, int64_t fingerprint);
+  std::shared_ptr<GWLRawEventData> internalEventFromPublicEvent(const std::shared_ptr<GWLRawEventData>& rawEvent);
+  std::shared_ptr<GWLRawEventData> processInAppPurchaseEvent(const std::shared_ptr<GWLRawEventData>& rawEvent);
+  std::shared_ptr<GWLRawEventData> validateAutomaticInAppPurchaseEvent(
+      const std::shared_ptr<GWLRawEventData>& rawEvent);
+  std::shared_ptr<GWLRawEventData> processManualInAppPurchaseEvent(const std::shared_ptr<GWLRawEventData>& rawEvent);
+  // True when the daily counts changed.
+  bool checkConversion(const std::shared_ptr<GWLRawEventData>& rawEvent, GWLDailyCounts& dailyCounts);
+  bool checkRealtime(const std::shared_ptr<GWLRawEventData>& rawEvent, GWLDailyCounts& dailyCounts);
+  // Session start and engagement of the raw events (side effects only; answers none).
+  std::optional<double> evaluationTimeFromRawEvents(const RawEvents& rawEvents, GWLPBMeasurementBundle& bundle);
+  void handleAnalyticsStorageConsentTransitions(const GWLPBMeasurementBundle& bundle);
+  // The events, each with its previous timestamp, after their aggregates
+  // (and, when allowed, the audiences' event filters) took them in.
+  std::optional<Events> eventsAfterUpdatingEventAggregates(const Events& events,
+                                                           const std::shared_ptr<GWLAudienceTimestampsCache>& cache,
+                                                           bool allowEventFilterEvaluation);
+  std::shared_ptr<GWLEvent> purchaseEventWithCustomerTypeParam(const std::shared_ptr<GWLEvent>& event);
+  bool updateAppMetadataForBundle(GWLPBMeasurementBundle& bundle, double bundleStartTimestamp,
+                                  double bundleEndTimestamp);
+  bool updateUserEngagement(int64_t milliseconds, GWLPBMeasurementBundle& bundle, bool sessionScoped);
+  void addBundleMetadataIntoBundle(GWLPBMeasurementBundle& bundle, double bundleStartTimestamp,
+                                   double bundleEndTimestamp);
+  // The kept events in input order; nullopt with `error` set when the
+  // aggregates could not be read or written.
+  std::optional<ProtoEvents> sampleEvents(const ProtoEvents& events, platform::Error* error = nullptr);
+  bool canEventBeSampled(const GWLPBEvent& event);
+  // True with probability 1/rate: a uniform draw in [0, rate) that is 0.
+  bool isEventBundledAfterRoll(int32_t rate);
+  // The source of the sampling draws (a secure generator unless replaced).
+  void setRandomSource(std::shared_ptr<platform::Random> random) { random_ = std::move(random); }
 
  protected:
   // The component block: false at the first step that failed.
   virtual bool initializeComponentsOnWorkerQueue();
+  // ---- what the write pipeline asks of the layers above (tests replace them) ----
+  // The conditional user property controller (its shared instance).
+  virtual std::shared_ptr<GWLConditionalUserPropertyControlling> conditionalUserPropertyController() const;
+  // The event-editing runtime of the configuration in force, or null.
+  virtual std::shared_ptr<GWLEventEditingRuntime> eventEditingRuntime() const;
+  // Whether the platform's tracking-authorisation class is present.
+  virtual bool hasTrackingAuthorizationClass() const;
+
   // Posts `block` to the worker queue holding the engine weakly.
   void scheduleWeakly(const std::string& blockID, std::function<void(GWLMeasurement&)> block);
   std::shared_ptr<GWLAnalytics> analytics() const;
@@ -466,8 +625,25 @@ class GWLMeasurement : public GWLMeasurementOperations,
 
   // The worker queue's.
   bool shouldRequestDeferredDeepLinkAfterConfigFetch_ = false;
+  // The write pipeline's: the safelisted event names (empty: every event passes).
+  const std::unordered_set<std::string> safelist_ =
+      safelistedEvents_ ? std::unordered_set<std::string>(safelistedEvents_->begin(), safelistedEvents_->end())
+                        : std::unordered_set<std::string>{};
+
+  // ---- bundling and sampling (worker queue) ----
+  // Settings a bundling pass writes, kept until its transaction commits.
+  struct BundlingStage {
+    std::optional<std::optional<std::string>> previousBundledConsentSignals;
+    std::optional<double> lastMonitorDataSampledTimestamp;
+    bool clearNPAUpdateFlag = false;
+  };
+  bool bundleRawEventsInTransaction(GWLDatabase& database, bool& bundleCreated);
+  std::shared_ptr<platform::Random> random_ = GWLDefaultSamplingRandom();
+  BundlingStage* bundlingStage_ = nullptr;  // while a pass runs
 
   // The foreground and background observers, installed by the component block.
   platform::Mutex observerMutex_;
   std::vector<platform::ObserverToken> observers_ ABSL_GUARDED_BY(observerMutex_);
+  // The scene-will-connect observer of a pre-warmed launch, until the first scene connects.
+  platform::ObserverToken sceneWillConnectObserver_ ABSL_GUARDED_BY(observerMutex_);
 };

@@ -23,6 +23,7 @@
 #include "analytics/measurement/GWLIdentifiers.h"
 #include "analytics/measurement/GWLIdentity.h"
 #include "analytics/measurement/GWLMeasurement.h"
+#include "analytics/measurement/GWLSessionReporter.h"
 #include "analytics/measurement/GWLTCFClient.h"
 #include "platform/dispatch/Queue.h"
 
@@ -266,7 +267,19 @@ std::shared_ptr<GWLSessionReporting> GWLMeasurement::makeSessionReporter() const
   if (dependencies_.sessionReporterFactory) {
     if (auto reporter = dependencies_.sessionReporterFactory(persistedConfig_)) return reporter;
   }
-  return std::make_shared<GWLSessionReporting>();
+  GWLSessionReporter::Dependencies dependencies;
+  dependencies.clock = clock_;
+  dependencies.monitor = monitor_;
+  dependencies.notificationCenter = notificationCenter_;
+  dependencies.remoteConfig = [weak = weakSelf_]() -> std::shared_ptr<GWLRemoteConfig> {
+    auto self = weak.lock();
+    return self ? self->remoteConfig() : nullptr;
+  };
+  dependencies.analytics = [weak = weakSelf_]() -> std::shared_ptr<GWLAnalytics> {
+    auto self = weak.lock();
+    return self ? self->analytics() : nullptr;
+  };
+  return GWLSessionReporter::initWithPersistedConfig(persistedConfig_, std::move(dependencies));
 }
 
 void GWLMeasurement::tcfClientSetConsentFromData() {

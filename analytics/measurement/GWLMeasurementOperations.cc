@@ -93,12 +93,6 @@ constexpr const char* kSetUserDataMethod = "setUserDataOnWorkerQueue";
 // The value's text form for a log line.
 GWLLogContext valueContext(const GWLValue& value) { return GWLLogContext(value.description()); }
 
-// A database call's error for a log line: the one it filled, else none.
-GWLLogContext errorContext(const platform::Error& error) {
-  if (error.domain.empty() && error.code == 0 && error.description.empty()) return GWLLogContext();
-  return GWLLogContext(error);
-}
-
 platform::Dictionary dictionaryFromRawParameters(const GWLRawParameters& parameters) {
   platform::Dictionary dictionary;
   for (const auto& [name, value] : parameters) {
@@ -118,6 +112,11 @@ bool isAdExposureEvent(const GWLEvent& event) {
 }
 
 }  // namespace
+
+GWLLogContext GWLMeasurementOperations::errorContext(const platform::Error& error) {
+  if (error.domain.empty() && error.code == 0 && error.description.empty()) return GWLLogContext();
+  return GWLLogContext(error);
+}
 
 GWLMeasurementOperations::GWLMeasurementOperations() = default;
 GWLMeasurementOperations::~GWLMeasurementOperations() = default;
@@ -209,11 +208,6 @@ void GWLMeasurementOperations::logEvent(const std::shared_ptr<GWLEvent>& event) 
   post(2642, [weak = weakSelf(), event] {
     if (auto self = weak.lock()) self->handleEventOnWorkerQueue(event);
   });
-}
-
-std::optional<GWLRawParameters> GWLMeasurementOperations::parametersWithAddedDefaultEventParameters(
-    const std::optional<GWLRawParameters>& parameters) {
-  return parameters;
 }
 
 // ---------------------------------------------------------------------------

@@ -1,5 +1,7 @@
 // GWLMeasurementOperations — the engine's operations behind the entry class:
-// the hop of a logged event onto the worker queue and its routing, user
+// the hop of a logged event onto the worker queue and its routing, default
+// event parameters with their backfill into stored events, the backfill of a
+// new session's ID into the events written just before it began, user
 // properties with their per-origin limits, the property queries, the
 // ad-personalisation and ad-network decisions, the last-advertising-ID-reset
 // property "_lair", the session ID query, user data, the de-duplication of
@@ -43,6 +45,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -62,8 +65,10 @@ class Queue;
 }  // namespace platform
 class GWLDatabase;
 class GWLIdentity;
+class GWLLogContext;
 class GWLMonitor;
 class GWLPersistedConfig;
+class GWLRawEventData;
 class GWLRemoteConfig;
 class GWLScheduler;
 
@@ -84,6 +89,10 @@ class GWLMeasurementOperations : public GWLAnalyticsEngine,
   using UserPropertiesCallback = std::function<void(const platform::Dictionary& properties)>;
   using MaxUserPropertiesCallback = std::function<void(int32_t maxUserProperties)>;
   using PurchasesCallback = std::function<void(const std::vector<platform::PaymentTransaction>& transactions)>;
+  // Which stored raw events a backfill rewrites.
+  using RawEventFilter = std::function<bool(const GWLRawEventData& row)>;
+  // Per metadata fingerprint: whether that metadata carries a session ID.
+  using FingerprintToSessionIDExistence = std::map<int64_t, bool>;
 
   ~GWLMeasurementOperations() override;
 
@@ -110,6 +119,50 @@ class GWLMeasurementOperations : public GWLAnalyticsEngine,
   void logEventOnWorkerQueue(const std::shared_ptr<GWLEvent>& event, bool notifyEventListeners);
   // Posts the event's write (block 2642, weak); a null event is refused (23048).
   void logEvent(const std::shared_ptr<GWLEvent>& event);
+
+  // ---- default event parameters ----
+  // Posts (block 2650, weak) the decision whether to backfill, then the handler.
+  void setDefaultEventParameters(const std::optional<platform::Dictionary>& parameters) override;
+  // Folds `parameters` into the stored defaults (none starts from nothing,
+  // which clears them): a name that is not text (23212) or a value that is
+  // no null, number or text (23213; an array also logs error event 27) is
+  // ignored, as is a refused public parameter name (23214); null removes the
+  // name; a number or text is kept as given when it is a valid public value.
+  // Beyond `maxPublicEventParams` the names last in ascending order go (error
+  // event 26, 23215). With `backfillEvents` the result is applied to the
+  // stored events since `initTimestamp` (23272, else 23216); then it is stored.
+  void handleSetDefaultEventParametersOnWorkerQueue(const std::optional<platform::Dictionary>& parameters,
+                                                    bool backfillEvents);
+  // Whether stored events exist and none since `initTimestamp` comes from the
+  // app ("app..." origins): defaults set before the app's first own event of
+  // this process also reach what the library stored since it was loaded. A
+  // failed read answers NO.
+  bool shouldBackfillEvents();
+  // Adds `parameters` (the events' own values win) to the stored raw events
+  // that pass `eventFilter` (all without one) and rewrites them. A failed
+  // read logs 23270; failed rewrites are counted and logged once (23271)
+  // with the last error, and the other rows are still rewritten.
+  void backfillEventsWithParameters(const GWLRawParameters& parameters, bool isPublic,
+                                    const RawEventFilter& eventFilter);
+  // The stored defaults under the event's own parameters (the event's values
+  // win); the parameters unchanged while no defaults are stored. Worker queue.
+  virtual std::optional<GWLRawParameters> parametersWithAddedDefaultEventParameters(
+      const std::optional<GWLRawParameters>& parameters);
+
+  // ---- session ID backfill (at a session start, worker queue) ----
+  // The earliest event time that joins the new session: the stored first
+  // open's time ("_f", the first in row order) when there is one, else 15
+  // seconds before the session ID (its start time in seconds).
+  double backfillStartTimestampForSessionID(const GWLValue& sessionID);
+  // Whether a stored event joins the session: not before `startTimestamp`,
+  // and written under metadata without a "_sid" user property. The metadata
+  // answers are kept in `fingerprintToSessionIDExistence`; a metadata read
+  // that fails logs 23273 and answers NO.
+  bool shouldBackfillSessionID(const GWLValue& sessionID, double startTimestamp,
+                               FingerprintToSessionIDExistence& fingerprintToSessionIDExistence,
+                               const GWLRawEventData& row);
+  // Adds "_sid" and "_sno" to the stored events that join the session that began.
+  virtual void backfillSessionID(const GWLValue& sessionID, const GWLValue& sessionNumber);
 
   // ---- first open ----
   // "_pfo": the previous first-open count minus 1 (0 below 2 or without a
@@ -206,19 +259,15 @@ class GWLMeasurementOperations : public GWLAnalyticsEngine,
   virtual std::shared_ptr<platform::AppEnvironment> environment() const = 0;
   // The write pipeline's entry for one event (worker queue).
   virtual void handleEventOnWorkerQueue(const std::shared_ptr<GWLEvent>& event) = 0;
+  // When the library was loaded in this process (seconds since 1970): the
+  // default event parameters' backfill reaches the events stored since then.
+  virtual double initTimestamp() const = 0;
   // Whether the session reporter's session has expired.
   virtual bool isSessionExpired() const = 0;
   // The entry class's event listeners (`GWLAnalytics::notifyEventListeners`).
   virtual void notifyEventListeners(const std::shared_ptr<const GWLEvent>& event) = 0;
 
   // ---- steps that later parts of the engine fill ----
-  // The stored default event parameters under the event's own (the event's
-  // values win). Default: the parameters unchanged.
-  virtual std::optional<GWLRawParameters> parametersWithAddedDefaultEventParameters(
-      const std::optional<GWLRawParameters>& parameters);
-  // Writes "_sid" and "_sno" into the stored events of the session that
-  // began (worker queue, at a session start). Default: nothing.
-  virtual void backfillSessionID(const GWLValue& /*sessionID*/, const GWLValue& /*sessionNumber*/) {}
   // A new "_npa" value for the ad-personalisation consent. Default: nothing.
   virtual void updateAdPersonalizationConsentFromNPAValue(int64_t /*value*/) {}
   // Starts the on-device conversion query with the user data. Default: nothing.
@@ -234,6 +283,8 @@ class GWLMeasurementOperations : public GWLAnalyticsEngine,
   bool storeUserAttributeOnWorkerQueue(const std::shared_ptr<GWLUserAttribute>& attribute);
   // Whether the name is stored: true, false, or none when the question failed.
   std::optional<bool> containsUserAttribute(const std::string& name);
+  // A database call's error for a log line: the one it filled, else none.
+  static GWLLogContext errorContext(const platform::Error& error);
 
   std::atomic<bool> shouldUpdateNPAUserProperty_{false};
   std::atomic<bool> foundAdPersonalizationPlistFlag_{false};

@@ -91,5 +91,8 @@ inline constexpr const char* kApplicationWillResignActiveNotification = "Applica
 inline constexpr const char* kApplicationDidEnterBackgroundNotification = "ApplicationDidEnterBackground";
 inline constexpr const char* kApplicationWillEnterForegroundNotification = "ApplicationWillEnterForeground";
 inline constexpr const char* kApplicationWillTerminateNotification = "ApplicationWillTerminate";
+// Posted by the host when a scene (a window of the app) is about to connect,
+// on the thread that connects it.
+inline constexpr const char* kSceneWillConnectNotification = "SceneWillConnect";
 
 }  // namespace platform

@@ -1,5 +1,9 @@
 #include "platform/storekit/SKAdNetwork.h"
 
+#include <filesystem>
+#include <limits>
+
+#include "platform/core/Log.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/storage/Paths.h"
 #include "platform/storage/PropertyList.h"
@@ -62,14 +66,51 @@ std::optional<Dictionary> SKAdNetwork::lastUpdate(Error* error) const {
   Error failure;
   std::lock_guard<std::mutex> lock(mutex_);
   std::optional<std::string> path = recordPath(&failure);
+  return readDictionary(path, std::move(failure), error);
+}
+
+std::optional<std::string> SKAdNetwork::registrationPath(Error* error) const {
+  std::optional<std::string> record = recordPath(error);
+  if (!record) return std::nullopt;
+  return (std::filesystem::path(*record).parent_path() / kSKAdNetworkRegistrationFileName).string();
+}
+
+std::optional<Dictionary> SKAdNetwork::readDictionary(const std::optional<std::string>& path, Error failure,
+                                                      Error* error) const {
   if (path) {
     if (std::optional<Object> record = PropertyList::readFile(*path, &failure)) {
       if (const Dictionary* dictionary = record->dictionaryValue()) return *dictionary;
-      failure = Error(kPropertyListErrorDomain, PropertyList::kUnreadable, "the postback record is no dictionary");
+      failure = Error(kPropertyListErrorDomain, PropertyList::kUnreadable, "the record is no dictionary");
     }
   }
   setError(error, std::move(failure));
   return std::nullopt;
+}
+
+void SKAdNetwork::registerAppForAdNetworkAttribution() {
+  Error error;
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::optional<std::string> path = registrationPath(&error);
+  if (path) {
+    int64_t count = 0;
+    if (auto previous = readDictionary(path, Error(), nullptr)) {
+      auto found = previous->find(kSKAdNetworkRegistrationCountKey);
+      if (found != previous->end()) count = found->second.integerValueOrZero();
+    }
+    Dictionary record;
+    record[kSKAdNetworkRegistrationDateKey] = Date{clock_->now()};
+    record[kSKAdNetworkRegistrationCountKey] = count < std::numeric_limits<int64_t>::max() ? count + 1 : count;
+    if (PropertyList::writeFile(*path, Object(std::move(record)), PropertyListFormat::Binary, &error)) return;
+  }
+  log::write(LogLevel::Warning, "SKAdNetwork", "registration", "",
+             "the ad network registration could not be recorded: " + error.toString());
+}
+
+std::optional<Dictionary> SKAdNetwork::lastRegistration(Error* error) const {
+  Error failure;
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::optional<std::string> path = registrationPath(&failure);
+  return readDictionary(path, std::move(failure), error);
 }
 
 }  // namespace platform

@@ -8,11 +8,17 @@
 // list in the app container, so that a person trying the app, or a test, can
 // see what was reported.
 //
-// Callers depend on the interface SKAdNetworkPostbackUpdating only; tests put
-// a double of their own in its place to script the platform's answers
-// (errors in kSKANErrorDomain among them).
+// The same stand-in takes the app's registration for the ad network's install
+// attribution (made once, at the first open): it records when the app last
+// registered and how often, in a property list of its own beside the
+// postback record.
 //
-// Threads: `updatePostbackConversionValue` may be called on any thread; the
+// Callers depend on the interfaces SKAdNetworkPostbackUpdating and
+// SKAdNetworkRegistering only; tests put a double of their own in their place
+// to script the platform's answers (errors in kSKANErrorDomain among them).
+//
+// Threads: `updatePostbackConversionValue` and
+// `registerAppForAdNetworkAttribution` may be called on any thread; the
 // stand-in serialises its writes and calls the completion on the calling
 // thread before it returns.
 #pragma once
@@ -55,6 +61,13 @@ class SKAdNetworkPostbackUpdating {
                                              bool lockWindow, Completion completion) = 0;
 };
 
+class SKAdNetworkRegistering {
+ public:
+  virtual ~SKAdNetworkRegistering() = default;
+  // Registers the app for install attribution. The platform answers nothing.
+  virtual void registerAppForAdNetworkAttribution() = 0;
+};
+
 // The file name of the record in the Application Support directory.
 inline constexpr const char* kSKAdNetworkRecordFileName = "SKAdNetworkPostback.plist";
 // Keys of the recorded update.
@@ -62,8 +75,12 @@ inline constexpr const char* kSKAdNetworkRecordFineValueKey = "fine_value";
 inline constexpr const char* kSKAdNetworkRecordCoarseValueKey = "coarse_value";
 inline constexpr const char* kSKAdNetworkRecordLockWindowKey = "lock_window";
 inline constexpr const char* kSKAdNetworkRecordUpdateDateKey = "update_date";
+// The registration record: its file name (beside the postback record) and keys.
+inline constexpr const char* kSKAdNetworkRegistrationFileName = "SKAdNetworkRegistration.plist";
+inline constexpr const char* kSKAdNetworkRegistrationDateKey = "registration_date";
+inline constexpr const char* kSKAdNetworkRegistrationCountKey = "registration_count";
 
-class SKAdNetwork : public SKAdNetworkPostbackUpdating {
+class SKAdNetwork : public SKAdNetworkPostbackUpdating, public SKAdNetworkRegistering {
  public:
   // Records into the property list at `recordPath`; an empty path names
   // kSKAdNetworkRecordFileName in the Application Support directory of the
@@ -85,8 +102,18 @@ class SKAdNetwork : public SKAdNetworkPostbackUpdating {
   // update_date}); nullopt with an error when there is none or it cannot be read.
   [[nodiscard]] std::optional<Dictionary> lastUpdate(Error* error = nullptr) const;
 
+  // Records {registration_date, registration_count}: the date now and the
+  // count one higher than the record held (a missing or unreadable record
+  // counts 0). A record that cannot be written is logged; the previous one
+  // stays whole.
+  void registerAppForAdNetworkAttribution() override;
+  // The registration record; nullopt with an error when there is none or it cannot be read.
+  [[nodiscard]] std::optional<Dictionary> lastRegistration(Error* error = nullptr) const;
+
  private:
   [[nodiscard]] std::optional<std::string> recordPath(Error* error) const;
+  [[nodiscard]] std::optional<std::string> registrationPath(Error* error) const;
+  [[nodiscard]] std::optional<Dictionary> readDictionary(const std::optional<std::string>& path, Error failure, Error* error) const;
 
   const std::string recordPath_;
   const std::shared_ptr<Clock> clock_;

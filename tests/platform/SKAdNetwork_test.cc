@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include "platform/TestSupport.h"
+#include "platform/core/Log.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/storage/Paths.h"
 
@@ -59,6 +60,27 @@ TEST(SKAdNetwork, RecordsTheLastUpdateInTheAppContainer) {
   // Without a data directory there is nowhere to record.
   SKAdNetwork nowhere({}, clock);
   EXPECT_TRUE(update(nowhere, 1, SKAdNetworkCoarseConversionValue::kLow, false));
+}
+
+TEST(SKAdNetwork, RecordsEachRegistrationBesideTheUpdates) {
+  testing::ScratchDirectory scratch;
+  auto clock = std::make_shared<ManualClock>(1'700'000'000.5);
+  SKAdNetwork network(scratch / "record.plist", clock);
+  EXPECT_FALSE(network.lastRegistration());
+
+  network.registerAppForAdNetworkAttribution();
+  clock->advance(10);
+  network.registerAppForAdNetworkAttribution();
+  EXPECT_EQ(network.lastRegistration(), (Dictionary{{kSKAdNetworkRegistrationDateKey, Date{1'700'000'010.5}},
+                                                    {kSKAdNetworkRegistrationCountKey, 2}}));
+  EXPECT_FALSE(network.lastUpdate()) << "a registration is no conversion value";
+
+  // A registration that cannot be recorded is logged; nothing else happens.
+  log::ScopedCapture capture;
+  SKAdNetwork unwritable(scratch / "no-such-directory/record.plist", clock);
+  unwritable.registerAppForAdNetworkAttribution();
+  EXPECT_TRUE(capture.sink().contains("could not be recorded"));
+  EXPECT_FALSE(unwritable.lastRegistration());
 }
 
 }  // namespace

@@ -1,10 +1,15 @@
 #include "analytics/foundation/storage/GWLDailyCounts.h"
 
-// The counters are far below their limits for any real day: they wrap as
-// unsigned numbers rather than overflow.
+#include <limits>
+
+// A counter that reached the int32 maximum stays there: a wrapped count would
+// read as a day far below its limits.
 namespace {
 int32_t add(int32_t count, int32_t amount) {
-  return static_cast<int32_t>(static_cast<uint32_t>(count) + static_cast<uint32_t>(amount));
+  const int64_t sum = int64_t{count} + int64_t{amount};
+  if (sum > std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
+  if (sum < 0) return 0;
+  return static_cast<int32_t>(sum);
 }
 }  // namespace
 

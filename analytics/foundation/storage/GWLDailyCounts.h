@@ -2,7 +2,8 @@
 // app_metadata row: the day index they belong to and the counts of
 // conversions, all events, public events, error events and realtime
 // conversion and DCU events of that day. An increment given another day first
-// starts the counters of that day from zero.
+// starts the counters of that day from zero; counters stop at the int32
+// maximum.
 //
 // Threads: a plain row value; the database hands out copies, each holder owns its own.
 #pragma once
