@@ -44,12 +44,12 @@ class AlertController : public ViewController {
   const std::vector<AlertAction>& actions() const { return actions_; }
 
   // The user taps the action at `index`; false when there is none or it is disabled.
-  [[nodiscard]] bool tapAction(size_t index);
+  bool tapAction(size_t index);
   // The user taps the first action titled `title`.
-  [[nodiscard]] bool tapAction(const std::string& title);
+  bool tapAction(const std::string& title);
 
   ViewNode snapshot() const override;
-  [[nodiscard]] bool performAction(const std::string& name, const Object& value = {}) override;
+  bool performAction(const std::string& name, const Object& value = {}) override;
 
  private:
   std::optional<std::string> title_;

@@ -29,7 +29,7 @@ class HostingController : public ViewController {
     auto child = hosted();
     return child ? child->snapshot() : ViewController::snapshot();
   }
-  [[nodiscard]] bool performAction(const std::string& name, const Object& value = {}) override {
+  bool performAction(const std::string& name, const Object& value = {}) override {
     if (ViewController::performAction(name, value)) return true;
     auto child = hosted();
     return child && child->performAction(name, value);

@@ -52,7 +52,7 @@ class NavigationController : public ViewController {
   static void setViewWillLayoutSubviewsMethod(LayoutMethod method);
 
   ViewNode snapshot() const override;
-  [[nodiscard]] bool performAction(const std::string& name, const Object& value = {}) override;
+  bool performAction(const std::string& name, const Object& value = {}) override;
 
  private:
   std::vector<std::shared_ptr<ViewController>> stack_;

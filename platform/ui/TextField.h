@@ -14,7 +14,7 @@ class TextField;
 class TextFieldDelegate {
  public:
   virtual ~TextFieldDelegate() = default;
-  [[nodiscard]] virtual bool textFieldShouldReturn(TextField& textField) = 0;
+  virtual bool textFieldShouldReturn(TextField& textField) = 0;
 };
 
 class TextField {

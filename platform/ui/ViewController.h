@@ -79,7 +79,7 @@ class ViewController : public std::enable_shared_from_this<ViewController> {
   void setNeedsSnapshot() { changed_.emit(); }
 
   // A tap or change sent back by a renderer; false when `name` names no action.
-  [[nodiscard]] virtual bool performAction(const std::string& name, const Object& value = {});
+  virtual bool performAction(const std::string& name, const Object& value = {});
   std::vector<std::string> actionNames() const;
 
   // Containment and navigation.

@@ -96,6 +96,8 @@ void GWLPersistentDictionary::load() {
   platform::Error error;
   std::optional<platform::Object> read = platform::PropertyList::readFile(filePath_, &error);
   if (read && read->dictionaryValue()) {
+    // Before the dictionary is shared, but the content is the mutex's all the same.
+    platform::MutexLock lock(mutex_);
     content_ = *read->dictionaryValue();
     return;
   }

@@ -342,7 +342,7 @@ class GWLRemoteConfig : public GWLExperimentsObserver, public std::enable_shared
   bool boolValueFromCacheWithKey(const std::string& key, bool defaultValue) const;
   // Stores `value` under `key` and answers it; a null value or an empty key
   // stores nothing (report 29019) and answers nullopt.
-  [[nodiscard]] std::optional<platform::Object> cacheValue(const platform::Object& value, const std::string& key) const;
+  std::optional<platform::Object> cacheValue(const platform::Object& value, const std::string& key) const;
   // A plain decimal number: optional sign, digits, at most one decimal point,
   // with at least one digit. Integers that fit answer an integer, others a
   // double. A value that is no string answers nullopt (report 29018).

@@ -39,7 +39,7 @@ std::string gwl_monitorContext(const platform::Error& error);
 
 // Stores a library error into `error` (when given) and answers it.
 platform::Error GWLSetError(platform::Error* error, int64_t code, const std::string& description);
-[[nodiscard]] platform::Error GWLSetErrorWithMonitorContext(platform::Error* error, int64_t code, const std::string& description,
+platform::Error GWLSetErrorWithMonitorContext(platform::Error* error, int64_t code, const std::string& description,
                                               const std::string& monitorContext);
 // Answers `success`; stores the error when it is false.
 [[nodiscard]] bool GWLSetErrorUnlessSuccess(bool success, platform::Error* error, int64_t code, const std::string& description);
