@@ -5,6 +5,7 @@
 
 #include "analytics/foundation/config/GWLRemoteConfig.h"
 #include "analytics/wire/GWLPBMeasurementBundle.h"
+#include "analytics/wire/GWLPBEvent.h"
 #include "analytics/wire/GWLPBUserAttribute.h"
 
 namespace {
@@ -147,4 +148,65 @@ void GWLApplyConsentDiagnostics(GWLPBMeasurementBundle& bundle, std::string_view
   if (found && !refresh) return;
   if (!found) attributes.push_back(storedNPAAttribute);
   bundle.setUserAttributes(attributes);
+}
+
+bool GWLBundleHasFirstOpenEvent(const GWLPBMeasurementBundle& bundle) {
+  for (const auto& event : bundle.events()) {
+    if (event && event->name() == "_f") return true;
+  }
+  return false;
+}
+
+bool GWLAreBundlesCompatible(const GWLPBMeasurementBundle* a, const GWLPBMeasurementBundle* b) {
+  if (!a || !b) return false;
+  if (a->consentSignals() != b->consentSignals()) return false;
+  if (a->consentDiagnostics() != b->consentDiagnostics()) return false;
+  if (a->corePlatformServices() != b->corePlatformServices()) return false;
+  if (a->dmaRegion() != b->dmaRegion()) return false;
+  const auto npaA = GWLBundleNPAAttribute(*a);
+  const auto npaB = GWLBundleNPAAttribute(*b);
+  if (!npaA && !npaB) return true;
+  return (npaA ? npaA->intValue() : 0) == (npaB ? npaB->intValue() : 0);
+}
+
+void GWLApplyDataControls(GWLPBMeasurementBundle& bundle, std::span<const std::string> dataControlNames,
+                          const std::function<std::string()>& ephemeralAppInstanceID) {
+  if (dataControlNames.empty()) return;
+  const auto named = [&](std::string_view name) {
+    for (const std::string& control : dataControlNames) {
+      if (control == name) return true;
+    }
+    return false;
+  };
+
+  if (named("app_instance_id")) {
+    bundle.clearAppInstanceId();
+    if (GWLConsentStringDeniesAnalyticsStorage(bundle.consentSignals().value_or(std::string()))) {
+      bundle.clearEphemeralAppInstanceId();
+    } else {
+      bundle.setEphemeralAppInstanceId(ephemeralAppInstanceID ? ephemeralAppInstanceID() : std::string());
+    }
+  }
+  if (named("user_id")) {
+    std::vector<std::shared_ptr<GWLPBUserAttribute>> kept;
+    for (const auto& attribute : bundle.userAttributes()) {
+      if (!attribute || attribute->name() != "_id") kept.push_back(attribute);
+    }
+    bundle.setUserAttributes(kept);
+  }
+  const bool deviceInfo = named("device_info");
+  if (deviceInfo || named("os_version")) {
+    if (const std::optional<std::string> version = bundle.osVersion()) {
+      const size_t dot = version->find('.');
+      if (dot != std::string::npos) bundle.setOsVersion(std::string_view(*version).substr(0, dot));
+    }
+  }
+  if (deviceInfo || named("device_model")) bundle.clearDeviceModel();
+  if (named("enhanced_user_id")) bundle.clearSessionStitchingToken();
+  bundle.setRedactedFields(dataControlNames);
+}
+
+void GWLApplyDataControls(GWLPBMeasurementBundle& bundle, std::span<const std::string> dataControlNames,
+                          GWLIdentity& identity) {
+  GWLApplyDataControls(bundle, dataControlNames, [&identity] { return identity.ephemeralAppInstanceID(); });
 }

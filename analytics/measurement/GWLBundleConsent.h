@@ -19,8 +19,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -97,3 +99,26 @@ void GWLApplyAdIdentifierConsent(GWLPBMeasurementBundle& bundle, std::string_vie
 void GWLApplyConsentDiagnostics(GWLPBMeasurementBundle& bundle, std::string_view consentDiagnostics,
                                 bool adUserDataDenied, const std::shared_ptr<GWLPBUserAttribute>& storedNPAAttribute,
                                 const GWLRemoteConfig& remoteConfig, bool refresh);
+
+// Whether the bundle holds a first-open event ("_f").
+bool GWLBundleHasFirstOpenEvent(const GWLPBMeasurementBundle& bundle);
+
+// Whether two bundles may travel in one batch: both exist, their consent
+// signals, consent diagnostics and core platform services are equal (both
+// absent counts as equal, one absent as different), their DMA-region flags
+// are equal, and their "_npa" values are equal (an absent one counts as 0).
+bool GWLAreBundlesCompatible(const GWLPBMeasurementBundle* a, const GWLPBMeasurementBundle* b);
+
+// The configuration's data controls, one rule per name:
+// - "app_instance_id": the app instance ID is removed; the ephemeral ID takes
+//   its place unless the bundle's signals deny analytics storage;
+// - "user_id": the "_id" user properties are removed;
+// - "os_version" or "device_info": the OS version is cut before its first ".";
+// - "device_model" or "device_info": the device model is removed;
+// - "enhanced_user_id": the session stitching token is removed;
+// and any names at all are listed as the bundle's redacted fields.
+// `ephemeralAppInstanceID` is asked only when the ephemeral ID is written.
+void GWLApplyDataControls(GWLPBMeasurementBundle& bundle, std::span<const std::string> dataControlNames,
+                          const std::function<std::string()>& ephemeralAppInstanceID);
+void GWLApplyDataControls(GWLPBMeasurementBundle& bundle, std::span<const std::string> dataControlNames,
+                          GWLIdentity& identity);

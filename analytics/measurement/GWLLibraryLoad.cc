@@ -1,6 +1,8 @@
 #include "analytics/measurement/GWLLibraryLoad.h"
 
+#include "analytics/measurement/CVNAnalyticsConnector.h"
 #include "analytics/measurement/GWLMeasurement.h"
+#include "analytics/measurement/GWLScreenViewReporter.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/util/Mutex.h"
 
@@ -26,7 +28,9 @@ void GWLLibraryLoad(const std::shared_ptr<platform::Clock>& clock) {
     if (state.loadTimestamp) return;
     state.loadTimestamp = now;
   }
+  GWLScreenViewReporter::installAppActiveProvider();
   GWLMeasurement::subscribeForAppDidFinishLaunchingNotifications();
+  CVNAnalyticsConnector::load();
 }
 
 std::optional<double> GWLLibraryLoadTimestamp() {

@@ -6,7 +6,9 @@
 //   - notes the load time, which GWLAnalytics takes as its `loadTimestamp`
 //     (the first load time of the installation, unless a reset moves it);
 //   - makes the engine class observe the app's did-finish-launching
-//     notification on the default notification centre.
+//     notification on the default notification centre;
+//   - registers the library with the core framework (CVNApp), whose
+//     configure call then starts it.
 // Only the first call acts; later ones change nothing. Any thread.
 #pragma once
 

@@ -20,6 +20,7 @@
 #include "analytics/foundation/storage/GWLDatabase.h"
 #include "analytics/measurement/GWLConsentSettingsUtil.h"
 #include "analytics/measurement/GWLIdentity.h"
+#include "analytics/measurement/GWLScreenViewReporter.h"
 #include "analytics/measurement/GWLScreenViewReporting.h"
 #include "analytics/measurement/GWLTCFClient.h"
 #include "platform/appdelegate/LaunchOptions.h"
@@ -396,12 +397,7 @@ std::optional<platform::Object> GWLMeasurement::infoDictionaryValue(const std::s
 }
 
 bool GWLMeasurement::isScreenReportingEnabled() const {
-  auto value = infoDictionaryValue(kGWLScreenReportingEnabledInfoKey);
-  if (!value) value = infoDictionaryValue(kGWLAutomaticScreenReportingEnabledInfoKey);
-  if (!value) return true;
-  if (auto flag = value->boolValue()) return *flag;
-  if (auto number = value->numberValue()) return *number != 0;
-  return true;
+  return GWLIsScreenReportingEnabled([this](const std::string& key) { return infoDictionaryValue(key); });
 }
 
 bool GWLMeasurement::isCorvaneRemoteConfigSDKPresent() const { return classExists(kGWLCorvaneRemoteConfigClassName); }

@@ -408,7 +408,8 @@ class GWLMeasurement : public GWLMeasurementOperations,
   // Inside the event's transaction: false rolls it back.
   [[nodiscard]] bool writeEvent(const std::shared_ptr<GWLEvent>& event, bool isPublicEvent, bool isRealtime);
   // The metadata bundle of a raw event written now with these user properties
-  // (identity, device facts, consent), without the on-device values.
+  // (identity, device facts, identifiers under consent), without the
+  // on-device values.
   std::shared_ptr<GWLPBMeasurementBundle> createRawEventMetadataWithUserAttributes(
       const std::vector<std::shared_ptr<GWLUserAttribute>>& userAttributes);
   // The handling steps. Null / false ends the event.
@@ -429,11 +430,33 @@ class GWLMeasurement : public GWLMeasurementOperations,
   void logFirstOpenConsentedEvent(double timestamp);
 
   // ---- steps other parts of the engine fill in (do nothing here) ----
-  // Uploads (worker queue): send what is queued; fetch the configuration;
-  // arm, keep or cancel the upload alarm.
+  // Uploads (worker queue): send what is queued; fetch the configuration.
   virtual void uploadData() {}
   virtual void fetchRemoteConfig() {}
-  virtual void updateSchedule() {}
+
+  // ---- the upload schedule (GWLMeasurementUpload.cc), worker queue ----
+  // Arms, keeps or cancels the upload alarm "Measurement timer":
+  //   suspended     (a failed delete or fetch-time write, under 3600 s of
+  //                 uptime ago): alarm off, no reachability watch, task ended
+  //   no data / no next time: alarm off, the pending experiment snapshot
+  //                 activated (no data), no reachability watch, task ended
+  //   no network    the engine watches reachability (a change reschedules),
+  //                 alarm off, task ended
+  //   otherwise     a back-off holds the time until `uploadingBackoffInterval`
+  //                 after it; an alarm already due no later is kept, else the
+  //                 alarm is armed (block "GWLMeasurement:1807" -> uploadData)
+  // The background task is ended whenever the next fire lies over 30 s ahead.
+  void updateSchedule() override;
+  // Seconds since 1970 of the next upload; 0 = none (GWLNextUploadingTime
+  // over the database, the persisted times and the settings).
+  double nextUploadingTime();
+  // Whether bundles are queued or raw events wait; false when it cannot tell.
+  bool hasDataToUpload();
+  // No request of the engine pending and none of the network in progress.
+  bool isNetworkReadyForRequest() const override;
+  bool shouldUseBackgroundSession() const override;
+  // Whether uploads are suspended now; clears a suspension that has run out.
+  bool isUploadSuspended();
 
   // ---- automatic events and internal user properties (GWLMeasurementAutomaticEvents.cc) ----
   // The events and properties the engine makes by itself, origin "auto", on
@@ -646,4 +669,9 @@ class GWLMeasurement : public GWLMeasurementOperations,
   std::vector<platform::ObserverToken> observers_ ABSL_GUARDED_BY(observerMutex_);
   // The scene-will-connect observer of a pre-warmed launch, until the first scene connects.
   platform::ObserverToken sceneWillConnectObserver_ ABSL_GUARDED_BY(observerMutex_);
+  // Stores `current` when it differs from the last run's `previous`, and then
+  // logs `eventName` with the previous version when there was one.
+  void reportVersionChange(const std::optional<std::string>& current, const std::optional<std::string>& previous,
+                           const std::function<void(const std::optional<std::string>&)>& store, const char* eventName,
+                           const char* previousVersionParameter);
 };

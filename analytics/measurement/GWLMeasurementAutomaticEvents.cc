@@ -400,27 +400,29 @@ void GWLMeasurement::reportAppUpdateOnWorkerQueue() {
   GWLScheduler::checkOnBackgroundThreadWithMethodName("reportAppUpdateOnWorkerQueue");
   if (!persistedConfig_) return;
   auto found = identity();
-  const std::optional<std::string> current = found ? found->appVersion() : std::nullopt;
-  const std::optional<std::string> previous = persistedConfig_->appVersion();
-  if (current == previous) return;
-  persistedConfig_->setAppVersion(current);
-  if (previous && !previous->empty()) {
-    logInternalEventWithOrigin(kGWLOriginAuto, kAppUpdateEventName,
-                               GWLRawParameters{{kPreviousVersionParameter, platform::Object(*previous)}});
-  }
+  reportVersionChange(found ? found->appVersion() : std::nullopt, persistedConfig_->appVersion(),
+                      [this](const std::optional<std::string>& version) { persistedConfig_->setAppVersion(version); },
+                      kAppUpdateEventName, kPreviousVersionParameter);
 }
 
 void GWLMeasurement::reportOSUpdateOnWorkerQueue() {
   GWLScheduler::checkOnBackgroundThreadWithMethodName("reportOSUpdateOnWorkerQueue");
   if (!persistedConfig_) return;
-  const std::string current = GWLEnvironmentInfo::sharedInstance()->deviceOSVersion();
-  const std::optional<std::string> previous = persistedConfig_->osVersion();
-  if (previous == current) return;
-  persistedConfig_->setOSVersion(current);
-  if (previous && !previous->empty()) {
-    logInternalEventWithOrigin(kGWLOriginAuto, kOSUpdateEventName,
-                               GWLRawParameters{{kPreviousOSVersionParameter, platform::Object(*previous)}});
-  }
+  reportVersionChange(GWLEnvironmentInfo::sharedInstance()->deviceOSVersion(), persistedConfig_->osVersion(),
+                      [this](const std::optional<std::string>& version) { persistedConfig_->setOSVersion(version); },
+                      kOSUpdateEventName, kPreviousOSVersionParameter);
+}
+
+void GWLMeasurement::reportVersionChange(const std::optional<std::string>& current,
+                                         const std::optional<std::string>& previous,
+                                         const std::function<void(const std::optional<std::string>&)>& store,
+                                         const char* eventName, const char* previousVersionParameter) {
+  if (current == previous) return;
+  store(current);
+  // The very first run has no version before it: it only stores its own.
+  if (!previous || previous->empty()) return;
+  logInternalEventWithOrigin(kGWLOriginAuto, eventName,
+                             GWLRawParameters{{previousVersionParameter, platform::Object(*previous)}});
 }
 
 // ---------------------------------------------------------------------------

@@ -25,6 +25,7 @@
 #include "analytics/measurement/GWLConsentSettingsUtil.h"
 #include "analytics/measurement/GWLIdentity.h"
 #include "analytics/measurement/GWLMeasurement.h"
+#include "analytics/measurement/GWLSessionReporter.h"
 #include "analytics/measurement/GWLRealtimeEventLimits.h"
 #include "analytics/wire/GWLPBAdCampaignInfo.h"
 #include "analytics/wire/GWLPBEvent.h"
@@ -36,10 +37,10 @@
 namespace {
 
 constexpr const char* kRawEventsMetadataTable = "raw_events_metadata";
-constexpr const char* kSessionStartEvent = "_s";
+constexpr const char* kSessionStartEvent = kGWLSessionStartEventName;
 constexpr const char* kFirstOpenEvent = "_f";
 constexpr const char* kInAppPurchaseEvent = "_iap";
-constexpr const char* kEngagementEvent = "_e";
+constexpr const char* kEngagementEvent = kGWLUserEngagementEventName;
 constexpr const char* kMeasurementInfoEvent = "_fx";
 constexpr const char* kMeasurementInfoSourceParameter = "_fxs";
 constexpr const char* kEngagementTimeParameter = "_et";
@@ -139,6 +140,18 @@ bool isPSMMeasurementInfo(const GWLEvent& event) {
   if (event.name() != kMeasurementInfoEvent) return false;
   const GWLValue* source = parameter(event, kMeasurementInfoSourceParameter);
   return source && source->stringValue() && source->stringValue()->starts_with(kPSMSource);
+}
+
+// The length of a stored event's wire form: the stored bytes are that form
+// without the name, which adds its key, length and text.
+int64_t encodedEventSize(const platform::Dictionary& row, const std::string& name) {
+  auto data = row.find("data");
+  const platform::Bytes* bytes = data == row.end() ? nullptr : data->second.bytesValue();
+  int64_t size = bytes ? static_cast<int64_t>(bytes->size()) : 0;
+  if (name.empty()) return size;
+  size += 1 + static_cast<int64_t>(name.size());
+  for (uint64_t length = name.size(); length >= 0x80; length >>= 7) ++size;
+  return size + 1;
 }
 
 // The count of today in counters that may still hold another day's.
@@ -396,9 +409,7 @@ std::optional<GWLMeasurement::RawEvents> GWLMeasurement::rawEventsWithMetadataFi
         } else if (hour != firstHour || record->rowID() != lastRowID + 1) {
           return false;
         }
-        auto proto = record->rawEvent()->protoEvent();
-        auto encoded = proto ? proto->protoBuffer() : std::nullopt;
-        const int64_t eventSize = encoded ? static_cast<int64_t>(encoded->size()) : 0;
+        const int64_t eventSize = encodedEventSize(row, record->rawEvent()->name());
         if (index > 0 && size + eventSize >= maxSize) return false;
         size += eventSize;
         lastRowID = record->rowID();

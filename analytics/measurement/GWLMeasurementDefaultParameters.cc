@@ -19,6 +19,7 @@
 #include "analytics/foundation/values/GWLLogTexts.h"
 #include "analytics/measurement/GWLAnalytics.h"
 #include "analytics/measurement/GWLMeasurementOperations.h"
+#include "analytics/measurement/GWLSessionReporter.h"
 #include "analytics/wire/GWLPBMeasurementBundle.h"
 #include "analytics/wire/GWLPBUserAttribute.h"
 #include "platform/text/Utf8.h"
@@ -52,8 +53,8 @@ constexpr int64_t kDefaultParameterLimitErrorCode = 26;
 constexpr const char* kHandleDefaultsMethod = "handleSetDefaultEventParametersOnWorkerQueue:";
 constexpr const char* kAppOriginPrefix = "app";
 constexpr const char* kFirstOpenEventName = "_f";
-constexpr const char* kSessionIDParameter = "_sid";
-constexpr const char* kSessionNumberParameter = "_sno";
+constexpr const char* kSessionIDParameter = kGWLSessionIDProperty;
+constexpr const char* kSessionNumberParameter = kGWLSessionNumberProperty;
 // Without a stored first open, events this many seconds before a session's start join it.
 constexpr double kSessionBackfillLeadTime = 15;
 

@@ -19,6 +19,7 @@
 #include "analytics/measurement/GWLAnalytics.h"
 #include "analytics/measurement/GWLConsentSettingsUtil.h"
 #include "analytics/measurement/GWLIdentity.h"
+#include "analytics/measurement/GWLSessionReporter.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/env/AppEnvironment.h"
 #include "platform/text/BooleanText.h"
@@ -77,7 +78,7 @@ constexpr const char* kSessionExpired = "Session expired";
 constexpr const char* kSessionIDNotFound = "Session ID not found";
 
 // Names with a meaning here.
-constexpr const char* kSessionIDProperty = "_sid";
+constexpr const char* kSessionIDProperty = kGWLSessionIDProperty;
 constexpr const char* kFirstInstallProperty = "_fi";
 constexpr const char* kPreviousFirstOpenParameter = "_pfo";
 constexpr const char* kUninstalledWithoutAppParameter = "_uwa";

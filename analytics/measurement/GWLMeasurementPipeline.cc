@@ -24,10 +24,12 @@
 #include "analytics/foundation/values/GWLErrorEvents.h"
 #include "analytics/foundation/values/GWLLogTexts.h"
 #include "analytics/foundation/values/GWLNameTables.h"
+#include "analytics/measurement/GWLBundleConsent.h"
 #include "analytics/measurement/GWLConsentSettingsUtil.h"
 #include "analytics/measurement/GWLDefaultIdentitySupport.h"
 #include "analytics/measurement/GWLIdentity.h"
 #include "analytics/measurement/GWLMeasurement.h"
+#include "analytics/measurement/GWLSessionReporter.h"
 #include "analytics/measurement/GWLRealtimeEventLimits.h"
 #include "analytics/wire/GWLPBMeasurementBundle.h"
 #include "analytics/wire/GWLPBOnDeviceMeasurementInfo.h"
@@ -110,13 +112,13 @@ constexpr const char* kExtendSessionParameter = "extend_session";
 constexpr const char* kSubscriptionIDParameter = "_did";
 constexpr const char* kProductIDParameter = "product_id";
 constexpr const char* kFeatureRolloutsParameter = "_ffr";
-constexpr const char* kSessionIDParameter = "_sid";
-constexpr const char* kSessionNumberParameter = "_sno";
+constexpr const char* kSessionIDParameter = kGWLSessionIDProperty;
+constexpr const char* kSessionNumberParameter = kGWLSessionNumberProperty;
 constexpr const char* kCurrencyParameter = "currency";
 constexpr const char* kValueParameter = "value";
 constexpr const char* kRolloutSessionStartEventName = "_ssr";
 constexpr const char* kAppExceptionEventName = "_ae";
-constexpr const char* kSessionStartEventName = "_s";
+constexpr const char* kSessionStartEventName = kGWLSessionStartEventName;
 constexpr const char* kFirstOpenEventName = "_f";
 constexpr const char* kConsentedFirstOpenEventName = "_fx";
 constexpr const char* kCampaignEventName = "_cmp";
@@ -668,6 +670,14 @@ std::shared_ptr<GWLPBMeasurementBundle> GWLMeasurement::createRawEventMetadataWi
       bundle->setSessionStitchingToken(*token);
     }
   }
+  // The identifiers and consent state of the moment.
+  auto config = remoteConfig();
+  if (found) {
+    GWLApplyAdIdentifierConsent(*bundle, GWLConsentSettingsUtil::consentSignals(), config->gateIDFAOnATTMASEnabled(),
+                                *found, true);
+  }
+  GWLApplyConsentDiagnostics(*bundle, GWLConsentSettingsUtil::consentDiagnostics(),
+                             GWLConsentSettingsUtil::isAdUserDataDenied(), nullptr, *config, true);
   return bundle;
 }
 

@@ -2,8 +2,7 @@
 // it: the app's own "screen_view" events, the current screen's parameters
 // that travel with every event, and the manual screen call.
 //
-// `sharedInstance` answers the reporter's one instance; until the screen-view
-// reporter is built it answers one that tracks nothing and knows no screen.
+// `sharedInstance` answers the reporter's one instance (GWLScreenViewReporter).
 #pragma once
 
 #include <memory>

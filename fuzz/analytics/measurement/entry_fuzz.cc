@@ -16,6 +16,7 @@
 #include "analytics/measurement/GWLConsentSettingsUtil.h"
 #include "analytics/measurement/testing/RecordingAnalyticsEngine.h"
 #include "analytics/measurement/testing/StandaloneEntryClass.h"
+#include "fuzz/analytics/measurement/FuzzValueReader.h"
 #include "fuzz/analytics/foundation/QuietLibraryMonitor.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/Queue.h"
@@ -25,62 +26,11 @@
 namespace {
 
 using fuzz_support::check;
+using fuzz_support::Reader;
 using measurement_testing::RecordingAnalyticsEngine;
 using platform::Array;
 using platform::Dictionary;
 using platform::Object;
-
-// Reads the input as a little language of values.
-class Reader {
- public:
-  Reader(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-  bool done() const { return offset_ >= size_; }
-  uint8_t byte() { return done() ? 0 : data_[offset_++]; }
-  std::string text() {
-    const size_t length = byte() % 48;
-    std::string result;
-    for (size_t i = 0; i < length && !done(); ++i) result.push_back(static_cast<char>(byte()));
-    return result;
-  }
-  int64_t integer() {
-    uint64_t value = 0;
-    for (int i = 0; i < 8; ++i) value = (value << 8) | byte();
-    return static_cast<int64_t>(value);
-  }
-  double real() {
-    const uint64_t bits = static_cast<uint64_t>(integer());
-    double value;
-    std::memcpy(&value, &bits, sizeof value);
-    return value;
-  }
-  Object object(int depth = 0) {
-    switch (byte() % (depth >= 3 ? 7 : 9)) {
-      case 0: return Object();
-      case 1: return Object((byte() & 1) != 0);
-      case 2: return Object(integer());
-      case 3: return Object(real());
-      case 4: return Object(platform::Date{real()});
-      case 5: return Object(platform::Bytes{byte(), byte()});
-      case 6: return Object(text());
-      case 7: {
-        Array array;
-        for (int n = byte() % 4; n > 0 && !done(); --n) array.push_back(object(depth + 1));
-        return Object(std::move(array));
-      }
-      default: return Object(dictionary(depth + 1));
-    }
-  }
-  Dictionary dictionary(int depth = 0) {
-    Dictionary result;
-    for (int n = byte() % 5; n > 0 && !done(); --n) result.emplace(text(), object(depth + 1));
-    return result;
-  }
-
- private:
-  const uint8_t* data_;
-  size_t size_;
-  size_t offset_ = 0;
-};
 
 bool validParameters(const std::optional<GWLRawParameters>& parameters) {
   if (!parameters) return true;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <set>
@@ -12,6 +13,7 @@
 #include "analytics/wire/GWLPBAudienceLeafFilterResult.h"
 #include "analytics/wire/GWLPBConsentConfig.h"
 #include "analytics/wire/GWLPBCorePlatformServiceEntry.h"
+#include "analytics/wire/GWLPBEvent.h"
 #include "analytics/wire/GWLPBMeasurementBundle.h"
 #include "analytics/wire/GWLPBMeasurementConfig.h"
 #include "analytics/wire/GWLPBUserAttribute.h"
@@ -268,6 +270,139 @@ TEST_F(BundleConsentDiagnosticsTest, StoredNPAIsAppendedOrReplacedOnRefresh) {
     EXPECT_EQ(names(*present), (std::vector<std::string>{"_npa", "_fot"})) << "replaced in place, never doubled";
     EXPECT_EQ(GWLBundleNPAAttribute(*present)->intValue(), refresh ? 1 : 0);
   }
+}
+
+}  // namespace
+
+namespace {
+
+std::shared_ptr<GWLPBMeasurementBundle> bundleWithEvents(const std::vector<std::string>& names) {
+  auto bundle = GWLPBMeasurementBundle::initWithMessageInfo();
+  std::vector<std::shared_ptr<GWLPBEvent>> events;
+  for (const std::string& name : names) {
+    auto event = GWLPBEvent::initWithMessageInfo();
+    event->setName(name);
+    events.push_back(event);
+  }
+  bundle->setEvents(events);
+  return bundle;
+}
+
+TEST(BundleFirstOpen, FoundAmongTheEvents) {
+  EXPECT_TRUE(GWLBundleHasFirstOpenEvent(*bundleWithEvents({"_s", "_f", "_e"})));
+  EXPECT_FALSE(GWLBundleHasFirstOpenEvent(*bundleWithEvents({"_s", "_fx", "purchase"})));
+  EXPECT_FALSE(GWLBundleHasFirstOpenEvent(*bundleWithEvents({})));
+}
+
+// Each case changes one field of the second bundle against a bundle with
+// signals, diagnostics, services, a DMA flag and no "_npa".
+TEST(BundleCompatibility, EveryConsentFieldDecides) {
+  const auto base = [] {
+    auto bundle = GWLPBMeasurementBundle::initWithMessageInfo();
+    bundle->setConsentSignals("G111");
+    bundle->setConsentDiagnostics("19");
+    bundle->setCorePlatformServices("-");
+    bundle->setDmaRegion(true);
+    return bundle;
+  };
+  struct Case {
+    const char* what;
+    std::function<void(GWLPBMeasurementBundle&)> change;
+    bool compatible;
+  };
+  const std::vector<Case> cases{
+      {"same", [](GWLPBMeasurementBundle&) {}, true},
+      {"signals", [](GWLPBMeasurementBundle& b) { b.setConsentSignals("G101"); }, false},
+      {"signals absent", [](GWLPBMeasurementBundle& b) { b.clearConsentSignals(); }, false},
+      {"diagnostics", [](GWLPBMeasurementBundle& b) { b.setConsentDiagnostics("20"); }, false},
+      {"services", [](GWLPBMeasurementBundle& b) { b.setCorePlatformServices("AB"); }, false},
+      {"services absent", [](GWLPBMeasurementBundle& b) { b.clearCorePlatformServices(); }, false},
+      {"dma", [](GWLPBMeasurementBundle& b) { b.setDmaRegion(false); }, false},
+      {"npa 0 counts as absent",
+       [](GWLPBMeasurementBundle& b) {
+         std::vector<std::shared_ptr<GWLPBUserAttribute>> attributes{intProperty("_npa", 0)};
+         b.setUserAttributes(attributes);
+       },
+       true},
+      {"npa 1",
+       [](GWLPBMeasurementBundle& b) {
+         std::vector<std::shared_ptr<GWLPBUserAttribute>> attributes{intProperty("_npa", 1)};
+         b.setUserAttributes(attributes);
+       },
+       false},
+  };
+  for (const Case& c : cases) {
+    auto a = base();
+    auto b = base();
+    c.change(*b);
+    EXPECT_EQ(GWLAreBundlesCompatible(a.get(), b.get()), c.compatible) << c.what;
+    EXPECT_EQ(GWLAreBundlesCompatible(b.get(), a.get()), c.compatible) << c.what;
+  }
+  // Both absent fields are equal; a missing bundle never is.
+  auto empty1 = GWLPBMeasurementBundle::initWithMessageInfo();
+  auto empty2 = GWLPBMeasurementBundle::initWithMessageInfo();
+  EXPECT_TRUE(GWLAreBundlesCompatible(empty1.get(), empty2.get()));
+  EXPECT_FALSE(GWLAreBundlesCompatible(empty1.get(), nullptr));
+}
+
+std::shared_ptr<GWLPBMeasurementBundle> bundleForDataControls(const std::string& signals) {
+  auto bundle = GWLPBMeasurementBundle::initWithMessageInfo();
+  bundle->setConsentSignals(signals);
+  bundle->setAppInstanceId("INSTANCE");
+  bundle->setOsVersion("17.4.1");
+  bundle->setDeviceModel("Model9,1");
+  bundle->setSessionStitchingToken("TOKEN");
+  std::vector<std::shared_ptr<GWLPBUserAttribute>> attributes{intProperty("_id", 7), intProperty("level", 3),
+                                                              intProperty("_id", 8)};
+  bundle->setUserAttributes(attributes);
+  return bundle;
+}
+
+TEST(BundleDataControls, EachNameRedactsItsFields) {
+  int ephemeralAsked = 0;
+  const auto ephemeral = [&] {
+    ++ephemeralAsked;
+    return std::string("EPHEMERAL");
+  };
+
+  // No names: nothing changes, nothing is listed.
+  auto untouched = bundleForDataControls("G111");
+  GWLApplyDataControls(*untouched, {}, ephemeral);
+  EXPECT_EQ(untouched->appInstanceId(), Text("INSTANCE"));
+  EXPECT_EQ(untouched->osVersion(), Text("17.4.1"));
+  EXPECT_EQ(untouched->redactedFieldsCount(), 0u);
+
+  const std::vector<std::string> all{"app_instance_id", "user_id", "os_version", "device_model", "enhanced_user_id"};
+  auto bundle = bundleForDataControls("G111");
+  GWLApplyDataControls(*bundle, all, ephemeral);
+  EXPECT_FALSE(bundle->hasAppInstanceId());
+  EXPECT_EQ(bundle->ephemeralAppInstanceId(), Text("EPHEMERAL"));
+  ASSERT_EQ(bundle->userAttributes().size(), 1u);
+  EXPECT_EQ(bundle->userAttributes()[0]->name(), Text("level"));
+  EXPECT_EQ(bundle->osVersion(), Text("17"));
+  EXPECT_FALSE(bundle->deviceModel());
+  EXPECT_FALSE(bundle->hasSessionStitchingToken());
+  EXPECT_EQ(bundle->redactedFields(), all);
+  EXPECT_EQ(ephemeralAsked, 1);
+
+  // "device_info" covers the OS version and the model; a version without a dot stays.
+  auto device = bundleForDataControls("G111");
+  device->setOsVersion("18");
+  const std::vector<std::string> deviceInfo{"device_info"};
+  GWLApplyDataControls(*device, deviceInfo, ephemeral);
+  EXPECT_EQ(device->osVersion(), Text("18"));
+  EXPECT_FALSE(device->deviceModel());
+  EXPECT_EQ(device->appInstanceId(), Text("INSTANCE"));
+  EXPECT_EQ(device->userAttributes().size(), 3u);
+
+  // Analytics storage denied: no ephemeral ID either, and it is not made.
+  auto denied = bundleForDataControls("G110");
+  denied->setEphemeralAppInstanceId("STALE");
+  const std::vector<std::string> instance{"app_instance_id"};
+  GWLApplyDataControls(*denied, instance, ephemeral);
+  EXPECT_FALSE(denied->hasAppInstanceId());
+  EXPECT_FALSE(denied->hasEphemeralAppInstanceId());
+  EXPECT_EQ(ephemeralAsked, 1);
 }
 
 }  // namespace

@@ -261,3 +261,28 @@ TEST_F(BundlingTest, TheQueuedBundleCarriesTheFieldsBundlingSets) {
 
 }  // namespace
 }  // namespace measurement_test
+
+namespace measurement_test {
+namespace {
+
+TEST_F(BundlingTest, EventsTheWritePipelineStoredAreBundledWithTheirMetadata) {
+  onWorker([&] {
+    engine->writeFilteredEventOnWorkerQueue(event("level_up", kT0, {{"level", int64_t{3}}}));
+    engine->writeFilteredEventOnWorkerQueue(event("level_up", kT0 + 1, {{"level", int64_t{4}}}));
+  });
+  ASSERT_EQ(rawEventCount(), 2);
+  EXPECT_EQ(bundleAll(), 1);
+  auto bundles = queued();
+  ASSERT_EQ(bundles.size(), 1u);
+  EXPECT_EQ(names(*bundles[0]), (std::vector<std::string>{"level_up", "level_up"}));
+  const std::string identityAppID = identity_->appID().value_or("");
+  EXPECT_EQ(bundles[0]->appId(), identityAppID.empty() ? environment_->bundleIdentifier() : identityAppID)
+      << "filled in at bundling";
+  EXPECT_EQ(intParam(*bundles[0]->events()[1], "level"), 4);
+  EXPECT_EQ(bundles[0]->events()[1]->previousTimestamp(), static_cast<int64_t>(kT0) * 1000)
+      << "the aggregates' last fire time";
+  EXPECT_EQ(rawEventCount(), 0);
+}
+
+}  // namespace
+}  // namespace measurement_test

@@ -81,6 +81,22 @@ TEST_F(BundlingTest, ABundleIsOneRunOfConsecutiveRowsOfOneHourWithinTheCountAndS
   ASSERT_GT(largeEvent(kT0)->protoEvent()->protoBuffer()->size(), 65536u);
 }
 
+TEST_F(BundlingTest, TheSizeLimitIsOnTheEventsWireForm) {
+  auto first = event("first_event", kT0, {{"text", std::string(300, 'a')}});
+  auto second = event("second", kT0, {{"n", int64_t{7}}});
+  const size_t together = first->protoEvent()->protoBuffer()->size() + second->protoEvent()->protoBuffer()->size();
+  for (const size_t limit : {together, together + 1}) {
+    SCOPED_TRACE(limit);
+    onWorker([&] { ASSERT_TRUE(database()->reset()); });
+    configure({{kGWLSettingUploadMaxSizeLimitBytes, std::to_string(limit)}});
+    const int64_t fingerprint = storeMetadata();
+    store(first, fingerprint);
+    store(second, fingerprint);
+    bundleAll();
+    EXPECT_EQ(queued().size(), limit == together ? 2u : 1u) << "the sum must stay below the limit";
+  }
+}
+
 TEST_F(BundlingTest, PurchasesGetQuantityMicrosAndTheSandboxMark) {
   platform::Store::Configuration store;
   store.directory = data_.root() + "/StoreKit";

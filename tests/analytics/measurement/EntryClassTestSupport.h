@@ -242,7 +242,7 @@ class EntryClassTest : public MeasurementTest {
     supportDependencies.monitor = monitor_;
     supportDependencies.resettableDeviceIDWait = std::chrono::seconds(10);  // the fake answers at once
     dependencies.identitySupport =
-        GWLDefaultIdentitySupport::create(std::make_shared<FakePlatformIdentity>(), supportDependencies);
+        GWLDefaultIdentitySupport::create(platformIdentity_, supportDependencies);
     dependencies.clock = clock_;
     dependencies.monitor = monitor_;
     dependencies.remoteConfig = [config = configWith(monitor_, {})] { return config; };
@@ -264,6 +264,8 @@ class EntryClassTest : public MeasurementTest {
   std::shared_ptr<platform::HVUAppDelegateSwizzler> swizzler_;
   std::shared_ptr<platform::PaymentQueue> paymentQueue_;
   std::shared_ptr<GWLIdentity> identity_;
+  // The platform's advertising services under the identities made here.
+  std::shared_ptr<FakePlatformIdentity> platformIdentity_ = std::make_shared<FakePlatformIdentity>();
   std::shared_ptr<GWLIdentifiers> identifiers_;
   std::shared_ptr<GWLAnalytics> analytics_;
   std::mutex madeMutex_;

@@ -417,6 +417,36 @@ TEST_F(PipelineTest, InternalEventsTakeTheDefaultsButTheErrorEventDoesNot) {
 // ---------------------------------------------------------------------------
 // First opens
 
+TEST_F(PipelineTest, FirstOpenWithoutAdvertisingIDIsMatchedOnceByTheNextEventWithOne) {
+  handle(event("_f", {}, "auto"));
+  EXPECT_TRUE(settings_->unmatchedFirstOpenWithoutIDFA());
+  handle(event("level_up"));
+  EXPECT_EQ(storedNames(), (std::vector<std::string>{"_f", "level_up"})) << "still no advertising identifier";
+
+  platformIdentity_->setIdentifier(std::string("AAAAAAAA-BBBB-4CCC-8DDD-EEEEEEEEEEEE"));
+  clock_->advance(2);  // the identity asks the platform again
+  handle(event("share"));
+  handle(event("share"));
+  EXPECT_EQ(storedNames(), (std::vector<std::string>{"_f", "level_up", "share", "_fx", "share"}));
+  EXPECT_FALSE(settings_->unmatchedFirstOpenWithoutIDFA());
+  auto events = stored();
+  const auto& consented = events[3];
+  EXPECT_EQ(consented->origin(), "auto");
+  EXPECT_EQ(consented->timestamp(), events[2]->timestamp()) << "the matching event's time";
+  EXPECT_TRUE(consented->parameters().contains("_pfo"));
+  EXPECT_TRUE(consented->parameters().contains("_uwa"));
+  EXPECT_EQ(column("SELECT is_realtime FROM raw_events WHERE name = '_fx'"), std::vector<std::string>{"1"});
+
+  std::shared_ptr<GWLPBMeasurementBundle> metadata;
+  onWorker([&] {
+    const int64_t fingerprint =
+        std::stoll(column("SELECT metadata_fingerprint FROM raw_events WHERE name = '_fx'").at(0));
+    metadata = pipeline->database()->queryRawEventsMetadataWithFingerprint(fingerprint);
+  });
+  ASSERT_TRUE(metadata);
+  EXPECT_EQ(metadata->resettableDeviceId(), "AAAAAAAA-BBBB-4CCC-8DDD-EEEEEEEEEEEE");
+}
+
 TEST_F(PipelineTest, PreviousFirstOpenCountInTheKeychain) {
   struct Case {
     std::optional<std::string> before;

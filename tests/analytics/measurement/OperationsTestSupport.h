@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "FailingStatements.h"
 #include "MeasurementTestSupport.h"
 #include "analytics/foundation/core/GWLScheduler.h"
 #include "analytics/foundation/storage/GWLDatabase.h"
@@ -27,49 +28,6 @@ using platform::Object;
 using platform::PaymentTransaction;
 using platform::PaymentTransactionState;
 using Util = GWLConsentSettingsUtil;
-
-// Makes the next statement whose SQL, with its values bound, contains a given
-// text fail, one statement per armed text; every other statement runs as usual.
-class FailingStatements {
- public:
-  explicit FailingStatements(GWLDatabase& database) : handle_(database.sqliteStore()->sqliteHandle()) {
-    sqlite3_progress_handler(handle_, 1, &FailingStatements::check, this);
-  }
-  ~FailingStatements() { sqlite3_progress_handler(handle_, 0, nullptr, nullptr); }
-
-  void failNext(const std::string& text) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    armed_.push_back(text);
-  }
-  size_t armed() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return armed_.size();
-  }
-
- private:
-  static int check(void* context) {
-    auto* self = static_cast<FailingStatements*>(context);
-    std::lock_guard<std::mutex> lock(self->mutex_);
-    for (sqlite3_stmt* statement = sqlite3_next_stmt(self->handle_, nullptr); statement;
-         statement = sqlite3_next_stmt(self->handle_, statement)) {
-      if (!sqlite3_stmt_busy(statement)) continue;
-      char* expanded = sqlite3_expanded_sql(statement);
-      const std::string sql = expanded ? expanded : "";
-      sqlite3_free(expanded);
-      for (auto it = self->armed_.begin(); it != self->armed_.end(); ++it) {
-        if (sql.find(*it) != std::string::npos) {
-          self->armed_.erase(it);
-          return 1;  // interrupts the statement: it fails with an error
-        }
-      }
-    }
-    return 0;
-  }
-
-  sqlite3* handle_;
-  std::mutex mutex_;
-  std::vector<std::string> armed_;
-};
 
 // The operations over the test's state.
 class TestEngine : public GWLMeasurementOperations {
