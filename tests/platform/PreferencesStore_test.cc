@@ -344,7 +344,9 @@ TEST_F(PreferencesStoreTest, ChangesFromManyThreadsAllReachTheFile) {
     threads.emplace_back([&, t] {
       for (int i = 0; i < 50; ++i) {
         s->setInteger(i, "t" + std::to_string(t) + "-" + std::to_string(i));
-        if (i % 10 == 0) EXPECT_TRUE(s->synchronize());
+        if (i % 10 == 0) {
+          EXPECT_TRUE(s->synchronize());
+        }
       }
     });
   }

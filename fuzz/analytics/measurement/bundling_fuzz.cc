@@ -115,7 +115,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   s.engine->scheduler()->dispatchSyncOnWorkerQueueBlockID("bundling_fuzz", [&] {
     // The tables a pass reads and writes start empty (the app metadata row stays).
     for (const char* table : {"raw_events", "raw_events_metadata", "queue", "events", "user_attributes"}) {
-      s.database->sqliteStore()->deleteAllRecordsFromTableWithName(table);
+      check(s.database->sqliteStore()->deleteAllRecordsFromTableWithName(table));
     }
     s.engine->setRandomSource(std::make_shared<platform::SeededRandom>(seed));
     s.engine->persistedConfig()->setPreviousBundledConsentSignals(std::nullopt);
