@@ -114,8 +114,11 @@ void GWLMonitor::migrateMonitorDataOnMonitorQueue() {
       monitorDefaults->setObject(*former, kGWLMonitorHealthMonitorKey);
     }
     monitorDefaults->setInteger(1, kGWLMonitorMigrationStateKey);
-    // A failed write keeps the values in memory; the next synchronize writes them.
-    (void)monitorDefaults->synchronize();
+    // The shared copy goes only once the monitor suite holds the sample on
+    // disk: a failed write keeps the old copy where it is, and a later launch
+    // starts the move again (the copy and state 1 are written together by the
+    // next synchronize that succeeds).
+    if (!monitorDefaults->synchronize()) return;
     state = 1;
   }
   if (state == 1) {
