@@ -123,7 +123,10 @@ void GWLMonitor::migrateMonitorDataOnMonitorQueue() {
   }
   if (state == 1) {
     sharedDefaults->removeObjectForKey(kGWLMonitorHealthMonitorKey);
-    (void)sharedDefaults->synchronize();  // as above
+    // Either failed write loses nothing: the monitor suite already holds the
+    // sample. At worst a stale copy stays in the shared preferences, or state 1
+    // stays and a later launch removes the shared copy again.
+    (void)sharedDefaults->synchronize();
     monitorDefaults->setInteger(2, kGWLMonitorMigrationStateKey);
     (void)monitorDefaults->synchronize();
   }
