@@ -62,7 +62,7 @@ class GWLDeepLinkHooks {
   // ---- collection switched off (any thread) ----
   // Clears the stored launch link when it is older than the configuration's
   // attribution cache time; answers whether it did.
-  [[nodiscard]] virtual bool clearExpiredStoredDeepLink(const GWLRemoteConfig& /*remoteConfig*/) { return false; }
+  virtual bool clearExpiredStoredDeepLink(const GWLRemoteConfig& /*remoteConfig*/) { return false; }
 
   // ---- launch (the thread that posts the did-finish-launching notification) ----
   // Keeps the launch URL or user-activity link of the notification's user
