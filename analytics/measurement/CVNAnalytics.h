@@ -28,6 +28,7 @@
 #include <optional>
 #include <string>
 
+#include "analytics/attribution/CVNAAdExposureReporter.h"
 #include "analytics/audiences/GWLConditionalUserPropertyController.h"
 #include "analytics/foundation/values/GWLConditionalUserProperty.h"
 #include "analytics/foundation/values/GWLEvent.h"
@@ -172,6 +173,9 @@ using CVNAUserAttribute = GWLUserAttribute;
 using CVNAIdentifiers = GWLIdentifiers;
 using CVNAConditionalUserProperty = GWLConditionalUserProperty;
 using CVNAConditionalUserPropertyController = GWLConditionalUserPropertyController;
+// CVNAAdExposureReporter (included above) is a subclass of its own, made with
+// GWLAdExposureReporter::create<CVNAAdExposureReporter>(), so that ad
+// libraries keep a reporter under the public name.
 
 // Logs a store transaction the app received from the newer store interface.
 // `systemVersion`: the platform version (the app environment's when empty).

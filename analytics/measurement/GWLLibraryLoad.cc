@@ -1,5 +1,11 @@
 #include "analytics/measurement/GWLLibraryLoad.h"
 
+#include "analytics/attribution/GWLAdReporters.h"
+#include "analytics/attribution/GWLMeasurementDeepLinks.h"
+#include "analytics/attribution/GWLMeasurementSKAdNetwork.h"
+#include "analytics/attribution/GWLPurchaseMeasurement.h"
+#include "analytics/audiences/GWLAudience.h"
+#include "analytics/foundation/config/GWLInstalledHook.h"
 #include "analytics/measurement/CVNAnalyticsConnector.h"
 #include "analytics/measurement/GWLMeasurement.h"
 #include "analytics/measurement/GWLScreenViewReporter.h"
@@ -18,6 +24,26 @@ LoadState& loadState() {
   return *state;
 }
 
+// The engine's calls into the attribution and audience layers go through
+// seams that do nothing until installed; the library installs its own
+// implementations here, before any engine can be made. Each finds the engine
+// through the registry when it needs it, so none needs the engine yet.
+void installEngineHooks() {
+  GWLInstalledHook<GWLAudienceEvaluatorMaker>::install(std::make_shared<GWLAudience::Maker>());
+  GWLInstalledHook<GWLDeepLinkHooks>::install(GWLMeasurementDeepLinks::create());
+  GWLInstalledHook<GWLSKAdNetworkHooks>::install(GWLMeasurementSKAdNetwork::create());
+  GWLInstalledHook<GWLPurchaseHooks>::install(std::make_shared<GWLPurchaseMeasurement>());
+  GWLInstalledHook<GWLAdReportingHooks>::install(std::make_shared<GWLAdReporters>());
+}
+
+void uninstallEngineHooks() {
+  GWLInstalledHook<GWLAudienceEvaluatorMaker>::resetForTesting();
+  GWLInstalledHook<GWLDeepLinkHooks>::resetForTesting();
+  GWLInstalledHook<GWLSKAdNetworkHooks>::resetForTesting();
+  GWLInstalledHook<GWLPurchaseHooks>::resetForTesting();
+  GWLInstalledHook<GWLAdReportingHooks>::resetForTesting();
+}
+
 }  // namespace
 
 void GWLLibraryLoad(const std::shared_ptr<platform::Clock>& clock) {
@@ -28,6 +54,7 @@ void GWLLibraryLoad(const std::shared_ptr<platform::Clock>& clock) {
     if (state.loadTimestamp) return;
     state.loadTimestamp = now;
   }
+  installEngineHooks();
   GWLScreenViewReporter::installAppActiveProvider();
   GWLMeasurement::subscribeForAppDidFinishLaunchingNotifications();
   CVNAnalyticsConnector::load();
@@ -43,4 +70,5 @@ void GWLLibraryLoadResetForTesting() {
   auto& state = loadState();
   platform::MutexLock lock(state.mutex);
   state.loadTimestamp.reset();
+  uninstallEngineHooks();
 }

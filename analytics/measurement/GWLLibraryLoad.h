@@ -3,6 +3,9 @@
 // On the device the platform loads the library's classes before the app's
 // main function runs, and some of them act at that moment. Here the host
 // makes this call instead, first thing in its main function. What it does:
+//   - installs the attribution and audience layers' implementations of the
+//     engine's seams (audience evaluation, deep links and campaigns,
+//     conversion values, purchases, the ad reporters);
 //   - notes the load time, which GWLAnalytics takes as its `loadTimestamp`
 //     (the first load time of the installation, unless a reset moves it);
 //   - makes the engine class observe the app's did-finish-launching
@@ -25,5 +28,6 @@ void GWLLibraryLoad(const std::shared_ptr<platform::Clock>& clock = nullptr);
 // The time of the first GWLLibraryLoad (seconds since 1970); none before it.
 std::optional<double> GWLLibraryLoadTimestamp();
 
-// Tests: as if the library had not been loaded yet.
+// Tests: as if the library had not been loaded yet (the seams back on their
+// do-nothing defaults).
 void GWLLibraryLoadResetForTesting();

@@ -163,6 +163,10 @@ GWLMeasurement::GWLMeasurement(const GWLAnalyticsEngineConfiguration& configurat
 }
 
 GWLMeasurement::~GWLMeasurement() {
+  // The upload alarm holds the engine weakly, so once the engine is gone a
+  // pending upload can do nothing; cancelling lets the armed alarm, which
+  // keeps itself alive until it fires, go at once.
+  alarm_->cancel();
   platform::MutexLock lock(observerMutex_);
   observers_.clear();
 }

@@ -29,10 +29,10 @@
 //                   background task; becoming active may refresh an old
 //                   configuration and fetches the conversion value
 //
-// Steps that other parts of the engine fill in (uploads and the schedule)
-// are virtual members with do-nothing bodies here; the attribution layer's
-// steps go through the seams installed with GWLInstalledHook (deep links,
-// conversion values, ad reporters, on-device measurement).
+// The uploads, the schedule and the configuration fetch are virtual members
+// (tests replace them); the attribution layer's steps go through the seams
+// installed with GWLInstalledHook (deep links, conversion values, ad
+// reporters, on-device measurement).
 //
 // Threads: the component pointers (database, configuration, identity,
 // audience evaluator, session reporter, TCF client) are written on the worker
@@ -50,6 +50,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -90,6 +91,7 @@ class GWLMonitor;
 class GWLPBMeasurementBundle;
 class GWLPersistedConfig;
 class GWLRemoteConfig;
+struct GWLQueuedBundle;
 class GWLScheduler;
 class GWLTCFClient;
 
@@ -429,10 +431,6 @@ class GWLMeasurement : public GWLMeasurementOperations,
   // Posts the "_fx" event (block "GWLMeasurement:1025").
   void logFirstOpenConsentedEvent(double timestamp);
 
-  // ---- steps other parts of the engine fill in (do nothing here) ----
-  // Uploads (worker queue): send what is queued; fetch the configuration.
-  virtual void uploadData() {}
-  virtual void fetchRemoteConfig() {}
 
   // ---- the upload schedule (GWLMeasurementUpload.cc), worker queue ----
   // Arms, keeps or cancels the upload alarm "Measurement timer":
@@ -455,8 +453,66 @@ class GWLMeasurement : public GWLMeasurementOperations,
   // No request of the engine pending and none of the network in progress.
   bool isNetworkReadyForRequest() const override;
   bool shouldUseBackgroundSession() const override;
-  // Whether uploads are suspended now; clears a suspension that has run out.
-  bool isUploadSuspended();
+  // Whether uploads are suspended now (23023 unless `quiet`); clears a
+  // suspension that has run out.
+  bool isUploadSuspended(bool quiet = false);
+
+  // ---- uploads (GWLMeasurementUpload.cc), worker queue ----
+  // One upload attempt: bundles what waits (unless the configuration has
+  // expired), reads the oldest queued bundles, applies the consent and data
+  // controls of the moment, and POSTs the leading compatible run as one
+  // batch. At most one request of the engine is in flight; its completion
+  // deletes the bundles or counts a retry, and reschedules.
+  virtual void uploadData();
+  // uploadData when connected with data to send, else updateSchedule.
+  void uploadDataOrRegisterAlarm();
+  // The longest leading run of `bundles` whose app ID is `appID` and whose
+  // advertising (or vendor) identifier is absent or equals the non-empty
+  // filter; nothing (23042) when both filters are given.
+  std::vector<GWLQueuedBundle> filteredBundlesWithCompatibleAppID(const std::string& appID,
+                                                                  const std::string& resettableDeviceID,
+                                                                  const std::string& vendorDeviceID,
+                                                                  const std::vector<GWLQueuedBundle>& bundles);
+  // The upload's answer: 200/204 delete the sent bundles and clear the
+  // failure and back-off times; anything else (also no answer) records a
+  // failure (503 and 429 a back-off too) and counts a retry of the sent bundles.
+  void networkUploadCompletionHandlerWithResponse(const std::shared_ptr<const platform::HTTPURLResponse>& response,
+                                                  const std::optional<platform::Error>& error);
+  // The sent bundles' retry counts grow by one in the queue.
+  void incrementRetryCounter();
+  // Holds the row IDs of the batch in flight (an empty list, or a list while
+  // another is held, is refused and logged).
+  void setUploadInProgressWithBundleIDs(const std::vector<int64_t>& bundleIDs);
+  [[nodiscard]] bool removeBundlesFromDatabaseWithIDs(const std::vector<int64_t>& bundleIDs);
+  const std::vector<int64_t>& uploadingBundleIDs() const { return uploadingBundleIDs_; }
+
+  // What one upload attempt sends, once the queued bundles were read: the
+  // batch's row IDs and encoding, or nothing when no bundle was selected.
+  struct UploadBatch {
+    std::vector<int64_t> bundleIDs;
+    std::vector<uint8_t> body;
+    int64_t uploadTimestampMillis = 0;
+    int64_t lastEventEndTimestampMillis = 0;
+  };
+  // Consent, data controls, checksums, the device filter and the
+  // compatibility cut over `queued` (changed in place), then the batch.
+  std::optional<UploadBatch> batchFromQueuedBundles(std::vector<GWLQueuedBundle>& queued,
+                                                    const std::optional<std::string>& uploadSubdomain);
+
+  // ---- the configuration fetch (GWLMeasurementConfigFetch.cc), worker queue ----
+  // GETs the configuration, conditionally (the stored validators) when the
+  // stored one was fetched by this library version.
+  virtual void fetchRemoteConfig();
+  // 200/204/304/404 clear the failure times and move on to uploading; a new
+  // body is applied in one transaction and its validators kept; anything else
+  // records a failure and reschedules.
+  void networkRemoteConfigFetchCompletionHandler(const std::shared_ptr<const platform::HTTPURLResponse>& response,
+                                                 std::span<const uint8_t> data,
+                                                 const std::optional<platform::Error>& error);
+  // Decodes, checks, stores and applies a configuration body with its
+  // audiences, all inside one database transaction; false rolls back and
+  // leaves the configuration in force as it was.
+  [[nodiscard]] bool applyFetchedConfig(std::span<const uint8_t> body);
 
   // ---- automatic events and internal user properties (GWLMeasurementAutomaticEvents.cc) ----
   // The events and properties the engine makes by itself, origin "auto", on
@@ -648,6 +704,14 @@ class GWLMeasurement : public GWLMeasurementOperations,
 
   // The worker queue's.
   bool shouldRequestDeferredDeepLinkAfterConfigFetch_ = false;
+  // The row IDs of the upload in flight; the largest bundle end time sent so far.
+  std::vector<int64_t> uploadingBundleIDs_;
+  int64_t lastEventEndTimestampMsec_ = 0;
+  // Numbers the engine's requests: a completion of any but the latest one
+  // (a request given up on) is ignored.
+  uint64_t requestGeneration_ = 0;
+  // The failure time (and, for 503 and 429, the back-off time) := now.
+  void recordRequestFailure(int status);
   // The write pipeline's: the safelisted event names (empty: every event passes).
   const std::unordered_set<std::string> safelist_ =
       safelistedEvents_ ? std::unordered_set<std::string>(safelistedEvents_->begin(), safelistedEvents_->end())

@@ -316,8 +316,7 @@ std::optional<platform::Dictionary> GWLMeasurement::fileAttributesForPath(const 
 void GWLMeasurement::reportSessionStartOnWorkerQueueWithTimestamp(double timestamp, bool appInBackground) {
   GWLScheduler::checkOnBackgroundThreadWithMethodName("reportSessionStartOnWorkerQueue");
   auto reporter = sessionReporter();
-  if (!reporter || !reporter->shouldStartNewSession()) return;
-  reporter->updatePropertiesForNewSessionStart();
+  if (!reporter || !reporter->startNewSessionIfDue()) return;
   if (auto property = reporter->sessionIDPropertyWithTimestamp(timestamp)) setUserAttributeOnWorkerQueue(property);
   if (auto property = reporter->sessionNumberProperty()) setUserAttributeOnWorkerQueue(property);
   auto config = remoteConfig();

@@ -192,6 +192,18 @@ std::shared_ptr<GWLUserAttribute> GWLSessionReporter::sessionNumberProperty() {
 void GWLSessionReporter::updatePropertiesForNewSessionStart() {
   if (!persistedConfig_) return;
   platform::MutexLock lock(mutex_);
+  countNewSessionLocked();
+}
+
+bool GWLSessionReporter::startNewSessionIfDue() {
+  if (!persistedConfig_) return true;  // no settings: every session is new, and none can be counted
+  platform::MutexLock lock(mutex_);
+  if (!hasReachedSessionTimeoutLocked()) return false;
+  countNewSessionLocked();
+  return true;
+}
+
+void GWLSessionReporter::countNewSessionLocked() {
   const int64_t number = persistedConfig_->sessionNumber();
   persistedConfig_->setSessionNumber(number < std::numeric_limits<int64_t>::max() ? number + 1 : number);
   persistedConfig_->setLastSessionActivityClockTime(currentClockTime());
@@ -219,6 +231,10 @@ void GWLSessionReporter::logSessionStartEvent() {
   }
   if (!isReportingEnabled()) return;
   updatePropertiesForNewSessionStart();
+  logCountedSessionStartEvent();
+}
+
+void GWLSessionReporter::logCountedSessionStartEvent() {
   const int64_t sessionID = GWLInt64FromDouble(currentClockTime());
   const int64_t sessionNumber = persistedConfig_ ? persistedConfig_->sessionNumber() : 0;
   setSessionID(sessionID, sessionNumber);
@@ -282,9 +298,9 @@ void GWLSessionReporter::handleAppDidBecomeActive() {
     freerideEngagementStartUptime_ = uptime;
   }
   rescheduleUserEngagementTimer();
-  if (GWLIsAppActive() && shouldStartNewSession() && isReportingEnabled()) {
+  if (GWLIsAppActive() && isReportingEnabled() && startNewSessionIfDue()) {
     setSessionID(std::nullopt, std::nullopt);
-    logSessionStartEvent();
+    logCountedSessionStartEvent();
   }
 }
 

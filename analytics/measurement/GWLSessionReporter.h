@@ -141,6 +141,7 @@ class GWLSessionReporter : public GWLSessionReporting, public std::enable_shared
   std::shared_ptr<GWLUserAttribute> sessionIDPropertyWithTimestamp(double timestamp) override;
   std::shared_ptr<GWLUserAttribute> sessionNumberProperty() override;
   void updatePropertiesForNewSessionStart() override;
+  bool startNewSessionIfDue() override;
   // Sets (or, for none, removes) "_sid" and "_sno" through the entry class.
   void setSessionID(const std::optional<int64_t>& sessionID, const std::optional<int64_t>& sessionNumber);
 
@@ -178,6 +179,9 @@ class GWLSessionReporter : public GWLSessionReporting, public std::enable_shared
   void report(const GWLAnalyticsReport& report) const;
   bool hasReachedSessionTimeoutLocked() ABSL_EXCLUSIVE_LOCKS_REQUIRED(mutex_);
   bool isSessionExpiredLocked() ABSL_EXCLUSIVE_LOCKS_REQUIRED(mutex_);
+  void countNewSessionLocked() ABSL_EXCLUSIVE_LOCKS_REQUIRED(mutex_);
+  // "_sid", "_sno" and "_s" for a session already counted.
+  void logCountedSessionStartEvent();
   // The engagement span up to `uptime`; `negative` tells whether it was below 0.
   double incurredEngagementTimeLocked(bool efficient, double uptime, bool* negative) const
       ABSL_EXCLUSIVE_LOCKS_REQUIRED(mutex_);

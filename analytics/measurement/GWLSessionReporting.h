@@ -10,7 +10,7 @@
 // its default one makes a GWLSessionReporter.
 //
 // Threads: `setReportingEnabled`, `isSessionExpired`, `extendSession`,
-// `shouldStartNewSession`, `updatePropertiesForNewSessionStart`, the property
+// `shouldStartNewSession`, `updatePropertiesForNewSessionStart`, `startNewSessionIfDue`, the property
 // builders and `setTimeoutSessionInterval` are called on the engine's worker
 // queue; the foreground calls (`handleAppDidBecomeActive`,
 // `handleAppWillResignActiveWithScreen`, `handleScreenDidChangeFromScreen`,
@@ -40,6 +40,15 @@ class GWLSessionReporting {
   // Counts a new session (the persisted session number grows by one) and
   // marks activity now.
   virtual void updatePropertiesForNewSessionStart() {}
+  // When a new session is due, counts it as `updatePropertiesForNewSessionStart`
+  // does and answers YES; otherwise answers NO. The check and the count are one
+  // step, so of two callers asking at once (the worker queue for a background
+  // event, the main thread for an activation) only one starts the session.
+  virtual bool startNewSessionIfDue() {
+    if (!shouldStartNewSession()) return false;
+    updatePropertiesForNewSessionStart();
+    return true;
+  }
   // "_sid" for a session started at `timestamp` (seconds since 1970); null here.
   virtual std::shared_ptr<GWLUserAttribute> sessionIDPropertyWithTimestamp(double /*timestamp*/) { return nullptr; }
   // "_sno" with the persisted session number; null here.

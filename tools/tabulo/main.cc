@@ -32,7 +32,8 @@ using namespace platform;
 
 int main(int argc, char** argv) {
   // The analytics library's load step runs before anything else, as class
-  // loading would on the device: it notes the installation's load time.
+  // loading would on the device: it notes the installation's load time and
+  // installs the attribution and audience layers behind the engine.
   GWLLibraryLoad();
   auto arguments = AppEnvironment::processArguments(argc, argv);
   auto environment = AppEnvironment::processEnvironment();

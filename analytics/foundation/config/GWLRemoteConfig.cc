@@ -189,6 +189,13 @@ std::shared_ptr<const GWLRemoteConfig::Snapshot> GWLRemoteConfig::snapshot() con
   return snapshot_;
 }
 
+void GWLRemoteConfig::restoreSnapshot(std::shared_ptr<const Snapshot> snapshot) {
+  if (!snapshot) return;
+  platform::MutexLock building(publishMutex_);
+  platform::MutexLock lock(snapshotMutex_);
+  snapshot_ = std::move(snapshot);
+}
+
 void GWLRemoteConfig::publish(const std::function<void(Snapshot& next)>& change) {
   platform::MutexLock building(publishMutex_);
   auto next = std::make_shared<Snapshot>(*snapshot());

@@ -278,6 +278,9 @@ class GWLRemoteConfig : public GWLExperimentsObserver, public std::enable_shared
   void parseRemoteConfigFromMeasurementConfig(const std::shared_ptr<GWLPBMeasurementConfig>& config);
   // The configuration as it stands, whole.
   std::shared_ptr<const Snapshot> snapshot() const;
+  // Puts an earlier `snapshot()` back in force (a configuration whose store
+  // was rolled back must not stay in force).
+  void restoreSnapshot(std::shared_ptr<const Snapshot> snapshot);
   // Empties every cache; drops the configuration in force (not on the
   // default instance); then resets the experiments manager. The event-editing
   // runtime and the new-snapshot mark stay.

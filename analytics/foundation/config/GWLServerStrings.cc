@@ -1,5 +1,7 @@
 #include "analytics/foundation/config/GWLServerStrings.h"
 
+#include <strings.h>
+
 #include "platform/net/URL.h"
 
 bool GWLIsValidUploadSubdomain(std::string_view subdomain) {
@@ -32,3 +34,25 @@ bool GWLIsValidEntityTag(std::string_view tag) {
 }
 
 bool GWLIsValidServerURL(std::string_view url) { return platform::URL::parse(url).has_value(); }
+
+bool GWLIsValidHTTPHeaderName(std::string_view name) {
+  if (name.empty()) return false;
+  for (char c : name) {
+    const auto u = static_cast<unsigned char>(c);
+    const bool alphanumeric = (u >= '0' && u <= '9') || ((u | 0x20) >= 'a' && (u | 0x20) <= 'z');
+    if (!alphanumeric && std::string_view("!#$%&'*+-.^_`|~").find(c) == std::string_view::npos) return false;
+  }
+  return true;
+}
+
+bool GWLIsHTTPSURL(std::string_view url) {
+  return url.size() > 8 && strncasecmp(url.data(), "https://", 8) == 0 && GWLIsValidServerURL(url);
+}
+
+std::map<std::string, std::string> GWLValidServerHeaders(const std::map<std::string, std::string>& headers) {
+  std::map<std::string, std::string> valid;
+  for (const auto& [name, value] : headers) {
+    if (GWLIsValidHTTPHeaderName(name) && GWLIsValidHTTPHeaderValue(value)) valid.emplace(name, value);
+  }
+  return valid;
+}

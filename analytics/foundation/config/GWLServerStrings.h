@@ -3,6 +3,8 @@
 // log it and go on as if the server had not sent it.
 #pragma once
 
+#include <map>
+#include <string>
 #include <string_view>
 
 // An upload subdomain: one or more host labels (letters, digits, '-', not
@@ -18,3 +20,9 @@ bool GWLIsValidEntityTag(std::string_view tag);
 // A URL the library may send uploads to: an http or https URL that parses
 // strictly (no user information, blanks or control characters).
 bool GWLIsValidServerURL(std::string_view url);
+// A header field name: one or more token characters.
+bool GWLIsValidHTTPHeaderName(std::string_view name);
+// An https URL that passes GWLIsValidServerURL.
+bool GWLIsHTTPSURL(std::string_view url);
+// The fields of `headers` whose name and value are both valid.
+std::map<std::string, std::string> GWLValidServerHeaders(const std::map<std::string, std::string>& headers);

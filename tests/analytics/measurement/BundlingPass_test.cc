@@ -5,6 +5,7 @@
 #include <set>
 
 #include "BundlingTestSupport.h"
+#include "WireTagReader.h"
 #include "analytics/wire/GWLPBAdCampaignInfo.h"
 #include "analytics/wire/GWLPBOnDeviceMeasurementInfo.h"
 #include "analytics/wire/GWLPBOnDeviceMeasurementValue.h"
@@ -186,42 +187,6 @@ TEST_F(BundlingTest, AnUnreadableRowIsGivenUpAndWhatCameAfterItIsBundled) {
 
 // ---------------------------------------------------------------------------
 // The wire form, read without the codec.
-
-uint64_t varint(const platform::Bytes& bytes, size_t& at) {
-  uint64_t value = 0;
-  for (int shift = 0; at < bytes.size() && shift < 64; shift += 7) {
-    const uint8_t byte = bytes[at++];
-    value |= static_cast<uint64_t>(byte & 0x7f) << shift;
-    if (!(byte & 0x80)) return value;
-  }
-  ADD_FAILURE() << "a truncated varint";
-  return value;
-}
-
-// Top-level field tag -> the values of its varint fields (or the length of
-// its length-delimited ones), in order.
-std::map<uint32_t, std::vector<uint64_t>> topLevelFields(const platform::Bytes& bytes) {
-  std::map<uint32_t, std::vector<uint64_t>> fields;
-  size_t at = 0;
-  while (at < bytes.size()) {
-    const uint64_t key = varint(bytes, at);
-    const auto tag = static_cast<uint32_t>(key >> 3);
-    switch (key & 7) {
-      case 0: fields[tag].push_back(varint(bytes, at)); break;
-      case 1: at += 8; fields[tag].push_back(0); break;
-      case 2: {
-        const uint64_t length = varint(bytes, at);
-        at += length;
-        fields[tag].push_back(length);
-        break;
-      }
-      case 5: at += 4; fields[tag].push_back(0); break;
-      default: ADD_FAILURE() << "wire type " << (key & 7); return fields;
-    }
-  }
-  EXPECT_EQ(at, bytes.size());
-  return fields;
-}
 
 TEST_F(BundlingTest, TheQueuedBundleCarriesTheFieldsBundlingSets) {
   configure({{kGWLSettingSessionStitchingTokenFeatureEnabled, "1"}});

@@ -148,15 +148,16 @@ class RecordingLaunchLinks : public GWLDeepLinkHooks {
 };
 
 TEST_F(EngineTest, TheLoadCallObservesLaunchesAndHandsOnThoseWithLaunchOptions) {
-  auto links = std::make_shared<RecordingLaunchLinks>();
-  GWLInstalledHook<GWLDeepLinkHooks>::install(links);
   GWLLibraryLoadResetForTesting();
   GWLLibraryLoad(clock_);
+  // In place of the deep links the load call installed.
+  auto links = std::make_shared<RecordingLaunchLinks>();
+  GWLInstalledHook<GWLDeepLinkHooks>::install(links);
   auto center = platform::NotificationCenter::defaultCenter();
   center->post(platform::kApplicationDidFinishLaunchingNotification);
   const platform::Dictionary options{{platform::kLaunchOptionsURLKey, "tabulo://open?x=1"}};
   center->post(platform::kApplicationDidFinishLaunchingNotification, options);
-  GWLInstalledHook<GWLDeepLinkHooks>::resetForTesting();
+  GWLLibraryLoadResetForTesting();
   std::lock_guard lock(links->mutex);
   EXPECT_EQ(links->launches, std::vector<platform::Dictionary>{options});
 }

@@ -80,10 +80,13 @@ class PipelineMeasurement : public TestMeasurement {
  public:
   using TestMeasurement::TestMeasurement;
 
+  // The doubles, unless a test asks for the library's own.
   std::shared_ptr<GWLConditionalUserPropertyControlling> conditionalUserPropertyController() const override {
-    return properties;
+    return useLibraryLayers ? TestMeasurement::conditionalUserPropertyController() : properties;
   }
-  std::shared_ptr<GWLEventEditingRuntime> eventEditingRuntime() const override { return editing; }
+  std::shared_ptr<GWLEventEditingRuntime> eventEditingRuntime() const override {
+    return useLibraryLayers ? TestMeasurement::eventEditingRuntime() : editing;
+  }
   bool hasTrackingAuthorizationClass() const override { return true; }
   void reportSessionStartOnWorkerQueueWithTimestamp(double timestamp, bool inBackground) override {
     steps->add("sessionStart " + std::to_string(static_cast<int64_t>(timestamp)) + (inBackground ? " bg" : ""));
@@ -105,6 +108,8 @@ class PipelineMeasurement : public TestMeasurement {
 
   std::shared_ptr<ScriptedConditionalProperties> properties = std::make_shared<ScriptedConditionalProperties>();
   std::shared_ptr<ScriptedEditing> editing;  // none: no editing program
+  // The library's conditional user property controller and the configuration's editing, in place of the doubles.
+  std::atomic<bool> useLibraryLayers{false};
   GWLRawParameters defaults;
   std::atomic<bool> sessionExpired{false};
 };

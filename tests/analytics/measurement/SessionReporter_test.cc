@@ -3,6 +3,7 @@
 // switched off, and the reporter shared by the main queue and the worker queue.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <limits>
 #include <thread>
@@ -391,6 +392,33 @@ TEST_F(SessionsTest, TheTimerAndTheWorkerQueueShareOneReporter) {
   settleAll();
   EXPECT_EQ(settings_->sessionNumber(), number + kRounds) << "no count is lost";
   EXPECT_GT(events("_e").size(), 0u);
+}
+
+TEST_F(SessionsTest, OfTwoCallersAskingAtOnceOnlyOneStartsTheSession) {
+  // The worker queue (a background event) and the main thread (an activation)
+  // both find a session due; the check and the count are one step, so each
+  // timed-out gap starts exactly one session.
+  startEngine();
+  auto shared = reporter();
+  const int64_t number = settings_->sessionNumber();
+  constexpr int kRounds = 200;
+  std::atomic<int> started{0};
+  for (int round = 0; round < kRounds; ++round) {
+    clock_->advance(shared->timeoutSessionInterval() + 1);
+    std::atomic<bool> go{false};
+    auto claim = [&] {
+      while (!go.load()) {
+      }
+      if (shared->startNewSessionIfDue()) started.fetch_add(1);
+    };
+    std::thread first(claim), second(claim);
+    go.store(true);
+    first.join();
+    second.join();
+  }
+  EXPECT_EQ(started.load(), kRounds);
+  EXPECT_EQ(settings_->sessionNumber(), number + kRounds);
+  EXPECT_FALSE(shared->startNewSessionIfDue()) << "nothing is due right after a start";
 }
 
 }  // namespace

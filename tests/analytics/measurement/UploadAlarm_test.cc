@@ -84,6 +84,20 @@ TEST_F(UploadAlarmTest, EarlierAlarmIsKept) {
   EXPECT_DOUBLE_EQ(alarmTime().value_or(0), earlier);
 }
 
+TEST_F(UploadAlarmTest, ADroppedEngineCancelsItsAlarm) {
+  // An armed alarm keeps itself alive until it fires; the engine lets go of
+  // it when the engine goes, instead of leaving it pending for nothing.
+  handle(event("purchase"));
+  schedule();
+  const std::shared_ptr<GWLAlarm> alarm = pipeline->alarm();
+  ASSERT_TRUE(alarm->hasActiveTimer());
+  drain();
+  pipeline.reset();
+  dropEngine();
+  EXPECT_FALSE(alarm->hasActiveTimer());
+  EXPECT_EQ(alarm.use_count(), 1);
+}
+
 TEST_F(UploadAlarmTest, NoNetworkWatchesReachability) {
   handle(event("purchase"));
   pipeline->network()->setReachabilityOverrideForTesting(false);
