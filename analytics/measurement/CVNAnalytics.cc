@@ -334,9 +334,22 @@ void LoggedAnalyticsModifier::onAppear() const {
   CVNAnalytics::logEventWithName(kGWLScreenViewEventName, GWLRawParametersFromDictionary(parameters));
 }
 
+std::shared_ptr<platform::HostingController> LoggedAnalyticsModifier::body(
+    std::shared_ptr<platform::HostingController> content) const {
+  if (content) content->addOnAppearAction([modifier = *this] { modifier.onAppear(); });
+  return content;
+}
+
 LoggedAnalyticsModifier loggedAnalyticsScreen(std::string screenName, std::string screenClass,
                                               platform::Dictionary extraParameters) {
   return LoggedAnalyticsModifier{std::move(screenName), std::move(screenClass), std::move(extraParameters)};
+}
+
+std::shared_ptr<platform::HostingController> loggedAnalyticsScreen(std::shared_ptr<platform::HostingController> content,
+                                                                   std::string screenName, std::string screenClass,
+                                                                   platform::Dictionary extraParameters) {
+  return loggedAnalyticsScreen(std::move(screenName), std::move(screenClass), std::move(extraParameters))
+      .body(std::move(content));
 }
 
 // ---- kept entry points ----

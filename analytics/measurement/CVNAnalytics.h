@@ -37,8 +37,10 @@
 #include "analytics/measurement/GWLAnalytics.h"
 #include "analytics/measurement/GWLIdentifiers.h"
 #include "analytics/measurement/GWLMeasurement.h"
+#include "analytics/measurement/GWLScreenViewReporter.h"
 #include "platform/core/Error.h"
 #include "platform/core/Object.h"
+#include "platform/ui/HostingController.h"
 
 namespace platform {
 class AppEnvironment;
@@ -167,6 +169,7 @@ class CVNAnalytics {
 // The exported names: core classes under the public prefix. None adds state
 // or behaviour, so each is the core class itself.
 using CVNAMeasurement = GWLMeasurement;
+using CVNAScreenViewReporter = GWLScreenViewReporter;
 using CVNAEvent = GWLEvent;
 using CVNAValue = GWLValue;
 using CVNAUserAttribute = GWLUserAttribute;
@@ -184,8 +187,9 @@ void CVNLogTransaction(const platform::StoreTransaction& transaction, const std:
 GWLStoreTransactionValues CVNTransactionValues(const platform::StoreTransaction& transaction,
                                                const std::string& systemVersion);
 
-// A hosted screen's "screen_view" logging: the UI layer runs `onAppear` each
-// time the modified screen appears (never on disappearing).
+// A hosted screen's "screen_view" logging: `body` gives the hosted screen an
+// on-appear action, which the UI layer runs each time the screen appears
+// (nothing runs on disappearing).
 struct LoggedAnalyticsModifier {
   std::string screenName;
   std::string screenClass;
@@ -194,7 +198,13 @@ struct LoggedAnalyticsModifier {
   // Logs "screen_view" through the public class with the extra parameters,
   // "screen_name" and "screen_class" replacing entries of the same keys.
   void onAppear() const;
+  // The content with this modifier's on-appear action added.
+  std::shared_ptr<platform::HostingController> body(std::shared_ptr<platform::HostingController> content) const;
 };
 
 LoggedAnalyticsModifier loggedAnalyticsScreen(std::string screenName, std::string screenClass,
                                               platform::Dictionary extraParameters = {});
+// The hosted screen `content`, modified to log "screen_view" each time it appears.
+std::shared_ptr<platform::HostingController> loggedAnalyticsScreen(std::shared_ptr<platform::HostingController> content,
+                                                                   std::string screenName, std::string screenClass,
+                                                                   platform::Dictionary extraParameters = {});

@@ -56,6 +56,7 @@ void GWLLibraryLoad(const std::shared_ptr<platform::Clock>& clock) {
   }
   installEngineHooks();
   GWLScreenViewReporter::installAppActiveProvider();
+  GWLScreenViewReporter::installViewControllerHooks();
   GWLMeasurement::subscribeForAppDidFinishLaunchingNotifications();
   CVNAnalyticsConnector::load();
 }

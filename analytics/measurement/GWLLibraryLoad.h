@@ -10,9 +10,12 @@
 //     (the first load time of the installation, unless a reset moves it);
 //   - makes the engine class observe the app's did-finish-launching
 //     notification on the default notification centre;
+//   - hooks the view controllers' appearance for the screen-view reporter
+//     (unless automatic screen reporting is off);
 //   - registers the library with the core framework (CVNApp), whose
 //     configure call then starts it.
-// Only the first call acts; later ones change nothing. Any thread.
+// Only the first call acts; later ones change nothing. The main thread, as
+// the UI layer's appearance signal belongs to it.
 #pragma once
 
 #include <memory>

@@ -5,6 +5,7 @@
 #include "analytics/foundation/config/GWLMeasurementRegistry.h"
 #include "analytics/foundation/config/GWLRemoteConfig.h"
 #include "analytics/foundation/core/GWLAEU.h"
+#include "analytics/foundation/core/GWLASLLogger.h"
 #include "analytics/foundation/core/GWLLibraryMonitor.h"
 #include "analytics/foundation/core/GWLMonitor.h"
 #include "analytics/foundation/core/GWLMonitorLevels.h"
@@ -14,9 +15,13 @@
 #include "analytics/measurement/GWLAnalytics.h"
 #include "analytics/measurement/GWLMeasurement.h"
 #include "analytics/measurement/GWLSessionReporting.h"
+#include "platform/core/Log.h"
 #include "platform/env/AppEnvironment.h"
 #include "platform/text/Utf8.h"
 #include "platform/ui/Application.h"
+#include "platform/ui/NavigationController.h"
+#include "platform/ui/PageViewController.h"
+#include "platform/ui/TabBarController.h"
 #include "platform/ui/ViewController.h"
 
 namespace {
@@ -49,13 +54,56 @@ GWLScreenViewReporter::EngineState sharedEngineState() {
   return state;
 }
 
-std::optional<std::string> sharedKeyWindowRootClassName() {
-  auto application = platform::Application::shared();
-  if (!application || application->windows().empty()) return std::nullopt;
-  const auto& root = application->windows().front()->rootViewController();
-  if (!root) return std::nullopt;
-  return GWLStrippedClassName(root->className());
+// The root view controller's class of the first of the application's windows that is key.
+std::optional<std::string> keyWindowRootClassName(const std::shared_ptr<platform::Application>& application) {
+  if (!application) return std::nullopt;
+  for (const auto& window : application->windows()) {
+    if (!window->isKeyWindow()) continue;
+    const auto& root = window->rootViewController();
+    if (!root) return std::nullopt;
+    return GWLStrippedClassName(root->className());
+  }
+  return std::nullopt;
 }
+
+bool startsWithUnderscore(const std::string& className) {
+  std::string stripped = GWLStrippedClassName(className);
+  return !stripped.empty() && stripped.front() == '_';
+}
+
+// Shown: the view is loaded and lies in a window.
+bool isShown(const platform::ViewController& controller) {
+  return controller.isViewLoaded() && controller.window() != nullptr;
+}
+
+bool isContainer(const platform::ViewController& controller) {
+  return dynamic_cast<const platform::NavigationController*>(&controller) ||
+         dynamic_cast<const platform::TabBarController*>(&controller) ||
+         dynamic_cast<const platform::PageViewController*>(&controller);
+}
+
+// One step down from a controller to what it shows.
+std::shared_ptr<platform::ViewController> descend(const std::shared_ptr<platform::ViewController>& controller) {
+  if (auto navigation = std::dynamic_pointer_cast<platform::NavigationController>(controller)) {
+    return navigation->visibleViewController();
+  }
+  if (auto tabs = std::dynamic_pointer_cast<platform::TabBarController>(controller)) {
+    return tabs->selectedViewController();
+  }
+  if (auto pages = std::dynamic_pointer_cast<platform::PageViewController>(controller)) {
+    return pages->viewControllers().empty() ? nullptr : pages->viewControllers().front();
+  }
+  if (controller->presentedViewController()) return controller->presentedViewController();
+  return controller->isBeingPresented() ? controller : nullptr;
+}
+
+constexpr int64_t kHooksDisabledCode = 36001;
+constexpr const char* kHooksDisabledMessage =
+    "Analytics screen reporting is disabled. UIViewController transitions will not be logged.";
+constexpr int64_t kOlderLibraryCode = 36005;
+constexpr const char* kOlderLibraryMessage =
+    "Detected an older version of Halcyra Analytics for Corvane framework. Please upgrade to the latest version of "
+    "Halcyra Analytics for Corvane.";
 
 }  // namespace
 
@@ -96,6 +144,69 @@ bool GWLIsScreenReportingEnabled() {
   });
 }
 
+std::shared_ptr<platform::WeakViewControllerArray> GWLKeyWindowStack(const platform::Application& application) {
+  auto window = application.keyWindow();
+  if (!window) return nullptr;
+  if (!window->viewControllerStack()) {
+    window->setViewControllerStack(std::make_shared<platform::WeakViewControllerArray>());
+  }
+  return window->viewControllerStack();
+}
+
+void GWLCompactStack(platform::WeakViewControllerArray& stack) {
+  std::erase_if(stack, [](const std::weak_ptr<platform::ViewController>& entry) { return entry.expired(); });
+}
+
+bool GWLShouldTrackViewController(const platform::ViewController& viewController,
+                                  const platform::Application& application) {
+  if (viewController.isPlatformClass() &&
+      (startsWithUnderscore(viewController.className()) || startsWithUnderscore(viewController.superclassName()))) {
+    return false;
+  }
+  if (!viewController.isViewLoaded()) return false;
+  auto window = viewController.window();
+  return window && window == application.keyWindow();
+}
+
+std::shared_ptr<platform::ViewController> GWLVisibleViewController(platform::WeakViewControllerArray* stack,
+                                                                   const GWLScreenLookup& screenOf,
+                                                                   GWLMonitor& monitor) {
+  if (!stack || stack->empty()) {
+    monitor.logWithLevel(kGWLLevelWarningSilent, 31011, "Root view controller not found");
+    return nullptr;
+  }
+  // Held while searching, top first.
+  std::vector<std::shared_ptr<platform::ViewController>> entries;
+  for (auto it = stack->rbegin(); it != stack->rend(); ++it) {
+    if (auto entry = it->lock()) entries.push_back(std::move(entry));
+  }
+  for (const auto& entry : entries) {
+    if (!isShown(*entry)) continue;
+    auto screen = screenOf(*entry);
+    if (screen && screen->isManuallySet()) return entry;
+  }
+  for (const auto& entry : entries) {
+    if (!isShown(*entry)) continue;
+    if (screenOf(*entry)) return entry;
+    std::shared_ptr<platform::ViewController> start = entry;
+    if (auto parent = entry->parent(); parent && parent->children().size() > 1) {
+      bool otherHidden = std::any_of(parent->children().begin(), parent->children().end(), [&](const auto& child) {
+        return child != entry && !isShown(*child);
+      });
+      if (otherHidden) {
+        if (screenOf(*parent)) return parent;
+        start = parent;
+      }
+    }
+    auto result = descend(start);
+    while (result && isContainer(*result)) result = descend(result);
+    if (result && isShown(*result)) return result;
+  }
+  auto bottom = stack->front().lock();
+  GWLCompactStack(*stack);
+  return bottom;
+}
+
 // ---- creation ----
 
 GWLScreenViewReporter::GWLScreenViewReporter(Dependencies dependencies) : dependencies_(std::move(dependencies)) {
@@ -117,7 +228,12 @@ GWLScreenViewReporter::GWLScreenViewReporter(Dependencies dependencies) : depend
     };
   }
   if (!dependencies_.adHooks) dependencies_.adHooks = [] { return GWLInstalledHook<GWLAdReportingHooks>::get(); };
-  if (!dependencies_.keyWindowRootClassName) dependencies_.keyWindowRootClassName = sharedKeyWindowRootClassName;
+  if (!dependencies_.application) dependencies_.application = [] { return platform::Application::shared(); };
+  if (!dependencies_.keyWindowRootClassName) {
+    dependencies_.keyWindowRootClassName = [application = dependencies_.application] {
+      return keyWindowRootClassName(application());
+    };
+  }
   if (!dependencies_.randomInt64) dependencies_.randomInt64 = [] { return GWLNumericUtil::randomInt64(); };
   queue_ = platform::SerialQueue::create(kGWLScreenViewReporterQueueLabel);
   currentScreenInstanceID_.store(dependencies_.randomInt64());
@@ -139,6 +255,7 @@ void GWLScreenViewReporter::observeNotifications() {
           if (auto self = weak.lock()) ((*self).*handler)();
         }));
   };
+  observe(platform::kWindowDidResignKeyNotification, &GWLScreenViewReporter::handleWindowDidResign);
   observe(platform::kApplicationDidBecomeActiveNotification, &GWLScreenViewReporter::handleApplicationDidBecomeActive);
   observe(platform::kApplicationWillResignActiveNotification, &GWLScreenViewReporter::handleApplicationWillResignActive);
   observe(platform::kApplicationDidEnterBackgroundNotification,
@@ -153,6 +270,119 @@ std::shared_ptr<GWLScreenViewReporter> GWLScreenViewReporter::sharedInstance() {
 
 void GWLScreenViewReporter::installAppActiveProvider() {
   GWLSetAppActiveProvider([] { return sharedInstance()->isAppActive(); });
+}
+
+// ---- the view controllers' hooks ----
+
+platform::Connection GWLScreenViewReporter::hookViewControllers(
+    std::function<std::shared_ptr<GWLScreenViewReporter>()> target, bool screenReportingEnabled,
+    bool olderLibraryPresent) {
+  if (!screenReportingEnabled) {
+    platform::HVUOSLogInfo(kGWLLogSubsystem, kGWLDefaultLogTag, false, GWLMessageCodeString(kHooksDisabledCode), "%s",
+                           kHooksDisabledMessage);
+    return {};
+  }
+  if (olderLibraryPresent) {
+    platform::HVUOSLogWarning(kGWLLogSubsystem, kGWLDefaultLogTag, false, GWLMessageCodeString(kOlderLibraryCode),
+                              "%s", kOlderLibraryMessage);
+    return {};
+  }
+  // The signal fires after the controller's own handling of the transition.
+  return platform::ViewController::appearanceEvents().connect(
+      [target = std::move(target)](const platform::ViewController& controller, platform::AppearanceEvent event) {
+        if (event != platform::AppearanceEvent::didAppear && event != platform::AppearanceEvent::didDisappear) return;
+        // Controllers not owned by a shared_ptr cannot be followed.
+        auto owned = std::const_pointer_cast<platform::ViewController>(controller.weak_from_this().lock());
+        if (!owned) return;
+        auto reporter = target();
+        if (!reporter) return;
+        if (event == platform::AppearanceEvent::didAppear) {
+          reporter->viewControllerDidAppear(owned);
+        } else {
+          reporter->viewControllerDidDisappear(owned);
+        }
+      });
+}
+
+void GWLScreenViewReporter::installViewControllerHooks() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    auto environment = platform::AppEnvironment::shared();
+    bool older = environment && environment->hasComponent(kGWLOlderLibraryClassName);
+    // Kept for the life of the process.
+    static auto* connection = new platform::Connection(
+        hookViewControllers([] { return sharedInstance(); }, GWLIsScreenReportingEnabled(), older));
+    (void)connection;
+  });
+}
+
+GWLScreenLookup GWLScreenViewReporter::controllerScreensSnapshot() {
+  std::vector<std::pair<std::shared_ptr<platform::ViewController>, std::shared_ptr<const GWLScreen>>> entries;
+  queue_->sync([&] {
+    for (const auto& [weak, screen] : controllerScreens_) {
+      if (auto controller = weak.lock()) entries.emplace_back(std::move(controller), screen);
+    }
+  });
+  return [entries = std::move(entries)](const platform::ViewController& controller) -> std::shared_ptr<const GWLScreen> {
+    for (const auto& [owner, screen] : entries) {
+      if (owner.get() == &controller) return screen;
+    }
+    return nullptr;
+  };
+}
+
+void GWLScreenViewReporter::makeVisibleViewControllerCurrent(platform::WeakViewControllerArray* stack) {
+  auto visible = GWLVisibleViewController(stack, controllerScreensSnapshot(), *dependencies_.monitor);
+  auto application = dependencies_.application();
+  if (visible && application && GWLShouldTrackViewController(*visible, *application)) {
+    setCurrentViewController(visible);
+  }
+}
+
+void GWLScreenViewReporter::viewControllerDidAppear(const std::shared_ptr<platform::ViewController>& viewController) {
+  if (!viewController) return;
+  auto application = dependencies_.application();
+  bool tracked = application && GWLShouldTrackViewController(*viewController, *application);
+  std::shared_ptr<platform::WeakViewControllerArray> stack;
+  if (application) stack = GWLKeyWindowStack(*application);
+  if (stack) {
+    // The key window's root appearing again over another stack starts a new one.
+    auto window = application->keyWindow();
+    if (window && window->rootViewController() == viewController && !stack->empty() &&
+        stack->front().lock() != viewController) {
+      stack = std::make_shared<platform::WeakViewControllerArray>();
+      window->setViewControllerStack(stack);
+    }
+    std::erase_if(*stack, [&](const auto& entry) { return entry.lock() == viewController; });
+    if (tracked) stack->push_back(viewController);
+    GWLCompactStack(*stack);
+  }
+  makeVisibleViewControllerCurrent(stack.get());
+  if (auto delegate = corvanePerfDelegate()) delegate->viewControllerDidAppear(*viewController, tracked);
+}
+
+void GWLScreenViewReporter::viewControllerDidDisappear(
+    const std::shared_ptr<platform::ViewController>& viewController) {
+  if (!viewController) return;
+  auto application = dependencies_.application();
+  std::shared_ptr<platform::WeakViewControllerArray> stack;
+  if (application) stack = GWLKeyWindowStack(*application);
+  if (stack) {
+    // The bottom entry stays.
+    for (size_t i = stack->size(); i-- > 1;) {
+      if ((*stack)[i].lock() == viewController) stack->erase(stack->begin() + static_cast<std::ptrdiff_t>(i));
+    }
+    GWLCompactStack(*stack);
+  }
+  makeVisibleViewControllerCurrent(stack.get());
+  if (auto delegate = corvanePerfDelegate()) delegate->viewControllerDidDisappear(*viewController);
+}
+
+void GWLScreenViewReporter::handleWindowDidResign() {
+  auto application = dependencies_.application();
+  if (!application) return;
+  auto stack = GWLKeyWindowStack(*application);
+  if (stack && !stack->empty()) makeVisibleViewControllerCurrent(stack.get());
 }
 
 // ---- the current screen ----
@@ -253,9 +483,15 @@ void GWLScreenViewReporter::setScreenName(const std::optional<std::string>& scre
     monitor.logWithLevel(kGWLLevelWarning, 31002, "Received invalid screen class", *screenClass);
     return;
   }
+  // The screen is attached to the top of the key window's stack.
+  std::shared_ptr<platform::ViewController> top;
+  if (auto application = dependencies_.application()) {
+    if (auto stack = GWLKeyWindowStack(*application)) {
+      GWLCompactStack(*stack);
+      if (!stack->empty()) top = stack->back().lock();
+    }
+  }
   queue_->sync([&] {
-    // The screen is attached to the controller that shows last.
-    auto top = currentViewController_.lock();
     if (!top) {
       monitor.logWithLevel(kGWLLevelWarning, 31003,
                            "setScreenName:screenClass: must be called after a view controller has appeared");

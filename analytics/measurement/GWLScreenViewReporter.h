@@ -8,11 +8,18 @@
 // the ad exposure reporter about activation, resign and screen changes, and
 // answers whether the app is active.
 //
-// Threads: the current and previous screen and the current view controller
-// live on the reporter's serial queue "GWLScreenViewReporter" and are touched
-// only there; the view-controller and manual calls run on the main thread and
-// wait for the queue; the screen views of the app's own events are logged on
-// the queue asynchronously. Blocks posted to the queue hold the reporter
+// It follows the app's view controllers through their appearance: each one
+// that appears in the key window joins the window's stack (kept in the
+// window's slot, weakly), and the visible controller of that stack becomes
+// current. The hooks are connected once per process by the library's load
+// call (installViewControllerHooks).
+//
+// Threads: the current and previous screen, the current view controller and
+// the screens the controllers keep live on the reporter's serial queue
+// "GWLScreenViewReporter" and are touched only there; the view-controller
+// calls, the window stacks, the visible-controller search and the manual
+// calls run on the main thread and wait for the queue; the screen views of
+// the app's own events are logged on the queue asynchronously. Blocks posted to the queue hold the reporter
 // weakly. The instance-ID counter is atomic: it is advanced on the queue and
 // on the callers' threads alike.
 #pragma once
@@ -36,11 +43,9 @@
 #include "platform/core/Object.h"
 #include "platform/dispatch/NotificationCenter.h"
 #include "platform/dispatch/Queue.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/Signal.h"
 #include "platform/util/Mutex.h"
-
-namespace platform {
-class ViewController;
-}
 class GWLAdReportingHooks;
 class GWLMonitor;
 class GWLSessionReporting;
@@ -70,6 +75,29 @@ using GWLInfoValueLookup = std::function<std::optional<platform::Object>(const s
 bool GWLIsScreenReportingEnabled(const GWLInfoValueLookup& infoValue);
 // The same, read from the shared app environment at every call.
 bool GWLIsScreenReportingEnabled();
+
+// The key window's stack of view controllers, attached to the window when it
+// has none; null without a key window. Main thread.
+std::shared_ptr<platform::WeakViewControllerArray> GWLKeyWindowStack(const platform::Application& application);
+// Drops the entries of view controllers that no longer exist.
+void GWLCompactStack(platform::WeakViewControllerArray& stack);
+
+// Whether a view controller's screens are tracked: not when its class is the
+// platform's and its stripped name, or its superclass's, begins with "_";
+// otherwise when its view is loaded and lies in the key window. Main thread.
+bool GWLShouldTrackViewController(const platform::ViewController& viewController,
+                                  const platform::Application& application);
+
+// The screen a view controller keeps, or null.
+using GWLScreenLookup = std::function<std::shared_ptr<const GWLScreen>(const platform::ViewController&)>;
+// The view controller a stack shows (null `stack`: an empty one): from the top
+// down, the first shown one with a manually set screen; else the first shown
+// one with a screen or whose descent (navigation, tab bar, page and presented
+// controllers) ends at a shown one; else the bottom entry (the stack is
+// compacted). An empty stack answers null and reports 31011. Main thread.
+std::shared_ptr<platform::ViewController> GWLVisibleViewController(platform::WeakViewControllerArray* stack,
+                                                                   const GWLScreenLookup& screenOf,
+                                                                   GWLMonitor& monitor);
 
 // Learns about view controllers appearing and disappearing (a performance library).
 class GWLScreenViewReporterDelegate {
@@ -104,7 +132,9 @@ class GWLScreenViewReporter : public GWLScreenViewReporting,
     std::function<EngineState()> engine;                      // the shared engine
     InternalEventLogger logInternalEvent;                     // GWLAnalytics::sharedInstance()
     std::function<std::shared_ptr<GWLAdReportingHooks>()> adHooks;  // the installed ad reporters
-    // The stripped class name of the key window's root view controller, read on the main thread.
+    std::function<std::shared_ptr<platform::Application>()> application;  // Application::shared()
+    // The stripped class name of the key window's root view controller, read
+    // on the main thread (default: read from `application`).
     std::function<std::optional<std::string>()> keyWindowRootClassName;
     std::function<int64_t()> randomInt64;                     // GWLNumericUtil::randomInt64
   };
@@ -115,6 +145,17 @@ class GWLScreenViewReporter : public GWLScreenViewReporting,
   static std::shared_ptr<GWLScreenViewReporter> sharedInstance();
   // Makes GWLIsAppActive answer the shared reporter's flag (the library's load call).
   static void installAppActiveProvider();
+  // The library's load call: hooks the view controllers' appearance for the
+  // shared reporter (made on the first appearance), once per process, unless
+  // automatic reporting is off (36001) or an older version of the library is
+  // present (36005); both are told through the system log. Main thread.
+  static void installViewControllerHooks();
+  // The hooks themselves: after a controller's own didAppear/didDisappear
+  // handling, the reporter that `target` answers hears of it. Answers the
+  // connection; empty when the conditions above refused. Main thread.
+  [[nodiscard]] static platform::Connection hookViewControllers(
+      std::function<std::shared_ptr<GWLScreenViewReporter>()> target, bool screenReportingEnabled,
+      bool olderLibraryPresent);
   ~GWLScreenViewReporter() override;
 
   bool isAppActive() const { return isAppActive_.load(); }
@@ -131,11 +172,16 @@ class GWLScreenViewReporter : public GWLScreenViewReporting,
   // Makes the controller's screen current (main thread).
   void setCurrentViewController(const std::shared_ptr<platform::ViewController>& viewController);
 
+  // A view controller appeared or disappeared (the hooks; main thread).
+  void viewControllerDidAppear(const std::shared_ptr<platform::ViewController>& viewController);
+  void viewControllerDidDisappear(const std::shared_ptr<platform::ViewController>& viewController);
+
   // A non-null delegate while one is set is refused (31016).
   void setCorvanePerfDelegate(const std::shared_ptr<GWLScreenViewReporterDelegate>& delegate);
   std::shared_ptr<GWLScreenViewReporterDelegate> corvanePerfDelegate() const;
 
-  // The application's notifications.
+  // The application's and the windows' notifications.
+  void handleWindowDidResign();
   void handleApplicationDidBecomeActive();
   void handleApplicationWillResignActive();
   void handleApplicationDidEnterBackground();
@@ -151,6 +197,10 @@ class GWLScreenViewReporter : public GWLScreenViewReporting,
   void observeNotifications();
 
   bool screenReportingEnabled() const { return dependencies_.isScreenReportingEnabled(); }
+  // Main thread: the screens the live controllers keep, read in one wait for the queue.
+  GWLScreenLookup controllerScreensSnapshot();
+  // Main thread: the visible controller of `stack` becomes current when it is tracked.
+  void makeVisibleViewControllerCurrent(platform::WeakViewControllerArray* stack);
   bool cannotLog() const { return !isAppActive_.load() && appHasBeenInitialized_.load(); }
   // On the queue.
   void postScreenDidChange(const std::shared_ptr<const GWLScreen>& previous,

@@ -37,6 +37,7 @@ class ActivityViewController : public ViewController {
 
   ActivityViewController(std::shared_ptr<UIEnvironment> environment, std::vector<std::filesystem::path> activityItems);
   std::string className() const override { return "UIActivityViewController"; }
+  bool isPlatformClass() const override { return isExactly<ActivityViewController>(); }
 
   const std::vector<std::filesystem::path>& activityItems() const { return items_; }
   std::vector<std::string> excludedActivityTypes;

@@ -35,6 +35,7 @@ class AlertController : public ViewController {
   AlertController(std::shared_ptr<UIEnvironment> environment, std::optional<std::string> title,
                   std::optional<std::string> message, Style preferredStyle);
   std::string className() const override { return "UIAlertController"; }
+  bool isPlatformClass() const override { return isExactly<AlertController>(); }
 
   const std::optional<std::string>& title() const { return title_; }
   const std::optional<std::string>& message() const { return message_; }

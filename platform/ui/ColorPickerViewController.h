@@ -28,6 +28,7 @@ class ColorPickerViewController : public ViewController {
  public:
   explicit ColorPickerViewController(std::shared_ptr<UIEnvironment> environment);
   std::string className() const override { return "UIColorPickerViewController"; }
+  bool isPlatformClass() const override { return isExactly<ColorPickerViewController>(); }
 
   ViewColor selectedColor = ViewColor::white();
   bool supportsAlpha = true;

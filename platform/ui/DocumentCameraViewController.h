@@ -40,6 +40,7 @@ class DocumentCameraViewController : public ViewController {
  public:
   explicit DocumentCameraViewController(std::shared_ptr<UIEnvironment> environment);
   std::string className() const override { return "VNDocumentCameraViewController"; }
+  bool isPlatformClass() const override { return isExactly<DocumentCameraViewController>(); }
 
   std::weak_ptr<DocumentCameraViewControllerDelegate> delegate;
 

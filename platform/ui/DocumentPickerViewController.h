@@ -33,6 +33,7 @@ class DocumentPickerViewController : public ViewController {
                                Mode mode)
       : ViewController(std::move(environment)), documentTypes_(std::move(documentTypes)), mode_(mode) {}
   std::string className() const override { return "UIDocumentPickerViewController"; }
+  bool isPlatformClass() const override { return isExactly<DocumentPickerViewController>(); }
 
   const std::vector<std::string>& documentTypes() const { return documentTypes_; }
   Mode mode() const { return mode_; }

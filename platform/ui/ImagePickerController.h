@@ -56,6 +56,7 @@ class ImagePickerController : public ViewController {
 
   explicit ImagePickerController(std::shared_ptr<UIEnvironment> environment);
   std::string className() const override { return "UIImagePickerController"; }
+  bool isPlatformClass() const override { return isExactly<ImagePickerController>(); }
 
   SourceType sourceType = SourceType::photoLibrary;
   std::vector<std::string> mediaTypes{kUTTypeImage};

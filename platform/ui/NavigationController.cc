@@ -67,6 +67,15 @@ std::shared_ptr<ViewController> NavigationController::popViewController(bool ani
   return popped;
 }
 
+std::shared_ptr<ViewController> NavigationController::visibleViewController() const {
+  if (presentedViewController()) return presentedViewController();
+  return topViewController();
+}
+
+bool NavigationController::showsChildView(const ViewController& child) const {
+  return !stack_.empty() && stack_.back().get() == &child;
+}
+
 ViewNode NavigationController::snapshot() const {
   ViewNode node = screenNode("navigationController");
   if (auto top = topViewController()) {

@@ -35,6 +35,10 @@ class NavigationController : public ViewController {
 
   explicit NavigationController(std::shared_ptr<UIEnvironment> environment) : ViewController(std::move(environment)) {}
   std::string className() const override { return "UINavigationController"; }
+  bool isPlatformClass() const override { return isExactly<NavigationController>(); }
+  std::string superclassName() const override {
+    return isExactly<NavigationController>() ? "UIViewController" : "UINavigationController";
+  }
 
   // Sets the root (the first controller) without a transition record.
   void setRoot(const std::shared_ptr<ViewController>& root);
@@ -44,6 +48,10 @@ class NavigationController : public ViewController {
 
   const std::vector<std::shared_ptr<ViewController>>& viewControllers() const { return stack_; }
   std::shared_ptr<ViewController> topViewController() const { return stack_.empty() ? nullptr : stack_.back(); }
+  // What the navigation interface shows: a controller presented over it, else the top one.
+  std::shared_ptr<ViewController> visibleViewController() const;
+  // Only the top controller's view lies in the navigation controller's.
+  bool showsChildView(const ViewController& child) const override;
   const std::vector<Step>& history() const { return history_; }
 
   void viewWillLayoutSubviews();

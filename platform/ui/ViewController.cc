@@ -1,6 +1,7 @@
 #include "platform/ui/ViewController.h"
 
 #include "platform/core/Log.h"
+#include "platform/ui/Application.h"
 #include "platform/ui/NavigationController.h"
 
 namespace platform {
@@ -32,7 +33,9 @@ void ViewController::beginAppearanceTransition(bool appearing, bool animated) {
     viewWillDisappear(animated);
     appearanceEvents().emit(*this, AppearanceEvent::willDisappear);
   }
-  for (const auto& child : std::vector(children_)) child->beginAppearanceTransition(appearing, animated);
+  for (const auto& child : std::vector(children_)) {
+    if (showsChildView(*child)) child->beginAppearanceTransition(appearing, animated);
+  }
 }
 
 void ViewController::endAppearanceTransition() {
@@ -43,12 +46,23 @@ void ViewController::endAppearanceTransition() {
   if (appearing_) {
     viewDidAppear(false);
     appearanceEvents().emit(*this, AppearanceEvent::didAppear);
+    beingPresented_ = false;
   } else {
     viewDidDisappear(false);
     appearanceEvents().emit(*this, AppearanceEvent::didDisappear);
   }
   for (const auto& child : std::vector(children_)) child->endAppearanceTransition();
 }
+
+std::shared_ptr<Window> ViewController::window() const {
+  if (auto parent = parent_.lock()) return parent->showsChildView(*this) ? parent->window() : nullptr;
+  if (auto presenting = presenting_.lock()) return presenting->window();
+  auto window = rootOfWindow_.lock();
+  if (window && window->rootViewController().get() != this) return nullptr;
+  return window;
+}
+
+bool ViewController::showsChildView(const ViewController&) const { return true; }
 
 ViewNode ViewController::screenNode(const std::string& id) const {
   ViewNode node("screen", id);
@@ -116,6 +130,7 @@ void ViewController::present(const std::shared_ptr<ViewController>& controller, 
   }
   presented_ = controller;
   controller->presenting_ = weak_from_this();
+  controller->beingPresented_ = true;
   if (environment_ && environment_->presenter) {
     environment_->presenter->present(*this, controller, animated, std::move(completion));
   } else {
@@ -137,6 +152,7 @@ void ViewController::dismiss(bool animated, std::function<void()> completion) {
   presenting->presented_.reset();
   for (const auto& controller : chain) {
     controller->presenting_.reset();
+    controller->beingPresented_ = false;
   }
   for (size_t i = 0; i + 1 < chain.size(); ++i) chain[i]->presented_.reset();
   if (presenting->environment_ && presenting->environment_->presenter) {

@@ -16,7 +16,19 @@
 // tracking follows screens through it).
 //
 // Containment: a parent owns its children (addChild); a child finds its
-// navigation controller through its parents. Presentation: present() makes
+// navigation controller through its parents. A container shows some of its
+// children's views (showsChildView: a navigation controller its top one, a tab
+// bar controller its selected one) and forwards appearance only to those.
+//
+// Windows: a controller's view lies in a window when the controller is a
+// window's root, or is shown by a parent whose view lies in one, or is
+// presented by a controller whose view lies in one (presented views join
+// their presenter's window; the presenter's view stays in it).
+//
+// Class facts the runtime would report: the class name, whether the class is
+// the platform's own or the app's, and its superclass's name. A platform
+// class answers "platform" only for objects of exactly that class, so an
+// app's subclass of a platform class counts as the app's. Presentation: present() makes
 // this controller own the presented one until it is dismissed and hands the
 // transition to the environment's Presenter; a controller presents one at a
 // time (a second request is refused with a log line, as the platform does).
@@ -32,6 +44,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <typeinfo>
 #include <vector>
 
 #include "platform/core/Object.h"
@@ -44,6 +57,7 @@
 namespace platform {
 
 class NavigationController;
+class Window;
 
 enum class AppearanceEvent { willAppear, didAppear, willDisappear, didDisappear };
 
@@ -58,6 +72,14 @@ class ViewController : public std::enable_shared_from_this<ViewController> {
 
   // The class name the platform reports (screen tracking reads it).
   virtual std::string className() const { return "UIViewController"; }
+  // Whether the class is the platform's own (not the app's). Platform classes
+  // override it with isExactly<TheirClass>().
+  virtual bool isPlatformClass() const { return isExactly<ViewController>(); }
+  // The name of the class this controller's class derives from. An app class
+  // that derives from another app class overrides it.
+  virtual std::string superclassName() const {
+    return isExactly<ViewController>() ? "UIResponder" : "UIViewController";
+  }
 
   const std::shared_ptr<UIEnvironment>& environment() const { return environment_; }
 
@@ -67,6 +89,11 @@ class ViewController : public std::enable_shared_from_this<ViewController> {
   void beginAppearanceTransition(bool appearing, bool animated);
   void endAppearanceTransition();
   bool isVisible() const { return visible_; }
+  // The window the controller's view lies in; null when it lies in none.
+  std::shared_ptr<Window> window() const;
+  // Whether the view of `child` (one of this controller's children) lies in
+  // this controller's view; every child's does unless a container says otherwise.
+  virtual bool showsChildView(const ViewController& child) const;
   static Signal<const ViewController&, AppearanceEvent>& appearanceEvents();
 
   // The bounds of the controller's view; the host sets them on layout.
@@ -101,6 +128,9 @@ class ViewController : public std::enable_shared_from_this<ViewController> {
                std::function<void()> completion = {});
   void dismiss(bool animated, std::function<void()> completion = {});
   const std::shared_ptr<ViewController>& presentedViewController() const { return presented_; }
+  // From present() until the end of the presented controller's appearance
+  // (its didAppear handlers included).
+  bool isBeingPresented() const { return beingPresented_; }
   std::shared_ptr<ViewController> presentingViewController() const { return presenting_.lock(); }
   // The controller at the top of this controller's chain of presented ones
   // (this one when it presents nothing).
@@ -118,7 +148,13 @@ class ViewController : public std::enable_shared_from_this<ViewController> {
   // A snapshot node that carries this controller's class name.
   ViewNode screenNode(const std::string& id) const;
 
+  template <typename Class>
+  bool isExactly() const {
+    return typeid(*this) == typeid(Class);
+  }
+
  private:
+  friend class Window;
   void setParent(const std::shared_ptr<ViewController>& parent) { parent_ = parent; }
 
   std::shared_ptr<UIEnvironment> environment_;
@@ -127,6 +163,8 @@ class ViewController : public std::enable_shared_from_this<ViewController> {
   bool visible_ = false;
   bool appearing_ = false;
   bool inTransition_ = false;
+  bool beingPresented_ = false;
+  std::weak_ptr<Window> rootOfWindow_;  // the window whose root this controller is
   Signal<> changed_;
   std::map<std::string, ActionHandler> actions_;
   std::weak_ptr<ViewController> parent_;

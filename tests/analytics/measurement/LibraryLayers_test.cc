@@ -4,12 +4,14 @@
 // campaign events, bundles carry audience results, conditional user
 // properties of sibling libraries fire on their trigger, configuration
 // programs edit events, the first postback window shortens the upload
-// interval, and the search-ads reporter is made at start.
+// interval, the search-ads reporter is made at start, and the screen
+// reporter's calls reach the ad exposure reporter.
 #include <gtest/gtest.h>
 
 #include "../audiences/AudienceFiltersTestSupport.h"
 #include "../audiences/interpreter/EditingPrograms.h"
 #include "PipelineTestSupport.h"
+#include "analytics/attribution/GWLAdExposureReporter.h"
 #include "analytics/attribution/GWLAdReporters.h"
 #include "analytics/attribution/GWLMeasurementDeepLinks.h"
 #include "analytics/attribution/GWLMeasurementSKAdNetwork.h"
@@ -22,6 +24,8 @@
 #include "analytics/foundation/values/GWLUserAttribute.h"
 #include "analytics/measurement/CVNAnalyticsConnector.h"
 #include "analytics/measurement/GWLLibraryLoad.h"
+#include "analytics/foundation/core/GWLMonitor.h"
+#include "analytics/measurement/GWLScreenViewReporter.h"
 #include "analytics/wire/GWLPBAudienceLeafFilterResult.h"
 #include "analytics/wire/GWLPBResultData.h"
 #include "platform/appdelegate/LaunchOptions.h"
@@ -243,6 +247,27 @@ TEST_F(LibraryLayersTest, TheStartMakesTheSearchAdsReporter) {
   startShared();
   auto printed = codes();
   EXPECT_NE(std::find(printed.begin(), printed.end(), 32014), printed.end());
+}
+
+TEST_F(LibraryLayersTest, TheScreenReporterTellsTheAdExposureReporter) {
+  // The process's exposure reporter with reporting off: the cut it makes when
+  // the app resigns active says so in the health sample.
+  auto exposures = GWLAdExposureReporter::sharedInstance();
+  exposures->setReportingEnabled(false);
+  exposures->beginAdUnitExposure("banner");
+  GWLScreenViewReporter::Dependencies dependencies;
+  dependencies.monitor = monitor_;
+  dependencies.notifications = center_;
+  dependencies.isMainThread = [] { return true; };
+  auto screens = GWLScreenViewReporter::create(std::move(dependencies));
+  const std::string before = lastSampledKey();
+  center_->post(platform::kApplicationWillResignActiveNotification);
+  const std::string after = lastSampledKey();
+  exposures->endAdUnitExposure("banner");
+  exposures->setReportingEnabled(true);
+  const GWLAttributionLogLine& line = kGWLAdExposureReportingDisabled;
+  EXPECT_NE(before, after);
+  EXPECT_EQ(after, GWLMonitor::monitoringDataKeyWithMessage(line.message, line.level, kGWLLibraryVersion));
 }
 
 }  // namespace

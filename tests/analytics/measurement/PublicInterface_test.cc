@@ -308,6 +308,22 @@ TEST_F(PublicInterfaceTest, TheScreenModifierOverridesItsExtrasAndLogsOncePerApp
   for (const auto& [parameters, timestamp] : tracked) {
     EXPECT_EQ(plain(parameters), (Dictionary{{"screen_name", "Sheet"}, {"screen_class", "SheetView"}, {"mode", "edit"}}));
   }
+
+  // Applied to a hosted screen, the UI layer runs the action at each appearance, never at a disappearance.
+  auto ui = platform::UIEnvironment::makeHeadless();
+  auto root = std::make_shared<platform::ViewController>(ui.environment);
+  auto hosted = std::make_shared<platform::ViewController>(ui.environment);
+  auto host = loggedAnalyticsScreen(platform::HostingController::make(ui.environment, hosted), "Popup", "PopupView");
+  root->present(host, false);
+  settle();
+  root->dismiss(false);
+  settle();
+  root->present(host, false);
+  settle();
+  const auto logged = screens_->tracked();
+  ASSERT_EQ(logged.size(), 4u);
+  EXPECT_EQ(plain(logged[2].first), (Dictionary{{"screen_name", "Popup"}, {"screen_class", "PopupView"}}));
+  EXPECT_EQ(plain(logged[3].first), plain(logged[2].first));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The screen-view reporter over a fake engine: screen parameters, the app's
-// own "screen_view" events, view controllers made current, manual screens,
-// the application's life and the calls into the session and ad reporters.
+// own "screen_view" events, view controllers made current (directly and
+// through the UI layer's appearance), manual screens, the application's life
+// and the calls into the session and ad reporters.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -12,6 +13,12 @@
 #include "analytics/foundation/values/GWLScreen.h"
 #include "analytics/measurement/GWLScreenViewReporter.h"
 #include "analytics/measurement/GWLSessionReporting.h"
+#include "platform/core/Log.h"
+#include "platform/dispatch/Queue.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/NavigationController.h"
+#include "platform/ui/PageViewController.h"
+#include "platform/ui/TabBarController.h"
 #include "platform/ui/UIEnvironment.h"
 #include "platform/ui/ViewController.h"
 #include "../foundation/values/ValuesTestSupport.h"
@@ -29,6 +36,18 @@ class NamedController : public platform::ViewController {
 
  private:
   std::string name_;
+};
+
+// A class of the platform's frameworks, with its superclass's name.
+class PlatformController : public NamedController {
+ public:
+  PlatformController(std::shared_ptr<platform::UIEnvironment> environment, std::string name, std::string superclass)
+      : NamedController(std::move(environment), std::move(name)), superclass_(std::move(superclass)) {}
+  bool isPlatformClass() const override { return true; }
+  std::string superclassName() const override { return superclass_; }
+
+ private:
+  std::string superclass_;
 };
 
 struct Call {
@@ -139,9 +158,29 @@ class ScreenViewReporterTest : public foundation_test::LibraryMonitorTest {
       events_.push_back({origin, name, timestamp, parameters});
     };
     dependencies.adHooks = [hooks = adHooks_] { return hooks; };
+    dependencies.application = [application = application_] { return application; };
     dependencies.keyWindowRootClassName = [] { return std::optional<std::string>("RootScreen"); };
     dependencies.randomInt64 = [] { return int64_t{1000}; };
     reporter_ = GWLScreenViewReporter::create(std::move(dependencies));
+    hooks_ = GWLScreenViewReporter::hookViewControllers([this] { return reporter_; }, true, false);
+  }
+
+  void TearDown() override {
+    hooks_.disconnect();
+    LibraryMonitorTest::TearDown();
+  }
+
+  // A window of the test's application with `root`, made key and visible.
+  std::shared_ptr<platform::Window> show(const std::shared_ptr<platform::ViewController>& root) {
+    auto window = std::make_shared<platform::Window>(std::make_shared<platform::WindowScene>("main"));
+    application_->addWindow(window);
+    window->setRootViewController(root);
+    window->makeKeyAndVisible();
+    return window;
+  }
+  std::string currentClass() {
+    auto screen = reporter_->currentScreen();
+    return screen && screen->className() ? *screen->className() : "(none)";
   }
 
   std::shared_ptr<platform::ViewController> controller(const std::string& className) {
@@ -166,6 +205,8 @@ class ScreenViewReporterTest : public foundation_test::LibraryMonitorTest {
 
   platform::UIEnvironment::Headless ui_ = platform::UIEnvironment::makeHeadless();
   std::shared_ptr<platform::NotificationCenter> notifications_ = platform::NotificationCenter::create();
+  std::shared_ptr<platform::Application> application_ = std::make_shared<platform::Application>(notifications_);
+  platform::Connection hooks_;
   std::shared_ptr<CallLog> calls_ = std::make_shared<CallLog>();
   std::shared_ptr<FakeSessionReporter> session_ = std::make_shared<FakeSessionReporter>(calls_);
   std::shared_ptr<FakeAdHooks> adHooks_ = std::make_shared<FakeAdHooks>(calls_);
@@ -252,8 +293,9 @@ TEST_F(ScreenViewReporterTest, ManualScreens) {
   EXPECT_TRUE(events().empty());
   EXPECT_EQ(codes(), (std::vector<int64_t>{31003}));
 
+  // The screen goes to the top of the key window's stack.
   auto cart = controller("CartScreen");
-  reporter_->setCurrentViewController(cart);
+  show(cart);
   (void)events();
   (void)codes();
   reporter_->setScreenName("Cart", "Basket");
@@ -400,6 +442,236 @@ TEST_F(ScreenViewReporterTest, InstanceIDsAreNeitherLostNorRepeatedAcrossThreads
   for (const auto& event : events()) ids.insert(event.integer("_si"));
   EXPECT_EQ(ids.size(), 125u);
   EXPECT_EQ(reporter_->incrementScreenInstanceID(), 1000 + 126);
+}
+
+TEST_F(ScreenViewReporterTest, OnlyTheKeyWindowsControllersAreTrackedAndHiddenPlatformClassesNever) {
+  auto key = controller("KeyScreen");
+  auto other = controller("OtherScreen");
+  auto window = std::make_shared<platform::Window>(std::make_shared<platform::WindowScene>("other"));
+  application_->addWindow(window);
+  window->setRootViewController(other);
+  other->loadViewIfNeeded();
+  show(key);
+  auto appOwn = controller("Shop._PrivateScreen");
+  auto hidden = std::make_shared<PlatformController>(ui_.environment, "_UIHidden", "UIViewController");
+  auto hiddenBase = std::make_shared<PlatformController>(ui_.environment, "UIPublicScreen", "_UIHiddenBase");
+  auto plainPlatform = std::make_shared<PlatformController>(ui_.environment, "UIPublicScreen", "UIViewController");
+  for (const std::shared_ptr<platform::ViewController>& child :
+       std::vector<std::shared_ptr<platform::ViewController>>{appOwn, hidden, hiddenBase, plainPlatform}) {
+    key->addChild(child);
+  }
+
+  const std::pair<std::shared_ptr<platform::ViewController>, bool> cases[] = {
+      {key, true},           {other, false},        {appOwn, true},
+      {hidden, false},       {hiddenBase, false},   {plainPlatform, true},
+      {controller("NotInAWindow"), false},
+  };
+  for (const auto& [viewController, tracked] : cases) {
+    EXPECT_EQ(GWLShouldTrackViewController(*viewController, *application_), tracked) << viewController->className();
+  }
+  // The platform's own classes answer for objects of exactly their class only.
+  EXPECT_TRUE(platform::NavigationController(ui_.environment).isPlatformClass());
+  EXPECT_FALSE(key->isPlatformClass());
+  EXPECT_EQ(key->superclassName(), "UIViewController");
+}
+
+TEST_F(ScreenViewReporterTest, NavigationThroughTheUILayerCarriesThePreviousScreen) {
+  activate();
+  auto a = controller("Shop.ListScreen");
+  auto b = controller("DetailScreen");
+  auto navigation = std::make_shared<platform::NavigationController>(ui_.environment);
+  navigation->setRoot(a);
+  show(navigation);
+  auto logged = events();
+  ASSERT_EQ(logged.size(), 1u);
+  EXPECT_EQ(logged[0].text("_sc"), "ListScreen");
+  const int64_t aID = logged[0].integer("_si");
+
+  navigation->pushViewController(b, true);
+  logged = events();
+  ASSERT_EQ(logged.size(), 1u);
+  EXPECT_EQ(logged[0].text("_sc"), "DetailScreen");
+  EXPECT_EQ(logged[0].integer("_pi"), aID);
+  EXPECT_EQ(logged[0].text("_pc"), "ListScreen");
+  EXPECT_FALSE(logged[0].has("_pn"));
+  const int64_t bID = logged[0].integer("_si");
+
+  (void)navigation->popViewController(true);
+  logged = events();
+  ASSERT_EQ(logged.size(), 1u);
+  EXPECT_EQ(logged[0].integer("_si"), aID);  // A's own screen again
+  EXPECT_EQ(logged[0].integer("_pi"), bID);
+
+  // A manual screen names the top of the stack; pushing over it keeps it current.
+  reporter_->setScreenName("Lists", std::nullopt);
+  logged = events();
+  ASSERT_EQ(logged.size(), 1u);
+  EXPECT_EQ(logged[0].text("_sn"), "Lists");
+  EXPECT_EQ(logged[0].text("_sc"), "ListScreen");
+}
+
+TEST_F(ScreenViewReporterTest, SelectedTabsFirstPagesAndPresentedControllersBecomeCurrent) {
+  activate();
+  auto first = controller("FirstTab");
+  auto second = controller("SecondTab");
+  auto tabs = std::make_shared<platform::TabBarController>(ui_.environment);
+  tabs->setViewControllers({first, second});
+  show(tabs);
+  EXPECT_EQ(currentClass(), "FirstTab");
+  tabs->setSelectedIndex(1);
+  EXPECT_EQ(currentClass(), "SecondTab");
+
+  auto pages = std::make_shared<platform::PageViewController>(ui_.environment);
+  pages->setViewControllers({controller("PageOne"), controller("PageTwo")});
+  second->present(pages, true);
+  EXPECT_EQ(currentClass(), "PageOne");
+  second->dismiss(true);
+  EXPECT_EQ(currentClass(), "SecondTab");
+
+  second->present(controller("Sheet"), true);
+  EXPECT_EQ(currentClass(), "Sheet");
+  second->dismiss(true);
+  EXPECT_EQ(currentClass(), "SecondTab");
+
+  // A manually named screen lower in the stack wins over what is presented above it.
+  reporter_->setScreenName("Settings", std::nullopt);
+  (void)events();
+  second->present(controller("Overlay"), true);
+  EXPECT_TRUE(events().empty());
+  std::optional<std::string> name;
+  reporter_->getScreenName(&name, nullptr);
+  EXPECT_EQ(name, "Settings");
+}
+
+TEST_F(ScreenViewReporterTest, AContainerWithAScreenAnswersForAChildWhoseSiblingIsHidden) {
+  activate();
+  auto tabs = std::make_shared<platform::TabBarController>(ui_.environment);
+  show(tabs);  // nothing shown below it: the bottom entry becomes current
+  EXPECT_EQ(currentClass(), "UITabBarCont");
+  (void)events();
+  tabs->setViewControllers({controller("FirstTab"), controller("SecondTab")});
+  EXPECT_EQ(currentClass(), "UITabBarCont");
+  EXPECT_TRUE(events().empty());
+}
+
+TEST_F(ScreenViewReporterTest, WhenAWindowResignsKeyTheNewKeyWindowsScreenBecomesCurrent) {
+  activate();
+  auto a = controller("AScreen");
+  auto first = show(a);
+  const int64_t aID = reporter_->currentScreen()->instanceID();
+  auto second = show(controller("BScreen"));
+  EXPECT_EQ(currentClass(), "BScreen");
+  EXPECT_FALSE(first->isKeyWindow());
+  (void)events();
+
+  first->makeKeyAndVisible();  // A is already visible: no appearance, only the resign of the second window
+  auto logged = events();
+  ASSERT_EQ(logged.size(), 1u);
+  EXPECT_EQ(logged[0].integer("_si"), aID);
+  EXPECT_EQ(logged[0].text("_pc"), "BScreen");
+}
+
+class RecordingDelegate : public GWLScreenViewReporterDelegate {
+ public:
+  void viewControllerDidAppear(const platform::ViewController& controller, bool tracked) override {
+    lines.push_back("appear " + controller.className() + (tracked ? " tracked" : ""));
+  }
+  void viewControllerDidDisappear(const platform::ViewController& controller) override {
+    lines.push_back("disappear " + controller.className());
+  }
+  std::vector<std::string> lines;
+};
+
+TEST_F(ScreenViewReporterTest, TheDelegateHearsEveryAppearanceAndWhetherItWasTracked) {
+  activate();
+  auto delegate = std::make_shared<RecordingDelegate>();
+  reporter_->setCorvanePerfDelegate(delegate);
+  auto root = controller("RootScreen");
+  show(root);
+  root->present(std::make_shared<PlatformController>(ui_.environment, "_UIHidden", "UIViewController"), true);
+  EXPECT_EQ(currentClass(), "RootScreen");  // the hidden class is never current
+  root->dismiss(true);
+  EXPECT_EQ(delegate->lines,
+            (std::vector<std::string>{"appear RootScreen tracked", "appear _UIHidden", "disappear _UIHidden"}));
+}
+
+TEST_F(ScreenViewReporterTest, NothingIsHookedWhenReportingIsOffOrAnOlderLibraryIsPresent) {
+  hooks_.disconnect();
+  platform::log::ScopedCapture capture;
+  platform::log::setLevel(platform::LogLevel::Debug);
+  auto off = GWLScreenViewReporter::hookViewControllers([this] { return reporter_; }, false, false);
+  auto older = GWLScreenViewReporter::hookViewControllers([this] { return reporter_; }, true, true);
+  EXPECT_FALSE(off.connected());
+  EXPECT_FALSE(older.connected());
+  std::vector<platform::LogRecord> records;
+  for (const auto& record : capture.sink().records()) {
+    if (record.code.starts_with("I-ACS03600")) records.push_back(record);
+  }
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[0].code, "I-ACS036001");
+  EXPECT_EQ(records[0].level, platform::LogLevel::Info);
+  EXPECT_EQ(records[0].message,
+            "Analytics screen reporting is disabled. UIViewController transitions will not be logged.");
+  EXPECT_EQ(records[1].code, "I-ACS036005");
+  EXPECT_EQ(records[1].level, platform::LogLevel::Warning);
+
+  activate();
+  show(controller("RootScreen"));
+  EXPECT_TRUE(events().empty());
+  EXPECT_EQ(reporter_->currentScreen(), nullptr);
+}
+
+// The main loop on a thread of its own drives the UI; other threads log the
+// app's screen views, read the screen parameters and post the application's
+// notifications; the logged events go on to a worker queue that reads them.
+TEST_F(ScreenViewReporterTest, MainQueueReporterQueueAndWorkerQueueOnThreads) {
+  mainThread_ = false;
+  auto main = platform::MainQueue::create();
+  auto worker = platform::SerialQueue::create("worker");
+  std::atomic<int> workerEvents{0};
+  // Events forwarded to the worker queue as the entry class would.
+  auto forward = [this, worker, &workerEvents] {
+    for (auto& event : events()) {
+      worker->async([event = std::move(event), &workerEvents] {
+        if (event.has("_si")) workerEvents.fetch_add(1);
+      });
+    }
+  };
+  std::thread mainThread([main] { main->run(); });
+  activate();
+  auto navigation = std::make_shared<platform::NavigationController>(ui_.environment);
+  main->sync([&] {
+    navigation->setRoot(controller("ListScreen"));
+    show(navigation);
+  });
+  std::thread appThread([this] {
+    for (int i = 0; i < 20; ++i) {
+      reporter_->trackScreenWithParameters({{"screen_name", Object("Cart")}}, 1);
+      (void)reporter_->screenParameters();
+    }
+  });
+  std::thread lifeThread([this] {
+    for (int i = 0; i < 10; ++i) {
+      notifications_->post(platform::kApplicationWillResignActiveNotification);
+      activate();
+    }
+  });
+  for (int i = 0; i < 20; ++i) {
+    main->async([&] {
+      navigation->pushViewController(controller("DetailScreen"), true);
+      reporter_->setScreenName("Detail", std::nullopt);
+      (void)navigation->popViewController(true);
+    });
+    forward();
+  }
+  appThread.join();
+  lifeThread.join();
+  main->sync([] {});
+  main->stop();
+  mainThread.join();
+  forward();
+  worker->sync([] {});
+  EXPECT_GT(workerEvents.load(), 20);
 }
 
 }  // namespace

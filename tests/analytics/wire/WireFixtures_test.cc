@@ -4,6 +4,8 @@
 // `protoc --encode=tabulo.wire.<Message>` makes of fixtures/<Message>.txtpb.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "WireTestSupport.h"
 #include "analytics/wire/NANO.h"
 #include "analytics/wire/WireMessages.h"
@@ -18,6 +20,9 @@ struct Fixture {
   const char* name;  // fixture file and message name
   const NANOMessageType* type;
 };
+
+// Test listings show the case's name, not its bytes (which hold pointers).
+void PrintTo(const Fixture& c, std::ostream* out) { *out << c.name; }
 
 class WireFixtureTest : public testing::TestWithParam<Fixture> {};
 

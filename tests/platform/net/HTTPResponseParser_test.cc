@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 #include "platform/net/URL.h"
@@ -21,6 +22,9 @@ struct ParseCase {
   int status;
   std::string body;
 };
+
+// Test listings show the case's name, not its bytes (which hold pointers).
+void PrintTo(const ParseCase& c, std::ostream* out) { *out << c.name; }
 
 class ParserCases : public testing::TestWithParam<ParseCase> {};
 

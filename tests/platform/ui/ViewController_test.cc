@@ -3,10 +3,14 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "platform/dispatch/NotificationCenter.h"
 #include "platform/ui/ActivityViewController.h"
 #include "platform/ui/AlertController.h"
+#include "platform/ui/Application.h"
 #include "platform/ui/HostingController.h"
 #include "platform/ui/NavigationController.h"
+#include "platform/ui/PageViewController.h"
+#include "platform/ui/TabBarController.h"
 #include "platform/ui/ViewController.h"
 
 namespace platform {
@@ -185,6 +189,81 @@ TEST(ViewControllerTest, ShareSheetCompletesOnceAfterClosing) {
   EXPECT_TRUE(sheet->performAction("share.cancel"));
   sheet->finish(std::nullopt, true);
   EXPECT_EQ(calls, 1);
+}
+
+TEST(WindowTest, OneKeyWindowPerApplicationAndTheOldOneSaysItResigned) {
+  auto center = NotificationCenter::create();
+  auto application = std::make_shared<Application>(center);
+  std::vector<const void*> resigned;
+  auto token = center->addObserver(kWindowDidResignKeyNotification, nullptr,
+                                   [&](const Notification& notification) { resigned.push_back(notification.sender.get()); });
+  auto first = std::make_shared<Window>(nullptr);
+  auto second = std::make_shared<Window>(nullptr);
+  auto loose = std::make_shared<Window>(nullptr);
+  application->addWindow(first);
+  application->addWindow(second);
+
+  first->makeKeyAndVisible();
+  loose->makeKeyAndVisible();  // in no application: never key
+  EXPECT_EQ(application->keyWindow(), first);
+  EXPECT_FALSE(loose->isKeyWindow());
+  EXPECT_TRUE(resigned.empty());
+  second->makeKeyAndVisible();
+  EXPECT_TRUE(second->isKeyWindow());
+  EXPECT_FALSE(first->isKeyWindow());
+  EXPECT_EQ(resigned, (std::vector<const void*>{first.get()}));
+  application->removeAllWindows();
+  EXPECT_EQ(application->keyWindow(), nullptr);
+  EXPECT_EQ(resigned, (std::vector<const void*>{first.get(), second.get()}));
+}
+
+TEST(WindowTest, ControllersLieInTheWindowWhileTheirContainerShowsThem) {
+  auto ui = UIEnvironment::makeHeadless();
+  auto window = std::make_shared<Window>(nullptr);
+  auto navigation = std::make_shared<NavigationController>(ui.environment);
+  auto list = std::make_shared<Screen>(ui.environment, "List");
+  auto tabs = std::make_shared<TabBarController>(ui.environment);
+  auto firstTab = std::make_shared<Screen>(ui.environment, "FirstTab");
+  auto secondTab = std::make_shared<Screen>(ui.environment, "SecondTab");
+  tabs->setViewControllers({firstTab, secondTab});
+  navigation->setRoot(list);
+  window->setRootViewController(navigation);
+  window->makeKeyAndVisible();
+  EXPECT_EQ(list->window(), window);
+
+  Events events;
+  navigation->pushViewController(tabs, false);
+  EXPECT_EQ(list->window(), nullptr);
+  EXPECT_EQ(firstTab->window(), window);
+  EXPECT_EQ(secondTab->window(), nullptr);
+  EXPECT_FALSE(secondTab->isVisible());  // appearance goes to the selected tab only
+  events.lines.clear();
+  tabs->setSelectedIndex(1);
+  EXPECT_EQ(events.lines, (std::vector<std::string>{"FirstTab willDisappear", "SecondTab willAppear",
+                                                    "FirstTab didDisappear", "SecondTab didAppear"}));
+  EXPECT_EQ(secondTab->window(), window);
+
+  // Presented controllers join their presenter's window and are being presented until they have appeared.
+  auto pages = std::make_shared<PageViewController>(ui.environment);
+  auto page = std::make_shared<Screen>(ui.environment, "Page");
+  pages->setViewControllers({page});
+  bool presentingWhileAppearing = false;
+  Connection probe = ViewController::appearanceEvents().connect([&](const ViewController& controller, AppearanceEvent event) {
+    if (&controller == pages.get() && event == AppearanceEvent::didAppear) {
+      presentingWhileAppearing = pages->isBeingPresented();
+    }
+  });
+  secondTab->present(pages, false);
+  EXPECT_TRUE(presentingWhileAppearing);
+  EXPECT_FALSE(pages->isBeingPresented());
+  EXPECT_EQ(page->window(), window);
+  EXPECT_TRUE(page->isVisible());
+  secondTab->dismiss(false);
+  EXPECT_EQ(page->window(), nullptr);
+
+  // A new root leaves the old one outside the window.
+  window->setRootViewController(std::make_shared<Screen>(ui.environment, "Other"));
+  EXPECT_EQ(navigation->window(), nullptr);
 }
 
 }  // namespace

@@ -77,7 +77,7 @@ absl::StatusOr<ECGroup> ECGroup::Create(int curve_id, Context* context) {
   }
   BigNum euler_exponent = params.p.Sub(context->One()).Div(context->Two());
   std::unique_ptr<PrimeField> field = PrimeField::Create(params.p.GetConstBignumPtr(), bn_ctx);
-  if (field == nullptr) {
+  if (field == nullptr || !field->SetCurve(params.a.GetConstBignumPtr(), params.b.GetConstBignumPtr(), bn_ctx)) {
     return InternalError(
         absl::StrCat("ECGroup::CreateCurveParams - Could not set up arithmetic mod p. ", LastCryptoErrorText()));
   }
@@ -117,6 +117,10 @@ std::optional<ECPoint> ECGroup::DecodeCompressed(absl::string_view bytes) const 
   }
   BigNum x(context_->GetBnCtx(), bytes.substr(1));
   if (x.CompareTo(p) >= 0) return std::nullopt;
+  const bool odd = bytes[0] == kCompressedOddY;
+  bool handled = false;
+  std::optional<ECPoint> point = PointFromFieldRoot(x, odd, PrimeField::Operand::kExpectedSquare, &handled);
+  if (handled) return point;
   BigNum s = CurveRightSide(x);
   if (s.IsZero()) return std::nullopt;
   bssl::UniquePtr<BIGNUM> root(BN_new());
@@ -127,7 +131,7 @@ std::optional<ECPoint> ECGroup::DecodeCompressed(absl::string_view bytes) const 
              LastCryptoErrorText());
   if (!is_square) return std::nullopt;
   BigNum y = context_->AdoptBignum(std::move(root));
-  if (y.IsBitSet(0) != (bytes[0] == kCompressedOddY)) {
+  if (y.IsBitSet(0) != odd) {
     y = y.ModNegate(p);
   }
   // On the curve (y^2 = s) and not the point at infinity, so already valid.
@@ -183,6 +187,9 @@ absl::StatusOr<ECPoint> ECGroup::MapXToCurve(const BigNum& x) const {
 std::optional<ECPoint> ECGroup::PointWithX(const BigNum& x) const {
   const BigNum& p = curve_params_.p;
   BigNum x_mod = x.Mod(p);
+  bool handled = false;
+  std::optional<ECPoint> point = PointFromFieldRoot(x_mod, /*odd=*/false, PrimeField::Operand::kAny, &handled);
+  if (handled) return point;
   BigNum s = CurveRightSide(x_mod);
   // s must be a non-zero square (Euler's criterion s^((p-1)/2) = 1). The square
   // root tells squares from non-squares itself, so no exponentiation is spent on
@@ -202,6 +209,18 @@ std::optional<ECPoint> ECGroup::PointWithX(const BigNum& x) const {
   // is a point of the curve other than infinity: the tests of CreateECPoint
   // would only repeat that work.
   return ECPoint(group_.get(), context_->GetBnCtx(), x_mod, y);
+}
+
+std::optional<ECPoint> ECGroup::PointFromFieldRoot(const BigNum& x, bool odd, PrimeField::Operand operand,
+                                                   bool* handled) const {
+  bssl::UniquePtr<BIGNUM> root(BN_new());
+  BASE_CHECK(root != nullptr, LastCryptoErrorText());
+  std::optional<PrimeField::CurveAnswer> answer = field_->CurveRoot(root.get(), x.GetConstBignumPtr(), odd, operand);
+  *handled = answer.has_value();
+  if (answer != PrimeField::CurveAnswer::kRoot) return std::nullopt;
+  // y^2 = x^3 + a*x + b has been checked and both coordinates are below p, so
+  // the pair is a point of the curve other than infinity.
+  return ECPoint(group_.get(), context_->GetBnCtx(), x, context_->AdoptBignum(std::move(root)));
 }
 
 absl::StatusOr<ECPoint> ECGroup::HashToCurve(absl::string_view m, TryAndIncrementDigest digest) const {

@@ -96,6 +96,11 @@ class ECGroup {
   // The point a well-formed compressed encoding names; nothing for any other
   // bytes (which CreateECPoint hands to BoringSSL's decoder).
   std::optional<ECPoint> DecodeCompressed(absl::string_view bytes) const;
+  // The point (x, y) with y of the parity asked for, from the field's own
+  // arithmetic on machine words; `*handled` is false when the field cannot
+  // answer for this curve or x, and the caller computes it with BIGNUMs.
+  std::optional<ECPoint> PointFromFieldRoot(const BigNum& x, bool odd, PrimeField::Operand operand,
+                                            bool* handled) const;
   bool IsValid(const EC_POINT* point) const;
 
   Context* context_;  // borrowed

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
+#include <type_traits>
 #include <utility>
 
 namespace blinders {
@@ -164,6 +166,314 @@ int JacobiSymbol(const LimbNumber& a, const LimbNumber& m) {
   }
 }
 
+// Montgomery arithmetic on N-limb numbers below an odd modulus m of N limbs,
+// with R = 2^(64N). The library's Montgomery multiplication works on BIGNUMs
+// and pays for their bookkeeping on every call; a square root is a chain of
+// some 260 multiplications of fixed-size numbers, done here on plain arrays.
+//
+// `Modulus` gives the limbs m[j] and m.prime() = -m^-1 mod 2^64: either read
+// at run time, or constants the compiler folds into the arithmetic (P-256's
+// limbs are 0, all ones and 2^32 - 1 for the most part, and its m.prime() is 1).
+template <int N, typename Modulus>
+struct Montgomery {
+  Modulus m;
+
+  // r = a * b / R mod m, for a, b < m; the result is below m. r may alias a or b.
+  void Mul(uint64_t* r, const uint64_t* a, const uint64_t* b) const {
+    // Coarsely integrated operand scanning: one row of a * b[i] added, then
+    // one multiple of m that clears the lowest limb, then a shift by a limb.
+    uint64_t t[N + 2] = {};
+#pragma GCC unroll 9
+    for (int i = 0; i < N; ++i) {
+      uint64_t carry = 0;
+#pragma GCC unroll 9
+      for (int j = 0; j < N; ++j) {
+        const Uint128 v = static_cast<Uint128>(a[j]) * b[i] + t[j] + carry;
+        t[j] = static_cast<uint64_t>(v);
+        carry = static_cast<uint64_t>(v >> 64);
+      }
+      Uint128 v = static_cast<Uint128>(t[N]) + carry;
+      t[N] = static_cast<uint64_t>(v);
+      t[N + 1] = static_cast<uint64_t>(v >> 64);
+
+      const uint64_t q = t[0] * m.prime();
+      v = static_cast<Uint128>(q) * m[0] + t[0];
+      carry = static_cast<uint64_t>(v >> 64);
+#pragma GCC unroll 9
+      for (int j = 1; j < N; ++j) {
+        v = static_cast<Uint128>(q) * m[j] + t[j] + carry;
+        t[j - 1] = static_cast<uint64_t>(v);
+        carry = static_cast<uint64_t>(v >> 64);
+      }
+      v = static_cast<Uint128>(t[N]) + carry;
+      t[N - 1] = static_cast<uint64_t>(v);
+      t[N] = t[N + 1] + static_cast<uint64_t>(v >> 64);
+    }
+    Finish(r, t, t[N]);
+  }
+
+  // r = a * a / R mod m, for a < m. A square needs little more than half the
+  // limb products of a multiplication, and the exponentiation is almost all
+  // squarings. r may alias a.
+  void Sqr(uint64_t* r, const uint64_t* a) const {
+    uint64_t t[2 * N] = {};
+    // The products a[i] * a[j] with i < j, once each...
+#pragma GCC unroll 9
+    for (int i = 0; i < N; ++i) {
+      uint64_t carry = 0;
+#pragma GCC unroll 9
+      for (int j = i + 1; j < N; ++j) {
+        const Uint128 v = static_cast<Uint128>(a[i]) * a[j] + t[i + j] + carry;
+        t[i + j] = static_cast<uint64_t>(v);
+        carry = static_cast<uint64_t>(v >> 64);
+      }
+      t[i + N] = carry;
+    }
+    // ...doubled (their sum is below 2^(128N - 1))...
+#pragma GCC unroll 18
+    for (int i = 2 * N - 1; i > 0; --i) t[i] = (t[i] << 1) | (t[i - 1] >> 63);
+    t[0] <<= 1;
+    // ...plus the squares a[i]^2 on the diagonal.
+    uint64_t carry = 0;
+#pragma GCC unroll 9
+    for (int i = 0; i < N; ++i) {
+      Uint128 v = static_cast<Uint128>(a[i]) * a[i] + t[2 * i] + carry;
+      t[2 * i] = static_cast<uint64_t>(v);
+      v = static_cast<Uint128>(t[2 * i + 1]) + static_cast<uint64_t>(v >> 64);
+      t[2 * i + 1] = static_cast<uint64_t>(v);
+      carry = static_cast<uint64_t>(v >> 64);
+    }
+    // Montgomery reduction: each step adds the multiple of m that clears limb
+    // i; `top` carries what overflows limb i + N into the next step's limb.
+    uint64_t top = 0;
+#pragma GCC unroll 9
+    for (int i = 0; i < N; ++i) {
+      const uint64_t q = t[i] * m.prime();
+      carry = 0;
+#pragma GCC unroll 9
+      for (int j = 0; j < N; ++j) {
+        const Uint128 v = static_cast<Uint128>(q) * m[j] + t[i + j] + carry;
+        t[i + j] = static_cast<uint64_t>(v);
+        carry = static_cast<uint64_t>(v >> 64);
+      }
+      const Uint128 v = static_cast<Uint128>(t[i + N]) + carry + top;
+      t[i + N] = static_cast<uint64_t>(v);
+      top = static_cast<uint64_t>(v >> 64);
+    }
+    Finish(r, t + N, top);
+  }
+
+  // r = the N limbs of t plus `high` * R, which is below 2m, reduced below m.
+  void Finish(uint64_t* r, const uint64_t* t, uint64_t high) const {
+    uint64_t d[N];
+    uint64_t borrow = 0;
+#pragma GCC unroll 9
+    for (int j = 0; j < N; ++j) {
+      const Uint128 v = static_cast<Uint128>(t[j]) - m[j] - borrow;
+      d[j] = static_cast<uint64_t>(v);
+      borrow = static_cast<uint64_t>(v >> 64) & 1;
+    }
+    const bool below_m = high < borrow;
+#pragma GCC unroll 9
+    for (int j = 0; j < N; ++j) r[j] = below_m ? t[j] : d[j];
+  }
+
+  // r = base^e (Montgomery forms in and out) by fixed windows of four bits,
+  // most significant first; `one` is R mod m, `e` has `e_bits` bits.
+  void Exp(uint64_t* r, const uint64_t* base, const uint64_t* e, int e_bits, const uint64_t* one) const {
+    uint64_t table[16][N];
+    std::copy(one, one + N, table[0]);
+    std::copy(base, base + N, table[1]);
+    for (int k = 2; k < 16; ++k) Mul(table[k], table[k - 1], base);
+    uint64_t acc[N];
+    std::copy(one, one + N, acc);
+    for (int top = ((e_bits + 3) / 4) * 4 - 4; top >= 0; top -= 4) {
+      for (int s = 0; s < 4; ++s) Sqr(acc, acc);
+      const int window = static_cast<int>((e[top / 64] >> (top % 64)) & 15);
+      if (window != 0) Mul(acc, acc, table[window]);
+    }
+    std::copy(acc, acc + N, r);
+  }
+};
+
+// A modulus read at run time.
+struct LimbModulus {
+  const uint64_t* limb;
+  uint64_t p_prime;
+  uint64_t operator[](int j) const { return limb[j]; }
+  uint64_t prime() const { return p_prime; }
+};
+
+// The prime of P-256, 2^256 - 2^224 + 2^192 + 2^96 - 1, the curve of the
+// private-membership protocol.
+struct P256Modulus {
+  static constexpr uint64_t kLimbs[4] = {0xffffffffffffffff, 0x00000000ffffffff, 0, 0xffffffff00000001};
+  constexpr uint64_t operator[](int j) const { return kLimbs[j]; }
+  constexpr uint64_t prime() const { return 1; }
+};
+
+bool IsP256(const LimbNumber& p) {
+  return p.size == 4 && std::equal(p.limb, p.limb + 4, P256Modulus::kLimbs);
+}
+
+// Newton's iteration for m0^-1 mod 2^64 (m0 odd), each step doubling the
+// correct low bits from the three of m0 * m0 = 1 mod 8.
+uint64_t NegatedInverseMod2To64(uint64_t m0) {
+  uint64_t inverse = m0;
+  for (int i = 0; i < 5; ++i) inverse *= 2 - m0 * inverse;
+  return 0 - inverse;
+}
+
+// The Montgomery constants of an N-limb field for SquareRootByExp.
+struct MontgomeryConstants {
+  const LimbNumber* p;
+  uint64_t p_prime;
+  const LimbNumber* r_squared;  // R^2 mod p
+  const LimbNumber* one;        // R mod p
+};
+
+// Sets `root` to a^e mod p and answers whether its square is a, for a < p.
+template <int N, typename Modulus = LimbModulus>
+bool SquareRootByExp(const MontgomeryConstants& c, const uint64_t* e, int e_bits, const uint64_t* a,
+                     uint64_t* root) {
+  Montgomery<N, Modulus> mont{};
+  if constexpr (std::is_same_v<Modulus, LimbModulus>) mont.m = LimbModulus{c.p->limb, c.p_prime};
+  uint64_t a_mont[N];
+  mont.Mul(a_mont, a, c.r_squared->limb);
+  uint64_t root_mont[N];
+  mont.Exp(root_mont, a_mont, e, e_bits, c.one->limb);
+  uint64_t square[N];
+  mont.Sqr(square, root_mont);
+  // Montgomery forms below p are unique, so they compare as the values do.
+  const bool is_square = std::equal(square, square + N, a_mont);
+  uint64_t unit[N] = {1};
+  mont.Mul(root, root_mont, unit);
+  return is_square;
+}
+
+// r = a + b mod m, for a, b < m.
+template <int N, typename Modulus>
+void AddMod(const Modulus& m, uint64_t* r, const uint64_t* a, const uint64_t* b) {
+  uint64_t sum[N];
+  uint64_t carry = 0;
+  for (int j = 0; j < N; ++j) {
+    const Uint128 v = static_cast<Uint128>(a[j]) + b[j] + carry;
+    sum[j] = static_cast<uint64_t>(v);
+    carry = static_cast<uint64_t>(v >> 64);
+  }
+  Montgomery<N, Modulus>{m}.Finish(r, sum, carry);
+}
+
+// The root of x^3 + a*x + b with the parity asked for, for x < p, as
+// PrimeField::CurveRoot describes; `curve` holds a and b in Montgomery form.
+template <int N, typename Modulus = LimbModulus>
+PrimeField::CurveAnswer CurveRootByExp(const MontgomeryConstants& c, const uint64_t* a_mont, const uint64_t* b_mont,
+                                       const uint64_t* e, int e_bits, const uint64_t* x, bool odd, bool test_first,
+                                       uint64_t* y) {
+  Montgomery<N, Modulus> mont{};
+  if constexpr (std::is_same_v<Modulus, LimbModulus>) mont.m = LimbModulus{c.p->limb, c.p_prime};
+  uint64_t x_mont[N];
+  mont.Mul(x_mont, x, c.r_squared->limb);
+  uint64_t s[N];
+  mont.Sqr(s, x_mont);
+  AddMod<N>(mont.m, s, s, a_mont);
+  mont.Mul(s, s, x_mont);
+  AddMod<N>(mont.m, s, s, b_mont);
+  // s = (x^3 + a*x + b) R. Zero only when the right side is; a non-zero R
+  // is a square (an even power of two), so s has the right side's symbol.
+  if (std::all_of(s, s + N, [](uint64_t limb) { return limb == 0; })) return PrimeField::CurveAnswer::kZero;
+  if (test_first) {
+    LimbNumber s_limbs{};
+    std::copy(s, s + N, s_limbs.limb);
+    s_limbs.size = N;
+    while (s_limbs.size > 0 && s_limbs.limb[s_limbs.size - 1] == 0) --s_limbs.size;
+    if (JacobiSymbol(s_limbs, *c.p) < 0) return PrimeField::CurveAnswer::kNotSquare;
+  }
+  // s is the Montgomery form of the right side, so the exponentiation and the
+  // check of its square run on it directly.
+  const uint64_t* s_mont = s;
+  uint64_t unit[N] = {1};
+  uint64_t root_mont[N];
+  mont.Exp(root_mont, s_mont, e, e_bits, c.one->limb);
+  uint64_t square[N];
+  mont.Sqr(square, root_mont);
+  if (!std::equal(square, square + N, s_mont)) return PrimeField::CurveAnswer::kNotSquare;
+  mont.Mul(y, root_mont, unit);
+  if (((y[0] & 1) != 0) != odd) {
+    // y = p - y; y is not zero, as s is not.
+    uint64_t borrow = 0;
+    for (int j = 0; j < N; ++j) {
+      const Uint128 v = static_cast<Uint128>(mont.m[j]) - y[j] - borrow;
+      y[j] = static_cast<uint64_t>(v);
+      borrow = static_cast<uint64_t>(v >> 64) & 1;
+    }
+  }
+  return PrimeField::CurveAnswer::kRoot;
+}
+
+bool SquareRootByExp(int limbs, const MontgomeryConstants& c, const LimbNumber& e, int e_bits, const LimbNumber& a,
+                     LimbNumber* root) {
+  switch (limbs) {
+    case 1:
+      return SquareRootByExp<1>(c, e.limb, e_bits, a.limb, root->limb);
+    case 2:
+      return SquareRootByExp<2>(c, e.limb, e_bits, a.limb, root->limb);
+    case 3:
+      return SquareRootByExp<3>(c, e.limb, e_bits, a.limb, root->limb);
+    case 4:
+      if (IsP256(*c.p)) return SquareRootByExp<4, P256Modulus>(c, e.limb, e_bits, a.limb, root->limb);
+      return SquareRootByExp<4>(c, e.limb, e_bits, a.limb, root->limb);
+    case 5:
+      return SquareRootByExp<5>(c, e.limb, e_bits, a.limb, root->limb);
+    case 6:
+      return SquareRootByExp<6>(c, e.limb, e_bits, a.limb, root->limb);
+    case 7:
+      return SquareRootByExp<7>(c, e.limb, e_bits, a.limb, root->limb);
+    case 8:
+      return SquareRootByExp<8>(c, e.limb, e_bits, a.limb, root->limb);
+    default:
+      return SquareRootByExp<kMaxLimbs>(c, e.limb, e_bits, a.limb, root->limb);
+  }
+}
+
+PrimeField::CurveAnswer CurveRootByExp(int limbs, const MontgomeryConstants& c, const LimbNumber& a_mont,
+                                       const LimbNumber& b_mont, const LimbNumber& e, int e_bits, const LimbNumber& x,
+                                       bool odd, bool test_first, LimbNumber* y) {
+#define TABULO_CURVE_ROOT(N, ...) \
+  CurveRootByExp<N, ##__VA_ARGS__>(c, a_mont.limb, b_mont.limb, e.limb, e_bits, x.limb, odd, test_first, y->limb)
+  switch (limbs) {
+    case 1:
+      return TABULO_CURVE_ROOT(1);
+    case 2:
+      return TABULO_CURVE_ROOT(2);
+    case 3:
+      return TABULO_CURVE_ROOT(3);
+    case 4:
+      if (IsP256(*c.p)) return TABULO_CURVE_ROOT(4, P256Modulus);
+      return TABULO_CURVE_ROOT(4);
+    case 5:
+      return TABULO_CURVE_ROOT(5);
+    case 6:
+      return TABULO_CURVE_ROOT(6);
+    case 7:
+      return TABULO_CURVE_ROOT(7);
+    case 8:
+      return TABULO_CURVE_ROOT(8);
+    default:
+      return TABULO_CURVE_ROOT(kMaxLimbs);
+  }
+#undef TABULO_CURVE_ROOT
+}
+
+// `limbs` limbs of `n` as a BIGNUM in `out`.
+bool FromLimbs(BIGNUM* out, const uint64_t* n, int limbs) {
+  uint8_t bytes[8 * kMaxLimbs];
+  for (int i = 0; i < limbs; ++i) {
+    for (int j = 0; j < 8; ++j) bytes[8 * i + j] = static_cast<uint8_t>(n[i] >> (8 * j));
+  }
+  return BN_le2bn(bytes, static_cast<size_t>(8 * limbs), out) != nullptr;
+}
+
 // Temporaries drawn from a BN_CTX frame, released when the scope ends.
 class ScratchFrame {
  public:
@@ -193,9 +503,20 @@ std::unique_ptr<PrimeField> PrimeField::Create(const BIGNUM* p, BN_CTX* ctx) {
   if (BN_is_bit_set(p, 1)) {
     field->sqrt_exponent_.reset(BN_dup(p));
     if (!field->sqrt_exponent_ || !BN_add_word(field->sqrt_exponent_.get(), 1) ||
-        !BN_rshift(field->sqrt_exponent_.get(), field->sqrt_exponent_.get(), 2)) {
+        !BN_rshift(field->sqrt_exponent_.get(), field->sqrt_exponent_.get(), 2) ||
+        !ToLimbNumber(field->sqrt_exponent_.get(), &field->sqrt_exponent_limbs_)) {
       return nullptr;
     }
+    field->sqrt_exponent_bits_ = BN_num_bits(field->sqrt_exponent_.get());
+    // R = 2^(64 * limbs of p); R mod p and R^2 mod p move numbers into
+    // Montgomery form and give its one.
+    bssl::UniquePtr<BIGNUM> power(BN_new());
+    if (!power || !BN_set_bit(power.get(), 64 * field->p_limbs_.size) ||
+        !BN_nnmod(power.get(), power.get(), p, ctx) || !ToLimbNumber(power.get(), &field->montgomery_one_) ||
+        !BN_mod_sqr(power.get(), power.get(), p, ctx) || !ToLimbNumber(power.get(), &field->montgomery_r_squared_)) {
+      return nullptr;
+    }
+    field->p_prime_ = NegatedInverseMod2To64(field->p_limbs_.limb[0]);
   }
   return field;
 }
@@ -210,9 +531,12 @@ bool PrimeField::Inverse(BIGNUM* r, const BIGNUM* a, BN_CTX* ctx) const {
 }
 
 bool PrimeField::Sqrt(BIGNUM* root, bool* is_square, const BIGNUM* a, BN_CTX* ctx, Operand operand) const {
+  LimbNumber a_limbs;
+  // Reduced operands (the contract) take the limb arithmetic; anything else
+  // keeps the library's answer.
+  const bool reduced = !BN_is_negative(a) && BN_ucmp(a, p_.get()) < 0 && ToLimbNumber(a, &a_limbs);
   if (operand == Operand::kAny || !sqrt_exponent_) {
-    LimbNumber a_limbs;
-    if (!ToLimbNumber(a, &a_limbs)) return false;
+    if (!reduced && !ToLimbNumber(a, &a_limbs)) return false;
     const int legendre = JacobiSymbol(a_limbs, p_limbs_);
     if (legendre == 0) {
       BN_zero(root);
@@ -231,6 +555,13 @@ bool PrimeField::Sqrt(BIGNUM* root, bool* is_square, const BIGNUM* a, BN_CTX* ct
   }
   // p = 3 mod 4: a^((p+1)/4). Its square is compared with a, so that the root
   // itself, not only the symbol, decides.
+  if (reduced) {
+    const MontgomeryConstants constants{&p_limbs_, p_prime_, &montgomery_r_squared_, &montgomery_one_};
+    LimbNumber root_limbs;
+    *is_square = SquareRootByExp(p_limbs_.size, constants, sqrt_exponent_limbs_, sqrt_exponent_bits_, a_limbs,
+                                 &root_limbs);
+    return FromLimbs(root, root_limbs.limb, p_limbs_.size);
+  }
   ScratchFrame frame(ctx);
   BIGNUM* square = frame.Get();
   if (square == nullptr || !Exp(root, a, sqrt_exponent_.get(), ctx) || !BN_mod_sqr(square, root, p_.get(), ctx)) {
@@ -238,6 +569,37 @@ bool PrimeField::Sqrt(BIGNUM* root, bool* is_square, const BIGNUM* a, BN_CTX* ct
   }
   *is_square = BN_cmp(square, a) == 0;
   return true;
+}
+
+bool PrimeField::SetCurve(const BIGNUM* a, const BIGNUM* b, BN_CTX* ctx) {
+  if (!sqrt_exponent_) return true;  // the roots stay with the library's arithmetic
+  // a R mod p and b R mod p: the coefficients reduced, shifted by 64 bits a
+  // limb at a time and reduced again.
+  bssl::UniquePtr<BIGNUM> value(BN_new());
+  const BIGNUM* coefficients[2] = {a, b};
+  LimbNumber* out[2] = {&curve_a_, &curve_b_};
+  for (int i = 0; i < 2; ++i) {
+    if (!value || !BN_nnmod(value.get(), coefficients[i], p_.get(), ctx) ||
+        !BN_lshift(value.get(), value.get(), 64 * p_limbs_.size) || !BN_nnmod(value.get(), value.get(), p_.get(), ctx) ||
+        !ToLimbNumber(value.get(), out[i])) {
+      return false;
+    }
+  }
+  has_curve_ = true;
+  return true;
+}
+
+std::optional<PrimeField::CurveAnswer> PrimeField::CurveRoot(BIGNUM* y, const BIGNUM* x, bool odd, Operand operand) const {
+  LimbNumber x_limbs;
+  if (!has_curve_ || BN_is_negative(x) || BN_ucmp(x, p_.get()) >= 0 || !ToLimbNumber(x, &x_limbs)) {
+    return std::nullopt;
+  }
+  const MontgomeryConstants constants{&p_limbs_, p_prime_, &montgomery_r_squared_, &montgomery_one_};
+  LimbNumber y_limbs;
+  const CurveAnswer answer = CurveRootByExp(p_limbs_.size, constants, curve_a_, curve_b_, sqrt_exponent_limbs_,
+                                            sqrt_exponent_bits_, x_limbs, odd, operand == Operand::kAny, &y_limbs);
+  if (answer == CurveAnswer::kRoot && !FromLimbs(y, y_limbs.limb, p_limbs_.size)) return std::nullopt;
+  return answer;
 }
 
 }  // namespace blinders

@@ -7,6 +7,11 @@
 // a large share of one exponentiation when the modulus never changes (the
 // hashing to the curve reduces modulo the curve's field prime on every try).
 //
+// The square root for p = 3 mod 4, a chain of some 260 multiplications, runs
+// on fixed-size machine words in Montgomery form instead (with P-256's prime
+// built into the code), as the BIGNUM calls cost more in their bookkeeping
+// than in the arithmetic at these sizes.
+//
 // Operands must already be reduced: 0 <= a < p. A field is immutable once
 // made; the BN_CTX passed to each call is the caller's scratch space, so one
 // field may serve several contexts as long as each call is on one thread.
@@ -19,6 +24,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include <openssl/base.h>
 #include <openssl/bn.h>
@@ -68,6 +74,24 @@ class PrimeField {
   // `root` may not be `a`.
   bool Sqrt(BIGNUM* root, bool* is_square, const BIGNUM* a, BN_CTX* ctx, Operand operand = Operand::kAny) const;
 
+  // Makes the field's own arithmetic answer CurveRoot for the curve
+  // y^2 = x^3 + a*x + b. Called once, before the field is shared. False only
+  // when a library call fails.
+  [[nodiscard]] bool SetCurve(const BIGNUM* a, const BIGNUM* b, BN_CTX* ctx);
+
+  enum class CurveAnswer {
+    kRoot,       // `y` is set
+    kZero,       // x^3 + a*x + b = 0 mod p
+    kNotSquare,  // x^3 + a*x + b is not a square mod p
+  };
+  // The root y of x^3 + a*x + b mod p with the parity asked for, computed on
+  // machine words from x alone: the right side, its Legendre symbol (kAny),
+  // its root s^((p+1)/4) checked by squaring, and p - root for the other
+  // parity. Nothing when this field cannot answer (p = 1 mod 4, no SetCurve,
+  // x outside [0, p), or a failed library call): the caller then computes it
+  // with BIGNUMs, which gives the same answer.
+  std::optional<CurveAnswer> CurveRoot(BIGNUM* y, const BIGNUM* x, bool odd, Operand operand) const;
+
  private:
   PrimeField() = default;
 
@@ -76,6 +100,18 @@ class PrimeField {
   bssl::UniquePtr<BIGNUM> p_minus_2_;        // the inverse's exponent
   bssl::UniquePtr<BIGNUM> sqrt_exponent_;    // (p + 1) / 4; only when p = 3 mod 4
   LimbNumber p_limbs_;                       // p in machine words, for the Legendre symbol
+  // The square root's exponentiation in machine words (only when p = 3 mod 4):
+  // (p + 1) / 4 and its bit length, and the Montgomery constants for
+  // R = 2^(64 * limbs of p).
+  LimbNumber sqrt_exponent_limbs_{};
+  int sqrt_exponent_bits_ = 0;
+  uint64_t p_prime_ = 0;                     // -p^-1 mod 2^64
+  LimbNumber montgomery_one_{};              // R mod p
+  LimbNumber montgomery_r_squared_{};        // R^2 mod p
+  // The curve of CurveRoot, a and b in Montgomery form.
+  bool has_curve_ = false;
+  LimbNumber curve_a_{};
+  LimbNumber curve_b_{};
 };
 
 }  // namespace blinders

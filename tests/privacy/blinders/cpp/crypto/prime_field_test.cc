@@ -4,6 +4,8 @@
 
 #include <cctype>
 #include <memory>
+#include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -22,7 +24,12 @@ struct Prime {
   std::string hex;
 };
 
-// Primes of one to nine limbs, both = 1 and = 3 mod 4.
+// Test listings show the prime's name, not the struct's bytes (which hold
+// pointers and change from run to run).
+void PrintTo(const Prime& prime, std::ostream* out) { *out << prime.name; }
+
+// Primes of one to nine limbs, both = 1 and = 3 mod 4; four-limb primes = 3
+// mod 4 with and without P-256's own arithmetic.
 const Prime kPrimes[] = {
     {"13", "d"},
     {"1009", "3f1"},
@@ -33,6 +40,7 @@ const Prime kPrimes[] = {
     {"2^130-5", "3fffffffffffffffffffffffffffffffb"},
     {"P-224", "ffffffffffffffffffffffffffffffff000000000000000000000001"},
     {"2^255-19", "7fffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffed"},
+    {"2^256-2^32-977", "fffffffffffffffffffffffffffffffffffffffffffffffffffffffefffffc2f"},
     {"P-256", "ffffffff00000001000000000000000000000000ffffffffffffffffffffffff"},
     {"P-384",
      "fffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffeffffffff0000000000000000ffffffff"},
@@ -104,11 +112,31 @@ TEST_P(PrimeFieldOperationTest, SquareRootAnswersEulersCriterion) {
       BigNum y = ctx_.AdoptBignum(std::move(root));
       EXPECT_TRUE(y.IsNonNegative() && y.CompareTo(p_) < 0);
       EXPECT_EQ(y.Mul(y).Mod(p_).CompareTo(a), 0) << testing::Hex(a);
+      // For p = 3 mod 4 the root is a^((p+1)/4), whichever way it is computed:
+      // callers pick the even root from it, and ciphertexts depend on that.
+      if (p_.IsBitSet(1)) {
+        const BigNum exponent = p_.Add(ctx_.One()).RShift(2);
+        EXPECT_EQ(y.CompareTo(a.ModExp(exponent, p_)), 0) << testing::Hex(a);
+      }
     }
   }
   // The table holds both kinds on every field.
   EXPECT_GT(squares, 2);
   EXPECT_GT(non_squares, 2);
+}
+
+// Operands outside [0, p) break the contract; they are refused as before
+// (the library's exponentiation fails on them), never given a root computed
+// from unreduced limbs.
+TEST_P(PrimeFieldOperationTest, UnreducedOperandIsNotTakenForASquare) {
+  if (!p_.IsBitSet(1)) GTEST_SKIP() << "p = 1 mod 4";
+  for (const BigNum& a : {p_.Add(Zero()), p_.Add(ctx_.One()), p_.Add(ctx_.Three())}) {
+    bssl::UniquePtr<BIGNUM> root(BN_new());
+    bool is_square = true;
+    const bool done = field_->Sqrt(root.get(), &is_square, a.GetConstBignumPtr(), ctx_.GetBnCtx(),
+                                   PrimeField::Operand::kExpectedSquare);
+    EXPECT_FALSE(done && is_square) << testing::Hex(a);
+  }
 }
 
 TEST_P(PrimeFieldOperationTest, ExponentiationAndInverse) {
@@ -121,6 +149,58 @@ TEST_P(PrimeFieldOperationTest, ExponentiationAndInverse) {
     BigNum inverse = ctx_.AdoptBignum(std::move(r));
     // inv0: zero has the inverse zero.
     EXPECT_TRUE(a.IsZero() ? inverse.IsZero() : inverse.Mul(a).Mod(p_).IsOne());
+  }
+}
+
+// The y of x on y^2 = x^3 + a*x + b, against the same chain in BIGNUMs: b = 0
+// puts x = 0 on the curve with a zero right side, a = p - 3 is the curves' own.
+TEST_P(PrimeFieldOperationTest, CurveRootAgreesWithBignumArithmetic) {
+  const BigNum* no_x = &p_;  // x = p is not reduced: the field does not answer
+  for (const BigNum& a : {BigNum(ctx_.GetBnCtx(), uint64_t{5}), p_.Sub(ctx_.Three())}) {
+    for (const BigNum& b : {Zero(), ctx_.HashToRangeSha256("b", p_)}) {
+      std::unique_ptr<PrimeField> field = FieldOf(p_);
+      bssl::UniquePtr<BIGNUM> y(BN_new());
+      // Without SetCurve the field has no curve to answer for.
+      EXPECT_FALSE(field->CurveRoot(y.get(), ctx_.One().GetConstBignumPtr(), false, PrimeField::Operand::kAny));
+      ASSERT_TRUE(field->SetCurve(a.GetConstBignumPtr(), b.GetConstBignumPtr(), ctx_.GetBnCtx()));
+      EXPECT_FALSE(field->CurveRoot(y.get(), no_x->GetConstBignumPtr(), false, PrimeField::Operand::kAny));
+      int kinds[3] = {0, 0, 0};
+      for (const BigNum& x : Operands(p_)) {
+        const BigNum s = x.Mul(x).Mul(x).Add(a.Mul(x)).Add(b).Mod(p_);
+        for (PrimeField::Operand operand : {PrimeField::Operand::kAny, PrimeField::Operand::kExpectedSquare}) {
+          for (bool odd : {false, true}) {
+            SCOPED_TRACE(testing::Hex(x) + (odd ? " odd" : " even"));
+            std::optional<PrimeField::CurveAnswer> answer =
+                field->CurveRoot(y.get(), x.GetConstBignumPtr(), odd, operand);
+            if (!p_.IsBitSet(1)) {
+              EXPECT_FALSE(answer.has_value());  // p = 1 mod 4 stays with the BIGNUM path
+              continue;
+            }
+            ASSERT_TRUE(answer.has_value());
+            if (s.IsZero()) {
+              EXPECT_EQ(*answer, PrimeField::CurveAnswer::kZero);
+              ++kinds[0];
+            } else if (!EulerSaysSquare(s, p_, ctx_.GetBnCtx())) {
+              EXPECT_EQ(*answer, PrimeField::CurveAnswer::kNotSquare);
+              ++kinds[1];
+            } else {
+              ASSERT_EQ(*answer, PrimeField::CurveAnswer::kRoot);
+              ++kinds[2];
+              BigNum root = s.ModExp(p_.Add(ctx_.One()).RShift(2), p_);
+              if (root.IsBitSet(0) != odd) root = root.ModNegate(p_);
+              EXPECT_EQ(BN_cmp(y.get(), root.GetConstBignumPtr()), 0);
+            }
+          }
+        }
+      }
+      if (p_.IsBitSet(1)) {
+        EXPECT_GT(kinds[1], 0);
+        EXPECT_GT(kinds[2], 0);
+        if (b.IsZero()) {
+          EXPECT_GT(kinds[0], 0);
+        }
+      }
+    }
   }
 }
 
