@@ -19,6 +19,10 @@ if(TABULO_FUZZ)
 endif()
 
 set(TABULO_WARNING_FLAGS -Wall -Wextra -Wpedantic)
+# clang checks the locking annotations (ABSL_GUARDED_BY and the rest) on every access.
+if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+  list(APPEND TABULO_WARNING_FLAGS -Wthread-safety)
+endif()
 if(TABULO_WERROR)
   list(APPEND TABULO_WARNING_FLAGS -Werror)
 endif()

@@ -215,7 +215,7 @@ void GWLMeasurement::reportFirstOpenOnWorkerQueue() {
   const GWLRawParameters screen = GWLRawParametersFromParameters(screenParameters());
   if (auto event = GWLEvent::initWithOrigin(std::string(kGWLOriginAuto), false, std::string(kFirstOpenEventName),
                                             initTime, 0, parameters, config->valueLimits())) {
-    event->addScreenParameters(screen);
+    (void)event->addScreenParameters(screen);  // an event with screen parameters keeps its own
     handleInternalEventOnWorkerQueue(event);
   }
 
@@ -231,7 +231,7 @@ void GWLMeasurement::reportFirstOpenOnWorkerQueue() {
     if (auto event = GWLEvent::initWithOrigin(std::string(kGWLOriginAuto), false,
                                               std::string(kGWLUserEngagementEventName), initTime, 0, engagement,
                                               config->valueLimits())) {
-      event->addScreenParameters(screen);
+      (void)event->addScreenParameters(screen);  // as above
       handleInternalEventOnWorkerQueue(event);
     }
   }

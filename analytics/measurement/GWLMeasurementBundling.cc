@@ -612,7 +612,8 @@ std::optional<double> GWLMeasurement::evaluationTimeFromRawEvents(const RawEvent
     [&] {
       auto audience = this->audience();
       if (audience) {
-        audience->clearEvaluationResultsForSessionScopedFilters();
+        // A failed reset is reported by the audience (6040-6043); the bundle is built either way.
+        (void)audience->clearEvaluationResultsForSessionScopedFilters();
         for (const auto& attribute : bundle.userAttributes()) {
           if (!audience->evaluateFiltersForNanoUserProperty(attribute, nullptr, std::nullopt)) return;
         }

@@ -173,7 +173,7 @@ void GWLMeasurementOperations::logEventOnWorkerQueueWithOrigin(
     return;
   }
   const bool hasScreenParameters = addedScreenParameters && !addedScreenParameters->empty();
-  if (hasScreenParameters) event->addScreenParameters(*addedScreenParameters);
+  if (hasScreenParameters) (void)event->addScreenParameters(*addedScreenParameters);  // its own screen parameters win
 
   if (!(enabled || ignoreEnabled) || isAdExposureEvent(*event)) {
     logEventOnWorkerQueue(event, false);

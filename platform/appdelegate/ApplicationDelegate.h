@@ -19,13 +19,13 @@ class ApplicationDelegate {
 
   virtual ~ApplicationDelegate() = default;
   // Answers whether the URL was handled.
-  virtual bool openURL(const std::string& url, const Dictionary& options) {
+  [[nodiscard]] virtual bool openURL(const std::string& url, const Dictionary& options) {
     (void)url;
     (void)options;
     return false;
   }
   // Answers whether the activity was continued.
-  virtual bool continueUserActivity(const UserActivity& activity, const RestorationHandler& restorationHandler) {
+  [[nodiscard]] virtual bool continueUserActivity(const UserActivity& activity, const RestorationHandler& restorationHandler) {
     (void)activity;
     (void)restorationHandler;
     return false;

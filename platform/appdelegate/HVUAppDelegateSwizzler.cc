@@ -81,7 +81,8 @@ bool HVUAppDelegateSwizzler::openURL(const std::string& url, const Dictionary& o
   auto queue = mainQueue();
   if (!queue->isCurrent()) {
     queue->async([weak = weak_from_this(), url, options] {
-      if (auto self = weak.lock()) self->openURL(url, options);
+      // Answered false to the caller already: the main queue's answer has no one to go to.
+      if (auto self = weak.lock()) (void)self->openURL(url, options);
     });
     return false;
   }
@@ -95,7 +96,8 @@ bool HVUAppDelegateSwizzler::continueUserActivity(const UserActivity& activity,
   auto queue = mainQueue();
   if (!queue->isCurrent()) {
     queue->async([weak = weak_from_this(), activity, restorationHandler] {
-      if (auto self = weak.lock()) self->continueUserActivity(activity, restorationHandler);
+      // Answered false to the caller already: the main queue's answer has no one to go to.
+      if (auto self = weak.lock()) (void)self->continueUserActivity(activity, restorationHandler);
     });
     return false;
   }

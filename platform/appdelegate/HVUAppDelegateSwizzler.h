@@ -63,8 +63,8 @@ class HVUAppDelegateSwizzler : public std::enable_shared_from_this<HVUAppDelegat
   std::shared_ptr<ApplicationDelegate> appDelegate() const;
 
   // The host's callbacks (see the header comment).
-  bool openURL(const std::string& url, const Dictionary& options = {});
-  bool continueUserActivity(const UserActivity& activity,
+  [[nodiscard]] bool openURL(const std::string& url, const Dictionary& options = {});
+  [[nodiscard]] bool continueUserActivity(const UserActivity& activity,
                             const ApplicationDelegate::RestorationHandler& restorationHandler = {});
   void handleEventsForBackgroundURLSession(const std::string& identifier,
                                            const std::function<void()>& completionHandler);

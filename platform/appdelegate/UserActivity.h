@@ -33,7 +33,7 @@ struct UserActivity {
   Dictionary dictionary() const;
   // The activity a dictionary form describes: a dictionary with a string
   // type; URL entries that are not strings are left out. None for anything else.
-  static std::optional<UserActivity> fromObject(const Object& object);
+  [[nodiscard]] static std::optional<UserActivity> fromObject(const Object& object);
 };
 
 }  // namespace platform

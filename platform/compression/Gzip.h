@@ -45,15 +45,15 @@ inline constexpr size_t kGzipDefaultMaxInflatedSize = size_t{64} << 20;  // 64 M
 std::optional<std::vector<uint8_t>> gzip(std::span<const uint8_t> data, Error* error = nullptr);
 
 // The content of the gzip file `data`, at most `maxInflatedSize` bytes.
-std::optional<std::vector<uint8_t>> gunzip(std::span<const uint8_t> data, size_t maxInflatedSize,
+[[nodiscard]] std::optional<std::vector<uint8_t>> gunzip(std::span<const uint8_t> data, size_t maxInflatedSize,
                                            Error* error = nullptr);
 // The same with the default cap.
-std::optional<std::vector<uint8_t>> gunzip(std::span<const uint8_t> data, Error* error = nullptr);
+[[nodiscard]] std::optional<std::vector<uint8_t>> gunzip(std::span<const uint8_t> data, Error* error = nullptr);
 
 // The utilities-framework forms: nil (std::nullopt) and an error on failure.
 // Inflating uses the default cap.
-std::optional<std::vector<uint8_t>> hvu_dataByGzippingData(std::span<const uint8_t> data, Error* error = nullptr);
-std::optional<std::vector<uint8_t>> hvu_dataByInflatingGzippedData(std::span<const uint8_t> data,
+[[nodiscard]] std::optional<std::vector<uint8_t>> hvu_dataByGzippingData(std::span<const uint8_t> data, Error* error = nullptr);
+[[nodiscard]] std::optional<std::vector<uint8_t>> hvu_dataByInflatingGzippedData(std::span<const uint8_t> data,
                                                                    Error* error = nullptr);
 
 }  // namespace platform

@@ -65,11 +65,11 @@ class Object {
   bool isDictionary() const { return type() == Type::Dictionary; }
 
   // Typed reads: empty or null when the object is of another kind.
-  std::optional<bool> boolValue() const;
-  std::optional<int64_t> intValue() const;
-  std::optional<double> doubleValue() const;
+  [[nodiscard]] std::optional<bool> boolValue() const;
+  [[nodiscard]] std::optional<int64_t> intValue() const;
+  [[nodiscard]] std::optional<double> doubleValue() const;
   // An integer or a double as a double.
-  std::optional<double> numberValue() const;
+  [[nodiscard]] std::optional<double> numberValue() const;
   // Typed reads as preference stores answer them: a number's value (a bool as
   // 1 or 0; a double truncated toward zero and saturated, NaN as 0), and 0,
   // 0.0 or false for anything that is no number.
@@ -78,7 +78,7 @@ class Object {
   bool boolValueOrFalse() const;
   const std::string* stringValue() const { return std::get_if<std::string>(&value_); }
   const Bytes* bytesValue() const { return std::get_if<Bytes>(&value_); }
-  std::optional<Date> dateValue() const;
+  [[nodiscard]] std::optional<Date> dateValue() const;
   const Array* arrayValue() const { return std::get_if<Array>(&value_); }
   const Dictionary* dictionaryValue() const { return std::get_if<Dictionary>(&value_); }
   Array* mutableArray() { return std::get_if<Array>(&value_); }

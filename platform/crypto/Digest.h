@@ -34,7 +34,7 @@ class Digest {
   static std::string toHex(std::span<const uint8_t> bytes);
   // The bytes of a hex string (either case); std::nullopt for an odd length or
   // a character that is not a hex digit.
-  static std::optional<std::vector<uint8_t>> fromHex(std::string_view hex);
+  [[nodiscard]] static std::optional<std::vector<uint8_t>> fromHex(std::string_view hex);
 };
 
 }  // namespace platform

@@ -58,15 +58,15 @@ class SecureStore {
 
   // The item's bytes; std::nullopt with kSecureStoreErrorItemNotFound when
   // there is none, or with another error when the store cannot be read.
-  std::optional<std::vector<uint8_t>> get(std::string_view service, std::string_view account,
+  [[nodiscard]] std::optional<std::vector<uint8_t>> get(std::string_view service, std::string_view account,
                                           Error* error = nullptr) const;
 
   // Stores (or replaces) the item; true once it is on disk.
-  bool set(std::string_view service, std::string_view account, std::span<const uint8_t> value,
+  [[nodiscard]] bool set(std::string_view service, std::string_view account, std::span<const uint8_t> value,
            Error* error = nullptr);
 
   // Removes the item; true when it is gone (including when there was none).
-  bool remove(std::string_view service, std::string_view account, Error* error = nullptr);
+  [[nodiscard]] bool remove(std::string_view service, std::string_view account, Error* error = nullptr);
 
   const std::filesystem::path& directory() const { return directory_; }
 
@@ -74,7 +74,7 @@ class SecureStore {
   // then per item in key order the service, account and value, each as a u32
   // big-endian length and its bytes; last the SHA-256 of everything before it.
   static std::vector<uint8_t> encode(const Items& items);
-  static std::optional<Items> decode(std::span<const uint8_t> file, Error* error = nullptr);
+  [[nodiscard]] static std::optional<Items> decode(std::span<const uint8_t> file, Error* error = nullptr);
 
  private:
   std::filesystem::path directory_;

@@ -57,7 +57,7 @@ class AppEnvironment {
 
   // Answers null with an error when the Info dictionary file cannot be read
   // or does not hold a dictionary.
-  static std::shared_ptr<AppEnvironment> create(Configuration configuration, Error* error = nullptr);
+  [[nodiscard]] static std::shared_ptr<AppEnvironment> create(Configuration configuration, Error* error = nullptr);
 
   // The arguments and environment of this process, for Configuration.
   static std::vector<std::string> processArguments(int argc, const char* const* argv);
@@ -86,7 +86,7 @@ class AppEnvironment {
   const std::vector<std::string>& arguments() const { return configuration_.arguments; }
   const std::map<std::string, std::string>& environment() const { return configuration_.environment; }
   // The value of an environment variable, or nullopt when it is not set.
-  std::optional<std::string> environmentValue(const std::string& name) const;
+  [[nodiscard]] std::optional<std::string> environmentValue(const std::string& name) const;
 
   using ComponentMethod = std::function<void()>;
   // Registers (or re-registers, replacing its methods) the component `name`.

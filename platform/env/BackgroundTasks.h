@@ -43,12 +43,12 @@ class BackgroundTasks {
   void endBackgroundTask(BackgroundTaskIdentifier identifier);
   // The platform's expiry of an active task: ends it and runs its handler.
   // Answers false (and runs nothing) when the task is not active.
-  bool expireBackgroundTask(BackgroundTaskIdentifier identifier);
+  [[nodiscard]] bool expireBackgroundTask(BackgroundTaskIdentifier identifier);
 
   // The active tasks' identifiers, oldest first.
   std::vector<BackgroundTaskIdentifier> activeTasks() const;
   // The name an active task was begun with.
-  std::optional<std::string> nameOfTask(BackgroundTaskIdentifier identifier) const;
+  [[nodiscard]] std::optional<std::string> nameOfTask(BackgroundTaskIdentifier identifier) const;
 
  private:
   struct Task {

@@ -30,7 +30,7 @@ class NotificationCenter;
 
 class Shutdown : public std::enable_shared_from_this<Shutdown> {
  public:
-  static std::shared_ptr<Shutdown> install(std::shared_ptr<MainQueue> mainQueue,
+  [[nodiscard]] static std::shared_ptr<Shutdown> install(std::shared_ptr<MainQueue> mainQueue,
                                            std::shared_ptr<NotificationCenter> center, Error* error = nullptr);
   ~Shutdown();
   Shutdown(const Shutdown&) = delete;

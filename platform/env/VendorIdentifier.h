@@ -28,7 +28,7 @@ class VendorIdentifier {
  public:
   // The identifier of the data directory of `paths`, made with `random` and
   // stored when there is none yet.
-  static std::optional<std::string> identifierForVendor(const Paths& paths, Random& random, Error* error = nullptr);
+  [[nodiscard]] static std::optional<std::string> identifierForVendor(const Paths& paths, Random& random, Error* error = nullptr);
 
   // The file that keeps the identifier of `paths`.
   static std::string filePath(const Paths& paths);

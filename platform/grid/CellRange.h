@@ -46,7 +46,7 @@ class CellRange {
 
   Object encode() const;
   // Empty when `coded` is not a range's coded form.
-  static std::optional<CellRange> decode(const Object& coded);
+  [[nodiscard]] static std::optional<CellRange> decode(const Object& coded);
 
   friend bool operator==(const CellRange&, const CellRange&) = default;
 

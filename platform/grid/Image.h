@@ -36,9 +36,9 @@ class Image {
   static constexpr int64_t kMaxPixels = 50'000'000;
   static constexpr size_t kMaxFileBytes = 64 * 1024 * 1024;
 
-  static std::shared_ptr<const Image> fromJPEGData(std::vector<uint8_t> data, Error* error = nullptr);
+  [[nodiscard]] static std::shared_ptr<const Image> fromJPEGData(std::vector<uint8_t> data, Error* error = nullptr);
   // Reads a regular file of at most kMaxFileBytes and checks it as above.
-  static std::shared_ptr<const Image> fromJPEGFile(const std::filesystem::path& path, Error* error = nullptr);
+  [[nodiscard]] static std::shared_ptr<const Image> fromJPEGFile(const std::filesystem::path& path, Error* error = nullptr);
 
   int width() const { return width_; }
   int height() const { return height_; }

@@ -111,7 +111,7 @@ class SpreadsheetView {
   const std::vector<CellRange>& mergedCells() const { return mergedCells_; }
   const std::vector<CellRange>& laidOutMergedCells() const { return blocks_; }
   // The laid-out block that covers `indexPath`, if any.
-  std::optional<CellRange> mergedRangeAt(const IndexPath& indexPath) const;
+  [[nodiscard]] std::optional<CellRange> mergedRangeAt(const IndexPath& indexPath) const;
   // Width and height of the whole content.
   double contentWidth() const { return columnOffsets_.back(); }
   double contentHeight() const { return rowOffsets_.back(); }
@@ -153,7 +153,7 @@ class SpreadsheetView {
 
   // The content rendered as one PDF document; none (and why) when the content
   // needs more than kMaxPDFPages pages or cairo fails.
-  std::optional<std::vector<uint8_t>> pdfData(Error* error = nullptr);
+  [[nodiscard]] std::optional<std::vector<uint8_t>> pdfData(Error* error = nullptr);
 
  private:
   // The item position for `indexPath`: the top-left cell of its block.

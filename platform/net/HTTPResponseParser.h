@@ -51,7 +51,7 @@ class HTTPResponseParser {
   bool parseStatusLine(const std::string& line);
   bool parseHeaderLine(const std::string& line);
   bool headersComplete();
-  bool appendBody(const uint8_t* bytes, size_t count);
+  [[nodiscard]] bool appendBody(const uint8_t* bytes, size_t count);
 
   const size_t maxBodyBytes_;
   const bool bodyExpected_;

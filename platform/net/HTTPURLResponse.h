@@ -17,7 +17,7 @@ struct HTTPURLResponse {
   std::vector<std::pair<std::string, std::string>> headerFields;
 
   // The value of the first field named `name` (compared without case), or nullopt.
-  std::optional<std::string> valueForHTTPHeaderField(const std::string& name) const;
+  [[nodiscard]] std::optional<std::string> valueForHTTPHeaderField(const std::string& name) const;
 };
 
 }  // namespace platform

@@ -44,14 +44,14 @@ class FileBuffer {
   size_t size_ = 0;
 };
 
-std::optional<FileBuffer> readRegularFile(const std::string& path, size_t maxBytes, Error* error = nullptr);
+[[nodiscard]] std::optional<FileBuffer> readRegularFile(const std::string& path, size_t maxBytes, Error* error = nullptr);
 
 // A regular file open for reading. Not safe to share between threads while
 // reading (each read names its own offset, but the object is one owner's).
 class RegularFileReader {
  public:
   // Opens `path` as readRegularFile does, with the same refusals.
-  static std::optional<RegularFileReader> open(const std::string& path, size_t maxBytes, Error* error = nullptr);
+  [[nodiscard]] static std::optional<RegularFileReader> open(const std::string& path, size_t maxBytes, Error* error = nullptr);
 
   RegularFileReader(RegularFileReader&& other) noexcept;
   RegularFileReader& operator=(RegularFileReader&& other) noexcept;
@@ -65,11 +65,11 @@ class RegularFileReader {
 
   // Fills `into` with the bytes at `offset`. A file that ends sooner answers
   // false with EAGAIN (it changed since it was opened).
-  bool readAt(uint64_t offset, std::span<uint8_t> into, Error* error = nullptr) const;
+  [[nodiscard]] bool readAt(uint64_t offset, std::span<uint8_t> into, Error* error = nullptr) const;
   // Whether the file still ends at size(): false with EAGAIN once it grew.
-  bool endsAtSize(Error* error = nullptr) const;
+  [[nodiscard]] bool endsAtSize(Error* error = nullptr) const;
   // The whole file, as readRegularFile answers it.
-  std::optional<FileBuffer> readAll(Error* error = nullptr) const;
+  [[nodiscard]] std::optional<FileBuffer> readAll(Error* error = nullptr) const;
 
  private:
   RegularFileReader(int fd, std::string path, size_t size) : fd_(fd), path_(std::move(path)), size_(size) {}

@@ -39,12 +39,12 @@ class Paths {
   // The data directory named by `arguments` (the process arguments without
   // the program name), else by `environment`; answers nullopt with an error
   // when `--data-dir` lacks its value or no home directory is known.
-  static std::optional<std::string> dataDirectoryFrom(const std::vector<std::string>& arguments,
+  [[nodiscard]] static std::optional<std::string> dataDirectoryFrom(const std::vector<std::string>& arguments,
                                                       const std::map<std::string, std::string>& environment,
                                                       Error* error = nullptr);
 
   // Creates the layout under `dataDirectory` (made absolute) and locks it.
-  static std::shared_ptr<Paths> open(const std::string& dataDirectory, Error* error = nullptr);
+  [[nodiscard]] static std::shared_ptr<Paths> open(const std::string& dataDirectory, Error* error = nullptr);
 
   // The process-wide instance set by the host; may be null.
   static std::shared_ptr<Paths> current();

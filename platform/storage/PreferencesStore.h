@@ -85,9 +85,9 @@ class PreferencesStore : public std::enable_shared_from_this<PreferencesStore> {
   static std::shared_ptr<PreferencesStore> standard();
   // The shared suite named `name` (empty: the app's own). A name that cannot
   // be a file name ("", ".", "..", or one holding '/' or NUL) answers null.
-  static std::shared_ptr<PreferencesStore> suite(const std::string& name, Error* error = nullptr);
+  [[nodiscard]] static std::shared_ptr<PreferencesStore> suite(const std::string& name, Error* error = nullptr);
   // Writes every open suite at once; answers whether all writes succeeded.
-  static bool synchronizeAll();
+  [[nodiscard]] static bool synchronizeAll();
   // Tests: forgets every open suite without writing and the configuration.
   static void resetForTesting();
 
@@ -105,12 +105,12 @@ class PreferencesStore : public std::enable_shared_from_this<PreferencesStore> {
   const std::string& filePath() const { return filePath_; }
 
   // The stored value, else the registered default, else nullopt.
-  std::optional<Object> objectForKey(const std::string& key) const;
+  [[nodiscard]] std::optional<Object> objectForKey(const std::string& key) const;
   // The same value without copying it; null when there is none.
   std::shared_ptr<const Object> sharedObjectForKey(const std::string& key) const;
   // Stores `value` under `key`; a null value removes the key. An invalid key
   // or a value a property list cannot hold stores nothing and answers false.
-  bool setObject(Object value, const std::string& key, Error* error = nullptr);
+  [[nodiscard]] bool setObject(Object value, const std::string& key, Error* error = nullptr);
   void removeObjectForKey(const std::string& key);
   // Removes `keys` as one change.
   void removeObjectsForKeys(const std::vector<std::string>& keys);
@@ -123,38 +123,38 @@ class PreferencesStore : public std::enable_shared_from_this<PreferencesStore> {
   int64_t integerForKey(const std::string& key) const;
   double doubleForKey(const std::string& key) const;
   bool boolForKey(const std::string& key) const;
-  std::optional<std::string> stringForKey(const std::string& key) const;
-  std::optional<Bytes> dataForKey(const std::string& key) const;
-  std::optional<Array> arrayForKey(const std::string& key) const;
-  std::optional<Dictionary> dictionaryForKey(const std::string& key) const;
+  [[nodiscard]] std::optional<std::string> stringForKey(const std::string& key) const;
+  [[nodiscard]] std::optional<Bytes> dataForKey(const std::string& key) const;
+  [[nodiscard]] std::optional<Array> arrayForKey(const std::string& key) const;
+  [[nodiscard]] std::optional<Dictionary> dictionaryForKey(const std::string& key) const;
 
   // Typed writes.
   void setInteger(int64_t value, const std::string& key);
   void setDouble(double value, const std::string& key);
   void setBool(bool value, const std::string& key);
-  bool setString(std::string value, const std::string& key, Error* error = nullptr);
-  bool setData(Bytes value, const std::string& key, Error* error = nullptr);
-  bool setArray(Array value, const std::string& key, Error* error = nullptr);
-  bool setDictionary(Dictionary value, const std::string& key, Error* error = nullptr);
+  [[nodiscard]] bool setString(std::string value, const std::string& key, Error* error = nullptr);
+  [[nodiscard]] bool setData(Bytes value, const std::string& key, Error* error = nullptr);
+  [[nodiscard]] bool setArray(Array value, const std::string& key, Error* error = nullptr);
+  [[nodiscard]] bool setDictionary(Dictionary value, const std::string& key, Error* error = nullptr);
 
   // Adds `defaults` to the registered defaults (in memory only, never written).
   void registerDefaults(const Dictionary& defaults);
 
   // Writes pending changes now. Answers true when what is in memory is on
   // disk (also when nothing was pending); false, with the error, otherwise.
-  bool synchronize(Error* error = nullptr);
+  [[nodiscard]] bool synchronize(Error* error = nullptr);
 
   // Whether the suite's existing file could not be read when it was opened.
   bool loadFailed() const;
-  std::optional<Error> loadError() const;
+  [[nodiscard]] std::optional<Error> loadError() const;
 
   // Whether the file could not be read and is kept, refusing writes.
   bool isKeepingUnreadableFile() const;
   // Moves the unreadable file aside (see above) so that the suite may be
   // written again; true when there is nothing (left) to keep or it was moved.
-  bool setAsideUnreadableFile(Error* error = nullptr);
+  [[nodiscard]] bool setAsideUnreadableFile(Error* error = nullptr);
   // Where the unreadable file was moved, once it has been.
-  std::optional<std::string> corruptFileCopyPath() const;
+  [[nodiscard]] std::optional<std::string> corruptFileCopyPath() const;
 
   PreferencesStore(std::string suiteName, std::string filePath, std::shared_ptr<Clock> clock,
                    std::shared_ptr<Queue> queue, double writeDelay);
@@ -163,7 +163,7 @@ class PreferencesStore : public std::enable_shared_from_this<PreferencesStore> {
   void load();
   void changed();  // with mutex_ held
   bool storeValue(const std::string& key, std::optional<Object> value, Error* error);
-  bool moveCorruptFileAside(Error* error);  // with mutex_ held
+  [[nodiscard]] bool moveCorruptFileAside(Error* error);  // with mutex_ held
   // PropertyList's bound of the suite's file with `key` holding `value` (none: removed).
   size_t boundWith(const std::string& key, const Object* value) const;  // with mutex_ held
   void writeFromTimer();

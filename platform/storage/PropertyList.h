@@ -52,19 +52,19 @@ class PropertyList {
   // Parses XML or binary property-list bytes. Binary lists are read by
   // PropertyListBinaryReader, which hands the ones it does not read to
   // libplist (and refuses lists that nest too deep or expand too far).
-  static std::optional<Object> parse(std::span<const uint8_t> bytes, Error* error = nullptr);
+  [[nodiscard]] static std::optional<Object> parse(std::span<const uint8_t> bytes, Error* error = nullptr);
   // Tests: the parse through libplist alone, which the binary reader is held
   // to. Only for lists the binary reader did not refuse: libplist overflows
   // its stack, or runs for hours, on the ones it refuses as too deep or large.
-  static std::optional<Object> parseWithLibplistForTesting(std::span<const uint8_t> bytes, Error* error = nullptr);
+  [[nodiscard]] static std::optional<Object> parseWithLibplistForTesting(std::span<const uint8_t> bytes, Error* error = nullptr);
   // Serialises `object` in `format`: binary lists by PropertyListBinaryWriter
   // (the bytes libplist would write), XML by libplist.
-  static std::optional<Bytes> serialize(const Object& object, PropertyListFormat format, Error* error = nullptr);
+  [[nodiscard]] static std::optional<Bytes> serialize(const Object& object, PropertyListFormat format, Error* error = nullptr);
   // Tests: the serialisation through libplist alone, which the binary writer is held to.
-  static std::optional<Bytes> serializeWithLibplistForTesting(const Object& object, PropertyListFormat format,
+  [[nodiscard]] static std::optional<Bytes> serializeWithLibplistForTesting(const Object& object, PropertyListFormat format,
                                                               Error* error = nullptr);
   // Whether `object` can be written as a property list; the error says why not.
-  static bool isValid(const Object& object, Error* error = nullptr);
+  [[nodiscard]] static bool isValid(const Object& object, Error* error = nullptr);
   // An upper bound of the bytes `object` takes in a binary property list,
   // its share of the object table and of its container's references included
   // (a whole file adds kBinaryFileOverhead). Data counts its length, a string
@@ -78,14 +78,14 @@ class PropertyList {
   // a large binary list, its largest data value read straight into the
   // value's own buffer and the rest into another. A missing file is an error
   // in the POSIX domain with code ENOENT.
-  static std::optional<Object> readFile(const std::string& path, Error* error = nullptr);
+  [[nodiscard]] static std::optional<Object> readFile(const std::string& path, Error* error = nullptr);
   // Serialises `object` and writes it to `path` atomically.
-  static bool writeFile(const std::string& path, const Object& object,
+  [[nodiscard]] static bool writeFile(const std::string& path, const Object& object,
                         PropertyListFormat format = PropertyListFormat::Binary, Error* error = nullptr);
   // Serialises `dictionary` and writes it to `path` atomically with
   // permissions `mode`. In the binary format, large data values go to the
   // file from where the dictionary keeps them (no copy).
-  static bool writeFile(const std::string& path, const SharedDictionary& dictionary, PropertyListFormat format,
+  [[nodiscard]] static bool writeFile(const std::string& path, const SharedDictionary& dictionary, PropertyListFormat format,
                         unsigned mode, Error* error = nullptr);
 };
 

@@ -100,7 +100,7 @@ class SKAdNetwork : public SKAdNetworkPostbackUpdating, public SKAdNetworkRegist
 
   // The last recorded update ({fine_value, coarse_value, lock_window,
   // update_date}); nullopt with an error when there is none or it cannot be read.
-  std::optional<Dictionary> lastUpdate(Error* error = nullptr) const;
+  [[nodiscard]] std::optional<Dictionary> lastUpdate(Error* error = nullptr) const;
 
   // Records {registration_date, registration_count}: the date now and the
   // count one higher than the record held (a missing or unreadable record
@@ -108,12 +108,12 @@ class SKAdNetwork : public SKAdNetworkPostbackUpdating, public SKAdNetworkRegist
   // stays whole.
   void registerAppForAdNetworkAttribution() override;
   // The registration record; nullopt with an error when there is none or it cannot be read.
-  std::optional<Dictionary> lastRegistration(Error* error = nullptr) const;
+  [[nodiscard]] std::optional<Dictionary> lastRegistration(Error* error = nullptr) const;
 
  private:
-  std::optional<std::string> recordPath(Error* error) const;
-  std::optional<std::string> registrationPath(Error* error) const;
-  std::optional<Dictionary> readDictionary(const std::optional<std::string>& path, Error failure, Error* error) const;
+  [[nodiscard]] std::optional<std::string> recordPath(Error* error) const;
+  [[nodiscard]] std::optional<std::string> registrationPath(Error* error) const;
+  [[nodiscard]] std::optional<Dictionary> readDictionary(const std::optional<std::string>& path, Error failure, Error* error) const;
 
   const std::string recordPath_;
   const std::shared_ptr<Clock> clock_;

@@ -93,7 +93,7 @@ class Store : public std::enable_shared_from_this<Store> {
 
   // Null with an error when the catalog or the purchases file is there but
   // cannot be read.
-  static std::shared_ptr<Store> create(Configuration configuration, Error* error = nullptr);
+  [[nodiscard]] static std::shared_ptr<Store> create(Configuration configuration, Error* error = nullptr);
 
   // The process-wide store: made on first use in DIR/StoreKit of the current
   // data directory (a sandbox store unless this is a store build); null
@@ -104,7 +104,7 @@ class Store : public std::enable_shared_from_this<Store> {
 
   std::vector<Product> products() const;
   void setProducts(std::vector<Product> products);
-  std::optional<Product> productWithIdentifier(const std::string& identifier) const;
+  [[nodiscard]] std::optional<Product> productWithIdentifier(const std::string& identifier) const;
   // Tests: requests answer with this failure while it is set.
   void setRequestFailure(std::optional<Error> failure);
 
@@ -115,10 +115,10 @@ class Store : public std::enable_shared_from_this<Store> {
 
   // Records a purchase and extends the receipt; nullopt with an error when
   // the product is unknown or the files could not be written.
-  std::optional<Recorded> recordPurchase(const PurchaseRequest& request, Error* error = nullptr);
+  [[nodiscard]] std::optional<Recorded> recordPurchase(const PurchaseRequest& request, Error* error = nullptr);
   // Records a purchase and reports its transaction, purchased, on the payment
   // queue; nullopt with an error as `recordPurchase`.
-  std::optional<PaymentTransaction> purchase(const PurchaseRequest& request, Error* error = nullptr);
+  [[nodiscard]] std::optional<PaymentTransaction> purchase(const PurchaseRequest& request, Error* error = nullptr);
   // The purchases recorded so far, oldest first.
   std::vector<receipt::Purchase> purchases() const;
 
@@ -132,7 +132,7 @@ class Store : public std::enable_shared_from_this<Store> {
         queue_(std::move(queue)),
         clock_(std::move(clock)),
         paymentQueue_(std::move(paymentQueue)) {}
-  bool writeFiles(const std::vector<receipt::Purchase>& purchases, Error* error) const ABSL_EXCLUSIVE_LOCKS_REQUIRED(mutex_);
+  [[nodiscard]] bool writeFiles(const std::vector<receipt::Purchase>& purchases, Error* error) const ABSL_EXCLUSIVE_LOCKS_REQUIRED(mutex_);
 
   const Configuration configuration_;
   const std::shared_ptr<Queue> queue_;

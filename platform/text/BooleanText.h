@@ -20,7 +20,7 @@
 
 namespace platform {
 
-bool booleanValueOfText(std::string_view text);
+[[nodiscard]] bool booleanValueOfText(std::string_view text);
 int64_t integerValueOfText(std::string_view text);
 
 }  // namespace platform

@@ -88,10 +88,10 @@ class BoundedRegex {
 
   // The compiled pattern, or nullopt with kPatternTooLong or kMalformed
   // (kEngineFailure for limits without a time or stack bound, or no memory).
-  static std::optional<BoundedRegex> compile(std::u16string_view pattern, RegexOptions options,
+  [[nodiscard]] static std::optional<BoundedRegex> compile(std::u16string_view pattern, RegexOptions options,
                                              const RegexLimits& limits, RegexError* error = nullptr);
   // The same for UTF-8 text (ill-formed sequences read as U+FFFD).
-  static std::optional<BoundedRegex> compile(std::string_view pattern, RegexOptions options,
+  [[nodiscard]] static std::optional<BoundedRegex> compile(std::string_view pattern, RegexOptions options,
                                              const RegexLimits& limits, RegexError* error = nullptr);
 
   BoundedRegex(BoundedRegex&&) noexcept;
@@ -100,7 +100,7 @@ class BoundedRegex {
 
   // The first match anywhere in `text` (a search, not a whole-text match),
   // or nullopt with kLimitExceeded or kEngineFailure.
-  std::optional<RegexMatch> firstMatch(std::u16string_view text, RegexError* error = nullptr,
+  [[nodiscard]] std::optional<RegexMatch> firstMatch(std::u16string_view text, RegexError* error = nullptr,
                                        const StepCallback& onSteps = {});
 
  private:

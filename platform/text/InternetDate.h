@@ -17,11 +17,11 @@ namespace platform {
 
 // The text of the time in GMT with the zone written "Z"; nullopt for a time
 // that is not finite or whose year lies outside 0000-9999.
-std::optional<std::string> formatInternetDate(double secondsSince1970);
+[[nodiscard]] std::optional<std::string> formatInternetDate(double secondsSince1970);
 
 // The time the text names: exactly "yyyy-MM-ddTHH:mm:ss" followed by "Z" or an
 // offset "+HH:MM" / "-HH:MM". Fields out of their range (month 13, February
 // 30th, hour 24, second 60) and anything else answer nullopt.
-std::optional<double> parseInternetDate(std::string_view text);
+[[nodiscard]] std::optional<double> parseInternetDate(std::string_view text);
 
 }  // namespace platform

@@ -50,15 +50,15 @@ std::string encode(std::string_view text, const AllowedSet& allowed);
 
 // The decoded text, or std::nullopt (and `error`) for a bad escape or a
 // result that is not valid UTF-8. '+' is left as it is.
-std::optional<std::string> decode(std::string_view text, Error* error = nullptr);
+[[nodiscard]] std::optional<std::string> decode(std::string_view text, Error* error = nullptr);
 // The decoded bytes, whatever they are (a file path is bytes); std::nullopt
 // (and `error`) only for a bad escape.
-std::optional<std::string> decodeBytes(std::string_view text, Error* error = nullptr);
+[[nodiscard]] std::optional<std::string> decodeBytes(std::string_view text, Error* error = nullptr);
 
 // Form fields: unreserved characters stay, a space becomes '+', everything else
 // is escaped.
 std::string formEncode(std::string_view text);
 // Like decode, with '+' read as a space.
-std::optional<std::string> formDecode(std::string_view text, Error* error = nullptr);
+[[nodiscard]] std::optional<std::string> formDecode(std::string_view text, Error* error = nullptr);
 
 }  // namespace platform::percent

@@ -12,9 +12,9 @@ namespace platform::unicode {
 // `text` with Unicode's full default lower-case mapping (the root locale: no
 // Turkish or Lithuanian rules), which may change the length; nullopt when
 // `text` is not valid UTF-8.
-std::optional<std::string> lowercased(std::string_view text);
+[[nodiscard]] std::optional<std::string> lowercased(std::string_view text);
 // The same with the full default upper-case mapping ("ß" becomes "SS").
-std::optional<std::string> uppercased(std::string_view text);
+[[nodiscard]] std::optional<std::string> uppercased(std::string_view text);
 
 // The platform's white-space set: the space separators (general category Zs,
 // U+0020, U+00A0, U+2000..U+200A, ...) and the tab. Line breaks are not white

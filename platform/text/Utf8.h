@@ -55,11 +55,11 @@ std::string fromUtf16(std::u16string_view s);
 
 // The byte offset in `s` of UTF-16 offset `utf16Offset`; std::nullopt when the
 // offset lies beyond the end or between the two halves of a surrogate pair.
-std::optional<size_t> byteOffsetForUtf16Offset(std::string_view s, size_t utf16Offset);
+[[nodiscard]] std::optional<size_t> byteOffsetForUtf16Offset(std::string_view s, size_t utf16Offset);
 
 // The UTF-16 offset of byte offset `byteOffset`; std::nullopt when the offset
 // lies beyond the end or inside a character.
-std::optional<size_t> utf16OffsetForByteOffset(std::string_view s, size_t byteOffset);
+[[nodiscard]] std::optional<size_t> utf16OffsetForByteOffset(std::string_view s, size_t byteOffset);
 
 // The longest prefix of `s` that holds at most `maxCodePoints` code points;
 // never ends inside a character.

@@ -27,7 +27,7 @@ enum ImageEncodingErrorCode : int64_t {
 
 inline constexpr int64_t kJPEGRepresentationMaxPixels = 50'000'000;
 
-std::optional<std::vector<uint8_t>> jpegRepresentation(const EncodedImage& image, double compressionQuality,
+[[nodiscard]] std::optional<std::vector<uint8_t>> jpegRepresentation(const EncodedImage& image, double compressionQuality,
                                                        Error* error = nullptr);
 
 }  // namespace platform

@@ -24,7 +24,7 @@ class ABSL_LOCKABLE Mutex {
 
   void lock() ABSL_EXCLUSIVE_LOCK_FUNCTION() { mutex_.lock(); }
   void unlock() ABSL_UNLOCK_FUNCTION() { mutex_.unlock(); }
-  bool try_lock() ABSL_EXCLUSIVE_TRYLOCK_FUNCTION(true) { return mutex_.try_lock(); }
+  [[nodiscard]] bool try_lock() ABSL_EXCLUSIVE_TRYLOCK_FUNCTION(true) { return mutex_.try_lock(); }
 
  private:
   std::mutex mutex_;

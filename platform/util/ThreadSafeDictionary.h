@@ -19,7 +19,7 @@ class ThreadSafeDictionary {
   ThreadSafeDictionary& operator=(const ThreadSafeDictionary&) = delete;
 
   // The value for `key`, or nothing when there is no entry.
-  std::optional<Object> get(const std::string& key) const;
+  [[nodiscard]] std::optional<Object> get(const std::string& key) const;
   // Stores `value` under `key`; nothing (or a null Object) removes the entry,
   // so a dictionary never holds null values.
   void set(const std::string& key, std::optional<Object> value);

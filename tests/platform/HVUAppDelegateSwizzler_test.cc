@@ -63,7 +63,7 @@ TEST(HVUAppDelegateSwizzler, TheAppDelegateThenEachInterceptorOnTheMainQueue) {
 
   calls.clear();
   swizzler->proxyOriginalDelegate();
-  std::thread([&] { swizzler->openURL("tabulo://b"); }).join();  // off the main thread: posted there
+  std::thread([&] { (void)swizzler->openURL("tabulo://b"); }).join();  // off the main thread: posted there
   EXPECT_TRUE(calls.empty());
   int done = 0;
   main->async([&] {

@@ -92,7 +92,7 @@ TEST_F(PreferencesStoreTest, SynchronizeWritesAtOnceAndSaysWhetherItReachedTheDi
   auto suite = PreferencesStore::suite("GWLExperimentSuiteName");
   EXPECT_TRUE(suite->synchronize());  // nothing to write
   EXPECT_EQ(writes, 0);
-  suite->setString("v", "k");
+  EXPECT_TRUE(suite->setString("v", "k"));
   EXPECT_TRUE(suite->synchronize());
   EXPECT_EQ(writes, 1);
   EXPECT_EQ(clock->pendingCalls(), 0u);  // the delayed write is no longer needed
@@ -121,10 +121,10 @@ TEST_F(PreferencesStoreTest, TypedReadsConvertNumbersAndRefuseOtherKinds) {
   s->setInteger(-7, "int");
   s->setDouble(2.75, "double");
   s->setDouble(1e300, "huge");
-  s->setString("12", "string");
-  s->setData(Bytes{1, 2}, "data");
-  s->setArray(Array{1, "a"}, "array");
-  s->setDictionary(Dictionary{{"x", 1}}, "dict");
+  EXPECT_TRUE(s->setString("12", "string"));
+  EXPECT_TRUE(s->setData(Bytes{1, 2}, "data"));
+  EXPECT_TRUE(s->setArray(Array{1, "a"}, "array"));
+  EXPECT_TRUE(s->setDictionary(Dictionary{{"x", 1}}, "dict"));
 
   EXPECT_EQ(s->integerForKey("bool"), 1);
   EXPECT_EQ(s->integerForKey("double"), 2);
@@ -296,11 +296,11 @@ TEST_F(PreferencesStoreTest, TheWriterKeepsTheSuiteWithinWhatTheReaderAccepts) {
 
 TEST_F(PreferencesStoreTest, AWriteInterruptedBeforeItsRenameLeavesTheOldFile) {
   auto s = PreferencesStore::standard();
-  s->setString("old", "stage");
+  EXPECT_TRUE(s->setString("old", "stage"));
   ASSERT_TRUE(s->synchronize());
   const std::string before = testing::readFile(path("com.halcyra.tabulo"));
 
-  s->setString("new", "stage");
+  EXPECT_TRUE(s->setString("new", "stage"));
   setAtomicWriteHookForTesting([](const std::string&) { return false; });
   EXPECT_FALSE(s->synchronize());
   EXPECT_EQ(testing::readFile(path("com.halcyra.tabulo")), before);
@@ -344,7 +344,9 @@ TEST_F(PreferencesStoreTest, ChangesFromManyThreadsAllReachTheFile) {
     threads.emplace_back([&, t] {
       for (int i = 0; i < 50; ++i) {
         s->setInteger(i, "t" + std::to_string(t) + "-" + std::to_string(i));
-        if (i % 10 == 0) s->synchronize();
+        if (i % 10 == 0) {
+          EXPECT_TRUE(s->synchronize());
+        }
       }
     });
   }

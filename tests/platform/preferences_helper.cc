@@ -30,15 +30,16 @@ int main(int argc, char** argv) {
     defaults->setBool(true, "DID_SHOW_INTRO");
     defaults->setInteger(2, "RELEVANT_ACTION_COUNT_VAR3");
     defaults->setDouble(0.25, "ratio");
-    defaults->setData(Bytes{'[', ']'}, "Persisted_Files");
-    defaults->setObject(Date{1'700'000'000.5}, "when");
-    defaults->setString("old", "stage");
+    if (!defaults->setData(Bytes{'[', ']'}, "Persisted_Files") || !defaults->setObject(Date{1'700'000'000.5}, "when") ||
+        !defaults->setString("old", "stage")) {
+      return 1;
+    }
     return defaults->synchronize(&error) ? 0 : 1;
   }
   if (action == "crash") {
-    defaults->setString("new", "stage");
+    if (!defaults->setString("new", "stage")) return 1;
     setAtomicWriteHookForTesting([](const std::string&) -> bool { ::_exit(3); });
-    defaults->synchronize();
+    (void)defaults->synchronize();  // the hook ends the process inside it
     return 0;  // not reached
   }
   return 2;

@@ -68,7 +68,7 @@ class GWLAudienceEvaluating {
   [[nodiscard]] virtual std::optional<LeafResults> resultsForBundling() { return LeafResults{}; }
 
   // Clears the results of session-scoped filters (a session started).
-  virtual bool clearEvaluationResultsForSessionScopedFilters() { return true; }
+  [[nodiscard]] virtual bool clearEvaluationResultsForSessionScopedFilters() { return true; }
 
   // Replaces the stored audience definitions with the valid ones of a new
   // configuration. False when the database failed.

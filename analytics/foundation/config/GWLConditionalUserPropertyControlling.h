@@ -41,7 +41,7 @@ class GWLConditionalUserPropertyControlling {
   // nullopt when nothing could be processed (the engine reports that and
   // still writes the event). The controller itself writes the timed-out and
   // expired events before it answers.
-  virtual std::optional<Events> processEventOnWorkerQueue(const std::shared_ptr<GWLEvent>& /*event*/) {
+  [[nodiscard]] virtual std::optional<Events> processEventOnWorkerQueue(const std::shared_ptr<GWLEvent>& /*event*/) {
     return Events{};
   }
 
@@ -57,7 +57,7 @@ class GWLConditionalUserPropertyControlling {
   // `origin` (each only when given and non-empty). Both come from callers as
   // objects: anything but text is refused. Waits a bounded time for the
   // worker queue; nullopt when no answer came.
-  virtual std::optional<Properties> conditionalUserPropertiesWithNamePrefix(
+  [[nodiscard]] virtual std::optional<Properties> conditionalUserPropertiesWithNamePrefix(
       const std::optional<platform::Object>& /*prefix*/, const std::optional<platform::Object>& /*origin*/) {
     return std::nullopt;
   }

@@ -75,7 +75,7 @@ class GWLDeepLinkHooks {
                                           const std::optional<std::string>& /*referrerURL*/) {}
   // The web page URL of a web-browsing activity, when it is not empty; none
   // otherwise (any thread).
-  virtual std::optional<std::string> deepLinkFromUserActivity(
+  [[nodiscard]] virtual std::optional<std::string> deepLinkFromUserActivity(
       const std::optional<platform::UserActivity>& /*activity*/) {
     return std::nullopt;
   }
@@ -84,5 +84,5 @@ class GWLDeepLinkHooks {
   virtual void handleSVTPDebugModeWithURL(const std::string& /*url*/) {}
   // The server-side tagging preview headers that uploads carry; none while
   // the debug mode has none (any thread).
-  virtual std::optional<Headers> SVTPPreviewHeaders() { return std::nullopt; }
+  [[nodiscard]] virtual std::optional<Headers> SVTPPreviewHeaders() { return std::nullopt; }
 };

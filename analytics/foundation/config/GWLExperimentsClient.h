@@ -26,7 +26,7 @@
 class GWLExperimentFlagSource {
  public:
   virtual ~GWLExperimentFlagSource() = default;
-  virtual std::optional<platform::Object> experimentFlag(const std::string& name) const = 0;
+  [[nodiscard]] virtual std::optional<platform::Object> experimentFlag(const std::string& name) const = 0;
 };
 
 // One registration with the experiments manager.

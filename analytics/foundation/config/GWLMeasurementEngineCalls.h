@@ -66,7 +66,7 @@ class GWLMeasurementEngineCalls {
   virtual void setIsNetworkRequestPending(bool /*pending*/) {}
   // The identity's app ID (the service configuration's); nullopt when there
   // is none (any thread).
-  virtual std::optional<std::string> appID() const { return std::nullopt; }
+  [[nodiscard]] virtual std::optional<std::string> appID() const { return std::nullopt; }
   // Writes an internal event through the engine's event pipeline: default
   // parameters, editing, storage, then the event listeners (worker queue).
   virtual void handleInternalEventOnWorkerQueue(const std::shared_ptr<GWLEvent>& /*event*/) {}
@@ -84,11 +84,11 @@ class GWLMeasurementEngineCalls {
 
   // ---- SKAdNetwork conversion values (all on the worker queue) ----
   // The collection service host that uploads go to.
-  virtual std::optional<GWLServiceEndpoint> uploadHost() const { return std::nullopt; }
+  [[nodiscard]] virtual std::optional<GWLServiceEndpoint> uploadHost() const { return std::nullopt; }
   // Whether no request of the engine is pending and no upload is in progress.
   virtual bool isNetworkReadyForRequest() const { return false; }
   // The identity's app instance ID; nullopt when there is none.
-  virtual std::optional<std::string> appInstanceID() const { return std::nullopt; }
+  [[nodiscard]] virtual std::optional<std::string> appInstanceID() const { return std::nullopt; }
 
   // ---- deep links and campaigns ----
   // Defaults: no identifier, nothing denied.
@@ -100,7 +100,7 @@ class GWLMeasurementEngineCalls {
   // platform tells limited ad tracking and whether tracking is limited (no
   // usable identifier), the tracking-authorisation status (3: authorised), and
   // whether the system is 14 or above.
-  virtual std::optional<std::string> resettableDeviceID() const { return std::nullopt; }
+  [[nodiscard]] virtual std::optional<std::string> resettableDeviceID() const { return std::nullopt; }
   virtual bool hasLimitedAdTracking() const { return false; }
   virtual bool limitedAdTracking() const { return true; }
   virtual int64_t appleConsentStatus() const { return 0; }
@@ -109,8 +109,8 @@ class GWLMeasurementEngineCalls {
   // personalisation (none when not set), the consent signals (none when none).
   virtual bool isAdStorageDenied() const { return false; }
   virtual bool isAdUserDataDenied() const { return false; }
-  virtual std::optional<bool> adPersonalization() const { return std::nullopt; }
-  virtual std::optional<std::string> consentSignals() const { return std::nullopt; }
+  [[nodiscard]] virtual std::optional<bool> adPersonalization() const { return std::nullopt; }
+  [[nodiscard]] virtual std::optional<std::string> consentSignals() const { return std::nullopt; }
 
   // ---- ad exposure and search-ads attribution ----
   // Logs an internal (not public) event through the entry class's event path,

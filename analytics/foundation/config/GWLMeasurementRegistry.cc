@@ -6,6 +6,7 @@
 #include "analytics/foundation/core/GWLAEU.h"
 #include "analytics/foundation/core/GWLASLLogger.h"
 #include "platform/core/Log.h"
+#include "platform/util/Mutex.h"
 
 namespace {
 
@@ -16,17 +17,18 @@ constexpr const char* kPublicClassName = "CVNAnalytics";
 
 struct EngineState {
   // Recursive: the engine's initialisers run under it and may use the accessors.
+  // (platform::Mutex is not recursive, so the two fields below are not annotated.)
   std::recursive_mutex mutex;
   bool creationAttempted = false;
   std::shared_ptr<GWLMeasurementEngine> instance;
   // The engine once its creation finished, for readers that must not wait for the creation.
-  std::mutex publishedMutex;
-  std::shared_ptr<GWLMeasurementEngine> published;
+  platform::Mutex publishedMutex;
+  std::shared_ptr<GWLMeasurementEngine> published ABSL_GUARDED_BY(publishedMutex);
 };
 
 struct LookupState {
-  std::mutex mutex;
-  GWLMeasurementRegistry::ClassLookup lookup;
+  platform::Mutex mutex;
+  GWLMeasurementRegistry::ClassLookup lookup ABSL_GUARDED_BY(mutex);
 };
 
 // Never destroyed: components may report during exit.
@@ -43,7 +45,7 @@ LookupState& lookupState() {
 bool classExists(const std::string& name) {
   GWLMeasurementRegistry::ClassLookup lookup;
   {
-    std::lock_guard<std::mutex> lock(lookupState().mutex);
+    platform::MutexLock lock(lookupState().mutex);
     lookup = lookupState().lookup;
   }
   return lookup ? lookup(name) : GWLAEU::classExists(name);
@@ -86,7 +88,7 @@ std::shared_ptr<GWLMeasurementEngine> GWLMeasurementRegistry::initializeSharedIn
   if (state.creationAttempted) return state.instance;
   state.creationAttempted = true;
   if (create) state.instance = create();
-  std::lock_guard<std::mutex> publishedLock(state.publishedMutex);
+  platform::MutexLock publishedLock(state.publishedMutex);
   state.published = state.instance;
   return state.instance;
 }
@@ -95,14 +97,14 @@ bool GWLMeasurementRegistry::isSharedInstanceEnabled() {
   std::shared_ptr<GWLMeasurementEngine> engine;
   {
     auto& state = engineState();
-    std::lock_guard<std::mutex> lock(state.publishedMutex);
+    platform::MutexLock lock(state.publishedMutex);
     engine = state.published;
   }
   return engine && engine->isEnabled();
 }
 
 void GWLMeasurementRegistry::setClassLookup(ClassLookup lookup) {
-  std::lock_guard<std::mutex> lock(lookupState().mutex);
+  platform::MutexLock lock(lookupState().mutex);
   lookupState().lookup = std::move(lookup);
 }
 
@@ -112,7 +114,7 @@ void GWLMeasurementRegistry::resetForTesting(std::shared_ptr<GWLMonitor> monitor
     std::lock_guard<std::recursive_mutex> lock(state.mutex);
     state.creationAttempted = false;
     state.instance.reset();
-    std::lock_guard<std::mutex> publishedLock(state.publishedMutex);
+    platform::MutexLock publishedLock(state.publishedMutex);
     state.published.reset();
   }
   GWLLibraryMonitor::resetForTesting(std::move(monitor));

@@ -12,6 +12,10 @@
 // Before any engine exists the accessors still answer: the monitor is made on
 // first use, `remoteConfig` answers the default configuration, and
 // `sharedInstance` answers null.
+//
+// Threads: every accessor may be called on any thread. The engine state is
+// guarded by a recursive mutex (the creation runs under it); the published
+// engine and the class lookup have mutexes of their own.
 #pragma once
 
 #include <cstdint>

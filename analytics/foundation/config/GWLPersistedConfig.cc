@@ -23,9 +23,9 @@ constexpr double kSynchronizeDelaySeconds = 1.0;
 constexpr uint64_t kMillisecondsPerDay = 86400000;
 
 struct SharedState {
-  std::mutex mutex;
-  bool made = false;
-  std::shared_ptr<GWLPersistedConfig> instance;
+  platform::Mutex mutex;
+  bool made ABSL_GUARDED_BY(mutex) = false;
+  std::shared_ptr<GWLPersistedConfig> instance ABSL_GUARDED_BY(mutex);
 };
 
 SharedState& sharedState() {
@@ -40,7 +40,7 @@ std::shared_ptr<GWLPersistedConfig> GWLPersistedConfig::sharedInstance() {
   std::shared_ptr<GWLPersistedConfig> instance;
   {
     auto& state = sharedState();
-    std::lock_guard<std::mutex> lock(state.mutex);
+    platform::MutexLock lock(state.mutex);
     if (!state.made) {
       state.made = true;
       state.instance = create(kGWLPersistedConfigSuiteName);
@@ -57,7 +57,7 @@ std::shared_ptr<GWLPersistedConfig> GWLPersistedConfig::sharedInstance() {
 void GWLPersistedConfig::resetSharedInstanceForTesting() {
   std::shared_ptr<GWLPersistedConfig> previous;
   auto& state = sharedState();
-  std::lock_guard<std::mutex> lock(state.mutex);
+  platform::MutexLock lock(state.mutex);
   state.made = false;
   previous = std::move(state.instance);
 }
@@ -75,7 +75,8 @@ GWLPersistedConfig::GWLPersistedConfig(std::string name, Dependencies dependenci
     dependencies_.randomBelow = [](uint64_t bound) { return platform::SecureRandom::sharedInstance().uniform(bound); };
   }
   if (!dependencies_.sharedUserDefaults) dependencies_.sharedUserDefaults = GWLUserDefaults::sharedUserDefaults();
-  GWLMoveSuitePlistToMeasurementDirectory(name_);
+  // Where the file cannot be moved the settings start from the new place: nothing to undo.
+  (void)GWLMoveSuitePlistToMeasurementDirectory(name_);
   userDefaults_ = GWLPersistentDictionary::create(name_, dependencies_.clock, dependencies_.notificationCenter);
   serialQueue_ = platform::SerialQueue::create("GWLPersistedConfig");
 }
@@ -200,7 +201,7 @@ int64_t GWLPersistedConfig::measurementEnabledState() const {
 void GWLPersistedConfig::setMeasurementEnabledState(int64_t value) {
   serialQueue_->sync([&] {
     dependencies_.sharedUserDefaults->setInteger(value, kGWLPersistedConfigMeasurementEnabledStateKey);
-    dependencies_.sharedUserDefaults->synchronize();
+    (void)dependencies_.sharedUserDefaults->synchronize();  // reports its own failure
   });
 }
 
@@ -236,7 +237,7 @@ double GWLPersistedConfig::midnightOffset() {
 void GWLPersistedConfig::cancelScheduledSynchronize() {
   std::shared_ptr<platform::Timer> pending;
   {
-    std::lock_guard<std::mutex> lock(lock_);
+    platform::MutexLock lock(lock_);
     pending = std::move(synchronizeBlock_);
   }
   if (pending) pending->cancel();
@@ -245,7 +246,7 @@ void GWLPersistedConfig::cancelScheduledSynchronize() {
 void GWLPersistedConfig::scheduleSynchronizeToDisk() {
   cancelScheduledSynchronize();
   std::weak_ptr<GWLPersistedConfig> weakSelf = weak_from_this();
-  std::lock_guard<std::mutex> lock(lock_);
+  platform::MutexLock lock(lock_);
   synchronizeBlock_ = platform::Timer::schedule(dependencies_.clock, serialQueue_, kSynchronizeDelaySeconds, [weakSelf] {
     if (auto self = weakSelf.lock()) self->synchronizeToDisk();
   });
@@ -256,7 +257,7 @@ void GWLPersistedConfig::synchronizeToDisk() {
     scheduleSynchronizeToDisk();
     return;
   }
-  if (userDefaults_) userDefaults_->synchronize();
+  if (userDefaults_) (void)userDefaults_->synchronize();  // reports its own failure
 }
 
 // ---- settings read and written as they stand ----

@@ -23,6 +23,7 @@
 #include <string>
 
 #include "platform/core/Object.h"
+#include "platform/util/Mutex.h"
 
 namespace platform {
 class Clock;
@@ -109,15 +110,15 @@ class GWLPersistedConfig : public std::enable_shared_from_this<GWLPersistedConfi
   void setLastSearchAdLookUpTimestamp(double value);
   int64_t searchAdRetryCount() const;
   void setSearchAdRetryCount(int64_t value);
-  std::optional<std::string> appInstanceID() const;
+  [[nodiscard]] std::optional<std::string> appInstanceID() const;
   void setAppInstanceID(const std::optional<std::string>& value);
-  std::optional<std::string> appIDFromQRX() const;
+  [[nodiscard]] std::optional<std::string> appIDFromQRX() const;
   void setAppIDFromQRX(const std::optional<std::string>& value);
-  std::optional<std::string> appIDFromPelmo() const;
+  [[nodiscard]] std::optional<std::string> appIDFromPelmo() const;
   void setAppIDFromPelmo(const std::optional<std::string>& value);
-  std::optional<std::string> hashedResettableDeviceID() const;
+  [[nodiscard]] std::optional<std::string> hashedResettableDeviceID() const;
   void setHashedResettableDeviceID(const std::optional<std::string>& value);
-  std::optional<std::string> diversionKey() const;
+  [[nodiscard]] std::optional<std::string> diversionKey() const;
   void setDiversionKey(const std::optional<std::string>& value);
   double lastBackoffTimestamp() const;
   void setLastBackoffTimestamp(double value);
@@ -125,27 +126,27 @@ class GWLPersistedConfig : public std::enable_shared_from_this<GWLPersistedConfi
   void setLastSuccessfulUploadTimestamp(double value);
   double lastFailedUploadTimestamp() const;
   void setLastFailedUploadTimestamp(double value);
-  std::optional<std::string> appVersion() const;
+  [[nodiscard]] std::optional<std::string> appVersion() const;
   void setAppVersion(const std::optional<std::string>& value);
-  std::optional<std::string> osVersion() const;
+  [[nodiscard]] std::optional<std::string> osVersion() const;
   void setOSVersion(const std::optional<std::string>& value);
   double lastMonitorDataSampledTimestamp() const;
   void setLastMonitorDataSampledTimestamp(double value);
   int64_t firstOpenTimestampMilliseconds() const;
   void setFirstOpenTimestampMilliseconds(int64_t value);
-  std::optional<std::string> configServerLastModifiedString() const;
+  [[nodiscard]] std::optional<std::string> configServerLastModifiedString() const;
   void setConfigServerLastModifiedString(const std::optional<std::string>& value);
-  std::optional<std::string> configServerETag() const;
+  [[nodiscard]] std::optional<std::string> configServerETag() const;
   void setConfigServerETag(const std::optional<std::string>& value);
   int64_t configQRXVersion() const;
   void setConfigQRXVersion(int64_t value);
-  std::optional<platform::Object> loadTimestampValue() const;
+  [[nodiscard]] std::optional<platform::Object> loadTimestampValue() const;
   void setLoadTimestampValue(const platform::Object& value);
-  std::optional<platform::Object> allowPersonalizedAds() const;
+  [[nodiscard]] std::optional<platform::Object> allowPersonalizedAds() const;
   void setAllowPersonalizedAds(const platform::Object& value);
-  std::optional<std::string> corvaneFeatureRollouts() const;
+  [[nodiscard]] std::optional<std::string> corvaneFeatureRollouts() const;
   void setCorvaneFeatureRollouts(const std::optional<std::string>& value);
-  std::optional<platform::Object> deferredDeepLinkRetrievalComplete() const;
+  [[nodiscard]] std::optional<platform::Object> deferredDeepLinkRetrievalComplete() const;
   void setDeferredDeepLinkRetrievalComplete(const platform::Object& value);
   int64_t deferredDeepLinkRetryCount() const;
   void setDeferredDeepLinkRetryCount(int64_t value);
@@ -153,25 +154,25 @@ class GWLPersistedConfig : public std::enable_shared_from_this<GWLPersistedConfi
   void setShouldSetLastAdvertisingIDResetUserProperty(bool value);
   bool unmatchedFirstOpenWithoutIDFA() const;
   void setUnmatchedFirstOpenWithoutIDFA(bool value);
-  std::optional<platform::Object> previousFirstOpenCount() const;
+  [[nodiscard]] std::optional<platform::Object> previousFirstOpenCount() const;
   void setPreviousFirstOpenCount(const platform::Object& value);
-  std::optional<std::string> previousBundledConsentSignals() const;
+  [[nodiscard]] std::optional<std::string> previousBundledConsentSignals() const;
   void setPreviousBundledConsentSignals(const std::optional<std::string>& value);
-  std::optional<platform::Object> adCampaignInfoBuffer() const;
+  [[nodiscard]] std::optional<platform::Object> adCampaignInfoBuffer() const;
   void setAdCampaignInfoBuffer(const platform::Object& value);
-  std::optional<platform::Object> PSMHashedInputData() const;
+  [[nodiscard]] std::optional<platform::Object> PSMHashedInputData() const;
   void setPSMHashedInputData(const platform::Object& value);
   int64_t PSMInputType() const;
   void setPSMInputType(int64_t value);
-  std::optional<platform::Object> PSMCurrentDay() const;
+  [[nodiscard]] std::optional<platform::Object> PSMCurrentDay() const;
   void setPSMCurrentDay(const platform::Object& value);
   double lastSessionActivityClockTime() const;
   void setLastSessionActivityClockTime(double value);
   int64_t sessionNumber() const;
   void setSessionNumber(int64_t value);
-  std::optional<platform::Object> sessionTimeoutValue() const;
+  [[nodiscard]] std::optional<platform::Object> sessionTimeoutValue() const;
   void setSessionTimeoutValue(const platform::Object& value);
-  std::optional<platform::Dictionary> defaultEventParameters() const;
+  [[nodiscard]] std::optional<platform::Dictionary> defaultEventParameters() const;
   void setDefaultEventParameters(const std::optional<platform::Dictionary>& value);
   int64_t lastUploadedEventTimestampMillis() const;
   void setLastUploadedEventTimestampMillis(int64_t value);
@@ -180,7 +181,7 @@ class GWLPersistedConfig : public std::enable_shared_from_this<GWLPersistedConfi
   int64_t SKANEvaluationUpdateBackoffMillis() const;
   void setSKANEvaluationUpdateBackoffMillis(int64_t value);
   // Only numbers are stored; both go straight to the dictionary.
-  std::optional<platform::Object> searchAdCampaignValue() const;
+  [[nodiscard]] std::optional<platform::Object> searchAdCampaignValue() const;
   void setSearchAdCampaignValue(const platform::Object& value);
   // 1 collection enabled, 2 disabled, 0 never set; kept in the shared preferences.
   int64_t measurementEnabledState() const;
@@ -195,9 +196,9 @@ class GWLPersistedConfig : public std::enable_shared_from_this<GWLPersistedConfi
   // Reads from the shared preferences.
   int64_t int64ForKey(const std::string& key, const GWLUserDefaults& userDefault) const;
   double doubleForKey(const std::string& key) const;
-  std::optional<std::string> stringForKey(const std::string& key) const;
-  std::optional<platform::Dictionary> dictionaryForKey(const std::string& key) const;
-  std::optional<platform::Object> numberForKey(const std::string& key) const;
+  [[nodiscard]] std::optional<std::string> stringForKey(const std::string& key) const;
+  [[nodiscard]] std::optional<platform::Dictionary> dictionaryForKey(const std::string& key) const;
+  [[nodiscard]] std::optional<platform::Object> numberForKey(const std::string& key) const;
   void setBool(bool value, const std::string& key);
   void setInt64(int64_t value, const std::string& key);
   void setDouble(double value, const std::string& key);
@@ -220,7 +221,7 @@ class GWLPersistedConfig : public std::enable_shared_from_this<GWLPersistedConfi
 
  private:
   GWLPersistedConfig(std::string name, Dependencies dependencies);
-  std::optional<platform::Object> objectOnQueue(const std::string& key) const;
+  [[nodiscard]] std::optional<platform::Object> objectOnQueue(const std::string& key) const;
   void setObjectOnQueue(const platform::Object& value, const std::string& key, bool requestSynchronize);
   std::shared_ptr<GWLMonitor> monitor() const;
 
@@ -230,6 +231,6 @@ class GWLPersistedConfig : public std::enable_shared_from_this<GWLPersistedConfi
   std::shared_ptr<platform::SerialQueue> serialQueue_;
   double midnightOffsetWithoutStore_ = -1;  // settings queue only
 
-  std::mutex lock_;  // guards synchronizeBlock_
-  std::shared_ptr<platform::Timer> synchronizeBlock_;
+  platform::Mutex lock_;
+  std::shared_ptr<platform::Timer> synchronizeBlock_ ABSL_GUARDED_BY(lock_);
 };

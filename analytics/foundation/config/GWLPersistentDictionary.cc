@@ -71,7 +71,8 @@ std::shared_ptr<GWLPersistentDictionary> GWLPersistentDictionary::createAtPath(
   std::weak_ptr<GWLPersistentDictionary> weakDictionary = dictionary;
   dictionary->terminateObserver_ = center->addObserver(
       platform::kApplicationWillTerminateNotification, nullptr, [weakDictionary](const platform::Notification&) {
-        if (auto strongDictionary = weakDictionary.lock()) strongDictionary->synchronize();
+        // The process is ending: a failed write is reported by the write itself.
+        if (auto strongDictionary = weakDictionary.lock()) (void)strongDictionary->synchronize();
       });
   return dictionary;
 }
@@ -85,16 +86,18 @@ GWLPersistentDictionary::~GWLPersistentDictionary() {
   terminateObserver_.reset();
   bool pending;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    platform::MutexLock lock(mutex_);
     pending = hasPendingPersistence_;
   }
-  if (pending) persistToDisk();
+  if (pending) (void)persistToDisk();  // reports its own failure
 }
 
 void GWLPersistentDictionary::load() {
   platform::Error error;
   std::optional<platform::Object> read = platform::PropertyList::readFile(filePath_, &error);
   if (read && read->dictionaryValue()) {
+    // Before the dictionary is shared, but the content is the mutex's all the same.
+    platform::MutexLock lock(mutex_);
     content_ = *read->dictionaryValue();
     return;
   }
@@ -123,7 +126,7 @@ std::optional<platform::Object> GWLPersistentDictionary::objectForKey(const std:
     warn(kInvalidGetKeyCode, kInvalidGetKeyMessage);
     return std::nullopt;
   }
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(mutex_);
   auto it = content_.find(key);
   if (it == content_.end()) return std::nullopt;
   return it->second;
@@ -139,7 +142,7 @@ void GWLPersistentDictionary::setObject(const platform::Object& value, const std
                               kInvalidValueMessage, value.description().c_str());
     return;
   }
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(mutex_);
   auto it = content_.find(key);
   if (value.isNull()) {
     if (it == content_.end()) return;
@@ -205,7 +208,7 @@ void GWLPersistentDictionary::setDouble(double value, const std::string& key) { 
 void GWLPersistentDictionary::setBool(bool value, const std::string& key) { setObject(value, key); }
 
 void GWLPersistentDictionary::clearAllData() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(mutex_);
   if (content_.empty()) return;
   content_.clear();
   changed();
@@ -221,12 +224,12 @@ void GWLPersistentDictionary::scheduleLocked() {
   hasPendingPersistence_ = true;
   std::weak_ptr<GWLPersistentDictionary> weakSelf = weak_from_this();
   serialQueue_->after(clock_, kPersistDelaySeconds, [weakSelf] {
-    if (auto self = weakSelf.lock()) self->persistToDisk();
+    if (auto self = weakSelf.lock()) (void)self->persistToDisk();  // reports its own failure
   });
 }
 
 void GWLPersistentDictionary::schedulePersistToDisk() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(mutex_);
   scheduleLocked();
 }
 
@@ -234,13 +237,13 @@ bool GWLPersistentDictionary::persistToDisk() {
   platform::Dictionary snapshot;
   uint64_t version;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    platform::MutexLock lock(mutex_);
     snapshot = content_;
     version = version_;
     hasPendingPersistence_ = false;
   }
   if (!writesAllowed_) return false;
-  std::lock_guard<std::mutex> writeLock(writeMutex_);
+  platform::MutexLock writeLock(writeMutex_);
   if (version <= writtenVersion_) return true;  // the file already holds this or a later snapshot
   platform::Error error;
   if (!platform::PropertyList::writeFile(filePath_, platform::Object(std::move(snapshot)),

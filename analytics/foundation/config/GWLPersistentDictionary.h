@@ -23,6 +23,7 @@
 
 #include "platform/core/Object.h"
 #include "platform/dispatch/NotificationCenter.h"
+#include "platform/util/Mutex.h"
 
 namespace platform {
 class Clock;
@@ -46,7 +47,7 @@ class GWLPersistentDictionary : public std::enable_shared_from_this<GWLPersisten
   ~GWLPersistentDictionary();
 
   // The stored value; nullopt for an empty key (warning 43001) or no value.
-  std::optional<platform::Object> objectForKey(const std::string& key) const;
+  [[nodiscard]] std::optional<platform::Object> objectForKey(const std::string& key) const;
   // Stores a copy of `value`; a null value removes the key. Refuses an empty
   // key (43002) and a value a property list cannot hold (43003).
   void setObject(const platform::Object& value, const std::string& key);
@@ -58,10 +59,10 @@ class GWLPersistentDictionary : public std::enable_shared_from_this<GWLPersisten
   double doubleForKey(const std::string& key) const;
   bool boolForKey(const std::string& key) const;
   // The stored value when it is of that kind, else nullopt.
-  std::optional<std::string> stringForKey(const std::string& key) const;
-  std::optional<platform::Object> numberForKey(const std::string& key) const;
-  std::optional<platform::Array> arrayForKey(const std::string& key) const;
-  std::optional<platform::Dictionary> dictionaryForKey(const std::string& key) const;
+  [[nodiscard]] std::optional<std::string> stringForKey(const std::string& key) const;
+  [[nodiscard]] std::optional<platform::Object> numberForKey(const std::string& key) const;
+  [[nodiscard]] std::optional<platform::Array> arrayForKey(const std::string& key) const;
+  [[nodiscard]] std::optional<platform::Dictionary> dictionaryForKey(const std::string& key) const;
 
   void setInteger(int64_t value, const std::string& key);
   void setFloat(float value, const std::string& key);
@@ -73,21 +74,21 @@ class GWLPersistentDictionary : public std::enable_shared_from_this<GWLPersisten
   // Schedules the delayed write unless one is pending.
   void schedulePersistToDisk();
   // Writes the content now; answers whether the file holds it.
-  bool persistToDisk();
+  [[nodiscard]] bool persistToDisk();
   // Writes pending changes at once; answers whether the file holds the content.
-  bool synchronize();
+  [[nodiscard]] bool synchronize();
 
   const std::string& filePath() const { return filePath_; }
   // Where an unreadable file found at creation was moved, if one was.
-  std::optional<std::string> setAsidePath() const { return setAsidePath_; }
+  [[nodiscard]] std::optional<std::string> setAsidePath() const { return setAsidePath_; }
   // Waits until the delayed writes that are due have run (tests).
   void flush();
 
  private:
   GWLPersistentDictionary(std::string path, std::shared_ptr<platform::Clock> clock);
   void load();
-  void changed();         // with mutex_ held
-  void scheduleLocked();  // with mutex_ held
+  void changed() ABSL_EXCLUSIVE_LOCKS_REQUIRED(mutex_);
+  void scheduleLocked() ABSL_EXCLUSIVE_LOCKS_REQUIRED(mutex_);
 
   const std::string filePath_;
   const std::shared_ptr<platform::Clock> clock_;
@@ -96,11 +97,11 @@ class GWLPersistentDictionary : public std::enable_shared_from_this<GWLPersisten
   std::optional<std::string> setAsidePath_;
   bool writesAllowed_ = true;  // false when an unreadable file could not be moved aside
 
-  mutable std::mutex mutex_;  // guards the three below
-  platform::Dictionary content_;
-  bool hasPendingPersistence_ = false;
-  uint64_t version_ = 0;  // counts changes
+  mutable platform::Mutex mutex_;
+  platform::Dictionary content_ ABSL_GUARDED_BY(mutex_);
+  bool hasPendingPersistence_ ABSL_GUARDED_BY(mutex_) = false;
+  uint64_t version_ ABSL_GUARDED_BY(mutex_) = 0;  // counts changes
 
-  std::mutex writeMutex_;  // one write at a time; never an older snapshot over a newer one
-  uint64_t writtenVersion_ = 0;
+  platform::Mutex writeMutex_;  // one write at a time; never an older snapshot over a newer one
+  uint64_t writtenVersion_ ABSL_GUARDED_BY(writeMutex_) = 0;
 };

@@ -32,8 +32,8 @@ class GWLPurchaseHooks {
   virtual ~GWLPurchaseHooks() = default;
 
   virtual bool isPurchaseEvent(const GWLEvent& /*event*/) { return false; }
-  virtual bool recordLifetimeValueToDatabase(GWLDatabase& /*database*/, const GWLEvent& /*event*/) { return true; }
-  virtual std::optional<std::string> transactionFingerprint(const platform::PaymentTransaction& /*transaction*/) {
+  [[nodiscard]] virtual bool recordLifetimeValueToDatabase(GWLDatabase& /*database*/, const GWLEvent& /*event*/) { return true; }
+  [[nodiscard]] virtual std::optional<std::string> transactionFingerprint(const platform::PaymentTransaction& /*transaction*/) {
     return std::nullopt;
   }
   virtual bool isVersionSameAsOriginalVersion() { return false; }

@@ -783,7 +783,9 @@ std::shared_ptr<GWLRemoteConfig> GWLRemoteConfig::initWithAppID(
   config->updateCachedExperimentFlags();
   if (!config->isDefaultInstance_) {
     if (measurementConfig) {
-      config->updateMeasurementConfig(measurementConfig);
+      // A refused update (another app's configuration, a store that fails) is
+      // reported by the update; the configuration starts from its defaults.
+      (void)config->updateMeasurementConfig(measurementConfig);
     } else if (auto stored = config->measurementConfigFromDatabase()) {
       config->applyMeasurementConfig(stored, /*inForce=*/true);
     }

@@ -210,7 +210,7 @@ class GWLRemoteConfig : public GWLExperimentsObserver, public std::enable_shared
   class SettingsCache {
    public:
     explicit SettingsCache(std::map<std::string, platform::Object> values = {}) : values_(std::move(values)) {}
-    std::optional<platform::Object> valueForKey(const std::string& key) const;
+    [[nodiscard]] std::optional<platform::Object> valueForKey(const std::string& key) const;
     void setValue(const std::string& key, const platform::Object& value);
 
    private:
@@ -268,10 +268,10 @@ class GWLRemoteConfig : public GWLExperimentsObserver, public std::enable_shared
   // ---- the measurement configuration (worker queue) ----
   // A downloaded configuration body decoded; null, with a report and an
   // error, for a body that does not decode or decodes to nothing.
-  std::shared_ptr<GWLPBMeasurementConfig> measurementConfigFromData(std::span<const uint8_t> data,
+  [[nodiscard]] std::shared_ptr<GWLPBMeasurementConfig> measurementConfigFromData(std::span<const uint8_t> data,
                                                                     platform::Error* error = nullptr) const;
   // Stores and applies a downloaded configuration; answers whether it was applied.
-  bool updateMeasurementConfig(const std::shared_ptr<GWLPBMeasurementConfig>& config);
+  [[nodiscard]] bool updateMeasurementConfig(const std::shared_ptr<GWLPBMeasurementConfig>& config);
   // The stored configuration, or null.
   std::shared_ptr<GWLPBMeasurementConfig> measurementConfigFromDatabase();
   // Fills the caches from a configuration of this app, publishing them as a new snapshot.
@@ -291,7 +291,7 @@ class GWLRemoteConfig : public GWLExperimentsObserver, public std::enable_shared
   // and clears the mark, all under the mark's lock. Answers whether a snapshot
   // was activated (false without an announcement); a failure is reported
   // (29024) and keeps the mark.
-  bool activateNewSnapshot();
+  [[nodiscard]] bool activateNewSnapshot();
   // GWLExperimentsObserver: marks a new snapshot (main queue); reports a
   // fetch error (29025); answers whether the engine exists and is enabled.
   void clientDidReceiveNewSnapshot(GWLExperimentsClient& client) override;
@@ -314,14 +314,14 @@ class GWLRemoteConfig : public GWLExperimentsObserver, public std::enable_shared
   double lastRemoteConfigUpdateTimestamp() const;
   int64_t version() const;
   // The configuration's upload subdomain when it is a valid one, else nullopt.
-  std::optional<std::string> uploadSubdomain() const;
+  [[nodiscard]] std::optional<std::string> uploadSubdomain() const;
   std::string uploadURL() const;
   // Null for an empty app identifier or a missing platform.
-  std::optional<std::string> remoteConfigURLWithPlatform(const std::optional<std::string>& platform,
+  [[nodiscard]] std::optional<std::string> remoteConfigURLWithPlatform(const std::optional<std::string>& platform,
                                                          int64_t SDKVersion, int64_t runtimeVersion) const;
   bool SVTPUploadEnabled() const;
-  std::optional<std::string> SVTPUploadURL() const;
-  std::optional<std::map<std::string, std::string>> SVTPUploadHTTPHeaders() const;
+  [[nodiscard]] std::optional<std::string> SVTPUploadURL() const;
+  [[nodiscard]] std::optional<std::map<std::string, std::string>> SVTPUploadHTTPHeaders() const;
   std::vector<std::string> dataControls() const;
   std::shared_ptr<GWLEventEditingRuntime> eventEditing() const;
   std::map<std::string, std::string> consentDefaults() const;
@@ -334,7 +334,7 @@ class GWLRemoteConfig : public GWLExperimentsObserver, public std::enable_shared
   // The core read: the cached number as it is; else the parsed, transformed
   // and checked text; else `defaultValue`. The answer is stored under the key.
   // An empty key answers nullopt (report 29020).
-  std::optional<platform::Object> numberFromCacheWithKey(const std::string& key, const platform::Object& defaultValue,
+  [[nodiscard]] std::optional<platform::Object> numberFromCacheWithKey(const std::string& key, const platform::Object& defaultValue,
                                                          const std::optional<platform::Object>& maxValue,
                                                          const std::optional<platform::Object>& minValue,
                                                          const Transform& block = {}) const;
@@ -349,10 +349,10 @@ class GWLRemoteConfig : public GWLExperimentsObserver, public std::enable_shared
   // A plain decimal number: optional sign, digits, at most one decimal point,
   // with at least one digit. Integers that fit answer an integer, others a
   // double. A value that is no string answers nullopt (report 29018).
-  std::optional<platform::Object> numberFromString(const platform::Object& string) const;
+  [[nodiscard]] std::optional<platform::Object> numberFromString(const platform::Object& string) const;
 
   // The cache entry of a key, as it stands.
-  std::optional<platform::Object> cachedValueForKey(const std::string& key) const;
+  [[nodiscard]] std::optional<platform::Object> cachedValueForKey(const std::string& key) const;
   // Replaces the whole cache with the settings of a newly parsed configuration.
   void replaceCachedValues(const std::map<std::string, std::string>& settings);
   // Copies the three cached experiment flags from the experiments client.
@@ -445,7 +445,7 @@ class GWLRemoteConfig : public GWLExperimentsObserver, public std::enable_shared
   bool isTrackingAuthorized() const;
   void registerEventEditingModules(GWLEventEditingRuntime& runtime, const std::shared_ptr<SettingsCache>& settings);
   std::shared_ptr<GWLMonitor> monitor() const;
-  std::optional<bool> cachedExperimentFlag(const char* name) const;
+  [[nodiscard]] std::optional<bool> cachedExperimentFlag(const char* name) const;
   // Registers with the experiments manager and activates the latest snapshot (at creation).
   void registerWithExperimentManager();
 

@@ -6,6 +6,8 @@
 // search-ads attribution API), each with a scheme and an optional port, so
 // that tests and a person trying the library can point them at a local
 // collection service. The built-in hosts are https on the default port.
+//
+// Threads: a plain value; each holder owns its copy.
 #pragma once
 
 #include <cstdint>

@@ -5,6 +5,7 @@
 
 #include "platform/env/AppEnvironment.h"
 #include "platform/storekit/Store.h"
+#include "platform/util/Mutex.h"
 
 namespace {
 
@@ -25,8 +26,8 @@ bool textIsTrue(const std::string& text) {
 }
 
 struct AppActiveState {
-  std::mutex mutex;
-  std::function<bool()> provider;
+  platform::Mutex mutex;
+  std::function<bool()> provider ABSL_GUARDED_BY(mutex);
 };
 
 AppActiveState& appActiveState() {
@@ -79,14 +80,14 @@ bool GWLAEU::classExists(const std::string& className) {
 bool GWLIsAppActive() {
   std::function<bool()> provider;
   {
-    std::lock_guard<std::mutex> lock(appActiveState().mutex);
+    platform::MutexLock lock(appActiveState().mutex);
     provider = appActiveState().provider;
   }
   return provider ? provider() : false;
 }
 
 void GWLSetAppActiveProvider(std::function<bool()> provider) {
-  std::lock_guard<std::mutex> lock(appActiveState().mutex);
+  platform::MutexLock lock(appActiveState().mutex);
   appActiveState().provider = std::move(provider);
 }
 

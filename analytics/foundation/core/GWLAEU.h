@@ -7,6 +7,8 @@
 //
 // The app-state functions beside it answer whether the app is active, whether
 // this launch was pre-warmed and whether the Info dictionary declares scenes.
+//
+// Threads: any thread; the app-state provider is guarded by a mutex.
 #pragma once
 
 #include <functional>
@@ -19,7 +21,7 @@ class GWLAEU {
   // exists once something was bought); none without a store (no data
   // directory) and none when the Info dictionary's
   // "CorvaneAppStoreReceiptURLCheckEnabled" is a false number.
-  static std::optional<std::string> appStoreRURL();
+  [[nodiscard]] static std::optional<std::string> appStoreRURL();
   // Installed from the store: never in the simulator or with a sandbox
   // receipt; otherwise the app environment's install source.
   static bool isFAS();
@@ -33,7 +35,7 @@ class GWLAEU {
   static bool isAEX();
   // Whether a class of that name is present in the process: the app
   // environment's registry of optional components.
-  static bool classExists(const std::string& className);
+  [[nodiscard]] static bool classExists(const std::string& className);
 };
 
 // Whether the app is active, as the screen-view reporter tells it. Until a
@@ -44,4 +46,4 @@ void GWLSetAppActiveProvider(std::function<bool()> provider);
 // The environment holds "ActivePrewarm" with a true value (a pre-warmed launch).
 bool GWLIsActivePrewarm();
 // The Info dictionary has an entry "UIApplicationSceneManifest".
-bool GWLHasSceneManifest();
+[[nodiscard]] bool GWLHasSceneManifest();

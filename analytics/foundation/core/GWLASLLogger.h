@@ -5,6 +5,8 @@
 // the monitor's tag as category, the message code as "I-ACS%06ld" and the text.
 // Debug reports (level 7) are forced. The framework's logger level decides
 // what reaches the console.
+//
+// Threads: any thread; it keeps no state.
 #pragma once
 
 #include <cstdint>

@@ -50,7 +50,7 @@ void GWLAlarm::runAfterDelay(double delay, Block block) {
   {
     // Held while the timer is made, so that a timer firing at once on another
     // thread finds it recorded.
-    std::lock_guard<std::mutex> lock(mutex_);
+    platform::MutexLock lock(mutex_);
     const uint64_t generation = ++generation_;
     scheduledTimestamp_ = clock_->now() + delay;
     std::weak_ptr<GWLAlarm> weakSelf = weak_from_this();
@@ -64,7 +64,7 @@ void GWLAlarm::runAfterDelay(double delay, Block block) {
 
 void GWLAlarm::fire(uint64_t generation, const Block& block) {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    platform::MutexLock lock(mutex_);
     if (generation != generation_ || !scheduledTimestamp_) return;
   }
   monitor()->logWithLevel(kGWLLevelDebug, kFiredCode, name_ + kFiredSuffix);
@@ -76,7 +76,7 @@ void GWLAlarm::cancel() {
   std::shared_ptr<platform::Timer> timer;
   std::shared_ptr<GWLAlarm> keptAlive;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    platform::MutexLock lock(mutex_);
     if (!scheduledTimestamp_) return;
     scheduledTimestamp_.reset();
     timer = std::move(timer_);  // a cancelled or fired timer is dropped
@@ -94,11 +94,11 @@ void GWLAlarm::cancel() {
 }
 
 bool GWLAlarm::hasActiveTimer() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(mutex_);
   return timer_ && !timer_->isCancelled();
 }
 
 std::optional<double> GWLAlarm::scheduledTimestamp() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(mutex_);
   return scheduledTimestamp_;
 }

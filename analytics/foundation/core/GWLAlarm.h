@@ -17,6 +17,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include "platform/util/Mutex.h"
 
 namespace platform {
 class Clock;
@@ -43,7 +44,7 @@ class GWLAlarm : public std::enable_shared_from_this<GWLAlarm> {
   void cancel();
   bool hasActiveTimer() const;
   // The wall time (seconds since 1970) at which the armed alarm fires.
-  std::optional<double> scheduledTimestamp() const;
+  [[nodiscard]] std::optional<double> scheduledTimestamp() const;
   const std::string& name() const { return name_; }
 
  private:
@@ -57,10 +58,10 @@ class GWLAlarm : public std::enable_shared_from_this<GWLAlarm> {
   const std::shared_ptr<platform::Clock> clock_;
   const std::shared_ptr<GWLMonitor> monitor_;
 
-  mutable std::mutex mutex_;
-  std::shared_ptr<platform::Timer> timer_;
-  std::optional<double> scheduledTimestamp_;
-  uint64_t generation_ = 0;
+  mutable platform::Mutex mutex_;
+  std::shared_ptr<platform::Timer> timer_ ABSL_GUARDED_BY(mutex_);
+  std::optional<double> scheduledTimestamp_ ABSL_GUARDED_BY(mutex_);
+  uint64_t generation_ ABSL_GUARDED_BY(mutex_) = 0;
   // Keeps an armed alarm alive until it fires or is cancelled.
-  std::shared_ptr<GWLAlarm> selfWhileArmed_;
+  std::shared_ptr<GWLAlarm> selfWhileArmed_ ABSL_GUARDED_BY(mutex_);
 };

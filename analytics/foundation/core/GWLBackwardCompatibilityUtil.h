@@ -6,5 +6,5 @@
 class GWLBackwardCompatibilityUtil {
  public:
   // Answers whether an older library's shared instance was switched off.
-  static bool disableVQRMeasurement();
+  [[nodiscard]] static bool disableVQRMeasurement();
 };

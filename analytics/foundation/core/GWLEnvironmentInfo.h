@@ -5,6 +5,9 @@
 // on each call. The preferred language comes from the environment's LANGUAGE
 // list, else LANG (a locale such as "en_US.UTF-8" gives "en-us"); the POSIX
 // locale names none.
+//
+// Threads: any thread; the device model is read once (under a once flag), the
+// rest on each call.
 #pragma once
 
 #include <cstdint>
@@ -21,7 +24,7 @@ class GWLEnvironmentInfo {
   std::string deviceModel();
   std::string deviceOSVersion() const;
   // The first preferred language in lower case; nullopt (report 14001) when there is none.
-  std::optional<std::string> userDefaultLanguage() const;
+  [[nodiscard]] std::optional<std::string> userDefaultLanguage() const;
   // The local time zone's offset from GMT at `now` (seconds since 1970) in
   // minutes, truncated toward zero.
   static int32_t timeZoneOffsetMinutes(double now);

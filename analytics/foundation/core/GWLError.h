@@ -42,19 +42,19 @@ platform::Error GWLSetError(platform::Error* error, int64_t code, const std::str
 platform::Error GWLSetErrorWithMonitorContext(platform::Error* error, int64_t code, const std::string& description,
                                               const std::string& monitorContext);
 // Answers `success`; stores the error when it is false.
-bool GWLSetErrorUnlessSuccess(bool success, platform::Error* error, int64_t code, const std::string& description);
+[[nodiscard]] bool GWLSetErrorUnlessSuccess(bool success, platform::Error* error, int64_t code, const std::string& description);
 
 // Answers whether `object` is present (a non-null pointer, a non-empty
 // optional or smart pointer); stores the error when it is not.
 template <typename T>
-bool GWLSetErrorIfNil(const T& object, platform::Error* error, int64_t code, const std::string& description) {
+[[nodiscard]] bool GWLSetErrorIfNil(const T& object, platform::Error* error, int64_t code, const std::string& description) {
   const bool present = static_cast<bool>(object);
   if (!present) GWLSetError(error, code, description);
   return present;
 }
 
 // As GWLSetErrorIfNil, for a database handle.
-bool GWLSetErrorIfNilStore(const void* handle, platform::Error* error, int64_t code, const std::string& description);
+[[nodiscard]] bool GWLSetErrorIfNilStore(const void* handle, platform::Error* error, int64_t code, const std::string& description);
 
 // As GWLSetErrorIfNil, for a count or length: answers whether it is not zero.
-bool GWLSetErrorIfNilObject(uint64_t value, platform::Error* error, int64_t code, const std::string& description);
+[[nodiscard]] bool GWLSetErrorIfNilObject(uint64_t value, platform::Error* error, int64_t code, const std::string& description);

@@ -6,12 +6,13 @@
 #include "platform/crypto/SecureStore.h"
 #include "platform/storage/Paths.h"
 #include "platform/text/Utf8.h"
+#include "platform/util/Mutex.h"
 
 namespace {
 
 struct StoreState {
-  std::mutex mutex;
-  std::shared_ptr<platform::SecureStore> store;
+  platform::Mutex mutex;
+  std::shared_ptr<platform::SecureStore> store ABSL_GUARDED_BY(mutex);
 };
 
 StoreState& storeState() {
@@ -21,7 +22,7 @@ StoreState& storeState() {
 
 std::shared_ptr<platform::SecureStore> secureStore() {
   {
-    std::lock_guard<std::mutex> lock(storeState().mutex);
+    platform::MutexLock lock(storeState().mutex);
     if (storeState().store) return storeState().store;
   }
   auto paths = platform::Paths::current();
@@ -54,10 +55,12 @@ std::optional<std::string> GWLKeychainWrapper::keychainValueWithIdentifier(const
 
 void GWLKeychainWrapper::deleteKeychainValueWithIdentifier(const std::string& identifier, const std::string& appID) {
   if (identifier.empty() || appID.empty()) return;
-  if (auto store = secureStore()) store->remove(appID, identifier);
+  // Nothing to tell the caller: a value that cannot be removed stays, and the
+  // next read answers it as before.
+  if (auto store = secureStore()) (void)store->remove(appID, identifier);
 }
 
 void GWLKeychainWrapper::setSecureStore(std::shared_ptr<platform::SecureStore> store) {
-  std::lock_guard<std::mutex> lock(storeState().mutex);
+  platform::MutexLock lock(storeState().mutex);
   storeState().store = std::move(store);
 }

@@ -5,6 +5,9 @@
 // store lies in the data directory's "Library/Keychains"; without a data
 // directory (or with an unusable store) reads answer nothing and writes fail.
 // Both identifiers must be non-empty, and so must a stored value.
+//
+// Threads: any thread; the store set for tests is guarded by a mutex, and the
+// secure store serialises its own operations.
 #pragma once
 
 #include <memory>
@@ -18,9 +21,9 @@ class SecureStore;
 class GWLKeychainWrapper {
  public:
   // Stores `value` under the item; answers whether it is stored.
-  static bool upsertKeychainValue(const std::string& value, const std::string& identifier, const std::string& appID);
+  [[nodiscard]] static bool upsertKeychainValue(const std::string& value, const std::string& identifier, const std::string& appID);
   // The stored text; nullopt when there is none, it is empty or it is not UTF-8 text.
-  static std::optional<std::string> keychainValueWithIdentifier(const std::string& identifier,
+  [[nodiscard]] static std::optional<std::string> keychainValueWithIdentifier(const std::string& identifier,
                                                                 const std::string& appID);
   static void deleteKeychainValueWithIdentifier(const std::string& identifier, const std::string& appID);
 

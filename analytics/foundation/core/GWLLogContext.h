@@ -6,6 +6,8 @@
 // health sample only ever keeps the encoded form, which never holds user data:
 // a string encodes as "-", a number as its order of magnitude, an error as its
 // domain, an exception as the last library function on its stack.
+//
+// Threads: a plain value; each holder owns its copy.
 #pragma once
 
 #include <cstdint>
@@ -36,7 +38,7 @@ class GWLLogContext {
 
   Kind kind() const { return static_cast<Kind>(value_.index()); }
   bool isNull() const { return kind() == Kind::Null; }
-  const platform::Error* error() const { return std::get_if<platform::Error>(&value_); }
+  [[nodiscard]] const platform::Error* error() const { return std::get_if<platform::Error>(&value_); }
   const GWLException* exception() const { return std::get_if<GWLException>(&value_); }
 
   bool isNumber() const { return kind() == Kind::Integer || kind() == Kind::Double; }

@@ -85,12 +85,12 @@ double GWLMonitor::now() const { return dependencies_.clock->now(); }
 void GWLMonitor::flush() { monitorQueue_->flush(); }
 
 std::string GWLMonitor::logTag() const {
-  std::lock_guard<std::mutex> lock(logTagMutex_);
+  platform::MutexLock lock(logTagMutex_);
   return logTag_;
 }
 
 void GWLMonitor::setLogTag(const std::string& tag) {
-  std::lock_guard<std::mutex> lock(logTagMutex_);
+  platform::MutexLock lock(logTagMutex_);
   logTag_ = tag;
 }
 
@@ -114,14 +114,21 @@ void GWLMonitor::migrateMonitorDataOnMonitorQueue() {
       monitorDefaults->setObject(*former, kGWLMonitorHealthMonitorKey);
     }
     monitorDefaults->setInteger(1, kGWLMonitorMigrationStateKey);
-    monitorDefaults->synchronize();
+    // The shared copy goes only once the monitor suite holds the sample on
+    // disk: a failed write keeps the old copy where it is, and a later launch
+    // starts the move again (the copy and state 1 are written together by the
+    // next synchronize that succeeds).
+    if (!monitorDefaults->synchronize()) return;
     state = 1;
   }
   if (state == 1) {
     sharedDefaults->removeObjectForKey(kGWLMonitorHealthMonitorKey);
-    sharedDefaults->synchronize();
+    // Either failed write loses nothing: the monitor suite already holds the
+    // sample. At worst a stale copy stays in the shared preferences, or state 1
+    // stays and a later launch removes the shared copy again.
+    (void)sharedDefaults->synchronize();
     monitorDefaults->setInteger(2, kGWLMonitorMigrationStateKey);
-    monitorDefaults->synchronize();
+    (void)monitorDefaults->synchronize();
   }
 }
 
@@ -140,7 +147,8 @@ void GWLMonitor::saveMonitoringDataToUserDefaultsOnMonitorQueue() {
 }
 
 void GWLMonitor::synchronizeToDiskOnMonitorQueue() {
-  if (dependencies_.monitorUserDefaults) dependencies_.monitorUserDefaults->synchronize();
+  // The sample is a health statistic: a failed write keeps it in memory for the next one.
+  if (dependencies_.monitorUserDefaults) (void)dependencies_.monitorUserDefaults->synchronize();
 }
 
 void GWLMonitor::processLaunchArgumentsOnMonitorQueue() {

@@ -30,6 +30,7 @@
 #include "analytics/foundation/core/GWLLogContext.h"
 #include "analytics/foundation/core/GWLMonitorLevels.h"
 #include "analytics/foundation/core/GWLMonitoringSampledData.h"
+#include "platform/util/Mutex.h"
 
 namespace platform {
 class Clock;
@@ -88,7 +89,7 @@ class GWLMonitor : public std::enable_shared_from_this<GWLMonitor> {
                     const std::vector<GWLLogContext>& contexts);
 
   // The health text to upload, or nullopt (synchronously on the monitor queue).
-  std::optional<std::string> monitoringDataForDispatchWithSamplePeriod(double samplePeriod,
+  [[nodiscard]] std::optional<std::string> monitoringDataForDispatchWithSamplePeriod(double samplePeriod,
                                                                        double lastSampledTimestamp);
   // Forgets the persisted debug mode and the health sample (synchronously on the monitor queue).
   void clearMonitoringData();
@@ -110,7 +111,7 @@ class GWLMonitor : public std::enable_shared_from_this<GWLMonitor> {
   static std::string stringWithLogMessage(const std::optional<std::string>& message, int64_t level,
                                           const std::vector<GWLLogContext>& contexts, bool encodeContexts);
   static std::string encodedStringWithContextObject(const GWLLogContext& context);
-  static std::optional<std::string> lastGWLSymbolFromException(const GWLException* exception);
+  [[nodiscard]] static std::optional<std::string> lastGWLSymbolFromException(const GWLException* exception);
   static std::string monitoringDataKeyWithMessage(const std::optional<std::string>& message, int64_t level,
                                                   int64_t libraryVersion);
 
@@ -140,6 +141,6 @@ class GWLMonitor : public std::enable_shared_from_this<GWLMonitor> {
   std::atomic<bool> debugModeEnabled_{false};
   std::atomic<bool> verboseLoggingEnabled_{false};
   std::atomic<bool> encodeContexts_{false};
-  mutable std::mutex logTagMutex_;
-  std::string logTag_ = kGWLDefaultLogTag;
+  mutable platform::Mutex logTagMutex_;
+  std::string logTag_ ABSL_GUARDED_BY(logTagMutex_) = kGWLDefaultLogTag;
 };

@@ -8,6 +8,8 @@
 // and replaces key and context with probability 1/n, so every report since the
 // entry was created had the same chance to be the one kept. Once the entry is
 // older than the sample period it is handed out for upload and dropped.
+//
+// Threads: a plain value; the monitor keeps its one sample on its serial queue.
 #pragma once
 
 #include <cstdint>
@@ -31,10 +33,10 @@ class GWLMonitoringSampledData {
   // the entry is older than `samplePeriod` seconds, dropping it; "0:" without
   // an entry when the last dispatch lies more than a period away from now;
   // otherwise nullopt.
-  std::optional<std::string> monitoringDataForDispatchWithSamplePeriod(double samplePeriod,
+  [[nodiscard]] std::optional<std::string> monitoringDataForDispatchWithSamplePeriod(double samplePeriod,
                                                                        double lastSampledTimestamp, double now);
   // A copy of the entry, or nullopt.
-  std::optional<platform::Array> sampledData() const { return sampledData_; }
+  [[nodiscard]] std::optional<platform::Array> sampledData() const { return sampledData_; }
 
   static bool isValidUserDefaultsArrayEntry(const platform::Object& entry);
   static std::string monitoringURLParamWithKey(const std::string& key, int64_t population, const std::string& context);

@@ -25,7 +25,7 @@ GWLPathsReporter GWLSetPathsReporter(GWLPathsReporter reporter);
 
 // Marks the file or directory at `path` as excluded from backup. This
 // platform backs nothing up, so it only checks that the path exists.
-bool GWLExcludePathFromBackup(const std::string& path, platform::Error* error = nullptr);
+[[nodiscard]] bool GWLExcludePathFromBackup(const std::string& path, platform::Error* error = nullptr);
 // Library/Preferences/<name>.plist; empty for an empty name or without a data directory (report 19000).
 std::string GWLPreferencesFilePath(const std::string& suiteName);
 // Application Support/Halcyra/Measurement/<name>; empty for an empty name or
@@ -34,8 +34,8 @@ std::string GWLMeasurementDirectoryPath(const std::string& name);
 // As GWLMeasurementDirectoryPath, with the extension "plist" added when the name lacks it.
 std::string GWLMeasurementPlistPath(const std::string& name);
 // Removes the file at `path`; an empty path fails with code 1.
-bool GWLDeleteFileAtPath(const std::string& path, platform::Error* error = nullptr);
+[[nodiscard]] bool GWLDeleteFileAtPath(const std::string& path, platform::Error* error = nullptr);
 // Moves a suite's old preferences file into the library's directory, once.
 // With both files present the old one is deleted and the new one kept.
 // Answers whether the old file is gone from its old place.
-bool GWLMoveSuitePlistToMeasurementDirectory(const std::string& suiteName);
+[[nodiscard]] bool GWLMoveSuitePlistToMeasurementDirectory(const std::string& suiteName);

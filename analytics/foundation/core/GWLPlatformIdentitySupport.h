@@ -7,6 +7,8 @@
 // is missing, or present without answering, gives the neutral answers: no
 // consent status (-1), tracking not limited, no resettable device identifier.
 // No store or development build on this platform ships either service.
+//
+// Threads: any thread; what it found at creation never changes.
 #pragma once
 
 #include <cstdint>
@@ -22,7 +24,7 @@ class GWLIdentitySupport {
   virtual int64_t appDataConsentStatus() const = 0;
   virtual bool hasLimitedAdTracking() const = 0;
   virtual bool limitedAdTracking() const = 0;
-  virtual std::optional<std::string> resettableDeviceID() const = 0;
+  [[nodiscard]] virtual std::optional<std::string> resettableDeviceID() const = 0;
 };
 
 inline constexpr const char* kGWLTrackingManagerClassName = "ATTrackingManager";
@@ -43,7 +45,7 @@ class GWLPlatformIdentitySupport : public GWLIdentitySupport {
   // Whether advertising tracking is off; false when the service does not answer.
   bool limitedAdTracking() const override;
   // The advertising identifier as a UUID string; none when the service does not answer.
-  std::optional<std::string> resettableDeviceID() const override;
+  [[nodiscard]] std::optional<std::string> resettableDeviceID() const override;
 
  private:
   bool trackingManagerClass_;

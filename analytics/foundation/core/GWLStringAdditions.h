@@ -15,9 +15,9 @@
 bool isBitEnabledAtIndex(const std::string& bits, int64_t index);
 // The MD5 digest of the UTF-8 bytes as 32 lower-case hexadecimal digits;
 // nullopt for text that is not valid UTF-8.
-std::optional<std::string> gwl_MD5String(const std::string& text);
+[[nodiscard]] std::optional<std::string> gwl_MD5String(const std::string& text);
 // Every "+" read as a blank, then percent-decoded; nullopt for a bad escape.
-std::optional<std::string> gwl_stringByUnescapingFromURLArgument(const std::string& text);
+[[nodiscard]] std::optional<std::string> gwl_stringByUnescapingFromURLArgument(const std::string& text);
 // The number of UTF-32 code units (invalid UTF-8 sequences count as one each).
 size_t gwl_UTF32Length(const std::string& text);
 // The little-endian UTF-32 bytes of the text, at most `maxBytes` of them,

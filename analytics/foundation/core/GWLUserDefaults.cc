@@ -32,9 +32,9 @@ std::shared_ptr<platform::PreferencesStore> storeForSuite(const std::string& sui
 }  // namespace
 
 std::shared_ptr<GWLUserDefaults> GWLUserDefaults::sharedUserDefaults() {
-  static std::mutex mutex;
-  static std::shared_ptr<GWLUserDefaults> shared;
-  std::lock_guard<std::mutex> lock(mutex);
+  static platform::Mutex mutex;
+  static std::shared_ptr<GWLUserDefaults> shared;  // under `mutex`
+  platform::MutexLock lock(mutex);
   // The app's own domain may change when tests reset the preferences; the
   // shared instance follows the store that is current.
   auto store = platform::PreferencesStore::standard();
@@ -79,7 +79,8 @@ void GWLUserDefaults::setObject(const platform::Object& value, const std::string
                               kInvalidValueMessage, value.description().c_str());
     return;
   }
-  store_->setObject(value, key);
+  // The key and the value were checked above: the store cannot refuse them.
+  (void)store_->setObject(value, key);
 }
 
 void GWLUserDefaults::removeObjectForKey(const std::string& key) { setObject(platform::Object(), key); }
@@ -146,7 +147,7 @@ bool GWLUserDefaults::synchronize(platform::Error* error) {
                             "%s", kSynchronizeFailedMessage);
     platform::setError(error, local);
   }
-  std::lock_guard<std::mutex> lock(lock_);
+  platform::MutexLock lock(lock_);
   const std::string& path = store_->filePath();
   std::error_code ec;
   if (!isPreferenceFileExcluded_ && !path.empty() && std::filesystem::exists(path, ec)) {
@@ -162,11 +163,11 @@ bool GWLUserDefaults::synchronize(platform::Error* error) {
 }
 
 bool GWLUserDefaults::isPreferenceFileExcluded() const {
-  std::lock_guard<std::mutex> lock(lock_);
+  platform::MutexLock lock(lock_);
   return isPreferenceFileExcluded_;
 }
 
 void GWLUserDefaults::setIsPreferenceFileExcluded(bool excluded) {
-  std::lock_guard<std::mutex> lock(lock_);
+  platform::MutexLock lock(lock_);
   isPreferenceFileExcluded_ = excluded;
 }

@@ -17,6 +17,7 @@
 
 #include "platform/core/Error.h"
 #include "platform/core/Object.h"
+#include "platform/util/Mutex.h"
 
 namespace platform {
 class PreferencesStore;
@@ -37,7 +38,7 @@ class GWLUserDefaults {
   ~GWLUserDefaults();
 
   // The stored value, or nullopt when there is none or the key is empty (warning 41001).
-  std::optional<platform::Object> objectForKey(const std::string& key) const;
+  [[nodiscard]] std::optional<platform::Object> objectForKey(const std::string& key) const;
   // Stores a copy of `value`; a null value removes the key. An empty key
   // (41002) or an unsupported value (41003) stores nothing. Nothing is
   // written to disk here.
@@ -50,10 +51,10 @@ class GWLUserDefaults {
   double doubleForKey(const std::string& key) const;
   bool boolForKey(const std::string& key) const;
   // The stored value when it is of that kind, else nullopt.
-  std::optional<std::string> stringForKey(const std::string& key) const;
-  std::optional<platform::Object> numberForKey(const std::string& key) const;
-  std::optional<platform::Array> arrayForKey(const std::string& key) const;
-  std::optional<platform::Dictionary> dictionaryForKey(const std::string& key) const;
+  [[nodiscard]] std::optional<std::string> stringForKey(const std::string& key) const;
+  [[nodiscard]] std::optional<platform::Object> numberForKey(const std::string& key) const;
+  [[nodiscard]] std::optional<platform::Array> arrayForKey(const std::string& key) const;
+  [[nodiscard]] std::optional<platform::Dictionary> dictionaryForKey(const std::string& key) const;
 
   void setInteger(int64_t value, const std::string& key);
   void setFloat(float value, const std::string& key);
@@ -64,7 +65,7 @@ class GWLUserDefaults {
   void clearAllData();
   // Writes the suite to disk (error 41004 when that fails) and, once, excludes
   // its file from backup (warning 41000 when that fails; tried again next time).
-  bool synchronize(platform::Error* error = nullptr);
+  [[nodiscard]] bool synchronize(platform::Error* error = nullptr);
 
   bool isPreferenceFileExcluded() const;
   void setIsPreferenceFileExcluded(bool excluded);
@@ -75,6 +76,6 @@ class GWLUserDefaults {
  private:
   std::string suiteName_;
   std::shared_ptr<platform::PreferencesStore> store_;
-  mutable std::mutex lock_;
-  bool isPreferenceFileExcluded_ = false;
+  mutable platform::Mutex lock_;
+  bool isPreferenceFileExcluded_ ABSL_GUARDED_BY(lock_) = false;
 };

@@ -72,11 +72,11 @@ void GWLEClient::resetToDefaults() {
 std::string GWLEClient::SDKName() const { return SDKProperty_->name(); }
 
 std::shared_ptr<GWLEExperimentObserverDelegate> GWLEClient::delegate() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(mutex_);
   return delegate_.lock();
 }
 
 void GWLEClient::setDelegate(std::weak_ptr<GWLEExperimentObserverDelegate> delegate) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(mutex_);
   delegate_ = std::move(delegate);
 }

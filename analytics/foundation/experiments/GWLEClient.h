@@ -2,6 +2,9 @@
 // manager: it reads flag values by name, activates the pending snapshot when
 // the SDK chooses to, and tells whether the activated snapshot is stale.
 // Made only by GWLEManager::registerSDKProperty.
+//
+// Threads: any thread. Flag reads and activation go through the manager (on its
+// serial queue); the delegate is guarded by the client's mutex.
 #pragma once
 
 #include <memory>
@@ -12,6 +15,7 @@
 #include "analytics/foundation/experiments/GWLEExperiment.h"
 #include "platform/core/Error.h"
 #include "platform/core/Object.h"
+#include "platform/util/Mutex.h"
 
 class GWLEManager;
 class GWLESDKProperty;
@@ -25,11 +29,11 @@ class GWLEClient : public std::enable_shared_from_this<GWLEClient> {
                                                          std::weak_ptr<GWLEManager> manager);
 
   // The flag's value (a number or a string), or nullopt (an empty name is reported).
-  std::optional<platform::Object> valueForFlag(const std::string& flagName) const;
+  [[nodiscard]] std::optional<platform::Object> valueForFlag(const std::string& flagName) const;
   // As valueForFlag; a key that is not a string is reported and answers nullopt.
-  std::optional<platform::Object> objectForKeyedSubscript(const platform::Object& key) const;
+  [[nodiscard]] std::optional<platform::Object> objectForKeyedSubscript(const platform::Object& key) const;
   // Activates the SDK's pending snapshot; false without error when there is none.
-  bool activateLatestSnapshot(platform::Error* error = nullptr);
+  [[nodiscard]] bool activateLatestSnapshot(platform::Error* error = nullptr);
   // Whether the activated snapshot is more than three days old.
   bool hasStaleSnapshot() const;
   // Drops the activated snapshot: flags read the launched snapshot and the defaults again.
@@ -48,6 +52,6 @@ class GWLEClient : public std::enable_shared_from_this<GWLEClient> {
   const std::shared_ptr<GWLESDKProperty> SDKProperty_;
   const GWLEExperiment::Flags defaultFlags_;
   const std::weak_ptr<GWLEManager> manager_;
-  mutable std::mutex mutex_;
-  std::weak_ptr<GWLEExperimentObserverDelegate> delegate_;
+  mutable platform::Mutex mutex_;
+  std::weak_ptr<GWLEExperimentObserverDelegate> delegate_ ABSL_GUARDED_BY(mutex_);
 };

@@ -42,33 +42,33 @@ class GWLEDatabase {
   static std::unique_ptr<GWLEDatabase> initWithPath(const std::string& path, std::shared_ptr<platform::Clock> clock);
   ~GWLEDatabase();
 
-  bool initializeDatabaseResourcesWithContext(const std::string& context, const std::string& databasePath);
-  bool ensureAllTables();
+  [[nodiscard]] bool initializeDatabaseResourcesWithContext(const std::string& context, const std::string& databasePath);
+  [[nodiscard]] bool ensureAllTables();
   // Closes the connection and deletes the file; later operations fail until `reset`.
   void closeAndDelete();
   // Deletes the file and opens a new, empty one.
   void reset();
   // Runs `block` in one exclusive transaction; rolled back when it answers false.
-  bool performTransaction(const std::function<bool()>& block);
+  [[nodiscard]] bool performTransaction(const std::function<bool()>& block);
 
-  std::optional<std::vector<GWLESnapshot>> fetchAllActivatedSnapshots(platform::Error* error = nullptr);
-  std::optional<std::vector<GWLESnapshot>> fetchAllPendingSnapshots(platform::Error* error = nullptr);
-  std::optional<std::vector<GWLESnapshot>> fetchAllLaunchedSnapshots(platform::Error* error = nullptr);
+  [[nodiscard]] std::optional<std::vector<GWLESnapshot>> fetchAllActivatedSnapshots(platform::Error* error = nullptr);
+  [[nodiscard]] std::optional<std::vector<GWLESnapshot>> fetchAllPendingSnapshots(platform::Error* error = nullptr);
+  [[nodiscard]] std::optional<std::vector<GWLESnapshot>> fetchAllLaunchedSnapshots(platform::Error* error = nullptr);
 
   // Stores the activation of `pendingSnapshot` at `timestamp`: its experiment
   // 0 as the launched row, the others as the activated row, then deletes the
   // SDK's pending row when it is no newer than `timestamp`.
-  bool activateSnapshot(const std::optional<GWLESnapshot>& pendingSnapshot, double timestamp,
+  [[nodiscard]] bool activateSnapshot(const std::optional<GWLESnapshot>& pendingSnapshot, double timestamp,
                         platform::Error* error = nullptr);
-  bool deleteActivatedExperimentsOfSDKName(const std::string& SDKName, platform::Error* error = nullptr);
-  bool deletePendingExperimentsOfSDKName(const std::string& SDKName, platform::Error* error = nullptr);
-  bool deleteLaunchedExperimentSDKName(const std::string& SDKName, platform::Error* error = nullptr);
+  [[nodiscard]] bool deleteActivatedExperimentsOfSDKName(const std::string& SDKName, platform::Error* error = nullptr);
+  [[nodiscard]] bool deletePendingExperimentsOfSDKName(const std::string& SDKName, platform::Error* error = nullptr);
+  [[nodiscard]] bool deleteLaunchedExperimentSDKName(const std::string& SDKName, platform::Error* error = nullptr);
   // Deletes activated rows activated at or before now − 3 days.
-  bool deleteStaleActivatedSnapshots(platform::Error* error = nullptr);
-  bool upsertPendingExperimentSnapshots(const std::vector<GWLESnapshot>& snapshots, platform::Error* error = nullptr);
+  [[nodiscard]] bool deleteStaleActivatedSnapshots(platform::Error* error = nullptr);
+  [[nodiscard]] bool upsertPendingExperimentSnapshots(const std::vector<GWLESnapshot>& snapshots, platform::Error* error = nullptr);
   // Activates, at their own fetch times, the pending rows that no client activates itself.
-  bool activatePendingSnapshotsAutomatically(platform::Error* error = nullptr);
-  bool upsertSnapshot(const GWLPBSnapshot& snapshot, const std::string& tableName, double timestamp,
+  [[nodiscard]] bool activatePendingSnapshotsAutomatically(platform::Error* error = nullptr);
+  [[nodiscard]] bool upsertSnapshot(const GWLPBSnapshot& snapshot, const std::string& tableName, double timestamp,
                       std::optional<bool> manuallyActivated, platform::Error* error = nullptr);
 
   // The file's path (empty while no file is open).
@@ -76,9 +76,9 @@ class GWLEDatabase {
 
  private:
   explicit GWLEDatabase(std::shared_ptr<platform::Clock> clock);
-  std::optional<std::vector<GWLESnapshot>> fetchAllSnapshots(const std::string& table, platform::Error* error);
-  bool deleteExperimentsOfSDKName(const std::string& SDKName, const std::string& tableName, platform::Error* error);
-  bool hasStore(platform::Error* error) const;
+  [[nodiscard]] std::optional<std::vector<GWLESnapshot>> fetchAllSnapshots(const std::string& table, platform::Error* error);
+  [[nodiscard]] bool deleteExperimentsOfSDKName(const std::string& SDKName, const std::string& tableName, platform::Error* error);
+  [[nodiscard]] bool hasStore(platform::Error* error) const;
 
   std::shared_ptr<platform::Clock> clock_;
   std::unique_ptr<GWLSqliteStore> sqliteStore_;

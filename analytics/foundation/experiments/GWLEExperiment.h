@@ -23,7 +23,7 @@ class GWLEExperiment {
   // copies of `flags`; nullopt, with a report, for a missing or non-numeric
   // ID, missing flags or a missing flag element. Flags without a name have
   // nothing to be kept under and are left out.
-  static std::optional<GWLEExperiment> initWithExperimentID(const platform::Object& experimentID,
+  [[nodiscard]] static std::optional<GWLEExperiment> initWithExperimentID(const platform::Object& experimentID,
                                                             const std::optional<Flags>& flags);
   // The ID (0 when absent) and the flags of a wire experiment.
   static GWLEExperiment initWithProtobuf(const GWLPBExperiment& proto);

@@ -30,7 +30,7 @@ class GWLEExperimentObserverDelegate {
   virtual void client(const std::shared_ptr<GWLEClient>& /*client*/, const platform::Error& /*didReceiveFetchError*/) {}
 
   // Whether experiments should be fetched for `client`; nullopt when the delegate has no opinion.
-  virtual std::optional<bool> shouldFetchExperimentsForClient(const std::shared_ptr<GWLEClient>& /*client*/) {
+  [[nodiscard]] virtual std::optional<bool> shouldFetchExperimentsForClient(const std::shared_ptr<GWLEClient>& /*client*/) {
     return std::nullopt;
   }
   // The queue for snapshot notices; null for the main queue.

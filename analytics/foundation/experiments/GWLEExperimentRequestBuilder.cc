@@ -65,12 +65,12 @@ void GWLEExperimentRequestBuilder::addSDKProperty(const std::shared_ptr<GWLESDKP
     GWLEManager::monitor()->logWithLevel(kGWLLevelErrorSilent, kEmptySDKPropertyCode, kEmptySDKPropertyMessage);
     return;
   }
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(mutex_);
   clientPropertyBySDKName_[property->name()] = property;
 }
 
 void GWLEExperimentRequestBuilder::setIdentity(std::shared_ptr<GWLEIdentity> identity) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(mutex_);
   identity_ = std::move(identity);
 }
 
@@ -91,7 +91,7 @@ std::shared_ptr<GWLPBExperimentRequest> GWLEExperimentRequestBuilder::request() 
   std::map<std::string, std::shared_ptr<GWLESDKProperty>> properties;
   std::shared_ptr<GWLEIdentity> identity;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    platform::MutexLock lock(mutex_);
     properties = clientPropertyBySDKName_;
     identity = identity_;
   }

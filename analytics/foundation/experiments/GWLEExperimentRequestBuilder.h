@@ -14,6 +14,7 @@
 
 #include "analytics/wire/GWLPBAppProperty.h"
 #include "analytics/wire/GWLPBExperimentRequest.h"
+#include "platform/util/Mutex.h"
 
 class GWLEIdentity;
 class GWLESDKProperty;
@@ -44,7 +45,7 @@ class GWLEExperimentRequestBuilder {
 
  private:
   const std::function<AppFacts()> appFacts_;
-  mutable std::mutex mutex_;
-  std::map<std::string, std::shared_ptr<GWLESDKProperty>> clientPropertyBySDKName_;
-  std::shared_ptr<GWLEIdentity> identity_;
+  mutable platform::Mutex mutex_;
+  std::map<std::string, std::shared_ptr<GWLESDKProperty>> clientPropertyBySDKName_ ABSL_GUARDED_BY(mutex_);
+  std::shared_ptr<GWLEIdentity> identity_ ABSL_GUARDED_BY(mutex_);
 };

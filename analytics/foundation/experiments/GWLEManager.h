@@ -80,10 +80,10 @@ class GWLEManager final : public GWLETaskManagerDelegate,
   std::vector<int32_t> experimentIDs() override;
   // The flag's value (number or string) from the activated snapshot, the
   // launched snapshot or the defaults; nullopt when there is none.
-  std::optional<platform::Object> flagValueForFlagName(const platform::Object& flagName,
+  [[nodiscard]] std::optional<platform::Object> flagValueForFlagName(const platform::Object& flagName,
                                                        const platform::Object& SDKName);
   // Activates the SDK's pending snapshot now; false without error when there is none.
-  bool activateSnapshotOfSDK(const std::string& SDKName, platform::Error* error = nullptr);
+  [[nodiscard]] bool activateSnapshotOfSDK(const std::string& SDKName, platform::Error* error = nullptr);
   // -1 unregistered (or empty name), -2 no activated snapshot, 1 stale (more
   // than three days from now), 0 fresh.
   int64_t activatedSnapshotStatusOfSDKName(const std::string& SDKName);
@@ -97,7 +97,7 @@ class GWLEManager final : public GWLETaskManagerDelegate,
   void dispatchSyncOnSerialQueue(std::function<void()> block);
 
   // GWLETaskManagerDelegate
-  std::optional<bool> taskManagerShouldFetchExperiments(GWLETaskManager& taskManager) override;
+  [[nodiscard]] std::optional<bool> taskManagerShouldFetchExperiments(GWLETaskManager& taskManager) override;
   void taskManager(GWLETaskManager& taskManager, const std::vector<GWLESnapshot>& didStartWithActivatedSnapshots,
                    const std::vector<GWLESnapshot>& pendingSnapshots,
                    const std::vector<GWLESnapshot>& launchedSnapshots) override;

@@ -4,6 +4,8 @@
 // GWLEMonitor (GWLEManager::monitor()), which forwards each report unchanged
 // to the library's monitor. It is also the wire layer's flag log sink, so the
 // flag functions report through it once the experiments client exists.
+//
+// Threads: any thread; it keeps nothing but the monitor it forwards to.
 #pragma once
 
 #include <cstdint>

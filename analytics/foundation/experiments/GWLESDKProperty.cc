@@ -26,43 +26,43 @@ std::shared_ptr<GWLESDKProperty> GWLESDKProperty::initWithName(const platform::O
 }
 
 int64_t GWLESDKProperty::version() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(mutex_);
   return version_;
 }
 void GWLESDKProperty::setVersion(int64_t version) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(mutex_);
   version_ = version;
 }
 std::optional<std::string> GWLESDKProperty::appID() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(mutex_);
   return appID_;
 }
 void GWLESDKProperty::setAppID(std::optional<std::string> appID) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(mutex_);
   appID_ = std::move(appID);
 }
 std::optional<std::string> GWLESDKProperty::diversionKey() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(mutex_);
   return diversionKey_;
 }
 void GWLESDKProperty::setDiversionKey(std::optional<std::string> diversionKey) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(mutex_);
   diversionKey_ = std::move(diversionKey);
 }
 std::map<std::string, std::string> GWLESDKProperty::customProperties() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(mutex_);
   return customProperties_;
 }
 void GWLESDKProperty::setCustomProperties(std::map<std::string, std::string> customProperties) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(mutex_);
   customProperties_ = std::move(customProperties);
 }
 std::shared_ptr<GWLESDKPropertyProviderDelegate> GWLESDKProperty::delegate() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(mutex_);
   return delegate_.lock();
 }
 void GWLESDKProperty::setDelegate(std::weak_ptr<GWLESDKPropertyProviderDelegate> delegate) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(mutex_);
   delegate_ = std::move(delegate);
 }
 

@@ -15,6 +15,7 @@
 
 #include "analytics/wire/GWLPBClientProperty.h"
 #include "platform/core/Object.h"
+#include "platform/util/Mutex.h"
 
 class GWLEIdentity;
 class GWLESDKProperty;
@@ -36,9 +37,9 @@ class GWLESDKProperty {
   const std::string& name() const { return name_; }
   int64_t version() const;
   void setVersion(int64_t version);
-  std::optional<std::string> appID() const;
+  [[nodiscard]] std::optional<std::string> appID() const;
   void setAppID(std::optional<std::string> appID);
-  std::optional<std::string> diversionKey() const;
+  [[nodiscard]] std::optional<std::string> diversionKey() const;
   void setDiversionKey(std::optional<std::string> diversionKey);
   std::map<std::string, std::string> customProperties() const;
   void setCustomProperties(std::map<std::string, std::string> customProperties);
@@ -51,10 +52,10 @@ class GWLESDKProperty {
 
  private:
   const std::string name_;
-  mutable std::mutex mutex_;
-  int64_t version_ = 0;
-  std::optional<std::string> appID_;
-  std::optional<std::string> diversionKey_;
-  std::map<std::string, std::string> customProperties_;
-  std::weak_ptr<GWLESDKPropertyProviderDelegate> delegate_;
+  mutable platform::Mutex mutex_;
+  int64_t version_ ABSL_GUARDED_BY(mutex_) = 0;
+  std::optional<std::string> appID_ ABSL_GUARDED_BY(mutex_);
+  std::optional<std::string> diversionKey_ ABSL_GUARDED_BY(mutex_);
+  std::map<std::string, std::string> customProperties_ ABSL_GUARDED_BY(mutex_);
+  std::weak_ptr<GWLESDKPropertyProviderDelegate> delegate_ ABSL_GUARDED_BY(mutex_);
 };

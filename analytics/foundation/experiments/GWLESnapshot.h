@@ -24,11 +24,11 @@ class GWLESnapshot {
   // replaces an earlier one of the same ID), created at `timestamp`, not
   // activated by its client. nullopt, with a report, for an empty name or no
   // experiment list; an empty list is allowed.
-  static std::optional<GWLESnapshot> initWithSDKName(const std::string& SDKName,
+  [[nodiscard]] static std::optional<GWLESnapshot> initWithSDKName(const std::string& SDKName,
                                                      const std::optional<std::vector<GWLEExperiment>>& experiments,
                                                      double timestamp);
   // The name and experiments of a wire snapshot, created at `timestamp`.
-  static std::optional<GWLESnapshot> initWithProtobuf(const GWLPBSnapshot& proto, double timestamp);
+  [[nodiscard]] static std::optional<GWLESnapshot> initWithProtobuf(const GWLPBSnapshot& proto, double timestamp);
 
   // Same name and experiments, created at `timestamp`, not activated by its client.
   GWLESnapshot copyWithTimestamp(double timestamp) const;

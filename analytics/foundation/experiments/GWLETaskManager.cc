@@ -116,12 +116,12 @@ double GWLETaskManager::now() const { return clock_->now(); }
 std::string GWLETaskManager::fetchURL() const { return experimentsService_.origin() + kGWLExperimentFetchPath; }
 
 std::shared_ptr<GWLETaskManagerDelegate> GWLETaskManager::delegate() const {
-  std::lock_guard<std::mutex> lock(delegateMutex_);
+  platform::MutexLock lock(delegateMutex_);
   return delegate_.lock();
 }
 
 void GWLETaskManager::setDelegate(std::weak_ptr<GWLETaskManagerDelegate> delegate) {
-  std::lock_guard<std::mutex> lock(delegateMutex_);
+  platform::MutexLock lock(delegateMutex_);
   delegate_ = std::move(delegate);
 }
 
@@ -217,7 +217,7 @@ void GWLETaskManager::scheduleFetchingExperimentsOnWorkerQueue() {
       persistedStorage_->doubleForKey(kGWLExperimentFetchFailureTimestampKey));
   if (std::fabs(fetchTime) < DBL_EPSILON) {
     setTimestamp(kGWLExperimentFetchSuccessTimestampKey, std::nullopt);
-    persistedStorage_->synchronize();
+    (void)persistedStorage_->synchronize();  // reports its own failure; the values stay for the next write
     monitor()->logWithLevel(kGWLLevelErrorSilent, kTooManyAttemptsCode, kTooManyAttemptsMessage);
     return;
   }
@@ -250,7 +250,7 @@ void GWLETaskManager::postponeFetchExperiments() {
   setTimestamp(kGWLExperimentFetchSuccessTimestampKey, now());
   setTimestamp(kGWLExperimentFetchFailureTimestampKey, std::nullopt);
   setTimestamp(kGWLExperimentFetchBackoffTimestampKey, std::nullopt);
-  persistedStorage_->synchronize();
+  (void)persistedStorage_->synchronize();  // reports its own failure; the values stay for the next write
   scheduleFetchingExperimentsOnWorkerQueue();
 }
 
@@ -317,7 +317,7 @@ void GWLETaskManager::handleFetchingExperimentsResponse(
   setTimestamp(kGWLExperimentFetchSuccessTimestampKey, nowTime);
   setTimestamp(kGWLExperimentFetchFailureTimestampKey, std::nullopt);
   setTimestamp(kGWLExperimentFetchBackoffTimestampKey, std::nullopt);
-  persistedStorage_->synchronize();
+  (void)persistedStorage_->synchronize();  // reports its own failure; the values stay for the next write
 
   auto snapshots = experimentSnapshotsFromExperimentResponse(message.get()).value_or(std::vector<GWLESnapshot>{});
   auto errors = errorsFromExperimentResponse(message.get()).value_or(std::map<std::string, platform::Error>{});
@@ -339,7 +339,7 @@ void GWLETaskManager::recordFailedFetch(int status, const std::optional<platform
       status == platform::kHVUNetworkHTTPStatusCodeCannotAcceptTraffic) {
     setTimestamp(kGWLExperimentFetchBackoffTimestampKey, nowTime);
   }
-  persistedStorage_->synchronize();
+  (void)persistedStorage_->synchronize();  // reports its own failure; the values stay for the next write
   monitor()->logWithLevel(kGWLLevelErrorSampled, kFetchFailedCode, kFetchFailedMessage, GWLLogContext(status),
                           error ? GWLLogContext(*error) : GWLLogContext());
   scheduleFetchingExperimentsOnWorkerQueue();
@@ -476,7 +476,7 @@ void GWLETaskManager::reset() {
     self->setTimestamp(kGWLExperimentFetchBackoffTimestampKey, std::nullopt);
     self->setTimestamp(kGWLExperimentFetchFailureTimestampKey, std::nullopt);
     self->setTimestamp(kGWLExperimentFetchSuccessTimestampKey, std::nullopt);
-    self->persistedStorage_->synchronize();
+    (void)self->persistedStorage_->synchronize();  // reports its own failure; the values stay for the next write
     self->scheduleFetchingExperimentsOnWorkerQueue();
   });
 }
@@ -488,6 +488,6 @@ void GWLETaskManager::clearAndDelete() {
     self->setTimestamp(kGWLExperimentFetchBackoffTimestampKey, std::nullopt);
     self->setTimestamp(kGWLExperimentFetchFailureTimestampKey, std::nullopt);
     self->setTimestamp(kGWLExperimentFetchSuccessTimestampKey, std::nullopt);
-    self->persistedStorage_->synchronize();
+    (void)self->persistedStorage_->synchronize();  // reports its own failure; the values stay for the next write
   });
 }

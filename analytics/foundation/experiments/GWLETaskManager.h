@@ -32,6 +32,7 @@
 #include "analytics/wire/GWLPBExperimentResponse.h"
 #include "platform/core/Error.h"
 #include "platform/net/HTTPURLResponse.h"
+#include "platform/util/Mutex.h"
 
 namespace platform {
 class Clock;
@@ -106,14 +107,14 @@ class GWLETaskManager : public std::enable_shared_from_this<GWLETaskManager> {
   void clearAndDelete();
 
   // The snapshots of an answer (created now), or nullopt for no answer.
-  std::optional<std::vector<GWLESnapshot>> experimentSnapshotsFromExperimentResponse(
+  [[nodiscard]] std::optional<std::vector<GWLESnapshot>> experimentSnapshotsFromExperimentResponse(
       const GWLPBExperimentResponse* response) const;
   // The per-SDK errors of an answer, or nullopt for no answer.
-  std::optional<std::map<std::string, platform::Error>> errorsFromExperimentResponse(
+  [[nodiscard]] std::optional<std::map<std::string, platform::Error>> errorsFromExperimentResponse(
       const GWLPBExperimentResponse* response) const;
-  std::optional<std::vector<GWLESnapshot>> experimentSnapshotsFromData(std::span<const uint8_t> data) const;
+  [[nodiscard]] std::optional<std::vector<GWLESnapshot>> experimentSnapshotsFromData(std::span<const uint8_t> data) const;
   // The inflated body of an answer, at most kGWLEMaxExperimentAnswerBytes; nullopt and an error otherwise.
-  static std::optional<std::vector<uint8_t>> inflateAnswer(std::span<const uint8_t> body,
+  [[nodiscard]] static std::optional<std::vector<uint8_t>> inflateAnswer(std::span<const uint8_t> body,
                                                            platform::Error* error = nullptr);
 
   void dispatchAsyncOnWorkerQueue(Block block);
@@ -145,8 +146,8 @@ class GWLETaskManager : public std::enable_shared_from_this<GWLETaskManager> {
   std::unique_ptr<GWLEDatabase> database_;  // worker queue only
   std::string databasePath_;
   std::atomic<bool> hasMadeInitialFetch_{false};
-  std::weak_ptr<GWLETaskManagerDelegate> delegate_;
-  mutable std::mutex delegateMutex_;
+  mutable platform::Mutex delegateMutex_;
+  std::weak_ptr<GWLETaskManagerDelegate> delegate_ ABSL_GUARDED_BY(delegateMutex_);
   double initializationTimestamp_ = 0;
   std::shared_ptr<platform::Clock> clock_;
   GWLServiceEndpoint experimentsService_;

@@ -18,7 +18,7 @@ class GWLETaskManagerDelegate {
   virtual ~GWLETaskManagerDelegate() = default;
 
   // Whether a due fetch should go out; nullopt when the delegate has no opinion (it goes out).
-  virtual std::optional<bool> taskManagerShouldFetchExperiments(GWLETaskManager& /*taskManager*/) {
+  [[nodiscard]] virtual std::optional<bool> taskManagerShouldFetchExperiments(GWLETaskManager& /*taskManager*/) {
     return std::nullopt;
   }
   // (taskManager:didStartWithActivatedSnapshots:pendingSnapshots:launchedSnapshots:) Storage is loaded.

@@ -1,6 +1,8 @@
 // GWLAppMetadata — the bundle-index record of the measurement database's one
 // app_metadata row: the index and delivery index of the last bundle and the
 // times (seconds since 1970) of its first and last event.
+//
+// Threads: a plain row value; the database hands out copies, each holder owns its own.
 #pragma once
 
 #include <cstdint>

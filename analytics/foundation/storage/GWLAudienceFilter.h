@@ -1,5 +1,7 @@
 // GWLAudienceFilter — what every stored audience filter answers, whether it
 // tests events or user properties.
+//
+// Threads: a plain row value; the database hands out copies, each holder owns its own.
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,8 @@
 // GWLAudienceFilterRecord — the stored form shared by event and property
 // filters: audience and filter identifiers, the name the filter tests, its
 // flags and the encoded wire filter message.
+//
+// Threads: a plain row value; the database hands out copies, each holder owns its own.
 #pragma once
 
 #include <cstdint>

@@ -4,6 +4,8 @@
 // conversion and DCU events of that day. An increment given another day first
 // starts the counters of that day from zero; counters stop at the int32
 // maximum.
+//
+// Threads: a plain row value; the database hands out copies, each holder owns its own.
 #pragma once
 
 #include <cstdint>

@@ -96,191 +96,191 @@ class GWLDatabase {
 
   // Opens the database file `name` in the library's directory; null when the
   // name is empty or the database could not be opened.
-  static std::shared_ptr<GWLDatabase> initWithDatabaseName(const std::string& name,
+  [[nodiscard]] static std::shared_ptr<GWLDatabase> initWithDatabaseName(const std::string& name,
                                                            std::shared_ptr<GWLPersistedConfig> persistedConfig,
                                                            platform::Error* error = nullptr);
-  static std::shared_ptr<GWLDatabase> initWithDatabaseName(const std::string& name,
+  [[nodiscard]] static std::shared_ptr<GWLDatabase> initWithDatabaseName(const std::string& name,
                                                            std::shared_ptr<GWLPersistedConfig> persistedConfig,
                                                            Dependencies dependencies,
                                                            platform::Error* error = nullptr);
 
   // ---- opening and transactions ----
   // Deletes the file and opens a new, empty database in its place.
-  bool reset(platform::Error* error = nullptr);
-  bool initializeDatabaseResourcesWithContext(const std::string& context, const std::string& databasePath,
+  [[nodiscard]] bool reset(platform::Error* error = nullptr);
+  [[nodiscard]] bool initializeDatabaseResourcesWithContext(const std::string& context, const std::string& databasePath,
                                               platform::Error* error = nullptr);
-  bool ensureAllTables();
-  bool initializeAppMetadata();
+  [[nodiscard]] bool ensureAllTables();
+  [[nodiscard]] bool initializeAppMetadata();
   // Runs `block` in one exclusive transaction; false (report 12056) when it
   // answered false, threw, or the transaction could not begin or commit.
-  bool performTransaction(const std::function<bool()>& block);
+  [[nodiscard]] bool performTransaction(const std::function<bool()>& block);
   GWLSqliteStore* sqliteStore() const { return store_.get(); }
   // Today's day index: floor((now - midnight offset) / 86400).
   int32_t currentDayIndex() const;
 
   // ---- generic row operations ----
   template <class T>
-  std::optional<std::vector<T>> allDataTypesFromTableWithName(const std::string& table, int64_t tableLimit,
+  [[nodiscard]] std::optional<std::vector<T>> allDataTypesFromTableWithName(const std::string& table, int64_t tableLimit,
                                                               platform::Error* error, const Converter<T>& convert);
   template <class T>
-  std::optional<std::vector<T>> dataTypesFromTableWithName(const std::string& table, const std::string& columnName,
+  [[nodiscard]] std::optional<std::vector<T>> dataTypesFromTableWithName(const std::string& table, const std::string& columnName,
                                                            const std::optional<platform::Object>& columnValue,
                                                            platform::Error* error, const Converter<T>& convert);
-  bool insertDataType(const platform::Dictionary& dataType, const std::string& table,
+  [[nodiscard]] bool insertDataType(const platform::Dictionary& dataType, const std::string& table,
                       platform::Error* error = nullptr);
-  bool upsertDataType(const platform::Dictionary& dataType, const std::string& table, const std::string& columnName,
+  [[nodiscard]] bool upsertDataType(const platform::Dictionary& dataType, const std::string& table, const std::string& columnName,
                       const platform::Object& columnValue, int64_t tableLimit, platform::Error* error = nullptr);
-  bool updateDataType(const platform::Dictionary& dataType, const std::string& table, const std::string& columnName,
+  [[nodiscard]] bool updateDataType(const platform::Dictionary& dataType, const std::string& table, const std::string& columnName,
                       const platform::Object& columnValue, platform::Error* error = nullptr);
 
   // ---- app metadata and daily counts ----
-  std::shared_ptr<GWLAppMetadata> queryAppMetadata(platform::Error* error = nullptr);
-  bool updateAppMetadata(const std::shared_ptr<GWLAppMetadata>& metadata, platform::Error* error = nullptr);
-  std::optional<GWLDailyCounts> dailyCounts(platform::Error* error = nullptr);
-  bool updateDailyCounts(const GWLDailyCounts& counts, platform::Error* error = nullptr);
+  [[nodiscard]] std::shared_ptr<GWLAppMetadata> queryAppMetadata(platform::Error* error = nullptr);
+  [[nodiscard]] bool updateAppMetadata(const std::shared_ptr<GWLAppMetadata>& metadata, platform::Error* error = nullptr);
+  [[nodiscard]] std::optional<GWLDailyCounts> dailyCounts(platform::Error* error = nullptr);
+  [[nodiscard]] bool updateDailyCounts(const GWLDailyCounts& counts, platform::Error* error = nullptr);
 
   // ---- raw events ----
-  bool insertIfNotExistsRawEventMetadata(const GWLPBMeasurementBundle& metadata, platform::Error* error = nullptr);
-  std::shared_ptr<GWLPBMeasurementBundle> queryRawEventsMetadataWithFingerprint(int64_t fingerprint,
+  [[nodiscard]] bool insertIfNotExistsRawEventMetadata(const GWLPBMeasurementBundle& metadata, platform::Error* error = nullptr);
+  [[nodiscard]] std::shared_ptr<GWLPBMeasurementBundle> queryRawEventsMetadataWithFingerprint(int64_t fingerprint,
                                                                                 platform::Error* error = nullptr);
-  bool deleteRawEventMetadataWithMetadataFingerprint(int64_t fingerprint, platform::Error* error = nullptr);
-  bool deleteUnusedRawEventsMetadata(platform::Error* error = nullptr);
-  bool insertRawEvent(const std::shared_ptr<GWLEvent>& event, int64_t metadataFingerprint, bool isRealtime,
+  [[nodiscard]] bool deleteRawEventMetadataWithMetadataFingerprint(int64_t fingerprint, platform::Error* error = nullptr);
+  [[nodiscard]] bool deleteUnusedRawEventsMetadata(platform::Error* error = nullptr);
+  [[nodiscard]] bool insertRawEvent(const std::shared_ptr<GWLEvent>& event, int64_t metadataFingerprint, bool isRealtime,
                       platform::Error* error = nullptr);
-  bool updateRawEvent(const std::shared_ptr<GWLRawEventData>& rawEvent, platform::Error* error = nullptr);
-  std::optional<std::vector<std::shared_ptr<GWLRawEventData>>> allRawEventsWithError(platform::Error* error = nullptr);
-  std::optional<std::vector<std::shared_ptr<GWLRawEventData>>> rawEventsWithMetadataFingerprint(
+  [[nodiscard]] bool updateRawEvent(const std::shared_ptr<GWLRawEventData>& rawEvent, platform::Error* error = nullptr);
+  [[nodiscard]] std::optional<std::vector<std::shared_ptr<GWLRawEventData>>> allRawEventsWithError(platform::Error* error = nullptr);
+  [[nodiscard]] std::optional<std::vector<std::shared_ptr<GWLRawEventData>>> rawEventsWithMetadataFingerprint(
       int64_t fingerprint, platform::Error* error, const GWLRowFilter& eventFilter);
-  std::shared_ptr<GWLRawEventData> rawEventDataFromDictionary(const platform::Dictionary& row,
+  [[nodiscard]] std::shared_ptr<GWLRawEventData> rawEventDataFromDictionary(const platform::Dictionary& row,
                                                               platform::Error* error = nullptr);
   // nullopt without error when there are no raw events.
-  std::optional<int64_t> nextMetadataFingerprintToProcess(platform::Error* error = nullptr);
-  std::optional<bool> containsRawEventWithMetadataFingerprint(int64_t fingerprint, platform::Error* error = nullptr);
-  std::optional<bool> isRawEventsTableEmpty(platform::Error* error = nullptr);
-  std::optional<bool> containsRealtimeRawEventsWithError(platform::Error* error = nullptr);
-  std::optional<double> queryLatestRawEventTime(platform::Error* error = nullptr);
-  bool deleteRawEventsWithMaxRowID(int64_t rowID, platform::Error* error = nullptr);
+  [[nodiscard]] std::optional<int64_t> nextMetadataFingerprintToProcess(platform::Error* error = nullptr);
+  [[nodiscard]] std::optional<bool> containsRawEventWithMetadataFingerprint(int64_t fingerprint, platform::Error* error = nullptr);
+  [[nodiscard]] std::optional<bool> isRawEventsTableEmpty(platform::Error* error = nullptr);
+  [[nodiscard]] std::optional<bool> containsRealtimeRawEventsWithError(platform::Error* error = nullptr);
+  [[nodiscard]] std::optional<double> queryLatestRawEventTime(platform::Error* error = nullptr);
+  [[nodiscard]] bool deleteRawEventsWithMaxRowID(int64_t rowID, platform::Error* error = nullptr);
   // Keeps the newest maxEventsStored - 1 raw events; answers how many went.
-  std::optional<int64_t> deleteRawEventsOverAbsoluteLimit(platform::Error* error = nullptr);
-  bool deleteStaleRawEventsDataOlderThanMaxAge(double maxAge, platform::Error* error = nullptr);
+  [[nodiscard]] std::optional<int64_t> deleteRawEventsOverAbsoluteLimit(platform::Error* error = nullptr);
+  [[nodiscard]] bool deleteStaleRawEventsDataOlderThanMaxAge(double maxAge, platform::Error* error = nullptr);
 
   // ---- upload queue ----
-  bool insertBundle(const GWLPBMeasurementBundle& bundle, bool isRealtime, platform::Error* error = nullptr);
-  std::optional<std::vector<GWLQueuedBundle>> queryBundlesWithCountLimit(int64_t countLimit, int64_t sizeLimit,
+  [[nodiscard]] bool insertBundle(const GWLPBMeasurementBundle& bundle, bool isRealtime, platform::Error* error = nullptr);
+  [[nodiscard]] std::optional<std::vector<GWLQueuedBundle>> queryBundlesWithCountLimit(int64_t countLimit, int64_t sizeLimit,
                                                                          platform::Error* error = nullptr);
-  std::optional<std::vector<GWLQueuedBundle>> queryBundlesWithRowIDs(const std::vector<int64_t>& rowIDs,
+  [[nodiscard]] std::optional<std::vector<GWLQueuedBundle>> queryBundlesWithRowIDs(const std::vector<int64_t>& rowIDs,
                                                                      platform::Error* error = nullptr);
-  bool deleteBundlesWithRowIDs(const std::vector<int64_t>& rowIDs, platform::Error* error = nullptr);
-  bool incrementRetryCounterForBundlesWithIDs(const std::vector<int64_t>& rowIDs, platform::Error* error = nullptr);
-  std::optional<bool> isQueuedBundleTableEmpty(platform::Error* error = nullptr);
-  std::optional<bool> containsRealtimeBundlesWithError(platform::Error* error = nullptr);
-  std::optional<double> queryLatestBundleTime(platform::Error* error = nullptr);
+  [[nodiscard]] bool deleteBundlesWithRowIDs(const std::vector<int64_t>& rowIDs, platform::Error* error = nullptr);
+  [[nodiscard]] bool incrementRetryCounterForBundlesWithIDs(const std::vector<int64_t>& rowIDs, platform::Error* error = nullptr);
+  [[nodiscard]] std::optional<bool> isQueuedBundleTableEmpty(platform::Error* error = nullptr);
+  [[nodiscard]] std::optional<bool> containsRealtimeBundlesWithError(platform::Error* error = nullptr);
+  [[nodiscard]] std::optional<double> queryLatestBundleTime(platform::Error* error = nullptr);
   // true when stale data were deleted, false when the last deletion is too
   // recent, nullopt on failure.
-  std::optional<bool> maybeDeleteStaleData(platform::Error* error = nullptr);
-  bool deleteStaleBundlesOlderThanMaxAge(double maxAge, platform::Error* error = nullptr);
+  [[nodiscard]] std::optional<bool> maybeDeleteStaleData(platform::Error* error = nullptr);
+  [[nodiscard]] bool deleteStaleBundlesOlderThanMaxAge(double maxAge, platform::Error* error = nullptr);
 
   // ---- event aggregates ----
-  std::shared_ptr<GWLEventAggregates> eventAggregatesWithName(const std::string& name,
+  [[nodiscard]] std::shared_ptr<GWLEventAggregates> eventAggregatesWithName(const std::string& name,
                                                               platform::Error* error = nullptr);
-  std::shared_ptr<GWLEventAggregates> eventAggregatesSnapshotWithName(const std::string& name,
+  [[nodiscard]] std::shared_ptr<GWLEventAggregates> eventAggregatesSnapshotWithName(const std::string& name,
                                                                       platform::Error* error = nullptr);
-  std::shared_ptr<GWLEventAggregates> eventAggregatesWithName(const std::string& name, const std::string& table,
+  [[nodiscard]] std::shared_ptr<GWLEventAggregates> eventAggregatesWithName(const std::string& name, const std::string& table,
                                                               platform::Error* error = nullptr);
-  std::optional<std::vector<std::shared_ptr<GWLEventAggregates>>> allEventAggregates(platform::Error* error = nullptr);
-  std::optional<int64_t> publicEventCount(platform::Error* error = nullptr);
-  bool updateEventAggregates(const std::shared_ptr<GWLEventAggregates>& aggregates, platform::Error* error = nullptr);
-  bool clearCurrentSessionCounts(platform::Error* error = nullptr);
-  bool deleteAllEventAggregates(platform::Error* error = nullptr);
-  bool deleteAllEventAggregatesInSnapshot(platform::Error* error = nullptr);
-  bool createEventsSnapshotTable(platform::Error* error = nullptr);
-  bool restoreFromEventsSnapshotTable(platform::Error* error = nullptr);
+  [[nodiscard]] std::optional<std::vector<std::shared_ptr<GWLEventAggregates>>> allEventAggregates(platform::Error* error = nullptr);
+  [[nodiscard]] std::optional<int64_t> publicEventCount(platform::Error* error = nullptr);
+  [[nodiscard]] bool updateEventAggregates(const std::shared_ptr<GWLEventAggregates>& aggregates, platform::Error* error = nullptr);
+  [[nodiscard]] bool clearCurrentSessionCounts(platform::Error* error = nullptr);
+  [[nodiscard]] bool deleteAllEventAggregates(platform::Error* error = nullptr);
+  [[nodiscard]] bool deleteAllEventAggregatesInSnapshot(platform::Error* error = nullptr);
+  [[nodiscard]] bool createEventsSnapshotTable(platform::Error* error = nullptr);
+  [[nodiscard]] bool restoreFromEventsSnapshotTable(platform::Error* error = nullptr);
 
   // ---- user attributes ----
-  std::optional<int64_t> publicUserAttributeCount(platform::Error* error = nullptr);
-  std::optional<int64_t> userAttributeCountForOrigin(const std::string& origin, platform::Error* error = nullptr);
-  std::optional<bool> containsUserAttributeWithName(const std::string& name, platform::Error* error = nullptr);
-  std::shared_ptr<GWLUserAttribute> userAttributeWithName(const std::string& name, platform::Error* error = nullptr);
-  std::optional<std::vector<std::shared_ptr<GWLUserAttribute>>> allLifetimeValueUserAttributes(
+  [[nodiscard]] std::optional<int64_t> publicUserAttributeCount(platform::Error* error = nullptr);
+  [[nodiscard]] std::optional<int64_t> userAttributeCountForOrigin(const std::string& origin, platform::Error* error = nullptr);
+  [[nodiscard]] std::optional<bool> containsUserAttributeWithName(const std::string& name, platform::Error* error = nullptr);
+  [[nodiscard]] std::shared_ptr<GWLUserAttribute> userAttributeWithName(const std::string& name, platform::Error* error = nullptr);
+  [[nodiscard]] std::optional<std::vector<std::shared_ptr<GWLUserAttribute>>> allLifetimeValueUserAttributes(
       platform::Error* error = nullptr);
-  std::optional<std::vector<std::shared_ptr<GWLUserAttribute>>> userAttributesIncludingInternal(
+  [[nodiscard]] std::optional<std::vector<std::shared_ptr<GWLUserAttribute>>> userAttributesIncludingInternal(
       bool includeInternal, platform::Error* error = nullptr);
-  bool updateUserAttribute(const std::shared_ptr<GWLUserAttribute>& attribute, platform::Error* error = nullptr);
-  bool deleteUserAttributeWithName(const std::string& name, platform::Error* error = nullptr);
+  [[nodiscard]] bool updateUserAttribute(const std::shared_ptr<GWLUserAttribute>& attribute, platform::Error* error = nullptr);
+  [[nodiscard]] bool deleteUserAttributeWithName(const std::string& name, platform::Error* error = nullptr);
 
   // ---- audiences ----
-  std::optional<std::map<int32_t, std::shared_ptr<GWLFilterResult>>> allFilterResults(platform::Error* error = nullptr);
-  std::optional<std::vector<int32_t>> allAudienceIDs(platform::Error* error = nullptr);
-  std::optional<std::vector<std::shared_ptr<GWLEventFilter>>> eventFiltersForEventName(
+  [[nodiscard]] std::optional<std::map<int32_t, std::shared_ptr<GWLFilterResult>>> allFilterResults(platform::Error* error = nullptr);
+  [[nodiscard]] std::optional<std::vector<int32_t>> allAudienceIDs(platform::Error* error = nullptr);
+  [[nodiscard]] std::optional<std::vector<std::shared_ptr<GWLEventFilter>>> eventFiltersForEventName(
       const std::string& name, platform::Error* error = nullptr);
-  std::optional<std::vector<std::shared_ptr<GWLPropertyFilter>>> propertyFiltersForPropertyName(
+  [[nodiscard]] std::optional<std::vector<std::shared_ptr<GWLPropertyFilter>>> propertyFiltersForPropertyName(
       const std::string& name, platform::Error* error = nullptr);
-  std::shared_ptr<GWLFilterResult> filterResultForAudienceID(int32_t audienceID, platform::Error* error = nullptr);
-  std::optional<std::map<int32_t, std::vector<int32_t>>> allSessionScopedFilters(platform::Error* error = nullptr);
-  bool updateEventFilters(const std::vector<std::shared_ptr<GWLEventFilter>>& filters,
+  [[nodiscard]] std::shared_ptr<GWLFilterResult> filterResultForAudienceID(int32_t audienceID, platform::Error* error = nullptr);
+  [[nodiscard]] std::optional<std::map<int32_t, std::vector<int32_t>>> allSessionScopedFilters(platform::Error* error = nullptr);
+  [[nodiscard]] bool updateEventFilters(const std::vector<std::shared_ptr<GWLEventFilter>>& filters,
                           platform::Error* error = nullptr);
-  bool updatePropertyFilters(const std::vector<std::shared_ptr<GWLPropertyFilter>>& filters,
+  [[nodiscard]] bool updatePropertyFilters(const std::vector<std::shared_ptr<GWLPropertyFilter>>& filters,
                              platform::Error* error = nullptr);
-  bool updateFilterResults(const std::vector<std::shared_ptr<GWLFilterResult>>& results,
+  [[nodiscard]] bool updateFilterResults(const std::vector<std::shared_ptr<GWLFilterResult>>& results,
                            platform::Error* error = nullptr);
-  bool deleteFilterResults(const std::vector<std::shared_ptr<GWLFilterResult>>& results,
+  [[nodiscard]] bool deleteFilterResults(const std::vector<std::shared_ptr<GWLFilterResult>>& results,
                            platform::Error* error = nullptr);
-  bool deleteEventFilters(const std::vector<std::shared_ptr<GWLEventFilter>>& filters,
+  [[nodiscard]] bool deleteEventFilters(const std::vector<std::shared_ptr<GWLEventFilter>>& filters,
                           platform::Error* error = nullptr);
-  bool deletePropertyFilters(const std::vector<std::shared_ptr<GWLPropertyFilter>>& filters,
+  [[nodiscard]] bool deletePropertyFilters(const std::vector<std::shared_ptr<GWLPropertyFilter>>& filters,
                              platform::Error* error = nullptr);
-  bool deleteAllEventFilters(platform::Error* error = nullptr);
-  bool deleteAllPropertyFilters(platform::Error* error = nullptr);
+  [[nodiscard]] bool deleteAllEventFilters(platform::Error* error = nullptr);
+  [[nodiscard]] bool deleteAllPropertyFilters(platform::Error* error = nullptr);
 
   // ---- stored configuration ----
-  bool updateRemoteConfig(const GWLPBMeasurementConfig& config, platform::Error* error = nullptr);
-  bool updateRemoteConfigSuccessfulTimestamp(double timestamp, platform::Error* error = nullptr);
-  std::shared_ptr<GWLPBMeasurementConfig> queryMeasurementConfigWithError(platform::Error* error = nullptr);
+  [[nodiscard]] bool updateRemoteConfig(const GWLPBMeasurementConfig& config, platform::Error* error = nullptr);
+  [[nodiscard]] bool updateRemoteConfigSuccessfulTimestamp(double timestamp, platform::Error* error = nullptr);
+  [[nodiscard]] std::shared_ptr<GWLPBMeasurementConfig> queryMeasurementConfigWithError(platform::Error* error = nullptr);
   // nullopt without error when no time is stored.
-  std::optional<double> lastRemoteConfigUpdateTimestamp(platform::Error* error = nullptr);
+  [[nodiscard]] std::optional<double> lastRemoteConfigUpdateTimestamp(platform::Error* error = nullptr);
 
   // ---- purchases and subscriptions ----
   // true: stored as new; false: a duplicate or empty; nullopt: failure.
-  std::optional<bool> insertIfNotDuplicatePurchaseFingerprint(const std::string& fingerprint,
+  [[nodiscard]] std::optional<bool> insertIfNotDuplicatePurchaseFingerprint(const std::string& fingerprint,
                                                               platform::Error* error = nullptr);
-  std::optional<bool> insertIfNotDuplicateSubscriptionID(const std::string& subscriptionID,
+  [[nodiscard]] std::optional<bool> insertIfNotDuplicateSubscriptionID(const std::string& subscriptionID,
                                                          platform::Error* error = nullptr);
-  std::optional<int64_t> deleteSubscriptionsOverLimit(platform::Error* error = nullptr);
+  [[nodiscard]] std::optional<int64_t> deleteSubscriptionsOverLimit(platform::Error* error = nullptr);
 
   // ---- conditional user properties ----
-  std::shared_ptr<GWLConditionalUserProperty> conditionalUserPropertyWithName(const std::string& name,
+  [[nodiscard]] std::shared_ptr<GWLConditionalUserProperty> conditionalUserPropertyWithName(const std::string& name,
                                                                               platform::Error* error = nullptr);
-  bool updateConditionalUserProperty(const std::shared_ptr<GWLConditionalUserProperty>& property,
+  [[nodiscard]] bool updateConditionalUserProperty(const std::shared_ptr<GWLConditionalUserProperty>& property,
                                      platform::Error* error = nullptr);
-  bool deleteConditionalUserPropertyWithName(const std::string& name, platform::Error* error = nullptr);
+  [[nodiscard]] bool deleteConditionalUserPropertyWithName(const std::string& name, platform::Error* error = nullptr);
   using ConditionalUserProperties = std::vector<std::shared_ptr<GWLConditionalUserProperty>>;
-  std::optional<ConditionalUserProperties> timedOutConditionalUserPropertiesWithError(platform::Error* error = nullptr);
-  std::optional<ConditionalUserProperties> expiredConditionalUserPropertiesWithError(platform::Error* error = nullptr);
-  std::optional<ConditionalUserProperties> triggeredConditionalUserPropertiesWithEventName(
+  [[nodiscard]] std::optional<ConditionalUserProperties> timedOutConditionalUserPropertiesWithError(platform::Error* error = nullptr);
+  [[nodiscard]] std::optional<ConditionalUserProperties> expiredConditionalUserPropertiesWithError(platform::Error* error = nullptr);
+  [[nodiscard]] std::optional<ConditionalUserProperties> triggeredConditionalUserPropertiesWithEventName(
       const std::string& eventName, platform::Error* error = nullptr);
   // Names beginning with `prefix` and origins equal to `origin`, both up to
   // ASCII case; "%" and "_" in either match only themselves.
-  std::optional<ConditionalUserProperties> conditionalUserPropertiesWithPrefix(
+  [[nodiscard]] std::optional<ConditionalUserProperties> conditionalUserPropertiesWithPrefix(
       const std::optional<std::string>& prefix, const std::optional<std::string>& origin,
       platform::Error* error = nullptr);
-  std::optional<ConditionalUserProperties> conditionalUserPropertiesWithCondition(
+  [[nodiscard]] std::optional<ConditionalUserProperties> conditionalUserPropertiesWithCondition(
       const std::string& condition, const platform::Array& parameterValues, platform::Error* error = nullptr);
 
   // ---- complex events ----
   // The main event and its count of children; nullopt without error when none is stored.
-  std::optional<std::pair<std::shared_ptr<GWLEvent>, int64_t>> mainEventAndChildCountPairWithEventID(
+  [[nodiscard]] std::optional<std::pair<std::shared_ptr<GWLEvent>, int64_t>> mainEventAndChildCountPairWithEventID(
       int64_t eventID, platform::Error* error = nullptr);
-  bool updateComplexEventForAudienceEvaluationWithEventID(int64_t eventID, int64_t childEventCount,
+  [[nodiscard]] bool updateComplexEventForAudienceEvaluationWithEventID(int64_t eventID, int64_t childEventCount,
                                                           const std::shared_ptr<GWLEvent>& mainEvent,
                                                           platform::Error* error = nullptr);
-  bool deleteComplexEventForAudienceEvaluationWithEventID(int64_t eventID, platform::Error* error = nullptr);
+  [[nodiscard]] bool deleteComplexEventForAudienceEvaluationWithEventID(int64_t eventID, platform::Error* error = nullptr);
 
   // ---- on-device measurement values ----
   // A copy of the row (rowid, name, value, set_timestamp); nullopt when none.
-  std::optional<platform::Dictionary> ODMValueWithName(const std::string& name, platform::Error* error = nullptr);
-  bool updateODMValue(const std::string& value, const std::string& name, double setTimestamp,
+  [[nodiscard]] std::optional<platform::Dictionary> ODMValueWithName(const std::string& name, platform::Error* error = nullptr);
+  [[nodiscard]] bool updateODMValue(const std::string& value, const std::string& name, double setTimestamp,
                       platform::Error* error = nullptr);
-  bool deleteODMValueWithName(const std::string& name, platform::Error* error = nullptr);
+  [[nodiscard]] bool deleteODMValueWithName(const std::string& name, platform::Error* error = nullptr);
 
   // The measurement value of a user attribute or conditional property: a
   // string, a double, or any other value as a 64-bit integer.
@@ -290,19 +290,19 @@ class GWLDatabase {
   GWLDatabase(std::shared_ptr<GWLPersistedConfig> persistedConfig, Dependencies dependencies);
   double now() const;
   std::shared_ptr<GWLRemoteConfig> remoteConfig() const;
-  std::optional<std::vector<platform::Dictionary>> rows(const std::string& query, const platform::Array& parameters,
+  [[nodiscard]] std::optional<std::vector<platform::Dictionary>> rows(const std::string& query, const platform::Array& parameters,
                                                         platform::Error* error);
-  std::optional<platform::Object> number(const std::string& query, const platform::Array& parameters,
+  [[nodiscard]] std::optional<platform::Object> number(const std::string& query, const platform::Array& parameters,
                                          platform::Error* error);
-  std::optional<bool> flag(const std::string& query, const platform::Array& parameters, platform::Error* error);
-  bool deleteWhere(const std::string& table, const std::string& condition, const platform::Array& parameters,
+  [[nodiscard]] std::optional<bool> flag(const std::string& query, const platform::Array& parameters, platform::Error* error);
+  [[nodiscard]] bool deleteWhere(const std::string& table, const std::string& condition, const platform::Array& parameters,
                    platform::Error* error);
-  std::optional<GWLQueuedBundle> queuedBundleFromRow(const platform::Dictionary& row, platform::Error* error);
-  std::shared_ptr<GWLConditionalUserProperty> conditionalUserPropertyFromRow(const platform::Dictionary& row,
+  [[nodiscard]] std::optional<GWLQueuedBundle> queuedBundleFromRow(const platform::Dictionary& row, platform::Error* error);
+  [[nodiscard]] std::shared_ptr<GWLConditionalUserProperty> conditionalUserPropertyFromRow(const platform::Dictionary& row,
                                                                              platform::Error* error);
-  std::optional<bool> insertIfNotDuplicate(const std::string& table, const std::string& column,
+  [[nodiscard]] std::optional<bool> insertIfNotDuplicate(const std::string& table, const std::string& column,
                                            const std::string& value, platform::Error* error);
-  bool storeFailed(platform::Error* error, const char* message);
+  [[nodiscard]] bool storeFailed(platform::Error* error, const char* message);
 
   std::unique_ptr<GWLSqliteStore> store_;
   std::shared_ptr<GWLPersistedConfig> persistedConfig_;
@@ -310,7 +310,7 @@ class GWLDatabase {
 };
 
 template <class T>
-std::optional<std::vector<T>> GWLDatabase::allDataTypesFromTableWithName(const std::string& table,
+[[nodiscard]] std::optional<std::vector<T>> GWLDatabase::allDataTypesFromTableWithName(const std::string& table,
                                                                          int64_t tableLimit, platform::Error* error,
                                                                          const Converter<T>& convert) {
   if (!convert) {
@@ -329,7 +329,7 @@ std::optional<std::vector<T>> GWLDatabase::allDataTypesFromTableWithName(const s
 }
 
 template <class T>
-std::optional<std::vector<T>> GWLDatabase::dataTypesFromTableWithName(const std::string& table,
+[[nodiscard]] std::optional<std::vector<T>> GWLDatabase::dataTypesFromTableWithName(const std::string& table,
                                                                       const std::string& columnName,
                                                                       const std::optional<platform::Object>& columnValue,
                                                                       platform::Error* error,

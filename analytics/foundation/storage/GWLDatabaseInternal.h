@@ -74,7 +74,7 @@ inline constexpr const char* kODMValues = "odm_values";
 
 inline std::shared_ptr<GWLMonitor> monitor() { return GWLLibraryMonitor::monitor(); }
 
-inline bool fail(platform::Error* error, int64_t code, const std::string& message) {
+[[nodiscard]] inline bool fail(platform::Error* error, int64_t code, const std::string& message) {
   GWLSetError(error, code, message);
   return false;
 }
@@ -98,14 +98,14 @@ inline int32_t int32Of(int64_t value) {
                                                   std::numeric_limits<int32_t>::max()));
 }
 
-inline std::optional<std::vector<uint8_t>> bytesOf(const NANOMessageBase& message) {
+[[nodiscard]] inline std::optional<std::vector<uint8_t>> bytesOf(const NANOMessageBase& message) {
   auto bytes = message.protoBuffer();
   if (!bytes || bytes->empty()) return std::nullopt;
   return bytes;
 }
 
 // The stored form of an event: its wire message, without the name when asked.
-inline std::optional<std::vector<uint8_t>> eventBlob(const GWLEvent& event, bool withoutName) {
+[[nodiscard]] inline std::optional<std::vector<uint8_t>> eventBlob(const GWLEvent& event, bool withoutName) {
   auto proto = event.protoEvent();
   if (!proto) return std::nullopt;
   if (withoutName) NANOClearField(proto, GWLPBEvent::Field::name);
@@ -113,7 +113,7 @@ inline std::optional<std::vector<uint8_t>> eventBlob(const GWLEvent& event, bool
 }
 
 // The event stored in a blob column, rebuilt under `limits`.
-inline std::shared_ptr<GWLEvent> eventFromBlob(const platform::Object& value, const GWLValueLimits& limits,
+[[nodiscard]] inline std::shared_ptr<GWLEvent> eventFromBlob(const platform::Object& value, const GWLValueLimits& limits,
                                                platform::Error* error) {
   const platform::Bytes* bytes = value.bytesValue();
   if (!bytes) {

@@ -2,6 +2,8 @@
 // the remote configuration keeps its downloaded configuration. It forwards to
 // the database's configuration-blob operations and answers 0 for "never
 // stored", as the remote configuration expects.
+//
+// Threads: the worker queue only, like the database it forwards to.
 #pragma once
 
 #include <memory>
@@ -13,9 +15,9 @@ class GWLDatabaseRemoteConfigStore : public GWLRemoteConfigStore {
  public:
   explicit GWLDatabaseRemoteConfigStore(std::shared_ptr<GWLDatabase> database) : database_(std::move(database)) {}
 
-  bool updateRemoteConfig(const GWLPBMeasurementConfig& config, platform::Error* error = nullptr) override;
-  std::shared_ptr<GWLPBMeasurementConfig> queryMeasurementConfig(platform::Error* error = nullptr) override;
-  std::optional<double> lastRemoteConfigUpdateTimestamp(platform::Error* error = nullptr) override;
+  [[nodiscard]] bool updateRemoteConfig(const GWLPBMeasurementConfig& config, platform::Error* error = nullptr) override;
+  [[nodiscard]] std::shared_ptr<GWLPBMeasurementConfig> queryMeasurementConfig(platform::Error* error = nullptr) override;
+  [[nodiscard]] std::optional<double> lastRemoteConfigUpdateTimestamp(platform::Error* error = nullptr) override;
 
  private:
   std::shared_ptr<GWLDatabase> database_;

@@ -1,6 +1,8 @@
 // GWLEventAggregates — the measurement database's aggregates of one event
 // name (a row of `events`): lifetime, bundle and session counts, the times of
 // the last occurrence and the last bundling, and the sampling state.
+//
+// Threads: a plain row value; the database hands out copies, each holder owns its own.
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,8 @@
 // GWLEventFilter — one audience filter on events as the measurement database
 // keeps it: its audience and filter identifiers, the event name it tests, its
 // flags and the encoded wire filter message (a GWLPBEventFilter).
+//
+// Threads: a plain row value; the database hands out copies, each holder owns its own.
 #pragma once
 
 #include <cstdint>

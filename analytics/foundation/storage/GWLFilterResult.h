@@ -1,5 +1,7 @@
 // GWLFilterResult — the stored evaluation results of one audience: the
 // current and previous result bit sets (encoded by the audience evaluator).
+//
+// Threads: a plain row value; the database hands out copies, each holder owns its own.
 #pragma once
 
 #include <cstdint>

@@ -2,6 +2,8 @@
 // measurement database keeps it: its audience and filter identifiers, the
 // property it tests, its flags and the encoded wire filter message (a
 // GWLPBPropertyFilter).
+//
+// Threads: a plain row value; the database hands out copies, each holder owns its own.
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,8 @@
 // GWLRawEventData — one raw event read back from the measurement database for
 // bundling: the event, its row identifier and the fingerprint of the metadata
 // row it belongs to.
+//
+// Threads: a plain row value; the database hands out copies, each holder owns its own.
 #pragma once
 
 #include <cstdint>

@@ -87,7 +87,7 @@ class GWLSqliteStore {
  public:
   // Opens (or creates) the database at `path`; null when the path is empty or
   // the opening failed (after one delete-and-reopen when the file was damaged).
-  static std::unique_ptr<GWLSqliteStore> initWithDatabasePath(const std::string& path,
+  [[nodiscard]] static std::unique_ptr<GWLSqliteStore> initWithDatabasePath(const std::string& path,
                                                               platform::Error* error = nullptr);
   ~GWLSqliteStore();
   GWLSqliteStore(const GWLSqliteStore&) = delete;
@@ -99,9 +99,9 @@ class GWLSqliteStore {
   // ---- connection ----
   // Closes the connection and removes the file with its -journal, -wal and
   // -shm companions. False (report 34019) when one could not be removed.
-  bool closeAndDeleteDatabase();
-  bool openAndValidateDatabase(platform::Error* error = nullptr);
-  bool validateDatabaseWithError(platform::Error* error = nullptr);
+  [[nodiscard]] bool closeAndDeleteDatabase();
+  [[nodiscard]] bool openAndValidateDatabase(platform::Error* error = nullptr);
+  [[nodiscard]] bool validateDatabaseWithError(platform::Error* error = nullptr);
   void closeDatabase();
   void finalizeAndClearStatements();
   // Whether the last failed opening found the file not a database or damaged
@@ -109,79 +109,79 @@ class GWLSqliteStore {
   bool lastOpenFailureWasDamage() const { return lastOpenFailureWasDamage_; }
 
   // ---- tables ----
-  bool ensureTableWithName(const std::string& table, const GWLColumnInfo& elementaryColumnInfo,
+  [[nodiscard]] bool ensureTableWithName(const std::string& table, const GWLColumnInfo& elementaryColumnInfo,
                            const GWLColumnInfo& addOnColumnInfo, platform::Error* error = nullptr);
-  bool ensureTableWithName(const std::string& table, const std::string& createSQL,
+  [[nodiscard]] bool ensureTableWithName(const std::string& table, const std::string& createSQL,
                            const std::vector<std::string>& requiredColumnNames,
                            const std::vector<std::pair<std::string, std::string>>& addOnColumns,
                            platform::Error* error = nullptr);
   // Creates, validates and, when `modifyColumnInfo` changes a declared type,
   // rebuilds the table keeping its rows, row ids and constraints.
-  bool ensureTableWithName(const std::string& table, const GWLColumnInfo& elementaryColumnInfo,
+  [[nodiscard]] bool ensureTableWithName(const std::string& table, const GWLColumnInfo& elementaryColumnInfo,
                            const GWLColumnInfo& addOnColumnInfo, const GWLModifyColumnInfo& modifyColumnInfo,
                            platform::Error* error = nullptr);
-  std::optional<bool> validateTableWithName(const std::string& table,
+  [[nodiscard]] std::optional<bool> validateTableWithName(const std::string& table,
                                             const std::vector<std::string>& requiredColumnNames,
                                             const std::vector<std::pair<std::string, std::string>>& addOnColumns,
                                             platform::Error* error = nullptr);
-  bool ensureSchemaOfTableWithName(const std::string& table, const GWLColumnInfo& elementaryColumnInfo,
+  [[nodiscard]] bool ensureSchemaOfTableWithName(const std::string& table, const GWLColumnInfo& elementaryColumnInfo,
                                    const GWLColumnInfo& addOnColumnInfo, platform::Error* error = nullptr);
-  bool dropTableWithName(const std::string& table, platform::Error* error = nullptr);
-  bool renameTable(const std::string& oldName, const std::string& newName, platform::Error* error = nullptr);
+  [[nodiscard]] bool dropTableWithName(const std::string& table, platform::Error* error = nullptr);
+  [[nodiscard]] bool renameTable(const std::string& oldName, const std::string& newName, platform::Error* error = nullptr);
   // Copies every row; the columns are matched by name, row ids included.
-  bool copyContentsFromTable(const std::string& source, const std::string& destination,
+  [[nodiscard]] bool copyContentsFromTable(const std::string& source, const std::string& destination,
                              platform::Error* error = nullptr);
-  bool createEmptyTable(const std::string& table, const std::string& source, platform::Error* error = nullptr);
-  std::optional<bool> tableExists(const std::string& table, platform::Error* error = nullptr);
-  std::optional<int64_t> rowCountForTableWithName(const std::string& table, platform::Error* error = nullptr);
-  std::optional<int64_t> rowCountForTableWithName(const std::string& table, const std::string& columnName,
+  [[nodiscard]] bool createEmptyTable(const std::string& table, const std::string& source, platform::Error* error = nullptr);
+  [[nodiscard]] std::optional<bool> tableExists(const std::string& table, platform::Error* error = nullptr);
+  [[nodiscard]] std::optional<int64_t> rowCountForTableWithName(const std::string& table, platform::Error* error = nullptr);
+  [[nodiscard]] std::optional<int64_t> rowCountForTableWithName(const std::string& table, const std::string& columnName,
                                                   const std::optional<platform::Object>& columnValue,
                                                   platform::Error* error = nullptr);
   // Column names in table order; nullopt when the table could not be read.
-  std::optional<std::vector<std::string>> columnsForTableWithName(const std::string& table,
+  [[nodiscard]] std::optional<std::vector<std::string>> columnsForTableWithName(const std::string& table,
                                                                   platform::Error* error = nullptr);
-  std::optional<std::map<std::string, std::string>> columnInfoForTableWithName(const std::string& table,
+  [[nodiscard]] std::optional<std::map<std::string, std::string>> columnInfoForTableWithName(const std::string& table,
                                                                                platform::Error* error = nullptr);
 
   // ---- records ----
-  bool upsertRecord(const platform::Dictionary& record, const std::string& table, platform::Error* error = nullptr);
+  [[nodiscard]] bool upsertRecord(const platform::Dictionary& record, const std::string& table, platform::Error* error = nullptr);
   // The same write for a record whose columns are fixed: `statement` is its
   // INSERT OR REPLACE text and `values` the record's values in the text's
   // column order; no dictionary and no text is built. The statement is
   // reset and its bindings cleared before the call returns. Failures as for
   // the dictionary form (a statement that does not prepare or bind gives code
   // 3 under "prepare statement" or "bind values").
-  bool upsertRecord(const GWLStatementID& statement, std::initializer_list<GWLBindValue> values,
+  [[nodiscard]] bool upsertRecord(const GWLStatementID& statement, std::initializer_list<GWLBindValue> values,
                     platform::Error* error = nullptr);
-  bool updateRecord(const platform::Dictionary& record, const std::string& table, const std::string& columnName,
+  [[nodiscard]] bool updateRecord(const platform::Dictionary& record, const std::string& table, const std::string& columnName,
                     const std::optional<platform::Object>& columnValue, platform::Error* error = nullptr);
-  bool updateAllRecordsInTableWithName(const std::string& table, const std::string& columnName,
+  [[nodiscard]] bool updateAllRecordsInTableWithName(const std::string& table, const std::string& columnName,
                                        const std::optional<platform::Object>& columnValue,
                                        platform::Error* error = nullptr);
-  bool increaseColumn(const std::string& column, int64_t amount, const std::string& table,
+  [[nodiscard]] bool increaseColumn(const std::string& column, int64_t amount, const std::string& table,
                       const std::string& condition, const platform::Array& parameterValues,
                       platform::Error* error = nullptr);
-  bool deleteRecordFromTableWithName(const std::string& table, const std::string& columnName,
+  [[nodiscard]] bool deleteRecordFromTableWithName(const std::string& table, const std::string& columnName,
                                      const std::optional<platform::Object>& columnValue,
                                      platform::Error* error = nullptr);
   // The number of deleted rows.
-  std::optional<int64_t> deleteRecordsFromTableWithName(const std::string& table, const std::string& condition,
+  [[nodiscard]] std::optional<int64_t> deleteRecordsFromTableWithName(const std::string& table, const std::string& condition,
                                                         const platform::Array& parameterValues,
                                                         platform::Error* error = nullptr);
-  bool deleteAllRecordsFromTableWithName(const std::string& table, platform::Error* error = nullptr);
+  [[nodiscard]] bool deleteAllRecordsFromTableWithName(const std::string& table, platform::Error* error = nullptr);
 
   // ---- queries ----
   // The rows of a SELECT; nullopt when it could not run or failed part way.
-  std::optional<std::vector<platform::Dictionary>> recordsForQuery(const std::string& query,
+  [[nodiscard]] std::optional<std::vector<platform::Dictionary>> recordsForQuery(const std::string& query,
                                                                    const platform::Array& parameterValues,
                                                                    platform::Error* error = nullptr);
-  std::optional<std::vector<platform::Dictionary>> recordsForQuery(const std::string& query,
+  [[nodiscard]] std::optional<std::vector<platform::Dictionary>> recordsForQuery(const std::string& query,
                                                                    const platform::Array& parameterValues,
                                                                    platform::Error* error,
                                                                    const GWLRowFilter& filter);
   // The number in the first column of the first row; nullopt without error
   // when that value is NULL.
-  std::optional<platform::Object> numberForQuery(const std::string& query, const platform::Array& parameterValues,
+  [[nodiscard]] std::optional<platform::Object> numberForQuery(const std::string& query, const platform::Array& parameterValues,
                                                  platform::Error* error = nullptr);
 
   // ---- transactions and statements ----
@@ -189,32 +189,32 @@ class GWLSqliteStore {
   // answers false or throws (the exception is thrown on) and when the commit
   // fails. Transactions do not nest. The three statements are prepared once
   // per connection.
-  bool performTransactionWithError(platform::Error* error, const std::function<bool()>& block);
-  bool beginTransaction();
-  bool endTransaction();
-  bool rollbackTransaction();
+  [[nodiscard]] bool performTransactionWithError(platform::Error* error, const std::function<bool()>& block);
+  [[nodiscard]] bool beginTransaction();
+  [[nodiscard]] bool endTransaction();
+  [[nodiscard]] bool rollbackTransaction();
 
-  sqlite3_stmt* statementForQuery(const std::string& query, platform::Error* error = nullptr);
-  sqlite3_stmt* statementForQuery(const std::string& query, const platform::Array& parameterValues,
+  [[nodiscard]] sqlite3_stmt* statementForQuery(const std::string& query, platform::Error* error = nullptr);
+  [[nodiscard]] sqlite3_stmt* statementForQuery(const std::string& query, const platform::Array& parameterValues,
                                   platform::Error* error = nullptr);
   // Hands back a statement from statementForQuery: a cached one is reset and
   // its bindings cleared, any other finalized.
   void cleanUpStatement(sqlite3_stmt* statement, const std::string& query);
-  sqlite3_stmt* prepareSQL(const std::string& sql, platform::Error* error = nullptr);
-  bool executeSQL(const std::string& sql, platform::Error* error = nullptr);
+  [[nodiscard]] sqlite3_stmt* prepareSQL(const std::string& sql, platform::Error* error = nullptr);
+  [[nodiscard]] bool executeSQL(const std::string& sql, platform::Error* error = nullptr);
   // Steps once and finalizes the statement.
-  bool executeSQLStatement(sqlite3_stmt* statement, platform::Error* error = nullptr);
-  sqlite3_stmt* upsertStatementForRecord(const platform::Dictionary& record, const std::string& table,
+  [[nodiscard]] bool executeSQLStatement(sqlite3_stmt* statement, platform::Error* error = nullptr);
+  [[nodiscard]] sqlite3_stmt* upsertStatementForRecord(const platform::Dictionary& record, const std::string& table,
                                          platform::Error* error = nullptr);
-  sqlite3_stmt* updateStatementForRecord(const platform::Dictionary& record, const std::string& table,
+  [[nodiscard]] sqlite3_stmt* updateStatementForRecord(const platform::Dictionary& record, const std::string& table,
                                          const std::string& columnName,
                                          const std::optional<platform::Object>& columnValue,
                                          platform::Error* error = nullptr);
   // Values are copied into the statement, so they may go before it runs.
-  bool bindValues(const platform::Array& values, sqlite3_stmt* statement, platform::Error* error = nullptr);
-  static std::optional<platform::Object> valueAtColumn(int column, sqlite3_stmt* statement);
-  std::optional<std::string> lastErrorMessage() const;
-  std::optional<std::string> errorDescriptionForDatabaseOperation(const std::string& operation) const;
+  [[nodiscard]] bool bindValues(const platform::Array& values, sqlite3_stmt* statement, platform::Error* error = nullptr);
+  [[nodiscard]] static std::optional<platform::Object> valueAtColumn(int column, sqlite3_stmt* statement);
+  [[nodiscard]] std::optional<std::string> lastErrorMessage() const;
+  [[nodiscard]] std::optional<std::string> errorDescriptionForDatabaseOperation(const std::string& operation) const;
   std::string monitorContextForDatabaseOperation(const std::string& operation) const;
   void setDatabaseError(platform::Error* error, const std::string& operation) const;
 
@@ -223,10 +223,10 @@ class GWLSqliteStore {
 
  private:
   explicit GWLSqliteStore(std::string path) : databasePath_(std::move(path)) {}
-  bool isOpen(platform::Error* error, const std::string& message) const;
+  [[nodiscard]] bool isOpen(platform::Error* error, const std::string& message) const;
   // Walks the rows of a statement; false when a step failed.
-  bool readRows(sqlite3_stmt* statement, const GWLRowFilter& filter, std::vector<platform::Dictionary>& rows);
-  bool migrateTable(const std::string& table, const GWLColumnInfo& elementary, const GWLColumnInfo& addOn,
+  [[nodiscard]] bool readRows(sqlite3_stmt* statement, const GWLRowFilter& filter, std::vector<platform::Dictionary>& rows);
+  [[nodiscard]] bool migrateTable(const std::string& table, const GWLColumnInfo& elementary, const GWLColumnInfo& addOn,
                     platform::Error* error);
 
   struct CachedStatement {
@@ -235,9 +235,9 @@ class GWLSqliteStore {
   };
 
   // The prepared statement of `id` on this connection, prepared on first use.
-  sqlite3_stmt* statementForID(const GWLStatementID& id, platform::Error* error);
+  [[nodiscard]] sqlite3_stmt* statementForID(const GWLStatementID& id, platform::Error* error);
   // Steps the statement of `id` once and resets it; true when it finished (SQLITE_DONE).
-  bool runStatementForID(const GWLStatementID& id);
+  [[nodiscard]] bool runStatementForID(const GWLStatementID& id);
 
   sqlite3* handle_ = nullptr;
   std::map<std::string, CachedStatement> statementCache_;

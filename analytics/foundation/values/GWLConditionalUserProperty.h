@@ -2,6 +2,8 @@
 // trigger event is logged within a timeout, and lives for a given time after.
 // A plain value: the conditional property controller fills it, the
 // measurement database stores it. Times are seconds (since 1970 for stamps).
+//
+// Threads: a plain value; each holder owns its copy.
 #pragma once
 
 #include <memory>

@@ -25,6 +25,9 @@
 // Lengths count Unicode code points. Letters are the Unicode letter
 // categories, name characters letters, decimal digits (Nd) and "_"; ASCII is
 // decided without asking ICU.
+//
+// Threads: the checks keep no state; any thread may call them (they report
+// through the library's monitor, which any thread may use).
 #pragma once
 
 #include <cstdint>

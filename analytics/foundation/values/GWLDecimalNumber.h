@@ -15,6 +15,8 @@
 // answers nullopt with a report (level 2) for anything else:
 //   26001 text that is not a plain decimal (no exponent, no blanks, no sign alone),
 //   26003 text with more digits than the type keeps (loss of precision).
+//
+// Threads: an immutable value; any thread may read it.
 #pragma once
 
 #include <compare>
@@ -56,17 +58,17 @@ class GWLDecimalNumber {
 
   // The exact product with `factor`; nullopt when it needs more significant
   // digits or a larger power of ten than the type keeps.
-  std::optional<GWLDecimalNumber> multipliedBy(int64_t factor) const;
+  [[nodiscard]] std::optional<GWLDecimalNumber> multipliedBy(int64_t factor) const;
   // The number times 10^`power`, made whole by `rounding`, as a signed 64-bit
   // integer; nullopt when that whole number lies outside int64's range.
-  std::optional<int64_t> int64ValueScaledBy(int power, Rounding rounding) const;
+  [[nodiscard]] std::optional<int64_t> int64ValueScaledBy(int power, Rounding rounding) const;
 
   friend std::strong_ordering operator<=>(const GWLDecimalNumber& a, const GWLDecimalNumber& b);
   friend bool operator==(const GWLDecimalNumber& a, const GWLDecimalNumber& b) = default;
 
   // Reads the digits of text that passed GWLIsDecimalString; nullopt when the
   // number needs more digits or a larger exponent than the type keeps.
-  static std::optional<GWLDecimalNumber> parse(std::string_view text);
+  [[nodiscard]] static std::optional<GWLDecimalNumber> parse(std::string_view text);
 
  private:
   bool negative_ = false;
@@ -81,8 +83,8 @@ class GWLDecimalNumber {
 bool GWLIsDecimalString(std::string_view text);
 
 // The exact number written in the text, or nullopt (reported, see above).
-std::optional<GWLDecimalNumber> GWLDecimalNumberFromString(std::string_view text);
+[[nodiscard]] std::optional<GWLDecimalNumber> GWLDecimalNumberFromString(std::string_view text);
 
 // The amount in millionths of its unit (a price in micros), truncated toward
 // zero: exact, never through a double. nullopt when that lies outside int64.
-std::optional<int64_t> GWLDecimalNumberToMicros(const GWLDecimalNumber& amount);
+[[nodiscard]] std::optional<int64_t> GWLDecimalNumberToMicros(const GWLDecimalNumber& amount);

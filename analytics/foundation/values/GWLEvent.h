@@ -81,7 +81,7 @@ class GWLEvent {
   void applyParameters(const GWLRawParameters& parameters, bool isPublic);
   // Adds the current screen's "_si" (required, a number) and its "_sc" and
   // "_sn" (strings, checked) unless the event has screen parameters already.
-  bool addScreenParameters(const GWLRawParameters& screenParameters);
+  [[nodiscard]] bool addScreenParameters(const GWLRawParameters& screenParameters);
 
   // The event for the interpreter: internal names become public ones, and
   // only numbers, strings and item arrays (their items one level deep) are kept.

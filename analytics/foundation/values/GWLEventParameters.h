@@ -14,6 +14,8 @@
 // parameter never drops its event.
 //
 // Functions that take an `errors` dictionary add error parameters to it.
+//
+// Threads: the sanitiser keeps no state; any thread may call it.
 #pragma once
 
 #include <cstdint>
@@ -76,27 +78,27 @@ enum GWLEventErrorCode : int64_t {
 // dictionaries inside an "items" array: only their custom parameters are
 // limited, and an array inside an item is refused as nested. `limits` are the
 // configuration's (value lengths, public parameters, custom item parameters).
-std::optional<GWLParameters> GWLSanitizeEventParameters(const GWLRawParameters& parameters, GWLOptionalText eventName,
+[[nodiscard]] std::optional<GWLParameters> GWLSanitizeEventParameters(const GWLRawParameters& parameters, GWLOptionalText eventName,
                                                         bool isPublic, bool isItem, const GWLValueLimits& limits);
 // The sanitiser without an event name, for parameters that are not items.
-std::optional<GWLParameters> GWLSanitizeParameters(const GWLRawParameters& parameters, bool isPublic,
+[[nodiscard]] std::optional<GWLParameters> GWLSanitizeParameters(const GWLRawParameters& parameters, bool isPublic,
                                                    const GWLValueLimits& limits);
 
 // The public parameter name rule (when `isPublic`), then the internal one;
 // a failure records "_err" 3 (14 for a reserved name) unless one is recorded.
-bool GWLValidateParameterName(std::string_view name, bool isPublic, GWLParameters& errors);
+[[nodiscard]] bool GWLValidateParameterName(std::string_view name, bool isPublic, GWLParameters& errors);
 // One array parameter: refused (nullopt) unless an ecommerce event's "items";
 // more than 200 elements keep the first 200; elements that are not
 // dictionaries are skipped (recorded as "name[index]"); each element is
 // sanitised as an item. `failureCode` receives the validator's failure.
-std::optional<GWLValue> GWLSanitizeArrayParameter(const platform::Array& array, std::string_view name,
+[[nodiscard]] std::optional<GWLValue> GWLSanitizeArrayParameter(const platform::Array& array, std::string_view name,
                                                   GWLOptionalText eventName, GWLParameters& errors, bool isNested,
                                                   bool isPublic, const GWLValueLimits& limits,
                                                   GWLValidatorFailureCode* failureCode);
 // Checks "value" (numeric, required when `requireValue`) and "currency" (three
 // letters); on failure removes "value", records 18 or 19 (the error value cut
 // to the internal value length) and answers false.
-bool GWLCheckValueAndCurrency(GWLParameters& parameters, bool requireValue, const GWLValueLimits& limits);
+[[nodiscard]] bool GWLCheckValueAndCurrency(GWLParameters& parameters, bool requireValue, const GWLValueLimits& limits);
 
 // Public names (non-empty, not starting with "_"); with `customItemOnly`,
 // only those that are not standard item parameters.
@@ -104,13 +106,13 @@ size_t GWLCountPublicParameters(const GWLParameters& parameters, bool customItem
 // Removes such names, last in ascending order first, until at most `limit` remain.
 void GWLTrimPublicParameters(GWLParameters& parameters, size_t limit, bool customItemOnly = false);
 
-bool GWLHasScreenParameters(const GWLParameters& parameters);
+[[nodiscard]] bool GWLHasScreenParameters(const GWLParameters& parameters);
 // Only "_sn", "_sc" and "_si", where present.
 GWLParameters GWLScreenParametersFromParameters(const GWLParameters& parameters);
 // A copy without the names that begin with "vrt_".
 GWLParameters GWLRemoveVrtPrefixedParameters(const GWLParameters& parameters);
 // Whether a wire parameter of the list already has this name (reported, 23156).
-bool GWLEventParamsContainName(const std::vector<std::shared_ptr<GWLPBEventParam>>& wireParams,
+[[nodiscard]] bool GWLEventParamsContainName(const std::vector<std::shared_ptr<GWLPBEventParam>>& wireParams,
                                std::string_view name);
 
 void GWLSetErrorCodeIfAbsent(GWLParameters& errors, int64_t code);

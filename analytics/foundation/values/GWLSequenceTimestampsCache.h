@@ -23,7 +23,7 @@ class GWLSequenceTimestampsCache {
 
   int32_t audienceID() const { return audienceID_; }
   // A copy of the filter's timestamps; nullopt for no filter or an unknown one.
-  std::optional<std::vector<double>> sequenceTimestampsForFilterID(std::optional<int32_t> filterID) const;
+  [[nodiscard]] std::optional<std::vector<double>> sequenceTimestampsForFilterID(std::optional<int32_t> filterID) const;
   void addEventFilterTimestamp(double timestamp, std::optional<int32_t> filterID);
   void setUserPropertyTimestamp(double timestamp, std::optional<int32_t> filterID);
   // One wire message per filter, in ascending filter order, with the filter's

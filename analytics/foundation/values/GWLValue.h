@@ -37,14 +37,14 @@ class GWLValue {
   // The object as a value: a string (valid UTF-8), an integer or a boolean
   // (int64 0 or 1), a double, or (when `allowArray`) an array. A null object
   // logs 35000; any other object logs 35001.
-  static std::optional<GWLValue> valueFromObject(const platform::Object& object, bool allowArray = false);
+  [[nodiscard]] static std::optional<GWLValue> valueFromObject(const platform::Object& object, bool allowArray = false);
 
   static GWLValue initWithDouble(double value);
   static GWLValue initWithInt64(int64_t value);
   // nullopt logs 35002; text that is not valid UTF-8 logs 35003.
-  static std::optional<GWLValue> initWithString(std::optional<std::string_view> value);
+  [[nodiscard]] static std::optional<GWLValue> initWithString(std::optional<std::string_view> value);
   // nullopt logs 35004; the elements are copied.
-  static std::optional<GWLValue> initWithArray(std::optional<platform::Array> value);
+  [[nodiscard]] static std::optional<GWLValue> initWithArray(std::optional<platform::Array> value);
 
   GWLValueType valueType() const { return static_cast<GWLValueType>(value_.index()); }
   bool isDouble() const { return valueType() == kGWLValueTypeDouble; }

@@ -4,6 +4,8 @@
 // value code never looks the configuration up itself.
 //
 // A default-constructed value holds the limits of the default configuration.
+//
+// Threads: a plain value; each holder owns its copy.
 #pragma once
 
 #include <cstdint>

@@ -37,25 +37,26 @@ const std::string& databasePath() {
   return path;
 }
 
+// Only that each read survives the file matters here, not what it answers.
 void readEverything(GWLDatabase& db) {
-  db.queryAppMetadata();
-  db.dailyCounts();
-  db.allRawEventsWithError();
+  (void)db.queryAppMetadata();
+  (void)db.dailyCounts();
+  (void)db.allRawEventsWithError();
   if (auto next = db.nextMetadataFingerprintToProcess()) {
-    db.queryRawEventsMetadataWithFingerprint(*next);
-    db.rawEventsWithMetadataFingerprint(*next, nullptr, nullptr);
+    (void)db.queryRawEventsMetadataWithFingerprint(*next);
+    (void)db.rawEventsWithMetadataFingerprint(*next, nullptr, nullptr);
   }
-  db.queryBundlesWithCountLimit(100, 1 << 20);
-  db.allEventAggregates();
-  db.userAttributesIncludingInternal(true);
-  db.allLifetimeValueUserAttributes();
-  db.allFilterResults();
-  db.allAudienceIDs();
-  db.allSessionScopedFilters();
-  db.queryMeasurementConfigWithError();
-  db.conditionalUserPropertiesWithPrefix(std::nullopt, std::nullopt);
-  db.mainEventAndChildCountPairWithEventID(1);
-  db.ODMValueWithName("odm1_value");
+  (void)db.queryBundlesWithCountLimit(100, 1 << 20);
+  (void)db.allEventAggregates();
+  (void)db.userAttributesIncludingInternal(true);
+  (void)db.allLifetimeValueUserAttributes();
+  (void)db.allFilterResults();
+  (void)db.allAudienceIDs();
+  (void)db.allSessionScopedFilters();
+  (void)db.queryMeasurementConfigWithError();
+  (void)db.conditionalUserPropertiesWithPrefix(std::nullopt, std::nullopt);
+  (void)db.mainEventAndChildCountPairWithEventID(1);
+  (void)db.ODMValueWithName("odm1_value");
 }
 
 int testOneInput(const uint8_t* data, size_t size) {
@@ -84,8 +85,8 @@ int testOneInput(const uint8_t* data, size_t size) {
         {{"rowid", 1}, {"name", "e"}, {"timestamp", 1.0}, {"metadata_fingerprint", 1}, {"data", bytes}});
     if (record) check(record->rawEvent() != nullptr);
   } else {
-    db->sqliteStore()->upsertRecord({{"data", bytes}, {"bundle_end_timestamp", 1.0}}, "queue");
-    db->queryBundlesWithCountLimit(10, 1 << 20);
+    (void)db->sqliteStore()->upsertRecord({{"data", bytes}, {"bundle_end_timestamp", 1.0}}, "queue");
+    (void)db->queryBundlesWithCountLimit(10, 1 << 20);
   }
   return 0;
 }

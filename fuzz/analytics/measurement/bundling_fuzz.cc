@@ -115,7 +115,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   s.engine->scheduler()->dispatchSyncOnWorkerQueueBlockID("bundling_fuzz", [&] {
     // The tables a pass reads and writes start empty (the app metadata row stays).
     for (const char* table : {"raw_events", "raw_events_metadata", "queue", "events", "user_attributes"}) {
-      s.database->sqliteStore()->deleteAllRecordsFromTableWithName(table);
+      check(s.database->sqliteStore()->deleteAllRecordsFromTableWithName(table));
     }
     s.engine->setRandomSource(std::make_shared<platform::SeededRandom>(seed));
     s.engine->persistedConfig()->setPreviousBundledConsentSignals(std::nullopt);
@@ -134,7 +134,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       events.push_back(entry);
     }
     config->setEventConfig(events);
-    s.engine->engineRemoteConfig()->updateMeasurementConfig(config);
+    (void)s.engine->engineRemoteConfig()->updateMeasurementConfig(config);  // the settings below are set either way
     s.engine->engineRemoteConfig()->replaceCachedValues(
         {{kGWLSettingIsEventSamplingEnabled, flags & 2 ? "1" : "0"},
          {kGWLSettingUploadMaxEventsPerBundle, flags & 4 ? "2" : "1000"},
@@ -147,7 +147,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       auto bytes = metadataBytes(which, flags & 32);
       const auto fingerprint = static_cast<int64_t>(gwl_64LSBMD5(bytes));
       fingerprints.push_back(fingerprint);
-      store->upsertRecord({{"metadata_fingerprint", fingerprint}, {"metadata", bytes}}, "raw_events_metadata");
+      // Rows the store refuses are simply absent: bundling must cope either way.
+      (void)store->upsertRecord({{"metadata_fingerprint", fingerprint}, {"metadata", bytes}}, "raw_events_metadata");
     }
     for (int row = 0; row < rows; ++row) {
       const uint8_t kind = reader.byte();
@@ -157,7 +158,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       int64_t fingerprint = chooser < 200 ? fingerprints[chooser % 2] : int64_t{chooser};
       switch (kind % 4) {
         case 0:
-          store->upsertRecord({{"data", platform::Bytes(chunk.begin(), chunk.end())},
+          (void)store->upsertRecord({{"data", platform::Bytes(chunk.begin(), chunk.end())},
                                {"name", std::string(kNames[chooser % std::size(kNames)])},
                                {"timestamp", timestamp},
                                {"is_realtime", int64_t{kind & 4 ? 1 : 0}},
@@ -169,17 +170,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           if (row.empty()) break;
           row["timestamp"] = timestamp;
           row["metadata_fingerprint"] = fingerprint;
-          store->upsertRecord(row, "raw_events");
+          (void)store->upsertRecord(row, "raw_events");
           break;
         }
         case 2:
-          store->upsertRecord({{"metadata_fingerprint", int64_t{chooser}},
+          (void)store->upsertRecord({{"metadata_fingerprint", int64_t{chooser}},
                                {"metadata", platform::Bytes(chunk.begin(), chunk.end())}},
                               "raw_events_metadata");
           break;
         default: {
           auto bytes = metadataBytes(chooser % 2, kind & 4);
-          store->upsertRecord({{"metadata_fingerprint", int64_t{chooser}}, {"metadata", bytes}},
+          (void)store->upsertRecord({{"metadata_fingerprint", int64_t{chooser}}, {"metadata", bytes}},
                               "raw_events_metadata");
           break;
         }

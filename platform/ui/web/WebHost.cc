@@ -537,7 +537,8 @@ WebHost::Response WebHost::handle(const Request& request) {
   if (request.path == "/") return page();
   if (request.path == "/api/photo") return photo(request);
   Response response = failure(503, "the app is closing");
-  runOnMain([&] { response = handleOnMain(request); });
+  // A host that is stopping does not run the block: the response stays the 503 above.
+  (void)runOnMain([&] { response = handleOnMain(request); });
   return response;
 }
 

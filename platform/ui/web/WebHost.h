@@ -114,7 +114,7 @@ class WebHost {
   WebHost& operator=(const WebHost&) = delete;
 
   // Starts listening on 127.0.0.1; false with `error` when it cannot.
-  bool start(Error* error = nullptr);
+  [[nodiscard]] bool start(Error* error = nullptr);
   void stop();
 
   uint16_t port() const { return port_; }
@@ -126,7 +126,7 @@ class WebHost {
   Response handle(const Request& request);
   // The answer a request gets from its headers alone (Host, token, Origin,
   // route, and the body size announced or read so far); none when it may go on.
-  std::optional<Response> refusal(const Request& request, std::optional<uint64_t> bodySize) const;
+  [[nodiscard]] std::optional<Response> refusal(const Request& request, std::optional<uint64_t> bodySize) const;
 
   // Called by the server's thread as connections come, send their headers and go.
   void connectionStarted(MHD_Connection* connection, void** socketContext);
@@ -146,7 +146,7 @@ class WebHost {
   std::vector<std::shared_ptr<ViewController>> chain();
   std::shared_ptr<ViewController> screenAt(const Request& request, Response* failure);
   // Runs `block` on the main queue and waits; false once the host is stopping.
-  bool runOnMain(const std::function<void()>& block);
+  [[nodiscard]] bool runOnMain(const std::function<void()>& block);
   void armDeadline(uint64_t connection);  // with connections_->mutex held
   void clearInbox();
 

@@ -60,7 +60,7 @@ std::optional<std::string> ODCPrivateSetMembershipGroupClient::PSMRequestURLWith
 
 std::optional<std::string> ODCPrivateSetMembershipGroupClient::parsedPSMValueFromResponse(
     std::span<const uint8_t> data) {
-  std::lock_guard<std::mutex> lock(blindersMutex_);
+  platform::MutexLock lock(blindersMutex_);
   return ODCParsedPSMValueFromResponse(*blindersClient_, data);
 }
 

@@ -22,7 +22,6 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
@@ -32,6 +31,7 @@
 #include "analytics/attribution/ODCPrivateSetMembershipGroupClientProtocol.h"
 #include "analytics/foundation/config/GWLServiceHosts.h"
 #include "platform/dispatch/Queue.h"
+#include "platform/util/Mutex.h"
 #include "privacy/private_membership/blinders/client/private_membership_blinders_mini_client.h"
 
 inline constexpr const char* kODCPrivateSetMembershipGroupClientClassName = "ODCPrivateSetMembershipGroupClient";
@@ -90,7 +90,7 @@ class ODCPrivateSetMembershipGroupClient final
       std::string serializedBlindersRequest, std::vector<uint8_t> hashedInput, std::string appID, int64_t inputType,
       int32_t prefixBitLength, GWLServiceEndpoint host);
 
-  mutable std::mutex blindersMutex_;
+  mutable platform::Mutex blindersMutex_;
   std::unique_ptr<private_membership::blinders::PrivateMembershipBlindersMiniClient> blindersClient_
       ABSL_GUARDED_BY(blindersMutex_);
   const std::string serializedBlindersRequest_;

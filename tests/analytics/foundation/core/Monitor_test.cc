@@ -5,6 +5,7 @@
 #include "../FoundationTestSupport.h"
 #include "analytics/foundation/core/GWLError.h"
 #include "platform/core/Log.h"
+#include "platform/storage/AtomicFile.h"
 
 namespace {
 
@@ -247,6 +248,32 @@ TEST(MonitorSample, MovesTheFormerSampleOutOfTheSharedPreferences) {
   setup.monitorDefaults->removeObjectForKey(kGWLMonitorHealthMonitorKey);
   auto again = setup.make();
   EXPECT_FALSE(storedSample(setup));
+}
+
+TEST(MonitorSample, AFailedMoveKeepsTheFormerSampleInTheSharedPreferences) {
+  MonitorSetup setup;
+  platform::Array former{"ctx", 3, "1E_120500:old", platform::Date{1000}};
+  setup.sharedDefaults->setObject(former, kGWLMonitorHealthMonitorKey);
+  ASSERT_TRUE(setup.sharedDefaults->synchronize());
+
+  // The monitor suite cannot be written.
+  platform::setAtomicWriteHookForTesting([](const std::string& temporaryPath) {
+    return temporaryPath.find(kGWLMonitorSuiteName) == std::string::npos;
+  });
+  setup.make()->flush();
+  platform::setAtomicWriteHookForTesting(nullptr);
+  EXPECT_EQ(setup.sharedDefaults->arrayForKey(kGWLMonitorHealthMonitorKey), former);
+  EXPECT_EQ(foundation_test::suiteIn(setup.tmp.path(), "app")->arrayForKey(kGWLMonitorHealthMonitorKey), former)
+      << "still on disk";
+
+  // The next launch, with suites read again from disk, moves it.
+  setup.monitorDefaults = foundation_test::suiteIn(setup.tmp.path(), kGWLMonitorSuiteName);
+  setup.sharedDefaults = foundation_test::suiteIn(setup.tmp.path(), "app");
+  EXPECT_FALSE(storedSample(setup)) << "nothing of the failed move reached the monitor suite's file";
+  setup.make()->flush();
+  EXPECT_EQ(storedSample(setup), former);
+  EXPECT_FALSE(setup.sharedDefaults->objectForKey(kGWLMonitorHealthMonitorKey));
+  EXPECT_EQ(setup.monitorDefaults->integerForKey(kGWLMonitorMigrationStateKey), 2);
 }
 
 TEST(MonitorSample, ClearingForgetsSampleAndDebugModeButNotVerboseLogging) {

@@ -182,7 +182,7 @@ TEST_F(SqliteStoreTest, TransactionsRollBackWhateverWentWrong) {
   platform::Error error;
   // The block answers NO.
   EXPECT_FALSE(store->performTransactionWithError(&error, [&] {
-    store->upsertRecord({{"n", 4}}, "items");
+    EXPECT_TRUE(store->upsertRecord({{"n", 4}}, "items"));
     return false;
   }));
   EXPECT_EQ(error.description, "Transaction failed");
@@ -191,7 +191,7 @@ TEST_F(SqliteStoreTest, TransactionsRollBackWhateverWentWrong) {
   bool innerRan = false;
   platform::Error inner;
   EXPECT_TRUE(store->performTransactionWithError(nullptr, [&] {
-    store->upsertRecord({{"n", 4}}, "items");
+    EXPECT_TRUE(store->upsertRecord({{"n", 4}}, "items"));
     EXPECT_FALSE(store->performTransactionWithError(&inner, [&] { return innerRan = true; }));
     return true;
   }));
@@ -250,7 +250,7 @@ TEST_F(SqliteStoreTest, CachedStatementIsNotResetUnderARunningIteration) {
   EXPECT_EQ(innerSizes, (std::vector<size_t>{4, 3, 2, 1}));
   // One statement per text stays cached.
   const size_t cached = store->cachedStatementCount();
-  store->recordsForQuery(query, {2});
+  (void)store->recordsForQuery(query, {2});
   EXPECT_EQ(store->cachedStatementCount(), cached);
 }
 
