@@ -56,19 +56,23 @@ struct Setup {
     engine = measurement_testing::makeStandaloneMeasurement(root.string(), kNow, monitor).engine;
     if (!engine) return;
     database = engine->database();
+    bool ready = false;
     onWorker([&] {
       auto config = GWLPBMeasurementConfig::initWithMessageInfo();
       config->setAppId("1:123:ios:abc");
       auto control = GWLPBDataControl::initWithMessageInfo();
       control->setControlName("os_version");
       config->setDataControls(std::vector{control});
-      engine->engineRemoteConfig()->updateMeasurementConfig(config);
+      if (!engine->engineRemoteConfig()->updateMeasurementConfig(config)) return;
       engine->engineRemoteConfig()->replaceCachedValues({{kGWLSettingChecksumEnabled, "1"}});
-      database->performTransaction([&] {
-        for (int i = 0; i < kBundles; ++i) database->insertBundle(*bundle(i), false);
+      ready = database->performTransaction([&] {
+        for (int i = 0; i < kBundles; ++i) {
+          if (!database->insertBundle(*bundle(i), false)) return false;
+        }
         return true;
       });
     });
+    if (!ready) engine.reset();  // the benchmark then reports that nothing could be set up
   }
 
   static std::shared_ptr<GWLPBMeasurementBundle> bundle(int i) {
@@ -105,7 +109,7 @@ Setup& setup() {
 void BM_UploadPassOverQueuedBundles(benchmark::State& state) {
   Setup& s = setup();
   if (!s.engine) {
-    state.SkipWithError("the engine did not start");
+    state.SkipWithError("the engine did not start or its bundles could not be stored");
     return;
   }
   size_t bytes = 0;

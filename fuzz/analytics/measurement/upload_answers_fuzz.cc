@@ -81,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   e->scheduler()->dispatchSyncOnWorkerQueueBlockID("upload_answers_fuzz", [&] {
     auto db = e->database();
     auto* store = db->sqliteStore();
-    store->deleteAllRecordsFromTableWithName("queue");
+    check(store->deleteAllRecordsFromTableWithName("queue"));
     e->setSuspendedUploadTimestamp(0);
     auto bundle = GWLPBMeasurementBundle::initWithMessageInfo();
     bundle->setProtocolVersion(1);
