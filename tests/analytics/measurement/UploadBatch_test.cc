@@ -5,8 +5,11 @@
 
 #include "UploadTestSupport.h"
 #include "analytics/foundation/config/GWLPersistedConfig.h"
+#include "analytics/foundation/core/GWLAlarm.h"
 #include "analytics/foundation/config/GWLRemoteConfig.h"
 #include "analytics/measurement/GWLIdentity.h"
+#include "analytics/wire/GWLPBSvtpSetting.h"
+#include "platform/env/AppEnvironment.h"
 
 namespace measurement_test {
 namespace {
@@ -165,6 +168,42 @@ TEST_F(UploadTest, UploadTimeFieldsDataControlsAndChecksumAreOnTheWire) {
   EXPECT_EQ(checksum, static_cast<int64_t>(gwl_64LSBMD5(*decoded->protoBuffer())));
   // The queue keeps the bytes it had.
   EXPECT_EQ(readQueue().front().bundle->osVersion(), "17.4.1");
+}
+
+// A tagging server whose URL is not https gets nothing: the attempt counts as
+// failed and the next one waits for the retry schedule, with the bundles kept.
+TEST_F(UploadTest, ATaggingServerWithoutHTTPSIsRetriedOnTheScheduleAndSentNothing) {
+  const auto previous = platform::AppEnvironment::shared();
+  platform::AppEnvironment::setShared(environmentWith({{kGWLSVTPUploadEnabledInfoKey, true}}));
+  auto config = GWLPBMeasurementConfig::initWithMessageInfo();
+  config->setAppId(kAppID);
+  auto svtp = GWLPBSvtpSetting::initWithMessageInfo();
+  NANOSetString(svtp, GWLPBSvtpSetting::Field::upload_url, "http://tag.example.com/collect");
+  NANOSetInt32(svtp, GWLPBSvtpSetting::Field::sample_percent, 100);
+  NANOSetMessage(config, GWLPBMeasurementConfig::Field::svtp_setting, svtp);
+  onWorker([&] { EXPECT_TRUE(engine->engineRemoteConfig()->updateMeasurementConfig(config)); });
+  ASSERT_TRUE(onWorkerQueue([&] { return engine->engineRemoteConfig()->SVTPUploadEnabled(); }));
+  enqueue(makeBundle());
+  const auto queued = queuedIDs();
+  settings_->setLastFailedUploadTimestamp(0);
+  engine->realUploads = true;
+  codes();
+
+  onWorker([&] { engine->GWLMeasurement::uploadData(); });
+  drain();
+  const auto logged = codes();
+  EXPECT_NE(std::find(logged.begin(), logged.end(), 23263), logged.end());
+  EXPECT_FALSE(engine->isNetworkRequestPending());
+  EXPECT_EQ(settings_->lastFailedUploadTimestamp(), clock_->now());
+  EXPECT_EQ(queuedIDs(), queued);
+  EXPECT_EQ(retryCounts(), std::vector<int32_t>{0}) << "nothing was sent, so nothing is a retry";
+  const std::optional<double> next = engine->alarm()->scheduledTimestamp();
+  ASSERT_TRUE(next);
+  // The retry schedule: the retry interval after the newest data, not at once.
+  EXPECT_DOUBLE_EQ(*next, onWorkerQueue([&] { return engine->nextUploadingTime(); }));
+  EXPECT_GE(*next, kT0 + 1800);
+  engine->realUploads = false;
+  platform::AppEnvironment::setShared(previous);
 }
 
 }  // namespace
