@@ -1,12 +1,20 @@
 #include "analytics/measurement/testing/StandaloneMeasurement.h"
 
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "analytics/foundation/config/GWLMeasurementRegistry.h"
 #include "analytics/foundation/config/GWLPersistedConfig.h"
+#include "analytics/foundation/core/GWLLibraryMonitor.h"
+#include "analytics/foundation/core/GWLMonitor.h"
 #include "analytics/foundation/core/GWLPlatformIdentitySupport.h"
 #include "analytics/foundation/core/GWLScheduler.h"
 #include "analytics/measurement/GWLDefaultIdentitySupport.h"
 #include "analytics/measurement/GWLIdentifiers.h"
 #include "analytics/measurement/GWLIdentity.h"
 #include "analytics/measurement/GWLMeasurement.h"
+#include "platform/core/Log.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/NotificationCenter.h"
 #include "platform/dispatch/Queue.h"
@@ -26,7 +34,29 @@ class NoAdvertisingIdentity : public GWLIdentitySupport {
   std::optional<std::string> resettableDeviceID() const override { return std::nullopt; }
 };
 
+struct DiscardedLog : platform::LogSink {
+  void write(const platform::LogRecord&) override {}
+};
+
 }  // namespace
+
+StandaloneMeasurement makeStandaloneMeasurementInTemporaryDirectory(const std::string& name, double now,
+                                                                    std::shared_ptr<GWLMonitor> monitor) {
+  const std::filesystem::path root =
+      std::filesystem::temp_directory_path() / (name + "." + std::to_string(::getpid()));
+  std::filesystem::create_directories(root);
+  return makeStandaloneMeasurement(root.string(), now, std::move(monitor));
+}
+
+std::shared_ptr<GWLMonitor> installQuietBenchmarkMonitor() {
+  platform::log::setSink(std::make_shared<DiscardedLog>());
+  GWLMonitor::Dependencies monitorDependencies;  // no preferences: nothing is stored
+  monitorDependencies.clock = std::make_shared<platform::ManualClock>();
+  auto monitor = GWLMonitor::create(6, nullptr, 1, monitorDependencies);
+  GWLMeasurementRegistry::resetForTesting(monitor);
+  GWLLibraryMonitor::resetForTesting(monitor);
+  return monitor;
+}
 
 StandaloneMeasurement makeStandaloneMeasurement(const std::string& dataDirectory, double now,
                                                 std::shared_ptr<GWLMonitor> monitor) {

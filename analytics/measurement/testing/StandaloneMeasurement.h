@@ -27,4 +27,13 @@ struct StandaloneMeasurement {
 StandaloneMeasurement makeStandaloneMeasurement(const std::string& dataDirectory, double now,
                                                 std::shared_ptr<GWLMonitor> monitor);
 
+// The same over a new data directory "<name>.<pid>" in the system's temporary
+// directory (one per process, so parallel runs do not share a database).
+StandaloneMeasurement makeStandaloneMeasurementInTemporaryDirectory(const std::string& name, double now,
+                                                                    std::shared_ptr<GWLMonitor> monitor);
+
+// For benchmarks: a monitor that stores nothing, on a manual clock, made the
+// library's and the registry's monitor, with the process's log lines dropped.
+std::shared_ptr<GWLMonitor> installQuietBenchmarkMonitor();
+
 }  // namespace measurement_testing

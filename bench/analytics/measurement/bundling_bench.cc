@@ -5,19 +5,13 @@
 // every event name's aggregates, with 2,000 names stored.
 #include <benchmark/benchmark.h>
 
-#include <unistd.h>
-
-#include <filesystem>
 #include <limits>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "analytics/foundation/config/GWLMeasurementRegistry.h"
 #include "analytics/foundation/config/GWLRemoteConfig.h"
 #include "analytics/foundation/core/GWLDataAdditions.h"
-#include "analytics/foundation/core/GWLLibraryMonitor.h"
-#include "analytics/foundation/core/GWLMonitor.h"
 #include "analytics/foundation/core/GWLScheduler.h"
 #include "analytics/foundation/storage/GWLDatabase.h"
 #include "analytics/foundation/storage/GWLEventAggregates.h"
@@ -28,13 +22,9 @@
 #include "analytics/wire/GWLPBEventConfig.h"
 #include "analytics/wire/GWLPBMeasurementBundle.h"
 #include "analytics/wire/GWLPBMeasurementConfig.h"
-#include "platform/core/Log.h"
-#include "platform/dispatch/Clock.h"
 #include "platform/util/Random.h"
 
 namespace {
-
-namespace fs = std::filesystem;
 
 constexpr double kNow = 1767610740;  // 2026-01-05 10:59:00 UTC
 constexpr int kEvents = 10000;
@@ -42,24 +32,14 @@ constexpr int kFingerprints = 5;
 constexpr int kRun = 100;
 constexpr int kAggregateNames = 2000;
 
-struct Discard : platform::LogSink {
-  void write(const platform::LogRecord&) override {}
-};
-
 struct Setup {
   std::shared_ptr<GWLMeasurement> engine;
   std::shared_ptr<GWLDatabase> database;
 
   Setup() {
-    platform::log::setSink(std::make_shared<Discard>());
-    GWLMonitor::Dependencies monitorDependencies;  // no preferences: nothing is stored
-    monitorDependencies.clock = std::make_shared<platform::ManualClock>();
-    auto monitor = GWLMonitor::create(6, nullptr, 1, monitorDependencies);
-    GWLMeasurementRegistry::resetForTesting(monitor);
-    GWLLibraryMonitor::resetForTesting(monitor);
-    const fs::path root = fs::temp_directory_path() / ("bundling_bench." + std::to_string(::getpid()));
-    fs::create_directories(root);
-    engine = measurement_testing::makeStandaloneMeasurement(root.string(), kNow, monitor).engine;
+    engine = measurement_testing::makeStandaloneMeasurementInTemporaryDirectory(
+                 "bundling_bench", kNow, measurement_testing::installQuietBenchmarkMonitor())
+                 .engine;
     if (engine) database = engine->database();
   }
 

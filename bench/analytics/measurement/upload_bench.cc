@@ -4,17 +4,11 @@
 // prepared bundles with the codec alone.
 #include <benchmark/benchmark.h>
 
-#include <unistd.h>
-
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "analytics/foundation/config/GWLMeasurementRegistry.h"
 #include "analytics/foundation/config/GWLRemoteConfig.h"
-#include "analytics/foundation/core/GWLLibraryMonitor.h"
-#include "analytics/foundation/core/GWLMonitor.h"
 #include "analytics/foundation/core/GWLScheduler.h"
 #include "analytics/foundation/storage/GWLDatabase.h"
 #include "analytics/foundation/values/GWLEvent.h"
@@ -25,35 +19,21 @@
 #include "analytics/wire/GWLPBMeasurementBatch.h"
 #include "analytics/wire/GWLPBMeasurementBundle.h"
 #include "analytics/wire/GWLPBMeasurementConfig.h"
-#include "platform/core/Log.h"
-#include "platform/dispatch/Clock.h"
 
 namespace {
-
-namespace fs = std::filesystem;
 
 constexpr double kNow = 1767610740;  // 2026-01-05 10:59:00 UTC
 constexpr int kBundles = 100;
 constexpr int kEventsPerBundle = 10;
-
-struct Discard : platform::LogSink {
-  void write(const platform::LogRecord&) override {}
-};
 
 struct Setup {
   std::shared_ptr<GWLMeasurement> engine;
   std::shared_ptr<GWLDatabase> database;
 
   Setup() {
-    platform::log::setSink(std::make_shared<Discard>());
-    GWLMonitor::Dependencies monitorDependencies;
-    monitorDependencies.clock = std::make_shared<platform::ManualClock>();
-    auto monitor = GWLMonitor::create(6, nullptr, 1, monitorDependencies);
-    GWLMeasurementRegistry::resetForTesting(monitor);
-    GWLLibraryMonitor::resetForTesting(monitor);
-    const fs::path root = fs::temp_directory_path() / ("upload_bench." + std::to_string(::getpid()));
-    fs::create_directories(root);
-    engine = measurement_testing::makeStandaloneMeasurement(root.string(), kNow, monitor).engine;
+    engine = measurement_testing::makeStandaloneMeasurementInTemporaryDirectory(
+                 "upload_bench", kNow, measurement_testing::installQuietBenchmarkMonitor())
+                 .engine;
     if (!engine) return;
     database = engine->database();
     bool ready = false;

@@ -5,10 +5,8 @@
 // stored configuration (its bytes) and the one in force as they were.
 //
 // Input: the whole input is the body.
-#include <unistd.h>
 
 #include <cstdint>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -24,7 +22,6 @@
 
 namespace {
 
-namespace fs = std::filesystem;
 using fuzz_support::check;
 
 constexpr double kNow = 1767610740;
@@ -33,10 +30,8 @@ constexpr const char* kAppID = "1:123:ios:abc";
 std::shared_ptr<GWLMeasurement>& engine() {
   static std::shared_ptr<GWLMeasurement>* made = [] {
     fuzz_support::installQuietLibraryMonitor();
-    const fs::path root = fs::temp_directory_path() / ("config_apply_fuzz." + std::to_string(::getpid()));
-    fs::create_directories(root);
-    auto* engine = new std::shared_ptr<GWLMeasurement>(
-        measurement_testing::makeStandaloneMeasurement(root.string(), kNow, GWLLibraryMonitor::monitor()).engine);
+    auto* engine = new std::shared_ptr<GWLMeasurement>(measurement_testing::makeStandaloneMeasurementInTemporaryDirectory(
+        "config_apply_fuzz", kNow, GWLLibraryMonitor::monitor()).engine);
     check(*engine != nullptr);
     (*engine)->identity()->setAppIDFromQRX(std::string(kAppID));
     return engine;

@@ -10,10 +10,8 @@
 // Input: a selector byte (bit 0: the configuration fetch, bit 1: no answer at
 // all), two status bytes (little endian), the ETag and Last-Modified texts
 // and the body as chunks (two bytes of length, little endian, each).
-#include <unistd.h>
 
 #include <cstdint>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -34,7 +32,6 @@
 
 namespace {
 
-namespace fs = std::filesystem;
 using fuzz_support::check;
 
 constexpr double kNow = 1767610740;
@@ -43,10 +40,8 @@ constexpr const char* kAppID = "1:123:ios:abc";
 std::shared_ptr<GWLMeasurement>& engine() {
   static std::shared_ptr<GWLMeasurement>* made = [] {
     fuzz_support::installQuietLibraryMonitor();
-    const fs::path root = fs::temp_directory_path() / ("upload_answers_fuzz." + std::to_string(::getpid()));
-    fs::create_directories(root);
-    auto* engine = new std::shared_ptr<GWLMeasurement>(
-        measurement_testing::makeStandaloneMeasurement(root.string(), kNow, GWLLibraryMonitor::monitor()).engine);
+    auto* engine = new std::shared_ptr<GWLMeasurement>(measurement_testing::makeStandaloneMeasurementInTemporaryDirectory(
+        "upload_answers_fuzz", kNow, GWLLibraryMonitor::monitor()).engine);
     check(*engine != nullptr);
     (*engine)->identity()->setAppIDFromQRX(std::string(kAppID));
     // No request leaves the target: the engine sees no network.
