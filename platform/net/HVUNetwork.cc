@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
 #include <strings.h>
 #include <mutex>
@@ -103,11 +104,11 @@ struct HVUNetwork::Shared {
   int wakeFd = -1;  // readable once the client is destroyed
   std::atomic<bool> cancelled{false};
   std::atomic<int> inFlight{0};
-  struct Worker {
-    std::thread thread;
-    std::atomic<bool> done{false};
-  };
-  std::vector<std::shared_ptr<Worker>> workers;  // guarded by mutex
+  // Request threads run detached, each holding this state alive; the client's
+  // destructor waits until the last of them has ended, so a finished request
+  // leaves no thread behind for anyone to join.
+  int runningWorkers = 0;  // guarded by mutex
+  std::condition_variable workersEnded;
 
   // Settings, guarded by mutex.
   double timeout = kHVUNetworkDefaultTimeoutInterval;
@@ -410,13 +411,9 @@ HVUNetwork::~HVUNetwork() {
     uint64_t one = 1;
     [[maybe_unused]] ssize_t written = write(shared_->wakeFd, &one, sizeof one);
   }
-  std::vector<std::shared_ptr<Shared::Worker>> workers;
   {
-    std::lock_guard<std::mutex> lock(shared_->mutex);
-    workers.swap(shared_->workers);
-  }
-  for (auto& worker : workers) {
-    if (worker->thread.joinable()) worker->thread.join();
+    std::unique_lock<std::mutex> lock(shared_->mutex);
+    shared_->workersEnded.wait(lock, [this] { return shared_->runningWorkers == 0; });
   }
   if (shared_->wakeFd >= 0) close(shared_->wakeFd);
 }
@@ -631,29 +628,20 @@ std::string HVUNetwork::startRequest(const char* method, const std::string& url,
   }
   request.payload.assign(payload.begin(), payload.end());
 
-  std::shared_ptr<Shared::Worker> worker = std::make_shared<Shared::Worker>();
   const std::string identifier = std::to_string(gNextRequestID.fetch_add(1));
   {
     std::lock_guard<std::mutex> lock(shared_->mutex);
     request.timeout = shared_->timeout;
     request.maxBodyBytes = shared_->maxBodyBytes;
     request.trustFile = shared_->trustFile;
-    // Reap the threads of finished requests.
-    std::erase_if(shared_->workers, [](const std::shared_ptr<Shared::Worker>& w) {
-      if (!w->done.load()) return false;
-      w->thread.join();
-      return true;
-    });
-    shared_->workers.push_back(worker);
+    ++shared_->runningWorkers;
     shared_->inFlight.fetch_add(1);
   }
   shared_->log(7, kRequestStartedCode, "Request started", {identifier, request.method, request.url.absoluteString()});
 
   HVUNetwork* self = this;
-  Shared* shared = shared_.get();
-  worker->thread = std::thread([request = std::move(request), queue = std::move(queue),
-                                completionHandler = std::move(completionHandler), identifier, shared, worker,
-                                self]() mutable {
+  std::thread([request = std::move(request), queue = std::move(queue),
+               completionHandler = std::move(completionHandler), identifier, shared = shared_, self]() mutable {
     // A peer that closes early must not end the process with SIGPIPE; the
     // signal stays pending on this thread and dies with it.
     sigset_t pipe;
@@ -681,8 +669,12 @@ std::string HVUNetwork::startRequest(const char* method, const std::string& url,
         completionHandler(std::move(outcome.response), std::move(outcome.body), std::move(outcome.error));
       });
     }
-    worker->done.store(true);
-  });
+    {
+      std::lock_guard<std::mutex> lock(shared->mutex);
+      --shared->runningWorkers;
+    }
+    shared->workersEnded.notify_all();
+  }).detach();
   return identifier;
 }
 

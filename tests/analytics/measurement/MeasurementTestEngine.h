@@ -183,7 +183,10 @@ class EngineTest : public EntryClassTest {
   }
 
   std::shared_ptr<TestMeasurement> engine;
-  std::optional<GWLServiceHosts> hosts;  // the built-in ones unless a test sets them
+  // Where the engine's requests go unless a test sets its own: a loopback port
+  // nothing listens on, so an upload or configuration fetch that an alarm
+  // starts fails at once and never leaves the machine.
+  std::optional<GWLServiceHosts> hosts = GWLServiceHosts::local("https", "127.0.0.1", 1);
   std::shared_ptr<GWLExperimentsManaging> experiments;  // none unless a test sets one
   std::shared_ptr<platform::BackgroundTasks> tasks_ = std::make_shared<platform::BackgroundTasks>();
   std::shared_ptr<RecordingSKAdNetworkHooks> skan_ = std::make_shared<RecordingSKAdNetworkHooks>();
