@@ -40,6 +40,7 @@ class OnDeviceMeasurementCallsTest : public UploadTest {
  protected:
   void SetUp() override {
     UploadTest::SetUp();
+    configure({});  // a fresh configuration: nothing makes the completion upload again
     GWLInstalledHook<GWLOnDeviceMeasurementHooks>::install(hooks_);
   }
   void TearDown() override {

@@ -62,7 +62,8 @@ class OnDeviceMeasurementEndToEndTest : public PipelineTest {
     PipelineTest::SetUp();
     for (const char* directory : {"config", "record", "capture"}) fs::create_directories(root_.path() / directory);
     writeServedConfig();
-    std::ofstream(root_.path() / "scenario.json") << R"({"app_id": ")" << kAppID << R"(",
+    // Members are salted with the app ID the engine's identity answers.
+    std::ofstream(root_.path() / "scenario.json") << R"({"app_id": ")" << pipeline->appID().value_or("") << R"(",
       "psm": {"members": [{"identifier": ")" << kMember << R"(", "value": "v"}]}})";
     service_ = std::make_unique<tabulo::test::CollectionServiceProcess>(std::vector<std::string>{
         "--record", (root_.path() / "record").string(), "--config-dir", (root_.path() / "config").string(),
@@ -149,6 +150,7 @@ class OnDeviceMeasurementEndToEndTest : public PipelineTest {
 TEST_F(OnDeviceMeasurementEndToEndTest, AFoundValueTravelsInTheNextUploadedBundle) {
   onWorker([&] { pipeline->GWLMeasurement::fetchRemoteConfig(); });
   settle();
+  settings_->setFirstOpenTimestampMilliseconds(static_cast<int64_t>(clock_->now() * 1000) - 60'000);
   const double found = clock_->now();
   onWorker([&] { odm_->initiateODM1ProtocolWithUserData({{"email_address", std::string(kMember)}}); });
   settle();
