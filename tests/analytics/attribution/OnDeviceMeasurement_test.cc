@@ -414,6 +414,19 @@ TEST_F(OnDeviceMeasurementTest, AWipeOutStartsFreshContextsAndStopsTheOldRetry) 
   clock_->advance(300);
   engine_->waitUntilAnswered();
   EXPECT_EQ(engine_->requestCount(), 1u);
+
+  // The answer to a request sent before a wipe-out leaves the fresh context
+  // (here with a request of its own in flight) and the counts alone.
+  engine_->onWorkerQueue([&] { (void)engine_->database()->deleteUserAttributeWithName(kGWLPSMCountProperty); });
+  engine_->onWorkerQueue([&] {
+    odm_->initiateODM1ProtocolWithUserData({{kGWLUserDataEmailAddressKey, "user@example.com"}});
+    odm_->resetContexts();
+    context()->isPSMRequestInProgress = true;
+  });
+  engine_->waitUntilAnswered();
+  EXPECT_EQ(engine_->requestCount(), 2u);
+  engine_->onWorkerQueue([&] { EXPECT_TRUE(context()->isPSMRequestInProgress); });
+  EXPECT_FALSE(engine_->property(kGWLPSMCountProperty));
 }
 
 // A group client class that records the clients it makes; their fetches answer nothing.
