@@ -84,7 +84,7 @@ std::shared_ptr<GWLPBOnDeviceMeasurementValue> GWLOnDeviceMeasurementValueFromRo
   }
   auto message = GWLPBOnDeviceMeasurementValue::initWithMessageInfo();
   if (!message) return nullptr;
-  message->setSetTimestamp(GWLInt64FromDouble(setTimestamp->second.doubleValueOrZero() * 1000));
+  message->setSetTimestamp(GWLMillisecondsFromSeconds(setTimestamp->second.doubleValueOrZero()));
   const std::string* text = value->second.stringValue();
   message->setValue(text ? *text : value->second.description());
   return message;
