@@ -1,5 +1,6 @@
 #include "analytics/measurement/GWLLibraryLoad.h"
 
+#include "ads/conversion_tracking/app_conversion/odm/ODCPrivateSetMembershipRegistration.h"
 #include "analytics/attribution/GWLAdReporters.h"
 #include "analytics/attribution/GWLClassRegistry.h"
 #include "analytics/attribution/GWLMeasurementDeepLinks.h"
@@ -8,7 +9,6 @@
 #include "analytics/attribution/GWLPurchaseMeasurement.h"
 #include "analytics/audiences/GWLAudience.h"
 #include "analytics/foundation/config/GWLInstalledHook.h"
-#include "ads/conversion_tracking/app_conversion/odm/ODCPrivateSetMembershipRegistration.h"
 #include "analytics/measurement/CVNAnalyticsConnector.h"
 #include "analytics/measurement/GWLMeasurement.h"
 #include "analytics/measurement/GWLScreenViewReporter.h"
