@@ -1,7 +1,10 @@
 #include "analytics/measurement/GWLLibraryLoad.h"
 
+#include "ads/conversion_tracking/app_conversion/odm/ODCPrivateSetMembershipRegistration.h"
 #include "analytics/attribution/GWLAdReporters.h"
+#include "analytics/attribution/GWLClassRegistry.h"
 #include "analytics/attribution/GWLMeasurementDeepLinks.h"
+#include "analytics/attribution/GWLMeasurementOnDeviceMeasurement.h"
 #include "analytics/attribution/GWLMeasurementSKAdNetwork.h"
 #include "analytics/attribution/GWLPurchaseMeasurement.h"
 #include "analytics/audiences/GWLAudience.h"
@@ -28,12 +31,17 @@ LoadState& loadState() {
 // seams that do nothing until installed; the library installs its own
 // implementations here, before any engine can be made. Each finds the engine
 // through the registry when it needs it, so none needs the engine yet.
-void installEngineHooks() {
+void installEngineHooks(const std::shared_ptr<platform::Clock>& clock) {
   GWLInstalledHook<GWLAudienceEvaluatorMaker>::install(std::make_shared<GWLAudience::Maker>());
   GWLInstalledHook<GWLDeepLinkHooks>::install(GWLMeasurementDeepLinks::create());
   GWLInstalledHook<GWLSKAdNetworkHooks>::install(GWLMeasurementSKAdNetwork::create());
   GWLInstalledHook<GWLPurchaseHooks>::install(std::make_shared<GWLPurchaseMeasurement>());
   GWLInstalledHook<GWLAdReportingHooks>::install(std::make_shared<GWLAdReporters>());
+  GWLMeasurementOnDeviceMeasurement::Dependencies onDevice;
+  onDevice.clock = clock;
+  GWLInstalledHook<GWLOnDeviceMeasurementHooks>::install(GWLMeasurementOnDeviceMeasurement::create(onDevice));
+  // The conversion layer's client classes, which the on-device measurement finds by name.
+  ODCRegisterPrivateSetMembershipClients();
 }
 
 void uninstallEngineHooks() {
@@ -42,6 +50,9 @@ void uninstallEngineHooks() {
   GWLInstalledHook<GWLSKAdNetworkHooks>::resetForTesting();
   GWLInstalledHook<GWLPurchaseHooks>::resetForTesting();
   GWLInstalledHook<GWLAdReportingHooks>::resetForTesting();
+  GWLInstalledHook<GWLOnDeviceMeasurementHooks>::resetForTesting();
+  GWLClassRegistry<GWLPrivateSetMembershipClientClass>::registerClass(kGWLPSMClientFallbackClassName, nullptr);
+  GWLClassRegistry<ODCPrivateSetMembershipGroupClientClass>::registerClass(kGWLPSMGroupClientClassName, nullptr);
 }
 
 }  // namespace
@@ -54,7 +65,7 @@ void GWLLibraryLoad(const std::shared_ptr<platform::Clock>& clock) {
     if (state.loadTimestamp) return;
     state.loadTimestamp = now;
   }
-  installEngineHooks();
+  installEngineHooks(clock);
   GWLScreenViewReporter::installAppActiveProvider();
   GWLScreenViewReporter::installViewControllerHooks();
   GWLMeasurement::subscribeForAppDidFinishLaunchingNotifications();

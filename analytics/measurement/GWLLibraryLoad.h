@@ -5,7 +5,9 @@
 // makes this call instead, first thing in its main function. What it does:
 //   - installs the attribution and audience layers' implementations of the
 //     engine's seams (audience evaluation, deep links and campaigns,
-//     conversion values, purchases, the ad reporters);
+//     conversion values, purchases, the ad reporters, on-device conversion
+//     measurement) and registers the private-set-membership client classes
+//     that the on-device measurement finds by name;
 //   - notes the load time, which GWLAnalytics takes as its `loadTimestamp`
 //     (the first load time of the installation, unless a reset moves it);
 //   - makes the engine class observe the app's did-finish-launching

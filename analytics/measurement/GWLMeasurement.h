@@ -559,6 +559,9 @@ class GWLMeasurement : public GWLMeasurementOperations,
   // unless the current consent agrees already; its diagnostic digit tells
   // where the setting came from (5 persisted, 3 Info dictionary, 1 defaults).
   void updateAdPersonalizationConsentFromNPAValue(int64_t value) override;
+  // Hands the app's user data to the on-device measurement's query run
+  // (GWLOnDeviceMeasurementHooks).
+  void initiateODM1ProtocolWithUserData(const platform::Dictionary& userData) override;
   // The configuration's consent defaults, delegations and regional defaults
   // into the consent state; a changed ad-personalisation consent asks the
   // next bundle to refresh "_npa". Also after every configuration fetch.

@@ -261,7 +261,7 @@ class GWLMeasurementOperations : public GWLAnalyticsEngine,
   virtual void handleEventOnWorkerQueue(const std::shared_ptr<GWLEvent>& event) = 0;
   // When the library was loaded in this process (seconds since 1970): the
   // default event parameters' backfill reaches the events stored since then.
-  virtual double initTimestamp() const = 0;
+  double initTimestamp() const override = 0;
   // Whether the session reporter's session has expired.
   virtual bool isSessionExpired() const = 0;
   // The entry class's event listeners (`GWLAnalytics::notifyEventListeners`).

@@ -341,6 +341,10 @@ void GWLMeasurement::writeSessionStartEventOnWorkerQueue(const std::shared_ptr<G
   }
 }
 
+void GWLMeasurement::initiateODM1ProtocolWithUserData(const platform::Dictionary& userData) {
+  GWLInstalledHook<GWLOnDeviceMeasurementHooks>::get()->initiateODM1ProtocolWithUserData(userData);
+}
+
 // ---------------------------------------------------------------------------
 // Writing
 

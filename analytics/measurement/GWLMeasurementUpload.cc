@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "analytics/foundation/config/GWLInstalledHook.h"
+#include "analytics/foundation/config/GWLOnDeviceMeasurementHooks.h"
 #include "analytics/foundation/config/GWLPersistedConfig.h"
 #include "analytics/foundation/config/GWLRemoteConfig.h"
 #include "analytics/foundation/config/GWLSKAdNetworkHooks.h"
@@ -549,8 +550,13 @@ void GWLMeasurement::networkUploadCompletionHandlerWithResponse(
     uploadingBundleIDs_.clear();
     auto config = engineRemoteConfig();
     const bool expired = config && config->isExpired();
+    auto onDevice = GWLInstalledHook<GWLOnDeviceMeasurementHooks>::get();
     if ((network_ && network_->isNetworkConnected() && hasDataToUpload()) || expired) {
       uploadData();
+    } else if (onDevice->isPSMRequestPostponed()) {
+      // The on-device measurement query waited for this upload's network.
+      onDevice->setIsPSMRequestPostponed(false);
+      onDevice->retrievePSMResponse();
     } else {
       updateSchedule();
       GWLInstalledHook<GWLSKAdNetworkHooks>::get()->scheduleSKANCVFetchAfterDataUpload();

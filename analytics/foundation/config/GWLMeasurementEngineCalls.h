@@ -82,6 +82,9 @@ class GWLMeasurementEngineCalls {
     return parameters;
   }
 
+  // When the engine was made, seconds since 1970 (any thread).
+  virtual double initTimestamp() const { return 0; }
+
   // ---- SKAdNetwork conversion values (all on the worker queue) ----
   // The collection service host that uploads go to.
   [[nodiscard]] virtual std::optional<GWLServiceEndpoint> uploadHost() const { return std::nullopt; }

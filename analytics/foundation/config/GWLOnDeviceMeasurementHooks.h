@@ -18,6 +18,10 @@
 //     initiateODMSessionStartProtocolWithTimestamp; every raw event's
 //     metadata: onDeviceMeasurementValueFromRow for each stored value (null
 //     leaves the value out) and the three linkage answers
+//   the app's user data (worker queue): initiateODM1ProtocolWithUserData
+//   a successful upload with nothing more to send (worker queue): when
+//     isPSMRequestPostponed, setIsPSMRequestPostponed(false) and then
+//     retrievePSMResponse (the query that waited for the engine's network)
 #pragma once
 
 #include <memory>
@@ -42,6 +46,14 @@ class GWLOnDeviceMeasurementHooks {
       const platform::Dictionary& /*row*/) {
     return nullptr;
   }
+  // `userData`: one or more of "email_address", "phone_number" (strings),
+  // "hashed_email_address", "hashed_phone_number" (bytes).
+  virtual void initiateODM1ProtocolWithUserData(const platform::Dictionary& /*userData*/) {}
+  // Whether the query run's request waits for the engine's next finished upload.
+  virtual bool isPSMRequestPostponed() { return false; }
+  virtual void setIsPSMRequestPostponed(bool /*postponed*/) {}
+  // Sends the query run's request (the one that was postponed).
+  virtual void retrievePSMResponse() {}
   // Which on-device conversion clients the process links.
   virtual bool isGWLPrivateSetMembershipClientLinked() { return false; }
   virtual bool isAlphaAppAdsOnDeviceConversionLinked() { return false; }
