@@ -405,6 +405,11 @@ HVUNetwork::HVUNetwork(std::optional<std::string> reachabilityHost)
 
 HVUNetwork::~HVUNetwork() {
   stopInterfaceWatch();
+  cancelAllRequests();
+  if (shared_->wakeFd >= 0) close(shared_->wakeFd);
+}
+
+void HVUNetwork::cancelAllRequests() {
   shared_->cancelled.store(true);
   if (shared_->wakeFd >= 0) {
     uint64_t one = 1;
@@ -418,7 +423,6 @@ HVUNetwork::~HVUNetwork() {
   for (auto& worker : workers) {
     if (worker->thread.joinable()) worker->thread.join();
   }
-  if (shared_->wakeFd >= 0) close(shared_->wakeFd);
 }
 
 void HVUNetwork::setLoggerDelegate(std::weak_ptr<HVUNetworkLoggerDelegate> delegate) {
@@ -644,7 +648,6 @@ std::string HVUNetwork::startRequest(const char* method, const std::string& url,
       w->thread.join();
       return true;
     });
-    shared_->workers.push_back(worker);
     shared_->inFlight.fetch_add(1);
   }
   shared_->log(7, kRequestStartedCode, "Request started", {identifier, request.method, request.url.absoluteString()});
@@ -683,6 +686,12 @@ std::string HVUNetwork::startRequest(const char* method, const std::string& url,
     }
     worker->done.store(true);
   });
+  {
+    // Listed only once its thread exists, so that a cancellation on another
+    // thread never sees a worker whose thread is still being made.
+    std::lock_guard<std::mutex> lock(shared_->mutex);
+    shared_->workers.push_back(worker);
+  }
   return identifier;
 }
 
