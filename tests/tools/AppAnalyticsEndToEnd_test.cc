@@ -70,6 +70,7 @@ constexpr const char* kScenarioVariable = "TABULO_E2E_SCENARIO";
 constexpr const char* kDataVariable = "TABULO_E2E_DATA";
 constexpr const char* kServiceVariable = "TABULO_E2E_SERVICE";
 constexpr const char* kDebugVariable = "TABULO_E2E_DEBUG";
+constexpr const char* kFileVariable = "TABULO_E2E_FILE";
 constexpr const char* kChildFilter = "AppAnalyticsChild.DISABLED_Run";
 constexpr const char* kInfoDictionary = TABULO_BINARY_DIR "/tools/Info.plist";
 constexpr const char* kServiceFile = TABULO_BINARY_DIR "/tools/HalcyraService-Info.plist";
@@ -122,8 +123,10 @@ TEST(AppAnalyticsChild, DISABLED_Run) {
   std::vector<std::string> arguments = {"tabulo", "--data-dir", std::getenv(kDataVariable), "--collection-service",
                                         std::getenv(kServiceVariable)};
   if (std::getenv(kDebugVariable)) arguments.push_back("-CVNAnalyticsDebugEnabled");
+  if (const char* file = std::getenv(kFileVariable)) arguments.push_back(file);
   tabulo_host::TabuloHost host({arguments, {}, kInfoDictionary, ""});
   ASSERT_EQ(host.open(), std::nullopt);
+  CVNAnalytics::setOpenURLListener([](const std::string& url) { say("the library saw " + url); });
 
   auto defaults = platform::PreferencesStore::standard();
   // The list on top: no introduction, no review prompt.
@@ -177,7 +180,7 @@ std::string appID() {
 class Child {
  public:
   Child(const std::string& scenario, const fs::path& dataDirectory, const std::string& serviceURL, bool debug,
-        const fs::path& log) {
+        const fs::path& log, const std::optional<fs::path>& file = std::nullopt) {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) return;
     std::vector<std::string> environment;
@@ -186,6 +189,7 @@ class Child {
     environment.push_back(std::string(kDataVariable) + "=" + dataDirectory.string());
     environment.push_back(std::string(kServiceVariable) + "=" + serviceURL);
     if (debug) environment.push_back(std::string(kDebugVariable) + "=1");
+    if (file) environment.push_back(std::string(kFileVariable) + "=" + file->string());
     std::vector<std::string> arguments = {"/proc/self/exe", std::string("--gtest_filter=") + kChildFilter,
                                           "--gtest_also_run_disabled_tests"};
     std::vector<char*> argv, envp;
@@ -396,6 +400,18 @@ TEST_F(AppAnalyticsEndToEndTest, WithUsageDataOffNoAppEventIsSentWhileTheAutomat
       EXPECT_NE(event.name, name) << event.batchFile;
     }
   }
+}
+
+// A file named on the command line reaches the app (which imports it) through
+// the app-delegate proxy, where the library's interceptor sees it too.
+TEST_F(AppAnalyticsEndToEndTest, AFileArgumentReachesTheAppAndTheLibrarysInterceptor) {
+  const fs::path file = root_.path() / "People.csv";
+  std::ofstream(file) << "Name,Age\nAda,36\n";
+  auto child = std::make_unique<Child>("restart", data("app"), serviceURL(), true, log(), file);
+  const std::string url = "file://" + file.string();
+  ASSERT_TRUE(child->waitFor("the library saw " + url)) << child->output();
+  EXPECT_NE(child->output().find("GOT URL! " + url), std::string::npos) << child->output();
+  EXPECT_EQ(child->stop(SIGTERM), 0) << child->output();
 }
 
 // The kill drill: the app is killed (SIGKILL) once a usage event is in its
