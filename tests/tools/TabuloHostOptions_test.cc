@@ -33,7 +33,8 @@ TEST(TabuloHostOptionsTest, CollectionServiceAddresses) {
       {"http://127.0.0.1:65536", false, ""},
       {"http://127.0.0.1:80x", false, ""},
       {"http://127.0.0.1:", false, ""},
-      {"http://bad_host", false, ""},
+      {"http://-bad.example", false, ""},
+      {"http://bad host", false, ""},
       {"http://a..b", false, ""},
       {"http://[::1]:8080", false, ""},
   };

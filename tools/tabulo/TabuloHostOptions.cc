@@ -2,6 +2,7 @@
 
 #include <cctype>
 
+#include "platform/net/URL.h"
 #include "platform/storage/Paths.h"
 
 namespace tabulo_host {
@@ -13,35 +14,6 @@ constexpr const char* kExpectedForm = "expected http://HOST[:PORT] or https://HO
 std::string lowercase(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return text;
-}
-
-// A host name or an IPv4 address: dot-separated labels of letters, digits
-// and hyphens.
-bool isHostName(const std::string& host) {
-  if (host.empty() || host.size() > 253) return false;
-  size_t labelLength = 0;
-  for (char c : host) {
-    if (c == '.') {
-      if (labelLength == 0) return false;
-      labelLength = 0;
-    } else if (std::isalnum(static_cast<unsigned char>(c)) || c == '-') {
-      if (++labelLength > 63) return false;
-    } else {
-      return false;
-    }
-  }
-  return labelLength > 0;
-}
-
-std::optional<uint16_t> portNumber(const std::string& text) {
-  if (text.empty() || text.size() > 5) return std::nullopt;
-  uint32_t value = 0;
-  for (char c : text) {
-    if (!std::isdigit(static_cast<unsigned char>(c))) return std::nullopt;
-    value = value * 10 + static_cast<uint32_t>(c - '0');
-  }
-  if (value == 0 || value > 65535) return std::nullopt;
-  return static_cast<uint16_t>(value);
 }
 
 std::nullopt_t refuse(std::string* message, const std::string& reason) {
@@ -56,28 +28,27 @@ std::string CollectionServiceAddress::url() const {
 }
 
 std::optional<CollectionServiceAddress> parseCollectionServiceURL(const std::string& text, std::string* message) {
+  // The reasons a person is most likely to need first; the HTTP client's own
+  // strict reading then judges the rest (host, port, characters).
   const size_t separator = text.find("://");
   if (separator == std::string::npos || separator == 0) return refuse(message, "no scheme");
-  CollectionServiceAddress address;
-  address.scheme = lowercase(text.substr(0, separator));
-  if (address.scheme != "http" && address.scheme != "https") {
+  const std::string scheme = lowercase(text.substr(0, separator));
+  if (scheme != "http" && scheme != "https") {
     return refuse(message, "the scheme \"" + text.substr(0, separator) + "\" is neither http nor https");
   }
   const std::string rest = text.substr(separator + 3);
-  const size_t authorityEnd = rest.find_first_of("/?#");
-  const std::string authority = rest.substr(0, authorityEnd);
-  const std::string tail = authorityEnd == std::string::npos ? "" : rest.substr(authorityEnd);
+  const std::string authority = rest.substr(0, rest.find_first_of("/?#"));
   if (authority.find('@') != std::string::npos) return refuse(message, "credentials are not accepted");
-  if (!tail.empty() && tail != "/") return refuse(message, "a path, query or fragment is not accepted");
-  if (authority.empty()) return refuse(message, "no host");
-  const size_t colon = authority.find(':');
-  address.host = authority.substr(0, colon);
-  if (address.host.empty()) return refuse(message, "no host");
-  if (!isHostName(address.host)) return refuse(message, "\"" + address.host + "\" is not a host name or an IPv4 address");
-  if (colon != std::string::npos) {
-    address.port = portNumber(authority.substr(colon + 1));
-    if (!address.port) return refuse(message, "the port is not a number from 1 to 65535");
-  }
+  if (authority.empty() || authority[0] == ':') return refuse(message, "no host");
+  std::optional<platform::URL> url = platform::URL::parse(text);
+  if (!url) return refuse(message, "not a host name or IPv4 address with an optional port from 1 to 65535");
+  if (url->target != "/") return refuse(message, "a path or query is not accepted");
+  // The library writes its hosts into URLs as they are, without brackets.
+  if (url->isIPv6Literal()) return refuse(message, "an IPv6 address is not accepted");
+  CollectionServiceAddress address;
+  address.scheme = url->scheme;
+  address.host = url->host;
+  if (url->hasExplicitPort) address.port = url->port;
   return address;
 }
 

@@ -5,9 +5,10 @@
 // `--collection-service` points the analytics library's uploads and
 // configuration fetches (and every other service it talks to) at one
 // collection service, such as the local one in tools/collection_service: an
-// http or https URL naming a host and, optionally, a port; nothing else (no
-// credentials, path, query or fragment; a lone "/" after the host is
-// accepted). Without it the library talks to its built-in hosts. A value the
+// http or https URL naming a host (a name or an IPv4 address) and,
+// optionally, a port; nothing else (no credentials, path, query or fragment;
+// a lone "/" after the host is accepted). The HTTP client's strict reading
+// (platform/net/URL.h) judges the host, the port and the characters. Without it the library talks to its built-in hosts. A value the
 // host cannot use is refused at start, never replaced by the built-in hosts.
 //
 // Other arguments that begin with "-" are launch arguments for the app and
