@@ -8,7 +8,7 @@ namespace {
 class NoAnalytics : public AppAnalytics {
  public:
   void configure() override {}
-  void logEvent(const std::string&, const platform::Dictionary&) override {}
+  void logEvent(const std::string&, const std::optional<platform::Dictionary>&) override {}
 };
 
 std::mutex& sharedMutex() {

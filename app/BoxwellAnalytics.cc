@@ -6,7 +6,7 @@
 namespace tabulo {
 
 void BoxwellAnalytics::logEvent(const UserDefaults& userDefaults, const std::string& name,
-                                const platform::Dictionary& parameters) {
+                                const std::optional<platform::Dictionary>& parameters) {
   if (!userDefaults.boolForKey(UserSettings::sendUsageDataKey)) return;
   AppAnalytics::shared()->logEvent(name, parameters);
 }

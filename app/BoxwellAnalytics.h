@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "app/UserDefaults.h"
@@ -22,9 +23,10 @@ inline constexpr const char* kRatingParameter = "rating";
 
 class BoxwellAnalytics {
  public:
-  // Sends the event while `userDefaults` says usage data may be sent.
+  // Sends the event while `userDefaults` says usage data may be sent; an
+  // event without parameters passes none.
   static void logEvent(const UserDefaults& userDefaults, const std::string& name,
-                       const platform::Dictionary& parameters = {});
+                       const std::optional<platform::Dictionary>& parameters = std::nullopt);
   // "evaluated_app" with "rating" = `rating`, over the standard user defaults.
   static void logEvaluation(int64_t rating);
   static void logEvaluation(int64_t rating, const UserDefaults& userDefaults);

@@ -38,9 +38,9 @@ FOUNDATION_FOLDERS = ['core', 'values', 'config', 'storage', 'experiments']  # l
 BELOW_FOUNDATION = ['analytics/wire/'] + CRYPTO
 
 # Headers of the library the app may include besides its own bridge
-# (app/AppAnalytics.h, which includes nothing of the library today). The
-# library's public interface adds its headers here.
-PUBLIC_INTERFACE = []
+# (app/AppAnalytics.h, which includes nothing of the library): the public
+# class, which app/analytics/ implements the bridge over.
+PUBLIC_INTERFACE = ['analytics/measurement/CVNAnalytics.h']
 
 # Each layer (a path prefix) and the prefixes it may include, itself among them.
 LAYERS = {

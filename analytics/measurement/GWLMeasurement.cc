@@ -94,9 +94,34 @@ void GWLMeasurement::initializeSharedInstanceWithAppID(const std::string& appID,
   });
 }
 
+namespace {
+struct ProcessHosts {
+  std::mutex mutex;
+  std::optional<GWLServiceHosts> hosts;
+};
+ProcessHosts& processHosts() {
+  static auto* hosts = new ProcessHosts();  // never destroyed: read until the process ends
+  return *hosts;
+}
+}  // namespace
+
+void GWLMeasurement::setProcessServiceHosts(std::optional<GWLServiceHosts> hosts) {
+  auto& state = processHosts();
+  std::lock_guard lock(state.mutex);
+  state.hosts = std::move(hosts);
+}
+
+std::optional<GWLServiceHosts> GWLMeasurement::processServiceHosts() {
+  auto& state = processHosts();
+  std::lock_guard lock(state.mutex);
+  return state.hosts;
+}
+
 GWLAnalyticsEngineFactory GWLMeasurement::defaultEngineFactory() {
   return [](const GWLAnalyticsEngineConfiguration& configuration) -> std::shared_ptr<GWLAnalyticsEngine> {
-    return create(configuration);
+    Dependencies dependencies;
+    dependencies.hosts = processServiceHosts();
+    return create(configuration, std::move(dependencies));
   };
 }
 

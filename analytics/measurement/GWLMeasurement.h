@@ -121,8 +121,9 @@ inline constexpr const char* kGWLMeasurementDisableVerboseHint =
     "To disable verbose logging set the following application argument: %@";
 inline constexpr const char* kGWLMeasurementEnableVerboseHint =
     "To enable verbose logging set the following application argument: %@";
-// Where the hints point to.
-inline constexpr const char* kGWLMeasurementHintDocumentation = " (see https://halcyra.example/analytics/debugview)";
+// Where the hints point to: the section of the README that explains the
+// launch arguments.
+inline constexpr const char* kGWLMeasurementHintDocumentation = " (see README.md, \"Debug and verbose logging\")";
 inline constexpr GWLAnalyticsReport kGWLMeasurementDebugEnabledReport{kGWLLevelDebug, 23009, "Debug logging enabled"};
 inline constexpr GWLAnalyticsReport kGWLMeasurementNetworkFailedReport{kGWLLevelErrorSampled, 23010,
                                                                        "Failed to initialize network component"};
@@ -236,8 +237,14 @@ class GWLMeasurement : public GWLMeasurementOperations,
                                                 bool isAnalyticsCollectionDeactivated,
                                                 const std::optional<std::vector<std::string>>& safelistedEvents,
                                                 const GWLAnalyticsEngineFactory& factory = defaultEngineFactory());
-  // Makes this class's engine with the process's collaborators.
+  // Makes this class's engine with the process's collaborators, talking to
+  // the process's service hosts (below).
   static GWLAnalyticsEngineFactory defaultEngineFactory();
+  // The hosts the engine that `defaultEngineFactory` makes talks to: the
+  // built-in ones unless the host process has chosen others (a local
+  // collection service) before the library starts. Any thread.
+  static void setProcessServiceHosts(std::optional<GWLServiceHosts> hosts);
+  static std::optional<GWLServiceHosts> processServiceHosts();
   // A new engine (an empty app ID reports 23170 and answers null). `T` is
   // this class or a test's subclass constructible from the same arguments.
   template <class T = GWLMeasurement>

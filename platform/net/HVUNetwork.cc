@@ -406,6 +406,11 @@ HVUNetwork::HVUNetwork(std::optional<std::string> reachabilityHost)
 
 HVUNetwork::~HVUNetwork() {
   stopInterfaceWatch();
+  cancelAllRequests();
+  if (shared_->wakeFd >= 0) close(shared_->wakeFd);
+}
+
+void HVUNetwork::cancelAllRequests() {
   shared_->cancelled.store(true);
   if (shared_->wakeFd >= 0) {
     uint64_t one = 1;
@@ -415,7 +420,6 @@ HVUNetwork::~HVUNetwork() {
     std::unique_lock<std::mutex> lock(shared_->mutex);
     shared_->workersEnded.wait(lock, [this] { return shared_->runningWorkers == 0; });
   }
-  if (shared_->wakeFd >= 0) close(shared_->wakeFd);
 }
 
 void HVUNetwork::setLoggerDelegate(std::weak_ptr<HVUNetworkLoggerDelegate> delegate) {

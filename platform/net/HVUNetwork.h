@@ -8,8 +8,8 @@
 // request that cannot be made (a URL that is not http or https, a header that
 // would break the request, no queue) answers an empty request identifier and
 // its completion is posted afterwards all the same. Destroying the client
-// cancels the requests still in flight; their completions report
-// kHVUNetworkErrorCancelled.
+// (or `cancelAllRequests`) cancels the requests still in flight; their
+// completions report kHVUNetworkErrorCancelled.
 //
 // TLS verifies the server's certificate chain against a trust file (the
 // system's bundle unless the client is given another) and the host name or
@@ -121,6 +121,12 @@ class HVUNetwork {
   void pokeInterfaceWatchForTesting();
   // Whether this client has a request in flight.
   bool hasUploadInProgress() const;
+  // Cancels the requests in flight and refuses every later one, as
+  // destroying the client does (for a host that shuts down while the client
+  // lives on): their completions report kHVUNetworkErrorCancelled. Returns
+  // once the threads of the requests started before the call have ended, so
+  // their completions have been posted to their queues by then.
+  void cancelAllRequests();
 
   // Each answers the request identifier, or the empty string when no request was made.
   std::string postURL(const std::string& url, const Headers& headers, std::span<const uint8_t> payload,

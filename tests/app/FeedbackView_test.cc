@@ -81,8 +81,9 @@ TEST_F(FeedbackViewTest, SendingLogsTheRatingAndAsksForAReviewFromFourStars) {
     if (c.usageData) {
       ASSERT_EQ(events.size(), eventsBefore + 1);
       EXPECT_EQ(events.back().name, "evaluated_app");
-      ASSERT_EQ(events.back().parameters.size(), 1u);
-      const platform::Object& rating = events.back().parameters.at("rating");
+      ASSERT_TRUE(events.back().parameters);
+      ASSERT_EQ(events.back().parameters->size(), 1u);
+      const platform::Object& rating = events.back().parameters->at("rating");
       EXPECT_TRUE(rating.isInt());
       EXPECT_EQ(rating.intValue(), c.stars);
     } else {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -14,14 +15,14 @@ class RecordingAppAnalytics : public AppAnalytics {
  public:
   struct Event {
     std::string name;
-    platform::Dictionary parameters;
+    std::optional<platform::Dictionary> parameters;  // none: the event has no parameters
   };
 
   void configure() override {
     std::lock_guard<std::mutex> lock(mutex_);
     ++configureCount_;
   }
-  void logEvent(const std::string& name, const platform::Dictionary& parameters) override {
+  void logEvent(const std::string& name, const std::optional<platform::Dictionary>& parameters) override {
     std::lock_guard<std::mutex> lock(mutex_);
     events_.push_back({name, parameters});
   }

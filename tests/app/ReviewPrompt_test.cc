@@ -73,7 +73,7 @@ TEST_F(ReviewPromptTest, AnswersSendTheirEventOnlyWithUsageDataAndRouteToStoreOr
 
     EXPECT_EQ(presentedPopup(), nullptr);  // the prompt closed first
     EXPECT_EQ(events->eventNames(), c.events);
-    for (const auto& event : events->events()) EXPECT_TRUE(event.parameters.empty());
+    for (const auto& event : events->events()) EXPECT_FALSE(event.parameters) << "passes none, not an empty dictionary";
     EXPECT_EQ(storeReviewRequests, c.storeReviews);
     EXPECT_EQ(ui.urlOpener->openedURLs, c.mails);
     EXPECT_EQ(defaults->boolForKey(UserSettings::achievedSuccessKey), c.achievedSuccess);
@@ -135,7 +135,7 @@ TEST_F(ReviewPromptTest, EvaluationsAreSentWithTheirRatingOnlyWithUsageData) {
   BoxwellAnalytics::logEvaluation(5, *defaults);
   ASSERT_EQ(analytics->events().size(), 1u);
   EXPECT_EQ(analytics->events()[0].name, "evaluated_app");
-  EXPECT_EQ(analytics->events()[0].parameters, (platform::Dictionary{{"rating", int64_t{3}}}));
+  EXPECT_EQ(analytics->events()[0].parameters, std::optional<platform::Dictionary>(platform::Dictionary{{"rating", int64_t{3}}}));
 }
 
 }  // namespace

@@ -73,7 +73,7 @@ TEST_F(ScreensInPlaceTest, RatingPopupSendsAndCloses) {
   host->performAction(FeedbackView::sendAction);
   EXPECT_EQ(root_->presentedViewController(), nullptr);
   ASSERT_EQ(analytics_->events().size(), 1u);
-  EXPECT_EQ(analytics_->events()[0].parameters.at("rating").intValue(), 3);
+  EXPECT_EQ(analytics_->events()[0].parameters->at("rating").intValue(), 3);
 }
 
 TEST_F(ScreensInPlaceTest, ListPushesTheSettingsScreenWithTheFlagItWasGiven) {

@@ -59,7 +59,7 @@ TEST_F(SettingsViewTest, SwitchPrintsStoresAndGovernsEveryLaterEvent) {
   screen->performAction(SettingsView::moreAppsAction);
   rating.submitEvaluation();
   EXPECT_EQ(analytics_->eventNames(), (std::vector<std::string>{"developer_tapped", "evaluated_app"}));
-  EXPECT_TRUE(analytics_->events()[0].parameters.empty());
+  EXPECT_FALSE(analytics_->events()[0].parameters) << "passes none, not an empty dictionary";
 
   // Sending the switch's current value again is no change: nothing printed.
   screen->performAction(SettingsView::usageDataAction, true);

@@ -1,8 +1,10 @@
 // Drives Tabulo's browser page in headless Chromium: creates a document,
 // edits a cell (text, colour, photo), merges cells, saves, exports CSV and PDF
 // as downloads, reloads the page and restarts the app and finds the document
-// again, and checks the server's refusals. Writes a screenshot of the editor
-// into the output directory.
+// again, and checks the server's refusals. The app is pointed at the local
+// collection service (next to the app's binary), and the usage event a click
+// in the settings causes is found in a batch the service recorded. Writes a
+// screenshot of the editor into the output directory.
 //
 //   node browser_test.mjs <tabulo binary> <output directory>
 import { spawn } from "node:child_process";
@@ -64,8 +66,79 @@ function photoPNG(width, height) {
   ]);
 }
 
+// The local collection service, recording into the output directory; its
+// lines (the port, then one per accepted batch) are kept in `lines`.
+function startService() {
+  const recordDirectory = path.join(outputDirectory, "batches");
+  fs.mkdirSync(recordDirectory, { recursive: true });
+  const child = spawn(path.join(path.dirname(binary), "collection_service"),
+                      ["--port", "0", "--record", recordDirectory, "--max-seconds", "300"],
+                      { stdio: ["ignore", "pipe", "inherit"] });
+  const service = { child, recordDirectory, lines: [] };
+  return new Promise((resolve, reject) => {
+    let pending = "";
+    const timer = setTimeout(() => reject(new Error("the collection service printed no port")), 10000);
+    child.stdout.on("data", (data) => {
+      pending += data;
+      let newline;
+      while ((newline = pending.indexOf("\n")) >= 0) {
+        service.lines.push(pending.slice(0, newline));
+        pending = pending.slice(newline + 1);
+      }
+      if (service.lines.length && !service.port) {
+        clearTimeout(timer);
+        service.port = Number(service.lines[0]);
+        resolve(service);
+      }
+    });
+    child.on("exit", (code) => reject(new Error("the collection service ended with " + code)));
+  });
+}
+
+// The event names of a recorded batch: the batch's bundles (field 1), their
+// events (field 2) and each event's name (field 2), read from the wire bytes.
+function batchEventNames(bytes) {
+  const fields = (buffer, wanted) => {
+    const found = [];
+    let at = 0;
+    const varint = () => {
+      let value = 0, shift = 0, byte;
+      do { byte = buffer[at++]; value += (byte & 0x7f) * 2 ** shift; shift += 7; } while (byte & 0x80);
+      return value;
+    };
+    while (at < buffer.length) {
+      const key = varint();
+      const type = key & 7;
+      if (type === 0) varint();
+      else if (type === 1) at += 8;
+      else if (type === 5) at += 4;
+      else if (type === 2) {
+        const length = varint();
+        if (Math.floor(key / 8) === wanted) found.push(buffer.subarray(at, at + length));
+        at += length;
+      } else throw new Error("unexpected wire type " + type);
+    }
+    return found;
+  };
+  return fields(bytes, 1).flatMap((bundle) => fields(bundle, 2)).map((event) => fields(event, 2)[0].toString("utf8"));
+}
+
+// Waits for the service's line about a batch holding `name`; answers the batch's file.
+async function waitForBatchWith(service, name) {
+  const deadline = Date.now() + 30000;
+  while (Date.now() < deadline) {
+    const line = service.lines.slice(1).find((l) => l.split(":")[2]?.split(" ").includes(name));
+    if (line) return path.join(service.recordDirectory, line.split(":")[0]);
+    await new Promise((resolve) => setTimeout(resolve, 100));
+  }
+  throw new Error("no batch with " + name + " arrived; the service printed:\n" + service.lines.join("\n"));
+}
+
+let service = null;
 function startApp() {
-  const child = spawn(binary, ["--data-dir", dataDirectory], { stdio: ["ignore", "pipe", "inherit"] });
+  const child = spawn(binary, ["--data-dir", dataDirectory, "--collection-service",
+                               "http://127.0.0.1:" + service.port, "-CVNAnalyticsDebugEnabled"],
+                      { stdio: ["ignore", "pipe", "inherit"] });
   return new Promise((resolve, reject) => {
     let output = "";
     const timer = setTimeout(() => reject(new Error("the app printed no address:\n" + output)), 20000);
@@ -149,6 +222,7 @@ async function leaveEditor(page) {
 
 async function run() {
   const started = Date.now();
+  service = await startService();
   app = await startApp();
   log("app at", app.address);
   await checkRefusals(app);
@@ -181,6 +255,13 @@ async function run() {
     const back = screenOf(page, 0).getByTestId("navigation.back");
     await back.waitFor();
     assert.equal((await back.textContent()).trim(), "\u2039", "the back button has no title");
+    // "More apps" logs the app's usage event, which the library uploads
+    // (about a second later with the debug argument) to the service.
+    log("usage event");
+    await screenOf(page, 0).getByTestId("moreApps").getByTestId("button").click();
+    const batch = await waitForBatchWith(service, "developer_tapped");
+    assert.ok(batchEventNames(fs.readFileSync(batch)).includes("developer_tapped"),
+              "the recorded batch holds the event the click caused");
     await back.click();
     await page.getByText("No Tabulo").waitFor();
 
@@ -363,11 +444,13 @@ async function run() {
     await context.close();
     fs.rmSync(userDataDir, { recursive: true, force: true });
     if (app.child.exitCode === null) await stopApp(app);
+    service.child.kill("SIGTERM");
   }
 }
 
 run().catch(async (error) => {
   console.error("[e2e] FAILED:", error);
   if (app && app.child.exitCode === null) await stopApp(app);
+  if (service && service.child.exitCode === null) service.child.kill("SIGTERM");
   process.exit(1);
 });

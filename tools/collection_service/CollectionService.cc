@@ -15,7 +15,9 @@
 #include <mutex>
 #include <thread>
 
+#include "analytics/wire/GWLPBEvent.h"
 #include "analytics/wire/GWLPBMeasurementBatch.h"
+#include "analytics/wire/GWLPBMeasurementBundle.h"
 #include "platform/compression/Gzip.h"
 #include "tools/collection_service/AttributionRoutes.h"
 #include "tools/collection_service/RequestCapture.h"
@@ -109,7 +111,10 @@ struct CollectionService::State {
   void installDropRoute();
   void installResetRoute();
   void installUploadRoute();
-  bool recordBatch(const std::vector<uint8_t>& encoded);
+  // The file name the batch was recorded under, or none when it could not be written.
+  std::optional<std::string> recordBatch(const std::vector<uint8_t>& encoded);
+  // The line a person watching the service sees for each accepted batch.
+  void printAcceptedBatch(const std::string& fileName, const GWLPBMeasurementBatch& batch);
   void installConfigRoute();
   void installExperimentsRoute();
   void installAttributionAndCapture();
@@ -341,16 +346,43 @@ void CollectionService::State::installUploadRoute() {
       response.set_content("undecodable batch\n", "text/plain");
       return;
     }
-    if (options.recordDirectory && !recordBatch(*encoded)) {
-      response.status = 500;
-      return;
+    std::string fileName = "(not recorded)";
+    if (options.recordDirectory) {
+      std::optional<std::string> recorded = recordBatch(*encoded);
+      if (!recorded) {
+        response.status = 500;
+        return;
+      }
+      fileName = *recorded;
     }
+    printAcceptedBatch(fileName, *batch);
     response.status = 204;
   });
 }
 
+// One line per accepted batch on standard output, after the port line:
+//   batch-000001.pb: 1 bundle, 5 events: _f _s _vs developer_tapped _e
+// (at most kPrintedEventNames names; the rest are counted).
+void CollectionService::State::printAcceptedBatch(const std::string& fileName, const GWLPBMeasurementBatch& batch) {
+  constexpr size_t kPrintedEventNames = 40;
+  const auto bundles = batch.bundles();
+  std::string names;
+  size_t events = 0;
+  for (const auto& bundle : bundles) {
+    for (const auto& event : bundle->events()) {
+      if (++events > kPrintedEventNames) continue;
+      names += " " + event->name().value_or("?");
+    }
+  }
+  if (events > kPrintedEventNames) names += " (and " + std::to_string(events - kPrintedEventNames) + " more)";
+  std::lock_guard<std::mutex> lock(mutex);
+  std::printf("%s: %zu bundle%s, %zu event%s:%s\n", fileName.c_str(), bundles.size(), bundles.size() == 1 ? "" : "s",
+              events, events == 1 ? "" : "s", names.c_str());
+  std::fflush(stdout);
+}
+
 // Writes a batch as the next batch-NNNNNN.pb of the record directory (a temporary file renamed in place).
-bool CollectionService::State::recordBatch(const std::vector<uint8_t>& encoded) {
+std::optional<std::string> CollectionService::State::recordBatch(const std::vector<uint8_t>& encoded) {
   uint64_t number;
   {
     std::lock_guard<std::mutex> lock(mutex);
@@ -364,11 +396,12 @@ bool CollectionService::State::recordBatch(const std::vector<uint8_t>& encoded) 
   {
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(encoded.data()), static_cast<std::streamsize>(encoded.size()));
-    if (!out) return false;
+    if (!out) return std::nullopt;
   }
   std::error_code error;
   std::filesystem::rename(temporary, path, error);
-  return !error;
+  if (error) return std::nullopt;
+  return std::string(name);
 }
 
 void CollectionService::State::installConfigRoute() {

@@ -1,5 +1,7 @@
 // The local collection service: prints the port it listens on, then serves
-// until it is stopped or reaches its bounds. See CollectionService.h.
+// until it is stopped or reaches its bounds, printing one line for each batch
+// it accepts (its file name, its bundle count and its event names), so that a
+// person sees events arrive. See CollectionService.h.
 #include <csignal>
 #include <cstdio>
 #include <string>
