@@ -127,7 +127,6 @@ struct Service {
 
 class LayersEndToEndTest : public PipelineTest {
  protected:
-
   void SetUp() override {
     PipelineTest::SetUp();
     GWLLibraryLoadResetForTesting();
@@ -161,7 +160,8 @@ class LayersEndToEndTest : public PipelineTest {
     }
     service_ = std::make_unique<tabulo::test::CollectionServiceProcess>(arguments);
     ASSERT_GT(service_->port(), 0);
-    hosts = GWLServiceHosts::local(options.tls ? "https" : "http", "127.0.0.1", static_cast<uint16_t>(service_->port()));
+    const auto port = static_cast<uint16_t>(service_->port());
+    hosts = GWLServiceHosts::local(options.tls ? "https" : "http", "127.0.0.1", port);
     startShared();
     if (options.tls) pipeline->network()->setTrustFile(certificates + "/ca.pem");
     identity_->setAppIDFromQRX(std::string(kAppID));
@@ -290,7 +290,7 @@ TEST_F(LayersEndToEndTest, TheServedProgramEditsAndCreatesEventsAndAFailingRuleL
   auto config = GWLPBMeasurementConfig::initWithMessageInfo();
   NANOSetArray(config, GWLPBMeasurementConfig::Field::dynamic_event_editing,
                std::vector<NANOValue>{std::shared_ptr<NANOMessageBase>(MessageOf(program))});
-  serveAndStart(config);
+  ASSERT_NO_FATAL_FAILURE(serveAndStart(config));
   ASSERT_TRUE(pipeline->engineRemoteConfig()->eventEditing()) << "the served program is loaded";
 
   handle(event("open", {{"screen", "grid"}}));
@@ -319,7 +319,7 @@ TEST_F(LayersEndToEndTest, ServedAudiencesPutTheirResultsAndLaterTheirPreviousRe
   auto config = GWLPBMeasurementConfig::initWithMessageInfo();
   config->setAudiences(std::vector{audience(3, {eventFilter(0, "level_up"), eventFilter(1, "share")}),
                                    audience(4, {eventFilter(0, "never_logged")})});
-  serveAndStart(config);
+  ASSERT_NO_FATAL_FAILURE(serveAndStart(config));
 
   handle(event("level_up"));
   upload();
@@ -355,7 +355,7 @@ TEST_F(LayersEndToEndTest, ServedAudiencesPutTheirResultsAndLaterTheirPreviousRe
 // Conditional user properties
 
 TEST_F(LayersEndToEndTest, AConditionalPropertyReachesTheUploadAfterItsTriggerWithItsTriggeredEvent) {
-  serveAndStart(GWLPBMeasurementConfig::initWithMessageInfo());
+  ASSERT_NO_FATAL_FAILURE(serveAndStart(GWLPBMeasurementConfig::initWithMessageInfo()));
   CVNAnalyticsConnector::Dependencies dependencies;
   dependencies.clock = clock_;
   auto connector = CVNAnalyticsConnector::create(dependencies);
@@ -403,7 +403,7 @@ TEST_F(LayersEndToEndTest, TheConversionValueFetchedAfterAnUploadIsLoggedAndUplo
   auto config = GWLPBMeasurementConfig::initWithMessageInfo();
   config->setSettings(std::vector{setting(kGWLSettingSKANUpdateConversionValueEnabled, "1"),
                                   setting(kGWLSettingSKANFirstWindowCVFetchDelay, "20")});
-  serveAndStart(config, {.tls = false, .attributionScenario = scenario});
+  ASSERT_NO_FATAL_FAILURE(serveAndStart(config, {.tls = false, .attributionScenario = scenario}));
   settings_->setFirstOpenTimestampMilliseconds(eventMillis - 3'600'000);
 
   handle(event("level_up"));
@@ -449,7 +449,7 @@ TEST_F(LayersEndToEndTest, TheConversionValueFetchedAfterAnUploadIsLoggedAndUplo
 // Opened URLs
 
 TEST_F(LayersEndToEndTest, AnOpenedCampaignURLGivesACampaignEventInTheUpload) {
-  serveAndStart(GWLPBMeasurementConfig::initWithMessageInfo());
+  ASSERT_NO_FATAL_FAILURE(serveAndStart(GWLPBMeasurementConfig::initWithMessageInfo()));
   analytics_->handleOpenURL("tabulo://open?utm_source=news&utm_medium=email&utm_campaign=spring");
   ASSERT_TRUE(waitUntil([&] {
     const auto names = storedNames();
@@ -476,14 +476,15 @@ TEST_F(LayersEndToEndTest, OnlyAValidPreviewKeyReachesTheTaggingServerUpload) {
 
   // The tagging server (on the same service) is named by a configuration
   // served once the service's port is known.
-  serveAndStart(GWLPBMeasurementConfig::initWithMessageInfo(), {.tls = true, .attributionScenario = std::nullopt});
+  ASSERT_NO_FATAL_FAILURE(serveAndStart(GWLPBMeasurementConfig::initWithMessageInfo(),
+                                        {.tls = true, .attributionScenario = std::nullopt}));
   auto config = GWLPBMeasurementConfig::initWithMessageInfo();
   auto svtp = GWLPBSvtpSetting::initWithMessageInfo();
   NANOSetString(svtp, GWLPBSvtpSetting::Field::upload_url, service_->url("/a", "https"));
   NANOSetInt32(svtp, GWLPBSvtpSetting::Field::sample_percent, 0);  // only the preview switch chooses it
   NANOSetMessage(config, GWLPBMeasurementConfig::Field::svtp_setting, svtp);
   serve(config);
-  fetchConfiguration();
+  ASSERT_NO_FATAL_FAILURE(fetchConfiguration());
   bool tagging = true;
   onWorker([&] { tagging = pipeline->engineRemoteConfig()->SVTPUploadEnabled(); });
   ASSERT_FALSE(tagging) << "no instance is sampled in";
@@ -537,7 +538,7 @@ class EntryClassForwarder : public platform::PaymentTransactionObserver {
 };
 
 TEST_F(LayersEndToEndTest, AStorePurchaseIsUploadedWithItsMicrosAndItsCurrencysLifetimeValue) {
-  serveAndStart(GWLPBMeasurementConfig::initWithMessageInfo());
+  ASSERT_NO_FATAL_FAILURE(serveAndStart(GWLPBMeasurementConfig::initWithMessageInfo()));
   struct Reset {
     ~Reset() {
       platform::Store::setShared(nullptr);
