@@ -366,6 +366,10 @@ std::optional<std::string> GWLMeasurement::appInstanceID() const {
   return found ? found->appInstanceID() : std::nullopt;
 }
 
+std::optional<GWLServiceEndpoint> GWLMeasurement::uploadHost() const {
+  return (dependencies_.hosts ? *dependencies_.hosts : GWLServiceHosts::builtIn()).upload;
+}
+
 std::optional<std::string> GWLMeasurement::resettableDeviceID() const {
   auto found = identity();
   return found ? found->resettableDeviceID() : std::nullopt;

@@ -346,6 +346,8 @@ class GWLMeasurement : public GWLMeasurementOperations,
   // The identity's answers (none or the defaults before the start took it).
   std::optional<std::string> appID() const override;
   std::optional<std::string> appInstanceID() const override;
+  // The collection service's upload host (the conversion-value requests go there).
+  std::optional<GWLServiceEndpoint> uploadHost() const override;
   std::optional<std::string> resettableDeviceID() const override;
   bool hasLimitedAdTracking() const override;
   bool limitedAdTracking() const override;

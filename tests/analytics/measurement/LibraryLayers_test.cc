@@ -241,6 +241,19 @@ TEST_F(LibraryLayersTest, TheFirstPostbackWindowShortensTheUploadInterval) {
   EXPECT_EQ(afterWindow - inWindow, 3600 - 1800);
 }
 
+// The conversion values are POSTed to the engine's upload host; an engine
+// that answered none would never fetch them.
+TEST_F(LibraryLayersTest, TheEngineAnswersItsUploadHostToTheLayers) {
+  const GWLMeasurementEngineCalls& calls = *pipeline;
+  ASSERT_TRUE(calls.uploadHost());
+  EXPECT_EQ(calls.uploadHost()->origin(), GWLServiceHosts::builtIn().upload.origin());
+  hosts = GWLServiceHosts::local("http", "127.0.0.1", 8080);
+  startShared();
+  const GWLMeasurementEngineCalls& local = *pipeline;
+  ASSERT_TRUE(local.uploadHost());
+  EXPECT_EQ(local.uploadHost()->origin(), "http://127.0.0.1:8080");
+}
+
 TEST_F(LibraryLayersTest, TheStartMakesTheSearchAdsReporter) {
   // The app environment of these tests has no attribution framework: the
   // reporter made at start says so and schedules nothing.
