@@ -2,107 +2,66 @@
 
 #include <cstdint>
 
+#include <x86intrin.h>
+
+// Forced inlining keeps each chain of squarings in registers: as calls, the
+// limbs go through memory between every step.
+#define TABULO_INLINE inline __attribute__((always_inline))
+
 namespace blinders::p256 {
 
 namespace {
 
 __extension__ typedef unsigned __int128 Uint128;
 
-constexpr int kWords = 2 * kLimbs;  // 32-bit words of a reduced number
+// R^2 mod p, with R = 2^256: multiplying by it in Montgomery form brings a
+// number into that form.
+constexpr uint64_t kRSquared[kLimbs] = {0x0000000000000003, 0xfffffffbffffffff, 0xfffffffffffffffe,
+                                        0x00000004fffffffd};
 
-// Signed column sums of 32-bit words, carried: `word` gets the eight low
-// words, the answer is what carries out of the top (negative when the sum is).
-// Every column is far below 2^62 in magnitude, so nothing overflows.
-int64_t Carry(const int64_t column[kWords], uint32_t word[kWords]) {
-  int64_t carry = 0;
-  for (int j = 0; j < kWords; ++j) {
-    const int64_t v = column[j] + carry;
-    word[j] = static_cast<uint32_t>(v);
-    carry = v >> 32;  // arithmetic: floor division by 2^32
+TABULO_INLINE void Redc(uint64_t r[kLimbs], const uint64_t t[2 * kLimbs]) {
+  // Montgomery reduction, one limb at a time: q = the lowest limb, and q * p
+  // added clears it, as p = -1 mod 2^64. The prime's shape makes q * p cheap:
+  // its two low limbs are 2^96 - 1, so q * (2^96 - 1) adds q << 96 and takes
+  // q, which cancels the limb; only q times the top limb 2^64 - 2^32 + 1 is
+  // a multiplication. The carry chains are spelled out with the processor's
+  // add-with-carry, which the compiler keeps in registers.
+  unsigned long long w0 = t[0], w1 = t[1], w2 = t[2], w3 = t[3], w4 = t[4], w5 = t[5], w6 = t[6], w7 = t[7];
+  unsigned long long high = 0;  // what carries out of the top limb
+  unsigned char c;
+  Uint128 top;
+  // Step i adds q << 96 at limb i and q * p[3] at limb i + 3.
+#define TABULO_REDC_STEP(q, l1, l2, l3, l4, rest)                             \
+  top = static_cast<Uint128>(q) * kPrime[3];                                  \
+  c = _addcarry_u64(0, l1, (q) << 32, &l1);                                   \
+  c = _addcarry_u64(c, l2, (q) >> 32, &l2);                                   \
+  c = _addcarry_u64(c, l3, static_cast<uint64_t>(top), &l3);                  \
+  c = _addcarry_u64(c, l4, static_cast<uint64_t>(top >> 64), &l4);            \
+  rest
+  TABULO_REDC_STEP(w0, w1, w2, w3, w4, c = _addcarry_u64(c, w5, 0, &w5); c = _addcarry_u64(c, w6, 0, &w6);
+                   c = _addcarry_u64(c, w7, 0, &w7); high += c;)
+  TABULO_REDC_STEP(w1, w2, w3, w4, w5, c = _addcarry_u64(c, w6, 0, &w6); c = _addcarry_u64(c, w7, 0, &w7);
+                   high += c;)
+  TABULO_REDC_STEP(w2, w3, w4, w5, w6, c = _addcarry_u64(c, w7, 0, &w7); high += c;)
+  TABULO_REDC_STEP(w3, w4, w5, w6, w7, high += c;)
+#undef TABULO_REDC_STEP
+  // (t + Q p) / 2^256 = (w7..w4) + high * 2^256, below 2^256 + p: at most
+  // two subtractions of p (one for any t below p * 2^256, such as a product
+  // of reduced numbers).
+  while (true) {
+    unsigned long long d0, d1, d2, d3, rest;
+    c = _subborrow_u64(0, w4, kPrime[0], &d0);
+    c = _subborrow_u64(c, w5, kPrime[1], &d1);
+    c = _subborrow_u64(c, w6, kPrime[2], &d2);
+    c = _subborrow_u64(c, w7, kPrime[3], &d3);
+    c = _subborrow_u64(c, high, 0, &rest);
+    if (c != 0) break;  // below p
+    w4 = d0, w5 = d1, w6 = d2, w7 = d3, high = rest;
   }
-  return carry;
+  r[0] = w4, r[1] = w5, r[2] = w6, r[3] = w7;
 }
 
-// r = sum + carry * 2^256, a number below 2p, reduced below p.
-void SubtractPrimeIfAbove(uint64_t r[kLimbs], const uint64_t sum[kLimbs], uint64_t carry) {
-  uint64_t d[kLimbs];
-  uint64_t borrow = 0;
-  for (int j = 0; j < kLimbs; ++j) {
-    const Uint128 v = static_cast<Uint128>(sum[j]) - kPrime[j] - borrow;
-    d[j] = static_cast<uint64_t>(v);
-    borrow = static_cast<uint64_t>(v >> 64) & 1;
-  }
-  // sum + carry * 2^256 < p exactly when the subtraction borrowed past the carry.
-  const bool below_p = carry < borrow;
-  for (int j = 0; j < kLimbs; ++j) r[j] = below_p ? sum[j] : d[j];
-}
-
-void SqrTimes(uint64_t r[kLimbs], int times) {
-  for (int i = 0; i < times; ++i) Sqr(r, r);
-}
-
-}  // namespace
-
-void Reduce(uint64_t r[kLimbs], const uint64_t t[2 * kLimbs]) {
-  int64_t c[16];
-  for (int k = 0; k < 2 * kLimbs; ++k) {
-    c[2 * k] = static_cast<int64_t>(t[k] & 0xffffffff);
-    c[2 * k + 1] = static_cast<int64_t>(t[k] >> 32);
-  }
-  // With c15..c0 the 32-bit words of t, t = A + 2B + 2C + D + E - F - G - H - I
-  // mod p, where (most significant word first)
-  //   A = (c7,  c6,  c5,  c4,  c3,  c2,  c1,  c0)
-  //   B = (c15, c14, c13, c12, c11, 0,   0,   0)
-  //   C = (0,   c15, c14, c13, c12, 0,   0,   0)
-  //   D = (c15, c14, 0,   0,   0,   c10, c9,  c8)
-  //   E = (c8,  c13, c15, c14, c13, c11, c10, c9)
-  //   F = (c10, c8,  0,   0,   0,   c13, c12, c11)
-  //   G = (c11, c9,  0,   0,   c15, c14, c13, c12)
-  //   H = (c12, 0,   c10, c9,  c8,  c15, c14, c13)
-  //   I = (c13, 0,   c11, c10, c9,  0,   c15, c14)
-  // (each term is a product c_i * 2^(32i) rewritten with 2^256 = 2^224 -
-  // 2^192 - 2^96 + 1 mod p). Summed by columns:
-  int64_t column[kWords] = {
-      c[0] + c[8] + c[9] - c[11] - c[12] - c[13] - c[14],
-      c[1] + c[9] + c[10] - c[12] - c[13] - c[14] - c[15],
-      c[2] + c[10] + c[11] - c[13] - c[14] - c[15],
-      c[3] + 2 * c[11] + 2 * c[12] + c[13] - c[15] - c[8] - c[9],
-      c[4] + 2 * c[12] + 2 * c[13] + c[14] - c[9] - c[10],
-      c[5] + 2 * c[13] + 2 * c[14] + c[15] - c[10] - c[11],
-      c[6] + 3 * c[14] + 2 * c[15] + c[13] - c[8] - c[9],
-      c[7] + 3 * c[15] + c[8] - c[10] - c[11] - c[12] - c[13],
-  };
-  uint32_t word[kWords];
-  int64_t carry = Carry(column, word);
-  // The sum is word + carry * 2^256 with a small carry (-4 to 7); each fold
-  // adds carry * (2^224 - 2^192 - 2^96 + 1) in its place. A first fold leaves
-  // a carry of at most one either way, which a second fold absorbs.
-  while (carry != 0) {
-    for (int j = 0; j < kWords; ++j) column[j] = word[j];
-    column[0] += carry;
-    column[3] -= carry;
-    column[6] -= carry;
-    column[7] += carry;
-    carry = Carry(column, word);
-  }
-  // Below 2^256, so below 2p.
-  uint64_t low[kLimbs];
-  for (int k = 0; k < kLimbs; ++k) low[k] = (static_cast<uint64_t>(word[2 * k + 1]) << 32) | word[2 * k];
-  SubtractPrimeIfAbove(r, low, 0);
-}
-
-void Add(uint64_t r[kLimbs], const uint64_t a[kLimbs], const uint64_t b[kLimbs]) {
-  uint64_t sum[kLimbs];
-  uint64_t carry = 0;
-  for (int j = 0; j < kLimbs; ++j) {
-    const Uint128 v = static_cast<Uint128>(a[j]) + b[j] + carry;
-    sum[j] = static_cast<uint64_t>(v);
-    carry = static_cast<uint64_t>(v >> 64);
-  }
-  SubtractPrimeIfAbove(r, sum, carry);
-}
-
-void Mul(uint64_t r[kLimbs], const uint64_t a[kLimbs], const uint64_t b[kLimbs]) {
+TABULO_INLINE void MontMul(uint64_t r[kLimbs], const uint64_t a[kLimbs], const uint64_t b[kLimbs]) {
   uint64_t t[2 * kLimbs] = {};
 #pragma GCC unroll 4
   for (int i = 0; i < kLimbs; ++i) {
@@ -115,10 +74,10 @@ void Mul(uint64_t r[kLimbs], const uint64_t a[kLimbs], const uint64_t b[kLimbs])
     }
     t[i + kLimbs] = carry;
   }
-  Reduce(r, t);
+  Redc(r, t);
 }
 
-void Sqr(uint64_t r[kLimbs], const uint64_t a[kLimbs]) {
+TABULO_INLINE void MontSqr(uint64_t r[kLimbs], const uint64_t a[kLimbs]) {
   uint64_t t[2 * kLimbs] = {};
   // The products a[i] * a[j] with i < j, once each...
 #pragma GCC unroll 4
@@ -146,28 +105,67 @@ void Sqr(uint64_t r[kLimbs], const uint64_t a[kLimbs]) {
     t[2 * i + 1] = static_cast<uint64_t>(v);
     carry = static_cast<uint64_t>(v >> 64);
   }
-  Reduce(r, t);
+  Redc(r, t);
+}
+
+TABULO_INLINE void MontSqrTimes(uint64_t r[kLimbs], int times) {
+  for (int i = 0; i < times; ++i) MontSqr(r, r);
+}
+
+}  // namespace
+
+void Reduce(uint64_t r[kLimbs], const uint64_t t[2 * kLimbs]) { Redc(r, t); }
+
+void Mul(uint64_t r[kLimbs], const uint64_t a[kLimbs], const uint64_t b[kLimbs]) { MontMul(r, a, b); }
+
+void Sqr(uint64_t r[kLimbs], const uint64_t a[kLimbs]) { MontSqr(r, a); }
+
+void ToMontgomery(uint64_t r[kLimbs], const uint64_t a[kLimbs]) { MontMul(r, a, kRSquared); }
+
+void FromMontgomery(uint64_t r[kLimbs], const uint64_t a[kLimbs]) {
+  const uint64_t t[2 * kLimbs] = {a[0], a[1], a[2], a[3], 0, 0, 0, 0};
+  Redc(r, t);
+}
+
+void Add(uint64_t r[kLimbs], const uint64_t a[kLimbs], const uint64_t b[kLimbs]) {
+  uint64_t sum[kLimbs];
+  uint64_t carry = 0;
+  for (int j = 0; j < kLimbs; ++j) {
+    const Uint128 v = static_cast<Uint128>(a[j]) + b[j] + carry;
+    sum[j] = static_cast<uint64_t>(v);
+    carry = static_cast<uint64_t>(v >> 64);
+  }
+  // Below 2p: p once at most.
+  uint64_t d[kLimbs];
+  uint64_t borrow = 0;
+  for (int j = 0; j < kLimbs; ++j) {
+    const Uint128 v = static_cast<Uint128>(sum[j]) - kPrime[j] - borrow;
+    d[j] = static_cast<uint64_t>(v);
+    borrow = static_cast<uint64_t>(v >> 64) & 1;
+  }
+  const bool below_p = carry < borrow;
+  for (int j = 0; j < kLimbs; ++j) r[j] = below_p ? sum[j] : d[j];
 }
 
 void SqrtExponent(uint64_t r[kLimbs], const uint64_t a[kLimbs]) {
   // x_k = a^(2^k - 1), doubling k up to 32.
   uint64_t x[kLimbs];
   uint64_t t[kLimbs];
-  Sqr(x, a);
-  Mul(x, x, a);  // x2
+  MontSqr(x, a);
+  MontMul(x, x, a);  // x_2
   for (int k = 2; k <= 16; k *= 2) {
     for (int j = 0; j < kLimbs; ++j) t[j] = x[j];
-    SqrTimes(t, k);
-    Mul(x, t, x);  // x_2k = x_k^(2^k) * x_k
+    MontSqrTimes(t, k);
+    MontMul(x, t, x);  // x_2k = x_k^(2^k) * x_k
   }
-  // x32^(2^32) * a = a^(2^64 - 2^32 + 1); then * 2^96, + 1; then * 2^94.
+  // x_32^(2^32) * a = a^(2^64 - 2^32 + 1); then * 2^96, + 1; then * 2^94.
   uint64_t a_copy[kLimbs];
   for (int j = 0; j < kLimbs; ++j) a_copy[j] = a[j];
-  SqrTimes(x, 32);
-  Mul(x, x, a_copy);
-  SqrTimes(x, 96);
-  Mul(x, x, a_copy);
-  SqrTimes(x, 94);
+  MontSqrTimes(x, 32);
+  MontMul(x, x, a_copy);
+  MontSqrTimes(x, 96);
+  MontMul(x, x, a_copy);
+  MontSqrTimes(x, 94);
   for (int j = 0; j < kLimbs; ++j) r[j] = x[j];
 }
 

@@ -410,26 +410,33 @@ PrimeField::CurveAnswer CurveRootByExp(const MontgomeryConstants& c, const uint6
   return PrimeField::CurveAnswer::kRoot;
 }
 
-// P-256's field in ordinary form, as p256_field.h computes it.
-bool SquareRootP256(const uint64_t* a, uint64_t* root) {
-  p256::SqrtExponent(root, a);
+// Sets `root` to the Montgomery form of a^((p+1)/4) mod p and answers whether
+// its square is a, for a < p in Montgomery form, on P-256's own arithmetic.
+bool SquareRootP256(const uint64_t* a_mont, uint64_t* root_mont) {
+  p256::SqrtExponent(root_mont, a_mont);
   uint64_t square[p256::kLimbs];
-  p256::Sqr(square, root);
-  return std::equal(square, square + p256::kLimbs, a);
+  p256::Sqr(square, root_mont);
+  // Montgomery forms below p are unique, so they compare as the values do.
+  return std::equal(square, square + p256::kLimbs, a_mont);
 }
 
-// CurveRootByExp on P-256's field, with a and b in ordinary form.
-PrimeField::CurveAnswer CurveRootP256(const LimbNumber& p, const uint64_t* a, const uint64_t* b, const uint64_t* x,
-                                      bool odd, bool test_first, uint64_t* y) {
+// CurveRootByExp on P-256's own arithmetic.
+PrimeField::CurveAnswer CurveRootP256(const LimbNumber& p, const uint64_t* a_mont, const uint64_t* b_mont,
+                                      const uint64_t* x, bool odd, bool test_first, uint64_t* y) {
   constexpr int N = p256::kLimbs;
+  uint64_t x_mont[N];
+  p256::ToMontgomery(x_mont, x);
   uint64_t s[N];
-  p256::Sqr(s, x);
-  p256::Add(s, s, a);
-  p256::Mul(s, s, x);
-  p256::Add(s, s, b);
+  p256::Sqr(s, x_mont);
+  p256::Add(s, s, a_mont);
+  p256::Mul(s, s, x_mont);
+  p256::Add(s, s, b_mont);
+  // s = (x^3 + a*x + b) R, with the right side's symbol (see CurveRootByExp).
   if (std::all_of(s, s + N, [](uint64_t limb) { return limb == 0; })) return PrimeField::CurveAnswer::kZero;
   if (test_first && !MayBeSquare<N>(s, p)) return PrimeField::CurveAnswer::kNotSquare;
-  if (!SquareRootP256(s, y)) return PrimeField::CurveAnswer::kNotSquare;
+  uint64_t root_mont[N];
+  if (!SquareRootP256(s, root_mont)) return PrimeField::CurveAnswer::kNotSquare;
+  p256::FromMontgomery(y, root_mont);
   NegateForParity<N>(y, p256::kPrime, odd);
   return PrimeField::CurveAnswer::kRoot;
 }
@@ -580,7 +587,10 @@ bool PrimeField::Sqrt(BIGNUM* root, bool* is_square, const BIGNUM* a, BN_CTX* ct
   if (reduced) {
     LimbNumber root_limbs;
     if (p256_) {
-      *is_square = SquareRootP256(a_limbs.limb, root_limbs.limb);
+      uint64_t a_mont[p256::kLimbs];
+      p256::ToMontgomery(a_mont, a_limbs.limb);
+      *is_square = SquareRootP256(a_mont, root_limbs.limb);
+      p256::FromMontgomery(root_limbs.limb, root_limbs.limb);
       return FromLimbs(root, root_limbs.limb, p256::kLimbs);
     }
     const MontgomeryConstants constants{&p_limbs_, p_prime_, &montgomery_r_squared_, &montgomery_one_};
@@ -600,18 +610,16 @@ bool PrimeField::Sqrt(BIGNUM* root, bool* is_square, const BIGNUM* a, BN_CTX* ct
 bool PrimeField::SetCurve(const BIGNUM* a, const BIGNUM* b, BN_CTX* ctx) {
   if (!sqrt_exponent_) return true;  // the roots stay with the library's arithmetic
   // a R mod p and b R mod p: the coefficients reduced, shifted by 64 bits a
-  // limb at a time and reduced again. P-256's arithmetic takes them reduced
-  // only.
+  // limb at a time and reduced again.
   bssl::UniquePtr<BIGNUM> value(BN_new());
   const BIGNUM* coefficients[2] = {a, b};
   LimbNumber* out[2] = {&curve_a_, &curve_b_};
   for (int i = 0; i < 2; ++i) {
-    if (!value || !BN_nnmod(value.get(), coefficients[i], p_.get(), ctx)) return false;
-    if (!p256_ && (!BN_lshift(value.get(), value.get(), 64 * p_limbs_.size) ||
-                   !BN_nnmod(value.get(), value.get(), p_.get(), ctx))) {
+    if (!value || !BN_nnmod(value.get(), coefficients[i], p_.get(), ctx) ||
+        !BN_lshift(value.get(), value.get(), 64 * p_limbs_.size) || !BN_nnmod(value.get(), value.get(), p_.get(), ctx) ||
+        !ToLimbNumber(value.get(), out[i])) {
       return false;
     }
-    if (!ToLimbNumber(value.get(), out[i])) return false;
   }
   has_curve_ = true;
   return true;

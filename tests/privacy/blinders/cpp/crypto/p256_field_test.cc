@@ -62,14 +62,20 @@ class P256FieldTest : public ::testing::Test {
     bssl::UniquePtr<BIGNUM> term(BN_new());
     ASSERT_TRUE(BN_set_bit(term.get(), 224) && BN_sub(p.get(), p.get(), term.get()) && BN_sub_word(p.get(), 1));
     ASSERT_EQ(BN_cmp(p.get(), p_.get()), 0) << HexOf(p_.get());
+    // R = 2^256 and its inverse mod p.
+    ASSERT_TRUE(BN_set_bit(r_.get(), 256) && BN_nnmod(r_.get(), r_.get(), p_.get(), ctx_.get()));
+    ASSERT_NE(BN_mod_inverse(r_inverse_.get(), r_.get(), p_.get(), ctx_.get()), nullptr);
   }
 
-  // n mod p by the library.
-  Wide Reference(const BIGNUM* n) {
+  // n * factor mod p by the library.
+  Wide Times(const BIGNUM* n, const BIGNUM* factor) {
     bssl::UniquePtr<BIGNUM> r(BN_new());
     EXPECT_EQ(BN_nnmod(r.get(), n, p_.get(), ctx_.get()), 1);
+    EXPECT_EQ(BN_mod_mul(r.get(), r.get(), factor, p_.get(), ctx_.get()), 1);
     return Limbs(r.get());
   }
+  // n / R mod p: a Montgomery reduction's answer.
+  Wide Reference(const BIGNUM* n) { return Times(n, r_inverse_.get()); }
 
   // A fixed sequence of pseudo-random limbs, the same in every run.
   uint64_t NextRandom() {
@@ -117,6 +123,8 @@ class P256FieldTest : public ::testing::Test {
 
   bssl::UniquePtr<BN_CTX> ctx_{BN_CTX_new()};
   bssl::UniquePtr<BIGNUM> p_ = ToBignum(p256::kPrime, kLimbs);
+  bssl::UniquePtr<BIGNUM> r_{BN_new()};
+  bssl::UniquePtr<BIGNUM> r_inverse_{BN_new()};
   uint64_t state_ = 0;
 };
 
@@ -136,8 +144,8 @@ TEST_F(P256FieldTest, ReduceAgreesWithBignumOnEdgeAndRandomInputs) {
       {0, 0, 0, 0, 0, 0, 0, uint64_t{1} << 63},                            // 2^511
       {0, 0, 0, 0, ones, ones, ones, ones},                                // the high half all ones
   };
-  // The high words one at a time, alone and cleared from all ones: the
-  // columns that subtract them at their largest, and the others.
+  // Each 32-bit word of the high half alone at its largest, and missing from
+  // a number of all ones: the carries of each reduction step at their extremes.
   for (int word = 8; word < 16; ++word) {
     const int limb = word / 2;
     const uint64_t mask = word % 2 == 0 ? 0xffffffff : 0xffffffff00000000;
@@ -148,8 +156,8 @@ TEST_F(P256FieldTest, ReduceAgreesWithBignumOnEdgeAndRandomInputs) {
     cleared[limb] &= ~mask;
     inputs.push_back(cleared);
   }
-  // Multiples of p and their neighbours, where the answer is 0, 1 or p - 1,
-  // among them (p - 1)^2 = (p - 2) p + 1, the largest product of reduced numbers.
+  // Multiples of p and their neighbours (answers 0 and +-1/R), among them
+  // (p - 1)^2 = (p - 2) p + 1, the largest product of reduced numbers.
   bssl::UniquePtr<BIGNUM> p_minus_2(BN_dup(p_.get()));
   ASSERT_TRUE(BN_sub_word(p_minus_2.get(), 2));
   for (const BIGNUM* k : std::initializer_list<const BIGNUM*>{BN_value_one(), p_minus_2.get(), p_.get()}) {
@@ -180,17 +188,23 @@ TEST_F(P256FieldTest, ArithmeticAgreesWithBignum) {
   for (const Wide& a : operands) {
     const bssl::UniquePtr<BIGNUM> a_bn = ToBignum(a);
     SCOPED_TRACE(HexOf(a));
-    bssl::UniquePtr<BIGNUM> expected(BN_new());
-    ASSERT_EQ(BN_mod_sqr(expected.get(), a_bn.get(), p_.get(), ctx_.get()), 1);
+    bssl::UniquePtr<BIGNUM> product(BN_new());
+    ASSERT_EQ(BN_mul(product.get(), a_bn.get(), a_bn.get(), ctx_.get()), 1);
     uint64_t r[kLimbs];
     p256::Sqr(r, a.data());
-    EXPECT_EQ(Wide(r, r + kLimbs), Limbs(expected.get()));
+    EXPECT_EQ(Wide(r, r + kLimbs), Reference(product.get()));
     for (const Wide& b : operands) {
-      const bssl::UniquePtr<BIGNUM> b_bn = ToBignum(b);
-      ASSERT_EQ(BN_mod_mul(expected.get(), a_bn.get(), b_bn.get(), p_.get(), ctx_.get()), 1);
+      ASSERT_EQ(BN_mul(product.get(), a_bn.get(), ToBignum(b).get(), ctx_.get()), 1);
       p256::Mul(r, a.data(), b.data());
-      EXPECT_EQ(Wide(r, r + kLimbs), Limbs(expected.get())) << "times " << HexOf(b);
+      EXPECT_EQ(Wide(r, r + kLimbs), Reference(product.get())) << "times " << HexOf(b);
     }
+    // Into Montgomery form and out of it.
+    p256::ToMontgomery(r, a.data());
+    EXPECT_EQ(Wide(r, r + kLimbs), Times(a_bn.get(), r_.get()));
+    p256::FromMontgomery(r, r);
+    EXPECT_EQ(Wide(r, r + kLimbs), Times(a_bn.get(), BN_value_one()));
+    p256::FromMontgomery(r, a.data());
+    EXPECT_EQ(Wide(r, r + kLimbs), Reference(a_bn.get()));
   }
   // Addition is for reduced operands only.
   for (const Wide& a : reduced) {
@@ -231,12 +245,15 @@ TEST_F(P256FieldTest, SqrtExponentAgreesWithBignumExponentiation) {
     SCOPED_TRACE(HexOf(a));
     bssl::UniquePtr<BIGNUM> expected(BN_new());
     ASSERT_EQ(BN_mod_exp(expected.get(), ToBignum(a).get(), exponent.get(), p_.get(), ctx_.get()), 1);
+    uint64_t a_mont[kLimbs];
+    p256::ToMontgomery(a_mont, a.data());
     uint64_t r[kLimbs];
-    p256::SqrtExponent(r, a.data());
-    EXPECT_EQ(Wide(r, r + kLimbs), Limbs(expected.get()));
+    p256::SqrtExponent(r, a_mont);
     uint64_t square[kLimbs];
     p256::Sqr(square, r);
-    if (Wide(square, square + kLimbs) == a) ++roots;
+    if (Wide(square, square + kLimbs) == Wide(a_mont, a_mont + kLimbs)) ++roots;
+    p256::FromMontgomery(r, r);
+    EXPECT_EQ(Wide(r, r + kLimbs), Limbs(expected.get()));
   }
   // Both squares and non-squares were among the operands.
   EXPECT_GT(roots, 3);
