@@ -21,6 +21,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "analytics/foundation/config/GWLMeasurementRegistry.h"
@@ -48,6 +49,15 @@ const fs::path& scratch() {
     GWLMeasurementRegistry::resetForTesting(GWLMonitor::create(6, nullptr, kGWLLibraryVersion, dependencies));
     return dir;
   }();
+  // Made after `root`, so gone (with the directory) before it at exit: each run
+  // leaves megabytes of database files behind otherwise.
+  static const struct Remover {
+    fs::path dir;
+    ~Remover() {
+      std::error_code ignored;
+      fs::remove_all(dir, ignored);
+    }
+  } remover{root};
   return root;
 }
 

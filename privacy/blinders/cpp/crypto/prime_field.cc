@@ -3,8 +3,9 @@
 #include <algorithm>
 #include <cstdint>
 #include <optional>
-#include <type_traits>
 #include <utility>
+
+#include "privacy/blinders/cpp/crypto/p256_field.h"
 
 namespace blinders {
 
@@ -166,17 +167,24 @@ int JacobiSymbol(const LimbNumber& a, const LimbNumber& m) {
   }
 }
 
+// A modulus read at run time: its limbs and -m^-1 mod 2^64.
+struct LimbModulus {
+  const uint64_t* limb;
+  uint64_t p_prime;
+  uint64_t operator[](int j) const { return limb[j]; }
+  uint64_t prime() const { return p_prime; }
+};
+
 // Montgomery arithmetic on N-limb numbers below an odd modulus m of N limbs,
 // with R = 2^(64N). The library's Montgomery multiplication works on BIGNUMs
 // and pays for their bookkeeping on every call; a square root is a chain of
 // some 260 multiplications of fixed-size numbers, done here on plain arrays.
+// (P-256, the protocol's curve, has its own arithmetic: p256_field.h.)
 //
-// `Modulus` gives the limbs m[j] and m.prime() = -m^-1 mod 2^64: either read
-// at run time, or constants the compiler folds into the arithmetic (P-256's
-// limbs are 0, all ones and 2^32 - 1 for the most part, and its m.prime() is 1).
-template <int N, typename Modulus>
+// `m` gives the limbs m[j] and m.prime() = -m^-1 mod 2^64.
+template <int N>
 struct Montgomery {
-  Modulus m;
+  LimbModulus m;
 
   // r = a * b / R mod m, for a, b < m; the result is below m. r may alias a or b.
   void Mul(uint64_t* r, const uint64_t* a, const uint64_t* b) const {
@@ -296,24 +304,8 @@ struct Montgomery {
   }
 };
 
-// A modulus read at run time.
-struct LimbModulus {
-  const uint64_t* limb;
-  uint64_t p_prime;
-  uint64_t operator[](int j) const { return limb[j]; }
-  uint64_t prime() const { return p_prime; }
-};
-
-// The prime of P-256, 2^256 - 2^224 + 2^192 + 2^96 - 1, the curve of the
-// private-membership protocol.
-struct P256Modulus {
-  static constexpr uint64_t kLimbs[4] = {0xffffffffffffffff, 0x00000000ffffffff, 0, 0xffffffff00000001};
-  constexpr uint64_t operator[](int j) const { return kLimbs[j]; }
-  constexpr uint64_t prime() const { return 1; }
-};
-
 bool IsP256(const LimbNumber& p) {
-  return p.size == 4 && std::equal(p.limb, p.limb + 4, P256Modulus::kLimbs);
+  return p.size == p256::kLimbs && std::equal(p.limb, p.limb + p256::kLimbs, p256::kPrime);
 }
 
 // Newton's iteration for m0^-1 mod 2^64 (m0 odd), each step doubling the
@@ -333,11 +325,10 @@ struct MontgomeryConstants {
 };
 
 // Sets `root` to a^e mod p and answers whether its square is a, for a < p.
-template <int N, typename Modulus = LimbModulus>
+template <int N>
 bool SquareRootByExp(const MontgomeryConstants& c, const uint64_t* e, int e_bits, const uint64_t* a,
                      uint64_t* root) {
-  Montgomery<N, Modulus> mont{};
-  if constexpr (std::is_same_v<Modulus, LimbModulus>) mont.m = LimbModulus{c.p->limb, c.p_prime};
+  const Montgomery<N> mont{LimbModulus{c.p->limb, c.p_prime}};
   uint64_t a_mont[N];
   mont.Mul(a_mont, a, c.r_squared->limb);
   uint64_t root_mont[N];
@@ -352,8 +343,8 @@ bool SquareRootByExp(const MontgomeryConstants& c, const uint64_t* e, int e_bits
 }
 
 // r = a + b mod m, for a, b < m.
-template <int N, typename Modulus>
-void AddMod(const Modulus& m, uint64_t* r, const uint64_t* a, const uint64_t* b) {
+template <int N>
+void AddMod(const LimbModulus& m, uint64_t* r, const uint64_t* a, const uint64_t* b) {
   uint64_t sum[N];
   uint64_t carry = 0;
   for (int j = 0; j < N; ++j) {
@@ -361,17 +352,39 @@ void AddMod(const Modulus& m, uint64_t* r, const uint64_t* a, const uint64_t* b)
     sum[j] = static_cast<uint64_t>(v);
     carry = static_cast<uint64_t>(v >> 64);
   }
-  Montgomery<N, Modulus>{m}.Finish(r, sum, carry);
+  Montgomery<N>{m}.Finish(r, sum, carry);
+}
+
+// False when the N limbs of s (below p) are not a square mod p, by their
+// Legendre symbol.
+template <int N>
+bool MayBeSquare(const uint64_t* s, const LimbNumber& p) {
+  LimbNumber s_limbs{};
+  std::copy(s, s + N, s_limbs.limb);
+  s_limbs.size = N;
+  while (s_limbs.size > 0 && s_limbs.limb[s_limbs.size - 1] == 0) --s_limbs.size;
+  return JacobiSymbol(s_limbs, p) >= 0;
+}
+
+// y = p - y when y's parity is not the one asked for; y is not zero.
+template <int N>
+void NegateForParity(uint64_t* y, const uint64_t* p, bool odd) {
+  if (((y[0] & 1) != 0) == odd) return;
+  uint64_t borrow = 0;
+  for (int j = 0; j < N; ++j) {
+    const Uint128 v = static_cast<Uint128>(p[j]) - y[j] - borrow;
+    y[j] = static_cast<uint64_t>(v);
+    borrow = static_cast<uint64_t>(v >> 64) & 1;
+  }
 }
 
 // The root of x^3 + a*x + b with the parity asked for, for x < p, as
-// PrimeField::CurveRoot describes; `curve` holds a and b in Montgomery form.
-template <int N, typename Modulus = LimbModulus>
+// PrimeField::CurveRoot describes; a and b are in Montgomery form.
+template <int N>
 PrimeField::CurveAnswer CurveRootByExp(const MontgomeryConstants& c, const uint64_t* a_mont, const uint64_t* b_mont,
                                        const uint64_t* e, int e_bits, const uint64_t* x, bool odd, bool test_first,
                                        uint64_t* y) {
-  Montgomery<N, Modulus> mont{};
-  if constexpr (std::is_same_v<Modulus, LimbModulus>) mont.m = LimbModulus{c.p->limb, c.p_prime};
+  const Montgomery<N> mont{LimbModulus{c.p->limb, c.p_prime}};
   uint64_t x_mont[N];
   mont.Mul(x_mont, x, c.r_squared->limb);
   uint64_t s[N];
@@ -382,13 +395,7 @@ PrimeField::CurveAnswer CurveRootByExp(const MontgomeryConstants& c, const uint6
   // s = (x^3 + a*x + b) R. Zero only when the right side is; a non-zero R
   // is a square (an even power of two), so s has the right side's symbol.
   if (std::all_of(s, s + N, [](uint64_t limb) { return limb == 0; })) return PrimeField::CurveAnswer::kZero;
-  if (test_first) {
-    LimbNumber s_limbs{};
-    std::copy(s, s + N, s_limbs.limb);
-    s_limbs.size = N;
-    while (s_limbs.size > 0 && s_limbs.limb[s_limbs.size - 1] == 0) --s_limbs.size;
-    if (JacobiSymbol(s_limbs, *c.p) < 0) return PrimeField::CurveAnswer::kNotSquare;
-  }
+  if (test_first && !MayBeSquare<N>(s, *c.p)) return PrimeField::CurveAnswer::kNotSquare;
   // s is the Montgomery form of the right side, so the exponentiation and the
   // check of its square run on it directly.
   const uint64_t* s_mont = s;
@@ -399,15 +406,38 @@ PrimeField::CurveAnswer CurveRootByExp(const MontgomeryConstants& c, const uint6
   mont.Sqr(square, root_mont);
   if (!std::equal(square, square + N, s_mont)) return PrimeField::CurveAnswer::kNotSquare;
   mont.Mul(y, root_mont, unit);
-  if (((y[0] & 1) != 0) != odd) {
-    // y = p - y; y is not zero, as s is not.
-    uint64_t borrow = 0;
-    for (int j = 0; j < N; ++j) {
-      const Uint128 v = static_cast<Uint128>(mont.m[j]) - y[j] - borrow;
-      y[j] = static_cast<uint64_t>(v);
-      borrow = static_cast<uint64_t>(v >> 64) & 1;
-    }
-  }
+  NegateForParity<N>(y, c.p->limb, odd);
+  return PrimeField::CurveAnswer::kRoot;
+}
+
+// Sets `root` to the Montgomery form of a^((p+1)/4) mod p and answers whether
+// its square is a, for a < p in Montgomery form, on P-256's own arithmetic.
+bool SquareRootP256(const uint64_t* a_mont, uint64_t* root_mont) {
+  p256::SqrtExponent(root_mont, a_mont);
+  uint64_t square[p256::kLimbs];
+  p256::Sqr(square, root_mont);
+  // Montgomery forms below p are unique, so they compare as the values do.
+  return std::equal(square, square + p256::kLimbs, a_mont);
+}
+
+// CurveRootByExp on P-256's own arithmetic.
+PrimeField::CurveAnswer CurveRootP256(const LimbNumber& p, const uint64_t* a_mont, const uint64_t* b_mont,
+                                      const uint64_t* x, bool odd, bool test_first, uint64_t* y) {
+  constexpr int N = p256::kLimbs;
+  uint64_t x_mont[N];
+  p256::ToMontgomery(x_mont, x);
+  uint64_t s[N];
+  p256::Sqr(s, x_mont);
+  p256::Add(s, s, a_mont);
+  p256::Mul(s, s, x_mont);
+  p256::Add(s, s, b_mont);
+  // s = (x^3 + a*x + b) R, with the right side's symbol (see CurveRootByExp).
+  if (std::all_of(s, s + N, [](uint64_t limb) { return limb == 0; })) return PrimeField::CurveAnswer::kZero;
+  if (test_first && !MayBeSquare<N>(s, p)) return PrimeField::CurveAnswer::kNotSquare;
+  uint64_t root_mont[N];
+  if (!SquareRootP256(s, root_mont)) return PrimeField::CurveAnswer::kNotSquare;
+  p256::FromMontgomery(y, root_mont);
+  NegateForParity<N>(y, p256::kPrime, odd);
   return PrimeField::CurveAnswer::kRoot;
 }
 
@@ -421,7 +451,6 @@ bool SquareRootByExp(int limbs, const MontgomeryConstants& c, const LimbNumber& 
     case 3:
       return SquareRootByExp<3>(c, e.limb, e_bits, a.limb, root->limb);
     case 4:
-      if (IsP256(*c.p)) return SquareRootByExp<4, P256Modulus>(c, e.limb, e_bits, a.limb, root->limb);
       return SquareRootByExp<4>(c, e.limb, e_bits, a.limb, root->limb);
     case 5:
       return SquareRootByExp<5>(c, e.limb, e_bits, a.limb, root->limb);
@@ -449,7 +478,6 @@ PrimeField::CurveAnswer CurveRootByExp(int limbs, const MontgomeryConstants& c, 
     case 3:
       return TABULO_CURVE_ROOT(3);
     case 4:
-      if (IsP256(*c.p)) return TABULO_CURVE_ROOT(4, P256Modulus);
       return TABULO_CURVE_ROOT(4);
     case 5:
       return TABULO_CURVE_ROOT(5);
@@ -517,6 +545,7 @@ std::unique_ptr<PrimeField> PrimeField::Create(const BIGNUM* p, BN_CTX* ctx) {
       return nullptr;
     }
     field->p_prime_ = NegatedInverseMod2To64(field->p_limbs_.limb[0]);
+    field->p256_ = IsP256(field->p_limbs_);
   }
   return field;
 }
@@ -556,8 +585,15 @@ bool PrimeField::Sqrt(BIGNUM* root, bool* is_square, const BIGNUM* a, BN_CTX* ct
   // p = 3 mod 4: a^((p+1)/4). Its square is compared with a, so that the root
   // itself, not only the symbol, decides.
   if (reduced) {
-    const MontgomeryConstants constants{&p_limbs_, p_prime_, &montgomery_r_squared_, &montgomery_one_};
     LimbNumber root_limbs;
+    if (p256_) {
+      uint64_t a_mont[p256::kLimbs];
+      p256::ToMontgomery(a_mont, a_limbs.limb);
+      *is_square = SquareRootP256(a_mont, root_limbs.limb);
+      p256::FromMontgomery(root_limbs.limb, root_limbs.limb);
+      return FromLimbs(root, root_limbs.limb, p256::kLimbs);
+    }
+    const MontgomeryConstants constants{&p_limbs_, p_prime_, &montgomery_r_squared_, &montgomery_one_};
     *is_square = SquareRootByExp(p_limbs_.size, constants, sqrt_exponent_limbs_, sqrt_exponent_bits_, a_limbs,
                                  &root_limbs);
     return FromLimbs(root, root_limbs.limb, p_limbs_.size);
@@ -594,10 +630,16 @@ std::optional<PrimeField::CurveAnswer> PrimeField::CurveRoot(BIGNUM* y, const BI
   if (!has_curve_ || BN_is_negative(x) || BN_ucmp(x, p_.get()) >= 0 || !ToLimbNumber(x, &x_limbs)) {
     return std::nullopt;
   }
-  const MontgomeryConstants constants{&p_limbs_, p_prime_, &montgomery_r_squared_, &montgomery_one_};
   LimbNumber y_limbs;
-  const CurveAnswer answer = CurveRootByExp(p_limbs_.size, constants, curve_a_, curve_b_, sqrt_exponent_limbs_,
-                                            sqrt_exponent_bits_, x_limbs, odd, operand == Operand::kAny, &y_limbs);
+  CurveAnswer answer;
+  if (p256_) {
+    answer = CurveRootP256(p_limbs_, curve_a_.limb, curve_b_.limb, x_limbs.limb, odd, operand == Operand::kAny,
+                           y_limbs.limb);
+  } else {
+    const MontgomeryConstants constants{&p_limbs_, p_prime_, &montgomery_r_squared_, &montgomery_one_};
+    answer = CurveRootByExp(p_limbs_.size, constants, curve_a_, curve_b_, sqrt_exponent_limbs_, sqrt_exponent_bits_,
+                            x_limbs, odd, operand == Operand::kAny, &y_limbs);
+  }
   if (answer == CurveAnswer::kRoot && !FromLimbs(y, y_limbs.limb, p_limbs_.size)) return std::nullopt;
   return answer;
 }

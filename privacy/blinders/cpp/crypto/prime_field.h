@@ -8,9 +8,10 @@
 // hashing to the curve reduces modulo the curve's field prime on every try).
 //
 // The square root for p = 3 mod 4, a chain of some 260 multiplications, runs
-// on fixed-size machine words in Montgomery form instead (with P-256's prime
-// built into the code), as the BIGNUM calls cost more in their bookkeeping
-// than in the arithmetic at these sizes.
+// on fixed-size machine words in Montgomery form instead, as the BIGNUM calls
+// cost more in their bookkeeping than in the arithmetic at these sizes; on
+// P-256's prime it runs on a reduction made for that prime (p256_field.h) and
+// a fixed chain of squarings for its exponent.
 //
 // Operands must already be reduced: 0 <= a < p. A field is immutable once
 // made; the BN_CTX passed to each call is the caller's scratch space, so one
@@ -108,6 +109,7 @@ class PrimeField {
   uint64_t p_prime_ = 0;                     // -p^-1 mod 2^64
   LimbNumber montgomery_one_{};              // R mod p
   LimbNumber montgomery_r_squared_{};        // R^2 mod p
+  bool p256_ = false;                        // p is P-256's prime: p256_field.h does the roots
   // The curve of CurveRoot, a and b in Montgomery form.
   bool has_curve_ = false;
   LimbNumber curve_a_{};
