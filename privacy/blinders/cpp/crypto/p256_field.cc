@@ -2,7 +2,9 @@
 
 #include <cstdint>
 
+#if defined(__x86_64__)
 #include <x86intrin.h>
+#endif
 
 // Forced inlining keeps each chain of squarings in registers: as calls, the
 // limbs go through memory between every step.
@@ -13,6 +15,30 @@ namespace blinders::p256 {
 namespace {
 
 __extension__ typedef unsigned __int128 Uint128;
+
+// Add and subtract with carry: the processor's own instructions on x86-64,
+// the same arithmetic through 128-bit sums elsewhere.
+TABULO_INLINE unsigned char AddCarry(unsigned char carry, unsigned long long a, unsigned long long b,
+                                     unsigned long long* out) {
+#if defined(__x86_64__)
+  return _addcarry_u64(carry, a, b, out);
+#else
+  const Uint128 sum = static_cast<Uint128>(a) + b + carry;
+  *out = static_cast<unsigned long long>(sum);
+  return static_cast<unsigned char>(sum >> 64);
+#endif
+}
+
+TABULO_INLINE unsigned char SubBorrow(unsigned char borrow, unsigned long long a, unsigned long long b,
+                                      unsigned long long* out) {
+#if defined(__x86_64__)
+  return _subborrow_u64(borrow, a, b, out);
+#else
+  const Uint128 difference = static_cast<Uint128>(a) - b - borrow;
+  *out = static_cast<unsigned long long>(difference);
+  return static_cast<unsigned char>((difference >> 64) != 0);
+#endif
+}
 
 // R^2 mod p, with R = 2^256: multiplying by it in Montgomery form brings a
 // number into that form.
@@ -33,16 +59,16 @@ TABULO_INLINE void Redc(uint64_t r[kLimbs], const uint64_t t[2 * kLimbs]) {
   // Step i adds q << 96 at limb i and q * p[3] at limb i + 3.
 #define TABULO_REDC_STEP(q, l1, l2, l3, l4, rest)                             \
   top = static_cast<Uint128>(q) * kPrime[3];                                  \
-  c = _addcarry_u64(0, l1, (q) << 32, &l1);                                   \
-  c = _addcarry_u64(c, l2, (q) >> 32, &l2);                                   \
-  c = _addcarry_u64(c, l3, static_cast<uint64_t>(top), &l3);                  \
-  c = _addcarry_u64(c, l4, static_cast<uint64_t>(top >> 64), &l4);            \
+  c = AddCarry(0, l1, (q) << 32, &l1);                                   \
+  c = AddCarry(c, l2, (q) >> 32, &l2);                                   \
+  c = AddCarry(c, l3, static_cast<uint64_t>(top), &l3);                  \
+  c = AddCarry(c, l4, static_cast<uint64_t>(top >> 64), &l4);            \
   rest
-  TABULO_REDC_STEP(w0, w1, w2, w3, w4, c = _addcarry_u64(c, w5, 0, &w5); c = _addcarry_u64(c, w6, 0, &w6);
-                   c = _addcarry_u64(c, w7, 0, &w7); high += c;)
-  TABULO_REDC_STEP(w1, w2, w3, w4, w5, c = _addcarry_u64(c, w6, 0, &w6); c = _addcarry_u64(c, w7, 0, &w7);
+  TABULO_REDC_STEP(w0, w1, w2, w3, w4, c = AddCarry(c, w5, 0, &w5); c = AddCarry(c, w6, 0, &w6);
+                   c = AddCarry(c, w7, 0, &w7); high += c;)
+  TABULO_REDC_STEP(w1, w2, w3, w4, w5, c = AddCarry(c, w6, 0, &w6); c = AddCarry(c, w7, 0, &w7);
                    high += c;)
-  TABULO_REDC_STEP(w2, w3, w4, w5, w6, c = _addcarry_u64(c, w7, 0, &w7); high += c;)
+  TABULO_REDC_STEP(w2, w3, w4, w5, w6, c = AddCarry(c, w7, 0, &w7); high += c;)
   TABULO_REDC_STEP(w3, w4, w5, w6, w7, high += c;)
 #undef TABULO_REDC_STEP
   // (t + Q p) / 2^256 = (w7..w4) + high * 2^256, below 2^256 + p: at most
@@ -50,11 +76,11 @@ TABULO_INLINE void Redc(uint64_t r[kLimbs], const uint64_t t[2 * kLimbs]) {
   // of reduced numbers).
   while (true) {
     unsigned long long d0, d1, d2, d3, rest;
-    c = _subborrow_u64(0, w4, kPrime[0], &d0);
-    c = _subborrow_u64(c, w5, kPrime[1], &d1);
-    c = _subborrow_u64(c, w6, kPrime[2], &d2);
-    c = _subborrow_u64(c, w7, kPrime[3], &d3);
-    c = _subborrow_u64(c, high, 0, &rest);
+    c = SubBorrow(0, w4, kPrime[0], &d0);
+    c = SubBorrow(c, w5, kPrime[1], &d1);
+    c = SubBorrow(c, w6, kPrime[2], &d2);
+    c = SubBorrow(c, w7, kPrime[3], &d3);
+    c = SubBorrow(c, high, 0, &rest);
     if (c != 0) break;  // below p
     w4 = d0, w5 = d1, w6 = d2, w7 = d3, high = rest;
   }

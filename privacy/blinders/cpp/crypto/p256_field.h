@@ -11,7 +11,8 @@
 // nine signed terms keep too many partial sums alive at once.
 //
 // Every answer is fully reduced, in [0, p). Not constant-time: the final
-// correction branches on the value. x86-64 only (add-with-carry intrinsics).
+// correction branches on the value. Carry chains use the processor's
+// add-with-carry on x86-64 and 128-bit sums elsewhere.
 #pragma once
 
 #include <cstdint>
