@@ -124,7 +124,7 @@ std::optional<std::string> GWLMeasurementDeepLinks::deferredDeepLinkURL() const 
   if (!persistedConfig) return std::nullopt;
   auto remoteConfig = engine->remoteConfig();
   if (!remoteConfig) remoteConfig = GWLRemoteConfig::defaultInstance();
-  const GWLServiceHosts hosts = dependencies_.hosts.value_or(GWLServiceHosts::builtIn());
+  const GWLServiceHosts hosts = dependencies_.hosts.value_or(GWLServiceHosts::forProcess());
 
   // Every value is encoded for a query value: an identifier or consent text
   // holding '&', '#' or a blank cannot add or cut a parameter.

@@ -146,7 +146,7 @@ struct GWLSearchAdReporterDependencies {
   // Answers the engine (null while there is none); the registry's shared engine when empty.
   EngineLookup engine;
   // Where the attribution API lives.
-  GWLServiceEndpoint endpoint = GWLServiceHosts::builtIn().searchAds;
+  GWLServiceEndpoint endpoint = GWLServiceHosts::forProcess().searchAds;
   // The certificates trusted for an https endpoint; the system's when empty.
   std::string trustFile;
   // Whether the class "AAAttribution" is present; GWLAEU::classExists when empty.

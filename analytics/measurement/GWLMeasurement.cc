@@ -94,28 +94,11 @@ void GWLMeasurement::initializeSharedInstanceWithAppID(const std::string& appID,
   });
 }
 
-namespace {
-struct ProcessHosts {
-  std::mutex mutex;
-  std::optional<GWLServiceHosts> hosts;
-};
-ProcessHosts& processHosts() {
-  static auto* hosts = new ProcessHosts();  // never destroyed: read until the process ends
-  return *hosts;
-}
-}  // namespace
-
 void GWLMeasurement::setProcessServiceHosts(std::optional<GWLServiceHosts> hosts) {
-  auto& state = processHosts();
-  std::lock_guard lock(state.mutex);
-  state.hosts = std::move(hosts);
+  GWLServiceHosts::setForProcess(std::move(hosts));
 }
 
-std::optional<GWLServiceHosts> GWLMeasurement::processServiceHosts() {
-  auto& state = processHosts();
-  std::lock_guard lock(state.mutex);
-  return state.hosts;
-}
+std::optional<GWLServiceHosts> GWLMeasurement::processServiceHosts() { return GWLServiceHosts::chosenForProcess(); }
 
 GWLAnalyticsEngineFactory GWLMeasurement::defaultEngineFactory() {
   return [](const GWLAnalyticsEngineConfiguration& configuration) -> std::shared_ptr<GWLAnalyticsEngine> {
@@ -162,7 +145,7 @@ GWLMeasurement::GWLMeasurement(const GWLAnalyticsEngineConfiguration& configurat
 
   network_ = dependencies_.network;
   if (!network_ && dependencies_.makeNetwork) {
-    const GWLServiceHosts hosts = dependencies_.hosts ? *dependencies_.hosts : GWLServiceHosts::builtIn();
+    const GWLServiceHosts hosts = dependencies_.hosts ? *dependencies_.hosts : GWLServiceHosts::forProcess();
     network_ = std::make_shared<platform::HVUNetwork>(hosts.upload.host);
   }
   if (network_) {
@@ -367,7 +350,7 @@ std::optional<std::string> GWLMeasurement::appInstanceID() const {
 }
 
 std::optional<GWLServiceEndpoint> GWLMeasurement::uploadHost() const {
-  return (dependencies_.hosts ? *dependencies_.hosts : GWLServiceHosts::builtIn()).upload;
+  return (dependencies_.hosts ? *dependencies_.hosts : GWLServiceHosts::forProcess()).upload;
 }
 
 std::optional<std::string> GWLMeasurement::resettableDeviceID() const {

@@ -108,7 +108,7 @@ GWLRemoteConfig::GWLRemoteConfig(bool isDefaultInstance, std::shared_ptr<GWLMoni
     : isDefaultInstance_(isDefaultInstance),
       monitor_(std::move(monitor)),
       experimentFlags_(std::move(experimentFlags)),
-      hosts_(GWLServiceHosts::builtIn()) {}
+      hosts_(GWLServiceHosts::forProcess()) {}
 
 GWLRemoteConfig::GWLRemoteConfig(std::string appID, std::weak_ptr<GWLRemoteConfigStore> database,
                                  std::shared_ptr<GWLPersistedConfig> persistedConfig, Dependencies dependencies)
@@ -119,7 +119,7 @@ GWLRemoteConfig::GWLRemoteConfig(std::string appID, std::weak_ptr<GWLRemoteConfi
       database_(std::move(database)),
       persistedConfig_(std::move(persistedConfig)),
       dependencies_(std::move(dependencies)),
-      hosts_(dependencies_.hosts ? *dependencies_.hosts : GWLServiceHosts::builtIn()) {}
+      hosts_(dependencies_.hosts ? *dependencies_.hosts : GWLServiceHosts::forProcess()) {}
 
 std::shared_ptr<GWLMonitor> GWLRemoteConfig::monitor() const {
   return monitor_ ? monitor_ : GWLLibraryMonitor::monitor();

@@ -2,6 +2,8 @@
 
 #include <arpa/inet.h>
 
+#include <mutex>
+
 namespace {
 constexpr const char* kUploadHost = "gauge.halcyra.com";
 constexpr const char* kAuthorizedUploadHost = "gauge-services.halcyra.com";
@@ -36,4 +38,29 @@ GWLServiceHosts GWLServiceHosts::builtIn() {
 GWLServiceHosts GWLServiceHosts::local(const std::string& scheme, const std::string& host, uint16_t port) {
   GWLServiceEndpoint endpoint{scheme, host, port};
   return {endpoint, endpoint, endpoint, endpoint, endpoint, endpoint, endpoint};
+}
+
+namespace {
+struct ProcessHosts {
+  std::mutex mutex;
+  std::optional<GWLServiceHosts> hosts;
+};
+ProcessHosts& processHosts() {
+  static auto* hosts = new ProcessHosts();  // never destroyed: read until the process ends
+  return *hosts;
+}
+}  // namespace
+
+GWLServiceHosts GWLServiceHosts::forProcess() { return chosenForProcess().value_or(builtIn()); }
+
+std::optional<GWLServiceHosts> GWLServiceHosts::chosenForProcess() {
+  auto& state = processHosts();
+  std::lock_guard lock(state.mutex);
+  return state.hosts;
+}
+
+void GWLServiceHosts::setForProcess(std::optional<GWLServiceHosts> hosts) {
+  auto& state = processHosts();
+  std::lock_guard lock(state.mutex);
+  state.hosts = std::move(hosts);
 }

@@ -36,4 +36,11 @@ struct GWLServiceHosts {
   static GWLServiceHosts builtIn();
   // Every service on one local collection service, e.g. ("http", "127.0.0.1", 8080).
   static GWLServiceHosts local(const std::string& scheme, const std::string& host, uint16_t port);
+
+  // The hosts every part of the library talks to when it is given none of its
+  // own: the built-in ones unless the host program has chosen others (a local
+  // collection service) with setForProcess before the library starts. Any thread.
+  static GWLServiceHosts forProcess();
+  static std::optional<GWLServiceHosts> chosenForProcess();
+  static void setForProcess(std::optional<GWLServiceHosts> hosts);
 };

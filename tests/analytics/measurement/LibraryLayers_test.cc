@@ -244,6 +244,8 @@ TEST_F(LibraryLayersTest, TheFirstPostbackWindowShortensTheUploadInterval) {
 // The conversion values are POSTed to the engine's upload host; an engine
 // that answered none would never fetch them.
 TEST_F(LibraryLayersTest, TheEngineAnswersItsUploadHostToTheLayers) {
+  hosts = std::nullopt;  // an engine given no hosts answers the process's, the built-in ones here
+  startShared();
   const GWLMeasurementEngineCalls& calls = *pipeline;
   ASSERT_TRUE(calls.uploadHost());
   EXPECT_EQ(calls.uploadHost()->origin(), GWLServiceHosts::builtIn().upload.origin());

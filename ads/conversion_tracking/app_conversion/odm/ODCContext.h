@@ -40,7 +40,7 @@ class ODCContext {
     std::shared_ptr<platform::Queue> serialQueue;   // required: a serial queue
     std::shared_ptr<platform::Clock> clock;         // required: times the retries
     std::shared_ptr<ODCConversionStoreReader> conversionStore;  // null: a store that holds nothing
-    GWLServiceEndpoint endpoint = GWLServiceHosts::builtIn().onDeviceMeasurement;
+    GWLServiceEndpoint endpoint = GWLServiceHosts::forProcess().onDeviceMeasurement;
     std::shared_ptr<ODCEnvironmentInfo> environmentInfo;  // null: ODCEnvironmentInfo::sharedInstance()
   };
 

@@ -138,36 +138,36 @@ std::optional<std::string> ODCPrivateSetMembershipClient::debugKey() const {
 
 std::shared_ptr<GWLPrivateSetMembershipClient> ODCPrivateSetMembershipClient::Class::initWithEmailAddress(
     const std::string& emailAddress, const std::string& appID) const {
-  return ODCPrivateSetMembershipClient::initWithEmailAddress(emailAddress, appID, host_);
+  return ODCPrivateSetMembershipClient::initWithEmailAddress(emailAddress, appID, host());
 }
 
 std::shared_ptr<GWLPrivateSetMembershipClient> ODCPrivateSetMembershipClient::Class::initWithPhoneNumber(
     const std::string& phoneNumber, const std::string& appID) const {
-  return ODCPrivateSetMembershipClient::initWithPhoneNumber(phoneNumber, appID, host_);
+  return ODCPrivateSetMembershipClient::initWithPhoneNumber(phoneNumber, appID, host());
 }
 
 std::shared_ptr<GWLPrivateSetMembershipClient> ODCPrivateSetMembershipClient::Class::initWithEmailAddress(
     const std::string& emailAddress, const std::string& appID, int32_t prefixBitLength) const {
-  return ODCPrivateSetMembershipClient::initWithEmailAddress(emailAddress, appID, prefixBitLength, host_);
+  return ODCPrivateSetMembershipClient::initWithEmailAddress(emailAddress, appID, prefixBitLength, host());
 }
 
 std::shared_ptr<GWLPrivateSetMembershipClient> ODCPrivateSetMembershipClient::Class::initWithPhoneNumber(
     const std::string& phoneNumber, const std::string& appID, int32_t prefixBitLength) const {
-  return ODCPrivateSetMembershipClient::initWithPhoneNumber(phoneNumber, appID, prefixBitLength, host_);
+  return ODCPrivateSetMembershipClient::initWithPhoneNumber(phoneNumber, appID, prefixBitLength, host());
 }
 
 std::shared_ptr<GWLPrivateSetMembershipClient> ODCPrivateSetMembershipClient::Class::initWithHashedEmailAddress(
     std::span<const uint8_t> hashedEmailAddress, const std::string& appID, int32_t prefixBitLength) const {
-  return ODCPrivateSetMembershipClient::initWithHashedEmailAddress(hashedEmailAddress, appID, prefixBitLength, host_);
+  return ODCPrivateSetMembershipClient::initWithHashedEmailAddress(hashedEmailAddress, appID, prefixBitLength, host());
 }
 
 std::shared_ptr<GWLPrivateSetMembershipClient> ODCPrivateSetMembershipClient::Class::initWithHashedPhoneNumber(
     std::span<const uint8_t> hashedPhoneNumber, const std::string& appID, int32_t prefixBitLength) const {
-  return ODCPrivateSetMembershipClient::initWithHashedPhoneNumber(hashedPhoneNumber, appID, prefixBitLength, host_);
+  return ODCPrivateSetMembershipClient::initWithHashedPhoneNumber(hashedPhoneNumber, appID, prefixBitLength, host());
 }
 
 std::shared_ptr<GWLPrivateSetMembershipClient> ODCPrivateSetMembershipClient::Class::initWithHashedInput(
     std::span<const uint8_t> hashedInput, int64_t inputType, const std::string& appID,
     int32_t prefixBitLength) const {
-  return ODCPrivateSetMembershipClient::initWithHashedInput(hashedInput, inputType, appID, prefixBitLength, host_);
+  return ODCPrivateSetMembershipClient::initWithHashedInput(hashedInput, inputType, appID, prefixBitLength, host());
 }

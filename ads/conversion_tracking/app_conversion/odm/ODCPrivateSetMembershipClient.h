@@ -46,7 +46,9 @@ class ODCPrivateSetMembershipClient final : public GWLPrivateSetMembershipClient
   // it answers every initialiser and makes clients that query `host`.
   class Class final : public GWLPrivateSetMembershipClientClass {
    public:
-    explicit Class(GWLServiceEndpoint host) : host_(std::move(host)) {}
+    // Without a host of its own, each client goes to the process's host at
+    // the time it is made.
+    explicit Class(std::optional<GWLServiceEndpoint> host = std::nullopt) : host_(std::move(host)) {}
     bool respondsToInitializer(GWLPrivateSetMembershipClientInitializer) const override { return true; }
     std::shared_ptr<GWLPrivateSetMembershipClient> initWithEmailAddress(const std::string& emailAddress,
                                                                         const std::string& appID) const override;
@@ -68,10 +70,11 @@ class ODCPrivateSetMembershipClient final : public GWLPrivateSetMembershipClient
                                                                        int32_t prefixBitLength) const override;
 
    private:
-    GWLServiceEndpoint host_;
+    GWLServiceEndpoint host() const { return host_ ? *host_ : defaultHost(); }
+    std::optional<GWLServiceEndpoint> host_;
   };
 
-  static GWLServiceEndpoint defaultHost() { return GWLServiceHosts::builtIn().adConversion; }
+  static GWLServiceEndpoint defaultHost() { return GWLServiceHosts::forProcess().adConversion; }
 
   // Prefix bit length 14 (e-mail) or 11 (phone).
   static std::shared_ptr<ODCPrivateSetMembershipClient> initWithEmailAddress(

@@ -100,5 +100,5 @@ std::shared_ptr<ODCPrivateSetMembershipGroupClientProtocol> ODCPrivateSetMembers
     initWithHashedInput(std::span<const uint8_t> hashedInput, int64_t inputType, const std::string& appID,
                         int32_t prefixBitLength) const {
   return ODCPrivateSetMembershipGroupClient::initWithHashedInput(hashedInput, inputType, appID, prefixBitLength,
-                                                                 host_);
+                                                                 host());
 }

@@ -49,17 +49,20 @@ class ODCPrivateSetMembershipGroupClient final
   // The class object the engine finds under kODCPrivateSetMembershipGroupClientClassName.
   class Class final : public ODCPrivateSetMembershipGroupClientClass {
    public:
-    explicit Class(GWLServiceEndpoint host) : host_(std::move(host)) {}
+    // Without a host of its own, each client goes to the process's host at
+    // the time it is made.
+    explicit Class(std::optional<GWLServiceEndpoint> host = std::nullopt) : host_(std::move(host)) {}
     bool respondsToInitWithHashedInput() const override { return true; }
     std::shared_ptr<ODCPrivateSetMembershipGroupClientProtocol> initWithHashedInput(
         std::span<const uint8_t> hashedInput, int64_t inputType, const std::string& appID,
         int32_t prefixBitLength) const override;
 
    private:
-    GWLServiceEndpoint host_;
+    GWLServiceEndpoint host() const { return host_ ? *host_ : defaultHost(); }
+    std::optional<GWLServiceEndpoint> host_;
   };
 
-  static GWLServiceEndpoint defaultHost() { return GWLServiceHosts::builtIn().groupIdentifier; }
+  static GWLServiceEndpoint defaultHost() { return GWLServiceHosts::forProcess().groupIdentifier; }
 
   // Null for a hash shorter than 32 bytes and when the request cannot be
   // built (a prefix bit length the blinders client refuses). The app ID is the

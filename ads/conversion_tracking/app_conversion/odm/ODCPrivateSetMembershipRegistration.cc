@@ -6,11 +6,13 @@
 #include "ads/conversion_tracking/app_conversion/odm/ODCPrivateSetMembershipGroupClient.h"
 #include "analytics/attribution/GWLClassRegistry.h"
 
-void ODCRegisterPrivateSetMembershipClients(const GWLServiceHosts& hosts) {
+void ODCRegisterPrivateSetMembershipClients(const std::optional<GWLServiceHosts>& hosts) {
   GWLClassRegistry<GWLPrivateSetMembershipClientClass>::registerClass(
       kODCPrivateSetMembershipClientClassName,
-      std::make_shared<const ODCPrivateSetMembershipClient::Class>(hosts.adConversion));
+      std::make_shared<const ODCPrivateSetMembershipClient::Class>(
+          hosts ? std::optional(hosts->adConversion) : std::nullopt));
   GWLClassRegistry<ODCPrivateSetMembershipGroupClientClass>::registerClass(
       kODCPrivateSetMembershipGroupClientClassName,
-      std::make_shared<const ODCPrivateSetMembershipGroupClient::Class>(hosts.groupIdentifier));
+      std::make_shared<const ODCPrivateSetMembershipGroupClient::Class>(
+          hosts ? std::optional(hosts->groupIdentifier) : std::nullopt));
 }

@@ -257,4 +257,32 @@ TEST(ODCRegisterPrivateSetMembershipClients, RegistersBothClassesUnderTheirNames
   GroupClasses::resetForTesting();
 }
 
+TEST(ODCRegisterPrivateSetMembershipClients, WithoutHostsEachClientGoesToTheProcessHostsOfItsMaking) {
+  using ClientClasses = GWLClassRegistry<GWLPrivateSetMembershipClientClass>;
+  using GroupClasses = GWLClassRegistry<ODCPrivateSetMembershipGroupClientClass>;
+  ClientClasses::resetForTesting();
+  GroupClasses::resetForTesting();
+  ODCRegisterPrivateSetMembershipClients();  // as the library's load call does, before a host program chose
+  auto clientClass = ClientClasses::classNamed("ODCPrivateSetMembershipClient");
+  auto groupClass = GroupClasses::classNamed("ODCPrivateSetMembershipGroupClient");
+  ASSERT_TRUE(clientClass && groupClass);
+
+  GWLServiceHosts::setForProcess(GWLServiceHosts::local("http", "127.0.0.1", 9100));
+  auto local = clientClass->initWithEmailAddress("user@example.com", kAppID, 14);
+  auto localGroup = groupClass->initWithHashedInput(kHashedEmail, 3, kAppID, 22);
+  GWLServiceHosts::setForProcess(std::nullopt);
+  auto builtIn = clientClass->initWithEmailAddress("user@example.com", kAppID, 14);
+  ClientClasses::resetForTesting();
+  GroupClasses::resetForTesting();
+
+  ASSERT_TRUE(local && localGroup && builtIn);
+  EXPECT_EQ(local->PSMRequestURLWithRetryCount(0), "http://127.0.0.1:9100/adconv/app/psm?version=1.1&retry_count=0");
+  auto group = std::dynamic_pointer_cast<ODCPrivateSetMembershipGroupClient>(localGroup);
+  ASSERT_TRUE(group);
+  EXPECT_EQ(group->PSMRequestURLWithRetryCount(0).value_or("").rfind("http://127.0.0.1:9100/", 0), 0u);
+  EXPECT_EQ(builtIn->PSMRequestURLWithRetryCount(0).value_or("").rfind(
+                GWLServiceHosts::builtIn().adConversion.origin() + "/", 0),
+            0u);
+}
+
 }  // namespace
