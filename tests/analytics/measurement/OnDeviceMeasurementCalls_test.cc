@@ -6,6 +6,7 @@
 
 #include "UploadTestSupport.h"
 #include "analytics/attribution/GWLClassRegistry.h"
+#include "analytics/attribution/GWLMeasurementConversionService.h"
 #include "analytics/attribution/GWLMeasurementOnDeviceMeasurement.h"
 #include "analytics/foundation/config/GWLInstalledHook.h"
 #include "analytics/foundation/config/GWLOnDeviceMeasurementHooks.h"
@@ -86,17 +87,21 @@ TEST_F(OnDeviceMeasurementCallsTest, APostponedQueryRunsAfterTheLastUploadOnly) 
   EXPECT_EQ(hooks_->retrieved.load(), 1) << "nothing postponed";
 }
 
-TEST(OnDeviceMeasurementLoad, TheLoadCallInstallsTheQueryRunAndRegistersTheClients) {
+TEST(OnDeviceMeasurementLoad, TheLoadCallInstallsTheQueryRunAndTheConversionServiceAndRegistersTheirClasses) {
   GWLLibraryLoadResetForTesting();
   GWLLibraryLoad(std::make_shared<platform::ManualClock>());
-  EXPECT_TRUE(std::dynamic_pointer_cast<GWLMeasurementOnDeviceMeasurement>(
-      GWLInstalledHook<GWLOnDeviceMeasurementHooks>::get()));
+  auto conversion =
+      std::dynamic_pointer_cast<GWLMeasurementConversionService>(GWLInstalledHook<GWLOnDeviceMeasurementHooks>::get());
+  ASSERT_TRUE(conversion);
+  EXPECT_TRUE(std::dynamic_pointer_cast<GWLMeasurementOnDeviceMeasurement>(conversion->onDeviceMeasurement()));
   EXPECT_TRUE(GWLMeasurementOnDeviceMeasurement::PSMClientClass());
   EXPECT_TRUE(GWLMeasurementOnDeviceMeasurement::PSMGroupClientClass());
+  EXPECT_TRUE(conversion->isHalcyraAdsOnDeviceConversionLinked());
   GWLLibraryLoadResetForTesting();
   EXPECT_FALSE(GWLInstalledHook<GWLOnDeviceMeasurementHooks>::isInstalled());
   EXPECT_FALSE(GWLMeasurementOnDeviceMeasurement::PSMClientClass());
   EXPECT_FALSE(GWLMeasurementOnDeviceMeasurement::PSMGroupClientClass());
+  EXPECT_FALSE(GWLMeasurementConversionService::isAdsOnDeviceConversionLinked());
 }
 
 }  // namespace
