@@ -24,9 +24,18 @@ class RecordingQueryHooks : public GWLOnDeviceMeasurementHooks {
   bool isPSMRequestPostponed() override { return postponed.load(); }
   void setIsPSMRequestPostponed(bool value) override { postponed = value; }
   void retrievePSMResponse() override { ++retrieved; }
+  void updateAdsOnDeviceConversionMeasurement() override {
+    std::lock_guard<std::mutex> lock(mutex);
+    configCalls.push_back("update");
+  }
+  void initiateODMGroupIDProtocol() override {
+    std::lock_guard<std::mutex> lock(mutex);
+    configCalls.push_back("group");
+  }
 
   std::mutex mutex;
   std::vector<platform::Dictionary> userDataSeen;
+  std::vector<std::string> configCalls;  // the calls after a configuration fetch, in order
   std::atomic<bool> postponed{false};
   std::atomic<int> retrieved{0};
 };
@@ -66,6 +75,23 @@ TEST_F(OnDeviceMeasurementCallsTest, UserDataReachTheQueryRun) {
   drain();
   std::lock_guard<std::mutex> lock(hooks_->mutex);
   EXPECT_EQ(hooks_->userDataSeen, std::vector<platform::Dictionary>{data});
+}
+
+// Every answered configuration fetch asks the conversion service, before the
+// group-identifier trigger; a failed one does not.
+TEST_F(OnDeviceMeasurementCallsTest, AnsweredConfigurationFetchesAskTheConversionService) {
+  for (int status : {200, 204, 304, 404, 500}) {
+    SCOPED_TRACE(status);
+    {
+      std::lock_guard<std::mutex> lock(hooks_->mutex);
+      hooks_->configCalls.clear();
+    }
+    onWorker([&] { engine->networkRemoteConfigFetchCompletionHandler(answer(status), {}, std::nullopt); });
+    drain();
+    std::lock_guard<std::mutex> lock(hooks_->mutex);
+    EXPECT_EQ(hooks_->configCalls,
+              status == 500 ? std::vector<std::string>{} : (std::vector<std::string>{"update", "group"}));
+  }
 }
 
 TEST_F(OnDeviceMeasurementCallsTest, APostponedQueryRunsAfterTheLastUploadOnly) {
