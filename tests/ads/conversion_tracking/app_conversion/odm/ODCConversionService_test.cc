@@ -141,7 +141,10 @@ TEST_F(ODCConversionServiceTest, NoRunOutsideTheWindowOrAfterAMatch) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     std::filesystem::remove_all(scratch_ / "Halcyra");
-    served_.clear();
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      served_.clear();
+    }
     Make(c.firstLaunchAge);
     OnQueue([&](ODCConversionStore& store) {
       if (c.matchAge) store.setMatchFoundTimestamp(clock_->now() - *c.matchAge);
