@@ -24,7 +24,7 @@ using odm_test::ODMTestEngine;
 constexpr double kNow = 1'700'000'000.0;
 
 // A service that answers each fetch from a list (none left: nothing, no
-// error), on the global queue, and records what the engine told it.
+// error), on a queue of its own, and records what the engine told it.
 class FakeConversionService : public ODCConversionServiceProtocol {
  public:
   explicit FakeConversionService(int64_t version) : version_(version) {}
@@ -43,12 +43,13 @@ class FakeConversionService : public ODCConversionServiceProtocol {
         answers.pop_front();
       }
     }
-    platform::ConcurrentQueue::globalDefault()->async(
-        [completion = std::move(completion), answer] { completion(answer.first, answer.second); });
+    answerQueue->async([completion = std::move(completion), answer] { completion(answer.first, answer.second); });
   }
   std::string versionString() const override { return "x"; }
   int64_t versionNumber() const override { return version_; }
 
+  // Where the completions run (a queue of the service's own, not the engine's).
+  const std::shared_ptr<platform::SerialQueue> answerQueue = platform::SerialQueue::create("answers");
   std::mutex mutex_;
   std::deque<std::pair<std::optional<std::string>, std::optional<platform::Error>>> answers;
   std::vector<std::optional<double>> firstLaunchTimes;
@@ -136,6 +137,7 @@ class MeasurementConversionServiceTest : public foundation_test::LibraryMonitorT
     auto service = std::make_shared<FakeConversionService>(version);
     GWLClassRegistry<ODCConversionServiceClass>::registerClass(
         "ODCConversionService", std::make_shared<FakeServiceClass>(conforming ? service : nullptr));
+    service_ = service;
     return service;
   }
   // The conversion codes printed since the last call.
@@ -149,7 +151,7 @@ class MeasurementConversionServiceTest : public foundation_test::LibraryMonitorT
   // One configuration fetch's update, and the handling of the answer it gets.
   void Update() {
     engine_->onWorkerQueue([&] { hookup_->updateAdsOnDeviceConversionMeasurement(); });
-    platform::ConcurrentQueue::globalDefault()->sync([] {});
+    if (service_) service_->answerQueue->flush();
     engine_->flush();
   }
   // A configuration stored just now.
@@ -186,6 +188,7 @@ class MeasurementConversionServiceTest : public foundation_test::LibraryMonitorT
   std::shared_ptr<platform::MainQueue> main_ = platform::MainQueue::create();
   std::shared_ptr<GWLMeasurementConversionService> hookup_;
   std::shared_ptr<FreshConfigStore> freshStore_;
+  std::shared_ptr<FakeConversionService> service_;  // the last one linked
 };
 
 TEST_F(MeasurementConversionServiceTest, TheVersionTellsTheGenerationLinked) {
