@@ -1,8 +1,10 @@
 #include "analytics/measurement/GWLLibraryLoad.h"
 
+#include "ads/conversion_tracking/app_conversion/odm/ODCConversionService.h"
 #include "ads/conversion_tracking/app_conversion/odm/ODCPrivateSetMembershipRegistration.h"
 #include "analytics/attribution/GWLAdReporters.h"
 #include "analytics/attribution/GWLClassRegistry.h"
+#include "analytics/attribution/GWLMeasurementConversionService.h"
 #include "analytics/attribution/GWLMeasurementDeepLinks.h"
 #include "analytics/attribution/GWLMeasurementOnDeviceMeasurement.h"
 #include "analytics/attribution/GWLMeasurementSKAdNetwork.h"
@@ -39,9 +41,15 @@ void installEngineHooks(const std::shared_ptr<platform::Clock>& clock) {
   GWLInstalledHook<GWLAdReportingHooks>::install(std::make_shared<GWLAdReporters>());
   GWLMeasurementOnDeviceMeasurement::Dependencies onDevice;
   onDevice.clock = clock;
-  GWLInstalledHook<GWLOnDeviceMeasurementHooks>::install(GWLMeasurementOnDeviceMeasurement::create(onDevice));
-  // The conversion layer's client classes, which the on-device measurement finds by name.
+  // The PSM runs and, in front of them, the conversion service's hook-up.
+  GWLMeasurementConversionService::Dependencies conversion;
+  conversion.onDeviceMeasurement = GWLMeasurementOnDeviceMeasurement::create(onDevice);
+  conversion.clock = clock;
+  GWLInstalledHook<GWLOnDeviceMeasurementHooks>::install(GWLMeasurementConversionService::create(conversion));
+  // The conversion layer's classes, which the on-device measurement finds by
+  // name: the client classes and the conversion service (its load date is now).
   ODCRegisterPrivateSetMembershipClients();
+  ODCRegisterConversionService(clock);
 }
 
 void uninstallEngineHooks() {
@@ -53,6 +61,8 @@ void uninstallEngineHooks() {
   GWLInstalledHook<GWLOnDeviceMeasurementHooks>::resetForTesting();
   GWLClassRegistry<GWLPrivateSetMembershipClientClass>::registerClass(kGWLPSMClientFallbackClassName, nullptr);
   GWLClassRegistry<ODCPrivateSetMembershipGroupClientClass>::registerClass(kGWLPSMGroupClientClassName, nullptr);
+  GWLClassRegistry<ODCConversionServiceClass>::registerClass(kODCConversionServiceClassName, nullptr);
+  ODCConversionService::resetSharedInstanceForTesting();
 }
 
 }  // namespace

@@ -6,8 +6,10 @@
 //   - installs the attribution and audience layers' implementations of the
 //     engine's seams (audience evaluation, deep links and campaigns,
 //     conversion values, purchases, the ad reporters, on-device conversion
-//     measurement) and registers the private-set-membership client classes
-//     that the on-device measurement finds by name;
+//     measurement with the conversion service's hook-up) and registers the
+//     private-set-membership client classes and the on-device conversion
+//     service ("ODCConversionService", whose process load date is this call's
+//     time) that the on-device measurement finds by name;
 //   - notes the load time, which GWLAnalytics takes as its `loadTimestamp`
 //     (the first load time of the installation, unless a reset moves it);
 //   - makes the engine class observe the app's did-finish-launching

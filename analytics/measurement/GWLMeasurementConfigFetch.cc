@@ -179,7 +179,9 @@ void GWLMeasurement::networkRemoteConfigFetchCompletionHandler(
   }
 
   // Answered: the attribution steps that wait for a configuration, then uploads.
-  if (config->PSMGroupIDEnabled()) GWLInstalledHook<GWLOnDeviceMeasurementHooks>::get()->initiateODMGroupIDProtocol();
+  auto onDevice = GWLInstalledHook<GWLOnDeviceMeasurementHooks>::get();
+  onDevice->updateAdsOnDeviceConversionMeasurement();
+  if (config->PSMGroupIDEnabled()) onDevice->initiateODMGroupIDProtocol();
   if (shouldRequestDeferredDeepLinkAfterConfigFetch_) {
     shouldRequestDeferredDeepLinkAfterConfigFetch_ = false;
     GWLInstalledHook<GWLDeepLinkHooks>::get()->requestDeferredDeepLink();

@@ -11,6 +11,9 @@
 //     maybeDeleteExpiredPSMValueOnWorkerQueue
 //   the start block, when the configuration is not expired and its
 //   group-identifier switch is on:  initiateODMGroupIDProtocol
+//   every answered configuration fetch (worker queue), before the
+//   group-identifier trigger:  updateAdsOnDeviceConversionMeasurement (asks
+//   the conversion service for its value and stores or removes it)
 //   every wipe-out of the analytics data (worker queue):  resetContexts
 //     (the query run's and the group query's state start afresh)
 //   the event write (worker queue): every session start "_s", when the
@@ -38,6 +41,7 @@ class GWLOnDeviceMeasurementHooks {
   virtual void checkODM2DependencyOnWorkerQueue() {}
   virtual void maybeDeleteExpiredPSMValueOnWorkerQueue() {}
   virtual void initiateODMGroupIDProtocol() {}
+  virtual void updateAdsOnDeviceConversionMeasurement() {}
   virtual void resetContexts() {}
   // `timestamp`: the session start's time, seconds since 1970.
   virtual void initiateODMSessionStartProtocolWithTimestamp(double /*timestamp*/) {}

@@ -6,6 +6,7 @@
 
 #include "UploadTestSupport.h"
 #include "analytics/attribution/GWLClassRegistry.h"
+#include "analytics/attribution/GWLMeasurementConversionService.h"
 #include "analytics/attribution/GWLMeasurementOnDeviceMeasurement.h"
 #include "analytics/foundation/config/GWLInstalledHook.h"
 #include "analytics/foundation/config/GWLOnDeviceMeasurementHooks.h"
@@ -23,9 +24,18 @@ class RecordingQueryHooks : public GWLOnDeviceMeasurementHooks {
   bool isPSMRequestPostponed() override { return postponed.load(); }
   void setIsPSMRequestPostponed(bool value) override { postponed = value; }
   void retrievePSMResponse() override { ++retrieved; }
+  void updateAdsOnDeviceConversionMeasurement() override {
+    std::lock_guard<std::mutex> lock(mutex);
+    configCalls.push_back("update");
+  }
+  void initiateODMGroupIDProtocol() override {
+    std::lock_guard<std::mutex> lock(mutex);
+    configCalls.push_back("group");
+  }
 
   std::mutex mutex;
   std::vector<platform::Dictionary> userDataSeen;
+  std::vector<std::string> configCalls;  // the calls after a configuration fetch, in order
   std::atomic<bool> postponed{false};
   std::atomic<int> retrieved{0};
 };
@@ -67,6 +77,23 @@ TEST_F(OnDeviceMeasurementCallsTest, UserDataReachTheQueryRun) {
   EXPECT_EQ(hooks_->userDataSeen, std::vector<platform::Dictionary>{data});
 }
 
+// Every answered configuration fetch asks the conversion service, before the
+// group-identifier trigger; a failed one does not.
+TEST_F(OnDeviceMeasurementCallsTest, AnsweredConfigurationFetchesAskTheConversionService) {
+  for (int status : {200, 204, 304, 404, 500}) {
+    SCOPED_TRACE(status);
+    {
+      std::lock_guard<std::mutex> lock(hooks_->mutex);
+      hooks_->configCalls.clear();
+    }
+    onWorker([&] { engine->networkRemoteConfigFetchCompletionHandler(answer(status), {}, std::nullopt); });
+    drain();
+    std::lock_guard<std::mutex> lock(hooks_->mutex);
+    EXPECT_EQ(hooks_->configCalls,
+              status == 500 ? std::vector<std::string>{} : (std::vector<std::string>{"update", "group"}));
+  }
+}
+
 TEST_F(OnDeviceMeasurementCallsTest, APostponedQueryRunsAfterTheLastUploadOnly) {
   hooks_->postponed = true;
   enqueue(makeBundle());
@@ -86,17 +113,21 @@ TEST_F(OnDeviceMeasurementCallsTest, APostponedQueryRunsAfterTheLastUploadOnly) 
   EXPECT_EQ(hooks_->retrieved.load(), 1) << "nothing postponed";
 }
 
-TEST(OnDeviceMeasurementLoad, TheLoadCallInstallsTheQueryRunAndRegistersTheClients) {
+TEST(OnDeviceMeasurementLoad, TheLoadCallInstallsTheQueryRunAndTheConversionServiceAndRegistersTheirClasses) {
   GWLLibraryLoadResetForTesting();
   GWLLibraryLoad(std::make_shared<platform::ManualClock>());
-  EXPECT_TRUE(std::dynamic_pointer_cast<GWLMeasurementOnDeviceMeasurement>(
-      GWLInstalledHook<GWLOnDeviceMeasurementHooks>::get()));
+  auto conversion =
+      std::dynamic_pointer_cast<GWLMeasurementConversionService>(GWLInstalledHook<GWLOnDeviceMeasurementHooks>::get());
+  ASSERT_TRUE(conversion);
+  EXPECT_TRUE(std::dynamic_pointer_cast<GWLMeasurementOnDeviceMeasurement>(conversion->onDeviceMeasurement()));
   EXPECT_TRUE(GWLMeasurementOnDeviceMeasurement::PSMClientClass());
   EXPECT_TRUE(GWLMeasurementOnDeviceMeasurement::PSMGroupClientClass());
+  EXPECT_TRUE(conversion->isHalcyraAdsOnDeviceConversionLinked());
   GWLLibraryLoadResetForTesting();
   EXPECT_FALSE(GWLInstalledHook<GWLOnDeviceMeasurementHooks>::isInstalled());
   EXPECT_FALSE(GWLMeasurementOnDeviceMeasurement::PSMClientClass());
   EXPECT_FALSE(GWLMeasurementOnDeviceMeasurement::PSMGroupClientClass());
+  EXPECT_FALSE(GWLMeasurementConversionService::isAdsOnDeviceConversionLinked());
 }
 
 }  // namespace
