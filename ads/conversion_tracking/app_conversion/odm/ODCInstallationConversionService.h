@@ -69,7 +69,7 @@ class ODCInstallationConversionService : public std::enable_shared_from_this<ODC
     std::shared_ptr<platform::Clock> clock;                 // the system clock when null
     std::shared_ptr<platform::HVUNetwork> network;          // `network()` when null
     std::shared_ptr<platform::Queue> completionQueue;       // the global queue of default priority when null
-    GWLServiceEndpoint endpoint = GWLServiceHosts::builtIn().onDeviceMeasurement;
+    GWLServiceEndpoint endpoint = GWLServiceHosts::forProcess().onDeviceMeasurement;
     std::shared_ptr<ODCEnvironmentInfo> environmentInfo;    // ODCEnvironmentInfo::sharedInstance() when null
     std::shared_ptr<platform::AppEnvironment> app;          // the shared app environment when null
   };
