@@ -104,7 +104,10 @@ class EngineTest : public EntryClassTest {
     dependencies.monitor = monitor_;
     dependencies.persistedConfig = settings_;
     dependencies.makeNetwork = false;
+    // Offline unless a test says otherwise (reachability override), so that no
+    // alarm a test's clock fires sends a request the test did not ask for.
     dependencies.network = std::make_shared<platform::HVUNetwork>(std::string("127.0.0.1"));
+    dependencies.network->setReachabilityOverrideForTesting(false);
     dependencies.hosts = hosts;
     dependencies.analytics = [analytics = analytics_] { return analytics; };
     dependencies.identity = [this] {

@@ -17,6 +17,7 @@ class UploadAlarmTest : public PipelineTest {
   void SetUp() override {
     PipelineTest::SetUp();
     monitor_->setVerboseLoggingEnabled(true);  // the schedule's lines are verbose
+    pipeline->network()->setReachabilityOverrideForTesting(true);  // the schedule arms only while online
   }
   void schedule() {
     onWorker([&] { pipeline->GWLMeasurement::updateSchedule(); });
