@@ -22,7 +22,6 @@ namespace {
 constexpr const char* kOrigin = "auto";
 constexpr const char* kMatchEventName = "_fx";
 constexpr const char* kMatchSourceParameter = "_fxs";
-constexpr const char* kRowValueKey = "value";
 
 std::shared_ptr<GWLRemoteConfig> configOf(const std::shared_ptr<GWLMeasurementEngine>& engine) {
   std::shared_ptr<GWLRemoteConfig> config = engine ? engine->remoteConfig() : nullptr;

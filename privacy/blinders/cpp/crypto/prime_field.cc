@@ -468,8 +468,8 @@ bool SquareRootByExp(int limbs, const MontgomeryConstants& c, const LimbNumber& 
 PrimeField::CurveAnswer CurveRootByExp(int limbs, const MontgomeryConstants& c, const LimbNumber& a_mont,
                                        const LimbNumber& b_mont, const LimbNumber& e, int e_bits, const LimbNumber& x,
                                        bool odd, bool test_first, LimbNumber* y) {
-#define TABULO_CURVE_ROOT(N, ...) \
-  CurveRootByExp<N, ##__VA_ARGS__>(c, a_mont.limb, b_mont.limb, e.limb, e_bits, x.limb, odd, test_first, y->limb)
+#define TABULO_CURVE_ROOT(N) \
+  CurveRootByExp<N>(c, a_mont.limb, b_mont.limb, e.limb, e_bits, x.limb, odd, test_first, y->limb)
   switch (limbs) {
     case 1:
       return TABULO_CURVE_ROOT(1);
