@@ -14,7 +14,7 @@
 #include <sstream>
 #include <thread>
 
-#include "PipelineTestSupport.h"
+#include "EndToEndTestSupport.h"
 #include "WireTagReader.h"
 #include "ads/conversion_tracking/app_conversion/odm/ODCConversionService.h"
 #include "ads/conversion_tracking/app_conversion/odm/ODCConversionStore.h"
@@ -34,23 +34,6 @@ namespace {
 namespace fs = std::filesystem;
 constexpr const char* kAppID = "1:123:ios:abc";
 
-std::string readFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-std::vector<fs::path> filesIn(const fs::path& directory) {
-  std::vector<fs::path> files;
-  if (!fs::exists(directory)) return files;
-  for (const auto& entry : fs::directory_iterator(directory)) files.push_back(entry.path());
-  std::sort(files.begin(), files.end());
-  return files;
-}
-
-std::string asText(const std::vector<uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
-
 // The service's class as the engine finds it: this test's instance.
 class TestServiceClass : public ODCConversionServiceClass {
  public:
@@ -61,7 +44,7 @@ class TestServiceClass : public ODCConversionServiceClass {
   std::shared_ptr<ODCConversionService> service_;
 };
 
-class ConversionServiceEndToEndTest : public PipelineTest {
+class ConversionServiceEndToEndTest : public EndToEndTest {
  protected:
   void SetUp() override {
     PipelineTest::SetUp();
@@ -137,33 +120,11 @@ class ConversionServiceEndToEndTest : public PipelineTest {
   void writeServedConfig() {
     auto config = GWLPBMeasurementConfig::initWithMessageInfo();
     config->setAppId(kAppID);
-    std::vector<std::shared_ptr<GWLPBSetting>> settings;
-    for (const auto& [name, value] : std::vector<std::pair<std::string, std::string>>{
-             {kGWLSettingRemoteConfigCacheTimeInterval, "86400000"},
-             {kGWLSettingAdsOnDeviceConversionFeatureEnabled, "1"}}) {
-      auto setting = GWLPBSetting::initWithMessageInfo();
-      setting->setSettingName(name);
-      setting->setSettingValue(value);
-      settings.push_back(setting);
-    }
-    config->setSettings(settings);
-    const auto bytes = *config->protoBuffer();
-    std::ofstream(root_.path() / "config" / (std::string(kAppID) + ".pb"), std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    config->setSettings(servedSettings({{kGWLSettingRemoteConfigCacheTimeInterval, "86400000"},
+                                        {kGWLSettingAdsOnDeviceConversionFeatureEnabled, "1"}}));
+    writeServedConfigFile(root_.path() / "config", kAppID, *config);
   }
 
-  // Waits for the engine's request in flight (if any) and what its answer starts.
-  void settle() {
-    for (int round = 0; round < 4000; ++round) {
-      drain();
-      if (!pipeline->isNetworkRequestPending()) {
-        drain();
-        if (!pipeline->isNetworkRequestPending()) return;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    ADD_FAILURE() << "a request did not finish";
-  }
   // Waits (for the service's real I/O) until the row "odm2_value" is stored.
   std::optional<platform::Dictionary> waitForStoredValue() {
     for (int round = 0; round < 4000; ++round) {

@@ -17,7 +17,7 @@
 
 #include "../audiences/AudienceFiltersTestSupport.h"
 #include "../audiences/interpreter/EditingPrograms.h"
-#include "PipelineTestSupport.h"
+#include "EndToEndTestSupport.h"
 #include "analytics/attribution/GWLInAppPurchaseProductCache.h"
 #include "analytics/attribution/GWLInAppPurchaseTransactionReporter.h"
 #include "analytics/attribution/GWLMeasurementSKAdNetwork.h"
@@ -49,20 +49,6 @@ using namespace editing_test;
 constexpr const char* kAppID = "1:123:ios:abc";
 
 using Bundles = std::vector<std::shared_ptr<GWLPBMeasurementBundle>>;
-
-std::string readFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-std::vector<fs::path> filesIn(const fs::path& directory) {
-  std::vector<fs::path> files;
-  for (const auto& entry : fs::directory_iterator(directory)) files.push_back(entry.path());
-  std::sort(files.begin(), files.end());
-  return files;
-}
 
 std::vector<std::string> eventNames(const Bundles& bundles) {
   std::vector<std::string> names;
@@ -125,7 +111,7 @@ struct Service {
   std::optional<std::string> attributionScenario;  // the attribution scenario, JSON
 };
 
-class LayersEndToEndTest : public PipelineTest {
+class LayersEndToEndTest : public EndToEndTest {
  protected:
   void SetUp() override {
     PipelineTest::SetUp();
@@ -173,9 +159,7 @@ class LayersEndToEndTest : public PipelineTest {
   // Makes `config` this app's configuration on the service.
   void serve(const std::shared_ptr<GWLPBMeasurementConfig>& config) {
     config->setAppId(kAppID);
-    const auto bytes = *config->protoBuffer();
-    std::ofstream(root_.path() / "config" / (std::string(kAppID) + ".pb"), std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    writeServedConfigFile(root_.path() / "config", kAppID, *config);
   }
   void fetchConfiguration() {
     const size_t before = capturedRequests().size();
@@ -206,18 +190,6 @@ class LayersEndToEndTest : public PipelineTest {
     ASSERT_TRUE(pipeline->database());
   }
 
-  // Waits for the engine's request in flight (if any) and what its answer starts.
-  void settle() {
-    for (int round = 0; round < 4000; ++round) {
-      drain();
-      if (!pipeline->isNetworkRequestPending()) {
-        drain();
-        if (!pipeline->isNetworkRequestPending()) return;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    ADD_FAILURE() << "a request did not finish";
-  }
   void advance(double seconds) {
     clock_->advance(seconds);
     settle();

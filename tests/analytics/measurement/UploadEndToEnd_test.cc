@@ -18,7 +18,7 @@
 #include <sstream>
 #include <thread>
 
-#include "PipelineTestSupport.h"
+#include "EndToEndTestSupport.h"
 #include "WireTagReader.h"
 #include "analytics/foundation/config/GWLPersistedConfig.h"
 #include "analytics/foundation/core/GWLAlarm.h"
@@ -33,24 +33,7 @@ namespace {
 namespace fs = std::filesystem;
 constexpr const char* kAppID = "1:123:ios:abc";
 
-std::string readFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-std::vector<fs::path> filesIn(const fs::path& directory) {
-  std::vector<fs::path> files;
-  if (!fs::exists(directory)) return files;
-  for (const auto& entry : fs::directory_iterator(directory)) files.push_back(entry.path());
-  std::sort(files.begin(), files.end());
-  return files;
-}
-
-std::string asText(const std::vector<uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
-
-class UploadEndToEndTest : public PipelineTest {
+class UploadEndToEndTest : public EndToEndTest {
  protected:
   void SetUp() override {
     PipelineTest::SetUp();
@@ -90,23 +73,9 @@ class UploadEndToEndTest : public PipelineTest {
       cacheTime->setSettingValue(*cacheMillis);
       config->setSettings(std::vector{cacheTime});
     }
-    const auto bytes = *config->protoBuffer();
-    std::ofstream(root_.path() / "config" / (std::string(kAppID) + ".pb"), std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    writeServedConfigFile(root_.path() / "config", kAppID, *config);
   }
 
-  // Waits for the engine's request in flight (if any) and what its answer starts.
-  void settle() {
-    for (int round = 0; round < 4000; ++round) {
-      drain();
-      if (!pipeline->isNetworkRequestPending()) {
-        drain();
-        if (!pipeline->isNetworkRequestPending()) return;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    ADD_FAILURE() << "a request did not finish";
-  }
   void advance(double seconds) {
     clock_->advance(seconds);
     settle();
