@@ -110,6 +110,19 @@ TEST_F(CollectionServiceTest, BatchNumbersGoOnAcrossRunsAndOneServiceRecordsInto
             (std::vector<std::string>{"batch-000001.pb", "batch-000002.pb", "batch-000003.pb"}));
 }
 
+TEST_F(CollectionServiceTest, RecordsIntoADirectoryItMakesAndRefusesOneItCannot) {
+  const auto directory = root_ / "new" / "batches";
+  {
+    CollectionServiceProcess service({"--record", directory.string()});
+    ASSERT_GT(service.port(), 0);
+    EXPECT_EQ(exchange("POST", service.url("/a"), oneBatch()).status, 204);
+  }
+  EXPECT_EQ(recorded(directory), std::vector<std::string>{"batch-000001.pb"});
+  std::ofstream(root_ / "a-file") << "not a directory";
+  CollectionServiceProcess refused({"--record", (root_ / "a-file" / "batches").string()});
+  EXPECT_EQ(refused.port(), 0);
+}
+
 TEST_F(CollectionServiceTest, ServesExperimentsCompressedAndFailsOnRequest) {
   std::ofstream(root_ / "experiments.pb", std::ios::binary) << "snapshot";
   CollectionServiceProcess service({"--experiments", (root_ / "experiments.pb").string()});

@@ -10,6 +10,8 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <mutex>
@@ -197,8 +199,15 @@ int CollectionService::bind(std::string* message) {
 // One service per record directory; numbering goes on after the batches already there.
 bool CollectionService::State::lockRecordDirectory(std::string* message) {
   if (!options.recordDirectory) return true;
+  std::error_code madeError;
+  std::filesystem::create_directories(*options.recordDirectory, madeError);
   recordLock = ::open(options.recordDirectory->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (recordLock < 0 || ::flock(recordLock, LOCK_EX | LOCK_NB) != 0) {
+  if (recordLock < 0) {
+    *message = "cannot record into " + options.recordDirectory->string() + ": " +
+               (madeError ? madeError.message() : std::string(std::strerror(errno)));
+    return false;
+  }
+  if (::flock(recordLock, LOCK_EX | LOCK_NB) != 0) {
     *message = "another collection service records into " + options.recordDirectory->string();
     return false;
   }
