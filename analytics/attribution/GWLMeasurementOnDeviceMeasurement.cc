@@ -138,6 +138,10 @@ bool GWLMeasurementOnDeviceMeasurement::isAppStoreInstallation() const {
 // ---------------------------------------------------------------------------
 // State
 
+GWLMeasurementOnDeviceMeasurement::~GWLMeasurementOnDeviceMeasurement() {
+  if (auto context = ODM1Context(); context && context->PSMRetryAlarm) context->PSMRetryAlarm->cancel();
+}
+
 std::shared_ptr<GWLPSMContext> GWLMeasurementOnDeviceMeasurement::ODM1Context() const {
   platform::MutexLock lock(mutex_);
   return ODM1Context_;
@@ -574,9 +578,9 @@ void GWLMeasurementOnDeviceMeasurement::handlePSMResponse(const std::shared_ptr<
   if (!succeeded) {
     log(kGWLPSMRequestFailedLine, static_cast<int64_t>(status), error ? GWLLogContext(*error) : GWLLogContext());
     // The request that failed is this context's: a context made since (a
-    // wipe-out) keeps its own state.
+    // wipe-out) keeps its own state, and the wiped data is not asked for again.
     context->isPSMRequestInProgress = false;
-    maybeSchedulePSMRetry(context);
+    if (context == ODM1Context()) maybeSchedulePSMRetry(context);
     engine->updateSchedule();
     return;
   }

@@ -239,6 +239,8 @@ class GWLMeasurementOnDeviceMeasurement : public GWLOnDeviceMeasurementHooks,
   };
 
   static std::shared_ptr<GWLMeasurementOnDeviceMeasurement> create(Dependencies dependencies = {});
+  // Cancels an armed retry: the armed alarm keeps itself (and its clock) alive until it fires.
+  ~GWLMeasurementOnDeviceMeasurement() override;
 
   // ---- the engine's calls (GWLOnDeviceMeasurementHooks) ----
   // With a client class: a fresh context (23253); without one, 23254 when

@@ -540,7 +540,7 @@ bool PropertyListBinaryReader::hasOnlySafeStrings(std::span<const uint8_t> bytes
 double PropertyListBinaryReader::dateFromLibraryParts(int32_t seconds, int32_t microseconds) {
   // libplist hands out the fraction of a date before 2001 as a positive
   // count of microseconds further into the past.
-  const double fraction = std::abs(microseconds) / 1e6;
+  const double fraction = static_cast<double>(std::abs(static_cast<int64_t>(microseconds))) / 1e6;
   const double since2001 = seconds < 0 ? seconds - fraction : seconds + (microseconds < 0 ? -fraction : fraction);
   return since2001 + kSecondsFrom1970To2001;
 }

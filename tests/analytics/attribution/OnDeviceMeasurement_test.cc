@@ -427,6 +427,9 @@ TEST_F(OnDeviceMeasurementTest, AWipeOutStartsFreshContextsAndStopsTheOldRetry) 
   EXPECT_EQ(engine_->requestCount(), 2u);
   engine_->onWorkerQueue([&] { EXPECT_TRUE(context()->isPSMRequestInProgress); });
   EXPECT_FALSE(engine_->property(kGWLPSMCountProperty));
+  clock_->advance(600);  // no retry of the wiped data's failed request
+  engine_->waitUntilAnswered();
+  EXPECT_EQ(engine_->requestCount(), 2u);
 }
 
 // A group client class that records the clients it makes; their fetches answer nothing.
