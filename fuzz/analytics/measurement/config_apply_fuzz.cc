@@ -16,9 +16,8 @@
 #include "analytics/foundation/storage/GWLDatabase.h"
 #include "analytics/measurement/GWLIdentity.h"
 #include "analytics/measurement/GWLMeasurement.h"
-#include "analytics/measurement/testing/StandaloneMeasurement.h"
 #include "analytics/wire/GWLPBMeasurementConfig.h"
-#include "fuzz/analytics/foundation/QuietLibraryMonitor.h"
+#include "fuzz/analytics/measurement/QuietStandaloneEngine.h"
 
 namespace {
 
@@ -28,14 +27,8 @@ constexpr double kNow = 1767610740;
 constexpr const char* kAppID = "1:123:ios:abc";
 
 std::shared_ptr<GWLMeasurement>& engine() {
-  static std::shared_ptr<GWLMeasurement>* made = [] {
-    fuzz_support::installQuietLibraryMonitor();
-    auto* engine = new std::shared_ptr<GWLMeasurement>(measurement_testing::makeStandaloneMeasurementInTemporaryDirectory(
-        "config_apply_fuzz", kNow, GWLLibraryMonitor::monitor()).engine);
-    check(*engine != nullptr);
-    (*engine)->identity()->setAppIDFromQRX(std::string(kAppID));
-    return engine;
-  }();
+  static auto* made =
+      new std::shared_ptr<GWLMeasurement>(fuzz_support::makeQuietStandaloneEngine("config_apply_fuzz", kNow, kAppID));
   return *made;
 }
 

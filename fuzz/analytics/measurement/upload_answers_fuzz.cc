@@ -23,11 +23,10 @@
 #include "analytics/foundation/storage/GWLDatabase.h"
 #include "analytics/measurement/GWLIdentity.h"
 #include "analytics/measurement/GWLMeasurement.h"
-#include "analytics/measurement/testing/StandaloneMeasurement.h"
 #include "analytics/wire/GWLPBMeasurementBundle.h"
 #include "analytics/wire/GWLPBMeasurementConfig.h"
 #include "fuzz/analytics/audiences/ChunkReader.h"
-#include "fuzz/analytics/foundation/QuietLibraryMonitor.h"
+#include "fuzz/analytics/measurement/QuietStandaloneEngine.h"
 #include "platform/net/HTTPURLResponse.h"
 
 namespace {
@@ -39,11 +38,8 @@ constexpr const char* kAppID = "1:123:ios:abc";
 
 std::shared_ptr<GWLMeasurement>& engine() {
   static std::shared_ptr<GWLMeasurement>* made = [] {
-    fuzz_support::installQuietLibraryMonitor();
-    auto* engine = new std::shared_ptr<GWLMeasurement>(measurement_testing::makeStandaloneMeasurementInTemporaryDirectory(
-        "upload_answers_fuzz", kNow, GWLLibraryMonitor::monitor()).engine);
-    check(*engine != nullptr);
-    (*engine)->identity()->setAppIDFromQRX(std::string(kAppID));
+    auto* engine = new std::shared_ptr<GWLMeasurement>(
+        fuzz_support::makeQuietStandaloneEngine("upload_answers_fuzz", kNow, kAppID));
     // No request leaves the target: the engine sees no network.
     (*engine)->network()->setReachabilityOverrideForTesting(false);
     return engine;

@@ -170,25 +170,6 @@ class LayersEndToEndTest : public EndToEndTest {
     ASSERT_EQ(requests.back().rfind("GET /config/app/", 0), 0u) << requests.back();
   }
 
-  // An engine made through the registry, as the entry class makes it, so
-  // that the layers find it when they need it.
-  void startShared() {
-    if (pipeline) drain();
-    pipeline.reset();
-    dropEngine();
-    GWLMeasurementRegistry::resetForTesting(monitor_);
-    GWLAnalyticsEngineConfiguration configuration;
-    configuration.appID = kAppID;
-    configuration.isAnalyticsCollectionEnabled = true;
-    (void)GWLMeasurementRegistry::initializeSharedInstance([&] {
-      pipeline = GWLMeasurement::create<PipelineMeasurement>(configuration, dependencies());
-      return pipeline;
-    });
-    pipeline->useLibraryLayers = true;
-    engine = pipeline;
-    drain();
-    ASSERT_TRUE(pipeline->database());
-  }
 
   void advance(double seconds) {
     clock_->advance(seconds);

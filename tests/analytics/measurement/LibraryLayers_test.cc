@@ -50,25 +50,6 @@ class LibraryLayersTest : public PipelineTest {
     GWLLibraryLoadResetForTesting();
   }
 
-  // An engine made as the entry class makes it: through the registry, so the
-  // layers find it at their first use, the start block's included.
-  void startShared() {
-    if (pipeline) drain();
-    pipeline.reset();
-    dropEngine();
-    GWLMeasurementRegistry::resetForTesting(monitor_);
-    GWLAnalyticsEngineConfiguration configuration;
-    configuration.appID = "1:123:ios:abc";
-    configuration.isAnalyticsCollectionEnabled = true;
-    (void)GWLMeasurementRegistry::initializeSharedInstance([&] {
-      pipeline = GWLMeasurement::create<PipelineMeasurement>(configuration, dependencies());
-      return pipeline;
-    });
-    pipeline->useLibraryLayers = true;
-    engine = pipeline;
-    drain();
-    ASSERT_TRUE(pipeline->database());
-  }
 
   std::shared_ptr<GWLUserAttribute> userProperty(const std::string& name) {
     std::shared_ptr<GWLUserAttribute> found;

@@ -16,6 +16,7 @@
 #include "MeasurementTestEngine.h"
 #include "analytics/foundation/config/GWLConditionalUserPropertyControlling.h"
 #include "analytics/foundation/config/GWLEventEditingRuntime.h"
+#include "analytics/foundation/config/GWLMeasurementRegistry.h"
 #include "analytics/foundation/config/GWLOnDeviceMeasurementHooks.h"
 #include "analytics/foundation/config/GWLPurchaseHooks.h"
 #include "analytics/foundation/storage/GWLRawEventData.h"
@@ -163,6 +164,28 @@ class PipelineTest : public EngineTest {
   }
 
   // Blocks these event names through the configuration, keeping the settings.
+  // An engine made as the entry class makes it: through the registry, so the
+  // layers the library's load call installed find it at their first use, the
+  // start block's included; the layers' own collaborators in place of this
+  // fixture's stand-ins.
+  void startShared() {
+    if (pipeline) drain();
+    pipeline.reset();
+    dropEngine();
+    GWLMeasurementRegistry::resetForTesting(monitor_);
+    GWLAnalyticsEngineConfiguration configuration;
+    configuration.appID = "1:123:ios:abc";
+    configuration.isAnalyticsCollectionEnabled = true;
+    (void)GWLMeasurementRegistry::initializeSharedInstance([&] {
+      pipeline = GWLMeasurement::create<PipelineMeasurement>(configuration, dependencies());
+      return pipeline;
+    });
+    pipeline->useLibraryLayers = true;
+    engine = pipeline;
+    drain();
+    ASSERT_TRUE(pipeline->database());
+  }
+
   void blocklist(const std::vector<std::string>& names) {
     auto config = GWLPBMeasurementConfig::initWithMessageInfo();
     NANOSetString(config, GWLPBMeasurementConfig::Field::app_id, std::string("1:123:ios:abc"));

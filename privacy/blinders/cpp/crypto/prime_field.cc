@@ -441,56 +441,43 @@ PrimeField::CurveAnswer CurveRootP256(const LimbNumber& p, const uint64_t* a_mon
   return PrimeField::CurveAnswer::kRoot;
 }
 
-bool SquareRootByExp(int limbs, const MontgomeryConstants& c, const LimbNumber& e, int e_bits, const LimbNumber& a,
-                     LimbNumber* root) {
+// Runs `f.template operator()<N>()` with N the limb count the run-time `limbs`
+// names (kMaxLimbs beyond 8): one instantiation per size, chosen once.
+template <class F>
+decltype(auto) WithLimbCount(int limbs, F&& f) {
   switch (limbs) {
     case 1:
-      return SquareRootByExp<1>(c, e.limb, e_bits, a.limb, root->limb);
+      return f.template operator()<1>();
     case 2:
-      return SquareRootByExp<2>(c, e.limb, e_bits, a.limb, root->limb);
+      return f.template operator()<2>();
     case 3:
-      return SquareRootByExp<3>(c, e.limb, e_bits, a.limb, root->limb);
+      return f.template operator()<3>();
     case 4:
-      return SquareRootByExp<4>(c, e.limb, e_bits, a.limb, root->limb);
+      return f.template operator()<4>();
     case 5:
-      return SquareRootByExp<5>(c, e.limb, e_bits, a.limb, root->limb);
+      return f.template operator()<5>();
     case 6:
-      return SquareRootByExp<6>(c, e.limb, e_bits, a.limb, root->limb);
+      return f.template operator()<6>();
     case 7:
-      return SquareRootByExp<7>(c, e.limb, e_bits, a.limb, root->limb);
+      return f.template operator()<7>();
     case 8:
-      return SquareRootByExp<8>(c, e.limb, e_bits, a.limb, root->limb);
+      return f.template operator()<8>();
     default:
-      return SquareRootByExp<kMaxLimbs>(c, e.limb, e_bits, a.limb, root->limb);
+      return f.template operator()<kMaxLimbs>();
   }
+}
+
+bool SquareRootByExp(int limbs, const MontgomeryConstants& c, const LimbNumber& e, int e_bits, const LimbNumber& a,
+                     LimbNumber* root) {
+  return WithLimbCount(limbs, [&]<int N>() { return SquareRootByExp<N>(c, e.limb, e_bits, a.limb, root->limb); });
 }
 
 PrimeField::CurveAnswer CurveRootByExp(int limbs, const MontgomeryConstants& c, const LimbNumber& a_mont,
                                        const LimbNumber& b_mont, const LimbNumber& e, int e_bits, const LimbNumber& x,
                                        bool odd, bool test_first, LimbNumber* y) {
-#define TABULO_CURVE_ROOT(N) \
-  CurveRootByExp<N>(c, a_mont.limb, b_mont.limb, e.limb, e_bits, x.limb, odd, test_first, y->limb)
-  switch (limbs) {
-    case 1:
-      return TABULO_CURVE_ROOT(1);
-    case 2:
-      return TABULO_CURVE_ROOT(2);
-    case 3:
-      return TABULO_CURVE_ROOT(3);
-    case 4:
-      return TABULO_CURVE_ROOT(4);
-    case 5:
-      return TABULO_CURVE_ROOT(5);
-    case 6:
-      return TABULO_CURVE_ROOT(6);
-    case 7:
-      return TABULO_CURVE_ROOT(7);
-    case 8:
-      return TABULO_CURVE_ROOT(8);
-    default:
-      return TABULO_CURVE_ROOT(kMaxLimbs);
-  }
-#undef TABULO_CURVE_ROOT
+  return WithLimbCount(limbs, [&]<int N>() {
+    return CurveRootByExp<N>(c, a_mont.limb, b_mont.limb, e.limb, e_bits, x.limb, odd, test_first, y->limb);
+  });
 }
 
 // `limbs` limbs of `n` as a BIGNUM in `out`.
