@@ -35,7 +35,6 @@
 #include <map>
 #include <random>
 #include <set>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -68,13 +67,6 @@ constexpr int64_t kNumbersPerRound = 1000000;
 // How long an injected point may take to be reached before the test kills
 // the driver itself.
 constexpr double kPointSeconds = 20;
-
-std::string readFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 std::string appID() {
   auto plist = platform::PropertyList::readFile(kServiceFile);
@@ -215,7 +207,7 @@ void decodeNewBatches(const fs::path& directory, Received& received) {
   std::sort(files.begin(), files.end());
   for (const auto& file : files) {
     received.decodedFiles.insert(file.filename().string());
-    const std::string bytes = readFile(file);
+    const std::string bytes = platform::testing::readFile(file.string());
     auto batch = GWLPBMeasurementBatch::initWithBuffer(
         std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
     ASSERT_TRUE(batch) << file;
@@ -366,6 +358,7 @@ void CrashDrill::drill(int rounds, uint64_t seed, bool inTurn) {
     if (!driver.numbers().empty()) lastRoundReporting = round;
     std::printf("round %d: %s, %zu reported%s\n", round, spec.c_str(), driver.numbers().size(),
                 reached ? "" : " (not reached: killed by the test)");
+    std::fflush(stdout);
   }
 
   // The clean run: it logs one last event and uploads everything.
