@@ -9,7 +9,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <thread>
+#include <vector>
 
 #include "e2e/crash_drill/DrillProtocol.h"
 
@@ -77,7 +80,15 @@ int onTrace(unsigned type, void*, void* statement, void*) {
 }
 
 int watchConnection(sqlite3* db, char**, const sqlite3_api_routines*) {
-  auto* connection = new Connection;  // lives as long as the process: connections are few
+  // Kept for the life of the process (connections are few), so that the
+  // hooks never see one go.
+  static std::mutex mutex;
+  static std::vector<std::unique_ptr<Connection>> connections;
+  Connection* connection;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    connection = connections.emplace_back(std::make_unique<Connection>()).get();
+  }
   sqlite3_update_hook(db, onRowChange, connection);
   sqlite3_commit_hook(db, onCommit, connection);
   sqlite3_rollback_hook(db, onRollback, connection);

@@ -147,8 +147,10 @@ int main(int argc, char** argv) {
   tabulo_host::TabuloHost host({arguments, {}, TABULO_BINARY_DIR "/tools/Info.plist", ""});
   if (auto status = host.open()) return *status;
 
-  Reporter reporter(options->reportFd);
-  (void)CVNAnalytics::addLogEventListener([&reporter](const std::shared_ptr<const GWLEvent>& event) {
+  // Never destroyed: the library's queues may still tell the listener of an
+  // event while the process exits.
+  static Reporter& reporter = *new Reporter(options->reportFd);
+  (void)CVNAnalytics::addLogEventListener([](const std::shared_ptr<const GWLEvent>& event) {
     if (event->name() == kDoneEventName) return reporter.line("done");
     if (event->name() != kEventName) return;
     const auto found = event->parameters().find(kNumberParameter);
