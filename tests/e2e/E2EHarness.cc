@@ -106,6 +106,11 @@ E2ETest::~E2ETest() = default;
 
 void E2ETest::start(const Scenario& scenario) {
   ASSERT_FALSE(started_) << "start once per scenario";
+  // The library and the core framework start once per process.
+  static bool startedInThisProcess = false;
+  ASSERT_FALSE(startedInThisProcess) << "each scenario runs in a process of its own: run them through ctest, or "
+                                        "one at a time with --gtest_filter";
+  startedInThisProcess = true;
   started_ = true;
   scenario_ = scenario;
   const fs::path root = root_.path();
@@ -259,11 +264,26 @@ void E2ETest::advance(double seconds) {
 }
 
 std::vector<RecordedBatch> E2ETest::waitForBatches(size_t count, double maxSeconds) {
-  (void)settle();
-  for (double moved = 0; batches().size() < count && moved < maxSeconds; moved += 1) advance(1);
-  auto recorded = batches();
+  auto recorded = waitForUploads([count](const auto& batches) { return batches.size() >= count; }, maxSeconds);
   EXPECT_GE(recorded.size(), count) << "batches recorded within " << maxSeconds << " s of the clock";
   return recorded;
+}
+
+std::vector<RecordedBatch> E2ETest::waitForEvent(const std::string& name, size_t count, double maxSeconds) {
+  auto has = [&](const std::vector<RecordedBatch>& batches) {
+    const auto names = eventNames(batches);
+    return static_cast<size_t>(std::count(names.begin(), names.end(), name)) >= count;
+  };
+  auto recorded = waitForUploads(has, maxSeconds);
+  EXPECT_TRUE(has(recorded)) << count << " \"" << name << "\" not uploaded within " << maxSeconds
+                             << " s of the clock; uploaded:\n" << describeEvents(recorded);
+  return recorded;
+}
+
+std::vector<RecordedBatch> E2ETest::waitForUploads(const UploadCheck& done, double maxSeconds) {
+  (void)settle();
+  for (double moved = 0; !done(batches()) && moved < maxSeconds; moved += 1) advance(1);
+  return batches();
 }
 
 void E2ETest::post(const std::string& notification, const platform::Dictionary& userInfo) {
@@ -351,6 +371,16 @@ std::string parameter(const std::shared_ptr<GWLPBEvent>& event, const std::strin
     if (param->name() == name) return describe(param);
   }
   return "none";
+}
+
+std::string describeEvents(const std::vector<RecordedBatch>& batches) {
+  std::string text;
+  for (const auto& logged : eventsIn(batches)) {
+    text += logged.event->name().value_or("") + " @" + std::to_string(logged.event->timestamp()) + " {";
+    for (const auto& param : logged.event->params()) text += param->name().value_or("") + ": " + describe(param) + ", ";
+    text += "}\n";
+  }
+  return text;
 }
 
 std::string userProperty(const std::shared_ptr<GWLPBMeasurementBundle>& bundle, const std::string& name) {

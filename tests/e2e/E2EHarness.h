@@ -112,6 +112,11 @@ class E2ETest : public ::testing::Test {
   // clock a second at a time (settling in between) for at most
   // `maxSeconds` of the clock. Answers the batches recorded by then.
   std::vector<RecordedBatch> waitForBatches(size_t count, double maxSeconds = 120);
+  // The same until `done` holds for the batches recorded since the start.
+  using UploadCheck = std::function<bool(const std::vector<RecordedBatch>&)>;
+  std::vector<RecordedBatch> waitForUploads(const UploadCheck& done, double maxSeconds = 120);
+  // The same until the batches since the start hold `count` events named `name`.
+  std::vector<RecordedBatch> waitForEvent(const std::string& name, size_t count = 1, double maxSeconds = 120);
   // Posts a platform notification on the default centre, as the app host does.
   void post(const std::string& notification, const platform::Dictionary& userInfo = {});
 
@@ -167,6 +172,8 @@ std::vector<std::string> eventNames(const std::vector<RecordedBatch>& batches);
 std::optional<LoggedEvent> eventNamed(const std::vector<RecordedBatch>& batches, const std::string& name);
 // A parameter's value as "int 5", "double 1.5" or "text x"; "none" when absent.
 std::string parameter(const std::shared_ptr<GWLPBEvent>& event, const std::string& name);
+// Every event as `name{param: value, ...}`, one a line (for failure messages).
+std::string describeEvents(const std::vector<RecordedBatch>& batches);
 // A bundle's user property, in the same form.
 std::string userProperty(const std::shared_ptr<GWLPBMeasurementBundle>& bundle, const std::string& name);
 
