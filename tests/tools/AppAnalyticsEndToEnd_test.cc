@@ -14,7 +14,6 @@
 #include <poll.h>
 #include <sqlite3.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -43,7 +42,6 @@
 #include "analytics/wire/GWLPBEventParam.h"
 #include "analytics/wire/GWLPBMeasurementBatch.h"
 #include "analytics/wire/GWLPBMeasurementBundle.h"
-#include "analytics/wire/GWLPBMeasurementConfig.h"
 #include "app/FeedbackView.h"
 #include "app/Popup.h"
 #include "app/SettingsView.h"
@@ -54,12 +52,12 @@
 #include "platform/dispatch/Queue.h"
 #include "platform/net/HVUNetwork.h"
 #include "platform/storage/PreferencesStore.h"
-#include "platform/storage/PropertyList.h"
+#include "tests/tools/ChildProcess.h"
 #include "tests/tools/CollectionServiceProcess.h"
 #include "tests/tools/LoopbackHTTP.h"
+#include "tests/tools/AppServiceFiles.h"
 #include "tools/tabulo/TabuloHost.h"
 
-extern char** environ;
 
 namespace {
 
@@ -168,51 +166,11 @@ std::string readFile(const fs::path& path) {
   return text.str();
 }
 
-// The app ID of the service file next to the app.
-std::string appID() {
-  auto plist = platform::PropertyList::readFile(kServiceFile);
-  const platform::Dictionary* dictionary = plist ? plist->dictionaryValue() : nullptr;
-  const std::string* id = dictionary && dictionary->count("HALCYRA_APP_ID") ? dictionary->at("HALCYRA_APP_ID").stringValue()
-                                                                              : nullptr;
-  return id ? *id : "";
-}
-
 class Child {
  public:
   Child(const std::string& scenario, const fs::path& dataDirectory, const std::string& serviceURL, bool debug,
-        const fs::path& log, const std::optional<fs::path>& file = std::nullopt) {
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) return;
-    std::vector<std::string> environment;
-    for (char** entry = environ; *entry; ++entry) environment.emplace_back(*entry);
-    environment.push_back(std::string(kScenarioVariable) + "=" + scenario);
-    environment.push_back(std::string(kDataVariable) + "=" + dataDirectory.string());
-    environment.push_back(std::string(kServiceVariable) + "=" + serviceURL);
-    if (debug) environment.push_back(std::string(kDebugVariable) + "=1");
-    if (file) environment.push_back(std::string(kFileVariable) + "=" + file->string());
-    std::vector<std::string> arguments = {"/proc/self/exe", std::string("--gtest_filter=") + kChildFilter,
-                                          "--gtest_also_run_disabled_tests"};
-    std::vector<char*> argv, envp;
-    for (auto& a : arguments) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    for (auto& e : environment) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(fds[1]);
-    output_ = fds[0];
-  }
-  ~Child() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
-    if (output_ >= 0) ::close(output_);
-  }
+        const fs::path& log, const std::optional<fs::path>& file = std::nullopt)
+      : process_(options(scenario, dataDirectory, serviceURL, debug, log, file)) {}
 
   // Waits (at most `seconds`) for the line "e2e: `what`" on the child's output.
   bool waitFor(const std::string& what, double seconds = 30) {
@@ -220,40 +178,36 @@ class Child {
     const std::string line = "e2e: " + what + "\n";
     while (text_.find(line) == std::string::npos) {
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-      pollfd p{output_, POLLIN, 0};
-      if (left <= 0 || ::poll(&p, 1, static_cast<int>(left)) <= 0) return false;
-      char buffer[4096];
-      const ssize_t got = ::read(output_, buffer, sizeof buffer);
-      if (got <= 0) return false;
-      text_.append(buffer, static_cast<size_t>(got));
+      if (left <= 0 || !process_.readSome(text_, static_cast<int>(left))) return false;
     }
     return true;
   }
   // Sends `signal` and answers the exit status (-1 when it did not end within 30 seconds).
   int stop(int signal) {
-    ::kill(pid_, signal);
-    const auto deadline = Clock::now() + std::chrono::seconds(30);
-    int status = 0;
-    while (Clock::now() < deadline) {
-      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      }
-      pollfd p{output_, POLLIN, 0};
-      if (::poll(&p, 1, 20) > 0) {
-        char buffer[4096];
-        const ssize_t got = ::read(output_, buffer, sizeof buffer);
-        if (got > 0) text_.append(buffer, static_cast<size_t>(got));
-      }
-    }
-    return -1;
+    const int status = process_.end(signal, 30, text_);
+    if (status == -1) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   }
-  bool started() const { return pid_ > 0; }
+  bool started() const { return process_.started(); }
   const std::string& output() const { return text_; }
 
  private:
-  pid_t pid_ = -1;
-  int output_ = -1;
+  static tabulo::test::ChildProcess::Options options(const std::string& scenario, const fs::path& dataDirectory,
+                                                     const std::string& serviceURL, bool debug, const fs::path& log,
+                                                     const std::optional<fs::path>& file) {
+    tabulo::test::ChildProcess::Options options;
+    options.arguments = {"/proc/self/exe", std::string("--gtest_filter=") + kChildFilter,
+                         "--gtest_also_run_disabled_tests"};
+    options.environment = {std::string(kScenarioVariable) + "=" + scenario,
+                           std::string(kDataVariable) + "=" + dataDirectory.string(),
+                           std::string(kServiceVariable) + "=" + serviceURL};
+    if (debug) options.environment.push_back(std::string(kDebugVariable) + "=1");
+    if (file) options.environment.push_back(std::string(kFileVariable) + "=" + file->string());
+    options.log = log;
+    return options;
+  }
+
+  tabulo::test::ChildProcess process_;
   std::string text_;
 };
 
@@ -261,13 +215,8 @@ class AppAnalyticsEndToEndTest : public ::testing::Test {
  protected:
   void SetUp() override {
     for (const char* directory : {"config", "record"}) fs::create_directories(root_.path() / directory);
-    const std::string id = appID();
+    const std::string id = tabulo::test::serveEmptyConfiguration(kServiceFile, root_.path() / "config");
     ASSERT_FALSE(id.empty()) << "the app's service file beside its Info dictionary";
-    auto config = GWLPBMeasurementConfig::initWithMessageInfo();
-    config->setAppId(id);
-    const auto bytes = *config->protoBuffer();
-    std::ofstream(root_.path() / "config" / (id + ".pb"), std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     service_ = std::make_unique<tabulo::test::CollectionServiceProcess>(std::vector<std::string>{
         "--record", (root_.path() / "record").string(), "--config-dir", (root_.path() / "config").string()});
     ASSERT_GT(service_->port(), 0);

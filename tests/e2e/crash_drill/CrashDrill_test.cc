@@ -17,11 +17,8 @@
 // CTest runs a short drill (label "e2e"); the full drill (label "drill")
 // runs only with TABULO_FULL_DRILL=1 (TABULO_DRILL_ROUNDS, default 200, and
 // TABULO_DRILL_SEED to repeat one) and prints its log.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -45,15 +42,14 @@
 #include "analytics/wire/GWLPBEventParam.h"
 #include "analytics/wire/GWLPBMeasurementBatch.h"
 #include "analytics/wire/GWLPBMeasurementBundle.h"
-#include "analytics/wire/GWLPBMeasurementConfig.h"
 #include "analytics/wire/GWLPBUserAttribute.h"
 #include "e2e/crash_drill/DrillProtocol.h"
 #include "platform/TestTmp.h"
-#include "platform/storage/PropertyList.h"
+#include "tests/tools/ChildProcess.h"
 #include "tests/tools/CollectionServiceProcess.h"
 #include "tests/tools/LoopbackHTTP.h"
+#include "tests/tools/AppServiceFiles.h"
 
-extern char** environ;
 
 namespace crash_drill {
 namespace {
@@ -68,50 +64,12 @@ constexpr int64_t kNumbersPerRound = 1000000;
 // the driver itself.
 constexpr double kPointSeconds = 20;
 
-std::string appID() {
-  auto plist = platform::PropertyList::readFile(kServiceFile);
-  const platform::Dictionary* dictionary = plist ? plist->dictionaryValue() : nullptr;
-  const std::string* id =
-      dictionary && dictionary->count("HALCYRA_APP_ID") ? dictionary->at("HALCYRA_APP_ID").stringValue() : nullptr;
-  return id ? *id : "";
-}
-
 // One run of the driver, its report pipe read as it goes.
 class Driver {
  public:
-  Driver(const std::vector<std::string>& arguments, const std::string& killPoint, const fs::path& log) {
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) return;
-    std::vector<std::string> environment;
-    for (char** entry = environ; *entry; ++entry) {
-      if (std::string(*entry).rfind(std::string(kKillVariable) + "=", 0) != 0) environment.emplace_back(*entry);
-    }
-    environment.push_back(std::string(kKillVariable) + "=" + killPoint);
-    std::vector<std::string> args = {CRASH_DRILL_DRIVER_PATH, "--report-fd", "3"};
-    args.insert(args.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv, envp;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    for (auto& e : environment) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], 3);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(fds[1]);
-    reports_ = fds[0];
-  }
-  ~Driver() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
-    if (reports_ >= 0) ::close(reports_);
-  }
-  bool started() const { return pid_ > 0; }
+  Driver(const std::vector<std::string>& arguments, const std::string& killPoint, const fs::path& log)
+      : process_(options(arguments, killPoint, log)) {}
+  bool started() const { return process_.started(); }
 
   // Reads reports until `done` holds, the pipe closes (the driver died) or
   // `seconds` pass; answers whether `done` held.
@@ -120,34 +78,14 @@ class Driver {
     const auto deadline = Clock::now() + std::chrono::duration<double>(seconds);
     while (!done()) {
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-      if (left <= 0 || closed_) return false;
-      pollfd p{reports_, POLLIN, 0};
-      if (::poll(&p, 1, static_cast<int>(left)) <= 0) continue;
-      char buffer[4096];
-      const ssize_t got = ::read(reports_, buffer, sizeof buffer);
-      if (got <= 0) {
-        closed_ = true;
-        continue;
-      }
-      pending_.append(buffer, static_cast<size_t>(got));
-      for (size_t newline; (newline = pending_.find('\n')) != std::string::npos; pending_.erase(0, newline + 1)) {
-        const std::string line = pending_.substr(0, newline);
-        if (line == "ready") {
-          ready_ = true;
-        } else if (line == "done") {
-          done_ = true;
-        } else if (line.rfind(std::string(kLastProperty) + " ", 0) == 0) {
-          lastValues_.push_back(std::stoll(line.substr(std::string(kLastProperty).size() + 1)));
-        } else {
-          numbers_.push_back(std::stoll(line));
-        }
-      }
+      if (left <= 0 || process_.closed()) return false;
+      if (process_.readSome(pending_, static_cast<int>(left))) takeLines();
     }
     return true;
   }
   bool ready() const { return ready_; }
   bool done() const { return done_; }
-  bool closed() const { return closed_; }
+  bool closed() const { return process_.closed(); }
   const std::vector<int64_t>& numbers() const { return numbers_; }
   // The values of kLastProperty, as the driver set them.
   const std::vector<int64_t>& lastValues() const { return lastValues_; }
@@ -155,28 +93,43 @@ class Driver {
   // Sends `signal` (none: only waits) and answers the wait status; -1 when
   // the driver did not end within `seconds`.
   int end(int signal, double seconds) {
-    if (pid_ <= 0) return -1;
-    if (signal) ::kill(pid_, signal);
-    const auto deadline = Clock::now() + std::chrono::duration<double>(seconds);
-    int status = 0;
-    while (Clock::now() < deadline) {
-      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = -1;
-        readUntil([] { return false; }, 0.2);  // what it reported before it died
-        return status;
-      }
-      readUntil([] { return false; }, 0.02);
-    }
-    return -1;
+    const int status = process_.end(signal, seconds, pending_);
+    takeLines();  // what it reported before it died
+    return status;
   }
 
  private:
-  pid_t pid_ = -1;
-  int reports_ = -1;
+  static tabulo::test::ChildProcess::Options options(const std::vector<std::string>& arguments,
+                                                     const std::string& killPoint, const fs::path& log) {
+    tabulo::test::ChildProcess::Options options;
+    options.arguments = {CRASH_DRILL_DRIVER_PATH, "--report-fd", "3"};
+    options.arguments.insert(options.arguments.end(), arguments.begin(), arguments.end());
+    options.removedVariables = {kKillVariable};
+    options.environment = {std::string(kKillVariable) + "=" + killPoint};
+    options.pipeDescriptor = 3;
+    options.log = log;
+    return options;
+  }
+
+  void takeLines() {
+    for (size_t newline; (newline = pending_.find('\n')) != std::string::npos; pending_.erase(0, newline + 1)) {
+      const std::string line = pending_.substr(0, newline);
+      if (line == "ready") {
+        ready_ = true;
+      } else if (line == "done") {
+        done_ = true;
+      } else if (line.rfind(std::string(kLastProperty) + " ", 0) == 0) {
+        lastValues_.push_back(std::stoll(line.substr(std::string(kLastProperty).size() + 1)));
+      } else {
+        numbers_.push_back(std::stoll(line));
+      }
+    }
+  }
+
+  tabulo::test::ChildProcess process_;
   std::string pending_;
   bool ready_ = false;
   bool done_ = false;
-  bool closed_ = false;
   std::vector<int64_t> numbers_;
   std::vector<int64_t> lastValues_;
 };
@@ -258,13 +211,8 @@ class CrashDrill : public ::testing::Test {
  protected:
   void SetUp() override {
     for (const char* directory : {"config", "record"}) fs::create_directories(root_.path() / directory);
-    const std::string id = appID();
+    const std::string id = tabulo::test::serveEmptyConfiguration(kServiceFile, root_.path() / "config");
     ASSERT_FALSE(id.empty()) << "the app's service file beside its Info dictionary";
-    auto config = GWLPBMeasurementConfig::initWithMessageInfo();
-    config->setAppId(id);
-    const auto bytes = *config->protoBuffer();
-    std::ofstream(root_.path() / "config" / (id + ".pb"), std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     service_ = std::make_unique<tabulo::test::CollectionServiceProcess>(
         std::vector<std::string>{"--record", (root_.path() / "record").string(), "--config-dir",
                                  (root_.path() / "config").string(), "--max-seconds", "7200"});
