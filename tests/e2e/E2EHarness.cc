@@ -153,6 +153,7 @@ void E2ETest::start(const Scenario& scenario) {
   auto app = platform::AppEnvironment::create(environment, &error);
   ASSERT_TRUE(app) << error.toString();
   app->registerComponent(kGWLPublicClassName);
+  for (const auto& component : scenario.components) app->registerComponent(component);
   platform::AppEnvironment::setShared(app);
   platform::PreferencesStore::Configuration preferences;
   preferences.directory = paths->preferencesDirectory();
@@ -213,7 +214,8 @@ void E2ETest::checkPrivacy() {
   PrivateInputs inputs;
   inputs.emailAddresses = scenario_.emailAddresses;
   inputs.phoneNumbers = scenario_.phoneNumbers;
-  inputs.appID = kAppID;
+  // The membership inputs are salted with the identity's app ID, the bundle identifier.
+  inputs.appID = kBundleID;
   inputs.debugKeyAllowed = scenario_.debugKeyAllowed;
   for (const auto& leak : findPrivacyLeaks(captured(), inputs)) ADD_FAILURE() << "privacy: " << leak;
 }
