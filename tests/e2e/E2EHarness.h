@@ -105,7 +105,7 @@ class E2ETest : public ::testing::Test {
 
   // ---- time and waits ----
   platform::ManualClock& clock() { return *clock_; }
-  // Moves the clock by `seconds`, then settles.
+  // Moves the clock by `seconds`, a minute at a time, settling after each step.
   void advance(double seconds);
   // Waits until the library has done every call made before (through its
   // operation queue, GWLAnalyticsQueue and the worker queue), no request of
@@ -134,6 +134,8 @@ class E2ETest : public ::testing::Test {
   bool fetchedConfiguration() const;
   // Every request the service answered, in order (the /control/ ones aside).
   std::vector<CapturedRequest> captured() const;
+  // How many uploads (POST /a) the service was sent, answered or not.
+  size_t uploadAttempts() const;
   // The request lines captured, e.g. "POST /a HTTP/1.1".
   std::vector<std::string> requestLines() const;
   // A request to the service itself (its /control/ paths and the like):
