@@ -125,8 +125,16 @@ TEST_F(AttributionScenarios, EmailUserDataGivesTheMembershipValueItsGroupAndTheC
   advance(kGWLAnalyticsUserDataPause);
   // One "_fx" for the address's match, one for the value the conversion
   // service measured (over its own requests) once the configuration switched it on.
+  // The latter may already have come with the start's uploads.
   ASSERT_TRUE(waitForInternalProperty("_psmvalue_vrts"));
-  auto recorded = waitForEvent("_fx", 2);
+  auto count = [](const std::vector<RecordedBatch>& batches, const std::string& name) {
+    const auto names = eventNames(batches);
+    return static_cast<size_t>(std::count(names.begin(), names.end(), name));
+  };
+  const size_t withTheStart = count(allBatches(), "_fx") - count(batches(), "_fx");
+  ASSERT_LE(withTheStart, 1u);
+  (void)waitForEvent("_fx", 2 - withTheStart);
+  auto recorded = allBatches();
   std::map<std::string, LoggedEvent> matches;
   for (const auto& logged : eventsIn(recorded)) {
     if (logged.event->name() == "_fx") matches.emplace(parameter(logged.event, "_fxs"), logged);
@@ -157,8 +165,7 @@ TEST_F(AttributionScenarios, EmailUserDataGivesTheMembershipValueItsGroupAndTheC
   EXPECT_EQ(valueOf(info->odm1Value()), webSafeBase64("v-1"));
   EXPECT_EQ(valueOf(info->odm1GroupId()), webSafeBase64("group-7"));
   EXPECT_EQ(valueOf(info->odm2Value()), "vexa-1");
-  const auto names = eventNames(recorded);
-  EXPECT_EQ(std::count(names.begin(), names.end(), "_fx"), 2) << "one match each, never again";
+  EXPECT_EQ(count(allBatches(), "_fx"), 2u) << "one match each, never again";
 }
 
 // ---------------------------------------------------------------------------
