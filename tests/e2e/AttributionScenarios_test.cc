@@ -17,9 +17,8 @@
 #include "absl/strings/escaping.h"
 #include "analytics/attribution/CVNAAdExposureReporter.h"
 #include "analytics/attribution/GWLMeasurementDeepLinks.h"
-#include "analytics/attribution/GWLMeasurementSKAdNetwork.h"
-#include "analytics/attribution/GWLSearchAdReporter.h"
 #include "analytics/foundation/config/GWLRemoteConfig.h"
+#include "analytics/foundation/core/GWLPlatformIdentitySupport.h"
 #include "analytics/measurement/CVNAnalytics.h"
 #include "analytics/wire/GWLPBAdCampaignInfo.h"
 #include "analytics/wire/GWLPBEvent.h"
@@ -32,8 +31,6 @@
 #include "platform/adservices/AAAttribution.h"
 #include "platform/appdelegate/HVUAppDelegateSwizzler.h"
 #include "platform/dispatch/Queue.h"
-#include "platform/storage/Paths.h"
-#include "platform/storekit/PaymentQueue.h"
 #include "platform/storekit/Store.h"
 
 namespace e2e {
@@ -230,7 +227,7 @@ TEST_F(AttributionScenarios, AURLOpenedThroughTheAppDelegateGivesACampaignAndIts
 TEST_F(AttributionScenarios, NoDeferredDeepLinkLookupWithoutAnAdvertisingIdentifier) {
   Scenario scenario;
   scenario.info = {{kGWLDeferredDeepLinkEnabledInfoKey, true}};
-  scenario.components = {"ASIdentifierManager"};
+  scenario.components = {kGWLIdentifierManagerClassName};
   scenario.attribution = R"({"deeplink": {"answer": {"deeplink": "tabulo://open?utm_source=ads", "hbraid": "hb-1"}}})";
   ASSERT_NO_FATAL_FAILURE(start(scenario));
   advance(5);
