@@ -62,6 +62,21 @@ std::string webSafeBase64(const std::string& text) {
   return encoded;
 }
 
+// How many uploaded events have that name.
+size_t countOf(const std::vector<RecordedBatch>& batches, const std::string& name) {
+  const auto names = eventNames(batches);
+  return static_cast<size_t>(std::count(names.begin(), names.end(), name));
+}
+
+// The event's parameters of the names `expected` holds, as `parameter` gives
+// them ("none" for one it lacks).
+std::map<std::string, std::string> parametersOf(const std::optional<LoggedEvent>& logged,
+                                                const std::map<std::string, std::string>& expected) {
+  std::map<std::string, std::string> found;
+  for (const auto& entry : expected) found[entry.first] = logged ? parameter(logged->event, entry.first) : "no event";
+  return found;
+}
+
 std::string valueOf(const std::shared_ptr<GWLPBOnDeviceMeasurementValue>& value) {
   return value ? value->value().value_or("(no text)") : "(none)";
 }
@@ -124,11 +139,7 @@ TEST_F(AttributionScenarios, EmailUserDataGivesTheMembershipValueItsGroupAndTheC
   // service measured (over its own requests) once the configuration switched it on.
   // The latter may already have come with the start's uploads.
   ASSERT_TRUE(waitForInternalProperty("_psmvalue_vrts"));
-  auto count = [](const std::vector<RecordedBatch>& batches, const std::string& name) {
-    const auto names = eventNames(batches);
-    return static_cast<size_t>(std::count(names.begin(), names.end(), name));
-  };
-  const size_t withTheStart = count(allBatches(), "_fx") - count(batches(), "_fx");
+  const size_t withTheStart = countOf(allBatches(), "_fx") - countOf(batches(), "_fx");
   ASSERT_LE(withTheStart, 1u);
   (void)waitForEvent("_fx", 2 - withTheStart);
   auto recorded = allBatches();
@@ -162,7 +173,7 @@ TEST_F(AttributionScenarios, EmailUserDataGivesTheMembershipValueItsGroupAndTheC
   EXPECT_EQ(valueOf(info->odm1Value()), webSafeBase64("v-1"));
   EXPECT_EQ(valueOf(info->odm1GroupId()), webSafeBase64("group-7"));
   EXPECT_EQ(valueOf(info->odm2Value()), "vexa-1");
-  EXPECT_EQ(count(allBatches(), "_fx"), 2u) << "one match each, never again";
+  EXPECT_EQ(countOf(allBatches(), "_fx"), 2u) << "one match each, never again";
 }
 
 // ---------------------------------------------------------------------------
@@ -184,13 +195,14 @@ TEST_F(AttributionScenarios, AConversionValueTheServiceOffersAfterAnUploadIsLogg
   const auto recorded = waitForEvent("_skan");
   const auto skan = eventNamed(recorded, "_skan");
   ASSERT_TRUE(skan);
-  EXPECT_EQ(parameter(skan->event, "_skanm"), "text m-1");
-  EXPECT_EQ(parameter(skan->event, "_skanf"), "int 12");
-  EXPECT_EQ(parameter(skan->event, "_skanc"), "int 2");
-  EXPECT_EQ(parameter(skan->event, "_skanl"), "int 1");
-  EXPECT_EQ(parameter(skan->event, "_skane"), "int " + std::to_string(eventMillis));
-  const auto names = eventNames(recorded);
-  EXPECT_EQ(std::count(names.begin(), names.end(), "_skan"), 1);
+  const std::map<std::string, std::string> expected = {
+      {"_skanm", "text m-1"},
+      {"_skanf", "int 12"},
+      {"_skanc", "int 2"},
+      {"_skanl", "int 1"},
+      {"_skane", "int " + std::to_string(eventMillis)}};
+  EXPECT_EQ(parametersOf(skan, expected), expected);
+  EXPECT_EQ(countOf(recorded, "_skan"), 1u);
   const auto [status, requests] = serviceRequest("GET", "/control/skan/requests");
   EXPECT_EQ(status, 200);
   EXPECT_NE(requests.find("\"skan_version\":\"4.0\""), std::string::npos) << requests;
@@ -209,11 +221,13 @@ TEST_F(AttributionScenarios, AURLOpenedThroughTheAppDelegateGivesACampaignAndIts
   const auto recorded = waitForEvent("_cmp");
   const auto campaign = eventNamed(recorded, "_cmp");
   ASSERT_TRUE(campaign);
-  EXPECT_EQ(parameter(campaign->event, "source"), "text news");
-  EXPECT_EQ(parameter(campaign->event, "medium"), "text email");
-  EXPECT_EQ(parameter(campaign->event, "campaign"), "text spring");
-  EXPECT_EQ(parameter(campaign->event, "hbraid"), "text hb-1");
-  EXPECT_EQ(parameter(campaign->event, "hclid"), "none");
+  const std::map<std::string, std::string> expected = {
+      {"source", "text news"},
+      {"medium", "text email"},
+      {"campaign", "text spring"},
+      {"hbraid", "text hb-1"},
+      {"hclid", "none"}};
+  EXPECT_EQ(parametersOf(campaign, expected), expected);
   const auto info = campaign->bundle->adCampaignInfo();
   ASSERT_TRUE(info);
   EXPECT_EQ(info->hbraid(), "hb-1");
@@ -248,12 +262,13 @@ TEST_F(AttributionScenarios, ASearchAdsInstallGivesOneCampaign) {
   const auto recorded = allBatches();
   const auto campaign = eventNamed(recorded, "_cmp");
   ASSERT_TRUE(campaign);
-  EXPECT_EQ(parameter(campaign->event, "source"), "text Apple");
-  EXPECT_EQ(parameter(campaign->event, "medium"), "text search");
-  EXPECT_EQ(parameter(campaign->event, "campaign"), "text 1234");
-  EXPECT_EQ(parameter(campaign->event, "term"), "text 77");
-  const auto names = eventNames(recorded);
-  EXPECT_EQ(std::count(names.begin(), names.end(), "_cmp"), 1);
+  const std::map<std::string, std::string> expected = {
+      {"source", "text Apple"},
+      {"medium", "text search"},
+      {"campaign", "text 1234"},
+      {"term", "text 77"}};
+  EXPECT_EQ(parametersOf(campaign, expected), expected);
+  EXPECT_EQ(countOf(recorded, "_cmp"), 1u);
   size_t tokens = 0;
   for (const auto& request : captured()) {
     if (request.requestLine.rfind("POST /api/v1/ ", 0) == 0) {
@@ -277,13 +292,8 @@ TEST_F(AttributionScenarios, AStorePurchaseGivesAPurchaseEventAndItsCurrencysLif
   platform::Error error;
   auto store = platform::Store::create(configuration, &error);
   ASSERT_TRUE(store) << error.toString();
-  platform::Product coins;
-  coins.productIdentifier = "coins";
-  coins.price = "0.99";
-  coins.currencyCode = "USD";
-  coins.localizedTitle = "Coins";
-  coins.type = platform::ProductType::Consumable;
-  store->setProducts({coins});
+  store->setProducts({{.productIdentifier = "coins", .price = "0.99", .currencyCode = "USD", .localizedTitle = "Coins",
+                       .introductoryPrice = std::nullopt, .type = platform::ProductType::Consumable}});
   platform::Store::setShared(store);
 
   platform::Store::PurchaseRequest request;
@@ -293,13 +303,14 @@ TEST_F(AttributionScenarios, AStorePurchaseGivesAPurchaseEventAndItsCurrencysLif
   const auto recorded = waitForEvent("_iap");
   const auto purchase = eventNamed(recorded, "_iap");
   ASSERT_TRUE(purchase);
-  EXPECT_EQ(parameter(purchase->event, "price"), "int 990000");
-  EXPECT_EQ(parameter(purchase->event, "value"), "int 2970000");
-  EXPECT_EQ(parameter(purchase->event, "currency"), "text USD");
-  EXPECT_EQ(parameter(purchase->event, "quantity"), "int 3");
+  const std::map<std::string, std::string> expected = {
+      {"price", "int 990000"},
+      {"value", "int 2970000"},
+      {"currency", "text USD"},
+      {"quantity", "int 3"}};
+  EXPECT_EQ(parametersOf(purchase, expected), expected);
   EXPECT_EQ(userProperty(purchase->bundle, "_ltv_USD"), "int 2970000");
-  const auto names = eventNames(recorded);
-  EXPECT_EQ(std::count(names.begin(), names.end(), "_iap"), 1);
+  EXPECT_EQ(countOf(recorded, "_iap"), 1u);
   platform::Store::setShared(nullptr);
 }
 
@@ -328,8 +339,7 @@ TEST_F(AttributionScenarios, AdExposureGivesTheAdUnitsAndTheTotalExposureTime) {
   const auto total = eventNamed(recorded, "_xa");
   ASSERT_TRUE(total);
   EXPECT_EQ(parameter(total->event, "_xt"), "int 5000");
-  const auto names = eventNames(recorded);
-  EXPECT_EQ(std::count(names.begin(), names.end(), "_xa"), 1);
+  EXPECT_EQ(countOf(recorded, "_xa"), 1u);
 }
 
 }  // namespace
