@@ -162,10 +162,12 @@ void E2ETest::start(const Scenario& scenario) {
 
   // 3. The library, on the harness's clock, set to the real time so that
   //    what reads the system clock (the installation's identity) agrees.
+  //    As in the app, the load call comes first and the host chooses the
+  //    library's services after it.
   clock_ = std::make_shared<platform::ManualClock>(platform::Clock::system()->now(), 1'000.0);
+  GWLLibraryLoad(clock_);
   GWLMeasurement::setProcessServiceHosts(
       GWLServiceHosts::local("http", "127.0.0.1", static_cast<uint16_t>(service_->port())));
-  GWLLibraryLoad(clock_);
   GWLAnalytics::Dependencies analytics;
   analytics.clock = clock_;
   analytics.engineFactory = [clock = clock_](const GWLAnalyticsEngineConfiguration& configuration) {
