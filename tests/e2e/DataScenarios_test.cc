@@ -33,7 +33,8 @@ TEST_F(DataScenarios, EventsAndUserPropertiesArriveAsLoggedInOrderWithTheirTimes
   ASSERT_NO_FATAL_FAILURE(start());
   CVNAnalytics::setUserPropertyString(Object(std::string("gold")), "tier");
   const double first = clock().now();
-  CVNAnalytics::logEventWithName("level_up", GWLRawParameters{{"character", Object(std::string("wizard"))},
+  CVNAnalytics::logEventWithName("level_up", GWLRawParameters{{"character", Object(std::string("Zoë ✓"))},
+                                                              {"premium", Object(true)},
                                                               {"level", Object(int64_t{7})},
                                                               {"score", Object(1234.5)},
                                                               {"big", Object(int64_t{1} << 53)},
@@ -59,7 +60,8 @@ TEST_F(DataScenarios, EventsAndUserPropertiesArriveAsLoggedInOrderWithTheirTimes
   ASSERT_EQ(names, (std::vector<std::string>{"level_up", "add_to_cart", "tutorial_begin"}));
 
   const auto& levelUp = events[0].event;
-  EXPECT_EQ(parameter(levelUp, "character"), "text wizard");
+  EXPECT_EQ(parameter(levelUp, "character"), "text Zoë ✓");
+  EXPECT_EQ(parameter(levelUp, "premium"), "int 1");
   EXPECT_EQ(parameter(levelUp, "level"), "int 7");
   EXPECT_EQ(parameter(levelUp, "score"), "double 1234.5");
   EXPECT_EQ(parameter(levelUp, "big"), "int 9007199254740992");

@@ -315,20 +315,11 @@ std::vector<RecordedBatch> E2ETest::batches() const {
 }
 
 std::vector<RecordedBatch> E2ETest::allBatches() const {
-  std::vector<fs::path> files;
-  std::error_code failed;
-  for (const auto& entry : fs::directory_iterator(root_.path() / "record", failed)) files.push_back(entry.path());
-  std::sort(files.begin(), files.end());
-  std::vector<RecordedBatch> result;
-  for (const auto& file : files) {
-    std::ifstream in(file, std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    auto batch = GWLPBMeasurementBatch::initWithBuffer(
-        std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
-    EXPECT_TRUE(batch) << "the service recorded a batch that does not decode: " << file;
-    result.push_back({file.filename().string(), batch});
+  auto recorded = readRecordedBatches(root_.path() / "record");
+  for (const auto& batch : recorded) {
+    EXPECT_TRUE(batch.batch) << "the service recorded a batch that does not decode: " << batch.file;
   }
-  return result;
+  return recorded;
 }
 
 std::vector<CapturedRequest> E2ETest::captured() const { return readCapturedRequests(root_.path() / "capture"); }
@@ -359,6 +350,22 @@ void E2ETest::dropNext(int count) {
 }
 
 // ---- reading decoded uploads ----
+
+std::vector<RecordedBatch> readRecordedBatches(const fs::path& directory) {
+  std::vector<fs::path> files;
+  std::error_code failed;
+  for (const auto& entry : fs::directory_iterator(directory, failed)) files.push_back(entry.path());
+  std::sort(files.begin(), files.end());
+  std::vector<RecordedBatch> result;
+  for (const auto& file : files) {
+    std::ifstream in(file, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    result.push_back({file.filename().string(),
+                      GWLPBMeasurementBatch::initWithBuffer(std::span<const uint8_t>(
+                          reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()))});
+  }
+  return result;
+}
 
 std::vector<LoggedEvent> eventsIn(const std::vector<RecordedBatch>& batches) {
   std::vector<LoggedEvent> events;

@@ -166,6 +166,10 @@ class E2ETest : public ::testing::Test {
 
 // ---- reading decoded uploads ----
 
+// The batches a service recorded into `directory` (--record), in the order it
+// accepted them; a batch that does not decode has no `batch`.
+std::vector<RecordedBatch> readRecordedBatches(const std::filesystem::path& directory);
+
 struct LoggedEvent {
   std::shared_ptr<GWLPBMeasurementBundle> bundle;
   std::shared_ptr<GWLPBEvent> event;

@@ -3,11 +3,14 @@
 // as downloads, reloads the page and restarts the app and finds the document
 // again, and checks the server's refusals. The app is pointed at the local
 // collection service (next to the app's binary), and the usage event a click
-// in the settings causes is found in a batch the service recorded. Writes a
-// screenshot of the editor into the output directory.
+// in the settings causes is found in a batch the service recorded. At the
+// end the traffic report decodes every batch the service recorded (the app's
+// usage events arrive once each, as the app logged them) and checks the
+// privacy of every request it captured. Writes a screenshot of the editor
+// into the output directory.
 //
-//   node browser_test.mjs <tabulo binary> <output directory>
-import { spawn } from "node:child_process";
+//   node browser_test.mjs <tabulo binary> <output directory> <traffic report binary>
+import { spawn, spawnSync } from "node:child_process";
 import fs from "node:fs";
 import os from "node:os";
 import path from "node:path";
@@ -15,8 +18,9 @@ import zlib from "node:zlib";
 import assert from "node:assert/strict";
 import { chromium } from "playwright-core";
 
-const [binary, outputDirectory] = process.argv.slice(2);
-assert.ok(binary && outputDirectory, "usage: browser_test.mjs <tabulo> <output directory>");
+const [binary, outputDirectory, trafficReportBinary] = process.argv.slice(2);
+assert.ok(binary && outputDirectory && trafficReportBinary,
+          "usage: browser_test.mjs <tabulo> <output directory> <traffic report>");
 fs.rmSync(outputDirectory, { recursive: true, force: true });
 fs.mkdirSync(outputDirectory, { recursive: true });
 const dataDirectory = path.join(outputDirectory, "data");
@@ -66,15 +70,19 @@ function photoPNG(width, height) {
   ]);
 }
 
-// The local collection service, recording into the output directory; its
-// lines (the port, then one per accepted batch) are kept in `lines`.
+// The local collection service, recording into the output directory and
+// capturing every request there; its lines (the port, then one per accepted
+// batch) are kept in `lines`.
 function startService() {
   const recordDirectory = path.join(outputDirectory, "batches");
+  const captureDirectory = path.join(outputDirectory, "requests");
   fs.mkdirSync(recordDirectory, { recursive: true });
+  fs.mkdirSync(captureDirectory, { recursive: true });
   const child = spawn(path.join(path.dirname(binary), "collection_service"),
-                      ["--port", "0", "--record", recordDirectory, "--max-seconds", "300"],
+                      ["--port", "0", "--record", recordDirectory, "--capture", captureDirectory,
+                       "--max-seconds", "300"],
                       { stdio: ["ignore", "pipe", "inherit"] });
-  const service = { child, recordDirectory, lines: [] };
+  const service = { child, recordDirectory, captureDirectory, lines: [] };
   return new Promise((resolve, reject) => {
     let pending = "";
     const timer = setTimeout(() => reject(new Error("the collection service printed no port")), 10000);
@@ -123,12 +131,13 @@ function batchEventNames(bytes) {
   return fields(bytes, 1).flatMap((bundle) => fields(bundle, 2)).map((event) => fields(event, 2)[0].toString("utf8"));
 }
 
-// Waits for the service's line about a batch holding `name`; answers the batch's file.
-async function waitForBatchWith(service, name) {
+// Waits for the service's `count`th line about a batch holding `name`;
+// answers the batch's file.
+async function waitForBatchWith(service, name, count = 1) {
   const deadline = Date.now() + 30000;
   while (Date.now() < deadline) {
-    const line = service.lines.slice(1).find((l) => l.split(":")[2]?.split(" ").includes(name));
-    if (line) return path.join(service.recordDirectory, line.split(":")[0]);
+    const lines = service.lines.slice(1).filter((l) => l.split(":")[2]?.split(" ").includes(name));
+    if (lines.length >= count) return path.join(service.recordDirectory, lines[count - 1].split(":")[0]);
     await new Promise((resolve) => setTimeout(resolve, 100));
   }
   throw new Error("no batch with " + name + " arrived; the service printed:\n" + service.lines.join("\n"));
@@ -202,9 +211,25 @@ async function passIntroduction(page) {
   }
 }
 
+// The review prompts answered (each answer is a usage event of the app).
+let reviewAnswers = 0;
 async function answerReviewPromptIfShown(page) {
   const negative = page.getByTestId("negative");
-  if (await negative.count()) await negative.click();
+  if (await negative.count()) {
+    await negative.click();
+    // The answer's usage event reaches the service before the test goes on
+    // (the app may be stopped next).
+    await waitForBatchWith(service, "negative_review", ++reviewAnswers);
+  }
+}
+
+// The events of every recorded batch ("name @timestamp {param: value, ...}"
+// lines) from the traffic report, which also fails on a privacy leak in the
+// captured requests.
+function trafficReport(service) {
+  const report = spawnSync(trafficReportBinary, [service.recordDirectory, service.captureDirectory], { encoding: "utf8" });
+  assert.equal(report.status, 0, "the traffic report found a fault:\n" + report.stdout + report.stderr);
+  return report.stdout.split("\n").filter((line) => line);
 }
 
 let app = null;
@@ -446,6 +471,17 @@ async function run() {
     if (app.child.exitCode === null) await stopApp(app);
     service.child.kill("SIGTERM");
   }
+
+  // What reached the service: the app's usage events once each, as logged
+  // (origin "app"), and nothing private in any request.
+  log("traffic");
+  const events = trafficReport(service);
+  const usage = (name) => events.filter((line) => line.startsWith(name + " @"));
+  assert.equal(usage("developer_tapped").length, 1, "one \"developer_tapped\":\n" + events.join("\n"));
+  assert.ok(usage("developer_tapped")[0].includes("_o: text app"), usage("developer_tapped")[0]);
+  assert.equal(usage("negative_review").length, reviewAnswers, "one \"negative_review\" per answer");
+  assert.equal(usage("positive_review").length + usage("evaluated_app").length, 0, "no answer nor rating given");
+  log("passed with", events.length, "events uploaded");
 }
 
 run().catch(async (error) => {

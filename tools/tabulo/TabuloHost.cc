@@ -230,7 +230,8 @@ bool TabuloHost::launch() {
     const auto& service = *options_.collectionService;
     GWLServiceHosts hosts = GWLServiceHosts::local(service.scheme, service.host, 0);
     for (GWLServiceEndpoint* endpoint : {&hosts.upload, &hosts.authorizedUpload, &hosts.config, &hosts.adConversion,
-                                         &hosts.groupIdentifier, &hosts.onDeviceMeasurement, &hosts.searchAds}) {
+                                         &hosts.groupIdentifier, &hosts.onDeviceMeasurement, &hosts.searchAds,
+                                         &hosts.experiments}) {
       endpoint->port = service.port;
     }
     GWLMeasurement::setProcessServiceHosts(hosts);

@@ -11,6 +11,7 @@ constexpr const char* kAdConversionHost = "adconversion.halcyra.com";
 constexpr const char* kGroupIdentifierHost = "adgroups.halcyra.com";
 constexpr const char* kOnDeviceMeasurementHost = "odm.halcyra.com";
 constexpr const char* kSearchAdsHost = "api-adservices.platform.example";
+constexpr const char* kExperimentsHost = "gauge-experiments.halcyra.com";
 }  // namespace
 
 std::string GWLServiceEndpoint::origin(const std::optional<std::string>& subdomain) const {
@@ -32,12 +33,13 @@ GWLServiceHosts GWLServiceHosts::builtIn() {
           {"https", kAdConversionHost, std::nullopt},
           {"https", kGroupIdentifierHost, std::nullopt},
           {"https", kOnDeviceMeasurementHost, std::nullopt},
-          {"https", kSearchAdsHost, std::nullopt}};
+          {"https", kSearchAdsHost, std::nullopt},
+          {"https", kExperimentsHost, std::nullopt}};
 }
 
 GWLServiceHosts GWLServiceHosts::local(const std::string& scheme, const std::string& host, uint16_t port) {
   GWLServiceEndpoint endpoint{scheme, host, port};
-  return {endpoint, endpoint, endpoint, endpoint, endpoint, endpoint, endpoint};
+  return {endpoint, endpoint, endpoint, endpoint, endpoint, endpoint, endpoint, endpoint};
 }
 
 namespace {

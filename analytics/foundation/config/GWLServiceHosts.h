@@ -3,7 +3,8 @@
 // authorised, the configuration host, and the attribution services (the ad
 // conversion host of private-set-membership queries and deferred deep links,
 // the group-identifier host, the on-device measurement endpoint and the
-// search-ads attribution API), each with a scheme and an optional port, so
+// search-ads attribution API) and the experiments service, each with a scheme
+// and an optional port, so
 // that tests and a person trying the library can point them at a local
 // collection service. The built-in hosts are https on the default port.
 //
@@ -31,6 +32,7 @@ struct GWLServiceHosts {
   GWLServiceEndpoint groupIdentifier;
   GWLServiceEndpoint onDeviceMeasurement;
   GWLServiceEndpoint searchAds;
+  GWLServiceEndpoint experiments;
 
   // The collection service's own hosts.
   static GWLServiceHosts builtIn();

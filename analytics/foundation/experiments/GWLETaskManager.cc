@@ -81,7 +81,9 @@ std::shared_ptr<GWLETaskManager> GWLETaskManager::init() {
   auto clock = platform::Clock::system();
   auto queue = platform::SerialQueue::create(kGWLExperimentWorkerQueueLabel);
   auto alarm = GWLAlarm::create(queue, kGWLExperimentAlarmName, clock);
-  GWLServiceEndpoint service{"https", kGWLExperimentServiceHost, std::nullopt};
+  // The process's experiments service: the built-in one unless the host
+  // program pointed the library at a local collection service.
+  GWLServiceEndpoint service = GWLServiceHosts::forProcess().experiments;
   auto network = std::make_shared<platform::HVUNetwork>(service.host);
   return initWithQueue(queue, alarm, network, std::make_shared<GWLUserDefaults>(kGWLExperimentSuiteName),
                        GWLMeasurementDirectoryPath(kGWLExperimentDatabaseFileName), clock->now(), clock, service,

@@ -54,7 +54,6 @@ inline constexpr const char* kGWLExperimentWorkerQueueLabel = "GWLExperimentWork
 inline constexpr const char* kGWLExperimentDatabaseFileName = "halcyra_experimentation_database.sql";
 inline constexpr const char* kGWLExperimentFetchPath = "/sdk-exp";
 inline constexpr const char* kGWLExperimentErrorDomain = "com.halcyra.qrx.measurement.experiment.ErrorDomain";
-inline constexpr const char* kGWLExperimentServiceHost = "gauge-experiments.halcyra.com";
 
 // Seconds from a success to the next fetch.
 inline constexpr double kGWLEFetchInterval = 14400;

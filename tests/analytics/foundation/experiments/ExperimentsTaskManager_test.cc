@@ -447,3 +447,14 @@ TEST_F(ExperimentsServiceTest, RefusedConnectionIsAFailedFetch) {
 }
 
 }  // namespace
+
+// The process's own task manager fetches from the experiments service of the
+// process's hosts: the built-in one, or the local collection service the host
+// program chose (never the built-in host behind the chosen service's back).
+TEST(ExperimentsTaskManagerHosts, TheProcessTaskManagerFetchesFromTheProcessHosts) {
+  GWLServiceHosts::setForProcess(std::nullopt);
+  EXPECT_EQ(GWLETaskManager::init()->fetchURL(), "https://gauge-experiments.halcyra.com/sdk-exp");
+  GWLServiceHosts::setForProcess(GWLServiceHosts::local("http", "127.0.0.1", 8080));
+  EXPECT_EQ(GWLETaskManager::init()->fetchURL(), "http://127.0.0.1:8080/sdk-exp");
+  GWLServiceHosts::setForProcess(std::nullopt);
+}
