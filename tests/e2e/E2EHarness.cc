@@ -5,7 +5,6 @@
 #include <condition_variable>
 #include <fstream>
 #include <mutex>
-#include <sstream>
 #include <thread>
 
 #include "analytics/foundation/config/GWLServiceHosts.h"
@@ -20,6 +19,7 @@
 #include "analytics/wire/GWLPBMeasurementBundle.h"
 #include "analytics/wire/GWLPBMeasurementConfig.h"
 #include "analytics/wire/GWLPBUserAttribute.h"
+#include "analytics/wire/WireValueText.h"
 #include "platform/appdelegate/LaunchOptions.h"
 #include "platform/corvane/CVNApp.h"
 #include "platform/dispatch/NotificationCenter.h"
@@ -69,31 +69,6 @@ struct Flag {
     return up;
   }
 };
-
-template <typename Field>
-std::string describe(const std::shared_ptr<Field>& field) {
-  if (!field) return "none";
-  if (field->hasStringValue()) return "text " + field->stringValue().value_or("");
-  if (field->hasIntValue()) return "int " + std::to_string(field->intValue());
-  if (field->hasDoubleValue()) {
-    std::ostringstream out;
-    out.precision(17);
-    out << "double " << field->doubleValue();
-    return out.str();
-  }
-  if constexpr (requires { field->paramValue(); }) {
-    if (field->paramValueCount() > 0) {
-      std::string text = "items [";
-      for (const auto& item : field->paramValue()) {
-        text += "{";
-        for (const auto& entry : item->paramValue()) text += entry->name().value_or("") + ": " + describe(entry) + ", ";
-        text += "}";
-      }
-      return text + "]";
-    }
-  }
-  return "no value";
-}
 
 }  // namespace
 
@@ -393,7 +368,7 @@ std::optional<LoggedEvent> eventNamed(const std::vector<RecordedBatch>& batches,
 std::string parameter(const std::shared_ptr<GWLPBEvent>& event, const std::string& name) {
   if (!event) return "no event";
   for (const auto& param : event->params()) {
-    if (param->name() == name) return describe(param);
+    if (param->name() == name) return wire_test::describeWireValue(param);
   }
   return "none";
 }
@@ -402,7 +377,9 @@ std::string describeEvents(const std::vector<RecordedBatch>& batches) {
   std::string text;
   for (const auto& logged : eventsIn(batches)) {
     text += logged.event->name().value_or("") + " @" + std::to_string(logged.event->timestamp()) + " {";
-    for (const auto& param : logged.event->params()) text += param->name().value_or("") + ": " + describe(param) + ", ";
+    for (const auto& param : logged.event->params()) {
+      text += param->name().value_or("") + ": " + wire_test::describeWireValue(param) + ", ";
+    }
     text += "}\n";
   }
   return text;
@@ -411,7 +388,7 @@ std::string describeEvents(const std::vector<RecordedBatch>& batches) {
 std::string userProperty(const std::shared_ptr<GWLPBMeasurementBundle>& bundle, const std::string& name) {
   if (!bundle) return "no bundle";
   for (const auto& property : bundle->userAttributes()) {
-    if (property->name() == name) return describe(property);
+    if (property->name() == name) return wire_test::describeWireValue(property);
   }
   return "none";
 }

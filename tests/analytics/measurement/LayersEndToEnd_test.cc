@@ -35,6 +35,7 @@
 #include "analytics/wire/GWLPBSetting.h"
 #include "analytics/wire/GWLPBSvtpSetting.h"
 #include "analytics/wire/GWLPBUserAttribute.h"
+#include "analytics/wire/WireValueText.h"
 #include "platform/storekit/Store.h"
 #include "tests/tools/CollectionServiceProcess.h"
 #include "tests/tools/LoopbackHTTP.h"
@@ -67,24 +68,10 @@ std::shared_ptr<GWLPBEvent> eventNamed(const Bundles& bundles, const std::string
   return nullptr;
 }
 
-// A parameter or user property as "int 5", "double 1.5" or "text x"; "none" when absent.
-template <typename Field>
-std::string describe(const std::shared_ptr<Field>& field) {
-  if (!field) return "none";
-  if (field->hasStringValue()) return "text " + field->stringValue().value_or("");
-  if (field->hasIntValue()) return "int " + std::to_string(field->intValue());
-  if (field->hasDoubleValue()) {
-    std::ostringstream out;
-    out << "double " << field->doubleValue();
-    return out.str();
-  }
-  return "no value";
-}
-
 std::string parameter(const std::shared_ptr<GWLPBEvent>& event, const std::string& name) {
   if (!event) return "no event";
   for (const auto& param : event->params()) {
-    if (param->name() == name) return describe(param);
+    if (param->name() == name) return wire_test::describeWireValue(param);
   }
   return "none";
 }
@@ -92,7 +79,7 @@ std::string parameter(const std::shared_ptr<GWLPBEvent>& event, const std::strin
 std::string userProperty(const Bundles& bundles, const std::string& name) {
   for (const auto& bundle : bundles) {
     for (const auto& property : bundle->userAttributes()) {
-      if (property->name() == name) return describe(property);
+      if (property->name() == name) return wire_test::describeWireValue(property);
     }
   }
   return "none";
