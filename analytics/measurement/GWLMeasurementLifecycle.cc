@@ -12,6 +12,7 @@
 #include "analytics/foundation/config/GWLPersistedConfig.h"
 #include "analytics/foundation/config/GWLRemoteConfig.h"
 #include "analytics/foundation/config/GWLSKAdNetworkHooks.h"
+#include "analytics/foundation/core/GWLAEU.h"
 #include "analytics/foundation/core/GWLAlarm.h"
 #include "analytics/foundation/core/GWLBackwardCompatibilityUtil.h"
 #include "analytics/foundation/core/GWLMonitor.h"
@@ -65,12 +66,21 @@ void GWLMeasurement::setEnabledOnWorkerQueue(bool enabled) {
   enabled_.store(enabled);
 
   if (enabled) {
+    const bool firstStart = !didInitializeComponents();
     if (!startMeasurementOnWorkerQueue()) {
       report(kGWLMeasurementStartFailedReport);
       setEnabled(false);
       return;
     }
-    if (auto reporter = sessionReporter()) reporter->setReportingEnabled(true);
+    if (auto reporter = sessionReporter()) {
+      reporter->setReportingEnabled(true);
+      // An activation that arrived after the first-open step looked at the
+      // app's state, but before the components were ready, was not passed on
+      // to the session reporter (the screen reporter passes it on only to an
+      // initialized engine): it starts the launch session now. A session the
+      // first-open step already started is not due again, so none is doubled.
+      if (firstStart && GWLIsAppActive()) reporter->handleAppDidBecomeActive();
+    }
     GWLInstalledHook<GWLAdReportingHooks>::get()->setSearchAdReporterEnabled(true);
     report(kGWLMeasurementEnabledReport);
     if (isScreenReportingEnabled() && classExists(kPublicClassName)) {

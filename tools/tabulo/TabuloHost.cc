@@ -299,10 +299,8 @@ void TabuloHost::postDidFinishLaunching() {
 }
 
 // The platform makes the app active once launching is over. Here the host
-// does it once the library has started its components, as on a device where
-// the start is quick: a session begins with the activation only when the
-// engine is up by then, and the engine's own start counts one only when the
-// app is already active.
+// does it once the library has started its components, so that the opened
+// file below goes through the app-delegate proxy the start put in place.
 void TabuloHost::becomeActive() {
   inForeground_ = true;
   center_->post(kApplicationDidBecomeActiveNotification);

@@ -168,6 +168,25 @@ TEST_F(AutomaticEventsTest, AnActiveAppStartsItsSessionAtTheFirstOpen) {
   EXPECT_TRUE(events("_e").empty()) << "redundant engagement removal drops the first engagement";
 }
 
+// The app becomes active while the engine starts, after the first-open step
+// looked at its state and before the components are ready: nobody told the
+// session reporter, and the engine starts the launch session itself.
+TEST_F(AutomaticEventsTest, AnActivationDuringTheStartStillStartsTheLaunchSession) {
+  struct ActivatingLinks : GWLDeepLinkHooks {
+    std::atomic<bool>* active;
+    explicit ActivatingLinks(std::atomic<bool>* flag) : active(flag) {}
+    bool hasStoredDeepLink() override {  // asked just after the first-open step
+      active->store(true);
+      return false;
+    }
+  };
+  GWLInstalledHook<GWLDeepLinkHooks>::install(std::make_shared<ActivatingLinks>(&active));
+  startEngine();
+  ASSERT_EQ(events("_f").size(), 1u);
+  EXPECT_EQ(events("_s").size(), 1u);
+  EXPECT_EQ(intProperty("_sno"), 1);
+}
+
 TEST_F(AutomaticEventsTest, TheAdNetworkRegistrationFollowsTheInfoDictionary) {
   startEngine();
   auto registration = platform::SKAdNetwork::defaultInstance()->lastRegistration();
