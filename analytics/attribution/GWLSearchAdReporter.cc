@@ -100,6 +100,7 @@ std::shared_ptr<GWLSearchAdReporter> GWLSearchAdReporter::initWithWorkerQueue(
     return nullptr;
   }
   if (!dependencies.clock) dependencies.clock = platform::Clock::system();
+  if (!dependencies.endpoint) dependencies.endpoint = GWLServiceHosts::forProcess().searchAds;
   auto alarm = GWLAlarm::create(queue, kGWLSearchAdReporterAlarmName, dependencies.clock, dependencies.monitor);
   return std::shared_ptr<GWLSearchAdReporter>(
       new GWLSearchAdReporter(std::move(queue), std::move(persistedConfig), std::move(dependencies), std::move(alarm)));
@@ -111,7 +112,7 @@ GWLSearchAdReporter::GWLSearchAdReporter(std::shared_ptr<platform::Queue> queue,
     : queue_(std::move(queue)),
       persistedConfig_(std::move(persistedConfig)),
       dependencies_(std::move(dependencies)),
-      network_(std::make_unique<platform::HVUNetwork>(dependencies_.endpoint.host)),
+      network_(std::make_unique<platform::HVUNetwork>(dependencies_.endpoint->host)),
       searchAdReporterAlarm_(std::move(alarm)) {
   network_->setTimeoutInterval(kGWLSearchAdRequestTimeout);
   network_->setMaxBodyBytes(kMaxAnswerBytes);
@@ -218,7 +219,7 @@ void GWLSearchAdReporter::requestAttributionPayloadWithToken(const std::string& 
   const platform::HVUNetwork::Headers headers = {{kContentTypeHeader, kContentTypeTextPlain},
                                                  {kCacheControlHeader, kCacheControlNoCache}};
   std::weak_ptr<GWLSearchAdReporter> weakSelf = weak_from_this();
-  network_->postURL(dependencies_.endpoint.origin() + kGWLSearchAdAttributionPath, headers, payload, queue_,
+  network_->postURL(dependencies_.endpoint->origin() + kGWLSearchAdAttributionPath, headers, payload, queue_,
                     /*usingBackgroundSession=*/false,
                     [weakSelf](std::shared_ptr<const platform::HTTPURLResponse> response, std::vector<uint8_t> body,
                                std::optional<platform::Error> error) {

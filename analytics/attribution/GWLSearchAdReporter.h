@@ -145,8 +145,11 @@ struct GWLSearchAdReporterDependencies {
   std::shared_ptr<GWLMonitor> monitor;     // the library's monitor when null
   // Answers the engine (null while there is none); the registry's shared engine when empty.
   EngineLookup engine;
-  // Where the attribution API lives.
-  GWLServiceEndpoint endpoint = GWLServiceHosts::forProcess().searchAds;
+  // Where the attribution API lives; when unset, the process's search-ads
+  // host (GWLServiceHosts::forProcess) as it stands when the reporter is
+  // made, so that hosts the host program chose after the library's load
+  // call still apply.
+  std::optional<GWLServiceEndpoint> endpoint;
   // The certificates trusted for an https endpoint; the system's when empty.
   std::string trustFile;
   // Whether the class "AAAttribution" is present; GWLAEU::classExists when empty.

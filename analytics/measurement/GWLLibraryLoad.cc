@@ -35,10 +35,18 @@ LoadState& loadState() {
 // through the registry when it needs it, so none needs the engine yet.
 void installEngineHooks(const std::shared_ptr<platform::Clock>& clock) {
   GWLInstalledHook<GWLAudienceEvaluatorMaker>::install(std::make_shared<GWLAudience::Maker>());
-  GWLInstalledHook<GWLDeepLinkHooks>::install(GWLMeasurementDeepLinks::create());
-  GWLInstalledHook<GWLSKAdNetworkHooks>::install(GWLMeasurementSKAdNetwork::create());
+  // Every layer keeps the library's time: the postback windows and the
+  // search-ads day are measured from times the engine wrote on this clock.
+  GWLMeasurementDeepLinks::Dependencies deepLinks;
+  deepLinks.clock = clock;
+  GWLInstalledHook<GWLDeepLinkHooks>::install(GWLMeasurementDeepLinks::create(std::move(deepLinks)));
+  GWLMeasurementSKAdNetwork::Dependencies conversionValues;
+  conversionValues.clock = clock;
+  GWLInstalledHook<GWLSKAdNetworkHooks>::install(GWLMeasurementSKAdNetwork::create(std::move(conversionValues)));
   GWLInstalledHook<GWLPurchaseHooks>::install(std::make_shared<GWLPurchaseMeasurement>());
-  GWLInstalledHook<GWLAdReportingHooks>::install(std::make_shared<GWLAdReporters>());
+  GWLAdReporters::Dependencies adReporters;
+  adReporters.searchAds.clock = clock;
+  GWLInstalledHook<GWLAdReportingHooks>::install(std::make_shared<GWLAdReporters>(std::move(adReporters)));
   GWLMeasurementOnDeviceMeasurement::Dependencies onDevice;
   onDevice.clock = clock;
   // The PSM runs and, in front of them, the conversion service's hook-up.

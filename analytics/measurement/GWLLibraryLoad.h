@@ -29,7 +29,8 @@ namespace platform {
 class Clock;
 }
 
-// `clock` null: the system clock.
+// `clock` is the load time's clock and the clock of every layer installed here
+// (the system clock when null).
 void GWLLibraryLoad(const std::shared_ptr<platform::Clock>& clock = nullptr);
 
 // The time of the first GWLLibraryLoad (seconds since 1970); none before it.

@@ -128,6 +128,7 @@ void E2ETest::start(const Scenario& scenario) {
   auto app = platform::AppEnvironment::create(environment, &error);
   ASSERT_TRUE(app) << error.toString();
   app->registerComponent(kGWLPublicClassName);
+  for (const auto& component : scenario.components) app->registerComponent(component);
   platform::AppEnvironment::setShared(app);
   platform::PreferencesStore::Configuration preferences;
   preferences.directory = paths->preferencesDirectory();
@@ -136,10 +137,12 @@ void E2ETest::start(const Scenario& scenario) {
 
   // 3. The library, on the harness's clock, set to the real time so that
   //    what reads the system clock (the installation's identity) agrees.
+  //    As in the app, the load call comes first and the host chooses the
+  //    library's services after it.
   clock_ = std::make_shared<platform::ManualClock>(platform::Clock::system()->now(), 1'000.0);
+  GWLLibraryLoad(clock_);
   GWLMeasurement::setProcessServiceHosts(
       GWLServiceHosts::local("http", "127.0.0.1", static_cast<uint16_t>(service_->port())));
-  GWLLibraryLoad(clock_);
   GWLAnalytics::Dependencies analytics;
   analytics.clock = clock_;
   analytics.engineFactory = [clock = clock_](const GWLAnalyticsEngineConfiguration& configuration) {
@@ -189,7 +192,8 @@ void E2ETest::checkPrivacy() {
   PrivateInputs inputs;
   inputs.emailAddresses = scenario_.emailAddresses;
   inputs.phoneNumbers = scenario_.phoneNumbers;
-  inputs.appID = kAppID;
+  // The membership inputs are salted with the identity's app ID, the bundle identifier.
+  inputs.appID = kBundleID;
   inputs.debugKeyAllowed = scenario_.debugKeyAllowed;
   for (const auto& leak : findPrivacyLeaks(captured(), inputs)) ADD_FAILURE() << "privacy: " << leak;
 }

@@ -70,6 +70,9 @@ struct Scenario {
   std::optional<std::string> attribution;
   // Entries added to the app's Info dictionary (consent defaults, switches).
   platform::Dictionary info;
+  // Optional components the app links (platform::AppEnvironment), e.g. the
+  // ad platform's attribution framework.
+  std::vector<std::string> components;
   // Launch arguments after the program name. The debug-mode argument, with
   // which the library uploads a second after each event, is there unless
   // `debugMode` is false.

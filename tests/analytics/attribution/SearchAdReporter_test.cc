@@ -462,6 +462,26 @@ TEST_F(SearchAdLoopbackTest, TwoAnswersInFlightLogOneCampaign) {
   EXPECT_EQ(requests().size(), 2u);
 }
 
+// The library's load call makes the reporters' dependencies before the host
+// program points the process at a local service; the reporter made at the
+// engine's start must still ask that service.
+TEST_F(SearchAdLoopbackTest, WithoutAnEndpointTheProcessHostsChosenAfterTheDependenciesAreUsed) {
+  Serve(R"({"answer": {"attribution": true, "campaignId": 1234}})");
+  const GWLSearchAdReporter::Dependencies madeAtLoad = SearchAdReporterTest::dependencies();
+  GWLServiceHosts::setForProcess(GWLServiceHosts::local("http", "127.0.0.1", static_cast<uint16_t>(service_->port())));
+  struct Restore {
+    ~Restore() { GWLServiceHosts::setForProcess(std::nullopt); }
+  } restore;
+
+  ASSERT_TRUE(startReporter(madeAtLoad));
+  advance(0);
+  ASSERT_TRUE(engine_->waitForEvents(1));
+  queue_->flush();
+  EXPECT_EQ(engine_->takeEvents()[0].parameters.at("campaign"), text("1234"));
+  ASSERT_EQ(requests().size(), 1u);
+  EXPECT_EQ(requests()[0].requestLine, "POST /api/v1/ HTTP/1.1");
+}
+
 #endif  // TABULO_HAS_COLLECTION_SERVICE
 
 }  // namespace

@@ -206,11 +206,13 @@ TEST_F(LibraryLayersTest, TheConfigurationsProgramEditsLoggedEvents) {
   EXPECT_EQ(storedNames(), (std::vector<std::string>{"open", "made", "second", "third"}));
 }
 
+// The window is measured on the clock the library was loaded with, the
+// engine's (years away from the system clock's time here).
 TEST_F(LibraryLayersTest, TheFirstPostbackWindowShortensTheUploadInterval) {
   pipeline->engineRemoteConfig()->replaceCachedValues({{kGWLSettingSKANUpdateConversionValueEnabled, "1"}});
   handle(event("open"));
   settings_->setLastSuccessfulUploadTimestamp(clock_->now() - 10);
-  const int64_t nowMillis = static_cast<int64_t>(platform::Clock::system()->now() * 1000);
+  const int64_t nowMillis = static_cast<int64_t>(clock_->now() * 1000);
   auto nextUploadWithFirstOpen = [&](int64_t firstOpenMillis) {
     settings_->setFirstOpenTimestampMilliseconds(firstOpenMillis);
     double next = 0;
