@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <chrono>
 #include <map>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <utility>
@@ -18,7 +19,6 @@
 #include "analytics/attribution/CVNAAdExposureReporter.h"
 #include "analytics/attribution/GWLMeasurementDeepLinks.h"
 #include "analytics/foundation/config/GWLRemoteConfig.h"
-#include "analytics/foundation/core/GWLPlatformIdentitySupport.h"
 #include "analytics/measurement/CVNAnalytics.h"
 #include "analytics/wire/GWLPBAdCampaignInfo.h"
 #include "analytics/wire/GWLPBEvent.h"
@@ -29,6 +29,7 @@
 #include "analytics/wire/GWLPBSetting.h"
 #include "e2e/E2EHarness.h"
 #include "platform/adservices/AAAttribution.h"
+#include "platform/adsupport/AdvertisingServices.h"
 #include "platform/appdelegate/HVUAppDelegateSwizzler.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/storekit/Store.h"
@@ -235,18 +236,60 @@ TEST_F(AttributionScenarios, AURLOpenedThroughTheAppDelegateGivesACampaignAndIts
   EXPECT_EQ(info->campaignTimestamp(), static_cast<int64_t>(opened * 1000));
 }
 
-// The deferred deep link lookup sends the advertising identifier; this
-// platform's identifier service answers none, so with everything else
-// allowed no lookup leaves the device.
-TEST_F(AttributionScenarios, NoDeferredDeepLinkLookupWithoutAnAdvertisingIdentifier) {
+// The first start looks the install's deferred deep link up with the
+// advertising identifier, which the device's identifier service answers once
+// the user allowed tracking; the link the service knows becomes the install's
+// campaign, with its click.
+TEST_F(AttributionScenarios, ADeferredDeepLinkGivesTheInstallsCampaignAndItsAdClickInfo) {
+  struct Reset {
+    ~Reset() {
+      platform::ASIdentifierManager::reset();
+      platform::ATTrackingManager::reset();
+    }
+  } reset;
+  const std::string identifier = "6D9D2D1C-0B1E-4F5A-9C3D-1A2B3C4D5E6F";
+  platform::ASIdentifierManager::setAnswers({identifier, true});
+  platform::ATTrackingManager::setTrackingAuthorizationStatus(platform::ATTrackingAuthorizationStatus::Authorized);
+  // The app opens the links it is handed.
+  struct LinkOpeningApp : platform::ApplicationDelegate {
+    std::mutex mutex;
+    std::vector<std::string> opened;
+    bool openURL(const std::string& url, const platform::Dictionary&) override {
+      std::lock_guard lock(mutex);
+      opened.push_back(url);
+      return true;
+    }
+  };
+  auto app = std::make_shared<LinkOpeningApp>();
+  platform::HVUAppDelegateSwizzler::sharedInstance()->setAppDelegate(app);
   Scenario scenario;
   scenario.info = {{kGWLDeferredDeepLinkEnabledInfoKey, true}};
-  scenario.components = {kGWLIdentifierManagerClassName};
-  scenario.attribution = R"({"deeplink": {"answer": {"deeplink": "tabulo://open?utm_source=ads", "hbraid": "hb-1"}}})";
+  scenario.components = {platform::kASIdentifierManagerComponentName, platform::kATTrackingManagerComponentName};
+  scenario.attribution = R"({"deeplink": {"answer": {"deeplink": "tabulo://open?utm_source=ads&utm_campaign=launch",
+      "hclid": "hc-1", "hbraid": "hb-1", "timestamp": 1699990000}}})";
   ASSERT_NO_FATAL_FAILURE(start(scenario));
-  advance(5);
-  for (const auto& line : requestLines()) EXPECT_EQ(line.find(kGWLDeferredDeepLinkPath), std::string::npos) << line;
-  EXPECT_FALSE(eventNamed(allBatches(), "_cmp"));
+
+  if (!eventNamed(allBatches(), "_cmp")) (void)waitForEvent("_cmp");
+  const auto recorded = allBatches();
+  const auto campaign = eventNamed(recorded, "_cmp");
+  ASSERT_TRUE(campaign);
+  const std::map<std::string, std::string> expected = {
+      {"_cis", "text ddp"},
+      {"source", "text ads"},
+      {"campaign", "text launch"},
+      {"hclid", "text hc-1"},
+      {"hbraid", "text hb-1"}};
+  EXPECT_EQ(parametersOf(campaign, expected), expected);
+  EXPECT_EQ(countOf(recorded, "_cmp"), 1u);
+  size_t lookups = 0;
+  for (const auto& line : requestLines()) {
+    if (line.find(kGWLDeferredDeepLinkPath) == std::string::npos) continue;
+    ++lookups;
+    EXPECT_NE(line.find("rdid=" + identifier), std::string::npos) << line;
+  }
+  EXPECT_EQ(lookups, 1u);
+  std::lock_guard lock(app->mutex);
+  EXPECT_EQ(app->opened, std::vector<std::string>{"tabulo://open?utm_source=ads&utm_campaign=launch"});
 }
 
 TEST_F(AttributionScenarios, ASearchAdsInstallGivesOneCampaign) {

@@ -1,6 +1,7 @@
 #include "analytics/foundation/core/GWLPlatformIdentitySupport.h"
 
 #include "analytics/foundation/core/GWLAEU.h"
+#include "platform/adsupport/AdvertisingServices.h"
 
 std::shared_ptr<GWLPlatformIdentitySupport> GWLPlatformIdentitySupport::sharedInstance() {
   static const std::shared_ptr<GWLPlatformIdentitySupport> instance = std::make_shared<GWLPlatformIdentitySupport>();
@@ -13,12 +14,21 @@ GWLPlatformIdentitySupport::GWLPlatformIdentitySupport()
 
 bool GWLPlatformIdentitySupport::hasAppDataConsentStatus() const { return trackingManagerClass_; }
 
-// The services are only known by name here: neither answers a status or an
-// identifier, so the answers are those for a service that does not respond.
-int64_t GWLPlatformIdentitySupport::appDataConsentStatus() const { return -1; }
+int64_t GWLPlatformIdentitySupport::appDataConsentStatus() const {
+  if (!trackingManagerClass_) return -1;
+  const auto status = platform::ATTrackingManager::trackingAuthorizationStatus();
+  return status ? static_cast<int64_t>(*status) : -1;
+}
 
 bool GWLPlatformIdentitySupport::hasLimitedAdTracking() const { return identifierManager_; }
 
-bool GWLPlatformIdentitySupport::limitedAdTracking() const { return false; }
+bool GWLPlatformIdentitySupport::limitedAdTracking() const {
+  if (!identifierManager_) return false;
+  const auto enabled = platform::ASIdentifierManager::isAdvertisingTrackingEnabled();
+  return enabled ? !*enabled : false;
+}
 
-std::optional<std::string> GWLPlatformIdentitySupport::resettableDeviceID() const { return std::nullopt; }
+std::optional<std::string> GWLPlatformIdentitySupport::resettableDeviceID() const {
+  if (!identifierManager_) return std::nullopt;
+  return platform::ASIdentifierManager::advertisingIdentifier();
+}

@@ -3,10 +3,10 @@
 //
 // Both services are found by name at run time (the app environment's
 // registry of optional components: "ATTrackingManager" and
-// "ASIdentifierManager"), so the library works without them. A service that
-// is missing, or present without answering, gives the neutral answers: no
-// consent status (-1), tracking not limited, no resettable device identifier.
-// No store or development build on this platform ships either service.
+// "ASIdentifierManager"), so the library works without them; a present
+// service answers through its platform stand-in. A service that is missing,
+// or present without answering, gives the neutral answers: no consent status
+// (-1), tracking not limited, no resettable device identifier.
 //
 // Threads: any thread; what it found at creation never changes.
 #pragma once
@@ -38,7 +38,8 @@ class GWLPlatformIdentitySupport : public GWLIdentitySupport {
 
   // The tracking-authorisation service was found.
   bool hasAppDataConsentStatus() const override;
-  // Its authorisation status; -1 when it does not answer.
+  // Its authorisation status (0 not determined, 1 restricted, 2 denied,
+  // 3 authorised); -1 when it does not answer.
   int64_t appDataConsentStatus() const override;
   // The advertising-identifier service was found.
   bool hasLimitedAdTracking() const override;

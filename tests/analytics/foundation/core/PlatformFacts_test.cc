@@ -2,6 +2,7 @@
 
 #include "analytics/foundation/core/GWLAEU.h"
 #include "analytics/foundation/core/GWLPlatformIdentitySupport.h"
+#include "platform/adsupport/AdvertisingServices.h"
 #include "platform/env/AppEnvironment.h"
 #include "platform/storage/PropertyList.h"
 #include "platform/storekit/Store.h"
@@ -104,7 +105,41 @@ TEST_F(PlatformFactsTest, IdentitySupportKnowsOnlyWhatIsPresent) {
   GWLPlatformIdentitySupport present;
   EXPECT_TRUE(present.hasAppDataConsentStatus());
   EXPECT_TRUE(present.hasLimitedAdTracking());
-  EXPECT_EQ(present.appDataConsentStatus(), -1);
+  EXPECT_EQ(present.appDataConsentStatus(), -1) << "present, but not answering";
+  EXPECT_FALSE(present.limitedAdTracking());
+  EXPECT_EQ(present.resettableDeviceID(), std::nullopt);
+}
+
+// What the services answer reaches the identity only through a service the
+// process has; an identifier that is not a UUID is no identifier.
+TEST_F(PlatformFactsTest, IdentitySupportAnswersWhatThePresentServicesSay) {
+  struct Reset {
+    ~Reset() {
+      platform::ASIdentifierManager::reset();
+      platform::ATTrackingManager::reset();
+    }
+  } reset;
+  platform::ASIdentifierManager::setAnswers({"6d9d2d1c-0b1e-4f5a-9c3d-1a2b3c4d5e6f", false});
+  platform::ATTrackingManager::setTrackingAuthorizationStatus(platform::ATTrackingAuthorizationStatus::Denied);
+  use({});
+  GWLPlatformIdentitySupport absent;
+  EXPECT_EQ(absent.resettableDeviceID(), std::nullopt);
+  EXPECT_FALSE(absent.limitedAdTracking());
+  EXPECT_EQ(absent.appDataConsentStatus(), -1);
+
+  platform::AppEnvironment::shared()->registerComponent(platform::kATTrackingManagerComponentName);
+  platform::AppEnvironment::shared()->registerComponent(platform::kASIdentifierManagerComponentName);
+  GWLPlatformIdentitySupport present;
+  EXPECT_EQ(present.resettableDeviceID(), "6D9D2D1C-0B1E-4F5A-9C3D-1A2B3C4D5E6F");
+  EXPECT_TRUE(present.limitedAdTracking()) << "tracking switched off";
+  EXPECT_EQ(present.appDataConsentStatus(), 2);
+
+  for (const char* notUUID : {"", "6d9d2d1c0b1e4f5a9c3d1a2b3c4d5e6f", "6d9d2d1c-0b1e-4f5a-9c3d-1a2b3c4d5e6g",
+                              "6d9d2d1c-0b1e-4f5a-9c3d-1a2b3c4d5e6f0"}) {
+    platform::ASIdentifierManager::setAnswers({notUUID, true});
+    EXPECT_EQ(present.resettableDeviceID(), std::nullopt) << notUUID;
+    EXPECT_FALSE(present.limitedAdTracking());
+  }
 }
 
 }  // namespace
