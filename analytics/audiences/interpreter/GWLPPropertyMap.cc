@@ -121,19 +121,42 @@ void GWLPPropertyMap::markValuesInto(GWLPMarkStack& stack) const {
 
 void GWLPPropertyMap::clear() {
   // Taken out first: releasing a value may reach back into this map.
-  std::unique_ptr<Tree> tree = std::move(large_);
-  std::vector<Slot> flat = std::move(flat_);
-  flat_ = {};
   GWLPValueRef released[kSmallCapacity];
   const uint8_t count = smallCount_;
   for (uint8_t i = 0; i < count; ++i) {
     released[i] = std::move(small_[i].entry.value);
-    small_[i] = Slot{};
+    small_[i].name.clear();
+    small_[i].entry.immutable = false;
   }
   smallCount_ = 0;
+  if (flat_.empty() && !large_) {
+    // Scopes and small objects: nothing but the names kept in the map itself.
+    for (uint8_t i = 0; i < count; ++i) GWLPReleaseValue(std::move(released[i]));
+    return;
+  }
+  std::unique_ptr<Tree> tree = std::move(large_);
+  std::vector<Slot> flat = std::move(flat_);
+  flat_ = {};
   for (uint8_t i = 0; i < count; ++i) GWLPReleaseValue(std::move(released[i]));
   for (Slot& slot : flat) GWLPReleaseValue(std::move(slot.entry.value));
   if (tree) {
     for (auto& [name, entry] : *tree) GWLPReleaseValue(std::move(entry.value));
   }
+}
+
+void GWLPPropertyMap::resetTo(GWLPValueRef value, const std::string& name, bool immutable) {
+  if (immutable_ || large_ || !flat_.empty() || smallCount_ != 1 || small_[0].name != name) {
+    clear();
+    if (immutable) {
+      setImmutableValue(std::move(value), name);
+    } else {
+      setValue(std::move(value), name);
+    }
+    return;
+  }
+  if (!value) value = GWLPUndefinedValue::sharedInstance();
+  GWLPValueRef old = std::move(small_[0].entry.value);
+  small_[0].entry.value = std::move(value);
+  small_[0].entry.immutable = immutable;
+  GWLPReleaseValue(std::move(old));
 }

@@ -75,6 +75,10 @@ class GWLPPropertyMap {
   void markValuesInto(GWLPMarkStack& stack) const;
   // Drops every value, whatever is immutable (the collector's release).
   void clear();
+  // What clear() and then setting `name` (as a constant when `immutable`)
+  // leave: `name` alone, holding `value`. A map that holds just `name`
+  // keeps its slot.
+  void resetTo(GWLPValueRef value, const std::string& name, bool immutable);
 
  private:
   // Scopes and most objects hold a handful of names, kept in name order
