@@ -213,6 +213,15 @@ TEST(GWLPRuntimeTest, InstructionCounting) {
   runtime.initialScope()->addValue(Num(0), "runtime.counter");
   GWLPEvaluator::evaluateStatement(Num(1), scope);
   EXPECT_EQ(runtime.getInstructionCount(), 4);
+  // A variable read costs the statement and its name, whether the name is a
+  // literal text or computed ("x" + "": the sum and its two texts).
+  runtime.initialScope()->addValue(Num(7), "x");
+  EXPECT_EQ(Describe(GWLPEvaluator::evaluateStatement(Stmt("15", {Str("x")}), scope)), "7");
+  EXPECT_EQ(runtime.getInstructionCount(), 6);
+  EXPECT_EQ(Describe(GWLPEvaluator::evaluateStatement(Stmt("15", {Stmt("0", {Str("x"), Str("")})}), scope)), "7");
+  EXPECT_EQ(runtime.getInstructionCount(), 10);
+  EXPECT_EQ(Describe(GWLPEvaluator::evaluateStatement(Stmt("15", {Str("missing")}), scope)), "undefined");
+  EXPECT_EQ(runtime.getInstructionCount(), 12);
 }
 
 TEST(GWLPRuntimeTest, ForeverLoopStopsAfterExactlyOneMillionEvaluationsAndTheNextRunWorks) {
