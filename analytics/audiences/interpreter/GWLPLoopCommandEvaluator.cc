@@ -19,7 +19,7 @@ namespace {
 GWLPValueRef undefined() { return GWLPUndefinedValue::sharedInstance(); }
 
 GWLPValueRef evaluate(const GWLPValueRef& statement, const GWLPScopeRef& scope, GWLPErrorOut& out) {
-  return GWLPEvaluator::evaluateStatement(statement, scope, out);
+  return GWLPEvaluate(statement, scope, out);
 }
 
 enum class BindingForm { Assign, Const, Let };
