@@ -97,7 +97,7 @@ constexpr Method kMethods[] = {
 
 const Method* methodNamed(const std::string& name) {
   for (const Method& method : kMethods) {
-    if (method.name == name) return &method;
+    if (GWLPSameName(method.name, name)) return &method;
   }
   return nullptr;
 }

@@ -11,7 +11,7 @@ GWLPPropertyMap::Entry& GWLPPropertyMap::slotFor(const std::string& name, bool& 
   if (!large_ && flat_.empty()) {
     uint8_t at = 0;
     for (; at < smallCount_; ++at) {
-      if (small_[at].name == name) return small_[at].entry;
+      if (GWLPSameName(small_[at].name, name)) return small_[at].entry;
       if (GWLPNameLess()(name, small_[at].name)) break;
     }
     inserted = true;
@@ -33,7 +33,7 @@ GWLPPropertyMap::Entry& GWLPPropertyMap::slotFor(const std::string& name, bool& 
   if (!large_) {
     size_t at = 0;
     for (; at < flat_.size(); ++at) {
-      if (flat_[at].name == name) return flat_[at].entry;
+      if (GWLPSameName(flat_[at].name, name)) return flat_[at].entry;
       if (GWLPNameLess()(name, flat_[at].name)) break;
     }
     inserted = true;
@@ -91,14 +91,14 @@ void GWLPPropertyMap::removeValueForName(const std::string& name) {
     old = std::move(it->second.value);
     large_->erase(it);
   } else if (!flat_.empty()) {
-    auto it = std::find_if(flat_.begin(), flat_.end(), [&](const Slot& slot) { return slot.name == name; });
+    auto it = std::find_if(flat_.begin(), flat_.end(), [&](const Slot& slot) { return GWLPSameName(slot.name, name); });
     if (it == flat_.end() || it->entry.immutable) return;
     old = std::move(it->entry.value);
     flat_.erase(it);
     if (flat_.empty()) flat_.shrink_to_fit();
   } else {
     uint8_t at = 0;
-    while (at < smallCount_ && small_[at].name != name) ++at;
+    while (at < smallCount_ && !GWLPSameName(small_[at].name, name)) ++at;
     if (at == smallCount_ || small_[at].entry.immutable) return;
     old = std::move(small_[at].entry.value);
     for (uint8_t i = at; i + 1 < smallCount_; ++i) small_[i] = std::move(small_[i + 1]);

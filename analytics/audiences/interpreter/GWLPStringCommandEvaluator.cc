@@ -622,7 +622,7 @@ GWLPStringCommandEvaluator& GWLPStringCommandEvaluator::sharedInstance() {
 
 GWLPStringMethodHandler GWLPStringCommandEvaluator::handlerFor(std::string_view name) {
   for (const Method& method : kMethods) {
-    if (method.name == name) return method.handler;
+    if (GWLPSameName(method.name, name)) return method.handler;
   }
   return nullptr;
 }
