@@ -17,7 +17,7 @@ namespace {
 GWLPValueRef undefined() { return GWLPUndefinedValue::sharedInstance(); }
 
 GWLPValueRef evaluate(const GWLPValueRef& statement, const GWLPScopeRef& scope, GWLPErrorOut& out) {
-  return GWLPEvaluator::evaluateStatement(statement, scope, out);
+  return GWLPEvaluate(statement, scope, out);
 }
 
 GWLPValueRef callMethod(GWLPValueSpan statements, const GWLPScopeRef& scope, platform::Error* error) {

@@ -28,6 +28,13 @@ GWLPValueRef GWLPEvaluator::evaluateStatement(const GWLPValueRef& value, const G
   // Whoever handed the statement in holds it while it runs. The statement
   // found its evaluator (through the shared registrar) when it was made.
   const auto& statement = static_cast<const GWLPStatementValue&>(*value);
+  if (const std::string* name = statement.variableName(); name && scope) {
+    // The handler's path without the handler: its literal argument's
+    // instruction, then the read.
+    if (manager) manager->countInstruction(out);
+    if (GWLPFailed(*out)) return GWLPUndefinedValue::sharedInstance();
+    return scope->valueForName(*name);
+  }
   const GWLPCommandRoute& route = statement.route();
   GWLPValueRef result = route.handler ? GWLPHandlerCommandEvaluator::run(route, statement.arguments(), scope, out)
                                       : statement.evaluator().evaluateStatement(statement, scope, out);

@@ -3,7 +3,11 @@
 #pragma once
 
 #include "analytics/audiences/interpreter/GWLPArguments.h"
+#include "analytics/audiences/interpreter/GWLPErrors.h"
+#include "analytics/audiences/interpreter/GWLPObjectManager.h"
 #include "analytics/audiences/interpreter/GWLPRuntimeValue.h"
+#include "analytics/audiences/interpreter/GWLPScope.h"
+#include "analytics/audiences/interpreter/GWLPUndefinedValue.h"
 
 class GWLPEvaluator {
  public:
@@ -15,6 +19,16 @@ class GWLPEvaluator {
   static GWLPValueRef executeStatements(const GWLPValueList& statements, const GWLPScopeRef& scope,
                                         platform::Error* error = nullptr);
 };
+
+// GWLPEvaluator::evaluateStatement, with a literal (a value that is no
+// statement) evaluated in place: its one instruction, then the value itself.
+inline GWLPValueRef GWLPEvaluate(const GWLPValueRef& value, const GWLPScopeRef& scope, platform::Error* error) {
+  if (!value || value->isStatement() || !GWLPIsCleanError(error)) {
+    return GWLPEvaluator::evaluateStatement(value, scope, error);
+  }
+  if (GWLPObjectManager* manager = scope ? scope->objectManager() : nullptr) manager->countInstruction(error);
+  return GWLPFailed(*error) ? GWLPUndefinedValue::sharedInstance() : value;
+}
 
 // executeStatements over any run of statements.
 GWLPValueRef GWLPExecuteStatements(GWLPValueSpan statements, const GWLPScopeRef& scope,

@@ -167,8 +167,10 @@ void GWLPEvent::setParameter(platform::Object value, const std::string& name) {
     parameters.erase(found);
     return;
   }
-  platform::Object normalized = GWLPNormalizedParameterValue(name, parameterForName(name), std::move(value));
+  // One lookup finds the old value (for the normalization) and the slot.
   auto [slot, inserted] = mutableParameters().try_emplace(name);
+  platform::Object normalized =
+      GWLPNormalizedParameterValue(name, inserted ? nullptr : &slot->second, std::move(value));
   record(name, inserted ? std::nullopt : std::optional<platform::Object>(std::move(slot->second)));
   slot->second = std::move(normalized);
 }

@@ -17,6 +17,14 @@ using Handler = GWLPEventNativeFunctions::Handler;
 
 GWLPValueRef undefined() { return GWLPUndefinedValue::sharedInstance(); }
 
+// The text of `value`: a text value's own, else its conversion kept in
+// `storage`. None on failure.
+const std::string* textOf(const GWLPValueRef& value, std::string& storage, GWLPErrorOut& out) {
+  if (value->isString()) return &static_cast<const GWLPStringValue&>(*value).value();
+  storage = value->stringValueOrError(out);
+  return out.failed() ? nullptr : &storage;
+}
+
 GWLPValueRef getEventName(GWLPEventContext& context, GWLPValueSpan, const GWLPScopeRef&, platform::Error*) {
   return GWLPStringValue::make(context.outputEvent().name());
 }
@@ -24,9 +32,10 @@ GWLPValueRef getEventName(GWLPEventContext& context, GWLPValueSpan, const GWLPSc
 GWLPValueRef getParamValue(GWLPEventContext& context, GWLPValueSpan values, const GWLPScopeRef& scope,
                            platform::Error* error) {
   GWLPErrorOut out(error);
-  std::string name = values[0]->stringValueOrError(out);
-  if (out.failed()) return undefined();
-  const platform::Object* value = context.outputEvent().parameterForName(name);
+  std::string storage;
+  const std::string* name = textOf(values[0], storage, out);
+  if (!name) return undefined();
+  const platform::Object* value = context.outputEvent().parameterForName(*name);
   if (!value) return GWLPNullValue::sharedInstance();
   return GWLPRuntimeEntityConverter::runtimeValueFromNSObject(*value, scope, out);
 }
@@ -63,14 +72,15 @@ GWLPValueRef setEventName(GWLPEventContext& context, GWLPValueSpan values, const
 GWLPValueRef setParamValue(GWLPEventContext& context, GWLPValueSpan values, const GWLPScopeRef& scope,
                            platform::Error* error) {
   GWLPErrorOut out(error);
-  std::string name = values[0]->stringValueOrError(out);
-  if (out.failed()) return undefined();
+  std::string storage;
+  const std::string* name = textOf(values[0], storage, out);
+  if (!name) return undefined();
   platform::Object value = GWLPRuntimeEntityConverter::objectFromRuntimeValue(*values[1], out);
   if (out.failed()) return undefined();
-  if (!value.isNull() && (!GWLPReserveHeap(scope, name.size(), out) || !GWLPReserveNativeValue(scope, value, out))) {
+  if (!value.isNull() && (!GWLPReserveHeap(scope, name->size(), out) || !GWLPReserveNativeValue(scope, value, out))) {
     return undefined();
   }
-  context.outputEvent().setParameter(std::move(value), name);
+  context.outputEvent().setParameter(std::move(value), *name);
   return values[1];
 }
 
@@ -87,7 +97,7 @@ constexpr Method kMethods[] = {
 
 const Method* methodNamed(const std::string& name) {
   for (const Method& method : kMethods) {
-    if (method.name == name) return &method;
+    if (GWLPSameName(method.name, name)) return &method;
   }
   return nullptr;
 }

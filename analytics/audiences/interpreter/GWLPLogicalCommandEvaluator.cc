@@ -14,19 +14,19 @@ template <bool StopWhen>
 GWLPValueRef shortCircuit(GWLPValueSpan statements, const GWLPScopeRef& scope, platform::Error* error) {
   GWLPErrorOut out(error);
   if (!GWLPCheckArgumentCount(statements, 2, out)) return GWLPUndefinedValue::sharedInstance();
-  GWLPValueRef first = GWLPEvaluator::evaluateStatement(statements[0], scope, out);
+  GWLPValueRef first = GWLPEvaluate(statements[0], scope, out);
   if (out.failed()) return GWLPUndefinedValue::sharedInstance();
   bool truth = first->booleanValueOrError(out);
   if (out.failed()) return GWLPUndefinedValue::sharedInstance();
   if (truth == StopWhen) return first;
-  GWLPValueRef second = GWLPEvaluator::evaluateStatement(statements[1], scope, out);
+  GWLPValueRef second = GWLPEvaluate(statements[1], scope, out);
   return out.failed() ? GWLPUndefinedValue::sharedInstance() : second;
 }
 
 GWLPValueRef logicalNot(GWLPValueSpan statements, const GWLPScopeRef& scope, platform::Error* error) {
   GWLPErrorOut out(error);
   if (!GWLPCheckArgumentCount(statements, 1, out)) return GWLPUndefinedValue::sharedInstance();
-  GWLPValueRef value = GWLPEvaluator::evaluateStatement(statements[0], scope, out);
+  GWLPValueRef value = GWLPEvaluate(statements[0], scope, out);
   if (out.failed()) return GWLPUndefinedValue::sharedInstance();
   bool truth = value->booleanValueOrError(out);
   if (out.failed()) return GWLPUndefinedValue::sharedInstance();

@@ -19,7 +19,7 @@ namespace {
 GWLPValueRef undefined() { return GWLPUndefinedValue::sharedInstance(); }
 
 GWLPValueRef evaluate(const GWLPValueRef& statement, const GWLPScopeRef& scope, GWLPErrorOut& out) {
-  return GWLPEvaluator::evaluateStatement(statement, scope, out);
+  return GWLPEvaluate(statement, scope, out);
 }
 
 enum class BindingForm { Assign, Const, Let };
@@ -35,14 +35,12 @@ GWLPScopeRef bind(const GWLPScopeRef& scope, const std::string& name, const GWLP
     scope->setValue(item, name);
     return scope;
   } else {
-    GWLPScopeRef child;
     if (previous && previous.use_count() == 1 && !previous->contents().isImmutable()) {
-      child = std::move(previous);
-      child->clearContents();
-    } else {
-      previous.reset();
-      child = scope->createChildScope();
+      previous->redeclareOnly(item, name, Form == BindingForm::Const);
+      return previous;
     }
+    previous.reset();
+    GWLPScopeRef child = scope->createChildScope();
     if constexpr (Form == BindingForm::Const) {
       child->addImmutableValue(item, name);
     } else {

@@ -11,7 +11,7 @@ GWLPPropertyMap::Entry& GWLPPropertyMap::slotFor(const std::string& name, bool& 
   if (!large_ && flat_.empty()) {
     uint8_t at = 0;
     for (; at < smallCount_; ++at) {
-      if (small_[at].name == name) return small_[at].entry;
+      if (GWLPSameName(small_[at].name, name)) return small_[at].entry;
       if (GWLPNameLess()(name, small_[at].name)) break;
     }
     inserted = true;
@@ -33,7 +33,7 @@ GWLPPropertyMap::Entry& GWLPPropertyMap::slotFor(const std::string& name, bool& 
   if (!large_) {
     size_t at = 0;
     for (; at < flat_.size(); ++at) {
-      if (flat_[at].name == name) return flat_[at].entry;
+      if (GWLPSameName(flat_[at].name, name)) return flat_[at].entry;
       if (GWLPNameLess()(name, flat_[at].name)) break;
     }
     inserted = true;
@@ -91,14 +91,14 @@ void GWLPPropertyMap::removeValueForName(const std::string& name) {
     old = std::move(it->second.value);
     large_->erase(it);
   } else if (!flat_.empty()) {
-    auto it = std::find_if(flat_.begin(), flat_.end(), [&](const Slot& slot) { return slot.name == name; });
+    auto it = std::find_if(flat_.begin(), flat_.end(), [&](const Slot& slot) { return GWLPSameName(slot.name, name); });
     if (it == flat_.end() || it->entry.immutable) return;
     old = std::move(it->entry.value);
     flat_.erase(it);
     if (flat_.empty()) flat_.shrink_to_fit();
   } else {
     uint8_t at = 0;
-    while (at < smallCount_ && small_[at].name != name) ++at;
+    while (at < smallCount_ && !GWLPSameName(small_[at].name, name)) ++at;
     if (at == smallCount_ || small_[at].entry.immutable) return;
     old = std::move(small_[at].entry.value);
     for (uint8_t i = at; i + 1 < smallCount_; ++i) small_[i] = std::move(small_[i + 1]);
@@ -121,19 +121,42 @@ void GWLPPropertyMap::markValuesInto(GWLPMarkStack& stack) const {
 
 void GWLPPropertyMap::clear() {
   // Taken out first: releasing a value may reach back into this map.
-  std::unique_ptr<Tree> tree = std::move(large_);
-  std::vector<Slot> flat = std::move(flat_);
-  flat_ = {};
   GWLPValueRef released[kSmallCapacity];
   const uint8_t count = smallCount_;
   for (uint8_t i = 0; i < count; ++i) {
     released[i] = std::move(small_[i].entry.value);
-    small_[i] = Slot{};
+    small_[i].name.clear();
+    small_[i].entry.immutable = false;
   }
   smallCount_ = 0;
+  if (flat_.empty() && !large_) {
+    // Scopes and small objects: nothing but the names kept in the map itself.
+    for (uint8_t i = 0; i < count; ++i) GWLPReleaseValue(std::move(released[i]));
+    return;
+  }
+  std::unique_ptr<Tree> tree = std::move(large_);
+  std::vector<Slot> flat = std::move(flat_);
+  flat_ = {};
   for (uint8_t i = 0; i < count; ++i) GWLPReleaseValue(std::move(released[i]));
   for (Slot& slot : flat) GWLPReleaseValue(std::move(slot.entry.value));
   if (tree) {
     for (auto& [name, entry] : *tree) GWLPReleaseValue(std::move(entry.value));
   }
+}
+
+void GWLPPropertyMap::resetTo(GWLPValueRef value, const std::string& name, bool immutable) {
+  if (immutable_ || large_ || !flat_.empty() || smallCount_ != 1 || small_[0].name != name) {
+    clear();
+    if (immutable) {
+      setImmutableValue(std::move(value), name);
+    } else {
+      setValue(std::move(value), name);
+    }
+    return;
+  }
+  if (!value) value = GWLPUndefinedValue::sharedInstance();
+  GWLPValueRef old = std::move(small_[0].entry.value);
+  small_[0].entry.value = std::move(value);
+  small_[0].entry.immutable = immutable;
+  GWLPReleaseValue(std::move(old));
 }

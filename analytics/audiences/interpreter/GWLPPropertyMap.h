@@ -4,12 +4,23 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "analytics/audiences/interpreter/GWLPRuntimeValue.h"
+
+// Whether two names are the same: the first bytes, which tell most of the
+// short names scripts use apart, compared in place before any call.
+inline bool GWLPSameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  if (a.empty()) return true;
+  if (a[0] != b[0]) return false;
+  return a.size() == 1 || std::memcmp(a.data() + 1, b.data() + 1, a.size() - 1) == 0;
+}
 
 // The order of names: that of std::string (bytes compared as unsigned), with
 // the first bytes compared in place, which decides most comparisons of the
@@ -46,7 +57,7 @@ class GWLPPropertyMap {
     const Slot* slots = flat_.empty() ? small_ : flat_.data();
     const size_t count = flat_.empty() ? smallCount_ : flat_.size();
     for (size_t i = 0; i < count; ++i) {
-      if (slots[i].name == name) return &slots[i].entry.value;
+      if (GWLPSameName(slots[i].name, name)) return &slots[i].entry.value;
     }
     return nullptr;
   }
@@ -75,6 +86,10 @@ class GWLPPropertyMap {
   void markValuesInto(GWLPMarkStack& stack) const;
   // Drops every value, whatever is immutable (the collector's release).
   void clear();
+  // What clear() and then setting `name` (as a constant when `immutable`)
+  // leave: `name` alone, holding `value`. A map that holds just `name`
+  // keeps its slot.
+  void resetTo(GWLPValueRef value, const std::string& name, bool immutable);
 
  private:
   // Scopes and most objects hold a handful of names, kept in name order

@@ -49,6 +49,11 @@ class GWLPScope : public GWLPMarkable, public std::enable_shared_from_this<GWLPS
   const GWLPPropertyMap& contents() const { return contents_; }
   // Drops every declaration (the runtime's teardown, and a loop scope used again).
   void clearContents() { contents_.clear(); }
+  // Drops every declaration but `name`, declared here (as a constant when
+  // `immutable`) with `value`: a loop scope used again for the next item.
+  void redeclareOnly(GWLPValueRef value, const std::string& name, bool immutable) {
+    contents_.resetTo(std::move(value), name, immutable);
+  }
 
   // Marks this scope's values and those of its parent chain.
   void markInto(GWLPMarkStack& stack) override;

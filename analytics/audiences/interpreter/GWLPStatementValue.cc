@@ -1,6 +1,8 @@
 #include "analytics/audiences/interpreter/GWLPStatementValue.h"
 
 #include "analytics/audiences/interpreter/GWLPCommandRegistrar.h"
+#include "analytics/audiences/interpreter/GWLPStringValue.h"
+#include "analytics/audiences/interpreter/GWLPVariableCommandEvaluator.h"
 
 GWLPStatementValue::GWLPStatementValue(std::string functionName, GWLPValueList arguments)
     : GWLPRuntimeValue(GWLPValueKind::Statement),
@@ -11,6 +13,10 @@ GWLPStatementValue::GWLPStatementValue(std::string functionName, GWLPValueList a
     command_ = entry->command;
     hasCommand_ = true;
     route_ = evaluator_->routeFor(command_);
+    if (route_.handler == GWLPGetVariable && route_.takesValues && !route_.twoValues && arguments_.size() == 1 &&
+        arguments_[0] && arguments_[0]->isString()) {
+      variableName_ = &static_cast<const GWLPStringValue&>(*arguments_[0]).value();
+    }
   }
 }
 

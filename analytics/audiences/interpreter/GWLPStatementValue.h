@@ -33,6 +33,10 @@ class GWLPStatementValue final : public GWLPRuntimeValue {
   std::optional<GWLPCommand> command() const {
     return hasCommand_ ? std::optional<GWLPCommand>(command_) : std::nullopt;
   }
+  // For a getVariable statement whose one argument is a literal text, served
+  // by the table's handler: that name. Evaluation then reads the variable
+  // directly, charging what the handler's path charges.
+  const std::string* variableName() const { return variableName_; }
   // Whether this is a statement of `command`.
   bool isCommand(GWLPCommand command) const { return hasCommand_ && command_ == command; }
 
@@ -44,6 +48,7 @@ class GWLPStatementValue final : public GWLPRuntimeValue {
   GWLPValueList arguments_;
   GWLPCommandEvaluator* evaluator_;
   GWLPCommandRoute route_;
+  const std::string* variableName_ = nullptr;
   GWLPCommand command_ = GWLPCommand::Add;
   bool hasCommand_ = false;
 };

@@ -558,64 +558,81 @@ GWLPValueRef split(const std::string& text, GWLPValueSpan values, const GWLPScop
   return arrayOf(std::move(pieces));
 }
 
-// A method of no values: `make(text)`.
-template <typename Make>
-Handler withoutValues(Make make) {
-  return [make](const std::string& text, GWLPValueSpan values, const GWLPScopeRef& scope,
-                platform::Error* error) -> GWLPValueRef {
-    GWLPErrorOut out(error);
-    if (!GWLPCheckArgumentCount(values, 0, out)) return undefined();
-    return make(text, scope, out);
-  };
+// A method of no values: `Make(text)`.
+template <GWLPValueRef (*Make)(const std::string& text, const GWLPScopeRef& scope, GWLPErrorOut& out)>
+GWLPValueRef withoutValues(const std::string& text, GWLPValueSpan values, const GWLPScopeRef& scope,
+                           platform::Error* error) {
+  GWLPErrorOut out(error);
+  if (!GWLPCheckArgumentCount(values, 0, out)) return undefined();
+  return Make(text, scope, out);
 }
+
+GWLPValueRef toLowerCase(const std::string& text, const GWLPScopeRef& scope, GWLPErrorOut& out) {
+  return mapCase(text, u_strToLower, "", scope, out);
+}
+GWLPValueRef toUpperCase(const std::string& text, const GWLPScopeRef& scope, GWLPErrorOut& out) {
+  return mapCase(text, u_strToUpper, "", scope, out);
+}
+GWLPValueRef toLocaleLowerCase(const std::string& text, const GWLPScopeRef& scope, GWLPErrorOut& out) {
+  return mapCase(text, u_strToLower, uloc_getDefault(), scope, out);
+}
+GWLPValueRef toLocaleUpperCase(const std::string& text, const GWLPScopeRef& scope, GWLPErrorOut& out) {
+  return mapCase(text, u_strToUpper, uloc_getDefault(), scope, out);
+}
+GWLPValueRef toString(const std::string& text, const GWLPScopeRef& scope, GWLPErrorOut& out) {
+  return makeText(text, scope, out);
+}
+GWLPValueRef trim(const std::string& text, const GWLPScopeRef& scope, GWLPErrorOut& out) {
+  return makeText(std::string(GWLPTrimWhitespace(text)), scope, out);
+}
+
+struct Method {
+  std::string_view name;
+  Handler handler;
+};
+
+constexpr Method kMethods[] = {
+    {"charAt", charAt},
+    {"concat", concat},
+    {"hasOwnProperty", hasOwnProperty},
+    {"indexOf", indexOf},
+    {"lastIndexOf", lastIndexOf},
+    {"match", match},
+    {"replace", replace},
+    {"search", search},
+    {"slice", slice},
+    {"split", split},
+    {"substring", substring},
+    {"toLowerCase", withoutValues<toLowerCase>},
+    {"toUpperCase", withoutValues<toUpperCase>},
+    {"toLocaleLowerCase", withoutValues<toLocaleLowerCase>},
+    {"toLocaleUpperCase", withoutValues<toLocaleUpperCase>},
+    {"toString", withoutValues<toString>},
+    {"trim", withoutValues<trim>},
+};
 
 }  // namespace
 
-GWLPStringCommandEvaluator::GWLPStringCommandEvaluator() {
-  handlers_["charAt"] = charAt;
-  handlers_["concat"] = concat;
-  handlers_["hasOwnProperty"] = hasOwnProperty;
-  handlers_["indexOf"] = indexOf;
-  handlers_["lastIndexOf"] = lastIndexOf;
-  handlers_["match"] = match;
-  handlers_["replace"] = replace;
-  handlers_["search"] = search;
-  handlers_["slice"] = slice;
-  handlers_["split"] = split;
-  handlers_["substring"] = substring;
-  handlers_["toLowerCase"] = withoutValues([](const std::string& text, const GWLPScopeRef& scope, GWLPErrorOut& out) {
-    return mapCase(text, u_strToLower, "", scope, out);
-  });
-  handlers_["toUpperCase"] = withoutValues([](const std::string& text, const GWLPScopeRef& scope, GWLPErrorOut& out) {
-    return mapCase(text, u_strToUpper, "", scope, out);
-  });
-  handlers_["toLocaleLowerCase"] =
-      withoutValues([](const std::string& text, const GWLPScopeRef& scope, GWLPErrorOut& out) {
-        return mapCase(text, u_strToLower, uloc_getDefault(), scope, out);
-      });
-  handlers_["toLocaleUpperCase"] =
-      withoutValues([](const std::string& text, const GWLPScopeRef& scope, GWLPErrorOut& out) {
-        return mapCase(text, u_strToUpper, uloc_getDefault(), scope, out);
-      });
-  handlers_["toString"] = withoutValues([](const std::string& text, const GWLPScopeRef& scope, GWLPErrorOut& out) {
-    return makeText(text, scope, out);
-  });
-  handlers_["trim"] = withoutValues([](const std::string& text, const GWLPScopeRef& scope, GWLPErrorOut& out) {
-    return makeText(std::string(GWLPTrimWhitespace(text)), scope, out);
-  });
-}
+GWLPStringCommandEvaluator::GWLPStringCommandEvaluator() = default;
 
 GWLPStringCommandEvaluator& GWLPStringCommandEvaluator::sharedInstance() {
   static GWLPStringCommandEvaluator* instance = new GWLPStringCommandEvaluator();
   return *instance;
 }
 
+GWLPStringMethodHandler GWLPStringCommandEvaluator::handlerFor(std::string_view name) {
+  for (const Method& method : kMethods) {
+    if (GWLPSameName(method.name, name)) return method.handler;
+  }
+  return nullptr;
+}
+
 GWLPValueRef GWLPStringCommandEvaluator::evaluateCommand(const std::string& name, const std::string& text,
                                                          const GWLPValueList& arguments, const GWLPScopeRef& scope,
                                                          platform::Error* error) {
   GWLPErrorOut out(error);
-  auto it = handlers_.find(name);
-  if (it == handlers_.end()) {
+  Handler handler = handlerFor(name);
+  if (!handler) {
     out.fail(kGWLPErrorNoSuchMethod);
     return undefined();
   }
@@ -624,6 +641,6 @@ GWLPValueRef GWLPStringCommandEvaluator::evaluateCommand(const std::string& name
   // Every method reads its whole receiver at least once: a script that calls
   // methods of a long text again and again spends the run's work budget.
   if (!GWLPChargeWork(scope, text.size() + 1, out)) return undefined();
-  GWLPValueRef result = it->second(text, values.span(), scope, out);
+  GWLPValueRef result = handler(text, values.span(), scope, out);
   return out.failed() ? undefined() : result;
 }

@@ -6,17 +6,15 @@
 // read-only afterwards.
 #pragma once
 
-#include <functional>
-#include <map>
 #include <string>
+#include <string_view>
 
 #include "analytics/audiences/interpreter/GWLPArguments.h"
-#include "analytics/audiences/interpreter/GWLPPropertyMap.h"
 #include "analytics/audiences/interpreter/GWLPRuntimeValue.h"
 
 // (receiver text, evaluated arguments, scope, error).
-using GWLPStringMethodHandler = std::function<GWLPValueRef(const std::string& text, GWLPValueSpan values,
-                                                           const GWLPScopeRef& scope, platform::Error* error)>;
+using GWLPStringMethodHandler = GWLPValueRef (*)(const std::string& text, GWLPValueSpan values,
+                                                 const GWLPScopeRef& scope, platform::Error* error);
 
 class GWLPStringCommandEvaluator {
  public:
@@ -27,8 +25,9 @@ class GWLPStringCommandEvaluator {
   // `scope` and runs the method on `text`.
   GWLPValueRef evaluateCommand(const std::string& name, const std::string& text, const GWLPValueList& arguments,
                                const GWLPScopeRef& scope, platform::Error* error = nullptr);
-  bool hasMethod(const std::string& name) const { return handlers_.count(name) != 0; }
+  bool hasMethod(const std::string& name) const { return handlerFor(name) != nullptr; }
 
  private:
-  std::map<std::string, GWLPStringMethodHandler, GWLPNameLess> handlers_;
+  // The method of `name`, or none.
+  static GWLPStringMethodHandler handlerFor(std::string_view name);
 };

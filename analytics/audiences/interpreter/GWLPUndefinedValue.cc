@@ -4,11 +4,6 @@
 
 #include "analytics/audiences/interpreter/GWLPErrors.h"
 
-const GWLPValueRef& GWLPUndefinedValue::sharedInstance() {
-  static const GWLPValueRef instance = std::make_shared<GWLPUndefinedValue>();
-  return instance;
-}
-
 std::string GWLPUndefinedValue::stringValueOrError(platform::Error*) const { return "undefined"; }
 
 double GWLPUndefinedValue::doubleValueOrError(platform::Error*) const { return std::nan(""); }

@@ -1,12 +1,17 @@
 // GWLPUndefinedValue: the script's undefined, one shared instance.
 #pragma once
 
+#include <memory>
+
 #include "analytics/audiences/interpreter/GWLPRuntimeValue.h"
 
 class GWLPUndefinedValue final : public GWLPRuntimeValue {
  public:
   GWLPUndefinedValue() : GWLPRuntimeValue(GWLPValueKind::Undefined) {}
-  static const GWLPValueRef& sharedInstance();
+  static const GWLPValueRef& sharedInstance() {
+    static const GWLPValueRef instance = std::make_shared<GWLPUndefinedValue>();
+    return instance;
+  }
 
   std::string stringValueOrError(platform::Error* error = nullptr) const override;
   double doubleValueOrError(platform::Error* error = nullptr) const override;

@@ -74,12 +74,6 @@ GWLPValueRef declareConstants(GWLPValueSpan values, const GWLPScopeRef& scope, p
   return undefined();
 }
 
-GWLPValueRef getVariable(GWLPValueSpan values, const GWLPScopeRef& scope, platform::Error* error) {
-  GWLPErrorOut out(error);
-  if (!GWLPCheckArgumentCount(values, 1, out)) return undefined();
-  const std::string* name = nameOf(values[0], out);
-  return name ? scope->valueForName(*name) : undefined();
-}
 
 // A text's "length" in UTF-16 units, or the one unit at an index below it.
 GWLPValueRef stringProperty(const std::string& text, const GWLPValueRef& key, GWLPErrorOut& out) {
@@ -195,7 +189,7 @@ GWLPVariableCommandEvaluator::GWLPVariableCommandEvaluator()
   setHandler(GWLPCommand::Assign, assign);
   setHandler(GWLPCommand::CreateArray, createArray);
   setHandler(GWLPCommand::CreateObject, createObject);
-  setHandler(GWLPCommand::GetVariable, getVariable);
+  setHandler(GWLPCommand::GetVariable, GWLPGetVariable);
   setHandler(GWLPCommand::GetProperty, getProperty);
   setHandler(GWLPCommand::Typeof, typeOf);
   setHandler(GWLPCommand::DeclareVariables, declareVariables);
@@ -203,4 +197,11 @@ GWLPVariableCommandEvaluator::GWLPVariableCommandEvaluator()
   setHandler(GWLPCommand::UndefinedLiteral, undefinedLiteral);
   setHandler(GWLPCommand::NullLiteral, nullLiteral);
   setHandler(GWLPCommand::DeclareConstants, declareConstants);
+}
+
+GWLPValueRef GWLPGetVariable(GWLPValueSpan values, const GWLPScopeRef& scope, platform::Error* error) {
+  GWLPErrorOut out(error);
+  if (!GWLPCheckArgumentCount(values, 1, out)) return undefined();
+  const std::string* name = nameOf(values[0], out);
+  return name ? scope->valueForName(*name) : undefined();
 }

@@ -215,6 +215,21 @@ TEST(GWLPRuntimeTest, InstructionCounting) {
   EXPECT_EQ(runtime.getInstructionCount(), 4);
 }
 
+TEST(GWLPRuntimeTest, VariableReadCostsItsStatementAndItsName) {
+  // The same whether the name is a literal text or computed ("x" + "": the
+  // sum and its two texts).
+  GWLPRuntime runtime;
+  auto scope = runtime.getRunScope();
+  runtime.initialScope()->addValue(Num(7), "x");
+  runtime.resetInstructionCount();
+  EXPECT_EQ(Describe(GWLPEvaluator::evaluateStatement(Stmt("15", {Str("x")}), scope)), "7");
+  EXPECT_EQ(runtime.getInstructionCount(), 2);
+  EXPECT_EQ(Describe(GWLPEvaluator::evaluateStatement(Stmt("15", {Stmt("0", {Str("x"), Str("")})}), scope)), "7");
+  EXPECT_EQ(runtime.getInstructionCount(), 6);
+  EXPECT_EQ(Describe(GWLPEvaluator::evaluateStatement(Stmt("15", {Str("missing")}), scope)), "undefined");
+  EXPECT_EQ(runtime.getInstructionCount(), 8);
+}
+
 TEST(GWLPRuntimeTest, ForeverLoopStopsAfterExactlyOneMillionEvaluationsAndTheNextRunWorks) {
   RegisterTestCommands();
   GWLPRuntime runtime;
