@@ -75,7 +75,7 @@ run_one() {
     -print_final_stats=1 -artifact_prefix="$work/" ${FUZZ_FLAGS:-} > "$work/run.log" 2>&1
   status=$?
   local ran=$((SECONDS - started))
-  nice -n 19 "$bin" -merge=1 -timeout=10 -rss_limit_mb=2048 "$work/min" "$work/corpus" > "$work/merge.log" 2>&1
+  nice -n 19 "$bin" -merge=1 -timeout=10 -rss_limit_mb=2048 -artifact_prefix="$work/" "$work/min" "$work/corpus" > "$work/merge.log" 2>&1
   local execs cov ft files
   execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$work/run.log" | tail -1)
   cov=$(grep -o 'cov: [0-9]*' "$work/run.log" | tail -1 | cut -d' ' -f2)
