@@ -539,8 +539,15 @@ bool PropertyListBinaryReader::hasOnlySafeStrings(std::span<const uint8_t> bytes
 
 double PropertyListBinaryReader::dateFromLibraryParts(int32_t seconds, int32_t microseconds) {
   // libplist hands out the fraction of a date before 2001 as a positive
-  // count of microseconds further into the past.
-  const double fraction = static_cast<double>(std::abs(static_cast<int64_t>(microseconds))) / 1e6;
+  // count of microseconds further into the past. For a stored date beyond
+  // its 32-bit seconds (or not a number) both parts come out of overflowed
+  // conversions, the count then a whole second or more: that is no
+  // fraction, and the date is its whole seconds, which writes back as it
+  // reads. (Taken as a fraction it could move the date up to 36 minutes
+  // beyond what a property list holds, and a store that read it could
+  // write nothing afterwards.)
+  const int64_t magnitude = std::abs(static_cast<int64_t>(microseconds));
+  const double fraction = magnitude < 1'000'000 ? static_cast<double>(magnitude) / 1e6 : 0.0;
   const double since2001 = seconds < 0 ? seconds - fraction : seconds + (microseconds < 0 ? -fraction : fraction);
   return since2001 + kSecondsFrom1970To2001;
 }

@@ -70,7 +70,9 @@ class PropertyListBinaryReader {
   static bool hasOnlySafeStrings(std::span<const uint8_t> bytes);
 
   // The date libplist's reader makes of a date's parts as it hands them out
-  // (whole seconds since 2001 and microseconds), in seconds since 1970.
+  // (whole seconds since 2001 and microseconds), in seconds since 1970; a
+  // microsecond count of a whole second or more is no fraction and ignored,
+  // so that every date read can be written again.
   static double dateFromLibraryParts(int32_t seconds, int32_t microseconds);
 };
 

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
+#include <limits>
 #include <random>
 
 #include "platform/TestSupport.h"
@@ -246,6 +248,31 @@ TEST(PropertyListBinaryReader, ListsLaidOutUnlikeAWriterReadAsLibplistReadsThem)
     } else {
       EXPECT_EQ(parsedError.code, theirsError.code) << c.name;
     }
+  }
+}
+
+// A list of one 64-bit date whose seconds since 2001 are `since2001`.
+Bytes dateList(double since2001) {
+  const auto bits = std::bit_cast<uint64_t>(since2001);
+  Bytes date = {0x33};
+  for (int i = 7; i >= 0; --i) date.push_back(static_cast<uint8_t>(bits >> (8 * i)));
+  return binaryList({date});
+}
+
+// Dates beyond the 32-bit seconds libplist hands out (or not numbers) read as
+// a date that writes back and reads again as itself: a stored value read from
+// a file never keeps the next write of that file from landing.
+TEST(PropertyListBinaryReader, ADateBeyondTheLibrarysRangeReadsAsOneThatWritesBack) {
+  for (double since2001 : {-5.4861217798043545e+303, 1e300, -3e9, 5e9, -2147483648.5,
+                           std::numeric_limits<double>::quiet_NaN(), -std::numeric_limits<double>::infinity()}) {
+    Error error;
+    auto read = PropertyList::parse(dateList(since2001), &error);
+    ASSERT_TRUE(read && read->dateValue()) << since2001 << ": " << error.toString();
+    auto written = PropertyList::serialize(*read, PropertyListFormat::Binary, &error);
+    ASSERT_TRUE(written) << since2001 << " read as " << read->description() << ": " << error.toString();
+    auto again = PropertyList::parse(*written);
+    ASSERT_TRUE(again && again->dateValue()) << since2001;
+    EXPECT_EQ(again->dateValue()->secondsSince1970, read->dateValue()->secondsSince1970) << since2001;
   }
 }
 
