@@ -32,6 +32,9 @@ namespace {
 
 namespace fs = std::filesystem;
 constexpr const char* kAppID = "1:123:ios:abc";
+// The kill drill's child: its report pipe and its parent's service.
+constexpr const char* kDrillFdVariable = "TABULO_UPLOAD_DRILL_FD";
+constexpr const char* kDrillPortVariable = "TABULO_UPLOAD_DRILL_PORT";
 
 class UploadEndToEndTest : public EndToEndTest {
  protected:
@@ -39,11 +42,17 @@ class UploadEndToEndTest : public EndToEndTest {
     PipelineTest::SetUp();
     for (const char* directory : {"config", "record", "capture"}) fs::create_directories(root_.path() / directory);
     writeServedConfig();
-    service_ = std::make_unique<tabulo::test::CollectionServiceProcess>(std::vector<std::string>{
-        "--record", (root_.path() / "record").string(), "--config-dir", (root_.path() / "config").string(),
-        "--capture", (root_.path() / "capture").string()});
-    ASSERT_GT(service_->port(), 0);
-    hosts = GWLServiceHosts::local("http", "127.0.0.1", static_cast<uint16_t>(service_->port()));
+    if (const char* drillPort = std::getenv(kDrillPortVariable)) {
+      // The kill drill's child uploads to its parent's service: a service of
+      // its own would outlive it when it is killed.
+      hosts = GWLServiceHosts::local("http", "127.0.0.1", static_cast<uint16_t>(std::atoi(drillPort)));
+    } else {
+      service_ = std::make_unique<tabulo::test::CollectionServiceProcess>(std::vector<std::string>{
+          "--record", (root_.path() / "record").string(), "--config-dir", (root_.path() / "config").string(),
+          "--capture", (root_.path() / "capture").string()});
+      ASSERT_GT(service_->port(), 0);
+      hosts = GWLServiceHosts::local("http", "127.0.0.1", static_cast<uint16_t>(service_->port()));
+    }
     start();
     identity_->setAppIDFromQRX(std::string(kAppID));
     pipeline->realUploads = true;
@@ -258,8 +267,6 @@ TEST_F(UploadEndToEndTest, ARequestThatIsNotMadeReleasesTheEngine) {
 namespace measurement_test {
 namespace {
 
-constexpr const char* kDrillFdVariable = "TABULO_UPLOAD_DRILL_FD";
-constexpr const char* kDrillPortVariable = "TABULO_UPLOAD_DRILL_PORT";
 
 void drillLine(int fd, const std::string& line) {
   const std::string text = line + "\n";
@@ -273,11 +280,6 @@ TEST_F(UploadEndToEndTest, DISABLED_KillDrillChild) {
   const char* portText = std::getenv(kDrillPortVariable);
   if (!fdText || !portText) GTEST_SKIP() << "run by the kill drill only";
   const int fd = std::atoi(fdText);
-  hosts = GWLServiceHosts::local("http", "127.0.0.1", static_cast<uint16_t>(std::atoi(portText)));
-  start();
-  identity_->setAppIDFromQRX(std::string(kAppID));
-  pipeline->realUploads = true;
-  pipeline->network()->setReachabilityOverrideForTesting(true);
   drillLine(fd, data_.root());
   onWorker([&] { pipeline->GWLMeasurement::fetchRemoteConfig(); });
   settle();
