@@ -25,6 +25,7 @@
 #include "platform/storage/Paths.h"
 #include "platform/storage/PreferencesStore.h"
 #include "tests/analytics/attribution/DeepLinkTestEngine.h"
+#include "fuzz/ScratchDirectory.h"
 
 namespace deeplink_fuzz {
 
@@ -61,9 +62,7 @@ inline Setup& setup(const char* name) {
   static Setup* made = [name] {
     auto* s = new Setup();
     fuzz_support::installQuietLibraryMonitor();
-    const auto root = std::filesystem::temp_directory_path() / (std::string(name) + "." + std::to_string(::getpid()));
-    std::filesystem::remove_all(root);
-    std::filesystem::create_directories(root);
+    const auto root = fuzz_support::processScratchDirectory(name);
     platform::Paths::setCurrent(platform::Paths::open(root.string()));
     auto monitor = GWLLibraryMonitor::monitor();
     s->defaults = std::make_shared<GWLUserDefaults>(platform::PreferencesStore::create("app", "", nullptr, nullptr));

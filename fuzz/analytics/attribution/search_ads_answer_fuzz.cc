@@ -22,6 +22,7 @@
 #include "platform/dispatch/Queue.h"
 #include "platform/net/HTTPURLResponse.h"
 #include "platform/storage/Paths.h"
+#include "fuzz/ScratchDirectory.h"
 
 namespace {
 
@@ -43,14 +44,8 @@ struct Fixture {
   std::shared_ptr<GWLPersistedConfig> config;
 
   Fixture() {
-    static const std::filesystem::path directory =
-        std::filesystem::temp_directory_path() / ("search_ads_answer_fuzz." + std::to_string(::getpid()));
-    paths = platform::Paths::open(directory.string());
+    paths = platform::Paths::open(fuzz_support::processScratchDirectory("search_ads_answer_fuzz").string());
     check(paths != nullptr);
-    std::atexit([] {
-      std::error_code ignored;
-      std::filesystem::remove_all(directory, ignored);
-    });
     platform::Paths::setCurrent(paths);
     GWLPersistedConfig::Dependencies dependencies;
     dependencies.clock = clock;

@@ -28,6 +28,7 @@
 #include "platform/net/HTTPURLResponse.h"
 #include "platform/storage/Paths.h"
 #include "tests/analytics/attribution/SKANTestEngine.h"
+#include "fuzz/ScratchDirectory.h"
 
 namespace {
 
@@ -48,9 +49,7 @@ Setup& setup() {
   static Setup* made = [] {
     auto* s = new Setup();
     fuzz_support::installQuietLibraryMonitor();
-    const fs::path root = fs::temp_directory_path() / ("skan_response_fuzz." + std::to_string(::getpid()));
-    fs::remove_all(root);
-    fs::create_directories(root);
+    const fs::path root = fuzz_support::processScratchDirectory("skan_response_fuzz");
     platform::Paths::setCurrent(platform::Paths::open(root.string()));
     s->engine = std::make_shared<skan_test::SKANTestEngine>(nullptr, std::nullopt);
     s->engine->useSettings({{kGWLSettingSKANUpdateConversionValueEnabled, "1"}});

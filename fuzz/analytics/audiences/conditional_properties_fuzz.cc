@@ -34,6 +34,7 @@
 #include "fuzz/QuietLog.h"
 #include "platform/storage/Paths.h"
 #include "tests/analytics/audiences/RecordingEngine.h"
+#include "fuzz/ScratchDirectory.h"
 
 namespace {
 
@@ -68,9 +69,7 @@ Setup& setup() {
   static Setup* made = [] {
     auto* s = new Setup();
     QuietPlatformLog();
-    const fs::path root = fs::temp_directory_path() / ("conditional_properties_fuzz." + std::to_string(::getpid()));
-    fs::remove_all(root);
-    fs::create_directories(root);
+    const fs::path root = fuzz_support::processScratchDirectory("conditional_properties_fuzz");
     platform::Paths::setCurrent(platform::Paths::open(root.string()));
     GWLMonitor::Dependencies dependencies;  // no preferences: nothing is stored
     dependencies.clock = std::make_shared<platform::ManualClock>();

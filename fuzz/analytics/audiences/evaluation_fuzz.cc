@@ -46,6 +46,7 @@
 #include "platform/dispatch/Clock.h"
 #include "platform/storage/Paths.h"
 #include "platform/text/Utf8.h"
+#include "fuzz/ScratchDirectory.h"
 
 namespace {
 
@@ -54,8 +55,7 @@ using fuzz_support::check;
 
 const std::string& databasePath() {
   static const std::string path = [] {
-    const fs::path root = fs::temp_directory_path() / ("audience_evaluation_fuzz." + std::to_string(::getpid()));
-    fs::create_directories(root);
+    const fs::path root = fuzz_support::processScratchDirectory("audience_evaluation_fuzz");
     platform::Paths::setCurrent(platform::Paths::open(root.string()));
     return GWLMeasurementDirectoryPath(kGWLDatabaseFileName);
   }();

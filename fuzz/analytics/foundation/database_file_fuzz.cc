@@ -20,6 +20,7 @@
 #include "analytics/foundation/storage/GWLRawEventData.h"
 #include "analytics/foundation/values/GWLEvent.h"
 #include "platform/storage/Paths.h"
+#include "fuzz/ScratchDirectory.h"
 
 namespace {
 
@@ -29,8 +30,7 @@ using fuzz_support::check;
 
 const std::string& databasePath() {
   static const std::string path = [] {
-    const fs::path root = fs::temp_directory_path() / ("database_file_fuzz." + std::to_string(::getpid()));
-    fs::create_directories(root);
+    const fs::path root = fuzz_support::processScratchDirectory("database_file_fuzz");
     platform::Paths::setCurrent(platform::Paths::open(root.string()));
     return GWLMeasurementDirectoryPath(kGWLDatabaseFileName);
   }();

@@ -1,6 +1,7 @@
-// One engine per fuzz process: a standalone engine in a temporary directory,
-// logging to the quiet library monitor, with this app's ID from the
-// configuration service; made on first use and kept until the process ends.
+// One engine per fuzz process: a standalone engine in a scratch directory of
+// the process, logging to the quiet library monitor, with this app's ID from
+// the configuration service; made on first use and kept until the process
+// ends.
 #pragma once
 
 #include <memory>
@@ -11,15 +12,16 @@
 #include "analytics/measurement/GWLMeasurement.h"
 #include "analytics/measurement/testing/StandaloneMeasurement.h"
 #include "fuzz/analytics/foundation/QuietLibraryMonitor.h"
+#include "fuzz/ScratchDirectory.h"
 
 namespace fuzz_support {
 
 inline std::shared_ptr<GWLMeasurement> makeQuietStandaloneEngine(const std::string& name, double now,
                                                                   const std::string& appID) {
   installQuietLibraryMonitor();
-  auto engine = measurement_testing::makeStandaloneMeasurementInTemporaryDirectory(name, now,
-                                                                                   GWLLibraryMonitor::monitor())
-                    .engine;
+  auto engine =
+      measurement_testing::makeStandaloneMeasurement(processScratchDirectory(name).string(), now, GWLLibraryMonitor::monitor())
+          .engine;
   check(engine != nullptr);
   engine->identity()->setAppIDFromQRX(appID);
   return engine;

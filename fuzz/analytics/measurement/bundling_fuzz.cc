@@ -39,6 +39,7 @@
 #include "platform/compression/Gzip.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/util/Random.h"
+#include "fuzz/ScratchDirectory.h"
 
 namespace {
 
@@ -57,8 +58,7 @@ struct Setup {
 Setup& setup() {
   static Setup* made = [] {
     fuzz_support::installQuietLibraryMonitor();
-    const fs::path root = fs::temp_directory_path() / ("bundling_fuzz." + std::to_string(::getpid()));
-    fs::create_directories(root);
+    const fs::path root = fuzz_support::processScratchDirectory("bundling_fuzz");
     auto* setup = new Setup();
     setup->engine =
         measurement_testing::makeStandaloneMeasurement(root.string(), kNow, GWLLibraryMonitor::monitor()).engine;

@@ -18,6 +18,7 @@
 #include "platform/storage/Paths.h"
 #include "platform/util/Random.h"
 #include "platform/util/UUID.h"
+#include "fuzz/ScratchDirectory.h"
 
 namespace {
 
@@ -31,8 +32,8 @@ int testOneInput(const uint8_t* data, size_t size) {
   for (int32_t field : fields) check(field >= 0);
   check(GWLIdentity::libraryVersionFromVersionText(text) >= 0 || text.size() >= 4);
 
-  static const std::shared_ptr<platform::Paths> paths = platform::Paths::open(
-      (std::filesystem::temp_directory_path() / ("identity_fuzz." + std::to_string(::getpid()))).string());
+  static const std::shared_ptr<platform::Paths> paths =
+      platform::Paths::open(fuzz_support::processScratchDirectory("identity_fuzz").string());
   check(paths != nullptr);
   const std::string path = platform::VendorIdentifier::filePath(*paths);
   std::ofstream(path, std::ios::binary | std::ios::trunc) << text;

@@ -25,6 +25,7 @@
 #include "platform/dispatch/Queue.h"
 #include "platform/text/Utf8.h"
 #include "platform/text/Utf8Object.h"
+#include "fuzz/ScratchDirectory.h"
 
 namespace {
 
@@ -47,9 +48,7 @@ Setup& setup() {
   static Setup* made = [] {
     auto* s = new Setup();
     fuzz_support::installQuietLibraryMonitor();
-    const fs::path root = fs::temp_directory_path() / ("pipeline_fuzz." + std::to_string(::getpid()));
-    fs::remove_all(root);
-    fs::create_directories(root);
+    const fs::path root = fuzz_support::processScratchDirectory("pipeline_fuzz");
     auto standalone = measurement_testing::makeStandaloneMeasurement(root.string(), kStart, GWLLibraryMonitor::monitor());
     check(standalone.engine != nullptr);
     s->engine = standalone.engine;

@@ -27,6 +27,7 @@
 #include "platform/storage/PreferencesStore.h"
 #include "platform/storage/PropertyList.h"
 #include "platform/text/Utf8.h"
+#include "fuzz/ScratchDirectory.h"
 
 namespace {
 
@@ -166,8 +167,7 @@ int testOneInput(const uint8_t* data, size_t size) {
   GWLConsentSettingsUtil::resetForTesting();
   const uint8_t header = in.byte();
 
-  static const std::string infoPath =
-      (std::filesystem::temp_directory_path() / ("tcf_fuzz." + std::to_string(::getpid()) + ".plist")).string();
+  static const std::string infoPath = (fuzz_support::processScratchDirectory("tcf_fuzz") / "Info.plist").string();
   platform::Dictionary info;
   // A value no property list can hold (text with NUL) leaves the switch out.
   if (auto value = anyValue(in); value && platform::PropertyList::isValid(*value)) {

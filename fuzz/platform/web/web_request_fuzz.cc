@@ -10,6 +10,7 @@
 #include "platform/ui/ActivityViewController.h"
 #include "platform/ui/web/WebHost.h"
 #include "platform/ui/web/WebPresenter.h"
+#include "fuzz/ScratchDirectory.h"
 
 namespace {
 
@@ -44,7 +45,7 @@ struct Fixture {
     environment->presenter = std::make_shared<WebPresenter>();
     root = std::make_shared<Screen>(environment);
     queue->drain();
-    const auto base = std::filesystem::temp_directory_path() / "tabulo-web-fuzz";
+    const auto base = fuzz_support::processScratchDirectory("web_request_fuzz");
     WebHost::Configuration configuration;
     configuration.mainQueue = queue;
     configuration.rootController = [this] { return root; };
