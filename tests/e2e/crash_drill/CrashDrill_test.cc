@@ -266,7 +266,7 @@ void CrashDrill::drill(int rounds, uint64_t seed, bool inTurn) {
     int64_t k = 1;
     if (point == kEventRowPoint || point == kEventCommitPoint) k = between(1, 80);
     if (point == kBundlingPoint || point == kUploadedPoint) k = between(1, 2);
-    const std::string spec = point == kRandomPoint ? point : point + ":" + std::to_string(k);
+    const std::string pointText = point == kRandomPoint ? point : point + ":" + std::to_string(k);
     if (point == kInFlightPoint) {
       control("/control/slow?seconds=" + std::to_string(kServiceHoldSeconds) + "&count=1");
     }
@@ -277,7 +277,7 @@ void CrashDrill::drill(int rounds, uint64_t seed, bool inTurn) {
                                      std::to_string(random())}) {
       args.push_back(extra);
     }
-    Driver driver(args, spec, log());
+    Driver driver(args, pointText, log());
     ASSERT_TRUE(driver.started());
     // A point may be reached while the library starts up (an upload of
     // what the last round left, say), before the driver is ready.
@@ -293,7 +293,7 @@ void CrashDrill::drill(int rounds, uint64_t seed, bool inTurn) {
     const int status = driver.end(point == kRandomPoint || !reached ? SIGKILL : 0, 30);
     ASSERT_NE(status, -1) << "round " << round << ": the driver did not end";
     ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)
-        << "round " << round << " (" << spec << "): the driver ended by itself, status " << status;
+        << "round " << round << " (" << pointText << "): the driver ended by itself, status " << status;
     if (point == kInFlightPoint) control("/control/reset");
 
     // The database as the kill left it, checked on a copy so that the next
@@ -305,14 +305,14 @@ void CrashDrill::drill(int rounds, uint64_t seed, bool inTurn) {
       if (fs::exists(database().string() + suffix)) fs::copy_file(database().string() + suffix, copy.string() + suffix);
     }
     const std::string left = integrityCheck(copy);
-    EXPECT_EQ(left, "ok") << "round " << round << " (" << spec << ")";
+    EXPECT_EQ(left, "ok") << "round " << round << " (" << pointText << ")";
     unsound += left == "ok" ? 0 : 1;
 
     (reached ? pointsUsed : pointsNotReached)[point]++;
     reported.insert(driver.numbers().begin(), driver.numbers().end());
     lastValues.insert(driver.lastValues().begin(), driver.lastValues().end());
     if (!driver.numbers().empty()) lastRoundReporting = round;
-    std::printf("round %d: %s, %zu reported%s\n", round, spec.c_str(), driver.numbers().size(),
+    std::printf("round %d: %s, %zu reported%s\n", round, pointText.c_str(), driver.numbers().size(),
                 !reached ? " (not reached: killed by the test)" : ready ? "" : " (reached while starting)");
     std::fflush(stdout);
   }

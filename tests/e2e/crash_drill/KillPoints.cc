@@ -201,18 +201,18 @@ bool installShim() {
 
 }  // namespace
 
-bool installKillPoint(const std::string& spec) {
-  if (spec.empty() || spec == kRandomPoint) return true;
-  const size_t colon = spec.find(':');
-  const std::string name = spec.substr(0, colon);
-  gTarget = colon == std::string::npos ? 1 : std::atol(spec.c_str() + colon + 1);
+bool installKillPoint(const std::string& pointText) {
+  if (pointText.empty() || pointText == kRandomPoint) return true;
+  const size_t colon = pointText.find(':');
+  const std::string name = pointText.substr(0, colon);
+  gTarget = colon == std::string::npos ? 1 : std::atol(pointText.c_str() + colon + 1);
   if (name == kEventRowPoint) gPoint = Point::eventRow;
   if (name == kEventCommitPoint) gPoint = Point::eventCommit;
   if (name == kBundlingPoint) gPoint = Point::bundling;
   if (name == kUploadedPoint) gPoint = Point::uploaded;
   if (name == kInFlightPoint) gPoint = Point::inFlight;
   if (gPoint == Point::none || gTarget < 1) {
-    std::fprintf(stderr, "crash_drill_driver: no kill point \"%s\"\n", spec.c_str());
+    std::fprintf(stderr, "crash_drill_driver: no kill point \"%s\"\n", pointText.c_str());
     return false;
   }
   if (sqlite3_auto_extension(reinterpret_cast<void (*)(void)>(watchConnection)) != SQLITE_OK) return false;

@@ -10,9 +10,9 @@
 
 namespace crash_drill {
 
-// Installs the point named by `spec` ("point:k", see DrillProtocol.h);
+// Installs the point named by `pointText` ("point:k", see DrillProtocol.h);
 // empty or "random": nothing. False (with a message on standard error) when
 // the text names no point. Call before the library opens its database.
-bool installKillPoint(const std::string& spec);
+bool installKillPoint(const std::string& pointText);
 
 }  // namespace crash_drill
