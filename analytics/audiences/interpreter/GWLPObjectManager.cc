@@ -32,17 +32,38 @@ void GWLPObjectManager::collectGarbage() {
   sweep();
 }
 
+namespace {
+
+// Hands a work list back for the next collection, unless a large run left it
+// too big to keep.
+template <typename List>
+void keepWorkList(List& list, List& spare) {
+  constexpr size_t kKeptCapacity = 1024;
+  list.clear();
+  if (list.capacity() <= kKeptCapacity) spare = std::move(list);
+}
+
+}  // namespace
+
+// The work lists of a collection are kept between collections, so that the
+// collection after every event allocates nothing. A collection that starts
+// while another runs (from a destructor) finds them taken and makes its own.
 void GWLPObjectManager::mark() {
-  GWLPMarkStack stack;
-  std::vector<std::shared_ptr<GWLPMarkable>> alive = roots();
+  std::vector<std::shared_ptr<GWLPMarkable>> alive = std::move(spareRoots_);
+  appendRoots(alive);
+  GWLPMarkStack stack(std::move(sparePending_));
   for (const auto& root : alive) stack.push(root.get());
   stack.drain();
+  std::vector<GWLPMarkable*> pending = stack.takePending();
+  keepWorkList(pending, sparePending_);
+  keepWorkList(alive, spareRoots_);
 }
 
 void GWLPObjectManager::sweep() {
-  std::vector<GWLPValueRef> alive = trackedObjects();
+  std::vector<GWLPValueRef> alive = std::move(spareObjects_);
+  appendTrackedObjects(alive);
   for (const auto& object : alive) object->sweep();
-  alive.clear();
+  keepWorkList(alive, spareObjects_);
   compact();
   std::erase_if(roots_, [](const std::weak_ptr<GWLPMarkable>& root) { return root.expired(); });
 }
@@ -57,20 +78,28 @@ void GWLPObjectManager::releaseAll() {
 
 std::vector<GWLPValueRef> GWLPObjectManager::trackedObjects() const {
   std::vector<GWLPValueRef> alive;
-  alive.reserve(objects_.size());
+  appendTrackedObjects(alive);
+  return alive;
+}
+
+void GWLPObjectManager::appendTrackedObjects(std::vector<GWLPValueRef>& alive) const {
+  alive.reserve(alive.size() + objects_.size());
   for (const auto& weak : objects_) {
     if (auto object = weak.lock()) alive.push_back(std::move(object));
   }
-  return alive;
 }
 
 std::vector<std::shared_ptr<GWLPMarkable>> GWLPObjectManager::roots() const {
   std::vector<std::shared_ptr<GWLPMarkable>> alive;
-  alive.reserve(roots_.size());
+  appendRoots(alive);
+  return alive;
+}
+
+void GWLPObjectManager::appendRoots(std::vector<std::shared_ptr<GWLPMarkable>>& alive) const {
+  alive.reserve(alive.size() + roots_.size());
   for (const auto& weak : roots_) {
     if (auto root = weak.lock()) alive.push_back(std::move(root));
   }
-  return alive;
 }
 
 std::shared_ptr<GWLPFunctionValue> GWLPObjectManager::functionValueWithFunctionName(

@@ -119,6 +119,8 @@ class GWLPObjectManager : public std::enable_shared_from_this<GWLPObjectManager>
 
  private:
   void compact();
+  void appendTrackedObjects(std::vector<GWLPValueRef>& alive) const;
+  void appendRoots(std::vector<std::shared_ptr<GWLPMarkable>>& alive) const;
   // countInstruction past a limit: error 18, or 19 once the heap budget is
   // spent; the count stays put.
   int64_t refuseInstruction(platform::Error* error);
@@ -126,6 +128,10 @@ class GWLPObjectManager : public std::enable_shared_from_this<GWLPObjectManager>
   std::vector<std::weak_ptr<GWLPMarkable>> roots_;
   std::vector<std::weak_ptr<GWLPRuntimeValue>> objects_;
   size_t compactedSize_ = 0;
+  // Emptied work lists of the last collection, kept for the next.
+  std::vector<std::shared_ptr<GWLPMarkable>> spareRoots_;
+  std::vector<GWLPMarkable*> sparePending_;
+  std::vector<GWLPValueRef> spareObjects_;
 
   int64_t instructionCount_ = 0;
   int evaluationDepth_ = 0;
