@@ -134,12 +134,7 @@ std::shared_ptr<GWLPArrayValue> GWLPObjectManager::arrayValueWithScope(const GWL
 }
 
 bool GWLPObjectManager::reserveArray(size_t count, const GWLPScopeRef& scope, platform::Error* error) {
-  if (count > kGWLPMaxArraySlots) {
-    platform::setError(error, GWLPRuntimeError(kGWLPErrorResourceLimit));
-    return false;
-  }
-  GWLPObjectManager* manager = scope ? scope->objectManager() : nullptr;
-  return !manager || manager->reserveHeap(kGWLPContainerCost + count * kGWLPSlotCost, error);
+  return reserveArray(count, scope ? scope->objectManager() : nullptr, error);
 }
 
 std::shared_ptr<GWLPArrayValue> GWLPObjectManager::arrayValueWithArray(GWLPValueList values,
@@ -196,13 +191,9 @@ bool GWLPObjectManager::chargeWork(size_t steps, platform::Error* error) {
   return true;
 }
 
-bool GWLPObjectManager::reserveHeap(size_t bytes, platform::Error* error) {
-  if (bytes > kGWLPHeapBudgetBytes || heapUsed_ > kGWLPHeapBudgetBytes - bytes) {
-    platform::setError(error, GWLPRuntimeError(kGWLPErrorResourceLimit));
-    return false;
-  }
-  heapUsed_ += bytes;
-  return true;
+bool GWLPObjectManager::refuseResource(platform::Error* error) {
+  platform::setError(error, GWLPRuntimeError(kGWLPErrorResourceLimit));
+  return false;
 }
 
 void GWLPObjectManager::noteAllocation(size_t bytes) {
