@@ -19,6 +19,10 @@ class GWLPControlValue final : public GWLPRuntimeValue {
   static const GWLPValueRef& breakValue();
   static const GWLPValueRef& continueValue();
   static GWLPValueRef returnValueWithData(GWLPValueRef data);
+  // The data of `result`, a return value. A return value that nothing else
+  // holds is kept (emptied) for the next return on this thread, so that a
+  // function call makes no new one.
+  static GWLPValueRef takeReturnData(GWLPValueRef result);
 
   const std::string& type() const { return type_; }
   const GWLPValueRef& data() const { return data_; }

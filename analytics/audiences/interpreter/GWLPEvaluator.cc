@@ -84,7 +84,7 @@ bool GWLPStatementList::evaluate(const GWLPValueRef& statement, const GWLPScopeR
       if (manager) manager->countInstruction(out);
       if (out.failed()) return false;
       GWLPObjectManager::EvaluationGuard guard(manager, out);
-      if (out.failed() || !GWLPObjectManager::reserveArray(list.arguments().size(), scope, out)) return false;
+      if (out.failed() || !GWLPObjectManager::reserveArray(list.arguments().size(), manager, out)) return false;
       statements_ = &list.arguments();
       return true;
     }

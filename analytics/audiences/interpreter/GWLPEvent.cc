@@ -114,38 +114,67 @@ GWLPEvent& GWLPEvent::operator=(const GWLPEvent& other) {
   name_ = other.name_;
   timestamp_ = other.timestamp_;
   parameters_ = other.parameters_;
-  journal_.reset();
+  endChanges();
   return *this;
 }
 
 GWLPEvent::~GWLPEvent() = default;
 
 void GWLPEvent::beginChanges() {
-  if (journal_) return;
-  journal_.emplace(Journal{name_, timestamp_, {}});
+  if (recording_) return;
+  recording_ = true;
+  journal_.name = name_;
+  journal_.timestamp = timestamp_;
+  journal_.parameters.clear();
 }
 
-void GWLPEvent::keepChanges() { journal_.reset(); }
+void GWLPEvent::keepChanges() { endChanges(); }
 
-void GWLPEvent::discardChanges() {
-  if (!journal_) return;
-  Journal journal = std::move(*journal_);
-  journal_.reset();
-  name_ = std::move(journal.name);
-  timestamp_ = journal.timestamp;
-  if (journal.parameters.empty()) return;
-  platform::Dictionary& parameters = mutableParameters();
-  for (auto& [name, replaced] : journal.parameters) {
-    if (replaced) {
-      parameters.insert_or_assign(name, std::move(*replaced));
-    } else {
-      parameters.erase(name);
-    }
+void GWLPEvent::endChanges() {
+  recording_ = false;
+  journal_.names.reset();
+  // A rule that made many changes leaves no large list behind.
+  constexpr size_t kKeptChanges = 64;
+  if (journal_.parameters.capacity() > kKeptChanges) {
+    journal_.parameters = {};
+  } else {
+    journal_.parameters.clear();
   }
 }
 
+void GWLPEvent::discardChanges() {
+  if (!recording_) return;
+  name_.swap(journal_.name);
+  timestamp_ = journal_.timestamp;
+  if (!journal_.parameters.empty()) {
+    platform::Dictionary& parameters = mutableParameters();
+    for (ParameterChange& change : journal_.parameters) {
+      if (change.replaced) {
+        parameters.insert_or_assign(change.name, std::move(*change.replaced));
+      } else {
+        parameters.erase(change.name);
+      }
+    }
+  }
+  endChanges();
+}
+
 void GWLPEvent::record(const std::string& name, std::optional<platform::Object> replaced) {
-  if (journal_) journal_->parameters.try_emplace(name, std::move(replaced));
+  if (!recording_) return;
+  std::vector<ParameterChange>& changes = journal_.parameters;
+  constexpr size_t kSearchedChanges = 16;
+  if (changes.size() < kSearchedChanges) {
+    for (const ParameterChange& change : changes) {
+      if (change.name == name) return;
+    }
+  } else {
+    if (!journal_.names) {
+      journal_.names = std::make_unique<std::unordered_set<std::string>>();
+      for (const ParameterChange& change : changes) journal_.names->insert(change.name);
+    }
+    if (!journal_.names->insert(name).second) return;
+  }
+  changes.push_back({name, std::move(replaced)});
 }
 
 const platform::Object* GWLPEvent::parameterForName(const std::string& name) const {

@@ -14,6 +14,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_set>
+#include <vector>
 
 #include "platform/core/Object.h"
 
@@ -82,18 +84,28 @@ class GWLPEvent {
   platform::Dictionary& mutableParameters();
 
   // What the recorded changes replaced: the name and time, and each changed
-  // parameter's first value (none when it was absent).
+  // parameter's first value (none when it was absent). The list is kept
+  // between recordings, so that recording allocates nothing once warm; a
+  // short list is searched, a long one gets an index of its names.
+  struct ParameterChange {
+    std::string name;
+    std::optional<platform::Object> replaced;
+  };
   struct Journal {
     std::string name;
-    double timestamp;
-    std::map<std::string, std::optional<platform::Object>> parameters;
+    double timestamp = 0;
+    std::vector<ParameterChange> parameters;
+    std::unique_ptr<std::unordered_set<std::string>> names;
   };
   // Records the value `name` had before its first change since beginChanges.
   void record(const std::string& name, std::optional<platform::Object> replaced);
+  // Stops recording and lets go of what was recorded.
+  void endChanges();
 
   std::string name_;
   double timestamp_ = 0;
   // Shared with copies until one of them changes it.
   std::shared_ptr<platform::Dictionary> parameters_;
-  std::optional<Journal> journal_;
+  bool recording_ = false;
+  Journal journal_;
 };

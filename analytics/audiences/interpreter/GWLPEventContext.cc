@@ -1,6 +1,7 @@
 #include "analytics/audiences/interpreter/GWLPEventContext.h"
 
 #include "analytics/audiences/interpreter/GWLPErrors.h"
+#include "analytics/audiences/interpreter/GWLPStringValue.h"
 
 void GWLPEventContext::setInputEvent(const GWLPEvent& event) {
   inputEvent_ = event;
@@ -20,4 +21,12 @@ bool GWLPEventContext::logEventWithName(std::string name, double timestamp, cons
   }
   eventsToLog_.emplace_back(std::move(name), timestamp, std::move(normalized));
   return true;
+}
+
+const GWLPValueRef& GWLPEventContext::outputEventNameValue() {
+  const std::string& name = outputEvent_.name();
+  if (!outputNameValue_ || static_cast<const GWLPStringValue&>(*outputNameValue_).value() != name) {
+    outputNameValue_ = GWLPStringValue::make(name);
+  }
+  return outputNameValue_;
 }

@@ -9,6 +9,7 @@
 
 #include "analytics/audiences/interpreter/GWLPEvent.h"
 #include "analytics/audiences/interpreter/GWLPLimits.h"
+#include "analytics/audiences/interpreter/GWLPRuntimeValue.h"
 #include "platform/core/Error.h"
 
 class GWLPEventContext {
@@ -31,9 +32,13 @@ class GWLPEventContext {
   const GWLPEvent& outputEvent() const { return outputEvent_; }
   GWLPEvent& outputEvent() { return outputEvent_; }
   void setOutputEvent(GWLPEvent event) { outputEvent_ = std::move(event); }
+  // The output event's name as a text value. Texts never change, so the
+  // value made for one read serves every later read of the same name.
+  const GWLPValueRef& outputEventNameValue();
 
  private:
   std::vector<GWLPEvent> eventsToLog_;
   GWLPEvent inputEvent_;
   GWLPEvent outputEvent_;
+  GWLPValueRef outputNameValue_;
 };

@@ -26,7 +26,7 @@ const std::string* textOf(const GWLPValueRef& value, std::string& storage, GWLPE
 }
 
 GWLPValueRef getEventName(GWLPEventContext& context, GWLPValueSpan, const GWLPScopeRef&, platform::Error*) {
-  return GWLPStringValue::make(context.outputEvent().name());
+  return context.outputEventNameValue();
 }
 
 GWLPValueRef getParamValue(GWLPEventContext& context, GWLPValueSpan values, const GWLPScopeRef& scope,

@@ -59,9 +59,8 @@ GWLPValueRef GWLPFunctionValue::invokeWithEvaluatedArguments(GWLPValueSpan argum
   GWLPValueRef result = GWLPEvaluator::executeStatements(*statements, invocationScope, out);
   keepSpareScope(std::move(invocationScope), definingScope);
   if (out.failed()) return result;
-  if (result->isControl()) {
-    const auto& control = static_cast<const GWLPControlValue&>(*result);
-    if (control.type() == kGWLPControlTypeReturn) return control.data();
+  if (result->isControl() && static_cast<const GWLPControlValue&>(*result).type() == kGWLPControlTypeReturn) {
+    return GWLPControlValue::takeReturnData(std::move(result));
   }
   return result;
 }

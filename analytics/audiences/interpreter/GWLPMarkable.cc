@@ -3,11 +3,21 @@
 #include <atomic>
 #include <utility>
 
-GWLPMarkStack::GWLPMarkStack() {
-  // Pass numbers are unique in the process (starting at 1: a scope that was
-  // never visited holds 0), whichever thread marks.
+namespace {
+
+// Pass numbers are unique in the process (starting at 1: a scope that was
+// never visited holds 0), whichever thread marks.
+uint64_t nextPass() {
   static std::atomic<uint64_t> lastPass{0};
-  pass_ = lastPass.fetch_add(1, std::memory_order_relaxed) + 1;
+  return lastPass.fetch_add(1, std::memory_order_relaxed) + 1;
+}
+
+}  // namespace
+
+GWLPMarkStack::GWLPMarkStack() : pass_(nextPass()) { pending_.reserve(32); }
+
+GWLPMarkStack::GWLPMarkStack(std::vector<GWLPMarkable*> storage) : pass_(nextPass()), pending_(std::move(storage)) {
+  pending_.clear();
   pending_.reserve(32);
 }
 

@@ -15,6 +15,10 @@ class GWLPMarkStack {
  public:
   // Each pass has a number of its own.
   GWLPMarkStack();
+  // A pass whose pending list starts as `storage` (emptied), so that a caller
+  // can reuse one list across passes; takePending hands it back.
+  explicit GWLPMarkStack(std::vector<GWLPMarkable*> storage);
+  std::vector<GWLPMarkable*> takePending() { return std::move(pending_); }
 
   void push(GWLPMarkable* markable) {
     if (markable) pending_.push_back(markable);

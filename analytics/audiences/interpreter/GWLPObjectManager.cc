@@ -32,17 +32,38 @@ void GWLPObjectManager::collectGarbage() {
   sweep();
 }
 
+namespace {
+
+// Hands a work list back for the next collection, unless a large run left it
+// too big to keep.
+template <typename List>
+void keepWorkList(List& list, List& spare) {
+  constexpr size_t kKeptCapacity = 1024;
+  list.clear();
+  if (list.capacity() <= kKeptCapacity) spare = std::move(list);
+}
+
+}  // namespace
+
+// The work lists of a collection are kept between collections, so that the
+// collection after every event allocates nothing. A collection that starts
+// while another runs (from a destructor) finds them taken and makes its own.
 void GWLPObjectManager::mark() {
-  GWLPMarkStack stack;
-  std::vector<std::shared_ptr<GWLPMarkable>> alive = roots();
+  std::vector<std::shared_ptr<GWLPMarkable>> alive = std::move(spareRoots_);
+  appendRoots(alive);
+  GWLPMarkStack stack(std::move(sparePending_));
   for (const auto& root : alive) stack.push(root.get());
   stack.drain();
+  std::vector<GWLPMarkable*> pending = stack.takePending();
+  keepWorkList(pending, sparePending_);
+  keepWorkList(alive, spareRoots_);
 }
 
 void GWLPObjectManager::sweep() {
-  std::vector<GWLPValueRef> alive = trackedObjects();
+  std::vector<GWLPValueRef> alive = std::move(spareObjects_);
+  appendTrackedObjects(alive);
   for (const auto& object : alive) object->sweep();
-  alive.clear();
+  keepWorkList(alive, spareObjects_);
   compact();
   std::erase_if(roots_, [](const std::weak_ptr<GWLPMarkable>& root) { return root.expired(); });
 }
@@ -57,20 +78,28 @@ void GWLPObjectManager::releaseAll() {
 
 std::vector<GWLPValueRef> GWLPObjectManager::trackedObjects() const {
   std::vector<GWLPValueRef> alive;
-  alive.reserve(objects_.size());
+  appendTrackedObjects(alive);
+  return alive;
+}
+
+void GWLPObjectManager::appendTrackedObjects(std::vector<GWLPValueRef>& alive) const {
+  alive.reserve(alive.size() + objects_.size());
   for (const auto& weak : objects_) {
     if (auto object = weak.lock()) alive.push_back(std::move(object));
   }
-  return alive;
 }
 
 std::vector<std::shared_ptr<GWLPMarkable>> GWLPObjectManager::roots() const {
   std::vector<std::shared_ptr<GWLPMarkable>> alive;
-  alive.reserve(roots_.size());
+  appendRoots(alive);
+  return alive;
+}
+
+void GWLPObjectManager::appendRoots(std::vector<std::shared_ptr<GWLPMarkable>>& alive) const {
+  alive.reserve(alive.size() + roots_.size());
   for (const auto& weak : roots_) {
     if (auto root = weak.lock()) alive.push_back(std::move(root));
   }
-  return alive;
 }
 
 std::shared_ptr<GWLPFunctionValue> GWLPObjectManager::functionValueWithFunctionName(
@@ -105,12 +134,7 @@ std::shared_ptr<GWLPArrayValue> GWLPObjectManager::arrayValueWithScope(const GWL
 }
 
 bool GWLPObjectManager::reserveArray(size_t count, const GWLPScopeRef& scope, platform::Error* error) {
-  if (count > kGWLPMaxArraySlots) {
-    platform::setError(error, GWLPRuntimeError(kGWLPErrorResourceLimit));
-    return false;
-  }
-  GWLPObjectManager* manager = scope ? scope->objectManager() : nullptr;
-  return !manager || manager->reserveHeap(kGWLPContainerCost + count * kGWLPSlotCost, error);
+  return reserveArray(count, scope ? scope->objectManager() : nullptr, error);
 }
 
 std::shared_ptr<GWLPArrayValue> GWLPObjectManager::arrayValueWithArray(GWLPValueList values,
@@ -167,13 +191,9 @@ bool GWLPObjectManager::chargeWork(size_t steps, platform::Error* error) {
   return true;
 }
 
-bool GWLPObjectManager::reserveHeap(size_t bytes, platform::Error* error) {
-  if (bytes > kGWLPHeapBudgetBytes || heapUsed_ > kGWLPHeapBudgetBytes - bytes) {
-    platform::setError(error, GWLPRuntimeError(kGWLPErrorResourceLimit));
-    return false;
-  }
-  heapUsed_ += bytes;
-  return true;
+bool GWLPObjectManager::refuseResource(platform::Error* error) {
+  platform::setError(error, GWLPRuntimeError(kGWLPErrorResourceLimit));
+  return false;
 }
 
 void GWLPObjectManager::noteAllocation(size_t bytes) {

@@ -52,6 +52,12 @@ class GWLPObjectManager : public std::enable_shared_from_this<GWLPObjectManager>
   // Admits a new array of `count` slots made in the run of `scope`: at most
   // the slot cap, its slots charged to the heap budget; else error 19.
   static bool reserveArray(size_t count, const GWLPScopeRef& scope, platform::Error* error = nullptr);
+  // The same for a run whose manager the caller holds (none charges nothing
+  // beyond the slot cap).
+  static bool reserveArray(size_t count, GWLPObjectManager* manager, platform::Error* error = nullptr) {
+    if (count > kGWLPMaxArraySlots) return refuseResource(error);
+    return !manager || manager->reserveHeap(kGWLPContainerCost + count * kGWLPSlotCost, error);
+  }
   static std::shared_ptr<GWLPArrayValue> arrayValueWithArray(GWLPValueList values, const GWLPScopeRef& scope,
                                                              platform::Error* error = nullptr);
   static std::shared_ptr<GWLPArrayValue> subarrayWithArray(const GWLPArrayValue& array, size_t location,
@@ -69,7 +75,11 @@ class GWLPObjectManager : public std::enable_shared_from_this<GWLPObjectManager>
   // Starts a new run: instructions, heap and work budgets and log lines from zero.
   void resetRunBudget();
   // Takes `bytes` from the heap budget, or error 19 when it does not suffice.
-  bool reserveHeap(size_t bytes, platform::Error* error = nullptr);
+  bool reserveHeap(size_t bytes, platform::Error* error = nullptr) {
+    if (bytes > kGWLPHeapBudgetBytes || heapUsed_ > kGWLPHeapBudgetBytes - bytes) return refuseResource(error);
+    heapUsed_ += bytes;
+    return true;
+  }
   // Records an allocation too small to fail on its own; a spent budget fails
   // the next counted instruction.
   void noteAllocation(size_t bytes);
@@ -119,13 +129,21 @@ class GWLPObjectManager : public std::enable_shared_from_this<GWLPObjectManager>
 
  private:
   void compact();
+  void appendTrackedObjects(std::vector<GWLPValueRef>& alive) const;
+  void appendRoots(std::vector<std::shared_ptr<GWLPMarkable>>& alive) const;
   // countInstruction past a limit: error 18, or 19 once the heap budget is
   // spent; the count stays put.
   int64_t refuseInstruction(platform::Error* error);
+  // Sets error 19 and answers false.
+  static bool refuseResource(platform::Error* error);
 
   std::vector<std::weak_ptr<GWLPMarkable>> roots_;
   std::vector<std::weak_ptr<GWLPRuntimeValue>> objects_;
   size_t compactedSize_ = 0;
+  // Emptied work lists of the last collection, kept for the next.
+  std::vector<std::shared_ptr<GWLPMarkable>> spareRoots_;
+  std::vector<GWLPMarkable*> sparePending_;
+  std::vector<GWLPValueRef> spareObjects_;
 
   int64_t instructionCount_ = 0;
   int evaluationDepth_ = 0;

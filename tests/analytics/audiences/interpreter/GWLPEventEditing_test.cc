@@ -446,6 +446,33 @@ TEST(GWLPEventTest, EqualityComparesNamesTimesAndParametersByKind) {
   EXPECT_TRUE(nan.isEqualToEvent(GWLPEvent("e", 10, {{"d", std::nan("")}})));
 }
 
+TEST(GWLPEventTest, DiscardingRestoresEveryParameterAfterManyRepeatedChanges) {
+  // Forty names (beyond what a short search covers), each changed three
+  // times, half of them removed in between; then a second recording reuses
+  // the journal and keeps its changes.
+  GWLPEvent event("e", 1, {{"p0", "x"}, {"p7", int64_t{7}}, {"p33", 3.5}});
+  const GWLPEvent before = event;
+  event.beginChanges();
+  event.setName("renamed");
+  for (int round = 0; round < 3; ++round) {
+    for (int i = 0; i < 40; ++i) {
+      const std::string name = "p" + std::to_string(i);
+      event.setParameter(i % 2 && round == 1 ? platform::Object() : platform::Object(round * 100 + i), name);
+    }
+  }
+  event.discardChanges();
+  EXPECT_TRUE(event.isEqualToEvent(before));
+  EXPECT_EQ(event.parameters(), before.parameters());
+
+  event.beginChanges();
+  event.setParameter(platform::Object("y"), "p0");
+  event.setParameter(platform::Object(), "p7");
+  event.keepChanges();
+  event.discardChanges();  // nothing recorded any more: no effect
+  EXPECT_EQ(*event.parameterForName("p0"), platform::Object("y"));
+  EXPECT_FALSE(event.hasParameterName("p7"));
+}
+
 TEST(GWLPEventTest, CopiesShareParametersUntilOneChanges) {
   GWLPEvent original("e", 1, {{"a", "x"}});
   GWLPEvent copy = original;
