@@ -254,6 +254,10 @@ void CrashDrill::drill(int rounds, uint64_t seed, bool inTurn) {
   std::map<std::string, int> pointsUsed, pointsNotReached;
   std::set<int64_t> reported, lastValues;
   int64_t lastRoundReporting = -1;
+  // Whether "drill_first" is known to be written: a round that set it
+  // reported an event after it. Until then each round sets it again (a round
+  // killed before its first event may have lost it, and rightly so).
+  bool firstPropertyWritten = false;
   int unsound = 0;  // rounds whose database failed the integrity check
   const auto started = Clock::now();
 
@@ -277,6 +281,7 @@ void CrashDrill::drill(int rounds, uint64_t seed, bool inTurn) {
                                      std::to_string(random())}) {
       args.push_back(extra);
     }
+    if (!firstPropertyWritten) args.push_back("--set-first");
     Driver driver(args, pointText, log());
     ASSERT_TRUE(driver.started());
     // A point may be reached while the library starts up (an upload of
@@ -311,7 +316,10 @@ void CrashDrill::drill(int rounds, uint64_t seed, bool inTurn) {
     (reached ? pointsUsed : pointsNotReached)[point]++;
     reported.insert(driver.numbers().begin(), driver.numbers().end());
     lastValues.insert(driver.lastValues().begin(), driver.lastValues().end());
-    if (!driver.numbers().empty()) lastRoundReporting = round;
+    if (!driver.numbers().empty()) {
+      lastRoundReporting = round;
+      firstPropertyWritten = true;
+    }
     std::printf("round %d: %s, %zu reported%s\n", round, pointText.c_str(), driver.numbers().size(),
                 !reached ? " (not reached: killed by the test)" : ready ? "" : " (reached while starting)");
     std::fflush(stdout);
@@ -322,6 +330,7 @@ void CrashDrill::drill(int rounds, uint64_t seed, bool inTurn) {
       [&] {
         auto args = arguments();
         args.push_back("--final");
+        if (!firstPropertyWritten) args.push_back("--set-first");
         return args;
       }(),
       "", log());

@@ -2,14 +2,16 @@
 // logs under, its command line and the kill points it can be asked for.
 //
 //   crash_drill_driver --data-dir DIR --service URL --report-fd FD
-//                      --first N --round R --seed S [--final]
+//                      --first N --round R --seed S [--set-first] [--final]
 //
 // The driver runs the app's host on DIR, pointed at the collection service
 // at URL, and logs "drill_event" events numbered from N (parameter "n") in
 // bursts, setting "drill_last" to the burst's first number before it. On FD
 // it writes "ready" once the library has started, "drill_last V" as it sets
 // that property, and each event's number on a line of its own once the
-// event's write is done. With --final it logs one
+// event's write is done. With --set-first it first sets "drill_first": the
+// test asks for that until a round has reported an event (a property set
+// before an event is written before it), and never again. With --final it logs one
 // "drill_done" event instead, writes "done" once that is written, and runs
 // until SIGTERM.
 //
@@ -25,7 +27,8 @@ inline constexpr const char* kEventName = "drill_event";
 inline constexpr const char* kNumberParameter = "n";
 inline constexpr const char* kDoneEventName = "drill_done";
 // Set before each burst to its first number; set to the round at the start
-// of each round; set once, in the first round, and never again.
+// of each round; set in the first rounds until one reported an event, and
+// never again.
 inline constexpr const char* kLastProperty = "drill_last";
 inline constexpr const char* kRoundProperty = "drill_round";
 inline constexpr const char* kFirstProperty = "drill_first";

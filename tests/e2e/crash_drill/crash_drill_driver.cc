@@ -40,6 +40,7 @@ struct Options {
   int64_t first = 1;
   int64_t round = 0;
   uint64_t seed = 0;
+  bool setFirst = false;
   bool final = false;
 };
 
@@ -50,6 +51,8 @@ std::optional<Options> parse(int argc, char** argv) {
     const bool hasValue = i + 1 < argc;
     if (argument == "--final") {
       options.final = true;
+    } else if (argument == "--set-first") {
+      options.setFirst = true;
     } else if (argument == "--data-dir" && hasValue) {
       options.dataDirectory = argv[++i];
     } else if (argument == "--service" && hasValue) {
@@ -107,7 +110,7 @@ void setProperty(const char* name, const std::string& value) {
 void logUntilKilled(const Options& options, Reporter& reporter) {
   std::mt19937_64 random(options.seed);
   auto between = [&](int64_t low, int64_t high) { return std::uniform_int_distribution<int64_t>(low, high)(random); };
-  if (options.round == 0) setProperty(kFirstProperty, kFirstValue);
+  if (options.setFirst) setProperty(kFirstProperty, kFirstValue);
   setProperty(kRoundProperty, std::to_string(options.round));
   for (int64_t n = options.first;;) {
     const int64_t burst = between(1, 30);
@@ -134,7 +137,7 @@ int main(int argc, char** argv) {
   auto options = parse(argc, argv);
   if (!options) {
     std::fprintf(stderr,
-                 "usage: crash_drill_driver --data-dir DIR --service URL --report-fd FD [--first N] [--round R]"
+                 "usage: crash_drill_driver --data-dir DIR --service URL --report-fd FD [--first N] [--round R] [--set-first]"
                  " [--seed S] [--final]\n");
     return 2;
   }
@@ -161,6 +164,7 @@ int main(int argc, char** argv) {
   const int status = host.run([&](tabulo_host::TabuloHost&) {
     reporter.line("ready");
     if (options->final) {
+      if (options->setFirst) setProperty(kFirstProperty, kFirstValue);
       CVNAnalytics::logEventWithName(kDoneEventName, std::nullopt);
       return;
     }
