@@ -84,6 +84,17 @@ std::string valueOf(const std::shared_ptr<GWLPBOnDeviceMeasurementValue>& value)
 
 class AttributionScenarios : public E2ETest {
  protected:
+  // The one "_cmp" of a campaign found as the engine starts (it may come with
+  // the start's own uploads): it has the `expected` parameters.
+  void expectOneStartCampaign(const std::map<std::string, std::string>& expected) {
+    if (!eventNamed(allBatches(), "_cmp")) (void)waitForEvent("_cmp");
+    const auto recorded = allBatches();
+    const auto campaign = eventNamed(recorded, "_cmp");
+    ASSERT_TRUE(campaign) << describeEvents(recorded);
+    EXPECT_EQ(parametersOf(campaign, expected), expected);
+    EXPECT_EQ(countOf(recorded, "_cmp"), 1u);
+  }
+
   // Waits (for the service's answers, at most 20 s) until the service has
   // been asked a request whose line starts with `prefix`.
   bool waitForRequest(const std::string& prefix) {
@@ -269,18 +280,11 @@ TEST_F(AttributionScenarios, ADeferredDeepLinkGivesTheInstallsCampaignAndItsAdCl
       "hclid": "hc-1", "hbraid": "hb-1", "timestamp": 1699990000}}})";
   ASSERT_NO_FATAL_FAILURE(start(scenario));
 
-  if (!eventNamed(allBatches(), "_cmp")) (void)waitForEvent("_cmp");
-  const auto recorded = allBatches();
-  const auto campaign = eventNamed(recorded, "_cmp");
-  ASSERT_TRUE(campaign);
-  const std::map<std::string, std::string> expected = {
-      {"_cis", "text ddp"},
-      {"source", "text ads"},
-      {"campaign", "text launch"},
-      {"hclid", "text hc-1"},
-      {"hbraid", "text hb-1"}};
-  EXPECT_EQ(parametersOf(campaign, expected), expected);
-  EXPECT_EQ(countOf(recorded, "_cmp"), 1u);
+  ASSERT_NO_FATAL_FAILURE(expectOneStartCampaign({{"_cis", "text ddp"},
+                                                  {"source", "text ads"},
+                                                  {"campaign", "text launch"},
+                                                  {"hclid", "text hc-1"},
+                                                  {"hbraid", "text hb-1"}}));
   size_t lookups = 0;
   for (const auto& line : requestLines()) {
     if (line.find(kGWLDeferredDeepLinkPath) == std::string::npos) continue;
@@ -300,18 +304,9 @@ TEST_F(AttributionScenarios, ASearchAdsInstallGivesOneCampaign) {
   platform::AAAttribution::setAnswerForTesting("token-e2e");
   ASSERT_NO_FATAL_FAILURE(start(scenario));
 
-  // The reporter asks as the engine starts: the campaign may come with the start's uploads.
-  if (!eventNamed(allBatches(), "_cmp")) (void)waitForEvent("_cmp");
-  const auto recorded = allBatches();
-  const auto campaign = eventNamed(recorded, "_cmp");
-  ASSERT_TRUE(campaign);
-  const std::map<std::string, std::string> expected = {
-      {"source", "text Apple"},
-      {"medium", "text search"},
-      {"campaign", "text 1234"},
-      {"term", "text 77"}};
-  EXPECT_EQ(parametersOf(campaign, expected), expected);
-  EXPECT_EQ(countOf(recorded, "_cmp"), 1u);
+  // The reporter asks as the engine starts.
+  ASSERT_NO_FATAL_FAILURE(expectOneStartCampaign(
+      {{"source", "text Apple"}, {"medium", "text search"}, {"campaign", "text 1234"}, {"term", "text 77"}}));
   size_t tokens = 0;
   for (const auto& request : captured()) {
     if (request.requestLine.rfind("POST /api/v1/ ", 0) == 0) {
