@@ -47,27 +47,16 @@ class TestServiceClass : public ODCConversionServiceClass {
 class ConversionServiceEndToEndTest : public EndToEndTest {
  protected:
   void SetUp() override {
-    PipelineTest::SetUp();
-    for (const char* directory : {"config", "record", "capture", "support"}) {
-      fs::create_directories(root_.path() / directory);
-    }
-    writeServedConfig();
-    std::ofstream(root_.path() / "scenario.json") << R"({"bundle_id": "com.halcyra.tabulo", "odm": {
+    EndToEndTest::SetUp();
+    fs::create_directories(root_.path() / "support");
+    serve(kAppID, *onDeviceConversionConfig());
+    ASSERT_NO_FATAL_FAILURE(startService(attributionArguments(R"({"bundle_id": "com.halcyra.tabulo", "odm": {
       "config": {"matching_id": "bWF0Y2gtMQ", "bucketed_date": "2024-05-01", "prefix_length": 12},
       "entries": [{"value": "mv-b", "order_key": 5, "kind": 1, "group": "g1"},
                   {"value": "mv-c", "order_key": 1, "group": "g2"}],
-      "validate": {"values": ["mv-b", "mv-c"], "answer": {"mv_vexa": "vexa-1", "mv_aaps": "aaps-1"}}}})";
-    service_ = std::make_unique<tabulo::test::CollectionServiceProcess>(std::vector<std::string>{
-        "--record", (root_.path() / "record").string(), "--config-dir", (root_.path() / "config").string(),
-        "--capture", (root_.path() / "capture").string(), "--psm-double",
-        std::string(TABULO_BINARY_DIR) + "/tools/psm_double", "--attribution",
-        (root_.path() / "scenario.json").string()});
-    ASSERT_GT(service_->port(), 0);
-    hosts = GWLServiceHosts::local("http", "127.0.0.1", static_cast<uint16_t>(service_->port()));
+      "validate": {"values": ["mv-b", "mv-c"], "answer": {"mv_vexa": "vexa-1", "mv_aaps": "aaps-1"}}}})")));
     start();
-    identity_->setAppIDFromQRX(std::string(kAppID));
-    pipeline->realUploads = true;
-    pipeline->network()->setReachabilityOverrideForTesting(true);
+    goOnline(kAppID);
 
     // The conversion layer's service, first launched a day ago, registered by name.
     const std::string info = (root_.path() / "Info.plist").string();
@@ -105,24 +94,10 @@ class ConversionServiceEndToEndTest : public EndToEndTest {
     GWLInstalledHook<GWLOnDeviceMeasurementHooks>::install(GWLMeasurementConversionService::create(hookup));
   }
   void TearDown() override {
-    if (pipeline) {
-      settle();
-      pipeline->realUploads = false;
-    }
-    PipelineTest::TearDown();
+    EndToEndTest::TearDown();
     GWLInstalledHook<GWLOnDeviceMeasurementHooks>::resetForTesting();
     GWLClassRegistry<ODCConversionServiceClass>::resetForTesting();
     conversion_.reset();
-    service_.reset();
-  }
-
-  // A day-long configuration with the on-device conversion feature on.
-  void writeServedConfig() {
-    auto config = GWLPBMeasurementConfig::initWithMessageInfo();
-    config->setAppId(kAppID);
-    config->setSettings(servedSettings({{kGWLSettingRemoteConfigCacheTimeInterval, "86400000"},
-                                        {kGWLSettingAdsOnDeviceConversionFeatureEnabled, "1"}}));
-    writeServedConfigFile(root_.path() / "config", kAppID, *config);
   }
 
   // Waits (for the service's real I/O) until the row "odm2_value" is stored.
@@ -137,8 +112,6 @@ class ConversionServiceEndToEndTest : public EndToEndTest {
     return std::nullopt;
   }
 
-  foundation_test::ScratchDirectory root_;
-  std::unique_ptr<tabulo::test::CollectionServiceProcess> service_;
   std::shared_ptr<ODCConversionService> conversion_;
 };
 

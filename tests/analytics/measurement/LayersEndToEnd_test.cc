@@ -101,28 +101,20 @@ struct Service {
 class LayersEndToEndTest : public EndToEndTest {
  protected:
   void SetUp() override {
-    PipelineTest::SetUp();
+    EndToEndTest::SetUp();
     GWLLibraryLoadResetForTesting();
     GWLLibraryLoad(clock_);
-    for (const char* directory : {"config", "record", "capture"}) fs::create_directories(root_.path() / directory);
   }
   void TearDown() override {
-    if (pipeline) {
-      settle();
-      pipeline->realUploads = false;
-    }
-    PipelineTest::TearDown();
+    EndToEndTest::TearDown();
     GWLLibraryLoadResetForTesting();
-    service_.reset();
   }
 
   // Serves `config` as this app's configuration, starts the service, then an
   // engine uploading to it that has fetched the configuration.
   void serveAndStart(const std::shared_ptr<GWLPBMeasurementConfig>& config, const Service& options = Service()) {
     serve(config);
-    std::vector<std::string> arguments = {"--record",     (root_.path() / "record").string(),
-                                          "--config-dir", (root_.path() / "config").string(),
-                                          "--capture",    (root_.path() / "capture").string()};
+    std::vector<std::string> arguments;
     const std::string certificates = tabulo::test::testCertificatesDirectory();
     if (options.tls) {
       arguments.insert(arguments.end(), {"--tls", certificates + "/server.pem", certificates + "/server.key"});
@@ -131,23 +123,15 @@ class LayersEndToEndTest : public EndToEndTest {
       std::ofstream(root_.path() / "scenario.json") << *options.attributionScenario;
       arguments.insert(arguments.end(), {"--attribution", (root_.path() / "scenario.json").string()});
     }
-    service_ = std::make_unique<tabulo::test::CollectionServiceProcess>(arguments);
-    ASSERT_GT(service_->port(), 0);
-    const auto port = static_cast<uint16_t>(service_->port());
-    hosts = GWLServiceHosts::local(options.tls ? "https" : "http", "127.0.0.1", port);
+    ASSERT_NO_FATAL_FAILURE(startService(arguments, options.tls ? "https" : "http"));
     startShared();
     if (options.tls) pipeline->network()->setTrustFile(certificates + "/ca.pem");
-    identity_->setAppIDFromQRX(std::string(kAppID));
-    pipeline->realUploads = true;
-    pipeline->network()->setReachabilityOverrideForTesting(true);
+    goOnline(kAppID);
     fetchConfiguration();
   }
 
   // Makes `config` this app's configuration on the service.
-  void serve(const std::shared_ptr<GWLPBMeasurementConfig>& config) {
-    config->setAppId(kAppID);
-    writeServedConfigFile(root_.path() / "config", kAppID, *config);
-  }
+  void serve(const std::shared_ptr<GWLPBMeasurementConfig>& config) { EndToEndTest::serve(kAppID, *config); }
   void fetchConfiguration() {
     const size_t before = capturedRequests().size();
     onWorker([&] { pipeline->GWLMeasurement::fetchRemoteConfig(); });
@@ -208,8 +192,6 @@ class LayersEndToEndTest : public EndToEndTest {
     return lines;
   }
 
-  std::unique_ptr<tabulo::test::CollectionServiceProcess> service_;
-  foundation_test::ScratchDirectory root_;
 };
 
 // ---------------------------------------------------------------------------

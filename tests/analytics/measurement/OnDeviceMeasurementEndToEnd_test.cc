@@ -42,28 +42,19 @@ std::string webSafe(const std::string& text) {
 class OnDeviceMeasurementEndToEndTest : public EndToEndTest {
  protected:
   void SetUp() override {
-    PipelineTest::SetUp();
-    for (const char* directory : {"config", "record", "capture"}) fs::create_directories(root_.path() / directory);
-    writeServedConfig();
+    EndToEndTest::SetUp();
+    serve(kAppID, *onDeviceConversionConfig());
     // Members are salted with the app ID the engine's identity answers.
-    std::ofstream(root_.path() / "scenario.json") << R"({"app_id": ")" << pipeline->appID().value_or("") << R"(",
-      "psm": {"members": [{"identifier": ")" << kMember << R"(", "value": "v"}]}})";
-    service_ = std::make_unique<tabulo::test::CollectionServiceProcess>(std::vector<std::string>{
-        "--record", (root_.path() / "record").string(), "--config-dir", (root_.path() / "config").string(),
-        "--capture", (root_.path() / "capture").string(), "--psm-double",
-        std::string(TABULO_BINARY_DIR) + "/tools/psm_double", "--attribution",
-        (root_.path() / "scenario.json").string()});
-    ASSERT_GT(service_->port(), 0);
-    hosts = GWLServiceHosts::local("http", "127.0.0.1", static_cast<uint16_t>(service_->port()));
+    ASSERT_NO_FATAL_FAILURE(startService(attributionArguments(
+        R"({"app_id": ")" + pipeline->appID().value_or("") + R"(",
+      "psm": {"members": [{"identifier": ")" + kMember + R"(", "value": "v"}]}})")));
     // The conversion layer's client, also under the name of a linked membership client.
     ODCRegisterPrivateSetMembershipClients(*hosts);
     GWLClassRegistry<GWLPrivateSetMembershipClientClass>::registerClass(
         kGWLPSMClientClassName,
         GWLClassRegistry<GWLPrivateSetMembershipClientClass>::classNamed(kGWLPSMClientFallbackClassName));
     start();
-    identity_->setAppIDFromQRX(std::string(kAppID));
-    pipeline->realUploads = true;
-    pipeline->network()->setReachabilityOverrideForTesting(true);
+    goOnline(kAppID);
 
     GWLMeasurementOnDeviceMeasurement::Dependencies dependencies;
     dependencies.engine = [weak = std::weak_ptr<PipelineMeasurement>(pipeline)]() -> std::shared_ptr<GWLMeasurementEngine> {
@@ -76,24 +67,10 @@ class OnDeviceMeasurementEndToEndTest : public EndToEndTest {
     onWorker([&] { odm_->checkPSMDependencyOnWorkerQueue(); });
   }
   void TearDown() override {
-    if (pipeline) {
-      settle();
-      pipeline->realUploads = false;
-    }
-    PipelineTest::TearDown();
+    EndToEndTest::TearDown();
     odm_.reset();
-    service_.reset();
     GWLClassRegistry<GWLPrivateSetMembershipClientClass>::resetForTesting();
     GWLClassRegistry<ODCPrivateSetMembershipGroupClientClass>::resetForTesting();
-  }
-
-  // A day-long configuration with the on-device conversion feature on.
-  void writeServedConfig() {
-    auto config = GWLPBMeasurementConfig::initWithMessageInfo();
-    config->setAppId(kAppID);
-    config->setSettings(servedSettings({{kGWLSettingRemoteConfigCacheTimeInterval, "86400000"},
-                                        {kGWLSettingAdsOnDeviceConversionFeatureEnabled, "1"}}));
-    writeServedConfigFile(root_.path() / "config", kAppID, *config);
   }
 
   std::vector<std::string> capturedRequests() {
@@ -102,8 +79,6 @@ class OnDeviceMeasurementEndToEndTest : public EndToEndTest {
     return texts;
   }
 
-  foundation_test::ScratchDirectory root_;
-  std::unique_ptr<tabulo::test::CollectionServiceProcess> service_;
   std::shared_ptr<GWLMeasurementOnDeviceMeasurement> odm_;
 };
 

@@ -39,39 +39,23 @@ constexpr const char* kDrillPortVariable = "TABULO_UPLOAD_DRILL_PORT";
 class UploadEndToEndTest : public EndToEndTest {
  protected:
   void SetUp() override {
-    PipelineTest::SetUp();
-    for (const char* directory : {"config", "record", "capture"}) fs::create_directories(root_.path() / directory);
+    EndToEndTest::SetUp();
     writeServedConfig();
     if (const char* drillPort = std::getenv(kDrillPortVariable)) {
       // The kill drill's child uploads to its parent's service: a service of
       // its own would outlive it when it is killed.
       hosts = GWLServiceHosts::local("http", "127.0.0.1", static_cast<uint16_t>(std::atoi(drillPort)));
     } else {
-      service_ = std::make_unique<tabulo::test::CollectionServiceProcess>(std::vector<std::string>{
-          "--record", (root_.path() / "record").string(), "--config-dir", (root_.path() / "config").string(),
-          "--capture", (root_.path() / "capture").string()});
-      ASSERT_GT(service_->port(), 0);
-      hosts = GWLServiceHosts::local("http", "127.0.0.1", static_cast<uint16_t>(service_->port()));
+      ASSERT_NO_FATAL_FAILURE(startService());
     }
     start();
-    identity_->setAppIDFromQRX(std::string(kAppID));
-    pipeline->realUploads = true;
-    pipeline->network()->setReachabilityOverrideForTesting(true);
-  }
-  void TearDown() override {
-    if (pipeline) {
-      settle();
-      pipeline->realUploads = false;
-    }
-    PipelineTest::TearDown();
-    service_.reset();
+    goOnline(kAppID);
   }
 
   // The configuration the service serves: "blocked" blocklisted, cached for
   // `cacheMillis` (an hour when not given).
   void writeServedConfig(std::optional<std::string> cacheMillis = std::nullopt) {
     auto config = GWLPBMeasurementConfig::initWithMessageInfo();
-    config->setAppId(kAppID);
     auto entry = GWLPBEventConfig::initWithMessageInfo();
     entry->setEventName("blocked");
     entry->setBlocklisted(true);
@@ -82,7 +66,7 @@ class UploadEndToEndTest : public EndToEndTest {
       cacheTime->setSettingValue(*cacheMillis);
       config->setSettings(std::vector{cacheTime});
     }
-    writeServedConfigFile(root_.path() / "config", kAppID, *config);
+    serve(kAppID, *config);
   }
 
   void advance(double seconds) {
@@ -120,8 +104,6 @@ class UploadEndToEndTest : public EndToEndTest {
     EXPECT_EQ(done.get_future().get(), 204) << pathAndQuery;
   }
 
-  foundation_test::ScratchDirectory root_;
-  std::unique_ptr<tabulo::test::CollectionServiceProcess> service_;
   size_t seenRequests_ = 0;
   std::string lastRequestText_;
 };
