@@ -3,6 +3,8 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <mutex>
+#include <vector>
 
 #include "analytics/foundation/config/GWLMeasurementRegistry.h"
 #include "analytics/foundation/config/GWLPersistedConfig.h"
@@ -42,9 +44,26 @@ struct DiscardedLog : platform::LogSink {
 
 StandaloneMeasurement makeStandaloneMeasurementInTemporaryDirectory(const std::string& name, double now,
                                                                     std::shared_ptr<GWLMonitor> monitor) {
+  // The directories made here go when the program ends; their engines are
+  // left to the exit, and a file still open in a removed directory is fine.
+  struct Directories {
+    std::mutex mutex;
+    std::vector<std::filesystem::path> paths;
+    ~Directories() {
+      for (const auto& path : paths) {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+      }
+    }
+  };
+  static Directories made;
   const std::filesystem::path root =
       std::filesystem::temp_directory_path() / (name + "." + std::to_string(::getpid()));
   std::filesystem::create_directories(root);
+  {
+    std::lock_guard lock(made.mutex);
+    made.paths.push_back(root);
+  }
   return makeStandaloneMeasurement(root.string(), now, std::move(monitor));
 }
 

@@ -28,7 +28,8 @@ StandaloneMeasurement makeStandaloneMeasurement(const std::string& dataDirectory
                                                 std::shared_ptr<GWLMonitor> monitor);
 
 // The same over a new data directory "<name>.<pid>" in the system's temporary
-// directory (one per process, so parallel runs do not share a database).
+// directory (one per process, so parallel runs do not share a database),
+// removed when the program ends.
 StandaloneMeasurement makeStandaloneMeasurementInTemporaryDirectory(const std::string& name, double now,
                                                                     std::shared_ptr<GWLMonitor> monitor);
 

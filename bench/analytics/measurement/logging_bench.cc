@@ -5,7 +5,6 @@
 // own raw-event insert of the very events the engine stored, each in its own
 // transaction as the engine commits them. Items are events.
 #include <benchmark/benchmark.h>
-#include <unistd.h>
 
 #include <filesystem>
 
@@ -34,24 +33,12 @@ constexpr const char* kName = "purchase_item";
 
 const platform::Dictionary kParameters{{"item", "pro"}, {"value", 9.99}, {"quantity", 1}};
 
-// The engine's data directory goes when the program ends (the engine itself
-// is left to the exit, as in the other benchmarks).
-struct DataDirectory {
-  std::filesystem::path path =
-      std::filesystem::temp_directory_path() / ("logging_bench." + std::to_string(::getpid()));
-  ~DataDirectory() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path, ignored);
-  }
-};
-
 struct Started {
   std::shared_ptr<GWLMeasurement> engine;
   std::shared_ptr<platform::ManualClock> clock;
   std::shared_ptr<GWLDatabase> database;
 
   Started() {
-    static DataDirectory directory;
     auto standalone = measurement_testing::makeStandaloneMeasurementInTemporaryDirectory(
         "logging_bench", kNow, measurement_testing::installQuietBenchmarkMonitor());
     if (!standalone.engine) return;

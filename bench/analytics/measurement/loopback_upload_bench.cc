@@ -32,18 +32,15 @@ constexpr double kNow = 1767610740;  // 2026-01-05 10:59:00 UTC
 constexpr int kEvents = 500;
 constexpr const char* kAppID = "1:123:ios:abc";
 
-// The service process, its configuration directory and the engine's data
-// directory, which go when the program ends (the engine itself is left to the
-// exit, as in the other benchmarks).
+// The service process and its configuration directory, which go when the
+// program ends (the engine is left to the exit, as in the other benchmarks).
 struct Service {
   std::unique_ptr<tabulo::test::CollectionServiceProcess> process;
   std::filesystem::path directory;
-  std::filesystem::path engineDirectory;
   ~Service() {
     process.reset();
     std::error_code ignored;
     std::filesystem::remove_all(directory, ignored);
-    std::filesystem::remove_all(engineDirectory, ignored);
   }
 };
 
@@ -76,8 +73,6 @@ struct Setup {
     }
     GWLServiceHosts::setForProcess(
         GWLServiceHosts::local("http", "127.0.0.1", static_cast<uint16_t>(service().process->port())));
-    service().engineDirectory =
-        std::filesystem::temp_directory_path() / ("loopback_upload_bench." + std::to_string(::getpid()));
     engine = measurement_testing::makeStandaloneMeasurementInTemporaryDirectory(
                  "loopback_upload_bench", kNow, measurement_testing::installQuietBenchmarkMonitor())
                  .engine;

@@ -1,7 +1,7 @@
-// One engine per fuzz process: a standalone engine in a scratch directory of
-// the process, logging to the quiet library monitor, with this app's ID from
-// the configuration service; made on first use and kept until the process
-// ends.
+// One engine per fuzz process: a standalone engine in a temporary directory
+// (removed at exit), logging to the quiet library monitor, with this app's ID
+// from the configuration service; made on first use and kept until the
+// process ends.
 #pragma once
 
 #include <memory>
@@ -12,7 +12,6 @@
 #include "analytics/measurement/GWLMeasurement.h"
 #include "analytics/measurement/testing/StandaloneMeasurement.h"
 #include "fuzz/analytics/foundation/QuietLibraryMonitor.h"
-#include "fuzz/ScratchDirectory.h"
 
 namespace fuzz_support {
 
@@ -20,8 +19,7 @@ inline std::shared_ptr<GWLMeasurement> makeQuietStandaloneEngine(const std::stri
                                                                   const std::string& appID) {
   installQuietLibraryMonitor();
   auto engine =
-      measurement_testing::makeStandaloneMeasurement(processScratchDirectory(name).string(), now, GWLLibraryMonitor::monitor())
-          .engine;
+      measurement_testing::makeStandaloneMeasurementInTemporaryDirectory(name, now, GWLLibraryMonitor::monitor()).engine;
   check(engine != nullptr);
   engine->identity()->setAppIDFromQRX(appID);
   return engine;
