@@ -34,6 +34,7 @@ GWLPValueRef callMethod(GWLPValueSpan statements, const GWLPScopeRef& scope, pla
     return undefined();
   }
   const std::string& name = static_cast<const GWLPStringValue&>(*method).value();
+  // `receiver` and `method` stay held here while the method runs.
   return receiver->applyWithName(name, arguments.statements(), scope, out);
 }
 

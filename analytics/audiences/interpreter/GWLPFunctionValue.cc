@@ -86,7 +86,6 @@ bool GWLPFunctionValue::booleanValueOrError(platform::Error*) const { return tru
 
 GWLPValueRef GWLPFunctionValue::applyWithName(const std::string& name, const GWLPValueList& arguments,
                                               const GWLPScopeRef& scope, platform::Error* error) {
-  auto self = shared_from_this();
   return GWLPApplyPropertyMethod(*this, propertyMap_, name, arguments, scope, error);
 }
 

@@ -40,7 +40,6 @@ bool GWLPMapValue::booleanValueOrError(platform::Error*) const { return true; }
 
 GWLPValueRef GWLPMapValue::applyWithName(const std::string& name, const GWLPValueList& arguments,
                                          const GWLPScopeRef& scope, platform::Error* error) {
-  auto self = shared_from_this();  // a method may drop the last other reference
   return GWLPApplyPropertyMethod(*this, propertyMap_, name, arguments, scope, error);
 }
 

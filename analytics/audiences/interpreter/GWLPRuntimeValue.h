@@ -70,7 +70,10 @@ class GWLPRuntimeValue : public GWLPMarkable, public std::enable_shared_from_thi
   virtual bool booleanValueOrError(platform::Error* error = nullptr) const;
 
   // Calls the method `name` of this value with argument values or statements
-  // (evaluated in `scope` by the method). The base answers "toString".
+  // (evaluated in `scope` by the method). The base answers "toString". The
+  // caller holds a reference to the receiver for the whole call, so that a
+  // method that drops the receiver's last other reference cannot free it
+  // while it runs.
   virtual GWLPValueRef applyWithName(const std::string& name, const GWLPValueList& arguments,
                                      const GWLPScopeRef& scope, platform::Error* error = nullptr);
 

@@ -30,15 +30,11 @@ namespace {
 
 GWLPValueRef undefined() { return GWLPUndefinedValue::sharedInstance(); }
 
-bool isAscii(std::string_view text) {
-  return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-}
-
 // A text seen as UTF-16 code units. ASCII texts are used as they are (one
 // byte is one unit); others are converted once.
 class Units {
  public:
-  explicit Units(const std::string& text) : text_(text), ascii_(isAscii(text)) {
+  explicit Units(const std::string& text) : text_(text), ascii_(GWLPIsAscii(text)) {
     if (!ascii_) units_ = platform::utf8::toUtf16(text);
   }
   size_t length() const { return ascii_ ? text_.size() : units_.size(); }
@@ -156,7 +152,7 @@ Segmented segment(std::u16string_view text) {
 // must not be empty.
 template <typename Visit>
 void forEachOccurrence(Units& text, const std::string& pattern, Visit visit) {
-  if (text.ascii() && isAscii(pattern)) {
+  if (text.ascii() && GWLPIsAscii(pattern)) {
     // One byte is one unit: search the text as it is.
     const std::string& bytes = text.text();
     for (size_t at = bytes.find(pattern); at != std::string::npos; at = bytes.find(pattern, at + 1)) {
@@ -238,7 +234,7 @@ using CaseMapping = int32_t (*)(UChar*, int32_t, const UChar*, int32_t, const ch
 // locale-independent mapping).
 GWLPValueRef mapCase(const std::string& text, CaseMapping mapping, const char* locale, const GWLPScopeRef& scope,
                      GWLPErrorOut& out) {
-  if (!*locale && isAscii(text)) {
+  if (!*locale && GWLPIsAscii(text)) {
     // Outside any locale's rules the mapping of ASCII letters is ASCII,
     // one unit for one: charged as the full mapping is.
     if (text.empty()) return GWLPStringValue::make("");
@@ -331,18 +327,24 @@ GWLPValueRef hasOwnProperty(const std::string& text, GWLPValueSpan values, const
   return GWLPBooleanValue::booleanValueWithBool(own);
 }
 
-// The search text of indexOf and lastIndexOf: the first value's text, or
-// "undefined" when there is none.
-std::optional<std::string> searchTextOf(GWLPValueSpan values, GWLPErrorOut& out) {
-  if (values.empty()) return std::string("undefined");
-  return textOf(values[0], out);
+// The search text of indexOf, lastIndexOf, search and replace: the first
+// value's text (a text value's own, read in place; another value's
+// conversion, kept in `converted`), or "undefined" when there is none. None
+// when the conversion fails.
+const std::string* searchTextOf(GWLPValueSpan values, std::string& converted, GWLPErrorOut& out) {
+  static const std::string kUndefined = "undefined";
+  if (values.empty()) return &kUndefined;
+  if (values[0]->isString()) return &static_cast<const GWLPStringValue&>(*values[0]).value();
+  converted = values[0]->stringValueOrError(out);
+  return out.failed() ? nullptr : &converted;
 }
 
 GWLPValueRef indexOf(const std::string& text, GWLPValueSpan values, const GWLPScopeRef& scope,
                      platform::Error* error) {
   GWLPErrorOut out(error);
   if (!GWLPCheckMaximumArgumentCount(values, 2, out)) return undefined();
-  auto search = searchTextOf(values, out);
+  std::string converted;
+  const std::string* search = searchTextOf(values, converted, out);
   if (!search) return undefined();
   Units units(text);
   double start = 0;
@@ -361,7 +363,8 @@ GWLPValueRef lastIndexOf(const std::string& text, GWLPValueSpan values, const GW
                          platform::Error* error) {
   GWLPErrorOut out(error);
   if (!GWLPCheckMaximumArgumentCount(values, 2, out)) return undefined();
-  auto search = searchTextOf(values, out);
+  std::string converted;
+  const std::string* search = searchTextOf(values, converted, out);
   if (!search) return undefined();
   double from = INFINITY;
   if (values.size() == 2) {
@@ -414,7 +417,8 @@ GWLPValueRef search(const std::string& text, GWLPValueSpan values, const GWLPSco
                     platform::Error* error) {
   GWLPErrorOut out(error);
   if (!GWLPCheckMaximumArgumentCount(values, 1, out)) return undefined();
-  auto pattern = searchTextOf(values, out);
+  std::string converted;
+  const std::string* pattern = searchTextOf(values, converted, out);
   if (!pattern) return undefined();
   if (pattern->empty()) return GWLPNumberValue::make(0);
   Units units(text);
@@ -427,7 +431,8 @@ GWLPValueRef replace(const std::string& text, GWLPValueSpan values, const GWLPSc
                      platform::Error* error) {
   GWLPErrorOut out(error);
   if (!GWLPCheckMaximumArgumentCount(values, 2, out)) return undefined();
-  auto pattern = searchTextOf(values, out);
+  std::string converted;
+  const std::string* pattern = searchTextOf(values, converted, out);
   if (!pattern) return undefined();
   Units units(text);
   std::optional<std::pair<size_t, size_t>> found;

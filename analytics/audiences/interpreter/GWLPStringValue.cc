@@ -60,9 +60,6 @@ bool GWLPStringValue::booleanValueOrError(platform::Error*) const { return !valu
 
 GWLPValueRef GWLPStringValue::applyWithName(const std::string& name, const GWLPValueList& arguments,
                                             const GWLPScopeRef& scope, platform::Error* error) {
-  // The text stays alive while the method runs, even if the receiver's last
-  // holder lets go of it.
-  auto self = shared_from_this();
   return GWLPStringCommandEvaluator::sharedInstance().evaluateCommand(name, value_, arguments, scope, error);
 }
 

@@ -3,10 +3,13 @@
 #include <unicode/unorm2.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
-#include <typeinfo>
 
+#include "analytics/audiences/interpreter/GWLPBooleanValue.h"
 #include "analytics/audiences/interpreter/GWLPErrors.h"
+#include "analytics/audiences/interpreter/GWLPNumberValue.h"
+#include "analytics/audiences/interpreter/GWLPStringValue.h"
 #include "platform/text/Utf8.h"
 
 namespace {
@@ -18,13 +21,6 @@ double modulo32(double value) {
   double r = std::fmod(std::trunc(value), kTwoTo32);
   if (r < 0) r += kTwoTo32;
   return r;
-}
-
-bool isAscii(std::string_view text) {
-  for (unsigned char c : text) {
-    if (c >= 0x80) return false;
-  }
-  return true;
 }
 
 // The canonical decomposition of `text` as UTF-16 code units; invalid UTF-8
@@ -83,6 +79,20 @@ size_t trailingSpace(std::string_view t) {
 }
 
 }  // namespace
+
+bool GWLPIsAscii(std::string_view text) {
+  // Eight bytes at a time: any byte with its high bit set ends the search.
+  size_t i = 0;
+  for (; i + 8 <= text.size(); i += 8) {
+    uint64_t word;
+    std::memcpy(&word, text.data() + i, sizeof word);
+    if (word & 0x8080808080808080ull) return false;
+  }
+  for (; i < text.size(); ++i) {
+    if (static_cast<unsigned char>(text[i]) >= 0x80) return false;
+  }
+  return true;
+}
 
 int32_t GWLPToInt32(double value) {
   if (!std::isfinite(value)) return 0;
@@ -167,14 +177,18 @@ bool GWLPNumberValuesEqual(const GWLPRuntimeValue& x, const GWLPRuntimeValue& y,
   return a == b;
 }
 
-bool GWLPStrictEquals(const GWLPRuntimeValue& x, const GWLPRuntimeValue& y, platform::Error* error) {
-  if (typeid(x) != typeid(y)) return false;
+bool GWLPStrictEquals(const GWLPRuntimeValue& x, const GWLPRuntimeValue& y, platform::Error*) {
+  // Numbers, booleans and texts (each one final class) compare by what they
+  // hold, read in place; every other value only equals itself. Reading them
+  // cannot fail, so the error is never set.
+  if (x.valueKind() != y.valueKind()) return false;
   switch (x.valueKind()) {
     case GWLPValueKind::Number:
+      return static_cast<const GWLPNumberValue&>(x).value() == static_cast<const GWLPNumberValue&>(y).value();
     case GWLPValueKind::Boolean:
-      return GWLPNumberValuesEqual(x, y, error);
+      return static_cast<const GWLPBooleanValue&>(x).value() == static_cast<const GWLPBooleanValue&>(y).value();
     case GWLPValueKind::String:
-      return GWLPStringValuesEqual(x, y, error);
+      return static_cast<const GWLPStringValue&>(x).value() == static_cast<const GWLPStringValue&>(y).value();
     default:
       return &x == &y;
   }
@@ -200,7 +214,7 @@ int GWLPCompareValues(const GWLPRuntimeValue& x, const GWLPRuntimeValue& y, plat
 int GWLPCompareStrings(std::string_view x, std::string_view y) {
   // Texts too long for ICU's 32-bit lengths compare by their bytes.
   constexpr size_t kLongest = 1u << 28;
-  if ((isAscii(x) && isAscii(y)) || x.size() > kLongest || y.size() > kLongest) return threeWay(x, y);
+  if ((GWLPIsAscii(x) && GWLPIsAscii(y)) || x.size() > kLongest || y.size() > kLongest) return threeWay(x, y);
   return threeWay(decomposed(x), decomposed(y));
 }
 

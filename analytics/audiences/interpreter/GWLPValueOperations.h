@@ -45,5 +45,8 @@ int GWLPCompareStrings(std::string_view x, std::string_view y);
 // UTF-16 code units (for texts that are not all ASCII).
 std::u16string GWLPComparisonKey(std::string_view text);
 
+// Whether every byte of `text` is ASCII (below 0x80).
+bool GWLPIsAscii(std::string_view text);
+
 // `text` without white space and line breaks at both ends.
 std::string_view GWLPTrimWhitespace(std::string_view text);

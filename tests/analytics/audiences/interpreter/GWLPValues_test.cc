@@ -296,6 +296,27 @@ TEST(GWLPPropertyMapTest, EverySizeKeepsOrderValuesAndConstants) {
   }
 }
 
+// Names are compared a word at a time: a name that differs from another of
+// the same length in any one byte, at every length up to and past the word
+// sizes, is a different name.
+TEST(GWLPPropertyMapTest, NamesDifferingInAnyByteAreDifferent) {
+  for (size_t length = 1; length <= 20; ++length) {
+    std::string name;
+    for (size_t i = 0; i < length; ++i) name += static_cast<char>('a' + i);
+    GWLPPropertyMap map;
+    map.setValue(Num(1), name);
+    EXPECT_TRUE(GWLPSameName(name, std::string(name)));
+    for (size_t i = 0; i < length; ++i) {
+      std::string other = name;
+      other[i] = 'Z';
+      EXPECT_FALSE(GWLPSameName(name, other)) << other;
+      EXPECT_FALSE(map.hasName(other)) << other;
+    }
+    EXPECT_FALSE(GWLPSameName(name, name + "a"));
+    EXPECT_TRUE(map.hasName(name));
+  }
+}
+
 TEST(GWLPRuntimeValueTest, MethodLookupByReceiver) {
   GWLPRuntime runtime;
   auto scope = runtime.getRunScope();
