@@ -13,6 +13,7 @@
 #include "analytics/audiences/interpreter/GWLPObjectManager.h"
 #include "analytics/audiences/interpreter/GWLPStringValue.h"
 #include "analytics/audiences/interpreter/GWLPUndefinedValue.h"
+#include "analytics/audiences/interpreter/GWLPValueAllocation.h"
 #include "analytics/audiences/interpreter/GWLPValueOperations.h"
 
 namespace {
@@ -214,7 +215,7 @@ std::shared_ptr<GWLPArrayValue> GWLPArrayValue::subarrayWithRange(size_t locatio
   location = std::min(location, elements_.size());
   length = std::min(length, elements_.size() - location);
   auto begin = elements_.begin() + static_cast<ptrdiff_t>(location);
-  return std::make_shared<GWLPArrayValue>(GWLPValueList(begin, begin + static_cast<ptrdiff_t>(length)));
+  return GWLPMakeShared<GWLPArrayValue>(GWLPValueList(begin, begin + static_cast<ptrdiff_t>(length)));
 }
 
 void GWLPArrayValue::sortUsingFunctionValue(const std::shared_ptr<GWLPFunctionValue>& function,

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "analytics/audiences/interpreter/GWLPRuntimeValue.h"
+#include "analytics/audiences/interpreter/GWLPValueAllocation.h"
 
 class GWLPNumberValue final : public GWLPRuntimeValue {
  public:
@@ -15,7 +16,7 @@ class GWLPNumberValue final : public GWLPRuntimeValue {
   static std::shared_ptr<GWLPNumberValue> make(double value) {
     const bool small = value >= -1 && value <= kLargestShared && value == static_cast<int>(value);
     if (small && !(value == 0 && std::signbit(value))) return shared(static_cast<int>(value));
-    return std::make_shared<GWLPNumberValue>(value);
+    return GWLPMakeShared<GWLPNumberValue>(value);
   }
 
   double value() const { return value_; }

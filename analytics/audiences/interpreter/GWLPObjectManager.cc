@@ -9,6 +9,7 @@
 #include "analytics/audiences/interpreter/GWLPLimits.h"
 #include "analytics/audiences/interpreter/GWLPMapValue.h"
 #include "analytics/audiences/interpreter/GWLPScope.h"
+#include "analytics/audiences/interpreter/GWLPValueAllocation.h"
 
 void GWLPObjectManager::addRoot(const std::shared_ptr<GWLPMarkable>& root) {
   if (root) roots_.push_back(root);
@@ -115,7 +116,7 @@ std::shared_ptr<GWLPFunctionValue> GWLPObjectManager::functionValueWithFunctionN
 }
 
 std::shared_ptr<GWLPMapValue> GWLPObjectManager::mapValueWithScope(const GWLPScopeRef& scope) {
-  auto map = std::make_shared<GWLPMapValue>();
+  auto map = GWLPMakeShared<GWLPMapValue>();
   if (auto manager = scope ? scope->objectManager() : nullptr) {
     manager->noteAllocation(kGWLPContainerCost);
     manager->addObject(map);
@@ -124,7 +125,7 @@ std::shared_ptr<GWLPMapValue> GWLPObjectManager::mapValueWithScope(const GWLPSco
 }
 
 std::shared_ptr<GWLPArrayValue> GWLPObjectManager::arrayValueWithScope(const GWLPScopeRef& scope) {
-  auto array = std::make_shared<GWLPArrayValue>();
+  auto array = GWLPMakeShared<GWLPArrayValue>();
   if (auto manager = scope ? scope->objectManager() : nullptr) {
     manager->noteAllocation(kGWLPContainerCost);
     array->setObjectManager(manager);
@@ -142,7 +143,7 @@ std::shared_ptr<GWLPArrayValue> GWLPObjectManager::arrayValueWithArray(GWLPValue
                                                                        platform::Error* error) {
   if (!reserveArray(values.size(), scope, error)) return nullptr;
   GWLPObjectManager* manager = scope ? scope->objectManager() : nullptr;
-  auto array = std::make_shared<GWLPArrayValue>(std::move(values));
+  auto array = GWLPMakeShared<GWLPArrayValue>(std::move(values));
   if (manager) {
     array->setObjectManager(manager);
     manager->addObject(array);

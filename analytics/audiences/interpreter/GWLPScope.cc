@@ -2,13 +2,14 @@
 
 #include "analytics/audiences/interpreter/GWLPObjectManager.h"
 #include "analytics/audiences/interpreter/GWLPUndefinedValue.h"
+#include "analytics/audiences/interpreter/GWLPValueAllocation.h"
 
 GWLPScope::GWLPScope(GWLPScopeRef parentScope)
     : parentScope_(std::move(parentScope)), objectManager_(parentScope_ ? parentScope_->objectManager_ : nullptr) {}
 
 GWLPScope::~GWLPScope() { GWLPDeferRelease(std::move(parentScope_)); }
 
-GWLPScopeRef GWLPScope::createChildScope() { return std::make_shared<GWLPScope>(shared_from_this()); }
+GWLPScopeRef GWLPScope::createChildScope() { return GWLPMakeShared<GWLPScope>(shared_from_this()); }
 
 bool GWLPScope::hasName(const std::string& name) const {
   for (const GWLPScope* scope = this; scope; scope = scope->parentScope_.get()) {

@@ -6,13 +6,14 @@
 #include <string_view>
 
 #include "analytics/audiences/interpreter/GWLPRuntimeValue.h"
+#include "analytics/audiences/interpreter/GWLPValueAllocation.h"
 
 class GWLPStringValue final : public GWLPRuntimeValue {
  public:
   explicit GWLPStringValue(std::string value)
       : GWLPRuntimeValue(GWLPValueKind::String), value_(std::move(value)) {}
   static std::shared_ptr<GWLPStringValue> make(std::string value) {
-    return std::make_shared<GWLPStringValue>(std::move(value));
+    return GWLPMakeShared<GWLPStringValue>(std::move(value));
   }
 
   const std::string& value() const { return value_; }
