@@ -6,6 +6,22 @@
 #include "analytics/audiences/interpreter/GWLPScope.h"
 #include "analytics/audiences/interpreter/GWLPUndefinedValue.h"
 
+void GWLPValueBuffer::spill(size_t count) {
+  if (spilled_) return heap_.reserve(count);
+  heap_.reserve(count);
+  for (size_t i = 0; i < size_; ++i) {
+    heap_.push_back(std::move(inline_[i]));
+    inline_[i].~GWLPValueRef();
+  }
+  size_ = 0;
+  spilled_ = true;
+}
+
+void GWLPValueBuffer::pushBeyondInline(GWLPValueRef value) {
+  if (!spilled_) spill(size_ + 1);
+  heap_.push_back(std::move(value));
+}
+
 GWLPValueList GWLPEvaluateArguments(const GWLPValueList& arguments, const GWLPScopeRef& scope, platform::Error* error) {
   GWLPErrorOut out(error);
   GWLPValueList values;

@@ -2,8 +2,8 @@
 // method handler.
 #pragma once
 
-#include <array>
 #include <cstddef>
+#include <new>
 #include <span>
 
 #include "analytics/audiences/interpreter/GWLPRuntimeValue.h"
@@ -14,12 +14,18 @@ using GWLPValueSpan = std::span<const GWLPValueRef>;
 
 // The evaluated arguments of one command. Up to four values live inside the
 // buffer itself, so that the common command evaluates its arguments without
-// allocating; more move to the heap.
+// allocating; more move to the heap. Only the slots in use are ever
+// constructed or destroyed.
 class GWLPValueBuffer {
  public:
   static constexpr size_t kInlineCount = 4;
 
-  GWLPValueBuffer() = default;
+  GWLPValueBuffer() {}
+  ~GWLPValueBuffer() {
+    if (!spilled_) {
+      for (size_t i = 0; i < size_; ++i) inline_[i].~GWLPValueRef();
+    }
+  }
   GWLPValueBuffer(const GWLPValueBuffer&) = delete;
   GWLPValueBuffer& operator=(const GWLPValueBuffer&) = delete;
 
@@ -29,29 +35,27 @@ class GWLPValueBuffer {
   }
   void push_back(GWLPValueRef value) {
     if (!spilled_ && size_ < kInlineCount) {
-      inline_[size_++] = std::move(value);
+      new (&inline_[size_]) GWLPValueRef(std::move(value));
+      ++size_;
       return;
     }
-    if (!spilled_) spill(size_ + 1);
-    heap_.push_back(std::move(value));
+    pushBeyondInline(std::move(value));
   }
   size_t size() const { return spilled_ ? heap_.size() : size_; }
-  GWLPValueSpan span() const { return spilled_ ? GWLPValueSpan(heap_) : GWLPValueSpan(inline_.data(), size_); }
+  GWLPValueSpan span() const { return spilled_ ? GWLPValueSpan(heap_) : GWLPValueSpan(inline_, size_); }
   GWLPValueList list() const {
     GWLPValueSpan values = span();
     return GWLPValueList(values.begin(), values.end());
   }
 
  private:
-  void spill(size_t count) {
-    if (spilled_) return heap_.reserve(count);
-    heap_.reserve(count);
-    for (size_t i = 0; i < size_; ++i) heap_.push_back(std::move(inline_[i]));
-    size_ = 0;
-    spilled_ = true;
-  }
+  // Moves the values to the heap, with room for `count`.
+  void spill(size_t count);
+  void pushBeyondInline(GWLPValueRef value);
 
-  std::array<GWLPValueRef, kInlineCount> inline_;
+  union {
+    GWLPValueRef inline_[kInlineCount];
+  };
   size_t size_ = 0;
   bool spilled_ = false;
   GWLPValueList heap_;

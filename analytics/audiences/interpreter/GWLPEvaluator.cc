@@ -71,24 +71,22 @@ bool GWLPStatementList::evaluateList(const GWLPValueRef& statement, const GWLPSc
 }
 
 bool GWLPStatementList::evaluate(const GWLPValueRef& statement, const GWLPScopeRef& scope, platform::Error* error) {
-  GWLPErrorOut out(error);
   value_.reset();
   copy_.clear();
   statements_ = nullptr;
-  if (statement && statement->isStatement()) {
+  if (statement && statement->isStatement() && GWLPIsCleanError(error)) {
     const auto& list = static_cast<const GWLPStatementValue&>(*statement);
-    if (list.isCommand(GWLPCommand::StatementList) &&
-        list.evaluator().buildsStatementList(GWLPCommand::StatementList)) {
-      // What evaluating it would charge, in the same order.
+    if (list.buildsStatementList()) {
       GWLPObjectManager* manager = scope ? scope->objectManager() : nullptr;
-      if (manager) manager->countInstruction(out);
-      if (out.failed()) return false;
-      GWLPObjectManager::EvaluationGuard guard(manager, out);
-      if (out.failed() || !GWLPObjectManager::reserveArray(list.arguments().size(), manager, out)) return false;
+      if (manager ? !manager->admitStatementList(list.arguments().size(), error)
+                  : !GWLPObjectManager::reserveArray(list.arguments().size(), manager, error)) {
+        return false;
+      }
       statements_ = &list.arguments();
       return true;
     }
   }
+  GWLPErrorOut out(error);
   value_ = GWLPEvaluator::evaluateStatement(statement, scope, out);
   if (out.failed()) return false;
   if (value_->isArray()) {

@@ -64,6 +64,20 @@ class GWLPObjectManager : public std::enable_shared_from_this<GWLPObjectManager>
                                                            size_t length, const GWLPScopeRef& scope,
                                                            platform::Error* error = nullptr);
 
+  // Admits a statementList command of `count` statements whose array is not
+  // built: charged as evaluating it charges, in the same order (its
+  // instruction, one nesting level entered and left, its array's slots);
+  // false with the error where that evaluation would fail.
+  bool admitStatementList(size_t count, platform::Error* error) {
+    if (instructionCount_ >= kGWLPInstructionLimit || heapUsed_ > kGWLPHeapBudgetBytes) {
+      refuseInstruction(error);
+      return false;
+    }
+    ++instructionCount_;
+    if (evaluationDepth_ >= kGWLPMaxEvaluationDepth) return refuseResource(error);
+    return reserveArray(count, this, error);
+  }
+
   // Per-run limits.
   // Counts one evaluation: the new count, or error 18 beyond the limit (the
   // count then stays put) and error 19 once the heap budget is spent.

@@ -13,6 +13,8 @@ GWLPStatementValue::GWLPStatementValue(std::string functionName, GWLPValueList a
     command_ = entry->command;
     hasCommand_ = true;
     route_ = evaluator_->routeFor(command_);
+    buildsStatementList_ =
+        command_ == GWLPCommand::StatementList && evaluator_->buildsStatementList(GWLPCommand::StatementList);
     if (route_.handler == GWLPGetVariable && route_.takesValues && !route_.twoValues && arguments_.size() == 1 &&
         arguments_[0] && arguments_[0]->isString()) {
       variableName_ = &static_cast<const GWLPStringValue&>(*arguments_[0]).value();

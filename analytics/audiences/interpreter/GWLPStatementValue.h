@@ -39,6 +39,9 @@ class GWLPStatementValue final : public GWLPRuntimeValue {
   const std::string* variableName() const { return variableName_; }
   // Whether this is a statement of `command`.
   bool isCommand(GWLPCommand command) const { return hasCommand_ && command_ == command; }
+  // Whether this is a statementList command that its evaluator answers with
+  // an array of its argument statements.
+  bool buildsStatementList() const { return buildsStatementList_; }
 
   using GWLPRuntimeValue::isEqualToRuntimeValue;
   bool isEqualToRuntimeValue(const GWLPRuntimeValue& other, GWLPEqualityContext& context) const override;
@@ -51,4 +54,5 @@ class GWLPStatementValue final : public GWLPRuntimeValue {
   const std::string* variableName_ = nullptr;
   GWLPCommand command_ = GWLPCommand::Add;
   bool hasCommand_ = false;
+  bool buildsStatementList_ = false;
 };
