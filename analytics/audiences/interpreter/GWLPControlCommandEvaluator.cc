@@ -2,6 +2,7 @@
 
 #include "analytics/audiences/interpreter/GWLPArguments.h"
 #include "analytics/audiences/interpreter/GWLPArrayValue.h"
+#include "analytics/audiences/interpreter/GWLPBooleanValue.h"
 #include "analytics/audiences/interpreter/GWLPControlValue.h"
 #include "analytics/audiences/interpreter/GWLPErrors.h"
 #include "analytics/audiences/interpreter/GWLPEvaluator.h"
@@ -129,6 +130,8 @@ GWLPValueRef runBranch(const GWLPValueRef& statement, const GWLPScopeRef& scope,
 bool conditionOf(const GWLPValueRef& statement, const GWLPScopeRef& scope, GWLPErrorOut& out) {
   GWLPValueRef value = evaluate(statement, scope, out);
   if (out.failed()) return false;
+  // Most conditions are comparisons, whose booleans are read in place.
+  if (value->isBoolean()) return static_cast<const GWLPBooleanValue&>(*value).value();
   return value->booleanValueOrError(out);
 }
 

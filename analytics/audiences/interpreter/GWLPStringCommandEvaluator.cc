@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 #include "analytics/audiences/interpreter/GWLPArguments.h"
 #include "analytics/audiences/interpreter/GWLPArrayValue.h"
@@ -616,6 +617,13 @@ constexpr Method kMethods[] = {
     {"trim", withoutValues<trim>},
 };
 
+constexpr size_t longestMethodName() {
+  size_t longest = 0;
+  for (const Method& method : kMethods) longest = std::max(longest, method.name.size());
+  return longest;
+}
+constexpr size_t kLongestMethodName = longestMethodName();
+
 }  // namespace
 
 GWLPStringCommandEvaluator::GWLPStringCommandEvaluator() = default;
@@ -626,8 +634,18 @@ GWLPStringCommandEvaluator& GWLPStringCommandEvaluator::sharedInstance() {
 }
 
 GWLPStringMethodHandler GWLPStringCommandEvaluator::handlerFor(std::string_view name) {
-  for (const Method& method : kMethods) {
-    if (GWLPSameName(method.name, name)) return method.handler;
+  // The methods of each name length, found once: a lookup compares `name`
+  // with the two or three names of its length at most.
+  struct ByLength {
+    std::vector<const Method*> methods[kLongestMethodName + 1];
+    ByLength() {
+      for (const Method& method : kMethods) methods[method.name.size()].push_back(&method);
+    }
+  };
+  static const ByLength table;
+  if (name.size() > kLongestMethodName) return nullptr;
+  for (const Method* method : table.methods[name.size()]) {
+    if (GWLPSameName(method->name, name)) return method->handler;
   }
   return nullptr;
 }
