@@ -273,6 +273,38 @@ TEST(GWLPEventEditingTest, EventObjectMethodsCheckTheirArguments) {
   }
 }
 
+TEST(GWLPEventEditingTest, EveryRunGetsAnEventObjectNoEarlierRunTouched) {
+  // Each rule records what it finds of an earlier run, then leaves a trace
+  // of its own on the event object; the second event must find none.
+  struct Case {
+    const char* what;
+    GWLPValueRef seen;   // what the rule records as "seen"
+    GWLPValueRef trace;  // how it marks the object
+    platform::Object expected;
+  };
+  const std::vector<Case> cases = {
+      // e.tag read while missing is undefined, stored as the empty text.
+      {"a property added", Get(Var("e"), S("tag")), Put(Var("e"), S("tag"), N(1)), platform::Object("")},
+      {"the object kept in a global", C(20, {Var("kept"), Var("e")}), Set("kept", Var("e")), platform::Object(0.0)},
+      {"the object kept by a closure", C(20, {Invoke("keeper"), Var("e")}),
+       Set("keeper", Fn("", {}, {Ret(Var("e"))})), platform::Object(0.0)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    GWLPEventEditing editing;
+    ASSERT_EQ(Load(editing, Program({Entry("edit", std::nullopt,
+                                           {E("setParamValue", {S("seen"), c.seen}), c.trace, Ret(N(0))})},
+                                    {Let("kept", Null()), Let("keeper", Fn("", {}, {Ret(Null())}))})),
+              "");
+    for (int run = 0; run < 2; ++run) {
+      platform::Error error;
+      EXPECT_TRUE(editing.handleEvent(Purchase(), &error));
+      ASSERT_EQ(ErrorText(error), "");
+      EXPECT_EQ(*editing.eventContext()->outputEvent().parameterForName("seen"), c.expected) << "run " << run;
+    }
+  }
+}
+
 TEST(GWLPEventEditingTest, AFailingRuleEndsTheRunAndKeepsWhatEarlierRulesDid) {
   GWLPEventEditing editing;
   const GWLPValueRef logEvent = Invoke("log", {S("made"), N(1), Obj({})});
