@@ -108,12 +108,14 @@ GWLPValueRef GWLPEventNativeFunctions::applyWithName(const std::string& name, co
                                                      const GWLPScopeRef& scope, platform::Error* error) {
   const Method* method = methodNamed(name);
   if (!method) return GWLPMapValue::applyWithName(name, arguments, scope, error);
-  auto self = shared_from_this();  // a method may drop the last other reference
+  // Evaluating the arguments may drop the last other reference to this
+  // object; the method needs only the context, so that is what is held.
+  const std::shared_ptr<GWLPEventContext> context = eventContext_;
   GWLPErrorOut out(error);
   GWLPValueBuffer values;
   if (!GWLPEvaluateArgumentsInto(arguments, scope, values, out) ||
       !GWLPCheckArgumentCount(values.span(), method->argumentCount, out)) {
     return undefined();
   }
-  return method->handler(*eventContext_, values.span(), scope, out);
+  return method->handler(*context, values.span(), scope, out);
 }
