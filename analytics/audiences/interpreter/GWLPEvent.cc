@@ -159,7 +159,7 @@ void GWLPEvent::discardChanges() {
   endChanges();
 }
 
-void GWLPEvent::record(const std::string& name, std::optional<platform::Object> replaced) {
+void GWLPEvent::record(const std::string& name, platform::Object* replaced) {
   if (!recording_) return;
   std::vector<ParameterChange>& changes = journal_.parameters;
   constexpr size_t kSearchedChanges = 16;
@@ -174,7 +174,9 @@ void GWLPEvent::record(const std::string& name, std::optional<platform::Object> 
     }
     if (!journal_.names->insert(name).second) return;
   }
-  changes.push_back({name, std::move(replaced)});
+  ParameterChange& change = changes.emplace_back();
+  change.name = name;
+  if (replaced) change.replaced.emplace(std::move(*replaced));
 }
 
 const platform::Object* GWLPEvent::parameterForName(const std::string& name) const {
@@ -192,15 +194,19 @@ void GWLPEvent::setParameter(platform::Object value, const std::string& name) {
     if (!hasParameterName(name)) return;
     platform::Dictionary& parameters = mutableParameters();
     auto found = parameters.find(name);
-    record(name, std::move(found->second));
+    record(name, &found->second);
     parameters.erase(found);
     return;
   }
   // One lookup finds the old value (for the normalization) and the slot.
   auto [slot, inserted] = mutableParameters().try_emplace(name);
-  platform::Object normalized =
-      GWLPNormalizedParameterValue(name, inserted ? nullptr : &slot->second, std::move(value));
-  record(name, inserted ? std::nullopt : std::optional<platform::Object>(std::move(slot->second)));
+  if (inserted) {
+    record(name, nullptr);
+    slot->second = GWLPNormalizedParameterValue(name, nullptr, std::move(value));
+    return;
+  }
+  platform::Object normalized = GWLPNormalizedParameterValue(name, &slot->second, std::move(value));
+  record(name, &slot->second);
   slot->second = std::move(normalized);
 }
 

@@ -97,8 +97,10 @@ class GWLPEvent {
     std::vector<ParameterChange> parameters;
     std::unique_ptr<std::unordered_set<std::string>> names;
   };
-  // Records the value `name` had before its first change since beginChanges.
-  void record(const std::string& name, std::optional<platform::Object> replaced);
+  // Records the value `name` had before its first change since beginChanges,
+  // moving it out of `replaced` (none: `name` was absent). A later change of
+  // the same name leaves `replaced` as it is.
+  void record(const std::string& name, platform::Object* replaced);
   // Stops recording and lets go of what was recorded.
   void endChanges();
 
