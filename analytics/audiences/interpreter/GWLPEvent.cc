@@ -113,6 +113,11 @@ GWLPEvent& GWLPEvent::operator=(const GWLPEvent& other) {
   if (this == &other) return *this;
   name_ = other.name_;
   timestamp_ = other.timestamp_;
+  // A small map no copy shares stays as the spare; a large one is let go.
+  constexpr size_t kSpareParameters = 64;
+  if (parameters_.use_count() == 1 && parameters_->size() <= kSpareParameters) {
+    spareParameters_ = std::move(parameters_);
+  }
   parameters_ = other.parameters_;
   endChanges();
   return *this;
@@ -185,7 +190,13 @@ const platform::Object* GWLPEvent::parameterForName(const std::string& name) con
 }
 
 platform::Dictionary& GWLPEvent::mutableParameters() {
-  if (parameters_.use_count() > 1) parameters_ = std::make_shared<platform::Dictionary>(*parameters_);
+  if (parameters_.use_count() == 1) return *parameters_;
+  if (spareParameters_) {
+    *spareParameters_ = *parameters_;
+    parameters_ = std::move(spareParameters_);
+  } else {
+    parameters_ = std::make_shared<platform::Dictionary>(*parameters_);
+  }
   return *parameters_;
 }
 

@@ -514,6 +514,20 @@ TEST(GWLPEventTest, CopiesShareParametersUntilOneChanges) {
   copy.setParameter(platform::Object(), "a");
   EXPECT_FALSE(copy.hasParameterName("a"));
   EXPECT_TRUE(original.hasParameterName("a"));
+
+  // Assigned over and changed, an event holds the new parameters and its
+  // change alone: nothing of what it held before (alone, as `copy`, or with
+  // a copy, as `original`), and the copies keep theirs.
+  copy.setParameter(platform::Object("s"), "stale");
+  const GWLPEvent held = original;
+  const GWLPEvent next("n", 2, {{"b", int64_t{1}}});
+  for (GWLPEvent* event : {&copy, &original}) {
+    *event = next;
+    event->setParameter(platform::Object("z"), "c");
+    EXPECT_EQ(event->parameters(), (platform::Dictionary{{"b", int64_t{1}}, {"c", "z"}}));
+  }
+  EXPECT_EQ(next.parameters(), (platform::Dictionary{{"b", int64_t{1}}}));
+  EXPECT_EQ(held.parameters(), (platform::Dictionary{{"a", "x"}}));
 }
 
 }  // namespace
