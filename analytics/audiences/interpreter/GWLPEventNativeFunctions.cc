@@ -37,7 +37,7 @@ GWLPValueRef getParamValue(GWLPEventContext& context, GWLPValueSpan values, cons
   if (!name) return undefined();
   const platform::Object* value = context.outputEvent().parameterForName(*name);
   if (!value) return GWLPNullValue::sharedInstance();
-  return GWLPRuntimeEntityConverter::runtimeValueFromNSObject(*value, scope, out);
+  return context.parameterValue(*name, *value, scope, out);
 }
 
 GWLPValueRef getParams(GWLPEventContext& context, GWLPValueSpan, const GWLPScopeRef& scope,
@@ -45,7 +45,7 @@ GWLPValueRef getParams(GWLPEventContext& context, GWLPValueSpan, const GWLPScope
   GWLPErrorOut out(error);
   auto map = GWLPObjectManager::mapValueWithScope(scope);
   for (const auto& [name, value] : context.outputEvent().parameters()) {
-    GWLPValueRef converted = GWLPRuntimeEntityConverter::runtimeValueFromNSObject(value, scope, out);
+    GWLPValueRef converted = context.parameterValue(name, value, scope, out);
     if (out.failed()) return undefined();
     map->setValue(std::move(converted), name);
   }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <limits>
 
 #include "EditingPrograms.h"
@@ -247,6 +248,47 @@ TEST(GWLPEventEditingTest, EventObjectMethodsReadAndChangeTheOutputEvent) {
   EXPECT_EQ(*output.parameterForName("found"), platform::Object(1.0));  // true, as a number
   EXPECT_EQ(*output.parameterForName("item"), platform::Object("sku"));
   EXPECT_EQ(editing.eventContext()->inputEvent().name(), "purchase");
+}
+
+TEST(GWLPEventEditingTest, ParameterReadsFollowChangesWithinARunAndAcrossEvents) {
+  // On each of two events the rule reads "p" (as "a"), sets it to `next` and
+  // reads it again through getParams (as "b"); the reads pass through
+  // `read`. The second event's reads must see its own values.
+  const auto inverse = [](GWLPValueRef x) { return C(10, {N(1), x}); };  // 1 / x tells 0 from -0
+  const auto kind = [](GWLPValueRef x) { return C(40, {x}); };           // typeof x
+  const auto same = [](GWLPValueRef x) { return x; };
+  const double inf = std::numeric_limits<double>::infinity();
+  struct Case {
+    const char* what;
+    platform::Object first, second;
+    GWLPValueRef next;
+    std::function<GWLPValueRef(GWLPValueRef)> read;
+    platform::Object a, b;  // on the second event
+  };
+  const std::vector<Case> cases = {
+      {"texts", "gold", "silver", S("bronze"), same, "silver", "bronze"},
+      {"numbers", 1.5, 2.5, N(3.5), same, 2.5, 3.5},
+      {"zero and minus zero", 0.0, -0.0, N(0), inverse, -inf, inf},
+      {"a text, then a number", "7", int64_t{7}, S("x"), kind, "number", "string"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    GWLPEventEditing editing;
+    ASSERT_EQ(Load(editing, Program({Entry("edit", std::nullopt,
+                                           {E("setParamValue", {S("a"), c.read(E("getParamValue", {S("p")}))}),
+                                            E("setParamValue", {S("p"), c.next}),
+                                            E("setParamValue", {S("b"), c.read(Get(E("getParams"), S("p")))}),
+                                            Ret(N(0))})})),
+              "");
+    for (const platform::Object& p : {c.first, c.second}) {
+      platform::Error error;
+      editing.handleEvent(GWLPEvent("e", 1, {{"p", p}}), &error);
+      ASSERT_EQ(ErrorText(error), "");
+    }
+    const GWLPEvent& output = editing.eventContext()->outputEvent();
+    EXPECT_EQ(*output.parameterForName("a"), c.a);
+    EXPECT_EQ(*output.parameterForName("b"), c.b);
+  }
 }
 
 TEST(GWLPEventEditingTest, EventObjectMethodsCheckTheirArguments) {
