@@ -202,11 +202,13 @@ platform::Dictionary& GWLPEvent::mutableParameters() {
 
 void GWLPEvent::setParameter(platform::Object value, const std::string& name) {
   if (value.isNull()) {
-    if (!hasParameterName(name)) return;
-    platform::Dictionary& parameters = mutableParameters();
-    auto found = parameters.find(name);
+    // Removing a missing name copies nothing; the lookup is repeated only
+    // when the parameters had to be copied first.
+    auto found = parameters_->find(name);
+    if (found == parameters_->end()) return;
+    if (parameters_.use_count() > 1) found = mutableParameters().find(name);
     record(name, &found->second);
-    parameters.erase(found);
+    parameters_->erase(found);
     return;
   }
   // One lookup finds the old value (for the normalization) and the slot.
