@@ -4,8 +4,8 @@
 //
 // Copies are cheap: the parameter map is shared between copies and copied
 // only when one of them changes it (into the nodes of the map the event held
-// before its last assignment, when it has one). Values are never changed in place;
-// setting a parameter replaces its value. Between beginChanges and
+// before its last assignment, when it has one). Values are never changed in
+// place; setting a parameter replaces its value. Between beginChanges and
 // keepChanges or discardChanges the event records what each change replaced
 // (once per name), so that one rule's changes can be undone without copying
 // the event for every rule.

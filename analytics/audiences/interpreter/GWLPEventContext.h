@@ -51,7 +51,7 @@ class GWLPEventContext {
   GWLPEvent outputEvent_;
   GWLPValueRef outputNameValue_;
   // The last text or number value made for each parameter name; emptied
-  // when it outgrows 256 names, so that streams of ever
-  // new names do not grow it without bound.
+  // when it outgrows 256 names, so that streams of ever new names do not
+  // grow it without bound.
   std::unordered_map<std::string, GWLPValueRef> parameterValues_;
 };
