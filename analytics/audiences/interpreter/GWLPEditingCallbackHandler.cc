@@ -43,17 +43,22 @@ void GWLPEditingCallbackHandler::addCallback(std::shared_ptr<GWLPFunctionValue> 
   rules = std::move(next);
 }
 
-bool GWLPEditingCallbackHandler::triggerCallbacksWithScope(const GWLPScopeRef& scope, const std::shared_ptr<GWLPEventContext>& context,
+bool GWLPEditingCallbackHandler::triggerCallbacksWithScope(const GWLPScopeRef& scope,
+                                                           const std::shared_ptr<GWLPEventContext>& context,
                                                            platform::Error* error) {
-  GWLPErrorOut out(error);
+  GWLPObjectManager* manager = scope->objectManager();
   // One event object for the whole run, tracked like any map the run makes:
-  // a script may keep it or hang values on it.
-  auto eventObject = std::make_shared<GWLPEventNativeFunctions>(context);
-  if (GWLPObjectManager* manager = scope->objectManager()) manager->addObject(eventObject);
-  // Every rule is called with the event object alone.
-  const GWLPValueList arguments{eventObject};
+  // a script may keep it or hang values on it. Every rule is called with the
+  // event object alone.
+  GWLPValueList arguments = takeEventArguments(context, manager);
+  const bool ran = runRules(scope, *context, arguments, error);
+  offerEventArguments(std::move(arguments), manager);
+  return ran;
+}
 
-  GWLPEventContext& eventContext = *context;
+bool GWLPEditingCallbackHandler::runRules(const GWLPScopeRef& scope, GWLPEventContext& eventContext,
+                                          const GWLPValueList& arguments, platform::Error* error) {
+  GWLPErrorOut out(error);
   std::shared_ptr<const RuleList> editRules = editRules_;
   for (const Rule& rule : *editRules) {
     eventContext.outputEvent().beginChanges();
@@ -74,6 +79,32 @@ bool GWLPEditingCallbackHandler::triggerCallbacksWithScope(const GWLPScopeRef& s
     if (out.failed()) return false;
   }
   return true;
+}
+
+GWLPValueList GWLPEditingCallbackHandler::takeEventArguments(const std::shared_ptr<GWLPEventContext>& context,
+                                                             GWLPObjectManager* manager) {
+  GWLPValueList arguments = std::move(spareEventArguments_);
+  spareEventArguments_.clear();
+  if (arguments.size() == 1 && spareEventManager_.lock().get() == manager &&
+      static_cast<const GWLPEventNativeFunctions&>(*arguments[0]).eventContext() == context.get()) {
+    return arguments;
+  }
+  auto eventObject = std::make_shared<GWLPEventNativeFunctions>(context);
+  if (manager) manager->addObject(eventObject);
+  arguments.assign(1, std::move(eventObject));
+  return arguments;
+}
+
+void GWLPEditingCallbackHandler::offerEventArguments(GWLPValueList arguments, GWLPObjectManager* manager) {
+  // Only this list holds the object (the collector's reference is weak), so
+  // no script can reach it; with no properties and not frozen it is as new.
+  const auto& eventObject = static_cast<const GWLPEventNativeFunctions&>(*arguments[0]);
+  if (arguments[0].use_count() != 1 || eventObject.propertyMap().count() != 0 ||
+      eventObject.propertyMap().isImmutable()) {
+    return;
+  }
+  spareEventArguments_ = std::move(arguments);
+  spareEventManager_ = manager ? manager->weak_from_this() : std::weak_ptr<GWLPObjectManager>();
 }
 
 int32_t GWLPEditingCallbackHandler::invokeCallbackWithScope(const GWLPScopeRef& scope, GWLPFunctionValue& callback,

@@ -19,7 +19,7 @@
 #include "analytics/audiences/interpreter/GWLPMarkable.h"
 
 class GWLPEventContext;
-class GWLPEventNativeFunctions;
+class GWLPObjectManager;
 
 // Rules of both types together that one registry holds.
 inline constexpr size_t kGWLPMaxEditingRules = 1000;
@@ -56,6 +56,9 @@ class GWLPEditingCallbackHandler : public GWLPMarkable {
   // Runs the edit rules and then the create rules over the context's output
   // event in `scope`; false with the first error, which ends the run. An
   // edit rule that fails, or answers 2 or no number, has its changes undone.
+  // Every run hands its rules an event object that no earlier run's script
+  // could have seen changed: the last run's object when no script kept it or
+  // gave it properties, else a new one.
   bool triggerCallbacksWithScope(const GWLPScopeRef& scope, const std::shared_ptr<GWLPEventContext>& context,
                                  platform::Error* error = nullptr);
   // Invokes one rule with `arguments` (the event object): 2 when the invocation failed,
@@ -70,8 +73,27 @@ class GWLPEditingCallbackHandler : public GWLPMarkable {
   void markInto(GWLPMarkStack& stack) override;
 
  private:
+  // The rules' arguments, the event object alone: the last run's, when it
+  // was made for `context` in the run of `manager` and is still untouched,
+  // else a new one tracked by `manager`.
+  GWLPValueList takeEventArguments(const std::shared_ptr<GWLPEventContext>& context, GWLPObjectManager* manager);
+  // Keeps the arguments of a finished run for the next, unless a script
+  // still holds the event object or changed it.
+  void offerEventArguments(GWLPValueList arguments, GWLPObjectManager* manager);
+  bool runRules(const GWLPScopeRef& scope, GWLPEventContext& context, const GWLPValueList& arguments,
+                platform::Error* error);
+
   // Each list is replaced, never changed, when a rule joins: a run holds the
   // list it started with.
   std::shared_ptr<const RuleList> editRules_;
   std::shared_ptr<const RuleList> createRules_;
+  // Building the event object (and its argument list) for every event costs
+  // allocations and a tracked value per run; an object no script kept or
+  // changed is indistinguishable from a new one, so it serves the next run.
+  // A run takes the list out while it runs, so that a run inside a run
+  // builds its own.
+  GWLPValueList spareEventArguments_;
+  // The collector that tracks the spare object: a run of another one builds
+  // its own, so that every object stays collectable by the run that uses it.
+  std::weak_ptr<GWLPObjectManager> spareEventManager_;
 };

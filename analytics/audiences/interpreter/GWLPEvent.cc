@@ -113,6 +113,11 @@ GWLPEvent& GWLPEvent::operator=(const GWLPEvent& other) {
   if (this == &other) return *this;
   name_ = other.name_;
   timestamp_ = other.timestamp_;
+  // A small map no copy shares stays as the spare; a large one is let go.
+  constexpr size_t kSpareParameters = 64;
+  if (parameters_.use_count() == 1 && parameters_->size() <= kSpareParameters) {
+    spareParameters_ = std::move(parameters_);
+  }
   parameters_ = other.parameters_;
   endChanges();
   return *this;
@@ -159,7 +164,7 @@ void GWLPEvent::discardChanges() {
   endChanges();
 }
 
-void GWLPEvent::record(const std::string& name, std::optional<platform::Object> replaced) {
+void GWLPEvent::record(const std::string& name, platform::Object* replaced) {
   if (!recording_) return;
   std::vector<ParameterChange>& changes = journal_.parameters;
   constexpr size_t kSearchedChanges = 16;
@@ -174,7 +179,9 @@ void GWLPEvent::record(const std::string& name, std::optional<platform::Object> 
     }
     if (!journal_.names->insert(name).second) return;
   }
-  changes.push_back({name, std::move(replaced)});
+  ParameterChange& change = changes.emplace_back();
+  change.name = name;
+  if (replaced) change.replaced.emplace(std::move(*replaced));
 }
 
 const platform::Object* GWLPEvent::parameterForName(const std::string& name) const {
@@ -183,24 +190,36 @@ const platform::Object* GWLPEvent::parameterForName(const std::string& name) con
 }
 
 platform::Dictionary& GWLPEvent::mutableParameters() {
-  if (parameters_.use_count() > 1) parameters_ = std::make_shared<platform::Dictionary>(*parameters_);
+  if (parameters_.use_count() == 1) return *parameters_;
+  if (spareParameters_) {
+    *spareParameters_ = *parameters_;
+    parameters_ = std::move(spareParameters_);
+  } else {
+    parameters_ = std::make_shared<platform::Dictionary>(*parameters_);
+  }
   return *parameters_;
 }
 
 void GWLPEvent::setParameter(platform::Object value, const std::string& name) {
   if (value.isNull()) {
-    if (!hasParameterName(name)) return;
-    platform::Dictionary& parameters = mutableParameters();
-    auto found = parameters.find(name);
-    record(name, std::move(found->second));
-    parameters.erase(found);
+    // Removing a missing name copies nothing; the lookup is repeated only
+    // when the parameters had to be copied first.
+    auto found = parameters_->find(name);
+    if (found == parameters_->end()) return;
+    if (parameters_.use_count() > 1) found = mutableParameters().find(name);
+    record(name, &found->second);
+    parameters_->erase(found);
     return;
   }
   // One lookup finds the old value (for the normalization) and the slot.
   auto [slot, inserted] = mutableParameters().try_emplace(name);
-  platform::Object normalized =
-      GWLPNormalizedParameterValue(name, inserted ? nullptr : &slot->second, std::move(value));
-  record(name, inserted ? std::nullopt : std::optional<platform::Object>(std::move(slot->second)));
+  if (inserted) {
+    record(name, nullptr);
+    slot->second = GWLPNormalizedParameterValue(name, nullptr, std::move(value));
+    return;
+  }
+  platform::Object normalized = GWLPNormalizedParameterValue(name, &slot->second, std::move(value));
+  record(name, &slot->second);
   slot->second = std::move(normalized);
 }
 

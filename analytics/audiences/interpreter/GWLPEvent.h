@@ -3,8 +3,9 @@
 // floating-point numbers, arrays of item dictionaries).
 //
 // Copies are cheap: the parameter map is shared between copies and copied
-// only when one of them changes it. Values are never changed in place;
-// setting a parameter replaces its value. Between beginChanges and
+// only when one of them changes it (into the nodes of the map the event held
+// before its last assignment, when it has one). Values are never changed in
+// place; setting a parameter replaces its value. Between beginChanges and
 // keepChanges or discardChanges the event records what each change replaced
 // (once per name), so that one rule's changes can be undone without copying
 // the event for every rule.
@@ -97,8 +98,10 @@ class GWLPEvent {
     std::vector<ParameterChange> parameters;
     std::unique_ptr<std::unordered_set<std::string>> names;
   };
-  // Records the value `name` had before its first change since beginChanges.
-  void record(const std::string& name, std::optional<platform::Object> replaced);
+  // Records the value `name` had before its first change since beginChanges,
+  // moving it out of `replaced` (none: `name` was absent). A later change of
+  // the same name leaves `replaced` as it is.
+  void record(const std::string& name, platform::Object* replaced);
   // Stops recording and lets go of what was recorded.
   void endChanges();
 
@@ -106,6 +109,11 @@ class GWLPEvent {
   double timestamp_ = 0;
   // Shared with copies until one of them changes it.
   std::shared_ptr<platform::Dictionary> parameters_;
+  // Parameters this event owned alone when it was last assigned over, kept
+  // for its next change: copying into them reuses their tree nodes instead
+  // of allocating new ones (the editing context's output event is assigned
+  // every event and changed by most). Never shared; not copied with the event.
+  std::shared_ptr<platform::Dictionary> spareParameters_;
   bool recording_ = false;
   Journal journal_;
 };

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "analytics/audiences/interpreter/GWLPEvent.h"
@@ -35,10 +36,22 @@ class GWLPEventContext {
   // The output event's name as a text value. Texts never change, so the
   // value made for one read serves every later read of the same name.
   const GWLPValueRef& outputEventNameValue();
+  // The script value of `value`, the output event's parameter `name`
+  // (converted in `scope`; error as the conversion's). Texts and numbers
+  // never change either, so the value made for one read of a parameter
+  // serves later reads while the parameter holds the same text or number, in
+  // this run or a later one; arrays and dictionaries are made anew for every
+  // read, since scripts may change them.
+  GWLPValueRef parameterValue(const std::string& name, const platform::Object& value, const GWLPScopeRef& scope,
+                              platform::Error* error = nullptr);
 
  private:
   std::vector<GWLPEvent> eventsToLog_;
   GWLPEvent inputEvent_;
   GWLPEvent outputEvent_;
   GWLPValueRef outputNameValue_;
+  // The last text or number value made for each parameter name; emptied
+  // when it outgrows 256 names, so that streams of ever new names do not
+  // grow it without bound.
+  std::unordered_map<std::string, GWLPValueRef> parameterValues_;
 };

@@ -37,7 +37,7 @@ GWLPValueRef getParamValue(GWLPEventContext& context, GWLPValueSpan values, cons
   if (!name) return undefined();
   const platform::Object* value = context.outputEvent().parameterForName(*name);
   if (!value) return GWLPNullValue::sharedInstance();
-  return GWLPRuntimeEntityConverter::runtimeValueFromNSObject(*value, scope, out);
+  return context.parameterValue(*name, *value, scope, out);
 }
 
 GWLPValueRef getParams(GWLPEventContext& context, GWLPValueSpan, const GWLPScopeRef& scope,
@@ -45,7 +45,7 @@ GWLPValueRef getParams(GWLPEventContext& context, GWLPValueSpan, const GWLPScope
   GWLPErrorOut out(error);
   auto map = GWLPObjectManager::mapValueWithScope(scope);
   for (const auto& [name, value] : context.outputEvent().parameters()) {
-    GWLPValueRef converted = GWLPRuntimeEntityConverter::runtimeValueFromNSObject(value, scope, out);
+    GWLPValueRef converted = context.parameterValue(name, value, scope, out);
     if (out.failed()) return undefined();
     map->setValue(std::move(converted), name);
   }
@@ -108,12 +108,14 @@ GWLPValueRef GWLPEventNativeFunctions::applyWithName(const std::string& name, co
                                                      const GWLPScopeRef& scope, platform::Error* error) {
   const Method* method = methodNamed(name);
   if (!method) return GWLPMapValue::applyWithName(name, arguments, scope, error);
-  auto self = shared_from_this();  // a method may drop the last other reference
+  // Evaluating the arguments may drop the last other reference to this
+  // object; the method needs only the context, so that is what is held.
+  const std::shared_ptr<GWLPEventContext> context = eventContext_;
   GWLPErrorOut out(error);
   GWLPValueBuffer values;
   if (!GWLPEvaluateArgumentsInto(arguments, scope, values, out) ||
       !GWLPCheckArgumentCount(values.span(), method->argumentCount, out)) {
     return undefined();
   }
-  return method->handler(*eventContext_, values.span(), scope, out);
+  return method->handler(*context, values.span(), scope, out);
 }

@@ -31,6 +31,9 @@ class GWLPEventNativeFunctions : public GWLPMapValue {
   GWLPValueRef applyWithName(const std::string& name, const GWLPValueList& arguments, const GWLPScopeRef& scope,
                              platform::Error* error = nullptr) override;
 
+  // The context whose output event the methods act on.
+  GWLPEventContext* eventContext() const { return eventContext_.get(); }
+
   // One method over the evaluated arguments.
   using Handler = GWLPValueRef (*)(GWLPEventContext& eventContext, GWLPValueSpan values, const GWLPScopeRef& scope,
                                    platform::Error* error);

@@ -117,6 +117,15 @@ bool staysText(const std::string& text, double number) {
   return true;
 }
 
+// Whether `text` stays text, told from its first byte alone: a text that
+// starts with an ASCII letter reads as no number, or as "Infinity", which
+// stays text too, so most words a rule hands over need no parsing.
+bool startsWithLetter(const std::string& text) {
+  if (text.empty()) return false;
+  const char first = text[0];
+  return (first >= 'a' && first <= 'z') || (first >= 'A' && first <= 'Z');
+}
+
 // The containers on the path being converted, to refuse cycles.
 struct NativeState {
   std::unordered_set<const GWLPRuntimeValue*> path;
@@ -175,6 +184,7 @@ platform::Object toObject(const GWLPRuntimeValue& value, NativeState& state, pla
     }
     case GWLPValueKind::String: {
       const std::string& text = static_cast<const GWLPStringValue&>(value).value();
+      if (startsWithLetter(text)) return platform::Object(text);
       double number = GWLPStringValue::doubleFromString(text);
       if (std::isnan(number) || staysText(text, number)) return platform::Object(text);
       return platform::Object(number);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <limits>
 
 #include "EditingPrograms.h"
@@ -249,6 +250,47 @@ TEST(GWLPEventEditingTest, EventObjectMethodsReadAndChangeTheOutputEvent) {
   EXPECT_EQ(editing.eventContext()->inputEvent().name(), "purchase");
 }
 
+TEST(GWLPEventEditingTest, ParameterReadsFollowChangesWithinARunAndAcrossEvents) {
+  // On each of two events the rule reads "p" (as "a"), sets it to `next` and
+  // reads it again through getParams (as "b"); the reads pass through
+  // `read`. The second event's reads must see its own values.
+  const auto inverse = [](GWLPValueRef x) { return C(10, {N(1), x}); };  // 1 / x tells 0 from -0
+  const auto kind = [](GWLPValueRef x) { return C(40, {x}); };           // typeof x
+  const auto same = [](GWLPValueRef x) { return x; };
+  const double inf = std::numeric_limits<double>::infinity();
+  struct Case {
+    const char* what;
+    platform::Object first, second;
+    GWLPValueRef next;
+    std::function<GWLPValueRef(GWLPValueRef)> read;
+    platform::Object a, b;  // on the second event
+  };
+  const std::vector<Case> cases = {
+      {"texts", "gold", "silver", S("bronze"), same, "silver", "bronze"},
+      {"numbers", 1.5, 2.5, N(3.5), same, 2.5, 3.5},
+      {"zero and minus zero", 0.0, -0.0, N(0), inverse, -inf, inf},
+      {"a text, then a number", "7", int64_t{7}, S("x"), kind, "number", "string"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    GWLPEventEditing editing;
+    ASSERT_EQ(Load(editing, Program({Entry("edit", std::nullopt,
+                                           {E("setParamValue", {S("a"), c.read(E("getParamValue", {S("p")}))}),
+                                            E("setParamValue", {S("p"), c.next}),
+                                            E("setParamValue", {S("b"), c.read(Get(E("getParams"), S("p")))}),
+                                            Ret(N(0))})})),
+              "");
+    for (const platform::Object& p : {c.first, c.second}) {
+      platform::Error error;
+      editing.handleEvent(GWLPEvent("e", 1, {{"p", p}}), &error);
+      ASSERT_EQ(ErrorText(error), "");
+    }
+    const GWLPEvent& output = editing.eventContext()->outputEvent();
+    EXPECT_EQ(*output.parameterForName("a"), c.a);
+    EXPECT_EQ(*output.parameterForName("b"), c.b);
+  }
+}
+
 TEST(GWLPEventEditingTest, EventObjectMethodsCheckTheirArguments) {
   const std::vector<std::pair<std::vector<GWLPValueRef>, std::string>> cases = {
       {{E("setEventName", {Undefined()})}, "runtime 10"},
@@ -270,6 +312,38 @@ TEST(GWLPEventEditingTest, EventObjectMethodsCheckTheirArguments) {
     EXPECT_EQ(ErrorText(runError), error);
     // The failing rule's own changes are undone.
     EXPECT_FALSE(editing.hasEdits());
+  }
+}
+
+TEST(GWLPEventEditingTest, EveryRunGetsAnEventObjectNoEarlierRunTouched) {
+  // Each rule records what it finds of an earlier run, then leaves a trace
+  // of its own on the event object; the second event must find none.
+  struct Case {
+    const char* what;
+    GWLPValueRef seen;   // what the rule records as "seen"
+    GWLPValueRef trace;  // how it marks the object
+    platform::Object expected;
+  };
+  const std::vector<Case> cases = {
+      // e.tag read while missing is undefined, stored as the empty text.
+      {"a property added", Get(Var("e"), S("tag")), Put(Var("e"), S("tag"), N(1)), platform::Object("")},
+      {"the object kept in a global", C(20, {Var("kept"), Var("e")}), Set("kept", Var("e")), platform::Object(0.0)},
+      {"the object kept by a closure", C(20, {Invoke("keeper"), Var("e")}),
+       Set("keeper", Fn("", {}, {Ret(Var("e"))})), platform::Object(0.0)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    GWLPEventEditing editing;
+    ASSERT_EQ(Load(editing, Program({Entry("edit", std::nullopt,
+                                           {E("setParamValue", {S("seen"), c.seen}), c.trace, Ret(N(0))})},
+                                    {Let("kept", Null()), Let("keeper", Fn("", {}, {Ret(Null())}))})),
+              "");
+    for (int run = 0; run < 2; ++run) {
+      platform::Error error;
+      EXPECT_TRUE(editing.handleEvent(Purchase(), &error));
+      ASSERT_EQ(ErrorText(error), "");
+      EXPECT_EQ(*editing.eventContext()->outputEvent().parameterForName("seen"), c.expected) << "run " << run;
+    }
   }
 }
 
@@ -482,6 +556,20 @@ TEST(GWLPEventTest, CopiesShareParametersUntilOneChanges) {
   copy.setParameter(platform::Object(), "a");
   EXPECT_FALSE(copy.hasParameterName("a"));
   EXPECT_TRUE(original.hasParameterName("a"));
+
+  // Assigned over and changed, an event holds the new parameters and its
+  // change alone: nothing of what it held before (alone, as `copy`, or with
+  // a copy, as `original`), and the copies keep theirs.
+  copy.setParameter(platform::Object("s"), "stale");
+  const GWLPEvent held = original;
+  const GWLPEvent next("n", 2, {{"b", int64_t{1}}});
+  for (GWLPEvent* event : {&copy, &original}) {
+    *event = next;
+    event->setParameter(platform::Object("z"), "c");
+    EXPECT_EQ(event->parameters(), (platform::Dictionary{{"b", int64_t{1}}, {"c", "z"}}));
+  }
+  EXPECT_EQ(next.parameters(), (platform::Dictionary{{"b", int64_t{1}}}));
+  EXPECT_EQ(held.parameters(), (platform::Dictionary{{"a", "x"}}));
 }
 
 }  // namespace
