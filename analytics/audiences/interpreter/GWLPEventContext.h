@@ -1,7 +1,9 @@
 // GWLPEventContext: the state of one editing run, reused for every event: the
 // event as handed in, the copy that the rules edit, and the events the rules
 // created, in creation order. Each run overwrites the events and empties the
-// created list, which stays readable until the next run.
+// created list, which stays readable until the next run. The script values
+// last made for the output event's name and parameters are kept across runs
+// (see outputEventNameValue and parameterValue).
 #pragma once
 
 #include <string>
