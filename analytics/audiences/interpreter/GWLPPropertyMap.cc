@@ -31,14 +31,18 @@ GWLPPropertyMap::Entry& GWLPPropertyMap::slotFor(const std::string& name, bool& 
     return flat_.insert(flat_.begin() + at, Slot{name, Entry{}})->entry;
   }
   if (!large_) {
-    size_t at = 0;
+    // Names often come in order (a copy of another map, a dictionary's
+    // keys): one past the last needs no search.
+    size_t at = GWLPNameLess()(flat_.back().name, name) ? flat_.size() : 0;
     for (; at < flat_.size(); ++at) {
       if (GWLPSameName(flat_[at].name, name)) return flat_[at].entry;
       if (GWLPNameLess()(name, flat_[at].name)) break;
     }
     inserted = true;
     if (flat_.size() < kFlatCapacity) {
-      return flat_.insert(flat_.begin() + static_cast<ptrdiff_t>(at), Slot{name, Entry{}})->entry;
+      Slot& slot = *flat_.emplace(flat_.begin() + static_cast<ptrdiff_t>(at));
+      slot.name = name;
+      return slot.entry;
     }
     auto tree = std::make_unique<Tree>();
     for (Slot& slot : flat_) tree->emplace(std::move(slot.name), std::move(slot.entry));
