@@ -183,15 +183,6 @@ bool GWLPObjectManager::takeLogLine() {
   return true;
 }
 
-bool GWLPObjectManager::chargeWork(size_t steps, platform::Error* error) {
-  if (steps > kGWLPWorkBudgetSteps || workUsed_ > kGWLPWorkBudgetSteps - steps) {
-    platform::setError(error, GWLPRuntimeError(kGWLPErrorResourceLimit));
-    return false;
-  }
-  workUsed_ += steps;
-  return true;
-}
-
 bool GWLPObjectManager::refuseResource(platform::Error* error) {
   platform::setError(error, GWLPRuntimeError(kGWLPErrorResourceLimit));
   return false;
@@ -203,16 +194,6 @@ void GWLPObjectManager::noteAllocation(size_t bytes) {
 
 void GWLPObjectManager::DepthGuard::refuse(platform::Error* error) {
   platform::setError(error, GWLPRuntimeError(kGWLPErrorResourceLimit));
-}
-
-int64_t GWLPCountInstruction(const GWLPScopeRef& scope, platform::Error* error) {
-  auto manager = scope ? scope->objectManager() : nullptr;
-  return manager ? manager->countInstruction(error) : 0;
-}
-
-bool GWLPChargeWork(const GWLPScopeRef& scope, size_t steps, platform::Error* error) {
-  auto manager = scope ? scope->objectManager() : nullptr;
-  return !manager || manager->chargeWork(steps, error);
 }
 
 bool GWLPReserveText(const GWLPScopeRef& scope, size_t bytes, platform::Error* error) {

@@ -17,6 +17,7 @@
 
 #include "analytics/audiences/interpreter/GWLPLimits.h"
 #include "analytics/audiences/interpreter/GWLPRuntimeValue.h"
+#include "analytics/audiences/interpreter/GWLPScope.h"
 
 class GWLPArrayValue;
 class GWLPFunctionValue;
@@ -100,7 +101,11 @@ class GWLPObjectManager : public std::enable_shared_from_this<GWLPObjectManager>
   size_t heapUsed() const { return heapUsed_; }
   // Takes `steps` element steps of native work (searches, sorts, joins,
   // copies) from the run's work budget, or error 19 when it is spent.
-  bool chargeWork(size_t steps, platform::Error* error = nullptr);
+  bool chargeWork(size_t steps, platform::Error* error = nullptr) {
+    if (steps > kGWLPWorkBudgetSteps || workUsed_ > kGWLPWorkBudgetSteps - steps) return refuseResource(error);
+    workUsed_ += steps;
+    return true;
+  }
   // Takes one line from the run's budget of script log lines; false once
   // kGWLPMaxLogLinesPerRun lines were taken.
   bool takeLogLine();
@@ -170,10 +175,16 @@ class GWLPObjectManager : public std::enable_shared_from_this<GWLPObjectManager>
 // Counts one instruction in the run that `scope` belongs to (through its
 // object manager): the new count, or error 18 past the limit. A scope outside
 // any runtime counts nothing and answers 0.
-int64_t GWLPCountInstruction(const GWLPScopeRef& scope, platform::Error* error = nullptr);
+inline int64_t GWLPCountInstruction(const GWLPScopeRef& scope, platform::Error* error = nullptr) {
+  GWLPObjectManager* manager = scope ? scope->objectManager() : nullptr;
+  return manager ? manager->countInstruction(error) : 0;
+}
 // Takes `steps` of native work from the run of `scope` (error 19 when spent).
 // A scope outside any runtime is not charged.
-bool GWLPChargeWork(const GWLPScopeRef& scope, size_t steps, platform::Error* error = nullptr);
+inline bool GWLPChargeWork(const GWLPScopeRef& scope, size_t steps, platform::Error* error = nullptr) {
+  GWLPObjectManager* manager = scope ? scope->objectManager() : nullptr;
+  return !manager || manager->chargeWork(steps, error);
+}
 // Admits a text of `bytes` that a command or method is about to build: at
 // most kGWLPMaxTextBytes, charged to the heap budget of the run of `scope`;
 // else error 19.
