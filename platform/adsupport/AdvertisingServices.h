@@ -59,4 +59,17 @@ class ATTrackingManager {
   static void reset();
 };
 
+// Resets both services when it goes out of scope, so that what a host told
+// them for a while (a test, say) does not outlive that while.
+class AdvertisingServicesResetOnExit {
+ public:
+  AdvertisingServicesResetOnExit() = default;
+  AdvertisingServicesResetOnExit(const AdvertisingServicesResetOnExit&) = delete;
+  AdvertisingServicesResetOnExit& operator=(const AdvertisingServicesResetOnExit&) = delete;
+  ~AdvertisingServicesResetOnExit() {
+    ASIdentifierManager::reset();
+    ATTrackingManager::reset();
+  }
+};
+
 }  // namespace platform

@@ -252,12 +252,7 @@ TEST_F(AttributionScenarios, AURLOpenedThroughTheAppDelegateGivesACampaignAndIts
 // the user allowed tracking; the link the service knows becomes the install's
 // campaign, with its click.
 TEST_F(AttributionScenarios, ADeferredDeepLinkGivesTheInstallsCampaignAndItsAdClickInfo) {
-  struct Reset {
-    ~Reset() {
-      platform::ASIdentifierManager::reset();
-      platform::ATTrackingManager::reset();
-    }
-  } reset;
+  const platform::AdvertisingServicesResetOnExit reset;
   const std::string identifier = "6D9D2D1C-0B1E-4F5A-9C3D-1A2B3C4D5E6F";
   platform::ASIdentifierManager::setAnswers({identifier, true});
   platform::ATTrackingManager::setTrackingAuthorizationStatus(platform::ATTrackingAuthorizationStatus::Authorized);

@@ -10,20 +10,13 @@
 #include "analytics/audiences/interpreter/GWLPRuntimeEntityConverter.h"
 #include "analytics/audiences/interpreter/GWLPStringValue.h"
 #include "analytics/audiences/interpreter/GWLPUndefinedValue.h"
+#include "analytics/audiences/interpreter/GWLPValueOperations.h"
 
 namespace {
 
 using Handler = GWLPEventNativeFunctions::Handler;
 
 GWLPValueRef undefined() { return GWLPUndefinedValue::sharedInstance(); }
-
-// The text of `value`: a text value's own, else its conversion kept in
-// `storage`. None on failure.
-const std::string* textOf(const GWLPValueRef& value, std::string& storage, GWLPErrorOut& out) {
-  if (value->isString()) return &static_cast<const GWLPStringValue&>(*value).value();
-  storage = value->stringValueOrError(out);
-  return out.failed() ? nullptr : &storage;
-}
 
 GWLPValueRef getEventName(GWLPEventContext& context, GWLPValueSpan, const GWLPScopeRef&, platform::Error*) {
   return context.outputEventNameValue();
@@ -33,7 +26,7 @@ GWLPValueRef getParamValue(GWLPEventContext& context, GWLPValueSpan values, cons
                            platform::Error* error) {
   GWLPErrorOut out(error);
   std::string storage;
-  const std::string* name = textOf(values[0], storage, out);
+  const std::string* name = GWLPTextOf(*values[0], storage, out);
   if (!name) return undefined();
   const platform::Object* value = context.outputEvent().parameterForName(*name);
   if (!value) return GWLPNullValue::sharedInstance();
@@ -73,7 +66,7 @@ GWLPValueRef setParamValue(GWLPEventContext& context, GWLPValueSpan values, cons
                            platform::Error* error) {
   GWLPErrorOut out(error);
   std::string storage;
-  const std::string* name = textOf(values[0], storage, out);
+  const std::string* name = GWLPTextOf(*values[0], storage, out);
   if (!name) return undefined();
   platform::Object value = GWLPRuntimeEntityConverter::objectFromRuntimeValue(*values[1], out);
   if (out.failed()) return undefined();

@@ -10,7 +10,6 @@
 #include <memory>
 #include <optional>
 #include <string_view>
-#include <vector>
 
 #include "analytics/audiences/interpreter/GWLPArguments.h"
 #include "analytics/audiences/interpreter/GWLPArrayValue.h"
@@ -329,15 +328,11 @@ GWLPValueRef hasOwnProperty(const std::string& text, GWLPValueSpan values, const
 }
 
 // The search text of indexOf, lastIndexOf, search and replace: the first
-// value's text (a text value's own, read in place; another value's
-// conversion, kept in `converted`), or "undefined" when there is none. None
-// when the conversion fails.
+// value's text (see GWLPTextOf), or "undefined" when there is none.
 const std::string* searchTextOf(GWLPValueSpan values, std::string& converted, GWLPErrorOut& out) {
   static const std::string kUndefined = "undefined";
   if (values.empty()) return &kUndefined;
-  if (values[0]->isString()) return &static_cast<const GWLPStringValue&>(*values[0]).value();
-  converted = values[0]->stringValueOrError(out);
-  return out.failed() ? nullptr : &converted;
+  return GWLPTextOf(*values[0], converted, out);
 }
 
 GWLPValueRef indexOf(const std::string& text, GWLPValueSpan values, const GWLPScopeRef& scope,
@@ -617,13 +612,6 @@ constexpr Method kMethods[] = {
     {"trim", withoutValues<trim>},
 };
 
-constexpr size_t longestMethodName() {
-  size_t longest = 0;
-  for (const Method& method : kMethods) longest = std::max(longest, method.name.size());
-  return longest;
-}
-constexpr size_t kLongestMethodName = longestMethodName();
-
 }  // namespace
 
 GWLPStringCommandEvaluator::GWLPStringCommandEvaluator() = default;
@@ -634,18 +622,8 @@ GWLPStringCommandEvaluator& GWLPStringCommandEvaluator::sharedInstance() {
 }
 
 GWLPStringMethodHandler GWLPStringCommandEvaluator::handlerFor(std::string_view name) {
-  // The methods of each name length, found once: a lookup compares `name`
-  // with the two or three names of its length at most.
-  struct ByLength {
-    std::vector<const Method*> methods[kLongestMethodName + 1];
-    ByLength() {
-      for (const Method& method : kMethods) methods[method.name.size()].push_back(&method);
-    }
-  };
-  static const ByLength table;
-  if (name.size() > kLongestMethodName) return nullptr;
-  for (const Method* method : table.methods[name.size()]) {
-    if (GWLPSameName(method->name, name)) return method->handler;
+  for (const Method& method : kMethods) {
+    if (GWLPSameName(method.name, name)) return method.handler;
   }
   return nullptr;
 }

@@ -80,6 +80,13 @@ size_t trailingSpace(std::string_view t) {
 
 }  // namespace
 
+const std::string* GWLPTextOf(const GWLPRuntimeValue& value, std::string& converted, platform::Error* error) {
+  if (value.isString()) return &static_cast<const GWLPStringValue&>(value).value();
+  GWLPErrorOut out(error);
+  converted = value.stringValueOrError(out);
+  return out.failed() ? nullptr : &converted;
+}
+
 bool GWLPIsAscii(std::string_view text) {
   // Eight bytes at a time: any byte with its high bit set ends the search.
   size_t i = 0;

@@ -45,6 +45,11 @@ int GWLPCompareStrings(std::string_view x, std::string_view y);
 // UTF-16 code units (for texts that are not all ASCII).
 std::u16string GWLPComparisonKey(std::string_view text);
 
+// The text of `value`: a text value's own, read in place, else its
+// conversion, kept in `converted`. None, with the error, when the
+// conversion fails.
+const std::string* GWLPTextOf(const GWLPRuntimeValue& value, std::string& converted, platform::Error* error);
+
 // Whether every byte of `text` is ASCII (below 0x80).
 bool GWLPIsAscii(std::string_view text);
 

@@ -113,12 +113,7 @@ TEST_F(PlatformFactsTest, IdentitySupportKnowsOnlyWhatIsPresent) {
 // What the services answer reaches the identity only through a service the
 // process has; an identifier that is not a UUID is no identifier.
 TEST_F(PlatformFactsTest, IdentitySupportAnswersWhatThePresentServicesSay) {
-  struct Reset {
-    ~Reset() {
-      platform::ASIdentifierManager::reset();
-      platform::ATTrackingManager::reset();
-    }
-  } reset;
+  const platform::AdvertisingServicesResetOnExit reset;
   platform::ASIdentifierManager::setAnswers({"6d9d2d1c-0b1e-4f5a-9c3d-1a2b3c4d5e6f", false});
   platform::ATTrackingManager::setTrackingAuthorizationStatus(platform::ATTrackingAuthorizationStatus::Denied);
   use({});
